@@ -1,0 +1,218 @@
+#include "ErrorReport.h"
+#include <cxxabi.h>
+#include <cstdio>
+#include <cstdlib>
+#include <typeinfo>
+#include "FaultHandler.h"
+#include "SysUI.h"
+
+namespace {
+
+EOutOfMemory* OutOfMemory = nullptr;
+EInvalidPointer* InvalidPointer = nullptr;
+std::terminate_handler PreviousTerminate = nullptr;
+
+constexpr size_t MaxReportLength = 1024;
+
+AnsiString Demangle(const char* name) {
+    int status = 0;
+    char* readable = abi::__cxa_demangle(name, nullptr, nullptr, &status);
+    AnsiString result = status == 0 && readable ? readable : name;
+    std::free(readable);
+    return result;
+}
+
+[[noreturn]] void TerminateHandler() { HandleUnhandledException(std::current_exception()); }
+
+}  // namespace
+
+EOutOfMemory& OutOfMemoryObject() {
+    if (!OutOfMemory) {
+        OutOfMemory = new EOutOfMemory("Out of memory");
+        OutOfMemory->AllowFree = false;
+    }
+    return *OutOfMemory;
+}
+
+EInvalidPointer& InvalidPointerObject() {
+    if (!InvalidPointer) {
+        InvalidPointer = new EInvalidPointer("Invalid pointer operation");
+        InvalidPointer->AllowFree = false;
+    }
+    return *InvalidPointer;
+}
+
+std::unique_ptr<EInOutError> InOutErrorFor(int32_t ioResult) {
+    const char* text = nullptr;
+    switch (ioResult) {
+        case 2: text = "File not found"; break;
+        case 3: text = "Invalid filename"; break;
+        case 4: text = "Too many open files"; break;
+        case 5: text = "File access denied"; break;
+        case 100: text = "Read beyond end of file"; break;
+        case 101: text = "Disk full"; break;
+        case 106: text = "Invalid numeric input"; break;
+    }
+    AnsiString message = text ? AnsiString(text) : Format("I/O error %d", ioResult);
+    return std::make_unique<EInOutError>(message, ioResult);
+}
+
+std::unique_ptr<Exception> RunErrorToException(int number, int32_t ioResult) {
+    switch (number) {
+        case 1: return OutOfMemoryObject().Clone();
+        case 2: return InvalidPointerObject().Clone();
+        case 3: return std::make_unique<EDivByZero>("Division by zero");
+        case 4: return std::make_unique<ERangeError>("Range check error");
+        case 5: return std::make_unique<EIntOverflow>("Integer overflow");
+        case 6: return std::make_unique<EInvalidOp>("Invalid floating point operation");
+        case 7: return std::make_unique<EZeroDivide>("Floating point division by zero");
+        case 8: return std::make_unique<EOverflow>("Floating point overflow");
+        case 9: return std::make_unique<EUnderflow>("Floating point underflow");
+        case 10: return std::make_unique<EInvalidCast>("Invalid class typecast");
+        case 11: return std::make_unique<EAccessViolation>("Access violation");
+        case 12: return std::make_unique<EPrivilege>("Privileged instruction");
+        case 13: return std::make_unique<EControlC>("Control-C hit");
+        case 14: return std::make_unique<EStackOverflow>("Stack overflow");
+        case 15: return std::make_unique<EVariantError>("Invalid variant type conversion");
+        case 16: return std::make_unique<EVariantError>("Invalid variant operation");
+        case 17: return std::make_unique<EVariantError>("Variant method calls not supported");
+        case 18: return std::make_unique<EVariantError>("Error creating variant or safe array");
+        case 19: return std::make_unique<EVariantError>("Invalid argument");
+        case 20: return std::make_unique<EVariantError>("Variant or safe array index out of bounds");
+        case 21: return std::make_unique<EAssertionFailed>("Assertion failed");
+        case 22: return std::make_unique<EExternalException>("External exception %x");
+        case 23: return std::make_unique<EIntfCastError>("Interface not supported");
+        case 24: return std::make_unique<ESafecallException>("Exception in safecall method");
+    }
+    return InOutErrorFor(ioResult);
+}
+
+int ExceptionCodeToRunError(uint32_t exceptionCode) {
+    switch (exceptionCode) {
+        case 0xC0000094: return 3;
+        case 0xC000008C: return 4;
+        case 0xC0000095: return 5;
+        case 0xC000008F:
+        case 0xC0000090:
+        case 0xC0000092: return 6;
+        case 0xC000008E: return 7;
+        case 0xC0000091: return 8;
+        case 0xC0000093:
+        case 0xC000008D: return 9;
+        case 0xC0000005: return 11;
+        case 0xC0000096: return 12;
+        case 0xC000013A: return 13;
+        case 0xC00000FD: return 14;
+    }
+    return 22;
+}
+
+std::unique_ptr<Exception> FaultToException(const TFaultInfo& fault) {
+    int number = ExceptionCodeToRunError(fault.Code);
+    std::unique_ptr<Exception> object;
+    if (number == 11) {
+        const char* operation = fault.IsWrite ? "Write" : "Read";
+        AnsiString module;
+        uintptr_t relative = 0;
+        if (ModuleOfAddress(fault.Address, module, relative))
+            object = std::make_unique<EAccessViolation>(
+                EAccessViolation::CreateFmt("Access violation at address %p in module '%s'. %s of address %p",
+                                            fault.Address, module, operation, fault.AccessAddress));
+        else
+            object = std::make_unique<EAccessViolation>(EAccessViolation::CreateFmt(
+                "Access violation at address %p. %s of address %p", fault.Address, operation, fault.AccessAddress));
+    } else if (number == 22) {
+        object = std::make_unique<EExternalException>(EExternalException::CreateFmt("External exception %x", fault.Code));
+    } else {
+        object = RunErrorToException(number);
+    }
+    if (auto* external = dynamic_cast<EExternal*>(object.get())) external->ExceptionRecord = fault.Record;
+    return object;
+}
+
+AnsiString ExceptionReportText(const std::exception* object, const char* typeName, const void* address) {
+    AnsiString module;
+    uintptr_t shown = (uintptr_t)address;
+    uintptr_t relative = 0;
+    if (address && ModuleOfAddress(address, module, relative))
+        shown = relative;
+    else
+        module = ProgramFileName();
+    if (module.size() > 260) module.resize(260);
+
+    const Exception* e = dynamic_cast<const Exception*>(object);
+    AnsiString className = e ? e->ClassName() : object ? Demangle(typeid(*object).name()) : (typeName ? typeName : "?");
+    AnsiString text = "Exception " + className + "  in module " + module + " at " +
+                      Format("%08X", (unsigned)shown);
+    if (sizeof(shown) > 4 && (shown >> 32) != 0)  // keep every digit of a high address
+        text = "Exception " + className + "  in module " + module + " at " +
+               Format("%08X%08X", (unsigned)(shown >> 32), (unsigned)shown);
+    if (e) text += ".\r\n" + e->Message() + ".\r\n";
+    if (text.size() > MaxReportLength) text.resize(MaxReportLength);
+    return text;
+}
+
+void ShowException(const std::exception* object, const void* address, const char* typeName) {
+    if (dynamic_cast<const EAbort*>(object)) return;
+    AnsiString text = ExceptionReportText(object, typeName, address);
+    if (IsConsoleProcess()) {
+        WriteConsoleError(text);
+    } else {
+        DebugOutput(text);
+        ShowMessageBox(text, "Application Error", MessageBoxFlags::TaskModal | MessageBoxFlags::IconError);
+    }
+}
+
+void ShowException(std::exception_ptr object) {
+    if (!object) return;
+    try {
+        std::rethrow_exception(object);
+    } catch (const std::exception& e) {
+        ShowException(&e, nullptr);
+    } catch (...) {
+        std::type_info* type = abi::__cxa_current_exception_type();
+        ShowException(nullptr, nullptr, type ? Demangle(type->name()).c_str() : "?");
+    }
+}
+
+AnsiString AssertionText(const AnsiString& message, const char* sourceFile, int line) {
+    return "Asseertion with message: '" + message + "'" + " (" + sourceFile + ", line: " + std::to_string(line) + ")";
+}
+
+void AssertionFailed(const AnsiString& message, const char* sourceFile, int line) {
+    AnsiString text = AssertionText(message, sourceFile, line);
+    DebugOutput(text);
+    ShowMessageBox(text, nullptr, MessageBoxFlags::IconError);
+    throw EAbort(text);
+}
+
+void HandleUnhandledException(std::exception_ptr object) {
+    ShowException(object);
+    std::fflush(nullptr);
+    std::_Exit(1);
+}
+
+int RunGuarded(int (*body)(int, char**), int argc, char** argv) {
+    try {
+        return body(argc, argv);
+    } catch (...) {
+        HandleUnhandledException(std::current_exception());
+    }
+}
+
+void InitExceptions() {
+    OutOfMemoryObject();
+    InvalidPointerObject();
+    PreviousTerminate = std::set_terminate(TerminateHandler);
+    InstallFaultHandler();
+}
+
+void DoneExceptions() {
+    for (EHeapException** object : {(EHeapException**)&OutOfMemory, (EHeapException**)&InvalidPointer}) {
+        if (*object) (*object)->AllowFree = true;
+        delete *object;
+        *object = nullptr;
+    }
+    std::set_terminate(PreviousTerminate);
+    RemoveFaultHandler();
+}

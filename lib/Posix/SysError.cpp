@@ -1,0 +1,48 @@
+// POSIX keeps the Windows error code of the last failed call per thread;
+// the platform layer maps errno into it.
+#include "SysError.h"
+
+static thread_local uint32_t LastError = 0;
+
+uint32_t GetLastErrorCode() { return LastError; }
+void SetLastErrorCode(uint32_t code) { LastError = code; }
+
+AnsiString RawSystemErrorText(uint32_t code) {
+    // The Windows system texts of the codes the POSIX layer produces.
+    struct Entry { uint32_t Code; const char* Text; };
+    static const Entry Texts[] = {
+        {0, "The operation completed successfully.\r\n"},
+        {1, "Incorrect function.\r\n"},
+        {2, "The system cannot find the file specified.\r\n"},
+        {3, "The system cannot find the path specified.\r\n"},
+        {4, "The system cannot open the file.\r\n"},
+        {5, "Access is denied.\r\n"},
+        {6, "The handle is invalid.\r\n"},
+        {8, "Not enough memory resources are available to process this command.\r\n"},
+        {18, "There are no more files.\r\n"},
+        {19, "The media is write protected.\r\n"},
+        {21, "The device is not ready.\r\n"},
+        {23, "Data error (cyclic redundancy check).\r\n"},
+        {25, "The drive cannot locate a specific area or track on the disk.\r\n"},
+        {29, "The system cannot write to the specified device.\r\n"},
+        {30, "The system cannot read from the specified device.\r\n"},
+        {32, "The process cannot access the file because it is being used by another process.\r\n"},
+        {33, "The process cannot access the file because another process has locked a portion of the file.\r\n"},
+        {38, "Reached the end of the file.\r\n"},
+        {50, "The request is not supported.\r\n"},
+        {80, "The file exists.\r\n"},
+        {87, "The parameter is incorrect.\r\n"},
+        {112, "There is not enough space on the disk.\r\n"},
+        {123, "The filename, directory name, or volume label syntax is incorrect.\r\n"},
+        {145, "The directory is not empty.\r\n"},
+        {183, "Cannot create a file when that file already exists.\r\n"},
+        {206, "The filename or extension is too long.\r\n"},
+        {267, "The directory name is invalid.\r\n"},
+        {1117, "The request could not be performed because of an I/O device error.\r\n"},
+        {1920, "The file cannot be accessed by the system.\r\n"},
+        {1921, "The name of the file cannot be resolved by the system.\r\n"},
+    };
+    for (const Entry& e : Texts)
+        if (e.Code == code) return e.Text;
+    return AnsiString();
+}

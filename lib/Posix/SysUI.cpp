@@ -1,0 +1,45 @@
+// POSIX has no message boxes or debugger channel: both go to standard error.
+#include <dlfcn.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include "SysUI.h"
+
+static void WriteLine(const AnsiString& text) {
+    std::fflush(stdout);
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+void DebugOutput(const AnsiString& text) { WriteLine(text); }
+
+void ShowNativeMessageBox(const AnsiString& text, const char* caption, unsigned) {
+    WriteLine(caption ? AnsiString(caption) + ": " + text : text);
+}
+
+bool IsConsoleProcess() { return true; }
+
+// The terminal takes UTF-8, the ANSI code page here, so no conversion.
+void WriteConsoleError(const AnsiString& text) { WriteLine(text); }
+
+static AnsiString BaseName(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash ? slash + 1 : path;
+}
+
+bool ModuleOfAddress(const void* address, AnsiString& moduleName, uintptr_t& relative) {
+    Dl_info info;
+    if (!address || !dladdr(address, &info) || !info.dli_fname || !*info.dli_fname) return false;
+    moduleName = BaseName(info.dli_fname);
+    relative = (uintptr_t)address - (uintptr_t)info.dli_fbase;
+    return true;
+}
+
+AnsiString ProgramFileName() {
+#if defined(__APPLE__)
+    return getprogname();
+#else
+    return program_invocation_short_name;
+#endif
+}

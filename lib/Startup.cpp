@@ -1,0 +1,25 @@
+#include "Startup.h"
+#include "ErrorReport.h"
+#include "Locks.h"
+#include "SystemInfo.h"
+
+namespace {
+bool Started = false;
+}
+
+void LibraryStartup() {
+    if (Started) return;
+    Started = true;
+    // Locks first: the mutex pool and the display-scaling request.
+    RequestDpiAwareness();
+    // The object root needs no start-up.
+    InitExceptions();
+    ReadSystemInfo();
+}
+
+void LibraryShutdown() {
+    if (!Started) return;
+    Started = false;
+    DoneExceptions();
+    CloseMutexPool();
+}

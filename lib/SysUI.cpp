@@ -1,0 +1,20 @@
+#include "SysUI.h"
+
+void ShowNativeMessageBox(const AnsiString& text, const char* caption, unsigned flags);
+
+namespace {
+TMessageBoxHandler Handler = nullptr;
+}
+
+void ShowMessageBox(const AnsiString& text, const char* caption, unsigned flags) {
+    if (Handler)
+        Handler(text, caption, flags);
+    else
+        ShowNativeMessageBox(text, caption, flags);
+}
+
+TMessageBoxHandler SetMessageBoxHandler(TMessageBoxHandler handler) {
+    TMessageBoxHandler previous = Handler;
+    Handler = handler;
+    return previous;
+}

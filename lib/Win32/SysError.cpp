@@ -1,0 +1,12 @@
+#include <windows.h>
+#include "SysError.h"
+
+uint32_t GetLastErrorCode() { return ::GetLastError(); }
+void SetLastErrorCode(uint32_t code) { ::SetLastError(code); }
+
+AnsiString RawSystemErrorText(uint32_t code) {
+    char buffer[256];
+    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                               buffer, sizeof buffer, nullptr);
+    return AnsiString(buffer, n);
+}

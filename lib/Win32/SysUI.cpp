@@ -1,0 +1,48 @@
+#include <windows.h>
+#include <cstdio>
+#include <cstring>
+#include "SysUI.h"
+
+void DebugOutput(const AnsiString& text) { ::OutputDebugStringA(text.c_str()); }
+
+void ShowNativeMessageBox(const AnsiString& text, const char* caption, unsigned flags) {
+    ::MessageBoxA(nullptr, text.c_str(), caption, flags);
+}
+
+// A console process is one whose executable asks for the console subsystem.
+bool IsConsoleProcess() {
+    auto* base = (const BYTE*)::GetModuleHandleW(nullptr);
+    auto* dos = (const IMAGE_DOS_HEADER*)base;
+    auto* nt = (const IMAGE_NT_HEADERS*)(base + dos->e_lfanew);
+    return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
+}
+
+void WriteConsoleError(const AnsiString& text) {
+    std::fflush(stdout);
+    AnsiString oem = text;
+    if (!oem.empty()) ::CharToOemBuffA(text.c_str(), oem.data(), (DWORD)oem.size());
+    oem += "\r\n";
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), oem.data(), (DWORD)oem.size(), &written, nullptr);
+}
+
+static AnsiString BaseName(const char* path) {
+    const char* slash = std::strrchr(path, '\\');
+    return slash ? slash + 1 : path;
+}
+
+bool ModuleOfAddress(const void* address, AnsiString& moduleName, uintptr_t& relative) {
+    MEMORY_BASIC_INFORMATION info;
+    if (!address || ::VirtualQuery(address, &info, sizeof info) == 0 || info.State != MEM_COMMIT) return false;
+    char name[MAX_PATH];
+    if (::GetModuleFileNameA((HMODULE)info.AllocationBase, name, sizeof name) == 0) return false;
+    moduleName = BaseName(name);
+    relative = (uintptr_t)address - (uintptr_t)info.AllocationBase;
+    return true;
+}
+
+AnsiString ProgramFileName() {
+    char name[MAX_PATH];
+    DWORD n = ::GetModuleFileNameA(nullptr, name, sizeof name);
+    return BaseName(AnsiString(name, n).c_str());
+}

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and tests need, when run as root;
+# otherwise names the missing ones and fails. Usage: ensure-packages.sh [linux-only]
+set -u
+packages=(cmake make g++ zlib1g-dev libgtest-dev python3 zip unzip p7zip-full unicode-data)
+if [ "${1:-}" != linux-only ]; then
+  packages+=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine xvfb imagemagick xdotool)
+fi
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+if [ "$(id -u)" -ne 0 ]; then
+  echo "Missing packages: ${missing[*]}" >&2
+  echo "Install them with: sudo apt-get install ${missing[*]}" >&2
+  exit 2
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq && apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null || {
+  echo "apt-get could not install: ${missing[*]}" >&2
+  exit 2
+}
