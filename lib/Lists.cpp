@@ -1,6 +1,7 @@
 #include "Lists.h"
 #include <algorithm>
 #include <new>
+#include "CaseFolding.h"
 #include "ErrorReport.h"
 
 // ---- TSorter
@@ -170,4 +171,224 @@ void TList::SetItem(int32_t index, TRefObject* item) {
 void TList::Dispose() {
     TRefObject::Dispose();
     Clear();
+}
+
+// ---- TStringItem
+
+void TStringItem::Assign(const TStringItem* other) {
+    SetText(other ? other->Text() : WideString());
+    SetObject(other ? other->Object() : nullptr);
+}
+
+// ---- TStringList
+
+TStringList::TStringList() : FItems(New<TList>()) {}
+
+void TStringList::Dispose() {
+    Clear();
+    Free(std::exchange(FItems, nullptr));
+    TSorter::Dispose();
+}
+
+int TStringList::GetCount() { return FItems->Count(); }
+
+TStringItem* TStringList::NewItem(int) { return New<TStringItem>(); }
+
+bool TStringList::SameText(const WideString& a, const WideString& b) { return CompareText(a, b) == 0; }
+
+int TStringList::CompareText(const WideString& a, const WideString& b) {
+    if (FIgnoreCase) return ::CompareText(a, b, true);
+    int c = ::CompareText(a, b, false);
+    return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+int TStringList::Compare(int i, int j) {
+    if (i == j) return 0;
+    TStringItem* a = Entry(i);
+    TStringItem* b = Entry(j);
+    if (a && b) return CompareText(a->Text(), b->Text());
+    // Empty entries sort first.
+    return (a ? 1 : 0) - (b ? 1 : 0);
+}
+
+int TStringList::CompareKey(const void* key, int index) {
+    const WideString& text = *static_cast<const WideString*>(key);
+    TStringItem* item = Entry(index);
+    if (text.empty()) return item ? -1 : 0;
+    if (!item) return 1;
+    return CompareText(text, item->Text());
+}
+
+void TStringList::Exchange(int i, int j) { FItems->Exchange(i, j); }
+
+bool TStringList::ClampRange(int& lo, int& hi) {
+    if (lo < 0) lo = 0;
+    if (hi > GetCount() - 1) hi = GetCount() - 1;
+    return lo < hi;
+}
+
+void TStringList::SortRange(int lo, int hi) {
+    if (ClampRange(lo, hi)) TSorter::SortRange(lo, hi);
+}
+
+bool TStringList::Find(const void* key, int& index) { return TSorter::Find(key, index); }
+
+bool TStringList::FindRange(const void* key, int lo, int& index, int hi) {
+    ClampRange(lo, hi);
+    return TSorter::FindRange(key, lo, index, hi);
+}
+
+bool TStringList::Find(const WideString& text, int& index) { return Find(static_cast<const void*>(&text), index); }
+
+bool TStringList::FindRange(const WideString& text, int lo, int& index, int hi) {
+    return FindRange(static_cast<const void*>(&text), lo, index, hi);
+}
+
+void TStringList::SortIfSorted() {
+    if (FSorted) Sort();
+}
+
+void TStringList::SetCount(int count) {
+    if (count < 0 || count >= TList::CountLimit) return;
+    for (int i = count; i < GetCount(); ++i) {
+        TRefObject* item = FItems->Get(i);
+        FItems->Put(i, nullptr);
+        Free(item);
+    }
+    FItems->SetCount(count);
+}
+
+TStringItem* TStringList::GetItem(int index) {
+    if (index < 0 || index >= GetCount()) return nullptr;
+    TStringItem* item = Entry(index);
+    if (!item) {
+        item = NewItem(index);
+        FItems->Put(index, item);
+    }
+    return item;
+}
+
+// Setting through an index outside the list is the caller's error.
+TStringItem* TStringList::ItemToTouch(int index) {
+    NVX_ASSERT(index >= 0 && index < GetCount());
+    return GetItem(index);
+}
+
+WideString TStringList::GetString(int index) {
+    TStringItem* item = GetItem(index);
+    return item ? item->Text() : WideString();
+}
+
+void TStringList::SetString(int index, const WideString& text) {
+    ItemToTouch(index)->SetText(text);
+    SortIfSorted();
+}
+
+TRefObject* TStringList::GetObject(int index) {
+    TStringItem* item = Entry(index);
+    return item ? item->Object() : nullptr;
+}
+
+void TStringList::SetObject(int index, TRefObject* object) { ItemToTouch(index)->SetObject(object); }
+
+void TStringList::Clear() { FItems->FreeAll(); }
+
+void TStringList::ClearWithObjects(bool freeObjects) {
+    if (freeObjects) {
+        for (int i = 0; i < GetCount(); ++i) {
+            TStringItem* item = Entry(i);
+            if (!item || !item->Object()) continue;
+            TRefObject* object = item->Object();
+            item->SetObject(nullptr);
+            Release(object);
+        }
+    }
+    Clear();
+}
+
+void TStringList::Assign(TStringList* list) {
+    if (list == this) return;
+    int count = list->GetCount();
+    SetCount(count);
+    for (int i = 0; i < count; ++i) GetItem(i)->Assign(list->GetItem(i));
+    SortIfSorted();
+}
+
+void TStringList::AssignStrings(IStrings* source) {
+    if (source == static_cast<IStrings*>(this)) return;
+    int count = source->GetCount();
+    SetCount(count);
+    for (int i = 0; i < count; ++i) GetItem(i)->SetText(source->GetString(i));
+    SortIfSorted();
+}
+
+void TStringList::AddList(TStringList* list) {
+    int count = list->GetCount();
+    int base = GetCount();
+    SetCount(base + count);
+    for (int i = 0; i < count; ++i) GetItem(base + i)->Assign(list->GetItem(i));
+    SortIfSorted();
+}
+
+void TStringList::AddStrings(IStrings* source) {
+    int count = source->GetCount();
+    int base = GetCount();
+    SetCount(base + count);
+    for (int i = 0; i < count; ++i) GetItem(base + i)->SetText(source->GetString(i));
+    SortIfSorted();
+}
+
+int TStringList::Add(const WideString& text) { return AddObject(text, nullptr); }
+
+int TStringList::AddObject(const WideString& text, TRefObject* object) {
+    int index = GetCount();
+    if (FSorted) Find(text, index);
+    if (!FItems->Insert(index, nullptr)) return -1;
+    TStringItem* item = GetItem(index);
+    item->SetText(text);
+    item->SetObject(object);
+    return index;
+}
+
+bool TStringList::Insert(int index, const WideString& text) {
+    if (index < 0 || index > GetCount() || !FItems->Insert(index, nullptr)) return false;
+    GetItem(index)->SetText(text);
+    SortIfSorted();
+    return true;
+}
+
+TRefObject* TStringList::Delete(int index) {
+    if (index < 0 || index >= GetCount()) return nullptr;
+    TStringItem* item = Entry(index);
+    FItems->Delete(index);
+    if (!item) return nullptr;
+    TRefObject* object = item->Object();
+    Free(item);
+    return object;
+}
+
+TRefObject* TStringList::Extract(int index) { return Delete(index); }
+
+int TStringList::IndexOf(const WideString& text) {
+    if (FSorted) {
+        int index;
+        return Find(text, index) ? index : -1;
+    }
+    for (int i = 0; i < GetCount(); ++i) {
+        TStringItem* item = Entry(i);
+        if (item ? SameText(text, item->Text()) : text.empty()) return i;
+    }
+    return -1;
+}
+
+void TStringList::SetSorted(bool sorted) {
+    if (sorted == FSorted) return;
+    FSorted = sorted;
+    SortIfSorted();
+}
+
+void TStringList::SetIgnoreCase(bool ignoreCase) {
+    if (ignoreCase == FIgnoreCase) return;
+    FIgnoreCase = ignoreCase;
+    SortIfSorted();
 }
