@@ -1,4 +1,5 @@
 #include "Startup.h"
+#include "CaseFolding.h"
 #include "ErrorReport.h"
 #include "Locks.h"
 #include "SystemInfo.h"
@@ -13,6 +14,7 @@ void LibraryStartup() {
     // Locks first: the mutex pool and the display-scaling request.
     RequestDpiAwareness();
     // The object root needs no start-up.
+    InitCaseFolding();
     InitExceptions();
     ReadSystemInfo();
 }
@@ -21,5 +23,6 @@ void LibraryShutdown() {
     if (!Started) return;
     Started = false;
     DoneExceptions();
+    DoneCaseFolding();
     CloseMutexPool();
 }

@@ -33,6 +33,7 @@ AnsiString RawSystemErrorText(uint32_t code) {
         {80, "The file exists.\r\n"},
         {87, "The parameter is incorrect.\r\n"},
         {112, "There is not enough space on the disk.\r\n"},
+        {122, "The data area passed to a system call is too small.\r\n"},
         {123, "The filename, directory name, or volume label syntax is incorrect.\r\n"},
         {145, "The directory is not empty.\r\n"},
         {183, "Cannot create a file when that file already exists.\r\n"},
