@@ -1,5 +1,6 @@
 #include "Startup.h"
 #include "ErrorReport.h"
+#include "FileAPI.h"
 #include "Locks.h"
 #include "SystemInfo.h"
 
@@ -13,6 +14,7 @@ void LibraryStartup() {
     // Locks first: the mutex pool and the display-scaling request.
     RequestDpiAwareness();
     // The object root needs no start-up.
+    InitFileAPI();
     InitExceptions();
     ReadSystemInfo();
 }
@@ -21,5 +23,6 @@ void LibraryShutdown() {
     if (!Started) return;
     Started = false;
     DoneExceptions();
+    DoneFileAPI();
     CloseMutexPool();
 }
