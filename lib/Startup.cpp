@@ -1,6 +1,7 @@
 #include "Startup.h"
 #include "ErrorReport.h"
 #include "FileAPI.h"
+#include "FileStream.h"
 #include "Locks.h"
 #include "SystemInfo.h"
 
@@ -15,6 +16,7 @@ void LibraryStartup() {
     RequestDpiAwareness();
     // The object root needs no start-up.
     InitFileAPI();
+    InitFileStreams();
     InitExceptions();
     ReadSystemInfo();
 }
@@ -23,6 +25,7 @@ void LibraryShutdown() {
     if (!Started) return;
     Started = false;
     DoneExceptions();
+    DoneFileStreams();
     DoneFileAPI();
     CloseMutexPool();
 }

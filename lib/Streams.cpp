@@ -198,3 +198,8 @@ TRef<TStream> UnassignedWriteFile(const WideString&, bool) {
 
 TReadFileFunc ReadFileHook = UnassignedReadFile;
 TWriteFileFunc WriteFileHook = UnassignedWriteFile;
+
+void RestoreDefaultFileHooks() {
+    ReadFileHook = UnassignedReadFile;
+    WriteFileHook = UnassignedWriteFile;
+}

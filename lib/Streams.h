@@ -91,6 +91,8 @@ using TReadFileFunc = TRef<TStream> (*)(const WideString& name);
 using TWriteFileFunc = TRef<TStream> (*)(const WideString& name, bool create);
 extern TReadFileFunc ReadFileHook;
 extern TWriteFileFunc WriteFileHook;
+// Puts the unassigned functions back.
+void RestoreDefaultFileHooks();
 
 // A stream over the file or resource of that name, or none.
 inline TRef<TStream> ReadFile(const WideString& name) { return ReadFileHook(name); }
