@@ -92,12 +92,13 @@ public:
         std::swap(FObject, other.FObject);
         return *this;
     }
-    // A failing Free during unwinding must not end the process.
-    ~TRef() noexcept(false) {
-        if (std::uncaught_exceptions() > FUncaught) {
-            try { Reset(); } catch (...) {}
-        } else {
+    // A holder going out of scope cannot raise: a failed check has already
+    // been reported by its assertion. Call Reset() where a failure of the
+    // clean-up must reach the caller.
+    ~TRef() {
+        try {
             Reset();
+        } catch (...) {
         }
     }
 
@@ -113,7 +114,6 @@ public:
 private:
     explicit TRef(T* object) : FObject(object) {}
     T* FObject = nullptr;
-    int FUncaught = std::uncaught_exceptions();
 };
 
 template <class T, class... Args>

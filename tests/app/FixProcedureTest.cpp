@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+#include "Exceptions.h"
+#include "FileAPI.h"
+#include "FixProcedure.h"
+#include "Streams.h"
+#include "SysError.h"
+#include "support/FaultyFileAPI.h"
+#include "support/Files.h"
+#include "support/ScratchFolder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Payload() {
+    TRef<TResourceStream> payload = OpenResourceStream(u"ZUVORUDAD", RT_RCDATA);
+    return std::string((const char*)payload->Memory(), (size_t)payload->GetSize());
+}
+
+// A bundle as the fix finds it; parts can be left out.
+WideString MakeBundle(const WideString& folder, bool marker = true, bool viewer = true) {
+    WriteBytes(JoinPath(folder, u"Contents/Info.plist"), "<plist/>");
+    if (marker) WriteBytes(MarkerPath(folder), "slides");
+    if (viewer) WriteBytes(ViewerPath(folder), "OLD VIEWER");
+    return folder;
+}
+
+class FixProcedure : public testing::Test {
+protected:
+    TScratchFolder Scratch;
+    WideString Bundle = Scratch / u"Show.app";
+};
+
+TEST_F(FixProcedure, PathsUseThePlatformSeparator) {
+    WideString sep(1, PathDelim);
+    EXPECT_EQ(ViewerPath(u"B"), u"B" + sep + u"Contents" + sep + u"Resources" + sep + u"Viewer.app" + sep + u"Contents" +
+                                    sep + u"MacOS" + sep + u"ZuvOrudad5");
+    EXPECT_EQ(MarkerPath(u"B" + sep), u"B" + sep + u"Contents" + sep + u"Resources" + sep + u"slideshow.dat");
+}
+
+TEST_F(FixProcedure, BundleWithoutMarkerOrViewerIsRefusedAndUntouched) {
+    MakeBundle(Bundle, false, true);
+    EXPECT_EQ(FixPresentation(Bundle, u"", false), FixOutcome::Refused);
+    EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), "OLD VIEWER");
+
+    WideString other = MakeBundle(Scratch / u"Other.app", true, false);
+    EXPECT_EQ(FixPresentation(other, u"", false), FixOutcome::Refused);
+    EXPECT_FALSE(fs::exists(FsPath(ViewerPath(other))));
+
+    // A folder where the viewer should be is no viewer.
+    WideString folderViewer = MakeBundle(Scratch / u"Odd.app", true, false);
+    fs::create_directories(FsPath(ViewerPath(folderViewer)));
+    EXPECT_EQ(FixPresentation(folderViewer, u"", false), FixOutcome::Refused);
+}
+
+TEST_F(FixProcedure, ViewerBecomesThePayloadAsAPlainProgramFile) {
+    MakeBundle(Bundle);
+    auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+    fs::last_write_time(FsPath(ViewerPath(Bundle)), old);
+    SetReadOnly(ViewerPath(Bundle), true);
+    EXPECT_EQ(FixPresentation(Bundle, u"", false), FixOutcome::Done);
+    EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), Payload());
+    EXPECT_FALSE(IsReadOnly(ViewerPath(Bundle)));
+    EXPECT_GT(WriteTime(ViewerPath(Bundle)), old + std::chrono::hours(24 * 399));
+#ifndef _WIN32
+    EXPECT_EQ(fs::status(FsPath(ViewerPath(Bundle))).permissions() & fs::perms::mask, fs::perms(0755));
+#endif
+    // Fixing again is as good as the first time.
+    EXPECT_EQ(FixPresentation(Bundle + PathDelim, u"", false), FixOutcome::Done);
+    EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), Payload());
+    EXPECT_EQ(fs::directory_iterator(FsPath(ExtractFilePath(ViewerPath(Bundle), false)))->path().filename(),
+              "ZuvOrudad5");
+}
+
+TEST_F(FixProcedure, NamesOutsideTheAnsiCodePageAreFixedToo) {
+    WideString bundle = MakeBundle(Scratch / u"\u0428\u043E\u0443 \u6F14\u793A \U0001F3AC.app");
+    EXPECT_EQ(FixPresentation(bundle, u"", false), FixOutcome::Done);
+    EXPECT_EQ(ReadBytes(ViewerPath(bundle)), Payload());
+}
+
+TEST_F(FixProcedure, FailedWriteKeepsTheOldViewerAndRaises) {
+    MakeBundle(Bundle);
+    TRef<TFullDisk> failing = MakeRef<TFullDisk>();
+    {
+        TFileAPIScope scope(failing.Get());
+        EXPECT_THROW(FixPresentation(Bundle, u"", false), Exception);
+    }
+    EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), "OLD VIEWER");
+    int entries = 0;
+    for (auto& entry : fs::directory_iterator(FsPath(ExtractFilePath(ViewerPath(Bundle), false)))) {
+        (void)entry;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1) << "the half-written viewer was left behind";
+}
+
+TEST_F(FixProcedure, FolderModeBacksUpThenFixesAndRefreshesTheBackup) {
+    MakeBundle(Bundle);
+    WideString backup = Bundle + u".bak";
+    WriteBytes(JoinPath(backup, u"only-in-backup"), "keep");
+    EXPECT_EQ(FixBundleFolder(Bundle), FixOutcome::Done);
+    EXPECT_EQ(ReadBytes(ViewerPath(backup)), "OLD VIEWER");
+    EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), Payload());
+    EXPECT_EQ(FixBundleFolder(Bundle), FixOutcome::Done);
+    EXPECT_EQ(ReadBytes(ViewerPath(backup)), Payload());  // the second backup is of the fixed bundle
+    EXPECT_EQ(ReadBytes(JoinPath(backup, u"only-in-backup")), "keep");
+}
+
+TEST_F(FixProcedure, NonBundleStillGetsItsBackup) {
+    WideString folder = Scratch / u"Photos";
+    WriteBytes(JoinPath(folder, u"a.jpg"), "jpeg");
+    EXPECT_EQ(FixBundleFolder(folder), FixOutcome::Refused);
+    EXPECT_EQ(ReadBytes(JoinPath(folder + u".bak", u"a.jpg")), "jpeg");
+}
+
+TEST_F(FixProcedure, FailedBackupStopsBeforeTheBundleChanges) {
+    MakeBundle(Bundle);
+    WriteBytes(Bundle + u".bak", "a file where the backup folder must go");
+    try {
+        FixBundleFolder(Bundle);
+        ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_NE(e.Message().find("Cannot create backup \""), std::string::npos) << e.Message();
+        EXPECT_NE(e.Message().find("Show.app.bak\""), std::string::npos) << e.Message();
+    }
+    EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), "OLD VIEWER");
+}
+
+}  // namespace
