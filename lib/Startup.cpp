@@ -2,6 +2,7 @@
 #include "CaseFolding.h"
 #include "ErrorReport.h"
 #include "Locks.h"
+#include "Log.h"
 #include "SystemInfo.h"
 
 namespace {
@@ -17,11 +18,13 @@ void LibraryStartup() {
     InitCaseFolding();
     InitExceptions();
     ReadSystemInfo();
+    StartLog();
 }
 
 void LibraryShutdown() {
     if (!Started) return;
     Started = false;
+    StopLog();
     DoneExceptions();
     DoneCaseFolding();
     CloseMutexPool();
