@@ -1,6 +1,8 @@
 #include "Startup.h"
 #include "CaseFolding.h"
 #include "ErrorReport.h"
+#include "FileAPI.h"
+#include "FileStream.h"
 #include "Locks.h"
 #include "Log.h"
 #include "SystemInfo.h"
@@ -16,6 +18,8 @@ void LibraryStartup() {
     RequestDpiAwareness();
     // The object root needs no start-up.
     InitCaseFolding();
+    InitFileAPI();
+    InitFileStreams();
     InitExceptions();
     ReadSystemInfo();
     StartLog();
@@ -26,6 +30,8 @@ void LibraryShutdown() {
     Started = false;
     StopLog();
     DoneExceptions();
+    DoneFileStreams();
+    DoneFileAPI();
     DoneCaseFolding();
     CloseMutexPool();
 }

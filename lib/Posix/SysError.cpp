@@ -19,6 +19,7 @@ AnsiString RawSystemErrorText(uint32_t code) {
         {5, "Access is denied.\r\n"},
         {6, "The handle is invalid.\r\n"},
         {8, "Not enough memory resources are available to process this command.\r\n"},
+        {17, "The system cannot move the file to a different disk drive.\r\n"},
         {18, "There are no more files.\r\n"},
         {19, "The media is write protected.\r\n"},
         {21, "The device is not ready.\r\n"},
@@ -26,6 +27,7 @@ AnsiString RawSystemErrorText(uint32_t code) {
         {25, "The drive cannot locate a specific area or track on the disk.\r\n"},
         {29, "The system cannot write to the specified device.\r\n"},
         {30, "The system cannot read from the specified device.\r\n"},
+        {31, "A device attached to the system is not functioning.\r\n"},
         {32, "The process cannot access the file because it is being used by another process.\r\n"},
         {33, "The process cannot access the file because another process has locked a portion of the file.\r\n"},
         {38, "Reached the end of the file.\r\n"},
@@ -35,13 +37,17 @@ AnsiString RawSystemErrorText(uint32_t code) {
         {112, "There is not enough space on the disk.\r\n"},
         {122, "The data area passed to a system call is too small.\r\n"},
         {123, "The filename, directory name, or volume label syntax is incorrect.\r\n"},
+        {131, "An attempt was made to move the file pointer before the beginning of the file.\r\n"},
         {145, "The directory is not empty.\r\n"},
         {183, "Cannot create a file when that file already exists.\r\n"},
         {206, "The filename or extension is too long.\r\n"},
+        {223, "The file size exceeds the limit allowed and cannot be saved.\r\n"},
         {267, "The directory name is invalid.\r\n"},
         {1117, "The request could not be performed because of an I/O device error.\r\n"},
+        {1813, "The specified resource type cannot be found in the image file.\r\n"},
         {1920, "The file cannot be accessed by the system.\r\n"},
         {1921, "The name of the file cannot be resolved by the system.\r\n"},
+        {4390, "The file or directory is not a reparse point.\r\n"},
     };
     for (const Entry& e : Texts)
         if (e.Code == code) return e.Text;

@@ -1,0 +1,408 @@
+#include "FileAPI.h"
+#include "Clock.h"
+#include "Exceptions.h"
+#include "SysError.h"
+
+// The 8-bit (ANSI code page) form of a path, for exception messages.
+AnsiString PathToAnsi(const WideString& path);
+
+TFileAPI* FileAPI = nullptr;
+
+namespace {
+TFileAPI* DefaultFileAPI = nullptr;
+}
+
+void InitFileAPI() {
+    if (!DefaultFileAPI) DefaultFileAPI = New<TFileAPI>();
+    FileAPI = DefaultFileAPI;
+}
+
+void DoneFileAPI() {
+    if (FileAPI == DefaultFileAPI) FileAPI = nullptr;
+    Free(DefaultFileAPI);
+    DefaultFileAPI = nullptr;
+}
+
+TFileAPI* SetFileAPI(TFileAPI* api) {
+    TFileAPI* previous = FileAPI;
+    FileAPI = api;
+    return previous;
+}
+
+// ---- Long paths ----
+
+namespace {
+constexpr size_t MaxShortPath = 260;
+const WideString LongPrefix = u"\\\\?\\";
+const WideString LongUncPrefix = u"\\\\?\\UNC\\";
+
+bool StartsWith(const WideString& text, const WideString& prefix) {
+    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+}  // namespace
+
+WideString LongPathName(const WideString& path) {
+    if (path.size() < MaxShortPath || StartsWith(path, LongPrefix)) return path;
+    if (StartsWith(path, u"\\\\")) return LongPrefix + u"UNC" + path.substr(1);
+    return LongPrefix + path;
+}
+
+WideString RemoveLongPathPrefix(const WideString& path) {
+    if (StartsWith(path, LongUncPrefix)) {
+        // "\\?\UNC\server" back to "\\server": keep the prefix's last backslash.
+        WideString result(1, u'\\');
+        result.append(path, LongUncPrefix.size() - 1, WideString::npos);
+        return result;
+    }
+    if (StartsWith(path, LongPrefix)) return path.substr(LongPrefix.size());
+    return path;
+}
+
+// ---- Raising handle wrappers ----
+
+namespace {
+// CreateFile through FileAPI; every failure, a raising descendant's too,
+// becomes EFileOpenError naming the path.
+TNativeHandle OpenRaising(const WideString& path, uint32_t access, uint32_t shareMode, void* security,
+                          uint32_t disposition, uint32_t flags) {
+    TNativeHandle handle = InvalidNativeHandle;
+    try {
+        handle = FileAPI->CreateFile(path, access, shareMode, security, disposition, flags, 0);
+    } catch (const std::exception&) {
+        handle = InvalidNativeHandle;
+    }
+    if (handle == InvalidNativeHandle) {
+        uint32_t code = GetLastErrorCode();
+        throw EFileOpenError(PathToAnsi(path), code);
+    }
+    return handle;
+}
+}  // namespace
+
+TNativeHandle FileOpen(const WideString& path, uint32_t access, uint32_t shareMode, uint32_t disposition,
+                       void* security) {
+    return OpenRaising(path, access, shareMode, security, disposition, FileAttr::Normal);
+}
+
+int64_t FileSeek(TNativeHandle file, int64_t distance, uint32_t origin) {
+    int64_t position = FileAPI->FileSeek(file, distance, origin);
+    if (position == -1) throw EFileSeekError();
+    return position;
+}
+
+int64_t FileGetSize(TNativeHandle file) {
+    int64_t size = FileAPI->GetFileSize(file);
+    if (size == -1) throw EFileError();
+    return size;
+}
+
+void FileSetSize(TNativeHandle file, int64_t size) {
+    int64_t position = FileAPI->FileSeek(file, 0, SeekOrigin::Current);
+    if (position == -1) throw EFileAccessError();
+    FileSetSize(file, size, position);
+}
+
+void FileSetSize(TNativeHandle file, int64_t size, int64_t newPosition) {
+    if (FileAPI->FileSeek(file, size, SeekOrigin::Begin) == -1 || !FileAPI->SetEndOfFile(file) ||
+        FileAPI->FileSeek(file, newPosition, SeekOrigin::Begin) == -1)
+        throw EFileAccessError();
+}
+
+uint32_t FileRead(TNativeHandle file, void* buffer, size_t offset, uint32_t count) {
+    uint32_t done = 0;
+    if (!FileAPI->ReadFile(file, static_cast<uint8_t*>(buffer) + offset, count, done)) throw EFileReadError();
+    return done;
+}
+
+uint32_t FileWrite(TNativeHandle file, const void* buffer, size_t offset, uint32_t count) {
+    uint32_t done = 0;
+    if (!FileAPI->WriteFile(file, static_cast<const uint8_t*>(buffer) + offset, count, done))
+        throw EFileWriteError();
+    return done;
+}
+
+void FileClose(TNativeHandle file) {
+    if (!FileAPI->CloseHandle(file)) throw EFileAccessError();
+}
+
+TFileHandle& TFileHandle::operator=(TFileHandle&& other) noexcept {
+    if (this != &other) {
+        if (Valid()) FileAPI->CloseHandle(FHandle);
+        FHandle = other.Detach();
+    }
+    return *this;
+}
+
+TFileHandle::~TFileHandle() {
+    if (Valid()) FileAPI->CloseHandle(FHandle);
+}
+
+void TFileHandle::Close() {
+    if (Valid()) FileClose(Detach());
+}
+
+// ---- File and path helpers ----
+
+bool FileExists(const WideString& path) {
+    TNoErrorBoxes quiet;
+    uint32_t attributes = FileAPI->GetFileAttributes(path);
+    return attributes != FileAttr::Invalid && !(attributes & FileAttr::Directory);
+}
+
+bool DirectoryExists(const WideString& path) {
+    TNoErrorBoxes quiet;
+    uint32_t attributes = FileAPI->GetFileAttributes(path);
+    return attributes != FileAttr::Invalid && (attributes & FileAttr::Directory);
+}
+
+void DeleteFile(const WideString& path) {
+    if (FileAPI->DeleteFile(path)) return;
+    if (!FileExists(path)) return;
+    // Read-only files refuse deletion until the attribute is gone.
+    uint32_t attributes = FileAPI->GetFileAttributes(path);
+    FileAPI->SetFileAttributes(path, FileAttr::Normal);
+    if (FileAPI->DeleteFile(path)) return;
+    uint32_t code = GetLastErrorCode();
+    FileAPI->SetFileAttributes(path, attributes);
+    throw EFileAccessError(code);
+}
+
+bool ForceDirectories(const WideString& path) {
+    if (path.empty()) return false;
+    if (DirectoryExists(path)) return true;
+    WideString folder = ExcludeTrailingBackslash(path);
+    WideString parent = ExtractFilePath(folder, true);
+    if (parent.empty()) return false;
+    if (!ForceDirectories(parent)) return false;
+    // Someone else may have made it meanwhile; that is success as well.
+    return FileAPI->CreateDirectory(folder) || DirectoryExists(folder);
+}
+
+bool DeleteFolderTree(const WideString& path) {
+    if (path.empty()) return false;
+    WideString folder = ExcludeTrailingBackslash(path);
+    uint32_t attributes = FileAPI->GetFileAttributes(folder);
+    if (attributes == FileAttr::Invalid) return false;
+    // A link goes as a link: listing it would empty a folder that may lie anywhere.
+    if (attributes & FileAttr::ReparsePoint)
+        return (attributes & FileAttr::Directory) ? FileAPI->RemoveDirectory(folder) : FileAPI->DeleteFile(folder);
+    // A read-only folder loses the attribute first: on POSIX it also guards
+    // the entries. It is put back if something inside stays.
+    bool readOnly = attributes & FileAttr::ReadOnly;
+    if (readOnly && !FileAPI->SetFileAttributes(folder, FileAttr::Directory)) return false;
+    bool ok = true;
+    try {
+        FindFiles(folder, u"*.*", [&](int32_t, TFileInfo* info, bool& stop) {
+            WideString entry = JoinPath(folder, info->Name);
+            if (info->IsFolder && !(info->Attributes & FileAttr::ReparsePoint)) {
+                ok = DeleteFolderTree(entry);
+            } else if (info->IsFolder) {
+                ok = FileAPI->RemoveDirectory(entry);
+            } else {
+                if (info->Attributes & FileAttr::ReadOnly) FileAPI->SetFileAttributes(entry, FileAttr::Normal);
+                ok = FileAPI->DeleteFile(entry);
+            }
+            stop = !ok;
+            return ok;
+        });
+    } catch (const EFileError&) {
+        ok = false;
+    }
+    if (ok) ok = FileAPI->RemoveDirectory(folder);
+    if (!ok && readOnly) {
+        uint32_t code = GetLastErrorCode();
+        FileAPI->SetFileAttributes(folder, attributes);
+        SetLastErrorCode(code);
+    }
+    return ok;
+}
+
+WideString IncludeTrailingBackslash(const WideString& path) {
+    if (path.empty() || path.back() == PathDelim) return path;
+    return path + PathDelim;
+}
+
+WideString ExcludeTrailingBackslash(const WideString& path) {
+    if (!path.empty() && path.back() == PathDelim) return path.substr(0, path.size() - 1);
+    return path;
+}
+
+WideString JoinPath(const WideString& folder, const WideString& name) {
+    if (folder.empty()) return name;
+    bool folderEnds = folder.back() == PathDelim;
+    bool nameStarts = !name.empty() && name.front() == PathDelim;
+    if (folderEnds && nameStarts) return folder + name.substr(1);
+    if (folderEnds || nameStarts) return folder + name;
+    return folder + PathDelim + name;
+}
+
+namespace {
+// Index of the separator before the last component, a final separator
+// ignored; npos when there is none.
+size_t LastDelimiter(const WideString& path) {
+    if (path.empty()) return WideString::npos;
+    size_t end = path.back() == PathDelim ? path.size() - 1 : path.size();
+    if (end == 0) return WideString::npos;
+    return path.rfind(PathDelim, end - 1);
+}
+
+// Index of the last "." of the last component; npos when there is none.
+size_t ExtensionDot(const WideString& path) {
+    size_t dot = path.rfind(u'.');
+    if (dot == WideString::npos) return dot;
+    size_t delim = path.rfind(PathDelim);
+    if (delim != WideString::npos && delim > dot) return WideString::npos;
+    return dot;
+}
+}  // namespace
+
+WideString ExtractFileName(const WideString& path) {
+    WideString trimmed = ExcludeTrailingBackslash(path);
+    size_t delim = trimmed.rfind(PathDelim);
+    return delim == WideString::npos ? trimmed : trimmed.substr(delim + 1);
+}
+
+WideString ExtractFilePath(const WideString& path, bool withBackslash) {
+    size_t delim = LastDelimiter(path);
+    if (delim == WideString::npos) return WideString();
+    return path.substr(0, withBackslash ? delim + 1 : delim);
+}
+
+WideString ExtractFileExt(const WideString& path) {
+    size_t dot = ExtensionDot(path);
+    return dot == WideString::npos ? WideString() : path.substr(dot);
+}
+
+WideString ChangeFileExt(const WideString& path, const WideString& ext) {
+    size_t dot = ExtensionDot(path);
+    WideString result = dot == WideString::npos ? path : path.substr(0, dot);
+    if (!ext.empty() && ext.front() != u'.') result += u'.';
+    return result + ext;
+}
+
+WideString GetCurrentFolder(bool withBackslash) {
+    WideString folder = FileAPI->GetCurrentDirectory();
+    return withBackslash ? IncludeTrailingBackslash(folder) : ExcludeTrailingBackslash(folder);
+}
+
+bool SetCurrentFolder(const WideString& path) { return FileAPI->SetCurrentDirectory(path); }
+
+// ---- Listings ----
+
+void TFileInfo::Assign(const WideString& folder, const TFindData& data, int32_t index) {
+    Name = data.FileName;
+    size_t dot = Name.rfind(u'.');
+    ExtPos = (int32_t)(dot == WideString::npos ? Name.size() + 1 : dot + 1);
+    ShortName = data.AlternateFileName.empty() ? Name : data.AlternateFileName;
+    Attributes = (uint16_t)data.Attributes;
+    IsFolder = data.Attributes & FileAttr::Directory;
+    IsFile = !IsFolder;
+    Size = IsFolder ? 0 : (int64_t)data.Size;
+    SizeOnDisk = Size;
+    if (IsFile && (data.Attributes & FileAttr::Compressed)) {
+        int64_t compressed = FileAPI->GetCompressedFileSize(JoinPath(folder, Name));
+        if (compressed != -1) SizeOnDisk = compressed;
+    }
+    CreationTime = FileTimeToLocal(data.CreationTime);
+    LastAccessTime = FileTimeToLocal(data.LastAccessTime);
+    LastWriteTime = FileTimeToLocal(data.LastWriteTime);
+    Index = index;
+}
+
+namespace {
+// Closes a search handle however the walk ends.
+class TSearch {
+public:
+    explicit TSearch(TNativeHandle handle) : FHandle(handle) {}
+    ~TSearch() { FileAPI->FindClose(FHandle); }
+    TSearch(const TSearch&) = delete;
+    TSearch& operator=(const TSearch&) = delete;
+    TNativeHandle Get() const { return FHandle; }
+
+private:
+    TNativeHandle FHandle;
+};
+
+bool IsDotEntry(const WideString& name) { return name == u"." || name == u".."; }
+
+bool IsAbsolutePath(const WideString& path) {
+    return (!path.empty() && path.front() == PathDelim) || (path.size() >= 2 && path[1] == u':');
+}
+
+[[noreturn]] void RaiseFolderError(uint32_t code) {
+    if (code == WinError::PathNotFound) throw EFolderNotFound(code);
+    if (code == WinError::AccessDenied) throw EFolderAccessDenied(code);
+    throw EFolderError(code);
+}
+
+// A chain of links that all deny listing ends here instead of looping.
+constexpr int MaxLinkHops = 8;
+
+int32_t FindFilesIn(const WideString& folder, const WideString& pattern, const TFindFilesCallback& callback,
+                    int hops) {
+    TFindData data;
+    TNativeHandle handle = FileAPI->FindFirst(JoinPath(folder, pattern), data);
+    if (handle == InvalidNativeHandle) {
+        uint32_t code = GetLastErrorCode();
+        if (code == WinError::FileNotFound) return 0;
+        if (code == WinError::AccessDenied && hops < MaxLinkHops) {
+            WideString link = ExcludeTrailingBackslash(folder);
+            uint32_t attributes = FileAPI->GetFileAttributes(link);
+            WideString target;
+            if (attributes != FileAttr::Invalid && (attributes & FileAttr::ReparsePoint) &&
+                FileAPI->GetReparseTarget(link, target) && !target.empty()) {
+                // A relative link target is relative to the link's own folder.
+                if (!IsAbsolutePath(target)) target = JoinPath(ExtractFilePath(link, true), target);
+                return FindFilesIn(target, pattern, callback, hops + 1);
+            }
+        }
+        RaiseFolderError(code);
+    }
+    TSearch search(handle);
+    int32_t accepted = 0;
+    int32_t index = 0;
+    bool stop = false;
+    do {
+        if (IsDotEntry(data.FileName)) continue;
+        TRef<TFileInfo> info = MakeRef<TFileInfo>();
+        info->Assign(folder, data, index);
+        if (callback(index, info.Get(), stop)) ++accepted;
+        ++index;
+        if (stop) return accepted;
+    } while (FileAPI->FindNext(search.Get(), data));
+    uint32_t code = GetLastErrorCode();
+    if (code != WinError::NoMoreFiles && code != WinError::Success) RaiseFolderError(code);
+    return accepted;
+}
+}  // namespace
+
+int32_t FindFiles(const WideString& folder, const WideString& pattern, const TFindFilesCallback& callback) {
+    return FindFilesIn(folder, pattern, callback, 0);
+}
+
+TRef<TFileInfo> GetFileInfo(const WideString& path) {
+    WideString target = ExcludeTrailingBackslash(path);
+    TFindData data;
+    TNativeHandle handle = FileAPI->FindFirst(target, data);
+    if (handle == InvalidNativeHandle) throw EFileError();
+    FileAPI->FindClose(handle);
+    TRef<TFileInfo> info = MakeRef<TFileInfo>();
+    info->Assign(ExtractFilePath(target, false), data, 0);
+    return info;
+}
+
+void SetFileTimes(const WideString& path, const TSystemTime& creation, const TSystemTime& lastAccess,
+                  const TSystemTime& lastWrite) {
+    TFileHandle file(OpenRaising(path, FileAccess::Write, FileShare::All, nullptr, FileDisposition::OpenExisting,
+                                 FileFlag::BackupSemantics));
+    TFileTime times[3];
+    const TSystemTime* given[3] = {&creation, &lastAccess, &lastWrite};
+    const TFileTime* pass[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        if (given[i]->Year == 0) continue;
+        times[i] = LocalToFileTime(*given[i]);
+        pass[i] = &times[i];
+    }
+    if (!FileAPI->SetFileTime(file.Get(), pass[0], pass[1], pass[2])) throw EFileAccessError();
+    file.Close();
+}

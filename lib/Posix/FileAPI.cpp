@@ -1,0 +1,605 @@
+// The file API on POSIX, with the Windows meaning of every operation: Windows
+// error codes, attributes, sharing through advisory locks, links reported
+// as reparse points.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <climits>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <set>
+#include "FileAPI.h"
+#include "SysError.h"
+#include "Posix/Utf8.h"
+
+extern const WideChar PathDelim = u'/';
+
+AnsiString PathToAnsi(const WideString& path) { return Utf16ToUtf8(path); }
+
+namespace {
+constexpr int64_t EpochDifference = 11644473600LL;
+constexpr int64_t TicksPerSecond = 10000000LL;
+
+TFileTime ToFileTime(const timespec& t) {
+    return (TFileTime)((int64_t)t.tv_sec + EpochDifference) * TicksPerSecond + (TFileTime)t.tv_nsec / 100;
+}
+
+timespec ToTimespec(TFileTime t) {
+    timespec result{};
+    result.tv_sec = (time_t)((int64_t)(t / TicksPerSecond) - EpochDifference);
+    result.tv_nsec = (long)(t % TicksPerSecond) * 100;
+    return result;
+}
+
+std::string ParentOf(const std::string& path) {
+    size_t end = path.size();
+    while (end > 1 && path[end - 1] == '/') --end;
+    size_t slash = path.rfind('/', end - 1);
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// errno as the Windows code the same failure gives there. A missing entry
+// is "file not found" only when the folder it should be in exists.
+uint32_t MapErrno(int error, const std::string& path = std::string()) {
+    switch (error) {
+    case 0: return WinError::Success;
+    case ENOENT:
+        return path.empty() || IsDirectory(ParentOf(path)) ? WinError::FileNotFound : WinError::PathNotFound;
+    case ENOTDIR: return WinError::PathNotFound;
+    case EACCES:
+    case EPERM:
+    case EISDIR: return WinError::AccessDenied;
+    case EEXIST: return WinError::AlreadyExists;
+    case ENOTEMPTY: return WinError::DirNotEmpty;
+    case ENOSPC:
+    case EDQUOT: return WinError::DiskFull;
+    case EFBIG: return WinError::FileTooLarge;
+    case ENAMETOOLONG: return WinError::FilenameExcedRange;
+    case EMFILE:
+    case ENFILE: return WinError::TooManyOpenFiles;
+    case EROFS: return WinError::WriteProtect;
+    case EWOULDBLOCK: return WinError::SharingViolation;
+    case EBADF: return WinError::InvalidHandle;
+    case EINVAL: return WinError::InvalidParameter;
+    case EXDEV: return WinError::NotSameDevice;
+    case ELOOP: return WinError::CantResolveFilename;
+    case ENOMEM: return WinError::NotEnoughMemory;
+    case EIO: return WinError::IoDevice;
+    default: return WinError::GenFailure;
+    }
+}
+
+bool Fail(uint32_t code) {
+    SetLastErrorCode(code);
+    return false;
+}
+
+bool FailErrno(const std::string& path = std::string()) { return Fail(MapErrno(errno, path)); }
+
+// The same for operations that answer with a handle or a position.
+TNativeHandle FailHandle(uint32_t code) {
+    SetLastErrorCode(code);
+    return InvalidNativeHandle;
+}
+
+int64_t FailPosition(uint32_t code) {
+    SetLastErrorCode(code);
+    return -1;
+}
+
+std::string LastComponent(const std::string& path) {
+    size_t end = path.size();
+    while (end > 1 && path[end - 1] == '/') --end;
+    size_t slash = path.rfind('/', end - 1);
+    return path.substr(slash == std::string::npos ? 0 : slash + 1, end - (slash == std::string::npos ? 0 : slash + 1));
+}
+
+uint32_t AttributesOf(const std::string& path, const struct stat& st) {
+    uint32_t attributes = 0;
+    if (S_ISLNK(st.st_mode)) {
+        // As Windows shows a junction: a reparse point, a folder if it leads to one.
+        attributes |= FileAttr::ReparsePoint;
+        if (IsDirectory(path)) attributes |= FileAttr::Directory;
+    } else {
+        if (S_ISDIR(st.st_mode)) attributes |= FileAttr::Directory;
+        if (!(st.st_mode & S_IWUSR)) attributes |= FileAttr::ReadOnly;
+    }
+    std::string name = LastComponent(path);
+    if (name.size() > 1 && name[0] == '.' && name != "..") attributes |= FileAttr::Hidden;
+    return attributes ? attributes : FileAttr::Normal;
+}
+
+TFileTime CreationTimeOf(const std::string& path, const struct stat& st) {
+#if defined(__linux__) && defined(STATX_BTIME)
+    struct statx sx {};
+    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME)) {
+        timespec t{};
+        t.tv_sec = sx.stx_btime.tv_sec;
+        t.tv_nsec = sx.stx_btime.tv_nsec;
+        return ToFileTime(t);
+    }
+#elif defined(__APPLE__)
+    (void)path;
+    return ToFileTime(st.st_birthtimespec);
+#else
+    (void)path;
+#endif
+    // No birth time known: the last write is the best guess.
+#if defined(__APPLE__)
+    return ToFileTime(st.st_mtimespec);
+#else
+    return ToFileTime(st.st_mtim);
+#endif
+}
+
+void FillFindData(const std::string& path, const struct stat& st, TFindData& data) {
+    data = TFindData();
+    data.Attributes = AttributesOf(path, st);
+    data.CreationTime = CreationTimeOf(path, st);
+#if defined(__APPLE__)
+    data.LastAccessTime = ToFileTime(st.st_atimespec);
+    data.LastWriteTime = ToFileTime(st.st_mtimespec);
+#else
+    data.LastAccessTime = ToFileTime(st.st_atim);
+    data.LastWriteTime = ToFileTime(st.st_mtim);
+#endif
+    if (S_ISLNK(st.st_mode)) {
+        data.ReparseTag = ReparseTag::SymLink;
+    } else if (!S_ISDIR(st.st_mode)) {
+        data.Size = (uint64_t)st.st_size;
+    }
+    data.FileName = Utf8ToUtf16(LastComponent(path));
+}
+
+// ---- Name patterns with the Windows meaning ----
+
+char16_t FoldCase(char16_t c) { return c >= u'A' && c <= u'Z' ? (char16_t)(c + 32) : c; }
+
+bool Glob(const char16_t* name, const char16_t* mask) {
+    const char16_t* starMask = nullptr;
+    const char16_t* starName = nullptr;
+    while (*name) {
+        if (*mask == u'*') {
+            starMask = ++mask;
+            starName = name;
+        } else if (*mask == u'?' || FoldCase(*mask) == FoldCase(*name)) {
+            ++mask;
+            ++name;
+        } else if (starMask) {
+            mask = starMask;
+            name = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (*mask == u'*') ++mask;
+    return *mask == 0;
+}
+
+bool HasWildcards(const WideString& mask) { return mask.find_first_of(u"*?") != WideString::npos; }
+
+// "*.*" is everything; "x.*" and "x." also take names without a dot.
+bool MatchesMask(const WideString& name, const WideString& mask) {
+    if (mask == u"*" || mask == u"*.*") return true;
+    if (Glob(name.c_str(), mask.c_str())) return true;
+    if (name.find(u'.') != WideString::npos) return false;
+    if (mask.size() >= 2 && mask.compare(mask.size() - 2, 2, u".*") == 0)
+        return Glob(name.c_str(), mask.substr(0, mask.size() - 2).c_str());
+    if (mask.size() >= 2 && mask.back() == u'.' && mask != u"..")
+        return Glob(name.c_str(), mask.substr(0, mask.size() - 1).c_str());
+    return false;
+}
+
+// ---- Searches ----
+
+struct TSearch {
+    DIR* Dir = nullptr;  // null: a search for one exact name, already answered
+    std::string Folder;
+    WideString Mask;
+};
+
+std::mutex SearchesLock;
+std::set<TSearch*> Searches;
+
+TSearch* FindSearch(TNativeHandle handle) {
+    std::lock_guard<std::mutex> guard(SearchesLock);
+    auto it = Searches.find(reinterpret_cast<TSearch*>(handle));
+    return it == Searches.end() ? nullptr : *it;
+}
+
+// The next entry of a directory search that matches its mask.
+bool NextMatch(TSearch& search, TFindData& data) {
+    for (;;) {
+        errno = 0;
+        dirent* entry = ::readdir(search.Dir);
+        if (!entry) return errno ? FailErrno() : Fail(WinError::NoMoreFiles);
+        WideString name = Utf8ToUtf16(entry->d_name);
+        if (!MatchesMask(name, search.Mask)) continue;
+        std::string path = search.Folder == "/" ? "/" + std::string(entry->d_name)
+                                                : search.Folder + "/" + entry->d_name;
+        struct stat st {};
+        // An entry that went away meanwhile is no longer part of the listing.
+        if (::lstat(path.c_str(), &st) != 0) continue;
+        FillFindData(path, st, data);
+        data.FileName = name;
+        SetLastErrorCode(WinError::Success);
+        return true;
+    }
+}
+
+// ---- Sharing ----
+
+// Sharing as Windows has it, with advisory locks: an open without sharing
+// holds an exclusive lock, one that does not let others delete holds a
+// shared lock, and one that shares deletion only checks that nobody holds
+// the file exclusively.
+bool TakeShareLock(int fd, uint32_t shareMode) {
+    int operation = shareMode == FileShare::None ? LOCK_EX : LOCK_SH;
+    while (::flock(fd, operation | LOCK_NB) != 0) {
+        if (errno == EINTR) continue;
+        return errno == EWOULDBLOCK ? Fail(WinError::SharingViolation) : FailErrno();
+    }
+    if (shareMode & FileShare::Delete) ::flock(fd, LOCK_UN);
+    return true;
+}
+
+// Whether another open of a regular file forbids deleting or renaming it.
+bool HeldByOthers(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return false;
+    bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
+
+bool IsReadOnlyFile(const struct stat& st) { return S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR); }
+
+std::string ReadWholeFile(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+}  // namespace
+
+// ---- TFileAPI ----
+
+WideString TFileAPI::GetModuleFileName(TNativeHandle module) {
+    if (module == 0) {
+        char buffer[PATH_MAX + 1];
+        ssize_t n = ::readlink("/proc/self/exe", buffer, PATH_MAX);
+        if (n > 0) return Utf8ToUtf16(std::string(buffer, (size_t)n));
+    }
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(module ? module : reinterpret_cast<TNativeHandle>(&PathDelim)), &info) &&
+        info.dli_fname)
+        return Utf8ToUtf16(info.dli_fname);
+    Fail(WinError::InvalidHandle);
+    return WideString();
+}
+
+WideString TFileAPI::GetCommandLine() {
+    // Arguments joined as Windows shows a command line, quoted where blank.
+    std::string raw = ReadWholeFile("/proc/self/cmdline");
+    std::string line;
+    size_t start = 0;
+    while (start < raw.size()) {
+        size_t end = raw.find('\0', start);
+        if (end == std::string::npos) end = raw.size();
+        std::string argument = raw.substr(start, end - start);
+        if (!line.empty()) line += ' ';
+        bool quote = argument.empty() || argument.find_first_of(" \t") != std::string::npos;
+        line += quote ? "\"" + argument + "\"" : argument;
+        start = end + 1;
+    }
+    return Utf8ToUtf16(line);
+}
+
+WideString TFileAPI::GetCurrentDirectory() {
+    char buffer[PATH_MAX + 1];
+    if (!::getcwd(buffer, sizeof buffer)) {
+        FailErrno();
+        return WideString();
+    }
+    return Utf8ToUtf16(buffer);
+}
+
+bool TFileAPI::SetCurrentDirectory(const WideString& path) {
+    std::string p = Utf16ToUtf8(path);
+    return ::chdir(p.c_str()) == 0 || FailErrno(p);
+}
+
+TNativeHandle TFileAPI::FindFirst(const WideString& pattern, TFindData& data) {
+    std::string p = Utf16ToUtf8(pattern);
+    size_t slash = p.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
+    WideString mask = Utf8ToUtf16(slash == std::string::npos ? p : p.substr(slash + 1));
+    if (mask.empty()) {
+        Fail(IsDirectory(folder) ? WinError::FileNotFound : WinError::PathNotFound);
+        return InvalidNativeHandle;
+    }
+    auto search = std::make_unique<TSearch>();
+    search->Folder = folder;
+    search->Mask = mask;
+    if (!HasWildcards(mask)) {
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) != 0) {
+            FailErrno(p);
+            return InvalidNativeHandle;
+        }
+        FillFindData(p, st, data);
+    } else {
+        search->Dir = ::opendir(folder.c_str());
+        if (!search->Dir) {
+            Fail(errno == ENOENT ? WinError::PathNotFound : MapErrno(errno, folder));
+            return InvalidNativeHandle;
+        }
+        if (!NextMatch(*search, data)) {
+            uint32_t code = GetLastErrorCode();
+            ::closedir(search->Dir);
+            Fail(code == WinError::NoMoreFiles ? WinError::FileNotFound : code);
+            return InvalidNativeHandle;
+        }
+    }
+    std::lock_guard<std::mutex> guard(SearchesLock);
+    Searches.insert(search.get());
+    SetLastErrorCode(WinError::Success);
+    return reinterpret_cast<TNativeHandle>(search.release());
+}
+
+bool TFileAPI::FindNext(TNativeHandle handle, TFindData& data) {
+    TSearch* search = FindSearch(handle);
+    if (!search) return Fail(WinError::InvalidHandle);
+    if (!search->Dir) return Fail(WinError::NoMoreFiles);
+    return NextMatch(*search, data);
+}
+
+bool TFileAPI::FindClose(TNativeHandle handle) {
+    TSearch* search = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(SearchesLock);
+        auto it = Searches.find(reinterpret_cast<TSearch*>(handle));
+        if (it == Searches.end()) return Fail(WinError::InvalidHandle);
+        search = *it;
+        Searches.erase(it);
+    }
+    if (search->Dir) ::closedir(search->Dir);
+    delete search;
+    return true;
+}
+
+uint32_t TFileAPI::GetFileAttributes(const WideString& path) {
+    std::string p = Utf16ToUtf8(path);
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0) {
+        FailErrno(p);
+        return FileAttr::Invalid;
+    }
+    return AttributesOf(p, st);
+}
+
+bool TFileAPI::SetFileAttributes(const WideString& path, uint32_t attributes) {
+    std::string p = Utf16ToUtf8(path);
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0) return FailErrno(p);
+    // A link has no mode of its own; changing it would change the target.
+    if (S_ISLNK(st.st_mode)) return true;
+    mode_t mode = st.st_mode & 07777;
+    mode = (attributes & FileAttr::ReadOnly) ? (mode_t)(mode & ~0222) : (mode_t)(mode | S_IWUSR);
+    return ::chmod(p.c_str(), mode) == 0 || FailErrno(p);
+}
+
+bool TFileAPI::CreateDirectory(const WideString& path, void*) {
+    std::string p = Utf16ToUtf8(path);
+    return ::mkdir(p.c_str(), 0777) == 0 || FailErrno(p);
+}
+
+bool TFileAPI::RemoveDirectory(const WideString& path) {
+    std::string p = Utf16ToUtf8(path);
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0) return FailErrno(p);
+    // A link to a folder goes as a link, as Windows removes a junction.
+    if (S_ISLNK(st.st_mode)) return IsDirectory(p) ? (::unlink(p.c_str()) == 0 || FailErrno(p)) : Fail(WinError::Directory);
+    if (!S_ISDIR(st.st_mode)) return Fail(WinError::Directory);
+    if (!(st.st_mode & S_IWUSR)) return Fail(WinError::AccessDenied);
+    if (::rmdir(p.c_str()) == 0) return true;
+    return errno == EEXIST ? Fail(WinError::DirNotEmpty) : FailErrno(p);
+}
+
+TNativeHandle TFileAPI::CreateFile(const WideString& path, uint32_t access, uint32_t shareMode, void*,
+                                   uint32_t disposition, uint32_t flags, TNativeHandle) {
+    std::string p = Utf16ToUtf8(path);
+    struct stat st {};
+    bool existed = ::stat(p.c_str(), &st) == 0;
+    if (existed && S_ISDIR(st.st_mode)) {
+        // Folders open only for their times and attributes.
+        if (!(flags & FileFlag::BackupSemantics)) return FailHandle(WinError::AccessDenied);
+        if (disposition == FileDisposition::CreateNew) return FailHandle(WinError::FileExists);
+        int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return FailHandle(MapErrno(errno, p));
+        SetLastErrorCode(WinError::Success);
+        return fd;
+    }
+    bool truncate = disposition == FileDisposition::CreateAlways || disposition == FileDisposition::TruncateExisting;
+    if (existed && IsReadOnlyFile(st) && ((access & FileAccess::Write) || truncate))
+        return FailHandle(WinError::AccessDenied);
+
+    int mode = (access & FileAccess::Write) ? ((access & FileAccess::Read) ? O_RDWR : O_WRONLY) : O_RDONLY;
+    switch (disposition) {
+    case FileDisposition::CreateNew: mode |= O_CREAT | O_EXCL; break;
+    case FileDisposition::CreateAlways:
+    case FileDisposition::OpenAlways: mode |= O_CREAT; break;
+    case FileDisposition::OpenExisting:
+    case FileDisposition::TruncateExisting: break;
+    default: return FailHandle(WinError::InvalidParameter);
+    }
+    // Truncation waits for the sharing check, so that a file held by
+    // another process keeps its contents.
+    if (truncate && !(access & FileAccess::Write) && (mode & O_ACCMODE) == O_RDONLY) mode = (mode & ~O_ACCMODE) | O_RDWR;
+    int fd = ::open(p.c_str(), mode | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        uint32_t code = errno == EEXIST ? WinError::FileExists : MapErrno(errno, p);
+        return FailHandle(code);
+    }
+    if (!TakeShareLock(fd, shareMode)) {
+        uint32_t code = GetLastErrorCode();
+        ::close(fd);
+        return FailHandle(code);
+    }
+    if (truncate && existed && ::ftruncate(fd, 0) != 0) {
+        uint32_t code = MapErrno(errno, p);
+        ::close(fd);
+        return FailHandle(code);
+    }
+    bool reported = existed && (disposition == FileDisposition::CreateAlways || disposition == FileDisposition::OpenAlways);
+    SetLastErrorCode(reported ? WinError::AlreadyExists : WinError::Success);
+    return fd;
+}
+
+int64_t TFileAPI::GetFileSize(TNativeHandle file) {
+    struct stat st {};
+    if (::fstat((int)file, &st) != 0) return FailPosition(MapErrno(errno));
+    return S_ISDIR(st.st_mode) ? 0 : (int64_t)st.st_size;
+}
+
+bool TFileAPI::CloseHandle(TNativeHandle handle) {
+    if (handle < 0 || handle > INT_MAX) return Fail(WinError::InvalidHandle);
+    return ::close((int)handle) == 0 || FailErrno();
+}
+
+bool TFileAPI::MoveFile(const WideString& oldPath, const WideString& newPath, uint32_t flags) {
+    std::string from = Utf16ToUtf8(oldPath);
+    std::string to = Utf16ToUtf8(newPath);
+    struct stat source {}, target {};
+    if (::lstat(from.c_str(), &source) != 0) return FailErrno(from);
+    if (::lstat(to.c_str(), &target) == 0) {
+        if (!(flags & MoveFlag::ReplaceExisting)) return Fail(WinError::AlreadyExists);
+        if (S_ISDIR(target.st_mode) || S_ISDIR(source.st_mode)) return Fail(WinError::AccessDenied);
+        if (S_ISREG(target.st_mode) && (IsReadOnlyFile(target) || HeldByOthers(to)))
+            return Fail(IsReadOnlyFile(target) ? WinError::AccessDenied : WinError::SharingViolation);
+    }
+    if (S_ISREG(source.st_mode) && HeldByOthers(from)) return Fail(WinError::SharingViolation);
+    return ::rename(from.c_str(), to.c_str()) == 0 || FailErrno(to);
+}
+
+bool TFileAPI::DeleteFile(const WideString& path) {
+    std::string p = Utf16ToUtf8(path);
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0) return FailErrno(p);
+    if (S_ISDIR(st.st_mode)) return Fail(WinError::AccessDenied);
+    if (IsReadOnlyFile(st)) return Fail(WinError::AccessDenied);
+    if (S_ISREG(st.st_mode) && HeldByOthers(p)) return Fail(WinError::SharingViolation);
+    return ::unlink(p.c_str()) == 0 || FailErrno(p);
+}
+
+uint32_t TFileAPI::GetFileVersion(const WideString&) {
+    // Programs here carry no version resource.
+    SetLastErrorCode(WinError::ResourceTypeNotFound);
+    return 0xFFFFFFFF;
+}
+
+bool TFileAPI::GetShortPathName(const WideString& path, AnsiString& shortPath) {
+    // No 8.3 names here: an existing path is its own short form.
+    shortPath = PathToAnsi(path);
+    std::string p = Utf16ToUtf8(path);
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0) return FailErrno(p);
+    return path.size() < 261 || Fail(WinError::FilenameExcedRange);
+}
+
+int64_t TFileAPI::FileSeek(TNativeHandle file, int64_t distance, uint32_t origin) {
+    int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+    if (origin > SeekOrigin::End) return FailPosition(WinError::InvalidParameter);
+    off_t position = ::lseek((int)file, (off_t)distance, whence);
+    if (position < 0) return FailPosition(errno == EINVAL ? WinError::NegativeSeek : MapErrno(errno));
+    return (int64_t)position;
+}
+
+bool TFileAPI::SetEndOfFile(TNativeHandle file) {
+    off_t position = ::lseek((int)file, 0, SEEK_CUR);
+    if (position < 0) return FailErrno();
+    if (::ftruncate((int)file, position) == 0) return true;
+    // A handle opened for reading only cannot change the file.
+    return Fail(errno == EINVAL || errno == EBADF ? (::fcntl((int)file, F_GETFD) == -1 ? WinError::InvalidHandle
+                                                                                        : WinError::AccessDenied)
+                                                  : MapErrno(errno));
+}
+
+namespace {
+// A handle that exists but was not opened for this direction is refused as
+// Windows refuses it: access denied.
+uint32_t TransferError(int fd) {
+    if (errno == EBADF && ::fcntl(fd, F_GETFD) != -1) return WinError::AccessDenied;
+    if (errno == EISDIR) return WinError::InvalidFunction;
+    return MapErrno(errno);
+}
+}  // namespace
+
+bool TFileAPI::ReadFile(TNativeHandle file, void* buffer, uint32_t count, uint32_t& done) {
+    done = 0;
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    while (done < count) {
+        ssize_t n = ::read((int)file, bytes + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Fail(TransferError((int)file));
+        }
+        if (n == 0) break;
+        done += (uint32_t)n;
+    }
+    return true;
+}
+
+bool TFileAPI::WriteFile(TNativeHandle file, const void* buffer, uint32_t count, uint32_t& done) {
+    done = 0;
+    auto* bytes = static_cast<const uint8_t*>(buffer);
+    while (done < count) {
+        ssize_t n = ::write((int)file, bytes + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Fail(TransferError((int)file));
+        }
+        done += (uint32_t)n;
+    }
+    return true;
+}
+
+bool TFileAPI::SetFileTime(TNativeHandle file, const TFileTime*, const TFileTime* lastAccess,
+                           const TFileTime* lastWrite) {
+    // The creation time cannot be set here; the other two can.
+    timespec times[2];
+    times[0] = lastAccess ? ToTimespec(*lastAccess) : timespec{0, UTIME_OMIT};
+    times[1] = lastWrite ? ToTimespec(*lastWrite) : timespec{0, UTIME_OMIT};
+    return ::futimens((int)file, times) == 0 || FailErrno();
+}
+
+int64_t TFileAPI::GetCompressedFileSize(const WideString& path) {
+    std::string p = Utf16ToUtf8(path);
+    struct stat st {};
+    if (::stat(p.c_str(), &st) != 0) return FailPosition(MapErrno(errno, p));
+    return (int64_t)st.st_size;
+}
+
+bool TFileAPI::GetReparseTarget(const WideString& path, WideString& target, bool* isJunction) {
+    if (isJunction) *isJunction = false;
+    std::string p = Utf16ToUtf8(path);
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    std::string buffer(PATH_MAX, '\0');
+    ssize_t n = ::readlink(p.c_str(), buffer.data(), buffer.size());
+    if (n < 0) return Fail(errno == EINVAL ? WinError::NotAReparsePoint : MapErrno(errno, p));
+    target = Utf8ToUtf16(buffer.substr(0, (size_t)n));
+    return true;
+}
+
+TNoErrorBoxes::TNoErrorBoxes() : FOldMode(0) {}
+TNoErrorBoxes::~TNoErrorBoxes() = default;

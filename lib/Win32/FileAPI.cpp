@@ -1,0 +1,289 @@
+// The file API on Windows: the wide calls, paths of 260 characters or more
+// passed in their long form.
+#include <windows.h>
+#include <winioctl.h>
+#include <cstring>
+#include <vector>
+#undef GetModuleFileName
+#undef GetCommandLine
+#undef GetCurrentDirectory
+#undef SetCurrentDirectory
+#undef GetFileAttributes
+#undef SetFileAttributes
+#undef CreateDirectory
+#undef RemoveDirectory
+#undef CreateFile
+#undef MoveFile
+#undef DeleteFile
+#undef GetShortPathName
+#undef GetCompressedFileSize
+#include "FileAPI.h"
+#include "SysError.h"
+
+extern const WideChar PathDelim = u'\\';
+
+namespace {
+LPCWSTR W(const WideString& text) { return reinterpret_cast<LPCWSTR>(text.c_str()); }
+LPWSTR W(WideChar* text) { return reinterpret_cast<LPWSTR>(text); }
+HANDLE H(TNativeHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+AnsiString ToCodePage(const WideString& text, UINT codePage) {
+    if (text.empty()) return AnsiString();
+    int n = ::WideCharToMultiByte(codePage, 0, W(text), (int)text.size(), nullptr, 0, nullptr, nullptr);
+    AnsiString result((size_t)n, '\0');
+    ::WideCharToMultiByte(codePage, 0, W(text), (int)text.size(), result.data(), n, nullptr, nullptr);
+    return result;
+}
+
+TFileTime FromFileTime(const FILETIME& t) { return ((TFileTime)t.dwHighDateTime << 32) | t.dwLowDateTime; }
+
+FILETIME ToFileTime(TFileTime t) {
+    FILETIME result;
+    result.dwLowDateTime = (DWORD)t;
+    result.dwHighDateTime = (DWORD)(t >> 32);
+    return result;
+}
+
+void FromFindData(const WIN32_FIND_DATAW& from, TFindData& to) {
+    to.Attributes = from.dwFileAttributes;
+    to.CreationTime = FromFileTime(from.ftCreationTime);
+    to.LastAccessTime = FromFileTime(from.ftLastAccessTime);
+    to.LastWriteTime = FromFileTime(from.ftLastWriteTime);
+    to.Size = ((uint64_t)from.nFileSizeHigh << 32) | from.nFileSizeLow;
+    to.ReparseTag = (from.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? from.dwReserved0 : 0;
+    to.FileName = reinterpret_cast<const WideChar*>(from.cFileName);
+    to.AlternateFileName = reinterpret_cast<const WideChar*>(from.cAlternateFileName);
+}
+
+// Closes a kernel handle however a procedure ends.
+class THandleHolder {
+public:
+    explicit THandleHolder(HANDLE handle) : FHandle(handle) {}
+    ~THandleHolder() {
+        if (Valid()) ::CloseHandle(FHandle);
+    }
+    THandleHolder(const THandleHolder&) = delete;
+    THandleHolder& operator=(const THandleHolder&) = delete;
+    bool Valid() const { return FHandle != INVALID_HANDLE_VALUE && FHandle != nullptr; }
+    HANDLE Get() const { return FHandle; }
+
+private:
+    HANDLE FHandle;
+};
+
+// The reparse data of links, as the kernel returns it.
+struct TReparseHeader {
+    DWORD Tag;
+    WORD DataLength;
+    WORD Reserved;
+    WORD SubstituteOffset;
+    WORD SubstituteLength;
+    WORD PrintOffset;
+    WORD PrintLength;
+};
+constexpr size_t ReparseBufferSize = 16384;
+constexpr DWORD GetReparsePointControl = 0x000900A8;
+constexpr DWORD OpenLinkFlags = 0x02200000;  // backup semantics, open reparse point
+}  // namespace
+
+AnsiString PathToAnsi(const WideString& path) { return ToCodePage(path, CP_ACP); }
+
+WideString TFileAPI::GetModuleFileName(TNativeHandle module) {
+    std::vector<WideChar> buffer(32767);
+    DWORD n = ::GetModuleFileNameW(reinterpret_cast<HMODULE>(module), W(buffer.data()), (DWORD)buffer.size());
+    return RemoveLongPathPrefix(WideString(buffer.data(), n));
+}
+
+WideString TFileAPI::GetCommandLine() { return reinterpret_cast<const WideChar*>(::GetCommandLineW()); }
+
+WideString TFileAPI::GetCurrentDirectory() {
+    std::vector<WideChar> buffer(32768);
+    DWORD n = ::GetCurrentDirectoryW((DWORD)buffer.size(), W(buffer.data()));
+    if (n > 32767) n = 32767;
+    return RemoveLongPathPrefix(WideString(buffer.data(), n));
+}
+
+bool TFileAPI::SetCurrentDirectory(const WideString& path) {
+    return ::SetCurrentDirectoryW(W(LongPathName(path)));
+}
+
+TNativeHandle TFileAPI::FindFirst(const WideString& pattern, TFindData& data) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW(W(LongPathName(pattern)), &found);
+    if (search != INVALID_HANDLE_VALUE) FromFindData(found, data);
+    return reinterpret_cast<TNativeHandle>(search);
+}
+
+bool TFileAPI::FindNext(TNativeHandle search, TFindData& data) {
+    WIN32_FIND_DATAW found;
+    if (!::FindNextFileW(H(search), &found)) return false;
+    FromFindData(found, data);
+    return true;
+}
+
+bool TFileAPI::FindClose(TNativeHandle search) { return ::FindClose(H(search)); }
+
+uint32_t TFileAPI::GetFileAttributes(const WideString& path) {
+    return ::GetFileAttributesW(W(LongPathName(path)));
+}
+
+bool TFileAPI::SetFileAttributes(const WideString& path, uint32_t attributes) {
+    return ::SetFileAttributesW(W(LongPathName(path)), attributes);
+}
+
+bool TFileAPI::CreateDirectory(const WideString& path, void* security) {
+    return ::CreateDirectoryW(W(LongPathName(path)), static_cast<LPSECURITY_ATTRIBUTES>(security));
+}
+
+bool TFileAPI::RemoveDirectory(const WideString& path) { return ::RemoveDirectoryW(W(LongPathName(path))); }
+
+TNativeHandle TFileAPI::CreateFile(const WideString& path, uint32_t access, uint32_t shareMode, void* security,
+                                   uint32_t disposition, uint32_t flags, TNativeHandle templateFile) {
+    HANDLE file = ::CreateFileW(W(LongPathName(path)), access, shareMode, static_cast<LPSECURITY_ATTRIBUTES>(security),
+                                disposition, flags, H(templateFile));
+    return reinterpret_cast<TNativeHandle>(file);
+}
+
+int64_t TFileAPI::GetFileSize(TNativeHandle file) {
+    DWORD high = 0;
+    ::SetLastError(0);
+    DWORD low = ::GetFileSize(H(file), &high);
+    if (low == INVALID_FILE_SIZE && ::GetLastError() != 0) return -1;
+    return ((int64_t)high << 32) | low;
+}
+
+bool TFileAPI::CloseHandle(TNativeHandle handle) { return ::CloseHandle(H(handle)); }
+
+bool TFileAPI::MoveFile(const WideString& oldPath, const WideString& newPath, uint32_t flags) {
+    return ::MoveFileExW(W(LongPathName(oldPath)), W(LongPathName(newPath)), flags);
+}
+
+bool TFileAPI::DeleteFile(const WideString& path) { return ::DeleteFileW(W(LongPathName(path))); }
+
+uint32_t TFileAPI::GetFileVersion(const WideString& path) {
+    WideString name = LongPathName(path);
+    DWORD ignored = 0;
+    DWORD size = ::GetFileVersionInfoSizeW(W(name), &ignored);
+    if (size == 0) return 0xFFFFFFFF;
+    std::vector<uint8_t> data(size);
+    if (!::GetFileVersionInfoW(W(name), 0, size, data.data())) return 0xFFFFFFFF;
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (!::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || !info ||
+        length < sizeof(VS_FIXEDFILEINFO))
+        return 0xFFFFFFFF;
+    return info->dwFileVersionMS;
+}
+
+bool TFileAPI::GetShortPathName(const WideString& path, AnsiString& shortPath) {
+    WideChar buffer[MAX_PATH];
+    DWORD n = ::GetShortPathNameW(W(LongPathName(path)), W(buffer), MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) {
+        shortPath = PathToAnsi(path);
+        return false;
+    }
+    WideString result = RemoveLongPathPrefix(WideString(buffer, n));
+    bool ascii = true;
+    for (WideChar c : result) ascii = ascii && c < 128;
+    if (ascii) {
+        shortPath.assign(result.begin(), result.end());
+    } else {
+        shortPath = PathToAnsi(result);
+    }
+    return true;
+}
+
+int64_t TFileAPI::FileSeek(TNativeHandle file, int64_t distance, uint32_t origin) {
+    LARGE_INTEGER move, position;
+    move.QuadPart = distance;
+    if (!::SetFilePointerEx(H(file), move, &position, origin)) return -1;
+    return position.QuadPart;
+}
+
+bool TFileAPI::SetEndOfFile(TNativeHandle file) { return ::SetEndOfFile(H(file)); }
+
+bool TFileAPI::ReadFile(TNativeHandle file, void* buffer, uint32_t count, uint32_t& done) {
+    DWORD n = 0;
+    BOOL ok = ::ReadFile(H(file), buffer, count, &n, nullptr);
+    done = n;
+    return ok;
+}
+
+bool TFileAPI::WriteFile(TNativeHandle file, const void* buffer, uint32_t count, uint32_t& done) {
+    DWORD n = 0;
+    BOOL ok = ::WriteFile(H(file), buffer, count, &n, nullptr);
+    done = n;
+    return ok;
+}
+
+bool TFileAPI::SetFileTime(TNativeHandle file, const TFileTime* creation, const TFileTime* lastAccess,
+                           const TFileTime* lastWrite) {
+    FILETIME times[3];
+    if (creation) times[0] = ToFileTime(*creation);
+    if (lastAccess) times[1] = ToFileTime(*lastAccess);
+    if (lastWrite) times[2] = ToFileTime(*lastWrite);
+    return ::SetFileTime(H(file), creation ? &times[0] : nullptr, lastAccess ? &times[1] : nullptr,
+                         lastWrite ? &times[2] : nullptr);
+}
+
+int64_t TFileAPI::GetCompressedFileSize(const WideString& path) {
+    DWORD high = 0;
+    ::SetLastError(0);
+    DWORD low = ::GetCompressedFileSizeW(W(LongPathName(path)), &high);
+    if (low == INVALID_FILE_SIZE && ::GetLastError() != 0) return -1;
+    return ((int64_t)high << 32) | low;
+}
+
+bool TFileAPI::GetReparseTarget(const WideString& path, WideString& target, bool* isJunction) {
+    if (isJunction) *isJunction = false;
+    WideString name = LongPathName(ExcludeTrailingBackslash(path));
+    DWORD attributes = ::GetFileAttributesW(W(name));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        ::SetLastError(WinError::NotAReparsePoint);
+        return false;
+    }
+    THandleHolder link(::CreateFileW(W(name), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     OpenLinkFlags, nullptr));
+    if (!link.Valid()) return false;
+    std::vector<uint8_t> buffer(ReparseBufferSize);
+    DWORD size = 0;
+    if (!::DeviceIoControl(link.Get(), GetReparsePointControl, nullptr, 0, buffer.data(), (DWORD)buffer.size(), &size,
+                           nullptr))
+        return false;
+    if (size < sizeof(TReparseHeader)) return false;
+    TReparseHeader header;
+    std::memcpy(&header, buffer.data(), sizeof header);
+    // Symbolic links carry a flags word before the names; mount points do not.
+    size_t names = sizeof(TReparseHeader);
+    if (header.Tag == ReparseTag::SymLink) {
+        names += sizeof(DWORD);
+    } else if (header.Tag != ReparseTag::MountPoint) {
+        ::SetLastError(WinError::NotAReparsePoint);
+        return false;
+    }
+    // Both names must lie inside what the kernel returned.
+    if ((size_t)header.SubstituteOffset + header.SubstituteLength + names > size ||
+        (size_t)header.PrintOffset + header.PrintLength + names > size)
+        return false;
+    auto text = [&](WORD offset, WORD length) {
+        WideString result(length / sizeof(WideChar), u'\0');
+        std::memcpy(result.data(), buffer.data() + names + offset, result.size() * sizeof(WideChar));
+        return result;
+    };
+    target = text(header.PrintOffset, header.PrintLength);
+    // Some tools leave the print name empty; the substitute name then says
+    // where the link leads, in its kernel form.
+    if (target.empty()) target = RemoveLongPathPrefix(text(header.SubstituteOffset, header.SubstituteLength));
+    if (target.compare(0, 4, u"\\??\\") == 0) target = target.substr(4);
+    if (isJunction) *isJunction = header.Tag == ReparseTag::MountPoint;
+    return true;
+}
+
+TNoErrorBoxes::TNoErrorBoxes() : FOldMode(0) {
+    DWORD old = 0;
+    ::SetThreadErrorMode(SEM_FAILCRITICALERRORS, &old);
+    FOldMode = old;
+}
+
+TNoErrorBoxes::~TNoErrorBoxes() { ::SetThreadErrorMode(FOldMode, nullptr); }
