@@ -15,6 +15,7 @@
 #include <set>
 #include "FileAPI.h"
 #include "SysError.h"
+#include "Posix/PosixErrors.h"
 #include "Posix/Utf8.h"
 
 extern const WideChar PathDelim = u'/';
@@ -49,9 +50,9 @@ bool IsDirectory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// errno as the Windows code the same failure gives there. A missing entry
-// is "file not found" only when the folder it should be in exists.
-uint32_t MapErrno(int error, const std::string& path = std::string()) {
+}  // namespace
+
+uint32_t MapErrno(int error, const std::string& path) {
     switch (error) {
     case 0: return WinError::Success;
     case ENOENT:
@@ -79,6 +80,8 @@ uint32_t MapErrno(int error, const std::string& path = std::string()) {
     default: return WinError::GenFailure;
     }
 }
+
+namespace {
 
 bool Fail(uint32_t code) {
     SetLastErrorCode(code);

@@ -1,0 +1,110 @@
+// nvxfix-cli: fixes every bundle folder or ZIP archive named on the command
+// line, with the same backups, checks and outcome texts as the window.
+#include <vector>
+#include "CaseFolding.h"
+#include "CodePages.h"
+#include "Console.h"
+#include "ErrorReport.h"
+#include "Exceptions.h"
+#include "FileAPI.h"
+#include "FixProcedure.h"
+#include "Startup.h"
+#include "SysError.h"
+
+namespace {
+
+enum ExitCode { AllDone = 0, SomeRefused = 1, Failed = 2 };
+
+const char16_t Usage[] =
+    u"Usage: nvxfix-cli [--help] [--version] PATH...\n"
+    u"Fixes Mac presentations made with versions 8.0.x so that they start on macOS 10.12.2 and later.\n"
+    u"  PATH        a presentation bundle folder (Show.app), or a ZIP archive holding one (Show.zip)\n"
+    u"  --help      show this text\n"
+    u"  --version   show the program's version\n"
+    u"A folder is backed up to <folder>.bak and an archive to <name>.bak.zip before it changes.\n"
+    u"Exit status: 0 every PATH was fixed, 1 some were not presentations, 2 something failed.\n";
+
+void Report(const WideString& path, const AnsiString& text, TConsoleStream stream) {
+    ConsoleWriteLine(stream, path + u": " + AnsiToWide(text));
+}
+
+bool IsZipName(const WideString& path) { return CompareText(ExtractFileExt(path), u".zip", true) == 0; }
+
+// The fix works on full paths without "." and ".." (a backup is made
+// beside the folder, so "." must become the folder's own name).
+WideString FullPath(const WideString& given) {
+    bool absolute = (!given.empty() && given[0] == PathDelim) || (given.size() >= 2 && given[1] == u':');
+    WideString path = absolute ? given : JoinPath(GetCurrentFolder(false), given);
+    std::vector<WideString> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find(PathDelim, start);
+        if (end == WideString::npos) end = path.size();
+        WideString part = path.substr(start, end - start);
+        if (part == u"..") {
+            if (parts.size() > 1) parts.pop_back();
+        } else if (part != u"." && (!part.empty() || parts.empty())) {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    // A network path keeps its two leading separators.
+    WideString full = path.size() > 1 && path[0] == PathDelim && path[1] == PathDelim ? WideString(1, PathDelim) : u"";
+    for (size_t i = 0; i < parts.size(); ++i) full += (i ? WideString(1, PathDelim) : WideString()) + parts[i];
+    return parts.size() == 1 ? full + PathDelim : full;
+}
+
+// Fixes one PATH and returns its outcome text; raises on failure.
+AnsiString FixOnePath(const WideString& given) {
+    WideString path = FullPath(given);
+    if (DirectoryExists(path)) return FixBundleFolder(path);
+    if (FileExists(path)) {
+        if (IsZipName(path)) throw EArchiveError("ZIP archives are not supported yet");
+        throw EFileOpenError("Not a presentation folder or ZIP archive", 0);
+    }
+    throw EFileOpenError("No such file or folder", WinError::FileNotFound);
+}
+
+int Run(int argc, char** argv) {
+    TLibraryScope library;
+    std::vector<WideString> paths;
+    bool optionsEnded = false;
+    for (const WideString& argument : CommandLineArguments(argc, argv)) {
+        if (!optionsEnded && argument == u"--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && argument == u"--help") {
+            ConsoleWrite(TConsoleStream::Output, Usage);
+            return AllDone;
+        } else if (!optionsEnded && argument == u"--version") {
+            ConsoleWriteLine(TConsoleStream::Output, u"nvxfix-cli " NVXFIX_VERSION_TEXT);
+            return AllDone;
+        } else if (!optionsEnded && argument.size() > 1 && argument[0] == u'-') {
+            ConsoleWriteLine(TConsoleStream::Error, u"nvxfix-cli: unknown option " + argument);
+            ConsoleWrite(TConsoleStream::Error, Usage);
+            return Failed;
+        } else {
+            paths.push_back(argument);
+        }
+    }
+    if (paths.empty()) {
+        ConsoleWrite(TConsoleStream::Error, Usage);
+        return Failed;
+    }
+
+    bool refused = false, failed = false;
+    for (const WideString& path : paths) {
+        try {
+            AnsiString outcome = FixOnePath(path);
+            refused |= outcome != FixOutcome::Done;
+            Report(path, outcome, TConsoleStream::Output);
+        } catch (const std::exception& e) {
+            failed = true;
+            Report(path, AnsiString("error: ") + e.what(), TConsoleStream::Error);
+        }
+    }
+    return failed ? Failed : refused ? SomeRefused : AllDone;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunGuarded(Run, argc, argv); }

@@ -1,0 +1,86 @@
+#include "FixProcedure.h"
+#include "CodePages.h"
+#include "Exceptions.h"
+#include "FileAPI.h"
+#include "FileCopier.h"
+#include "FileModes.h"
+#include "FileStream.h"
+#include "Repack.h"
+#include "Streams.h"
+#include "SysError.h"
+
+namespace {
+
+const WideString PayloadName = u"ZUVORUDAD";
+
+// Relative paths are written with '\' and turned into the platform's form.
+WideString BundlePath(const WideString& bundleFolder, WideString relative) {
+    for (WideChar& c : relative)
+        if (c == u'\\') c = PathDelim;
+    return ExcludeTrailingBackslash(bundleFolder) + relative;
+}
+
+TRef<TResourceStream> OpenPayload() {
+    TRef<TResourceStream> payload = OpenResourceStream(PayloadName, RT_RCDATA);
+    if (!payload) throw EStreamReadError("The viewer program is missing from this program");
+    return payload;
+}
+
+void WriteAll(TStream& target, TResourceStream& payload) {
+    int64_t size = payload.GetSize();
+    if (size > 0 && target.Write(payload.Memory(), (int32_t)size) != (int32_t)size)
+        throw EStreamWriteError("Cannot write the viewer program");
+}
+
+// The new viewer is written beside the old one and moved over it only when
+// complete, so a failed write never leaves the bundle without a viewer.
+void ReplaceViewer(const WideString& viewer, TResourceStream& payload) {
+    const WideString staged = viewer + u".new";
+    try {
+        TRef<TFileStream> out = MakeRef<TFileStream>(staged, FileAccess::Write, (uint8_t)FileShare::None,
+                                                     (uint8_t)FileDisposition::CreateAlways);
+        WriteAll(*out, payload);
+        out->Close();
+        MakeProgramFile(staged);  // where the file system keeps no modes, the Mac decides
+        // A read-only viewer must not stop the replacement.
+        FileAPI->SetFileAttributes(viewer, FileAttr::Normal);
+        if (!FileAPI->MoveFile(staged, viewer, MoveFlag::ReplaceExisting)) {
+            uint32_t code = GetLastErrorCode();
+            throw EFileAccessError("Cannot replace \"" + WideToAnsi(viewer) + "\": " + SystemErrorText(code), code);
+        }
+    } catch (...) {
+        try {
+            DeleteFile(staged);
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+}  // namespace
+
+WideString ViewerPath(const WideString& bundleFolder) {
+    return BundlePath(bundleFolder, u"\\Contents\\Resources\\Viewer.app\\Contents\\MacOS\\ZuvOrudad5");
+}
+
+WideString MarkerPath(const WideString& bundleFolder) {
+    return BundlePath(bundleFolder, u"\\Contents\\Resources\\slideshow.dat");
+}
+
+AnsiString FixPresentation(const WideString& bundleFolder, const WideString& archivePath, bool repack) {
+    const WideString viewer = ViewerPath(bundleFolder);
+    const WideString marker = MarkerPath(bundleFolder);
+    TRef<TResourceStream> payload = OpenPayload();
+    if (!FileExists(marker) || !FileExists(viewer)) return FixOutcome::Refused;
+    ReplaceViewer(viewer, *payload);
+    if (repack) RepackBundle(ExcludeTrailingBackslash(bundleFolder), archivePath);
+    return FixOutcome::Done;
+}
+
+AnsiString FixBundleFolder(const WideString& folder) {
+    const WideString bundle = ExcludeTrailingBackslash(folder);
+    const WideString backup = bundle + u".bak";
+    if (!CopyFolderTree(bundle, backup, true, true, true))
+        throw EFileWriteError("Cannot create backup \"" + WideToAnsi(backup) + "\"", GetLastErrorCode());
+    return FixPresentation(bundle, WideString(), false);
+}

@@ -1,0 +1,25 @@
+// The fix itself, shared by the window and the console program: check that
+// a bundle folder holds a presentation and write the carried viewer over
+// the old one.
+#pragma once
+#include "Types.h"
+
+namespace FixOutcome {
+inline constexpr char Done[] = "Done!";
+inline constexpr char Refused[] = "Slideshow damaged or made not in NVX 8.0";
+}  // namespace FixOutcome
+
+// The files the check looks at, inside a bundle folder.
+WideString ViewerPath(const WideString& bundleFolder);
+WideString MarkerPath(const WideString& bundleFolder);
+
+// Writes the payload over the bundle's viewer when the bundle holds both
+// the marker and the viewer, and then repacks the bundle into archivePath
+// when repack is set. Returns FixOutcome::Done or FixOutcome::Refused;
+// failures raise and leave the old viewer in place.
+AnsiString FixPresentation(const WideString& bundleFolder, const WideString& archivePath, bool repack);
+
+// Folder mode: refreshes the backup <folder>.bak, then fixes the folder.
+// A backup that fails raises before anything in the bundle changes.
+AnsiString FixBundleFolder(const WideString& folder);
+

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds the console program and fixes a generated sample presentation.
+set -eu
+cd "$(dirname "$0")"
+tools/ensure-packages.sh linux-only
+
+echo "== Building nvxfix-cli (Linux)"
+mkdir -p build
+cmake --preset linux >build/linux-configure.log 2>&1 || { cat build/linux-configure.log; exit 1; }
+cmake --build --preset linux -j "$(nproc 2>/dev/null || echo 2)" --target nvxfix-cli >/dev/null
+
+demo=build/demo
+rm -rf "$demo"
+mkdir -p "$demo"
+echo "== Generating a sample presentation in $demo"
+python3 bench/make_presentation.py "$demo" --name Show --size-mb 2 >/dev/null
+viewer=Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5
+echo "   viewer before: $(head -c 17 "$demo/Show.app/$viewer")"
+
+echo "== Fixing the folder $demo/Show.app"
+build/linux/nvxfix-cli "$demo/Show.app"
+echo "   viewer after:  $(head -c 34 "$demo/Show.app/$viewer")"
+echo "   backup:        $demo/Show.app.bak (viewer there: $(head -c 17 "$demo/Show.app.bak/$viewer"))"

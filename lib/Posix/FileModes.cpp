@@ -1,0 +1,42 @@
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <vector>
+#include "CodePages.h"
+#include "FileModes.h"
+#include "Posix/PosixErrors.h"
+#include "SysError.h"
+
+namespace {
+bool Failed(const std::string& path) {
+    SetLastErrorCode(MapErrno(errno, path));
+    return false;
+}
+}  // namespace
+
+bool CopyPermissions(const WideString& source, const WideString& target) {
+    std::string from = WideToUtf8(source), to = WideToUtf8(target);
+    struct stat st {};
+    if (::lstat(from.c_str(), &st) != 0) return Failed(from);
+    if (S_ISLNK(st.st_mode)) return true;
+    return ::chmod(to.c_str(), st.st_mode & 07777) == 0 || Failed(to);
+}
+
+bool MakeProgramFile(const WideString& path) {
+    std::string p = WideToUtf8(path);
+    return ::chmod(p.c_str(), 0755) == 0 || Failed(p);
+}
+
+bool CopySymbolicLink(const WideString& source, const WideString& target) {
+    std::string from = WideToUtf8(source), to = WideToUtf8(target);
+    std::vector<char> text(4096);
+    ssize_t n;
+    while ((n = ::readlink(from.c_str(), text.data(), text.size())) == (ssize_t)text.size()) text.resize(text.size() * 2);
+    if (n < 0) return Failed(from);
+    return ::symlink(std::string(text.data(), (size_t)n).c_str(), to.c_str()) == 0 || Failed(to);
+}
+
+bool RemoveLink(const WideString& path) {
+    std::string p = WideToUtf8(path);
+    return ::unlink(p.c_str()) == 0 || Failed(p);
+}

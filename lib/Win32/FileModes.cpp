@@ -1,0 +1,21 @@
+#include <windows.h>
+#include "FileAPI.h"
+#include "FileModes.h"
+#include "SysError.h"
+
+// Windows keeps no permission bits of this kind.
+bool CopyPermissions(const WideString&, const WideString&) { return true; }
+bool MakeProgramFile(const WideString&) { return true; }
+
+// Links made by the system need a privilege a user rarely has; the copy of
+// such an entry fails instead of following it.
+bool CopySymbolicLink(const WideString&, const WideString&) {
+    SetLastErrorCode(WinError::NotSupported);
+    return false;
+}
+
+bool RemoveLink(const WideString& path) {
+    uint32_t attributes = FileAPI->GetFileAttributes(path);
+    if (attributes != FileAttr::Invalid && (attributes & FileAttr::Directory)) return FileAPI->RemoveDirectory(path);
+    return FileAPI->DeleteFile(path);
+}
