@@ -306,36 +306,35 @@ void TStringList::ClearWithObjects(bool freeObjects) {
     Clear();
 }
 
+namespace {
+
+// Sets the list's count to base + count and fills items base.. from source.
+template <class TFill>
+void FillItems(TStringList* list, int base, int count, TFill fill) {
+    list->SetCount(base + count);
+    for (int i = 0; i < count; ++i) fill(list->GetItem(base + i), i);
+    if (list->Sorted()) list->Sort();
+}
+
+}  // namespace
+
 void TStringList::Assign(TStringList* list) {
     if (list == this) return;
-    int count = list->GetCount();
-    SetCount(count);
-    for (int i = 0; i < count; ++i) GetItem(i)->Assign(list->GetItem(i));
-    SortIfSorted();
+    FillItems(this, 0, list->GetCount(), [list](TStringItem* item, int i) { item->Assign(list->GetItem(i)); });
 }
 
 void TStringList::AssignStrings(IStrings* source) {
     if (source == static_cast<IStrings*>(this)) return;
-    int count = source->GetCount();
-    SetCount(count);
-    for (int i = 0; i < count; ++i) GetItem(i)->SetText(source->GetString(i));
-    SortIfSorted();
+    FillItems(this, 0, source->GetCount(), [source](TStringItem* item, int i) { item->SetText(source->GetString(i)); });
 }
 
 void TStringList::AddList(TStringList* list) {
-    int count = list->GetCount();
-    int base = GetCount();
-    SetCount(base + count);
-    for (int i = 0; i < count; ++i) GetItem(base + i)->Assign(list->GetItem(i));
-    SortIfSorted();
+    FillItems(this, GetCount(), list->GetCount(), [list](TStringItem* item, int i) { item->Assign(list->GetItem(i)); });
 }
 
 void TStringList::AddStrings(IStrings* source) {
-    int count = source->GetCount();
-    int base = GetCount();
-    SetCount(base + count);
-    for (int i = 0; i < count; ++i) GetItem(base + i)->SetText(source->GetString(i));
-    SortIfSorted();
+    FillItems(this, GetCount(), source->GetCount(),
+              [source](TStringItem* item, int i) { item->SetText(source->GetString(i)); });
 }
 
 int TStringList::Add(const WideString& text) { return AddObject(text, nullptr); }

@@ -4,6 +4,7 @@
 #include "FileAPI.h"
 #include "FileStream.h"
 #include "Locks.h"
+#include "Log.h"
 #include "SystemInfo.h"
 
 namespace {
@@ -21,11 +22,13 @@ void LibraryStartup() {
     InitFileStreams();
     InitExceptions();
     ReadSystemInfo();
+    StartLog();
 }
 
 void LibraryShutdown() {
     if (!Started) return;
     Started = false;
+    StopLog();
     DoneExceptions();
     DoneFileStreams();
     DoneFileAPI();

@@ -136,14 +136,21 @@ int Deliver(const std::basic_string<TChar>& result, TChar* out, int outCount) {
     return (int)result.size();
 }
 
+// The kind of conversion, or Unknown (with the error set) for a bad call.
+TKind CheckCall(uint32_t codePage, const void* in, int count, const void* out, int outCount) {
+    TKind kind = KindOf(codePage);
+    if (kind == TKind::Unknown || !in || count <= 0 || outCount < 0 || (outCount > 0 && !out)) {
+        SetLastErrorCode(WinError::InvalidParameter);
+        return TKind::Unknown;
+    }
+    return kind;
+}
+
 }  // namespace
 
 int NativeBytesToWide(uint32_t codePage, const char* bytes, int count, WideChar* out, int outCount) {
-    TKind kind = KindOf(codePage);
-    if (kind == TKind::Unknown || !bytes || count <= 0 || outCount < 0 || (outCount > 0 && !out)) {
-        SetLastErrorCode(WinError::InvalidParameter);
-        return 0;
-    }
+    TKind kind = CheckCall(codePage, bytes, count, out, outCount);
+    if (kind == TKind::Unknown) return 0;
     std::u16string result;
     const auto* in = reinterpret_cast<const unsigned char*>(bytes);
     if (kind == TKind::Utf8) DecodeUtf8(in, count, result);
@@ -152,11 +159,8 @@ int NativeBytesToWide(uint32_t codePage, const char* bytes, int count, WideChar*
 }
 
 int NativeWideToBytes(uint32_t codePage, const WideChar* text, int count, char* out, int outCount) {
-    TKind kind = KindOf(codePage);
-    if (kind == TKind::Unknown || !text || count <= 0 || outCount < 0 || (outCount > 0 && !out)) {
-        SetLastErrorCode(WinError::InvalidParameter);
-        return 0;
-    }
+    TKind kind = CheckCall(codePage, text, count, out, outCount);
+    if (kind == TKind::Unknown) return 0;
     std::string result;
     if (kind == TKind::Utf8) EncodeUtf8(text, count, result);
     else Encode437(text, count, result);

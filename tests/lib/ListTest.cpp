@@ -4,20 +4,12 @@
 #include <vector>
 #include "Exceptions.h"
 #include "Lists.h"
+#include "support/CountedObject.h"
 #include "support/MessageBoxes.h"
 
 namespace {
 
-class TCounted : public TRefObject {
-public:
-    static inline int Disposed = 0;
-
-protected:
-    void Dispose() override {
-        ++Disposed;
-        TRefObject::Dispose();
-    }
-};
+using TCounted = TCountedObject;
 
 // Sorts plain integers and counts the comparisons it is asked for.
 class TIntSorter : public TSorter {

@@ -3,20 +3,12 @@
 #include "CaseFolding.h"
 #include "Exceptions.h"
 #include "Lists.h"
+#include "support/CountedObject.h"
 #include "support/MessageBoxes.h"
 
 namespace {
 
-class TCounted : public TRefObject {
-public:
-    static inline int Disposed = 0;
-
-protected:
-    void Dispose() override {
-        ++Disposed;
-        TRefObject::Dispose();
-    }
-};
+using TCounted = TCountedObject;
 
 class TCountedItem : public TStringItem {
 public:

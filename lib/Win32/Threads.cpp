@@ -1,0 +1,4 @@
+#include <windows.h>
+#include "Threads.h"
+
+uint32_t CurrentThreadId() { return ::GetCurrentThreadId(); }
