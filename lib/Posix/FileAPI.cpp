@@ -155,7 +155,7 @@ void FillFindData(const std::string& path, const struct stat& st, TFindData& dat
     data.LastWriteTime = ToFileTime(st.st_mtim);
 #endif
     if (S_ISLNK(st.st_mode)) {
-        data.ReparseTag = ReparseTag::SymLink;
+        data.ReparseTag = IoReparseTag::SymLink;
     } else if (!S_ISDIR(st.st_mode)) {
         data.Size = (uint64_t)st.st_size;
     }

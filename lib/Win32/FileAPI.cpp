@@ -256,9 +256,9 @@ bool TFileAPI::GetReparseTarget(const WideString& path, WideString& target, bool
     std::memcpy(&header, buffer.data(), sizeof header);
     // Symbolic links carry a flags word before the names; mount points do not.
     size_t names = sizeof(TReparseHeader);
-    if (header.Tag == ReparseTag::SymLink) {
+    if (header.Tag == IoReparseTag::SymLink) {
         names += sizeof(DWORD);
-    } else if (header.Tag != ReparseTag::MountPoint) {
+    } else if (header.Tag != IoReparseTag::MountPoint) {
         ::SetLastError(WinError::NotAReparsePoint);
         return false;
     }
@@ -276,7 +276,7 @@ bool TFileAPI::GetReparseTarget(const WideString& path, WideString& target, bool
     // where the link leads, in its kernel form.
     if (target.empty()) target = RemoveLongPathPrefix(text(header.SubstituteOffset, header.SubstituteLength));
     if (target.compare(0, 4, u"\\??\\") == 0) target = target.substr(4);
-    if (isJunction) *isJunction = header.Tag == ReparseTag::MountPoint;
+    if (isJunction) *isJunction = header.Tag == IoReparseTag::MountPoint;
     return true;
 }
 
