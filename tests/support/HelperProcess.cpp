@@ -152,3 +152,12 @@ int THelperProcess::Finish() {
 #endif
 
 THelperProcess::~THelperProcess() { Finish(); }
+
+bool RunningUnderWine() {
+#ifdef _WIN32
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+#else
+    return false;
+#endif
+}

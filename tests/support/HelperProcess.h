@@ -31,3 +31,7 @@ private:
     intptr_t FOutput = -1;
     int FExitCode = -1;
 };
+
+// True when the tests run as a Windows program under wine, whose file
+// system differs from Windows in known ways (Unix links, root's rights).
+bool RunningUnderWine();
