@@ -1,10 +1,8 @@
 #include "FileAPI.h"
 #include "Clock.h"
+#include "CodePages.h"
 #include "Exceptions.h"
 #include "SysError.h"
-
-// The 8-bit (ANSI code page) form of a path, for exception messages.
-AnsiString PathToAnsi(const WideString& path);
 
 TFileAPI* FileAPI = nullptr;
 
@@ -73,7 +71,7 @@ TNativeHandle OpenRaising(const WideString& path, uint32_t access, uint32_t shar
     }
     if (handle == InvalidNativeHandle) {
         uint32_t code = GetLastErrorCode();
-        throw EFileOpenError(PathToAnsi(path), code);
+        throw EFileOpenError(WideToAnsi(path), code);
     }
     return handle;
 }

@@ -1,6 +1,8 @@
 #include "Startup.h"
+#include "CaseFolding.h"
 #include "ErrorReport.h"
 #include "FileAPI.h"
+#include "FileStream.h"
 #include "Locks.h"
 #include "SystemInfo.h"
 
@@ -14,7 +16,9 @@ void LibraryStartup() {
     // Locks first: the mutex pool and the display-scaling request.
     RequestDpiAwareness();
     // The object root needs no start-up.
+    InitCaseFolding();
     InitFileAPI();
+    InitFileStreams();
     InitExceptions();
     ReadSystemInfo();
 }
@@ -23,6 +27,8 @@ void LibraryShutdown() {
     if (!Started) return;
     Started = false;
     DoneExceptions();
+    DoneFileStreams();
     DoneFileAPI();
+    DoneCaseFolding();
     CloseMutexPool();
 }

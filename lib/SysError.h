@@ -21,6 +21,7 @@ constexpr uint32_t NotSupported = 50;
 constexpr uint32_t FileExists = 80;
 constexpr uint32_t InvalidParameter = 87;
 constexpr uint32_t DiskFull = 112;
+constexpr uint32_t InsufficientBuffer = 122;
 constexpr uint32_t NegativeSeek = 131;
 constexpr uint32_t InvalidName = 123;
 constexpr uint32_t DirNotEmpty = 145;

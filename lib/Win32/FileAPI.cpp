@@ -17,6 +17,7 @@
 #undef DeleteFile
 #undef GetShortPathName
 #undef GetCompressedFileSize
+#include "CodePages.h"
 #include "FileAPI.h"
 #include "SysError.h"
 
@@ -26,14 +27,6 @@ namespace {
 LPCWSTR W(const WideString& text) { return reinterpret_cast<LPCWSTR>(text.c_str()); }
 LPWSTR W(WideChar* text) { return reinterpret_cast<LPWSTR>(text); }
 HANDLE H(TNativeHandle handle) { return reinterpret_cast<HANDLE>(handle); }
-
-AnsiString ToCodePage(const WideString& text, UINT codePage) {
-    if (text.empty()) return AnsiString();
-    int n = ::WideCharToMultiByte(codePage, 0, W(text), (int)text.size(), nullptr, 0, nullptr, nullptr);
-    AnsiString result((size_t)n, '\0');
-    ::WideCharToMultiByte(codePage, 0, W(text), (int)text.size(), result.data(), n, nullptr, nullptr);
-    return result;
-}
 
 TFileTime FromFileTime(const FILETIME& t) { return ((TFileTime)t.dwHighDateTime << 32) | t.dwLowDateTime; }
 
@@ -85,8 +78,6 @@ constexpr size_t ReparseBufferSize = 16384;
 constexpr DWORD GetReparsePointControl = 0x000900A8;
 constexpr DWORD OpenLinkFlags = 0x02200000;  // backup semantics, open reparse point
 }  // namespace
-
-AnsiString PathToAnsi(const WideString& path) { return ToCodePage(path, CP_ACP); }
 
 WideString TFileAPI::GetModuleFileName(TNativeHandle module) {
     std::vector<WideChar> buffer(32767);
@@ -179,7 +170,7 @@ bool TFileAPI::GetShortPathName(const WideString& path, AnsiString& shortPath) {
     WideChar buffer[MAX_PATH];
     DWORD n = ::GetShortPathNameW(W(LongPathName(path)), W(buffer), MAX_PATH);
     if (n == 0 || n >= MAX_PATH) {
-        shortPath = PathToAnsi(path);
+        shortPath = WideToAnsi(path);
         return false;
     }
     WideString result = RemoveLongPathPrefix(WideString(buffer, n));
@@ -188,7 +179,7 @@ bool TFileAPI::GetShortPathName(const WideString& path, AnsiString& shortPath) {
     if (ascii) {
         shortPath.assign(result.begin(), result.end());
     } else {
-        shortPath = PathToAnsi(result);
+        shortPath = WideToAnsi(result);
     }
     return true;
 }
