@@ -2,6 +2,7 @@
 #include "Clock.h"
 #include "CodePages.h"
 #include "Exceptions.h"
+#include "Lists.h"
 #include "SysError.h"
 
 TFileAPI* FileAPI = nullptr;
@@ -412,6 +413,15 @@ int32_t FindFilesIn(const WideString& folder, const WideString& pattern, const T
 
 int32_t FindFiles(const WideString& folder, const WideString& pattern, const TFindFilesCallback& callback) {
     return FindFilesIn(folder, pattern, callback, 0);
+}
+
+TFindFilesCallback FileInfoCollector(TList* list) {
+    return [list](int32_t, TFileInfo* info, bool&) {
+        AddRef(info);
+        if (list->Add(info) >= 0) return true;
+        Release(info);
+        return false;
+    };
 }
 
 TRef<TFileInfo> GetFileInfo(const WideString& path) {

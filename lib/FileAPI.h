@@ -278,3 +278,8 @@ using TFindFilesCallback = std::function<bool(int32_t index, TFileInfo* info, bo
 // Lists folder with pattern and returns the number of accepted entries.
 // Raises EFolderNotFound, EFolderAccessDenied or EFolderError.
 int32_t FindFiles(const WideString& folder, const WideString& pattern, const TFindFilesCallback& callback);
+
+class TList;
+// The standard callback: appends every entry's TFileInfo to list (borrowed),
+// which holds one reference to each; give them back with FreeAll.
+TFindFilesCallback FileInfoCollector(TList* list);

@@ -338,7 +338,12 @@ TNativeHandle TFileAPI::FindFirst(const WideString& pattern, TFindData& data) {
     } else {
         search->Dir = ::opendir(folder.c_str());
         if (!search->Dir) {
-            Fail(errno == ENOENT ? WinError::PathNotFound : MapErrno(errno, folder));
+            // A file where the folder should be is "directory name invalid" there.
+            int error = errno;
+            struct stat st {};
+            Fail(error == ENOENT                                                 ? WinError::PathNotFound
+                 : error == ENOTDIR && ::stat(folder.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) ? WinError::Directory
+                                                                                  : MapErrno(error, folder));
             return InvalidNativeHandle;
         }
         if (!NextMatch(*search, data)) {
