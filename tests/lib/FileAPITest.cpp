@@ -1,5 +1,6 @@
 // File helpers and handle wrappers on a real file system.
 #include <gtest/gtest.h>
+#include <cstdlib>
 #include <cstring>
 #include "Exceptions.h"
 #include "FileAPI.h"
@@ -348,4 +349,16 @@ TEST(LongPaths, A300CharacterPathWorksWithEveryOperation) {
     MakeReadOnly(file);
     EXPECT_TRUE(DeleteFolderTree(JoinPath(scratch.Path(), WideString(60, u'a') + u".d")));
     EXPECT_FALSE(DirectoryExists(folder));
+}
+
+TEST(FileHelpers, FileVersionComesFromTheVersionResource) {
+    TScratchFolder scratch;
+    scratch.Write(scratch / u"plain.dll", "no resources here");
+    EXPECT_EQ(FileAPI->GetFileVersion(scratch / u"plain.dll"), 0xFFFFFFFFu);
+    EXPECT_EQ(FileAPI->GetFileVersion(scratch / u"missing.dll"), 0xFFFFFFFFu);
+    const char* windows = std::getenv("WINDIR");
+    if (PathDelim != u'\\' || !windows) return;
+    uint32_t version = FileAPI->GetFileVersion(JoinPath(Widen(windows), NativePath(u"system32/kernel32.dll")));
+    ASSERT_NE(version, 0xFFFFFFFFu);
+    EXPECT_GE(version >> 16, 5u);
 }
