@@ -1,4 +1,5 @@
 #include "FileAPI.h"
+#include <cstring>
 #include "Clock.h"
 #include "CodePages.h"
 #include "Exceptions.h"
@@ -55,6 +56,58 @@ WideString RemoveLongPathPrefix(const WideString& path) {
     }
     if (StartsWith(path, LongPrefix)) return path.substr(LongPrefix.size());
     return path;
+}
+
+namespace {
+// The head of the kernel's reparse data for links.
+struct TReparseHeader {
+    uint32_t Tag;
+    uint16_t DataLength;
+    uint16_t Reserved;
+    uint16_t SubstituteOffset;
+    uint16_t SubstituteLength;
+    uint16_t PrintOffset;
+    uint16_t PrintLength;
+};
+
+bool NoLinkData() {
+    SetLastErrorCode(WinError::NotAReparsePoint);
+    return false;
+}
+
+// "\??\C:\x" is "C:\x" and "\??\UNC\server\share" is "\\server\share".
+WideString WithoutKernelPrefix(const WideString& name) {
+    if (StartsWith(name, u"\\??\\UNC\\")) return WideString(1, u'\\').append(name, 7, WideString::npos);
+    if (StartsWith(name, u"\\??\\")) return name.substr(4);
+    return RemoveLongPathPrefix(name);
+}
+}  // namespace
+
+bool ParseReparseData(const void* data, size_t size, WideString& target, bool* isJunction) {
+    if (isJunction) *isJunction = false;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    TReparseHeader header;
+    if (size < sizeof header) return NoLinkData();
+    std::memcpy(&header, bytes, sizeof header);
+    // Symbolic links carry a flags word before the names; mount points do not.
+    size_t names = sizeof header;
+    if (header.Tag == IoReparseTag::SymLink)
+        names += sizeof(uint32_t);
+    else if (header.Tag != IoReparseTag::MountPoint)
+        return NoLinkData();
+    if (names + header.SubstituteOffset + header.SubstituteLength > size ||
+        names + header.PrintOffset + header.PrintLength > size)
+        return NoLinkData();
+    auto text = [&](uint16_t offset, uint16_t length) {
+        WideString result(length / sizeof(WideChar), u'\0');
+        std::memcpy(result.data(), bytes + names + offset, result.size() * sizeof(WideChar));
+        return result;
+    };
+    target = text(header.PrintOffset, header.PrintLength);
+    // Some tools leave the print name empty.
+    if (target.empty()) target = WithoutKernelPrefix(text(header.SubstituteOffset, header.SubstituteLength));
+    if (isJunction) *isJunction = header.Tag == IoReparseTag::MountPoint;
+    return true;
 }
 
 // ---- Raising handle wrappers ----

@@ -156,6 +156,12 @@ private:
 WideString LongPathName(const WideString& path);
 WideString RemoveLongPathPrefix(const WideString& path);
 
+// The target of a link from its reparse data as the system returns it: the
+// print name, or the substitute name without its kernel prefix when the
+// print name is empty. False (last error "not a reparse point") for other
+// kinds and for data too short for the names it announces.
+bool ParseReparseData(const void* data, size_t size, WideString& target, bool* isJunction);
+
 // While alive, the system shows no error boxes for critical errors (an
 // empty card drive) on this thread.
 class TNoErrorBoxes {

@@ -246,7 +246,9 @@ bool TakeShareLock(int fd, uint32_t shareMode) {
     int operation = shareMode == FileShare::None ? LOCK_EX : LOCK_SH;
     while (::flock(fd, operation | LOCK_NB) != 0) {
         if (errno == EINTR) continue;
-        return errno == EWOULDBLOCK ? Fail(WinError::SharingViolation) : FailErrno();
+        if (errno == EWOULDBLOCK) return Fail(WinError::SharingViolation);
+        // A file system without locks opens files unshared rather than not at all.
+        return true;
     }
     if (shareMode & FileShare::Delete) ::flock(fd, LOCK_UN);
     return true;

@@ -2,7 +2,6 @@
 // passed in their long form.
 #include <windows.h>
 #include <winioctl.h>
-#include <cstring>
 #include <vector>
 #undef GetModuleFileName
 #undef GetCommandLine
@@ -64,16 +63,6 @@ private:
     HANDLE FHandle;
 };
 
-// The reparse data of links, as the kernel returns it.
-struct TReparseHeader {
-    DWORD Tag;
-    WORD DataLength;
-    WORD Reserved;
-    WORD SubstituteOffset;
-    WORD SubstituteLength;
-    WORD PrintOffset;
-    WORD PrintLength;
-};
 constexpr size_t ReparseBufferSize = 16384;
 constexpr DWORD GetReparsePointControl = 0x000900A8;
 constexpr DWORD OpenLinkFlags = 0x02200000;  // backup semantics, open reparse point
@@ -242,33 +231,7 @@ bool TFileAPI::GetReparseTarget(const WideString& path, WideString& target, bool
     if (!::DeviceIoControl(link.Get(), GetReparsePointControl, nullptr, 0, buffer.data(), (DWORD)buffer.size(), &size,
                            nullptr))
         return false;
-    if (size < sizeof(TReparseHeader)) return false;
-    TReparseHeader header;
-    std::memcpy(&header, buffer.data(), sizeof header);
-    // Symbolic links carry a flags word before the names; mount points do not.
-    size_t names = sizeof(TReparseHeader);
-    if (header.Tag == IoReparseTag::SymLink) {
-        names += sizeof(DWORD);
-    } else if (header.Tag != IoReparseTag::MountPoint) {
-        ::SetLastError(WinError::NotAReparsePoint);
-        return false;
-    }
-    // Both names must lie inside what the kernel returned.
-    if ((size_t)header.SubstituteOffset + header.SubstituteLength + names > size ||
-        (size_t)header.PrintOffset + header.PrintLength + names > size)
-        return false;
-    auto text = [&](WORD offset, WORD length) {
-        WideString result(length / sizeof(WideChar), u'\0');
-        std::memcpy(result.data(), buffer.data() + names + offset, result.size() * sizeof(WideChar));
-        return result;
-    };
-    target = text(header.PrintOffset, header.PrintLength);
-    // Some tools leave the print name empty; the substitute name then says
-    // where the link leads, in its kernel form.
-    if (target.empty()) target = RemoveLongPathPrefix(text(header.SubstituteOffset, header.SubstituteLength));
-    if (target.compare(0, 4, u"\\??\\") == 0) target = target.substr(4);
-    if (isJunction) *isJunction = header.Tag == IoReparseTag::MountPoint;
-    return true;
+    return ParseReparseData(buffer.data(), size, target, isJunction);
 }
 
 TNoErrorBoxes::TNoErrorBoxes() : FOldMode(0) {

@@ -418,3 +418,64 @@ TEST(Links, HostLinksSeenThroughWineAreLeftAlone) {
     EXPECT_TRUE(DirectoryExists(link));
     EXPECT_TRUE(FileExists(JoinPath(fixture, NativePath(u"target/keep.txt"))));
 }
+
+// ---- Reparse data as the kernel returns it ----
+
+namespace {
+// Reparse data for a link: header, flags word for symbolic links, then the
+// substitute and print names back to back.
+std::vector<uint8_t> ReparseData(uint32_t tag, const WideString& substitute, const WideString& print) {
+    auto put16 = [](std::vector<uint8_t>& out, uint16_t v) {
+        out.push_back((uint8_t)v);
+        out.push_back((uint8_t)(v >> 8));
+    };
+    auto put32 = [&](std::vector<uint8_t>& out, uint32_t v) {
+        put16(out, (uint16_t)v);
+        put16(out, (uint16_t)(v >> 16));
+    };
+    std::vector<uint8_t> data;
+    put32(data, tag);
+    put16(data, 0);
+    put16(data, 0);
+    put16(data, 0);
+    put16(data, (uint16_t)(substitute.size() * 2));
+    put16(data, (uint16_t)(substitute.size() * 2));
+    put16(data, (uint16_t)(print.size() * 2));
+    if (tag == IoReparseTag::SymLink) put32(data, 0);
+    for (WideChar c : substitute + print) put16(data, c);
+    return data;
+}
+}  // namespace
+
+TEST(ReparseData, LinksAndJunctionsGiveTheirPrintName) {
+    WideString target;
+    bool junction = false;
+    auto link = ReparseData(IoReparseTag::SymLink, u"\\??\\C:\\target", u"C:\\target");
+    EXPECT_TRUE(ParseReparseData(link.data(), link.size(), target, &junction));
+    EXPECT_EQ(target, u"C:\\target");
+    EXPECT_FALSE(junction);
+    auto mount = ReparseData(IoReparseTag::MountPoint, u"\\??\\D:\\data", u"D:\\data");
+    EXPECT_TRUE(ParseReparseData(mount.data(), mount.size(), target, &junction));
+    EXPECT_EQ(target, u"D:\\data");
+    EXPECT_TRUE(junction);
+    // Without a print name the substitute name, in user form, says it.
+    auto bare = ReparseData(IoReparseTag::MountPoint, u"\\??\\UNC\\server\\share", u"");
+    EXPECT_TRUE(ParseReparseData(bare.data(), bare.size(), target, nullptr));
+    EXPECT_EQ(target, u"\\\\server\\share");
+    auto relative = ReparseData(IoReparseTag::SymLink, u"..\\up", u"");
+    EXPECT_TRUE(ParseReparseData(relative.data(), relative.size(), target, nullptr));
+    EXPECT_EQ(target, u"..\\up");
+}
+
+TEST(ReparseData, OtherKindsAndShortRepliesGiveNoTarget) {
+    WideString target = u"unchanged";
+    bool junction = true;
+    auto other = ReparseData(0x9000001A, u"x", u"x");
+    EXPECT_FALSE(ParseReparseData(other.data(), other.size(), target, &junction));
+    EXPECT_FALSE(junction);
+    EXPECT_EQ(GetLastErrorCode(), WinError::NotAReparsePoint);
+    auto link = ReparseData(IoReparseTag::SymLink, u"\\??\\C:\\target", u"C:\\target");
+    for (size_t cut : {link.size() - 1, (size_t)20, (size_t)3, (size_t)0})
+        EXPECT_FALSE(ParseReparseData(link.data(), cut, target, nullptr)) << cut;
+    EXPECT_EQ(target, u"unchanged");
+}
