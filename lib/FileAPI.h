@@ -66,10 +66,10 @@ constexpr uint32_t ReplaceExisting = 1;
 constexpr uint32_t CopyAllowed = 2;
 }  // namespace MoveFlag
 
-namespace ReparseTag {
+namespace IoReparseTag {
 constexpr uint32_t MountPoint = 0xA0000003;
 constexpr uint32_t SymLink = 0xA000000C;
-}  // namespace ReparseTag
+}  // namespace IoReparseTag
 
 // One entry of a search, in the layout of the system's find data.
 struct TFindData {
@@ -78,7 +78,7 @@ struct TFindData {
     TFileTime LastAccessTime = 0;
     TFileTime LastWriteTime = 0;
     uint64_t Size = 0;
-    uint32_t ReparseTag = 0;  // for entries with FileAttr::ReparsePoint
+    uint32_t ReparseTag = 0;  // IoReparseTag, for entries with FileAttr::ReparsePoint
     WideString FileName;
     WideString AlternateFileName;  // 8.3 name; empty when there is none
 };
@@ -156,6 +156,12 @@ private:
 WideString LongPathName(const WideString& path);
 WideString RemoveLongPathPrefix(const WideString& path);
 
+// The target of a link from its reparse data as the system returns it: the
+// print name, or the substitute name without its kernel prefix when the
+// print name is empty. False (last error "not a reparse point") for other
+// kinds and for data too short for the names it announces.
+bool ParseReparseData(const void* data, size_t size, WideString& target, bool* isJunction);
+
 // While alive, the system shows no error boxes for critical errors (an
 // empty card drive) on this thread.
 class TNoErrorBoxes {
@@ -225,8 +231,8 @@ bool DirectoryExists(const WideString& path);
 void DeleteFile(const WideString& path);
 // Makes path and every missing folder above it.
 bool ForceDirectories(const WideString& path);
-// Deletes a folder with everything in it. Links inside are removed as links,
-// never followed.
+// Deletes a folder with everything in it. Links are removed as links, never
+// followed; a link of unknown kind ends the walk with false.
 bool DeleteFolderTree(const WideString& path);
 
 WideString IncludeTrailingBackslash(const WideString& path);
@@ -256,6 +262,8 @@ public:
     TSystemTime LastWriteTime;
     int32_t Index = 0;
     bool IsFile = true;
+    // The kind of reparse point (IoReparseTag::...); 0 for other entries.
+    uint32_t ReparseTag = 0;
 
     // Fills the record from one search entry found in folder.
     void Assign(const WideString& folder, const TFindData& data, int32_t index);
@@ -276,3 +284,8 @@ using TFindFilesCallback = std::function<bool(int32_t index, TFileInfo* info, bo
 // Lists folder with pattern and returns the number of accepted entries.
 // Raises EFolderNotFound, EFolderAccessDenied or EFolderError.
 int32_t FindFiles(const WideString& folder, const WideString& pattern, const TFindFilesCallback& callback);
+
+class TList;
+// The standard callback: appends every entry's TFileInfo to list (borrowed),
+// which holds one reference to each; give them back with FreeAll.
+TFindFilesCallback FileInfoCollector(TList* list);

@@ -169,11 +169,7 @@ bool TFileCopier::CopyTree(const WideString& sourceFolder, const WideString& tar
     const int32_t first = listing->Count();
     bool result = true;
     try {
-        FindFiles(sourceFolder, u"*.*", [listing](int32_t, TFileInfo* info, bool&) {
-            AddRef(info);
-            listing->Add(info);
-            return true;
-        });
+        FindFiles(sourceFolder, u"*.*", FileInfoCollector(listing));
         if (!CountOnly && !ForceDirectories(targetFolder)) {
             CutListing(listing, first);
             return false;

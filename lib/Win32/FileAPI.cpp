@@ -2,7 +2,6 @@
 // passed in their long form.
 #include <windows.h>
 #include <winioctl.h>
-#include <cstring>
 #include <vector>
 #undef GetModuleFileName
 #undef GetCommandLine
@@ -17,6 +16,7 @@
 #undef DeleteFile
 #undef GetShortPathName
 #undef GetCompressedFileSize
+#include "CodePages.h"
 #include "FileAPI.h"
 #include "SysError.h"
 
@@ -26,14 +26,6 @@ namespace {
 LPCWSTR W(const WideString& text) { return reinterpret_cast<LPCWSTR>(text.c_str()); }
 LPWSTR W(WideChar* text) { return reinterpret_cast<LPWSTR>(text); }
 HANDLE H(TNativeHandle handle) { return reinterpret_cast<HANDLE>(handle); }
-
-AnsiString ToCodePage(const WideString& text, UINT codePage) {
-    if (text.empty()) return AnsiString();
-    int n = ::WideCharToMultiByte(codePage, 0, W(text), (int)text.size(), nullptr, 0, nullptr, nullptr);
-    AnsiString result((size_t)n, '\0');
-    ::WideCharToMultiByte(codePage, 0, W(text), (int)text.size(), result.data(), n, nullptr, nullptr);
-    return result;
-}
 
 TFileTime FromFileTime(const FILETIME& t) { return ((TFileTime)t.dwHighDateTime << 32) | t.dwLowDateTime; }
 
@@ -71,22 +63,10 @@ private:
     HANDLE FHandle;
 };
 
-// The reparse data of links, as the kernel returns it.
-struct TReparseHeader {
-    DWORD Tag;
-    WORD DataLength;
-    WORD Reserved;
-    WORD SubstituteOffset;
-    WORD SubstituteLength;
-    WORD PrintOffset;
-    WORD PrintLength;
-};
 constexpr size_t ReparseBufferSize = 16384;
 constexpr DWORD GetReparsePointControl = 0x000900A8;
 constexpr DWORD OpenLinkFlags = 0x02200000;  // backup semantics, open reparse point
 }  // namespace
-
-AnsiString PathToAnsi(const WideString& path) { return ToCodePage(path, CP_ACP); }
 
 WideString TFileAPI::GetModuleFileName(TNativeHandle module) {
     std::vector<WideChar> buffer(32767);
@@ -179,7 +159,7 @@ bool TFileAPI::GetShortPathName(const WideString& path, AnsiString& shortPath) {
     WideChar buffer[MAX_PATH];
     DWORD n = ::GetShortPathNameW(W(LongPathName(path)), W(buffer), MAX_PATH);
     if (n == 0 || n >= MAX_PATH) {
-        shortPath = PathToAnsi(path);
+        shortPath = WideToAnsi(path);
         return false;
     }
     WideString result = RemoveLongPathPrefix(WideString(buffer, n));
@@ -188,7 +168,7 @@ bool TFileAPI::GetShortPathName(const WideString& path, AnsiString& shortPath) {
     if (ascii) {
         shortPath.assign(result.begin(), result.end());
     } else {
-        shortPath = PathToAnsi(result);
+        shortPath = WideToAnsi(result);
     }
     return true;
 }
@@ -251,33 +231,7 @@ bool TFileAPI::GetReparseTarget(const WideString& path, WideString& target, bool
     if (!::DeviceIoControl(link.Get(), GetReparsePointControl, nullptr, 0, buffer.data(), (DWORD)buffer.size(), &size,
                            nullptr))
         return false;
-    if (size < sizeof(TReparseHeader)) return false;
-    TReparseHeader header;
-    std::memcpy(&header, buffer.data(), sizeof header);
-    // Symbolic links carry a flags word before the names; mount points do not.
-    size_t names = sizeof(TReparseHeader);
-    if (header.Tag == ReparseTag::SymLink) {
-        names += sizeof(DWORD);
-    } else if (header.Tag != ReparseTag::MountPoint) {
-        ::SetLastError(WinError::NotAReparsePoint);
-        return false;
-    }
-    // Both names must lie inside what the kernel returned.
-    if ((size_t)header.SubstituteOffset + header.SubstituteLength + names > size ||
-        (size_t)header.PrintOffset + header.PrintLength + names > size)
-        return false;
-    auto text = [&](WORD offset, WORD length) {
-        WideString result(length / sizeof(WideChar), u'\0');
-        std::memcpy(result.data(), buffer.data() + names + offset, result.size() * sizeof(WideChar));
-        return result;
-    };
-    target = text(header.PrintOffset, header.PrintLength);
-    // Some tools leave the print name empty; the substitute name then says
-    // where the link leads, in its kernel form.
-    if (target.empty()) target = RemoveLongPathPrefix(text(header.SubstituteOffset, header.SubstituteLength));
-    if (target.compare(0, 4, u"\\??\\") == 0) target = target.substr(4);
-    if (isJunction) *isJunction = header.Tag == ReparseTag::MountPoint;
-    return true;
+    return ParseReparseData(buffer.data(), size, target, isJunction);
 }
 
 TNoErrorBoxes::TNoErrorBoxes() : FOldMode(0) {
