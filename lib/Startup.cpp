@@ -6,6 +6,7 @@
 #include "Locks.h"
 #include "Log.h"
 #include "SystemInfo.h"
+#include "TempFolders.h"
 
 namespace {
 bool Started = false;
@@ -20,6 +21,7 @@ void LibraryStartup() {
     InitCaseFolding();
     InitFileAPI();
     InitFileStreams();
+    InitTempFolders();
     InitExceptions();
     ReadSystemInfo();
     StartLog();
@@ -28,6 +30,8 @@ void LibraryStartup() {
 void LibraryShutdown() {
     if (!Started) return;
     Started = false;
+    // Working folders go first, while the file API is still there.
+    DoneTempFolders();
     StopLog();
     DoneExceptions();
     DoneFileStreams();
