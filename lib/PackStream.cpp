@@ -1,0 +1,26 @@
+#include "PackStream.h"
+#include <algorithm>
+#include "Exceptions.h"
+
+TRef<TPackStream> TPackStreamClass::Create(TStream* dest, int8_t level) const {
+    return TRef<TPackStream>::Adopt(NewStream(dest, level));
+}
+
+int32_t TPackStream::Read(TByteSpan, int32_t, int32_t) { throw EPackError("Invalid Operation"); }
+
+void TPackStream::DoProgress() {
+    if (OnProgress) OnProgress(this);
+}
+
+const TPackStreamClass TStoreStream::Class = {
+    "TStoreStream", [](TStream* dest, int8_t level) -> TPackStream* { return New<TStoreStream>(dest, level); }};
+
+TStoreStream::TStoreStream(TStream* dest, int8_t) : FDest(dest), FStart(dest->GetPosition()) {}
+
+int32_t TStoreStream::Write(TConstByteSpan buffer, int32_t offset, int32_t count) {
+    if (FDest->GetPosition() != FStart + FPosition) FDest->SetPosition(FStart + FPosition);
+    int32_t n = FDest->Write(buffer, offset, count);
+    if (n > 0) FPosition += n;
+    FSize = std::max(FSize, FPosition);
+    return n;
+}
