@@ -1,4 +1,5 @@
 #include "Startup.h"
+#include "CaseFolding.h"
 #include "ErrorReport.h"
 #include "FileAPI.h"
 #include "FileStream.h"
@@ -15,6 +16,7 @@ void LibraryStartup() {
     // Locks first: the mutex pool and the display-scaling request.
     RequestDpiAwareness();
     // The object root needs no start-up.
+    InitCaseFolding();
     InitFileAPI();
     InitFileStreams();
     InitExceptions();
@@ -27,5 +29,6 @@ void LibraryShutdown() {
     DoneExceptions();
     DoneFileStreams();
     DoneFileAPI();
+    DoneCaseFolding();
     CloseMutexPool();
 }

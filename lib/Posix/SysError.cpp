@@ -35,6 +35,7 @@ AnsiString RawSystemErrorText(uint32_t code) {
         {80, "The file exists.\r\n"},
         {87, "The parameter is incorrect.\r\n"},
         {112, "There is not enough space on the disk.\r\n"},
+        {122, "The data area passed to a system call is too small.\r\n"},
         {123, "The filename, directory name, or volume label syntax is incorrect.\r\n"},
         {131, "An attempt was made to move the file pointer before the beginning of the file.\r\n"},
         {145, "The directory is not empty.\r\n"},
