@@ -1,5 +1,6 @@
 #include "Startup.h"
 #include "CaseFolding.h"
+#include "CompressionMethods.h"
 #include "ErrorReport.h"
 #include "FileAPI.h"
 #include "FileStream.h"
@@ -21,11 +22,14 @@ void LibraryStartup() {
     InitFileStreams();
     InitExceptions();
     ReadSystemInfo();
+    // Compression methods register last.
+    InitCompressionMethods();
 }
 
 void LibraryShutdown() {
     if (!Started) return;
     Started = false;
+    DoneCompressionMethods();
     DoneExceptions();
     DoneFileStreams();
     DoneFileAPI();
