@@ -142,20 +142,23 @@ AnsiString ExceptionReportText(const std::exception* object, const char* typeNam
 
     const Exception* e = dynamic_cast<const Exception*>(object);
     AnsiString className = e ? e->ClassName() : object ? Demangle(typeid(*object).name()) : (typeName ? typeName : "?");
-    AnsiString text = "Exception " + className + "  in module " + module + " at " +
-                      Format("%08X", (unsigned)shown);
-    if (sizeof(shown) > 4 && (shown >> 32) != 0)  // keep every digit of a high address
-        text = "Exception " + className + "  in module " + module + " at " +
-               Format("%08X%08X", (unsigned)(shown >> 32), (unsigned)shown);
+    // Eight digits, more only for an address that needs them.
+    AnsiString digits = (uint64_t)shown >> 32 ? Format("%X%08X", (unsigned)((uint64_t)shown >> 32), (unsigned)shown)
+                                              : Format("%08X", (unsigned)shown);
+    AnsiString text = "Exception " + className + "  in module " + module + " at " + digits;
     if (e) text += ".\r\n" + e->Message() + ".\r\n";
     if (text.size() > MaxReportLength) text.resize(MaxReportLength);
     return text;
 }
 
 void ShowException(const std::exception* object, const void* address, const char* typeName) {
+    ReportException(object, address, typeName, IsConsoleProcess());
+}
+
+void ReportException(const std::exception* object, const void* address, const char* typeName, bool toConsole) {
     if (dynamic_cast<const EAbort*>(object)) return;
     AnsiString text = ExceptionReportText(object, typeName, address);
-    if (IsConsoleProcess()) {
+    if (toConsole) {
         WriteConsoleError(text);
     } else {
         DebugOutput(text);

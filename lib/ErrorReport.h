@@ -33,6 +33,8 @@ AnsiString ExceptionReportText(const std::exception* object, const char* typeNam
 // Reports one exception unless it is an EAbort: to standard error in a
 // console process, else to the debugger and a message box.
 void ShowException(const std::exception* object, const void* address, const char* typeName = nullptr);
+// The same with the destination chosen by the caller.
+void ReportException(const std::exception* object, const void* address, const char* typeName, bool toConsole);
 // Reports an exception in flight (from a catch block) the same way.
 void ShowException(std::exception_ptr object);
 

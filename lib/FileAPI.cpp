@@ -1,10 +1,8 @@
 #include "FileAPI.h"
 #include "Clock.h"
+#include "CodePages.h"
 #include "Exceptions.h"
 #include "SysError.h"
-
-// The 8-bit (ANSI code page) form of a path, for exception messages.
-AnsiString PathToAnsi(const WideString& path);
 
 TFileAPI* FileAPI = nullptr;
 
@@ -73,7 +71,7 @@ TNativeHandle OpenRaising(const WideString& path, uint32_t access, uint32_t shar
     }
     if (handle == InvalidNativeHandle) {
         uint32_t code = GetLastErrorCode();
-        throw EFileOpenError(PathToAnsi(path), code);
+        throw EFileOpenError(WideToAnsi(path), code);
     }
     return handle;
 }
@@ -178,34 +176,47 @@ bool ForceDirectories(const WideString& path) {
     return FileAPI->CreateDirectory(folder) || DirectoryExists(folder);
 }
 
-bool DeleteFolderTree(const WideString& path) {
-    if (path.empty()) return false;
-    WideString folder = ExcludeTrailingBackslash(path);
-    uint32_t attributes = FileAPI->GetFileAttributes(folder);
-    if (attributes == FileAttr::Invalid) return false;
-    // A link goes as a link: listing it would empty a folder that may lie anywhere.
-    if (attributes & FileAttr::ReparsePoint)
-        return (attributes & FileAttr::Directory) ? FileAPI->RemoveDirectory(folder) : FileAPI->DeleteFile(folder);
-    // A read-only folder loses the attribute first: on POSIX it also guards
-    // the entries. It is put back if something inside stays.
+namespace {
+enum class TFolderKind { Folder, Link, Opaque };
+
+// Links to folders are removed as links. Other reparse points (cloud
+// placeholders and the like) are real folders. A reparse point whose kind
+// the system does not tell (Unix links seen through wine) is left alone:
+// every way of removing it would reach its target.
+TFolderKind KindOfFolder(uint32_t attributes, uint32_t tag) {
+    if (!(attributes & FileAttr::ReparsePoint)) return TFolderKind::Folder;
+    if (tag == IoReparseTag::SymLink || tag == IoReparseTag::MountPoint) return TFolderKind::Link;
+    return tag == 0 ? TFolderKind::Opaque : TFolderKind::Folder;
+}
+
+bool DeleteFolderContents(const WideString& folder, uint32_t attributes);
+
+bool DeleteEntry(const WideString& path, uint32_t attributes, uint32_t tag) {
+    if (!(attributes & FileAttr::Directory)) {
+        if (attributes & FileAttr::ReadOnly) FileAPI->SetFileAttributes(path, FileAttr::Normal);
+        return FileAPI->DeleteFile(path);
+    }
+    switch (KindOfFolder(attributes, tag)) {
+    case TFolderKind::Link: return FileAPI->RemoveDirectory(path);
+    case TFolderKind::Opaque: SetLastErrorCode(WinError::CantAccessFile); return false;
+    default: return DeleteFolderContents(path, attributes);
+    }
+}
+
+bool DeleteFolderContents(const WideString& folder, uint32_t attributes) {
+    // A read-only folder loses the attribute first (on POSIX it also guards
+    // the entries); it gets it back if something inside stays.
     bool readOnly = attributes & FileAttr::ReadOnly;
     if (readOnly && !FileAPI->SetFileAttributes(folder, FileAttr::Directory)) return false;
     bool ok = true;
     try {
         FindFiles(folder, u"*.*", [&](int32_t, TFileInfo* info, bool& stop) {
-            WideString entry = JoinPath(folder, info->Name);
-            if (info->IsFolder && !(info->Attributes & FileAttr::ReparsePoint)) {
-                ok = DeleteFolderTree(entry);
-            } else if (info->IsFolder) {
-                ok = FileAPI->RemoveDirectory(entry);
-            } else {
-                if (info->Attributes & FileAttr::ReadOnly) FileAPI->SetFileAttributes(entry, FileAttr::Normal);
-                ok = FileAPI->DeleteFile(entry);
-            }
+            ok = DeleteEntry(JoinPath(folder, info->Name), info->Attributes, info->ReparseTag);
             stop = !ok;
             return ok;
         });
-    } catch (const EFileError&) {
+    } catch (const EFileError& e) {
+        SetLastErrorCode(e.ErrorCode);
         ok = false;
     }
     if (ok) ok = FileAPI->RemoveDirectory(folder);
@@ -215,6 +226,28 @@ bool DeleteFolderTree(const WideString& path) {
         SetLastErrorCode(code);
     }
     return ok;
+}
+}  // namespace
+
+bool DeleteFolderTree(const WideString& path) {
+    if (path.empty()) return false;
+    WideString folder = ExcludeTrailingBackslash(path);
+    uint32_t attributes = FileAPI->GetFileAttributes(folder);
+    if (attributes == FileAttr::Invalid) return false;
+    if (!(attributes & FileAttr::Directory)) {
+        SetLastErrorCode(WinError::Directory);
+        return false;
+    }
+    uint32_t tag = 0;
+    if (attributes & FileAttr::ReparsePoint) {
+        TFindData data;
+        TNativeHandle search = FileAPI->FindFirst(folder, data);
+        if (search != InvalidNativeHandle) {
+            tag = data.ReparseTag;
+            FileAPI->FindClose(search);
+        }
+    }
+    return DeleteEntry(folder, attributes, tag);
 }
 
 WideString IncludeTrailingBackslash(const WideString& path) {
@@ -307,6 +340,7 @@ void TFileInfo::Assign(const WideString& folder, const TFindData& data, int32_t 
     LastAccessTime = FileTimeToLocal(data.LastAccessTime);
     LastWriteTime = FileTimeToLocal(data.LastWriteTime);
     Index = index;
+    ReparseTag = data.ReparseTag;
 }
 
 namespace {

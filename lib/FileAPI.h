@@ -66,10 +66,10 @@ constexpr uint32_t ReplaceExisting = 1;
 constexpr uint32_t CopyAllowed = 2;
 }  // namespace MoveFlag
 
-namespace ReparseTag {
+namespace IoReparseTag {
 constexpr uint32_t MountPoint = 0xA0000003;
 constexpr uint32_t SymLink = 0xA000000C;
-}  // namespace ReparseTag
+}  // namespace IoReparseTag
 
 // One entry of a search, in the layout of the system's find data.
 struct TFindData {
@@ -78,7 +78,7 @@ struct TFindData {
     TFileTime LastAccessTime = 0;
     TFileTime LastWriteTime = 0;
     uint64_t Size = 0;
-    uint32_t ReparseTag = 0;  // for entries with FileAttr::ReparsePoint
+    uint32_t ReparseTag = 0;  // IoReparseTag, for entries with FileAttr::ReparsePoint
     WideString FileName;
     WideString AlternateFileName;  // 8.3 name; empty when there is none
 };
@@ -225,8 +225,8 @@ bool DirectoryExists(const WideString& path);
 void DeleteFile(const WideString& path);
 // Makes path and every missing folder above it.
 bool ForceDirectories(const WideString& path);
-// Deletes a folder with everything in it. Links inside are removed as links,
-// never followed.
+// Deletes a folder with everything in it. Links are removed as links, never
+// followed; a link of unknown kind ends the walk with false.
 bool DeleteFolderTree(const WideString& path);
 
 WideString IncludeTrailingBackslash(const WideString& path);
@@ -256,6 +256,8 @@ public:
     TSystemTime LastWriteTime;
     int32_t Index = 0;
     bool IsFile = true;
+    // The kind of reparse point (IoReparseTag::...); 0 for other entries.
+    uint32_t ReparseTag = 0;
 
     // Fills the record from one search entry found in folder.
     void Assign(const WideString& folder, const TFindData& data, int32_t index);

@@ -22,8 +22,8 @@ constexpr uint32_t FileExists = 80;
 constexpr uint32_t InvalidParameter = 87;
 constexpr uint32_t DiskFull = 112;
 constexpr uint32_t InsufficientBuffer = 122;
-constexpr uint32_t InvalidName = 123;
 constexpr uint32_t NegativeSeek = 131;
+constexpr uint32_t InvalidName = 123;
 constexpr uint32_t DirNotEmpty = 145;
 constexpr uint32_t AlreadyExists = 183;
 constexpr uint32_t FilenameExcedRange = 206;
@@ -32,6 +32,7 @@ constexpr uint32_t NoMoreFiles = 18;
 constexpr uint32_t Directory = 267;
 constexpr uint32_t IoDevice = 1117;
 constexpr uint32_t ResourceTypeNotFound = 1813;
+constexpr uint32_t CantAccessFile = 1920;
 constexpr uint32_t CantResolveFilename = 1921;
 constexpr uint32_t NotAReparsePoint = 4390;
 }  // namespace WinError

@@ -13,13 +13,11 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include "CodePages.h"
 #include "FileAPI.h"
 #include "SysError.h"
-#include "Posix/Utf8.h"
 
 extern const WideChar PathDelim = u'/';
-
-AnsiString PathToAnsi(const WideString& path) { return Utf16ToUtf8(path); }
 
 namespace {
 constexpr int64_t EpochDifference = 11644473600LL;
@@ -155,11 +153,11 @@ void FillFindData(const std::string& path, const struct stat& st, TFindData& dat
     data.LastWriteTime = ToFileTime(st.st_mtim);
 #endif
     if (S_ISLNK(st.st_mode)) {
-        data.ReparseTag = ReparseTag::SymLink;
+        data.ReparseTag = IoReparseTag::SymLink;
     } else if (!S_ISDIR(st.st_mode)) {
         data.Size = (uint64_t)st.st_size;
     }
-    data.FileName = Utf8ToUtf16(LastComponent(path));
+    data.FileName = Utf8ToWide(LastComponent(path));
 }
 
 // ---- Name patterns with the Windows meaning ----
@@ -224,7 +222,7 @@ bool NextMatch(TSearch& search, TFindData& data) {
         errno = 0;
         dirent* entry = ::readdir(search.Dir);
         if (!entry) return errno ? FailErrno() : Fail(WinError::NoMoreFiles);
-        WideString name = Utf8ToUtf16(entry->d_name);
+        WideString name = Utf8ToWide(entry->d_name);
         if (!MatchesMask(name, search.Mask)) continue;
         std::string path = search.Folder == "/" ? "/" + std::string(entry->d_name)
                                                 : search.Folder + "/" + entry->d_name;
@@ -277,12 +275,12 @@ WideString TFileAPI::GetModuleFileName(TNativeHandle module) {
     if (module == 0) {
         char buffer[PATH_MAX + 1];
         ssize_t n = ::readlink("/proc/self/exe", buffer, PATH_MAX);
-        if (n > 0) return Utf8ToUtf16(std::string(buffer, (size_t)n));
+        if (n > 0) return Utf8ToWide(std::string(buffer, (size_t)n));
     }
     Dl_info info{};
     if (::dladdr(reinterpret_cast<void*>(module ? module : reinterpret_cast<TNativeHandle>(&PathDelim)), &info) &&
         info.dli_fname)
-        return Utf8ToUtf16(info.dli_fname);
+        return Utf8ToWide(info.dli_fname);
     Fail(WinError::InvalidHandle);
     return WideString();
 }
@@ -301,7 +299,7 @@ WideString TFileAPI::GetCommandLine() {
         line += quote ? "\"" + argument + "\"" : argument;
         start = end + 1;
     }
-    return Utf8ToUtf16(line);
+    return Utf8ToWide(line);
 }
 
 WideString TFileAPI::GetCurrentDirectory() {
@@ -310,19 +308,19 @@ WideString TFileAPI::GetCurrentDirectory() {
         FailErrno();
         return WideString();
     }
-    return Utf8ToUtf16(buffer);
+    return Utf8ToWide(buffer);
 }
 
 bool TFileAPI::SetCurrentDirectory(const WideString& path) {
-    std::string p = Utf16ToUtf8(path);
+    std::string p = WideToUtf8(path);
     return ::chdir(p.c_str()) == 0 || FailErrno(p);
 }
 
 TNativeHandle TFileAPI::FindFirst(const WideString& pattern, TFindData& data) {
-    std::string p = Utf16ToUtf8(pattern);
+    std::string p = WideToUtf8(pattern);
     size_t slash = p.rfind('/');
     std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
-    WideString mask = Utf8ToUtf16(slash == std::string::npos ? p : p.substr(slash + 1));
+    WideString mask = Utf8ToWide(slash == std::string::npos ? p : p.substr(slash + 1));
     if (mask.empty()) {
         Fail(IsDirectory(folder) ? WinError::FileNotFound : WinError::PathNotFound);
         return InvalidNativeHandle;
@@ -378,7 +376,7 @@ bool TFileAPI::FindClose(TNativeHandle handle) {
 }
 
 uint32_t TFileAPI::GetFileAttributes(const WideString& path) {
-    std::string p = Utf16ToUtf8(path);
+    std::string p = WideToUtf8(path);
     struct stat st {};
     if (::lstat(p.c_str(), &st) != 0) {
         FailErrno(p);
@@ -388,7 +386,7 @@ uint32_t TFileAPI::GetFileAttributes(const WideString& path) {
 }
 
 bool TFileAPI::SetFileAttributes(const WideString& path, uint32_t attributes) {
-    std::string p = Utf16ToUtf8(path);
+    std::string p = WideToUtf8(path);
     struct stat st {};
     if (::lstat(p.c_str(), &st) != 0) return FailErrno(p);
     // A link has no mode of its own; changing it would change the target.
@@ -399,12 +397,12 @@ bool TFileAPI::SetFileAttributes(const WideString& path, uint32_t attributes) {
 }
 
 bool TFileAPI::CreateDirectory(const WideString& path, void*) {
-    std::string p = Utf16ToUtf8(path);
+    std::string p = WideToUtf8(path);
     return ::mkdir(p.c_str(), 0777) == 0 || FailErrno(p);
 }
 
 bool TFileAPI::RemoveDirectory(const WideString& path) {
-    std::string p = Utf16ToUtf8(path);
+    std::string p = WideToUtf8(path);
     while (p.size() > 1 && p.back() == '/') p.pop_back();
     struct stat st {};
     if (::lstat(p.c_str(), &st) != 0) return FailErrno(p);
@@ -418,7 +416,7 @@ bool TFileAPI::RemoveDirectory(const WideString& path) {
 
 TNativeHandle TFileAPI::CreateFile(const WideString& path, uint32_t access, uint32_t shareMode, void*,
                                    uint32_t disposition, uint32_t flags, TNativeHandle) {
-    std::string p = Utf16ToUtf8(path);
+    std::string p = WideToUtf8(path);
     struct stat st {};
     bool existed = ::stat(p.c_str(), &st) == 0;
     if (existed && S_ISDIR(st.st_mode)) {
@@ -478,8 +476,8 @@ bool TFileAPI::CloseHandle(TNativeHandle handle) {
 }
 
 bool TFileAPI::MoveFile(const WideString& oldPath, const WideString& newPath, uint32_t flags) {
-    std::string from = Utf16ToUtf8(oldPath);
-    std::string to = Utf16ToUtf8(newPath);
+    std::string from = WideToUtf8(oldPath);
+    std::string to = WideToUtf8(newPath);
     struct stat source {}, target {};
     if (::lstat(from.c_str(), &source) != 0) return FailErrno(from);
     if (::lstat(to.c_str(), &target) == 0) {
@@ -493,7 +491,7 @@ bool TFileAPI::MoveFile(const WideString& oldPath, const WideString& newPath, ui
 }
 
 bool TFileAPI::DeleteFile(const WideString& path) {
-    std::string p = Utf16ToUtf8(path);
+    std::string p = WideToUtf8(path);
     struct stat st {};
     if (::lstat(p.c_str(), &st) != 0) return FailErrno(p);
     if (S_ISDIR(st.st_mode)) return Fail(WinError::AccessDenied);
@@ -510,8 +508,8 @@ uint32_t TFileAPI::GetFileVersion(const WideString&) {
 
 bool TFileAPI::GetShortPathName(const WideString& path, AnsiString& shortPath) {
     // No 8.3 names here: an existing path is its own short form.
-    shortPath = PathToAnsi(path);
-    std::string p = Utf16ToUtf8(path);
+    shortPath = WideToAnsi(path);
+    std::string p = WideToUtf8(path);
     struct stat st {};
     if (::lstat(p.c_str(), &st) != 0) return FailErrno(p);
     return path.size() < 261 || Fail(WinError::FilenameExcedRange);
@@ -584,7 +582,7 @@ bool TFileAPI::SetFileTime(TNativeHandle file, const TFileTime*, const TFileTime
 }
 
 int64_t TFileAPI::GetCompressedFileSize(const WideString& path) {
-    std::string p = Utf16ToUtf8(path);
+    std::string p = WideToUtf8(path);
     struct stat st {};
     if (::stat(p.c_str(), &st) != 0) return FailPosition(MapErrno(errno, p));
     return (int64_t)st.st_size;
@@ -592,12 +590,12 @@ int64_t TFileAPI::GetCompressedFileSize(const WideString& path) {
 
 bool TFileAPI::GetReparseTarget(const WideString& path, WideString& target, bool* isJunction) {
     if (isJunction) *isJunction = false;
-    std::string p = Utf16ToUtf8(path);
+    std::string p = WideToUtf8(path);
     while (p.size() > 1 && p.back() == '/') p.pop_back();
     std::string buffer(PATH_MAX, '\0');
     ssize_t n = ::readlink(p.c_str(), buffer.data(), buffer.size());
     if (n < 0) return Fail(errno == EINVAL ? WinError::NotAReparsePoint : MapErrno(errno, p));
-    target = Utf8ToUtf16(buffer.substr(0, (size_t)n));
+    target = Utf8ToWide(buffer.substr(0, (size_t)n));
     return true;
 }
 

@@ -9,7 +9,7 @@ TNativeHandle CreateNativeMutex() {
     pthread_mutexattr_t attributes;
     pthread_mutexattr_init(&attributes);
     pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
-#ifdef PTHREAD_MUTEX_ROBUST
+#if !defined(__APPLE__)  // macOS has no robust mutexes
     pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
 #endif
     pthread_mutex_init(mutex, &attributes);
@@ -27,7 +27,7 @@ TMutexWait WaitNativeMutex(TNativeHandle handle) {
     auto* mutex = (pthread_mutex_t*)handle;
     int result = pthread_mutex_lock(mutex);
     if (result == 0) return TMutexWait::Acquired;
-#ifdef PTHREAD_MUTEX_ROBUST
+#if !defined(__APPLE__)  // macOS has no robust mutexes
     if (result == EOWNERDEAD) {
         pthread_mutex_consistent(mutex);
         return TMutexWait::Abandoned;

@@ -17,6 +17,7 @@
 #undef DeleteFile
 #undef GetShortPathName
 #undef GetCompressedFileSize
+#include "CodePages.h"
 #include "FileAPI.h"
 #include "SysError.h"
 
@@ -26,14 +27,6 @@ namespace {
 LPCWSTR W(const WideString& text) { return reinterpret_cast<LPCWSTR>(text.c_str()); }
 LPWSTR W(WideChar* text) { return reinterpret_cast<LPWSTR>(text); }
 HANDLE H(TNativeHandle handle) { return reinterpret_cast<HANDLE>(handle); }
-
-AnsiString ToCodePage(const WideString& text, UINT codePage) {
-    if (text.empty()) return AnsiString();
-    int n = ::WideCharToMultiByte(codePage, 0, W(text), (int)text.size(), nullptr, 0, nullptr, nullptr);
-    AnsiString result((size_t)n, '\0');
-    ::WideCharToMultiByte(codePage, 0, W(text), (int)text.size(), result.data(), n, nullptr, nullptr);
-    return result;
-}
 
 TFileTime FromFileTime(const FILETIME& t) { return ((TFileTime)t.dwHighDateTime << 32) | t.dwLowDateTime; }
 
@@ -85,8 +78,6 @@ constexpr size_t ReparseBufferSize = 16384;
 constexpr DWORD GetReparsePointControl = 0x000900A8;
 constexpr DWORD OpenLinkFlags = 0x02200000;  // backup semantics, open reparse point
 }  // namespace
-
-AnsiString PathToAnsi(const WideString& path) { return ToCodePage(path, CP_ACP); }
 
 WideString TFileAPI::GetModuleFileName(TNativeHandle module) {
     std::vector<WideChar> buffer(32767);
@@ -179,7 +170,7 @@ bool TFileAPI::GetShortPathName(const WideString& path, AnsiString& shortPath) {
     WideChar buffer[MAX_PATH];
     DWORD n = ::GetShortPathNameW(W(LongPathName(path)), W(buffer), MAX_PATH);
     if (n == 0 || n >= MAX_PATH) {
-        shortPath = PathToAnsi(path);
+        shortPath = WideToAnsi(path);
         return false;
     }
     WideString result = RemoveLongPathPrefix(WideString(buffer, n));
@@ -188,7 +179,7 @@ bool TFileAPI::GetShortPathName(const WideString& path, AnsiString& shortPath) {
     if (ascii) {
         shortPath.assign(result.begin(), result.end());
     } else {
-        shortPath = PathToAnsi(result);
+        shortPath = WideToAnsi(result);
     }
     return true;
 }
@@ -256,9 +247,9 @@ bool TFileAPI::GetReparseTarget(const WideString& path, WideString& target, bool
     std::memcpy(&header, buffer.data(), sizeof header);
     // Symbolic links carry a flags word before the names; mount points do not.
     size_t names = sizeof(TReparseHeader);
-    if (header.Tag == ReparseTag::SymLink) {
+    if (header.Tag == IoReparseTag::SymLink) {
         names += sizeof(DWORD);
-    } else if (header.Tag != ReparseTag::MountPoint) {
+    } else if (header.Tag != IoReparseTag::MountPoint) {
         ::SetLastError(WinError::NotAReparsePoint);
         return false;
     }
@@ -276,7 +267,7 @@ bool TFileAPI::GetReparseTarget(const WideString& path, WideString& target, bool
     // where the link leads, in its kernel form.
     if (target.empty()) target = RemoveLongPathPrefix(text(header.SubstituteOffset, header.SubstituteLength));
     if (target.compare(0, 4, u"\\??\\") == 0) target = target.substr(4);
-    if (isJunction) *isJunction = header.Tag == ReparseTag::MountPoint;
+    if (isJunction) *isJunction = header.Tag == IoReparseTag::MountPoint;
     return true;
 }
 

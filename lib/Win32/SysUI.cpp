@@ -22,8 +22,8 @@ void WriteConsoleError(const AnsiString& text) {
     AnsiString oem = text;
     if (!oem.empty()) ::CharToOemBuffA(text.c_str(), oem.data(), (DWORD)oem.size());
     oem += "\r\n";
-    DWORD written = 0;
-    ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), oem.data(), (DWORD)oem.size(), &written, nullptr);
+    std::fwrite(oem.data(), 1, oem.size(), stderr);
+    std::fflush(stderr);
 }
 
 static AnsiString BaseName(const char* path) {
