@@ -8,8 +8,7 @@ void Check(int result) {
 }
 }  // namespace
 
-const TPackStreamClass TDeflateStream::Class = {
-    "TDeflateStream", [](TStream* dest, int8_t level) -> TPackStream* { return New<TDeflateStream>(dest, level); }};
+const TPackStreamClass TDeflateStream::Class = TPackStreamClass::Of<TDeflateStream>("TDeflateStream");
 
 TDeflateStream::TDeflateStream(TStream* dest, int8_t level)
     : FDest(dest), FDestPos(dest->GetPosition()), FOutBuffer(new uint8_t[OutBufferSize]) {

@@ -8,10 +8,7 @@ void Check(int result) {
 }
 }  // namespace
 
-const TUnpackStreamClass TInflateStream::Class = {
-    "TInflateStream", [](TStream* source, int64_t unpackedSize) -> TUnpackStream* {
-        return New<TInflateStream>(source, unpackedSize);
-    }};
+const TUnpackStreamClass TInflateStream::Class = TUnpackStreamClass::Of<TInflateStream>("TInflateStream");
 
 TInflateStream::TInflateStream(TStream* source, int64_t unpackedSize)
     : TUnpackStream(source, unpackedSize),

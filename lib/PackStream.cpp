@@ -2,18 +2,13 @@
 #include <algorithm>
 #include "Exceptions.h"
 
-TRef<TPackStream> TPackStreamClass::Create(TStream* dest, int8_t level) const {
-    return TRef<TPackStream>::Adopt(NewStream(dest, level));
-}
-
 int32_t TPackStream::Read(TByteSpan, int32_t, int32_t) { throw EPackError("Invalid Operation"); }
 
 void TPackStream::DoProgress() {
     if (OnProgress) OnProgress(this);
 }
 
-const TPackStreamClass TStoreStream::Class = {
-    "TStoreStream", [](TStream* dest, int8_t level) -> TPackStream* { return New<TStoreStream>(dest, level); }};
+const TPackStreamClass TStoreStream::Class = TPackStreamClass::Of<TStoreStream>("TStoreStream");
 
 TStoreStream::TStoreStream(TStream* dest, int8_t) : FDest(dest), FStart(dest->GetPosition()) {}
 

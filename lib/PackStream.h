@@ -2,24 +2,16 @@
 // current position of a destination stream. Found by method name
 // (CompressionMethods.h) and made through their class reference.
 #pragma once
-#include <functional>
 #include "Streams.h"
 
 class TPackStream;
-
-// A class reference for pack streams: the virtual constructor. level is a
-// compression level index, 0..5.
-struct TPackStreamClass {
-    const char* ClassName;
-    TPackStream* (*NewStream)(TStream* dest, int8_t level);
-    TRef<TPackStream> Create(TStream* dest, int8_t level) const;
-};
+// Made with (dest, level); level is a compression level index, 0..5.
+using TPackStreamClass = TStreamClass<TPackStream, TStream*, int8_t>;
 
 class TPackStream : public TStream {
 public:
     using TStream::Read;
     using TStream::Write;
-    using TProgressEvent = std::function<void(TStream* sender)>;
 
     // Raises EPackError: pack streams are write-only.
     int32_t Read(TByteSpan buffer, int32_t offset, int32_t count) override;

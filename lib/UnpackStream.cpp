@@ -1,10 +1,6 @@
 #include "UnpackStream.h"
 #include "Exceptions.h"
 
-TRef<TUnpackStream> TUnpackStreamClass::Create(TStream* source, int64_t unpackedSize) const {
-    return TRef<TUnpackStream>::Adopt(NewStream(source, unpackedSize));
-}
-
 TUnpackStream::TUnpackStream(TStream*, int64_t unpackedSize) : FUnpackedSize(unpackedSize) {}
 
 int32_t TUnpackStream::Write(TConstByteSpan, int32_t, int32_t) {
@@ -15,10 +11,7 @@ void TUnpackStream::DoProgress() {
     if (OnProgress) OnProgress(this);
 }
 
-const TUnpackStreamClass TRestoreStream::Class = {
-    "TRestoreStream", [](TStream* source, int64_t unpackedSize) -> TUnpackStream* {
-        return New<TRestoreStream>(source, unpackedSize);
-    }};
+const TUnpackStreamClass TRestoreStream::Class = TUnpackStreamClass::Of<TRestoreStream>("TRestoreStream");
 
 TRestoreStream::TRestoreStream(TStream* source, int64_t unpackedSize)
     : TUnpackStream(source, unpackedSize), FSource(source), FStart(source->GetPosition()) {}

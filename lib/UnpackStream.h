@@ -3,23 +3,16 @@
 // The classes are found by method name (CompressionMethods.h) and made
 // through their class reference, always with the same arguments.
 #pragma once
-#include <functional>
 #include "Streams.h"
 
 class TUnpackStream;
-
-// A class reference for unpack streams: the virtual constructor.
-struct TUnpackStreamClass {
-    const char* ClassName;
-    TUnpackStream* (*NewStream)(TStream* source, int64_t unpackedSize);
-    TRef<TUnpackStream> Create(TStream* source, int64_t unpackedSize) const;
-};
+// Made with (source, unpackedSize).
+using TUnpackStreamClass = TStreamClass<TUnpackStream, TStream*, int64_t>;
 
 class TUnpackStream : public TStream {
 public:
     using TStream::Read;
     using TStream::Write;
-    using TProgressEvent = std::function<void(TStream* sender)>;
 
     // What the caller announced; nothing checks it against the data.
     int64_t GetSize() override { return FUnpackedSize; }

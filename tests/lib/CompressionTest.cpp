@@ -271,17 +271,7 @@ TEST(DeflateStream, OutputGoesToItsOwnPlaceInLargePieces) {
     std::vector<uint8_t> bytes = MixedBytes(6000000, 13);
     std::vector<uint8_t> expected = RawDeflate(bytes, 1);
     ASSERT_GT(expected.size(), 2 * 1048576u);
-
-    class TCountingDest : public TMemoryStream {
-    public:
-        using TStream::Write;
-        int Writes = 0;
-        int32_t Write(TConstByteSpan buffer, int32_t offset, int32_t count) override {
-            ++Writes;
-            return TMemoryStream::Write(buffer, offset, count);
-        }
-    };
-    auto dest = MakeRef<TCountingDest>();
+    auto dest = MakeRef<TShortWriter>();
     dest->Write("lead", 4);
     dest->Writes = 0;
     {
@@ -317,13 +307,8 @@ TEST(DeflateStream, ABadLevelIndexOrAFullDestinationRaises) {
     auto dest = MakeRef<TMemoryStream>();
     EXPECT_THROW(MakeRef<TDeflateStream>(dest.Get(), 6), EZCompressionError);
     EXPECT_THROW(MakeRef<TDeflateStream>(dest.Get(), -1), EZCompressionError);
-
-    class TFullDest : public TMemoryStream {
-    public:
-        using TStream::Write;
-        int32_t Write(TConstByteSpan, int32_t, int32_t) override { return 0; }
-    };
-    auto full = MakeRef<TFullDest>();
+    auto full = MakeRef<TShortWriter>();
+    full->Limit = 0;
     auto pack = MakeRef<TDeflateStream>(full.Get(), 3);
     pack->Write("abc", 3);
     // The packed data cannot be written: finishing says so, once.
