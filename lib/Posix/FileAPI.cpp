@@ -227,8 +227,9 @@ bool NextMatch(TSearch& search, TFindData& data) {
         if (!entry) return errno ? FailErrno() : Fail(WinError::NoMoreFiles);
         WideString name = Utf8ToWide(entry->d_name);
         if (!MatchesMask(name, search.Mask)) continue;
-        std::string path = search.Folder == "/" ? "/" + std::string(entry->d_name)
-                                                : search.Folder + "/" + entry->d_name;
+        std::string path = search.Folder;
+        if (path != "/") path += '/';
+        path += entry->d_name;
         struct stat st {};
         // An entry that went away meanwhile is no longer part of the listing.
         if (::lstat(path.c_str(), &st) != 0) continue;
