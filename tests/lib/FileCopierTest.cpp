@@ -86,7 +86,7 @@ TEST_F(FileCopier, AbortLeavesNoTargetEvenWhereOneExisted) {
 
 // Reads deliver nothing after the first block, as from a file that shrank
 // while it was copied.
-class TShrinkingFile : public TFileAPI {
+class TShrinkingFile : public TBufferedFileAPI {
 public:
     bool ReadFile(TNativeHandle file, void* buffer, uint32_t count, uint32_t& done) override {
         if (FReads++ == 0) return TFileAPI::ReadFile(file, buffer, count, done);
@@ -115,6 +115,18 @@ TEST_F(FileCopier, ReadOrWriteFailureGivesItsCodeAndNoTarget) {
     }
     EXPECT_FALSE(fs::exists(FsPath(Target)));
 }
+
+#ifndef _WIN32
+// Windows lets nobody write to a file being copied; POSIX does.
+TEST_F(FileCopier, SourceThatShrinksWhileCopiedGivesReadFailureAndNoTarget) {
+    WriteBytes(Source, std::string(100000, 'a'));
+    Copier->OnProgress = [&](TFileCopier*, const WideString&, bool&, int64_t, int64_t done, const WideString&) {
+        if (done > 0) fs::resize_file(FsPath(Source), 20000);
+    };
+    EXPECT_EQ(Copier->CopyFile(Source, Target), CopyResult::ReadFailed);
+    EXPECT_FALSE(fs::exists(FsPath(Target)));
+}
+#endif
 
 TEST_F(FileCopier, ProgressHandlerThatRaisesDoesNotBreakTheCopy) {
     WriteBytes(Source, "data");
