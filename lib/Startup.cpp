@@ -1,5 +1,6 @@
 #include "Startup.h"
 #include "CaseFolding.h"
+#include "CompressionMethods.h"
 #include "ErrorReport.h"
 #include "FileAPI.h"
 #include "FileStream.h"
@@ -25,6 +26,8 @@ void LibraryStartup() {
     InitExceptions();
     ReadSystemInfo();
     StartLog();
+    // Compression methods register last.
+    InitCompressionMethods();
 }
 
 void LibraryShutdown() {
@@ -32,6 +35,7 @@ void LibraryShutdown() {
     Started = false;
     // Working folders go first, while the file API is still there.
     DoneTempFolders();
+    DoneCompressionMethods();
     StopLog();
     DoneExceptions();
     DoneFileStreams();
