@@ -1,5 +1,6 @@
 #include "Startup.h"
 #include "CaseFolding.h"
+#include "CompressionMethods.h"
 #include "ErrorReport.h"
 #include "FileAPI.h"
 #include "FileStream.h"
@@ -23,11 +24,14 @@ void LibraryStartup() {
     InitExceptions();
     ReadSystemInfo();
     StartLog();
+    // Compression methods register last.
+    InitCompressionMethods();
 }
 
 void LibraryShutdown() {
     if (!Started) return;
     Started = false;
+    DoneCompressionMethods();
     StopLog();
     DoneExceptions();
     DoneFileStreams();
