@@ -1,0 +1,74 @@
+// nvxzip: the library's own tool for people who work on ZIP archives.
+#include <vector>
+#include "CodePages.h"
+#include "Console.h"
+#include "ErrorReport.h"
+#include "FileAPI.h"
+#include "FileStream.h"
+#include "Startup.h"
+#include "SysError.h"
+#include "ZipListing.h"
+
+namespace {
+
+enum ExitCode { Success = 0, Failure = 2 };
+
+const char16_t Usage[] =
+    u"Usage: nvxzip COMMAND ARCHIVE\n"
+    u"Commands:\n"
+    u"  l ARCHIVE   list every entry: method, packed and unpacked size, CRC-32, DOS time,\n"
+    u"              host system, external attributes (hexadecimal), flags, name\n"
+    u"  --help      show this text\n"
+    u"Exit status: 0 on success, 2 on failure.\n";
+
+int Fail(const WideString& message) {
+    ConsoleWriteLine(TConsoleStream::Error, u"nvxzip: " + message);
+    return Failure;
+}
+
+int List(const WideString& archiveName) {
+    auto stream = MakeRef<TFileStream>(archiveName, FileAccess::Read, uint8_t(FileShare::Read),
+                                       uint8_t(FileDisposition::OpenExisting));
+    TZipListing listing = ListZipArchive(stream.Get());
+    ConsoleWrite(TConsoleStream::Output, listing.Text);
+    if (listing.Recovered)
+        ConsoleWriteLine(TConsoleStream::Error,
+                         u"nvxzip: the central directory is missing or damaged; entries were found by scanning");
+    return Success;
+}
+
+int Run(int argc, char** argv) {
+    TLibraryScope library;
+    std::vector<WideString> arguments = CommandLineArguments(argc, argv);
+    if (arguments.size() == 1 && arguments[0] == u"--help") {
+        ConsoleWrite(TConsoleStream::Output, Usage);
+        return Success;
+    }
+    if (arguments.empty()) {
+        ConsoleWrite(TConsoleStream::Error, Usage);
+        return Failure;
+    }
+    const WideString& command = arguments[0];
+    if (command != u"l") {
+        Fail(u"unknown command " + command);
+        ConsoleWrite(TConsoleStream::Error, Usage);
+        return Failure;
+    }
+    if (arguments.size() != 2) {
+        Fail(u"l takes one archive");
+        ConsoleWrite(TConsoleStream::Error, Usage);
+        return Failure;
+    }
+    try {
+        return List(arguments[1]);
+    } catch (const EFileOpenError& e) {
+        // Its message is only the file name.
+        return Fail(AnsiToWide(e.Message() + ": " + SystemErrorText(e.ErrorCode)));
+    } catch (const std::exception& e) {
+        return Fail(AnsiToWide(e.what()));
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunGuarded(Run, argc, argv); }

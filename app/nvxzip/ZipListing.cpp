@@ -1,0 +1,105 @@
+#include "ZipListing.h"
+#include <cstdio>
+#include <string>
+#include "Archivers/Zip/ZipStructure.h"
+
+namespace {
+
+// Just enough archive to hold the tree that the directory reader builds.
+class TListedArchive : public TArchive {
+public:
+    TListedArchive() : Structure(New<TZipStructure>()) {
+        Structure->CreateItem = [this](const WideString& path, bool isFolder) {
+            return FindOrCreate(path, isFolder ? FindMode::Folder : FindMode::Add);
+        };
+    }
+
+    TZipStructure* Structure;
+
+    TStream* GetStream() override { return FStream; }
+    void SetStream(TStream* stream) override { FStream = stream; }
+    WideString GetFileName() override { return WideString(); }
+    void SetFileName(const WideString&) override {}
+    void Open() override {
+        TArchive::Open();
+        if (FStream->GetSize() == 0) return;
+        Structure->CallBack = CallBack;
+        Structure->Read(FStream);
+    }
+
+protected:
+    void Dispose() override {
+        TArchive::Dispose();
+        Free(std::exchange(Structure, nullptr));
+    }
+
+private:
+    TStream* FStream = nullptr;
+};
+
+WideString Ascii(const std::string& text) { return WideString(text.begin(), text.end()); }
+
+std::string MethodName(uint16_t method) {
+    switch (method) {
+        case ZipMethod::Stored: return "Stored";
+        case ZipMethod::Deflated: return "Deflated";
+        default: return "#" + std::to_string(method);
+    }
+}
+
+// The host systems of the format's version-made-by byte.
+std::string HostName(uint8_t host) {
+    static const char* const names[] = {"FAT",  "Amiga", "VMS",  "Unix",   "VM/CMS", "Atari", "HPFS",
+                                        "Mac",  "Z-Sys", "CP/M", "NTFS",   "MVS",    "VSE",     "Acorn",
+                                        "VFAT", "MVS2",  "BeOS", "Tandem", "OS/400", "OSX"};
+    if (host < sizeof names / sizeof names[0]) return names[host];
+    return "#" + std::to_string(host);
+}
+
+// Control characters in a name would act on the terminal; they show as '?'.
+WideString Printable(const WideString& text) {
+    WideString shown = text;
+    for (char16_t& c : shown)
+        if (c < 0x20 || c == 0x7F) c = u'?';
+    return shown;
+}
+
+WideString EntryLine(TZipItem* entry) {
+    TArchItem* item = entry->Item;
+    TSystemTime t = item->ModifiedTime;
+    char text[160];
+    std::snprintf(text, sizeof text, "%-8s %10llu %10llu %08X %04u-%02u-%02u %02u:%02u:%02u %-6s %08X %04X ",
+                  MethodName(entry->Method).c_str(), (unsigned long long)item->PackedSize,
+                  (unsigned long long)item->Size, unsigned(entry->Crc32), unsigned(t.Year), unsigned(t.Month),
+                  unsigned(t.Day), unsigned(t.Hour), unsigned(t.Minute), unsigned(t.Second),
+                  HostName(entry->HostSystem).c_str(), unsigned(entry->ExternalAttributes), unsigned(entry->Flags));
+    WideString line = Ascii(text) + Printable(entry->Name);
+    if (!item->Comment.empty()) line += u"\n  comment: " + Printable(item->Comment);
+    return line;
+}
+
+}  // namespace
+
+WideString ZipListingHeader() {
+    char text[120];
+    std::snprintf(text, sizeof text, "%-8s %10s %10s %-8s %-19s %-6s %-8s %-4s %s", "Method", "Packed", "Size",
+                  "CRC-32", "Modified", "Host", "Attrs", "Flag", "Name");
+    return Ascii(text);
+}
+
+TZipListing ListZipArchive(TStream* stream) {
+    auto archive = MakeRef<TListedArchive>();
+    auto callBack = MakeRef<TDefaultCallBack>();
+    archive->CallBack = callBack.Get();
+    archive->SetStream(stream);
+    archive->Open();
+
+    TZipStructure* structure = archive->Structure;
+    TZipListing listing;
+    listing.Recovered = structure->Offset < 0;
+    listing.Entries = structure->Count();
+    listing.Text = ZipListingHeader() + u'\n';
+    for (int32_t i = 0; i < structure->Count(); ++i) listing.Text += EntryLine(structure->Entry(i)) + u'\n';
+    if (!structure->Comment.empty()) listing.Text += u"Archive comment: " + Printable(structure->Comment) + u'\n';
+    return listing;
+}

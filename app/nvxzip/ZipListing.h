@@ -1,0 +1,19 @@
+// What "nvxzip l" shows: one line per entry of a ZIP archive held in a
+// stream, as its directory (or a recovery scan) gives them.
+#pragma once
+#include "Streams.h"
+
+struct TZipListing {
+    WideString Text;
+    int32_t Entries = 0;
+    // The central directory was missing or damaged: the entries come from a
+    // scan of the local headers.
+    bool Recovered = false;
+};
+
+// Reads the directory of the archive in stream. Raises what the archive
+// code raises.
+TZipListing ListZipArchive(TStream* stream);
+
+// The column heads of the listing, one line.
+WideString ZipListingHeader();

@@ -1,0 +1,52 @@
+// The traditional PKWARE encryption of ZIP entries as a filter stream:
+// bytes read from the target are decrypted, bytes written to it encrypted,
+// behind a 12-byte encryption header. The archive resets it before each
+// entry.
+#pragma once
+#include <vector>
+#include "CodePages.h"
+#include "FilterStream.h"
+
+class TZipPasswordStream : public TCrc32Stream {
+public:
+    using TStream::Read;
+    using TStream::Write;
+    static constexpr int32_t HeaderSize = 12;
+
+    // passwordUtf8 (borrowed, may be null for OEM) decides how SetPassword
+    // encodes its text: UTF-8 when it is true, else the OEM code page.
+    explicit TZipPasswordStream(TStream* target = nullptr, const bool* passwordUtf8 = nullptr);
+
+    uint32_t Key0 = 0, Key1 = 0, Key2 = 0;
+    // Reading: what byte 11 of the decrypted header should be. Writing:
+    // stored as header bytes 10 (low) and 11 (high).
+    uint16_t CheckValue = 0;
+    TByteString Password;
+    bool HeaderDone = false;
+    std::vector<uint8_t> WorkBuffer;  // only while a write is under way
+    const bool* PasswordUtf8;
+
+    // The initial keys with the password fed through; the next read or
+    // write starts with the header.
+    void Reset() override;
+    void SetPassword(const WideString& text);
+    // The data bytes delivered; the first read also takes in the header.
+    int32_t Read(TByteSpan buffer, int32_t offset, int32_t count) override;
+    // The data bytes the target accepted, without the header.
+    int32_t Write(TConstByteSpan buffer, int32_t offset, int32_t count) override;
+
+    // Whether byte 11 of the last header read matched CheckValue. Nothing
+    // in reading depends on it: a wrong password shows in the entry's CRC.
+    bool HeaderMatched() const { return FHeaderMatched; }
+
+    void UpdateKeys(uint8_t plain);
+    uint8_t KeyStreamByte() const;
+    uint8_t DecryptByte(uint8_t cipher);
+    uint8_t EncryptByte(uint8_t plain);
+
+protected:
+    void Dispose() override;
+
+private:
+    bool FHeaderMatched = false;
+};

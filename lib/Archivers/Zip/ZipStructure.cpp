@@ -1,0 +1,555 @@
+#include "ZipStructure.h"
+#include <algorithm>
+#include "CodePages.h"
+#include "ErrorReport.h"
+
+using namespace ZipRecord;
+
+namespace {
+
+uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint32_t Get32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+void Put16(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+void Put32(uint8_t* p, uint32_t v) {
+    Put16(p, v);
+    Put16(p + 2, v >> 16);
+}
+
+// Values of 0xFFFFFFFF and more would need ZIP64 (0xFFFFFFFF itself tells
+// readers to look for a ZIP64 field); writing them cut gives a corrupt
+// archive, so they are refused.
+constexpr uint64_t Max32 = 0xFFFFFFFE;
+
+[[noreturn]] void RaiseTooLarge(TZipItem* entry) {
+    throw EArchiveError("Entry \"" + WideToAnsi(entry->Name) +
+                        "\" is too large for the ZIP format: sizes and offsets of 4 GiB or more are not supported");
+}
+
+uint32_t Field32(TZipItem* entry, uint64_t value) {
+    if (value > Max32) RaiseTooLarge(entry);
+    return uint32_t(value);
+}
+
+uint16_t Field16(TZipItem* entry, size_t length) {
+    if (length > 0xFFFF)
+        throw EArchiveError("Entry \"" + WideToAnsi(entry->Name) + "\": the name or comment is longer than 65535 bytes");
+    return uint16_t(length);
+}
+
+// DOS attribute bits and the tree's elements they map to.
+struct TDosAttribute {
+    uint8_t Bit;
+    TArchAttribute Element;
+};
+constexpr TDosAttribute DosAttributes[] = {
+    {0x01, TArchAttribute::ReadOnly}, {0x02, TArchAttribute::Hidden},  {0x04, TArchAttribute::System},
+    {0x10, TArchAttribute::Folder},   {0x20, TArchAttribute::Archive},
+};
+
+uint8_t DosAttributeByte(TArchAttributes attributes) {
+    uint8_t bits = 0;
+    for (const TDosAttribute& a : DosAttributes)
+        if (attributes.Contains(a.Element)) bits |= a.Bit;
+    return bits;
+}
+
+TByteString EncodeText(const WideString& text, bool utf8) {
+    return WideToBytes(text, utf8 ? CodePage::Utf8 : CodePage::Oem);
+}
+
+bool FitsOem(const WideString& text) { return text.empty() || OemToWide(WideToOem(text)) == text; }
+
+// The name as written: both separators become the structure's.
+WideString StoredName(const WideString& name, char16_t separator) {
+    WideString stored = name;
+    for (char16_t& c : stored)
+        if (c == u'\\' || c == u'/') c = separator;
+    return stored;
+}
+
+// A stored name as a tree path; a trailing separator marks a folder.
+WideString TreePath(const WideString& name, bool& isFolder) {
+    WideString path = name;
+    std::replace(path.begin(), path.end(), u'/', u'\\');
+    isFolder = !path.empty() && path.back() == u'\\';
+    if (isFolder) path.pop_back();
+    return path;
+}
+
+void SetItemTimes(TArchItem* item, uint32_t dosTime) {
+    TSystemTime time = DosToSystemTime(dosTime);
+    item->ModifiedTime = item->AccessedTime = item->CreatedTime = time;
+}
+
+void WriteAll(TStream* stream, const uint8_t* data, int32_t count) {
+    if (count > 0 && stream->Write(data, count) != count) throw EStreamWriteError();
+}
+
+}  // namespace
+
+uint32_t SystemTimeToDos(const TSystemTime& time) {
+    if (time.Year < 1980) return (0u << 9 | 1u << 5 | 1u) << 16;
+    if (time.Year > 2107) return (127u << 9 | 12u << 5 | 31u) << 16 | (23u << 11 | 59u << 5 | 29u);
+    uint32_t date = uint32_t(time.Year - 1980) << 9 | uint32_t(time.Month & 15) << 5 | (time.Day & 31);
+    uint32_t clock = uint32_t(time.Hour & 31) << 11 | uint32_t(time.Minute & 63) << 5 | (time.Second / 2 & 31);
+    return date << 16 | clock;
+}
+
+TSystemTime DosToSystemTime(uint32_t dosDateTime) {
+    uint32_t date = dosDateTime >> 16, clock = dosDateTime & 0xFFFF;
+    TSystemTime time;
+    time.Year = uint16_t(1980 + (date >> 9));
+    time.Month = uint16_t(date >> 5 & 15);
+    time.Day = uint16_t(date & 31);
+    time.Hour = uint16_t(clock >> 11);
+    time.Minute = uint16_t(clock >> 5 & 63);
+    time.Second = uint16_t((clock & 31) * 2);
+    return time;
+}
+
+TZipStructure::TZipStructure() : Entries(New<TList>()) {}
+
+void TZipStructure::Dispose() {
+    std::vector<uint8_t>().swap(Buffer);
+    Clear();
+    Free(std::exchange(Entries, nullptr));
+    TZipSimpleItem::Dispose();
+}
+
+void TZipStructure::Clear() {
+    Entries->FreeAll();
+    Comment.clear();
+}
+
+TArchAttributes TZipStructure::HostAttributes(uint8_t host, uint32_t external) {
+    TArchAttributes attributes;
+    if (host != 0 && host != 10 && host != 11 && host != 14) return attributes;
+    for (const TDosAttribute& a : DosAttributes)
+        if (external & a.Bit) attributes.Include(a.Element);
+    return attributes;
+}
+
+void TZipStructure::SeekTo(TStream* stream, int64_t offset) { stream->SetPosition(offset); }
+
+WideString TZipStructure::DecodeText(const uint8_t* bytes, int32_t count) const {
+    return BufferToWide(bytes, size_t(count), UseUtf8 ? CodePage::Utf8 : CodePage::Oem);
+}
+
+bool TZipStructure::EntryUsesUtf8(TZipItem* entry) {
+    if (UseUtf8 || (entry->Flags & ZipFlag::Utf8)) return true;
+    return !FitsOem(entry->Name) || (entry->Item && !FitsOem(entry->Item->Comment));
+}
+
+// ---- reading
+
+int32_t TZipStructure::ReadChunk(TStream* stream, int32_t count) {
+    int32_t done = 0;
+    while (done < count) {
+        int32_t n = stream->Read(Buffer, done, count - done);
+        if (n <= 0) break;
+        done += n;
+    }
+    return done;
+}
+
+bool TZipStructure::FindEndRecord(TConstByteSpan buffer, int32_t length, uint32_t& directorySize,
+                                  uint32_t& directoryOffset) {
+    length = std::min<int32_t>(length, int32_t(buffer.size()));
+    for (int32_t i = length - EndRecordSize; i >= 0; --i) {
+        const uint8_t* p = buffer.data() + i;
+        if (Get32(p) != ZipSignature::EndRecord) continue;
+        directorySize = Get32(p + 12);
+        directoryOffset = Get32(p + 16);
+        int32_t commentLength = std::min<int32_t>(Get16(p + 20), length - i - EndRecordSize);
+        Comment = commentLength > 0 ? DecodeText(p + EndRecordSize, commentLength) : WideString();
+        return true;
+    }
+    return false;
+}
+
+int32_t TZipStructure::ParseCentralRecords(TConstByteSpan buffer, int32_t length, int32_t start) {
+    length = std::min<int32_t>(length, int32_t(buffer.size()));
+    while (start >= 0 && start + CentralHeaderSize <= length) {
+        const uint8_t* p = buffer.data() + start;
+        uint32_t signature = Get32(p);
+        if (signature != ZipSignature::CentralHeader) throw EArchiveBroken::CreateFmt("%08X %d", signature, start);
+        int32_t nameLength = Get16(p + 28), extraLength = Get16(p + 30), commentLength = Get16(p + 32);
+        int32_t recordLength = CentralHeaderSize + nameLength + extraLength + commentLength;
+        // Completed by the next read.
+        if (recordLength > length - start) break;
+
+        auto entry = MakeRef<TZipItem>();
+        entry->Flags = Get16(p + 8);
+        UseUtf8 = (entry->Flags & ZipFlag::Utf8) != 0;
+        entry->HostSystem = p[5];
+        entry->Method = Get16(p + 10);
+        entry->Crc32 = Get32(p + 16);
+        entry->ExternalAttributes = Get32(p + 38);
+        entry->LocalOffset = Get32(p + 42);
+        entry->Name = DecodeText(p + CentralHeaderSize, nameLength);
+
+        TPendingItem pending;
+        pending.Path = TreePath(entry->Name, pending.IsFolder);
+        pending.Attributes = HostAttributes(entry->HostSystem, entry->ExternalAttributes);
+        // A trailing separator marks a folder whatever system made the entry.
+        if (pending.IsFolder) pending.Attributes.Include(TArchAttribute::Folder);
+        pending.IsFolder = pending.Attributes.Contains(TArchAttribute::Folder);
+        if (entry->Flags & ZipFlag::Encrypted) pending.Attributes.Include(TArchAttribute::Encrypted);
+        pending.DosTime = uint32_t(Get16(p + 14)) << 16 | Get16(p + 12);
+        pending.PackedSize = Get32(p + 20);
+        pending.Size = Get32(p + 24);
+        pending.Comment = DecodeText(p + CentralHeaderSize + nameLength + extraLength, commentLength);
+        ReadExtraField(entry.Get(), buffer.subspan(size_t(start + CentralHeaderSize + nameLength), size_t(extraLength)));
+
+        FPending.push_back(std::move(pending));
+        if (Entries->Add(entry.Get()) < 0) throw EOutOfMemory("Out of memory");
+        entry.Detach();
+        start += recordLength;
+    }
+    return start;
+}
+
+void TZipStructure::AdvanceProgress(int64_t bytes) {
+    if (CallBack && CallBack->TotalProgress)
+        CallBack->TotalProgress->SetPosition(CallBack->TotalProgress->Position + uint64_t(bytes));
+}
+
+void TZipStructure::ReadDirectory(TStream* stream) {
+    int64_t size = stream->GetSize();
+    if (size < 0) throw EArchiveError("The size of the archive stream is unknown");
+    int64_t tail = size > BufferSize ? size - BufferSize : 0;
+    SeekTo(stream, tail);
+    int32_t n = ReadChunk(stream, int32_t(size - tail));
+
+    uint32_t directorySize = 0, directoryOffset = 0;
+    if (!FindEndRecord(Buffer, n, directorySize, directoryOffset)) throw EArchiveBroken("End header cannot be found");
+    Offset = directoryOffset;
+    Length = size - directoryOffset;
+    // A directory that runs past the end of the file cannot be read whole.
+    if ((directorySize == 0 && directoryOffset != 0) || directoryOffset > size ||
+        int64_t(directoryOffset) + directorySize > size)
+        throw EArchiveBroken("Error in end of central dir header");
+
+    TArchiveProgress* progress = CallBack ? CallBack->TotalProgress : nullptr;
+    int64_t position = directoryOffset, remaining = directorySize;
+    SeekTo(stream, position);
+    n = ReadChunk(stream, int32_t(std::min<int64_t>(remaining, BufferSize)));
+    if (CallBack) CallBack->CurrentItem = nullptr;
+    if (progress) {
+        progress->Stage = ArchiveStage::ReadingDirectory;
+        progress->Start(directorySize);
+        progress->SetPosition(0);
+    }
+    while (remaining > 0) {
+        int32_t consumed = ParseCentralRecords(Buffer, n, 0);
+        remaining -= consumed;
+        if (remaining <= 0) break;
+        // Nothing complete in a whole read: a record claims more bytes than
+        // the directory has left.
+        if (consumed == 0) throw EArchiveBroken("Central directory record runs past the directory");
+        position += consumed;
+        SeekTo(stream, position);
+        n = ReadChunk(stream, int32_t(std::min<int64_t>(remaining, BufferSize)));
+        if (progress) progress->SetPosition(uint64_t(position - directoryOffset));
+        if (CallBack && CallBack->Aborted) throw EArchiveAbort("User aborts");
+    }
+    if (progress) progress->Finish();
+}
+
+void TZipStructure::CreatePendingItems(int32_t first) {
+    for (int32_t i = first; i < Count(); ++i) {
+        const TPendingItem& pending = FPending[size_t(i - first)];
+        TZipItem* entry = Entry(i);
+        TArchItem* item = CreateItem(pending.Path, pending.IsFolder);
+        if (!item) {
+            // Names the tree cannot hold (empty, or with empty components
+            // such as a leading separator) are left out.
+            Entries->Put(i, nullptr);
+            Free(entry);
+            continue;
+        }
+        entry->Item = item;
+        SetItemTimes(item, pending.DosTime);
+        item->SetAttributes(pending.Attributes);
+        item->Size = pending.Size;
+        item->PackedSize = pending.PackedSize;
+        item->Comment = pending.Comment;
+    }
+    Entries->Pack();
+}
+
+void TZipStructure::DropEntriesFrom(int32_t first) {
+    while (Count() > first) {
+        TZipItem* entry = Entry(Count() - 1);
+        Entries->Delete(Count() - 1);
+        Free(entry);
+    }
+}
+
+void TZipStructure::Read(TStream* stream) {
+    NVX_ASSERT_MSG(CreateItem, "Assertion failure");
+    Stream = stream;
+    int32_t first = Count();
+    Buffer.assign(BufferSize, 0);
+    try {
+        try {
+            ReadDirectory(stream);
+            CreatePendingItems(first);
+        } catch (const EArchiveBroken&) {
+            // What came from the directory before it proved damaged would
+            // appear a second time once the scan finds the same entries.
+            DropEntriesFrom(first);
+            FPending.clear();
+            ScanLocalHeaders(stream);
+        }
+    } catch (...) {
+        if (!FPending.empty()) DropEntriesFrom(first);
+        FPending.clear();
+        std::vector<uint8_t>().swap(Buffer);
+        throw;
+    }
+    FPending.clear();
+    std::vector<uint8_t>().swap(Buffer);
+}
+
+void TZipStructure::ScanLocalHeaders(TStream* stream) {
+    if (Buffer.size() < size_t(BufferSize)) Buffer.assign(BufferSize, 0);
+    int64_t size = stream->GetSize();
+    TArchiveProgress* progress = CallBack ? CallBack->TotalProgress : nullptr;
+    if (progress) {
+        progress->Start(uint64_t(std::max<int64_t>(size, 0)));
+        progress->SetPosition(0);
+    }
+    if (CallBack) CallBack->CurrentItem = nullptr;
+
+    const uint8_t markerLow = uint8_t(Marker), markerHigh = uint8_t(Marker >> 8);
+    int64_t chunkStart = 0;
+    SeekTo(stream, 0);
+    int32_t n = ReadChunk(stream, BufferSize);
+    while (n > 0) {
+        const uint8_t* data = Buffer.data();
+        int64_t index = 0;
+        while (index <= n - LocalHeaderSize) {
+            int32_t i = int32_t(index);
+            while (i <= n - LocalHeaderSize && !(data[i] == markerLow && data[i + 1] == markerHigh)) ++i;
+            index = i;
+            if (i > n - LocalHeaderSize) break;
+            const uint8_t* p = data + i;
+            uint32_t signature = Get32(p);
+            if (signature == ZipSignature::DataDescriptor && Count() > 0) {
+                TZipItem* last = Entry(Count() - 1);
+                last->Crc32 = Get32(p + 4);
+                if (last->Item) {
+                    last->Item->PackedSize = Get32(p + 8);
+                    last->Item->Size = Get32(p + 12);
+                }
+            }
+            if (signature != ZipSignature::LocalHeader) {
+                index = i + 2;
+                continue;
+            }
+            int32_t nameLength = Get16(p + 26), extraLength = Get16(p + 28);
+            // Read again from this header with the next chunk.
+            if (LocalHeaderSize + nameLength + extraLength > n - i) break;
+
+            uint16_t flags = Get16(p + 6);
+            UseUtf8 = (flags & ZipFlag::Utf8) != 0;
+            WideString name = DecodeText(p + LocalHeaderSize, nameLength);
+            bool isFolder;
+            WideString path = TreePath(name, isFolder);
+            uint32_t packedSize = Get32(p + 18);
+            if (TArchItem* item = CreateItem(path, isFolder)) {
+                SetItemTimes(item, uint32_t(Get16(p + 12)) << 16 | Get16(p + 10));
+                TArchAttributes attributes;
+                if (isFolder) attributes.Include(TArchAttribute::Folder);
+                if (flags & ZipFlag::Encrypted) attributes.Include(TArchAttribute::Encrypted);
+                item->SetAttributes(attributes);
+                item->Size = Get32(p + 22);
+                item->PackedSize = packedSize;
+
+                auto entry = MakeRef<TZipItem>();
+                entry->Item = item;
+                entry->LocalOffset = chunkStart + i;
+                entry->Method = Get16(p + 8);
+                entry->Crc32 = Get32(p + 14);
+                entry->Flags = flags;
+                entry->HostSystem = ZipHost::Dos;
+                entry->Name = name;
+                ReadExtraField(entry.Get(), TConstByteSpan(p + LocalHeaderSize + nameLength, size_t(extraLength)));
+                if (Entries->Add(entry.Get()) < 0) throw EOutOfMemory("Out of memory");
+                entry.Detach();
+            }
+            index = int64_t(i) + LocalHeaderSize + nameLength + extraLength + packedSize;
+        }
+        int64_t next = chunkStart + index;
+        if (size >= 0) next = std::min(next, size);
+        if (next <= chunkStart) break;
+        chunkStart = next;
+        SeekTo(stream, chunkStart);
+        n = ReadChunk(stream, BufferSize);
+        if (progress) progress->SetPosition(uint64_t(chunkStart));
+        if (CallBack && CallBack->Aborted) throw EArchiveAbort("User aborted");
+    }
+    Offset = -1;
+    Length = 0;
+}
+
+// ---- writing
+
+TZipItem* TZipStructure::AddNewEntry(TArchItem* item) {
+    auto entry = MakeRef<TZipItem>();
+    entry->Item = item;
+    entry->LocalOffset = -1;
+    entry->Name = item->Path;
+    std::replace(entry->Name.begin(), entry->Name.end(), u'\\', u'/');
+    if (UseUtf8) entry->Flags |= ZipFlag::Utf8;
+    if (Entries->Add(entry.Get()) < 0) throw EOutOfMemory("Out of memory");
+    return entry.Detach();
+}
+
+TZipItem* TZipStructure::CopyEntry(TZipItem* entry) {
+    auto copy = MakeRef<TZipItem>();
+    copy->Item = entry->Item;
+    copy->LocalOffset = entry->LocalOffset;
+    copy->Method = entry->Method;
+    copy->Crc32 = entry->Crc32;
+    copy->Flags = entry->Flags;
+    copy->Name = entry->Name;
+    if (UseUtf8) copy->Flags |= ZipFlag::Utf8;
+    if (Entries->Add(copy.Get()) < 0) throw EOutOfMemory("Out of memory");
+    return copy.Detach();
+}
+
+int64_t TZipStructure::EstimateDirectorySize() { return int64_t(Count()) * CentralHeaderSize + EndRecordSize; }
+
+int32_t TZipStructure::CentralExtraLength(TZipItem*) { return 0; }
+
+void TZipStructure::WriteCentralExtra(TZipItem*, TByteSpan, int32_t) {}
+
+int32_t TZipStructure::WriteLocalHeader(TZipItem* entry, TByteSpan buffer, int32_t capacity, int32_t position) {
+    NVX_ASSERT_MSG(entry->Item, "Assertion failure");
+    TArchItem* item = entry->Item;
+    bool utf8 = EntryUsesUtf8(entry);
+    if (utf8) entry->Flags |= ZipFlag::Utf8;
+    TByteString name = EncodeText(StoredName(entry->Name, Separator), utf8);
+    uint16_t nameLength = Field16(entry, name.size());
+    // An unknown size (all ones, from a source size of -1) stands until the
+    // header is written again with the real one.
+    auto size32 = [&](uint64_t value) { return value == UINT64_MAX ? 0xFFFFFFFFu : Field32(entry, value); };
+    uint32_t packedSize = size32(item->PackedSize), size = size32(item->Size);
+
+    int32_t length = LocalHeaderSize + nameLength;
+    capacity = std::min<int32_t>(capacity, int32_t(buffer.size()));
+    if (position < 0 || length > capacity - position) return -1;
+    uint8_t* p = buffer.data() + position;
+    uint32_t dosTime = SystemTimeToDos(item->ModifiedTime);
+    Put32(p, ZipSignature::LocalHeader);
+    Put16(p + 4, VersionNeeded());
+    Put16(p + 6, entry->Flags);
+    Put16(p + 8, entry->Method);
+    Put32(p + 10, dosTime);  // time, then date
+    Put32(p + 14, entry->Crc32);
+    Put32(p + 18, packedSize);
+    Put32(p + 22, size);
+    Put16(p + 26, nameLength);
+    Put16(p + 28, 0);
+    std::copy(name.begin(), name.end(), p + LocalHeaderSize);
+    return length;
+}
+
+int32_t TZipStructure::WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int32_t capacity, int32_t position) {
+    NVX_ASSERT_MSG(entry->Item, "Assertion failure");
+    TArchItem* item = entry->Item;
+    bool utf8 = EntryUsesUtf8(entry);
+    if (utf8) entry->Flags |= ZipFlag::Utf8;
+    TByteString name = EncodeText(StoredName(entry->Name, Separator), utf8);
+    TByteString comment = EncodeText(item->Comment, utf8);
+    uint16_t nameLength = Field16(entry, name.size()), commentLength = Field16(entry, comment.size());
+    uint32_t packedSize = Field32(entry, item->PackedSize), size = Field32(entry, item->Size);
+    uint32_t localOffset = Field32(entry, uint64_t(entry->LocalOffset));
+    int32_t extraLength = CentralExtraLength(entry);
+
+    int32_t length = CentralHeaderSize + nameLength + extraLength + commentLength;
+    capacity = std::min<int32_t>(capacity, int32_t(buffer.size()));
+    if (position < 0 || length > capacity - position) return -1;
+    uint8_t* p = buffer.data() + position;
+    Put32(p, ZipSignature::CentralHeader);
+    p[4] = uint8_t(VersionNeeded());
+    p[5] = ZipHost::Dos;
+    Put16(p + 6, VersionNeeded());
+    Put16(p + 8, entry->Flags);
+    Put16(p + 10, entry->Method);
+    Put32(p + 12, SystemTimeToDos(item->ModifiedTime));
+    Put32(p + 16, entry->Crc32);
+    Put32(p + 20, packedSize);
+    Put32(p + 24, size);
+    Put16(p + 28, nameLength);
+    Put16(p + 30, uint32_t(extraLength));
+    Put16(p + 32, commentLength);
+    Put16(p + 34, 0);
+    Put16(p + 36, 0);
+    Put32(p + 38, DosAttributeByte(item->Attributes()));
+    Put32(p + 42, localOffset);
+    std::copy(name.begin(), name.end(), p + CentralHeaderSize);
+    WriteCentralExtra(entry, buffer, position + CentralHeaderSize + nameLength);
+    std::copy(comment.begin(), comment.end(), p + CentralHeaderSize + nameLength + extraLength);
+    return length;
+}
+
+int32_t TZipStructure::WriteEndRecord(TByteSpan buffer, int32_t capacity, int32_t position, int64_t directorySize,
+                                      int64_t directoryOffset) {
+    TByteString comment = EncodeText(Comment, UseUtf8);
+    if (comment.size() > 0xFFFF) throw EArchiveError("The archive comment is longer than 65535 bytes");
+    if (directorySize < 0 || directoryOffset < 0 || uint64_t(directorySize) > Max32 ||
+        uint64_t(directoryOffset) > Max32)
+        throw EArchiveError(
+            "The central directory is too large for the ZIP format: sizes and offsets of 4 GiB or more are not "
+            "supported");
+    int32_t length = EndRecordSize + int32_t(comment.size());
+    capacity = std::min<int32_t>(capacity, int32_t(buffer.size()));
+    if (position < 0 || length > capacity - position) throw TCommonException("Buffer is too small");
+    uint8_t* p = buffer.data() + position;
+    uint32_t count = uint32_t(std::min<int32_t>(Count(), 0xFFFF));
+    Put32(p, ZipSignature::EndRecord);
+    Put16(p + 4, 0);
+    Put16(p + 6, 0);
+    Put16(p + 8, count);
+    Put16(p + 10, count);
+    Put32(p + 12, uint32_t(directorySize));
+    Put32(p + 16, uint32_t(directoryOffset));
+    Put16(p + 20, uint32_t(comment.size()));
+    std::copy(comment.begin(), comment.end(), p + EndRecordSize);
+    return length;
+}
+
+void TZipStructure::WriteDirectory(TStream* stream) {
+    std::vector<uint8_t> buffer(BufferSize);
+    int64_t directoryOffset = stream->GetPosition();
+    int64_t directorySize = 0;
+    int32_t used = 0;
+    auto flush = [&] {
+        WriteAll(stream, buffer.data(), used);
+        directorySize += used;
+        AdvanceProgress(used);
+        used = 0;
+    };
+    for (int32_t i = 0; i < Count(); ++i) {
+        TZipItem* entry = Entry(i);
+        int32_t length = WriteCentralHeader(entry, buffer, BufferSize, used);
+        if (length < 0) {
+            flush();
+            length = WriteCentralHeader(entry, buffer, BufferSize, used);
+            NVX_ASSERT_MSG(length >= 0, "Assertion failure");
+        }
+        used += length;
+    }
+    flush();
+    used = WriteEndRecord(buffer, BufferSize, 0, directorySize, directoryOffset);
+    WriteAll(stream, buffer.data(), used);
+    AdvanceProgress(used);
+    Offset = directoryOffset;
+    Length = directorySize;
+}

@@ -1,0 +1,160 @@
+// The directory of a ZIP archive in the classic 32-bit format: reading the
+// end record and central directory into an archive tree (or, when they are
+// missing or damaged, scanning the file for local headers), and composing
+// local headers, the central directory and the end record on saving.
+// No ZIP64, no multi-disk archives.
+#pragma once
+#include <functional>
+#include <vector>
+#include "Archive.h"
+
+namespace ZipSignature {
+constexpr uint32_t LocalHeader = 0x04034B50;
+constexpr uint32_t DataDescriptor = 0x08074B50;
+constexpr uint32_t CentralHeader = 0x02014B50;
+constexpr uint32_t EndRecord = 0x06054B50;
+}  // namespace ZipSignature
+
+namespace ZipFlag {
+constexpr uint16_t Encrypted = 0x0001;
+constexpr uint16_t DataDescriptor = 0x0008;  // CRC and sizes follow the data
+constexpr uint16_t Utf8 = 0x0800;            // name and comment are UTF-8
+}  // namespace ZipFlag
+
+namespace ZipHost {
+constexpr uint8_t Dos = 0;
+constexpr uint8_t Unix = 3;
+constexpr uint8_t WindowsNtfs = 10;
+constexpr uint8_t Vfat = 14;
+}  // namespace ZipHost
+
+namespace ZipMethod {
+constexpr uint16_t Stored = 0;
+constexpr uint16_t Deflated = 8;
+}  // namespace ZipMethod
+
+namespace ZipRecord {
+constexpr int32_t LocalHeaderSize = 30;
+constexpr int32_t CentralHeaderSize = 46;
+constexpr int32_t EndRecordSize = 22;
+constexpr int32_t DataDescriptorSize = 16;
+// Bulk reads and writes of the archive code go in pieces of this size.
+constexpr int32_t BufferSize = 1048576;
+}  // namespace ZipRecord
+
+// DOS date in the high 16 bits, time in the low 16. Times outside what the
+// format holds (1980 to 2107) are clamped to its first or last second.
+uint32_t SystemTimeToDos(const TSystemTime& time);
+TSystemTime DosToSystemTime(uint32_t dosDateTime);
+
+class TZipSimpleItem : public TRefObject {
+public:
+    int64_t Offset = 0;
+    int64_t Length = 0;
+};
+
+// One entry. During a save, Offset and Length give the entry's whole old
+// block (header, name, extra field, data, descriptor) in the old archive.
+class TZipItem : public TZipSimpleItem {
+public:
+    TArchItem* Item = nullptr;  // borrowed from the archive tree
+    int64_t LocalOffset = -1;
+    uint16_t Method = 0;
+    uint8_t HostSystem = 0;
+    uint16_t Flags = 0;
+    // As stored, with forward slashes.
+    WideString Name;
+    uint32_t Crc32 = 0;
+    // As read from the central directory; 0 for entries found by a scan.
+    uint32_t ExternalAttributes = 0;
+};
+
+// The archive's item factory: a '\'-separated path without trailing
+// separator and whether it is a folder; none when it cannot be placed.
+using TCreateItemEvent = std::function<TArchItem*(const WideString& path, bool isFolder)>;
+
+class TZipStructure : public TZipSimpleItem {
+public:
+    TZipStructure();
+
+    // Offset: of the central directory, -1 after a recovery scan. Length:
+    // from the directory to the end of the file, 0 after a scan.
+    TList* Entries;  // of TZipItem, owned, in file order
+    TArchiveCallBack* CallBack = nullptr;  // borrowed; may be absent
+    uint16_t Marker = 0x4B50;  // "PK", what the recovery scan looks for
+    uint8_t Separator = '/';
+    TStream* Stream = nullptr;  // the stream being read, borrowed
+    std::vector<uint8_t> Buffer;  // allocated for the duration of a read
+    WideString Comment;  // the archive comment
+    TCreateItemEvent CreateItem;
+    // Names and comments in UTF-8 (flag bit 11) rather than the OEM code page.
+    bool UseUtf8 = false;
+
+    virtual TArchAttributes HostAttributes(uint8_t host, uint32_t external);
+    virtual void SeekTo(TStream* stream, int64_t offset);
+    // Finds the end record backwards from length - 22 and decodes it with
+    // the archive comment.
+    virtual bool FindEndRecord(TConstByteSpan buffer, int32_t length, uint32_t& directorySize,
+                               uint32_t& directoryOffset);
+    // Decodes the complete central headers from start; the offset after the
+    // last complete one.
+    virtual int32_t ParseCentralRecords(TConstByteSpan buffer, int32_t length, int32_t start);
+    // The length of the end record with comment composed at position.
+    virtual int32_t WriteEndRecord(TByteSpan buffer, int32_t capacity, int32_t position, int64_t directorySize,
+                                   int64_t directoryOffset);
+    virtual void WriteCentralExtra(TZipItem* entry, TByteSpan buffer, int32_t position);
+    virtual int32_t CentralExtraLength(TZipItem* entry);
+    // A new entry for a tree item being added.
+    virtual TZipItem* AddNewEntry(TArchItem* item);
+    // The length of the local header with name composed at position; -1
+    // when it does not fit.
+    virtual int32_t WriteLocalHeader(TZipItem* entry, TByteSpan buffer, int32_t capacity, int32_t position);
+    // For progress totals only.
+    virtual int64_t EstimateDirectorySize();
+    virtual uint16_t VersionNeeded() { return 20; }
+
+    int32_t Count() const { return Entries->Count(); }
+    TZipItem* Entry(int32_t index) const { return Entries->Item<TZipItem>(index); }
+    // Reads the directory into the tree through CreateItem, falling back to
+    // a scan of the local headers when it cannot be found or is damaged.
+    void Read(TStream* stream);
+    // Writes the central directory and end record at the stream position.
+    void WriteDirectory(TStream* stream);
+    void ScanLocalHeaders(TStream* stream);
+    void Clear();
+    TZipItem* CopyEntry(TZipItem* entry);
+
+    // Whether an entry's name and comment are written in UTF-8: always with
+    // UseUtf8, with flag bit 11 already set, or when the OEM code page
+    // cannot hold them exactly.
+    bool EntryUsesUtf8(TZipItem* entry);
+
+protected:
+    void Dispose() override;
+    // Extra fields are skipped; a subclass may read them here.
+    virtual void ReadExtraField(TZipItem*, TConstByteSpan) {}
+    // The central header of entry composed at position; -1 when it does
+    // not fit.
+    int32_t WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int32_t capacity, int32_t position);
+
+private:
+    // What a central header says about the tree item, kept until the whole
+    // directory has proved sound.
+    struct TPendingItem {
+        WideString Path;
+        bool IsFolder;
+        TArchAttributes Attributes;
+        uint32_t DosTime;
+        uint64_t Size;
+        uint64_t PackedSize;
+        WideString Comment;
+    };
+    void ReadDirectory(TStream* stream);
+    void CreatePendingItems(int32_t first);
+    void DropEntriesFrom(int32_t first);
+    int32_t ReadChunk(TStream* stream, int32_t count);
+    void AdvanceProgress(int64_t bytes);
+    WideString DecodeText(const uint8_t* bytes, int32_t count) const;
+
+    std::vector<TPendingItem> FPending;
+};
