@@ -12,12 +12,22 @@ WideString NativePath(WideString path) {
     return path;
 }
 
+// Names are checked as the directory is read: the tree quietly drops names
+// it cannot place (a leading separator), and those must be refused too.
+class TCheckedZipArchive : public TZipArchive {
+public:
+    TArchItem* CreateItem(const WideString& path, bool isFolder) override {
+        CheckEntryName(path);
+        return TZipArchive::CreateItem(path, isFolder);
+    }
+};
+
 }  // namespace
 
 void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolder) {
     DestFolder = IncludeTrailingBackslash(destFolder);
     UnixModes.clear();
-    TRef<TZipArchive> archive = MakeRef<TZipArchive>();
+    TRef<TZipArchive> archive = MakeRef<TCheckedZipArchive>();
     TRef<TDefaultCallBack> callback = MakeRef<TDefaultCallBack>();
     callback->OnExtractItem = [this](TArchiveCallBack* sender, TStream* stream) { ExtractItem(sender, stream); };
     if (OnProgress) callback->TotalProgress->OnChange = OnProgress;
