@@ -8,18 +8,20 @@
 #include "Startup.h"
 #include "SysError.h"
 #include "ZipListing.h"
+#include "ZipTesting.h"
 
 namespace {
 
-enum ExitCode { Success = 0, Failure = 2 };
+enum ExitCode { Success = 0, BadEntries = 1, Failure = 2 };
 
 const char16_t Usage[] =
     u"Usage: nvxzip COMMAND ARCHIVE\n"
     u"Commands:\n"
     u"  l ARCHIVE   list every entry: method, packed and unpacked size, CRC-32, DOS time,\n"
     u"              host system, external attributes (hexadecimal), flags, name\n"
+    u"  t ARCHIVE   test every entry: unpack it and check its local header and CRC-32\n"
     u"  --help      show this text\n"
-    u"Exit status: 0 on success, 2 on failure.\n";
+    u"Exit status: 0 on success, 1 when t finds bad entries, 2 on failure.\n";
 
 int Fail(const WideString& message) {
     ConsoleWriteLine(TConsoleStream::Error, u"nvxzip: " + message);
@@ -37,6 +39,14 @@ int List(const WideString& archiveName) {
     return Success;
 }
 
+int Test(const WideString& archiveName) {
+    auto stream = MakeRef<TFileStream>(archiveName, FileAccess::Read, uint8_t(FileShare::Read),
+                                       uint8_t(FileDisposition::OpenExisting));
+    TZipTestReport report = TestZipArchive(stream.Get());
+    ConsoleWrite(TConsoleStream::Output, report.Text);
+    return report.AllGood() ? Success : BadEntries;
+}
+
 int Run(int argc, char** argv) {
     TLibraryScope library;
     std::vector<WideString> arguments = CommandLineArguments(argc, argv);
@@ -49,18 +59,18 @@ int Run(int argc, char** argv) {
         return Failure;
     }
     const WideString& command = arguments[0];
-    if (command != u"l") {
+    if (command != u"l" && command != u"t") {
         Fail(u"unknown command " + command);
         ConsoleWrite(TConsoleStream::Error, Usage);
         return Failure;
     }
     if (arguments.size() != 2) {
-        Fail(u"l takes one archive");
+        Fail(command + u" takes one archive");
         ConsoleWrite(TConsoleStream::Error, Usage);
         return Failure;
     }
     try {
-        return List(arguments[1]);
+        return command == u"l" ? List(arguments[1]) : Test(arguments[1]);
     } catch (const EFileOpenError& e) {
         // Its message is only the file name.
         return Fail(AnsiToWide(e.Message() + ": " + SystemErrorText(e.ErrorCode)));

@@ -39,11 +39,19 @@ private:
 
 WideString Ascii(const std::string& text) { return WideString(text.begin(), text.end()); }
 
+// "#" and the number; composed with snprintf, because adding a literal to
+// std::to_string trips a false -Wrestrict of the mingw compiler.
+std::string Numbered(unsigned value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "#%u", value);
+    return text;
+}
+
 std::string MethodName(uint16_t method) {
     switch (method) {
         case ZipMethod::Stored: return "Stored";
         case ZipMethod::Deflated: return "Deflated";
-        default: return "#" + std::to_string(method);
+        default: return Numbered(method);
     }
 }
 
@@ -53,16 +61,9 @@ std::string HostName(uint8_t host) {
                                         "Mac",  "Z-Sys", "CP/M", "NTFS",   "MVS",    "VSE",     "Acorn",
                                         "VFAT", "MVS2",  "BeOS", "Tandem", "OS/400", "OSX"};
     if (host < sizeof names / sizeof names[0]) return names[host];
-    return "#" + std::to_string(host);
+    return Numbered(host);
 }
 
-// Control characters in a name would act on the terminal; they show as '?'.
-WideString Printable(const WideString& text) {
-    WideString shown = text;
-    for (char16_t& c : shown)
-        if (c < 0x20 || c == 0x7F) c = u'?';
-    return shown;
-}
 
 WideString EntryLine(TZipItem* entry) {
     TArchItem* item = entry->Item;
@@ -79,6 +80,14 @@ WideString EntryLine(TZipItem* entry) {
 }
 
 }  // namespace
+
+// Control characters in a name would act on the terminal; they show as '?'.
+WideString Printable(const WideString& text) {
+    WideString shown = text;
+    for (char16_t& c : shown)
+        if (c < 0x20 || c == 0x7F) c = u'?';
+    return shown;
+}
 
 WideString ZipListingHeader() {
     char text[120];

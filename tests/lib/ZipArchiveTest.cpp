@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include "ErrorReport.h"
 #include "FileStream.h"
+#include "FileAPI.h"
+#include "support/Environment.h"
 #include "support/FaultyFileAPI.h"
+#include "support/Files.h"
 #include "support/ScratchFolder.h"
 #include "support/TestStreams.h"
 #include "support/ZipBuilder.h"
@@ -247,7 +250,8 @@ TEST(ZipArchive, AFailedSaveOfFilesRestoresThemWhateverWriteFails) {
     TScratchFolder scratch;
     std::string original = Text(ThreeEntryArchive());
     WideString path = scratch / u"archive.zip";
-    for (int failAt = 1;; ++failAt) {
+    int failAt = 1;
+    for (;; ++failAt) {
         scratch.Write(path, original);
         auto api = MakeRef<TFailingWrite>(failAt);
         bool failed = false;
@@ -267,6 +271,8 @@ TEST(ZipArchive, AFailedSaveOfFilesRestoresThemWhateverWriteFails) {
         if (!failed) break;
         EXPECT_TRUE(scratch.Read(path) == original) << "write " << failAt;
     }
+    // Writes of the rollback store, of the cut and of the new data.
+    EXPECT_GT(failAt, 5);
 }
 
 TEST(ZipArchive, AFailedNewArchiveLeavesTheStreamEmpty) {
@@ -420,4 +426,94 @@ TEST(ZipArchive, Refusals) {
     EXPECT_NE(archive->Unpacker(0), nullptr);
     EXPECT_EQ(archive->Packer(9), nullptr);
     EXPECT_EQ(archive->Unpacker(12), nullptr);
+}
+
+// ---- Exchange with other tools ----
+
+// Run by the end-to-end test, which makes archives with other tools in the
+// folder named by NVX_ZIP_EXCHANGE and checks the ones written to its "out".
+class ZipExchange : public testing::Test {
+protected:
+    void SetUp() override {
+        auto folder = GetEnvironment(u"NVX_ZIP_EXCHANGE");
+        if (!folder) GTEST_SKIP() << "run by the end-to-end test of the archive";
+        Folder = *folder;
+        std::filesystem::create_directories(FsPath(Out(u"")));
+    }
+    WideString In(const WideString& name) const { return JoinPath(Folder, name); }
+    WideString Out(const WideString& name) const { return JoinPath(JoinPath(Folder, u"out"), name); }
+    // An archive file opened for the whole test, made empty or copied from
+    // one of the inputs.
+    TFileStream* Output(const WideString& name, const WideString& copyOf = u"") {
+        if (!copyOf.empty())
+            std::filesystem::copy_file(FsPath(In(copyOf)), FsPath(Out(name)),
+                                       std::filesystem::copy_options::overwrite_existing);
+        FStreams.push_back(MakeRef<TFileStream>(Out(name), FileAccess::ReadWrite, uint8_t(FileShare::Read),
+                                                uint8_t(copyOf.empty() ? FileDisposition::CreateAlways
+                                                                       : FileDisposition::OpenExisting)));
+        return FStreams.back().Get();
+    }
+
+    WideString Folder;
+
+private:
+    std::vector<TRef<TFileStream>> FStreams;
+};
+
+TEST_F(ZipExchange, ReadsEntriesEncryptedByOtherTools) {
+    for (const WideString name : {u"encrypted-deflated.zip", u"encrypted-stored.zip"}) {
+        auto stream = MakeRef<TFileStream>(In(name), FileAccess::Read, uint8_t(FileShare::Read),
+                                           uint8_t(FileDisposition::OpenExisting));
+        TZipSession zip(stream.Get());
+        zip.Archive->SetPassword(u"secret");
+        zip.Archive->Open();
+        auto data = zip.ExtractAll();
+        ASSERT_EQ(data.size(), 2u) << Narrow(name);
+        for (const auto& [path, bytes] : data) {
+            EXPECT_TRUE(zip.Find(path)->Attributes().Contains(TArchAttribute::Encrypted));
+            WideString plain = IncludeTrailingBackslash(In(u"plain"));
+            for (WideChar c : path) plain += c == u'\\' ? PathDelim : c;
+            EXPECT_TRUE(bytes == ReadBytes(plain)) << Narrow(path);
+        }
+    }
+}
+
+TEST_F(ZipExchange, WritesArchivesThatOtherToolsAccept) {
+    for (int level : {3, 0}) {
+        TZipSession zip(Output(level ? u"two-level3.zip" : u"two-level0.zip"));
+        zip.Add(u"a\\b\\one.txt", One);
+        zip.Add(u"two.bin", Two);
+        zip.Archive->Save(level);
+    }
+    {
+        TFileStream* stream = Output(u"delete-one-of-three.zip");
+        TBytes three = ThreeEntryArchive();
+        stream->Write(three.data(), int32_t(three.size()));
+        TZipSession zip(stream);
+        zip.Archive->Open();
+        zip.Find(u"two.bin")->MarkDelete();
+        zip.Archive->Save(3);
+    }
+    {
+        // Entries with data descriptors; the first goes, one comes.
+        TZipSession zip(Output(u"changed-python.zip", u"python-descriptors.zip"));
+        zip.Archive->Open();
+        zip.Find(u"first.txt")->MarkDelete();
+        zip.Add(u"added\\by-us.txt", Three);
+        zip.Archive->Save(3);
+    }
+    {
+        TZipSession zip(Output(u"changed-7z.zip", u"7z-made.zip"));
+        zip.Archive->Open();
+        zip.Add(u"added.bin", Two);
+        zip.Archive->Save(3);
+    }
+    {
+        TZipSession zip(Output(u"encrypted-written.zip"));
+        zip.Archive->Encrypt = true;
+        zip.Archive->SetPassword(u"secret");
+        zip.Add(u"one.txt", One);
+        zip.Add(u"folder\\two.bin", Two);
+        zip.Archive->Save(3);
+    }
 }

@@ -18,8 +18,14 @@ TZipSession::TZipSession(TStream* stream) {
     CallBack->OnExtractItem = [this](TArchiveCallBack* sender, TStream* source) {
         std::string& data = Extracted[sender->CurrentItem->Path];
         data.clear();
+        // Unpack streams may go on past the entry's data: its size is the limit.
         char buffer[65536];
-        for (int32_t n; (n = source->Read(buffer, sizeof buffer)) > 0;) data.append(buffer, size_t(n));
+        for (int64_t left = source->GetSize(); left > 0;) {
+            int32_t n = source->Read(buffer, int32_t(std::min<int64_t>(left, sizeof buffer)));
+            if (n <= 0) break;
+            data.append(buffer, size_t(n));
+            left -= n;
+        }
     };
 }
 

@@ -1,5 +1,6 @@
 #include "ZipArchive.h"
 #include <algorithm>
+#include "DeflateStream.h"
 #include "ErrorReport.h"
 #include "FileAPI.h"
 #include "FileStream.h"
@@ -24,6 +25,26 @@ constexpr int ExtraLength = 28;
 }  // namespace Local
 
 const AnsiString UserAborted = "User aborted";
+
+// Ends the packed data. Done before the stream is freed, because freeing
+// can report a failing last write only as a failed clean-up.
+void FinishPacking(TPackStream* pack) {
+    if (auto deflate = dynamic_cast<TDeflateStream*>(pack)) deflate->Finish();
+}
+
+// Frees a pack stream when packing failed: the data is lost anyway, so a
+// failure to finish it is of no interest.
+struct TPackScope {
+    TRef<TPackStream>& Pack;
+    ~TPackScope() {
+        if (!Pack) return;
+        try {
+            FinishPacking(Pack.Get());
+        } catch (...) {
+        }
+        Pack.Reset();
+    }
+};
 
 // Everything the archive holds for the length of one operation, given back
 // however it ends.
@@ -399,6 +420,7 @@ void TZipArchive::PackEntry(TZipStructure* target, TZipItem* entry, int level) {
         dest = PasswordStream;
     }
     TRef<TPackStream> pack = packer->Create(dest, int8_t(std::clamp(level, 0, 127)));
+    TPackScope packScope{pack};
     pack->OnProgress = [this](TStream* stream) { PackProgress(stream); };
     CrcStream->Target = pack.Get();
     CallBack->PackItem(item, CrcStream);
@@ -407,7 +429,8 @@ void TZipArchive::PackEntry(TZipStructure* target, TZipItem* entry, int level) {
     if (item->SourceSize > 0) BytesDone += uint64_t(item->SourceSize);
     CallBack->TotalProgress->SetPosition(BytesDone);
     int64_t count = pack->GetPosition();
-    pack.Reset();  // finishes the packed data; its failure must reach us
+    FinishPacking(pack.Get());
+    pack.Reset();
     entry->Crc32 = CrcStream->GetCrc();
     item->PackedSize = uint64_t(ArchiveStream->GetPosition() - dataStart);
     item->Size = uint64_t(count);

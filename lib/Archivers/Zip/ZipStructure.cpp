@@ -145,7 +145,14 @@ bool TZipStructure::EntryUsesUtf8(TZipItem* entry) {
 
 // ---- reading
 
+void TZipStructure::AllocateBuffer(TStream* stream) {
+    int64_t size = stream->GetSize();
+    size_t needed = size >= 0 && size < BufferSize ? size_t(size) : size_t(BufferSize);
+    if (Buffer.size() < needed) Buffer.resize(needed);
+}
+
 int32_t TZipStructure::ReadChunk(TStream* stream, int32_t count) {
+    count = std::min<int32_t>(count, int32_t(Buffer.size()));
     int32_t done = 0;
     while (done < count) {
         int32_t n = stream->Read(Buffer, done, count - done);
@@ -293,7 +300,7 @@ void TZipStructure::Read(TStream* stream) {
     NVX_ASSERT_MSG(CreateItem, "Assertion failure");
     Stream = stream;
     int32_t first = Count();
-    Buffer.assign(BufferSize, 0);
+    AllocateBuffer(stream);
     try {
         try {
             ReadDirectory(stream);
@@ -316,7 +323,7 @@ void TZipStructure::Read(TStream* stream) {
 }
 
 void TZipStructure::ScanLocalHeaders(TStream* stream) {
-    if (Buffer.size() < size_t(BufferSize)) Buffer.assign(BufferSize, 0);
+    AllocateBuffer(stream);
     int64_t size = stream->GetSize();
     TArchiveProgress* progress = CallBack ? CallBack->TotalProgress : nullptr;
     if (progress) {

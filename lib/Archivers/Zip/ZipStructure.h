@@ -84,7 +84,9 @@ public:
     uint16_t Marker = 0x4B50;  // "PK", what the recovery scan looks for
     uint8_t Separator = '/';
     TStream* Stream = nullptr;  // the stream being read, borrowed
-    std::vector<uint8_t> Buffer;  // allocated for the duration of a read
+    // Allocated for the duration of a read: BufferSize bytes, or the size
+    // of a smaller archive, which no read can exceed.
+    std::vector<uint8_t> Buffer;
     WideString Comment;  // the archive comment
     TCreateItemEvent CreateItem;
     // Names and comments in UTF-8 (flag bit 11) rather than the OEM code page.
@@ -152,6 +154,8 @@ private:
     void ReadDirectory(TStream* stream);
     void CreatePendingItems(int32_t first);
     void DropEntriesFrom(int32_t first);
+    void AllocateBuffer(TStream* stream);
+    // Reads up to count bytes (no more than the buffer holds) into Buffer.
     int32_t ReadChunk(TStream* stream, int32_t count);
     void AdvanceProgress(int64_t bytes);
     WideString DecodeText(const uint8_t* bytes, int32_t count) const;
