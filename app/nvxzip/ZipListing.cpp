@@ -39,11 +39,18 @@ private:
 
 WideString Ascii(const std::string& text) { return WideString(text.begin(), text.end()); }
 
+// Numbers without a name show as "#<number>".
+std::string Numbered(unsigned number) {
+    char text[8];
+    std::snprintf(text, sizeof text, "#%u", number);
+    return text;
+}
+
 std::string MethodName(uint16_t method) {
     switch (method) {
         case ZipMethod::Stored: return "Stored";
         case ZipMethod::Deflated: return "Deflated";
-        default: return "#" + std::to_string(method);
+        default: return Numbered(method);
     }
 }
 
@@ -53,7 +60,7 @@ std::string HostName(uint8_t host) {
                                         "Mac",  "Z-Sys", "CP/M", "NTFS",   "MVS",    "VSE",     "Acorn",
                                         "VFAT", "MVS2",  "BeOS", "Tandem", "OS/400", "OSX"};
     if (host < sizeof names / sizeof names[0]) return names[host];
-    return "#" + std::to_string(host);
+    return Numbered(host);
 }
 
 // Control characters in a name would act on the terminal; they show as '?'.
