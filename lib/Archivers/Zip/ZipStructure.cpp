@@ -8,7 +8,9 @@ using namespace ZipRecord;
 namespace {
 
 uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint32_t Get32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 void Put16(uint8_t* p, uint32_t v) {
     p[0] = uint8_t(v);
     p[1] = uint8_t(v >> 8);
@@ -35,7 +37,8 @@ uint32_t Field32(TZipItem* entry, uint64_t value) {
 
 uint16_t Field16(TZipItem* entry, size_t length) {
     if (length > 0xFFFF)
-        throw EArchiveError("Entry \"" + WideToAnsi(entry->Name) + "\": the name or comment is longer than 65535 bytes");
+        throw EArchiveError("Entry \"" + WideToAnsi(entry->Name) +
+                            "\": the name or comment is longer than 65535 bytes");
     return uint16_t(length);
 }
 
@@ -209,7 +212,8 @@ int32_t TZipStructure::ParseCentralRecords(TConstByteSpan buffer, int32_t length
         pending.PackedSize = Get32(p + 20);
         pending.Size = Get32(p + 24);
         pending.Comment = DecodeText(p + CentralHeaderSize + nameLength + extraLength, commentLength);
-        ReadExtraField(entry.Get(), buffer.subspan(size_t(start + CentralHeaderSize + nameLength), size_t(extraLength)));
+        ReadExtraField(entry.Get(),
+                       buffer.subspan(size_t(start + CentralHeaderSize + nameLength), size_t(extraLength)));
 
         FPending.push_back(std::move(pending));
         if (Entries->Add(entry.Get()) < 0) throw EOutOfMemory("Out of memory");
@@ -441,12 +445,17 @@ int32_t TZipStructure::CentralExtraLength(TZipItem*) { return 0; }
 
 void TZipStructure::WriteCentralExtra(TZipItem*, TByteSpan, int32_t) {}
 
-int32_t TZipStructure::WriteLocalHeader(TZipItem* entry, TByteSpan buffer, int32_t capacity, int32_t position) {
+AnsiString TZipStructure::EncodeEntryName(TZipItem* entry, bool& utf8) {
     NVX_ASSERT_MSG(entry->Item, "Assertion failure");
-    TArchItem* item = entry->Item;
-    bool utf8 = EntryUsesUtf8(entry);
+    utf8 = EntryUsesUtf8(entry);
     if (utf8) entry->Flags |= ZipFlag::Utf8;
-    TByteString name = EncodeText(StoredName(entry->Name, Separator), utf8);
+    return EncodeText(StoredName(entry->Name, Separator), utf8);
+}
+
+int32_t TZipStructure::WriteLocalHeader(TZipItem* entry, TByteSpan buffer, int32_t capacity, int32_t position) {
+    bool utf8;
+    TByteString name = EncodeEntryName(entry, utf8);
+    TArchItem* item = entry->Item;
     uint16_t nameLength = Field16(entry, name.size());
     // An unknown size (all ones, from a source size of -1) stands until the
     // header is written again with the real one.
@@ -473,11 +482,9 @@ int32_t TZipStructure::WriteLocalHeader(TZipItem* entry, TByteSpan buffer, int32
 }
 
 int32_t TZipStructure::WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int32_t capacity, int32_t position) {
-    NVX_ASSERT_MSG(entry->Item, "Assertion failure");
+    bool utf8;
+    TByteString name = EncodeEntryName(entry, utf8);
     TArchItem* item = entry->Item;
-    bool utf8 = EntryUsesUtf8(entry);
-    if (utf8) entry->Flags |= ZipFlag::Utf8;
-    TByteString name = EncodeText(StoredName(entry->Name, Separator), utf8);
     TByteString comment = EncodeText(item->Comment, utf8);
     uint16_t nameLength = Field16(entry, name.size()), commentLength = Field16(entry, comment.size());
     uint32_t packedSize = Field32(entry, item->PackedSize), size = Field32(entry, item->Size);
