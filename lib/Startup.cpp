@@ -1,5 +1,6 @@
 #include "Startup.h"
 #include "CaseFolding.h"
+#include "DialogSetup.h"
 #include "ErrorReport.h"
 #include "FileAPI.h"
 #include "FileStream.h"
@@ -28,6 +29,8 @@ void LibraryStartup() {
 void LibraryShutdown() {
     if (!Started) return;
     Started = false;
+    // The dialogs start the shell's apartment on first use.
+    DoneDialogs();
     StopLog();
     DoneExceptions();
     DoneFileStreams();
