@@ -121,6 +121,11 @@ public:
     virtual bool SetEndOfFile(TNativeHandle file);
     virtual bool ReadFile(TNativeHandle file, void* buffer, uint32_t count, uint32_t& done);
     virtual bool WriteFile(TNativeHandle file, const void* buffer, uint32_t count, uint32_t& done);
+    // Copies count bytes from source's position to target's inside the
+    // system, where it can (no trip through a buffer of ours; a file system
+    // may even share the blocks). False with WinError::NotSupported where it
+    // cannot, and the caller reads and writes instead.
+    virtual bool CopyFileData(TNativeHandle source, TNativeHandle target, uint32_t count, uint32_t& done);
     // Null times are left unchanged.
     virtual bool SetFileTime(TNativeHandle file, const TFileTime* creation, const TFileTime* lastAccess,
                              const TFileTime* lastWrite);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include "FileModes.h"
 #include "FileStream.h"
+#include "SysError.h"
 
 namespace {
 
@@ -92,7 +93,7 @@ int TFileCopier::CopyFile(const WideString& source, const WideString& target) {
     }
 
     int32_t blockSize = std::clamp(BufferSize, MinBufferSize, MaxBufferSize);
-    if ((int32_t)FBuffer.size() != blockSize) FBuffer.resize(blockSize);
+    bool systemCopy = true;  // until the system says it cannot
     bool abort = false;
     int64_t done = 0;
     int result = CopyResult::Copied;
@@ -100,15 +101,12 @@ int TFileCopier::CopyFile(const WideString& source, const WideString& target) {
         while (done < size) {
             CallProgress(this, source, abort, size, done, target);
             if (abort) break;
-            result = CopyResult::ReadFailed;
             int32_t want = (int32_t)std::min<int64_t>(blockSize, size - done);
-            int32_t got = in->Read(FBuffer.data(), want);
-            if (got <= 0) break;
-            result = CopyResult::WriteFailed;
-            if (out->Write(FBuffer.data(), got) != got) break;
+            int32_t got = systemCopy ? CopyBlockInSystem(*in, *out, want, systemCopy, result) : 0;
+            if (!systemCopy) got = CopyBlockThroughBuffer(*in, *out, want, blockSize, result);
+            if (result != CopyResult::Copied) break;
             TotalBytes += got;
             done += got;
-            result = CopyResult::Copied;
         }
         if (result == CopyResult::Copied) {
             CallProgress(this, source, abort, size, size, target);
@@ -140,6 +138,37 @@ int TFileCopier::CopyFile(const WideString& source, const WideString& target) {
         }
     }
     return result;
+}
+
+// One block copied inside the system; clears systemCopy where it cannot.
+int32_t TFileCopier::CopyBlockInSystem(TFileStream& in, TFileStream& out, int32_t count, bool& systemCopy,
+                                       int& result) {
+    uint32_t done = 0;
+    result = CopyResult::ReadFailed;
+    if (!FileAPI->CopyFileData(in.Handle(), out.Handle(), (uint32_t)count, done)) {
+        if (GetLastErrorCode() == WinError::NotSupported) {
+            systemCopy = false;
+            result = CopyResult::Copied;
+        } else if (GetLastErrorCode() == WinError::DiskFull) {
+            result = CopyResult::WriteFailed;
+        }
+        return 0;
+    }
+    if (done > 0) result = CopyResult::Copied;  // nothing before the end: the source shrank
+    return (int32_t)done;
+}
+
+// One block read into the copier's buffer and written out.
+int32_t TFileCopier::CopyBlockThroughBuffer(TFileStream& in, TFileStream& out, int32_t count, int32_t blockSize,
+                                            int& result) {
+    if ((int32_t)FBuffer.size() != blockSize) FBuffer.resize(blockSize);
+    result = CopyResult::ReadFailed;
+    int32_t got = in.Read(FBuffer.data(), count);
+    if (got <= 0) return 0;
+    result = CopyResult::WriteFailed;
+    if (out.Write(FBuffer.data(), got) != got) return 0;
+    result = CopyResult::Copied;
+    return got;
 }
 
 // A link is copied as a link with the same target text and never followed,

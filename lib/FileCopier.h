@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 #include "FileAPI.h"
+#include "FileStream.h"
 #include "Lists.h"
 #include "RefObject.h"
 
@@ -51,6 +52,8 @@ protected:
     void Dispose() override;
 
 private:
+    int32_t CopyBlockInSystem(TFileStream& in, TFileStream& out, int32_t count, bool& systemCopy, int& result);
+    int32_t CopyBlockThroughBuffer(TFileStream& in, TFileStream& out, int32_t count, int32_t blockSize, int& result);
     int CopyLink(const WideString& source, const WideString& target);
     void ApplyFolderMetadata(const WideString& source, const WideString& target, const TFileInfo& info);
 

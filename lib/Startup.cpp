@@ -1,5 +1,6 @@
 #include "Startup.h"
 #include "CaseFolding.h"
+#include "CompressionMethods.h"
 #include "DialogSetup.h"
 #include "ErrorReport.h"
 #include "FileAPI.h"
@@ -24,6 +25,8 @@ void LibraryStartup() {
     InitExceptions();
     ReadSystemInfo();
     StartLog();
+    // Compression methods register last.
+    InitCompressionMethods();
 }
 
 void LibraryShutdown() {
@@ -31,6 +34,7 @@ void LibraryShutdown() {
     Started = false;
     // The dialogs start the shell's apartment on first use.
     DoneDialogs();
+    DoneCompressionMethods();
     StopLog();
     DoneExceptions();
     DoneFileStreams();

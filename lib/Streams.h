@@ -2,6 +2,7 @@
 // sizes, the growable memory stream, the resource stream, and the module
 // hooks that open a stream by name.
 #pragma once
+#include <functional>
 #include <span>
 #include "RefObject.h"
 #include "Types.h"
@@ -31,6 +32,23 @@ public:
 
 protected:
     static constexpr int32_t CopyBufferSize = 32768;
+};
+
+// Told of a stream's progress, with the stream.
+using TProgressEvent = std::function<void(TStream* sender)>;
+
+// A class reference: makes streams of one class from the arguments that
+// every class of its family takes (the virtual constructor).
+template <class TBase, class... Args>
+struct TStreamClass {
+    const char* ClassName;
+    TBase* (*NewStream)(Args... args);
+
+    TRef<TBase> Create(Args... args) const { return TRef<TBase>::Adopt(NewStream(args...)); }
+    template <class T>
+    static constexpr TStreamClass Of(const char* className) {
+        return {className, [](Args... args) -> TBase* { return New<T>(args...); }};
+    }
 };
 
 class TMemoryStream : public TStream {

@@ -227,8 +227,9 @@ bool NextMatch(TSearch& search, TFindData& data) {
         if (!entry) return errno ? FailErrno() : Fail(WinError::NoMoreFiles);
         WideString name = Utf8ToWide(entry->d_name);
         if (!MatchesMask(name, search.Mask)) continue;
-        std::string path = search.Folder == "/" ? "/" + std::string(entry->d_name)
-                                                : search.Folder + "/" + entry->d_name;
+        std::string path = search.Folder;
+        if (path != "/") path += '/';
+        path += entry->d_name;
         struct stat st {};
         // An entry that went away meanwhile is no longer part of the listing.
         if (::lstat(path.c_str(), &st) != 0) continue;
@@ -580,6 +581,28 @@ bool TFileAPI::WriteFile(TNativeHandle file, const void* buffer, uint32_t count,
         done += (uint32_t)n;
     }
     return true;
+}
+
+bool TFileAPI::CopyFileData(TNativeHandle source, TNativeHandle target, uint32_t count, uint32_t& done) {
+    done = 0;
+#if defined(__linux__)
+    while (done < count) {
+        ssize_t n = ::copy_file_range((int)source, nullptr, (int)target, nullptr, count - done, 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            // Kernels and file systems without it: the caller copies itself.
+            if (done == 0 && (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP))
+                return Fail(WinError::NotSupported);
+            return Fail(TransferError(errno == EBADF ? (int)target : (int)source));
+        }
+        if (n == 0) break;
+        done += (uint32_t)n;
+    }
+    return true;
+#else
+    (void)source, (void)target, (void)count;
+    return Fail(WinError::NotSupported);
+#endif
 }
 
 bool TFileAPI::SetFileTime(TNativeHandle file, const TFileTime*, const TFileTime* lastAccess,

@@ -196,6 +196,12 @@ bool TFileAPI::WriteFile(TNativeHandle file, const void* buffer, uint32_t count,
     return ok;
 }
 
+bool TFileAPI::CopyFileData(TNativeHandle, TNativeHandle, uint32_t, uint32_t& done) {
+    done = 0;
+    ::SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+}
+
 bool TFileAPI::SetFileTime(TNativeHandle file, const TFileTime* creation, const TFileTime* lastAccess,
                            const TFileTime* lastWrite) {
     FILETIME times[3];

@@ -3,8 +3,7 @@
 driven through its own controls and the system's folder dialog as a user
 would drive them. Screenshots are kept as artifacts in --out.
 
-  window_test.py --exe NvxFix.exe --probe nvx-window-probe.exe
-                 --payload PAYLOAD --maker make_presentation.py --out DIR
+  window_test.py --exe NvxFix.exe --probe nvx-window-probe.exe --payload PAYLOAD --out DIR
 """
 import argparse
 import json
@@ -15,12 +14,12 @@ import subprocess
 import sys
 import time
 
+from e2e_support import MARKER, VIEWER, make_bundle, windows_path
+
 CAPTION = "Fix non-working presentations for Mac"
 DONE = "Done!"
 REFUSED = "Slideshow damaged or made not in NVX 8.0"
 ZIP_NOTICE = "ZIP archives are not supported yet"
-VIEWER = "Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5"
-MARKER = "Contents/Resources/slideshow.dat"
 
 DESIGN_DPI = 134
 # Design bounds (left, top, width, height), relative to the form's client
@@ -73,10 +72,6 @@ def wait_until(what, poll, timeout=15.0, interval=0.1):
 def scale(value, dpi):
     """A design length at dpi, rounded half away from zero as the system rounds."""
     return (value * dpi + DESIGN_DPI // 2) // DESIGN_DPI
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def read_bytes(path):
@@ -443,10 +438,8 @@ def check_tab_order(s, controls):
 
 def make_shows(s):
     shows = os.path.join(s.run_dir, "shows")
-    subprocess.run([sys.executable, s.args.maker, shows, "--name", "Show", "--no-links", "--size-mb", "0.2",
-                    "--files", "8"], check=True, stdout=subprocess.DEVNULL, timeout=60)
-    subprocess.run([sys.executable, s.args.maker, shows, "--name", "Blocked", "--no-links", "--size-mb", "0.1",
-                    "--files", "4"], check=True, stdout=subprocess.DEVNULL, timeout=60)
+    make_bundle(shows, "Show", size_mb=0.2, files=8)
+    make_bundle(shows, "Blocked", size_mb=0.1, files=4)
     # A file where the backup folder must go: the backup fails.
     with open(os.path.join(shows, "Blocked.app.bak"), "w") as f:
         f.write("in the way")
@@ -532,7 +525,7 @@ def run(args):
 
 def main():
     parser = argparse.ArgumentParser()
-    for name in ("exe", "probe", "payload", "maker", "out"):
+    for name in ("exe", "probe", "payload", "out"):
         parser.add_argument("--" + name, required=True)
     args = parser.parse_args()
     for tool in ("Xvfb", "xdotool", "import", "convert", "wine", "wineserver"):

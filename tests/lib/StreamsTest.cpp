@@ -13,16 +13,6 @@ public:
     using TMemoryStream::Grow;
 };
 
-// Takes at most Limit bytes per write, like a full disk.
-class TShortWriter : public TMemoryStream {
-public:
-    using TStream::Write;
-    int32_t Limit = 0;
-    int32_t Write(TConstByteSpan buffer, int32_t offset, int32_t count) override {
-        return TMemoryStream::Write(buffer, offset, count < Limit ? count : Limit);
-    }
-};
-
 std::vector<uint8_t> Count(int n) {
     std::vector<uint8_t> bytes(n);
     for (int i = 0; i < n; ++i) bytes[i] = uint8_t(i);

@@ -27,6 +27,22 @@ public:
     }
 };
 
+// A memory stream that takes at most Limit bytes per write, as a full disk
+// does, and counts the writes it gets.
+class TShortWriter : public TMemoryStream {
+public:
+    using TStream::Read;
+    using TStream::Write;
+
+    int32_t Limit = 0x7FFFFFFF;
+    int Writes = 0;
+
+    int32_t Write(TConstByteSpan buffer, int32_t offset, int32_t count) override {
+        ++Writes;
+        return TMemoryStream::Write(buffer, offset, count < Limit ? count : Limit);
+    }
+};
+
 // A stream's whole contents, leaving its position at the end.
 std::vector<uint8_t> ContentsOf(TStream* stream);
 // Fills a memory stream with bytes and rewinds it.

@@ -1,0 +1,131 @@
+"""nvxfix-cli on bundle folders, end to end."""
+import os
+import shutil
+import stat
+import sys
+import tempfile
+import unittest
+
+from e2e_support import MARKER, VIEWER, Program, make_bundle, parse_args, tree
+
+ARGS = None
+DONE = "Done!"
+REFUSED = "Slideshow damaged or made not in NVX 8.0"
+
+
+class CliFolderMode(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="nvxfix-e2e-")
+        self.cli = Program(ARGS.program, ARGS.runner)
+        with open(ARGS.payload, "rb") as f:
+            self.payload = f.read()
+
+    def tearDown(self):
+        for root, dirs, files in os.walk(self.dir):
+            for n in dirs + files:
+                p = os.path.join(root, n)
+                if not os.path.islink(p):
+                    os.chmod(p, 0o755 if os.path.isdir(p) else 0o644)
+        shutil.rmtree(self.dir)
+
+    def fix(self, *paths):
+        return self.cli.run(*[self.cli.arg(p) for p in paths])
+
+    def assertSameTree(self, original, copy):
+        self.assertEqual(sorted(original), sorted(copy))
+        for rel, (kind, data, mode, mtime) in original.items():
+            ckind, cdata, cmode, cmtime = copy[rel]
+            self.assertEqual((kind, data), (ckind, cdata), rel)
+            if kind == "file":
+                self.assertEqual(bool(mode & stat.S_IWUSR), bool(cmode & stat.S_IWUSR), rel + ": read-only flag")
+                self.assertLess(abs(mtime - cmtime), 2_000_000, rel + ": time")  # within 2 ms
+                if not self.cli.windows:
+                    self.assertEqual(mode, cmode, rel + ": mode")
+
+    def test_fixes_the_viewer_and_keeps_a_faithful_backup(self):
+        bundle = make_bundle(self.dir, links=not self.cli.windows)
+        os.chmod(os.path.join(bundle, "Contents/Resources/text/caption001.txt"), 0o444)
+        before = tree(bundle)
+        code, out, err = self.fix(bundle + "/")
+        self.assertEqual((code, err), (0, ""))
+        self.assertEqual(out.strip(), self.cli.arg(bundle + "/") + ": " + DONE)
+        with open(os.path.join(bundle, VIEWER), "rb") as f:
+            self.assertEqual(f.read(), self.payload)
+        if not self.cli.windows:
+            self.assertEqual(os.stat(os.path.join(bundle, VIEWER)).st_mode & 0o777, 0o755)
+        self.assertSameTree(before, tree(bundle + ".bak"))
+        after = tree(bundle)
+        del after[VIEWER], before[VIEWER]
+        self.assertEqual({k: v[:2] for k, v in after.items()}, {k: v[:2] for k, v in before.items()})
+
+    def test_second_run_refreshes_the_backup_and_keeps_backup_only_files(self):
+        bundle = make_bundle(self.dir)
+        self.assertEqual(self.fix(bundle)[0], 0)
+        with open(os.path.join(bundle + ".bak", "only-in-backup.txt"), "w") as f:
+            f.write("keep")
+        code, out, _ = self.fix(bundle)
+        self.assertEqual(code, 0)
+        with open(os.path.join(bundle + ".bak", VIEWER), "rb") as f:
+            self.assertEqual(f.read(), self.payload)
+        self.assertTrue(os.path.exists(os.path.join(bundle + ".bak", "only-in-backup.txt")))
+
+    def test_folder_without_marker_or_viewer_is_refused_but_backed_up(self):
+        for missing in (MARKER, VIEWER):
+            with self.subTest(missing=missing):
+                bundle = make_bundle(os.path.join(self.dir, os.path.basename(missing)))
+                os.remove(os.path.join(bundle, missing))
+                code, out, err = self.fix(bundle)
+                self.assertEqual((code, out.strip()), (1, self.cli.arg(bundle) + ": " + REFUSED))
+                self.assertTrue(os.path.isdir(bundle + ".bak"))
+                if missing == MARKER:
+                    with open(os.path.join(bundle, VIEWER), "rb") as f:
+                        self.assertTrue(f.read().startswith(b"OLD VIEWER"))
+
+    def test_read_only_viewer_is_replaced(self):
+        bundle = make_bundle(self.dir)
+        os.chmod(os.path.join(bundle, VIEWER), 0o555)
+        self.assertEqual(self.fix(bundle)[0], 0)
+        with open(os.path.join(bundle, VIEWER), "rb") as f:
+            self.assertEqual(f.read(), self.payload)
+
+    def test_failed_backup_changes_nothing_and_exits_2(self):
+        bundle = make_bundle(self.dir)
+        with open(bundle + ".bak", "w") as f:
+            f.write("a file in the backup's way")
+        before = tree(bundle)
+        code, out, err = self.fix(bundle)
+        self.assertEqual(code, 2)
+        self.assertEqual(out, "")
+        self.assertIn(": error: Cannot create backup", err)
+        self.assertEqual(tree(bundle), before)
+
+    def test_exit_status_of_mixed_lists(self):
+        good = make_bundle(os.path.join(self.dir, "a"))
+        other = os.path.join(self.dir, "photos")
+        os.makedirs(other)
+        missing = os.path.join(self.dir, "missing")
+        archive = os.path.join(self.dir, "Show.ZIP")
+        with open(archive, "wb") as f:
+            f.write(b"PK")
+        self.assertEqual(self.fix(good)[0], 0)
+        code, out, err = self.fix(good, other)
+        self.assertEqual(code, 1)
+        self.assertEqual(out.splitlines(), [self.cli.arg(good) + ": " + DONE, self.cli.arg(other) + ": " + REFUSED])
+        code, out, err = self.fix(missing, good, other)
+        self.assertEqual(code, 2)
+        self.assertEqual(len(out.splitlines()), 2, "a failing PATH does not stop the others")
+        self.assertTrue(err.startswith(self.cli.arg(missing) + ": error: "), err)
+
+    def test_usage(self):
+        self.assertEqual(self.cli.run()[0], 2)
+        code, out, _ = self.cli.run("--help")
+        self.assertEqual(code, 0)
+        self.assertIn("Usage: nvxfix-cli", out)
+        self.assertEqual(self.cli.run("--bogus")[0], 2)
+        code, out, _ = self.cli.run("--version")
+        self.assertTrue(out.startswith("nvxfix-cli "))
+
+
+if __name__ == "__main__":
+    ARGS, rest = parse_args(sys.argv[1:])
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

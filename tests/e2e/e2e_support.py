@@ -1,0 +1,70 @@
+"""Shared pieces of the end-to-end tests: running a program of either build
+(natively or under wine) and generating presentations."""
+import os
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, "bench"))
+import make_presentation  # noqa: E402
+
+VIEWER = make_presentation.VIEWER
+MARKER = make_presentation.MARKER
+
+
+def windows_path(path):
+    """The path as a Windows program under wine sees it."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Program:
+    """A program under test; under wine paths are handed over as Z:\\..."""
+
+    def __init__(self, path, runner=None):
+        self.path = path
+        self.runner = runner or None
+
+    @property
+    def windows(self):
+        return self.runner is not None
+
+    def arg(self, path):
+        return windows_path(path) if self.windows else path
+
+    def run(self, *args, cwd=None):
+        cmd = ([self.runner] if self.runner else []) + [self.path] + list(args)
+        result = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+        return result.returncode, result.stdout.decode("utf-8", "replace"), result.stderr.decode("utf-8", "replace")
+
+
+def make_bundle(folder, name="Show", links=False, **kw):
+    return make_presentation.make_bundle(folder, name, kw.get("size_mb", 0.2), kw.get("files", 12), 16, links, 7)
+
+
+def tree(folder):
+    """Every entry under folder: relative path -> (kind, bytes or link text, mode, mtime_ns)."""
+    out = {}
+    for root, dirs, files in os.walk(folder):
+        for n in dirs + files:
+            p = os.path.join(root, n)
+            rel = os.path.relpath(p, folder)
+            st = os.lstat(p)
+            if os.path.islink(p):
+                out[rel] = ("link", os.readlink(p), None, None)
+            elif os.path.isdir(p):
+                out[rel] = ("dir", None, st.st_mode & 0o7777, None)
+            else:
+                with open(p, "rb") as f:
+                    out[rel] = ("file", f.read(), st.st_mode & 0o7777, st.st_mtime_ns)
+    return out
+
+
+def parse_args(argv):
+    import argparse
+    p = argparse.ArgumentParser()
+    p.add_argument("--program", required=True)
+    p.add_argument("--runner", default="")
+    p.add_argument("--payload", required=True)
+    a, rest = p.parse_known_args(argv)
+    return a, rest
