@@ -59,6 +59,22 @@ void ReplaceViewer(const WideString& viewer, TResourceStream& payload) {
     }
 }
 
+// A drive, share or file system root: no parent to hold a backup beside
+// it, and never a bundle.
+bool IsRootFolder(const WideString& folder) {
+    const WideString path = ExcludeTrailingBackslash(folder);
+    if (path.empty() || path.find_first_not_of(PathDelim) == WideString::npos) return true;
+    // Drives and network shares are Windows names.
+    if (PathDelim != u'\\') return false;
+    if (path.size() == 2 && path[1] == u':') return true;
+    // \\server\share
+    if (path.size() > 2 && path[0] == PathDelim && path[1] == PathDelim) {
+        size_t server = path.find(PathDelim, 2);
+        return server == WideString::npos || path.find(PathDelim, server + 1) == WideString::npos;
+    }
+    return false;
+}
+
 }  // namespace
 
 WideString ViewerPath(const WideString& bundleFolder) {
@@ -85,6 +101,8 @@ AnsiString FixPresentation(const WideString& bundleFolder, const WideString& arc
 }
 
 AnsiString FixBundleFolder(const WideString& folder) {
+    // Its backup would go inside the tree being copied.
+    if (IsRootFolder(folder)) return FixOutcome::Refused;
     const WideString bundle = ExcludeTrailingBackslash(folder);
     const WideString backup = bundle + u".bak";
     if (!CopyFolderTree(bundle, backup, true, true, true)) BackupFailed(backup);
