@@ -90,7 +90,8 @@ int Run(int argc, char** argv) {
     }
     const WideString& command = arguments[0];
     if (!ArgumentsFit(arguments)) {
-        Fail(u"wrong command or arguments: " + command);
+        bool known = command == u"l" || command == u"t" || command == u"x" || command == u"c";
+        Fail((known ? u"wrong arguments for " : u"unknown command ") + command);
         ConsoleWrite(TConsoleStream::Error, Usage);
         return Failure;
     }
