@@ -46,7 +46,12 @@ void TForm1::Button1Click() {
     ShowOutcome(FixBundleFolder(dialog->FileName));
 }
 
-void TForm1::Button2Click() { Application.ShowMessage(u"ZIP archives are not supported yet"); }
+void TForm1::Button2Click() {
+    TRef<TOpenDialog> dialog = MakeRef<TOpenDialog>((TNativeHandle)Handle());
+    dialog->Filter = u"Zip Files|*.zip";
+    if (!dialog->Execute()) return;
+    ShowOutcome(FixBundleArchive(dialog->FileName));
+}
 
 void TForm1::ShowOutcome(const AnsiString& outcome) {
     Label3->SetCaption(AnsiToWide(outcome));

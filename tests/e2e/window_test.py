@@ -13,13 +13,14 @@ import shutil
 import subprocess
 import sys
 import time
+import zipfile
 
 from e2e_support import MARKER, VIEWER, make_bundle, windows_path
+import make_presentation  # found through e2e_support
 
 CAPTION = "Fix non-working presentations for Mac"
 DONE = "Done!"
 REFUSED = "Slideshow damaged or made not in NVX 8.0"
-ZIP_NOTICE = "ZIP archives are not supported yet"
 
 DESIGN_DPI = 134
 # Design bounds (left, top, width, height), relative to the form's client
@@ -269,10 +270,11 @@ class Session:
         self.click(box, ok)
         self.no_owned("the message box to close")
 
-    def browse_folder(self, folder):
-        """Presses "Browse Folder" and picks folder in the system's dialog;
-        None cancels the dialog."""
-        self.click(self.dump(), self.controls()["Button1"])
+    def browse_folder(self, folder, button="Button1"):
+        """Presses "Browse Folder" (or another button that opens a pick
+        dialog) and picks folder (or file) in the system's dialog; None
+        cancels the dialog."""
+        self.click(self.dump(), self.controls()[button])
         dialog = self.owned(lambda o: any(c["class"] == "Edit" and c["visible"] for c in o["controls"]),
                             "the folder dialog")
         check(dialog["window"]["enabled"], "the folder dialog is disabled")
@@ -443,6 +445,9 @@ def make_shows(s):
     # A file where the backup folder must go: the backup fails.
     with open(os.path.join(shows, "Blocked.app.bak"), "w") as f:
         f.write("in the way")
+    # The same kind of show as a Mac user sends it, packed.
+    zipped = make_bundle(os.path.join(s.run_dir, "zip-source"), "Show", size_mb=0.1, files=4)
+    shutil.move(make_presentation.zip_bundle(zipped), os.path.join(shows, "Show.zip"))
     plain = os.path.join(shows, "Plain")
     os.makedirs(plain)
     with open(os.path.join(plain, "notes.txt"), "w") as f:
@@ -467,12 +472,16 @@ def run(args):
         check_look(image, dump, controls)
         check_tab_order(s, controls)
 
-        # "Browse ZIP" only says that ZIP archives are not supported yet.
-        s.click(dump, controls["Button2"])
-        box, texts = s.message_box("the ZIP notice")
-        check(box["window"]["text"] == CAPTION and texts == [ZIP_NOTICE], "ZIP notice %s %s" % (box["window"], texts))
-        s.dismiss(box)
-        check(s.label3() is None, "Label3 shown after the ZIP notice")
+        # "Browse ZIP": the archive is backed up, fixed and packed again.
+        archive = os.path.join(shows, "Show.zip")
+        original_zip = read_bytes(archive)
+        s.browse_folder(archive, "Button2")
+        wait_until("Label3 to read Done! after the ZIP", lambda: s.label3() == DONE)
+        check(read_bytes(os.path.join(shows, "Show.bak.zip")) == original_zip, "the ZIP backup differs")
+        with zipfile.ZipFile(archive) as z:
+            check(z.read("Show.app/" + VIEWER) == payload, "the archive's viewer is not the payload")
+        os.remove(archive)
+        os.remove(os.path.join(shows, "Show.bak.zip"))
 
         # Cancelling the dialog changes nothing.
         s.browse_folder(None)
