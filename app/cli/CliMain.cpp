@@ -34,15 +34,27 @@ TFixProgress ProgressBar() {
     return [](const char* stage, uint64_t done, uint64_t total) {
         const int width = 30;
         int filled = total ? (int)(done * width / total) : 0;
-        WideString line = u"\r" + AnsiToWide(stage) + u" [" + WideString(filled, u'#') + WideString(width - filled, u' ') +
-                          u"] " + AnsiToWide(std::to_string(total ? done * 100 / total : 0)) + u"%   ";
+        // Built by appending: a literal plus a string trips a false
+        // -Wrestrict of the mingw compiler.
+        WideString line(1, u'\r');
+        line += AnsiToWide(stage);
+        line += u" [";
+        line.append(filled, u'#');
+        line.append(width - filled, u' ');
+        line += u"] ";
+        line += AnsiToWide(std::to_string(total ? done * 100 / total : 0));
+        line += u"%   ";
         ConsoleWrite(TConsoleStream::Error, line);
     };
 }
 
 // Clears the bar's line before the outcome is written.
 void ClearProgressLine() {
-    if (IsTerminal(TConsoleStream::Error)) ConsoleWrite(TConsoleStream::Error, u"\r" + WideString(50, u' ') + u"\r");
+    if (!IsTerminal(TConsoleStream::Error)) return;
+    WideString blank(1, u'\r');
+    blank.append(50, u' ');
+    blank += u'\r';
+    ConsoleWrite(TConsoleStream::Error, blank);
 }
 
 bool IsZipName(const WideString& path) { return CompareText(ExtractFileExt(path), u".zip", true) == 0; }

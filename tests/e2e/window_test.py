@@ -485,8 +485,9 @@ def run(args):
 
         # Cancelling the dialog changes nothing.
         s.browse_folder(None)
-        check(s.label3() is None and sorted(os.listdir(shows)) == ["Blocked.app", "Blocked.app.bak", "Plain",
-                                                                     "Show.app"], "cancelling changed something")
+        check(s.label3() == DONE, "cancelling changed Label3")
+        check(sorted(os.listdir(shows)) == ["Blocked.app", "Blocked.app.bak", "Plain", "Show.app"],
+              "cancelling changed something: %s" % sorted(os.listdir(shows)))
 
         # A bundle: backed up, fixed, "Done!".
         s.browse_folder(show)
