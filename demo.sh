@@ -13,7 +13,7 @@ demo=build/demo
 rm -rf "$demo"
 mkdir -p "$demo"
 echo "== Generating a sample presentation in $demo"
-python3 bench/make_presentation.py "$demo" --name Show --size-mb 2 >/dev/null
+python3 bench/make_presentation.py "$demo" --name Show --size-mb 2 --zip >/dev/null
 viewer=Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5
 echo "   viewer before: $(head -c 17 "$demo/Show.app/$viewer")"
 
@@ -21,3 +21,8 @@ echo "== Fixing the folder $demo/Show.app"
 build/linux/nvxfix-cli "$demo/Show.app"
 echo "   viewer after:  $(head -c 34 "$demo/Show.app/$viewer")"
 echo "   backup:        $demo/Show.app.bak (viewer there: $(head -c 17 "$demo/Show.app.bak/$viewer"))"
+
+echo "== Fixing the archive $demo/Show.zip (a copy of the same presentation as a Mac user sends it)"
+build/linux/nvxfix-cli "$demo/Show.zip"
+echo "   viewer in the archive now: $(unzip -p "$demo/Show.zip" "Show.app/$viewer" | head -c 34)"
+echo "   backup:        $demo/Show.bak.zip"

@@ -32,6 +32,14 @@ def timed(cmd):
     return elapsed, peak
 
 
+def optimised_cli(root):
+    """Builds and returns the optimised nvxfix-cli."""
+    subprocess.run(["cmake", "--preset", "linux-release"], cwd=root, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", "build/linux-release", "--target", "nvxfix-cli", "-j2"], cwd=root,
+                   check=True, stdout=subprocess.DEVNULL)
+    return os.path.join(root, "build/linux-release/nvxfix-cli")
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("--size-mb", type=float, default=200)
@@ -40,12 +48,7 @@ def main():
     p.add_argument("--cli", default=None, help="nvxfix-cli to time (default: an optimised build)")
     a = p.parse_args()
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    cli = a.cli
-    if not cli:
-        subprocess.run(["cmake", "--preset", "linux-release"], cwd=root, check=True, stdout=subprocess.DEVNULL)
-        subprocess.run(["cmake", "--build", "build/linux-release", "--target", "nvxfix-cli", "-j2"], cwd=root,
-                       check=True, stdout=subprocess.DEVNULL)
-        cli = os.path.join(root, "build/linux-release/nvxfix-cli")
+    cli = a.cli or optimised_cli(root)
     payload = os.path.join(root, "app/payload/ZuvOrudad5")
 
     work = tempfile.mkdtemp(prefix="nvxfix-bench-")

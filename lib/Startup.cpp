@@ -1,12 +1,14 @@
 #include "Startup.h"
 #include "CaseFolding.h"
 #include "CompressionMethods.h"
+#include "DialogSetup.h"
 #include "ErrorReport.h"
 #include "FileAPI.h"
 #include "FileStream.h"
 #include "Locks.h"
 #include "Log.h"
 #include "SystemInfo.h"
+#include "TempFolders.h"
 
 namespace {
 bool Started = false;
@@ -21,6 +23,7 @@ void LibraryStartup() {
     InitCaseFolding();
     InitFileAPI();
     InitFileStreams();
+    InitTempFolders();
     InitExceptions();
     ReadSystemInfo();
     StartLog();
@@ -31,6 +34,10 @@ void LibraryStartup() {
 void LibraryShutdown() {
     if (!Started) return;
     Started = false;
+    // Working folders go first, while the file API is still there.
+    DoneTempFolders();
+    // The dialogs start the shell's apartment on first use.
+    DoneDialogs();
     DoneCompressionMethods();
     StopLog();
     DoneExceptions();

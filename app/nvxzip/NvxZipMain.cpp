@@ -1,5 +1,7 @@
 // nvxzip: the library's own tool for people who work on ZIP archives.
 #include <vector>
+#include "Archivers/Zip/FileUnzipper.h"
+#include "Archivers/Zip/FileZipper.h"
 #include "CodePages.h"
 #include "Console.h"
 #include "ErrorReport.h"
@@ -8,18 +10,25 @@
 #include "Startup.h"
 #include "SysError.h"
 #include "ZipListing.h"
+#include "ZipTesting.h"
 
 namespace {
 
-enum ExitCode { Success = 0, Failure = 2 };
+enum ExitCode { Success = 0, BadEntries = 1, Failure = 2 };
 
 const char16_t Usage[] =
-    u"Usage: nvxzip COMMAND ARCHIVE\n"
+    u"Usage: nvxzip COMMAND ARCHIVE [ARGUMENTS]\n"
     u"Commands:\n"
     u"  l ARCHIVE   list every entry: method, packed and unpacked size, CRC-32, DOS time,\n"
     u"              host system, external attributes (hexadecimal), flags, name\n"
+    u"  t ARCHIVE   test every entry: unpack it and check its local header and CRC-32\n"
+    u"  x ARCHIVE DEST\n"
+    u"              extract every file into the folder DEST\n"
+    u"  c ARCHIVE FOLDER [--with-folder-name]\n"
+    u"              create ARCHIVE anew from the files below FOLDER; names start with\n"
+    u"              FOLDER's own name with --with-folder-name\n"
     u"  --help      show this text\n"
-    u"Exit status: 0 on success, 2 on failure.\n";
+    u"Exit status: 0 on success, 1 when t finds bad entries, 2 on failure.\n";
 
 int Fail(const WideString& message) {
     ConsoleWriteLine(TConsoleStream::Error, u"nvxzip: " + message);
@@ -37,6 +46,37 @@ int List(const WideString& archiveName) {
     return Success;
 }
 
+int Test(const WideString& archiveName) {
+    auto stream = MakeRef<TFileStream>(archiveName, FileAccess::Read, uint8_t(FileShare::Read),
+                                       uint8_t(FileDisposition::OpenExisting));
+    TZipTestReport report = TestZipArchive(stream.Get());
+    ConsoleWrite(TConsoleStream::Output, report.Text);
+    return report.AllGood() ? Success : BadEntries;
+}
+
+int Extract(const WideString& archiveName, const WideString& destination) {
+    TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
+    unzipper->Unzip(archiveName, destination);
+    return Success;
+}
+
+int Create(const WideString& archiveName, const WideString& folder, bool withFolderName) {
+    if (!DirectoryExists(folder)) return Fail(u"no such folder " + folder);
+    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
+    zipper->Zip(archiveName, folder, withFolderName);
+    return Success;
+}
+
+// The arguments each command takes after its name.
+bool ArgumentsFit(const std::vector<WideString>& arguments) {
+    const WideString& command = arguments[0];
+    size_t n = arguments.size() - 1;
+    if (command == u"l" || command == u"t") return n == 1;
+    if (command == u"x") return n == 2;
+    if (command == u"c") return n == 2 || (n == 3 && arguments[3] == u"--with-folder-name");
+    return false;
+}
+
 int Run(int argc, char** argv) {
     TLibraryScope library;
     std::vector<WideString> arguments = CommandLineArguments(argc, argv);
@@ -49,18 +89,16 @@ int Run(int argc, char** argv) {
         return Failure;
     }
     const WideString& command = arguments[0];
-    if (command != u"l") {
-        Fail(u"unknown command " + command);
-        ConsoleWrite(TConsoleStream::Error, Usage);
-        return Failure;
-    }
-    if (arguments.size() != 2) {
-        Fail(u"l takes one archive");
+    if (!ArgumentsFit(arguments)) {
+        bool known = command == u"l" || command == u"t" || command == u"x" || command == u"c";
+        Fail((known ? u"wrong arguments for " : u"unknown command ") + command);
         ConsoleWrite(TConsoleStream::Error, Usage);
         return Failure;
     }
     try {
-        return List(arguments[1]);
+        if (command == u"x") return Extract(arguments[1], arguments[2]);
+        if (command == u"c") return Create(arguments[1], arguments[2], arguments.size() == 4);
+        return command == u"l" ? List(arguments[1]) : Test(arguments[1]);
     } catch (const EFileOpenError& e) {
         // Its message is only the file name.
         return Fail(AnsiToWide(e.Message() + ": " + SystemErrorText(e.ErrorCode)));

@@ -63,13 +63,6 @@ std::string HostName(uint8_t host) {
     return Numbered(host);
 }
 
-// Control characters in a name would act on the terminal; they show as '?'.
-WideString Printable(const WideString& text) {
-    WideString shown = text;
-    for (char16_t& c : shown)
-        if (c < 0x20 || c == 0x7F) c = u'?';
-    return shown;
-}
 
 WideString EntryLine(TZipItem* entry) {
     TArchItem* item = entry->Item;
@@ -86,6 +79,14 @@ WideString EntryLine(TZipItem* entry) {
 }
 
 }  // namespace
+
+// Control characters in a name would act on the terminal; they show as '?'.
+WideString Printable(const WideString& text) {
+    WideString shown = text;
+    for (char16_t& c : shown)
+        if (c < 0x20 || c == 0x7F) c = u'?';
+    return shown;
+}
 
 WideString ZipListingHeader() {
     char text[120];

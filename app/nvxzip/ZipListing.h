@@ -17,3 +17,6 @@ TZipListing ListZipArchive(TStream* stream);
 
 // The column heads of the listing, one line.
 WideString ZipListingHeader();
+
+// The text with control characters shown as '?'.
+WideString Printable(const WideString& text);

@@ -208,9 +208,12 @@ class ZipListing(unittest.TestCase):
         code, out, err = self.tool.run("l", self.tool.arg(self.archive("no-such.zip")))
         self.assertEqual(code, 2)
         self.assertTrue(err.startswith("nvxzip: "), err)
-        code, out, err = self.tool.run("x")
+        code, out, err = self.tool.run("q")
         self.assertEqual(code, 2)
-        self.assertIn("nvxzip: unknown command x", err)
+        self.assertIn("nvxzip: unknown command q", err)
+        code, out, err = self.tool.run("x", "only-one")
+        self.assertEqual(code, 2)
+        self.assertIn("nvxzip: wrong arguments for x", err)
 
     def test_archive_without_directory_is_scanned(self):
         path = self.archive("cut.zip")

@@ -22,3 +22,18 @@ public:
         return false;
     }
 };
+
+// The FailAt-th write through this object (counting from 1) stores half of
+// its bytes and fails as on a full disk; the others go through.
+class TFailingWrite : public TFileAPI {
+public:
+    explicit TFailingWrite(int failAt) : FailAt(failAt) {}
+    bool WriteFile(TNativeHandle file, const void* buffer, uint32_t count, uint32_t& done) override {
+        if (++Writes != FailAt) return TFileAPI::WriteFile(file, buffer, count, done);
+        TFileAPI::WriteFile(file, buffer, count / 2, done);
+        SetLastErrorCode(WinError::DiskFull);
+        return false;
+    }
+    int FailAt;
+    int Writes = 0;
+};

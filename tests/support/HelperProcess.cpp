@@ -1,6 +1,8 @@
 #include "support/HelperProcess.h"
 #include <cstdio>
 #include "FileAPI.h"
+#include "TempFolders.h"
+#include "support/Files.h"
 #include "support/ScratchFolder.h"
 #ifdef _WIN32
 #include <windows.h>
@@ -23,11 +25,13 @@ void Say(const std::string& line) {
     std::fflush(stdout);
 }
 
-// hold-exclusive <path>: opens the file without sharing.
-int HoldExclusive(const std::vector<std::string>& args) {
+// Runs a job's one step that takes what it holds, says ready and waits;
+// a failure is said instead.
+template <class F>
+int HoldWhile(const std::vector<std::string>& args, F take) {
     if (args.size() != 1) return Say("usage"), 2;
     try {
-        TFileHandle file(FileOpen(Widen(args[0]), FileAccess::Read, FileShare::None, FileDisposition::OpenExisting));
+        [[maybe_unused]] auto held = take(args[0]);
         Say("ready");
         WaitForInputEnd();
     } catch (const std::exception& e) {
@@ -36,10 +40,27 @@ int HoldExclusive(const std::vector<std::string>& args) {
     }
     return 0;
 }
+
+// hold-exclusive <path>: opens the file without sharing.
+int HoldExclusive(const std::vector<std::string>& args) {
+    return HoldWhile(args, [](const std::string& path) {
+        return TFileHandle(FileOpen(Widen(path), FileAccess::Read, FileShare::None, FileDisposition::OpenExisting));
+    });
+}
+
+// hold-temp-folder <file>: makes a temporary folder, writes its path into
+// the file, and keeps it until the library shuts down.
+int HoldTempFolder(const std::vector<std::string>& args) {
+    return HoldWhile(args, [](const std::string& pathFile) {
+        WriteBytes(Widen(pathFile), Narrow(CreateTempFolder(false)));
+        return 0;
+    });
+}
 }  // namespace
 
 int RunHelperJob(const std::string& job, const std::vector<std::string>& args) {
     if (job == "hold-exclusive") return HoldExclusive(args);
+    if (job == "hold-temp-folder") return HoldTempFolder(args);
     Say("unknown job " + job);
     return 2;
 }

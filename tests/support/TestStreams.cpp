@@ -1,4 +1,5 @@
 #include "support/TestStreams.h"
+#include "Exceptions.h"
 
 std::vector<uint8_t> ContentsOf(TStream* stream) {
     std::vector<uint8_t> bytes;
@@ -35,4 +36,10 @@ std::vector<uint8_t> MixedBytes(size_t count, uint32_t seed) {
             bytes[i] = noise ? uint8_t(next()) : uint8_t(words[(r + j) % (sizeof words - 1)]);
     }
     return bytes;
+}
+
+int32_t TFaultyStream::Write(TConstByteSpan buffer, int32_t offset, int32_t count) {
+    if (++Writes != FailAt) return TMemoryStream::Write(buffer, offset, count);
+    TMemoryStream::Write(buffer, offset, count / 2);
+    throw EStreamWriteError();
 }

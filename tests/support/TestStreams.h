@@ -50,3 +50,17 @@ void FillStream(TMemoryStream* stream, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> BytesOf(const std::string& text);
 // Reproducible bytes that compress somewhat, as documents and pictures do.
 std::vector<uint8_t> MixedBytes(size_t count, uint32_t seed = 1);
+
+// A memory stream whose FailAt-th write (counting from 1; 0 never) takes
+// only half of its bytes and then raises EStreamWriteError, as a disk
+// filling up in the middle of a write does. Later writes succeed.
+class TFaultyStream : public TMemoryStream {
+public:
+    using TStream::Read;
+    using TStream::Write;
+
+    int FailAt = 0;
+    int Writes = 0;
+
+    int32_t Write(TConstByteSpan buffer, int32_t offset, int32_t count) override;
+};

@@ -429,6 +429,11 @@ TZipItem* TZipStructure::CopyEntry(TZipItem* entry) {
     copy->Crc32 = entry->Crc32;
     copy->Flags = entry->Flags;
     copy->Name = entry->Name;
+    // Unix entries keep their modes (programs, links) through an update.
+    if (entry->HostSystem == ZipHost::Unix) {
+        copy->HostSystem = entry->HostSystem;
+        copy->ExternalAttributes = entry->ExternalAttributes;
+    }
     if (UseUtf8) copy->Flags |= ZipFlag::Utf8;
     if (Entries->Add(copy.Get()) < 0) throw EOutOfMemory("Out of memory");
     return copy.Detach();
@@ -492,7 +497,8 @@ int32_t TZipStructure::WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int
     uint8_t* p = buffer.data() + position;
     Put32(p, ZipSignature::CentralHeader);
     p[4] = uint8_t(VersionNeeded());
-    p[5] = ZipHost::Dos;
+    bool unix = entry->HostSystem == ZipHost::Unix;
+    p[5] = unix ? ZipHost::Unix : ZipHost::Dos;
     Put16(p + 6, VersionNeeded());
     Put16(p + 8, entry->Flags);
     Put16(p + 10, entry->Method);
@@ -505,7 +511,7 @@ int32_t TZipStructure::WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int
     Put16(p + 32, commentLength);
     Put16(p + 34, 0);
     Put16(p + 36, 0);
-    Put32(p + 38, DosAttributeByte(item->Attributes()));
+    Put32(p + 38, unix ? entry->ExternalAttributes : DosAttributeByte(item->Attributes()));
     Put32(p + 42, localOffset);
     std::copy(name.begin(), name.end(), p + CentralHeaderSize);
     WriteCentralExtra(entry, buffer, position + CentralHeaderSize + nameLength);

@@ -1,0 +1,20 @@
+// What "nvxzip t" does: every file entry of a ZIP archive held in a stream
+// is extracted into nothing, and each one whose header, data or CRC is
+// wrong is named.
+#pragma once
+#include "Streams.h"
+
+struct TZipTestReport {
+    WideString Text;  // one line per entry, then a summary line
+    int32_t Tested = 0;
+    int32_t Bad = 0;
+    // The central directory was missing or damaged: the entries come from a
+    // scan of the local headers, and the archive does not count as good.
+    bool Recovered = false;
+
+    bool AllGood() const { return Bad == 0 && !Recovered; }
+};
+
+// Raises what opening the archive raises; problems of single entries go
+// into the report.
+TZipTestReport TestZipArchive(TStream* stream);

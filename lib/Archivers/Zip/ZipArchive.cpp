@@ -1,0 +1,460 @@
+#include "ZipArchive.h"
+#include <algorithm>
+#include "DeflateStream.h"
+#include "ErrorReport.h"
+#include "FileAPI.h"
+#include "FileStream.h"
+#include "StreamUtil.h"
+#include "TempFolders.h"
+
+namespace {
+uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint32_t Get32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+void Put32(uint8_t* p, uint32_t value) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(value >> (8 * i));
+}
+
+// Local header fields used here.
+namespace Local {
+constexpr int Flags = 6;
+constexpr int Method = 8;
+constexpr int Time = 10;
+constexpr int Crc = 14;
+constexpr int NameLength = 26;
+constexpr int ExtraLength = 28;
+}  // namespace Local
+
+const AnsiString UserAborted = "User aborted";
+
+// Ends the packed data. Done before the stream is freed, because freeing
+// can report a failing last write only as a failed clean-up.
+void FinishPacking(TPackStream* pack) {
+    if (auto deflate = dynamic_cast<TDeflateStream*>(pack)) deflate->Finish();
+}
+
+// Frees a pack stream when packing failed: the data is lost anyway, so a
+// failure to finish it is of no interest.
+struct TPackScope {
+    TRef<TPackStream>& Pack;
+    ~TPackScope() {
+        if (!Pack) return;
+        try {
+            FinishPacking(Pack.Get());
+        } catch (...) {
+        }
+        Pack.Reset();
+    }
+};
+
+// Everything the archive holds for the length of one operation, given back
+// however it ends.
+template <class T>
+struct TOwnedField {
+    T*& Field;
+    explicit TOwnedField(T*& field, T* value) : Field(field) { Field = value; }
+    ~TOwnedField() {
+        try {
+            Free(std::exchange(Field, nullptr));
+        } catch (...) {
+        }
+    }
+};
+
+struct TBufferScope {
+    std::vector<uint8_t>& Buffer;
+    TBufferScope(std::vector<uint8_t>& buffer, size_t size) : Buffer(buffer) { Buffer.assign(size, 0); }
+    ~TBufferScope() {
+        Buffer.clear();
+        Buffer.shrink_to_fit();
+    }
+};
+}  // namespace
+
+TZipArchive::TZipArchive() : Structure(New<TZipStructure>()) {
+    static const std::pair<uint16_t, const char*> packers[] = {
+        {0, "Store"}, {8, "Deflate"}, {9, "Deflate64"}, {12, "BZip2Pack"}};
+    static const std::pair<uint16_t, const char*> unpackers[] = {
+        {0, "Restore"}, {8, "Inflate"}, {9, "Inflate64"}, {12, "BZip2Unpack"}};
+    for (auto [method, name] : packers)
+        if (auto found = FindPackMethod(AnsiString(name))) FPackers[method] = found;
+    for (auto [method, name] : unpackers)
+        if (auto found = FindUnpackMethod(AnsiString(name))) FUnpackers[method] = found;
+}
+
+void TZipArchive::Dispose() {
+    TArchive::Dispose();
+    Free(std::exchange(Structure, nullptr));
+}
+
+const TPackStreamClass* TZipArchive::Packer(uint16_t method) const {
+    auto found = FPackers.find(method);
+    return found == FPackers.end() ? nullptr : found->second;
+}
+
+const TUnpackStreamClass* TZipArchive::Unpacker(uint16_t method) const {
+    auto found = FUnpackers.find(method);
+    return found == FUnpackers.end() ? nullptr : found->second;
+}
+
+void TZipArchive::SetFileName(const WideString& name) {
+    FileName = name;
+    AssertionFailed("Zip Files are not supported, use Streams", __FILE_NAME__, __LINE__);
+}
+
+TArchItem* TZipArchive::AddFile(const WideString& path, int64_t size) {
+    TArchItem* item = TArchive::AddFile(path, size);
+    if (item) Structure->AddNewEntry(item);
+    return item;
+}
+
+TArchItem* TZipArchive::CreateItem(const WideString& path, bool isFolder) {
+    return FindOrCreate(path, isFolder ? FindMode::Folder : FindMode::Add);
+}
+
+void TZipArchive::Open() {
+    CheckCallBack();
+    NVX_ASSERT(ArchiveStream);
+    if (ArchiveStream->GetSize() == 0) return;
+    Structure->CallBack = CallBack;
+    Structure->CreateItem = [this](const WideString& path, bool isFolder) { return CreateItem(path, isFolder); };
+    Structure->Read(ArchiveStream);
+}
+
+void TZipArchive::Clear() {
+    Structure->Clear();
+    TArchive::Clear();
+}
+
+// ---- Progress ----
+
+bool TZipArchive::CutProgress(int64_t position) {
+    CallBack->TotalProgress->SetPosition(BytesDone + uint64_t(position));
+    return CallBack->Aborted;
+}
+
+void TZipArchive::CutProgress2(int64_t position) { CallBack->TotalProgress->SetPosition(uint64_t(position)); }
+
+void TZipArchive::PackProgress(TStream* stream) {
+    int64_t position = stream->GetPosition();
+    CallBack->FileProgress->SetPosition(uint64_t(position));
+    TArchItem* item = CallBack->CurrentItem;
+    if (item && item->SourceSize > 0) CallBack->TotalProgress->SetPosition(BytesDone + uint64_t(position));
+    if (CallBack->Aborted) throw EArchiveAbort(UserAborted);
+}
+
+void TZipArchive::UnpackProgress(TStream* stream) {
+    int64_t position = stream->GetPosition();
+    CallBack->FileProgress->SetPosition(uint64_t(position));
+    CallBack->TotalProgress->SetPosition(BytesDone + uint64_t(position));
+    if (CallBack->Aborted) throw EArchiveAbort(UserAborted);
+}
+
+// ---- Stream chores ----
+
+void TZipArchive::ReadExact(int64_t offset, int32_t count, const char* brokenMessage) {
+    Structure->SeekTo(ArchiveStream, offset);
+    int32_t done = 0;
+    while (done < count) {
+        int32_t n = ArchiveStream->Read(TByteSpan(IoBuffer), done, count - done);
+        if (n <= 0) throw EArchiveBroken(brokenMessage);
+        done += n;
+    }
+}
+
+void TZipArchive::WriteExact(TStream* stream, const uint8_t* bytes, int32_t count) {
+    TConstByteSpan span(bytes, size_t(count));
+    for (int32_t done = 0; done < count;) {
+        int32_t n = stream->Write(span, done, count - done);
+        if (n <= 0) throw EStreamWriteError();
+        done += n;
+    }
+}
+
+TZipPasswordStream* TZipArchive::NewPasswordStream(TZipStructure* structure) {
+    TZipPasswordStream* stream = New<TZipPasswordStream>(ArchiveStream, &structure->UseUtf8);
+    stream->SetPassword(FPassword);
+    return stream;
+}
+
+// ---- Extract ----
+
+void TZipArchive::Extract() {
+    CheckCallBack();
+    TBufferScope buffer(IoBuffer, IoBufferSize);
+    TOwnedField<TCrc32Stream> crc(CrcStream, New<TCrc32Stream>());
+    TOwnedField<TZipPasswordStream> password(PasswordStream, NewPasswordStream(Structure));
+
+    uint64_t total = 0;
+    for (int32_t i = 0; i < Structure->Count(); ++i) {
+        TArchItem* item = Structure->Entry(i)->Item;
+        if (item && item->State.Contains(TArchState::Extract)) total += item->Size;
+    }
+    CallBack->TotalProgress->Stage = ArchiveStage::Extracting;
+    CallBack->TotalProgress->Start(total);
+    BytesDone = 0;
+    CallBack->TotalProgress->SetPosition(0);
+
+    for (int32_t i = 0; i < Structure->Count(); ++i) {
+        TZipItem* entry = Structure->Entry(i);
+        TArchItem* item = entry->Item;
+        // Clearing a folder's mark would clear its files' marks too.
+        if (!item || !item->State.Contains(TArchState::Extract) || item->IsFolder()) continue;
+        ExtractEntry(entry);
+        item->ClearMark(TArchState::Extract);
+        // A bad header or CRC left unhandled stops here, whichever entry it was.
+        if (CallBack->Aborted) throw EArchiveAbort(UserAborted);
+    }
+}
+
+void TZipArchive::ExtractEntry(TZipItem* entry) {
+    TArchItem* item = entry->Item;
+    int64_t offset = entry->LocalOffset;
+    bool headerRead = offset >= 0;
+    if (headerRead) {
+        try {
+            ReadExact(offset, ZipRecord::LocalHeaderSize, "");
+        } catch (const EArchiveBroken&) {
+            headerRead = false;
+        }
+    }
+    if (!headerRead || Get32(IoBuffer.data()) != ZipSignature::LocalHeader) {
+        CallBack->HeaderError(item, "Error in local file header");
+        return;
+    }
+    const uint8_t* header = IoBuffer.data();
+    uint16_t flags = Get16(header + Local::Flags);
+    uint16_t method = Get16(header + Local::Method);
+    uint8_t timeHigh = header[Local::Time + 1];
+    uint8_t crcHigh = header[Local::Crc + 3];
+    Structure->SeekTo(ArchiveStream, offset + ZipRecord::LocalHeaderSize + Get16(header + Local::NameLength) +
+                                         Get16(header + Local::ExtraLength));
+
+    TStream* source = ArchiveStream;
+    if (item->Attributes().Contains(TArchAttribute::Encrypted)) {
+        PasswordStream->Reset();
+        PasswordStream->CheckValue = (flags & ZipFlag::DataDescriptor) ? timeHigh : crcHigh;
+        // The encryption header is taken in now, so that the unpack stream
+        // starts after it and its positions stay those of the data.
+        PasswordStream->Read(TByteSpan(IoBuffer), 0, 0);
+        source = PasswordStream;
+    }
+    const TUnpackStreamClass* unpacker = Unpacker(method);
+    if (!unpacker) throw TCommonException("unsupported method");
+    TRef<TUnpackStream> unpack = unpacker->Create(source, int64_t(item->Size));
+    unpack->OnProgress = [this](TStream* stream) { UnpackProgress(stream); };
+
+    CrcStream->Target = unpack.Get();
+    CrcStream->Reset();
+    CallBack->CurrentItem = item;
+    CallBack->FileProgress->Stage = ArchiveStage::Extracting;
+    CallBack->FileProgress->Start(item->Size);
+    CallBack->ExtractItem(item, CrcStream);
+    CrcStream->Target = nullptr;
+    unpack.Reset();
+
+    if (CallBack->Aborted) throw EArchiveAbort(UserAborted);
+    BytesDone += item->Size;
+    CallBack->TotalProgress->SetPosition(BytesDone);
+    if (CrcStream->GetCrc() != entry->Crc32) CallBack->Error(item, "CRC doesn' match");
+}
+
+// ---- Save ----
+
+int64_t TZipArchive::OldBlockLength(TZipItem* entry) {
+    ReadExact(entry->LocalOffset, ZipRecord::LocalHeaderSize, "Is Archive Broken");
+    const uint8_t* header = IoBuffer.data();
+    if (Get32(header) != ZipSignature::LocalHeader) throw EArchiveBroken("Is Archive Broken");
+    int64_t length = ZipRecord::LocalHeaderSize + Get16(header + Local::NameLength) +
+                     Get16(header + Local::ExtraLength) + int64_t(entry->Item->PackedSize);
+    if (Get16(header + Local::Flags) & ZipFlag::DataDescriptor) {
+        // The descriptor's signature is optional: without it the record is
+        // 12 bytes long.
+        length += ZipRecord::DataDescriptorSize;
+        int64_t at = entry->LocalOffset + length - ZipRecord::DataDescriptorSize;
+        if (at + 4 <= ArchiveStream->GetSize()) {
+            ReadExact(at, 4, "Is Archive Broken");
+            if (Get32(IoBuffer.data()) != ZipSignature::DataDescriptor) length -= 4;
+        }
+    }
+    if (entry->LocalOffset + length > ArchiveStream->GetSize()) throw EArchiveBroken("Is Archive Broken");
+    return length;
+}
+
+void TZipArchive::PlanSave(TZipStructure* target, std::vector<TStreamBlock>& blocks) {
+    for (int32_t i = 0; i < Structure->Count(); ++i) {
+        TZipItem* entry = Structure->Entry(i);
+        TArchItem* item = entry->Item;
+        bool deleting = item->State.Contains(TArchState::Delete);
+        bool replacing = item->State.Contains(TArchState::Add) && !item->Attributes().Contains(TArchAttribute::Added);
+        if (deleting || replacing) {
+            entry->Offset = entry->LocalOffset;
+            entry->Length = OldBlockLength(entry);
+            blocks.push_back({entry->Offset, entry->Length});
+        }
+        if (!deleting && !(item->IsFolder() && item->Attributes().Contains(TArchAttribute::Added)))
+            target->CopyEntry(entry);
+    }
+    // Kept entries move down by what is cut below them, whatever order the
+    // directory lists them in.
+    for (int32_t i = 0; i < target->Count(); ++i) {
+        TZipItem* copy = target->Entry(i);
+        if (copy->LocalOffset < 0) continue;
+        int64_t below = 0;
+        for (const TStreamBlock& block : blocks)
+            if (block.Offset < copy->LocalOffset) below += block.Length;
+        copy->LocalOffset -= below;
+    }
+}
+
+void TZipArchive::Save(int level) {
+    CheckCallBack();
+    NVX_ASSERT(ArchiveStream);
+    TBufferScope buffer(IoBuffer, IoBufferSize);
+    TRef<TZipStructure> target = MakeRef<TZipStructure>();
+    target->UseUtf8 = Structure->UseUtf8;
+    target->CallBack = CallBack;
+    target->CreateItem = Structure->CreateItem;
+
+    std::vector<TStreamBlock> blocks;
+    PlanSave(target.Get(), blocks);
+
+    uint64_t total = target->EstimateDirectorySize();
+    for (int32_t i = 0; i < target->Count(); ++i) {
+        TArchItem* item = target->Entry(i)->Item;
+        if (item->State.Contains(TArchState::Add) && item->SourceSize > 0) total += uint64_t(item->SourceSize);
+    }
+    TArchiveProgress* progress = CallBack->TotalProgress;
+    progress->Stage = ArchiveStage::Writing;
+    progress->Start(total);
+    BytesDone = 0;
+
+    WideString folder = CreateTempFolder(false);
+    struct TFolderScope {
+        WideString Folder;
+        ~TFolderScope() { DeleteTempFolder(Folder); }
+    } folderScope{folder};
+    TRef<TFileStream> store = MakeRef<TFileStream>(folder + PathDelim + u"temp.tmp");
+    TRef<TStreamUtil> util = MakeRef<TStreamUtil>(ArchiveStream, store.Get());
+
+    int64_t startSize = ArchiveStream->GetSize();
+    bool cutStarted = false;
+    try {
+        // The old directory and end record go as well; an empty archive's
+        // directory sits at offset 0.
+        if (Structure->Offset >= 0 && Structure->Length > 0) blocks.push_back({Structure->Offset, Structure->Length});
+        if (!blocks.empty()) {
+            util->OnProgress = [this](int64_t position) { return CutProgress(position); };
+            util->OnProgress2 = [this](int64_t position) { CutProgress2(position); };
+            for (const TStreamBlock& block : blocks) progress->Total += uint64_t(block.Length);
+            progress->Stage = ArchiveStage::Copying;
+            cutStarted = true;
+            util->RemoveBlocks(blocks);
+            progress->Stage = ArchiveStage::Writing;
+            BytesDone = uint64_t(util->RemovedBytes());
+        }
+        ArchiveStream->SetPosition(ArchiveStream->GetSize());
+        WriteEntries(target.Get(), level);
+        target->WriteDirectory(ArchiveStream);
+    } catch (...) {
+        // Put everything back, then tell the caller. A failure of the
+        // rollback itself is the one to report: the stream is damaged.
+        if (cutStarted) util->RollBack();
+        else ArchiveStream->SetSize(startSize);
+        try {
+            throw;
+        } catch (const EStreamUtilAbort&) {
+            // A stop is a stop, whichever stage it came in.
+            throw EArchiveAbort(UserAborted);
+        }
+    }
+    // Marks change only now: after a failure the next save starts over.
+    PurgeDeleted();
+    for (int32_t i = 0; i < target->Count(); ++i) {
+        TArchItem* item = target->Entry(i)->Item;
+        item->ClearMark(TArchState::Add);
+        item->SetAttributes(item->Attributes().Without(TArchAttribute::Added));
+    }
+    Free(std::exchange(Structure, target.Detach()));
+}
+
+void TZipArchive::WriteEntries(TZipStructure* target, int level) {
+    TOwnedField<TCrc32Stream> crc(CrcStream, New<TCrc32Stream>());
+    TOwnedField<TZipPasswordStream> password(PasswordStream, Encrypt ? NewPasswordStream(target) : nullptr);
+    for (int32_t i = 0; i < target->Count(); ++i) {
+        TZipItem* entry = target->Entry(i);
+        if (entry->Item->State.Contains(TArchState::Add)) PackEntry(target, entry, level);
+    }
+    // Encrypted entries carry their numbers in the descriptor.
+    if (!Encrypt) RewriteLocalHeaders(target);
+}
+
+void TZipArchive::PackEntry(TZipStructure* target, TZipItem* entry, int level) {
+    TArchItem* item = entry->Item;
+    CrcStream->Reset();
+    CallBack->CurrentItem = item;
+    CallBack->FileProgress->Start(uint64_t(std::max<int64_t>(item->SourceSize, 0)));
+    entry->Method = level <= 0 ? ZipMethod::Stored : ZipMethod::Deflated;
+    if (Encrypt) PasswordStream->Reset();
+
+    entry->LocalOffset = ArchiveStream->GetPosition();
+    if (Encrypt) entry->Flags |= ZipFlag::Encrypted | ZipFlag::DataDescriptor;
+    item->Size = uint64_t(std::max<int64_t>(item->SourceSize, 0));
+    item->PackedSize = 0;
+    entry->Crc32 = 0;
+    int32_t length = target->WriteLocalHeader(entry, TByteSpan(IoBuffer), IoBufferSize, 0);
+    NVX_ASSERT(length > 0);
+    WriteExact(ArchiveStream, IoBuffer.data(), length);
+    int64_t dataStart = ArchiveStream->GetPosition();
+
+    const TPackStreamClass* packer = Packer(entry->Method);
+    if (!packer) {
+        entry->Method = ZipMethod::Stored;
+        packer = Packer(ZipMethod::Stored);
+    }
+    NVX_ASSERT(packer);
+    TStream* dest = ArchiveStream;
+    if (Encrypt) {
+        PasswordStream->CheckValue = uint16_t(SystemTimeToDos(item->ModifiedTime));
+        // The header goes out first, so that the pack stream starts after it.
+        PasswordStream->Write(TConstByteSpan(IoBuffer), 0, 0);
+        dest = PasswordStream;
+    }
+    TRef<TPackStream> pack = packer->Create(dest, int8_t(std::clamp(level, 0, 127)));
+    TPackScope packScope{pack};
+    pack->OnProgress = [this](TStream* stream) { PackProgress(stream); };
+    CrcStream->Target = pack.Get();
+    CallBack->PackItem(item, CrcStream);
+    CrcStream->Target = nullptr;
+
+    if (item->SourceSize > 0) BytesDone += uint64_t(item->SourceSize);
+    CallBack->TotalProgress->SetPosition(BytesDone);
+    int64_t count = pack->GetPosition();
+    FinishPacking(pack.Get());
+    pack.Reset();
+    entry->Crc32 = CrcStream->GetCrc();
+    item->PackedSize = uint64_t(ArchiveStream->GetPosition() - dataStart);
+    item->Size = uint64_t(count);
+
+    if (Encrypt) {
+        uint8_t descriptor[ZipRecord::DataDescriptorSize];
+        Put32(descriptor, ZipSignature::DataDescriptor);
+        Put32(descriptor + 4, entry->Crc32);
+        Put32(descriptor + 8, uint32_t(item->PackedSize));
+        Put32(descriptor + 12, uint32_t(item->Size));
+        WriteExact(ArchiveStream, descriptor, sizeof descriptor);
+    }
+}
+
+void TZipArchive::RewriteLocalHeaders(TZipStructure* target) {
+    int64_t end = ArchiveStream->GetPosition();
+    for (int32_t i = 0; i < target->Count(); ++i) {
+        TZipItem* entry = target->Entry(i);
+        TArchItem* item = entry->Item;
+        if (!item->State.Contains(TArchState::Add)) continue;
+        int32_t length = target->WriteLocalHeader(entry, TByteSpan(IoBuffer), IoBufferSize, 0);
+        Structure->SeekTo(ArchiveStream, entry->LocalOffset);
+        if (length <= 0 || ArchiveStream->Write(TConstByteSpan(IoBuffer), 0, length) != length)
+            throw EArchiveError("Can't update local file header");
+    }
+    Structure->SeekTo(ArchiveStream, end);
+}

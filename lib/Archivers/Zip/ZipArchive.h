@@ -1,0 +1,86 @@
+// The ZIP kind of archive: opens a ZIP held in a stream, extracts marked
+// entries through the callback, and saves changes back into the same stream
+// in place (removed blocks cut out, new data appended), undoing the cut when
+// the save fails. It works on the streams it is given and opens no files.
+#pragma once
+#include <map>
+#include <vector>
+#include "Archive.h"
+#include "CompressionMethods.h"
+#include "FilterStream.h"
+#include "StreamUtil.h"
+#include "ZipPasswordStream.h"
+#include "ZipStructure.h"
+
+class TZipArchive : public TArchive {
+public:
+    static constexpr int32_t IoBufferSize = ZipRecord::BufferSize;
+
+    TZipArchive();
+
+    // Allocated for the duration of an extraction or a save.
+    std::vector<uint8_t> IoBuffer;
+    TZipStructure* Structure;  // owned
+    // Present during an extraction, and during a save that encrypts.
+    TZipPasswordStream* PasswordStream = nullptr;
+    // Entry data passes through it during an extraction or a save.
+    TCrc32Stream* CrcStream = nullptr;
+    // Bytes of the operation done so far: the base of the total progress.
+    uint64_t BytesDone = 0;
+    // A save encrypts what it writes. Nothing in the program sets it.
+    bool Encrypt = false;
+    TStream* ArchiveStream = nullptr;  // borrowed
+    WideString FileName;
+
+    TStream* GetStream() override { return ArchiveStream; }
+    void SetStream(TStream* stream) override { ArchiveStream = stream; }
+    WideString GetFileName() override { return FileName; }
+    // Stores the name, then fails an assertion: only streams are supported.
+    void SetFileName(const WideString& name) override;
+    TArchItem* AddFile(const WideString& path, int64_t size) override;
+    void Open() override;
+    // Raises EArchiveAbort "User aborted" when the user stops, and also after
+    // an entry whose header or CRC was reported bad to a callback that did
+    // not handle it (Aborted set), the last entry included.
+    void Extract() override;
+    // On any failure the stream regains its earlier bytes and length, the
+    // old directory stays in force, and the failure is raised again.
+    void Save(int level) override;
+    void Clear() override;
+
+    // Progress of the cut during a save: the first answers true to stop.
+    virtual bool CutProgress(int64_t position);
+    virtual void CutProgress2(int64_t position);
+    virtual void PackProgress(TStream* stream);
+    virtual void UnpackProgress(TStream* stream);
+    // The structure's item factory.
+    virtual TArchItem* CreateItem(const WideString& path, bool isFolder);
+
+    // The pack or unpack class registered for a ZIP method; none when the
+    // program has none.
+    const TPackStreamClass* Packer(uint16_t method) const;
+    const TUnpackStreamClass* Unpacker(uint16_t method) const;
+
+    // The password for encrypted entries. Nothing in the program sets one;
+    // tests do.
+    void SetPassword(const WideString& password) { FPassword = password; }
+
+protected:
+    void Dispose() override;
+
+private:
+    void ExtractEntry(TZipItem* entry);
+    void PlanSave(TZipStructure* target, std::vector<TStreamBlock>& blocks);
+    int64_t OldBlockLength(TZipItem* entry);
+    void WriteEntries(TZipStructure* target, int level);
+    void PackEntry(TZipStructure* target, TZipItem* entry, int level);
+    void RewriteLocalHeaders(TZipStructure* target);
+    void ReadExact(int64_t offset, int32_t count, const char* brokenMessage);
+    void WriteExact(TStream* stream, const uint8_t* bytes, int32_t count);
+    TZipPasswordStream* NewPasswordStream(TZipStructure* structure);
+
+    // Slots by ZIP method, filled from the registries at construction.
+    std::map<uint16_t, const TPackStreamClass*> FPackers;
+    std::map<uint16_t, const TUnpackStreamClass*> FUnpackers;
+    WideString FPassword;
+};

@@ -1,0 +1,3 @@
+#include "TempFolders.h"
+
+std::vector<WideString> TempFolderCandidates() { return {u"%TMP%", u"%TEMP%", u"%WINDIR%\\TEMP"}; }

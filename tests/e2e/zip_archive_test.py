@@ -1,0 +1,188 @@
+"""The ZIP archive end to end: archives the library writes pass the tests of
+Info-ZIP unzip, 7z and Python's zipfile; archives those tools make (encrypted
+ones too) are read back exactly; nvxzip t tells good archives from damaged
+ones and names the bad entry."""
+import argparse
+import glob
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+from e2e_support import Program
+
+ARGS = None
+PASSWORD = "secret"
+
+
+def run(*cmd, cwd=None, env=None):
+    return subprocess.run(cmd, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+
+
+class Unseekable:
+    """A file that zipfile cannot seek in, so that it writes data descriptors."""
+
+    def __init__(self, f):
+        self.f = f
+
+    def write(self, data):
+        return self.f.write(data)
+
+    def flush(self):
+        self.f.flush()
+
+
+def make_inputs(folder):
+    plain = os.path.join(folder, "plain")
+    os.makedirs(os.path.join(plain, "sub"))
+    rng = random.Random(5)
+    with open(os.path.join(plain, "text.txt"), "w") as f:
+        f.write("".join("line %d of the slide show text\n" % i for i in range(4000)))
+    with open(os.path.join(plain, "sub", "data.bin"), "wb") as f:
+        f.write(bytes(rng.randrange(256) for _ in range(50000)))
+    names = ["text.txt", "sub/data.bin"]
+    for name, extra in (("encrypted-deflated.zip", []), ("encrypted-stored.zip", ["-0"])):
+        result = run("zip", "-q", "-D", "-P", PASSWORD, *extra, os.path.join(folder, name), *names, cwd=plain)
+        assert result.returncode == 0, result.stderr
+    result = run("7z", "a", "-tzip", os.path.join(folder, "7z-made.zip"), *names, cwd=plain)
+    assert result.returncode == 0, result.stdout
+    with open(os.path.join(folder, "python-descriptors.zip"), "wb") as raw:
+        with zipfile.ZipFile(Unseekable(raw), "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr("first.txt", "first " * 3000)
+            z.writestr("second.txt", "second " * 2000)
+            z.writestr("third.bin", bytes(rng.randrange(256) for _ in range(30000)))
+
+
+class ZipArchiveExchange(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="nvxzip-e2e-")
+        cls.exchange = os.path.join(cls.dir, "exchange")
+        make_inputs(cls.exchange)
+        with zipfile.ZipFile(os.path.join(cls.exchange, "python-descriptors.zip")) as z:
+            assert all(i.flag_bits & 8 for i in z.infolist()), "zipfile wrote no descriptors"
+        cls.tool = Program(ARGS.program, ARGS.runner)
+        tests = Program(ARGS.tests, ARGS.runner)
+        env = dict(os.environ, NVX_ZIP_EXCHANGE=tests.arg(cls.exchange))
+        cmd = ([tests.runner] if tests.runner else []) + [tests.path, "--gtest_filter=ZipExchange.*"]
+        cls.writer = run(*cmd, env=env)
+        cls.out = os.path.join(cls.exchange, "out")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir)
+
+    def written(self):
+        return sorted(glob.glob(os.path.join(self.out, "*.zip")))
+
+    def test_library_side_ran(self):
+        out = self.writer.stdout.decode("utf-8", "replace")
+        self.assertEqual(self.writer.returncode, 0, out)
+        self.assertIn("[  PASSED  ] 2 tests", out)
+        self.assertNotIn("SKIPPED", out)
+
+    def test_other_readers_accept_written_archives(self):
+        self.assertEqual(len(self.written()), 6)
+        for path in self.written():
+            name = os.path.basename(path)
+            encrypted = name.startswith("encrypted")
+            result = run("unzip", "-tq", *(["-P", PASSWORD] if encrypted else []), path)
+            self.assertEqual(result.returncode, 0, name + ": " + result.stdout.decode() + result.stderr.decode())
+            result = run("7z", "t", *(["-p" + PASSWORD] if encrypted else []), path)
+            self.assertEqual(result.returncode, 0, name + ": " + result.stdout.decode())
+            with zipfile.ZipFile(path) as z:
+                if encrypted:
+                    z.setpassword(PASSWORD.encode())
+                self.assertIsNone(z.testzip(), name)
+
+    def test_written_archives_hold_what_was_meant(self):
+        expected = {
+            "two-level3.zip": (["a/b/one.txt", "two.bin"], 8),
+            "two-level0.zip": (["a/b/one.txt", "two.bin"], 0),
+            "delete-one-of-three.zip": (["docs/one.txt", "three.dat"], 8),
+            "changed-python.zip": (["second.txt", "third.bin", "added/by-us.txt"], 8),
+            "changed-7z.zip": (["text.txt", "sub/data.bin", "added.bin"], 8),
+            "encrypted-written.zip": (["one.txt", "folder/two.bin"], 8),
+        }
+        for name, (names, method) in expected.items():
+            with zipfile.ZipFile(os.path.join(self.out, name)) as z:
+                # 7z orders what it packs its own way; additions come last.
+                self.assertEqual(sorted(z.namelist()), sorted(names), name)
+                self.assertEqual(z.namelist()[-1], names[-1], name)
+                # Kept entries keep their method; ours are stored or deflated as asked.
+                self.assertEqual(z.infolist()[-1].compress_type, method, name)
+        with zipfile.ZipFile(os.path.join(self.out, "changed-7z.zip")) as z:
+            with open(os.path.join(self.exchange, "plain", "sub", "data.bin"), "rb") as f:
+                self.assertEqual(z.read("sub/data.bin"), f.read())
+
+    def test_nvxzip_t_passes_good_archives(self):
+        good = [p for p in self.written() if not os.path.basename(p).startswith("encrypted")]
+        good += [os.path.join(self.exchange, n) for n in ("7z-made.zip", "python-descriptors.zip")]
+        for path in good:
+            code, out, err = self.tool.run("t", self.tool.arg(path))
+            self.assertEqual(code, 0, path + ": " + out + err)
+            self.assertIn("No errors in", out)
+
+    def damaged(self, source, name, change):
+        with open(os.path.join(self.out, source), "rb") as f:
+            data = bytearray(f.read())
+        change(data)
+        path = os.path.join(self.dir, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return self.tool.run("t", self.tool.arg(path))
+
+    def test_nvxzip_t_names_the_bad_entry(self):
+        def entry(data, wanted):
+            """Local header offset, data offset and central header offset of an entry."""
+            end = data.rfind(b"PK\x05\x06")
+            count, _, directory = struct.unpack_from("<HII", data, end + 10)
+            at = directory
+            for _ in range(count):
+                name_len, extra_len, comment_len = struct.unpack_from("<HHH", data, at + 28)
+                local = struct.unpack_from("<I", data, at + 42)[0]
+                name = bytes(data[at + 46:at + 46 + name_len]).decode()
+                if name == wanted:
+                    local_name, local_extra = struct.unpack_from("<HH", data, local + 26)
+                    return local, local + 30 + local_name + local_extra, at
+                at += 46 + name_len + extra_len + comment_len
+            raise KeyError(wanted)
+
+        def flip_data(data):
+            data[entry(data, "a/b/one.txt")[1] + 500] ^= 0x55
+
+        def break_last_header(data):
+            data[entry(data, "two.bin")[0]] = ord("X")
+
+        def wrong_crc(data):
+            data[entry(data, "two.bin")[2] + 16] ^= 1
+
+        cases = [
+            ("two-level3.zip", "flipped.zip", flip_data, "BAD  a/b/one.txt"),
+            ("two-level3.zip", "last-header.zip", break_last_header, "BAD  two.bin: Error in local file header"),
+            ("two-level0.zip", "crc.zip", wrong_crc, "BAD  two.bin: CRC doesn' match"),
+        ]
+        for source, name, change, expected in cases:
+            code, out, err = self.damaged(source, name, change)
+            self.assertEqual(code, 1, name + ": " + out + err)
+            self.assertIn(expected, out, name)
+            self.assertIn("1 of 2 entries are bad", out, name)
+
+    def test_nvxzip_t_refuses_what_is_no_archive(self):
+        code, out, err = self.tool.run("t", self.tool.arg(os.path.join(self.dir, "missing.zip")))
+        self.assertEqual(code, 2, out + err)
+        self.assertIn("nvxzip: ", err)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--tests", required=True)
+    parser.add_argument("--runner", default="")
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest)
