@@ -227,7 +227,7 @@ TEST(ZipDirectoryWrite, DirectoriesLargerThanTheBufferAndManyEntries) {
     auto archive = MakeRef<TTestArchive>();
     auto stream = MakeRef<TMemoryStream>();
     std::vector<TFile> files;
-    for (int i = 0; i < 40; ++i) files.push_back({u"f" + Widen(std::to_string(i)), "d", WideString(50000, u'x')});
+    for (int i = 0; i < 40; ++i) files.push_back({WideString(u"f").append(Widen(std::to_string(i))), "d", WideString(50000, u'x')});
     auto callBack = MakeRef<TDefaultCallBack>();
     archive->Structure->CallBack = callBack.Get();
     WriteStored(archive.Get(), stream.Get(), files);
@@ -242,7 +242,7 @@ TEST(ZipDirectoryWrite, DirectoriesLargerThanTheBufferAndManyEntries) {
     auto many = MakeRef<TTestArchive>();
     stream->Clear();
     for (int i = 0; i < 70000; ++i) {
-        TZipItem* entry = many->Structure->AddNewEntry(many->AddFile(u"n" + Widen(std::to_string(i)), 0));
+        TZipItem* entry = many->Structure->AddNewEntry(many->AddFile(WideString(u"n").append(Widen(std::to_string(i))), 0));
         entry->LocalOffset = 0;
     }
     EXPECT_EQ(many->Structure->EstimateDirectorySize(), 70000 * 46 + 22);
