@@ -6,14 +6,9 @@
 #include "FileStream.h"
 #include "StreamUtil.h"
 #include "TempFolders.h"
+#include "ZipBytes.h"
 
 namespace {
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t Get32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-void Put32(uint8_t* p, uint32_t value) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(value >> (8 * i));
-}
-
 // Local header fields used here.
 namespace Local {
 constexpr int Flags = 6;
