@@ -61,21 +61,27 @@ void TArchItem::ChildrenRemoved() {
     if (FParent) FParent->ChildrenRemoved();
 }
 
-void TArchItem::RemoveDeletedChildren() {
-    if (!Items) return;
-    bool removed = false;
+bool TArchItem::FreeMarkedChildren() {
+    bool freed = false;
     for (int32_t i = 0; i < Items->Count(); ++i) {
         TArchItem* child = Child(Items, i);
         if (!child || !child->State.Contains(TArchState::Delete)) continue;
         DropFrom(Folders, child);
         Items->Put(i, nullptr);
         Free(child);
-        removed = true;
+        freed = true;
     }
-    if (!removed) return;
+    return freed;
+}
+
+void TArchItem::ListsChanged() {
     Items->Pack();
     Folders->Pack();
     ChildrenRemoved();
+}
+
+void TArchItem::RemoveDeletedChildren() {
+    if (Items && FreeMarkedChildren()) ListsChanged();
 }
 
 void TArchItem::PurgeDeleted() {
@@ -91,17 +97,7 @@ void TArchItem::PurgeDeleted() {
             folder->PurgeDeleted();
         }
     }
-    for (int32_t i = 0; i < Items->Count(); ++i) {
-        TArchItem* child = Child(Items, i);
-        if (!child || !child->State.Contains(TArchState::Delete)) continue;
-        Items->Put(i, nullptr);
-        Free(child);
-        dropped = true;
-    }
-    if (!dropped) return;
-    Items->Pack();
-    Folders->Pack();
-    ChildrenRemoved();
+    if (FreeMarkedChildren() || dropped) ListsChanged();
 }
 
 int32_t TArchItem::Count() { return Items ? Items->Count() : 0; }
@@ -189,14 +185,18 @@ void TDefaultCallBack::Dispose() {
 
 void TDefaultCallBack::Error(TArchItem* item, const AnsiString& message) {
     CurrentItem = item;
-    if (OnError) OnError(this, message);
-    else SetAborted(true);
+    if (OnError)
+        OnError(this, message);
+    else
+        SetAborted(true);
 }
 
 void TDefaultCallBack::HeaderError(TArchItem* item, const AnsiString& message) {
     CurrentItem = item;
-    if (OnHeaderError) OnHeaderError(this, message);
-    else SetAborted(true);
+    if (OnHeaderError)
+        OnHeaderError(this, message);
+    else
+        SetAborted(true);
 }
 
 void TDefaultCallBack::Notice(TArchItem* item, int32_t value) {
@@ -211,13 +211,17 @@ WideString TDefaultCallBack::AskText(TArchItem* item) {
 
 void TDefaultCallBack::Stage(int32_t value) {
     CurrentItem = nullptr;
-    if (OnStage) OnStage(this, value);
-    else SetAborted(true);
+    if (OnStage)
+        OnStage(this, value);
+    else
+        SetAborted(true);
 }
 
 void TDefaultCallBack::Query(int32_t value) {
-    if (OnQuery) OnQuery(this, value);
-    else SetAborted(true);
+    if (OnQuery)
+        OnQuery(this, value);
+    else
+        SetAborted(true);
 }
 
 void TDefaultCallBack::PackItem(TArchItem* item, TStream* stream) {
@@ -231,8 +235,10 @@ void TDefaultCallBack::ExtractItem(TArchItem* item, TStream* stream) {
 }
 
 void TDefaultCallBack::Query2(int32_t value) {
-    if (OnQuery2) OnQuery2(this, value);
-    else SetAborted(true);
+    if (OnQuery2)
+        OnQuery2(this, value);
+    else
+        SetAborted(true);
 }
 
 WideString TDefaultCallBack::AskText2(TArchItem* item) {
@@ -310,7 +316,8 @@ TArchItem* TArchive::FindOrCreate(const WideString& path, int mode) {
     // A folder step: find it, create it unless only finding.
     auto descend = [&](TArchItem* from, const WideString& name) -> TArchItem* {
         if (TArchItem* found = from->FindFolder(name, IgnoreCase)) {
-            if (mode == FindMode::AddUnique && found->State.Contains(TArchState::Delete)) RaiseFolderBeingDeleted(found);
+            if (mode == FindMode::AddUnique && found->State.Contains(TArchState::Delete))
+                RaiseFolderBeingDeleted(found);
             return found;
         }
         if (mode == FindMode::Find) return nullptr;
@@ -328,20 +335,14 @@ TArchItem* TArchive::FindOrCreate(const WideString& path, int mode) {
 
     TArchItem* result;
     switch (mode) {
-        case FindMode::Find:
-            result = folder->FindItem(name, IgnoreCase);
-            break;
-        case FindMode::Folder:
-            result = descend(folder, name);
-            break;
+        case FindMode::Find: result = folder->FindItem(name, IgnoreCase); break;
+        case FindMode::Folder: result = descend(folder, name); break;
         case FindMode::AddUnique:
             if (folder->FindItem(name, IgnoreCase))
                 throw TCommonException("\"" + WideToAnsi(path) + "\" is already exsits, delete it first");
             result = New<TArchItem>(name, folder, JoinArchivePath(folder->Path, name));
             break;
-        default:
-            result = New<TArchItem>(name, folder, JoinArchivePath(folder->Path, name));
-            break;
+        default: result = New<TArchItem>(name, folder, JoinArchivePath(folder->Path, name)); break;
     }
     LastFolder = folder;
     LastFolderPath = folder->Path;

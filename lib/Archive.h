@@ -116,6 +116,10 @@ protected:
     TArchAttributes FAttributes;
 
 private:
+    // Frees the direct children marked for deletion; true when any went.
+    bool FreeMarkedChildren();
+    void ListsChanged();
+
     TArchItem* FParent;
 };
 

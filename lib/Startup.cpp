@@ -1,6 +1,7 @@
 #include "Startup.h"
 #include "CaseFolding.h"
 #include "CompressionMethods.h"
+#include "DialogSetup.h"
 #include "ErrorReport.h"
 #include "FileAPI.h"
 #include "FileStream.h"
@@ -35,6 +36,8 @@ void LibraryShutdown() {
     Started = false;
     // Working folders go first, while the file API is still there.
     DoneTempFolders();
+    // The dialogs start the shell's apartment on first use.
+    DoneDialogs();
     DoneCompressionMethods();
     StopLog();
     DoneExceptions();

@@ -1,16 +1,20 @@
 #include "SysUI.h"
 
-void ShowNativeMessageBox(const AnsiString& text, const char* caption, unsigned flags);
+void ShowNativeMessageBox(TNativeHandle owner, const AnsiString& text, const char* caption, unsigned flags);
 
 namespace {
 TMessageBoxHandler Handler = nullptr;
 }
 
 void ShowMessageBox(const AnsiString& text, const char* caption, unsigned flags) {
+    ShowMessageBox(0, text, caption, flags);
+}
+
+void ShowMessageBox(TNativeHandle owner, const AnsiString& text, const char* caption, unsigned flags) {
     if (Handler)
         Handler(text, caption, flags);
     else
-        ShowNativeMessageBox(text, caption, flags);
+        ShowNativeMessageBox(owner, text, caption, flags);
 }
 
 TMessageBoxHandler SetMessageBoxHandler(TMessageBoxHandler handler) {

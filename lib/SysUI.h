@@ -4,6 +4,7 @@
 
 namespace MessageBoxFlags {
 constexpr unsigned IconError = 0x10;
+constexpr unsigned IconInformation = 0x40;
 constexpr unsigned TaskModal = 0x2000;
 }  // namespace MessageBoxFlags
 
@@ -12,6 +13,9 @@ void DebugOutput(const AnsiString& text);
 // Shows text in a message box with no owner window; a null caption means the
 // system's default. Goes through the installed handler when there is one.
 void ShowMessageBox(const AnsiString& text, const char* caption, unsigned flags);
+// The same, modal to the window owner (0: none), which stays disabled
+// while the box is up.
+void ShowMessageBox(TNativeHandle owner, const AnsiString& text, const char* caption, unsigned flags);
 
 // Lets tests and batch programs see message boxes instead of a window
 // waiting for a user. Returns the previous handler; null restores the default.

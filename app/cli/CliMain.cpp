@@ -28,6 +28,23 @@ void Report(const WideString& path, const AnsiString& text, TConsoleStream strea
     ConsoleWriteLine(stream, path + u": " + AnsiToWide(text));
 }
 
+// A one-line bar on standard error, only when that is a terminal.
+TFixProgress ProgressBar() {
+    if (!IsTerminal(TConsoleStream::Error)) return {};
+    return [](const char* stage, uint64_t done, uint64_t total) {
+        const int width = 30;
+        int filled = total ? (int)(done * width / total) : 0;
+        WideString line = u"\r" + AnsiToWide(stage) + u" [" + WideString(filled, u'#') + WideString(width - filled, u' ') +
+                          u"] " + AnsiToWide(std::to_string(total ? done * 100 / total : 0)) + u"%   ";
+        ConsoleWrite(TConsoleStream::Error, line);
+    };
+}
+
+// Clears the bar's line before the outcome is written.
+void ClearProgressLine() {
+    if (IsTerminal(TConsoleStream::Error)) ConsoleWrite(TConsoleStream::Error, u"\r" + WideString(50, u' ') + u"\r");
+}
+
 bool IsZipName(const WideString& path) { return CompareText(ExtractFileExt(path), u".zip", true) == 0; }
 
 // The fix works on full paths without "." and ".." (a backup is made
@@ -59,7 +76,7 @@ AnsiString FixOnePath(const WideString& given) {
     WideString path = FullPath(given);
     if (DirectoryExists(path)) return FixBundleFolder(path);
     if (FileExists(path)) {
-        if (IsZipName(path)) throw EArchiveError("ZIP archives are not supported yet");
+        if (IsZipName(path)) return FixBundleArchive(path, ProgressBar());
         throw EFileOpenError("Not a presentation folder or ZIP archive", 0);
     }
     throw EFileOpenError("No such file or folder", WinError::FileNotFound);
@@ -95,9 +112,11 @@ int Run(int argc, char** argv) {
     for (const WideString& path : paths) {
         try {
             AnsiString outcome = FixOnePath(path);
+            ClearProgressLine();
             refused |= outcome != FixOutcome::Done;
             Report(path, outcome, TConsoleStream::Output);
         } catch (const std::exception& e) {
+            ClearProgressLine();
             failed = true;
             Report(path, AnsiString("error: ") + e.what(), TConsoleStream::Error);
         }

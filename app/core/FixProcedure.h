@@ -2,6 +2,8 @@
 // a bundle folder holds a presentation and write the carried viewer over
 // the old one.
 #pragma once
+#include "Archivers/Zip/EntryModes.h"
+#include "FixProgress.h"
 #include "Types.h"
 
 namespace FixOutcome {
@@ -15,11 +17,18 @@ WideString MarkerPath(const WideString& bundleFolder);
 
 // Writes the payload over the bundle's viewer when the bundle holds both
 // the marker and the viewer, and then repacks the bundle into archivePath
-// when repack is set. Returns FixOutcome::Done or FixOutcome::Refused;
-// failures raise and leave the old viewer in place.
-AnsiString FixPresentation(const WideString& bundleFolder, const WideString& archivePath, bool repack);
+// when repack is set (entries in modes keep their Unix modes). Returns
+// FixOutcome::Done or FixOutcome::Refused; failures raise and leave the old
+// viewer in place.
+AnsiString FixPresentation(const WideString& bundleFolder, const WideString& archivePath, bool repack,
+                           const TEntryModes& modes = {}, const TFixProgress& progress = {});
 
 // Folder mode: refreshes the backup <folder>.bak, then fixes the folder.
 // A backup that fails raises before anything in the bundle changes.
 AnsiString FixBundleFolder(const WideString& folder);
+
+// ZIP mode: backs up <name>.zip to <name>.bak.zip, unpacks it into a new
+// temporary folder, fixes the bundle <name>.app found there and packs it
+// back over the archive. A failure anywhere leaves the archive unchanged.
+AnsiString FixBundleArchive(const WideString& archive, const TFixProgress& progress = {});
 

@@ -1,5 +1,7 @@
 // nvxzip: the library's own tool for people who work on ZIP archives.
 #include <vector>
+#include "Archivers/Zip/FileUnzipper.h"
+#include "Archivers/Zip/FileZipper.h"
 #include "CodePages.h"
 #include "Console.h"
 #include "ErrorReport.h"
@@ -15,11 +17,16 @@ namespace {
 enum ExitCode { Success = 0, BadEntries = 1, Failure = 2 };
 
 const char16_t Usage[] =
-    u"Usage: nvxzip COMMAND ARCHIVE\n"
+    u"Usage: nvxzip COMMAND ARCHIVE [ARGUMENTS]\n"
     u"Commands:\n"
     u"  l ARCHIVE   list every entry: method, packed and unpacked size, CRC-32, DOS time,\n"
     u"              host system, external attributes (hexadecimal), flags, name\n"
     u"  t ARCHIVE   test every entry: unpack it and check its local header and CRC-32\n"
+    u"  x ARCHIVE DEST\n"
+    u"              extract every file into the folder DEST\n"
+    u"  c ARCHIVE FOLDER [--with-folder-name]\n"
+    u"              create ARCHIVE anew from the files below FOLDER; names start with\n"
+    u"              FOLDER's own name with --with-folder-name\n"
     u"  --help      show this text\n"
     u"Exit status: 0 on success, 1 when t finds bad entries, 2 on failure.\n";
 
@@ -47,6 +54,29 @@ int Test(const WideString& archiveName) {
     return report.AllGood() ? Success : BadEntries;
 }
 
+int Extract(const WideString& archiveName, const WideString& destination) {
+    TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
+    unzipper->Unzip(archiveName, destination);
+    return Success;
+}
+
+int Create(const WideString& archiveName, const WideString& folder, bool withFolderName) {
+    if (!DirectoryExists(folder)) return Fail(u"no such folder " + folder);
+    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
+    zipper->Zip(archiveName, folder, withFolderName);
+    return Success;
+}
+
+// The arguments each command takes after its name.
+bool ArgumentsFit(const std::vector<WideString>& arguments) {
+    const WideString& command = arguments[0];
+    size_t n = arguments.size() - 1;
+    if (command == u"l" || command == u"t") return n == 1;
+    if (command == u"x") return n == 2;
+    if (command == u"c") return n == 2 || (n == 3 && arguments[3] == u"--with-folder-name");
+    return false;
+}
+
 int Run(int argc, char** argv) {
     TLibraryScope library;
     std::vector<WideString> arguments = CommandLineArguments(argc, argv);
@@ -59,17 +89,14 @@ int Run(int argc, char** argv) {
         return Failure;
     }
     const WideString& command = arguments[0];
-    if (command != u"l" && command != u"t") {
-        Fail(u"unknown command " + command);
-        ConsoleWrite(TConsoleStream::Error, Usage);
-        return Failure;
-    }
-    if (arguments.size() != 2) {
-        Fail(command + u" takes one archive");
+    if (!ArgumentsFit(arguments)) {
+        Fail(u"wrong command or arguments: " + command);
         ConsoleWrite(TConsoleStream::Error, Usage);
         return Failure;
     }
     try {
+        if (command == u"x") return Extract(arguments[1], arguments[2]);
+        if (command == u"c") return Create(arguments[1], arguments[2], arguments.size() == 4);
         return command == u"l" ? List(arguments[1]) : Test(arguments[1]);
     } catch (const EFileOpenError& e) {
         // Its message is only the file name.

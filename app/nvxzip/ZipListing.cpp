@@ -39,11 +39,10 @@ private:
 
 WideString Ascii(const std::string& text) { return WideString(text.begin(), text.end()); }
 
-// "#" and the number; composed with snprintf, because adding a literal to
-// std::to_string trips a false -Wrestrict of the mingw compiler.
-std::string Numbered(unsigned value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "#%u", value);
+// Numbers without a name show as "#<number>".
+std::string Numbered(unsigned number) {
+    char text[8];
+    std::snprintf(text, sizeof text, "#%u", number);
     return text;
 }
 

@@ -14,7 +14,7 @@ static void WriteLine(const AnsiString& text) {
 
 void DebugOutput(const AnsiString& text) { WriteLine(text); }
 
-void ShowNativeMessageBox(const AnsiString& text, const char* caption, unsigned) {
+void ShowNativeMessageBox(TNativeHandle, const AnsiString& text, const char* caption, unsigned) {
     WriteLine(caption ? AnsiString(caption) + ": " + text : text);
 }
 

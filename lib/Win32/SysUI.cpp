@@ -5,8 +5,8 @@
 
 void DebugOutput(const AnsiString& text) { ::OutputDebugStringA(text.c_str()); }
 
-void ShowNativeMessageBox(const AnsiString& text, const char* caption, unsigned flags) {
-    ::MessageBoxA(nullptr, text.c_str(), caption, flags);
+void ShowNativeMessageBox(TNativeHandle owner, const AnsiString& text, const char* caption, unsigned flags) {
+    ::MessageBoxA((HWND)owner, text.c_str(), caption, flags);
 }
 
 // A console process is one whose executable asks for the console subsystem.

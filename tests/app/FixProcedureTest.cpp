@@ -126,4 +126,25 @@ TEST_F(FixProcedure, FailedBackupStopsBeforeTheBundleChanges) {
     EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), "OLD VIEWER");
 }
 
+// A root has no parent to hold a backup beside it: the backup would go
+// inside the folder being copied (C:\.bak) or, for a drive without its
+// separator, into the current folder. It is no bundle either.
+TEST_F(FixProcedure, RootFolderIsRefusedWithoutAnyBackup) {
+    const WideString start = GetCurrentFolder(true);
+    WideString empty = Scratch / u"cwd";
+    fs::create_directories(FsPath(empty));
+    ASSERT_TRUE(SetCurrentFolder(empty));
+#ifdef _WIN32
+    const WideString roots[] = {u"C:\\", u"C:", u"\\\\server\\share\\", u"\\\\server\\share"};
+#else
+    const WideString roots[] = {u"/", u"//"};
+#endif
+    for (const WideString& root : roots) EXPECT_EQ(FixBundleFolder(root), FixOutcome::Refused) << Narrow(root);
+    EXPECT_TRUE(fs::is_empty(FsPath(empty)));
+#ifdef _WIN32
+    EXPECT_FALSE(fs::exists(FsPath(u"C:\\.bak")));
+#endif
+    SetCurrentFolder(start);
+}
+
 }  // namespace

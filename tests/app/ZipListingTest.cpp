@@ -12,15 +12,6 @@
 
 namespace {
 
-TZipFixtureEntry File(const std::string& name, const std::string& data, uint8_t host = 0, uint32_t external = 0) {
-    TZipFixtureEntry e;
-    e.Name = name;
-    e.Data = data;
-    e.Host = host;
-    e.External = external;
-    return e;
-}
-
 TZipListing List(const std::vector<uint8_t>& bytes) {
     auto stream = MakeRef<TMemoryStream>();
     FillStream(stream.Get(), bytes);
@@ -30,8 +21,10 @@ TZipListing List(const std::vector<uint8_t>& bytes) {
 std::vector<std::string> Lines(const WideString& text) {
     std::vector<std::string> lines(1);
     for (char16_t c : text) {
-        if (c == u'\n') lines.emplace_back();
-        else lines.back() += c < 0x80 ? char(c) : '#';
+        if (c == u'\n')
+            lines.emplace_back();
+        else
+            lines.back() += c < 0x80 ? char(c) : '#';
     }
     if (lines.back().empty()) lines.pop_back();
     return lines;
@@ -39,15 +32,15 @@ std::vector<std::string> Lines(const WideString& text) {
 
 TEST(ZipListing, OneLinePerEntryWithEveryField) {
     TZipFixture zip;
-    TZipFixtureEntry readme = File("readme.txt", "hello", 0, 0x20);
+    TZipFixtureEntry readme = FixtureFile("readme.txt", "hello", 0, 0x20);
     readme.Comment = "first file";
-    TZipFixtureEntry packed = File("docs/guide.txt", "xx", 3, 0x81A40000);
+    TZipFixtureEntry packed = FixtureFile("docs/guide.txt", "xx", 3, 0x81A40000);
     packed.Method = 8;
     packed.Size = 1234567;
     packed.Flags = 0x0802;
     packed.Time = 0x7A3B;
     packed.Date = 0x5A8F;
-    TZipFixtureEntry odd = File("odd", "", 200, 0);
+    TZipFixtureEntry odd = FixtureFile("odd", "", 200, 0);
     odd.Method = 99;
     zip.Entries = {readme, packed, odd};
     zip.Comment = "whole archive";
@@ -70,7 +63,7 @@ TEST(ZipListing, OneLinePerEntryWithEveryField) {
 
 TEST(ZipListing, ControlCharactersInNamesDoNotReachTheTerminal) {
     TZipFixture zip;
-    TZipFixtureEntry e = File("evil\x1B[2J\nname", "");
+    TZipFixtureEntry e = FixtureFile("evil\x1B[2J\nname", "");
     e.Comment = "line\rbreak";
     zip.Entries = {e};
     std::vector<std::string> lines = Lines(List(zip.Build()).Text);
@@ -81,7 +74,7 @@ TEST(ZipListing, ControlCharactersInNamesDoNotReachTheTerminal) {
 
 TEST(ZipListing, ScannedArchivesAreFlaggedAndEmptyOnesListNothing) {
     TZipFixture zip;
-    zip.Entries = {File("a", "1"), File("b", "2")};
+    zip.Entries = {FixtureFile("a", "1"), FixtureFile("b", "2")};
     zip.WithDirectory = false;
     TZipListing listing = List(zip.Build());
     EXPECT_TRUE(listing.Recovered);
@@ -99,7 +92,8 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> FuzzSeeds() {
     std::vector<std::pair<std::string, std::vector<uint8_t>>> seeds;
     auto three = [] {
         TZipFixture zip;
-        zip.Entries = {File("one.txt", "first"), File("dir/two.txt", "second", 3, 0x81A40000), File("dir/", "", 0, 0x10)};
+        zip.Entries = {FixtureFile("one.txt", "first"), FixtureFile("dir/two.txt", "second", 3, 0x81A40000),
+                       FixtureFile("dir/", "", 0, 0x10)};
         return zip;
     };
     TZipFixture zip = three();
@@ -112,16 +106,20 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> FuzzSeeds() {
     seeds.emplace_back("comments-and-extra.zip", zip.Build());
 
     zip = TZipFixture();
-    TZipFixtureEntry utf8 = File("caf\xC3\xA9/\xE2\x82\xAC.txt", "u");
+    TZipFixtureEntry utf8 = FixtureFile("caf\xC3\xA9/\xE2\x82\xAC.txt", "u");
     utf8.Flags = 0x800;
-    zip.Entries = {utf8, File("\x81" "ber.txt", "o"), File("unix-folder/", "", 3, 0x41ED0010)};
+    zip.Entries = {utf8,
+                   FixtureFile("\x81"
+                               "ber.txt",
+                               "o"),
+                   FixtureFile("unix-folder/", "", 3, 0x41ED0010)};
     seeds.emplace_back("utf8-oem-names-folders.zip", zip.Build());
 
     zip = TZipFixture();
     zip.WithDirectory = false;
-    TZipFixtureEntry described = File("described.bin", "descriptor follows");
+    TZipFixtureEntry described = FixtureFile("described.bin", "descriptor follows");
     described.Descriptor = true;
-    TZipFixtureEntry secret = File("secret.bin", "123456789012abc");
+    TZipFixtureEntry secret = FixtureFile("secret.bin", "123456789012abc");
     secret.Flags = 1;
     zip.Entries = {described, secret};
     seeds.emplace_back("no-directory-descriptor-encrypted.zip", zip.Build());

@@ -13,6 +13,11 @@ VIEWER = make_presentation.VIEWER
 MARKER = make_presentation.MARKER
 
 
+def windows_path(path):
+    """The path as a Windows program under wine sees it."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
 class Program:
     """A program under test; under wine paths are handed over as Z:\\..."""
 
@@ -25,9 +30,7 @@ class Program:
         return self.runner is not None
 
     def arg(self, path):
-        if not self.windows:
-            return path
-        return "Z:" + os.path.abspath(path).replace("/", "\\")
+        return windows_path(path) if self.windows else path
 
     def run(self, *args, cwd=None):
         cmd = ([self.runner] if self.runner else []) + [self.path] + list(args)

@@ -34,32 +34,24 @@ TRead ReadZip(const std::vector<uint8_t>& bytes, TArchiveCallBack* callBack = nu
     return read;
 }
 
-TZipFixtureEntry File(const std::string& name, const std::string& data, uint8_t host = 0, uint32_t external = 0) {
-    TZipFixtureEntry e;
-    e.Name = name;
-    e.Data = data;
-    e.Host = host;
-    e.External = external;
-    return e;
-}
-
 TZipFixture ThreeFiles() {
     TZipFixture zip;
-    zip.Entries = {File("one.txt", "first"), File("dir/two.txt", "second entry"), File("three.txt", "3")};
+    zip.Entries = {FixtureFile("one.txt", "first"), FixtureFile("dir/two.txt", "second entry"),
+                   FixtureFile("three.txt", "3")};
     return zip;
 }
 
 TEST(ZipDirectoryRead, EntriesAndTreeComeFromTheCentralDirectory) {
     TZipFixture zip;
-    TZipFixtureEntry readme = File("readme.txt", "hello", 0, 0x21);
+    TZipFixtureEntry readme = FixtureFile("readme.txt", "hello", 0, 0x21);
     readme.Time = 0x7A3B;  // 15:17:54
     readme.Date = 0x5A8F;  // 2025-04-15
     readme.Comment = "about it";
-    TZipFixtureEntry guide = File("docs/guide.txt", "packed bytes", 3, 0x81A40000);
+    TZipFixtureEntry guide = FixtureFile("docs/guide.txt", "packed bytes", 3, 0x81A40000);
     guide.Method = 8;
     guide.Size = 4000;
     guide.Flags = 2;
-    zip.Entries = {readme, guide, File("docs/", "", 0, 0x10)};
+    zip.Entries = {readme, guide, FixtureFile("docs/", "", 0, 0x10)};
     zip.Comment = "the archive";
     zip.Prefix = "stub before the archive";
     std::vector<uint8_t> bytes = zip.Build();
@@ -104,8 +96,9 @@ TEST(ZipDirectoryRead, EntriesAndTreeComeFromTheCentralDirectory) {
 
 TEST(ZipDirectoryRead, TrailingSeparatorsMarkFoldersWhateverTheHost) {
     TZipFixture zip;
-    zip.Entries = {File("dos/", "", 0, 0x10), File("unix/", "", 3, 0x41ED0010), File("ntfs\\", "", 10, 0),
-                   File("dosdir", "", 0, 0x10), File("unixfile", "", 3, 0x10), File("vfat", "", 14, 0x12)};
+    zip.Entries = {FixtureFile("dos/", "", 0, 0x10),     FixtureFile("unix/", "", 3, 0x41ED0010),
+                   FixtureFile("ntfs\\", "", 10, 0),     FixtureFile("dosdir", "", 0, 0x10),
+                   FixtureFile("unixfile", "", 3, 0x10), FixtureFile("vfat", "", 14, 0x12)};
     TRead read = ReadZip(zip.Build());
     EXPECT_EQ(read.Archive->Paths(), (Paths{u"dos\\", u"unix\\", u"ntfs\\", u"dosdir\\", u"unixfile", u"vfat\\"}));
     EXPECT_EQ(read.Entry(5)->Item->Attributes(), (TArchAttributes{TArchAttribute::Folder, TArchAttribute::Hidden}));
@@ -115,18 +108,24 @@ TEST(ZipDirectoryRead, TrailingSeparatorsMarkFoldersWhateverTheHost) {
 
 TEST(ZipDirectoryRead, NamesAndCommentsFollowTheirEntrysUtf8Flag) {
     TZipFixture zip;
-    TZipFixtureEntry utf8 = File("caf\xC3\xA9.txt", "x");
+    TZipFixtureEntry utf8 = FixtureFile("caf\xC3\xA9.txt", "x");
     utf8.Flags = 0x800;
     utf8.Comment = "\xE2\x82\xAC";
-    TZipFixtureEntry oem = File("\x81" "ber.txt", "y");
+    TZipFixtureEntry oem = FixtureFile(
+        "\x81"
+        "ber.txt",
+        "y");
     oem.Comment = "\x9C";
     zip.Entries = {utf8, oem};
     TRead read = ReadZip(zip.Build());
     EXPECT_EQ(read.Entry(0)->Name, u"caf\u00E9.txt");
     EXPECT_EQ(read.Entry(0)->Item->Comment, u"\u20AC");
-    EXPECT_EQ(read.Entry(1)->Name, OemToWide("\x81" "ber.txt"));
+    EXPECT_EQ(read.Entry(1)->Name, OemToWide("\x81"
+                                             "ber.txt"));
     EXPECT_EQ(read.Entry(1)->Item->Comment, OemToWide("\x9C"));
-    EXPECT_NE(read.Entry(1)->Name, u"\x81" "ber.txt");
+    EXPECT_NE(read.Entry(1)->Name,
+              u"\x81"
+              "ber.txt");
 }
 
 TEST(ZipDirectoryRead, ArchiveCommentsUpToTheLargestAndCutAtTheEndOfTheFile) {
@@ -156,15 +155,15 @@ TEST(ZipDirectoryRead, RecordsSplitByTheReadBoundaryAreDecodedWhole) {
         // Sixteen records of 53 + 65000 bytes, then one that ends at the
         // boundary plus shift.
         for (int i = 0; i < 16; ++i) {
-            TZipFixtureEntry e = File("f" + std::to_string(100 + i) + ".txt", "");
+            TZipFixtureEntry e = FixtureFile("f" + std::to_string(100 + i) + ".txt", "");
             e.Comment = std::string(65000, char('a' + i));
             zip.Entries.push_back(e);
         }
-        TZipFixtureEntry last = File("f116.txt", "");
+        TZipFixtureEntry last = FixtureFile("f116.txt", "");
         last.Comment = std::string(MiB - 16 * 65054 - 54 + shift, 'q');
         zip.Entries.push_back(last);
         for (int i = 0; i < 3; ++i) {
-            TZipFixtureEntry e = File("g" + std::to_string(i) + ".txt", "tail");
+            TZipFixtureEntry e = FixtureFile("g" + std::to_string(i) + ".txt", "tail");
             e.Comment = "after the boundary";
             zip.Entries.push_back(e);
         }
@@ -185,7 +184,7 @@ TEST(ZipDirectoryRead, RecordsSplitByTheReadBoundaryAreDecodedWhole) {
 TEST(ZipDirectoryRead, ProgressCoversTheDirectoryAndAStopEndsTheRead) {
     TZipFixture zip;
     for (int i = 0; i < 40; ++i) {
-        TZipFixtureEntry e = File("e" + std::to_string(i), "");
+        TZipFixtureEntry e = FixtureFile("e" + std::to_string(i), "");
         e.Comment = std::string(60000, 'z');
         zip.Entries.push_back(e);
     }
@@ -258,7 +257,8 @@ TEST(ZipDirectoryRead, DamagedEndRecordsAndDirectoriesFallBackToTheScan) {
         {"no end record", [](std::vector<uint8_t>& b, const TZipFixture& z) { b.resize(z.EndOffset); }},
         {"directory beyond the file",
          [](std::vector<uint8_t>& b, const TZipFixture& z) { Put32At(b, z.EndOffset + 16, uint32_t(b.size() + 1)); }},
-        {"empty directory not at 0", [](std::vector<uint8_t>& b, const TZipFixture& z) { Put32At(b, z.EndOffset + 12, 0); }},
+        {"empty directory not at 0",
+         [](std::vector<uint8_t>& b, const TZipFixture& z) { Put32At(b, z.EndOffset + 12, 0); }},
         {"directory past the end of the file",
          [](std::vector<uint8_t>& b, const TZipFixture& z) { Put32At(b, z.EndOffset + 12, z.DirectorySize + 500); }},
         {"directory size one byte short",
@@ -289,8 +289,9 @@ TEST(ZipDirectoryRead, TinyAndEmptyArchives) {
     EXPECT_EQ(read.Structure()->Count(), 0);
     EXPECT_EQ(read.Structure()->Offset, 0);
 
-    for (std::string bytes : {std::string(), std::string("PK\x05\x06"), std::string("PK\x05\x06") + std::string(17, '\0'),
-                              std::string("PK\x03\x04\x14\0\0\0\0\0", 10)}) {
+    for (std::string bytes :
+         {std::string(), std::string("PK\x05\x06"), std::string("PK\x05\x06") + std::string(17, '\0'),
+          std::string("PK\x03\x04\x14\0\0\0\0\0", 10)}) {
         read = ReadZip(BytesOf(bytes));
         EXPECT_EQ(read.Structure()->Count(), 0) << bytes.size();
         EXPECT_EQ(read.Structure()->Offset, -1);
@@ -300,10 +301,10 @@ TEST(ZipDirectoryRead, TinyAndEmptyArchives) {
 TEST(ZipDirectoryScan, DescriptorsFillInTheEntryBeforeThem) {
     TZipFixture zip;
     zip.WithDirectory = false;
-    TZipFixtureEntry a = File("a.txt", "described data");
+    TZipFixtureEntry a = FixtureFile("a.txt", "described data");
     a.Descriptor = true;
     a.Size = 99;
-    zip.Entries = {a, File("b.txt", "plain")};
+    zip.Entries = {a, FixtureFile("b.txt", "plain")};
     TRead read = ReadZip(zip.Build());
     ASSERT_EQ(read.Names(), (Paths{u"a.txt", u"b.txt"}));
     EXPECT_EQ(read.Entry(0)->Crc32, FixtureCrc("described data"));
@@ -317,10 +318,10 @@ TEST(ZipDirectoryScan, DescriptorsFillInTheEntryBeforeThem) {
 TEST(ZipDirectoryScan, LocalHeadersGiveNamesFoldersTimesAndEncryption) {
     TZipFixture zip;
     zip.WithDirectory = false;
-    TZipFixtureEntry utf8 = File("\xC3\xA9t\xC3\xA9/", "");
+    TZipFixtureEntry utf8 = FixtureFile("\xC3\xA9t\xC3\xA9/", "");
     utf8.Flags = 0x800;
-    TZipFixtureEntry oem = File("\x81.txt", "u");
-    TZipFixtureEntry secret = File("secret.bin", "0123456789abcdef");
+    TZipFixtureEntry oem = FixtureFile("\x81.txt", "u");
+    TZipFixtureEntry secret = FixtureFile("secret.bin", "0123456789abcdef");
     secret.Flags = 1;
     secret.Method = 8;
     secret.Time = 0x0021;
@@ -338,7 +339,7 @@ TEST(ZipDirectoryScan, LocalHeadersGiveNamesFoldersTimesAndEncryption) {
 TEST(ZipDirectoryScan, TruncatedAndOverlongEntriesEndTheScan) {
     TZipFixture zip;
     zip.WithDirectory = false;
-    zip.Entries = {File("first.txt", "data one"), File("second.txt", "data two")};
+    zip.Entries = {FixtureFile("first.txt", "data one"), FixtureFile("second.txt", "data two")};
     std::vector<uint8_t> bytes = zip.Build();
 
     std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + zip.LocalOffsets[1] + 35);
@@ -358,7 +359,8 @@ TEST(ZipDirectoryScan, HeadersAcrossTheReadBoundaryAreFound) {
     for (size_t firstSize : {MiB - 60, MiB - 45, MiB - 10, MiB + 100, 2 * MiB - 50}) {
         TZipFixture zip;
         zip.WithDirectory = false;
-        zip.Entries = {File("big.bin", std::string(firstSize, 'x')), File("next.txt", "n"), File("last.txt", "l")};
+        zip.Entries = {FixtureFile("big.bin", std::string(firstSize, 'x')), FixtureFile("next.txt", "n"),
+                       FixtureFile("last.txt", "l")};
         TRead read = ReadZip(zip.Build());
         EXPECT_EQ(read.Names(), (Paths{u"big.bin", u"next.txt", u"last.txt"})) << firstSize;
         if (read.Structure()->Count() == 3) {
@@ -370,7 +372,7 @@ TEST(ZipDirectoryScan, HeadersAcrossTheReadBoundaryAreFound) {
 TEST(ZipDirectoryScan, AStopEndsTheScanWithItsOwnText) {
     TZipFixture zip;
     zip.WithDirectory = false;
-    zip.Entries = {File("big.bin", std::string(3 * MiB, 'x')), File("next.txt", "n")};
+    zip.Entries = {FixtureFile("big.bin", std::string(3 * MiB, 'x')), FixtureFile("next.txt", "n")};
     auto callBack = MakeRef<TDefaultCallBack>();
     callBack->TotalProgress->OnChange = [&](TArchiveProgress* p) {
         if (p->Position > 0) callBack->SetAborted(true);
@@ -385,13 +387,20 @@ TEST(ZipDirectoryScan, AStopEndsTheScanWithItsOwnText) {
 
 TEST(ZipDirectoryRead, NamesTheTreeCannotHoldAreLeftOut) {
     TZipFixture zip;
-    zip.Entries = {File("", "empty"), File("/etc/passwd", "abs"), File("a//b.txt", "double"), File("ok.txt", "fine"),
-                   File("/", "")};
+    zip.Entries = {FixtureFile("", "empty"), FixtureFile("/etc/passwd", "abs"), FixtureFile("a//b.txt", "double"),
+                   FixtureFile("ok.txt", "fine"), FixtureFile("/", "")};
     std::vector<uint8_t> bytes = zip.Build();
     EXPECT_EQ(ReadZip(bytes).Names(), (Paths{u"ok.txt"}));
     // The same through the scan.
     bytes.resize(zip.DirectoryOffset);
     EXPECT_EQ(ReadZip(bytes).Names(), (Paths{u"ok.txt"}));
+
+    // A last record of only its 46 fixed bytes is still read, not taken
+    // for a directory that never ends.
+    zip.Entries = {FixtureFile("ok.txt", "fine"), FixtureFile("", "")};
+    TRead read = ReadZip(zip.Build());
+    EXPECT_EQ(read.Names(), (Paths{u"ok.txt"}));
+    EXPECT_EQ(read.Structure()->Offset, zip.DirectoryOffset);
 }
 
 }  // namespace

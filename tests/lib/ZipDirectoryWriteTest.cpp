@@ -2,7 +2,6 @@
 // reading back what was written.
 #include <gtest/gtest.h>
 #include "CodePages.h"
-#include "support/ScratchFolder.h"
 #include "support/TestArchive.h"
 #include "support/TestStreams.h"
 #include "support/ZipBuilder.h"
@@ -37,6 +36,12 @@ void WriteStored(TTestArchive* archive, TStream* stream, const std::vector<TFile
         stream->Write(file.Data.data(), int32_t(file.Data.size()));
     }
     s->WriteDirectory(stream);
+}
+
+WideString NumberedName(char16_t letter, int number) {
+    WideString name(1, letter);
+    for (char digit : std::to_string(number)) name += char16_t(digit);
+    return name;
 }
 
 TRef<TTestArchive> ReadBack(TStream* stream) {
@@ -227,7 +232,7 @@ TEST(ZipDirectoryWrite, DirectoriesLargerThanTheBufferAndManyEntries) {
     auto archive = MakeRef<TTestArchive>();
     auto stream = MakeRef<TMemoryStream>();
     std::vector<TFile> files;
-    for (int i = 0; i < 40; ++i) files.push_back({WideString(u"f").append(Widen(std::to_string(i))), "d", WideString(50000, u'x')});
+    for (int i = 0; i < 40; ++i) files.push_back({NumberedName(u'f', i), "d", WideString(50000, u'x')});
     auto callBack = MakeRef<TDefaultCallBack>();
     archive->Structure->CallBack = callBack.Get();
     WriteStored(archive.Get(), stream.Get(), files);
@@ -242,7 +247,7 @@ TEST(ZipDirectoryWrite, DirectoriesLargerThanTheBufferAndManyEntries) {
     auto many = MakeRef<TTestArchive>();
     stream->Clear();
     for (int i = 0; i < 70000; ++i) {
-        TZipItem* entry = many->Structure->AddNewEntry(many->AddFile(WideString(u"n").append(Widen(std::to_string(i))), 0));
+        TZipItem* entry = many->Structure->AddNewEntry(many->AddFile(NumberedName(u'n', i), 0));
         entry->LocalOffset = 0;
     }
     EXPECT_EQ(many->Structure->EstimateDirectorySize(), 70000 * 46 + 22);

@@ -20,7 +20,8 @@ TRef<TZipPasswordStream> Cipher(TStream* target, const WideString& password) {
 
 std::vector<uint8_t> ReadAll(TStream* stream, int32_t piece) {
     std::vector<uint8_t> out, buffer(static_cast<size_t>(piece));
-    for (int32_t n; (n = stream->Read(buffer, 0, piece)) > 0;) out.insert(out.end(), buffer.begin(), buffer.begin() + n);
+    for (int32_t n; (n = stream->Read(buffer, 0, piece)) > 0;)
+        out.insert(out.end(), buffer.begin(), buffer.begin() + n);
     return out;
 }
 

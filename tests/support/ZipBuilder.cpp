@@ -25,6 +25,15 @@ uint32_t Get32At(const std::vector<uint8_t>& bytes, size_t at) {
     return Get16At(bytes, at) | uint32_t(Get16At(bytes, at + 2)) << 16;
 }
 
+TZipFixtureEntry FixtureFile(const std::string& name, const std::string& data, uint8_t host, uint32_t external) {
+    TZipFixtureEntry e;
+    e.Name = name;
+    e.Data = data;
+    e.Host = host;
+    e.External = external;
+    return e;
+}
+
 namespace {
 
 void Append(std::vector<uint8_t>& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }

@@ -24,6 +24,10 @@ struct TZipFixtureEntry {
     int64_t Size = -1;
 };
 
+// A stored entry with the fields tests vary most.
+TZipFixtureEntry FixtureFile(const std::string& name, const std::string& data, uint8_t host = 0,
+                             uint32_t external = 0);
+
 struct TZipFixture {
     std::vector<TZipFixtureEntry> Entries;
     std::string Comment;

@@ -25,7 +25,8 @@ uint32_t Field32(TZipItem* entry, uint64_t value) {
 
 uint16_t Field16(TZipItem* entry, size_t length) {
     if (length > 0xFFFF)
-        throw EArchiveError("Entry \"" + WideToAnsi(entry->Name) + "\": the name or comment is longer than 65535 bytes");
+        throw EArchiveError("Entry \"" + WideToAnsi(entry->Name) +
+                            "\": the name or comment is longer than 65535 bytes");
     return uint16_t(length);
 }
 
@@ -199,7 +200,8 @@ int32_t TZipStructure::ParseCentralRecords(TConstByteSpan buffer, int32_t length
         pending.PackedSize = Get32(p + 20);
         pending.Size = Get32(p + 24);
         pending.Comment = DecodeText(p + CentralHeaderSize + nameLength + extraLength, commentLength);
-        ReadExtraField(entry.Get(), buffer.subspan(size_t(start + CentralHeaderSize + nameLength), size_t(extraLength)));
+        ReadExtraField(entry.Get(),
+                       buffer.subspan(size_t(start + CentralHeaderSize + nameLength), size_t(extraLength)));
 
         FPending.push_back(std::move(pending));
         if (Entries->Add(entry.Get()) < 0) throw EOutOfMemory("Out of memory");
@@ -415,6 +417,11 @@ TZipItem* TZipStructure::CopyEntry(TZipItem* entry) {
     copy->Crc32 = entry->Crc32;
     copy->Flags = entry->Flags;
     copy->Name = entry->Name;
+    // Unix entries keep their modes (programs, links) through an update.
+    if (entry->HostSystem == ZipHost::Unix) {
+        copy->HostSystem = entry->HostSystem;
+        copy->ExternalAttributes = entry->ExternalAttributes;
+    }
     if (UseUtf8) copy->Flags |= ZipFlag::Utf8;
     if (Entries->Add(copy.Get()) < 0) throw EOutOfMemory("Out of memory");
     return copy.Detach();
@@ -426,12 +433,17 @@ int32_t TZipStructure::CentralExtraLength(TZipItem*) { return 0; }
 
 void TZipStructure::WriteCentralExtra(TZipItem*, TByteSpan, int32_t) {}
 
-int32_t TZipStructure::WriteLocalHeader(TZipItem* entry, TByteSpan buffer, int32_t capacity, int32_t position) {
+AnsiString TZipStructure::EncodeEntryName(TZipItem* entry, bool& utf8) {
     NVX_ASSERT_MSG(entry->Item, "Assertion failure");
-    TArchItem* item = entry->Item;
-    bool utf8 = EntryUsesUtf8(entry);
+    utf8 = EntryUsesUtf8(entry);
     if (utf8) entry->Flags |= ZipFlag::Utf8;
-    TByteString name = EncodeText(StoredName(entry->Name, Separator), utf8);
+    return EncodeText(StoredName(entry->Name, Separator), utf8);
+}
+
+int32_t TZipStructure::WriteLocalHeader(TZipItem* entry, TByteSpan buffer, int32_t capacity, int32_t position) {
+    bool utf8;
+    TByteString name = EncodeEntryName(entry, utf8);
+    TArchItem* item = entry->Item;
     uint16_t nameLength = Field16(entry, name.size());
     // An unknown size (all ones, from a source size of -1) stands until the
     // header is written again with the real one.
@@ -458,11 +470,9 @@ int32_t TZipStructure::WriteLocalHeader(TZipItem* entry, TByteSpan buffer, int32
 }
 
 int32_t TZipStructure::WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int32_t capacity, int32_t position) {
-    NVX_ASSERT_MSG(entry->Item, "Assertion failure");
+    bool utf8;
+    TByteString name = EncodeEntryName(entry, utf8);
     TArchItem* item = entry->Item;
-    bool utf8 = EntryUsesUtf8(entry);
-    if (utf8) entry->Flags |= ZipFlag::Utf8;
-    TByteString name = EncodeText(StoredName(entry->Name, Separator), utf8);
     TByteString comment = EncodeText(item->Comment, utf8);
     uint16_t nameLength = Field16(entry, name.size()), commentLength = Field16(entry, comment.size());
     uint32_t packedSize = Field32(entry, item->PackedSize), size = Field32(entry, item->Size);
@@ -475,7 +485,8 @@ int32_t TZipStructure::WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int
     uint8_t* p = buffer.data() + position;
     Put32(p, ZipSignature::CentralHeader);
     p[4] = uint8_t(VersionNeeded());
-    p[5] = ZipHost::Dos;
+    bool unix = entry->HostSystem == ZipHost::Unix;
+    p[5] = unix ? ZipHost::Unix : ZipHost::Dos;
     Put16(p + 6, VersionNeeded());
     Put16(p + 8, entry->Flags);
     Put16(p + 10, entry->Method);
@@ -488,7 +499,7 @@ int32_t TZipStructure::WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int
     Put16(p + 32, commentLength);
     Put16(p + 34, 0);
     Put16(p + 36, 0);
-    Put32(p + 38, DosAttributeByte(item->Attributes()));
+    Put32(p + 38, unix ? entry->ExternalAttributes : DosAttributeByte(item->Attributes()));
     Put32(p + 42, localOffset);
     std::copy(name.begin(), name.end(), p + CentralHeaderSize);
     WriteCentralExtra(entry, buffer, position + CentralHeaderSize + nameLength);

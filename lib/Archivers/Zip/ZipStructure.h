@@ -138,6 +138,9 @@ protected:
     // The central header of entry composed at position; -1 when it does
     // not fit.
     int32_t WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int32_t capacity, int32_t position);
+    // The entry's name as written, in the encoding the entry settles on;
+    // flag bit 11 is set when that is UTF-8.
+    AnsiString EncodeEntryName(TZipItem* entry, bool& utf8);
 
 private:
     // What a central header says about the tree item, kept until the whole

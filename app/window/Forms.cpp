@@ -1,0 +1,425 @@
+#include "Forms.h"
+#include <commctrl.h>
+#include "CodePages.h"
+#include "ErrorReport.h"
+#include "Exceptions.h"
+#include "SysUI.h"
+
+TApplication Application;
+
+namespace {
+
+LPCWSTR W(const WideString& text) { return reinterpret_cast<LPCWSTR>(text.c_str()); }
+
+int ScreenPixelsPerInch() {
+    HDC screen = ::GetDC(nullptr);
+    int density = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen) ::ReleaseDC(nullptr, screen);
+    return density > 0 ? density : 96;
+}
+
+// Design pixels a one-line label keeps free beyond its text.
+constexpr int GlyphSlack = 3;
+
+// Child windows need an identifier for the dialog keys to click them.
+int NextControlId() {
+    static int id = 100;
+    return ++id;
+}
+
+}  // namespace
+
+COLORREF ColorToRGB(TColor color) {
+    return (color & 0x80000000u) ? ::GetSysColor((int)(color & 0xFF)) : (COLORREF)color;
+}
+
+// ---- TControl ----
+
+TControl::TControl(TContainer* parent, const TBounds& design, uint8_t anchors, const TFontDesign& font)
+    : FParent(parent), FDesign(design), FAnchors(anchors), FFont(font) {}
+
+void TControl::Dispose() {
+    if (FHandle) ::DestroyWindow(std::exchange(FHandle, nullptr));
+    if (FFontHandle) ::DeleteObject(std::exchange(FFontHandle, nullptr));
+    TRefObject::Dispose();
+}
+
+TForm* TControl::Form() const {
+    const TControl* control = this;
+    while (control->FParent) control = control->FParent;
+    return dynamic_cast<TForm*>(const_cast<TControl*>(control));
+}
+
+int TControl::ScreenDensity() const {
+    TForm* form = Form();
+    return form ? form->PixelsPerInch() : ScreenPixelsPerInch();
+}
+
+void TControl::CreateHandle(const wchar_t* className, const WideString& text, DWORD style, DWORD exStyle) {
+    NVX_ASSERT(!FHandle);
+    const int density = ScreenDensity();
+    FBounds = ScaleToScreen(FDesign, density);
+    FFontHandle = ::CreateFontW(-ScaleToScreen(FFont.Height, density), 0, 0, 0, FFont.Bold ? FW_BOLD : FW_NORMAL,
+                                FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, FFont.Name);
+
+    HWND parent = nullptr;
+    HMENU id = nullptr;
+    TBounds place = FBounds;
+    if (FParent) {
+        style |= WS_CHILD;
+        parent = FParent->Handle();
+        id = (HMENU)(INT_PTR)NextControlId();
+    } else {
+        // A top-level window is sized so that its client area has the bounds.
+        RECT frame{0, 0, FBounds.Width, FBounds.Height};
+        ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+        place = {0, 0, frame.right - frame.left, frame.bottom - frame.top};
+    }
+    HWND window = ::CreateWindowExW(exStyle, className, W(text), style, place.Left, place.Top, place.Width,
+                                    place.Height, parent, id, ::GetModuleHandleW(nullptr), this);
+    if (!window) RaiseLastOSError();
+    FHandle = window;
+    ::SendMessageW(window, WM_SETFONT, (WPARAM)FFontHandle, FALSE);
+    if (FParent) FMargins = MarginsIn(FBounds, FParent->ClientWidth(), FParent->ClientHeight());
+}
+
+WideString TControl::Caption() const {
+    int length = ::GetWindowTextLengthW(FHandle);
+    WideString text(length + 1, u'\0');
+    length = ::GetWindowTextW(FHandle, reinterpret_cast<LPWSTR>(text.data()), length + 1);
+    text.resize(length);
+    return text;
+}
+
+void TControl::SetCaption(const WideString& text) {
+    if (!::SetWindowTextW(FHandle, W(text))) RaiseLastOSError();
+}
+
+bool TControl::Visible() const { return ::GetWindowLongW(FHandle, GWL_STYLE) & WS_VISIBLE; }
+
+void TControl::SetVisible(bool visible) { ::ShowWindow(FHandle, visible ? SW_SHOWNA : SW_HIDE); }
+
+void TControl::SetBounds(const TBounds& bounds) {
+    FBounds = bounds;
+    ::SetWindowPos(FHandle, nullptr, bounds.Left, bounds.Top, bounds.Width, bounds.Height,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    if (FParent) FMargins = MarginsIn(FBounds, FParent->ClientWidth(), FParent->ClientHeight());
+}
+
+void TControl::ParentResized(int width, int height) {
+    TBounds bounds = AnchoredBounds(FBounds, FMargins, FAnchors, width, height);
+    if (bounds == FBounds) return;
+    FBounds = bounds;
+    ::SetWindowPos(FHandle, nullptr, bounds.Left, bounds.Top, bounds.Width, bounds.Height,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// ---- TLabel ----
+
+TLabel::TLabel(TContainer* parent, const TBounds& design, const WideString& text, bool wordWrap, bool visible,
+               uint8_t anchors, const TFontDesign& font)
+    : TControl(parent, design, anchors, font), FWordWrap(wordWrap) {
+    CreateHandle(L"STATIC", text, (visible ? WS_VISIBLE : 0) | SS_NOPREFIX | (wordWrap ? SS_LEFT : SS_LEFTNOWORDWRAP),
+                 0);
+    if (!FWordWrap) FitToText();
+}
+
+void TLabel::SetCaption(const WideString& text) {
+    TControl::SetCaption(text);
+    if (!FWordWrap) FitToText();
+}
+
+// A one-line label is as wide as its text, so no outcome is ever cut off.
+void TLabel::FitToText() {
+    WideString text = Caption();
+    HDC dc = ::GetDC(Handle());
+    HGDIOBJ old = ::SelectObject(dc, FontHandle());
+    RECT extent{0, 0, 0, 0};
+    ::DrawTextW(dc, W(text), (int)text.size(), &extent, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    if (text.empty()) {
+        TEXTMETRICW metrics;
+        ::GetTextMetricsW(dc, &metrics);
+        extent.bottom = metrics.tmHeight;
+    }
+    ::SelectObject(dc, old);
+    ::ReleaseDC(Handle(), dc);
+    TBounds bounds = Bounds();
+    // Substituted fonts may ink a pixel past the advance of the last glyph.
+    bounds.Width = extent.right ? extent.right + ScaleToScreen(GlyphSlack, ScreenDensity()) : 0;
+    bounds.Height = extent.bottom;
+    SetBounds(bounds);
+}
+
+HBRUSH TLabel::ColorControl(HDC dc) {
+    ::SetTextColor(dc, ColorToRGB(Font().Color));
+    ::SetBkColor(dc, ColorToRGB(Parent()->Color()));
+    return Parent()->Brush();
+}
+
+// ---- TButton ----
+
+TButton::TButton(TContainer* parent, const TBounds& design, const WideString& text, const TFontDesign& font)
+    : TControl(parent, design, Anchor::LeftTop, font) {
+    CreateHandle(L"BUTTON", text, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY, 0);
+}
+
+void TButton::Notify(WORD code) {
+    switch (code) {
+    case BN_CLICKED:
+        if (OnClick) Application.RunEvent(OnClick);
+        break;
+    // The focused button is the one Enter presses, and looks it.
+    case BN_SETFOCUS:
+        ::SendMessageW(Handle(), BM_SETSTYLE, BS_DEFPUSHBUTTON | BS_NOTIFY, TRUE);
+        break;
+    case BN_KILLFOCUS:
+        ::SendMessageW(Handle(), BM_SETSTYLE, BS_PUSHBUTTON | BS_NOTIFY, TRUE);
+        break;
+    }
+}
+
+HBRUSH TButton::ColorControl(HDC dc) {
+    ::SetBkColor(dc, ColorToRGB(Parent()->Color()));
+    return Parent()->Brush();
+}
+
+// ---- TContainer ----
+
+TContainer::TContainer(TContainer* parent, const TBounds& design, uint8_t anchors, const TFontDesign& font,
+                       TColor color)
+    : TControl(parent, design, anchors, font),
+      FColor(color),
+      FBrush((color & 0x80000000u) ? ::GetSysColorBrush((int)(color & 0xFF)) : ::CreateSolidBrush(color)),
+      FOwnsBrush(!(color & 0x80000000u)) {}
+
+void TContainer::Dispose() {
+    // Children go first, while the window they live in still exists.
+    FControls.clear();
+    TControl::Dispose();
+    if (FOwnsBrush && FBrush) ::DeleteObject(FBrush);
+    FBrush = nullptr;
+}
+
+void TContainer::HandleDestroyed() {
+    TControl::HandleDestroyed();
+    for (const TRef<TControl>& control : FControls) control->HandleDestroyed();
+}
+
+void TContainer::RegisterWindowClass(const wchar_t* className) {
+    WNDCLASSEXW info{};
+    info.cbSize = sizeof info;
+    HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    if (::GetClassInfoExW(instance, className, &info)) return;
+    info.cbSize = sizeof info;
+    info.lpfnWndProc = WindowProc;
+    info.hInstance = instance;
+    info.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    info.lpszClassName = className;
+    if (!::RegisterClassExW(&info)) RaiseLastOSError();
+}
+
+int TContainer::ClientWidth() const {
+    RECT client{};
+    ::GetClientRect(Handle(), &client);
+    return client.right;
+}
+
+int TContainer::ClientHeight() const {
+    RECT client{};
+    ::GetClientRect(Handle(), &client);
+    return client.bottom;
+}
+
+TControl* TContainer::FindControl(HWND window) const {
+    if (!window) return nullptr;
+    for (const TRef<TControl>& control : FControls) {
+        if (control->Handle() == window) return control.Get();
+        if (auto* inner = dynamic_cast<TContainer*>(control.Get()))
+            if (TControl* found = inner->FindControl(window)) return found;
+    }
+    return nullptr;
+}
+
+LRESULT CALLBACK TContainer::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* control = static_cast<TControl*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, (LONG_PTR)control);
+        control->AttachHandle(window);
+    }
+    auto* self = static_cast<TContainer*>(reinterpret_cast<TControl*>(::GetWindowLongPtrW(window, GWLP_USERDATA)));
+    if (!self) return ::DefWindowProcW(window, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        LRESULT result = ::DefWindowProcW(window, message, wParam, lParam);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        self->HandleDestroyed();
+        return result;
+    }
+    // Nothing may unwind through the system's code that called us.
+    try {
+        return self->HandleMessage(message, wParam, lParam);
+    } catch (...) {
+        Application.HandleException(std::current_exception());
+        return 0;
+    }
+}
+
+LRESULT TContainer::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND:
+        if (TControl* control = FindControl((HWND)lParam)) {
+            control->Notify(HIWORD(wParam));
+            return 0;
+        }
+        break;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+        if (TControl* control = FindControl((HWND)lParam))
+            if (HBRUSH brush = control->ColorControl((HDC)wParam)) return (LRESULT)brush;
+        break;
+    case WM_ERASEBKGND: {
+        RECT client;
+        ::GetClientRect(Handle(), &client);
+        ::FillRect((HDC)wParam, &client, FBrush);
+        return 1;
+    }
+    case WM_SIZE:
+        for (const TRef<TControl>& control : FControls) control->ParentResized(LOWORD(lParam), HIWORD(lParam));
+        return 0;
+    }
+    return ::DefWindowProcW(Handle(), message, wParam, lParam);
+}
+
+// ---- TPanel ----
+
+TPanel::TPanel(TContainer* parent, const TBounds& design, TAlign align, const TFontDesign& font, TColor color)
+    : TContainer(parent, design, Anchor::LeftTop, font, color), FAlign(align) {
+    RegisterWindowClass(L"TPanel");
+    CreateHandle(L"TPanel", WideString(), WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, WS_EX_CONTROLPARENT);
+    ParentResized(parent->ClientWidth(), parent->ClientHeight());
+}
+
+void TPanel::ParentResized(int width, int height) {
+    if (FAlign == TAlign::Bottom) {
+        TBounds bounds = BottomAlignedBounds(Bounds().Height, width, height);
+        if (!(bounds == Bounds())) SetBounds(bounds);
+    } else {
+        TContainer::ParentResized(width, height);
+    }
+}
+
+// ---- TForm ----
+
+namespace {
+// A fixed dialog frame with the system menu only: no minimise, maximise or sizing.
+constexpr DWORD FormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD FormExStyle = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT | WS_EX_APPWINDOW;
+}  // namespace
+
+TForm::TForm(const wchar_t* className, const WideString& caption, int designClientWidth, int designClientHeight,
+             const TFontDesign& font, TColor color)
+    : TContainer(nullptr, {0, 0, designClientWidth, designClientHeight}, Anchor::LeftTop, font, color),
+      FPixelsPerInch(ScreenPixelsPerInch()) {
+    RegisterWindowClass(className);
+    CreateHandle(className, caption, FormStyle, FormExStyle);
+}
+
+void TForm::Dispose() {
+    if (Application.MainForm() == this) Application.SetMainForm(nullptr);
+    TContainer::Dispose();
+}
+
+void TForm::Show() {
+    RECT frame;
+    ::GetWindowRect(Handle(), &frame);
+    TBounds desktop{::GetSystemMetrics(SM_XVIRTUALSCREEN), ::GetSystemMetrics(SM_YVIRTUALSCREEN),
+                    ::GetSystemMetrics(SM_CXVIRTUALSCREEN), ::GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+    TBounds place = CentredOn(desktop, frame.right - frame.left, frame.bottom - frame.top);
+    ::SetWindowPos(Handle(), nullptr, place.Left, place.Top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    ::ShowWindow(Handle(), SW_SHOWNORMAL);
+    ::UpdateWindow(Handle());
+}
+
+void TForm::Close() {
+    if (Handle()) ::SendMessageW(Handle(), WM_CLOSE, 0, 0);
+}
+
+LRESULT TForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_ACTIVATE:
+        // A plain window has no dialog manager to keep its focus; do it here.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            HWND focused = ::GetFocus();
+            if (focused && ::IsChild(Handle(), focused)) FFocused = focused;
+        } else if (!HIWORD(wParam)) {
+            HWND focus = FFocused && ::IsWindow(FFocused) && ::IsChild(Handle(), FFocused)
+                             ? FFocused
+                             : ::GetNextDlgTabItem(Handle(), nullptr, FALSE);
+            if (focus) ::SetFocus(focus);
+        }
+        return 0;
+    case WM_CLOSE:
+        ::DestroyWindow(Handle());
+        return 0;
+    case WM_DESTROY:
+        if (Application.MainForm() == this) ::PostQuitMessage(0);
+        return 0;
+    }
+    return TContainer::HandleMessage(message, wParam, lParam);
+}
+
+// ---- TApplication ----
+
+void TApplication::Initialize() {
+    // Loads the common controls the manifest asks for, for visual styles.
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    AnsiString program = ProgramFileName();
+    size_t dot = program.rfind('.');
+    FTitle = AnsiToWide(dot == AnsiString::npos ? program : program.substr(0, dot));
+}
+
+void TApplication::Run(TForm* mainForm) {
+    FMainForm = mainForm;
+    mainForm->Show();
+    MSG message;
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        // Tab, the arrow keys and Enter move between and press the controls.
+        HWND form = FMainForm ? FMainForm->Handle() : nullptr;
+        if (form && ::IsDialogMessageW(form, &message)) continue;
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+    FMainForm = nullptr;
+}
+
+void TApplication::RunEvent(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (...) {
+        HandleException(std::current_exception());
+    }
+}
+
+void TApplication::HandleException(std::exception_ptr error) {
+    if (!error) return;
+    AnsiString text;
+    try {
+        std::rethrow_exception(error);
+    } catch (const EAbort&) {
+        return;  // already reported, or meant to be silent
+    } catch (const std::exception& e) {
+        text = e.what();
+    } catch (...) {
+        text = "Unknown exception";
+    }
+    ShowMessageBox(OwnerHandle(), text, WideToAnsi(FTitle).c_str(), MessageBoxFlags::IconError);
+}
+
+void TApplication::ShowMessage(const WideString& text) {
+    ShowMessageBox(OwnerHandle(), WideToAnsi(text), WideToAnsi(FTitle).c_str(), MessageBoxFlags::IconInformation);
+}
+
+TNativeHandle TApplication::OwnerHandle() const {
+    return FMainForm && FMainForm->Handle() ? (TNativeHandle)FMainForm->Handle() : 0;
+}

@@ -1,0 +1,198 @@
+// The window framework of the fixer: a form holding labels, panels and push
+// buttons, designed at one density and scaled to the screen's, and an
+// application object that runs the message loop and reports what a click
+// raised without taking the window down.
+#pragma once
+#include <windows.h>
+#include <exception>
+#include <functional>
+#include <utility>
+#include <vector>
+#include "Layout.h"
+#include "RefObject.h"
+#include "Types.h"
+
+// A colour: an RGB value, or one of the system's colours.
+using TColor = uint32_t;
+constexpr TColor SystemColor(int index) { return 0x80000000u | (TColor)index; }
+constexpr TColor WindowTextColor = SystemColor(COLOR_WINDOWTEXT);
+constexpr TColor ButtonFaceColor = SystemColor(COLOR_BTNFACE);
+constexpr TColor WhiteColor = RGB(255, 255, 255);
+COLORREF ColorToRGB(TColor color);
+
+// A font as designed; the height is the character height in design pixels.
+struct TFontDesign {
+    const wchar_t* Name = L"Tahoma";
+    int Height = 15;
+    bool Bold = false;
+    TColor Color = WindowTextColor;
+};
+
+class TContainer;
+class TForm;
+
+class TControl : public TRefObject {
+public:
+    HWND Handle() const { return FHandle; }
+    TContainer* Parent() const { return FParent; }
+    TForm* Form() const;
+
+    WideString Caption() const;
+    virtual void SetCaption(const WideString& text);
+    bool Visible() const;
+    void SetVisible(bool visible);
+    // In the parent's client pixels.
+    TBounds Bounds() const { return FBounds; }
+    void SetBounds(const TBounds& bounds);
+    uint8_t Anchors() const { return FAnchors; }
+    const TFontDesign& Font() const { return FFont; }
+
+    // Follows the parent's new client size.
+    virtual void ParentResized(int width, int height);
+    // A notification code the control sent to its parent.
+    virtual void Notify(WORD) {}
+    // The brush the parent paints this control's background with; null for
+    // the system's default.
+    virtual HBRUSH ColorControl(HDC) { return nullptr; }
+
+protected:
+    // design is in design pixels; the parent scales it.
+    TControl(TContainer* parent, const TBounds& design, uint8_t anchors, const TFontDesign& font);
+    void Dispose() override;
+    // Makes the window, once, when the subclass knows its class and style.
+    void CreateHandle(const wchar_t* className, const WideString& text, DWORD style, DWORD exStyle);
+    HFONT FontHandle() const { return FFontHandle; }
+    int ScreenDensity() const;
+    // The window is gone (destroyed with its parent or by the user).
+    virtual void HandleDestroyed() { FHandle = nullptr; }
+    void AttachHandle(HWND window) { FHandle = window; }
+
+private:
+    friend class TContainer;
+    TContainer* FParent;
+    TBounds FDesign;
+    TBounds FBounds;
+    uint8_t FAnchors;
+    TMargins FMargins;
+    TFontDesign FFont;
+    HFONT FFontHandle = nullptr;
+    HWND FHandle = nullptr;
+};
+
+class TLabel : public TControl {
+public:
+    // A label that does not wrap sizes itself to its text.
+    TLabel(TContainer* parent, const TBounds& design, const WideString& text, bool wordWrap, bool visible,
+           uint8_t anchors, const TFontDesign& font);
+    void SetCaption(const WideString& text) override;
+    HBRUSH ColorControl(HDC dc) override;
+
+private:
+    void FitToText();
+    bool FWordWrap;
+};
+
+class TButton : public TControl {
+public:
+    TButton(TContainer* parent, const TBounds& design, const WideString& text, const TFontDesign& font);
+    std::function<void()> OnClick;
+    void Notify(WORD code) override;
+    HBRUSH ColorControl(HDC dc) override;
+};
+
+// A window that holds controls, paints its own background and passes the
+// controls' notifications back to them.
+class TContainer : public TControl {
+public:
+    TColor Color() const { return FColor; }
+    HBRUSH Brush() const { return FBrush; }
+    // Client size in pixels.
+    int ClientWidth() const;
+    int ClientHeight() const;
+    // Makes a control inside this one, which holds it from then on; the
+    // pointer stays valid while this container lives.
+    template <class T, class... Args>
+    T* Make(Args&&... args) {
+        T* control = New<T>(this, std::forward<Args>(args)...);
+        FControls.push_back(TRef<TControl>::Adopt(control));
+        return control;
+    }
+    // This container's own control of that window, at any depth.
+    TControl* FindControl(HWND window) const;
+
+protected:
+    TContainer(TContainer* parent, const TBounds& design, uint8_t anchors, const TFontDesign& font, TColor color);
+    void Dispose() override;
+    void HandleDestroyed() override;
+    static void RegisterWindowClass(const wchar_t* className);
+    virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    TColor FColor;
+    HBRUSH FBrush;
+    bool FOwnsBrush;
+    std::vector<TRef<TControl>> FControls;
+};
+
+enum class TAlign { None, Bottom };
+
+// A panel without bevel or caption, painted in its own colour.
+class TPanel : public TContainer {
+public:
+    TPanel(TContainer* parent, const TBounds& design, TAlign align, const TFontDesign& font, TColor color);
+    void ParentResized(int width, int height) override;
+
+private:
+    TAlign FAlign;
+};
+
+// A top-level, fixed-size dialog window centred on the desktop.
+class TForm : public TContainer {
+public:
+    // designClientWidth/Height and the controls' bounds are design pixels.
+    TForm(const wchar_t* className, const WideString& caption, int designClientWidth, int designClientHeight,
+          const TFontDesign& font, TColor color);
+    int PixelsPerInch() const { return FPixelsPerInch; }
+    void Show();
+    void Close();
+
+protected:
+    void Dispose() override;
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    int FPixelsPerInch;
+    HWND FFocused = nullptr;  // restored when the form is active again
+};
+
+// The running program: its title, its main form and the message loop.
+class TApplication {
+public:
+    void Initialize();
+    // The name the system shows for the program, and the caption of the
+    // message boxes it shows.
+    const WideString& Title() const { return FTitle; }
+    void SetTitle(const WideString& title) { FTitle = title; }
+    TForm* MainForm() const { return FMainForm; }
+    void SetMainForm(TForm* form) { FMainForm = form; }
+
+    // Shows the form and dispatches messages until it is closed.
+    void Run(TForm* mainForm);
+    // Runs an event handler; what it raises is reported, and the window
+    // goes on.
+    void RunEvent(const std::function<void()>& handler);
+    // A message box with the exception's message, modal to the main form;
+    // nothing for the silent EAbort.
+    void HandleException(std::exception_ptr error);
+    void ShowMessage(const WideString& text);
+
+private:
+    TNativeHandle OwnerHandle() const;
+
+    WideString FTitle;
+    TForm* FMainForm = nullptr;
+};
+
+extern TApplication Application;

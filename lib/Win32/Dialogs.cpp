@@ -1,0 +1,54 @@
+#include "Win32/Dialogs.h"
+#include "FileAPI.h"
+#include "SystemInfo.h"
+#include "Win32/SystemDialogs.h"
+
+bool TCommonDialog::Execute() {
+    // The system dialogs may move the current folder while the user browses.
+    struct TRestore {
+        WideString Folder = GetCurrentFolder(true);
+        ~TRestore() { SetCurrentFolder(Folder); }
+    } restore;
+    return ShowDialog();
+}
+
+TSaveDialog::TSaveDialog(TNativeHandle ownerWindow) : TCommonDialog(ownerWindow), FFiles(New<TStringList>()) {}
+
+void TSaveDialog::Dispose() {
+    Free(std::exchange(FFiles, nullptr));
+    TCommonDialog::Dispose();
+}
+
+void TSaveDialog::TakeChosen(const std::vector<WideString>& paths) {
+    FFiles->Clear();
+    for (const WideString& path : paths) FFiles->Add(path);
+    if (!paths.empty()) FileName = paths.front();
+}
+
+bool TSaveDialog::ShowDialog() {
+    TPickRequest request;
+    request.Owner = OwnerWindow();
+    request.Opening = Opening();
+    request.PickFolder = PickingFolder();
+    request.Options = Options;
+    request.Title = Title;
+    request.Filter = Filter;
+    // The title doubles as the folder to start in when it names one.
+    bool titleIsFolder = !Title.empty() && DirectoryExists(Title);
+    request.SelectFolder = titleIsFolder ? Title : WideString();
+
+    std::vector<WideString> chosen;
+    TPickResult result = TPickResult::Unavailable;
+    if (OSVersion().Major >= 6) {
+        request.StartFolder = StartingFolder(request.SelectFolder, FileName);
+        request.FileName = ExtractFileName(FileName);
+        result = ShowItemDialog(request, chosen);
+    }
+    if (result == TPickResult::Unavailable) {
+        request.FileName = FileName;
+        result = request.PickFolder ? ShowFolderBrowser(request, chosen) : ShowClassicDialog(request, chosen);
+    }
+    if (result != TPickResult::Chosen || chosen.empty()) return false;
+    TakeChosen(chosen);
+    return true;
+}

@@ -1,0 +1,200 @@
+#include <windows.h>
+#include <objbase.h>
+#include <commdlg.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+#include <algorithm>
+#include "Win32/SystemDialogs.h"
+#include "Exceptions.h"
+
+namespace {
+
+LPCWSTR W(const WideString& text) { return reinterpret_cast<LPCWSTR>(text.c_str()); }
+WideString FromW(LPCWSTR text) { return WideString(reinterpret_cast<const WideChar*>(text)); }
+
+// The shell's objects need an apartment on the calling thread. It is
+// started once per thread and ended at library shutdown.
+thread_local bool ComStarted = false;
+
+void StartCom() {
+    if (ComStarted) return;
+    // A thread already in another apartment keeps it; that one is not ours to end.
+    if (SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) ComStarted = true;
+}
+
+// Holds one COM reference.
+template <class T>
+class TComPtr {
+public:
+    TComPtr() = default;
+    ~TComPtr() { Reset(); }
+    TComPtr(const TComPtr&) = delete;
+    TComPtr& operator=(const TComPtr&) = delete;
+
+    T* Get() const { return FPtr; }
+    T* operator->() const { return FPtr; }
+    // For calls that hand out a new reference.
+    T** Out() {
+        Reset();
+        return &FPtr;
+    }
+    void** OutVoid() { return reinterpret_cast<void**>(Out()); }
+    void Reset() {
+        if (FPtr) FPtr->Release();
+        FPtr = nullptr;
+    }
+
+private:
+    T* FPtr = nullptr;
+};
+
+// A text the shell allocated for the caller.
+class TShellText {
+public:
+    TShellText() = default;
+    ~TShellText() { ::CoTaskMemFree(FText); }
+    TShellText(const TShellText&) = delete;
+    TShellText& operator=(const TShellText&) = delete;
+    PWSTR* Out() { return &FText; }
+    WideString Text() const { return FText ? FromW(FText) : WideString(); }
+
+private:
+    PWSTR FText = nullptr;
+};
+
+void Check(HRESULT hr, const char* what) {
+    if (FAILED(hr)) throw EOSError::CreateFmt("%s failed (%08X)", what, (unsigned)hr);
+}
+
+// The file system path of a chosen item; an item without one (a virtual
+// folder) gives its display name.
+WideString ItemPath(IShellItem* item) {
+    TShellText path;
+    if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, path.Out()))) return path.Text();
+    TShellText name;
+    Check(item->GetDisplayName(SIGDN_NORMALDISPLAY, name.Out()), "Reading the chosen item");
+    return name.Text();
+}
+
+std::vector<WideString> ChosenPaths(IFileDialog* dialog, bool all) {
+    std::vector<WideString> paths;
+    if (all) {
+        TComPtr<IShellItemArray> items;
+        Check(static_cast<IFileOpenDialog*>(dialog)->GetResults(items.Out()), "Reading the chosen items");
+        DWORD count = 0;
+        Check(items->GetCount(&count), "Counting the chosen items");
+        for (DWORD i = 0; i < count; ++i) {
+            TComPtr<IShellItem> item;
+            Check(items->GetItemAt(i, item.Out()), "Reading a chosen item");
+            paths.push_back(ItemPath(item.Get()));
+        }
+    } else {
+        TComPtr<IShellItem> item;
+        Check(dialog->GetResult(item.Out()), "Reading the chosen item");
+        paths.push_back(ItemPath(item.Get()));
+    }
+    return paths;
+}
+
+// Selects the starting folder once the folder browser is up.
+int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM, LPARAM data) {
+    const WideString& folder = *reinterpret_cast<const WideString*>(data);
+    if (message == BFFM_INITIALIZED && !folder.empty())
+        ::SendMessageW(window, BFFM_SETSELECTIONW, TRUE, (LPARAM)W(folder));
+    return 0;
+}
+
+// Long enough for a long path or a multiple selection in one folder.
+constexpr DWORD ClassicBufferLength = 65536;
+
+}  // namespace
+
+void DoneDialogs() {
+    if (!ComStarted) return;
+    ComStarted = false;
+    ::CoUninitialize();
+}
+
+TPickResult ShowItemDialog(const TPickRequest& request, std::vector<WideString>& chosen) {
+    StartCom();
+    TComPtr<IFileDialog> dialog;
+    HRESULT hr = request.Opening ? ::CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
+                                                      IID_IFileOpenDialog, dialog.OutVoid())
+                                 : ::CoCreateInstance(CLSID_FileSaveDialog, nullptr, CLSCTX_INPROC_SERVER,
+                                                      IID_IFileSaveDialog, dialog.OutVoid());
+    if (FAILED(hr)) return TPickResult::Unavailable;
+
+    if (!request.Filter.empty()) {
+        std::vector<TFilterPair> pairs = SplitFilter(request.Filter);
+        std::vector<COMDLG_FILTERSPEC> specs;
+        for (const TFilterPair& pair : pairs) specs.push_back({W(pair.Description), W(pair.Pattern)});
+        Check(dialog->SetFileTypes((UINT)specs.size(), specs.data()), "Setting the file types");
+        Check(dialog->SetFileTypeIndex(1), "Setting the file type");
+    }
+    Check(dialog->SetOptions(ItemDialogFlags(request.Options, request.PickFolder)), "Setting the dialog options");
+    if (!request.StartFolder.empty()) {
+        TComPtr<IShellItem> folder;
+        // A folder the shell cannot resolve leaves the dialog where it would start anyway.
+        if (SUCCEEDED(::SHCreateItemFromParsingName(W(request.StartFolder), nullptr, IID_IShellItem,
+                                                    folder.OutVoid())))
+            dialog->SetFolder(folder.Get());
+    }
+    if (!request.FileName.empty()) Check(dialog->SetFileName(W(request.FileName)), "Setting the file name");
+    if (!request.Title.empty()) Check(dialog->SetTitle(W(request.Title)), "Setting the dialog title");
+
+    HWND owner = (HWND)request.Owner;
+    hr = dialog->Show(owner);
+    if (owner) ::SetActiveWindow(owner);
+    if (hr == HRESULT_FROM_WIN32(ERROR_CANCELLED)) return TPickResult::Cancelled;
+    Check(hr, "Showing the dialog");
+    chosen = ChosenPaths(dialog.Get(),
+                         request.Opening && (request.Options & OptionBit(DialogOption::AllowMultiSelect)));
+    return TPickResult::Chosen;
+}
+
+TPickResult ShowFolderBrowser(const TPickRequest& request, std::vector<WideString>& chosen) {
+    // The new dialog style needs a single-threaded apartment.
+    StartCom();
+    WCHAR displayName[MAX_PATH] = {};
+    BROWSEINFOW info{};
+    info.hwndOwner = (HWND)request.Owner;
+    info.pidlRoot = nullptr;  // the desktop
+    info.pszDisplayName = displayName;
+    info.lpszTitle = W(request.Title);
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+    info.lpfn = BrowseCallback;
+    info.lParam = (LPARAM)&request.SelectFolder;
+    PIDLIST_ABSOLUTE item = ::SHBrowseForFolderW(&info);
+    if (!item) return TPickResult::Cancelled;
+    WCHAR path[MAX_PATH] = {};
+    bool hasPath = ::SHGetPathFromIDListW(item, path);
+    ::CoTaskMemFree(item);
+    if (!hasPath) return TPickResult::Cancelled;
+    chosen = {FromW(path)};
+    return TPickResult::Chosen;
+}
+
+TPickResult ShowClassicDialog(const TPickRequest& request, std::vector<WideString>& chosen) {
+    const WideString filter = ClassicFilter(request.Filter);
+    std::vector<WCHAR> buffer(ClassicBufferLength, 0);
+    size_t seed = std::min(request.FileName.size(), (size_t)ClassicBufferLength - 1);
+    std::copy_n(request.FileName.begin(), seed, buffer.begin());
+
+    OPENFILENAMEW info{};
+    info.lStructSize = sizeof info;
+    info.hwndOwner = (HWND)request.Owner;
+    info.lpstrFilter = filter.empty() ? nullptr : W(filter);
+    info.nFilterIndex = 1;
+    info.lpstrFile = buffer.data();
+    info.nMaxFile = ClassicBufferLength;
+    info.lpstrTitle = request.Title.empty() ? nullptr : W(request.Title);
+    info.Flags = ClassicDialogFlags(request.Options);
+    bool confirmed = request.Opening ? ::GetOpenFileNameW(&info) : ::GetSaveFileNameW(&info);
+    if (!confirmed) {
+        DWORD error = ::CommDlgExtendedError();
+        if (error == 0) return TPickResult::Cancelled;
+        throw EOSError::CreateFmt("The file dialog failed (%X)", (unsigned)error);
+    }
+    chosen = ClassicSelection(WideString(reinterpret_cast<const WideChar*>(buffer.data()), buffer.size()));
+    return TPickResult::Chosen;
+}

@@ -1,0 +1,217 @@
+// Looks at another program's windows for the window tests: reads one
+// command a line from standard input and answers with one line of JSON.
+//   find <caption>        the visible top-level window with that caption
+//   dump <hwnd>           the window, its client area and every control in it
+//   owned <hwnd>          visible windows the window owns (dialogs, message boxes)
+//   focus <hwnd>          the control that has the keyboard focus in that window's thread
+//   ping <hwnd>           whether the window answers messages within two seconds
+//   close <hwnd>          posts WM_CLOSE
+// Arguments are separated by tabs.
+#include <windows.h>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr, nullptr);
+    std::string out(size, '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Wide(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0);
+    std::wstring out(size, L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), out.data(), size);
+    return out;
+}
+
+std::string Quote(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += (char)c;
+        } else if (c < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += (char)c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string Number(long long value) { return std::to_string(value); }
+std::string Bool(bool value) { return value ? "true" : "false"; }
+
+// Appends the parts (GCC warns falsely about chains of + on strings).
+template <class... Parts>
+std::string Cat(const Parts&... parts) {
+    std::string out;
+    (out.append(parts), ...);
+    return out;
+}
+
+std::wstring WindowText(HWND window) {
+    // WM_GETTEXT reaches controls of other processes, GetWindowText does not.
+    wchar_t text[4096] = {};
+    DWORD_PTR length = 0;
+    ::SendMessageTimeoutW(window, WM_GETTEXT, 4096, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, &length);
+    return std::wstring(text, length);
+}
+
+std::wstring ClassName(HWND window) {
+    wchar_t name[256] = {};
+    int length = ::GetClassNameW(window, name, 256);
+    return std::wstring(name, length);
+}
+
+std::string RectJson(const RECT& r) {
+    return Cat("[", Number(r.left), ",", Number(r.top), ",", Number(r.right - r.left), ",", Number(r.bottom - r.top),
+               "]");
+}
+
+// A window's facts; rect is relative to the client area of origin, or on
+// the screen when origin is null.
+std::string Describe(HWND window, HWND origin) {
+    RECT r;
+    ::GetWindowRect(window, &r);
+    if (origin) ::MapWindowPoints(HWND_DESKTOP, origin, reinterpret_cast<POINT*>(&r), 2);
+    return Cat("{\"hwnd\":", Number((long long)(INT_PTR)window), ",\"parent\":",
+               Number((long long)(INT_PTR)::GetParent(window)), ",\"id\":", Number(::GetDlgCtrlID(window)),
+               ",\"class\":", Quote(Utf8(ClassName(window))), ",\"text\":", Quote(Utf8(WindowText(window))),
+               ",\"visible\":", Bool(::IsWindowVisible(window)), ",\"enabled\":", Bool(::IsWindowEnabled(window)),
+               ",\"style\":", Number((unsigned)::GetWindowLongW(window, GWL_STYLE)), ",\"exstyle\":",
+               Number((unsigned)::GetWindowLongW(window, GWL_EXSTYLE)), ",\"rect\":", RectJson(r), "}");
+}
+
+std::vector<HWND> Descendants(HWND window) {
+    std::vector<HWND> found;
+    ::EnumChildWindows(
+        window, [](HWND child, LPARAM list) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+            return TRUE;
+        },
+        (LPARAM)&found);
+    return found;
+}
+
+std::string DescribeWithControls(HWND window) {
+    RECT client;
+    ::GetClientRect(window, &client);
+    POINT origin{0, 0};
+    ::ClientToScreen(window, &origin);
+    std::string out = Cat("{\"window\":", Describe(window, nullptr), ",\"client\":[", Number(origin.x), ",",
+                          Number(origin.y), ",", Number(client.right), ",", Number(client.bottom), "],\"controls\":[");
+    bool first = true;
+    for (HWND child : Descendants(window)) {
+        if (!first) out += ',';
+        out += Describe(child, window);
+        first = false;
+    }
+    return out + "]}";
+}
+
+HWND FindTopLevel(const std::wstring& caption) {
+    struct TSearch {
+        std::wstring Caption;
+        HWND Found = nullptr;
+    } search{caption};
+    ::EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<TSearch*>(data);
+            if (::IsWindowVisible(window) && WindowText(window) == s->Caption) {
+                s->Found = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        (LPARAM)&search);
+    return search.Found;
+}
+
+std::string Owned(HWND owner) {
+    struct TSearch {
+        HWND Owner;
+        std::vector<HWND> Found;
+    } search{owner, {}};
+    ::EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<TSearch*>(data);
+            if (::IsWindowVisible(window) && ::GetWindow(window, GW_OWNER) == s->Owner) s->Found.push_back(window);
+            return TRUE;
+        },
+        (LPARAM)&search);
+    std::string out = "{\"owned\":[";
+    for (size_t i = 0; i < search.Found.size(); ++i) {
+        if (i) out += ',';
+        out += DescribeWithControls(search.Found[i]);
+    }
+    return out + "]}";
+}
+
+std::string Focus(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    DWORD thread = ::GetWindowThreadProcessId(window, nullptr);
+    if (!::GetGUIThreadInfo(thread, &info)) return "{\"focus\":0,\"active\":0}";
+    return Cat("{\"focus\":", Number((long long)(INT_PTR)info.hwndFocus), ",\"active\":",
+               Number((long long)(INT_PTR)info.hwndActive), "}");
+}
+
+std::string Run(const std::vector<std::string>& words) {
+    const std::string& command = words[0];
+    if (command == "find" && words.size() == 2)
+        return Cat("{\"hwnd\":", Number((long long)(INT_PTR)FindTopLevel(Wide(words[1]))), "}");
+    if (words.size() != 2) return "{\"error\":\"bad command\"}";
+    HWND window = (HWND)(INT_PTR)std::stoll(words[1]);
+    if (!::IsWindow(window)) return "{\"error\":\"no such window\"}";
+    if (command == "dump") return DescribeWithControls(window);
+    if (command == "owned") return Owned(window);
+    if (command == "focus") return Focus(window);
+    if (command == "ping") {
+        DWORD_PTR result = 0;
+        bool answered = ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &result) != 0;
+        return Cat("{\"answered\":", Bool(answered), "}");
+    }
+    if (command == "close") {
+        bool posted = ::PostMessageW(window, WM_CLOSE, 0, 0) != 0;
+        return Cat("{\"posted\":", Bool(posted), "}");
+    }
+    return "{\"error\":\"unknown command\"}";
+}
+
+}  // namespace
+
+int main() {
+    char line[8192];
+    while (std::fgets(line, sizeof line, stdin)) {
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        if (text == "quit") break;
+        std::vector<std::string> words;
+        size_t start = 0;
+        for (;;) {
+            size_t tab = text.find('\t', start);
+            words.push_back(text.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+            if (tab == std::string::npos) break;
+            start = tab + 1;
+        }
+        std::string answer;
+        try {
+            answer = Run(words);
+        } catch (const std::exception& e) {
+            answer = Cat("{\"error\":", Quote(e.what()), "}");
+        }
+        std::fputs(answer.c_str(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+    return 0;
+}

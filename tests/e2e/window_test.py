@@ -1,0 +1,546 @@
+#!/usr/bin/env python3
+"""NvxFix.exe end to end: the real window under wine on a private X server,
+driven through its own controls and the system's folder dialog as a user
+would drive them. Screenshots are kept as artifacts in --out.
+
+  window_test.py --exe NvxFix.exe --probe nvx-window-probe.exe --payload PAYLOAD --out DIR
+"""
+import argparse
+import json
+import os
+import select
+import shutil
+import subprocess
+import sys
+import time
+
+from e2e_support import MARKER, VIEWER, make_bundle, windows_path
+
+CAPTION = "Fix non-working presentations for Mac"
+DONE = "Done!"
+REFUSED = "Slideshow damaged or made not in NVX 8.0"
+ZIP_NOTICE = "ZIP archives are not supported yet"
+
+DESIGN_DPI = 134
+# Design bounds (left, top, width, height), relative to the form's client
+# area; the buttons sit in Panel1, 270 pixels down.
+DESIGN = {
+    "Label2": (35, 35, 422, 46),
+    "Label4": (35, 99, 462, 84),
+    "Label3": (35, 195, 51, 18),
+    "Label1": (35, 219, 352, 18),
+    "Panel1": (0, 270, 533, 80),
+    "Button1": (35, 270 + 22, 173, 35),
+    "Button2": (228, 270 + 23, 157, 34),
+}
+CLIENT = (533, 350)
+LABEL_TEXTS = {
+    "Label2": "Use this utility if your executable show for Mac does not work on macOS Sierra 10.12.2+",
+    "Label4": "This utility updates executables created in Norvex 8.0.x to latest version 8.0.22. We cannot "
+              "guarantee correct work for presentations created in versions 6.0 - 7.5. Sorry.",
+    "Label1": "Browse APP folder with a presentation, or ZIP archive:",
+}
+BUTTON_TEXTS = {"Button1": "Browse Folder", "Button2": "Browse ZIP"}
+# Labels that size themselves to their text: only their corner is fixed.
+AUTOSIZED = {"Label1", "Label3"}
+
+WS_CAPTION, WS_SYSMENU, WS_THICKFRAME = 0xC00000, 0x80000, 0x40000
+WS_MINIMIZEBOX, WS_MAXIMIZEBOX = 0x20000, 0x10000
+WS_EX_DLGMODALFRAME = 0x1
+
+
+class TestFailure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise TestFailure(message)
+
+
+def wait_until(what, poll, timeout=15.0, interval=0.1):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = poll()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise TestFailure("timed out after %.0f s waiting for %s" % (timeout, what))
+        time.sleep(interval)
+
+
+def scale(value, dpi):
+    """A design length at dpi, rounded half away from zero as the system rounds."""
+    return (value * dpi + DESIGN_DPI // 2) // DESIGN_DPI
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+class XServer:
+    """Xvfb on the first free display; it tells us which one it took."""
+
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        deadline = time.monotonic() + 20
+        while not number.endswith(b"\n"):
+            ready, _, _ = select.select([read_end], [], [], max(0.0, deadline - time.monotonic()))
+            chunk = os.read(read_end, 16) if ready else b""
+            if not chunk:
+                os.close(read_end)
+                self.stop()
+                raise TestFailure("Xvfb did not start")
+            number += chunk
+        os.close(read_end)
+        self.display = ":" + number.decode().strip()
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+class Wine:
+    """A wine prefix of this test's own: the shared one may already have a
+    desktop without a display, and windows need this X server."""
+
+    def __init__(self, prefix, display):
+        self.prefix = prefix
+        self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+                        DISPLAY=display, LC_ALL="C.UTF-8")
+
+    def run(self, *args, timeout=120):
+        subprocess.run(list(args), env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=timeout, check=False)
+
+    def prepare(self):
+        # A server left by an interrupted run still talks to a display that is gone.
+        self.run("wineserver", "-k", timeout=30)
+        ready = os.path.join(self.prefix, ".nvx-window-ready")
+        if not os.path.exists(ready):
+            shutil.rmtree(self.prefix, ignore_errors=True)
+            self.run("wine", "wineboot", "--init", timeout=300)
+            # Without a window manager wine must draw the window frames itself.
+            self.run("wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f")
+            self.run("wineserver", "-w", timeout=60)
+            check(os.path.exists(os.path.join(self.prefix, "system.reg")), "wine could not make its prefix")
+            open(ready, "w").close()
+
+    def set_density(self, dpi):
+        self.run("wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+                 "/d", str(dpi), "/f")
+
+    def start(self, exe, cwd):
+        return subprocess.Popen(["wine", exe], cwd=cwd, env=self.env, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
+    def stop(self):
+        self.run("wineserver", "-k", timeout=30)
+
+
+class Probe:
+    """The Windows-side eyes: one line of command in, one line of JSON out."""
+
+    def __init__(self, wine, exe):
+        self.process = subprocess.Popen(["wine", exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, env=wine.env, text=True, encoding="utf-8")
+
+    def ask(self, *words):
+        self.process.stdin.write("\t".join(str(w) for w in words) + "\n")
+        self.process.stdin.flush()
+        line = self.process.stdout.readline()
+        check(line, "the probe ended")
+        answer = json.loads(line)
+        check("error" not in answer, "probe %s: %s" % (words[0], answer.get("error")))
+        return answer
+
+    def close(self):
+        if self.process.poll() is None:
+            try:
+                self.process.stdin.write("quit\n")
+                self.process.stdin.close()
+                self.process.wait(10)
+            except (OSError, subprocess.TimeoutExpired):
+                self.process.kill()
+
+
+class Session:
+    def __init__(self, args):
+        self.args = args
+        self.out = os.path.abspath(args.out)
+        self.run_dir = os.path.join(self.out, "window-run")
+        shutil.rmtree(self.run_dir, ignore_errors=True)
+        os.makedirs(self.run_dir)
+        self.x = XServer()
+        self.wine = Wine(os.path.join(self.out, "window-wine-prefix"), self.x.display)
+        self.probe = None
+        self.app = None
+        self.form = 0
+
+    def close(self):
+        if self.app and self.app.poll() is None:
+            self.app.kill()
+        if self.probe:
+            self.probe.close()
+        self.wine.stop()
+        self.x.stop()
+
+    # ---- the program ----
+
+    def start_app(self):
+        self.app = self.wine.start(os.path.abspath(self.args.exe), self.run_dir)
+        if not self.probe:
+            self.probe = Probe(self.wine, os.path.abspath(self.args.probe))
+
+        def found():
+            check(self.app.poll() is None, "NvxFix.exe ended with code %s" % self.app.poll())
+            return self.probe.ask("find", CAPTION)["hwnd"]
+        # The first start in a new prefix is slow.
+        self.form = wait_until("the window", found, timeout=90)
+
+    def close_app(self):
+        self.probe.ask("close", self.form)
+        try:
+            code = self.app.wait(20)
+        except subprocess.TimeoutExpired:
+            raise TestFailure("the window did not end after WM_CLOSE")
+        check(code == 0, "NvxFix.exe ended with code %d" % code)
+        self.app = None
+
+    def dump(self):
+        return self.probe.ask("dump", self.form)
+
+    def controls(self, dump=None):
+        """The form's controls by name, recognised by class and text."""
+        named = {}
+        for c in (dump or self.dump())["controls"]:
+            kind = c["class"].lower()
+            if kind == "tpanel":
+                named["Panel1"] = c
+            elif kind == "button":
+                named.update({n: c for n, t in BUTTON_TEXTS.items() if c["text"] == t})
+            elif kind == "static":
+                names = [n for n, t in LABEL_TEXTS.items() if c["text"] == t]
+                named[names[0] if names else "Label3"] = c  # the outcome line reads anything
+        check(set(named) == set(DESIGN), "controls found: %s" % sorted(named))
+        return named
+
+    def label3(self):
+        c = self.controls()["Label3"]
+        return c["text"] if c["visible"] else None
+
+    # ---- input as a user gives it ----
+
+    def xdotool(self, *args):
+        subprocess.run(["xdotool", *[str(a) for a in args]], env=self.wine.env, check=True, timeout=20)
+
+    def click(self, window_dump, control):
+        client = window_dump["client"]
+        x, y, w, h = control["rect"]
+        self.xdotool("mousemove", "--sync", client[0] + x + w // 2, client[1] + y + h // 2, "click", "1")
+
+    def owned(self, predicate, what, timeout=20):
+        def look():
+            return next((o for o in self.probe.ask("owned", self.form)["owned"] if predicate(o)), None)
+        return wait_until(what, look, timeout)
+
+    def no_owned(self, what):
+        wait_until(what, lambda: not self.probe.ask("owned", self.form)["owned"])
+
+    def message_box(self, what):
+        box = self.owned(lambda o: o["window"]["class"] == "#32770"
+                         and not any(c["class"] == "Edit" for c in o["controls"]), what)
+        texts = [c["text"] for c in box["controls"] if c["class"] == "Static" and c["text"]]
+        return box, texts
+
+    def dismiss(self, box):
+        ok = next(c for c in box["controls"] if c["class"] == "Button" and c["text"].replace("&", "") == "OK")
+        self.click(box, ok)
+        self.no_owned("the message box to close")
+
+    def browse_folder(self, folder):
+        """Presses "Browse Folder" and picks folder in the system's dialog;
+        None cancels the dialog."""
+        self.click(self.dump(), self.controls()["Button1"])
+        dialog = self.owned(lambda o: any(c["class"] == "Edit" and c["visible"] for c in o["controls"]),
+                            "the folder dialog")
+        check(dialog["window"]["enabled"], "the folder dialog is disabled")
+        buttons = {c["text"].replace("&", ""): c for c in dialog["controls"] if c["class"] == "Button" and c["visible"]}
+        if folder is None:
+            self.click(dialog, buttons["Cancel"])
+        else:
+            edit = next(c for c in dialog["controls"] if c["class"] == "Edit" and c["visible"])
+            self.click(dialog, edit)
+            wait_until("the file name box to take the focus",
+                       lambda: self.probe.ask("focus", dialog["window"]["hwnd"])["focus"] == edit["hwnd"])
+            self.xdotool("type", "--delay", "5", windows_path(folder))
+            self.xdotool("key", "Return")
+        self.no_owned("the folder dialog to close")
+
+    def responsive(self):
+        return self.probe.ask("ping", self.form)["answered"]
+
+    # ---- screenshots ----
+
+    def screenshot(self, name, rect):
+        """The window's area of the screen, once it has stopped changing;
+        kept as name (PNG) and returned as rows of RGB."""
+        ppm = os.path.join(self.run_dir, "screen.ppm")
+        previous = None
+        for _ in range(10):
+            subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:" + ppm], env=self.wine.env,
+                           check=True, timeout=30)
+            image = Image(ppm).crop(rect)
+            if image == previous:
+                break
+            previous = image
+            time.sleep(0.3)
+        x, y, w, h = rect
+        subprocess.run(["convert", ppm, "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage",
+                        os.path.join(self.out, name)], check=True, timeout=30)
+        return previous
+
+    def screen_on_failure(self):
+        try:
+            subprocess.run(["import", "-window", "root", os.path.join(self.out, "NvxFix-failure.png")],
+                           env=self.wine.env, timeout=30, check=False)
+        except (OSError, subprocess.TimeoutExpired):
+            pass
+
+
+class Image:
+    def __init__(self, ppm=None):
+        if ppm is None:
+            return
+        data = read_bytes(ppm)
+        fields, pos = [], 0
+        while len(fields) < 4:
+            while data[pos:pos + 1].isspace():
+                pos += 1
+            if data[pos:pos + 1] == b"#":
+                pos = data.index(b"\n", pos)
+                continue
+            end = pos
+            while not data[end:end + 1].isspace():
+                end += 1
+            fields.append(data[pos:end])
+            pos = end
+        check(fields[0] == b"P6" and fields[3] == b"255", "unexpected screenshot format")
+        self.width, self.height = int(fields[1]), int(fields[2])
+        self.pixels = data[pos + 1:]
+
+    def crop(self, rect):
+        x, y, w, h = rect
+        part = Image()
+        part.width, part.height = w, h
+        rows = [self.pixels[((y + r) * self.width + x) * 3:((y + r) * self.width + x + w) * 3] for r in range(h)]
+        part.pixels = b"".join(rows)
+        return part
+
+    def __eq__(self, other):
+        return isinstance(other, Image) and (self.width, self.height, self.pixels) == \
+            (other.width, other.height, other.pixels)
+
+    def pixel(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.pixels[i:i + 3])
+
+    def darkest(self, rect):
+        x, y, w, h = rect
+        return min((self.pixel(i, j) for j in range(y, y + h) for i in range(x, x + w)), key=sum)
+
+
+def near(colour, expected, tolerance):
+    return all(abs(a - b) <= tolerance for a, b in zip(colour, expected))
+
+
+# ---- the checks ----
+
+def check_layout(s, dpi):
+    dump = s.dump()
+    window = dump["window"]
+    check(window["class"] == "TForm1", "window class %s" % window["class"])
+    style, exstyle = window["style"], window["exstyle"]
+    check(style & WS_CAPTION == WS_CAPTION and style & WS_SYSMENU, "no caption or system menu: %x" % style)
+    check(not style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), "resizable or boxes: %x" % style)
+    check(exstyle & WS_EX_DLGMODALFRAME, "no dialog frame: %x" % exstyle)
+    client = dump["client"]
+    check(client[2:] == [scale(CLIENT[0], dpi), scale(CLIENT[1], dpi)],
+          "client area %s at %d dpi" % (client[2:], dpi))
+    # Centred on the 1280 x 1024 screen.
+    x, y, w, h = window["rect"]
+    check(abs(x + w / 2 - 640) <= 1 and abs(y + h / 2 - 512) <= 1, "window not centred: %s" % window["rect"])
+
+    controls = s.controls(dump)
+    for name, design in DESIGN.items():
+        expected = [scale(v, dpi) for v in design]
+        if name == "Panel1":  # aligned to the bottom edge, full width
+            expected = [0, client[3] - scale(80, dpi), client[2], scale(80, dpi)]
+        if name.startswith("Button"):  # inside the panel, scaled there
+            expected[1] = controls["Panel1"]["rect"][1] + scale(design[1] - 270, dpi)
+        actual = controls[name]["rect"]
+        if name in AUTOSIZED:
+            check(actual[:2] == expected[:2], "%s at %s, expected %s" % (name, actual[:2], expected[:2]))
+        else:
+            check(actual == expected, "%s at %s, expected %s" % (name, actual, expected))
+    for name, text in {**LABEL_TEXTS, **BUTTON_TEXTS}.items():
+        check(controls[name]["text"] == text and controls[name]["visible"], "%s reads %r" % (name, controls[name]))
+    for name in BUTTON_TEXTS:
+        check(controls[name]["parent"] == controls["Panel1"]["hwnd"], "%s is not in Panel1" % name)
+    check(not controls["Label3"]["visible"], "Label3 is shown at start")
+    # One-line labels fit their text, with room for the last glyph.
+    label1 = controls["Label1"]["rect"]
+    check(label1[2] >= scale(352, dpi) * 0.9 and label1[0] + label1[2] <= client[2], "Label1 size %s" % label1)
+    return dump, controls
+
+
+def check_look(image, dump, controls):
+    """Colours as designed: white client area, a button-face panel, the
+    brown introduction and the window-text notes."""
+    client = dump["client"]
+    wx, wy = dump["window"]["rect"][:2]
+
+    def local(rect):  # client rect -> screenshot rect
+        return (client[0] - wx + rect[0], client[1] - wy + rect[1], rect[2], rect[3])
+
+    def at(x, y):
+        return image.pixel(client[0] - wx + x, client[1] - wy + y)
+    check(at(5, 5) == (255, 255, 255) and at(client[2] - 5, 150) == (255, 255, 255), "client area is not white")
+    panel = controls["Panel1"]["rect"]
+    face = at(panel[0] + 5, panel[1] + 5)
+    check(face != (255, 255, 255) and face[0] == face[1] == face[2], "panel colour %s" % (face,))
+    intro = image.darkest(local(controls["Label2"]["rect"]))
+    check(near(intro, (128, 64, 0), 16), "Label2 colour %s, expected (128, 64, 0)" % (intro,))
+    for name in ("Label4", "Label1"):
+        ink = image.darkest(local(controls[name]["rect"]))
+        check(near(ink, (0, 0, 0), 40), "%s colour %s" % (name, ink))
+
+
+def check_tab_order(s, controls):
+    focus = lambda: s.probe.ask("focus", s.form)["focus"]
+    check(focus() == controls["Button1"]["hwnd"], "Browse Folder does not have the focus at start")
+    s.xdotool("key", "Tab")
+    wait_until("Tab to move to Browse ZIP", lambda: focus() == controls["Button2"]["hwnd"], 5)
+    s.xdotool("key", "shift+Tab")
+    wait_until("Shift+Tab to move back", lambda: focus() == controls["Button1"]["hwnd"], 5)
+
+
+def make_shows(s):
+    shows = os.path.join(s.run_dir, "shows")
+    make_bundle(shows, "Show", size_mb=0.2, files=8)
+    make_bundle(shows, "Blocked", size_mb=0.1, files=4)
+    # A file where the backup folder must go: the backup fails.
+    with open(os.path.join(shows, "Blocked.app.bak"), "w") as f:
+        f.write("in the way")
+    plain = os.path.join(shows, "Plain")
+    os.makedirs(plain)
+    with open(os.path.join(plain, "notes.txt"), "w") as f:
+        f.write("not a presentation")
+    return shows
+
+
+def run(args):
+    s = Session(args)
+    try:
+        s.wine.prepare()
+        s.wine.set_density(DESIGN_DPI)
+        shows = make_shows(s)
+        show = os.path.join(shows, "Show.app")
+        old_viewer = read_bytes(os.path.join(show, VIEWER))
+        payload = read_bytes(args.payload)
+        check(old_viewer != payload, "the generated viewer already is the payload")
+
+        s.start_app()
+        dump, controls = check_layout(s, DESIGN_DPI)
+        image = s.screenshot("NvxFix-window.png", dump["window"]["rect"])
+        check_look(image, dump, controls)
+        check_tab_order(s, controls)
+
+        # "Browse ZIP" only says that ZIP archives are not supported yet.
+        s.click(dump, controls["Button2"])
+        box, texts = s.message_box("the ZIP notice")
+        check(box["window"]["text"] == CAPTION and texts == [ZIP_NOTICE], "ZIP notice %s %s" % (box["window"], texts))
+        s.dismiss(box)
+        check(s.label3() is None, "Label3 shown after the ZIP notice")
+
+        # Cancelling the dialog changes nothing.
+        s.browse_folder(None)
+        check(s.label3() is None and sorted(os.listdir(shows)) == ["Blocked.app", "Blocked.app.bak", "Plain",
+                                                                     "Show.app"], "cancelling changed something")
+
+        # A bundle: backed up, fixed, "Done!".
+        s.browse_folder(show)
+        wait_until("Label3 to read Done!", lambda: s.label3() == DONE)
+        check(read_bytes(os.path.join(show, VIEWER)) == payload, "the viewer is not the payload")
+        check(read_bytes(os.path.join(show + ".bak", VIEWER)) == old_viewer, "the backup lacks the old viewer")
+        check(os.path.exists(os.path.join(show, MARKER)), "the marker went away")
+        dump = s.dump()
+        s.screenshot("NvxFix-done.png", dump["window"]["rect"])
+
+        # A folder that is no bundle: backed up all the same, then refused.
+        plain = os.path.join(shows, "Plain")
+        s.browse_folder(plain)
+        wait_until("Label3 to read the refusal", lambda: s.label3() == REFUSED)
+        check(os.path.exists(os.path.join(plain + ".bak", "notes.txt")), "no backup of the plain folder")
+        label3 = s.controls()["Label3"]["rect"]
+        check(label3[2] > 200 and label3[0] + label3[2] <= s.dump()["client"][2], "Label3 cut: %s" % label3)
+        s.screenshot("NvxFix-refused.png", s.dump()["window"]["rect"])
+
+        # A failure: the message in a box, the window goes on, Label3 stays.
+        blocked = os.path.join(shows, "Blocked.app")
+        blocked_viewer = read_bytes(os.path.join(blocked, VIEWER))
+        s.browse_folder(blocked)
+        box, texts = s.message_box("the error box")
+        check(box["window"]["text"] == CAPTION and any("Cannot create backup" in t for t in texts),
+              "error box %s %s" % (box["window"]["text"], texts))
+        check(s.label3() == REFUSED, "Label3 changed by a failure")
+        s.dismiss(box)
+        check(s.responsive() and s.label3() == REFUSED, "the window is not usable after a failure")
+        check(read_bytes(os.path.join(blocked, VIEWER)) == blocked_viewer, "a failed backup let the fix go on")
+        s.close_app()
+
+        # Another screen density: everything scaled in proportion.
+        s.wine.set_density(96)
+        s.start_app()
+        dump, _ = check_layout(s, 96)
+        s.screenshot("NvxFix-window-96dpi.png", dump["window"]["rect"])
+        s.close_app()
+    except TestFailure:
+        s.screen_on_failure()
+        raise
+    finally:
+        s.close()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for name in ("exe", "probe", "payload", "out"):
+        parser.add_argument("--" + name, required=True)
+    args = parser.parse_args()
+    for tool in ("Xvfb", "xdotool", "import", "convert", "wine", "wineserver"):
+        if not shutil.which(tool):
+            print("window test: %s is missing" % tool)
+            return 1
+    started = time.monotonic()
+    try:
+        run(args)
+    except TestFailure as failure:
+        print("window test FAILED: %s (screenshots in %s)" % (failure, os.path.abspath(args.out)))
+        return 1
+    print("window test passed in %.1f s; screenshots in %s" % (time.monotonic() - started, os.path.abspath(args.out)))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,236 @@
+"""nvxzip l on archives made by Info-ZIP zip, 7z and Python's zipfile,
+compared entry by entry with what Python's zipfile reads from them."""
+import argparse
+import io
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+from e2e_support import Program
+
+ARGS = None
+
+METHODS = {0: "Stored", 8: "Deflated"}
+HOSTS = ["FAT", "Amiga", "VMS", "Unix", "VM/CMS", "Atari", "HPFS", "Mac", "Z-Sys", "CP/M",
+         "NTFS", "MVS", "VSE", "Acorn", "VFAT", "MVS2", "BeOS", "Tandem", "OS/400", "OSX"]
+
+
+def printable(text):
+    return "".join("?" if ord(c) < 0x20 or c == "\x7f" else c for c in text)
+
+
+def expected_listing(path):
+    """The entries and archive comment as zipfile reads them, in the listing's terms."""
+    with zipfile.ZipFile(path) as z:
+        entries = []
+        for i in z.infolist():
+            utf8 = i.flag_bits & 0x800
+            entries.append({
+                "method": METHODS.get(i.compress_type, "#%d" % i.compress_type),
+                "packed": i.compress_size,
+                "size": i.file_size,
+                "crc": "%08X" % i.CRC,
+                "time": "%04d-%02d-%02d %02d:%02d:%02d" % i.date_time,
+                "host": HOSTS[i.create_system] if i.create_system < len(HOSTS) else "#%d" % i.create_system,
+                "attrs": "%08X" % i.external_attr,
+                "flags": "%04X" % i.flag_bits,
+                "name": i.orig_filename,
+                "comment": printable(i.comment.decode("utf-8" if utf8 else "cp437")),
+            })
+        comment = printable(z.comment.decode("cp437"))
+    return entries, comment
+
+
+def split_entry(line):
+    # Nine space-separated fields, then the name, which may hold spaces.
+    fields = line.split(None, 9)
+    prefix_end = 0
+    for field in fields[:9]:
+        prefix_end = line.index(field, prefix_end) + len(field)
+    return fields[:9] + [line[prefix_end + 1:]]
+
+
+def parse_listing(text):
+    lines = text.splitlines()
+    entries, comment = [], ""
+    for line in lines[1:]:
+        if line.startswith("  comment: "):
+            entries[-1]["comment"] = line[len("  comment: "):]
+        elif line.startswith("Archive comment: "):
+            comment = line[len("Archive comment: "):]
+        else:
+            method, packed, size, crc, day, clock, host, attrs, flags, name = split_entry(line)
+            entries.append({"method": method, "packed": int(packed), "size": int(size), "crc": crc,
+                            "time": day + " " + clock, "host": host, "attrs": attrs, "flags": flags,
+                            "name": name, "comment": ""})
+    return lines[0], entries, comment
+
+
+class ZipListing(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="nvxzip-e2e-")
+        cls.src = os.path.join(cls.dir, "src")
+        cls.make_tree(cls.src)
+        cls.tool = Program(ARGS.program, ARGS.runner)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir)
+
+    @staticmethod
+    def make_tree(root):
+        files = {
+            "readme.txt": b"A small text that packs well. " * 200,
+            "data/random.bin": os.urandom(70000),
+            "data/empty.txt": b"",
+            "caf\u00e9/na\u00efve \u20ac.txt": b"UTF-8 names",
+            "\u65e5\u672c\u8a9e/\u30d5\u30a1\u30a4\u30eb.txt": "\u3053\u3093\u306b\u3061\u306f".encode("utf-8"),
+            "with space/and more.txt": b"spaces",
+        }
+        for rel, data in files.items():
+            path = os.path.join(root, rel)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+        os.makedirs(os.path.join(root, "empty folder"))
+        os.chmod(os.path.join(root, "readme.txt"), 0o755)
+        os.chmod(os.path.join(root, "data/random.bin"), 0o600)
+        when = 1700000000  # 2023-11-14, an even second
+        for base, dirs, names in os.walk(root):
+            for n in dirs + names:
+                os.utime(os.path.join(base, n), (when, when))
+
+    def archive(self, name):
+        return os.path.join(self.dir, name)
+
+    def check(self, path):
+        code, out, err = self.tool.run("l", self.tool.arg(path))
+        self.assertEqual(code, 0, err)
+        self.assertEqual(err, "")
+        header, entries, comment = parse_listing(out)
+        self.assertTrue(header.startswith("Method"), header)
+        want_entries, want_comment = expected_listing(path)
+        self.assertEqual(len(entries), len(want_entries))
+        for got, want in zip(entries, want_entries):
+            self.assertEqual(got, want)
+        self.assertEqual(comment, want_comment)
+        return entries
+
+    # ---- Info-ZIP zip
+
+    def test_infozip_deflated_with_comments(self):
+        path = self.archive("infozip.zip")
+        subprocess.run(["zip", "-r", "-q", path, "."], cwd=self.src, check=True)
+        subprocess.run(["zip", "-z", "-q", path], input=b"Archive comment from zip\n", check=True)
+        # One entry comment, given on standard input.
+        subprocess.run(["zip", "-c", "-q", path, "readme.txt"], input=b"about the readme\n", check=True)
+        entries = self.check(path)
+        self.assertIn("Deflated", {e["method"] for e in entries})
+        self.assertIn("Unix", {e["host"] for e in entries})
+        self.assertIn("about the readme", {e["comment"] for e in entries})
+
+    def test_infozip_stored(self):
+        path = self.archive("infozip-stored.zip")
+        subprocess.run(["zip", "-r", "-q", "-0", path, "."], cwd=self.src, check=True)
+        entries = self.check(path)
+        self.assertEqual({e["method"] for e in entries}, {"Stored"})
+
+    def test_infozip_streamed_with_data_descriptors(self):
+        path = self.archive("infozip-stream.zip")
+        # Into a pipe zip cannot seek back, so sizes and CRCs follow the data.
+        with open(path, "wb") as out:
+            with subprocess.Popen(["zip", "-r", "-q", "-", "."], cwd=self.src, stdout=subprocess.PIPE) as zipper:
+                shutil.copyfileobj(zipper.stdout, out)
+            self.assertEqual(zipper.returncode, 0)
+        entries = self.check(path)
+        self.assertTrue(any(int(e["flags"], 16) & 8 for e in entries))
+
+    # ---- 7z
+
+    def test_7z_deflated_and_stored(self):
+        for name, options in (("7z-deflate.zip", ["-mm=Deflate"]), ("7z-store.zip", ["-mx0"])):
+            path = self.archive(name)
+            subprocess.run(["7z", "a", "-tzip", "-bd", path, "."] + options, cwd=self.src, check=True,
+                           stdout=subprocess.DEVNULL)
+            entries = self.check(path)
+            self.assertIn("\u65e5\u672c\u8a9e/\u30d5\u30a1\u30a4\u30eb.txt", {e["name"] for e in entries})
+
+    # ---- Python's zipfile
+
+    def test_python_zipfile(self):
+        path = self.archive("python.zip")
+        with zipfile.ZipFile(path, "w") as z:
+            z.comment = "Python's archive comment".encode()
+            for base, dirs, names in sorted(os.walk(self.src)):
+                for n in sorted(dirs + names):
+                    full = os.path.join(base, n)
+                    info = zipfile.ZipInfo.from_file(full, os.path.relpath(full, self.src))
+                    info.compress_type = zipfile.ZIP_STORED if n.endswith(".bin") else zipfile.ZIP_DEFLATED
+                    if n.startswith("na\u00efve"):
+                        # The non-ASCII name makes zipfile set the UTF-8 flag.
+                        info.comment = "Entry comment \u00e9".encode("utf-8")
+                    if info.is_dir():
+                        z.writestr(info, b"")
+                    else:
+                        with open(full, "rb") as f:
+                            z.writestr(info, f.read())
+        entries = self.check(path)
+        self.assertIn("Entry comment \u00e9", {e["comment"] for e in entries})
+        self.assertIn("Stored", {e["method"] for e in entries})
+
+    def test_python_zipfile_unseekable_with_data_descriptors(self):
+        class Unseekable(io.RawIOBase):
+            def __init__(self, f):
+                self.f = f
+
+            def writable(self):
+                return True
+
+            def write(self, b):
+                return self.f.write(b)
+
+        path = self.archive("python-stream.zip")
+        with open(path, "wb") as f:
+            with zipfile.ZipFile(Unseekable(f), "w", zipfile.ZIP_DEFLATED) as z:
+                z.writestr("streamed/one.txt", b"one " * 1000)
+                z.writestr("streamed/\u00fcber.txt", b"two")
+        entries = self.check(path)
+        self.assertTrue(all(int(e["flags"], 16) & 8 for e in entries))
+
+    # ---- failures
+
+    def test_missing_archive_fails_with_message(self):
+        code, out, err = self.tool.run("l", self.tool.arg(self.archive("no-such.zip")))
+        self.assertEqual(code, 2)
+        self.assertTrue(err.startswith("nvxzip: "), err)
+        code, out, err = self.tool.run("x")
+        self.assertEqual(code, 2)
+        self.assertIn("nvxzip: unknown command x", err)
+
+    def test_archive_without_directory_is_scanned(self):
+        path = self.archive("cut.zip")
+        subprocess.run(["zip", "-r", "-q", "-0", path, "readme.txt", "with space"], cwd=self.src, check=True)
+        with zipfile.ZipFile(path) as z:
+            start = min(i.header_offset for i in z.infolist())
+            names = [i.orig_filename for i in z.infolist()]
+            directory = z.start_dir
+        with open(path, "r+b") as f:
+            f.truncate(directory)
+        code, out, err = self.tool.run("l", self.tool.arg(path))
+        self.assertEqual(code, 0, err)
+        self.assertIn("scanning", err)
+        self.assertEqual(start, 0)
+        self.assertEqual([e["name"] for e in parse_listing(out)[1]], names)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--runner", default="")
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest)
