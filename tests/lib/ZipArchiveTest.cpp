@@ -517,3 +517,35 @@ TEST_F(ZipExchange, WritesArchivesThatOtherToolsAccept) {
         zip.Archive->Save(3);
     }
 }
+
+TEST(ZipArchive, SavingAgainReplacesTheDirectoryAndKeepsTheComment) {
+    TZipFixture fixture;
+    TZipFixtureEntry e;
+    e.Name = "kept.txt";
+    e.Data = "kept";
+    fixture.Entries.push_back(e);
+    fixture.Comment = "archive comment";
+    auto stream = MakeRef<TMemoryStream>();
+    FillStream(stream.Get(), fixture.Build());
+    TZipSession zip(stream.Get());
+    zip.Archive->Open();
+    for (const WideString name : {u"second.txt", u"third.txt"}) {
+        zip.Add(name, Text(BytesOf("data of " + Narrow(name))));
+        zip.Archive->Save(3);
+    }
+    TBytes bytes = ContentsOf(stream.Get());
+    std::string comment = "archive comment";
+    ASSERT_GT(bytes.size(), comment.size());
+    // The end record, with its comment, ends the file.
+    EXPECT_EQ(Text(TBytes(bytes.end() - long(comment.size()), bytes.end())), comment);
+    TBytes withoutComment(bytes.begin(), bytes.end() - long(comment.size()));
+    Put16At(withoutComment, withoutComment.size() - 2, 0);
+    TParsedZip parsed = ParseZip(withoutComment);
+    ASSERT_EQ(parsed.Entries.size(), 3u);
+    EXPECT_EQ(parsed.Entries[2].Name, "third.txt");
+
+    TZipSession again(stream.Get());
+    again.Archive->Open();
+    EXPECT_EQ(again.Archive->Structure->Comment, u"archive comment");
+    EXPECT_EQ(again.ExtractAll().at(u"second.txt"), "data of second.txt");
+}

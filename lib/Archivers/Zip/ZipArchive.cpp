@@ -6,14 +6,9 @@
 #include "FileStream.h"
 #include "StreamUtil.h"
 #include "TempFolders.h"
+#include "ZipBytes.h"
 
 namespace {
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t Get32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-void Put32(uint8_t* p, uint32_t value) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(value >> (8 * i));
-}
-
 // Local header fields used here.
 namespace Local {
 constexpr int Flags = 6;
@@ -118,6 +113,8 @@ void TZipArchive::Open() {
     Structure->CallBack = CallBack;
     Structure->CreateItem = [this](const WideString& path, bool isFolder) { return CreateItem(path, isFolder); };
     Structure->Read(ArchiveStream);
+    // A recovery scan leaves no directory to replace.
+    FDirectoryInStream = Structure->Offset >= 0;
 }
 
 void TZipArchive::Clear() {
@@ -312,6 +309,8 @@ void TZipArchive::Save(int level) {
     TBufferScope buffer(IoBuffer, IoBufferSize);
     TRef<TZipStructure> target = MakeRef<TZipStructure>();
     target->UseUtf8 = Structure->UseUtf8;
+    // The archive comment stays what it was.
+    target->Comment = Structure->Comment;
     target->CallBack = CallBack;
     target->CreateItem = Structure->CreateItem;
 
@@ -339,9 +338,11 @@ void TZipArchive::Save(int level) {
     int64_t startSize = ArchiveStream->GetSize();
     bool cutStarted = false;
     try {
-        // The old directory and end record go as well; an empty archive's
-        // directory sits at offset 0.
-        if (Structure->Offset >= 0 && Structure->Length > 0) blocks.push_back({Structure->Offset, Structure->Length});
+        // The old directory goes with everything after it, the end record
+        // included (a directory this object wrote counts only itself in
+        // Length). An empty archive's directory sits at offset 0.
+        if (FDirectoryInStream && Structure->Offset >= 0 && Structure->Offset < startSize)
+            blocks.push_back({Structure->Offset, startSize - Structure->Offset});
         if (!blocks.empty()) {
             util->OnProgress = [this](int64_t position) { return CutProgress(position); };
             util->OnProgress2 = [this](int64_t position) { CutProgress2(position); };
@@ -375,6 +376,7 @@ void TZipArchive::Save(int level) {
         item->SetAttributes(item->Attributes().Without(TArchAttribute::Added));
     }
     Free(std::exchange(Structure, target.Detach()));
+    FDirectoryInStream = true;
 }
 
 void TZipArchive::WriteEntries(TZipStructure* target, int level) {

@@ -83,4 +83,7 @@ private:
     std::map<uint16_t, const TPackStreamClass*> FPackers;
     std::map<uint16_t, const TUnpackStreamClass*> FUnpackers;
     WideString FPassword;
+    // Structure's directory is in the stream (read or written there), to be
+    // cut out with the end record on the next save.
+    bool FDirectoryInStream = false;
 };

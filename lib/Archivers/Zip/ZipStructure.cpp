@@ -2,23 +2,11 @@
 #include <algorithm>
 #include "CodePages.h"
 #include "ErrorReport.h"
+#include "ZipBytes.h"
 
 using namespace ZipRecord;
 
 namespace {
-
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-void Put16(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-    Put16(p, v);
-    Put16(p + 2, v >> 16);
-}
 
 // Values of 0xFFFFFFFF and more would need ZIP64 (0xFFFFFFFF itself tells
 // readers to look for a ZIP64 field); writing them cut gives a corrupt
