@@ -1,6 +1,6 @@
 // Looks at another program's windows for the window tests: reads one
 // command a line from standard input and answers with one line of JSON.
-//   find <caption>        the visible top-level window with that caption
+//   find <caption> <class>  the visible top-level window with that caption and class
 //   dump <hwnd>           the window, its client area and every control in it
 //   owned <hwnd>          visible windows the window owns (dialogs, message boxes)
 //   focus <hwnd>          the control that has the keyboard focus in that window's thread
@@ -118,15 +118,16 @@ std::string DescribeWithControls(HWND window) {
     return out + "]}";
 }
 
-HWND FindTopLevel(const std::wstring& caption) {
+HWND FindTopLevel(const std::wstring& caption, const std::wstring& className) {
     struct TSearch {
         std::wstring Caption;
+        std::wstring ClassName;
         HWND Found = nullptr;
-    } search{caption};
+    } search{caption, className};
     ::EnumWindows(
         [](HWND window, LPARAM data) -> BOOL {
             auto* s = reinterpret_cast<TSearch*>(data);
-            if (::IsWindowVisible(window) && WindowText(window) == s->Caption) {
+            if (::IsWindowVisible(window) && ClassName(window) == s->ClassName && WindowText(window) == s->Caption) {
                 s->Found = window;
                 return FALSE;
             }
@@ -167,8 +168,8 @@ std::string Focus(HWND window) {
 
 std::string Run(const std::vector<std::string>& words) {
     const std::string& command = words[0];
-    if (command == "find" && words.size() == 2)
-        return Cat("{\"hwnd\":", Number((long long)(INT_PTR)FindTopLevel(Wide(words[1]))), "}");
+    if (command == "find" && words.size() == 3)
+        return Cat("{\"hwnd\":", Number((long long)(INT_PTR)FindTopLevel(Wide(words[1]), Wide(words[2]))), "}");
     if (words.size() != 2) return "{\"error\":\"bad command\"}";
     HWND window = (HWND)(INT_PTR)std::stoll(words[1]);
     if (!::IsWindow(window)) return "{\"error\":\"no such window\"}";

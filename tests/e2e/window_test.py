@@ -142,6 +142,13 @@ class Wine:
         self.run("wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
                  "/d", str(dpi), "/f")
 
+    def set_windows_version(self, version):
+        """The version wine reports; None for its default."""
+        if version:
+            self.run("wine", "reg", "add", r"HKCU\Software\Wine", "/v", "Version", "/d", version, "/f")
+        else:
+            self.run("wine", "reg", "delete", r"HKCU\Software\Wine", "/v", "Version", "/f")
+
     def start(self, exe, cwd):
         return subprocess.Popen(["wine", exe], cwd=cwd, env=self.env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
@@ -188,6 +195,12 @@ class Session:
         self.probe = None
         self.app = None
         self.form = 0
+        self.started = time.monotonic()
+        self.current = ""
+
+    def step(self, name):
+        self.current = name
+        print("[%5.1f s] %s" % (time.monotonic() - self.started, name), flush=True)
 
     def close(self):
         if self.app and self.app.poll() is None:
@@ -206,7 +219,8 @@ class Session:
 
         def found():
             check(self.app.poll() is None, "NvxFix.exe ended with code %s" % self.app.poll())
-            return self.probe.ask("find", CAPTION)["hwnd"]
+            # Message boxes carry the same caption.
+            return self.probe.ask("find", CAPTION, "TForm1")["hwnd"]
         # The first start in a new prefix is slow.
         self.form = wait_until("the window", found, timeout=90)
 
@@ -256,8 +270,10 @@ class Session:
             return next((o for o in self.probe.ask("owned", self.form)["owned"] if predicate(o)), None)
         return wait_until(what, look, timeout)
 
-    def no_owned(self, what):
-        wait_until(what, lambda: not self.probe.ask("owned", self.form)["owned"])
+    def gone(self, window, what):
+        """Waits until the owned window is closed; another may follow it."""
+        hwnd = window["window"]["hwnd"]
+        wait_until(what, lambda: all(o["window"]["hwnd"] != hwnd for o in self.probe.ask("owned", self.form)["owned"]))
 
     def message_box(self, what):
         box = self.owned(lambda o: o["window"]["class"] == "#32770"
@@ -268,7 +284,7 @@ class Session:
     def dismiss(self, box):
         ok = next(c for c in box["controls"] if c["class"] == "Button" and c["text"].replace("&", "") == "OK")
         self.click(box, ok)
-        self.no_owned("the message box to close")
+        self.gone(box, "the message box to close")
 
     def browse_folder(self, folder, button="Button1"):
         """Presses "Browse Folder" (or another button that opens a pick
@@ -288,7 +304,7 @@ class Session:
                        lambda: self.probe.ask("focus", dialog["window"]["hwnd"])["focus"] == edit["hwnd"])
             self.xdotool("type", "--delay", "5", windows_path(folder))
             self.xdotool("key", "Return")
-        self.no_owned("the folder dialog to close")
+        self.gone(dialog, "the folder dialog to close")
 
     def responsive(self):
         return self.probe.ask("ping", self.form)["answered"]
@@ -458,21 +474,24 @@ def make_shows(s):
 def run(args):
     s = Session(args)
     try:
+        s.step("Prepare wine and the presentations")
         s.wine.prepare()
         s.wine.set_density(DESIGN_DPI)
+        s.wine.set_windows_version(None)
         shows = make_shows(s)
         show = os.path.join(shows, "Show.app")
         old_viewer = read_bytes(os.path.join(show, VIEWER))
         payload = read_bytes(args.payload)
         check(old_viewer != payload, "the generated viewer already is the payload")
 
+        s.step("The window as designed")
         s.start_app()
         dump, controls = check_layout(s, DESIGN_DPI)
         image = s.screenshot("NvxFix-window.png", dump["window"]["rect"])
         check_look(image, dump, controls)
         check_tab_order(s, controls)
 
-        # "Browse ZIP": the archive is backed up, fixed and packed again.
+        s.step('"Browse ZIP": the archive is backed up, fixed and packed again.')
         archive = os.path.join(shows, "Show.zip")
         original_zip = read_bytes(archive)
         s.browse_folder(archive, "Button2")
@@ -483,13 +502,13 @@ def run(args):
         os.remove(archive)
         os.remove(os.path.join(shows, "Show.bak.zip"))
 
-        # Cancelling the dialog changes nothing.
+        s.step('Cancelling the dialog changes nothing.')
         s.browse_folder(None)
         check(s.label3() == DONE, "cancelling changed Label3")
         check(sorted(os.listdir(shows)) == ["Blocked.app", "Blocked.app.bak", "Plain", "Show.app"],
               "cancelling changed something: %s" % sorted(os.listdir(shows)))
 
-        # A bundle: backed up, fixed, "Done!".
+        s.step('A bundle: backed up, fixed, "Done!".')
         s.browse_folder(show)
         wait_until("Label3 to read Done!", lambda: s.label3() == DONE)
         check(read_bytes(os.path.join(show, VIEWER)) == payload, "the viewer is not the payload")
@@ -498,7 +517,7 @@ def run(args):
         dump = s.dump()
         s.screenshot("NvxFix-done.png", dump["window"]["rect"])
 
-        # A folder that is no bundle: backed up all the same, then refused.
+        s.step('A folder that is no bundle: backed up all the same, then refused.')
         plain = os.path.join(shows, "Plain")
         s.browse_folder(plain)
         wait_until("Label3 to read the refusal", lambda: s.label3() == REFUSED)
@@ -507,7 +526,7 @@ def run(args):
         check(label3[2] > 200 and label3[0] + label3[2] <= s.dump()["client"][2], "Label3 cut: %s" % label3)
         s.screenshot("NvxFix-refused.png", s.dump()["window"]["rect"])
 
-        # A failure: the message in a box, the window goes on, Label3 stays.
+        s.step('A failure: the message in a box, the window goes on, Label3 stays.')
         blocked = os.path.join(shows, "Blocked.app")
         blocked_viewer = read_bytes(os.path.join(blocked, VIEWER))
         s.browse_folder(blocked)
@@ -520,15 +539,31 @@ def run(args):
         check(read_bytes(os.path.join(blocked, VIEWER)) == blocked_viewer, "a failed backup let the fix go on")
         s.close_app()
 
-        # Another screen density: everything scaled in proportion.
+        s.step('Another screen density: everything scaled in proportion.')
         s.wine.set_density(96)
         s.start_app()
         dump, _ = check_layout(s, 96)
         s.screenshot("NvxFix-window-96dpi.png", dump["window"]["rect"])
         s.close_app()
-    except TestFailure:
+
+        s.step('Before Windows 6 the folder comes from the classic folder browser.')
+        s.wine.set_windows_version("winxp64")
+        s.start_app()
+        s.click(s.dump(), s.controls()["Button1"])
+        browser = s.owned(lambda o: any(c["class"] == "SysTreeView32" for c in o["controls"])
+                          and not any(c["class"] == "Edit" and c["visible"] for c in o["controls"]),
+                          "the folder browser")
+        s.screenshot("NvxFix-folder-browser.png", browser["window"]["rect"])
+        cancel = next(c for c in browser["controls"] if c["class"] == "Button" and c["text"] == "Cancel")
+        s.click(browser, cancel)
+        s.gone(browser, "the folder browser to close")
+        check(s.responsive() and s.label3() is None, "cancelling the folder browser changed the window")
+        s.close_app()
+    except TestFailure as failure:
         s.screen_on_failure()
-        raise
+        ended = s.app.poll() if s.app else None
+        raise TestFailure("%s: %s%s" % (s.current, failure,
+                                         "" if ended is None else "; NvxFix.exe had ended with code %d" % ended))
     finally:
         s.close()
 
