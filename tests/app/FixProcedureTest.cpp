@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include "Exceptions.h"
 #include "FileAPI.h"
+#include "Archivers/Zip/FileZipper.h"
 #include "FixProcedure.h"
 #include "Streams.h"
 #include "SysError.h"
@@ -145,6 +146,60 @@ TEST_F(FixProcedure, RootFolderIsRefusedWithoutAnyBackup) {
     EXPECT_FALSE(fs::exists(FsPath(u"C:\\.bak")));
 #endif
     SetCurrentFolder(start);
+}
+
+}  // namespace
+
+namespace {
+
+// A bundle packed into <folder>/Show.zip by the library's own zipper.
+WideString MakeArchive(const WideString& folder) {
+    WideString source = MakeBundle(JoinPath(JoinPath(folder, u"src"), u"Show.app"));
+    WideString archive = JoinPath(folder, u"Show.zip");
+    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
+    zipper->Zip(archive, source, true);
+    return archive;
+}
+
+// The staged archive cannot be made, as on a full or read-only disk.
+class TNoStagedArchive : public TFileAPI {
+public:
+    TNativeHandle CreateFile(const WideString& path, uint32_t access, uint32_t share, void* security,
+                             uint32_t disposition, uint32_t flags, TNativeHandle templateFile) override {
+        if (path.size() > 8 && path.substr(path.size() - 8) == u".zip.new") {
+            SetLastErrorCode(WinError::DiskFull);
+            return InvalidNativeHandle;
+        }
+        return TFileAPI::CreateFile(path, access, share, security, disposition, flags, templateFile);
+    }
+};
+
+TEST(ZipMode, FailedRepackLeavesThePickedArchiveAsItWas) {
+    TScratchFolder scratch;
+    WideString archive = MakeArchive(scratch.Path());
+    std::string before = ReadBytes(archive);
+    TRef<TNoStagedArchive> failing = MakeRef<TNoStagedArchive>();
+    {
+        TFileAPIScope scope(failing.Get());
+        EXPECT_THROW(FixBundleArchive(archive), Exception);
+    }
+    EXPECT_EQ(ReadBytes(archive), before);
+    EXPECT_FALSE(fs::exists(FsPath(archive + u".new")));
+    EXPECT_EQ(ReadBytes(scratch / u"Show.bak.zip"), before);
+}
+
+TEST(ZipMode, FailedBackupStopsBeforeAnythingChanges) {
+    TScratchFolder scratch;
+    WideString archive = MakeArchive(scratch.Path());
+    std::string before = ReadBytes(archive);
+    fs::create_directories(FsPath(scratch / u"Show.bak.zip"));  // a folder where the backup must go
+    try {
+        FixBundleArchive(archive);
+        ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_NE(e.Message().find("Cannot create backup \""), std::string::npos) << e.Message();
+    }
+    EXPECT_EQ(ReadBytes(archive), before);
 }
 
 }  // namespace
