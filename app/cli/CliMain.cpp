@@ -33,6 +33,8 @@ TFixProgress ProgressBar() {
     if (!IsTerminal(TConsoleStream::Error)) return {};
     return [](const char* stage, uint64_t done, uint64_t total) {
         const int width = 30;
+        // Totals are estimates (a save learns its sizes as it packs).
+        if (done > total) done = total;
         int filled = total ? (int)(done * width / total) : 0;
         // Built by appending: a literal plus a string trips a false
         // -Wrestrict of the mingw compiler.

@@ -76,6 +76,30 @@ class CliZipMode(unittest.TestCase):
         for tool in (["unzip", "-tq", path], ["7z", "t", path]):
             self.assertEqual(subprocess.run(tool, stdout=subprocess.DEVNULL).returncode, 0, tool[0])
 
+    def test_progress_shows_on_a_terminal_only(self):
+        if self.cli.windows:
+            self.skipTest("a terminal is made for the native build only")
+        import pty
+        path, _ = self.archive()
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.execv(self.cli.path, [self.cli.path, path])
+        output = b""
+        while True:
+            try:
+                chunk = os.read(fd, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            output += chunk
+        _, status = os.waitpid(pid, 0)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0, output)
+        for stage in (b"backup [", b"unpack [", b"pack [", b"100%", b"Done!"):
+            self.assertIn(stage, output)
+        code, out, err = self.fix(path)  # standard error is a pipe here
+        self.assertEqual((code, err), (0, ""))
+
     def test_archive_without_its_bundle_is_refused_and_left_alone(self):
         path, _ = self.archive("Trip", "Holiday")
         original = read(path)

@@ -108,6 +108,26 @@ class ZipListing(unittest.TestCase):
     def archive(self, name):
         return os.path.join(self.dir, name)
 
+    def test_create_and_extract_a_folder(self):
+        made = self.archive("made.zip")
+        code, _, err = self.tool.run("c", self.tool.arg(made), self.tool.arg(self.src), "--with-folder-name")
+        self.assertEqual(code, 0, err)
+        with zipfile.ZipFile(made) as z:
+            self.assertIsNone(z.testzip())
+            names = z.namelist()
+        self.assertTrue(all(n.startswith("src/") for n in names), names)
+        self.assertIn("src/caf\u00e9/na\u00efve \u20ac.txt", names)
+        self.assertFalse(any(n.endswith("/") for n in names), "folder entries written")
+        out = os.path.join(self.dir, "extracted")
+        code, _, err = self.tool.run("x", self.tool.arg(made), self.tool.arg(out))
+        self.assertEqual(code, 0, err)
+        for base, _, files in os.walk(self.src):
+            for n in files:
+                rel = os.path.relpath(os.path.join(base, n), self.src)
+                with open(os.path.join(base, n), "rb") as a, open(os.path.join(out, "src", rel), "rb") as b:
+                    self.assertEqual(a.read(), b.read(), rel)
+        self.assertEqual(self.tool.run("c", self.tool.arg(made), self.tool.arg(self.archive("nowhere")))[0], 2)
+
     def check(self, path):
         code, out, err = self.tool.run("l", self.tool.arg(path))
         self.assertEqual(code, 0, err)
