@@ -16,10 +16,8 @@ namespace {
 const WideString PayloadName = u"ZUVORUDAD";
 
 // Relative paths are written with '\' and turned into the platform's form.
-WideString BundlePath(const WideString& bundleFolder, WideString relative) {
-    for (WideChar& c : relative)
-        if (c == u'\\') c = PathDelim;
-    return ExcludeTrailingBackslash(bundleFolder) + relative;
+WideString BundlePath(const WideString& bundleFolder, const WideString& relative) {
+    return ExcludeTrailingBackslash(bundleFolder) + NativePath(relative);
 }
 
 TRef<TResourceStream> OpenPayload() {

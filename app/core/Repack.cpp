@@ -11,10 +11,7 @@ namespace {
 // The viewer's path in the archive tree, as the zipper names entries.
 WideString ViewerEntry(const WideString& bundleFolder) {
     WideString parent = ExtractFilePath(bundleFolder, true);
-    WideString name = ViewerPath(bundleFolder).substr(parent.size());
-    for (WideChar& c : name)
-        if (c == PathDelim) c = u'\\';
-    return name;
+    return ArchivePath(ViewerPath(bundleFolder).substr(parent.size()));
 }
 
 }  // namespace

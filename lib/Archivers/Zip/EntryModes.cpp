@@ -1,6 +1,19 @@
 #include "EntryModes.h"
 #include "CodePages.h"
 #include "Exceptions.h"
+#include "FileAPI.h"
+
+WideString NativePath(WideString archivePath) {
+    for (WideChar& c : archivePath)
+        if (c == u'\\') c = PathDelim;
+    return archivePath;
+}
+
+WideString ArchivePath(WideString nativePath) {
+    for (WideChar& c : nativePath)
+        if (c == PathDelim) c = u'\\';
+    return nativePath;
+}
 
 namespace {
 bool IsSeparator(WideChar c) { return c == u'/' || c == u'\\'; }

@@ -13,6 +13,10 @@ constexpr uint32_t RegularFile = 0100000;
 constexpr uint32_t Program = RegularFile | 0755;
 }  // namespace UnixMode
 
+// Archive paths use '\'; the file system its own separator.
+WideString NativePath(WideString archivePath);
+WideString ArchivePath(WideString nativePath);
+
 // Refuses a stored entry name that could reach outside the folder it is
 // extracted into: raises EArchiveBroken naming the entry.
 void CheckEntryName(const WideString& name);

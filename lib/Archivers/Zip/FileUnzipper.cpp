@@ -6,12 +6,6 @@
 
 namespace {
 
-WideString NativePath(WideString path) {
-    for (WideChar& c : path)
-        if (c == u'\\') c = PathDelim;
-    return path;
-}
-
 // Names are checked as the directory is read: the tree quietly drops names
 // it cannot place (a leading separator), and those must be refused too.
 class TCheckedZipArchive : public TZipArchive {

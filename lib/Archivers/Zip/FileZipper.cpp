@@ -54,10 +54,7 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
     archive->SetStream(file.Get());
     for (int32_t i = 0; i < Files->GetCount(); ++i) {
         WideString path = Files->GetString(i);
-        WideString name = path.substr(base.size());
-        for (WideChar& c : name)
-            if (c == PathDelim) c = u'\\';
-        TArchItem* item = archive->AddFile(name, -1);
+        TArchItem* item = archive->AddFile(ArchivePath(path.substr(base.size())), -1);
         TRef<TFileInfo> info = GetFileInfo(path);
         item->CreatedTime = info->CreationTime;
         item->AccessedTime = info->LastAccessTime;
