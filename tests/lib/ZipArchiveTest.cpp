@@ -549,3 +549,37 @@ TEST(ZipArchive, SavingAgainReplacesTheDirectoryAndKeepsTheComment) {
     EXPECT_EQ(again.Archive->Structure->Comment, u"archive comment");
     EXPECT_EQ(again.ExtractAll().at(u"second.txt"), "data of second.txt");
 }
+
+TEST(ZipArchive, KeptEntriesMoveByWhatWasCutBelowThemWhateverTheDirectoryOrder) {
+    TZipFixture fixture;
+    for (int i = 0; i < 3; ++i) {
+        TZipFixtureEntry e;
+        e.Name = "n" + std::to_string(i);
+        e.Data = Mixed(500 + 100 * size_t(i), uint32_t(40 + i));
+        fixture.Entries.push_back(e);
+    }
+    TBytes bytes = fixture.Build();
+    // The directory lists the last entry first.
+    std::vector<TBytes> records;
+    for (size_t i = 0; i < 3; ++i) {
+        size_t at = fixture.CentralOffsets[i];
+        size_t end = i + 1 < 3 ? fixture.CentralOffsets[i + 1] : fixture.EndOffset;
+        records.emplace_back(bytes.begin() + long(at), bytes.begin() + long(end));
+    }
+    TBytes reordered(bytes.begin(), bytes.begin() + fixture.DirectoryOffset);
+    for (size_t i : {2u, 0u, 1u}) reordered.insert(reordered.end(), records[i].begin(), records[i].end());
+    reordered.insert(reordered.end(), bytes.begin() + fixture.EndOffset, bytes.end());
+
+    auto stream = MakeRef<TMemoryStream>();
+    FillStream(stream.Get(), reordered);
+    TZipSession zip(stream.Get());
+    zip.Archive->Open();
+    zip.Find(u"n0")->MarkDelete();
+    zip.Archive->Save(0);
+    TZipSession again(stream.Get());
+    again.Archive->Open();
+    auto data = again.ExtractAll();
+    ASSERT_EQ(data.size(), 2u);
+    EXPECT_EQ(data.at(u"n1"), fixture.Entries[1].Data);
+    EXPECT_EQ(data.at(u"n2"), fixture.Entries[2].Data);
+}
