@@ -7,6 +7,7 @@
 #include "FileModes.h"
 #include "FileStream.h"
 #include "Repack.h"
+#include "StagedReplace.h"
 #include "Streams.h"
 #include "SysError.h"
 #include "TempFolders.h"
@@ -35,26 +36,13 @@ void WriteAll(TStream& target, TResourceStream& payload) {
 // The new viewer is written beside the old one and moved over it only when
 // complete, so a failed write never leaves the bundle without a viewer.
 void ReplaceViewer(const WideString& viewer, TResourceStream& payload) {
-    const WideString staged = viewer + u".new";
-    try {
+    ReplaceThroughStagedFile(viewer, [&payload](const WideString& staged) {
         TRef<TFileStream> out = MakeRef<TFileStream>(staged, FileAccess::Write, (uint8_t)FileShare::None,
                                                      (uint8_t)FileDisposition::CreateAlways);
         WriteAll(*out, payload);
         out->Close();
         MakeProgramFile(staged);  // where the file system keeps no modes, the Mac decides
-        // A read-only viewer must not stop the replacement.
-        FileAPI->SetFileAttributes(viewer, FileAttr::Normal);
-        if (!FileAPI->MoveFile(staged, viewer, MoveFlag::ReplaceExisting)) {
-            uint32_t code = GetLastErrorCode();
-            throw EFileAccessError("Cannot replace \"" + WideToAnsi(viewer) + "\": " + SystemErrorText(code), code);
-        }
-    } catch (...) {
-        try {
-            DeleteFile(staged);
-        } catch (...) {
-        }
-        throw;
-    }
+    });
 }
 
 // A drive, share or file system root: no parent to hold a backup beside

@@ -203,3 +203,25 @@ TEST(ZipMode, FailedBackupStopsBeforeAnythingChanges) {
 }
 
 }  // namespace
+
+namespace {
+
+// Files of the user's that carry the names a staged file would take first.
+TEST(StagedFiles, NeverTakeTheNameOfAFileAlreadyThere) {
+    TScratchFolder scratch;
+    WideString archive = MakeArchive(scratch.Path());
+    WriteBytes(archive + u".new", "mine");
+    WriteBytes(archive + u".new2", "mine too");
+    FixBundleArchive(archive);
+    EXPECT_EQ(ReadBytes(archive + u".new"), "mine");
+    EXPECT_EQ(ReadBytes(archive + u".new2"), "mine too");
+    EXPECT_FALSE(fs::exists(FsPath(archive + u".new3")));
+
+    WideString bundle = MakeBundle(scratch / u"Own.app");
+    WriteBytes(ViewerPath(bundle) + u".new", "notes");
+    EXPECT_EQ(FixPresentation(bundle, u"", false), FixOutcome::Done);
+    EXPECT_EQ(ReadBytes(ViewerPath(bundle)), Payload());
+    EXPECT_EQ(ReadBytes(ViewerPath(bundle) + u".new"), "notes");
+}
+
+}  // namespace

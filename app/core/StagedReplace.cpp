@@ -1,0 +1,39 @@
+#include "StagedReplace.h"
+#include <string>
+#include "CodePages.h"
+#include "Exceptions.h"
+#include "FileAPI.h"
+#include "SysError.h"
+
+namespace {
+
+// "<target>.new", or "<target>.new2" and on while those are taken, so that
+// a file of the user's that happens to carry the name is never overwritten.
+WideString FreeStagedName(const WideString& target) {
+    WideString name = target + u".new";
+    for (int n = 2; FileExists(name) || DirectoryExists(name); ++n) {
+        std::string digits = std::to_string(n);
+        name = target + u".new" + WideString(digits.begin(), digits.end());
+    }
+    return name;
+}
+
+}  // namespace
+
+void ReplaceThroughStagedFile(const WideString& target, const std::function<void(const WideString& staged)>& write) {
+    const WideString staged = FreeStagedName(target);
+    try {
+        write(staged);
+        FileAPI->SetFileAttributes(target, FileAttr::Normal);
+        if (!FileAPI->MoveFile(staged, target, MoveFlag::ReplaceExisting)) {
+            uint32_t code = GetLastErrorCode();
+            throw EFileAccessError("Cannot replace \"" + WideToAnsi(target) + "\": " + SystemErrorText(code), code);
+        }
+    } catch (...) {
+        try {
+            DeleteFile(staged);
+        } catch (...) {
+        }
+        throw;
+    }
+}

@@ -1,0 +1,10 @@
+// Replacing a file without ever leaving it incomplete.
+#pragma once
+#include <functional>
+#include "Types.h"
+
+// Calls write with the path of a new file beside target, then moves that
+// file over target (read-only or not). When anything fails, the staged file
+// is removed, target is left as it was and the error goes on to the caller.
+// The staged name never is that of a file already there.
+void ReplaceThroughStagedFile(const WideString& target, const std::function<void(const WideString& staged)>& write);
