@@ -40,16 +40,21 @@ def optimised_cli(root):
     return os.path.join(root, "build/linux-release/nvxfix-cli")
 
 
-def main():
-    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+def bench_setup(doc, rounds):
+    """The options both benchmarks take, the nvxfix-cli to time (built
+    optimised unless --cli names one) and the payload it writes."""
+    p = argparse.ArgumentParser(description=doc, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("--size-mb", type=float, default=200)
     p.add_argument("--files", type=int, default=400)
-    p.add_argument("--rounds", type=int, default=3)
+    p.add_argument("--rounds", type=int, default=rounds)
     p.add_argument("--cli", default=None, help="nvxfix-cli to time (default: an optimised build)")
     a = p.parse_args()
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    cli = a.cli or optimised_cli(root)
-    payload = os.path.join(root, "app/payload/ZuvOrudad5")
+    return a, a.cli or optimised_cli(root), os.path.join(root, "app/payload/ZuvOrudad5")
+
+
+def main():
+    a, cli, payload = bench_setup(__doc__, 3)
 
     work = tempfile.mkdtemp(prefix="nvxfix-bench-")
     try:

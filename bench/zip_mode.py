@@ -6,16 +6,14 @@ ratio and the peak memory of each.
 
   zip_mode.py [--size-mb 200] [--files 400] [--rounds 2] [--cli PATH]
 """
-import argparse
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import make_presentation  # noqa: E402
-from folder_mode import optimised_cli, timed  # noqa: E402
+from folder_mode import bench_setup, timed  # noqa: E402
 
 INFO_ZIP_JOB = r'''
 set -e
@@ -30,15 +28,7 @@ zip -q -r -D -5 -y "$archive" "$(basename "${archive%.zip}").app"
 
 
 def main():
-    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    p.add_argument("--size-mb", type=float, default=200)
-    p.add_argument("--files", type=int, default=400)
-    p.add_argument("--rounds", type=int, default=2)
-    p.add_argument("--cli", default=None)
-    a = p.parse_args()
-    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    cli = a.cli or optimised_cli(root)
-    payload = os.path.join(root, "app/payload/ZuvOrudad5")
+    a, cli, payload = bench_setup(__doc__, 2)
     work = tempfile.mkdtemp(prefix="nvxfix-zipbench-")
     try:
         bundle = make_presentation.make_bundle(os.path.join(work, "master"), "Show", a.size_mb, a.files, 4096, True, 5)

@@ -253,20 +253,24 @@ bool TFileCopier::CopyFolder(const WideString& sourceFolder, const WideString& t
     return CopyTree(source, target, FListing);
 }
 
-uint8_t CopyOneFile(const WideString& source, const WideString& target, bool copyAttributes, bool copyTimes,
-                    bool overwrite) {
+namespace {
+
+TRef<TFileCopier> ConfiguredCopier(bool copyAttributes, bool copyTimes, bool overwrite) {
     TRef<TFileCopier> copier = MakeRef<TFileCopier>();
     copier->CopyAttributes = copyAttributes;
     copier->CopyTimes = copyTimes;
     copier->Overwrite = overwrite;
-    return (uint8_t)copier->CopyFile(source, target);
+    return copier;
+}
+
+}  // namespace
+
+uint8_t CopyOneFile(const WideString& source, const WideString& target, bool copyAttributes, bool copyTimes,
+                    bool overwrite) {
+    return (uint8_t)ConfiguredCopier(copyAttributes, copyTimes, overwrite)->CopyFile(source, target);
 }
 
 bool CopyFolderTree(const WideString& source, const WideString& target, bool copyAttributes, bool copyTimes,
                     bool overwrite) {
-    TRef<TFileCopier> copier = MakeRef<TFileCopier>();
-    copier->CopyAttributes = copyAttributes;
-    copier->CopyTimes = copyTimes;
-    copier->Overwrite = overwrite;
-    return copier->CopyFolder(source, target);
+    return ConfiguredCopier(copyAttributes, copyTimes, overwrite)->CopyFolder(source, target);
 }

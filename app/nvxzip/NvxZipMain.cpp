@@ -35,9 +35,13 @@ int Fail(const WideString& message) {
     return Failure;
 }
 
+TRef<TFileStream> OpenForReading(const WideString& archiveName) {
+    return MakeRef<TFileStream>(archiveName, FileAccess::Read, uint8_t(FileShare::Read),
+                                uint8_t(FileDisposition::OpenExisting));
+}
+
 int List(const WideString& archiveName) {
-    auto stream = MakeRef<TFileStream>(archiveName, FileAccess::Read, uint8_t(FileShare::Read),
-                                       uint8_t(FileDisposition::OpenExisting));
+    TRef<TFileStream> stream = OpenForReading(archiveName);
     TZipListing listing = ListZipArchive(stream.Get());
     ConsoleWrite(TConsoleStream::Output, listing.Text);
     if (listing.Recovered)
@@ -47,8 +51,7 @@ int List(const WideString& archiveName) {
 }
 
 int Test(const WideString& archiveName) {
-    auto stream = MakeRef<TFileStream>(archiveName, FileAccess::Read, uint8_t(FileShare::Read),
-                                       uint8_t(FileDisposition::OpenExisting));
+    TRef<TFileStream> stream = OpenForReading(archiveName);
     TZipTestReport report = TestZipArchive(stream.Get());
     ConsoleWrite(TConsoleStream::Output, report.Text);
     return report.AllGood() ? Success : BadEntries;
