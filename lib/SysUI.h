@@ -17,6 +17,10 @@ void ShowMessageBox(const AnsiString& text, const char* caption, unsigned flags)
 // while the box is up.
 void ShowMessageBox(TNativeHandle owner, const AnsiString& text, const char* caption, unsigned flags);
 
+// The same with wide text, so that every character of a path shows;
+// a handler sees the texts in UTF-8.
+void ShowMessageBox(TNativeHandle owner, const WideString& text, const WideString& caption, unsigned flags);
+
 // Lets tests and batch programs see message boxes instead of a window
 // waiting for a user. Returns the previous handler; null restores the default.
 using TMessageBoxHandler = void (*)(const AnsiString& text, const char* caption, unsigned flags);

@@ -1,5 +1,6 @@
 #include "Forms.h"
 #include <commctrl.h>
+#include <algorithm>
 #include "CodePages.h"
 #include "ErrorReport.h"
 #include "Exceptions.h"
@@ -100,6 +101,10 @@ bool TControl::Visible() const { return ::GetWindowLongW(FHandle, GWL_STYLE) & W
 
 void TControl::SetVisible(bool visible) { ::ShowWindow(FHandle, visible ? SW_SHOWNA : SW_HIDE); }
 
+bool TControl::Enabled() const { return ::IsWindowEnabled(FHandle); }
+
+void TControl::SetEnabled(bool enabled) { ::EnableWindow(FHandle, enabled); }
+
 void TControl::SetBounds(const TBounds& bounds) {
     FBounds = bounds;
     ::SetWindowPos(FHandle, nullptr, bounds.Left, bounds.Top, bounds.Width, bounds.Height,
@@ -130,13 +135,12 @@ void TLabel::SetCaption(const WideString& text) {
     if (!FWordWrap) FitToText();
 }
 
-// A one-line label is as wide as its text, so no outcome is ever cut off.
-void TLabel::FitToText() {
+RECT TLabel::MeasureText(UINT format, int width) {
     WideString text = Caption();
     HDC dc = ::GetDC(Handle());
     HGDIOBJ old = ::SelectObject(dc, FontHandle());
-    RECT extent{0, 0, 0, 0};
-    ::DrawTextW(dc, W(text), (int)text.size(), &extent, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    RECT extent{0, 0, width, 0};
+    ::DrawTextW(dc, W(text), (int)text.size(), &extent, DT_CALCRECT | DT_NOPREFIX | format);
     if (text.empty()) {
         TEXTMETRICW metrics;
         ::GetTextMetricsW(dc, &metrics);
@@ -144,11 +148,31 @@ void TLabel::FitToText() {
     }
     ::SelectObject(dc, old);
     ::ReleaseDC(Handle(), dc);
+    return extent;
+}
+
+// A one-line label is as wide as its text, so no outcome is ever cut off.
+void TLabel::FitToText() {
+    RECT extent = MeasureText(DT_SINGLELINE, 0);
     TBounds bounds = Bounds();
     // Substituted fonts may ink a pixel past the advance of the last glyph.
     bounds.Width = extent.right ? extent.right + ScaleToScreen(GlyphSlack, ScreenDensity()) : 0;
     bounds.Height = extent.bottom;
     SetBounds(bounds);
+}
+
+// The design height holds the text in the design font; another font or
+// density may need another line.
+int TLabel::FitText() {
+    TBounds bounds = Bounds();
+    if (FWordWrap) {
+        RECT extent = MeasureText(DT_WORDBREAK, bounds.Width);
+        if (extent.bottom > bounds.Height) {
+            bounds.Height = extent.bottom;
+            SetBounds(bounds);
+        }
+    }
+    return bounds.Bottom();
 }
 
 HBRUSH TLabel::ColorControl(HDC dc) {
@@ -241,6 +265,25 @@ TControl* TContainer::FindControl(HWND window) const {
     return nullptr;
 }
 
+int TContainer::FitText() {
+    std::vector<TControl*> order;
+    for (const TRef<TControl>& control : FControls) order.push_back(control.Get());
+    std::stable_sort(order.begin(), order.end(),
+                     [](TControl* a, TControl* b) { return a->Bounds().Top < b->Bounds().Top; });
+    for (size_t i = 0; i < order.size(); ++i) {
+        const int bottom = order[i]->Bounds().Bottom();
+        const int grown = order[i]->FitText() - bottom;
+        if (grown <= 0) continue;
+        for (size_t j = i + 1; j < order.size(); ++j) {
+            TBounds below = order[j]->Bounds();
+            if (order[j]->KeepsPlace() || below.Top < bottom) continue;
+            below.Top += grown;
+            order[j]->SetBounds(below);
+        }
+    }
+    return Bounds().Bottom();
+}
+
 LRESULT CALLBACK TContainer::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         auto* control = static_cast<TControl*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
@@ -330,6 +373,7 @@ void TForm::Dispose() {
 }
 
 void TForm::Show() {
+    FitText();
     RECT frame;
     ::GetWindowRect(Handle(), &frame);
     TBounds desktop{::GetSystemMetrics(SM_XVIRTUALSCREEN), ::GetSystemMetrics(SM_YVIRTUALSCREEN),
@@ -342,6 +386,19 @@ void TForm::Show() {
 
 void TForm::Close() {
     if (Handle()) ::SendMessageW(Handle(), WM_CLOSE, 0, 0);
+}
+
+void TForm::AcceptDroppedFiles() { ::DragAcceptFiles(Handle(), TRUE); }
+
+std::vector<WideString> TForm::DroppedPaths(HDROP drop) {
+    std::vector<WideString> paths;
+    const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+        WideString path(::DragQueryFileW(drop, i, nullptr, 0) + 1, u'\0');
+        path.resize(::DragQueryFileW(drop, i, reinterpret_cast<LPWSTR>(path.data()), (UINT)path.size()));
+        paths.push_back(path);
+    }
+    return paths;
 }
 
 LRESULT TForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -359,8 +416,15 @@ LRESULT TForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     case WM_CLOSE:
-        ::DestroyWindow(Handle());
+        if (!OnCloseQuery || OnCloseQuery()) ::DestroyWindow(Handle());
         return 0;
+    case WM_DROPFILES: {
+        HDROP drop = (HDROP)wParam;
+        std::vector<WideString> paths = DroppedPaths(drop);
+        ::DragFinish(drop);
+        if (OnDropFiles) Application.RunEvent([&] { OnDropFiles(paths); });
+        return 0;
+    }
     case WM_DESTROY:
         if (Application.MainForm() == this) ::PostQuitMessage(0);
         return 0;
@@ -386,6 +450,7 @@ void TApplication::Run(TForm* mainForm) {
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
         // Tab, the arrow keys and Enter move between and press the controls.
         HWND form = FMainForm ? FMainForm->Handle() : nullptr;
+        if (PressFocusedButton(message)) continue;
         if (form && ::IsDialogMessageW(form, &message)) continue;
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
@@ -413,11 +478,21 @@ void TApplication::HandleException(std::exception_ptr error) {
     } catch (...) {
         text = "Unknown exception";
     }
-    ShowMessageBox(OwnerHandle(), text, WideToAnsi(FTitle).c_str(), MessageBoxFlags::IconError);
+    ShowError(AnsiToWide(text));
 }
 
-void TApplication::ShowMessage(const WideString& text) {
-    ShowMessageBox(OwnerHandle(), WideToAnsi(text), WideToAnsi(FTitle).c_str(), MessageBoxFlags::IconInformation);
+void TApplication::ShowError(const WideString& text) {
+    ShowMessageBox(OwnerHandle(), text, FTitle, MessageBoxFlags::IconError);
+}
+
+// The system's dialog keys press only a default button that a dialog
+// names, and a plain window names none.
+bool TApplication::PressFocusedButton(const MSG& message) {
+    if (message.message != WM_KEYDOWN || message.wParam != VK_RETURN || !FMainForm) return false;
+    auto* button = dynamic_cast<TButton*>(FMainForm->FindControl(::GetFocus()));
+    if (!button || !button->Enabled()) return false;
+    ::SendMessageW(button->Handle(), BM_CLICK, 0, 0);
+    return true;
 }
 
 TNativeHandle TApplication::OwnerHandle() const {

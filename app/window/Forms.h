@@ -4,6 +4,7 @@
 // raised without taking the window down.
 #pragma once
 #include <windows.h>
+#include <shellapi.h>
 #include <exception>
 #include <functional>
 #include <utility>
@@ -41,6 +42,8 @@ public:
     virtual void SetCaption(const WideString& text);
     bool Visible() const;
     void SetVisible(bool visible);
+    bool Enabled() const;
+    void SetEnabled(bool enabled);
     // In the parent's client pixels.
     TBounds Bounds() const { return FBounds; }
     void SetBounds(const TBounds& bounds);
@@ -49,6 +52,10 @@ public:
 
     // Follows the parent's new client size.
     virtual void ParentResized(int width, int height);
+    // Keeps its place when a control above it grows (aligned to an edge).
+    virtual bool KeepsPlace() const { return false; }
+    // Grows to show its whole text; the new bottom edge, in the parent's pixels.
+    virtual int FitText() { return FBounds.Bottom(); }
     // A notification code the control sent to its parent.
     virtual void Notify(WORD) {}
     // The brush the parent paints this control's background with; null for
@@ -86,9 +93,12 @@ public:
            uint8_t anchors, const TFontDesign& font);
     void SetCaption(const WideString& text) override;
     HBRUSH ColorControl(HDC dc) override;
+    // A word-wrapped label grows downwards until its text fits its width.
+    int FitText() override;
 
 private:
     void FitToText();
+    RECT MeasureText(UINT format, int width);
     bool FWordWrap;
 };
 
@@ -119,6 +129,9 @@ public:
     }
     // This container's own control of that window, at any depth.
     TControl* FindControl(HWND window) const;
+    // Lets every control grow to its text, top to bottom; what lies below a
+    // control that grew moves down with it.
+    int FitText() override;
 
 protected:
     TContainer(TContainer* parent, const TBounds& design, uint8_t anchors, const TFontDesign& font, TColor color);
@@ -143,6 +156,7 @@ class TPanel : public TContainer {
 public:
     TPanel(TContainer* parent, const TBounds& design, TAlign align, const TFontDesign& font, TColor color);
     void ParentResized(int width, int height) override;
+    bool KeepsPlace() const override { return FAlign != TAlign::None; }
 
 private:
     TAlign FAlign;
@@ -155,8 +169,17 @@ public:
     TForm(const wchar_t* className, const WideString& caption, int designClientWidth, int designClientHeight,
           const TFontDesign& font, TColor color);
     int PixelsPerInch() const { return FPixelsPerInch; }
+    // Fits the texts, centres the window and shows it.
     void Show();
     void Close();
+    // Asked before the window closes; false keeps it open.
+    std::function<bool()> OnCloseQuery;
+    // Files and folders dropped onto the window, in the order given.
+    std::function<void(const std::vector<WideString>&)> OnDropFiles;
+    // Turns on dropping onto the window once OnDropFiles is set.
+    void AcceptDroppedFiles();
+    // The paths a drop carries (the handle of WM_DROPFILES).
+    static std::vector<WideString> DroppedPaths(HDROP drop);
 
 protected:
     void Dispose() override;
@@ -186,10 +209,13 @@ public:
     // A message box with the exception's message, modal to the main form;
     // nothing for the silent EAbort.
     void HandleException(std::exception_ptr error);
-    void ShowMessage(const WideString& text);
+    // A message box modal to the main form, captioned with the title.
+    void ShowError(const WideString& text);
 
 private:
     TNativeHandle OwnerHandle() const;
+    // Enter presses the focused push button.
+    bool PressFocusedButton(const MSG& message);
 
     WideString FTitle;
     TForm* FMainForm = nullptr;

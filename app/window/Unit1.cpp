@@ -1,6 +1,7 @@
 #include "Unit1.h"
 #include "CodePages.h"
 #include "FixProcedure.h"
+#include "PathFixes.h"
 #include "Win32/Dialogs.h"
 
 namespace {
@@ -14,10 +15,16 @@ constexpr TFontDesign OutcomeFont{L"Tahoma", 15, true, WindowTextColor};
 
 constexpr uint8_t LeftBottom = Anchor::Left | Anchor::Bottom;
 
+// Posted by the fix's worker.
+constexpr UINT FixProgressMessage = WM_APP + 1;
+constexpr UINT FixDoneMessage = WM_APP + 2;
+
 }  // namespace
 
 // Positions and sizes in design pixels; controls are made in tab order.
-TForm1::TForm1() : TForm(L"TForm1", AppTitle, 533, 350, DefaultFont, WhiteColor) {
+TForm1::TForm1()
+    : TForm(L"TForm1", AppTitle, 533, 350, DefaultFont, WhiteColor),
+      FRunner(Handle(), FixProgressMessage, FixDoneMessage) {
     Label2 = Make<TLabel>(TBounds{35, 35, 422, 46},
                           u"Use this utility if your executable show for Mac does not work on macOS Sierra 10.12.2+",
                           true, true, Anchor::LeftTop, IntroFont);
@@ -33,6 +40,9 @@ TForm1::TForm1() : TForm(L"TForm1", AppTitle, 533, 350, DefaultFont, WhiteColor)
     Button2 = Panel1->Make<TButton>(TBounds{228, 23, 157, 34}, u"Browse ZIP", DefaultFont);
     Button1->OnClick = [this] { Button1Click(); };
     Button2->OnClick = [this] { Button2Click(); };
+    OnCloseQuery = [this] { return CloseQuery(); };
+    OnDropFiles = [this](const std::vector<WideString>& paths) { FixPaths(paths); };
+    AcceptDroppedFiles();
     FormCreate();
 }
 
@@ -43,17 +53,79 @@ void TForm1::Button1Click() {
     dialog->Options = 0;
     dialog->FolderMode = true;
     if (!dialog->Execute()) return;
-    ShowOutcome(FixBundleFolder(dialog->FileName));
+    WideString folder = dialog->FileName;
+    StartFix([folder](const TFixProgress&) { return AnsiToWide(FixBundleFolder(folder)); });
 }
 
 void TForm1::Button2Click() {
     TRef<TOpenDialog> dialog = MakeRef<TOpenDialog>((TNativeHandle)Handle());
     dialog->Filter = u"Zip Files|*.zip";
     if (!dialog->Execute()) return;
-    ShowOutcome(FixBundleArchive(dialog->FileName));
+    WideString archive = dialog->FileName;
+    StartFix([archive](const TFixProgress& progress) { return AnsiToWide(FixBundleArchive(archive, progress)); });
 }
 
-void TForm1::ShowOutcome(const AnsiString& outcome) {
-    Label3->SetCaption(AnsiToWide(outcome));
+void TForm1::FixPaths(const std::vector<WideString>& paths) {
+    // One fix at a time; a drop while one runs is not taken.
+    if (Fixing() || paths.empty()) return;
+    StartFix([this, paths](const TFixProgress& progress) {
+        TPathFixes fixes = FixGivenPaths(paths, progress);
+        FFailures = fixes.Failures;  // read once the worker has ended
+        return fixes.Outcome;
+    });
+}
+
+void TForm1::StartFix(std::function<WideString(const TFixProgress&)> job) {
+    FOutcomeBefore = Label3->Caption();
+    FOutcomeShownBefore = Label3->Visible();
+    FFocusBefore = ::GetFocus();
+    FFailures.clear();
+    Button1->SetEnabled(false);
+    Button2->SetEnabled(false);
+    // Both modes start with the backup.
+    ShowOutcome(ProgressText("backup", 0, 0));
+    FRunner.Start(std::move(job));
+}
+
+void TForm1::FixEnded() {
+    Button1->SetEnabled(true);
+    Button2->SetEnabled(true);
+    if (FFocusBefore && ::IsWindow(FFocusBefore) && ::GetActiveWindow() == Handle()) ::SetFocus(FFocusBefore);
+    try {
+        ShowOutcome(FRunner.Finish());
+        if (!FFailures.empty() && !FCloseWhenDone) Application.ShowError(FFailures);
+    } catch (...) {
+        // A failure leaves the outcome line as it was.
+        Label3->SetCaption(FOutcomeBefore);
+        Label3->SetVisible(FOutcomeShownBefore);
+        if (!FCloseWhenDone) Application.HandleException(std::current_exception());
+    }
+    if (FCloseWhenDone) Close();
+}
+
+// Closing stops a running fix, which ends as a failure does, and the
+// window closes once it has.
+bool TForm1::CloseQuery() {
+    if (!Fixing()) return true;
+    FCloseWhenDone = true;
+    FRunner.RequestStop();
+    ShowOutcome(u"Stopping...");
+    return false;
+}
+
+LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case FixProgressMessage:
+        if (Fixing() && !FRunner.StopRequested()) ShowOutcome(FRunner.Progress());
+        return 0;
+    case FixDoneMessage:
+        FixEnded();
+        return 0;
+    }
+    return TForm::HandleMessage(message, wParam, lParam);
+}
+
+void TForm1::ShowOutcome(const WideString& outcome) {
+    Label3->SetCaption(outcome);
     Label3->SetVisible(true);
 }

@@ -1,6 +1,9 @@
 // The fixer's window: what it is for, the outcome of the last fix, and the
-// two ways in, "Browse Folder" and "Browse ZIP".
+// two ways in, "Browse Folder" and "Browse ZIP"; shows can also be dropped
+// onto it.
 #pragma once
+#include <vector>
+#include "FixRunner.h"
 #include "Forms.h"
 
 class TForm1 : public TForm {
@@ -18,7 +21,25 @@ public:
     void FormCreate();
     void Button1Click();
     void Button2Click();
+    // Fixes dropped paths (or those on the command line) one after another.
+    void FixPaths(const std::vector<WideString>& paths);
+    bool Fixing() const { return FRunner.Running(); }
+
+protected:
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
-    void ShowOutcome(const AnsiString& outcome);
+    // Runs job on the worker; the buttons rest until it ends.
+    void StartFix(std::function<WideString(const TFixProgress&)> job);
+    void FixEnded();
+    bool CloseQuery();
+    void ShowOutcome(const WideString& outcome);
+
+    TFixRunner FRunner;
+    // Label3 as it was before the fix, for a fix that fails.
+    WideString FOutcomeBefore;
+    bool FOutcomeShownBefore = false;
+    HWND FFocusBefore = nullptr;
+    WideString FFailures;
+    bool FCloseWhenDone = false;
 };

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include "SysUI.h"
+#include "CodePages.h"
 
 static void WriteLine(const AnsiString& text) {
     std::fflush(stdout);
@@ -16,6 +17,10 @@ void DebugOutput(const AnsiString& text) { WriteLine(text); }
 
 void ShowNativeMessageBox(TNativeHandle, const AnsiString& text, const char* caption, unsigned) {
     WriteLine(caption ? AnsiString(caption) + ": " + text : text);
+}
+
+void ShowNativeMessageBox(TNativeHandle owner, const WideString& text, const WideString& caption, unsigned flags) {
+    ShowNativeMessageBox(owner, WideToUtf8(text), WideToUtf8(caption).c_str(), flags);
 }
 
 bool IsConsoleProcess() { return true; }

@@ -9,6 +9,11 @@ void ShowNativeMessageBox(TNativeHandle owner, const AnsiString& text, const cha
     ::MessageBoxA((HWND)owner, text.c_str(), caption, flags);
 }
 
+void ShowNativeMessageBox(TNativeHandle owner, const WideString& text, const WideString& caption, unsigned flags) {
+    ::MessageBoxW((HWND)owner, reinterpret_cast<LPCWSTR>(text.c_str()), reinterpret_cast<LPCWSTR>(caption.c_str()),
+                  flags);
+}
+
 // A console process is one whose executable asks for the console subsystem.
 bool IsConsoleProcess() {
     auto* base = (const BYTE*)::GetModuleHandleW(nullptr);

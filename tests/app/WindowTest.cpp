@@ -1,9 +1,18 @@
 #include <gtest/gtest.h>
 #include "Layout.h"
 #ifdef _WIN32
+#include <atomic>
+#include <cstring>
+#include "CodePages.h"
 #include "Exceptions.h"
+#include "FileAPI.h"
+#include "FixProcedure.h"
+#include "FixRunner.h"
 #include "Forms.h"
+#include "PathFixes.h"
+#include "support/Files.h"
 #include "support/MessageBoxes.h"
+#include "support/ScratchFolder.h"
 #endif
 
 namespace {
@@ -84,12 +93,91 @@ TEST_F(WindowApplication, SilentAbortAndNormalEndShowNothing) {
     EXPECT_TRUE(ShownBoxes().empty());
 }
 
-TEST_F(WindowApplication, NoticesCarryTheTitleAndAnInformationIcon) {
-    Application.ShowMessage(u"ZIP archives are not supported yet");
+TEST_F(WindowApplication, ErrorsShowEveryCharacterOfAPath) {
+    Application.ShowError(u"C:\\\u0428\u043e\u0443\\\u65e5\u672c.app: failed");
     ASSERT_EQ(ShownBoxes().size(), 1u);
-    EXPECT_EQ(ShownBoxes()[0].Text, "ZIP archives are not supported yet");
+    EXPECT_EQ(ShownBoxes()[0].Text, "C:\\\u0428\u043e\u0443\\\u65e5\u672c.app: failed");
     EXPECT_EQ(ShownBoxes()[0].Caption, "Fix non-working presentations for Mac");
-    EXPECT_EQ(ShownBoxes()[0].Flags & 0xF0u, 0x40u);
+    EXPECT_EQ(ShownBoxes()[0].Flags & 0xF0u, 0x10u);
+}
+
+// A drop as the shell hands it over: the DROPFILES header and the paths
+// after it, each ended by a null, the list by another.
+struct DROPFILES {
+    DWORD pFiles;
+    POINT pt;
+    BOOL fNC;
+    BOOL fWide;
+};
+
+TEST(WindowDrop, EveryDroppedPathIsReadWhole) {
+    const std::vector<WideString> paths = {u"C:\\shows\\\u0428\u043e\u0443.app", u"D:\\x\\Show.zip"};
+    size_t chars = 1;
+    for (const WideString& path : paths) chars += path.size() + 1;
+    HGLOBAL memory = ::GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(WCHAR));
+    auto* drop = (DROPFILES*)::GlobalLock(memory);
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    auto* text = (char16_t*)(drop + 1);
+    for (const WideString& path : paths) {
+        std::memcpy(text, path.c_str(), (path.size() + 1) * sizeof(char16_t));
+        text += path.size() + 1;
+    }
+    ::GlobalUnlock(memory);
+    EXPECT_EQ(TForm::DroppedPaths((HDROP)memory), paths);
+    ::GlobalFree(memory);
+}
+
+TEST(WindowFix, ProgressReadsAsStageAndShare) {
+    EXPECT_EQ(ProgressText("pack", 45, 100), u"Packing... 45%");
+    EXPECT_EQ(ProgressText("unpack", 7, 0), u"Unpacking...");
+    EXPECT_EQ(ProgressText("backup", 0, 0), u"Backing up...");
+    // Estimated totals can be passed.
+    EXPECT_EQ(ProgressText("pack", 120, 100), u"Packing... 100%");
+}
+
+TEST(WindowFix, AStopEndsTheJobAtItsNextStepAsAFailureDoes) {
+    TFixRunner runner(nullptr, WM_APP + 1, WM_APP + 2);
+    std::atomic<int> steps{0};
+    runner.Start([&](const TFixProgress& progress) {
+        for (;;) {
+            progress("pack", ++steps, 0);
+            ::Sleep(1);
+        }
+        return WideString();
+    });
+    while (steps < 3) ::Sleep(1);
+    runner.RequestStop();
+    EXPECT_THROW(runner.Finish(), EAbort);
+    EXPECT_FALSE(runner.Running());
+    // The next job runs as usual.
+    runner.Start([](const TFixProgress&) { return WideString(u"Done!"); });
+    EXPECT_EQ(runner.Finish(), u"Done!");
+}
+
+// Dropped paths (or those on the command line): each in its mode, one
+// failure does not stop the rest, and a summary ends them.
+TEST(WindowFix, SeveralPathsAreFixedInTurnAndSummed) {
+    TScratchFolder scratch;
+    WideString show = scratch / u"Show.app";
+    WriteBytes(MarkerPath(show), "slides");
+    WriteBytes(ViewerPath(show), "OLD VIEWER");
+    WideString notes = scratch / u"notes.txt";
+    WriteBytes(notes, "not a show");
+    // A file where the backup folder must go: the backup fails.
+    WideString broken = scratch / u"Blocked.app";
+    WriteBytes(MarkerPath(broken), "slides");
+    WriteBytes(broken + u".bak", "in the way");
+    std::vector<const char*> stages;
+    TPathFixes fixes = FixGivenPaths({show, notes, broken, scratch / u"Plain"},
+                                     [&](const char* stage, uint64_t, uint64_t) { stages.push_back(stage); });
+    EXPECT_EQ(fixes.Outcome, u"Fixed 1 of 4, 2 damaged or made not in NVX 8.0, 1 failed");
+    EXPECT_EQ(fixes.Failures.rfind(broken + u": ", 0), 0u) << WideToUtf8(fixes.Failures);
+    EXPECT_NE(ReadBytes(ViewerPath(show)), "OLD VIEWER");
+    EXPECT_FALSE(stages.empty());
+    // One path is told as the button tells it, its failure raised.
+    EXPECT_EQ(FixGivenPaths({notes}, {}).Outcome, u"Slideshow damaged or made not in NVX 8.0");
+    EXPECT_THROW(FixGivenPaths({broken}, {}), std::exception);
 }
 
 #endif

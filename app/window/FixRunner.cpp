@@ -1,0 +1,72 @@
+#include "FixRunner.h"
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <utility>
+#include "CodePages.h"
+#include "ErrorReport.h"
+#include "Exceptions.h"
+
+WideString ProgressText(const char* stage, uint64_t done, uint64_t total) {
+    static const struct {
+        const char* Stage;
+        const char16_t* Text;
+    } Names[] = {{"backup", u"Backing up..."}, {"unpack", u"Unpacking..."}, {"pack", u"Packing..."}};
+    WideString text = AnsiToWide(AnsiString(stage) + "...");
+    for (const auto& name : Names)
+        if (std::strcmp(stage, name.Stage) == 0) text = name.Text;
+    // Totals are estimates (a save learns its sizes as it packs).
+    if (total) text += u" " + AnsiToWide(std::to_string(std::min(done, total) * 100 / total)) + u"%";
+    return text;
+}
+
+TFixRunner::TFixRunner(HWND window, UINT progressMessage, UINT doneMessage)
+    : FWindow(window), FProgressMessage(progressMessage), FDoneMessage(doneMessage) {}
+
+TFixRunner::~TFixRunner() {
+    if (!Running()) return;
+    RequestStop();
+    FWorker.join();
+}
+
+void TFixRunner::Start(TJob job) {
+    NVX_ASSERT(!Running());
+    FStopRequested = false;
+    FOutcome.clear();
+    FFailure = nullptr;
+    FProgress.clear();
+    FProgressPosted = false;
+    FWorker = std::thread([this, job = std::move(job)] {
+        try {
+            FOutcome = job([this](const char* stage, uint64_t done, uint64_t total) { Report(stage, done, total); });
+        } catch (...) {
+            FFailure = std::current_exception();
+        }
+        ::PostMessageW(FWindow, FDoneMessage, 0, 0);
+    });
+}
+
+// Called on the worker for every step of the fix; most change nothing the
+// window shows, so only a changed text is posted, and only one at a time.
+void TFixRunner::Report(const char* stage, uint64_t done, uint64_t total) {
+    if (FStopRequested) throw EAbort("The fix was stopped");
+    WideString text = ProgressText(stage, done, total);
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        if (text == FProgress) return;
+        FProgress = text;
+    }
+    if (!FProgressPosted.exchange(true)) ::PostMessageW(FWindow, FProgressMessage, 0, 0);
+}
+
+WideString TFixRunner::Progress() {
+    FProgressPosted = false;
+    std::lock_guard<std::mutex> lock(FLock);
+    return FProgress;
+}
+
+WideString TFixRunner::Finish() {
+    if (Running()) FWorker.join();
+    if (FFailure) std::rethrow_exception(std::exchange(FFailure, nullptr));
+    return FOutcome;
+}

@@ -1,0 +1,49 @@
+#include "PathFixes.h"
+#include <string>
+#include "CaseFolding.h"
+#include "CodePages.h"
+#include "Exceptions.h"
+#include "FileAPI.h"
+#include "FixProcedure.h"
+
+namespace {
+
+WideString Count(int number) { return AnsiToWide(std::to_string(number)); }
+
+// "Fixed 1 of 3, 1 damaged or made not in NVX 8.0, 1 failed"
+WideString Summary(int fixed, int refused, int failed) {
+    WideString text = u"Fixed " + Count(fixed) + u" of " + Count(fixed + refused + failed);
+    if (refused) text += u", " + Count(refused) + u" damaged or made not in NVX 8.0";
+    if (failed) text += u", " + Count(failed) + u" failed";
+    return text;
+}
+
+}  // namespace
+
+AnsiString FixGivenPath(const WideString& path, const TFixProgress& progress) {
+    if (DirectoryExists(path)) {
+        if (progress) progress("backup", 0, 0);  // the folder mode reports nothing itself
+        return FixBundleFolder(path);
+    }
+    if (FileExists(path) && CompareText(ExtractFileExt(path), u".zip", true) == 0)
+        return FixBundleArchive(path, progress);
+    return FixOutcome::Refused;
+}
+
+TPathFixes FixGivenPaths(const std::vector<WideString>& paths, const TFixProgress& progress) {
+    if (paths.size() == 1) return {AnsiToWide(FixGivenPath(paths[0], progress)), WideString()};
+    TPathFixes result;
+    int fixed = 0, refused = 0, failed = 0;
+    for (const WideString& path : paths) {
+        try {
+            (FixGivenPath(path, progress) == FixOutcome::Done ? fixed : refused)++;
+        } catch (const EAbort&) {
+            throw;
+        } catch (const std::exception& e) {
+            failed++;
+            result.Failures += path + u": " + AnsiToWide(e.what()) + u"\r\n";
+        }
+    }
+    result.Outcome = Summary(fixed, refused, failed);
+    return result;
+}

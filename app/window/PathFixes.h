@@ -1,0 +1,20 @@
+// What the window does with paths it is given rather than asked for: files
+// and folders dropped onto it, or named on its command line.
+#pragma once
+#include <vector>
+#include "FixProgress.h"
+#include "Types.h"
+
+// A folder is fixed in the folder mode and a .zip archive in the ZIP mode,
+// as if picked with the matching button; anything else is refused.
+AnsiString FixGivenPath(const WideString& path, const TFixProgress& progress);
+
+struct TPathFixes {
+    WideString Outcome;   // the line the window shows
+    WideString Failures;  // one line per path that failed, with its reason
+};
+
+// Fixes the paths one after another. One path gives its own outcome and
+// raises its own failure; several end in a summary, and a failure of one
+// does not keep the next from being fixed. A stop ends them all.
+TPathFixes FixGivenPaths(const std::vector<WideString>& paths, const TFixProgress& progress);
