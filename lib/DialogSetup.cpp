@@ -84,10 +84,10 @@ WideString StartingFolder(const WideString& initialFolder, const WideString& fil
     return ExtractFilePath(fileName, true);
 }
 
-std::vector<WideString> ClassicSelection(const WideString& buffer) {
+std::vector<WideString> ClassicSelection(const WideString& buffer, bool several) {
     std::vector<WideString> texts;
     size_t start = 0;
-    while (start < buffer.size() && buffer[start] != u'\0') {
+    while (start < buffer.size() && buffer[start] != u'\0' && (several || texts.empty())) {
         size_t end = buffer.find(u'\0', start);
         if (end == WideString::npos) end = buffer.size();
         texts.push_back(buffer.substr(start, end - start));

@@ -63,9 +63,10 @@ WideString ClassicFilter(const WideString& filter);
 // given, else the folder part of fileName with its trailing separator.
 WideString StartingFolder(const WideString& initialFolder, const WideString& fileName);
 
-// The paths a classic dialog wrote into its buffer: one full path, or with
-// multiple selection the folder followed by the names chosen in it.
-std::vector<WideString> ClassicSelection(const WideString& buffer);
+// The paths a classic dialog wrote into its buffer: one full path, or, when
+// several were chosen, the folder followed by the names chosen in it. What
+// follows the first path otherwise is what is left of the seed text.
+std::vector<WideString> ClassicSelection(const WideString& buffer, bool several);
 
 // Releases what the dialogs started on this thread (the shell's COM
 // apartment); called at library shutdown.

@@ -4,7 +4,7 @@
 set -u
 packages=(cmake make g++ zlib1g-dev libgtest-dev python3 zip unzip p7zip-full unicode-data)
 if [ "${1:-}" != linux-only ]; then
-  packages+=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine xvfb imagemagick xdotool)
+  packages+=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine fonts-wine xvfb imagemagick xdotool)
 fi
 missing=()
 for p in "${packages[@]}"; do

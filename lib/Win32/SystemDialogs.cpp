@@ -195,6 +195,10 @@ TPickResult ShowClassicDialog(const TPickRequest& request, std::vector<WideStrin
         if (error == 0) return TPickResult::Cancelled;
         throw EOSError::CreateFmt("The file dialog failed (%X)", (unsigned)error);
     }
-    chosen = ClassicSelection(WideString(reinterpret_cast<const WideChar*>(buffer.data()), buffer.size()));
+    // Several names follow the folder after its NUL; one path has a
+    // separator before its name.
+    const bool several = (info.Flags & OFN_ALLOWMULTISELECT) && info.nFileOffset > 0 &&
+                         info.nFileOffset < buffer.size() && buffer[info.nFileOffset - 1] == 0;
+    chosen = ClassicSelection(WideString(reinterpret_cast<const WideChar*>(buffer.data()), buffer.size()), several);
     return TPickResult::Chosen;
 }

@@ -6,8 +6,17 @@
 //   focus <hwnd>          the control that has the keyboard focus in that window's thread
 //   ping <hwnd>           whether the window answers messages within two seconds
 //   close <hwnd>          posts WM_CLOSE
+//   fit <label> <face> <height> <weight>
+//                         the size the label's text needs at the label's width in
+//                         the label's font (the font described, where the label's
+//                         own cannot be read from here), and that font's face
+//   watch <form> <label> <text> <seconds>
+//                         asks the form every few milliseconds whether it answers
+//                         within one second and notes every text the label shows,
+//                         until it shows text or the time is up
 // Arguments are separated by tabs.
 #include <windows.h>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -166,8 +175,69 @@ std::string Focus(HWND window) {
                Number((long long)(INT_PTR)info.hwndActive), "}");
 }
 
+// Measured as the label draws: its width, word breaks, no prefix.
+std::string Fit(HWND label, const std::vector<std::string>& words) {
+    HFONT own = (HFONT)::SendMessageW(label, WM_GETFONT, 0, 0);
+    LOGFONTW design{};
+    design.lfHeight = -std::stoi(words[3]);
+    design.lfWeight = std::stoi(words[4]);
+    design.lfCharSet = DEFAULT_CHARSET;
+    std::wstring face = Wide(words[2]);
+    face.copy(design.lfFaceName, LF_FACESIZE - 1);
+    LOGFONTW shape{};
+    bool ownFont = own && ::GetObjectW(own, sizeof shape, &shape) == sizeof shape;
+    HFONT font = ::CreateFontIndirectW(ownFont ? &shape : &design);
+    HDC dc = ::GetDC(nullptr);
+    HGDIOBJ old = ::SelectObject(dc, font);
+    wchar_t faceName[LF_FACESIZE] = {};
+    ::GetTextFaceW(dc, LF_FACESIZE, faceName);
+    RECT box;
+    ::GetClientRect(label, &box);
+    RECT need{0, 0, box.right, 0};
+    std::wstring text = WindowText(label);
+    ::DrawTextW(dc, text.c_str(), (int)text.size(), &need, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(nullptr, dc);
+    ::DeleteObject(font);
+    return Cat("{\"face\":", Quote(Utf8(faceName)), ",\"own_font\":", Bool(ownFont), ",\"need\":[",
+               Number(need.right), ",", Number(need.bottom), "],\"box\":[", Number(box.right), ",",
+               Number(box.bottom), "]}");
+}
+
+std::string Watch(HWND form, HWND label, const std::wstring& last, double seconds) {
+    std::vector<std::wstring> texts;
+    int asked = 0, unanswered = 0;
+    DWORD slowest = 0;
+    const DWORD start = ::GetTickCount();
+    while (::GetTickCount() - start < seconds * 1000) {
+        DWORD_PTR result = 0;
+        DWORD before = ::GetTickCount();
+        ++asked;
+        if (!::SendMessageTimeoutW(form, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result)) ++unanswered;
+        slowest = std::max<DWORD>(slowest, ::GetTickCount() - before);
+        std::wstring text = WindowText(label);
+        if (texts.empty() || texts.back() != text) texts.push_back(text);
+        if (text == last) break;
+        ::Sleep(20);
+    }
+    std::string list;
+    for (const std::wstring& text : texts) {
+        if (!list.empty()) list += ',';
+        list.append(Quote(Utf8(text)));
+    }
+    return Cat("{\"texts\":[", list, "],\"asked\":", Number(asked), ",\"unanswered\":", Number(unanswered),
+               ",\"slowest_ms\":", Number(slowest), "}");
+}
+
 std::string Run(const std::vector<std::string>& words) {
     const std::string& command = words[0];
+    if (command == "fit" && words.size() == 5) {
+        HWND label = (HWND)(INT_PTR)std::stoll(words[1]);
+        return ::IsWindow(label) ? Fit(label, words) : "{\"error\":\"no such window\"}";
+    }
+    if (command == "watch" && words.size() == 5)
+        return Watch((HWND)(INT_PTR)std::stoll(words[1]), (HWND)(INT_PTR)std::stoll(words[2]), Wide(words[3]),
+                     std::stod(words[4]));
     if (command == "find" && words.size() == 3)
         return Cat("{\"hwnd\":", Number((long long)(INT_PTR)FindTopLevel(Wide(words[1]), Wide(words[2]))), "}");
     if (words.size() != 2) return "{\"error\":\"bad command\"}";

@@ -42,6 +42,13 @@ LABEL_TEXTS = {
     "Label1": "Browse APP folder with a presentation, or ZIP archive:",
 }
 BUTTON_TEXTS = {"Button1": "Browse Folder", "Button2": "Browse ZIP"}
+# Each label's font as designed: character height in design pixels, weight.
+LABEL_FONTS = {"Label2": (19, 400), "Label4": (17, 400), "Label3": (15, 700), "Label1": (15, 400)}
+WRAPPED = {"Label2", "Label4"}
+# Wine's own fonts: without them wine draws Tahoma with a wider stand-in
+# and the close box without its symbols.
+WINE_FONTS = "/usr/share/wine/fonts"
+FONT_FILES = ("tahoma.ttf", "tahomabd.ttf", "marlett.ttf")
 # Labels that size themselves to their text: only their corner is fixed.
 AUTOSIZED = {"Label1", "Label3"}
 
@@ -137,6 +144,13 @@ class Wine:
             self.run("wineserver", "-w", timeout=60)
             check(os.path.exists(os.path.join(self.prefix, "system.reg")), "wine could not make its prefix")
             open(ready, "w").close()
+        # Wine does not look for them where the package puts them.
+        fonts = os.path.join(self.prefix, "drive_c", "windows", "Fonts")
+        os.makedirs(fonts, exist_ok=True)
+        for name in FONT_FILES:
+            source = os.path.join(WINE_FONTS, name)
+            check(os.path.exists(source), "%s is missing: install fonts-wine" % source)
+            shutil.copyfile(source, os.path.join(fonts, name))
 
     def set_density(self, dpi):
         self.run("wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
@@ -149,8 +163,8 @@ class Wine:
         else:
             self.run("wine", "reg", "delete", r"HKCU\Software\Wine", "/v", "Version", "/f")
 
-    def start(self, exe, cwd):
-        return subprocess.Popen(["wine", exe], cwd=cwd, env=self.env, stdout=subprocess.DEVNULL,
+    def start(self, exe, cwd, *args):
+        return subprocess.Popen(["wine", exe, *args], cwd=cwd, env=self.env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
 
     def stop(self):
@@ -212,8 +226,9 @@ class Session:
 
     # ---- the program ----
 
-    def start_app(self):
-        self.app = self.wine.start(os.path.abspath(self.args.exe), self.run_dir)
+    def start_app(self, *paths):
+        """Starts NvxFix.exe, with paths as its arguments."""
+        self.app = self.wine.start(os.path.abspath(self.args.exe), self.run_dir, *map(windows_path, paths))
         if not self.probe:
             self.probe = Probe(self.wine, os.path.abspath(self.args.probe))
 
@@ -224,10 +239,10 @@ class Session:
         # The first start in a new prefix is slow.
         self.form = wait_until("the window", found, timeout=90)
 
-    def close_app(self):
+    def close_app(self, timeout=20):
         self.probe.ask("close", self.form)
         try:
-            code = self.app.wait(20)
+            code = self.app.wait(timeout)
         except subprocess.TimeoutExpired:
             raise TestFailure("the window did not end after WM_CLOSE")
         check(code == 0, "NvxFix.exe ended with code %d" % code)
@@ -308,6 +323,10 @@ class Session:
 
     def responsive(self):
         return self.probe.ask("ping", self.form)["answered"]
+
+    def fit(self, control, name, dpi):
+        height, weight = LABEL_FONTS[name]
+        return self.probe.ask("fit", control["hwnd"], "Tahoma", scale(height, dpi), weight)
 
     # ---- screenshots ----
 
@@ -401,17 +420,26 @@ def check_layout(s, dpi):
     check(abs(x + w / 2 - 640) <= 1 and abs(y + h / 2 - 512) <= 1, "window not centred: %s" % window["rect"])
 
     controls = s.controls(dump)
-    for name, design in DESIGN.items():
+    # A label whose text needs more room than designed grows downwards, and
+    # the labels below it move with it.
+    grown = 0
+    for name, design in sorted(DESIGN.items(), key=lambda item: item[1][1]):
         expected = [scale(v, dpi) for v in design]
         if name == "Panel1":  # aligned to the bottom edge, full width
             expected = [0, client[3] - scale(80, dpi), client[2], scale(80, dpi)]
-        if name.startswith("Button"):  # inside the panel, scaled there
+        elif name.startswith("Button"):  # inside the panel, scaled there
             expected[1] = controls["Panel1"]["rect"][1] + scale(design[1] - 270, dpi)
+        else:
+            expected[1] += grown
+        if name in WRAPPED:
+            expected[3] = max(expected[3], s.fit(controls[name], name, dpi)["need"][1])
+            grown += expected[3] - scale(design[3], dpi)
         actual = controls[name]["rect"]
         if name in AUTOSIZED:
             check(actual[:2] == expected[:2], "%s at %s, expected %s" % (name, actual[:2], expected[:2]))
         else:
             check(actual == expected, "%s at %s, expected %s" % (name, actual, expected))
+    check_texts_fit(s, controls, dpi)
     for name, text in {**LABEL_TEXTS, **BUTTON_TEXTS}.items():
         check(controls[name]["text"] == text and controls[name]["visible"], "%s reads %r" % (name, controls[name]))
     for name in BUTTON_TEXTS:
@@ -421,6 +449,20 @@ def check_layout(s, dpi):
     label1 = controls["Label1"]["rect"]
     check(label1[2] >= scale(352, dpi) * 0.9 and label1[0] + label1[2] <= client[2], "Label1 size %s" % label1)
     return dump, controls
+
+
+def check_texts_fit(s, controls, dpi):
+    """Every shown label's whole text fits its box in Tahoma, and the window
+    holds them all above the buttons."""
+    for name in LABEL_FONTS:
+        if not controls[name]["visible"]:
+            continue
+        fit = s.fit(controls[name], name, dpi)
+        check(fit["face"] == "Tahoma", "%s is drawn in %s" % (name, fit["face"]))
+        check(fit["need"][0] <= fit["box"][0] and fit["need"][1] <= fit["box"][1],
+              "%s at %d dpi needs %s, has %s" % (name, dpi, fit["need"], fit["box"]))
+        rect = controls[name]["rect"]
+        check(rect[1] + rect[3] <= controls["Panel1"]["rect"][1], "%s reaches into the buttons: %s" % (name, rect))
 
 
 def check_look(image, dump, controls):
@@ -450,8 +492,28 @@ def check_tab_order(s, controls):
     check(focus() == controls["Button1"]["hwnd"], "Browse Folder does not have the focus at start")
     s.xdotool("key", "Tab")
     wait_until("Tab to move to Browse ZIP", lambda: focus() == controls["Button2"]["hwnd"], 5)
+    # Enter presses the focused button.
+    s.xdotool("key", "Return")
+    dialog = s.owned(lambda o: any(c["class"] == "Edit" and c["visible"] for c in o["controls"]),
+                     "Enter on Browse ZIP to open the archive dialog")
+    cancel = next(c for c in dialog["controls"] if c["class"] == "Button" and c["text"] == "Cancel")
+    s.click(dialog, cancel)
+    s.gone(dialog, "the archive dialog to close")
+    wait_until("the focus back on Browse ZIP", lambda: focus() == controls["Button2"]["hwnd"], 5)
     s.xdotool("key", "shift+Tab")
     wait_until("Shift+Tab to move back", lambda: focus() == controls["Button1"]["hwnd"], 5)
+
+
+def make_large_archive(folder, name, megabytes):
+    """A show whose fix takes seconds: stored media that the fix unpacks and
+    deflates again."""
+    archive = os.path.join(folder, name + ".zip")
+    with zipfile.ZipFile(archive, "w", zipfile.ZIP_STORED) as z:
+        z.writestr(name + ".app/" + MARKER, b"slides")
+        z.writestr(name + ".app/" + VIEWER, b"OLD VIEWER")
+        for i in range(megabytes // 20):
+            z.writestr("%s.app/Contents/Resources/video/clip%02d.mp4" % (name, i), os.urandom(20 << 20))
+    return archive
 
 
 def make_shows(s):
@@ -522,8 +584,10 @@ def run(args):
         s.browse_folder(plain)
         wait_until("Label3 to read the refusal", lambda: s.label3() == REFUSED)
         check(os.path.exists(os.path.join(plain + ".bak", "notes.txt")), "no backup of the plain folder")
-        label3 = s.controls()["Label3"]["rect"]
+        controls = s.controls()
+        label3 = controls["Label3"]["rect"]
         check(label3[2] > 200 and label3[0] + label3[2] <= s.dump()["client"][2], "Label3 cut: %s" % label3)
+        check_texts_fit(s, controls, DESIGN_DPI)
         s.screenshot("NvxFix-refused.png", s.dump()["window"]["rect"])
 
         s.step('A failure: the message in a box, the window goes on, Label3 stays.')
@@ -537,6 +601,27 @@ def run(args):
         s.dismiss(box)
         check(s.responsive() and s.label3() == REFUSED, "the window is not usable after a failure")
         check(read_bytes(os.path.join(blocked, VIEWER)) == blocked_viewer, "a failed backup let the fix go on")
+
+        s.step('A large archive: the window answers and tells how far the fix is.')
+        large = os.path.join(s.run_dir, "large")
+        os.makedirs(large)
+        archive = make_large_archive(large, "Large", 160)
+        s.browse_folder(archive, "Button2")
+        controls = s.controls()
+        check(not controls["Button1"]["enabled"] and not controls["Button2"]["enabled"],
+              "the buttons are not disabled during a fix")
+        seen = s.probe.ask("watch", s.form, controls["Label3"]["hwnd"], DONE, 120)
+        print("   Label3 showed %s; %d questions, slowest answer %d ms" %
+              (seen["texts"], seen["asked"], seen["slowest_ms"]), flush=True)
+        check(seen["texts"][-1] == DONE, "the large fix did not end: %s" % seen["texts"])
+        check(seen["unanswered"] == 0 and seen["slowest_ms"] < 1000,
+              "the window did not answer: %d of %d unanswered, slowest %d ms" %
+              (seen["unanswered"], seen["asked"], seen["slowest_ms"]))
+        check(len(seen["texts"]) >= 3, "Label3 changed less than twice before Done!: %s" % seen["texts"])
+        check(all(c["enabled"] for n, c in s.controls().items() if n.startswith("Button")),
+              "the buttons stay disabled after the fix")
+        with zipfile.ZipFile(archive) as z:
+            check(z.read("Large.app/" + VIEWER) == payload, "the large archive's viewer is not the payload")
         s.close_app()
 
         s.step('Another screen density: everything scaled in proportion.')
@@ -545,6 +630,40 @@ def run(args):
         dump, _ = check_layout(s, 96)
         s.screenshot("NvxFix-window-96dpi.png", dump["window"]["rect"])
         s.close_app()
+
+        s.step('A show named on the command line (dropped onto the icon) is fixed at once.')
+        given = make_bundle(os.path.join(s.run_dir, "given"), "Given", size_mb=0.1, files=4)
+        packed = make_bundle(os.path.join(s.run_dir, "packed-source"), "Packed", size_mb=0.1, files=4)
+        packed = make_presentation.zip_bundle(packed)
+        for path in (given, packed):
+            s.start_app(path)
+            wait_until("Label3 to read Done! for %s" % path, lambda: s.label3() == DONE, 60)
+            s.close_app()
+        check(read_bytes(os.path.join(given, VIEWER)) == payload and os.path.isdir(given + ".bak"),
+              "the folder named on the command line was not fixed")
+        with zipfile.ZipFile(packed) as z:
+            check(z.read("Packed.app/" + VIEWER) == payload, "the archive named on the command line was not fixed")
+
+        s.step('Several paths, as a drop gives them: fixed in turn, then summed up.')
+        several = make_bundle(os.path.join(s.run_dir, "several"), "Several", size_mb=0.1, files=4)
+        notes = os.path.join(s.run_dir, "several", "notes.txt")
+        with open(notes, "w") as f:
+            f.write("not a presentation")
+        s.start_app(several, notes, os.path.join(shows, "Plain"))
+        summary = "Fixed 1 of 3, 2 damaged or made not in NVX 8.0"
+        wait_until("Label3 to sum up", lambda: s.label3() == summary, 60)
+        check(read_bytes(os.path.join(several, VIEWER)) == payload, "the first of several paths was not fixed")
+        s.close_app()
+
+        s.step('Closing during a fix stops it; the archive stays as it was.')
+        archive = make_large_archive(large, "Stopped", 160)
+        original = read_bytes(archive)
+        s.start_app(archive)
+        wait_until("the fix to pack", lambda: (s.label3() or "").startswith("Packing"), 90)
+        s.close_app(timeout=60)
+        check(read_bytes(archive) == original, "a stopped fix changed the archive")
+        check(sorted(os.listdir(large)) == ["Large.bak.zip", "Large.zip", "Stopped.bak.zip", "Stopped.zip"],
+              "a stopped fix left %s" % sorted(os.listdir(large)))
 
         s.step('Before Windows 6 the folder comes from the classic folder browser.')
         s.wine.set_windows_version("winxp64")

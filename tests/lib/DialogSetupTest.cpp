@@ -96,18 +96,21 @@ TEST(DialogStart, GivenFolderElseTheFolderOfTheFileName) {
 TEST(DialogSelection, ClassicBufferHoldsOnePathOrAFolderAndNames) {
     const WideString sep(1, PathDelim);
     const WideString one = sep + u"shows" + sep + u"Show.zip";
-    EXPECT_EQ(ClassicSelection(one + WideString(u"\0\0", 2)), std::vector<WideString>{one});
+    EXPECT_EQ(ClassicSelection(one + WideString(u"\0\0", 2), false), std::vector<WideString>{one});
     // A buffer filled to its end without the closing NUL still gives its path.
-    EXPECT_EQ(ClassicSelection(one), std::vector<WideString>{one});
+    EXPECT_EQ(ClassicSelection(one, false), std::vector<WideString>{one});
+    // A shorter pick over a longer seed leaves the seed's end behind it.
+    EXPECT_EQ(ClassicSelection(one + WideString(u"\0ows\\Older.zip\0\0", 16), false),
+              std::vector<WideString>{one});
 
     const WideString folder = sep + u"shows";
-    EXPECT_EQ(ClassicSelection(folder + WideString(u"\0a.zip\0b.zip\0\0", 14)),
+    EXPECT_EQ(ClassicSelection(folder + WideString(u"\0a.zip\0b.zip\0\0", 14), true),
               (std::vector<WideString>{folder + sep + u"a.zip", folder + sep + u"b.zip"}));
     // A folder that already ends in a separator (a drive root) gets no second one.
-    EXPECT_EQ(ClassicSelection(sep + WideString(u"\0a.zip\0b.zip\0\0", 14)),
+    EXPECT_EQ(ClassicSelection(sep + WideString(u"\0a.zip\0b.zip\0\0", 14), true),
               (std::vector<WideString>{sep + u"a.zip", sep + u"b.zip"}));
-    EXPECT_TRUE(ClassicSelection(WideString(u"\0\0", 2)).empty());
-    EXPECT_TRUE(ClassicSelection(u"").empty());
+    EXPECT_TRUE(ClassicSelection(WideString(u"\0\0", 2), true).empty());
+    EXPECT_TRUE(ClassicSelection(u"", false).empty());
 }
 
 }  // namespace
