@@ -20,6 +20,15 @@ WideString Summary(int fixed, int refused, int failed) {
 
 }  // namespace
 
+WideString FailureAbout(const WideString& path, const char* message) {
+    WideString text = AnsiToWide(message);
+    const WideString asBuilt = AnsiToWide(WideToAnsi(path));
+    if (asBuilt == path || asBuilt.empty()) return text;
+    for (size_t at = text.find(asBuilt); at != WideString::npos; at = text.find(asBuilt, at + path.size()))
+        text.replace(at, asBuilt.size(), path);
+    return text;
+}
+
 AnsiString FixGivenPath(const WideString& path, const TFixProgress& progress) {
     if (DirectoryExists(path)) {
         if (progress) progress("backup", 0, 0);  // the folder mode reports nothing itself
@@ -41,7 +50,7 @@ TPathFixes FixGivenPaths(const std::vector<WideString>& paths, const TFixProgres
             throw;
         } catch (const std::exception& e) {
             failed++;
-            result.Failures += path + u": " + AnsiToWide(e.what()) + u"\r\n";
+            result.Failures += path + u": " + FailureAbout(path, e.what()) + u"\r\n";
         }
     }
     result.Outcome = Summary(fixed, refused, failed);

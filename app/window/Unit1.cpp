@@ -1,5 +1,6 @@
 #include "Unit1.h"
 #include "CodePages.h"
+#include "Exceptions.h"
 #include "FixProcedure.h"
 #include "PathFixes.h"
 #include "Win32/Dialogs.h"
@@ -54,7 +55,7 @@ void TForm1::Button1Click() {
     dialog->FolderMode = true;
     if (!dialog->Execute()) return;
     WideString folder = dialog->FileName;
-    StartFix([folder](const TFixProgress&) { return AnsiToWide(FixBundleFolder(folder)); });
+    StartFix(folder, [folder](const TFixProgress&) { return AnsiToWide(FixBundleFolder(folder)); });
 }
 
 void TForm1::Button2Click() {
@@ -62,20 +63,21 @@ void TForm1::Button2Click() {
     dialog->Filter = u"Zip Files|*.zip";
     if (!dialog->Execute()) return;
     WideString archive = dialog->FileName;
-    StartFix([archive](const TFixProgress& progress) { return AnsiToWide(FixBundleArchive(archive, progress)); });
+    StartFix(archive, [archive](const TFixProgress& progress) { return AnsiToWide(FixBundleArchive(archive, progress)); });
 }
 
 void TForm1::FixPaths(const std::vector<WideString>& paths) {
     // One fix at a time; a drop while one runs is not taken.
     if (Fixing() || paths.empty()) return;
-    StartFix([this, paths](const TFixProgress& progress) {
+    StartFix(paths.size() == 1 ? paths[0] : WideString(), [this, paths](const TFixProgress& progress) {
         TPathFixes fixes = FixGivenPaths(paths, progress);
         FFailures = fixes.Failures;  // read once the worker has ended
         return fixes.Outcome;
     });
 }
 
-void TForm1::StartFix(std::function<WideString(const TFixProgress&)> job) {
+void TForm1::StartFix(const WideString& path, std::function<WideString(const TFixProgress&)> job) {
+    FPath = path;
     FOutcomeBefore = Label3->Caption();
     FOutcomeShownBefore = Label3->Visible();
     FFocusBefore = ::GetFocus();
@@ -98,9 +100,21 @@ void TForm1::FixEnded() {
         // A failure leaves the outcome line as it was.
         Label3->SetCaption(FOutcomeBefore);
         Label3->SetVisible(FOutcomeShownBefore);
-        if (!FCloseWhenDone) Application.HandleException(std::current_exception());
+        if (!FCloseWhenDone) ReportFailure(std::current_exception());
     }
     if (FCloseWhenDone) Close();
+}
+
+// As the application reports failures, with the path whole.
+void TForm1::ReportFailure(std::exception_ptr failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const EAbort&) {
+    } catch (const std::exception& e) {
+        Application.ShowError(FailureAbout(FPath, e.what()));
+    } catch (...) {
+        Application.HandleException(std::current_exception());
+    }
 }
 
 // Closing stops a running fix, which ends as a failure does, and the

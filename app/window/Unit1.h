@@ -30,12 +30,14 @@ protected:
 
 private:
     // Runs job on the worker; the buttons rest until it ends.
-    void StartFix(std::function<WideString(const TFixProgress&)> job);
+    void StartFix(const WideString& path, std::function<WideString(const TFixProgress&)> job);
     void FixEnded();
+    void ReportFailure(std::exception_ptr failure);
     bool CloseQuery();
     void ShowOutcome(const WideString& outcome);
 
     TFixRunner FRunner;
+    WideString FPath;  // what the running fix works on; empty for several
     // Label3 as it was before the fix, for a fix that fails.
     WideString FOutcomeBefore;
     bool FOutcomeShownBefore = false;
