@@ -92,7 +92,10 @@ void TForm1::StartFix(const WideString& path, std::function<WideString(const TFi
 void TForm1::FixEnded() {
     Button1->SetEnabled(true);
     Button2->SetEnabled(true);
-    if (FFocusBefore && ::IsWindow(FFocusBefore) && ::GetActiveWindow() == Handle()) ::SetFocus(FFocusBefore);
+    // Disabled buttons lost the focus; a fix started from the command line
+    // began before any control had it.
+    if (::GetActiveWindow() == Handle())
+        ::SetFocus(FFocusBefore && ::IsWindow(FFocusBefore) ? FFocusBefore : ::GetNextDlgTabItem(Handle(), nullptr, FALSE));
     try {
         ShowOutcome(FRunner.Finish());
         if (!FFailures.empty() && !FCloseWhenDone) Application.ShowError(FFailures);

@@ -36,7 +36,6 @@ private:
     bool CloseQuery();
     void ShowOutcome(const WideString& outcome);
 
-    TFixRunner FRunner;
     WideString FPath;  // what the running fix works on; empty for several
     // Label3 as it was before the fix, for a fix that fails.
     WideString FOutcomeBefore;
@@ -44,4 +43,6 @@ private:
     HWND FFocusBefore = nullptr;
     WideString FFailures;
     bool FCloseWhenDone = false;
+    // Last, so that a fix still running ends before the fields it writes go.
+    TFixRunner FRunner;
 };

@@ -660,6 +660,7 @@ def run(args):
         original = read_bytes(archive)
         s.start_app(archive)
         wait_until("the fix to pack", lambda: (s.label3() or "").startswith("Packing"), 90)
+        s.screenshot("NvxFix-progress.png", s.dump()["window"]["rect"])
         s.close_app(timeout=60)
         check(read_bytes(archive) == original, "a stopped fix changed the archive")
         check(sorted(os.listdir(large)) == ["Large.bak.zip", "Large.zip", "Stopped.bak.zip", "Stopped.zip"],
