@@ -136,14 +136,6 @@ TEST(WindowDrop, EveryDroppedPathIsReadWhole) {
     ::GlobalFree(memory);
 }
 
-TEST(WindowFix, ProgressReadsAsStageAndShare) {
-    EXPECT_EQ(ProgressText("pack", 45, 100), u"Packing... 45%");
-    EXPECT_EQ(ProgressText("unpack", 7, 0), u"Unpacking...");
-    EXPECT_EQ(ProgressText("backup", 0, 0), u"Backing up...");
-    // Estimated totals can be passed.
-    EXPECT_EQ(ProgressText("pack", 120, 100), u"Packing... 100%");
-}
-
 TEST(WindowFix, AStopEndsTheJobAtItsNextStepAsAFailureDoes) {
     TFixRunner runner(nullptr, WM_APP + 1, WM_APP + 2);
     std::atomic<int> steps{0};
