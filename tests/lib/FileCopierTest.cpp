@@ -123,6 +123,8 @@ TEST_F(FileCopier, SourceThatShrinksWhileCopiedGivesReadFailureAndNoTarget) {
     Copier->OnProgress = [&](TFileCopier*, const WideString&, bool&, int64_t, int64_t done, const WideString&) {
         if (done > 0) fs::resize_file(FsPath(Source), 20000);
     };
+    TRef<TBufferedFileAPI> blockwise = MakeRef<TBufferedFileAPI>();  // progress comes between blocks
+    TFileAPIScope scope(blockwise.Get());
     EXPECT_EQ(Copier->CopyFile(Source, Target), CopyResult::ReadFailed);
     EXPECT_FALSE(fs::exists(FsPath(Target)));
 }
