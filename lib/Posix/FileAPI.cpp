@@ -122,33 +122,9 @@ uint32_t AttributesOf(const std::string& path, const struct stat& st) {
     return attributes ? attributes : FileAttr::Normal;
 }
 
-TFileTime CreationTimeOf(const std::string& path, const struct stat& st) {
-#if defined(__linux__) && defined(STATX_BTIME)
-    struct statx sx {};
-    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME)) {
-        timespec t{};
-        t.tv_sec = sx.stx_btime.tv_sec;
-        t.tv_nsec = sx.stx_btime.tv_nsec;
-        return ToFileTime(t);
-    }
-#elif defined(__APPLE__)
-    (void)path;
-    return ToFileTime(st.st_birthtimespec);
-#else
-    (void)path;
-#endif
-    // No birth time known: the last write is the best guess.
-#if defined(__APPLE__)
-    return ToFileTime(st.st_mtimespec);
-#else
-    return ToFileTime(st.st_mtim);
-#endif
-}
-
-void FillFindData(const std::string& path, const struct stat& st, TFindData& data) {
+void FillFindData(const std::string& path, const struct stat& st, TFileTime creation, TFindData& data) {
     data = TFindData();
     data.Attributes = AttributesOf(path, st);
-    data.CreationTime = CreationTimeOf(path, st);
 #if defined(__APPLE__)
     data.LastAccessTime = ToFileTime(st.st_atimespec);
     data.LastWriteTime = ToFileTime(st.st_mtimespec);
@@ -156,12 +132,37 @@ void FillFindData(const std::string& path, const struct stat& st, TFindData& dat
     data.LastAccessTime = ToFileTime(st.st_atim);
     data.LastWriteTime = ToFileTime(st.st_mtim);
 #endif
+    // No birth time known: the last write is the best guess.
+    data.CreationTime = creation ? creation : data.LastWriteTime;
     if (S_ISLNK(st.st_mode)) {
         data.ReparseTag = IoReparseTag::SymLink;
     } else if (!S_ISDIR(st.st_mode)) {
         data.Size = (uint64_t)st.st_size;
     }
     data.FileName = SystemNameToWide(LastComponent(path));
+}
+
+// The find data of one entry, its link not followed, in one look-up: statx
+// gives the birth time with the rest where the system keeps one.
+bool LookUpEntry(const std::string& path, TFindData& data) {
+    struct stat st {};
+    TFileTime creation = 0;
+#if defined(__linux__) && defined(STATX_BTIME)
+    struct statx sx {};
+    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
+    st.st_mode = sx.stx_mode;
+    st.st_size = (off_t)sx.stx_size;
+    st.st_atim = timespec{(time_t)sx.stx_atime.tv_sec, (long)sx.stx_atime.tv_nsec};
+    st.st_mtim = timespec{(time_t)sx.stx_mtime.tv_sec, (long)sx.stx_mtime.tv_nsec};
+    if (sx.stx_mask & STATX_BTIME) creation = ToFileTime(timespec{(time_t)sx.stx_btime.tv_sec, (long)sx.stx_btime.tv_nsec});
+#else
+    if (::lstat(path.c_str(), &st) != 0) return false;
+#if defined(__APPLE__)
+    creation = ToFileTime(st.st_birthtimespec);
+#endif
+#endif
+    FillFindData(path, st, creation, data);
+    return true;
 }
 
 // ---- Name patterns with the Windows meaning ----
@@ -231,10 +232,8 @@ bool NextMatch(TSearch& search, TFindData& data) {
         std::string path = search.Folder;
         if (path != "/") path += '/';
         path += entry->d_name;
-        struct stat st {};
         // An entry that went away meanwhile is no longer part of the listing.
-        if (::lstat(path.c_str(), &st) != 0) continue;
-        FillFindData(path, st, data);
+        if (!LookUpEntry(path, data)) continue;
         data.FileName = name;
         SetLastErrorCode(WinError::Success);
         return true;
@@ -248,47 +247,51 @@ bool NextMatch(TSearch& search, TFindData& data) {
 // and per access it denies others, and a new open is refused (code 32) when
 // someone denies an access it asks for or holds an access it denies.
 namespace ShareByte {
+// In this order, the bytes a reader or a writer that shares reading holds
+// lie side by side, and one call takes them.
 constexpr off_t Base = (off_t)0x7FFFFFFF00000000LL;
-constexpr off_t HasRead = Base;
-constexpr off_t HasWrite = Base + 1;
-constexpr off_t DeniesRead = Base + 2;
-constexpr off_t DeniesWrite = Base + 3;
-constexpr off_t DeniesDelete = Base + 4;
+constexpr int HasRead = 0;
+constexpr int DeniesWrite = 1;
+constexpr int DeniesDelete = 2;
+constexpr int HasWrite = 3;
+constexpr int DeniesRead = 4;
+constexpr int Count = 5;
 }  // namespace ShareByte
 
-struct flock ShareRange(short type, off_t first, off_t last) {
-    struct flock range {};
-    range.l_type = type;
-    range.l_whence = SEEK_SET;
-    range.l_start = first;
-    range.l_len = last - first + 1;
-    return range;
+// Runs of the share bytes in mask, one fcntl call each: a probe for locks
+// held by other opens (true when there are some), or taking read locks
+// (a file system without these locks holds none, and files open unshared).
+bool ShareLocks(int fd, unsigned mask, int command) {
+    for (int first = 0; first < ShareByte::Count;) {
+        if (!(mask & (1u << first))) {
+            ++first;
+            continue;
+        }
+        int last = first;
+        while (last + 1 < ShareByte::Count && (mask & (1u << (last + 1)))) ++last;
+        struct flock range {};
+        range.l_type = command == F_OFD_GETLK ? F_WRLCK : F_RDLCK;
+        range.l_whence = SEEK_SET;
+        range.l_start = ShareByte::Base + first;
+        range.l_len = last - first + 1;
+        if (::fcntl(fd, command, &range) == 0 && command == F_OFD_GETLK && range.l_type != F_UNLCK) return true;
+        first = last + 1;
+    }
+    return false;
 }
 
-// Whether another open holds the byte. A file system without these locks
-// holds nothing.
-bool HeldElsewhere(int fd, off_t byte) {
-    struct flock probe = ShareRange(F_WRLCK, byte, byte);
-    return ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
-}
-
-void Hold(int fd, off_t first, off_t last) {
-    struct flock range = ShareRange(F_RDLCK, first, last);
-    // Without locks (or on a handle that cannot take them) files open unshared.
-    ::fcntl(fd, F_OFD_SETLK, &range);
-}
+unsigned Bit(int byte) { return 1u << byte; }
 
 bool TakeShareLock(int fd, uint32_t access, uint32_t shareMode) {
     bool reads = access & FileAccess::Read, writes = access & FileAccess::Write;
     bool deniesRead = !(shareMode & FileShare::Read), deniesWrite = !(shareMode & FileShare::Write);
-    if ((reads && HeldElsewhere(fd, ShareByte::DeniesRead)) || (writes && HeldElsewhere(fd, ShareByte::DeniesWrite)) ||
-        (deniesRead && HeldElsewhere(fd, ShareByte::HasRead)) || (deniesWrite && HeldElsewhere(fd, ShareByte::HasWrite)))
-        return Fail(WinError::SharingViolation);
-    if (reads) Hold(fd, ShareByte::HasRead, ShareByte::HasRead);
-    if (writes) Hold(fd, ShareByte::HasWrite, ShareByte::HasWrite);
-    if (deniesRead) Hold(fd, ShareByte::DeniesRead, ShareByte::DeniesRead);
-    if (deniesWrite) Hold(fd, ShareByte::DeniesWrite, ShareByte::DeniesWrite);
-    if (!(shareMode & FileShare::Delete)) Hold(fd, ShareByte::DeniesDelete, ShareByte::DeniesDelete);
+    unsigned conflicts = (reads ? Bit(ShareByte::DeniesRead) : 0) | (writes ? Bit(ShareByte::DeniesWrite) : 0) |
+                         (deniesRead ? Bit(ShareByte::HasRead) : 0) | (deniesWrite ? Bit(ShareByte::HasWrite) : 0);
+    if (ShareLocks(fd, conflicts, F_OFD_GETLK)) return Fail(WinError::SharingViolation);
+    unsigned held = (reads ? Bit(ShareByte::HasRead) : 0) | (writes ? Bit(ShareByte::HasWrite) : 0) |
+                    (deniesRead ? Bit(ShareByte::DeniesRead) : 0) | (deniesWrite ? Bit(ShareByte::DeniesWrite) : 0) |
+                    (shareMode & FileShare::Delete ? 0 : Bit(ShareByte::DeniesDelete));
+    ShareLocks(fd, held, F_OFD_SETLK);
     return true;
 }
 
@@ -312,7 +315,7 @@ bool IsWriteOnly(int fd) {
 bool HeldByOthers(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return false;
-    bool held = HeldElsewhere(fd, ShareByte::DeniesDelete);
+    bool held = ShareLocks(fd, Bit(ShareByte::DeniesDelete), F_OFD_GETLK);
     ::close(fd);
     return held;
 }
@@ -385,12 +388,10 @@ TNativeHandle TFileAPI::FindFirst(const WideString& pattern, TFindData& data) {
     search->Folder = folder;
     search->Mask = mask;
     if (!HasWildcards(mask)) {
-        struct stat st {};
-        if (::lstat(p.c_str(), &st) != 0) {
+        if (!LookUpEntry(p, data)) {
             FailErrno(p);
             return InvalidNativeHandle;
         }
-        FillFindData(p, st, data);
     } else {
         search->Dir = ::opendir(folder.c_str());
         if (!search->Dir) {
@@ -439,9 +440,7 @@ bool TFileAPI::FindClose(TNativeHandle handle) {
 bool TFileAPI::GetFileData(const WideString& path, TFindData& data) {
     std::string p = WideToSystemName(path);
     while (p.size() > 1 && p.back() == '/') p.pop_back();
-    struct stat st {};
-    if (::lstat(p.c_str(), &st) != 0) return FailErrno(p);
-    FillFindData(p, st, data);
+    if (!LookUpEntry(p, data)) return FailErrno(p);
     SetLastErrorCode(WinError::Success);
     return true;
 }
@@ -463,8 +462,8 @@ bool TFileAPI::SetFileAttributes(const WideString& path, uint32_t attributes) {
     // A link has no mode of its own; changing it would change the target.
     if (S_ISLNK(st.st_mode)) return true;
     mode_t mode = st.st_mode & 07777;
-    mode = (attributes & FileAttr::ReadOnly) ? (mode_t)(mode & ~0222) : (mode_t)(mode | S_IWUSR);
-    return ::chmod(p.c_str(), mode) == 0 || FailErrno(p);
+    mode_t wanted = (attributes & FileAttr::ReadOnly) ? (mode_t)(mode & ~0222) : (mode_t)(mode | S_IWUSR);
+    return wanted == mode || ::chmod(p.c_str(), wanted) == 0 || FailErrno(p);
 }
 
 bool TFileAPI::CreateDirectory(const WideString& path, void*) {
