@@ -9,6 +9,7 @@ and the peak memory of each.
 import argparse
 import os
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -83,6 +84,9 @@ def main():
         print("nvxfix-cli folder mode : %.3f s (best of %d), peak %.1f MB" % (best_ours, a.rounds, peak_ours / 1024))
         print("cp -a + replacement    : %.3f s (best of %d), peak %.1f MB" % (best_theirs, a.rounds, peak_theirs / 1024))
         print("ratio (ours / cp -a)   : %.2f" % (best_ours / best_theirs))
+        print("median of %d pairs     : %.3f s / %.3f s, ratio %.2f" % (
+            a.rounds, statistics.median(ours), statistics.median(theirs),
+            statistics.median([o / t for o, t in zip(ours, theirs)])))
     finally:
         shutil.rmtree(work)
 

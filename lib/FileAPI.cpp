@@ -230,17 +230,20 @@ bool ForceDirectories(const WideString& path) {
     return FileAPI->CreateDirectory(folder) || DirectoryExists(folder);
 }
 
+bool IsLinkEntry(uint32_t attributes, uint32_t reparseTag) {
+    return (attributes & FileAttr::ReparsePoint) &&
+           (reparseTag == IoReparseTag::SymLink || reparseTag == IoReparseTag::MountPoint || reparseTag == 0);
+}
+
 namespace {
 enum class TFolderKind { Folder, Link, Opaque };
 
-// Links to folders are removed as links. Other reparse points (cloud
-// placeholders and the like) are real folders. A reparse point whose kind
-// the system does not tell (Unix links seen through wine) is left alone:
-// every way of removing it would reach its target.
+// Links to folders are removed as links. A reparse point whose kind the
+// system does not tell (Unix links seen through wine) is left alone: every
+// way of removing it would reach its target.
 TFolderKind KindOfFolder(uint32_t attributes, uint32_t tag) {
-    if (!(attributes & FileAttr::ReparsePoint)) return TFolderKind::Folder;
-    if (tag == IoReparseTag::SymLink || tag == IoReparseTag::MountPoint) return TFolderKind::Link;
-    return tag == 0 ? TFolderKind::Opaque : TFolderKind::Folder;
+    if (!IsLinkEntry(attributes, tag)) return TFolderKind::Folder;
+    return tag == 0 ? TFolderKind::Opaque : TFolderKind::Link;
 }
 
 bool DeleteFolderContents(const WideString& folder, uint32_t attributes);
@@ -283,9 +286,30 @@ bool DeleteFolderContents(const WideString& folder, uint32_t attributes) {
 }
 }  // namespace
 
+namespace {
+// Repeated separators collapsed (a leading pair, the start of a network
+// path, kept) and "." components dropped, so that a longer spelling of a
+// link ("link//", "link/./") still names the link itself.
+WideString NormalizedPath(const WideString& path) {
+    size_t lead = 0;
+    while (lead < path.size() && lead < 2 && path[lead] == PathDelim) ++lead;
+    WideString result = path.substr(0, lead);
+    for (size_t start = lead; start < path.size();) {
+        size_t end = path.find(PathDelim, start);
+        if (end == WideString::npos) end = path.size();
+        if (end > start && path.compare(start, end - start, u".") != 0) {
+            if (result.size() > lead) result += PathDelim;
+            result.append(path, start, end - start);
+        }
+        start = end + 1;
+    }
+    return result;
+}
+}  // namespace
+
 bool DeleteFolderTree(const WideString& path) {
-    if (path.empty()) return false;
-    WideString folder = ExcludeTrailingBackslash(path);
+    WideString folder = NormalizedPath(path);
+    if (folder.empty()) return false;
     uint32_t attributes = FileAPI->GetFileAttributes(folder);
     if (attributes == FileAttr::Invalid) return false;
     if (!(attributes & FileAttr::Directory)) {
@@ -293,14 +317,8 @@ bool DeleteFolderTree(const WideString& path) {
         return false;
     }
     uint32_t tag = 0;
-    if (attributes & FileAttr::ReparsePoint) {
-        TFindData data;
-        TNativeHandle search = FileAPI->FindFirst(folder, data);
-        if (search != InvalidNativeHandle) {
-            tag = data.ReparseTag;
-            FileAPI->FindClose(search);
-        }
-    }
+    TFindData data;
+    if ((attributes & FileAttr::ReparsePoint) && FileAPI->GetFileData(folder, data)) tag = data.ReparseTag;
     return DeleteEntry(folder, attributes, tag);
 }
 
@@ -393,6 +411,9 @@ void TFileInfo::Assign(const WideString& folder, const TFindData& data, int32_t 
     CreationTime = FileTimeToLocal(data.CreationTime);
     LastAccessTime = FileTimeToLocal(data.LastAccessTime);
     LastWriteTime = FileTimeToLocal(data.LastWriteTime);
+    CreationFileTime = data.CreationTime;
+    LastAccessFileTime = data.LastAccessTime;
+    LastWriteFileTime = data.LastWriteTime;
     Index = index;
     ReparseTag = data.ReparseTag;
 }
@@ -480,26 +501,23 @@ TFindFilesCallback FileInfoCollector(TList* list) {
 TRef<TFileInfo> GetFileInfo(const WideString& path) {
     WideString target = ExcludeTrailingBackslash(path);
     TFindData data;
-    TNativeHandle handle = FileAPI->FindFirst(target, data);
-    if (handle == InvalidNativeHandle) throw EFileError();
-    FileAPI->FindClose(handle);
+    if (!FileAPI->GetFileData(target, data)) throw EFileError();
     TRef<TFileInfo> info = MakeRef<TFileInfo>();
     info->Assign(ExtractFilePath(target, false), data, 0);
     return info;
 }
 
-void SetFileTimes(const WideString& path, const TSystemTime& creation, const TSystemTime& lastAccess,
-                  const TSystemTime& lastWrite) {
+void SetFileTimes(const WideString& path, TFileTime creation, TFileTime lastAccess, TFileTime lastWrite) {
     TFileHandle file(OpenRaising(path, FileAccess::Write, FileShare::All, nullptr, FileDisposition::OpenExisting,
                                  FileFlag::BackupSemantics));
-    TFileTime times[3];
-    const TSystemTime* given[3] = {&creation, &lastAccess, &lastWrite};
-    const TFileTime* pass[3] = {};
-    for (int i = 0; i < 3; ++i) {
-        if (given[i]->Year == 0) continue;
-        times[i] = LocalToFileTime(*given[i]);
-        pass[i] = &times[i];
-    }
-    if (!FileAPI->SetFileTime(file.Get(), pass[0], pass[1], pass[2])) throw EFileAccessError();
+    if (!FileAPI->SetFileTime(file.Get(), creation ? &creation : nullptr, lastAccess ? &lastAccess : nullptr,
+                              lastWrite ? &lastWrite : nullptr))
+        throw EFileAccessError();
     file.Close();
+}
+
+void SetFileTimes(const WideString& path, const TSystemTime& creation, const TSystemTime& lastAccess,
+                  const TSystemTime& lastWrite) {
+    auto toFileTime = [](const TSystemTime& time) { return time.Year == 0 ? TFileTime(0) : LocalToFileTime(time); };
+    SetFileTimes(path, toFileTime(creation), toFileTime(lastAccess), toFileTime(lastWrite));
 }

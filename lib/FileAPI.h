@@ -134,6 +134,10 @@ public:
     // The target of a junction or symbolic link as meant for display. False
     // when path is no link the system understands.
     virtual bool GetReparseTarget(const WideString& path, WideString& target, bool* isJunction = nullptr);
+    // The find data of the one entry path names, taken as it is written:
+    // "?" and "*" are no wildcards here. False (last error set) when there
+    // is no such entry.
+    virtual bool GetFileData(const WideString& path, TFindData& data);
 };
 
 // The object every file system call goes through; set by the library's
@@ -237,8 +241,18 @@ void DeleteFile(const WideString& path);
 // Makes path and every missing folder above it.
 bool ForceDirectories(const WideString& path);
 // Deletes a folder with everything in it. Links are removed as links, never
-// followed; a link of unknown kind ends the walk with false.
+// followed; a link of unknown kind ends the walk with false. The path is
+// normalised first ("a//b/./" is "a/b"), so a link named by a longer
+// spelling is removed as a link as well.
 bool DeleteFolderTree(const WideString& path);
+// Whether an entry is a link: a symbolic link or junction, or a reparse
+// point of unknown kind (tag 0). Other reparse points (cloud placeholders,
+// deduplicated files) are the files and folders they look like.
+bool IsLinkEntry(uint32_t attributes, uint32_t reparseTag);
+// Whether both paths lead to one file or folder (links followed): same
+// device and inode, or same volume and file index. False when either is
+// missing.
+bool IsSameFile(const WideString& a, const WideString& b);
 
 WideString IncludeTrailingBackslash(const WideString& path);
 WideString ExcludeTrailingBackslash(const WideString& path);
@@ -265,6 +279,11 @@ public:
     TSystemTime CreationTime;  // local time
     TSystemTime LastAccessTime;
     TSystemTime LastWriteTime;
+    // The same three times as the system keeps them, for copies: local
+    // calendar times are ambiguous in the hour that repeats in autumn.
+    TFileTime CreationFileTime = 0;
+    TFileTime LastAccessFileTime = 0;
+    TFileTime LastWriteFileTime = 0;
     int32_t Index = 0;
     bool IsFile = true;
     // The kind of reparse point (IoReparseTag::...); 0 for other entries.
@@ -281,6 +300,9 @@ TRef<TFileInfo> GetFileInfo(const WideString& path);
 // whose year is 0 stays as it is. Raises EFileOpenError / EFileAccessError.
 void SetFileTimes(const WideString& path, const TSystemTime& creation, const TSystemTime& lastAccess,
                   const TSystemTime& lastWrite);
+
+// The same with the times as the system keeps them; a time of 0 stays as it is.
+void SetFileTimes(const WideString& path, TFileTime creation, TFileTime lastAccess, TFileTime lastWrite);
 
 // Called for every entry of a listing but "." and ".."; the record is
 // borrowed for the call. True counts the entry; setting stop ends the walk.

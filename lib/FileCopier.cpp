@@ -38,40 +38,63 @@ void TFileCopier::Dispose() {
     TRefObject::Dispose();
 }
 
+namespace {
+// The system copies in pieces this large: a call per piece, not per block.
+constexpr int32_t SystemCopyPiece = TFileCopier::MaxBufferSize;
+
+void DeleteQuietly(const WideString& path) {
+    try {
+        DeleteFile(path);
+    } catch (...) {
+    }
+}
+}  // namespace
+
+// Makes way for the copy: asks about an existing target, replaces a link
+// sitting there (never writing through it) and clears a read-only flag,
+// remembered in clearedAttributes to be put back if the copy cannot start.
+int TFileCopier::PrepareTarget(const WideString& source, const WideString& target, uint32_t& clearedAttributes) {
+    clearedAttributes = 0;
+    TFindData existing;
+    if (!FileAPI->GetFileData(target, existing)) return CopyResult::Copied;
+    bool link = IsLinkEntry(existing.Attributes, existing.ReparseTag);
+    if (!link && (existing.Attributes & FileAttr::Directory)) return CopyResult::TargetFailed;
+    // A copy onto the source itself would empty it.
+    if (!link && IsSameFile(source, target)) return CopyResult::TargetFailed;
+    if (!Overwrite) {
+        if (!OnOverwrite) return CopyResult::TargetFailed;
+        if (!OnOverwrite(this, source, target)) return CopyResult::Stopped;
+    }
+    if (CountOnly) return CopyResult::Copied;
+    if (link) return RemoveLink(target) ? CopyResult::Copied : CopyResult::TargetFailed;
+    if (existing.Attributes & FileAttr::ReadOnly) {
+        if (!FileAPI->SetFileAttributes(target, 0)) return CopyResult::TargetFailed;
+        clearedAttributes = existing.Attributes;
+    }
+    return CopyResult::Copied;
+}
+
 int TFileCopier::CopyFile(const WideString& source, const WideString& target) {
-    uint32_t sourceAttributes;
+    TFindData from;
     {
         TNoErrorBoxes quiet;
-        sourceAttributes = FileAPI->GetFileAttributes(source);
+        if (!FileAPI->GetFileData(source, from) || (from.Attributes & FileAttr::Directory))
+            return CopyResult::SourceFailed;
     }
-    if (sourceAttributes == FileAttr::Invalid || (sourceAttributes & FileAttr::Directory))
-        return CopyResult::SourceFailed;
-
     TRef<TFileStream> in;
     int64_t size = 0;
-    TRef<TFileInfo> times;
     try {
+        // Pipes, sockets and devices refuse to open: they never hang a copy.
         in = MakeRef<TFileStream>(source, FileAccess::Read, (uint8_t)FileShare::Read,
                                   (uint8_t)FileDisposition::OpenExisting);
         size = in->GetSize();
-        times = GetFileInfo(source);
     } catch (...) {
         return CopyResult::SourceFailed;
     }
 
-    uint32_t targetAttributes = FileAPI->GetFileAttributes(target);
-    bool targetExisted = targetAttributes != FileAttr::Invalid;
-    if (targetExisted) {
-        if (targetAttributes & FileAttr::Directory) return CopyResult::TargetFailed;
-        if (!Overwrite) {
-            if (!OnOverwrite) return CopyResult::TargetFailed;
-            if (!OnOverwrite(this, source, target)) return CopyResult::Stopped;
-        }
-        if (!CountOnly && (targetAttributes & FileAttr::ReadOnly) && !FileAPI->SetFileAttributes(target, 0))
-            return CopyResult::TargetFailed;
-    } else {
-        targetAttributes = 0;
-    }
+    uint32_t clearedAttributes = 0;
+    int prepared = PrepareTarget(source, target, clearedAttributes);
+    if (prepared != CopyResult::Copied) return prepared;
     if (CountOnly) {
         TotalBytes += size;
         return CopyResult::Copied;
@@ -82,16 +105,36 @@ int TFileCopier::CopyFile(const WideString& source, const WideString& target) {
         out = MakeRef<TFileStream>(target, FileAccess::Write, (uint8_t)FileShare::Read,
                                    (uint8_t)FileDisposition::CreateAlways);
     } catch (...) {
+        if (clearedAttributes) FileAPI->SetFileAttributes(target, clearedAttributes);
         return CopyResult::TargetFailed;
     }
+    int result = CopyResult::TargetFailed;
     try {
         out->SetSize(size);  // one allocation for the whole file
+        result = CopyData(*in, *out, size, source, target);
+        // Times go on while the file is open: no second open to set them.
+        if (result == CopyResult::Copied && CopyTimes &&
+            !FileAPI->SetFileTime(out->Handle(), &from.CreationTime, &from.LastAccessTime, &from.LastWriteTime))
+            result = CopyResult::WriteFailed;
     } catch (...) {
-        out.Reset();
-        if (targetExisted) FileAPI->SetFileAttributes(target, targetAttributes);
-        return CopyResult::TargetFailed;
+        // result names the step that failed
     }
+    try {
+        out->Close();
+    } catch (...) {
+        if (result == CopyResult::Copied) result = CopyResult::WriteFailed;
+    }
+    out.Reset();
+    if (result == CopyResult::Copied && CopyAttributes &&
+        (!CopyPermissions(source, target) || !FileAPI->SetFileAttributes(target, from.Attributes)))
+        result = CopyResult::WriteFailed;
+    if (result != CopyResult::Copied) DeleteQuietly(target);
+    return result;
+}
 
+// The loop of blocks with progress around them; a result code.
+int TFileCopier::CopyData(TFileStream& in, TFileStream& out, int64_t size, const WideString& source,
+                          const WideString& target) {
     int32_t blockSize = std::clamp(BufferSize, MinBufferSize, MaxBufferSize);
     bool systemCopy = true;  // until the system says it cannot
     bool abort = false;
@@ -101,43 +144,19 @@ int TFileCopier::CopyFile(const WideString& source, const WideString& target) {
         while (done < size) {
             CallProgress(this, source, abort, size, done, target);
             if (abort) break;
-            int32_t want = (int32_t)std::min<int64_t>(blockSize, size - done);
-            int32_t got = systemCopy ? CopyBlockInSystem(*in, *out, want, systemCopy, result) : 0;
-            if (!systemCopy) got = CopyBlockThroughBuffer(*in, *out, want, blockSize, result);
-            if (result != CopyResult::Copied) break;
+            int32_t piece = systemCopy ? SystemCopyPiece : blockSize;
+            int32_t want = (int32_t)std::min<int64_t>(piece, size - done);
+            int32_t got = systemCopy ? CopyBlockInSystem(in, out, want, systemCopy, result) : 0;
+            if (!systemCopy) got = CopyBlockThroughBuffer(in, out, std::min(want, blockSize), blockSize, result);
+            if (result != CopyResult::Copied) return result;
             TotalBytes += got;
             done += got;
         }
-        if (result == CopyResult::Copied) {
-            CallProgress(this, source, abort, size, size, target);
-            if (abort) result = CopyResult::Stopped;
-        }
     } catch (...) {
-        // result names the step that failed
+        return result;  // it names the step that failed
     }
-
-    try {
-        out->Close();
-    } catch (...) {
-        result = CopyResult::WriteFailed;
-    }
-    out.Reset();
-    if (result == CopyResult::Copied) {
-        try {
-            if (CopyTimes) SetFileTimes(target, times->CreationTime, times->LastAccessTime, times->LastWriteTime);
-            CopyPermissions(source, target);
-            if (CopyAttributes) FileAPI->SetFileAttributes(target, times->Attributes);
-        } catch (...) {
-            result = CopyResult::WriteFailed;
-        }
-    }
-    if (result != CopyResult::Copied) {
-        try {
-            DeleteFile(target);
-        } catch (...) {
-        }
-    }
-    return result;
+    CallProgress(this, source, abort, size, size, target);
+    return abort ? CopyResult::Stopped : CopyResult::Copied;
 }
 
 // One block copied inside the system; clears systemCopy where it cannot.
@@ -187,11 +206,23 @@ int TFileCopier::CopyLink(const WideString& source, const WideString& target) {
 void TFileCopier::ApplyFolderMetadata(const WideString& source, const WideString& target, const TFileInfo& info) {
     if (CountOnly) return;
     try {
-        if (CopyTimes) SetFileTimes(target, info.CreationTime, info.LastAccessTime, info.LastWriteTime);
+        if (CopyTimes) SetFileTimes(target, info.CreationFileTime, info.LastAccessFileTime, info.LastWriteFileTime);
     } catch (...) {
     }
-    CopyPermissions(source, target);
-    if (CopyAttributes) FileAPI->SetFileAttributes(target, info.Attributes);
+    if (CopyAttributes) {
+        CopyPermissions(source, target);
+        FileAPI->SetFileAttributes(target, info.Attributes);
+    }
+}
+
+// A link where a folder of the copy goes is removed, so that the copy never
+// descends into what it points to.
+bool TFileCopier::ClearLinkInTarget(const WideString& targetFolder) {
+    TFindData existing;
+    WideString path = ExcludeTrailingBackslash(targetFolder);
+    if (CountOnly || !FileAPI->GetFileData(path, existing) || !IsLinkEntry(existing.Attributes, existing.ReparseTag))
+        return true;
+    return RemoveLink(path);
 }
 
 bool TFileCopier::CopyTree(const WideString& sourceFolder, const WideString& targetFolder, TList* listing) {
@@ -207,7 +238,7 @@ bool TFileCopier::CopyTree(const WideString& sourceFolder, const WideString& tar
         for (int32_t i = first; i < last; ++i) {
             TFileInfo* info = listing->Item<TFileInfo>(i);
             if (!info->IsFolder || !AcceptedBy(OnFilter, this, sourceFolder, info)) continue;
-            if (info->Attributes & FileAttr::ReparsePoint) {
+            if (IsLinkEntry(info->Attributes, info->ReparseTag)) {
                 // A link to a folder: copied as a link where the system can,
                 // never descended into.
                 if (CopyLink(sourceFolder + info->Name, targetFolder + info->Name) != CopyResult::Copied)
@@ -216,7 +247,7 @@ bool TFileCopier::CopyTree(const WideString& sourceFolder, const WideString& tar
             }
             WideString source = sourceFolder + info->Name + PathDelim;
             WideString target = targetFolder + info->Name + PathDelim;
-            if (CopyTree(source, target, listing))
+            if (ClearLinkInTarget(target) && CopyTree(source, target, listing))
                 ApplyFolderMetadata(source, target, *info);
             else
                 result = false;
@@ -224,7 +255,7 @@ bool TFileCopier::CopyTree(const WideString& sourceFolder, const WideString& tar
         for (int32_t i = first; i < last; ++i) {
             TFileInfo* info = listing->Item<TFileInfo>(i);
             if (info->IsFolder || !AcceptedBy(OnFilter, this, sourceFolder, info)) continue;
-            int code = info->Attributes & FileAttr::ReparsePoint
+            int code = IsLinkEntry(info->Attributes, info->ReparseTag)
                            ? CopyLink(sourceFolder + info->Name, targetFolder + info->Name)
                            : CopyFile(sourceFolder + info->Name, targetFolder + info->Name);
             if (code == CopyResult::Copied)
@@ -249,7 +280,10 @@ bool TFileCopier::CopyFolder(const WideString& sourceFolder, const WideString& t
     if (!FListing) FListing = New<TList>();
     WideString source = IncludeTrailingBackslash(sourceFolder);
     WideString target = IncludeTrailingBackslash(targetFolder);
-    if (!ForceDirectories(target)) return false;
+    // A target that is the source itself (a link to it, say) would have
+    // every file copied onto itself.
+    if (IsSameFile(source, target)) return false;
+    if (!CountOnly && !ForceDirectories(target)) return false;
     return CopyTree(source, target, FListing);
 }
 

@@ -52,9 +52,12 @@ protected:
     void Dispose() override;
 
 private:
+    int PrepareTarget(const WideString& source, const WideString& target, uint32_t& clearedAttributes);
+    int CopyData(TFileStream& in, TFileStream& out, int64_t size, const WideString& source, const WideString& target);
     int32_t CopyBlockInSystem(TFileStream& in, TFileStream& out, int32_t count, bool& systemCopy, int& result);
     int32_t CopyBlockThroughBuffer(TFileStream& in, TFileStream& out, int32_t count, int32_t blockSize, int& result);
     int CopyLink(const WideString& source, const WideString& target);
+    bool ClearLinkInTarget(const WideString& targetFolder);
     void ApplyFolderMetadata(const WideString& source, const WideString& target, const TFileInfo& info);
 
     std::vector<uint8_t> FBuffer;

@@ -106,8 +106,10 @@ WideString GetTempRoot() {
     if (Registry) return Root;
     WideString root = SystemTempFolder();
     if (LocksInUse()) {
-        root = IncludeTrailingBackslash(root + TempSubFolderName);
-        NVX_ASSERT_MSG(DirectoryExists(root) || ForceDirectories(root), "ZizureDado Create Error: " + WideToAnsi(root));
+        root = IncludeTrailingBackslash(root + PrivateRootName(root, TempSubFolderName));
+        // A root that is a link, no folder, or someone else's is never used.
+        bool made = DirectoryExists(root) || (ForceDirectories(root) && MakePrivateFolder(root));
+        NVX_ASSERT_MSG(made && IsPrivateFolder(root), "ZizureDado Create Error: " + WideToAnsi(root));
         Sweep(root);
     }
     NVX_ASSERT_MSG(DirectoryExists(root), "Temp Path not Found");
@@ -133,6 +135,7 @@ WideString CreateTempFolder(bool withTrailingBackslash) {
             lastError = GetLastErrorCode();
             continue;
         }
+        MakePrivateFolder(folder);
         TFileStream* lock = nullptr;
         if (LocksInUse()) {
             try {

@@ -3,6 +3,7 @@
 #include <string>
 #include "CodePage437.h"
 #include "CodePages.h"
+#include "Posix/FileNames.h"
 #include "SysError.h"
 
 namespace {
@@ -21,7 +22,21 @@ TKind KindOf(uint32_t codePage) {
     }
 }
 
-void DecodeUtf8(const unsigned char* in, int count, std::u16string& out) {
+// What becomes of bytes that are no UTF-8: one U+FFFD per broken sequence,
+// or each byte b kept as the lone surrogate U+DC00 + b (names of files).
+enum class TInvalid { Replace, Escape };
+
+constexpr char16_t EscapeBase = 0xDC00;
+
+bool IsEscapedByte(uint32_t c) { return c >= EscapeBase + 0x80 && c <= EscapeBase + 0xFF; }
+
+void PutInvalid(const unsigned char* bytes, int count, TInvalid invalid, std::u16string& out) {
+    if (invalid == TInvalid::Replace) out += Replacement;
+    else
+        for (int k = 0; k < count; ++k) out += (char16_t)(EscapeBase + bytes[k]);
+}
+
+void DecodeUtf8(const unsigned char* in, int count, std::u16string& out, TInvalid invalid = TInvalid::Replace) {
     int i = 0;
     while (i < count) {
         unsigned char b = in[i];
@@ -45,7 +60,7 @@ void DecodeUtf8(const unsigned char* in, int count, std::u16string& out) {
             if (b == 0xF0) low = 0x90;
             if (b == 0xF4) high = 0x8F;
         } else {
-            out += Replacement;
+            PutInvalid(in + i, 1, invalid, out);
             ++i;
             continue;
         }
@@ -58,7 +73,7 @@ void DecodeUtf8(const unsigned char* in, int count, std::u16string& out) {
             cp = (cp << 6) | (c & 0x3F);
         }
         if (k < length) {
-            out += Replacement;
+            PutInvalid(in + i, k, invalid, out);
             i += k;
             continue;
         }
@@ -73,12 +88,15 @@ void DecodeUtf8(const unsigned char* in, int count, std::u16string& out) {
     }
 }
 
-void EncodeUtf8(const char16_t* in, int count, std::string& out) {
+void EncodeUtf8(const char16_t* in, int count, std::string& out, TInvalid invalid = TInvalid::Replace) {
     for (int i = 0; i < count; ++i) {
         uint32_t cp = in[i];
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (in[i + 1] - 0xDC00);
             ++i;
+        } else if (invalid == TInvalid::Escape && IsEscapedByte(cp)) {
+            out += (char)(cp - EscapeBase);
+            continue;
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {
             cp = Replacement;  // a lone surrogate
         }
@@ -165,4 +183,16 @@ int NativeWideToBytes(uint32_t codePage, const WideChar* text, int count, char* 
     if (kind == TKind::Utf8) EncodeUtf8(text, count, result);
     else Encode437(text, count, result);
     return Deliver(result, out, outCount);
+}
+
+WideString SystemNameToWide(const std::string& name) {
+    std::u16string result;
+    DecodeUtf8(reinterpret_cast<const unsigned char*>(name.data()), (int)name.size(), result, TInvalid::Escape);
+    return result;
+}
+
+std::string WideToSystemName(const WideString& name) {
+    std::string result;
+    EncodeUtf8(name.data(), (int)name.size(), result, TInvalid::Escape);
+    return result;
 }

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <set>
 #include "CodePages.h"
+#include "Posix/FileNames.h"
 #include "FileAPI.h"
 #include "SysError.h"
 #include "Posix/PosixErrors.h"
@@ -121,33 +122,9 @@ uint32_t AttributesOf(const std::string& path, const struct stat& st) {
     return attributes ? attributes : FileAttr::Normal;
 }
 
-TFileTime CreationTimeOf(const std::string& path, const struct stat& st) {
-#if defined(__linux__) && defined(STATX_BTIME)
-    struct statx sx {};
-    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME)) {
-        timespec t{};
-        t.tv_sec = sx.stx_btime.tv_sec;
-        t.tv_nsec = sx.stx_btime.tv_nsec;
-        return ToFileTime(t);
-    }
-#elif defined(__APPLE__)
-    (void)path;
-    return ToFileTime(st.st_birthtimespec);
-#else
-    (void)path;
-#endif
-    // No birth time known: the last write is the best guess.
-#if defined(__APPLE__)
-    return ToFileTime(st.st_mtimespec);
-#else
-    return ToFileTime(st.st_mtim);
-#endif
-}
-
-void FillFindData(const std::string& path, const struct stat& st, TFindData& data) {
+void FillFindData(const std::string& path, const struct stat& st, TFileTime creation, TFindData& data) {
     data = TFindData();
     data.Attributes = AttributesOf(path, st);
-    data.CreationTime = CreationTimeOf(path, st);
 #if defined(__APPLE__)
     data.LastAccessTime = ToFileTime(st.st_atimespec);
     data.LastWriteTime = ToFileTime(st.st_mtimespec);
@@ -155,12 +132,37 @@ void FillFindData(const std::string& path, const struct stat& st, TFindData& dat
     data.LastAccessTime = ToFileTime(st.st_atim);
     data.LastWriteTime = ToFileTime(st.st_mtim);
 #endif
+    // No birth time known: the last write is the best guess.
+    data.CreationTime = creation ? creation : data.LastWriteTime;
     if (S_ISLNK(st.st_mode)) {
         data.ReparseTag = IoReparseTag::SymLink;
     } else if (!S_ISDIR(st.st_mode)) {
         data.Size = (uint64_t)st.st_size;
     }
-    data.FileName = Utf8ToWide(LastComponent(path));
+    data.FileName = SystemNameToWide(LastComponent(path));
+}
+
+// The find data of one entry, its link not followed, in one look-up: statx
+// gives the birth time with the rest where the system keeps one.
+bool LookUpEntry(const std::string& path, TFindData& data) {
+    struct stat st {};
+    TFileTime creation = 0;
+#if defined(__linux__) && defined(STATX_BTIME)
+    struct statx sx {};
+    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
+    st.st_mode = sx.stx_mode;
+    st.st_size = (off_t)sx.stx_size;
+    st.st_atim = timespec{(time_t)sx.stx_atime.tv_sec, (long)sx.stx_atime.tv_nsec};
+    st.st_mtim = timespec{(time_t)sx.stx_mtime.tv_sec, (long)sx.stx_mtime.tv_nsec};
+    if (sx.stx_mask & STATX_BTIME) creation = ToFileTime(timespec{(time_t)sx.stx_btime.tv_sec, (long)sx.stx_btime.tv_nsec});
+#else
+    if (::lstat(path.c_str(), &st) != 0) return false;
+#if defined(__APPLE__)
+    creation = ToFileTime(st.st_birthtimespec);
+#endif
+#endif
+    FillFindData(path, st, creation, data);
+    return true;
 }
 
 // ---- Name patterns with the Windows meaning ----
@@ -225,15 +227,13 @@ bool NextMatch(TSearch& search, TFindData& data) {
         errno = 0;
         dirent* entry = ::readdir(search.Dir);
         if (!entry) return errno ? FailErrno() : Fail(WinError::NoMoreFiles);
-        WideString name = Utf8ToWide(entry->d_name);
+        WideString name = SystemNameToWide(entry->d_name);
         if (!MatchesMask(name, search.Mask)) continue;
         std::string path = search.Folder;
         if (path != "/") path += '/';
         path += entry->d_name;
-        struct stat st {};
         // An entry that went away meanwhile is no longer part of the listing.
-        if (::lstat(path.c_str(), &st) != 0) continue;
-        FillFindData(path, st, data);
+        if (!LookUpEntry(path, data)) continue;
         data.FileName = name;
         SetLastErrorCode(WinError::Success);
         return true;
@@ -242,27 +242,80 @@ bool NextMatch(TSearch& search, TFindData& data) {
 
 // ---- Sharing ----
 
-// Sharing as Windows has it, with advisory locks: an open without sharing
-// holds an exclusive lock, one that does not let others delete holds a
-// shared lock, and one that shares deletion only checks that nobody holds
-// the file exclusively.
-bool TakeShareLock(int fd, uint32_t shareMode) {
-    int operation = shareMode == FileShare::None ? LOCK_EX : LOCK_SH;
-    while (::flock(fd, operation | LOCK_NB) != 0) {
-        if (errno == EINTR) continue;
-        if (errno == EWOULDBLOCK) return Fail(WinError::SharingViolation);
-        // A file system without locks opens files unshared rather than not at all.
-        return true;
+// Sharing as Windows has it, with open-file-description locks far beyond
+// any file's end: every open holds a read lock on one byte per access it has
+// and per access it denies others, and a new open is refused (code 32) when
+// someone denies an access it asks for or holds an access it denies.
+namespace ShareByte {
+// In this order, the bytes a reader or a writer that shares reading holds
+// lie side by side, and one call takes them.
+constexpr off_t Base = (off_t)0x7FFFFFFF00000000LL;
+constexpr int HasRead = 0;
+constexpr int DeniesWrite = 1;
+constexpr int DeniesDelete = 2;
+constexpr int HasWrite = 3;
+constexpr int DeniesRead = 4;
+constexpr int Count = 5;
+}  // namespace ShareByte
+
+// Runs of the share bytes in mask, one fcntl call each: a probe for locks
+// held by other opens (true when there are some), or taking read locks
+// (a file system without these locks holds none, and files open unshared).
+bool ShareLocks(int fd, unsigned mask, int command) {
+    for (int first = 0; first < ShareByte::Count;) {
+        if (!(mask & (1u << first))) {
+            ++first;
+            continue;
+        }
+        int last = first;
+        while (last + 1 < ShareByte::Count && (mask & (1u << (last + 1)))) ++last;
+        struct flock range {};
+        range.l_type = command == F_OFD_GETLK ? F_WRLCK : F_RDLCK;
+        range.l_whence = SEEK_SET;
+        range.l_start = ShareByte::Base + first;
+        range.l_len = last - first + 1;
+        if (::fcntl(fd, command, &range) == 0 && command == F_OFD_GETLK && range.l_type != F_UNLCK) return true;
+        first = last + 1;
     }
-    if (shareMode & FileShare::Delete) ::flock(fd, LOCK_UN);
+    return false;
+}
+
+unsigned Bit(int byte) { return 1u << byte; }
+
+bool TakeShareLock(int fd, uint32_t access, uint32_t shareMode) {
+    bool reads = access & FileAccess::Read, writes = access & FileAccess::Write;
+    bool deniesRead = !(shareMode & FileShare::Read), deniesWrite = !(shareMode & FileShare::Write);
+    unsigned conflicts = (reads ? Bit(ShareByte::DeniesRead) : 0) | (writes ? Bit(ShareByte::DeniesWrite) : 0) |
+                         (deniesRead ? Bit(ShareByte::HasRead) : 0) | (deniesWrite ? Bit(ShareByte::HasWrite) : 0);
+    if (ShareLocks(fd, conflicts, F_OFD_GETLK)) return Fail(WinError::SharingViolation);
+    unsigned held = (reads ? Bit(ShareByte::HasRead) : 0) | (writes ? Bit(ShareByte::HasWrite) : 0) |
+                    (deniesRead ? Bit(ShareByte::DeniesRead) : 0) | (deniesWrite ? Bit(ShareByte::DeniesWrite) : 0) |
+                    (shareMode & FileShare::Delete ? 0 : Bit(ShareByte::DeniesDelete));
+    ShareLocks(fd, held, F_OFD_SETLK);
     return true;
+}
+
+// Writers hold their files open for reading too (read locks need it);
+// these handles still refuse reads, as Windows refuses them.
+std::mutex WriteOnlyLock;
+std::set<int> WriteOnlyHandles;
+
+void MarkWriteOnly(int fd, bool writeOnly) {
+    std::lock_guard<std::mutex> guard(WriteOnlyLock);
+    if (writeOnly) WriteOnlyHandles.insert(fd);
+    else WriteOnlyHandles.erase(fd);
+}
+
+bool IsWriteOnly(int fd) {
+    std::lock_guard<std::mutex> guard(WriteOnlyLock);
+    return WriteOnlyHandles.count(fd) != 0;
 }
 
 // Whether another open of a regular file forbids deleting or renaming it.
 bool HeldByOthers(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return false;
-    bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    bool held = ShareLocks(fd, Bit(ShareByte::DeniesDelete), F_OFD_GETLK);
     ::close(fd);
     return held;
 }
@@ -281,12 +334,12 @@ WideString TFileAPI::GetModuleFileName(TNativeHandle module) {
     if (module == 0) {
         char buffer[PATH_MAX + 1];
         ssize_t n = ::readlink("/proc/self/exe", buffer, PATH_MAX);
-        if (n > 0) return Utf8ToWide(std::string(buffer, (size_t)n));
+        if (n > 0) return SystemNameToWide(std::string(buffer, (size_t)n));
     }
     Dl_info info{};
     if (::dladdr(reinterpret_cast<void*>(module ? module : reinterpret_cast<TNativeHandle>(&PathDelim)), &info) &&
         info.dli_fname)
-        return Utf8ToWide(info.dli_fname);
+        return SystemNameToWide(info.dli_fname);
     Fail(WinError::InvalidHandle);
     return WideString();
 }
@@ -305,7 +358,7 @@ WideString TFileAPI::GetCommandLine() {
         line += quote ? "\"" + argument + "\"" : argument;
         start = end + 1;
     }
-    return Utf8ToWide(line);
+    return SystemNameToWide(line);
 }
 
 WideString TFileAPI::GetCurrentDirectory() {
@@ -314,19 +367,19 @@ WideString TFileAPI::GetCurrentDirectory() {
         FailErrno();
         return WideString();
     }
-    return Utf8ToWide(buffer);
+    return SystemNameToWide(buffer);
 }
 
 bool TFileAPI::SetCurrentDirectory(const WideString& path) {
-    std::string p = WideToUtf8(path);
+    std::string p = WideToSystemName(path);
     return ::chdir(p.c_str()) == 0 || FailErrno(p);
 }
 
 TNativeHandle TFileAPI::FindFirst(const WideString& pattern, TFindData& data) {
-    std::string p = WideToUtf8(pattern);
+    std::string p = WideToSystemName(pattern);
     size_t slash = p.rfind('/');
     std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
-    WideString mask = Utf8ToWide(slash == std::string::npos ? p : p.substr(slash + 1));
+    WideString mask = SystemNameToWide(slash == std::string::npos ? p : p.substr(slash + 1));
     if (mask.empty()) {
         Fail(IsDirectory(folder) ? WinError::FileNotFound : WinError::PathNotFound);
         return InvalidNativeHandle;
@@ -335,12 +388,10 @@ TNativeHandle TFileAPI::FindFirst(const WideString& pattern, TFindData& data) {
     search->Folder = folder;
     search->Mask = mask;
     if (!HasWildcards(mask)) {
-        struct stat st {};
-        if (::lstat(p.c_str(), &st) != 0) {
+        if (!LookUpEntry(p, data)) {
             FailErrno(p);
             return InvalidNativeHandle;
         }
-        FillFindData(p, st, data);
     } else {
         search->Dir = ::opendir(folder.c_str());
         if (!search->Dir) {
@@ -386,8 +437,16 @@ bool TFileAPI::FindClose(TNativeHandle handle) {
     return true;
 }
 
+bool TFileAPI::GetFileData(const WideString& path, TFindData& data) {
+    std::string p = WideToSystemName(path);
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    if (!LookUpEntry(p, data)) return FailErrno(p);
+    SetLastErrorCode(WinError::Success);
+    return true;
+}
+
 uint32_t TFileAPI::GetFileAttributes(const WideString& path) {
-    std::string p = WideToUtf8(path);
+    std::string p = WideToSystemName(path);
     struct stat st {};
     if (::lstat(p.c_str(), &st) != 0) {
         FailErrno(p);
@@ -397,23 +456,23 @@ uint32_t TFileAPI::GetFileAttributes(const WideString& path) {
 }
 
 bool TFileAPI::SetFileAttributes(const WideString& path, uint32_t attributes) {
-    std::string p = WideToUtf8(path);
+    std::string p = WideToSystemName(path);
     struct stat st {};
     if (::lstat(p.c_str(), &st) != 0) return FailErrno(p);
     // A link has no mode of its own; changing it would change the target.
     if (S_ISLNK(st.st_mode)) return true;
     mode_t mode = st.st_mode & 07777;
-    mode = (attributes & FileAttr::ReadOnly) ? (mode_t)(mode & ~0222) : (mode_t)(mode | S_IWUSR);
-    return ::chmod(p.c_str(), mode) == 0 || FailErrno(p);
+    mode_t wanted = (attributes & FileAttr::ReadOnly) ? (mode_t)(mode & ~0222) : (mode_t)(mode | S_IWUSR);
+    return wanted == mode || ::chmod(p.c_str(), wanted) == 0 || FailErrno(p);
 }
 
 bool TFileAPI::CreateDirectory(const WideString& path, void*) {
-    std::string p = WideToUtf8(path);
+    std::string p = WideToSystemName(path);
     return ::mkdir(p.c_str(), 0777) == 0 || FailErrno(p);
 }
 
 bool TFileAPI::RemoveDirectory(const WideString& path) {
-    std::string p = WideToUtf8(path);
+    std::string p = WideToSystemName(path);
     while (p.size() > 1 && p.back() == '/') p.pop_back();
     struct stat st {};
     if (::lstat(p.c_str(), &st) != 0) return FailErrno(p);
@@ -427,7 +486,7 @@ bool TFileAPI::RemoveDirectory(const WideString& path) {
 
 TNativeHandle TFileAPI::CreateFile(const WideString& path, uint32_t access, uint32_t shareMode, void*,
                                    uint32_t disposition, uint32_t flags, TNativeHandle) {
-    std::string p = WideToUtf8(path);
+    std::string p = WideToSystemName(path);
     struct stat st {};
     bool existed = ::stat(p.c_str(), &st) == 0;
     if (existed && S_ISDIR(st.st_mode)) {
@@ -439,37 +498,41 @@ TNativeHandle TFileAPI::CreateFile(const WideString& path, uint32_t access, uint
         SetLastErrorCode(WinError::Success);
         return fd;
     }
+    // Pipes, sockets and devices are no files here: reading one could wait
+    // for ever.
+    if (existed && !S_ISREG(st.st_mode)) return FailHandle(WinError::CantAccessFile);
     bool truncate = disposition == FileDisposition::CreateAlways || disposition == FileDisposition::TruncateExisting;
     if (existed && IsReadOnlyFile(st) && ((access & FileAccess::Write) || truncate))
         return FailHandle(WinError::AccessDenied);
 
-    int mode = (access & FileAccess::Write) ? ((access & FileAccess::Read) ? O_RDWR : O_WRONLY) : O_RDONLY;
+    int creation = 0;
     switch (disposition) {
-    case FileDisposition::CreateNew: mode |= O_CREAT | O_EXCL; break;
+    case FileDisposition::CreateNew: creation = O_CREAT | O_EXCL; break;
     case FileDisposition::CreateAlways:
-    case FileDisposition::OpenAlways: mode |= O_CREAT; break;
+    case FileDisposition::OpenAlways: creation = O_CREAT; break;
     case FileDisposition::OpenExisting:
     case FileDisposition::TruncateExisting: break;
     default: return FailHandle(WinError::InvalidParameter);
     }
-    // Truncation waits for the sharing check, so that a file held by
-    // another process keeps its contents.
-    if (truncate && !(access & FileAccess::Write) && (mode & O_ACCMODE) == O_RDONLY) mode = (mode & ~O_ACCMODE) | O_RDWR;
-    int fd = ::open(p.c_str(), mode | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        uint32_t code = errno == EEXIST ? WinError::FileExists : MapErrno(errno, p);
-        return FailHandle(code);
-    }
-    if (!TakeShareLock(fd, shareMode)) {
+    // Writers open for reading as well, so that they can hold their share
+    // locks; truncation waits for the sharing check, so that a file held by
+    // another process keeps its contents. O_NONBLOCK: something that turned
+    // into a pipe since it was looked at must not hang the open.
+    bool writes = (access & FileAccess::Write) || truncate;
+    int fd = ::open(p.c_str(), (writes ? O_RDWR : O_RDONLY) | creation | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd < 0 && writes && errno == EACCES) fd = ::open(p.c_str(), O_WRONLY | creation | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd < 0) return FailHandle(errno == EEXIST ? WinError::FileExists : MapErrno(errno, p));
+    if (!TakeShareLock(fd, access, shareMode)) {
         uint32_t code = GetLastErrorCode();
         ::close(fd);
         return FailHandle(code);
     }
-    if (truncate && existed && ::ftruncate(fd, 0) != 0) {
+    if (truncate && existed && st.st_size > 0 && ::ftruncate(fd, 0) != 0) {
         uint32_t code = MapErrno(errno, p);
         ::close(fd);
         return FailHandle(code);
     }
+    MarkWriteOnly(fd, !(access & FileAccess::Read));
     bool reported = existed && (disposition == FileDisposition::CreateAlways || disposition == FileDisposition::OpenAlways);
     SetLastErrorCode(reported ? WinError::AlreadyExists : WinError::Success);
     return fd;
@@ -483,12 +546,13 @@ int64_t TFileAPI::GetFileSize(TNativeHandle file) {
 
 bool TFileAPI::CloseHandle(TNativeHandle handle) {
     if (handle < 0 || handle > INT_MAX) return Fail(WinError::InvalidHandle);
+    MarkWriteOnly((int)handle, false);
     return ::close((int)handle) == 0 || FailErrno();
 }
 
 bool TFileAPI::MoveFile(const WideString& oldPath, const WideString& newPath, uint32_t flags) {
-    std::string from = WideToUtf8(oldPath);
-    std::string to = WideToUtf8(newPath);
+    std::string from = WideToSystemName(oldPath);
+    std::string to = WideToSystemName(newPath);
     struct stat source {}, target {};
     if (::lstat(from.c_str(), &source) != 0) return FailErrno(from);
     if (::lstat(to.c_str(), &target) == 0) {
@@ -502,7 +566,7 @@ bool TFileAPI::MoveFile(const WideString& oldPath, const WideString& newPath, ui
 }
 
 bool TFileAPI::DeleteFile(const WideString& path) {
-    std::string p = WideToUtf8(path);
+    std::string p = WideToSystemName(path);
     struct stat st {};
     if (::lstat(p.c_str(), &st) != 0) return FailErrno(p);
     if (S_ISDIR(st.st_mode)) return Fail(WinError::AccessDenied);
@@ -520,7 +584,7 @@ uint32_t TFileAPI::GetFileVersion(const WideString&) {
 bool TFileAPI::GetShortPathName(const WideString& path, AnsiString& shortPath) {
     // No 8.3 names here: an existing path is its own short form.
     shortPath = WideToAnsi(path);
-    std::string p = WideToUtf8(path);
+    std::string p = WideToSystemName(path);
     struct stat st {};
     if (::lstat(p.c_str(), &st) != 0) return FailErrno(p);
     return path.size() < 261 || Fail(WinError::FilenameExcedRange);
@@ -556,6 +620,7 @@ uint32_t TransferError(int fd) {
 
 bool TFileAPI::ReadFile(TNativeHandle file, void* buffer, uint32_t count, uint32_t& done) {
     done = 0;
+    if (IsWriteOnly((int)file)) return Fail(WinError::AccessDenied);
     auto* bytes = static_cast<uint8_t*>(buffer);
     while (done < count) {
         ssize_t n = ::read((int)file, bytes + done, count - done);
@@ -585,6 +650,7 @@ bool TFileAPI::WriteFile(TNativeHandle file, const void* buffer, uint32_t count,
 
 bool TFileAPI::CopyFileData(TNativeHandle source, TNativeHandle target, uint32_t count, uint32_t& done) {
     done = 0;
+    if (IsWriteOnly((int)source)) return Fail(WinError::AccessDenied);
 #if defined(__linux__)
     while (done < count) {
         ssize_t n = ::copy_file_range((int)source, nullptr, (int)target, nullptr, count - done, 0);
@@ -615,7 +681,7 @@ bool TFileAPI::SetFileTime(TNativeHandle file, const TFileTime*, const TFileTime
 }
 
 int64_t TFileAPI::GetCompressedFileSize(const WideString& path) {
-    std::string p = WideToUtf8(path);
+    std::string p = WideToSystemName(path);
     struct stat st {};
     if (::stat(p.c_str(), &st) != 0) return FailPosition(MapErrno(errno, p));
     return (int64_t)st.st_size;
@@ -623,14 +689,20 @@ int64_t TFileAPI::GetCompressedFileSize(const WideString& path) {
 
 bool TFileAPI::GetReparseTarget(const WideString& path, WideString& target, bool* isJunction) {
     if (isJunction) *isJunction = false;
-    std::string p = WideToUtf8(path);
+    std::string p = WideToSystemName(path);
     while (p.size() > 1 && p.back() == '/') p.pop_back();
     std::string buffer(PATH_MAX, '\0');
     ssize_t n = ::readlink(p.c_str(), buffer.data(), buffer.size());
     if (n < 0) return Fail(errno == EINVAL ? WinError::NotAReparsePoint : MapErrno(errno, p));
-    target = Utf8ToWide(buffer.substr(0, (size_t)n));
+    target = SystemNameToWide(buffer.substr(0, (size_t)n));
     return true;
 }
 
 TNoErrorBoxes::TNoErrorBoxes() : FOldMode(0) {}
 TNoErrorBoxes::~TNoErrorBoxes() = default;
+
+bool IsSameFile(const WideString& a, const WideString& b) {
+    struct stat first {}, second {};
+    return ::stat(WideToSystemName(a).c_str(), &first) == 0 && ::stat(WideToSystemName(b).c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <vector>
 #include "CodePages.h"
+#include "Posix/FileNames.h"
 #include "FileModes.h"
 #include "Posix/PosixErrors.h"
 #include "SysError.h"
@@ -15,7 +16,7 @@ bool Failed(const std::string& path) {
 }  // namespace
 
 bool CopyPermissions(const WideString& source, const WideString& target) {
-    std::string from = WideToUtf8(source), to = WideToUtf8(target);
+    std::string from = WideToSystemName(source), to = WideToSystemName(target);
     struct stat st {};
     if (::lstat(from.c_str(), &st) != 0) return Failed(from);
     if (S_ISLNK(st.st_mode)) return true;
@@ -23,12 +24,12 @@ bool CopyPermissions(const WideString& source, const WideString& target) {
 }
 
 bool MakeProgramFile(const WideString& path) {
-    std::string p = WideToUtf8(path);
+    std::string p = WideToSystemName(path);
     return ::chmod(p.c_str(), 0755) == 0 || Failed(p);
 }
 
 bool CopySymbolicLink(const WideString& source, const WideString& target) {
-    std::string from = WideToUtf8(source), to = WideToUtf8(target);
+    std::string from = WideToSystemName(source), to = WideToSystemName(target);
     std::vector<char> text(4096);
     ssize_t n;
     while ((n = ::readlink(from.c_str(), text.data(), text.size())) == (ssize_t)text.size()) text.resize(text.size() * 2);
@@ -37,6 +38,6 @@ bool CopySymbolicLink(const WideString& source, const WideString& target) {
 }
 
 bool RemoveLink(const WideString& path) {
-    std::string p = WideToUtf8(path);
+    std::string p = WideToSystemName(path);
     return ::unlink(p.c_str()) == 0 || Failed(p);
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <random>
 #include "CodePages.h"
+#include "Posix/FileNames.h"
 #include "TextUtils.h"
 
 void FillRandom(void* buffer, size_t size) {
@@ -44,8 +45,8 @@ WideString ExpandEnvironment(const WideString& text) {
         if (close == WideString::npos) break;
         result.append(text, i, open - i);
         WideString name = text.substr(open + 1, close - open - 1);
-        const char* value = name.empty() ? nullptr : std::getenv(WideToUtf8(name).c_str());
-        if (value) result += Utf8ToWide(value);
+        const char* value = name.empty() ? nullptr : std::getenv(WideToSystemName(name).c_str());
+        if (value) result += SystemNameToWide(value);
         else result.append(text, open, close - open + 1);
         i = close + 1;
     }

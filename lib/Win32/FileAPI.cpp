@@ -103,6 +103,18 @@ bool TFileAPI::FindNext(TNativeHandle search, TFindData& data) {
 
 bool TFileAPI::FindClose(TNativeHandle search) { return ::FindClose(H(search)); }
 
+bool TFileAPI::GetFileData(const WideString& path, TFindData& data) {
+    // No name holds a wildcard; a path with one names nothing.
+    if (RemoveLongPathPrefix(path).find_first_of(u"*?") != WideString::npos) {
+        ::SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    TNativeHandle search = FindFirst(path, data);
+    if (search == InvalidNativeHandle) return false;
+    ::FindClose(H(search));
+    return true;
+}
+
 uint32_t TFileAPI::GetFileAttributes(const WideString& path) {
     return ::GetFileAttributesW(W(LongPathName(path)));
 }
@@ -247,3 +259,18 @@ TNoErrorBoxes::TNoErrorBoxes() : FOldMode(0) {
 }
 
 TNoErrorBoxes::~TNoErrorBoxes() { ::SetThreadErrorMode(FOldMode, nullptr); }
+
+namespace {
+bool GetFileIdentity(const WideString& path, BY_HANDLE_FILE_INFORMATION& info) {
+    THandleHolder file(::CreateFileW(W(LongPathName(path)), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file.Valid() && ::GetFileInformationByHandle(file.Get(), &info);
+}
+}  // namespace
+
+bool IsSameFile(const WideString& a, const WideString& b) {
+    BY_HANDLE_FILE_INFORMATION first, second;
+    return GetFileIdentity(a, first) && GetFileIdentity(b, second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}

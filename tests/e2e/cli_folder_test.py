@@ -116,6 +116,52 @@ class CliFolderMode(unittest.TestCase):
         self.assertEqual(len(out.splitlines()), 2, "a failing PATH does not stop the others")
         self.assertTrue(err.startswith(self.cli.arg(missing) + ": error: "), err)
 
+    def test_odd_names_are_backed_up_byte_for_byte(self):
+        if self.cli.windows:
+            self.skipTest("names Windows does not allow")
+        bundle = make_bundle(self.dir)
+        res = os.path.join(bundle, "Contents", "Resources")
+        for i, name in enumerate(["what?.txt", "whatx.txt", "a*b", "ab", os.fsdecode(b"caf\xe9")]):
+            path = os.path.join(res, name)
+            with open(path, "wb") as f:
+                f.write(os.fsencode(name))
+            os.utime(path, ns=(0, (1_600_000_000 + i * 86400) * 10**9))
+        before = tree(bundle)
+        self.assertEqual(self.fix(bundle)[0], 0)
+        self.assertSameTree(before, tree(bundle + ".bak"))
+
+    def test_named_pipe_fails_the_backup_at_once_and_changes_nothing(self):
+        if self.cli.windows:
+            self.skipTest("no named pipes in a Windows folder")
+        bundle = make_bundle(self.dir)
+        os.mkfifo(os.path.join(bundle, "Contents", "pipe"))
+        before = tree(bundle)
+        code, out, err = self.fix(bundle)
+        self.assertEqual(code, 2)
+        self.assertIn(": error: Cannot create backup", err)
+        self.assertEqual(tree(bundle), before)
+
+    def test_links_in_the_backup_never_lead_to_the_users_files(self):
+        if self.cli.windows:
+            self.skipTest("POSIX links")
+        bundle = make_bundle(self.dir)
+        os.symlink(bundle, bundle + ".bak")
+        before = tree(bundle)
+        self.assertEqual(self.fix(bundle)[0], 2)
+        self.assertEqual(tree(bundle), before)
+        os.remove(bundle + ".bak")
+        outside = os.path.join(self.dir, "outside")
+        os.makedirs(os.path.join(outside, "folder"))
+        with open(os.path.join(outside, "file"), "w") as f:
+            f.write("mine")
+        os.makedirs(os.path.join(bundle + ".bak", "Contents", "Resources"))
+        os.symlink(os.path.join(outside, "file"), os.path.join(bundle + ".bak", "Contents", "Resources", "slideshow.dat"))
+        os.symlink(os.path.join(outside, "folder"), os.path.join(bundle + ".bak", "Contents", "Resources", "text"))
+        mine = tree(outside)
+        self.assertEqual(self.fix(bundle)[0], 0)
+        self.assertEqual(tree(outside), mine)
+        self.assertSameTree(before, tree(bundle + ".bak"))
+
     def test_usage(self):
         self.assertEqual(self.cli.run()[0], 2)
         code, out, _ = self.cli.run("--help")

@@ -112,6 +112,20 @@ class CliZipMode(unittest.TestCase):
         self.assertEqual(self.fix(path)[0], 0)
         self.assertTrue(os.path.exists(os.path.join(self.dir, "a.b.bak.zip")))
 
+    def test_two_users_one_after_the_other(self):
+        if self.cli.windows or os.geteuid() != 0 or not shutil.which("setpriv"):
+            self.skipTest("needs root to act as a second user")
+        os.chmod(self.dir, 0o777)
+        env = {k: v for k, v in os.environ.items() if k not in ("TMPDIR", "TMP", "TEMP")}
+        for name, user in (("First", []), ("Second", ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"])):
+            path, _ = self.archive(name)
+            os.chmod(path, 0o666)
+            result = subprocess.run(user + [self.cli.path, path], env=env, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, timeout=300)
+            self.assertEqual(result.returncode, 0, result.stderr.decode("utf-8", "replace"))
+            with zipfile.ZipFile(path) as z:
+                self.assertEqual(z.read("%s.app/%s" % (name, VIEWER)), self.payload)
+
     def test_damaged_archives_give_an_error_and_stay_as_they_were(self):
         path, _ = self.archive()
         good = read(path)

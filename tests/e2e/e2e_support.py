@@ -1,6 +1,7 @@
 """Shared pieces of the end-to-end tests: running a program of either build
 (natively or under wine) and generating presentations."""
 import os
+import stat
 import subprocess
 import sys
 
@@ -54,6 +55,8 @@ def tree(folder):
                 out[rel] = ("link", os.readlink(p), None, None)
             elif os.path.isdir(p):
                 out[rel] = ("dir", None, st.st_mode & 0o7777, None)
+            elif not stat.S_ISREG(st.st_mode):
+                out[rel] = ("special", None, st.st_mode & 0o7777, st.st_mtime_ns)
             else:
                 with open(p, "rb") as f:
                     out[rel] = ("file", f.read(), st.st_mode & 0o7777, st.st_mtime_ns)

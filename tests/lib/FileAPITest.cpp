@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include "Exceptions.h"
 #include "FileAPI.h"
 #include "SysError.h"
@@ -123,6 +124,22 @@ TEST(FileHelpers, DeleteFolderTreeRemovesReadOnlyEntriesAtEveryLevel) {
     EXPECT_FALSE(DeleteFolderTree(root));
     EXPECT_FALSE(DeleteFolderTree(u""));
 }
+
+#ifndef _WIN32
+std::filesystem::path FsPath(const WideString& path);  // support/Files.h
+
+TEST(FileHelpers, DeleteFolderTreeRemovesALinkAsALinkHoweverItIsSpelt) {
+    TScratchFolder scratch;
+    scratch.MakeFolder(scratch / u"target");
+    scratch.Write(scratch / u"target/keep", "x");
+    for (const char16_t* spelling : {u"link//", u"link/.", u"link/./", u"./link"}) {
+        std::filesystem::create_directory_symlink(FsPath(scratch / u"target"), FsPath(scratch / u"link"));
+        EXPECT_TRUE(DeleteFolderTree(scratch / spelling)) << Narrow(scratch / spelling);
+        EXPECT_FALSE(std::filesystem::is_symlink(FsPath(scratch / u"link")));
+        EXPECT_EQ(scratch.Read(scratch / u"target/keep"), "x");
+    }
+}
+#endif
 
 TEST(FileHelpers, DeleteFolderTreeStopsAtAHeldFileAndRestoresTheFolder) {
     TScratchFolder scratch;
@@ -284,6 +301,19 @@ TEST(FileHandles, OpenWithoutSharingLocksOutOtherOpensAndDeletion) {
                   FileOpen(path, FileAccess::Read, FileShare::None, FileDisposition::OpenExisting);
               }),
               WinError::SharingViolation);
+    // Readers that share only reading keep writers out, and the reverse.
+    EXPECT_EQ(CodeOf<EFileOpenError>([&] {
+                  FileOpen(path, FileAccess::Write, FileShare::All, FileDisposition::OpenExisting);
+              }),
+              WinError::SharingViolation);
+    shared.Close();
+    second.Close();
+    TFileHandle writer(FileOpen(path, FileAccess::Write, FileShare::Read, FileDisposition::OpenExisting));
+    EXPECT_EQ(CodeOf<EFileOpenError>([&] {
+                  FileOpen(path, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
+              }),
+              WinError::SharingViolation);
+    TFileHandle reader(FileOpen(path, FileAccess::Read, FileShare::Read | FileShare::Write, FileDisposition::OpenExisting));
 }
 
 namespace {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <fstream>
 #include "Clock.h"
 #include "Exceptions.h"
 #include "FileAPI.h"
@@ -7,6 +8,12 @@
 #include "support/FaultyFileAPI.h"
 #include "support/Files.h"
 #include "support/ScratchFolder.h"
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <cstdlib>
+#include <ctime>
+#endif
 
 namespace {
 
@@ -123,6 +130,8 @@ TEST_F(FileCopier, SourceThatShrinksWhileCopiedGivesReadFailureAndNoTarget) {
     Copier->OnProgress = [&](TFileCopier*, const WideString&, bool&, int64_t, int64_t done, const WideString&) {
         if (done > 0) fs::resize_file(FsPath(Source), 20000);
     };
+    TRef<TBufferedFileAPI> blockwise = MakeRef<TBufferedFileAPI>();  // progress comes between blocks
+    TFileAPIScope scope(blockwise.Get());
     EXPECT_EQ(Copier->CopyFile(Source, Target), CopyResult::ReadFailed);
     EXPECT_FALSE(fs::exists(FsPath(Target)));
 }
@@ -183,7 +192,7 @@ TEST_F(FolderCopy, CountsWithoutWritingAndReportsFileCount) {
     EXPECT_TRUE(copier->CopyFolder(From, To));
     EXPECT_EQ(copier->TotalBytes, 6);
     EXPECT_EQ(copier->FileCount, 3);
-    EXPECT_FALSE(fs::exists(FsPath(JoinPath(To, u"sub"))));
+    EXPECT_FALSE(fs::exists(FsPath(To)));
 }
 
 TEST_F(FolderCopy, FailureOfOneFileIsReportedAndTheRestStillCopied) {
@@ -235,6 +244,154 @@ TEST_F(FolderCopy, ProgramsKeepTheirExecuteBits) {
     fs::permissions(FsPath(JoinPath(From, u"tool")), fs::perms(0755));
     EXPECT_TRUE(CopyFolderTree(From, To, true, true, true));
     EXPECT_EQ(fs::status(FsPath(JoinPath(To, u"tool"))).permissions() & fs::perms::mask, fs::perms(0755));
+}
+#endif
+
+TEST_F(FileCopier, CopyOntoItselfIsRefusedAndEmptiesNothing) {
+    WriteBytes(Source, "keep");
+    EXPECT_NE(CopyOneFile(Source, Source, true, true, true), CopyResult::Copied);
+    EXPECT_EQ(ReadBytes(Source), "keep");
+}
+
+// The target refuses to open for writing, or to be sized.
+class TStubbornTarget : public TFileAPI {
+public:
+    WideString Target;
+    bool FailSize = false;
+    TNativeHandle CreateFile(const WideString& path, uint32_t access, uint32_t share, void* security,
+                             uint32_t disposition, uint32_t flags, TNativeHandle model) override {
+        if (path == Target && (access & FileAccess::Write) && !FailSize) {
+            SetLastErrorCode(WinError::AccessDenied);
+            return InvalidNativeHandle;
+        }
+        return TFileAPI::CreateFile(path, access, share, security, disposition, flags, model);
+    }
+    bool SetEndOfFile(TNativeHandle file) override {
+        if (FailSize) return false;
+        return TFileAPI::SetEndOfFile(file);
+    }
+};
+
+TEST_F(FileCopier, ACopyThatCannotStartPutsTheReadOnlyFlagBackAndLeavesNoPartialTarget) {
+    WriteBytes(Source, "new");
+    WriteBytes(Target, "old");
+    SetReadOnly(Target, true);
+    Copier->Overwrite = true;
+    TRef<TStubbornTarget> stubborn = MakeRef<TStubbornTarget>();
+    stubborn->Target = Target;
+    {
+        TFileAPIScope scope(stubborn.Get());
+        EXPECT_EQ(Copier->CopyFile(Source, Target), CopyResult::TargetFailed);
+    }
+    EXPECT_TRUE(IsReadOnly(Target));
+    EXPECT_EQ(ReadBytes(Target), "old");
+    stubborn->FailSize = true;
+    {
+        TFileAPIScope scope(stubborn.Get());
+        EXPECT_EQ(Copier->CopyFile(Source, Target), CopyResult::TargetFailed);
+    }
+    EXPECT_FALSE(fs::exists(FsPath(Target)));
+}
+
+TEST_F(FolderCopy, WithoutAttributesNoReadOnlyFlagOrModeIsCarried) {
+    SetReadOnly(JoinPath(From, u"a.txt"), true);
+    EXPECT_TRUE(CopyFolderTree(From, To, false, true, true));
+    EXPECT_FALSE(IsReadOnly(JoinPath(To, u"a.txt")));
+    SetReadOnly(JoinPath(From, u"a.txt"), false);
+}
+
+// Shows a.txt as a reparse point of a kind that is no link, as a cloud
+// placeholder looks.
+class TCloudFiles : public TFileAPI {
+public:
+    static void Mark(TFindData& data) {
+        if (data.FileName != u"a.txt") return;
+        data.Attributes |= FileAttr::ReparsePoint;
+        data.ReparseTag = 0x9000001A;
+    }
+    TNativeHandle FindFirst(const WideString& pattern, TFindData& data) override {
+        TNativeHandle search = TFileAPI::FindFirst(pattern, data);
+        Mark(data);
+        return search;
+    }
+    bool FindNext(TNativeHandle search, TFindData& data) override {
+        bool found = TFileAPI::FindNext(search, data);
+        Mark(data);
+        return found;
+    }
+};
+
+TEST_F(FolderCopy, ReparsePointsOtherThanLinksAreCopiedAsWhatTheyAre) {
+    TRef<TCloudFiles> cloud = MakeRef<TCloudFiles>();
+    TFileAPIScope scope(cloud.Get());
+    EXPECT_TRUE(CopyFolderTree(From, To, true, true, true));
+    EXPECT_EQ(ReadBytes(JoinPath(To, u"a.txt")), "A");
+}
+
+#ifndef _WIN32
+TEST_F(FolderCopy, ATargetThatIsTheSourceEmptiesNothing) {
+    fs::create_directory_symlink(FsPath(From), FsPath(To));
+    EXPECT_FALSE(CopyFolderTree(From, To, true, true, true));
+    EXPECT_EQ(ReadBytes(JoinPath(From, u"a.txt")), "A");
+    EXPECT_EQ(ReadBytes(JoinPath(JoinPath(From, u"sub"), u"b.txt")), "BB");
+    fs::create_symlink(FsPath(JoinPath(From, u"a.txt")), FsPath(Scratch / u"a-link"));
+    // A link in the target's place is replaced, not written through.
+    EXPECT_EQ(CopyOneFile(JoinPath(From, u"a.txt"), Scratch / u"a-link", true, true, true), CopyResult::Copied);
+    EXPECT_FALSE(fs::is_symlink(FsPath(Scratch / u"a-link")));
+    EXPECT_EQ(ReadBytes(JoinPath(From, u"a.txt")), "A");
+}
+
+TEST_F(FolderCopy, LinksInTheTargetAreReplacedAndNeverWrittenThrough) {
+    WideString outside = Scratch / u"outside";
+    WriteBytes(JoinPath(outside, u"file"), "mine");
+    fs::create_directories(FsPath(To));
+    fs::create_symlink(FsPath(JoinPath(outside, u"file")), FsPath(JoinPath(To, u"a.txt")));
+    fs::create_directory_symlink(FsPath(outside), FsPath(JoinPath(To, u"sub")));
+    EXPECT_TRUE(CopyFolderTree(From, To, true, true, true));
+    EXPECT_EQ(ReadBytes(JoinPath(outside, u"file")), "mine");
+    EXPECT_FALSE(fs::exists(FsPath(JoinPath(outside, u"b.txt"))));
+    EXPECT_FALSE(fs::is_symlink(FsPath(JoinPath(To, u"a.txt"))));
+    EXPECT_EQ(ReadBytes(JoinPath(To, u"a.txt")), "A");
+    EXPECT_EQ(ReadBytes(JoinPath(JoinPath(To, u"sub"), u"b.txt")), "BB");
+}
+
+TEST_F(FolderCopy, ANamedPipeFailsItsEntryWithoutHanging) {
+    ASSERT_EQ(::mkfifo(FsPath(JoinPath(From, u"pipe")).c_str(), 0644), 0);
+    EXPECT_FALSE(CopyFolderTree(From, To, true, true, true));
+    EXPECT_FALSE(fs::exists(FsPath(JoinPath(To, u"pipe"))));
+    EXPECT_EQ(ReadBytes(JoinPath(To, u"a.txt")), "A");
+}
+
+// Names with wildcard characters, and one that is no UTF-8, each keep their
+// own bytes, times and mode; times in the hour that repeats when summer time
+// ends come out as they went in.
+TEST_F(FolderCopy, EveryNameIsTakenExactlyWithItsBytesTimesAndMode) {
+    const char* zone = std::getenv("TZ");
+    std::string savedZone = zone ? zone : "";
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    const std::string names[] = {"what?.txt", "whatx.txt", "a*b", "ab", "caf\xe9"};
+    time_t autumnHour = 1792888200;  // 2026-10-25 02:30 local, its first time round
+    for (int i = 0; i < 5; ++i) {
+        fs::path file = FsPath(From) / names[i];
+        std::ofstream(file) << names[i];
+        fs::permissions(file, i % 2 ? fs::perms(0444) : fs::perms(0640));
+        timespec times[2] = {{autumnHour, 0}, {autumnHour - i * 7200, 0}};
+        ::utimensat(AT_FDCWD, file.c_str(), times, 0);
+    }
+    EXPECT_TRUE(CopyFolderTree(From, To, true, true, true));
+    for (int i = 0; i < 5; ++i) {
+        struct stat from {}, to {};
+        ASSERT_EQ(::stat((FsPath(From) / names[i]).c_str(), &from), 0);
+        ASSERT_EQ(::stat((FsPath(To) / names[i]).c_str(), &to), 0) << names[i];
+        EXPECT_EQ(to.st_mtime, from.st_mtime) << names[i];
+        EXPECT_EQ(to.st_mode, from.st_mode) << names[i];
+        std::ifstream in(FsPath(To) / names[i]);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), names[i]);
+    }
+    if (zone) setenv("TZ", savedZone.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
 }
 #endif
 

@@ -216,6 +216,22 @@ TEST_F(TempFolders, WithoutASubFolderNameTheSystemFolderServesUnlocked) {
     TempSubFolderName = saved;
 }
 
+#ifndef _WIN32
+// Working folders are the user's alone; a root that is a link is never used.
+TEST_F(TempFolders, FoldersArePrivateAndARootThatIsALinkIsRefused) {
+    WideString folder = CreateTempFolder(false);
+    EXPECT_EQ(std::filesystem::status(FsPath(folder)).permissions() & std::filesystem::perms::mask,
+              std::filesystem::perms::owner_all);
+    EXPECT_TRUE(DeleteTempFolder(folder));
+    DoneTempFolders();
+    WideString elsewhere = FScratch / u"elsewhere";
+    FScratch.MakeFolder(elsewhere);
+    std::filesystem::remove_all(FsPath(Root()));
+    std::filesystem::create_directory_symlink(FsPath(elsewhere), FsPath(ExcludeTrailingBackslash(Root())));
+    EXPECT_THROW(GetTempRoot(), EAbort);
+}
+#endif
+
 TEST(SystemTempFolder, FirstExistingCandidateWins) {
     TScratchFolder scratch;
     std::vector<WideString> candidates = TempFolderCandidates();

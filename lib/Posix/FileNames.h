@@ -1,0 +1,10 @@
+// Names of files as the system keeps them (any bytes but NUL) and as the
+// library keeps them (UTF-16). UTF-8 is read as such; every byte that is no
+// part of valid UTF-8 becomes the lone surrogate U+DC00 + byte and turns
+// back into that byte, so that any name survives the trip both ways.
+#pragma once
+#include <string>
+#include "Types.h"
+
+WideString SystemNameToWide(const std::string& name);
+std::string WideToSystemName(const WideString& name);
