@@ -1,12 +1,24 @@
 // Packs every file below one or more folders into a new ZIP file, one
 // Deflate entry per file, no folder entries. Failures reach the caller.
+// Files are packed on worker threads, one file per worker; the archive is
+// byte for byte the one a single worker writes, and events come from the
+// caller's thread.
 #pragma once
 #include <functional>
+#include <unordered_map>
 #include "Archive.h"
 #include "EntryModes.h"
 #include "Lists.h"
 
 class TFileZipper;
+class TPackWorkers;
+
+// The workers a new zipper packs with: the processors the process may use,
+// at most MaxZipWorkers, unless set for the whole run (SetDefaultZipWorkers,
+// 0 goes back to the processors).
+constexpr int32_t MaxZipWorkers = 8;
+int32_t DefaultZipWorkers();
+void SetDefaultZipWorkers(int32_t count);
 using TZipperProgressEvent =
     std::function<void(TFileZipper* sender, const AnsiString& path, bool& stop, int32_t count, int32_t index)>;
 
@@ -22,6 +34,8 @@ public:
     // Entries named here are written with Unix host and these external
     // attributes; the rest in the MS-DOS form.
     TEntryModes UnixModes;
+    // 1 packs on the caller's thread.
+    int32_t Workers;
 
     void Zip(const WideString& zipPath, const WideString& folder, bool withFolderName);
     void ZipFolders(const WideString& zipPath, const std::vector<WideString>& folders, bool withFolderName);
@@ -31,5 +45,13 @@ protected:
     void Dispose() override;
 
 private:
+    class TWorkerFedArchive;
+
     void CollectFiles(const WideString& folder);
+    // The index in Files of an item being packed; -1 for none of ours.
+    int32_t IndexOf(TArchItem* item) const;
+    // Tells OnProgress about file index; true when it asks to stop.
+    bool Announce(int32_t index);
+
+    std::unordered_map<const TArchItem*, int32_t> FIndexOf;
 };
