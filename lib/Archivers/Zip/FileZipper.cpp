@@ -118,7 +118,7 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
     const TPackStreamClass* packer = archive->Packer(ZipMethod::Deflated);
     if (Workers > 1 && Files->GetCount() > 1 && packer) {
         workers = std::make_unique<TPackWorkers>(Files, packer, int8_t(SaveLevel),
-                                                 std::min(Workers, Files->GetCount()));
+                                                 std::min(Workers, Files->GetCount()), WaitingMemory);
         archive->Workers = workers.get();
     }
     archive->Save(SaveLevel);

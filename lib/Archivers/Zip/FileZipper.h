@@ -36,6 +36,9 @@ public:
     TEntryModes UnixModes;
     // 1 packs on the caller's thread.
     int32_t Workers;
+    // Packed data the workers keep in memory for the writer, beyond the file
+    // being written; the rest waits in spill files in a working folder.
+    size_t WaitingMemory = 4 << 20;
 
     void Zip(const WideString& zipPath, const WideString& folder, bool withFolderName);
     void ZipFolders(const WideString& zipPath, const std::vector<WideString>& folders, bool withFolderName);

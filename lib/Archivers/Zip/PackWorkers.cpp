@@ -91,8 +91,10 @@ private:
     TRef<TFileStream> FSpill;
 };
 
-TPackWorkers::TPackWorkers(TStringList* files, const TPackStreamClass* packer, int8_t level, int32_t workers)
-    : FFiles(files), FPacker(packer), FLevel(level), FSpillFolder(CreateTempFolder(false)) {
+TPackWorkers::TPackWorkers(TStringList* files, const TPackStreamClass* packer, int8_t level, int32_t workers,
+                           size_t waitingBudget)
+    : FFiles(files), FPacker(packer), FLevel(level), FWaitingBudget(waitingBudget),
+      FSpillFolder(CreateTempFolder(false)) {
     try {
         for (int32_t i = 0; i < workers; ++i) FThreads.push_back(std::make_unique<TThread>([this] { Work(); }));
     } catch (...) {
@@ -168,7 +170,7 @@ bool TPackWorkers::Deliver(int32_t index, std::vector<uint8_t>& bytes, int64_t s
         TEntry& entry = FEntries[index];
         bool writing = index == FWriting;
         if (writing ? entry.Waiting == 0 || entry.Waiting + bytes.size() <= WritingBudget
-                    : FWaiting + bytes.size() <= WaitingBudget) {
+                    : FWaiting + bytes.size() <= FWaitingBudget) {
             entry.Waiting += bytes.size();
             FWaiting += bytes.size();
             entry.Pieces.push_back({std::move(bytes), sourceDone});

@@ -20,8 +20,6 @@ void PackFileInto(const WideString& path, TStream* stream);
 
 class TPackWorkers {
 public:
-    // Packed data waiting for the writer, all workers together.
-    static constexpr size_t WaitingBudget = 4 << 20;
     // Packed data of the file being written, before its worker waits.
     static constexpr size_t WritingBudget = 2 << 20;
     // Files taken beyond the one being written.
@@ -34,8 +32,11 @@ public:
     // Told on the writer's thread how much of the file is packed and written.
     using TProgress = std::function<void(int64_t sourceDone)>;
 
-    // files: full paths, not changed while the workers run (borrowed).
-    TPackWorkers(TStringList* files, const TPackStreamClass* packer, int8_t level, int32_t workers);
+    // files: full paths, not changed while the workers run (borrowed);
+    // waitingBudget: packed data the workers together keep in memory for the
+    // writer, beyond the file being written.
+    TPackWorkers(TStringList* files, const TPackStreamClass* packer, int8_t level, int32_t workers,
+                 size_t waitingBudget);
     // Stops the workers, waits for them and removes every spill file.
     ~TPackWorkers();
 
@@ -70,6 +71,7 @@ private:
     TStringList* FFiles;
     const TPackStreamClass* FPacker;
     int8_t FLevel;
+    size_t FWaitingBudget;
     WideString FSpillFolder;
     TMonitor FMonitor;
     // Guarded by FMonitor.
