@@ -94,6 +94,7 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
     archive->CallBack = callback.Get();
     archive->SetStream(file.Get());
     FIndexOf.clear();
+    FIndexOf.reserve(size_t(Files->GetCount()));
     for (int32_t i = 0; i < Files->GetCount(); ++i) {
         WideString path = Files->GetString(i);
         TArchItem* item = archive->AddFile(ArchivePath(path.substr(base.size())), -1);
@@ -108,11 +109,15 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
             entry->ExternalAttributes = mode->second;
         }
         Files->SetObject(i, item);
-        FIndexOf[item] = i;
+        FIndexOf.emplace_back(item, i);
     }
+    std::sort(FIndexOf.begin(), FIndexOf.end());
     struct TIndexScope {
-        std::unordered_map<const TArchItem*, int32_t>& Map;
-        ~TIndexScope() { Map.clear(); }
+        std::vector<std::pair<const TArchItem*, int32_t>>& Index;
+        ~TIndexScope() {
+            Index.clear();
+            Index.shrink_to_fit();
+        }
     } indexScope{FIndexOf};
     std::unique_ptr<TPackWorkers> workers;
     const TPackStreamClass* packer = archive->Packer(ZipMethod::Deflated);
@@ -127,8 +132,8 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
 }
 
 int32_t TFileZipper::IndexOf(TArchItem* item) const {
-    auto found = FIndexOf.find(item);
-    return found == FIndexOf.end() ? -1 : found->second;
+    auto found = std::lower_bound(FIndexOf.begin(), FIndexOf.end(), std::make_pair((const TArchItem*)item, 0));
+    return found != FIndexOf.end() && found->first == item ? found->second : -1;
 }
 
 bool TFileZipper::Announce(int32_t index) {

@@ -5,7 +5,8 @@
 // caller's thread.
 #pragma once
 #include <functional>
-#include <unordered_map>
+#include <utility>
+#include <vector>
 #include "Archive.h"
 #include "EntryModes.h"
 #include "Lists.h"
@@ -56,5 +57,6 @@ private:
     // Tells OnProgress about file index; true when it asks to stop.
     bool Announce(int32_t index);
 
-    std::unordered_map<const TArchItem*, int32_t> FIndexOf;
+    // Items with their indexes in Files, by item, for the length of a zip.
+    std::vector<std::pair<const TArchItem*, int32_t>> FIndexOf;
 };
