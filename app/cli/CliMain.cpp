@@ -1,6 +1,7 @@
 // nvxfix-cli: fixes every bundle folder or ZIP archive named on the command
 // line, with the same backups, checks and outcome texts as the window.
 #include <vector>
+#include "Archivers/Zip/FileZipper.h"
 #include "CaseFolding.h"
 #include "CodePages.h"
 #include "Console.h"
@@ -16,11 +17,12 @@ namespace {
 enum ExitCode { AllDone = 0, SomeRefused = 1, Failed = 2 };
 
 const char16_t Usage[] =
-    u"Usage: nvxfix-cli [--help] [--version] PATH...\n"
+    u"Usage: nvxfix-cli [--help] [--version] [--jobs N] PATH...\n"
     u"Fixes Mac presentations made with versions 8.0.x so that they start on macOS 10.12.2 and later.\n"
     u"  PATH        a presentation bundle folder (Show.app), or a ZIP archive holding one (Show.zip)\n"
     u"  --help      show this text\n"
     u"  --version   show the program's version\n"
+    u"  --jobs N    pack archives with N threads (default: one per processor; 1 packs on one)\n"
     u"A folder is backed up to <folder>.bak and an archive to <name>.bak.zip before it changes.\n"
     u"Exit status: 0 every PATH was fixed, 1 some were not presentations, 2 something failed.\n";
 
@@ -85,6 +87,18 @@ WideString FullPath(const WideString& given) {
     return parts.size() == 1 ? full + PathDelim : full;
 }
 
+// --jobs takes a whole number from 1 to 64.
+bool SetJobs(const WideString& text) {
+    int32_t jobs = 0;
+    for (char16_t c : text) jobs = c >= u'0' && c <= u'9' && jobs <= 64 ? jobs * 10 + (c - u'0') : 1000;
+    if (jobs < 1 || jobs > 64) {
+        ConsoleWriteLine(TConsoleStream::Error, u"nvxfix-cli: --jobs takes a number from 1 to 64, not " + text);
+        return false;
+    }
+    SetDefaultZipWorkers(jobs);
+    return true;
+}
+
 // Fixes one PATH and returns its outcome text; raises on failure.
 AnsiString FixOnePath(const WideString& given) {
     WideString path = FullPath(given);
@@ -99,9 +113,14 @@ AnsiString FixOnePath(const WideString& given) {
 int Run(int argc, char** argv) {
     TLibraryScope library;
     std::vector<WideString> paths;
-    bool optionsEnded = false;
+    bool optionsEnded = false, jobsNext = false;
     for (const WideString& argument : CommandLineArguments(argc, argv)) {
-        if (!optionsEnded && argument == u"--") {
+        if (jobsNext) {
+            jobsNext = false;
+            if (!SetJobs(argument)) return Failed;
+        } else if (!optionsEnded && argument == u"--jobs") {
+            jobsNext = true;
+        } else if (!optionsEnded && argument == u"--") {
             optionsEnded = true;
         } else if (!optionsEnded && argument == u"--help") {
             ConsoleWrite(TConsoleStream::Output, Usage);
@@ -117,7 +136,7 @@ int Run(int argc, char** argv) {
             paths.push_back(argument);
         }
     }
-    if (paths.empty()) {
+    if (paths.empty() || jobsNext) {
         ConsoleWrite(TConsoleStream::Error, Usage);
         return Failed;
     }

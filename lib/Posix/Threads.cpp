@@ -1,6 +1,10 @@
 #include <pthread.h>
+#include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include "Exceptions.h"
+#include "PosixErrors.h"
+#include "SysError.h"
 #include "Threads.h"
 
 uint32_t CurrentThreadId() {
@@ -12,3 +16,50 @@ uint32_t CurrentThreadId() {
     return (uint32_t)::syscall(SYS_gettid);
 #endif
 }
+
+int32_t UsableProcessorCount() {
+#if defined(__linux__)
+    // The affinity mask, not the machine: a container or taskset may allow fewer.
+    cpu_set_t set;
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+#endif
+    long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? (int32_t)online : 1;
+}
+
+struct TMonitor::TNative {
+    pthread_mutex_t Mutex = PTHREAD_MUTEX_INITIALIZER;
+    pthread_cond_t Condition = PTHREAD_COND_INITIALIZER;
+};
+
+TMonitor::TMonitor() : FNative(new TNative) {}
+
+TMonitor::~TMonitor() {
+    ::pthread_cond_destroy(&FNative->Condition);
+    ::pthread_mutex_destroy(&FNative->Mutex);
+}
+
+void TMonitor::Enter() { ::pthread_mutex_lock(&FNative->Mutex); }
+void TMonitor::Leave() { ::pthread_mutex_unlock(&FNative->Mutex); }
+void TMonitor::Wait() { ::pthread_cond_wait(&FNative->Condition, &FNative->Mutex); }
+void TMonitor::NotifyAll() { ::pthread_cond_broadcast(&FNative->Condition); }
+
+struct TThread::TNative {
+    std::function<void()> Body;
+    pthread_t Thread{};
+
+    static void* Run(void* self) {
+        static_cast<TNative*>(self)->Body();
+        return nullptr;
+    }
+};
+
+TThread::TThread(std::function<void()> body) : FNative(new TNative{std::move(body)}) {
+    int error = ::pthread_create(&FNative->Thread, nullptr, &TNative::Run, FNative.get());
+    if (error != 0) {
+        SetLastErrorCode(MapErrno(error));
+        RaiseLastOSError();
+    }
+}
+
+TThread::~TThread() { ::pthread_join(FNative->Thread, nullptr); }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include "CodePages.h"
 #include "Exceptions.h"
 #include "FileAPI.h"
 #include "Archivers/Zip/FileZipper.h"
@@ -8,6 +9,7 @@
 #include "support/FaultyFileAPI.h"
 #include "support/Files.h"
 #include "support/ScratchFolder.h"
+#include "support/WorkerWatch.h"
 
 namespace {
 
@@ -186,6 +188,36 @@ TEST(ZipMode, FailedRepackLeavesThePickedArchiveAsItWas) {
     EXPECT_EQ(ReadBytes(archive), before);
     EXPECT_FALSE(fs::exists(FsPath(archive + u".new")));
     EXPECT_EQ(ReadBytes(scratch / u"Show.bak.zip"), before);
+}
+
+TEST(ZipMode, FailedReadInOneWorkerLeavesThePickedArchiveAndNothingElse) {
+    TScratchFolder scratch;
+    WideString source = MakeBundle(scratch / u"src/Show.app");
+    for (int i = 0; i < 40; ++i)
+        WriteBytes(JoinPath(source, u"Contents/Resources/" + AnsiToWide(std::to_string(i)) + u".txt"),
+                   std::string(size_t(i) * 500, char('a' + i % 26)));
+    WriteBytes(JoinPath(source, u"Contents/Resources/poison.bin"), "unreadable");
+    WideString archive = scratch / u"Show.zip";
+    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
+    zipper->Zip(archive, source, true);
+    std::string before = ReadBytes(archive);
+
+    TRef<TWorkerWatch> watch = MakeRef<TWorkerWatch>(u"poison.bin");
+    SetDefaultZipWorkers(3);
+    {
+        TFileAPIScope scope(watch.Get());
+        try {
+            FixBundleArchive(archive);
+            ADD_FAILURE() << "no error";
+        } catch (const Exception& e) {
+            EXPECT_NE(e.Message().find("I/O device error"), std::string::npos) << e.Message();
+        }
+    }
+    SetDefaultZipWorkers(0);
+    EXPECT_EQ(ReadBytes(archive), before);
+    EXPECT_FALSE(fs::exists(FsPath(archive + u".new")));
+    for (const WideString& spill : watch->Spills())
+        EXPECT_FALSE(fs::exists(FsPath(ExtractFilePath(spill, false)))) << Narrow(spill);
 }
 
 TEST(ZipMode, FailedBackupStopsBeforeAnythingChanges) {

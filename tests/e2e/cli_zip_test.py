@@ -164,6 +164,23 @@ class CliZipMode(unittest.TestCase):
                 self.assertIn("Unsafe entry name", err)
                 self.assertFalse(os.path.exists(os.path.join(os.path.dirname(self.dir), "evil.txt")))
 
+    def test_jobs_change_the_threads_not_the_archive(self):
+        path, _ = self.archive()
+        original = read(path)
+        code, out, err = self.cli.run("--jobs", "0", self.cli.arg(path))
+        self.assertEqual(code, 2, out + err)
+        self.assertIn("--jobs takes a number from 1 to 64", err)
+        self.assertEqual(read(path), original)
+        entries = []
+        for jobs in ("1", "3"):
+            with open(path, "wb") as f:
+                f.write(original)
+            code, out, err = self.cli.run("--jobs", jobs, self.cli.arg(path))
+            self.assertEqual(code, 0, out + err)
+            with zipfile.ZipFile(path) as z:
+                entries.append([(i.filename, i.CRC, i.compress_size, i.header_offset) for i in z.infolist()])
+        self.assertEqual(entries[0], entries[1])
+
 
 def io_bytes(data):
     import io

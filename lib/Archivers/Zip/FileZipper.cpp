@@ -1,10 +1,51 @@
 #include "FileZipper.h"
+#include <algorithm>
+#include <memory>
 #include "CodePages.h"
 #include "FileAPI.h"
 #include "FileStream.h"
+#include "PackWorkers.h"
+#include "Threads.h"
 #include "ZipArchive.h"
 
-TFileZipper::TFileZipper() : Files(New<TStringList>()) {}
+namespace {
+// Selects Deflate for every entry.
+constexpr int SaveLevel = 3;
+int32_t ChosenWorkers = 0;
+}  // namespace
+
+int32_t DefaultZipWorkers() {
+    return ChosenWorkers > 0 ? ChosenWorkers : std::min(UsableProcessorCount(), MaxZipWorkers);
+}
+
+void SetDefaultZipWorkers(int32_t count) { ChosenWorkers = std::max(count, 0); }
+
+// Takes each file's packed data from the workers instead of packing it.
+class TFileZipper::TWorkerFedArchive : public TZipArchive {
+public:
+    explicit TWorkerFedArchive(TFileZipper* zipper) : FZipper(zipper) {}
+
+    TPackWorkers* Workers = nullptr;  // none: the save packs every file itself
+
+    bool CopyPackedItem(TArchItem* item, TStream* dest, uint32_t& crc, uint64_t& size) override {
+        int32_t index = FZipper->IndexOf(item);
+        if (!Workers || index < 0) return false;
+        bool stop = FZipper->Announce(index);
+        TPackWorkers::TPacked packed = Workers->CopyPacked(index, dest, [this, item](int64_t done) {
+            CallBack->FileProgress->SetPosition(uint64_t(done));
+            if (item->SourceSize > 0) CallBack->TotalProgress->SetPosition(BytesDone + uint64_t(done));
+        });
+        crc = packed.Crc32;
+        size = packed.Size;
+        if (stop) CallBack->SetAborted(true);
+        return true;
+    }
+
+private:
+    TFileZipper* FZipper;
+};
+
+TFileZipper::TFileZipper() : Files(New<TStringList>()), Workers(DefaultZipWorkers()) {}
 
 void TFileZipper::Dispose() {
     Free(Files);
@@ -47,11 +88,13 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
     TRef<TDefaultCallBack> callback = MakeRef<TDefaultCallBack>();
     callback->OnPackItem = [this](TArchiveCallBack* sender, TStream* stream) { PackItem(sender, stream); };
     if (OnSaveProgress) callback->TotalProgress->OnChange = OnSaveProgress;
-    TRef<TZipArchive> archive = MakeRef<TZipArchive>();
+    TRef<TWorkerFedArchive> archive = MakeRef<TWorkerFedArchive>(this);
     TRef<TFileStream> file = MakeRef<TFileStream>(zipPath, FileAccess::ReadWrite, (uint8_t)FileShare::Read,
                                                   (uint8_t)FileDisposition::CreateAlways);
     archive->CallBack = callback.Get();
     archive->SetStream(file.Get());
+    FIndexOf.clear();
+    FIndexOf.reserve(size_t(Files->GetCount()));
     for (int32_t i = 0; i < Files->GetCount(); ++i) {
         WideString path = Files->GetString(i);
         TArchItem* item = archive->AddFile(ArchivePath(path.substr(base.size())), -1);
@@ -66,22 +109,43 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
             entry->ExternalAttributes = mode->second;
         }
         Files->SetObject(i, item);
+        FIndexOf.emplace_back(item, i);
     }
-    archive->Save(3);
+    std::sort(FIndexOf.begin(), FIndexOf.end());
+    struct TIndexScope {
+        std::vector<std::pair<const TArchItem*, int32_t>>& Index;
+        ~TIndexScope() {
+            Index.clear();
+            Index.shrink_to_fit();
+        }
+    } indexScope{FIndexOf};
+    std::unique_ptr<TPackWorkers> workers;
+    const TPackStreamClass* packer = archive->Packer(ZipMethod::Deflated);
+    if (Workers > 1 && Files->GetCount() > 1 && packer) {
+        workers = std::make_unique<TPackWorkers>(Files, packer, int8_t(SaveLevel),
+                                                 std::min(Workers, Files->GetCount()), WaitingMemory);
+        archive->Workers = workers.get();
+    }
+    archive->Save(SaveLevel);
+    workers.reset();
     file->Close();
 }
 
-void TFileZipper::PackItem(TArchiveCallBack* callback, TStream* stream) {
-    int32_t index = -1;
-    for (int32_t i = 0; i < Files->GetCount() && index < 0; ++i)
-        if (Files->GetObject(i) == callback->CurrentItem) index = i;
-    if (index < 0) return;
+int32_t TFileZipper::IndexOf(TArchItem* item) const {
+    auto found = std::lower_bound(FIndexOf.begin(), FIndexOf.end(), std::make_pair((const TArchItem*)item, 0));
+    return found != FIndexOf.end() && found->first == item ? found->second : -1;
+}
+
+bool TFileZipper::Announce(int32_t index) {
     bool stop = false;
-    WideString path = Files->GetString(index);
-    if (OnProgress) OnProgress(this, WideToAnsi(path), stop, Files->GetCount(), index);
-    TRef<TFileStream> in = MakeRef<TFileStream>(path, FileAccess::Read, (uint8_t)FileShare::Read,
-                                                (uint8_t)FileDisposition::OpenExisting);
-    int64_t size = in->GetSize();
-    if (stream->CopyFrom(in.Get(), size) != size) throw EStreamReadError("Cannot read \"" + WideToAnsi(path) + "\"");
+    if (OnProgress) OnProgress(this, WideToAnsi(Files->GetString(index)), stop, Files->GetCount(), index);
+    return stop;
+}
+
+void TFileZipper::PackItem(TArchiveCallBack* callback, TStream* stream) {
+    int32_t index = IndexOf(callback->CurrentItem);
+    if (index < 0) return;
+    bool stop = Announce(index);
+    PackFileInto(Files->GetString(index), stream);
     if (stop) callback->SetAborted(true);
 }

@@ -1,12 +1,25 @@
 // Packs every file below one or more folders into a new ZIP file, one
 // Deflate entry per file, no folder entries. Failures reach the caller.
+// Files are packed on worker threads, one file per worker; the archive is
+// byte for byte the one a single worker writes, and events come from the
+// caller's thread.
 #pragma once
 #include <functional>
+#include <utility>
+#include <vector>
 #include "Archive.h"
 #include "EntryModes.h"
 #include "Lists.h"
 
 class TFileZipper;
+class TPackWorkers;
+
+// The workers a new zipper packs with: the processors the process may use,
+// at most MaxZipWorkers, unless set for the whole run (SetDefaultZipWorkers,
+// 0 goes back to the processors).
+constexpr int32_t MaxZipWorkers = 8;
+int32_t DefaultZipWorkers();
+void SetDefaultZipWorkers(int32_t count);
 using TZipperProgressEvent =
     std::function<void(TFileZipper* sender, const AnsiString& path, bool& stop, int32_t count, int32_t index)>;
 
@@ -22,6 +35,11 @@ public:
     // Entries named here are written with Unix host and these external
     // attributes; the rest in the MS-DOS form.
     TEntryModes UnixModes;
+    // 1 packs on the caller's thread.
+    int32_t Workers;
+    // Packed data the workers keep in memory for the writer, beyond the file
+    // being written; the rest waits in spill files in a working folder.
+    size_t WaitingMemory = 4 << 20;
 
     void Zip(const WideString& zipPath, const WideString& folder, bool withFolderName);
     void ZipFolders(const WideString& zipPath, const std::vector<WideString>& folders, bool withFolderName);
@@ -31,5 +49,14 @@ protected:
     void Dispose() override;
 
 private:
+    class TWorkerFedArchive;
+
     void CollectFiles(const WideString& folder);
+    // The index in Files of an item being packed; -1 for none of ours.
+    int32_t IndexOf(TArchItem* item) const;
+    // Tells OnProgress about file index; true when it asks to stop.
+    bool Announce(int32_t index);
+
+    // Items with their indexes in Files, by item, for the length of a zip.
+    std::vector<std::pair<const TArchItem*, int32_t>> FIndexOf;
 };

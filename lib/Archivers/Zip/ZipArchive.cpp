@@ -106,6 +106,8 @@ TArchItem* TZipArchive::CreateItem(const WideString& path, bool isFolder) {
     return FindOrCreate(path, isFolder ? FindMode::Folder : FindMode::Add);
 }
 
+bool TZipArchive::CopyPackedItem(TArchItem*, TStream*, uint32_t&, uint64_t&) { return false; }
+
 void TZipArchive::Open() {
     CheckCallBack();
     NVX_ASSERT(ArchiveStream);
@@ -414,6 +416,13 @@ void TZipArchive::PackEntry(TZipStructure* target, TZipItem* entry, int level) {
         packer = Packer(ZipMethod::Stored);
     }
     NVX_ASSERT(packer);
+    if (!Encrypt && CopyPackedItem(item, ArchiveStream, entry->Crc32, item->Size)) {
+        item->PackedSize = uint64_t(ArchiveStream->GetPosition() - dataStart);
+        if (item->SourceSize > 0) BytesDone += uint64_t(item->SourceSize);
+        CallBack->TotalProgress->SetPosition(BytesDone);
+        if (CallBack->Aborted) throw EArchiveAbort(UserAborted);
+        return;
+    }
     TStream* dest = ArchiveStream;
     if (Encrypt) {
         PasswordStream->CheckValue = uint16_t(SystemTimeToDos(item->ModifiedTime));

@@ -55,6 +55,11 @@ public:
     virtual void UnpackProgress(TStream* stream);
     // The structure's item factory.
     virtual TArchItem* CreateItem(const WideString& path, bool isFolder);
+    // Data packed ahead of the save, with the packer and level the save
+    // uses: an override writes the item's packed data at dest and gives its
+    // CRC and unpacked size, or returns false to have the item packed here.
+    // Not asked when the save encrypts.
+    virtual bool CopyPackedItem(TArchItem* item, TStream* dest, uint32_t& crc, uint64_t& size);
 
     // The pack or unpack class registered for a ZIP method; none when the
     // program has none.

@@ -1,0 +1,236 @@
+#include "PackWorkers.h"
+#include "CodePages.h"
+#include "DeflateStream.h"
+#include "Exceptions.h"
+#include "FileAPI.h"
+#include "FileStream.h"
+#include "FilterStream.h"
+#include "TempFolders.h"
+#include "TextUtils.h"
+
+namespace {
+
+// Ends a worker whose work is no longer wanted; never reaches the caller.
+struct TStopped {};
+
+// Leaves a monitor for a scope, entering it again however the scope ends.
+class TUnlocked {
+public:
+    explicit TUnlocked(TMonitor& monitor) : FMonitor(monitor) { FMonitor.Leave(); }
+    ~TUnlocked() { FMonitor.Enter(); }
+
+private:
+    TMonitor& FMonitor;
+};
+
+void FinishPacking(TPackStream* pack) {
+    if (auto deflate = dynamic_cast<TDeflateStream*>(pack)) deflate->Finish();
+}
+
+void WriteAll(TStream* dest, const std::vector<uint8_t>& bytes) {
+    TConstByteSpan span(bytes);
+    for (int32_t done = 0; done < int32_t(bytes.size());) {
+        int32_t n = dest->Write(span, done, int32_t(bytes.size()) - done);
+        if (n <= 0) throw EStreamWriteError();
+        done += n;
+    }
+}
+
+}  // namespace
+
+void PackFileInto(const WideString& path, TStream* stream) {
+    TRef<TFileStream> in = MakeRef<TFileStream>(path, FileAccess::Read, (uint8_t)FileShare::Read,
+                                                (uint8_t)FileDisposition::OpenExisting);
+    int64_t size = in->GetSize();
+    if (stream->CopyFrom(in.Get(), size) != size) throw EStreamReadError("Cannot read \"" + WideToAnsi(path) + "\"");
+}
+
+// Where a worker's packer writes: pieces for the writer, or the file's
+// spill file once the writer's budget is used up.
+class TPackWorkers::TSink : public TStream {
+public:
+    using TStream::Read;
+    using TStream::Write;
+
+    TSink(TPackWorkers* owner, int32_t index) : FOwner(owner), FIndex(index) {}
+
+    TPackStream* Pack = nullptr;  // borrowed, for how much of the source is packed
+    WideString SpillPath;
+    // After a failure: whatever the packer still writes goes nowhere.
+    bool Discard = false;
+
+    int64_t GetPosition() override { return FPosition; }
+    void SetPosition(int64_t) override {}
+    int64_t GetSize() override { return FPosition; }
+    void SetSize(int64_t) override {}
+    int32_t Read(TByteSpan, int32_t, int32_t) override { return 0; }
+
+    int32_t Write(TConstByteSpan buffer, int32_t offset, int32_t count) override {
+        if (count <= 0 || Discard) return count;
+        FPosition += count;
+        if (!FSpill) {
+            std::vector<uint8_t> bytes(buffer.begin() + offset, buffer.begin() + offset + count);
+            if (FOwner->Deliver(FIndex, bytes, Pack ? Pack->GetPosition() : 0)) return count;
+            SpillPath = JoinPath(FOwner->FSpillFolder, IntToStr(FIndex) + u".spill");
+            FSpill = MakeRef<TFileStream>(SpillPath, FileAccess::Write, (uint8_t)FileShare::Read,
+                                          (uint8_t)FileDisposition::CreateAlways);
+        }
+        if (FSpill->Write(buffer, offset, count) != count) throw EStreamWriteError();
+        return count;
+    }
+
+    void CloseSpill() {
+        if (FSpill) FSpill->Close();
+        FSpill.Reset();
+    }
+
+private:
+    TPackWorkers* FOwner;
+    int32_t FIndex;
+    int64_t FPosition = 0;
+    TRef<TFileStream> FSpill;
+};
+
+TPackWorkers::TPackWorkers(TStringList* files, const TPackStreamClass* packer, int8_t level, int32_t workers,
+                           size_t waitingBudget)
+    : FFiles(files), FPacker(packer), FLevel(level), FWaitingBudget(waitingBudget),
+      FSpillFolder(CreateTempFolder(false)) {
+    try {
+        for (int32_t i = 0; i < workers; ++i) FThreads.push_back(std::make_unique<TThread>([this] { Work(); }));
+    } catch (...) {
+        StopAll();
+        throw;
+    }
+}
+
+TPackWorkers::~TPackWorkers() { StopAll(); }
+
+void TPackWorkers::StopAll() {
+    {
+        TMonitorLock lock(FMonitor);
+        FStopping = true;
+        FMonitor.NotifyAll();
+    }
+    FThreads.clear();
+    DeleteTempFolder(FSpillFolder);
+}
+
+void TPackWorkers::Work() {
+    int32_t count = FFiles->GetCount();
+    for (;;) {
+        int32_t index;
+        {
+            TMonitorLock lock(FMonitor);
+            while (!FStopping && FNextToTake < count && FNextToTake - FWriting >= MostAhead) FMonitor.Wait();
+            if (FStopping || FNextToTake >= count) return;
+            index = FNextToTake++;
+            FEntries[index];
+        }
+        try {
+            PackOne(index);
+        } catch (const TStopped&) {
+            return;
+        } catch (...) {
+            Fail(std::current_exception());
+            return;
+        }
+    }
+}
+
+void TPackWorkers::PackOne(int32_t index) {
+    TRef<TSink> sink = MakeRef<TSink>(this, index);
+    TRef<TPackStream> pack = FPacker->Create(sink.Get(), FLevel);
+    sink->Pack = pack.Get();
+    pack->OnProgress = [this](TStream*) {
+        if (FStopping) throw TStopped();
+    };
+    TRef<TCrc32Stream> crc = MakeRef<TCrc32Stream>(pack.Get());
+    try {
+        PackFileInto(FFiles->GetString(index), crc.Get());
+        int64_t size = pack->GetPosition();
+        FinishPacking(pack.Get());
+        sink->CloseSpill();
+        Finish(index, {crc->GetCrc(), uint64_t(size)}, sink->SpillPath);
+    } catch (...) {
+        // The data is lost anyway; the packer is only to be freed quietly.
+        sink->Discard = true;
+        try {
+            FinishPacking(pack.Get());
+            sink->CloseSpill();
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+bool TPackWorkers::Deliver(int32_t index, std::vector<uint8_t>& bytes, int64_t sourceDone) {
+    TMonitorLock lock(FMonitor);
+    for (;;) {
+        if (FStopping) throw TStopped();
+        TEntry& entry = FEntries[index];
+        bool writing = index == FWriting;
+        if (writing ? entry.Waiting == 0 || entry.Waiting + bytes.size() <= WritingBudget
+                    : FWaiting + bytes.size() <= FWaitingBudget) {
+            entry.Waiting += bytes.size();
+            FWaiting += bytes.size();
+            entry.Pieces.push_back({std::move(bytes), sourceDone});
+            FMonitor.NotifyAll();
+            return true;
+        }
+        if (!writing) return false;
+        FMonitor.Wait();
+    }
+}
+
+void TPackWorkers::Finish(int32_t index, const TPacked& result, const WideString& spillPath) {
+    TMonitorLock lock(FMonitor);
+    TEntry& entry = FEntries[index];
+    entry.Result = result;
+    entry.SpillPath = spillPath;
+    entry.Done = true;
+    FMonitor.NotifyAll();
+}
+
+void TPackWorkers::Fail(std::exception_ptr error) {
+    TMonitorLock lock(FMonitor);
+    if (!FError) FError = error;
+    FStopping = true;
+    FMonitor.NotifyAll();
+}
+
+TPackWorkers::TPacked TPackWorkers::CopyPacked(int32_t index, TStream* dest, const TProgress& progress) {
+    TMonitorLock lock(FMonitor);
+    FWriting = index;
+    FMonitor.NotifyAll();
+    for (;;) {
+        if (FError) std::rethrow_exception(FError);
+        auto found = FEntries.find(index);
+        if (found != FEntries.end() && !found->second.Pieces.empty()) {
+            TEntry& entry = found->second;
+            TPiece piece = std::move(entry.Pieces.front());
+            entry.Pieces.pop_front();
+            entry.Waiting -= piece.Bytes.size();
+            FWaiting -= piece.Bytes.size();
+            FMonitor.NotifyAll();
+            TUnlocked unlocked(FMonitor);
+            WriteAll(dest, piece.Bytes);
+            if (progress) progress(piece.SourceDone);
+        } else if (found != FEntries.end() && found->second.Done) {
+            TPacked result = found->second.Result;
+            WideString spillPath = found->second.SpillPath;
+            FEntries.erase(found);
+            FWriting = index + 1;
+            FMonitor.NotifyAll();
+            TUnlocked unlocked(FMonitor);
+            if (!spillPath.empty()) WriteSpill(spillPath, dest);
+            return result;
+        } else {
+            FMonitor.Wait();
+        }
+    }
+}
+
+void TPackWorkers::WriteSpill(const WideString& path, TStream* dest) {
+    PackFileInto(path, dest);
+    DeleteFile(path);
+}
