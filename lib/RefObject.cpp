@@ -35,7 +35,13 @@ void TRefObject::FinishConstruction() {
     if (FRefCount.load() <= 0)
         AssertionFailed("No Inherited Create call at " + ClassName(), __FILE_NAME__, __LINE__);
     FFlags |= Constructed;
-    AfterConstruction();
+    // A hook that fails leaves nothing behind, as a constructor that throws.
+    try {
+        AfterConstruction();
+    } catch (...) {
+        Free(this);
+        throw;
+    }
 }
 
 void TRefObject::CheckNotOverReleased(int32_t count) {
