@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <unistd.h>
 #include <cstdio>
 #include <functional>
@@ -239,19 +240,20 @@ TEST(ExceptionReport, ConsoleGetsTextAndBoxGetsApplicationError) {
 }
 
 // What step writes to standard error, byte for byte: the test framework's
-// capture reads it back in text mode, which hides doubled CRs.
+// capture reads it back in text mode, which hides doubled CRs. The file is
+// opened in the run-time's default mode, as standard error is.
 std::string StandardErrorBytes(const std::function<void()>& step) {
     TScratchFolder scratch;
     std::string path = Narrow(scratch / u"stderr");
     std::fflush(stderr);
     int saved = dup(2);
-    FILE* file = std::fopen(path.c_str(), "wb");
-    dup2(fileno(file), 2);
+    int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(file, 2);
+    close(file);
     step();
     std::fflush(stderr);
     dup2(saved, 2);
     close(saved);
-    std::fclose(file);
     return scratch.Read(scratch / u"stderr");
 }
 
