@@ -26,8 +26,13 @@ void DropFrom(TList* list, TArchItem* item) {
 // ---- TArchItem
 
 TArchItem::TArchItem(const WideString& name, TArchItem* parent, const WideString& path)
-    : Path(path), Name(name), FParent(parent) {
-    if (parent) parent->AddItem(this);
+    : Path(path), Name(name), FParent(parent) {}
+
+// Not in the constructor: a subclass constructor that throws would leave a
+// freed item in its parent.
+void TArchItem::AfterConstruction() {
+    TRefObject::AfterConstruction();
+    if (FParent) FParent->AddItem(this);
 }
 
 void TArchItem::Dispose() {

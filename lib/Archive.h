@@ -62,8 +62,8 @@ using TArchAttributes = TSmallSet<TArchAttribute, uint16_t>;
 // keeps its child folders a second time, unowned (Folders).
 class TArchItem : public TRefObject {
 public:
-    // Enters the item in parent's Items (the parent takes the creator's
-    // reference); a parent that is no folder is refused.
+    // Enters the item in parent's Items once constructed (the parent takes
+    // the creator's reference); a parent that is no folder is refused.
     TArchItem(const WideString& name, TArchItem* parent, const WideString& path);
 
     // Inside the archive, components separated by '\', no leading separator.
@@ -107,6 +107,7 @@ public:
     TArchItem* FindFolder(const WideString& name, bool ignoreCase);
 
 protected:
+    void AfterConstruction() override;
     void Dispose() override;
     void MakeFolderLists();
     // Told after children were freed below this item; the archive drops

@@ -2,6 +2,7 @@
 #include <cxxabi.h>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <typeinfo>
 #include "FaultHandler.h"
 #include "SysUI.h"
@@ -24,6 +25,11 @@ AnsiString Demangle(const char* name) {
 
 [[noreturn]] void TerminateHandler() { HandleUnhandledException(std::current_exception()); }
 
+template <class T, class... Args>
+TExceptionObject Make(Args&&... args) {
+    return TExceptionObject(new T(std::forward<Args>(args)...));
+}
+
 }  // namespace
 
 EOutOfMemory& OutOfMemoryObject() {
@@ -42,6 +48,23 @@ EInvalidPointer& InvalidPointerObject() {
     return *InvalidPointer;
 }
 
+void TExceptionFree::operator()(Exception* object) const {
+    auto* heap = dynamic_cast<EHeapException*>(object);
+    if (!heap || heap->AllowFree) delete object;
+}
+
+const Exception* LibraryException(const std::exception* object) {
+    if (auto* own = dynamic_cast<const Exception*>(object)) return own;
+    // The run-time's way of saying run-time error 1.
+    if (dynamic_cast<const std::bad_alloc*>(object)) return &OutOfMemoryObject();
+    return nullptr;
+}
+
+AnsiString ExceptionMessage(const std::exception& object) {
+    const Exception* own = LibraryException(&object);
+    return own ? own->Message() : AnsiString(object.what());
+}
+
 std::unique_ptr<EInOutError> InOutErrorFor(int32_t ioResult) {
     const char* text = nullptr;
     switch (ioResult) {
@@ -57,34 +80,34 @@ std::unique_ptr<EInOutError> InOutErrorFor(int32_t ioResult) {
     return std::make_unique<EInOutError>(message, ioResult);
 }
 
-std::unique_ptr<Exception> RunErrorToException(int number, int32_t ioResult) {
+TExceptionObject RunErrorToException(int number, int32_t ioResult) {
     switch (number) {
-        case 1: return OutOfMemoryObject().Clone();
-        case 2: return InvalidPointerObject().Clone();
-        case 3: return std::make_unique<EDivByZero>("Division by zero");
-        case 4: return std::make_unique<ERangeError>("Range check error");
-        case 5: return std::make_unique<EIntOverflow>("Integer overflow");
-        case 6: return std::make_unique<EInvalidOp>("Invalid floating point operation");
-        case 7: return std::make_unique<EZeroDivide>("Floating point division by zero");
-        case 8: return std::make_unique<EOverflow>("Floating point overflow");
-        case 9: return std::make_unique<EUnderflow>("Floating point underflow");
-        case 10: return std::make_unique<EInvalidCast>("Invalid class typecast");
-        case 11: return std::make_unique<EAccessViolation>("Access violation");
-        case 12: return std::make_unique<EPrivilege>("Privileged instruction");
-        case 13: return std::make_unique<EControlC>("Control-C hit");
-        case 14: return std::make_unique<EStackOverflow>("Stack overflow");
-        case 15: return std::make_unique<EVariantError>("Invalid variant type conversion");
-        case 16: return std::make_unique<EVariantError>("Invalid variant operation");
-        case 17: return std::make_unique<EVariantError>("Variant method calls not supported");
-        case 18: return std::make_unique<EVariantError>("Error creating variant or safe array");
-        case 19: return std::make_unique<EVariantError>("Invalid argument");
-        case 20: return std::make_unique<EVariantError>("Variant or safe array index out of bounds");
-        case 21: return std::make_unique<EAssertionFailed>("Assertion failed");
-        case 22: return std::make_unique<EExternalException>("External exception %x");
-        case 23: return std::make_unique<EIntfCastError>("Interface not supported");
-        case 24: return std::make_unique<ESafecallException>("Exception in safecall method");
+        case 1: return TExceptionObject(&OutOfMemoryObject());
+        case 2: return TExceptionObject(&InvalidPointerObject());
+        case 3: return Make<EDivByZero>("Division by zero");
+        case 4: return Make<ERangeError>("Range check error");
+        case 5: return Make<EIntOverflow>("Integer overflow");
+        case 6: return Make<EInvalidOp>("Invalid floating point operation");
+        case 7: return Make<EZeroDivide>("Floating point division by zero");
+        case 8: return Make<EOverflow>("Floating point overflow");
+        case 9: return Make<EUnderflow>("Floating point underflow");
+        case 10: return Make<EInvalidCast>("Invalid class typecast");
+        case 11: return Make<EAccessViolation>("Access violation");
+        case 12: return Make<EPrivilege>("Privileged instruction");
+        case 13: return Make<EControlC>("Control-C hit");
+        case 14: return Make<EStackOverflow>("Stack overflow");
+        case 15: return Make<EVariantError>("Invalid variant type conversion");
+        case 16: return Make<EVariantError>("Invalid variant operation");
+        case 17: return Make<EVariantError>("Variant method calls not supported");
+        case 18: return Make<EVariantError>("Error creating variant or safe array");
+        case 19: return Make<EVariantError>("Invalid argument");
+        case 20: return Make<EVariantError>("Variant or safe array index out of bounds");
+        case 21: return Make<EAssertionFailed>("Assertion failed");
+        case 22: return Make<EExternalException>("External exception %x");
+        case 23: return Make<EIntfCastError>("Interface not supported");
+        case 24: return Make<ESafecallException>("Exception in safecall method");
     }
-    return InOutErrorFor(ioResult);
+    return TExceptionObject(InOutErrorFor(ioResult).release());
 }
 
 int ExceptionCodeToRunError(uint32_t exceptionCode) {
@@ -107,22 +130,22 @@ int ExceptionCodeToRunError(uint32_t exceptionCode) {
     return 22;
 }
 
-std::unique_ptr<Exception> FaultToException(const TFaultInfo& fault) {
+TExceptionObject FaultToException(const TFaultInfo& fault) {
     int number = ExceptionCodeToRunError(fault.Code);
-    std::unique_ptr<Exception> object;
+    TExceptionObject object;
     if (number == 11) {
         const char* operation = fault.IsWrite ? "Write" : "Read";
         AnsiString module;
         uintptr_t relative = 0;
         if (ModuleOfAddress(fault.Address, module, relative))
-            object = std::make_unique<EAccessViolation>(
+            object = Make<EAccessViolation>(
                 EAccessViolation::CreateFmt("Access violation at address %p in module '%s'. %s of address %p",
                                             fault.Address, module, operation, fault.AccessAddress));
         else
-            object = std::make_unique<EAccessViolation>(EAccessViolation::CreateFmt(
+            object = Make<EAccessViolation>(EAccessViolation::CreateFmt(
                 "Access violation at address %p. %s of address %p", fault.Address, operation, fault.AccessAddress));
     } else if (number == 22) {
-        object = std::make_unique<EExternalException>(EExternalException::CreateFmt("External exception %x", fault.Code));
+        object = Make<EExternalException>(EExternalException::CreateFmt("External exception %x", fault.Code));
     } else {
         object = RunErrorToException(number);
     }
@@ -140,7 +163,7 @@ AnsiString ExceptionReportText(const std::exception* object, const char* typeNam
         module = ProgramFileName();
     if (module.size() > 260) module.resize(260);
 
-    const Exception* e = dynamic_cast<const Exception*>(object);
+    const Exception* e = LibraryException(object);
     AnsiString className = e ? e->ClassName() : object ? Demangle(typeid(*object).name()) : (typeName ? typeName : "?");
     // Eight digits, more only for an address that needs them.
     AnsiString digits = (uint64_t)shown >> 32 ? Format("%X%08X", (unsigned)((uint64_t)shown >> 32), (unsigned)shown)

@@ -5,9 +5,16 @@
 #include <memory>
 #include "Exceptions.h"
 
+// Frees an exception object once it has been handled, unless its class says
+// it may not be freed (the process-wide heap exceptions).
+struct TExceptionFree {
+    void operator()(Exception* object) const;
+};
+using TExceptionObject = std::unique_ptr<Exception, TExceptionFree>;
+
 // The object for a run-time error number (1..24); any other number gives an
-// EInOutError for ioResult.
-std::unique_ptr<Exception> RunErrorToException(int number, int32_t ioResult = 0);
+// EInOutError for ioResult. Numbers 1 and 2 give the process-wide objects.
+TExceptionObject RunErrorToException(int number, int32_t ioResult = 0);
 std::unique_ptr<EInOutError> InOutErrorFor(int32_t ioResult);
 
 // Windows structured-exception code to run-time error number.
@@ -21,11 +28,17 @@ struct TFaultInfo {
     const void* AccessAddress = nullptr;  // access violations: the address touched
     const void* Record = nullptr;         // the OS exception record
 };
-std::unique_ptr<Exception> FaultToException(const TFaultInfo& fault);
+TExceptionObject FaultToException(const TFaultInfo& fault);
 
 // The two process-wide objects raised for memory failures.
 EOutOfMemory& OutOfMemoryObject();
 EInvalidPointer& InvalidPointerObject();
+
+// The library's object for an exception: itself when it is one, the
+// process-wide EOutOfMemory when the C++ run-time ran out of memory, else null.
+const Exception* LibraryException(const std::exception* object);
+// The message a user is shown for an exception.
+AnsiString ExceptionMessage(const std::exception& object);
 
 // The report text for an exception object (null: an object that is not an
 // Exception, named by typeName), at most 1024 characters.

@@ -9,6 +9,7 @@
 class Exception : public std::exception {
 public:
     explicit Exception(AnsiString message) : FMessage(std::move(message)) {}
+    static Exception Create(AnsiString message) { return Exception(std::move(message)); }
     template <class... Args>
     static Exception CreateFmt(const char* format, const Args&... args) { return Exception(Format(format, args...)); }
 
@@ -26,11 +27,13 @@ private:
 };
 
 // What every class of the tree gets: its name, polymorphic raise and copy,
-// and CreateFmt returning its own type.
+// and Create and CreateFmt building its own type. Every class has a
+// constructor from the message alone; added fields take their defaults.
 #define NVX_EXCEPTION_BODY(Name)                                                              \
     const char* ClassName() const noexcept override { return #Name; }                        \
     [[noreturn]] void Raise() const override { throw *this; }                                 \
     std::unique_ptr<Exception> Clone() const override { return std::make_unique<Name>(*this); } \
+    static Name Create(AnsiString message) { return Name(std::move(message)); }               \
     template <class... Args>                                                                  \
     static Name CreateFmt(const char* format, const Args&... args) { return Name(Format(format, args...)); }
 
@@ -54,10 +57,8 @@ NVX_EXCEPTION(EInvalidPointer, EHeapException)
 
 class EInOutError : public Exception {
 public:
-    EInOutError(AnsiString message, int32_t errorCode) : Exception(std::move(message)), ErrorCode(errorCode) {}
-    const char* ClassName() const noexcept override { return "EInOutError"; }
-    [[noreturn]] void Raise() const override { throw *this; }
-    std::unique_ptr<Exception> Clone() const override { return std::make_unique<EInOutError>(*this); }
+    explicit EInOutError(AnsiString message, int32_t errorCode = 0) : Exception(std::move(message)), ErrorCode(errorCode) {}
+    NVX_EXCEPTION_BODY(EInOutError)
     int32_t ErrorCode;
 };
 
@@ -92,10 +93,8 @@ NVX_EXCEPTION(ESafecallException, Exception)
 
 class EOSError : public Exception {
 public:
-    EOSError(AnsiString message, uint32_t errorCode) : Exception(std::move(message)), ErrorCode(errorCode) {}
-    const char* ClassName() const noexcept override { return "EOSError"; }
-    [[noreturn]] void Raise() const override { throw *this; }
-    std::unique_ptr<Exception> Clone() const override { return std::make_unique<EOSError>(*this); }
+    explicit EOSError(AnsiString message, uint32_t errorCode = 0) : Exception(std::move(message)), ErrorCode(errorCode) {}
+    NVX_EXCEPTION_BODY(EOSError)
     uint32_t ErrorCode;
 };
 
@@ -106,24 +105,20 @@ public:
     // Takes the calling thread's last error code at this moment.
     EFileError() : EFileError(GetLastErrorCodeForException()) {}
     explicit EFileError(uint32_t errorCode);
-    EFileError(AnsiString message, uint32_t errorCode) : Exception(std::move(message)), ErrorCode(errorCode) {}
-    const char* ClassName() const noexcept override { return "EFileError"; }
-    [[noreturn]] void Raise() const override { throw *this; }
-    std::unique_ptr<Exception> Clone() const override { return std::make_unique<EFileError>(*this); }
+    explicit EFileError(AnsiString message, uint32_t errorCode = 0) : Exception(std::move(message)), ErrorCode(errorCode) {}
+    NVX_EXCEPTION_BODY(EFileError)
     uint32_t ErrorCode;
 
 protected:
     static uint32_t GetLastErrorCodeForException();
 };
 
-#define NVX_FILE_EXCEPTION(Name, Parent)                                              \
-    class Name : public Parent {                                                      \
-    public:                                                                           \
-        using Parent::Parent;                                                         \
-        Name() : Parent(GetLastErrorCodeForException()) {}                            \
-        const char* ClassName() const noexcept override { return #Name; }            \
-        [[noreturn]] void Raise() const override { throw *this; }                     \
-        std::unique_ptr<Exception> Clone() const override { return std::make_unique<Name>(*this); } \
+#define NVX_FILE_EXCEPTION(Name, Parent)                   \
+    class Name : public Parent {                           \
+    public:                                                \
+        using Parent::Parent;                              \
+        Name() : Parent(GetLastErrorCodeForException()) {} \
+        NVX_EXCEPTION_BODY(Name)                           \
     };
 
 NVX_FILE_EXCEPTION(EFileOpenError, EFileError)
@@ -141,11 +136,7 @@ class TCommonException : public Exception {
 public:
     using Exception::Exception;
     TCommonException() : Exception("") { SetDefaultMessage("TCommonException"); }
-    const char* ClassName() const noexcept override { return "TCommonException"; }
-    [[noreturn]] void Raise() const override { throw *this; }
-    std::unique_ptr<Exception> Clone() const override { return std::make_unique<TCommonException>(*this); }
-    template <class... Args>
-    static TCommonException CreateFmt(const char* format, const Args&... args) { return TCommonException(Format(format, args...)); }
+    NVX_EXCEPTION_BODY(TCommonException)
     // Sets the message from the object's class name.
     void SetDefaultMessage() { SetDefaultMessage(ClassName()); }
 

@@ -13,12 +13,16 @@ uint32_t ElfHash(const WideString& key) {
 
 // ---- TKeyItem
 
-TKeyItem::TKeyItem(THashItem* bucket, const WideString& key) : FBucket(bucket), FKey(key) {
-    NVX_ASSERT(bucket);
-    FOlder = bucket->FNewest;
+TKeyItem::TKeyItem(THashItem* bucket, const WideString& key) : FBucket(bucket), FKey(key) { NVX_ASSERT(bucket); }
+
+// Not in the constructor: a subclass constructor that throws would leave a
+// freed item in the chain.
+void TKeyItem::AfterConstruction() {
+    TList::AfterConstruction();
+    FOlder = FBucket->FNewest;
     if (FOlder) FOlder->FNewer = this;
-    else bucket->FOldest = this;
-    bucket->FNewest = this;
+    else FBucket->FOldest = this;
+    FBucket->FNewest = this;
 }
 
 void TKeyItem::Unlink() {

@@ -8,8 +8,8 @@
 class THashList;
 class THashItem;
 
-// The items of one key. Created linked into its bucket as the newest;
-// destroying it unlinks it. The values are the caller's unless the list is
+// The items of one key. Links itself into its bucket as the newest once it
+// is fully constructed; destroying it unlinks it. The values are the caller's unless the list is
 // cleared with release-values.
 class TKeyItem : public TList {
 public:
@@ -23,6 +23,7 @@ public:
     intptr_t Data = 0;
 
 protected:
+    void AfterConstruction() override;
     void Dispose() override;
 
 private:

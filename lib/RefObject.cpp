@@ -31,18 +31,28 @@ void TRefObject::Create() {
 
 void TRefObject::Dispose() { FFlags |= DisposeCalled; }
 
-void TRefObject::AfterConstruction() {
-    if (FRefCount.load() > 0)
-        FFlags |= Constructed;
-    else
+void TRefObject::FinishConstruction() {
+    if (FRefCount.load() <= 0)
         AssertionFailed("No Inherited Create call at " + ClassName(), __FILE_NAME__, __LINE__);
+    FFlags |= Constructed;
+    // A hook that fails leaves nothing behind, as a constructor that throws.
+    try {
+        AfterConstruction();
+    } catch (...) {
+        Free(this);
+        throw;
+    }
+}
+
+void TRefObject::CheckNotOverReleased(int32_t count) {
+    if (count < 0 && (FFlags & Constructed))
+        AssertionFailed("Dupliacte free or _release at " + ClassName(), __FILE_NAME__, __LINE__);
 }
 
 void TRefObject::Destroy() {
     int32_t n = --FRefCount;
     if (n >= 1) return;
-    if (n < 0 && (FFlags & Constructed))
-        AssertionFailed("Dupliacte free or _release at " + ClassName(), __FILE_NAME__, __LINE__);
+    CheckNotOverReleased(n);
     try {
         Dispose();
     } catch (...) {
@@ -63,6 +73,7 @@ int32_t AddRef(TRefObject* object) {
 int32_t Release(TRefObject* object) {
     if (!object) return 0;
     int32_t n = --object->FRefCount;
+    object->CheckNotOverReleased(n);
     if (n == 0) {
         ++object->FRefCount;
         object->Destroy();

@@ -48,13 +48,19 @@ protected:
     void Create();
     // Gives back what the object holds. Overrides must call the inherited one.
     virtual void Dispose();
+    // Runs once the outermost constructor has finished and the checks have
+    // passed: the place to make the object known to others, since a
+    // constructor that throws must leave nothing pointing at it.
+    virtual void AfterConstruction() {}
 
     static void* operator new(size_t size) { return ::operator new(size); }
     static void operator delete(void* memory) { ::operator delete(memory); }
 
 private:
-    void AfterConstruction();
+    void FinishConstruction();
     void Destroy();
+    // A release that takes a constructed object below zero is reported.
+    void CheckNotOverReleased(int32_t count);
 
     std::atomic<int32_t> FRefCount{0};
     uint8_t FFlags = 0;
@@ -67,7 +73,7 @@ void Free(TRefObject* object);
 template <class T, class... Args>
 T* New(Args&&... args) {
     T* object = new T(std::forward<Args>(args)...);
-    object->AfterConstruction();
+    object->FinishConstruction();
     return object;
 }
 

@@ -151,7 +151,7 @@ int Run(int argc, char** argv) {
         } catch (const std::exception& e) {
             ClearProgressLine();
             failed = true;
-            Report(path, AnsiString("error: ") + e.what(), TConsoleStream::Error);
+            Report(path, "error: " + ExceptionMessage(e), TConsoleStream::Error);
         }
     }
     return failed ? Failed : refused ? SomeRefused : AllDone;

@@ -106,7 +106,7 @@ int Run(int argc, char** argv) {
         // Its message is only the file name.
         return Fail(AnsiToWide(e.Message() + ": " + SystemErrorText(e.ErrorCode)));
     } catch (const std::exception& e) {
-        return Fail(AnsiToWide(e.what()));
+        return Fail(AnsiToWide(ExceptionMessage(e)));
     }
 }
 

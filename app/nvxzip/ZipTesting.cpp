@@ -2,6 +2,7 @@
 #include <vector>
 #include "Archivers/Zip/ZipArchive.h"
 #include "CodePages.h"
+#include "ErrorReport.h"
 #include "TextUtils.h"
 #include "ZipListing.h"
 
@@ -44,7 +45,7 @@ TZipTestReport TestZipArchive(TStream* stream) {
         try {
             archive->Extract();
         } catch (const std::exception& e) {
-            problems.push_back(e.what());
+            problems.push_back(ExceptionMessage(e));
             item->ClearMark(TArchState::Extract);
         }
         ++report.Tested;

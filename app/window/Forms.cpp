@@ -474,7 +474,7 @@ void TApplication::HandleException(std::exception_ptr error) {
     } catch (const EAbort&) {
         return;  // already reported, or meant to be silent
     } catch (const std::exception& e) {
-        text = e.what();
+        text = ExceptionMessage(e);
     } catch (...) {
         text = "Unknown exception";
     }

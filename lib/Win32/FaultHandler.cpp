@@ -18,7 +18,7 @@ LONG WINAPI ReportFault(EXCEPTION_POINTERS* pointers) {
         fault.IsWrite = record->ExceptionInformation[0] == 1;
         fault.AccessAddress = (const void*)record->ExceptionInformation[1];
     }
-    std::unique_ptr<Exception> object = FaultToException(fault);
+    TExceptionObject object = FaultToException(fault);
     ShowException(object.get(), fault.Address);
     std::fflush(nullptr);
     ::ExitProcess(1);

@@ -1,4 +1,6 @@
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 #include <cstdio>
 #include <cstring>
 #include "SysUI.h"
@@ -27,8 +29,12 @@ void WriteConsoleError(const AnsiString& text) {
     AnsiString oem = text;
     if (!oem.empty()) ::CharToOemBuffA(text.c_str(), oem.data(), (DWORD)oem.size());
     oem += "\r\n";
+    // The text carries its own CR LF; a text-mode stream would add a CR to each.
+    std::fflush(stderr);
+    int mode = ::_setmode(::_fileno(stderr), _O_BINARY);
     std::fwrite(oem.data(), 1, oem.size(), stderr);
     std::fflush(stderr);
+    if (mode != -1) ::_setmode(::_fileno(stderr), mode);
 }
 
 static AnsiString BaseName(const char* path) {

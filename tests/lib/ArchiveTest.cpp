@@ -51,6 +51,19 @@ TEST(ArchiveTree, LookupsFindWhatExistsIgnoringCaseUnlessTold) {
     EXPECT_TRUE(folder->IsFolder());
 }
 
+// Fails after its base part is built.
+class TRefusedItem : public TArchItem {
+public:
+    TRefusedItem(TArchItem* parent) : TArchItem(u"refused", parent, u"refused") { throw EArchiveAbort(); }
+};
+
+TEST(ArchiveTree, AnItemThatFailsToConstructIsNotLeftInItsFolder) {
+    auto archive = MakeRef<TTestArchive>();
+    archive->FindOrCreate(u"kept.txt", FindMode::Add);
+    EXPECT_THROW(New<TRefusedItem>(archive.Get()), EArchiveAbort);
+    EXPECT_EQ(archive->Paths(), (Paths{u"kept.txt"}));
+}
+
 TEST(ArchiveTree, NewItemsTakeTheirFoldersPathsAsStored) {
     auto archive = MakeRef<TTestArchive>();
     archive->FindOrCreate(u"Folder\\one.txt", FindMode::Add);

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
+#include <cstdio>
+#include <functional>
 #include "ErrorReport.h"
 #include "Exceptions.h"
 #include "SysError.h"
 #include "SysUI.h"
 #include "support/MessageBoxes.h"
+#include "support/ScratchFolder.h"
 
 namespace {
 
@@ -40,6 +45,50 @@ TEST(Exceptions, CreateFmtExpandsArguments) {
     // The system formatter stops at 1024 on Windows; never beyond the limit.
     EXPECT_GE(Exception::CreateFmt("%s", big).Message().size(), 1024u);
     EXPECT_LE(Exception::CreateFmt("%s", big).Message().size(), MaxFormattedLength);
+}
+
+// Create and CreateFmt of each class build that class, never a parent.
+template <class T>
+void ExpectCreateBuildsItsOwnClass(const char* name) {
+    SCOPED_TRACE(name);
+    try {
+        throw T::CreateFmt("%s %d", "code", 7);
+    } catch (const T& e) {
+        EXPECT_STREQ(e.ClassName(), name);
+        EXPECT_STREQ(e.what(), "code 7");
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << "caught " << ExceptionReportText(&e, nullptr, nullptr);
+    }
+    T created = T::Create("plain");
+    EXPECT_STREQ(typeid(created).name(), typeid(T).name());
+    EXPECT_STREQ(created.what(), "plain");
+}
+
+#define NVX_EXPECT_OWN_CLASS(Name) ExpectCreateBuildsItsOwnClass<Name>(#Name);
+
+TEST(Exceptions, EveryClassCreatesItsOwnType) {
+    NVX_EXPECT_OWN_CLASS(Exception) NVX_EXPECT_OWN_CLASS(EAbort) NVX_EXPECT_OWN_CLASS(EHeapException)
+    NVX_EXPECT_OWN_CLASS(EOutOfMemory) NVX_EXPECT_OWN_CLASS(EInvalidPointer) NVX_EXPECT_OWN_CLASS(EInOutError)
+    NVX_EXPECT_OWN_CLASS(EExternal) NVX_EXPECT_OWN_CLASS(EExternalException) NVX_EXPECT_OWN_CLASS(EIntError)
+    NVX_EXPECT_OWN_CLASS(EDivByZero) NVX_EXPECT_OWN_CLASS(ERangeError) NVX_EXPECT_OWN_CLASS(EIntOverflow)
+    NVX_EXPECT_OWN_CLASS(EMathError) NVX_EXPECT_OWN_CLASS(EInvalidOp) NVX_EXPECT_OWN_CLASS(EZeroDivide)
+    NVX_EXPECT_OWN_CLASS(EOverflow) NVX_EXPECT_OWN_CLASS(EUnderflow) NVX_EXPECT_OWN_CLASS(EAccessViolation)
+    NVX_EXPECT_OWN_CLASS(EPrivilege) NVX_EXPECT_OWN_CLASS(EStackOverflow) NVX_EXPECT_OWN_CLASS(EControlC)
+    NVX_EXPECT_OWN_CLASS(EInvalidCast) NVX_EXPECT_OWN_CLASS(EVariantError) NVX_EXPECT_OWN_CLASS(EAssertionFailed)
+    NVX_EXPECT_OWN_CLASS(EAbstractError) NVX_EXPECT_OWN_CLASS(EIntfCastError)
+    NVX_EXPECT_OWN_CLASS(ESafecallException) NVX_EXPECT_OWN_CLASS(EOSError) NVX_EXPECT_OWN_CLASS(EFileError)
+    NVX_EXPECT_OWN_CLASS(EFileOpenError) NVX_EXPECT_OWN_CLASS(EFileSeekError) NVX_EXPECT_OWN_CLASS(EFileReadError)
+    NVX_EXPECT_OWN_CLASS(EFileWriteError) NVX_EXPECT_OWN_CLASS(EFileAccessError) NVX_EXPECT_OWN_CLASS(EFolderError)
+    NVX_EXPECT_OWN_CLASS(EFolderAccessDenied) NVX_EXPECT_OWN_CLASS(EFolderNotFound)
+    NVX_EXPECT_OWN_CLASS(TCommonException) NVX_EXPECT_OWN_CLASS(EStreamError) NVX_EXPECT_OWN_CLASS(EStreamReadError)
+    NVX_EXPECT_OWN_CLASS(EStreamWriteError) NVX_EXPECT_OWN_CLASS(EStreamSeekError) NVX_EXPECT_OWN_CLASS(EPackError)
+    NVX_EXPECT_OWN_CLASS(EUnpackError) NVX_EXPECT_OWN_CLASS(EArchiveError) NVX_EXPECT_OWN_CLASS(EArchiveAbort)
+    NVX_EXPECT_OWN_CLASS(EArchiveBroken) NVX_EXPECT_OWN_CLASS(EStreamUtilAbort) NVX_EXPECT_OWN_CLASS(ETimerError)
+    NVX_EXPECT_OWN_CLASS(EZLibError) NVX_EXPECT_OWN_CLASS(EZCompressionError)
+    NVX_EXPECT_OWN_CLASS(EZDecompressionError)
+    // Codes take their default.
+    EXPECT_EQ(EFolderNotFound::CreateFmt("%s", "x").ErrorCode, 0u);
+    EXPECT_EQ(EInOutError::Create("x").ErrorCode, 0);
 }
 
 // The system's own wording (wine words some texts differently from Windows).
@@ -110,6 +159,20 @@ TEST(Exceptions, RunErrorNumbersGiveTheirObjects) {
     EXPECT_FALSE(OutOfMemoryObject().AllowFree);
 }
 
+// Handing them back must not free them: a second handling still finds them.
+TEST(Exceptions, MemoryErrorsAreTheProcessWideObjects) {
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(RunErrorToException(1).get(), &OutOfMemoryObject());
+        EXPECT_EQ(RunErrorToException(2).get(), &InvalidPointerObject());
+    }
+    std::bad_alloc exhausted;
+    EXPECT_EQ(LibraryException(&exhausted), &OutOfMemoryObject());
+    EXPECT_EQ(ExceptionMessage(exhausted), "Out of memory");
+    std::string report = ExceptionReportText(&exhausted, nullptr, nullptr);
+    EXPECT_EQ(report.rfind("Exception EOutOfMemory  in module ", 0), 0u) << report;
+    EXPECT_NE(report.find(".\r\nOut of memory.\r\n"), std::string::npos) << report;
+}
+
 TEST(Exceptions, ProcessorFaultsMapToClasses) {
     EXPECT_EQ(ExceptionCodeToRunError(0xC0000093), 9);
     EXPECT_EQ(ExceptionCodeToRunError(0xC000008D), 9);
@@ -174,6 +237,31 @@ TEST(ExceptionReport, ConsoleGetsTextAndBoxGetsApplicationError) {
     ASSERT_EQ(ShownBoxes().size(), 1u);
     EXPECT_EQ(ShownBoxes()[0].Caption, "Application Error");
     EXPECT_EQ(ShownBoxes()[0].Flags, 0x2010u);
+}
+
+// What step writes to standard error, byte for byte: the test framework's
+// capture reads it back in text mode, which hides doubled CRs. The file is
+// opened in the run-time's default mode, as standard error is.
+std::string StandardErrorBytes(const std::function<void()>& step) {
+    TScratchFolder scratch;
+    std::string path = Narrow(scratch / u"stderr");
+    std::fflush(stderr);
+    int saved = dup(2);
+    int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(file, 2);
+    close(file);
+    step();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    return scratch.Read(scratch / u"stderr");
+}
+
+TEST(ExceptionReport, ConsoleLinesEndInOneCrLf) {
+    EStreamWriteError failure("disk full");
+    std::string bytes = StandardErrorBytes([&] { ReportException(&failure, nullptr, nullptr, true); });
+    EXPECT_NE(bytes.find(".\r\ndisk full.\r\n"), std::string::npos) << bytes;
+    EXPECT_EQ(bytes.find("\r\r"), std::string::npos) << bytes;
 }
 
 TEST(ExceptionReport, AbortIsNeverShown) {

@@ -16,7 +16,16 @@ public:
     ~TCountedKeyItem() override { --Live; }
 };
 
-// Counts hashing and makes its own key items.
+// Fails after its base part is built.
+class TRefusingKeyItem : public TKeyItem {
+public:
+    TRefusingKeyItem(THashItem* bucket, const WideString& key) : TKeyItem(bucket, key) {
+        throw EStreamReadError("refused");
+    }
+};
+
+// Counts hashing and makes its own key items; refuses to make the key
+// "refused".
 class TProbeList : public THashList {
 public:
     using THashList::THashList;
@@ -26,6 +35,7 @@ public:
         return THashList::Hash(key);
     }
     TKeyItem* NewKeyItem(THashItem* bucket, const WideString& key) override {
+        if (key == u"refused") return New<TRefusingKeyItem>(bucket, key);
         return New<TCountedKeyItem>(bucket, key);
     }
 };
@@ -173,6 +183,16 @@ TEST_F(HashList, HeldItemsAreDetachedNotLeftBehind) {
     }
     Release(held);
     EXPECT_EQ(TCountedKeyItem::Live, 0);
+}
+
+TEST_F(HashList, AKeyItemThatFailsToConstructLeavesTheChainAlone) {
+    TRef<TProbeList> list = MakeRef<TProbeList>(1);
+    list->Get(u"a");
+    EXPECT_THROW(list->Get(u"refused"), EStreamReadError);
+    EXPECT_FALSE(list->Exists(u"b"));
+    EXPECT_EQ(Chain(list->Bucket(0)), (std::vector<WideString>{u"a"}));
+    list->Get(u"b");
+    EXPECT_EQ(Chain(list->Bucket(0)), (std::vector<WideString>{u"a", u"b"}));
 }
 
 TEST_F(HashList, KeyItemNeedsABucket) {

@@ -39,6 +39,13 @@ public:
     static inline TForgetsCreate* Last = nullptr;
 };
 
+// Counts itself by hand, so it passes the check after construction.
+class TCountsWithoutCreate : public TRefObject {
+public:
+    TCountsWithoutCreate() : TRefObject(TSkipCreate{}) { AddRef(this); }
+    void Discard() { delete this; }
+};
+
 class TFailingDispose : public TRefObject {
 public:
     bool Fail = true;
@@ -153,6 +160,13 @@ TEST_F(RefObject, MissingInheritedCreateIsReportedRightAfterConstruction) {
     TForgetsCreate::Last->Discard();
 }
 
+TEST_F(RefObject, MissingInheritedCreateIsReportedWhenTheObjectGoes) {
+    TCountsWithoutCreate* object = New<TCountsWithoutCreate>();
+    std::string text = ExpectOneAssertion([&] { Free(object); });
+    EXPECT_NE(text.find("'Error: inherited TCountsWithoutCreate.Create not called!'"), std::string::npos) << text;
+    object->Discard();
+}
+
 TEST_F(RefObject, DuplicateFreeOfAKeptObjectIsReported) {
     TFailingDispose* object = New<TFailingDispose>();
     std::string first = ExpectOneAssertion([&] { Free(object); });
@@ -160,6 +174,9 @@ TEST_F(RefObject, DuplicateFreeOfAKeptObjectIsReported) {
     // Dispose failed, so the object kept its memory; a second Free is a duplicate.
     std::string second = ExpectOneAssertion([&] { Free(object); });
     EXPECT_NE(second.find("'Dupliacte free or _release at TFailingDispose'"), std::string::npos) << second;
+    // So is a Release that takes it further below zero.
+    std::string third = ExpectOneAssertion([&] { Release(object); });
+    EXPECT_NE(third.find("'Dupliacte free or _release at TFailingDispose'"), std::string::npos) << third;
     object->Discard();
 }
 
