@@ -7,6 +7,7 @@
 #include "Lists.h"
 
 class TFileZipper;
+class TZipItem;
 using TZipperProgressEvent =
     std::function<void(TFileZipper* sender, const AnsiString& path, bool& stop, int32_t count, int32_t index)>;
 
@@ -22,6 +23,8 @@ public:
     // Entries named here are written with Unix host and these external
     // attributes; the rest in the MS-DOS form.
     TEntryModes UnixModes;
+    // Entries named here are written with these name bytes and UTF-8 flag.
+    TEntryNames StoredNames;
 
     void Zip(const WideString& zipPath, const WideString& folder, bool withFolderName);
     void ZipFolders(const WideString& zipPath, const std::vector<WideString>& folders, bool withFolderName);
@@ -32,4 +35,5 @@ protected:
 
 private:
     void CollectFiles(const WideString& folder);
+    void KeepEntryForm(TZipItem* entry);
 };

@@ -51,6 +51,15 @@ TByteString EncodeText(const WideString& text, bool utf8) {
     return WideToBytes(text, utf8 ? CodePage::Utf8 : CodePage::Oem);
 }
 
+// Tools on macOS and Linux write UTF-8 names without flag bit 11. Bytes
+// that decode as UTF-8 and back unchanged are taken as such; plain ASCII
+// reads the same either way.
+bool IsUtf8BeyondAscii(const uint8_t* bytes, int32_t count) {
+    if (std::all_of(bytes, bytes + count, [](uint8_t b) { return b < 0x80; })) return false;
+    TByteString original(reinterpret_cast<const char*>(bytes), size_t(count));
+    return WideToUtf8(Utf8ToWide(original)) == original;
+}
+
 bool FitsOem(const WideString& text) { return text.empty() || OemToWide(WideToOem(text)) == text; }
 
 // The name as written: both separators become the structure's.
@@ -126,7 +135,8 @@ TArchAttributes TZipStructure::HostAttributes(uint8_t host, uint32_t external) {
 void TZipStructure::SeekTo(TStream* stream, int64_t offset) { stream->SetPosition(offset); }
 
 WideString TZipStructure::DecodeText(const uint8_t* bytes, int32_t count) const {
-    return BufferToWide(bytes, size_t(count), UseUtf8 ? CodePage::Utf8 : CodePage::Oem);
+    bool utf8 = UseUtf8 || IsUtf8BeyondAscii(bytes, count);
+    return BufferToWide(bytes, size_t(count), utf8 ? CodePage::Utf8 : CodePage::Oem);
 }
 
 bool TZipStructure::EntryUsesUtf8(TZipItem* entry) {
@@ -188,6 +198,7 @@ int32_t TZipStructure::ParseCentralRecords(TConstByteSpan buffer, int32_t length
         entry->ExternalAttributes = Get32(p + 38);
         entry->LocalOffset = Get32(p + 42);
         entry->Name = DecodeText(p + CentralHeaderSize, nameLength);
+        entry->StoredName.assign(reinterpret_cast<const char*>(p + CentralHeaderSize), size_t(nameLength));
 
         TPendingItem pending;
         pending.Path = TreePath(entry->Name, pending.IsFolder);
@@ -377,6 +388,7 @@ void TZipStructure::ScanLocalHeaders(TStream* stream) {
                 entry->Flags = flags;
                 entry->HostSystem = ZipHost::Dos;
                 entry->Name = name;
+                entry->StoredName.assign(reinterpret_cast<const char*>(p + LocalHeaderSize), size_t(nameLength));
                 ReadExtraField(entry.Get(), TConstByteSpan(p + LocalHeaderSize + nameLength, size_t(extraLength)));
                 if (Entries->Add(entry.Get()) < 0) throw EOutOfMemory("Out of memory");
                 entry.Detach();
@@ -435,6 +447,10 @@ void TZipStructure::WriteCentralExtra(TZipItem*, TByteSpan, int32_t) {}
 
 AnsiString TZipStructure::EncodeEntryName(TZipItem* entry, bool& utf8) {
     NVX_ASSERT_MSG(entry->Item, "Assertion failure");
+    if (!entry->StoredName.empty()) {
+        utf8 = (entry->Flags & ZipFlag::Utf8) != 0;
+        return entry->StoredName;
+    }
     utf8 = EntryUsesUtf8(entry);
     if (utf8) entry->Flags |= ZipFlag::Utf8;
     return EncodeText(StoredName(entry->Name, Separator), utf8);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 #include "Archive.h"
+#include "CodePages.h"
 
 namespace ZipSignature {
 constexpr uint32_t LocalHeader = 0x04034B50;
@@ -64,6 +65,9 @@ public:
     uint16_t Flags = 0;
     // As stored, with forward slashes.
     WideString Name;
+    // The name's bytes as read. An entry that has them (and the flags that
+    // go with them) is written with exactly these bytes.
+    TByteString StoredName;
     uint32_t Crc32 = 0;
     // As read from the central directory; 0 for entries found by a scan.
     uint32_t ExternalAttributes = 0;
