@@ -429,6 +429,8 @@ TZipItem* TZipStructure::CopyEntry(TZipItem* entry) {
     copy->Crc32 = entry->Crc32;
     copy->Flags = entry->Flags;
     copy->Name = entry->Name;
+    // The same bytes, unless the flag is forced on bytes written without it.
+    if (!UseUtf8 || (entry->Flags & ZipFlag::Utf8)) copy->StoredName = entry->StoredName;
     // Unix entries keep their modes (programs, links) through an update.
     if (entry->HostSystem == ZipHost::Unix) {
         copy->HostSystem = entry->HostSystem;
