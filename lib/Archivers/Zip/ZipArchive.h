@@ -6,9 +6,11 @@
 #include <map>
 #include <vector>
 #include "Archive.h"
+#include "BoundedStream.h"
 #include "CompressionMethods.h"
 #include "FilterStream.h"
 #include "StreamUtil.h"
+#include "UnpackStream.h"
 #include "ZipPasswordStream.h"
 #include "ZipStructure.h"
 
@@ -65,10 +67,30 @@ public:
     // tests do.
     void SetPassword(const WideString& password) { FPassword = password; }
 
+    // The directory was missing or damaged: the entries come from a scan
+    // of the local headers, without attributes and perhaps incomplete.
+    bool DirectoryRecovered() const { return Structure->Recovered(); }
+
 protected:
     void Dispose() override;
+    // One marked file entry; a subclass may catch what it raises and let
+    // the extraction go on with the next.
+    virtual void ExtractMarkedEntry(TZipItem* entry) { ExtractEntry(entry); }
 
 private:
+    // What extraction takes from an entry's local header.
+    struct TLocalHeader {
+        uint16_t Flags = 0;
+        uint16_t Method = 0;
+        uint8_t TimeHigh = 0;
+        uint8_t CrcHigh = 0;
+        int64_t DataStart = 0;
+    };
+    // False when there is no local header at the entry's offset; raises
+    // EArchiveDamaged when it names another entry.
+    bool ReadLocalHeader(TZipItem* entry, TLocalHeader& header);
+    void CheckPlacement(TZipItem* entry, const TLocalHeader& header);
+    void CheckLength(TZipItem* entry, TUnpackStream* unpack);
     void ExtractEntry(TZipItem* entry);
     void PlanSave(TZipStructure* target, std::vector<TStreamBlock>& blocks);
     int64_t OldBlockLength(TZipItem* entry);
@@ -86,4 +108,7 @@ private:
     // Structure's directory is in the stream (read or written there), to be
     // cut out with the end record on the next save.
     bool FDirectoryInStream = false;
+    // During an extraction: the archive stream, ending where the current
+    // entry's packed data ends.
+    TBoundedStream* FDataWindow = nullptr;
 };
