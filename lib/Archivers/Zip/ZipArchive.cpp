@@ -66,7 +66,7 @@ struct TBufferScope {
 };
 }  // namespace
 
-TZipArchive::TZipArchive() : Structure(New<TZipStructure>()) {
+TZipArchive::TZipArchive() : Structure(ZipStructureClass()) {
     static const std::pair<uint16_t, const char*> packers[] = {
         {0, "Store"}, {8, "Deflate"}, {9, "Deflate64"}, {12, "BZip2Pack"}};
     static const std::pair<uint16_t, const char*> unpackers[] = {
@@ -352,7 +352,11 @@ void TZipArchive::PlanSave(TZipStructure* target, std::vector<TStreamBlock>& blo
         TZipItem* entry = Structure->Entry(i);
         TArchItem* item = entry->Item;
         bool deleting = item->State.Contains(TArchState::Delete);
-        bool replacing = item->State.Contains(TArchState::Add) && !item->Attributes().Contains(TArchAttribute::Added);
+        bool adding = item->State.Contains(TArchState::Add);
+        // Never written: an item added, then deleted or unmarked, leaves
+        // nothing behind.
+        if (entry->LocalOffset < 0 && (deleting || !adding)) continue;
+        bool replacing = adding && !item->Attributes().Contains(TArchAttribute::Added);
         if (deleting || replacing) {
             entry->Offset = entry->LocalOffset;
             entry->Length = OldBlockLength(entry);
@@ -361,23 +365,35 @@ void TZipArchive::PlanSave(TZipStructure* target, std::vector<TStreamBlock>& blo
         if (!deleting && !(item->IsFolder() && item->Attributes().Contains(TArchAttribute::Added)))
             target->CopyEntry(entry);
     }
-    // Kept entries move down by what is cut below them, whatever order the
-    // directory lists them in.
+    MoveDownByCut(target, blocks);
+}
+
+// Kept entries move down by what is cut below them, whatever order the
+// directory lists them in.
+void TZipArchive::MoveDownByCut(TZipStructure* target, const std::vector<TStreamBlock>& blocks) {
+    std::vector<TStreamBlock> sorted = blocks;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const TStreamBlock& a, const TStreamBlock& b) { return a.Offset < b.Offset; });
+    // cut[k]: the bytes of the first k blocks.
+    std::vector<int64_t> cut(sorted.size() + 1, 0);
+    for (size_t k = 0; k < sorted.size(); ++k) cut[k + 1] = cut[k] + sorted[k].Length;
     for (int32_t i = 0; i < target->Count(); ++i) {
         TZipItem* copy = target->Entry(i);
         if (copy->LocalOffset < 0) continue;
-        int64_t below = 0;
-        for (const TStreamBlock& block : blocks)
-            if (block.Offset < copy->LocalOffset) below += block.Length;
-        copy->LocalOffset -= below;
+        auto below = std::lower_bound(sorted.begin(), sorted.end(), copy->LocalOffset,
+                                      [](const TStreamBlock& block, int64_t at) { return block.Offset < at; });
+        copy->LocalOffset -= cut[size_t(below - sorted.begin())];
     }
 }
 
 void TZipArchive::Save(int level) {
     CheckCallBack();
     NVX_ASSERT(ArchiveStream);
+    if (level > MaxLevel)
+        throw EArchiveError("Level " + std::to_string(level) + " is above the highest this archive offers (" +
+                            std::to_string(MaxLevel) + ")");
     TBufferScope buffer(IoBuffer, IoBufferSize);
-    TRef<TZipStructure> target = MakeRef<TZipStructure>();
+    TRef<TZipStructure> target = TRef<TZipStructure>::Adopt(ZipStructureClass());
     target->UseUtf8 = Structure->UseUtf8;
     // The archive comment stays what it was.
     target->Comment = Structure->Comment;
@@ -470,6 +486,9 @@ void TZipArchive::PackEntry(TZipStructure* target, TZipItem* entry, int level) {
     if (Encrypt) PasswordStream->Reset();
 
     entry->LocalOffset = ArchiveStream->GetPosition();
+    // A replaced entry keeps only its name's flag: the rest describes what
+    // is written now.
+    entry->Flags &= ZipFlag::Utf8;
     if (Encrypt) entry->Flags |= ZipFlag::Encrypted | ZipFlag::DataDescriptor;
     item->Size = uint64_t(std::max<int64_t>(item->SourceSize, 0));
     item->PackedSize = 0;

@@ -8,6 +8,7 @@
 #include "Archive.h"
 #include "BoundedStream.h"
 #include "CompressionMethods.h"
+#include "DeflateStream.h"
 #include "FilterStream.h"
 #include "StreamUtil.h"
 #include "UnpackStream.h"
@@ -17,6 +18,8 @@
 class TZipArchive : public TArchive {
 public:
     static constexpr int32_t IoBufferSize = ZipRecord::BufferSize;
+    // The highest level index a save takes (the deflate levels).
+    static constexpr int MaxLevel = int(std::size(TDeflateStream::LevelTable)) - 1;
 
     TZipArchive();
 
@@ -46,7 +49,8 @@ public:
     // not handle it (Aborted set), the last entry included.
     void Extract() override;
     // On any failure the stream regains its earlier bytes and length, the
-    // old directory stays in force, and the failure is raised again.
+    // old directory stays in force, and the failure is raised again. A
+    // level above MaxLevel is refused before anything changes.
     void Save(int level) override;
     void Clear() override;
 
@@ -93,6 +97,7 @@ private:
     void CheckLength(TZipItem* entry, TUnpackStream* unpack);
     void ExtractEntry(TZipItem* entry);
     void PlanSave(TZipStructure* target, std::vector<TStreamBlock>& blocks);
+    void MoveDownByCut(TZipStructure* target, const std::vector<TStreamBlock>& blocks);
     int64_t OldBlockLength(TZipItem* entry);
     void WriteEntries(TZipStructure* target, int level);
     void PackEntry(TZipStructure* target, TZipItem* entry, int level);

@@ -109,6 +109,8 @@ TSystemTime DosToSystemTime(uint32_t dosDateTime) {
     return time;
 }
 
+TZipStructureClass ZipStructureClass = [] { return New<TZipStructure>(); };
+
 TZipStructure::TZipStructure() : Entries(New<TList>()) {}
 
 void TZipStructure::Dispose() {

@@ -201,3 +201,8 @@ private:
     // Where the data of the entry the scan found last begins.
     int64_t FScannedDataStart = 0;
 };
+
+// The class archives make their structures of: a program with its own
+// structure (reading extra fields, say) sets it at start-up.
+using TZipStructureClass = TZipStructure* (*)();
+extern TZipStructureClass ZipStructureClass;
