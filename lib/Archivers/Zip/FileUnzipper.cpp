@@ -73,7 +73,7 @@ void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolde
         CheckEntryName(entry->Name);
         CheckUnpackable(archive.Get(), entry);
         if (!entry->Item || entry->Item->IsFolder()) continue;
-        StoredNames[entry->Item->Path] = {entry->StoredName, (entry->Flags & ZipFlag::Utf8) != 0};
+        StoredNames[entry->Item->Path] = {entry->NameBytes, (entry->Flags & ZipFlag::Utf8) != 0};
         if (entry->HostSystem == ZipHost::Unix) UnixModes[entry->Item->Path] = entry->ExternalAttributes;
     }
     if (!ForceDirectories(DestFolder)) {

@@ -75,7 +75,7 @@ void TFileZipper::KeepEntryForm(TZipItem* entry) {
     }
     auto name = StoredNames.find(entry->Item->Path);
     if (name != StoredNames.end()) {
-        entry->StoredName = name->second.Bytes;
+        entry->NameBytes = name->second.Bytes;
         entry->Flags = uint16_t(name->second.Utf8Flag ? entry->Flags | ZipFlag::Utf8 : entry->Flags & ~ZipFlag::Utf8);
     }
 }
