@@ -115,6 +115,8 @@ int TFileCopier::CopyFile(const WideString& source, const WideString& target) {
     } catch (...) {
         // result names the step that failed
     }
+    // What the caller reads to say why, whatever the clean-up does to it.
+    uint32_t failure = result != CopyResult::Copied ? GetLastErrorCode() : WinError::Success;
 
     try {
         out->Close();
@@ -136,6 +138,7 @@ int TFileCopier::CopyFile(const WideString& source, const WideString& target) {
             DeleteFile(target);
         } catch (...) {
         }
+        if (failure != WinError::Success) SetLastErrorCode(failure);
     }
     return result;
 }

@@ -127,9 +127,22 @@ class CliZipMode(unittest.TestCase):
         # A flipped byte inside the first entry's data: the CRC no longer matches.
         wrong_crc = bytearray(good)
         wrong_crc[start + 3] ^= 0xFF
+        # A local header whose name differs from its directory record.
+        other = infos[len(infos) // 2]
+        mismatch = bytearray(good)
+        mismatch[other.header_offset + 30 + len(other.filename.encode()) - 1] ^= 0x01
+        # Two directory records for one local header.
+        end = len(good) - 22
+        count, size, offset = struct.unpack("<HII", good[end + 10:end + 20])
+        record_length = 46 + sum(struct.unpack("<HHH", good[offset + 28:offset + 34]))
+        record = good[offset:offset + record_length]
+        shared = (good[:end] + record + good[end:end + 8] + struct.pack("<HHII", count + 1, count + 1, size + record_length, offset) +
+                  good[end + 20:])
         # Damage that a scan over local headers would "repair" into a show
-        # without its modes, links and later entries.
+        # without its modes, links and later entries, or that would lose data.
         cases = {
+            "name mismatch": (bytes(mismatch), "damaged"),
+            "shared local header": (shared, "damaged"),
             "tail cut": (good[:-300], "central directory is missing"),
             "cut at an entry boundary": (good[: infos[len(infos) // 2].header_offset], "central directory is missing"),
             "half": (good[: len(good) // 2], "central directory is missing"),

@@ -257,7 +257,9 @@ void TZipArchive::CheckPlacement(TZipItem* entry, const TLocalHeader& header) {
     if (entry->Limit == entry->LocalOffset)
         RaiseDamaged(entry, "another directory record points to the same local header");
     if (header.DataStart + int64_t(entry->Item->PackedSize) > entry->Limit)
-        RaiseDamaged(entry, "its data overlaps the next entry or the central directory");
+        RaiseDamaged(entry, entry->Limit >= ArchiveStream->GetSize()
+                                ? "it is truncated: the archive ends before its data does"
+                                : "its data overlaps the next entry or the central directory");
 }
 
 void TZipArchive::ExtractEntry(TZipItem* entry) {
