@@ -161,6 +161,11 @@ NVX_COMMON_EXCEPTION(EUnpackError, TCommonException)
 NVX_COMMON_EXCEPTION(EArchiveError, TCommonException)
 NVX_COMMON_EXCEPTION(EArchiveAbort, EArchiveError)
 NVX_COMMON_EXCEPTION(EArchiveBroken, EArchiveError)
+// One entry is inconsistent with the archive (its local header, its place,
+// its sizes); the message names the entry and the cause.
+NVX_COMMON_EXCEPTION(EArchiveDamaged, EArchiveError)
+// An encrypted entry cannot be read: no password, or a wrong one.
+NVX_COMMON_EXCEPTION(EArchivePassword, EArchiveError)
 NVX_COMMON_EXCEPTION(EStreamUtilAbort, TCommonException)
 NVX_COMMON_EXCEPTION(ETimerError, TCommonException)
 

@@ -193,6 +193,16 @@ void TFileHandle::Close() {
     if (Valid()) FileClose(Detach());
 }
 
+void FlushFile(const WideString& path) {
+    TFileHandle file(FileAPI->CreateFile(path, FileAccess::Write, FileShare::All, nullptr, FileDisposition::OpenExisting,
+                                         0));
+    if (!file.Valid() || !FileAPI->FlushFileBuffers(file.Get())) {
+        uint32_t code = GetLastErrorCode();
+        throw EFileAccessError("Cannot write \"" + WideToAnsi(path) + "\" to the disk: " + SystemErrorText(code), code);
+    }
+    file.Close();
+}
+
 // ---- File and path helpers ----
 
 bool FileExists(const WideString& path) {
@@ -224,8 +234,8 @@ bool ForceDirectories(const WideString& path) {
     if (DirectoryExists(path)) return true;
     WideString folder = ExcludeTrailingBackslash(path);
     WideString parent = ExtractFilePath(folder, true);
-    if (parent.empty()) return false;
-    if (!ForceDirectories(parent)) return false;
+    // A relative path's first folder has no parent to make.
+    if (!parent.empty() && !ForceDirectories(parent)) return false;
     // Someone else may have made it meanwhile; that is success as well.
     return FileAPI->CreateDirectory(folder) || DirectoryExists(folder);
 }
@@ -322,40 +332,48 @@ bool DeleteFolderTree(const WideString& path) {
     return DeleteEntry(folder, attributes, tag);
 }
 
+bool IsPathDelimiter(WideChar c) { return c == PathDelim || (PathDelim == u'\\' && c == u'/'); }
+
 WideString IncludeTrailingBackslash(const WideString& path) {
-    if (path.empty() || path.back() == PathDelim) return path;
+    if (path.empty() || IsPathDelimiter(path.back())) return path;
     return path + PathDelim;
 }
 
 WideString ExcludeTrailingBackslash(const WideString& path) {
-    if (!path.empty() && path.back() == PathDelim) return path.substr(0, path.size() - 1);
+    if (!path.empty() && IsPathDelimiter(path.back())) return path.substr(0, path.size() - 1);
     return path;
 }
 
 WideString JoinPath(const WideString& folder, const WideString& name) {
     if (folder.empty()) return name;
-    bool folderEnds = folder.back() == PathDelim;
-    bool nameStarts = !name.empty() && name.front() == PathDelim;
+    bool folderEnds = IsPathDelimiter(folder.back());
+    bool nameStarts = !name.empty() && IsPathDelimiter(name.front());
     if (folderEnds && nameStarts) return folder + name.substr(1);
     if (folderEnds || nameStarts) return folder + name;
     return folder + PathDelim + name;
 }
 
 namespace {
+// Index of the last separator before end; npos when there is none.
+size_t LastDelimiterBefore(const WideString& path, size_t end) {
+    while (end > 0)
+        if (IsPathDelimiter(path[--end])) return end;
+    return WideString::npos;
+}
+
 // Index of the separator before the last component, a final separator
 // ignored; npos when there is none.
 size_t LastDelimiter(const WideString& path) {
     if (path.empty()) return WideString::npos;
-    size_t end = path.back() == PathDelim ? path.size() - 1 : path.size();
-    if (end == 0) return WideString::npos;
-    return path.rfind(PathDelim, end - 1);
+    size_t end = IsPathDelimiter(path.back()) ? path.size() - 1 : path.size();
+    return LastDelimiterBefore(path, end);
 }
 
 // Index of the last "." of the last component; npos when there is none.
 size_t ExtensionDot(const WideString& path) {
     size_t dot = path.rfind(u'.');
     if (dot == WideString::npos) return dot;
-    size_t delim = path.rfind(PathDelim);
+    size_t delim = LastDelimiterBefore(path, path.size());
     if (delim != WideString::npos && delim > dot) return WideString::npos;
     return dot;
 }
@@ -363,7 +381,7 @@ size_t ExtensionDot(const WideString& path) {
 
 WideString ExtractFileName(const WideString& path) {
     WideString trimmed = ExcludeTrailingBackslash(path);
-    size_t delim = trimmed.rfind(PathDelim);
+    size_t delim = LastDelimiterBefore(trimmed, trimmed.size());
     return delim == WideString::npos ? trimmed : trimmed.substr(delim + 1);
 }
 
@@ -435,7 +453,7 @@ private:
 bool IsDotEntry(const WideString& name) { return name == u"." || name == u".."; }
 
 bool IsAbsolutePath(const WideString& path) {
-    return (!path.empty() && path.front() == PathDelim) || (path.size() >= 2 && path[1] == u':');
+    return (!path.empty() && IsPathDelimiter(path.front())) || (path.size() >= 2 && path[1] == u':');
 }
 
 [[noreturn]] void RaiseFolderError(uint32_t code) {

@@ -14,6 +14,8 @@
 // The platform's path separator ('\' on Windows, '/' on POSIX). Every path
 // helper below uses it; nothing else spells a separator.
 extern const WideChar PathDelim;
+// Whether the system takes c as a separator: Windows takes '/' as well.
+bool IsPathDelimiter(WideChar c);
 
 namespace FileAccess {
 constexpr uint32_t None = 0;
@@ -119,6 +121,11 @@ public:
     // New position, or -1 on failure.
     virtual int64_t FileSeek(TNativeHandle file, int64_t distance, uint32_t origin);
     virtual bool SetEndOfFile(TNativeHandle file);
+    // Puts what was written to file on the disk before returning.
+    virtual bool FlushFileBuffers(TNativeHandle file);
+    // Puts a folder's entries (names moved in or out) on the disk. Where
+    // the system does that with the move itself, it does nothing.
+    virtual bool FlushFolder(const WideString& path);
     virtual bool ReadFile(TNativeHandle file, void* buffer, uint32_t count, uint32_t& done);
     virtual bool WriteFile(TNativeHandle file, const void* buffer, uint32_t count, uint32_t& done);
     // Copies count bytes from source's position to target's inside the
@@ -204,6 +211,8 @@ uint32_t FileRead(TNativeHandle file, void* buffer, size_t offset, uint32_t coun
 uint32_t FileWrite(TNativeHandle file, const void* buffer, size_t offset, uint32_t count);
 // Raises EFileAccessError.
 void FileClose(TNativeHandle file);
+// Puts a written file's data on the disk; raises EFileAccessError naming it.
+void FlushFile(const WideString& path);
 
 // Owns one file handle: closes it when the holder goes, quietly if that
 // fails; Close() reports the failure.

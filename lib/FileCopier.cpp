@@ -42,11 +42,14 @@ namespace {
 // The system copies in pieces this large: a call per piece, not per block.
 constexpr int32_t SystemCopyPiece = TFileCopier::MaxBufferSize;
 
+// Removes a failed copy's target; the caller still reads why the copy failed.
 void DeleteQuietly(const WideString& path) {
+    uint32_t failure = GetLastErrorCode();
     try {
         DeleteFile(path);
     } catch (...) {
     }
+    SetLastErrorCode(failure);
 }
 }  // namespace
 
@@ -119,6 +122,8 @@ int TFileCopier::CopyFile(const WideString& source, const WideString& target) {
     } catch (...) {
         // result names the step that failed
     }
+    // Closing may overwrite the reason the caller reads.
+    uint32_t failure = result != CopyResult::Copied ? GetLastErrorCode() : WinError::Success;
     try {
         out->Close();
     } catch (...) {
@@ -129,6 +134,7 @@ int TFileCopier::CopyFile(const WideString& source, const WideString& target) {
         (!CopyPermissions(source, target) || !FileAPI->SetFileAttributes(target, from.Attributes)))
         result = CopyResult::WriteFailed;
     if (result != CopyResult::Copied) DeleteQuietly(target);
+    if (failure != WinError::Success) SetLastErrorCode(failure);
     return result;
 }
 

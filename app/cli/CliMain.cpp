@@ -26,8 +26,25 @@ const char16_t Usage[] =
     u"A folder is backed up to <folder>.bak and an archive to <name>.bak.zip before it changes.\n"
     u"Exit status: 0 every PATH was fixed, 1 some were not presentations, 2 something failed.\n";
 
+// Control characters (from entry names, say) would move the cursor or
+// worse on a terminal; they are shown as \xNN.
+WideString Printable(const WideString& text) {
+    WideString shown;
+    for (WideChar c : text) {
+        if (c >= 0x20 && c != 0x7F && !(c >= 0x80 && c < 0xA0)) {
+            shown += c;
+            continue;
+        }
+        static const char16_t digits[] = u"0123456789ABCDEF";
+        shown += u"\\x";
+        shown += digits[c >> 4 & 15];
+        shown += digits[c & 15];
+    }
+    return shown;
+}
+
 void Report(const WideString& path, const AnsiString& text, TConsoleStream stream) {
-    ConsoleWriteLine(stream, path + u": " + AnsiToWide(text));
+    ConsoleWriteLine(stream, Printable(path + u": " + AnsiToWide(text)));
 }
 
 // A one-line bar on standard error, only when that is a terminal.
@@ -64,15 +81,16 @@ void ClearProgressLine() {
 bool IsZipName(const WideString& path) { return CompareText(ExtractFileExt(path), u".zip", true) == 0; }
 
 // The fix works on full paths without "." and ".." (a backup is made
-// beside the folder, so "." must become the folder's own name).
+// beside the folder, so "." must become the folder's own name), with the
+// platform's own separator.
 WideString FullPath(const WideString& given) {
-    bool absolute = (!given.empty() && given[0] == PathDelim) || (given.size() >= 2 && given[1] == u':');
+    bool absolute = (!given.empty() && IsPathDelimiter(given[0])) || (given.size() >= 2 && given[1] == u':');
     WideString path = absolute ? given : JoinPath(GetCurrentFolder(false), given);
     std::vector<WideString> parts;
     size_t start = 0;
     while (start <= path.size()) {
-        size_t end = path.find(PathDelim, start);
-        if (end == WideString::npos) end = path.size();
+        size_t end = start;
+        while (end < path.size() && !IsPathDelimiter(path[end])) ++end;
         WideString part = path.substr(start, end - start);
         if (part == u"..") {
             if (parts.size() > 1) parts.pop_back();
@@ -82,7 +100,7 @@ WideString FullPath(const WideString& given) {
         start = end + 1;
     }
     // A network path keeps its two leading separators.
-    WideString full = path.size() > 1 && path[0] == PathDelim && path[1] == PathDelim ? WideString(1, PathDelim) : u"";
+    WideString full = path.size() > 1 && IsPathDelimiter(path[0]) && IsPathDelimiter(path[1]) ? WideString(1, PathDelim) : u"";
     for (size_t i = 0; i < parts.size(); ++i) full += (i ? WideString(1, PathDelim) : WideString()) + parts[i];
     return parts.size() == 1 ? full + PathDelim : full;
 }
@@ -99,12 +117,22 @@ bool SetJobs(const WideString& text) {
     return true;
 }
 
+// One line on standard error, so that no one misses what the fixed
+// archive no longer holds.
+TLeftOutEvent LeftOutNote(const WideString& given) {
+    return [given](int32_t count, const WideString& backup) {
+        ClearProgressLine();
+        AnsiString entries = count == 1 ? "1 other top-level entry is" : std::to_string(count) + " other top-level entries are";
+        ConsoleWriteLine(TConsoleStream::Error, Printable(given + u": note: " + AnsiToWide(entries) + u" kept only in " + backup));
+    };
+}
+
 // Fixes one PATH and returns its outcome text; raises on failure.
 AnsiString FixOnePath(const WideString& given) {
     WideString path = FullPath(given);
     if (DirectoryExists(path)) return FixBundleFolder(path);
     if (FileExists(path)) {
-        if (IsZipName(path)) return FixBundleArchive(path, ProgressBar());
+        if (IsZipName(path)) return FixBundleArchive(path, ProgressBar(), LeftOutNote(given));
         throw EFileOpenError("Not a presentation folder or ZIP archive", 0);
     }
     throw EFileOpenError("No such file or folder", WinError::FileNotFound);

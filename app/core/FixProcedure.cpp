@@ -30,19 +30,37 @@ TRef<TResourceStream> OpenPayload() {
 void WriteAll(TStream& target, TResourceStream& payload) {
     int64_t size = payload.GetSize();
     if (size > 0 && target.Write(payload.Memory(), (int32_t)size) != (int32_t)size)
-        throw EStreamWriteError("Cannot write the viewer program");
+        throw EFileWriteError("Cannot write the viewer program", GetLastErrorCode());
+}
+
+// The cause of a failure in words, without the path of a staged file the
+// user never made.
+uint32_t ErrorCodeOf(const Exception& e) {
+    if (auto file = dynamic_cast<const EFileError*>(&e)) return file->ErrorCode;
+    if (auto os = dynamic_cast<const EOSError*>(&e)) return os->ErrorCode;
+    return WinError::Success;
 }
 
 // The new viewer is written beside the old one and moved over it only when
 // complete, so a failed write never leaves the bundle without a viewer.
-void ReplaceViewer(const WideString& viewer, TResourceStream& payload) {
-    ReplaceThroughStagedFile(viewer, [&payload](const WideString& staged) {
-        TRef<TFileStream> out = MakeRef<TFileStream>(staged, FileAccess::Write, (uint8_t)FileShare::None,
-                                                     (uint8_t)FileDisposition::CreateAlways);
-        WriteAll(*out, payload);
-        out->Close();
-        MakeProgramFile(staged);  // where the file system keeps no modes, the Mac decides
-    });
+void ReplaceViewer(const WideString& bundleFolder, TResourceStream& payload) {
+    const WideString viewer = ViewerPath(bundleFolder);
+    try {
+        ReplaceThroughStagedFile(viewer, [&payload](const WideString& staged) {
+            TRef<TFileStream> out = MakeRef<TFileStream>(staged, FileAccess::Write, (uint8_t)FileShare::None,
+                                                         (uint8_t)FileDisposition::CreateAlways);
+            WriteAll(*out, payload);
+            out->Close();
+            MakeProgramFile(staged);  // where the file system keeps no modes, the Mac decides
+        });
+    } catch (const Exception& e) {
+        // Named from the bundle on: in the ZIP mode the folder above it is
+        // a temporary one.
+        const WideString shown = viewer.substr(ExtractFilePath(ExcludeTrailingBackslash(bundleFolder), true).size());
+        uint32_t code = ErrorCodeOf(e);
+        AnsiString cause = code != WinError::Success ? SystemErrorText(code) : e.Message();
+        throw EFileWriteError("Cannot write the viewer \"" + WideToAnsi(shown) + "\": " + cause, code);
+    }
 }
 
 // A drive, share or file system root: no parent to hold a backup beside
@@ -72,18 +90,20 @@ WideString MarkerPath(const WideString& bundleFolder) {
 }
 
 AnsiString FixPresentation(const WideString& bundleFolder, const WideString& archivePath, bool repack,
-                           const TEntryModes& modes, const TFixProgress& progress) {
+                           const TKeptEntries& kept, const TFixProgress& progress) {
     const WideString viewer = ViewerPath(bundleFolder);
     const WideString marker = MarkerPath(bundleFolder);
     TRef<TResourceStream> payload = OpenPayload();
     if (!FileExists(marker) || !FileExists(viewer)) return FixOutcome::Refused;
-    ReplaceViewer(viewer, *payload);
-    if (repack) RepackBundle(ExcludeTrailingBackslash(bundleFolder), archivePath, modes, progress);
+    ReplaceViewer(bundleFolder, *payload);
+    if (repack) RepackBundle(ExcludeTrailingBackslash(bundleFolder), archivePath, kept, progress);
     return FixOutcome::Done;
 }
 
-[[noreturn]] static void BackupFailed(const WideString& backup) {
-    throw EFileWriteError("Cannot create backup \"" + WideToAnsi(backup) + "\"", GetLastErrorCode());
+[[noreturn]] static void BackupFailed(const WideString& backup, uint32_t code) {
+    AnsiString text = "Cannot create backup \"" + WideToAnsi(backup) + "\"";
+    if (code != WinError::Success) text += ": " + SystemErrorText(code);
+    throw EFileWriteError(text, code);
 }
 
 AnsiString FixBundleFolder(const WideString& folder) {
@@ -91,14 +111,57 @@ AnsiString FixBundleFolder(const WideString& folder) {
     if (IsRootFolder(folder)) return FixOutcome::Refused;
     const WideString bundle = ExcludeTrailingBackslash(folder);
     const WideString backup = bundle + u".bak";
-    if (!CopyFolderTree(bundle, backup, true, true, true)) BackupFailed(backup);
+    if (!CopyFolderTree(bundle, backup, true, true, true)) BackupFailed(backup, GetLastErrorCode());
     return FixPresentation(bundle, WideString(), false);
 }
 
-AnsiString FixBundleArchive(const WideString& archive, const TFixProgress& progress) {
+namespace {
+
+// Refused as the system would refuse to overwrite it, before anything is
+// unpacked: a read-only archive, or one the user has no right to write.
+void CheckWritable(const WideString& archive) {
+    uint32_t attributes = FileAPI->GetFileAttributes(archive);
+    uint32_t code = attributes != FileAttr::Invalid && (attributes & FileAttr::ReadOnly) ? WinError::AccessDenied : 0;
+    if (!code) {
+        TFileHandle file(FileAPI->CreateFile(archive, FileAccess::Write, FileShare::All, nullptr,
+                                             FileDisposition::OpenExisting, 0));
+        if (!file.Valid()) code = GetLastErrorCode();
+    }
+    if (code)
+        throw EFileAccessError("Cannot fix \"" + WideToAnsi(archive) + "\": it cannot be written (" +
+                                   SystemErrorText(code) + ")",
+                               code);
+}
+
+// The backup is on the disk before the archive can be replaced.
+void BackUpArchive(const WideString& archive, const WideString& backup, const TFixProgress& progress) {
+    TRef<TFileCopier> copier = MakeRef<TFileCopier>();
+    copier->Overwrite = true;
+    if (progress) {
+        progress("backup", 0, 0);
+        copier->OnProgress = [&progress](TFileCopier*, const WideString&, bool&, int64_t total, int64_t done,
+                                         const WideString&) { progress("backup", uint64_t(done), uint64_t(total)); };
+    }
+    if (copier->CopyFile(archive, backup) != CopyResult::Copied) BackupFailed(backup, GetLastErrorCode());
+    FlushFile(backup);
+}
+
+// Names at the top of the unpacked archive other than the bundle's.
+int32_t CountOtherTopLevelEntries(const WideString& folder, const WideString& bundleName) {
+    int32_t count = 0;
+    FindFiles(folder, u"*.*", [&](int32_t, TFileInfo* info, bool&) {
+        if (info->Name != bundleName) ++count;
+        return true;
+    });
+    return count;
+}
+
+}  // namespace
+
+AnsiString FixBundleArchive(const WideString& archive, const TFixProgress& progress, const TLeftOutEvent& leftOut) {
+    CheckWritable(archive);
     const WideString backup = ChangeFileExt(archive, u".bak.zip");
-    if (progress) progress("backup", 0, 0);
-    if (CopyOneFile(archive, backup, true, true, true) != CopyResult::Copied) BackupFailed(backup);
+    BackUpArchive(archive, backup, progress);
 
     const WideString work = CreateTempFolder(true);
     struct TWorkFolder {
@@ -106,9 +169,18 @@ AnsiString FixBundleArchive(const WideString& archive, const TFixProgress& progr
         ~TWorkFolder() { DeleteTempFolder(Path); }
     } cleanUp{work};
     TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
+    // Entries found only by a scan carry no modes or links, and those
+    // after damage are missing: packed again, the show could not start.
+    unzipper->RequireSoundDirectory = true;
     if (progress)
         unzipper->OnProgress = [&progress](TArchiveProgress* p) { progress("unpack", p->Position, p->Total); };
     unzipper->Unzip(archive, work);
-    const WideString base = ChangeFileExt(ExtractFileName(archive), WideString());
-    return FixPresentation(work + base + u".app", archive, true, unzipper->UnixModes, progress);
+    const WideString bundleName = ChangeFileExt(ExtractFileName(archive), WideString()) + u".app";
+    AnsiString outcome = FixPresentation(work + bundleName, archive, true,
+                                         {unzipper->UnixModes, unzipper->StoredNames}, progress);
+    if (outcome == FixOutcome::Done && leftOut) {
+        int32_t others = CountOtherTopLevelEntries(work, bundleName);
+        if (others > 0) leftOut(others, backup);
+    }
+    return outcome;
 }

@@ -2,8 +2,9 @@
 // a bundle folder holds a presentation and write the carried viewer over
 // the old one.
 #pragma once
-#include "Archivers/Zip/EntryModes.h"
+#include <functional>
 #include "FixProgress.h"
+#include "Repack.h"
 #include "Types.h"
 
 namespace FixOutcome {
@@ -17,18 +18,25 @@ WideString MarkerPath(const WideString& bundleFolder);
 
 // Writes the payload over the bundle's viewer when the bundle holds both
 // the marker and the viewer, and then repacks the bundle into archivePath
-// when repack is set (entries in modes keep their Unix modes). Returns
+// when repack is set (entries in kept keep their Unix modes and names). Returns
 // FixOutcome::Done or FixOutcome::Refused; failures raise and leave the old
 // viewer in place.
 AnsiString FixPresentation(const WideString& bundleFolder, const WideString& archivePath, bool repack,
-                           const TEntryModes& modes = {}, const TFixProgress& progress = {});
+                           const TKeptEntries& kept = {}, const TFixProgress& progress = {});
 
 // Folder mode: refreshes the backup <folder>.bak, then fixes the folder.
 // A backup that fails raises before anything in the bundle changes.
 AnsiString FixBundleFolder(const WideString& folder);
 
-// ZIP mode: backs up <name>.zip to <name>.bak.zip, unpacks it into a new
+// Told how many entries at the top of a fixed archive, beside the bundle,
+// were left out of it and are kept only in the backup.
+using TLeftOutEvent = std::function<void(int32_t count, const WideString& backup)>;
+
+// ZIP mode: refuses an archive it could not replace, backs up <name>.zip to
+// <name>.bak.zip (on the disk before anything else), unpacks it into a new
 // temporary folder, fixes the bundle <name>.app found there and packs it
-// back over the archive. A failure anywhere leaves the archive unchanged.
-AnsiString FixBundleArchive(const WideString& archive, const TFixProgress& progress = {});
+// back over the archive. An archive whose central directory is damaged is
+// refused. A failure anywhere leaves the archive unchanged.
+AnsiString FixBundleArchive(const WideString& archive, const TFixProgress& progress = {},
+                            const TLeftOutEvent& leftOut = {});
 

@@ -1,5 +1,6 @@
 #include "Repack.h"
 #include "FileAPI.h"
+#include "FileModes.h"
 #include "Archivers/Zip/FileZipper.h"
 #include "FixProcedure.h"
 #include "StagedReplace.h"
@@ -12,14 +13,26 @@ WideString ViewerEntry(const WideString& bundleFolder) {
     return ArchivePath(ViewerPath(bundleFolder).substr(parent.size()));
 }
 
+// The new file would otherwise get the default mode: a private archive
+// would come back readable by everyone.
+void KeepAttributes(const WideString& archivePath, const WideString& staged) {
+    uint32_t attributes = FileAPI->GetFileAttributes(archivePath);
+    if (attributes != FileAttr::Invalid) FileAPI->SetFileAttributes(staged, attributes);
+    CopyPermissions(archivePath, staged);
+}
+
 }  // namespace
 
-void RepackBundle(const WideString& bundleFolder, const WideString& archivePath, const TEntryModes& modes,
+void RepackBundle(const WideString& bundleFolder, const WideString& archivePath, const TKeptEntries& kept,
                   const TFixProgress& progress) {
     TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
-    zipper->UnixModes = modes;
+    zipper->UnixModes = kept.UnixModes;
+    zipper->StoredNames = kept.StoredNames;
     zipper->UnixModes[ViewerEntry(bundleFolder)] = UnixMode::Program << 16;
     if (progress)
         zipper->OnSaveProgress = [&progress](TArchiveProgress* p) { progress("pack", p->Position, p->Total); };
-    ReplaceThroughStagedFile(archivePath, [&](const WideString& staged) { zipper->Zip(staged, bundleFolder, true); });
+    ReplaceThroughStagedFile(archivePath, [&](const WideString& staged) {
+        zipper->Zip(staged, bundleFolder, true);
+        KeepAttributes(archivePath, staged);
+    });
 }

@@ -4,8 +4,15 @@
 #include "FixProgress.h"
 #include "Types.h"
 
-// The new archive is written beside the picked one and moved over it only
-// when complete; on failure the picked archive is unchanged. Entries named
-// in modes keep their Unix modes; the viewer becomes a Unix program.
-void RepackBundle(const WideString& bundleFolder, const WideString& archivePath, const TEntryModes& modes,
+// What the entries of the picked archive keep through the repack.
+struct TKeptEntries {
+    TEntryModes UnixModes;
+    TEntryNames StoredNames;
+};
+
+// The new archive is written beside the picked one, with its attributes and
+// permissions, and moved over it only when complete; on failure the picked
+// archive is unchanged. Entries named in kept keep their Unix modes and
+// name bytes; the viewer becomes a Unix program.
+void RepackBundle(const WideString& bundleFolder, const WideString& archivePath, const TKeptEntries& kept,
                   const TFixProgress& progress = {});

@@ -24,6 +24,9 @@ void ReplaceThroughStagedFile(const WideString& target, const std::function<void
     const WideString staged = FreeStagedName(target);
     try {
         write(staged);
+        // Some file systems put a rename on the disk before the data it
+        // names: after a crash the target would be empty.
+        FlushFile(staged);
         FileAPI->SetFileAttributes(target, FileAttr::Normal);
         if (!FileAPI->MoveFile(staged, target, MoveFlag::ReplaceExisting)) {
             uint32_t code = GetLastErrorCode();
@@ -36,4 +39,7 @@ void ReplaceThroughStagedFile(const WideString& target, const std::function<void
         }
         throw;
     }
+    // The replacement is complete by now; a folder that cannot be synced
+    // leaves it as safe as any other move.
+    FileAPI->FlushFolder(ExtractFilePath(target, false));
 }

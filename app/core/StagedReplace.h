@@ -3,8 +3,8 @@
 #include <functional>
 #include "Types.h"
 
-// Calls write with the path of a new file beside target, then moves that
-// file over target (read-only or not). When anything fails, the staged file
+// Calls write with the path of a new file beside target, puts it on the
+// disk, then moves it over target (read-only or not) and syncs the folder. When anything fails, the staged file
 // is removed, target is left as it was and the error goes on to the caller.
 // The staged name never is that of a file already there.
 void ReplaceThroughStagedFile(const WideString& target, const std::function<void(const WideString& staged)>& write);

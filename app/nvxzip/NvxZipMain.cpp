@@ -14,7 +14,7 @@
 
 namespace {
 
-enum ExitCode { Success = 0, BadEntries = 1, Failure = 2 };
+enum ExitCode { Success = 0, BadEntries = 1, Failure = 2, Untested = 3 };
 
 const char16_t Usage[] =
     u"Usage: nvxzip COMMAND ARCHIVE [ARGUMENTS]\n"
@@ -28,7 +28,8 @@ const char16_t Usage[] =
     u"              create ARCHIVE anew from the files below FOLDER; names start with\n"
     u"              FOLDER's own name with --with-folder-name\n"
     u"  --help      show this text\n"
-    u"Exit status: 0 on success, 1 when t finds bad entries, 2 on failure.\n";
+    u"Exit status: 0 on success, 1 when t finds bad entries or the central directory\n"
+    u"missing, 2 on failure, 3 when t finds no bad entry but left encrypted ones untested.\n";
 
 int Fail(const WideString& message) {
     ConsoleWriteLine(TConsoleStream::Error, u"nvxzip: " + message);
@@ -40,10 +41,11 @@ TRef<TFileStream> OpenForReading(const WideString& archiveName) {
                                 uint8_t(FileDisposition::OpenExisting));
 }
 
+void WriteOutputLine(const WideString& line) { ConsoleWriteLine(TConsoleStream::Output, line); }
+
 int List(const WideString& archiveName) {
     TRef<TFileStream> stream = OpenForReading(archiveName);
-    TZipListing listing = ListZipArchive(stream.Get());
-    ConsoleWrite(TConsoleStream::Output, listing.Text);
+    TZipListing listing = ListZipArchive(stream.Get(), WriteOutputLine);
     if (listing.Recovered)
         ConsoleWriteLine(TConsoleStream::Error,
                          u"nvxzip: the central directory is missing or damaged; entries were found by scanning");
@@ -52,9 +54,9 @@ int List(const WideString& archiveName) {
 
 int Test(const WideString& archiveName) {
     TRef<TFileStream> stream = OpenForReading(archiveName);
-    TZipTestReport report = TestZipArchive(stream.Get());
-    ConsoleWrite(TConsoleStream::Output, report.Text);
-    return report.AllGood() ? Success : BadEntries;
+    TZipTestReport report = TestZipArchive(stream.Get(), WriteOutputLine);
+    if (!report.AllGood()) return BadEntries;
+    return report.Encrypted > 0 ? Untested : Success;
 }
 
 int Extract(const WideString& archiveName, const WideString& destination) {

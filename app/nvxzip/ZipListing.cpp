@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 #include "Archivers/Zip/ZipStructure.h"
+#include "TextUtils.h"
 
 namespace {
 
@@ -9,7 +10,9 @@ namespace {
 class TListedArchive : public TArchive {
 public:
     TListedArchive() : Structure(New<TZipStructure>()) {
-        Structure->CreateItem = [this](const WideString& path, bool isFolder) {
+        Structure->CreateItem = [this](const WideString& path, bool isFolder) -> TArchItem* {
+            // A name made only of separators is still listed.
+            if (path.empty()) return this;
             return FindOrCreate(path, isFolder ? FindMode::Folder : FindMode::Add);
         };
     }
@@ -95,7 +98,7 @@ WideString ZipListingHeader() {
     return Ascii(text);
 }
 
-TZipListing ListZipArchive(TStream* stream) {
+TZipListing ListZipArchive(TStream* stream, const TLineWriter& output) {
     auto archive = MakeRef<TListedArchive>();
     auto callBack = MakeRef<TDefaultCallBack>();
     archive->CallBack = callBack.Get();
@@ -104,10 +107,13 @@ TZipListing ListZipArchive(TStream* stream) {
 
     TZipStructure* structure = archive->Structure;
     TZipListing listing;
-    listing.Recovered = structure->Offset < 0;
+    TLineWriter writeLine = output ? output : [&listing](const WideString& line) { listing.Text += line + u'\n'; };
+    listing.Recovered = structure->Recovered();
     listing.Entries = structure->Count();
-    listing.Text = ZipListingHeader() + u'\n';
-    for (int32_t i = 0; i < structure->Count(); ++i) listing.Text += EntryLine(structure->Entry(i)) + u'\n';
-    if (!structure->Comment.empty()) listing.Text += u"Archive comment: " + Printable(structure->Comment) + u'\n';
+    writeLine(ZipListingHeader());
+    for (int32_t i = 0; i < structure->Count(); ++i) writeLine(EntryLine(structure->Entry(i)));
+    if (!structure->Comment.empty()) writeLine(u"Archive comment: " + Printable(structure->Comment));
+    if (structure->BytesInFront > 0)
+        writeLine(u"Other data in front of the archive: " + IntToStr(structure->BytesInFront) + u" bytes");
     return listing;
 }

@@ -1,7 +1,11 @@
 // What "nvxzip l" shows: one line per entry of a ZIP archive held in a
 // stream, as its directory (or a recovery scan) gives them.
 #pragma once
+#include <functional>
 #include "Streams.h"
+
+// Takes one line of a report, without its line end.
+using TLineWriter = std::function<void(const WideString& line)>;
 
 struct TZipListing {
     WideString Text;
@@ -12,8 +16,9 @@ struct TZipListing {
 };
 
 // Reads the directory of the archive in stream. Raises what the archive
-// code raises.
-TZipListing ListZipArchive(TStream* stream);
+// code raises. The lines go to output as they come, or into Text when there
+// is none.
+TZipListing ListZipArchive(TStream* stream, const TLineWriter& output = {});
 
 // The column heads of the listing, one line.
 WideString ZipListingHeader();

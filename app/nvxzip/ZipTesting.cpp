@@ -7,7 +7,8 @@
 #include "ZipListing.h"
 
 namespace {
-// Reads the entry's data as far as its size and drops it.
+// Reads the entry's data as far as its size and drops it; the archive
+// checks what is left.
 void Discard(TStream* source) {
     std::vector<uint8_t> buffer(65536);
     for (int64_t left = source->GetSize(); left > 0;) {
@@ -16,54 +17,82 @@ void Discard(TStream* source) {
         left -= n;
     }
 }
+
+// Every file entry is extracted in one pass; what one entry raises stops
+// only that entry, and each entry is reported as soon as it is done.
+class TTestedArchive : public TZipArchive {
+public:
+    TZipTestReport Report;
+    TLineWriter WriteLine;
+    std::vector<AnsiString> Problems;  // of the entry being tested
+
+protected:
+    void ExtractMarkedEntry(TZipItem* entry) override {
+        Problems.clear();
+        AnsiString untested;
+        try {
+            TZipArchive::ExtractMarkedEntry(entry);
+        } catch (const EArchiveAbort&) {
+            throw;
+        } catch (const EArchivePassword& e) {
+            untested = e.what();
+        } catch (const std::exception& e) {
+            Problems.push_back(ExceptionMessage(e));
+        }
+        entry->Item->ClearMark(TArchState::Extract);
+        ReportEntry(entry, untested);
+    }
+
+private:
+    void ReportEntry(TZipItem* entry, const AnsiString& untested) {
+        WideString name = Printable(entry->Name);
+        if (!untested.empty() && Problems.empty()) {
+            ++Report.Encrypted;
+            WriteLine(u"ENCR " + name + u": " + AnsiToWide(untested) + u", not tested");
+            return;
+        }
+        ++Report.Tested;
+        if (Problems.empty()) {
+            WriteLine(u"OK   " + name);
+            return;
+        }
+        ++Report.Bad;
+        WideString text;
+        for (const AnsiString& problem : Problems) text += (text.empty() ? u"" : u"; ") + AnsiToWide(problem);
+        WriteLine(u"BAD  " + name + u": " + text);
+    }
+};
+
+void WriteSummary(const TZipTestReport& report, const TLineWriter& writeLine) {
+    if (report.Recovered)
+        writeLine(u"The central directory is missing or damaged; entries were found by scanning, and what "
+                  u"follows a cut or lies outside the entries found is not checked");
+    if (report.Encrypted > 0)
+        writeLine(IntToStr(report.Encrypted) + u" encrypted entries were not tested: no password was given");
+    if (report.Bad == 0)
+        writeLine(u"No errors in " + IntToStr(report.Tested) + u" entries");
+    else
+        writeLine(IntToStr(report.Bad) + u" of " + IntToStr(report.Tested) + u" entries are bad");
+}
 }  // namespace
 
-TZipTestReport TestZipArchive(TStream* stream) {
-    auto archive = MakeRef<TZipArchive>();
+TZipTestReport TestZipArchive(TStream* stream, const TLineWriter& output) {
+    auto archive = MakeRef<TTestedArchive>();
     auto callBack = MakeRef<TDefaultCallBack>();
     archive->CallBack = callBack.Get();
     archive->SetStream(stream);
     archive->Open();
 
-    std::vector<AnsiString> problems;
-    auto note = [&](TArchiveCallBack*, const AnsiString& message) { problems.push_back(message); };
+    TZipTestReport& report = archive->Report;
+    TLineWriter writeLine = output ? output : [&report](const WideString& line) { report.Text += line + u'\n'; };
+    archive->WriteLine = writeLine;
+    report.Recovered = archive->DirectoryRecovered();
+    auto note = [&](TArchiveCallBack*, const AnsiString& message) { archive->Problems.push_back(message); };
     callBack->OnError = note;
     callBack->OnHeaderError = note;
     callBack->OnExtractItem = [](TArchiveCallBack*, TStream* source) { Discard(source); };
-
-    TZipTestReport report;
-    TZipStructure* structure = archive->Structure;
-    report.Recovered = structure->Offset < 0;
-    for (int32_t i = 0; i < structure->Count(); ++i) {
-        TZipItem* entry = structure->Entry(i);
-        TArchItem* item = entry->Item;
-        if (!item || item->IsFolder()) continue;
-        // One entry at a time, so that an entry that stops the extraction
-        // (an unknown method, data that does not unpack) stops only itself.
-        problems.clear();
-        item->MarkExtract();
-        try {
-            archive->Extract();
-        } catch (const std::exception& e) {
-            problems.push_back(ExceptionMessage(e));
-            item->ClearMark(TArchState::Extract);
-        }
-        ++report.Tested;
-        WideString name = Printable(entry->Name);
-        if (problems.empty()) {
-            report.Text += u"OK   " + name + u'\n';
-            continue;
-        }
-        ++report.Bad;
-        WideString text;
-        for (const AnsiString& problem : problems) text += (text.empty() ? u"" : u"; ") + AnsiToWide(problem);
-        report.Text += u"BAD  " + name + u": " + text + u'\n';
-    }
-    if (report.Recovered)
-        report.Text += u"The central directory is missing or damaged; entries were found by scanning\n";
-    if (report.Bad == 0)
-        report.Text += u"No errors in " + IntToStr(report.Tested) + u" entries\n";
-    else
-        report.Text += IntToStr(report.Bad) + u" of " + IntToStr(report.Tested) + u" entries are bad\n";
+    archive->MarkExtract();
+    archive->Extract();
+    WriteSummary(report, writeLine);
     return report;
 }

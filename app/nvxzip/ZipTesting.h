@@ -2,12 +2,14 @@
 // is extracted into nothing, and each one whose header, data or CRC is
 // wrong is named.
 #pragma once
-#include "Streams.h"
+#include "ZipListing.h"
 
 struct TZipTestReport {
-    WideString Text;  // one line per entry, then a summary line
+    WideString Text;  // one line per entry, then the summary; see TestZipArchive
     int32_t Tested = 0;
     int32_t Bad = 0;
+    // Encrypted entries left untested: no password was given.
+    int32_t Encrypted = 0;
     // The central directory was missing or damaged: the entries come from a
     // scan of the local headers, and the archive does not count as good.
     bool Recovered = false;
@@ -16,5 +18,6 @@ struct TZipTestReport {
 };
 
 // Raises what opening the archive raises; problems of single entries go
-// into the report.
-TZipTestReport TestZipArchive(TStream* stream);
+// into the report. The lines go to output as they come, or into Text when
+// there is none.
+TZipTestReport TestZipArchive(TStream* stream, const TLineWriter& output = {});

@@ -618,6 +618,18 @@ uint32_t TransferError(int fd) {
 }
 }  // namespace
 
+bool TFileAPI::FlushFileBuffers(TNativeHandle file) { return ::fsync((int)file) == 0 || FailErrno(); }
+
+// A rename is on the disk only once its folder is.
+bool TFileAPI::FlushFolder(const WideString& path) {
+    std::string p = WideToUtf8(path);
+    int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return FailErrno(p);
+    bool ok = ::fsync(fd) == 0 || FailErrno(p);
+    ::close(fd);
+    return ok;
+}
+
 bool TFileAPI::ReadFile(TNativeHandle file, void* buffer, uint32_t count, uint32_t& done) {
     done = 0;
     if (IsWriteOnly((int)file)) return Fail(WinError::AccessDenied);

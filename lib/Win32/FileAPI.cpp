@@ -194,6 +194,11 @@ int64_t TFileAPI::FileSeek(TNativeHandle file, int64_t distance, uint32_t origin
 
 bool TFileAPI::SetEndOfFile(TNativeHandle file) { return ::SetEndOfFile(H(file)); }
 
+bool TFileAPI::FlushFileBuffers(TNativeHandle file) { return ::FlushFileBuffers(H(file)); }
+
+// NTFS journals a rename together with the folder's entries.
+bool TFileAPI::FlushFolder(const WideString&) { return true; }
+
 bool TFileAPI::ReadFile(TNativeHandle file, void* buffer, uint32_t count, uint32_t& done) {
     DWORD n = 0;
     BOOL ok = ::ReadFile(H(file), buffer, count, &n, nullptr);

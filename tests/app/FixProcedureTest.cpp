@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include "CodePages.h"
+#include <algorithm>
+#include <map>
 #include "Exceptions.h"
 #include "FileAPI.h"
 #include "Archivers/Zip/FileZipper.h"
@@ -84,9 +86,17 @@ TEST_F(FixProcedure, NamesOutsideTheAnsiCodePageAreFixedToo) {
 TEST_F(FixProcedure, FailedWriteKeepsTheOldViewerAndRaises) {
     MakeBundle(Bundle);
     TRef<TFullDisk> failing = MakeRef<TFullDisk>();
-    {
+    try {
         TFileAPIScope scope(failing.Get());
-        EXPECT_THROW(FixPresentation(Bundle, u"", false), Exception);
+        FixPresentation(Bundle, u"", false);
+        ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+        // The viewer by its name in the bundle, not the staged file, and why.
+        WideString viewer = ViewerPath(Bundle).substr(Scratch.Path().size() + 1);
+        EXPECT_NE(e.Message().find("Cannot write the viewer \"" + Narrow(viewer) + "\": " +
+                                   SystemErrorText(WinError::DiskFull)),
+                  std::string::npos)
+            << e.Message();
     }
     EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), "OLD VIEWER");
     int entries = 0;
@@ -218,6 +228,86 @@ TEST(ZipMode, FailedReadInOneWorkerLeavesThePickedArchiveAndNothingElse) {
     EXPECT_FALSE(fs::exists(FsPath(archive + u".new")));
     for (const WideString& spill : watch->Spills())
         EXPECT_FALSE(fs::exists(FsPath(ExtractFilePath(spill, false)))) << Narrow(spill);
+}
+
+// Records, in order, what reaches a file or the disk, by file name.
+class TDiskRecorder : public TFileAPI {
+public:
+    std::vector<std::string> Events;
+
+    TNativeHandle CreateFile(const WideString& path, uint32_t access, uint32_t share, void* security,
+                             uint32_t disposition, uint32_t flags, TNativeHandle templateFile) override {
+        TNativeHandle file = TFileAPI::CreateFile(path, access, share, security, disposition, flags, templateFile);
+        FPaths[file] = path;
+        return file;
+    }
+    bool WriteFile(TNativeHandle file, const void* buffer, uint32_t count, uint32_t& done) override {
+        Note("write", FPaths[file]);
+        return TFileAPI::WriteFile(file, buffer, count, done);
+    }
+    bool FlushFileBuffers(TNativeHandle file) override {
+        Note("flush", FPaths[file]);
+        return TFileAPI::FlushFileBuffers(file);
+    }
+    bool MoveFile(const WideString& oldPath, const WideString& newPath, uint32_t flags) override {
+        Note("move", oldPath);
+        return TFileAPI::MoveFile(oldPath, newPath, flags);
+    }
+    bool FlushFolder(const WideString& path) override {
+        Note("sync", path);
+        return TFileAPI::FlushFolder(path);
+    }
+    ptrdiff_t First(const std::string& event) const {
+        return std::find(Events.begin(), Events.end(), event) - Events.begin();
+    }
+    ptrdiff_t Last(const std::string& event) const {
+        return Events.rend() - std::find(Events.rbegin(), Events.rend(), event) - 1;
+    }
+
+private:
+    void Note(const char* what, const WideString& path) {
+        std::string event = what + (" " + Narrow(ExtractFileName(path)));
+        if (Events.empty() || Events.back() != event) Events.push_back(event);
+    }
+    std::map<TNativeHandle, WideString> FPaths;
+};
+
+// A crash just after a move must not leave a name without its data, nor a
+// replaced archive without its backup on the disk.
+TEST(ZipMode, BackupAndNewArchiveAreOnTheDiskBeforeTheMove) {
+    TScratchFolder scratch;
+    WideString archive = MakeArchive(scratch.Path());
+    TRef<TDiskRecorder> disk = MakeRef<TDiskRecorder>();
+    {
+        TFileAPIScope scope(disk.Get());
+        EXPECT_EQ(FixBundleArchive(archive), FixOutcome::Done);
+    }
+    const auto& events = disk->Events;
+    ptrdiff_t backupFlushed = disk->First("flush Show.bak.zip"), firstWrite = disk->First("write Show.zip.new");
+    ptrdiff_t lastWrite = disk->Last("write Show.zip.new"), flushed = disk->First("flush Show.zip.new");
+    ptrdiff_t moved = disk->First("move Show.zip.new");
+    ptrdiff_t synced = disk->First("sync " + Narrow(ExtractFileName(ExcludeTrailingBackslash(scratch.Path()))));
+    ASSERT_LT(synced, (ptrdiff_t)events.size()) << "the folder was not synced";
+    EXPECT_LT(backupFlushed, firstWrite);
+    EXPECT_LT(lastWrite, flushed);
+    EXPECT_LT(flushed, moved);
+    EXPECT_LT(moved, synced);
+}
+
+TEST(ZipMode, FailedBackupSaysWhy) {
+    TScratchFolder scratch;
+    WideString archive = MakeArchive(scratch.Path());
+    std::string before = ReadBytes(archive);
+    TRef<TFullDisk> full = MakeRef<TFullDisk>();
+    try {
+        TFileAPIScope scope(full.Get());
+        FixBundleArchive(archive);
+        ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_NE(e.Message().find("Show.bak.zip\": " + SystemErrorText(WinError::DiskFull)), std::string::npos)
+            << e.Message();
+    }
+    EXPECT_EQ(ReadBytes(archive), before);
 }
 
 TEST(ZipMode, FailedBackupStopsBeforeAnythingChanges) {

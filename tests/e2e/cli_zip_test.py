@@ -1,6 +1,8 @@
 """nvxfix-cli on ZIP archives, end to end, with the external readers."""
 import os
+import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -29,10 +31,10 @@ class CliZipMode(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.dir)
 
-    def archive(self, name="Show", bundle_name=None, links=True):
+    def archive(self, name="Show", bundle_name=None, links=True, size_mb=0.2):
         """A Mac user's archive <name>.zip holding <bundle_name>.app."""
         src = os.path.join(self.dir, "src-" + name)
-        bundle = make_bundle(src, bundle_name or name, links=links and not self.cli.windows)
+        bundle = make_bundle(src, bundle_name or name, links=links and not self.cli.windows, size_mb=size_mb)
         made = make_presentation.zip_bundle(bundle)
         target = os.path.join(self.dir, name + ".zip")
         shutil.move(made, target)
@@ -80,7 +82,7 @@ class CliZipMode(unittest.TestCase):
         if self.cli.windows:
             self.skipTest("a terminal is made for the native build only")
         import pty
-        path, _ = self.archive()
+        path, _ = self.archive(size_mb=4)
         pid, fd = pty.fork()
         if pid == 0:
             os.execv(self.cli.path, [self.cli.path, path])
@@ -97,6 +99,9 @@ class CliZipMode(unittest.TestCase):
         self.assertEqual(os.waitstatus_to_exitcode(status), 0, output)
         for stage in (b"backup [", b"unpack [", b"pack [", b"100%", b"Done!"):
             self.assertIn(stage, output)
+        for stage in (b"backup", b"pack"):
+            shown = {int(p) for p in re.findall(stage + rb" \[[# ]*\] (\d+)%", output)}
+            self.assertTrue(any(0 < p < 100 for p in shown), (stage, sorted(shown)))
         code, out, err = self.fix(path)  # standard error is a pipe here
         self.assertEqual((code, err), (0, ""))
 
@@ -129,20 +134,64 @@ class CliZipMode(unittest.TestCase):
     def test_damaged_archives_give_an_error_and_stay_as_they_were(self):
         path, _ = self.archive()
         good = read(path)
-        cases = {"truncated": good[: len(good) // 2]}
-        # A flipped byte inside the first entry's data: the CRC no longer matches.
         with zipfile.ZipFile(path) as z:
-            first = z.infolist()[0]
-            start = first.header_offset + 30 + len(first.filename.encode()) + len(first.extra)
-        broken = bytearray(good)
-        broken[start + 3] ^= 0xFF
-        cases["wrong-crc"] = bytes(broken)
-        for name, data in cases.items():
+            infos = z.infolist()
+        first = infos[0]
+        start = first.header_offset + 30 + len(first.filename.encode()) + len(first.extra)
+        # A flipped byte inside the first entry's data: the CRC no longer matches.
+        wrong_crc = bytearray(good)
+        wrong_crc[start + 3] ^= 0xFF
+        # A local header whose name differs from its directory record.
+        other = infos[len(infos) // 2]
+        mismatch = bytearray(good)
+        mismatch[other.header_offset + 30 + len(other.filename.encode()) - 1] ^= 0x01
+        # Two directory records for one local header.
+        end = len(good) - 22
+        count, size, offset = struct.unpack("<HII", good[end + 10:end + 20])
+        record_length = 46 + sum(struct.unpack("<HHH", good[offset + 28:offset + 34]))
+        record = good[offset:offset + record_length]
+        shared = (good[:end] + record + good[end:end + 8] + struct.pack("<HHII", count + 1, count + 1, size + record_length, offset) +
+                  good[end + 20:])
+        # Damage that a scan over local headers would "repair" into a show
+        # without its modes, links and later entries, or that would lose data.
+        cases = {
+            "name mismatch": (bytes(mismatch), "damaged"),
+            "shared local header": (shared, "damaged"),
+            "tail cut": (good[:-300], "central directory is missing"),
+            "cut at an entry boundary": (good[: infos[len(infos) // 2].header_offset], "central directory is missing"),
+            "half": (good[: len(good) // 2], "central directory is missing"),
+            "wrong-crc": (bytes(wrong_crc), "The entry \"%s\" is damaged: its data does not match" % first.filename),
+        }
+        for name, (data, text) in cases.items():
             with self.subTest(name):
                 damaged = os.path.join(self.dir, "Show.zip")
                 with open(damaged, "wb") as f:
                     f.write(data)
-                self.assertUnchangedAfterError(damaged, data)
+                err = self.assertUnchangedAfterError(damaged, data)
+                self.assertIn(text, err)
+                self.assertNotIn(DONE, err)
+
+    def test_entries_that_cannot_be_unpacked_are_named_with_the_cause(self):
+        marker = "Show.app/Contents/Resources/slideshow.dat"
+        cases = {"method": ("compression method 14 (LZMA)", zipfile.ZIP_LZMA, 0),
+                 "password": ("is password-protected", zipfile.ZIP_DEFLATED, 1)}
+        for name, (text, method, flags) in cases.items():
+            with self.subTest(name):
+                path = os.path.join(self.dir, "Show.zip")
+                with zipfile.ZipFile(path, "w") as z:
+                    z.writestr("Show.app/Contents/Info.plist", b"<plist/>")
+                    z.writestr(marker, b"slides" * 100, method)
+                data = bytearray(read(path))
+                if flags:  # the encryption bit, in the local and the central header
+                    for sig, at in ((b"PK\x03\x04", 6), (b"PK\x01\x02", 8)):
+                        pos = data.rindex(sig)
+                        data[pos + at] |= flags
+                data = bytes(data)
+                with open(path, "wb") as f:
+                    f.write(data)
+                err = self.assertUnchangedAfterError(path, data)
+                self.assertIn('The entry "%s"' % marker, err)
+                self.assertIn(text, err)
 
     def test_garbage_is_no_presentation(self):
         path = os.path.join(self.dir, "Show.zip")
@@ -162,6 +211,7 @@ class CliZipMode(unittest.TestCase):
                     z.writestr(name, b"evil")
                 err = self.assertUnchangedAfterError(path, read(path))
                 self.assertIn("Unsafe entry name", err)
+                self.assertNotIn("\x01", err, "a control character reached the terminal")
                 self.assertFalse(os.path.exists(os.path.join(os.path.dirname(self.dir), "evil.txt")))
 
     def test_jobs_change_the_threads_not_the_archive(self):
@@ -180,6 +230,66 @@ class CliZipMode(unittest.TestCase):
             with zipfile.ZipFile(path) as z:
                 entries.append([(i.filename, i.CRC, i.compress_size, i.header_offset) for i in z.infolist()])
         self.assertEqual(entries[0], entries[1])
+
+    def test_fixed_archive_keeps_the_archives_permissions(self):
+        if self.cli.windows:
+            self.skipTest("modes are a POSIX matter")
+        path, _ = self.archive()
+        os.chmod(path, 0o600)
+        self.assertEqual(self.fix(path)[0], 0)
+        self.assertEqual(os.stat(path).st_mode & 0o777, 0o600)
+
+    def test_read_only_archive_is_refused_before_anything_happens(self):
+        path, _ = self.archive()
+        before = read(path)
+        os.chmod(path, 0o444)
+        try:
+            err = self.assertUnchangedAfterError(path, before)
+        finally:
+            os.chmod(path, 0o644)
+        self.assertIn("cannot be written", err)
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "Show.bak.zip")))
+
+    def test_archive_made_by_infozip_keeps_its_utf8_names(self):
+        name = "Pr\u00e4sentation"
+        src = os.path.join(self.dir, "src")
+        make_bundle(src, name, links=not self.cli.windows)
+        path = os.path.join(self.dir, name + ".zip")
+        subprocess.run(["zip", "-qry", path, name + ".app"], cwd=src, check=True)
+
+        def stored_names(p):
+            with zipfile.ZipFile(p) as z:
+                # Without the UTF-8 flag zipfile decodes as cp437; encoding back gives the stored bytes.
+                return {(i.orig_filename.encode("utf-8" if i.flag_bits & 0x800 else "cp437"), i.flag_bits & 0x800)
+                        for i in z.infolist() if not i.is_dir()}
+
+        before = stored_names(path)
+        self.assertIn(("Pr\u00e4sentation.app/Contents/PkgInfo".encode(), 0), before)
+        code, out, err = self.fix(path)
+        self.assertEqual((code, out.strip()), (0, self.cli.arg(path) + ": " + DONE), err)
+        self.assertEqual(stored_names(path), before)
+
+    def test_other_top_level_entries_are_noted_on_standard_error(self):
+        path, _ = self.archive()
+        with zipfile.ZipFile(path, "a") as z:
+            z.writestr("readme.txt", b"read me")
+            z.writestr("__MACOSX/._Show.app", b"resource fork")
+        code, out, err = self.fix(path)
+        self.assertEqual((code, out.strip()), (0, self.cli.arg(path) + ": " + DONE))
+        backup = self.cli.arg(os.path.join(self.dir, "Show.bak.zip"))
+        self.assertEqual(err.strip(), "%s: note: 2 other top-level entries are kept only in %s" % (self.cli.arg(path), backup))
+
+    def test_forward_slashes_are_separators(self):
+        os.mkdir(os.path.join(self.dir, "wz3"))
+        path, _ = self.archive()
+        shutil.move(path, os.path.join(self.dir, "wz3", "Show.zip"))
+        path = os.path.join(self.dir, "wz3", "Show.zip")
+        absolute = self.cli.arg(path).replace("\\", "/")
+        for given in ("wz3/Show.zip", absolute):
+            with self.subTest(given):
+                code, out, err = self.cli.run(given, cwd=self.dir)
+                self.assertEqual((code, out.strip()), (0, given + ": " + DONE), err)
+                self.assertTrue(os.path.exists(os.path.join(self.dir, "wz3", "Show.bak.zip")))
 
 
 def io_bytes(data):

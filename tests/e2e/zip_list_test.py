@@ -23,6 +23,16 @@ def printable(text):
     return "".join("?" if ord(c) < 0x20 or c == "\x7f" else c for c in text)
 
 
+def zip_text(raw, utf8):
+    """Bytes without the UTF-8 flag are UTF-8 too when they decode as such (as macOS and Linux tools write them)."""
+    if not utf8 and not raw.isascii():
+        try:
+            return raw.decode("utf-8")
+        except UnicodeDecodeError:
+            return raw.decode("cp437")
+    return raw.decode("utf-8" if utf8 else "cp437")
+
+
 def expected_listing(path):
     """The entries and archive comment as zipfile reads them, in the listing's terms."""
     with zipfile.ZipFile(path) as z:
@@ -38,10 +48,10 @@ def expected_listing(path):
                 "host": HOSTS[i.create_system] if i.create_system < len(HOSTS) else "#%d" % i.create_system,
                 "attrs": "%08X" % i.external_attr,
                 "flags": "%04X" % i.flag_bits,
-                "name": i.orig_filename,
-                "comment": printable(i.comment.decode("utf-8" if utf8 else "cp437")),
+                "name": i.orig_filename if utf8 else zip_text(i.orig_filename.encode("cp437"), False),
+                "comment": printable(zip_text(i.comment, utf8)),
             })
-        comment = printable(z.comment.decode("cp437"))
+        comment = printable(zip_text(z.comment, False))
     return entries, comment
 
 

@@ -1,5 +1,5 @@
 // Feeds every file of the fuzzing corpus (seeds and crash reproducers) to
-// the fuzzer's entry, so that ordinary test runs keep them passing.
+// each of the fuzzers' entries, so that ordinary test runs keep them passing.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -30,6 +30,8 @@ int main(int argc, char** argv) {
         std::ifstream in(file, std::ios::binary);
         std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         FuzzZipDirectory(bytes.data(), bytes.size());
+        FuzzZipExtract(bytes.data(), bytes.size());
+        FuzzZipSave(bytes.data(), bytes.size());
     }
     std::printf("%zu corpus files replayed\n", files.size());
     return 0;

@@ -1,23 +1,136 @@
 #include "ZipFuzzEntry.h"
 #include <cstdlib>
+#include <string>
+#include <vector>
+#include "Archivers/Zip/ZipArchive.h"
 #include "ErrorReport.h"
 #include "Streams.h"
 #include "ZipListing.h"
 
-void FuzzZipDirectory(const uint8_t* data, size_t size) {
+namespace {
+
+TRef<TMemoryStream> StreamOf(const uint8_t* data, size_t size) {
     auto stream = MakeRef<TMemoryStream>();
-    if (size > 0 && stream->Write(data, int32_t(size)) != int32_t(size)) return;
+    if (size > 0) stream->Write(data, int32_t(size));
     stream->SetPosition(0);
+    return stream;
+}
+
+std::vector<uint8_t> BytesOf(TStream* stream) {
+    std::vector<uint8_t> bytes(size_t(stream->GetSize()));
+    stream->SetPosition(0);
+    if (!bytes.empty() && stream->Read(bytes.data(), int32_t(bytes.size())) != int32_t(bytes.size())) std::abort();
+    return bytes;
+}
+
+void Check(bool condition) {
+    if (!condition) std::abort();
+}
+
+// Library exceptions are what bad input may raise; a failed assertion is
+// reported already and a finding.
+template <class TStep>
+bool Survives(TStep step) {
     try {
+        step();
+        return true;
+    } catch (const EAbort&) {
+        std::abort();
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
+// An archive over a stream whose callback collects what it extracts and
+// notes errors instead of stopping.
+struct TFuzzArchive {
+    TRef<TDefaultCallBack> CallBack = MakeRef<TDefaultCallBack>();
+    TRef<TZipArchive> Archive = MakeRef<TZipArchive>();
+    std::string Extracted;  // of the last entry
+    std::string Source;     // what an added item holds
+    int Errors = 0;
+
+    explicit TFuzzArchive(TStream* stream) {
+        Archive->CallBack = CallBack.Get();
+        Archive->SetStream(stream);
+        CallBack->OnError = [this](TArchiveCallBack*, const AnsiString&) { ++Errors; };
+        CallBack->OnHeaderError = CallBack->OnError;
+        CallBack->OnExtractItem = [this](TArchiveCallBack* sender, TStream* source) {
+            // Sizes come from the input: read only a bounded part; the
+            // archive checks the rest.
+            Extracted.clear();
+            char buffer[4096];
+            int64_t left = std::min<int64_t>(int64_t(sender->CurrentItem->Size), 1 << 20);
+            for (int32_t n; left > 0 && (n = source->Read(buffer, int32_t(std::min<int64_t>(left, 4096)))) > 0;
+                 left -= n)
+                Extracted.append(buffer, size_t(n));
+        };
+        CallBack->OnPackItem = [this](TArchiveCallBack*, TStream* target) {
+            Check(target->Write(Source.data(), int32_t(Source.size())) == int32_t(Source.size()));
+        };
+    }
+};
+
+TZipItem* FirstFileEntry(TZipStructure* structure) {
+    for (int32_t i = 0; i < structure->Count(); ++i) {
+        TZipItem* entry = structure->Entry(i);
+        if (entry->Item && !entry->Item->IsFolder() && entry->Item->GetParent()) return entry;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void FuzzZipDirectory(const uint8_t* data, size_t size) {
+    TRef<TMemoryStream> stream = StreamOf(data, size);
+    Survives([&] {
         TZipListing listing = ListZipArchive(stream.Get());
         // Every entry gave a line.
         size_t lines = 0;
         for (char16_t c : listing.Text) lines += c == u'\n';
-        if (lines < size_t(listing.Entries) + 1) std::abort();
-    } catch (const EAbort&) {
-        // A failed assertion: reported already, and a finding.
-        std::abort();
-    } catch (const Exception&) {
-        // What damaged input may raise.
+        Check(lines >= size_t(listing.Entries) + 1);
+    });
+}
+
+void FuzzZipExtract(const uint8_t* data, size_t size) {
+    TRef<TMemoryStream> stream = StreamOf(data, size);
+    TFuzzArchive zip(stream.Get());
+    if (!Survives([&] { zip.Archive->Open(); })) return;
+    zip.Archive->MarkExtract();
+    bool extracted = Survives([&] { zip.Archive->Extract(); });
+    // An entry that passes leaves nothing marked: every file was handed out.
+    if (extracted && zip.Errors == 0)
+        for (int32_t i = 0; i < zip.Archive->Structure->Count(); ++i) {
+            TArchItem* item = zip.Archive->Structure->Entry(i)->Item;
+            Check(item->IsFolder() || !item->State.Contains(TArchState::Extract));
+        }
+}
+
+void FuzzZipSave(const uint8_t* data, size_t size) {
+    TRef<TMemoryStream> stream = StreamOf(data, size);
+    std::vector<uint8_t> original = BytesOf(stream.Get());
+    const WideString added = u"fuzz-added.txt";
+    const std::string content = "added by the fuzzer, packed and read back";
+    {
+        TFuzzArchive zip(stream.Get());
+        if (!Survives([&] { zip.Archive->Open(); })) return;
+        if (TZipItem* first = FirstFileEntry(zip.Archive->Structure)) first->Item->MarkDelete();
+        // Added and dropped again before the save: nothing of it may stay.
+        zip.Archive->AddFile(u"dropped.txt", 3)->MarkDelete();
+        zip.Source = content;
+        zip.Archive->AddFile(added, int64_t(content.size()));
+        // A failed save gives the stream back as it was.
+        if (!Survives([&] { zip.Archive->Save(3); })) {
+            Check(BytesOf(stream.Get()) == original);
+            return;
+        }
     }
+    TFuzzArchive again(stream.Get());
+    again.Archive->Open();
+    Check(!again.Archive->DirectoryRecovered());
+    TArchItem* item = again.Archive->FindOrCreate(added, FindMode::Find);
+    Check(item != nullptr && again.Archive->FindOrCreate(u"dropped.txt", FindMode::Find) == nullptr);
+    item->MarkExtract();
+    again.Archive->Extract();
+    Check(again.Errors == 0 && again.Extracted == content);
 }

@@ -1,9 +1,14 @@
-// The one entry shared by the fuzzer and the corpus replay: the directory
-// of an archive held in memory read and listed as "nvxzip l" does.
+// The entries shared by the fuzzers and the corpus replay, each over an
+// archive held in memory: its directory read and listed as "nvxzip l" does;
+// every entry opened and extracted; one entry deleted, one added, the
+// archive saved in place and read back.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
-// Raises nothing the library raises for bad input; anything else (a
-// failed assertion, a memory error, a sanitizer report) is a finding.
+// Each raises nothing the library raises for bad input; anything else (a
+// failed assertion, a memory error, a sanitizer report, a broken check)
+// is a finding.
 void FuzzZipDirectory(const uint8_t* data, size_t size);
+void FuzzZipExtract(const uint8_t* data, size_t size);
+void FuzzZipSave(const uint8_t* data, size_t size);

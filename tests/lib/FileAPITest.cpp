@@ -102,7 +102,12 @@ TEST(FileHelpers, ForceDirectoriesMakesEveryMissingLevel) {
     EXPECT_TRUE(DirectoryExists(scratch / u"a.b/c.app/Contents"));
     EXPECT_TRUE(ForceDirectories(scratch / u"a.b/c.app"));
     EXPECT_FALSE(ForceDirectories(u""));
-    EXPECT_FALSE(ForceDirectories(u"no-separator-here"));
+    // A relative name counts from the current folder.
+    const WideString start = GetCurrentFolder(true);
+    ASSERT_TRUE(SetCurrentFolder(scratch.Path()));
+    EXPECT_TRUE(ForceDirectories(u"no-separator-here"));
+    SetCurrentFolder(start);
+    EXPECT_TRUE(DirectoryExists(scratch / u"no-separator-here"));
     // A file in the way.
     scratch.Write(scratch / u"file", "x");
     EXPECT_FALSE(ForceDirectories(scratch / u"file/sub"));

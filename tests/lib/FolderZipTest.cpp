@@ -180,6 +180,35 @@ TEST_F(ParallelZip, StopHalfWayEndsEveryWorkerAndLeavesNothing) {
     ExpectSpillsGone(watch.Get());
 }
 
+// Cut off at the end the directory is gone: the entries are found by a
+// scan, the caller learns so, and the last entry's cut data is named.
+TEST_F(FolderZip, CutArchiveIsRecoveredByAScanThatTellsTheCaller) {
+    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
+    zipper->Zip(ZipPath, Bundle, true);
+    std::string whole = ReadBytes(ZipPath);
+    // One byte of the last entry's data is left: too little for any file.
+    size_t last = whole.rfind("PK\x03\x04");
+    size_t nameLength = uint8_t(whole[last + 26]) | uint8_t(whole[last + 27]) << 8;
+    WriteBytes(ZipPath, whole.substr(0, last + 30 + nameLength + 1));
+
+    const WideString start = GetCurrentFolder(true);
+    ASSERT_TRUE(SetCurrentFolder(Scratch.Path()));
+    TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
+    try {
+        unzipper->Unzip(ZipPath, u"out");  // relative, and not there yet
+        ADD_FAILURE() << "no error";
+    } catch (const EArchiveError& e) {
+        EXPECT_NE(e.Message().find("it is truncated"), std::string::npos) << e.Message();
+    }
+    EXPECT_TRUE(unzipper->DirectoryRecovered);
+    EXPECT_TRUE(fs::is_directory(FsPath(Scratch / u"out/X.app/Contents")));
+
+    unzipper->RequireSoundDirectory = true;
+    EXPECT_THROW(unzipper->Unzip(ZipPath, Scratch / u"refused"), EArchiveBroken);
+    EXPECT_FALSE(fs::exists(FsPath(Scratch / u"refused")));
+    SetCurrentFolder(start);
+}
+
 TEST(EntryNames, UnsafeNamesAreRefusedAndSafeOnesPass) {
     for (const char16_t* name : {u"a/b.txt", u"a.b/..c/d", u"Show.app/Contents/x..y", u"a/./b"})
         EXPECT_NO_THROW(CheckEntryName(name)) << WideToUtf8(WideString(name));

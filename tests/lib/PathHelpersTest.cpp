@@ -63,6 +63,17 @@ TEST(PathHelpers, ChangeFileExtCutsAtTheLastDotOfTheName) {
     EXPECT_EQ(ChangeFileExt(u"file.tar.gz", u".tgz"), u"file.tar.tgz");
 }
 
+// Windows takes '/' as a separator as well; the helpers do everywhere.
+TEST(PathHelpers, ForwardSlashIsASeparatorEverywhere) {
+    EXPECT_TRUE(IsPathDelimiter(u'/'));
+    EXPECT_EQ(IsPathDelimiter(u'\\'), PathDelim == u'\\');
+    EXPECT_EQ(ExtractFileName(u"wz3/Show.zip"), u"Show.zip");
+    EXPECT_EQ(ExtractFilePath(u"Z:/shows/Show.zip", false), u"Z:/shows");
+    EXPECT_EQ(ChangeFileExt(u"a.b/Show", u".bak.zip"), u"a.b/Show.bak.zip");
+    EXPECT_EQ(JoinPath(u"a/", u"b"), u"a/b");
+    EXPECT_EQ(IncludeTrailingBackslash(u"a/"), u"a/");
+}
+
 TEST(LongPaths, OnlyPathsOf260CharactersOrMoreGetThePrefix) {
     WideString short259 = u"C:\\" + WideString(256, u'a');
     WideString long260 = short259 + u"b";

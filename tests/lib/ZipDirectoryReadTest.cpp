@@ -385,21 +385,26 @@ TEST(ZipDirectoryScan, AStopEndsTheScanWithItsOwnText) {
     }
 }
 
-TEST(ZipDirectoryRead, NamesTheTreeCannotHoldAreLeftOut) {
+TEST(ZipDirectoryRead, NamesTheTreeCannotHoldAreKeptAsStored) {
     TZipFixture zip;
     zip.Entries = {FixtureFile("", "empty"), FixtureFile("/etc/passwd", "abs"), FixtureFile("a//b.txt", "double"),
                    FixtureFile("ok.txt", "fine"), FixtureFile("/", "")};
     std::vector<uint8_t> bytes = zip.Build();
-    EXPECT_EQ(ReadZip(bytes).Names(), (Paths{u"ok.txt"}));
+    const Paths all{u"", u"/etc/passwd", u"a//b.txt", u"ok.txt", u"/"};
+    TRead read = ReadZip(bytes);
+    EXPECT_EQ(read.Names(), all);
+    // The tree holds them without the empty components.
+    EXPECT_EQ(read.Entry(1)->Item->Path, u"etc\\passwd");
+    EXPECT_EQ(read.Entry(2)->Item->Path, u"a\\b.txt");
     // The same through the scan.
     bytes.resize(zip.DirectoryOffset);
-    EXPECT_EQ(ReadZip(bytes).Names(), (Paths{u"ok.txt"}));
+    EXPECT_EQ(ReadZip(bytes).Names(), all);
 
     // A last record of only its 46 fixed bytes is still read, not taken
     // for a directory that never ends.
     zip.Entries = {FixtureFile("ok.txt", "fine"), FixtureFile("", "")};
-    TRead read = ReadZip(zip.Build());
-    EXPECT_EQ(read.Names(), (Paths{u"ok.txt"}));
+    read = ReadZip(zip.Build());
+    EXPECT_EQ(read.Names(), (Paths{u"ok.txt", u""}));
     EXPECT_EQ(read.Structure()->Offset, zip.DirectoryOffset);
 }
 

@@ -310,7 +310,8 @@ TEST(ZipDirectoryWrite, NewAndCopiedEntries) {
     EXPECT_EQ(copy->LocalOffset, 77);
     EXPECT_EQ(copy->Method, 8);
     EXPECT_EQ(copy->Crc32, 0x12345678u);
-    EXPECT_EQ(copy->Flags, 2 | ZipFlag::Utf8);
+    // A kept entry keeps its own flags, whatever the structure's default.
+    EXPECT_EQ(copy->Flags, 2);
     EXPECT_EQ(copy->Name, u"a/b/c.txt");
     archive->Structure->UseUtf8 = true;
     EXPECT_EQ(archive->Structure->AddNewEntry(item)->Flags, ZipFlag::Utf8);

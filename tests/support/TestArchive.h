@@ -6,8 +6,10 @@
 class TTestArchive : public TArchive {
 public:
     TTestArchive() : Structure(New<TZipStructure>()) {
-        Structure->CreateItem = [this](const WideString& path, bool isFolder) {
+        Structure->CreateItem = [this](const WideString& path, bool isFolder) -> TArchItem* {
             ++Created;
+            // As the archives do: a name of only separators belongs to the root.
+            if (path.empty()) return this;
             return FindOrCreate(path, isFolder ? FindMode::Folder : FindMode::Add);
         };
     }

@@ -3,17 +3,17 @@
 #include "Exceptions.h"
 #include "FileAPI.h"
 
-WideString NativePath(WideString archivePath) {
-    for (WideChar& c : archivePath)
-        if (c == u'\\') c = PathDelim;
-    return archivePath;
+namespace {
+WideString WithSeparator(WideString path, WideChar from, WideChar to) {
+    for (WideChar& c : path)
+        if (c == from) c = to;
+    return path;
 }
+}  // namespace
 
-WideString ArchivePath(WideString nativePath) {
-    for (WideChar& c : nativePath)
-        if (c == PathDelim) c = u'\\';
-    return nativePath;
-}
+WideString NativePath(WideString archivePath) { return WithSeparator(std::move(archivePath), u'\\', PathDelim); }
+WideString ArchivePath(WideString nativePath) { return WithSeparator(std::move(nativePath), PathDelim, u'\\'); }
+WideString StoredPath(WideString archivePath) { return WithSeparator(std::move(archivePath), u'\\', u'/'); }
 
 namespace {
 bool IsSeparator(WideChar c) { return c == u'/' || c == u'\\'; }

@@ -2,6 +2,9 @@
 #include "CodePages.h"
 #include "FileAPI.h"
 #include "FileStream.h"
+#include "Format.h"
+#include "InflateStream.h"
+#include "SysError.h"
 #include "ZipArchive.h"
 
 namespace {
@@ -16,25 +19,66 @@ public:
     }
 };
 
+// "The entry "<name>"", the name as the archive stores it.
+AnsiString TheEntry(TArchItem* item) { return "The entry \"" + WideToAnsi(StoredPath(item->Path)) + "\""; }
+
+// Methods other tools write, for a message a user can look up.
+AnsiString MethodText(uint16_t method) {
+    static const std::pair<uint16_t, const char*> names[] = {
+        {1, "Shrink"}, {6, "Implode"}, {9, "Deflate64"}, {12, "BZip2"},   {14, "LZMA"},
+        {93, "Zstandard"}, {95, "XZ"},  {96, "JPEG"},     {97, "WavPack"}, {98, "PPMd"}};
+    AnsiString text = Format("compression method %d", (int)method);
+    for (auto [number, name] : names)
+        if (number == method) text += AnsiString(" (") + name + ")";
+    return text;
+}
+
+// What makes an entry impossible to unpack, said before anything is written.
+void CheckUnpackable(TZipArchive* archive, TZipItem* entry) {
+    TArchItem* item = entry->Item;
+    if (!item || item->IsFolder()) return;
+    if (item->Attributes().Contains(TArchAttribute::Encrypted))
+        throw EArchiveError(TheEntry(item) + " is password-protected and cannot be unpacked");
+    if (!archive->Unpacker(entry->Method))
+        throw EArchiveError(TheEntry(item) + " uses " + MethodText(entry->Method) + ", which cannot be unpacked");
+}
+
 }  // namespace
 
 void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolder) {
     DestFolder = IncludeTrailingBackslash(destFolder);
     UnixModes.clear();
+    StoredNames.clear();
     TRef<TZipArchive> archive = MakeRef<TCheckedZipArchive>();
     TRef<TDefaultCallBack> callback = MakeRef<TDefaultCallBack>();
     callback->OnExtractItem = [this](TArchiveCallBack* sender, TStream* stream) { ExtractItem(sender, stream); };
+    callback->OnError = [](TArchiveCallBack* sender, const AnsiString&) {
+        throw EArchiveBroken(TheEntry(sender->CurrentItem) + " is damaged: its data does not match its checksum");
+    };
+    callback->OnHeaderError = [](TArchiveCallBack* sender, const AnsiString&) {
+        throw EArchiveBroken(TheEntry(sender->CurrentItem) + " is damaged: its local header is missing");
+    };
     if (OnProgress) callback->TotalProgress->OnChange = OnProgress;
     archive->CallBack = callback.Get();
     TRef<TFileStream> file = MakeRef<TFileStream>(zipPath, FileAccess::Read, (uint8_t)FileShare::Read,
                                                   (uint8_t)FileDisposition::OpenExisting);
     archive->SetStream(file.Get());
     archive->Open();
+    DirectoryRecovered = archive->Structure->Offset < 0;
+    if (DirectoryRecovered && RequireSoundDirectory)
+        throw EArchiveBroken("The archive \"" + WideToAnsi(zipPath) +
+                             "\" is damaged: its central directory is missing or unreadable");
     for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
         TZipItem* entry = archive->Structure->Entry(i);
         CheckEntryName(entry->Name);
-        if (entry->HostSystem == ZipHost::Unix && entry->Item && !entry->Item->IsFolder())
-            UnixModes[entry->Item->Path] = entry->ExternalAttributes;
+        CheckUnpackable(archive.Get(), entry);
+        if (!entry->Item || entry->Item->IsFolder()) continue;
+        StoredNames[entry->Item->Path] = {entry->NameBytes, (entry->Flags & ZipFlag::Utf8) != 0};
+        if (entry->HostSystem == ZipHost::Unix) UnixModes[entry->Item->Path] = entry->ExternalAttributes;
+    }
+    if (!ForceDirectories(DestFolder)) {
+        uint32_t code = GetLastErrorCode();
+        throw EFileAccessError("Cannot create \"" + WideToAnsi(DestFolder) + "\": " + SystemErrorText(code), code);
     }
     archive->MarkExtract();
     archive->Extract();
@@ -48,8 +92,15 @@ void TFileUnzipper::ExtractItem(TArchiveCallBack* callback, TStream* stream) {
         TRef<TFileStream> out = MakeRef<TFileStream>(target, FileAccess::Write, (uint8_t)FileShare::Read,
                                                      (uint8_t)FileDisposition::CreateAlways);
         // An unpack stream does not stop at the item's end by itself.
-        if (out->CopyFrom(stream, int64_t(item->Size)) != int64_t(item->Size))
-            throw EArchiveBroken("Unexpected end of data in \"" + WideToAnsi(item->Path) + "\"");
+        int64_t copied = 0;
+        try {
+            copied = out->CopyFrom(stream, int64_t(item->Size));
+        } catch (const EZDecompressionError& e) {
+            // zlib's "buffer error": the input ran out before the data ended.
+            if (e.Message() != zError(Z_BUF_ERROR))
+                throw EArchiveBroken(TheEntry(item) + " is damaged: its compressed data is invalid");
+        }
+        if (copied != int64_t(item->Size)) throw EArchiveBroken(TheEntry(item) + " is truncated: its data ends early");
         out->Close();
     }
     try {

@@ -1,6 +1,7 @@
 // Extracts every file of a ZIP file into a folder, recreating the entries'
 // folders below it. Entry names that could reach outside the folder are
-// refused before anything is written.
+// refused before anything is written, and so are entries that cannot be
+// unpacked (password-protected, unknown method), naming the entry.
 #pragma once
 #include "Archive.h"
 #include "EntryModes.h"
@@ -11,9 +12,19 @@ public:
     WideString DestFolder;
     // Filled by Unzip: the Unix modes of the entries that carry them.
     TEntryModes UnixModes;
+    // Filled by Unzip: how every file entry's name was stored.
+    TEntryNames StoredNames;
+    // Set by Unzip when the central directory was missing or damaged and
+    // the entries were found by scanning for local headers: they carry no
+    // modes, and entries past the damage are missing.
+    bool DirectoryRecovered = false;
+    // Unzip refuses such an archive before writing anything.
+    bool RequireSoundDirectory = false;
     // Progress of the whole extraction, in bytes.
     TArchiveProgressEvent OnProgress;
 
+    // Makes destFolder when it is missing (a relative path counts from the
+    // current folder).
     void Unzip(const WideString& zipPath, const WideString& destFolder);
     void ExtractItem(TArchiveCallBack* callback, TStream* stream);
 };

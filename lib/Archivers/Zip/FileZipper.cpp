@@ -97,17 +97,13 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
     FIndexOf.reserve(size_t(Files->GetCount()));
     for (int32_t i = 0; i < Files->GetCount(); ++i) {
         WideString path = Files->GetString(i);
-        TArchItem* item = archive->AddFile(ArchivePath(path.substr(base.size())), -1);
         TRef<TFileInfo> info = GetFileInfo(path);
+        // The size known up front lets the save's progress move as it packs.
+        TArchItem* item = archive->AddFile(ArchivePath(path.substr(base.size())), info->Size);
         item->CreatedTime = info->CreationTime;
         item->AccessedTime = info->LastAccessTime;
         item->ModifiedTime = info->LastWriteTime;
-        auto mode = UnixModes.find(item->Path);
-        if (mode != UnixModes.end()) {
-            TZipItem* entry = archive->Structure->Entry(archive->Structure->Count() - 1);
-            entry->HostSystem = ZipHost::Unix;
-            entry->ExternalAttributes = mode->second;
-        }
+        KeepEntryForm(archive->Structure->Entry(archive->Structure->Count() - 1));
         Files->SetObject(i, item);
         FIndexOf.emplace_back(item, i);
     }
@@ -129,6 +125,19 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
     archive->Save(SaveLevel);
     workers.reset();
     file->Close();
+}
+
+void TFileZipper::KeepEntryForm(TZipItem* entry) {
+    auto mode = UnixModes.find(entry->Item->Path);
+    if (mode != UnixModes.end()) {
+        entry->HostSystem = ZipHost::Unix;
+        entry->ExternalAttributes = mode->second;
+    }
+    auto name = StoredNames.find(entry->Item->Path);
+    if (name != StoredNames.end()) {
+        entry->NameBytes = name->second.Bytes;
+        entry->Flags = uint16_t(name->second.Utf8Flag ? entry->Flags | ZipFlag::Utf8 : entry->Flags & ~ZipFlag::Utf8);
+    }
 }
 
 int32_t TFileZipper::IndexOf(TArchItem* item) const {

@@ -20,6 +20,7 @@ class TPackWorkers;
 constexpr int32_t MaxZipWorkers = 8;
 int32_t DefaultZipWorkers();
 void SetDefaultZipWorkers(int32_t count);
+class TZipItem;
 using TZipperProgressEvent =
     std::function<void(TFileZipper* sender, const AnsiString& path, bool& stop, int32_t count, int32_t index)>;
 
@@ -40,6 +41,8 @@ public:
     // Packed data the workers keep in memory for the writer, beyond the file
     // being written; the rest waits in spill files in a working folder.
     size_t WaitingMemory = 4 << 20;
+    // Entries named here are written with these name bytes and UTF-8 flag.
+    TEntryNames StoredNames;
 
     void Zip(const WideString& zipPath, const WideString& folder, bool withFolderName);
     void ZipFolders(const WideString& zipPath, const std::vector<WideString>& folders, bool withFolderName);
@@ -59,4 +62,5 @@ private:
 
     // Items with their indexes in Files, by item, for the length of a zip.
     std::vector<std::pair<const TArchItem*, int32_t>> FIndexOf;
+    void KeepEntryForm(TZipItem* entry);
 };

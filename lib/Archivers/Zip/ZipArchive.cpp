@@ -6,6 +6,7 @@
 #include "FileStream.h"
 #include "StreamUtil.h"
 #include "TempFolders.h"
+#include "BoundedStream.h"
 #include "ZipBytes.h"
 
 namespace {
@@ -65,7 +66,7 @@ struct TBufferScope {
 };
 }  // namespace
 
-TZipArchive::TZipArchive() : Structure(New<TZipStructure>()) {
+TZipArchive::TZipArchive() : Structure(ZipStructureClass()) {
     static const std::pair<uint16_t, const char*> packers[] = {
         {0, "Store"}, {8, "Deflate"}, {9, "Deflate64"}, {12, "BZip2Pack"}};
     static const std::pair<uint16_t, const char*> unpackers[] = {
@@ -103,6 +104,9 @@ TArchItem* TZipArchive::AddFile(const WideString& path, int64_t size) {
 }
 
 TArchItem* TZipArchive::CreateItem(const WideString& path, bool isFolder) {
+    // A name made only of separators belongs to the root: listed, never
+    // extracted.
+    if (path.empty()) return this;
     return FindOrCreate(path, isFolder ? FindMode::Folder : FindMode::Add);
 }
 
@@ -181,7 +185,10 @@ void TZipArchive::Extract() {
     CheckCallBack();
     TBufferScope buffer(IoBuffer, IoBufferSize);
     TOwnedField<TCrc32Stream> crc(CrcStream, New<TCrc32Stream>());
+    TOwnedField<TBoundedStream> window(FDataWindow, New<TBoundedStream>());
+    FDataWindow->Target = ArchiveStream;
     TOwnedField<TZipPasswordStream> password(PasswordStream, NewPasswordStream(Structure));
+    PasswordStream->Target = FDataWindow;
 
     uint64_t total = 0;
     for (int32_t i = 0; i < Structure->Count(); ++i) {
@@ -198,46 +205,89 @@ void TZipArchive::Extract() {
         TArchItem* item = entry->Item;
         // Clearing a folder's mark would clear its files' marks too.
         if (!item || !item->State.Contains(TArchState::Extract) || item->IsFolder()) continue;
-        ExtractEntry(entry);
+        ExtractMarkedEntry(entry);
         item->ClearMark(TArchState::Extract);
         // A bad header or CRC left unhandled stops here, whichever entry it was.
         if (CallBack->Aborted) throw EArchiveAbort(UserAborted);
     }
 }
 
+namespace {
+AnsiString QuotedName(TZipItem* entry) {
+    WideString name = entry->Name;
+    // Control characters would act on the terminal that shows the message.
+    for (char16_t& c : name)
+        if (c < 0x20 || c == 0x7F) c = u'?';
+    return "\"" + WideToAnsi(name) + "\"";
+}
+
+[[noreturn]] void RaiseDamaged(TZipItem* entry, const AnsiString& cause) {
+    throw EArchiveDamaged("The entry " + QuotedName(entry) + " is damaged: " + cause);
+}
+}  // namespace
+
+bool TZipArchive::ReadLocalHeader(TZipItem* entry, TLocalHeader& header) {
+    if (entry->LocalOffset < 0) return false;
+    try {
+        ReadExact(entry->LocalOffset, ZipRecord::LocalHeaderSize, "");
+    } catch (const EArchiveBroken&) {
+        return false;
+    }
+    const uint8_t* p = IoBuffer.data();
+    if (Get32(p) != ZipSignature::LocalHeader) return false;
+    header.Flags = Get16(p + Local::Flags);
+    header.Method = Get16(p + Local::Method);
+    header.TimeHigh = p[Local::Time + 1];
+    header.CrcHigh = p[Local::Crc + 3];
+    int32_t nameLength = Get16(p + Local::NameLength);
+    header.DataStart = entry->LocalOffset + ZipRecord::LocalHeaderSize + nameLength + Get16(p + Local::ExtraLength);
+    bool sameName = nameLength == int32_t(entry->NameBytes.size());
+    if (sameName && nameLength > 0) {
+        ReadExact(entry->LocalOffset + ZipRecord::LocalHeaderSize, nameLength, "");
+        sameName = std::equal(entry->NameBytes.begin(), entry->NameBytes.end(), IoBuffer.begin(),
+                              [](char a, uint8_t b) { return uint8_t(a) == b; });
+    }
+    if (!sameName) RaiseDamaged(entry, "its local header holds another name");
+    return true;
+}
+
+// Where the entry's data may lie, checked before a byte of it is read.
+void TZipArchive::CheckPlacement(TZipItem* entry, const TLocalHeader& header) {
+    if (!entry->SizesKnown)
+        RaiseDamaged(entry, "the central directory is missing and no data descriptor gives its sizes");
+    if (entry->Limit < 0) return;
+    if (entry->Limit == entry->LocalOffset)
+        RaiseDamaged(entry, "another directory record points to the same local header");
+    if (header.DataStart + int64_t(entry->Item->PackedSize) > entry->Limit)
+        RaiseDamaged(entry, entry->Limit >= ArchiveStream->GetSize()
+                                ? "it is truncated: the archive ends before its data does"
+                                : "its data overlaps the next entry or the central directory");
+}
+
 void TZipArchive::ExtractEntry(TZipItem* entry) {
     TArchItem* item = entry->Item;
-    int64_t offset = entry->LocalOffset;
-    bool headerRead = offset >= 0;
-    if (headerRead) {
-        try {
-            ReadExact(offset, ZipRecord::LocalHeaderSize, "");
-        } catch (const EArchiveBroken&) {
-            headerRead = false;
-        }
-    }
-    if (!headerRead || Get32(IoBuffer.data()) != ZipSignature::LocalHeader) {
+    TLocalHeader header;
+    if (!ReadLocalHeader(entry, header)) {
         CallBack->HeaderError(item, "Error in local file header");
         return;
     }
-    const uint8_t* header = IoBuffer.data();
-    uint16_t flags = Get16(header + Local::Flags);
-    uint16_t method = Get16(header + Local::Method);
-    uint8_t timeHigh = header[Local::Time + 1];
-    uint8_t crcHigh = header[Local::Crc + 3];
-    Structure->SeekTo(ArchiveStream, offset + ZipRecord::LocalHeaderSize + Get16(header + Local::NameLength) +
-                                         Get16(header + Local::ExtraLength));
+    CheckPlacement(entry, header);
+    Structure->SeekTo(ArchiveStream, header.DataStart);
+    FDataWindow->End = header.DataStart + int64_t(item->PackedSize);
 
-    TStream* source = ArchiveStream;
+    TStream* source = FDataWindow;
     if (item->Attributes().Contains(TArchAttribute::Encrypted)) {
+        if (FPassword.empty()) throw EArchivePassword("The entry " + QuotedName(entry) + " is encrypted");
         PasswordStream->Reset();
-        PasswordStream->CheckValue = (flags & ZipFlag::DataDescriptor) ? timeHigh : crcHigh;
+        PasswordStream->CheckValue = (header.Flags & ZipFlag::DataDescriptor) ? header.TimeHigh : header.CrcHigh;
         // The encryption header is taken in now, so that the unpack stream
         // starts after it and its positions stay those of the data.
         PasswordStream->Read(TByteSpan(IoBuffer), 0, 0);
+        if (!PasswordStream->HeaderMatched())
+            throw EArchivePassword("Wrong password for the entry " + QuotedName(entry));
         source = PasswordStream;
     }
-    const TUnpackStreamClass* unpacker = Unpacker(method);
+    const TUnpackStreamClass* unpacker = Unpacker(header.Method);
     if (!unpacker) throw TCommonException("unsupported method");
     TRef<TUnpackStream> unpack = unpacker->Create(source, int64_t(item->Size));
     unpack->OnProgress = [this](TStream* stream) { UnpackProgress(stream); };
@@ -247,7 +297,16 @@ void TZipArchive::ExtractEntry(TZipItem* entry) {
     CallBack->CurrentItem = item;
     CallBack->FileProgress->Stage = ArchiveStage::Extracting;
     CallBack->FileProgress->Start(item->Size);
-    CallBack->ExtractItem(item, CrcStream);
+    try {
+        CallBack->ExtractItem(item, CrcStream);
+        if (!CallBack->Aborted) CheckLength(entry, unpack.Get());
+    } catch (const EZLibError& e) {
+        CrcStream->Target = nullptr;
+        RaiseDamaged(entry, AnsiString("its data cannot be unpacked (") + e.what() + ")");
+    } catch (...) {
+        CrcStream->Target = nullptr;
+        throw;
+    }
     CrcStream->Target = nullptr;
     unpack.Reset();
 
@@ -255,6 +314,19 @@ void TZipArchive::ExtractEntry(TZipItem* entry) {
     BytesDone += item->Size;
     CallBack->TotalProgress->SetPosition(BytesDone);
     if (CrcStream->GetCrc() != entry->Crc32) CallBack->Error(item, "CRC doesn' match");
+}
+
+// Whatever the user left unread is read here, so that the CRC covers the
+// whole entry and data shorter or longer than its recorded size is caught
+// whoever reads it.
+void TZipArchive::CheckLength(TZipItem* entry, TUnpackStream* unpack) {
+    int64_t size = int64_t(entry->Item->Size);
+    while (unpack->GetPosition() < size) {
+        int32_t want = int32_t(std::min<int64_t>(size - unpack->GetPosition(), IoBufferSize));
+        if (CrcStream->Read(TByteSpan(IoBuffer), 0, want) <= 0)
+            RaiseDamaged(entry, "its data ends before its recorded size");
+    }
+    if (unpack->Read(TByteSpan(IoBuffer), 0, 1) > 0) RaiseDamaged(entry, "its data runs past its recorded size");
 }
 
 // ---- Save ----
@@ -284,7 +356,11 @@ void TZipArchive::PlanSave(TZipStructure* target, std::vector<TStreamBlock>& blo
         TZipItem* entry = Structure->Entry(i);
         TArchItem* item = entry->Item;
         bool deleting = item->State.Contains(TArchState::Delete);
-        bool replacing = item->State.Contains(TArchState::Add) && !item->Attributes().Contains(TArchAttribute::Added);
+        bool adding = item->State.Contains(TArchState::Add);
+        // Never written: an item added, then deleted or unmarked, leaves
+        // nothing behind.
+        if (entry->LocalOffset < 0 && (deleting || !adding)) continue;
+        bool replacing = adding && !item->Attributes().Contains(TArchAttribute::Added);
         if (deleting || replacing) {
             entry->Offset = entry->LocalOffset;
             entry->Length = OldBlockLength(entry);
@@ -293,26 +369,39 @@ void TZipArchive::PlanSave(TZipStructure* target, std::vector<TStreamBlock>& blo
         if (!deleting && !(item->IsFolder() && item->Attributes().Contains(TArchAttribute::Added)))
             target->CopyEntry(entry);
     }
-    // Kept entries move down by what is cut below them, whatever order the
-    // directory lists them in.
+    MoveDownByCut(target, blocks);
+}
+
+// Kept entries move down by what is cut below them, whatever order the
+// directory lists them in.
+void TZipArchive::MoveDownByCut(TZipStructure* target, const std::vector<TStreamBlock>& blocks) {
+    std::vector<TStreamBlock> sorted = blocks;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const TStreamBlock& a, const TStreamBlock& b) { return a.Offset < b.Offset; });
+    // cut[k]: the bytes of the first k blocks.
+    std::vector<int64_t> cut(sorted.size() + 1, 0);
+    for (size_t k = 0; k < sorted.size(); ++k) cut[k + 1] = cut[k] + sorted[k].Length;
     for (int32_t i = 0; i < target->Count(); ++i) {
         TZipItem* copy = target->Entry(i);
         if (copy->LocalOffset < 0) continue;
-        int64_t below = 0;
-        for (const TStreamBlock& block : blocks)
-            if (block.Offset < copy->LocalOffset) below += block.Length;
-        copy->LocalOffset -= below;
+        auto below = std::lower_bound(sorted.begin(), sorted.end(), copy->LocalOffset,
+                                      [](const TStreamBlock& block, int64_t at) { return block.Offset < at; });
+        copy->LocalOffset -= cut[size_t(below - sorted.begin())];
     }
 }
 
 void TZipArchive::Save(int level) {
     CheckCallBack();
     NVX_ASSERT(ArchiveStream);
+    if (level > MaxLevel)
+        throw EArchiveError("Level " + std::to_string(level) + " is above the highest this archive offers (" +
+                            std::to_string(MaxLevel) + ")");
     TBufferScope buffer(IoBuffer, IoBufferSize);
-    TRef<TZipStructure> target = MakeRef<TZipStructure>();
+    TRef<TZipStructure> target = TRef<TZipStructure>::Adopt(ZipStructureClass());
     target->UseUtf8 = Structure->UseUtf8;
     // The archive comment stays what it was.
     target->Comment = Structure->Comment;
+    target->CommentUtf8 = Structure->CommentUtf8;
     target->CallBack = CallBack;
     target->CreateItem = Structure->CreateItem;
 
@@ -401,6 +490,9 @@ void TZipArchive::PackEntry(TZipStructure* target, TZipItem* entry, int level) {
     if (Encrypt) PasswordStream->Reset();
 
     entry->LocalOffset = ArchiveStream->GetPosition();
+    // A replaced entry keeps only its name's flag: the rest describes what
+    // is written now.
+    entry->Flags &= ZipFlag::Utf8;
     if (Encrypt) entry->Flags |= ZipFlag::Encrypted | ZipFlag::DataDescriptor;
     item->Size = uint64_t(std::max<int64_t>(item->SourceSize, 0));
     item->PackedSize = 0;

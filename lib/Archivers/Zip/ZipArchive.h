@@ -6,15 +6,20 @@
 #include <map>
 #include <vector>
 #include "Archive.h"
+#include "BoundedStream.h"
 #include "CompressionMethods.h"
+#include "DeflateStream.h"
 #include "FilterStream.h"
 #include "StreamUtil.h"
+#include "UnpackStream.h"
 #include "ZipPasswordStream.h"
 #include "ZipStructure.h"
 
 class TZipArchive : public TArchive {
 public:
     static constexpr int32_t IoBufferSize = ZipRecord::BufferSize;
+    // The highest level index a save takes (the deflate levels).
+    static constexpr int MaxLevel = int(std::size(TDeflateStream::LevelTable)) - 1;
 
     TZipArchive();
 
@@ -44,7 +49,8 @@ public:
     // not handle it (Aborted set), the last entry included.
     void Extract() override;
     // On any failure the stream regains its earlier bytes and length, the
-    // old directory stays in force, and the failure is raised again.
+    // old directory stays in force, and the failure is raised again. A
+    // level above MaxLevel is refused before anything changes.
     void Save(int level) override;
     void Clear() override;
 
@@ -70,12 +76,33 @@ public:
     // tests do.
     void SetPassword(const WideString& password) { FPassword = password; }
 
+    // The directory was missing or damaged: the entries come from a scan
+    // of the local headers, without attributes and perhaps incomplete.
+    bool DirectoryRecovered() const { return Structure->Recovered(); }
+
 protected:
     void Dispose() override;
+    // One marked file entry; a subclass may catch what it raises and let
+    // the extraction go on with the next.
+    virtual void ExtractMarkedEntry(TZipItem* entry) { ExtractEntry(entry); }
 
 private:
+    // What extraction takes from an entry's local header.
+    struct TLocalHeader {
+        uint16_t Flags = 0;
+        uint16_t Method = 0;
+        uint8_t TimeHigh = 0;
+        uint8_t CrcHigh = 0;
+        int64_t DataStart = 0;
+    };
+    // False when there is no local header at the entry's offset; raises
+    // EArchiveDamaged when it names another entry.
+    bool ReadLocalHeader(TZipItem* entry, TLocalHeader& header);
+    void CheckPlacement(TZipItem* entry, const TLocalHeader& header);
+    void CheckLength(TZipItem* entry, TUnpackStream* unpack);
     void ExtractEntry(TZipItem* entry);
     void PlanSave(TZipStructure* target, std::vector<TStreamBlock>& blocks);
+    void MoveDownByCut(TZipStructure* target, const std::vector<TStreamBlock>& blocks);
     int64_t OldBlockLength(TZipItem* entry);
     void WriteEntries(TZipStructure* target, int level);
     void PackEntry(TZipStructure* target, TZipItem* entry, int level);
@@ -91,4 +118,7 @@ private:
     // Structure's directory is in the stream (read or written there), to be
     // cut out with the end record on the next save.
     bool FDirectoryInStream = false;
+    // During an extraction: the archive stream, ending where the current
+    // entry's packed data ends.
+    TBoundedStream* FDataWindow = nullptr;
 };

@@ -51,6 +51,15 @@ TByteString EncodeText(const WideString& text, bool utf8) {
     return WideToBytes(text, utf8 ? CodePage::Utf8 : CodePage::Oem);
 }
 
+// Tools on macOS and Linux write UTF-8 names without flag bit 11. Bytes
+// that decode as UTF-8 and back unchanged are taken as such; plain ASCII
+// reads the same either way.
+bool IsUtf8BeyondAscii(const uint8_t* bytes, int32_t count) {
+    if (std::all_of(bytes, bytes + count, [](uint8_t b) { return b < 0x80; })) return false;
+    TByteString original(reinterpret_cast<const char*>(bytes), size_t(count));
+    return WideToUtf8(Utf8ToWide(original)) == original;
+}
+
 bool FitsOem(const WideString& text) { return text.empty() || OemToWide(WideToOem(text)) == text; }
 
 // The name as written: both separators become the structure's.
@@ -62,11 +71,19 @@ WideString StoredName(const WideString& name, char16_t separator) {
 }
 
 // A stored name as a tree path; a trailing separator marks a folder.
+// Empty components (a leading separator, doubled ones) have no place in the
+// tree and are left out of the path; the entry keeps its name as stored, so
+// that it is still listed, tested and refused on extraction.
 WideString TreePath(const WideString& name, bool& isFolder) {
-    WideString path = name;
-    std::replace(path.begin(), path.end(), u'/', u'\\');
-    isFolder = !path.empty() && path.back() == u'\\';
-    if (isFolder) path.pop_back();
+    WideString path;
+    path.reserve(name.size());
+    for (char16_t c : name) {
+        if (c == u'/') c = u'\\';
+        if (c == u'\\' && (path.empty() || path.back() == u'\\')) continue;
+        path += c;
+    }
+    isFolder = !name.empty() && (name.back() == u'/' || name.back() == u'\\');
+    if (!path.empty() && path.back() == u'\\') path.pop_back();
     return path;
 }
 
@@ -101,6 +118,8 @@ TSystemTime DosToSystemTime(uint32_t dosDateTime) {
     return time;
 }
 
+TZipStructureClass ZipStructureClass = [] { return New<TZipStructure>(); };
+
 TZipStructure::TZipStructure() : Entries(New<TList>()) {}
 
 void TZipStructure::Dispose() {
@@ -126,7 +145,8 @@ TArchAttributes TZipStructure::HostAttributes(uint8_t host, uint32_t external) {
 void TZipStructure::SeekTo(TStream* stream, int64_t offset) { stream->SetPosition(offset); }
 
 WideString TZipStructure::DecodeText(const uint8_t* bytes, int32_t count) const {
-    return BufferToWide(bytes, size_t(count), UseUtf8 ? CodePage::Utf8 : CodePage::Oem);
+    bool utf8 = UseUtf8 || IsUtf8BeyondAscii(bytes, count);
+    return BufferToWide(bytes, size_t(count), utf8 ? CodePage::Utf8 : CodePage::Oem);
 }
 
 bool TZipStructure::EntryUsesUtf8(TZipItem* entry) {
@@ -153,19 +173,68 @@ int32_t TZipStructure::ReadChunk(TStream* stream, int32_t count) {
     return done;
 }
 
+bool TZipStructure::HasCentralHeaderAt(int64_t position, TConstByteSpan buffer, int32_t length) {
+    if (position >= FBufferStart && position - FBufferStart + 4 <= length)
+        return Get32(buffer.data() + (position - FBufferStart)) == ZipSignature::CentralHeader;
+    return HasSignatureAt(position, ZipSignature::CentralHeader);
+}
+
+bool TZipStructure::HasLocalHeaderAt(int64_t position) {
+    return HasSignatureAt(position, ZipSignature::LocalHeader);
+}
+
+bool TZipStructure::HasSignatureAt(int64_t position, uint32_t signature) {
+    if (!Stream) return false;
+    uint8_t bytes[4];
+    SeekTo(Stream, position);
+    int32_t done = 0;
+    for (int32_t n; done < 4 && (n = Stream->Read(bytes + done, 4 - done)) > 0;) done += n;
+    return done == 4 && Get32(bytes) == signature;
+}
+
+// A record inside an archive comment, or one of a stub's own archive, may
+// carry the signature too: the one that counts has its directory end where
+// it begins (less any bytes put in front of the archive) and its comment
+// reach the end of the file.
+int TZipStructure::EndRecordFit(TConstByteSpan buffer, int32_t length, int32_t index, int64_t& shift) {
+    const uint8_t* p = buffer.data() + index;
+    uint32_t directorySize = Get32(p + 12), directoryOffset = Get32(p + 16);
+    int64_t commentEnd = int64_t(index) + EndRecordSize + Get16(p + 20);
+    int64_t at = FBufferStart + index;
+    shift = at - int64_t(directorySize) - int64_t(directoryOffset);
+    if (shift < 0 || commentEnd > length) return 3;
+    int closeness = commentEnd == length ? 0 : 1;
+    if (directorySize == 0) return Get16(p + 10) == 0 ? closeness : 3;
+    if (HasCentralHeaderAt(directoryOffset + shift, buffer, length)) return closeness;
+    // Records between the directory and this one (a ZIP64 locator): the
+    // offsets were right as written.
+    shift = 0;
+    return HasCentralHeaderAt(directoryOffset, buffer, length) ? 2 : 3;
+}
+
 bool TZipStructure::FindEndRecord(TConstByteSpan buffer, int32_t length, uint32_t& directorySize,
                                   uint32_t& directoryOffset) {
     length = std::min<int32_t>(length, int32_t(buffer.size()));
-    for (int32_t i = length - EndRecordSize; i >= 0; --i) {
-        const uint8_t* p = buffer.data() + i;
-        if (Get32(p) != ZipSignature::EndRecord) continue;
-        directorySize = Get32(p + 12);
-        directoryOffset = Get32(p + 16);
-        int32_t commentLength = std::min<int32_t>(Get16(p + 20), length - i - EndRecordSize);
-        Comment = commentLength > 0 ? DecodeText(p + EndRecordSize, commentLength) : WideString();
-        return true;
+    int32_t best = -1;
+    int bestFit = 4;
+    for (int32_t i = length - EndRecordSize; i >= 0 && bestFit > 0; --i) {
+        if (Get32(buffer.data() + i) != ZipSignature::EndRecord) continue;
+        int64_t shift;
+        int fit = EndRecordFit(buffer, length, i, shift);
+        if (fit >= bestFit) continue;
+        best = i;
+        bestFit = fit;
+        // A record that fits nowhere is read as it stands, and fails.
+        FEndRecordShift = fit < 3 ? shift : 0;
     }
-    return false;
+    if (best < 0) return false;
+    const uint8_t* p = buffer.data() + best;
+    directorySize = Get32(p + 12);
+    directoryOffset = Get32(p + 16);
+    int32_t commentLength = std::min<int32_t>(Get16(p + 20), length - best - EndRecordSize);
+    Comment = commentLength > 0 ? DecodeText(p + EndRecordSize, commentLength) : WideString();
+    CommentUtf8 = UseUtf8 || (commentLength > 0 && IsUtf8BeyondAscii(p + EndRecordSize, commentLength));
+    return true;
 }
 
 int32_t TZipStructure::ParseCentralRecords(TConstByteSpan buffer, int32_t length, int32_t start) {
@@ -186,7 +255,8 @@ int32_t TZipStructure::ParseCentralRecords(TConstByteSpan buffer, int32_t length
         entry->Method = Get16(p + 10);
         entry->Crc32 = Get32(p + 16);
         entry->ExternalAttributes = Get32(p + 38);
-        entry->LocalOffset = Get32(p + 42);
+        entry->LocalOffset = Get32(p + 42) + BytesInFront;
+        entry->NameBytes.assign(reinterpret_cast<const char*>(p) + CentralHeaderSize, size_t(nameLength));
         entry->Name = DecodeText(p + CentralHeaderSize, nameLength);
 
         TPendingItem pending;
@@ -223,19 +293,26 @@ void TZipStructure::ReadDirectory(TStream* stream) {
     SeekTo(stream, tail);
     int32_t n = ReadChunk(stream, int32_t(size - tail));
 
+    FBufferStart = tail;
+    FEndRecordShift = 0;
     uint32_t directorySize = 0, directoryOffset = 0;
     if (!FindEndRecord(Buffer, n, directorySize, directoryOffset)) throw EArchiveBroken("End header cannot be found");
-    Offset = directoryOffset;
-    Length = size - directoryOffset;
+    BytesInFront = FEndRecordShift;
+    int64_t directoryStart = directoryOffset + BytesInFront;
+    Offset = directoryStart;
+    Length = size - directoryStart;
     // A directory that runs past the end of the file cannot be read whole.
-    if ((directorySize == 0 && directoryOffset != 0) || directoryOffset > size ||
-        int64_t(directoryOffset) + directorySize > size)
+    if ((directorySize == 0 && directoryOffset != 0) || directoryStart > size || directoryStart + directorySize > size)
         throw EArchiveBroken("Error in end of central dir header");
 
     TArchiveProgress* progress = CallBack ? CallBack->TotalProgress : nullptr;
-    int64_t position = directoryOffset, remaining = directorySize;
+    int64_t position = directoryStart, remaining = directorySize;
     SeekTo(stream, position);
     n = ReadChunk(stream, int32_t(std::min<int64_t>(remaining, BufferSize)));
+    // A wrong directory offset looks like bytes in front too; only with a
+    // local header where the first record, shifted, points is it that.
+    if (BytesInFront > 0 && n >= CentralHeaderSize && !HasLocalHeaderAt(Get32(Buffer.data() + 42) + BytesInFront))
+        throw EArchiveBroken("Error in end of central dir header");
     if (CallBack) CallBack->CurrentItem = nullptr;
     if (progress) {
         progress->Stage = ArchiveStage::ReadingDirectory;
@@ -252,7 +329,7 @@ void TZipStructure::ReadDirectory(TStream* stream) {
         position += consumed;
         SeekTo(stream, position);
         n = ReadChunk(stream, int32_t(std::min<int64_t>(remaining, BufferSize)));
-        if (progress) progress->SetPosition(uint64_t(position - directoryOffset));
+        if (progress) progress->SetPosition(uint64_t(position - directoryStart));
         if (CallBack && CallBack->Aborted) throw EArchiveAbort("User aborts");
     }
     if (progress) progress->Finish();
@@ -264,8 +341,7 @@ void TZipStructure::CreatePendingItems(int32_t first) {
         TZipItem* entry = Entry(i);
         TArchItem* item = CreateItem(pending.Path, pending.IsFolder);
         if (!item) {
-            // Names the tree cannot hold (empty, or with empty components
-            // such as a leading separator) are left out.
+            // A factory may refuse a name it cannot place.
             Entries->Put(i, nullptr);
             Free(entry);
             continue;
@@ -297,6 +373,7 @@ void TZipStructure::Read(TStream* stream) {
         try {
             ReadDirectory(stream);
             CreatePendingItems(first);
+            SetEntryLimits(Offset);
         } catch (const EArchiveBroken&) {
             // What came from the directory before it proved damaged would
             // appear a second time once the scan finds the same entries.
@@ -323,6 +400,7 @@ void TZipStructure::ScanLocalHeaders(TStream* stream) {
         progress->SetPosition(0);
     }
     if (CallBack) CallBack->CurrentItem = nullptr;
+    BytesInFront = 0;
 
     const uint8_t markerLow = uint8_t(Marker), markerHigh = uint8_t(Marker >> 8);
     int64_t chunkStart = 0;
@@ -330,58 +408,29 @@ void TZipStructure::ScanLocalHeaders(TStream* stream) {
     int32_t n = ReadChunk(stream, BufferSize);
     while (n > 0) {
         const uint8_t* data = Buffer.data();
+        bool lastChunk = size < 0 || chunkStart + n >= size;
         int64_t index = 0;
-        while (index <= n - LocalHeaderSize) {
+        while (index <= n - 4) {
             int32_t i = int32_t(index);
-            while (i <= n - LocalHeaderSize && !(data[i] == markerLow && data[i + 1] == markerHigh)) ++i;
+            while (i <= n - 4 && !(data[i] == markerLow && data[i + 1] == markerHigh)) ++i;
             index = i;
-            if (i > n - LocalHeaderSize) break;
+            if (i > n - 4) break;
             const uint8_t* p = data + i;
             uint32_t signature = Get32(p);
-            if (signature == ZipSignature::DataDescriptor && Count() > 0) {
-                TZipItem* last = Entry(Count() - 1);
-                last->Crc32 = Get32(p + 4);
-                if (last->Item) {
-                    last->Item->PackedSize = Get32(p + 8);
-                    last->Item->Size = Get32(p + 12);
-                }
-            }
-            if (signature != ZipSignature::LocalHeader) {
+            int32_t needed = signature == ZipSignature::DataDescriptor ? DataDescriptorSize
+                             : signature == ZipSignature::LocalHeader
+                                 ? (i + LocalHeaderSize <= n ? LocalHeaderSize + Get16(p + 26) + Get16(p + 28)
+                                                             : LocalHeaderSize)
+                                 : 4;
+            // Read again from here with the next chunk; at the end of the
+            // file it is a cut record.
+            if (needed > n - i && !lastChunk) break;
+            if (needed > n - i || signature != ZipSignature::LocalHeader) {
+                if (needed <= n - i && signature == ZipSignature::DataDescriptor) TakeDescriptor(p, chunkStart + i);
                 index = i + 2;
                 continue;
             }
-            int32_t nameLength = Get16(p + 26), extraLength = Get16(p + 28);
-            // Read again from this header with the next chunk.
-            if (LocalHeaderSize + nameLength + extraLength > n - i) break;
-
-            uint16_t flags = Get16(p + 6);
-            UseUtf8 = (flags & ZipFlag::Utf8) != 0;
-            WideString name = DecodeText(p + LocalHeaderSize, nameLength);
-            bool isFolder;
-            WideString path = TreePath(name, isFolder);
-            uint32_t packedSize = Get32(p + 18);
-            if (TArchItem* item = CreateItem(path, isFolder)) {
-                SetItemTimes(item, uint32_t(Get16(p + 12)) << 16 | Get16(p + 10));
-                TArchAttributes attributes;
-                if (isFolder) attributes.Include(TArchAttribute::Folder);
-                if (flags & ZipFlag::Encrypted) attributes.Include(TArchAttribute::Encrypted);
-                item->SetAttributes(attributes);
-                item->Size = Get32(p + 22);
-                item->PackedSize = packedSize;
-
-                auto entry = MakeRef<TZipItem>();
-                entry->Item = item;
-                entry->LocalOffset = chunkStart + i;
-                entry->Method = Get16(p + 8);
-                entry->Crc32 = Get32(p + 14);
-                entry->Flags = flags;
-                entry->HostSystem = ZipHost::Dos;
-                entry->Name = name;
-                ReadExtraField(entry.Get(), TConstByteSpan(p + LocalHeaderSize + nameLength, size_t(extraLength)));
-                if (Entries->Add(entry.Get()) < 0) throw EOutOfMemory("Out of memory");
-                entry.Detach();
-            }
-            index = int64_t(i) + LocalHeaderSize + nameLength + extraLength + packedSize;
+            index = i + int64_t(needed) + AddScannedEntry(p, chunkStart + i);
         }
         int64_t next = chunkStart + index;
         if (size >= 0) next = std::min(next, size);
@@ -394,6 +443,72 @@ void TZipStructure::ScanLocalHeaders(TStream* stream) {
     }
     Offset = -1;
     Length = 0;
+    SetEntryLimits(std::max<int64_t>(size, 0));
+}
+
+int64_t TZipStructure::AddScannedEntry(const uint8_t* p, int64_t at) {
+    int32_t nameLength = Get16(p + 26), extraLength = Get16(p + 28);
+    uint16_t flags = Get16(p + 6);
+    UseUtf8 = (flags & ZipFlag::Utf8) != 0;
+    WideString name = DecodeText(p + LocalHeaderSize, nameLength);
+    bool isFolder;
+    WideString path = TreePath(name, isFolder);
+    uint32_t packedSize = Get32(p + 18);
+    TArchItem* item = CreateItem(path, isFolder);
+    if (!item) return packedSize;
+    SetItemTimes(item, uint32_t(Get16(p + 12)) << 16 | Get16(p + 10));
+    TArchAttributes attributes;
+    if (isFolder) attributes.Include(TArchAttribute::Folder);
+    if (flags & ZipFlag::Encrypted) attributes.Include(TArchAttribute::Encrypted);
+    item->SetAttributes(attributes);
+    item->Size = Get32(p + 22);
+    item->PackedSize = packedSize;
+
+    auto entry = MakeRef<TZipItem>();
+    entry->Item = item;
+    entry->LocalOffset = at;
+    entry->Method = Get16(p + 8);
+    entry->Crc32 = Get32(p + 14);
+    entry->Flags = flags;
+    entry->HostSystem = ZipHost::Dos;
+    entry->Name = name;
+    entry->NameBytes.assign(reinterpret_cast<const char*>(p) + LocalHeaderSize, size_t(nameLength));
+    // The numbers follow the data; until a descriptor that fits is found
+    // they are not known (a folder has none).
+    entry->SizesKnown = !(flags & ZipFlag::DataDescriptor) || isFolder;
+    FScannedDataStart = at + LocalHeaderSize + nameLength + extraLength;
+    ReadExtraField(entry.Get(), TConstByteSpan(p + LocalHeaderSize + nameLength, size_t(extraLength)));
+    if (Entries->Add(entry.Get()) < 0) throw EOutOfMemory("Out of memory");
+    entry.Detach();
+    return packedSize;
+}
+
+// A descriptor counts for the entry found last only where its packed size
+// reaches exactly from that entry's data to the descriptor: the signature
+// may occur inside packed data too.
+void TZipStructure::TakeDescriptor(const uint8_t* p, int64_t at) {
+    if (Count() == 0) return;
+    TZipItem* last = Entry(Count() - 1);
+    if (last->SizesKnown || at - FScannedDataStart != int64_t(Get32(p + 8))) return;
+    last->Crc32 = Get32(p + 4);
+    last->Item->PackedSize = Get32(p + 8);
+    last->Item->Size = Get32(p + 12);
+    last->SizesKnown = true;
+}
+
+void TZipStructure::SetEntryLimits(int64_t end) {
+    std::vector<TZipItem*> order;
+    order.reserve(size_t(Count()));
+    for (int32_t i = 0; i < Count(); ++i) order.push_back(Entry(i));
+    std::stable_sort(order.begin(), order.end(),
+                     [](TZipItem* a, TZipItem* b) { return a->LocalOffset < b->LocalOffset; });
+    // Two records of one local header leave each other no room.
+    for (size_t k = 0; k < order.size(); ++k) {
+        TZipItem* entry = order[k];
+        bool shared = (k > 0 && order[k - 1]->LocalOffset == entry->LocalOffset) ||
+                      (k + 1 < order.size() && order[k + 1]->LocalOffset == entry->LocalOffset);
+        entry->Limit = shared ? entry->LocalOffset : k + 1 < order.size() ? order[k + 1]->LocalOffset : end;
+    }
 }
 
 // ---- writing
@@ -417,12 +532,12 @@ TZipItem* TZipStructure::CopyEntry(TZipItem* entry) {
     copy->Crc32 = entry->Crc32;
     copy->Flags = entry->Flags;
     copy->Name = entry->Name;
+    copy->NameBytes = entry->NameBytes;
     // Unix entries keep their modes (programs, links) through an update.
     if (entry->HostSystem == ZipHost::Unix) {
         copy->HostSystem = entry->HostSystem;
         copy->ExternalAttributes = entry->ExternalAttributes;
     }
-    if (UseUtf8) copy->Flags |= ZipFlag::Utf8;
     if (Entries->Add(copy.Get()) < 0) throw EOutOfMemory("Out of memory");
     return copy.Detach();
 }
@@ -435,6 +550,12 @@ void TZipStructure::WriteCentralExtra(TZipItem*, TByteSpan, int32_t) {}
 
 AnsiString TZipStructure::EncodeEntryName(TZipItem* entry, bool& utf8) {
     NVX_ASSERT_MSG(entry->Item, "Assertion failure");
+    // An entry read from an archive keeps its own bytes and flag, so that
+    // its local header and every reader still agree on its name.
+    if (!entry->NameBytes.empty()) {
+        utf8 = (entry->Flags & ZipFlag::Utf8) != 0;
+        return entry->NameBytes;
+    }
     utf8 = EntryUsesUtf8(entry);
     if (utf8) entry->Flags |= ZipFlag::Utf8;
     return EncodeText(StoredName(entry->Name, Separator), utf8);
@@ -504,12 +625,14 @@ int32_t TZipStructure::WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int
     std::copy(name.begin(), name.end(), p + CentralHeaderSize);
     WriteCentralExtra(entry, buffer, position + CentralHeaderSize + nameLength);
     std::copy(comment.begin(), comment.end(), p + CentralHeaderSize + nameLength + extraLength);
+    // Written into the directory: from now on the entry is one of the archive.
+    entry->NameBytes = name;
     return length;
 }
 
 int32_t TZipStructure::WriteEndRecord(TByteSpan buffer, int32_t capacity, int32_t position, int64_t directorySize,
                                       int64_t directoryOffset) {
-    TByteString comment = EncodeText(Comment, UseUtf8);
+    TByteString comment = EncodeText(Comment, CommentUtf8 || !FitsOem(Comment));
     if (comment.size() > 0xFFFF) throw EArchiveError("The archive comment is longer than 65535 bytes");
     if (directorySize < 0 || directoryOffset < 0 || uint64_t(directorySize) > Max32 ||
         uint64_t(directoryOffset) > Max32)

@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 #include "Archive.h"
+#include "CodePages.h"
 
 namespace ZipSignature {
 constexpr uint32_t LocalHeader = 0x04034B50;
@@ -64,6 +65,15 @@ public:
     uint16_t Flags = 0;
     // As stored, with forward slashes.
     WideString Name;
+    // The name's bytes as the directory holds them: compared with the local
+    // header, and written back unchanged for a kept entry.
+    TByteString NameBytes;
+    // Where the next entry's local header (or the directory) begins: the
+    // entry's header and data must end there. -1 when not known.
+    int64_t Limit = -1;
+    // False for an entry found by the recovery scan whose data descriptor
+    // could not be found: its sizes and CRC are not known.
+    bool SizesKnown = true;
     uint32_t Crc32 = 0;
     // As read from the central directory; 0 for entries found by a scan.
     uint32_t ExternalAttributes = 0;
@@ -88,9 +98,18 @@ public:
     // of a smaller archive, which no read can exceed.
     std::vector<uint8_t> Buffer;
     WideString Comment;  // the archive comment
+    // The comment was read as UTF-8; it is written back in its own encoding.
+    bool CommentUtf8 = false;
     TCreateItemEvent CreateItem;
     // Names and comments in UTF-8 (flag bit 11) rather than the OEM code page.
     bool UseUtf8 = false;
+    // Bytes of other data in front of the archive (a self-extracting stub)
+    // whose offsets were not adjusted; added to every offset read.
+    int64_t BytesInFront = 0;
+
+    // The directory was missing or damaged: the entries come from a scan of
+    // the local headers.
+    bool Recovered() const { return Offset < 0; }
 
     virtual TArchAttributes HostAttributes(uint8_t host, uint32_t external);
     virtual void SeekTo(TStream* stream, int64_t offset);
@@ -155,6 +174,18 @@ private:
         WideString Comment;
     };
     void ReadDirectory(TStream* stream);
+    // How well the end record at index of buffer fits the file: 0 best,
+    // 3 not at all. Sets shift to the bytes in front it implies.
+    int EndRecordFit(TConstByteSpan buffer, int32_t length, int32_t index, int64_t& shift);
+    bool HasCentralHeaderAt(int64_t position, TConstByteSpan buffer, int32_t length);
+    bool HasLocalHeaderAt(int64_t position);
+    bool HasSignatureAt(int64_t position, uint32_t signature);
+    // Gives every entry the offset its data must end before.
+    void SetEntryLimits(int64_t end);
+    // The entry for the local header at p, found at offset at by the
+    // recovery scan; the packed size it claims, to be skipped.
+    int64_t AddScannedEntry(const uint8_t* p, int64_t at);
+    void TakeDescriptor(const uint8_t* p, int64_t at);
     void CreatePendingItems(int32_t first);
     void DropEntriesFrom(int32_t first);
     void AllocateBuffer(TStream* stream);
@@ -164,4 +195,14 @@ private:
     WideString DecodeText(const uint8_t* bytes, int32_t count) const;
 
     std::vector<TPendingItem> FPending;
+    // Of the buffer FindEndRecord searches, and what it found there.
+    int64_t FBufferStart = 0;
+    int64_t FEndRecordShift = 0;
+    // Where the data of the entry the scan found last begins.
+    int64_t FScannedDataStart = 0;
 };
+
+// The class archives make their structures of: a program with its own
+// structure (reading extra fields, say) sets it at start-up.
+using TZipStructureClass = TZipStructure* (*)();
+extern TZipStructureClass ZipStructureClass;
