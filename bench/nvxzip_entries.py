@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Times nvxzip l, t and x on an archive of many small entries (65,535 by
 default, the most the classic format counts) in an optimised build, and
-prints the wall time and peak memory of each.
+prints the wall time and peak memory of each; then checks that all three
+agree with zipfile on the entries.
 
   nvxzip_entries.py [--entries 65535] [--nvxzip PATH]
 """
@@ -31,6 +32,18 @@ def make_archive(path, entries):
             z.writestr("folder%03d/file%05d.txt" % (i % 256, i), "entry %d\n" % i)
 
 
+def check_agreement(nvxzip, archive, out, entries):
+    with zipfile.ZipFile(archive) as z:
+        names = z.namelist()
+    listed = subprocess.run([nvxzip, "l", archive], check=True, stdout=subprocess.PIPE, text=True).stdout
+    assert [line.split()[-1] for line in listed.splitlines()[1:]] == names, "l disagrees with zipfile"
+    tested = subprocess.run([nvxzip, "t", archive], check=True, stdout=subprocess.PIPE, text=True).stdout
+    assert tested.endswith("No errors in %d entries\n" % entries), tested[-200:]
+    extracted = sum(len(files) for _, _, files in os.walk(out))
+    assert extracted == entries, "x made %d files" % extracted
+    print("l, t and x agree with zipfile on all %d entries" % entries)
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("--entries", type=int, default=65535)
@@ -43,9 +56,11 @@ def main():
         archive = os.path.join(work, "many.zip")
         make_archive(archive, a.entries)
         print("%d entries, %.1f MB, %d processors" % (a.entries, os.path.getsize(archive) / 1e6, os.cpu_count()))
-        for command in (["l", archive], ["t", archive], ["x", archive, os.path.join(work, "out")]):
+        out = os.path.join(work, "out")
+        for command in (["l", archive], ["t", archive], ["x", archive, out]):
             seconds, peak = timed([nvxzip] + command)
             print("nvxzip %s: %6.2f s, peak %5.1f MB" % (command[0], seconds, peak / 1024))
+        check_agreement(nvxzip, archive, out, a.entries)
     finally:
         shutil.rmtree(work)
 
