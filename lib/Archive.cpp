@@ -11,12 +11,6 @@ WideString JoinArchivePath(const WideString& folder, const WideString& name) {
 
 TArchItem* Child(TList* list, int32_t index) { return list->Item<TArchItem>(index); }
 
-// Drops item from list when it is there; the list does not own it.
-void DropFrom(TList* list, TArchItem* item) {
-    int32_t index = list->IndexOf(item);
-    if (index >= 0) list->Put(index, nullptr);
-}
-
 [[noreturn]] void RaiseFolderBeingDeleted(TArchItem* folder) {
     throw TCommonException("cannot add the item to \"" + WideToAnsi(folder->Path) + "\" folder  being deleted");
 }
@@ -55,11 +49,13 @@ void TArchItem::MakeFolderLists() {
 void TArchItem::AddItem(TArchItem* item) {
     NVX_ASSERT_MSG(Items, "Assertion failure");
     if (Items->Add(item) < 0) throw EOutOfMemory("Out of memory");
+    if (FNameIndex) IndexName(FNameIndex->Items, item, FNameIndex->IgnoreCase);
 }
 
 void TArchItem::AddFolder(TArchItem* item) {
     NVX_ASSERT_MSG(Folders, "Assertion failure");
     if (Folders->Add(item) < 0) throw EOutOfMemory("Out of memory");
+    if (FNameIndex) IndexName(FNameIndex->Folders, item, FNameIndex->IgnoreCase);
 }
 
 void TArchItem::ChildrenRemoved() {
@@ -68,10 +64,15 @@ void TArchItem::ChildrenRemoved() {
 
 bool TArchItem::FreeMarkedChildren() {
     bool freed = false;
+    // Folders first, while the items are alive: one pass, not a search
+    // for every folder that goes.
+    for (int32_t i = 0; i < Folders->Count(); ++i) {
+        TArchItem* folder = Child(Folders, i);
+        if (folder && folder->State.Contains(TArchState::Delete)) Folders->Put(i, nullptr);
+    }
     for (int32_t i = 0; i < Items->Count(); ++i) {
         TArchItem* child = Child(Items, i);
         if (!child || !child->State.Contains(TArchState::Delete)) continue;
-        DropFrom(Folders, child);
         Items->Put(i, nullptr);
         Free(child);
         freed = true;
@@ -80,6 +81,7 @@ bool TArchItem::FreeMarkedChildren() {
 }
 
 void TArchItem::ListsChanged() {
+    ForgetNameIndex();
     Items->Pack();
     Folders->Pack();
     ChildrenRemoved();
@@ -113,22 +115,39 @@ int32_t TArchItem::FolderCount() { return Folders ? Folders->Count() : 0; }
 
 TArchItem* TArchItem::Folder(int32_t index) { return Folders ? Child(Folders, index) : nullptr; }
 
-namespace {
-TArchItem* FindByName(TList* list, const WideString& name, bool ignoreCase) {
+void TArchItem::IndexName(std::unordered_map<WideString, TArchItem*>& map, TArchItem* item, bool ignoreCase) {
+    // The first of equal names is the one a search in order finds.
+    if (item) map.emplace(ignoreCase ? FoldString(item->Name) : item->Name, item);
+}
+
+TArchItem::TNameIndex& TArchItem::NameIndex(bool ignoreCase) {
+    if (FNameIndex && FNameIndex->IgnoreCase == ignoreCase) return *FNameIndex;
+    FNameIndex = std::make_unique<TNameIndex>();
+    FNameIndex->IgnoreCase = ignoreCase;
+    for (int32_t i = 0; i < Items->Count(); ++i) IndexName(FNameIndex->Items, Child(Items, i), ignoreCase);
+    for (int32_t i = 0; i < Folders->Count(); ++i) IndexName(FNameIndex->Folders, Child(Folders, i), ignoreCase);
+    return *FNameIndex;
+}
+
+TArchItem* TArchItem::FindChild(bool folder, const WideString& name, bool ignoreCase) {
+    TList* list = folder ? Folders : Items;
     if (!list) return nullptr;
-    for (int32_t i = 0; i < list->Count(); ++i) {
-        TArchItem* item = Child(list, i);
-        if (item && CompareText(item->Name, name, ignoreCase) == 0) return item;
+    if (list->Count() < IndexThreshold) {
+        for (int32_t i = 0; i < list->Count(); ++i) {
+            TArchItem* item = Child(list, i);
+            if (item && CompareText(item->Name, name, ignoreCase) == 0) return item;
+        }
+        return nullptr;
     }
-    return nullptr;
+    TNameIndex& index = NameIndex(ignoreCase);
+    auto& map = folder ? index.Folders : index.Items;
+    auto found = map.find(ignoreCase ? FoldString(name) : name);
+    return found == map.end() ? nullptr : found->second;
 }
-}  // namespace
 
-TArchItem* TArchItem::FindItem(const WideString& name, bool ignoreCase) { return FindByName(Items, name, ignoreCase); }
+TArchItem* TArchItem::FindItem(const WideString& name, bool ignoreCase) { return FindChild(false, name, ignoreCase); }
 
-TArchItem* TArchItem::FindFolder(const WideString& name, bool ignoreCase) {
-    return FindByName(Folders, name, ignoreCase);
-}
+TArchItem* TArchItem::FindFolder(const WideString& name, bool ignoreCase) { return FindChild(true, name, ignoreCase); }
 
 void TArchItem::SetAttributes(TArchAttributes attributes) {
     FAttributes = attributes;
@@ -283,6 +302,7 @@ void TArchive::Clear() {
     MakeFolderLists();
     Items->FreeAll();
     Folders->Clear();
+    ForgetNameIndex();
     ForgetLastFolder();
 }
 

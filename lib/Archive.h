@@ -5,6 +5,8 @@
 #pragma once
 #include <functional>
 #include <initializer_list>
+#include <memory>
+#include <unordered_map>
 #include "Exceptions.h"
 #include "Lists.h"
 #include "Streams.h"
@@ -110,6 +112,8 @@ protected:
     void AfterConstruction() override;
     void Dispose() override;
     void MakeFolderLists();
+    // Drops the name look-up; the next search builds it anew.
+    void ForgetNameIndex() { FNameIndex.reset(); }
     // Told after children were freed below this item; the archive drops
     // its look-up cache, which may point into what went.
     virtual void ChildrenRemoved();
@@ -117,11 +121,23 @@ protected:
     TArchAttributes FAttributes;
 
 private:
+    // Children by name (folded when case is ignored), made once a folder
+    // holds many, so that finding one does not walk them all.
+    struct TNameIndex {
+        bool IgnoreCase;
+        std::unordered_map<WideString, TArchItem*> Items, Folders;
+    };
+    static constexpr int32_t IndexThreshold = 16;
+
     // Frees the direct children marked for deletion; true when any went.
     bool FreeMarkedChildren();
     void ListsChanged();
+    TArchItem* FindChild(bool folder, const WideString& name, bool ignoreCase);
+    TNameIndex& NameIndex(bool ignoreCase);
+    static void IndexName(std::unordered_map<WideString, TArchItem*>& map, TArchItem* item, bool ignoreCase);
 
     TArchItem* FParent;
+    std::unique_ptr<TNameIndex> FNameIndex;
 };
 
 class TArchiveProgress;

@@ -173,6 +173,61 @@ class ZipArchiveExchange(unittest.TestCase):
             self.assertIn(expected, out, name)
             self.assertIn("1 of 2 entries are bad", out, name)
 
+    def test_inconsistent_entries_agree_with_other_readers(self):
+        """A local header naming another entry, and two directory records of one
+        local header: zipfile or Info-ZIP refuse them, nvxzip t names them and
+        x stops on them."""
+        source = os.path.join(self.exchange, "python-descriptors.zip")
+        with open(source, "rb") as f:
+            data = f.read()
+        with zipfile.ZipFile(source) as z:
+            infos = z.infolist()
+            directory = z.start_dir
+        renamed = bytearray(data)
+        renamed[infos[1].header_offset + 30] = ord("X")
+        shared = bytearray(data)
+        second = data.index(b"PK\x01\x02", directory + 1)
+        struct.pack_into("<I", shared, second + 42, infos[0].header_offset)
+        cases = (("renamed.zip", renamed, "second.txt", "its local header holds another name"),
+                 ("shared.zip", shared, "first.txt", "another directory record points to the same local header"))
+        for name, content, entry, cause in cases:
+            path = os.path.join(self.dir, name)
+            with open(path, "wb") as f:
+                f.write(content)
+            code, out, err = self.tool.run("t", self.tool.arg(path))
+            self.assertEqual(code, 1, out + err)
+            self.assertIn('BAD  %s: The entry "%s" is damaged: %s' % (entry, entry, cause), out)
+            code, out, err = self.tool.run("x", self.tool.arg(path), self.tool.arg(os.path.join(self.dir, name + "-x")))
+            self.assertEqual(code, 2, out + err)
+            self.assertIn("is damaged: ", err)
+            self.assertNotEqual(run("unzip", "-tq", path).returncode, 0, name)
+        with zipfile.ZipFile(os.path.join(self.dir, "renamed.zip")) as z:
+            # testzip names the first entry it cannot read.
+            self.assertEqual(z.testzip(), "second.txt")
+
+    def test_nvxzip_t_after_a_recovery_scan_and_on_encrypted_entries(self):
+        source = os.path.join(self.exchange, "python-descriptors.zip")
+        with open(source, "rb") as f:
+            data = f.read()
+        with zipfile.ZipFile(source) as z:
+            directory = z.start_dir
+        # Without the directory the last entry's sizes come from its
+        # descriptor, the file's last bytes; cut those too and it is damaged.
+        for cut, bad in ((0, 0), (16, 1)):
+            path = os.path.join(self.dir, "no-directory-%d.zip" % cut)
+            with open(path, "wb") as f:
+                f.write(data[:directory - cut])
+            code, out, err = self.tool.run("t", self.tool.arg(path))
+            self.assertEqual(code, 1, out + err)
+            self.assertIn("The central directory is missing", out)
+            self.assertEqual(out.count("OK   "), 3 - bad, out)
+            if bad:
+                self.assertIn("BAD  third.bin: ", out)
+        code, out, err = self.tool.run("t", self.tool.arg(os.path.join(self.exchange, "encrypted-deflated.zip")))
+        self.assertEqual(code, 3, out + err)
+        self.assertIn('ENCR text.txt: The entry "text.txt" is encrypted, not tested', out)
+        self.assertIn("2 encrypted entries were not tested", out)
+
     def test_nvxzip_t_refuses_what_is_no_archive(self):
         code, out, err = self.tool.run("t", self.tool.arg(os.path.join(self.dir, "missing.zip")))
         self.assertEqual(code, 2, out + err)

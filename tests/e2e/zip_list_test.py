@@ -72,6 +72,8 @@ def parse_listing(text):
             entries[-1]["comment"] = line[len("  comment: "):]
         elif line.startswith("Archive comment: "):
             comment = line[len("Archive comment: "):]
+        elif line.startswith("Other data in front of the archive: "):
+            continue
         else:
             method, packed, size, crc, day, clock, host, attrs, flags, name = split_entry(line)
             entries.append({"method": method, "packed": int(packed), "size": int(size), "crc": crc,
@@ -259,6 +261,49 @@ class ZipListing(unittest.TestCase):
         self.assertIn("scanning", err)
         self.assertEqual(start, 0)
         self.assertEqual([e["name"] for e in parse_listing(out)[1]], names)
+
+    # ---- archives other readers read in their own ways
+
+    def test_stub_false_end_record_and_unsafe_names(self):
+        plain = self.archive("plain.zip")
+        with zipfile.ZipFile(plain, "w", zipfile.ZIP_DEFLATED) as z:
+            for name in ("/abs.txt", "dir//file.txt", "C:/drive.txt", "../up.txt", "ok.txt"):
+                z.writestr(zipfile.ZipInfo(name, (2024, 1, 1, 12, 0, 0)), "data of " + name)
+        with open(plain, "rb") as f:
+            data = f.read()
+        # A stub in front whose offsets were not adjusted: read shifted.
+        stub = self.archive("stub.zip")
+        with open(stub, "wb") as f:
+            f.write(b"#!/bin/sh\necho self-extracting\nexit 0\n" * 7 + data)
+        entries = self.check(stub)
+        # Every name is listed as stored, none dropped.
+        self.assertEqual([e["name"] for e in entries], ["/abs.txt", "dir//file.txt", "C:/drive.txt", "../up.txt",
+                                                         "ok.txt"])
+        self.assertIn("Other data in front of the archive: 266 bytes", self.tool.run("l", self.tool.arg(stub))[1])
+        code, out, err = self.tool.run("t", self.tool.arg(stub))
+        self.assertEqual(code, 0, out + err)
+        self.assertIn("No errors in 5 entries", out)
+        # Extraction refuses the unsafe names and writes nothing.
+        dest = self.archive("unsafe-out")
+        code, out, err = self.tool.run("x", self.tool.arg(stub), self.tool.arg(dest))
+        self.assertEqual(code, 2, out + err)
+        self.assertIn("nvxzip: Unsafe entry name", err)
+        self.assertFalse(os.path.exists(os.path.join(dest, "ok.txt")))
+
+        # An end record inside the comment is passed over. zipfile and
+        # Info-ZIP take it for the real one and fail; the listing is that
+        # of the archive without the comment.
+        false_end = self.archive("false-end.zip")
+        with zipfile.ZipFile(false_end, "w") as z:
+            z.writestr("a.txt", "hello")
+            z.writestr("b.txt", "world")
+        want = self.check(false_end)
+        with zipfile.ZipFile(false_end, "a") as z:
+            z.comment = b"note PK\x05\x06 in the comment, and more text after it"
+        code, out, err = self.tool.run("l", self.tool.arg(false_end))
+        self.assertEqual((code, err), (0, ""))
+        self.assertEqual(parse_listing(out)[1], want)
+        self.assertEqual(self.tool.run("t", self.tool.arg(false_end))[0], 0)
 
 
 if __name__ == "__main__":

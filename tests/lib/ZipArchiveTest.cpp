@@ -351,6 +351,74 @@ TEST(ZipArchive, EncryptedSaveReadsBackWithThePassword) {
 // ---- Extraction of damaged archives ----
 
 namespace {
+TBytes DamagedArchive(size_t damaged, bool header);
+}
+
+// What a save does not rewrite it keeps byte for byte (names, flags, the
+// comment's encoding); what it writes it describes as written.
+TEST(ZipArchive, ASaveKeepsWhatItDoesNotWriteAndDescribesWhatItDoes) {
+    TZipFixture fixture;
+    TZipFixtureEntry streamed = FixtureFile("streamed.txt", "old data");
+    streamed.Descriptor = true;
+    TZipFixtureEntry utf8 = FixtureFile("na\xC3\xAFve.txt", "UTF-8 name");
+    utf8.Flags = ZipFlag::Utf8;
+    // The UTF-8 entry last: reading it leaves the structure set to UTF-8.
+    fixture.Entries = {FixtureFile("caf\x82.txt", "OEM name"), streamed, utf8};
+    fixture.Comment = "comment \x82";
+    TBytes original = fixture.Build();
+    auto stream = MakeRef<TMemoryStream>();
+    FillStream(stream.Get(), original);
+    TZipSession zip(stream.Get());
+    zip.Archive->Open();
+    EXPECT_EQ(MessageOf<EArchiveError>([&] { zip.Archive->Save(TZipArchive::MaxLevel + 1); }),
+              "Level 6 is above the highest this archive offers (5)");
+    EXPECT_EQ(ContentsOf(stream.Get()), original);
+
+    zip.Sources[u"streamed.txt"] = "new data";
+    zip.Find(u"streamed.txt")->SetSourceSize(8);
+    // Added and deleted again before the save: nothing to write or cut.
+    zip.Add(u"dropped.txt", "x")->MarkDelete();
+    zip.Archive->Save(3);
+    TBytes saved = ContentsOf(stream.Get());
+    EXPECT_EQ(std::string(saved.end() - 9, saved.end()), "comment \x82");
+    // The parser takes archives without a comment.
+    TBytes uncommented(saved.begin(), saved.end() - 9);
+    Put16At(uncommented, uncommented.size() - 2, 0);
+    TParsedZip parsed = ParseZip(uncommented);
+    ASSERT_EQ(parsed.Entries.size(), 3u);
+    EXPECT_EQ(parsed.Entries[0].Name, "caf\x82.txt");
+    EXPECT_EQ(parsed.Entries[0].Flags, 0);
+    EXPECT_EQ(parsed.Entries[1].Name, "streamed.txt");
+    EXPECT_EQ(parsed.Entries[1].Flags, 0);  // no descriptor written, none announced
+    EXPECT_EQ(parsed.Entries[2].Name, "na\xC3\xAFve.txt");
+    EXPECT_EQ(parsed.Entries[2].Flags, ZipFlag::Utf8);
+    zip.Archive->Save(3);  // and saveable again
+    TZipSession again(stream.Get());
+    again.Archive->Open();
+    EXPECT_EQ(again.ExtractAll().at(u"streamed.txt"), "new data");
+}
+
+// Archives make their structures of the class set at start-up, so that a
+// program's own reading of extra fields is used.
+TEST(ZipArchive, TheStructureClassIsReplaceable) {
+    static int extraFields = 0;
+    struct TCountingStructure : TZipStructure {
+        void ReadExtraField(TZipItem*, TConstByteSpan) override { ++extraFields; }
+    };
+    TZipStructureClass saved = std::exchange(ZipStructureClass, []() -> TZipStructure* {
+        return New<TCountingStructure>();
+    });
+    auto stream = MakeRef<TMemoryStream>();
+    FillStream(stream.Get(), DamagedArchive(0, false));
+    TZipSession zip(stream.Get());
+    ZipStructureClass = saved;
+    zip.Archive->Open();
+    EXPECT_EQ(extraFields, 3);
+}
+
+
+
+namespace {
 // Three stored entries; the one at damaged gets a wrong CRC or signature.
 TBytes DamagedArchive(size_t damaged, bool header) {
     TZipFixture fixture;
