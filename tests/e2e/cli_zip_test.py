@@ -99,9 +99,9 @@ class CliZipMode(unittest.TestCase):
         self.assertEqual(os.waitstatus_to_exitcode(status), 0, output)
         for stage in (b"backup [", b"unpack [", b"pack [", b"100%", b"Done!"):
             self.assertIn(stage, output)
-        for stage in (b"backup", b"pack"):
-            shown = {int(p) for p in re.findall(stage + rb" \[[# ]*\] (\d+)%", output)}
-            self.assertTrue(any(0 < p < 100 for p in shown), (stage, sorted(shown)))
+        # The backup moves in pieces of many megabytes; packing moves file by file.
+        shown = {int(p) for p in re.findall(rb"(?<!un)pack \[[# ]*\] (\d+)%", output)}
+        self.assertTrue(any(0 < p < 100 for p in shown), sorted(shown))
         code, out, err = self.fix(path)  # standard error is a pipe here
         self.assertEqual((code, err), (0, ""))
 
