@@ -183,17 +183,19 @@ int32_t TFileCopier::CopyBlockInSystem(TFileStream& in, TFileStream& out, int32_
     return (int32_t)done;
 }
 
-// One block read into the copier's buffer and written out.
+// One block read into the copier's buffer and written out. The file API is
+// called directly: an exception on the way (thread-local look-ups in the
+// run-time's unwinder) would clear the error code the caller reports.
 int32_t TFileCopier::CopyBlockThroughBuffer(TFileStream& in, TFileStream& out, int32_t count, int32_t blockSize,
                                             int& result) {
     if ((int32_t)FBuffer.size() != blockSize) FBuffer.resize(blockSize);
     result = CopyResult::ReadFailed;
-    int32_t got = in.Read(FBuffer.data(), count);
-    if (got <= 0) return 0;
+    uint32_t got = 0, written = 0;
+    if (!FileAPI->ReadFile(in.Handle(), FBuffer.data(), (uint32_t)count, got) || got == 0) return 0;
     result = CopyResult::WriteFailed;
-    if (out.Write(FBuffer.data(), got) != got) return 0;
+    if (!FileAPI->WriteFile(out.Handle(), FBuffer.data(), got, written) || written != got) return 0;
     result = CopyResult::Copied;
-    return got;
+    return (int32_t)got;
 }
 
 // A link is copied as a link with the same target text and never followed,
