@@ -101,11 +101,12 @@ void TFileUnzipper::ExtractItem(TArchiveCallBack* callback, TStream* stream) {
                 throw EArchiveBroken(TheEntry(item) + " is damaged: its compressed data is invalid");
         }
         if (copied != int64_t(item->Size)) throw EArchiveBroken(TheEntry(item) + " is truncated: its data ends early");
+        // Set on the open file, after its last write, so that no write moves them.
+        try {
+            SetFileTimes(out->Handle(), item->CreatedTime, item->AccessedTime, item->ModifiedTime);
+        } catch (...) {
+            // The times are a courtesy; the content is what counts.
+        }
         out->Close();
-    }
-    try {
-        SetFileTimes(target, item->CreatedTime, item->AccessedTime, item->ModifiedTime);
-    } catch (...) {
-        // The times are a courtesy; the content is what counts.
     }
 }
