@@ -549,5 +549,8 @@ void SetFileTimes(const WideString& path, const TSystemTime& creation, const TSy
 
 void SetFileTimes(TNativeHandle file, const TSystemTime& creation, const TSystemTime& lastAccess,
                   const TSystemTime& lastWrite) {
-    SetHandleTimes(file, ToFileTime(creation), ToFileTime(lastAccess), ToFileTime(lastWrite));
+    // Each conversion consults the time zone; entries mostly carry one time.
+    TFileTime written = ToFileTime(lastWrite);
+    auto same = [&](const TSystemTime& time) { return time == lastWrite ? written : ToFileTime(time); };
+    SetHandleTimes(file, same(creation), same(lastAccess), written);
 }
