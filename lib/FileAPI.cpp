@@ -525,17 +525,32 @@ TRef<TFileInfo> GetFileInfo(const WideString& path) {
     return info;
 }
 
+namespace {
+void SetHandleTimes(TNativeHandle file, TFileTime creation, TFileTime lastAccess, TFileTime lastWrite) {
+    if (!FileAPI->SetFileTime(file, creation ? &creation : nullptr, lastAccess ? &lastAccess : nullptr,
+                              lastWrite ? &lastWrite : nullptr))
+        throw EFileAccessError();
+}
+
+TFileTime ToFileTime(const TSystemTime& time) { return time.Year == 0 ? TFileTime(0) : LocalToFileTime(time); }
+}  // namespace
+
 void SetFileTimes(const WideString& path, TFileTime creation, TFileTime lastAccess, TFileTime lastWrite) {
     TFileHandle file(OpenRaising(path, FileAccess::Write, FileShare::All, nullptr, FileDisposition::OpenExisting,
                                  FileFlag::BackupSemantics));
-    if (!FileAPI->SetFileTime(file.Get(), creation ? &creation : nullptr, lastAccess ? &lastAccess : nullptr,
-                              lastWrite ? &lastWrite : nullptr))
-        throw EFileAccessError();
+    SetHandleTimes(file.Get(), creation, lastAccess, lastWrite);
     file.Close();
 }
 
 void SetFileTimes(const WideString& path, const TSystemTime& creation, const TSystemTime& lastAccess,
                   const TSystemTime& lastWrite) {
-    auto toFileTime = [](const TSystemTime& time) { return time.Year == 0 ? TFileTime(0) : LocalToFileTime(time); };
-    SetFileTimes(path, toFileTime(creation), toFileTime(lastAccess), toFileTime(lastWrite));
+    SetFileTimes(path, ToFileTime(creation), ToFileTime(lastAccess), ToFileTime(lastWrite));
+}
+
+void SetFileTimes(TNativeHandle file, const TSystemTime& creation, const TSystemTime& lastAccess,
+                  const TSystemTime& lastWrite) {
+    // Each conversion consults the time zone; entries mostly carry one time.
+    TFileTime written = ToFileTime(lastWrite);
+    auto same = [&](const TSystemTime& time) { return time == lastWrite ? written : ToFileTime(time); };
+    SetHandleTimes(file, same(creation), same(lastAccess), written);
 }

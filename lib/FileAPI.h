@@ -313,6 +313,10 @@ void SetFileTimes(const WideString& path, const TSystemTime& creation, const TSy
 // The same with the times as the system keeps them; a time of 0 stays as it is.
 void SetFileTimes(const WideString& path, TFileTime creation, TFileTime lastAccess, TFileTime lastWrite);
 
+// The same on a file already open for writing: no second open by name.
+void SetFileTimes(TNativeHandle file, const TSystemTime& creation, const TSystemTime& lastAccess,
+                  const TSystemTime& lastWrite);
+
 // Called for every entry of a listing but "." and ".."; the record is
 // borrowed for the call. True counts the entry; setting stop ends the walk.
 using TFindFilesCallback = std::function<bool(int32_t index, TFileInfo* info, bool& stop)>;

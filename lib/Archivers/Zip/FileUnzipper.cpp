@@ -49,6 +49,7 @@ void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolde
     DestFolder = IncludeTrailingBackslash(destFolder);
     UnixModes.clear();
     StoredNames.clear();
+    FMadeFolders.clear();
     TRef<TZipArchive> archive = MakeRef<TCheckedZipArchive>();
     TRef<TDefaultCallBack> callback = MakeRef<TDefaultCallBack>();
     callback->OnExtractItem = [this](TArchiveCallBack* sender, TStream* stream) { ExtractItem(sender, stream); };
@@ -87,7 +88,11 @@ void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolde
 void TFileUnzipper::ExtractItem(TArchiveCallBack* callback, TStream* stream) {
     TArchItem* item = callback->CurrentItem;
     WideString target = DestFolder + NativePath(item->Path);
-    ForceDirectories(ExtractFilePath(target, false));
+    WideString folder = ExtractFilePath(target, false);
+    if (!FMadeFolders.count(folder)) {
+        ForceDirectories(folder);
+        FMadeFolders.insert(folder);
+    }
     {
         TRef<TFileStream> out = MakeRef<TFileStream>(target, FileAccess::Write, (uint8_t)FileShare::Read,
                                                      (uint8_t)FileDisposition::CreateAlways);
@@ -101,11 +106,12 @@ void TFileUnzipper::ExtractItem(TArchiveCallBack* callback, TStream* stream) {
                 throw EArchiveBroken(TheEntry(item) + " is damaged: its compressed data is invalid");
         }
         if (copied != int64_t(item->Size)) throw EArchiveBroken(TheEntry(item) + " is truncated: its data ends early");
+        // Set on the open file, after its last write, so that no write moves them.
+        try {
+            SetFileTimes(out->Handle(), item->CreatedTime, item->AccessedTime, item->ModifiedTime);
+        } catch (...) {
+            // The times are a courtesy; the content is what counts.
+        }
         out->Close();
-    }
-    try {
-        SetFileTimes(target, item->CreatedTime, item->AccessedTime, item->ModifiedTime);
-    } catch (...) {
-        // The times are a courtesy; the content is what counts.
     }
 }

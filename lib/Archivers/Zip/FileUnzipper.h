@@ -3,6 +3,7 @@
 // refused before anything is written, and so are entries that cannot be
 // unpacked (password-protected, unknown method), naming the entry.
 #pragma once
+#include <set>
 #include "Archive.h"
 #include "EntryModes.h"
 
@@ -27,4 +28,8 @@ public:
     // current folder).
     void Unzip(const WideString& zipPath, const WideString& destFolder);
     void ExtractItem(TArchiveCallBack* callback, TStream* stream);
+
+private:
+    // Folders this unzip has made or found: not looked up again per entry.
+    std::set<WideString> FMadeFolders;
 };

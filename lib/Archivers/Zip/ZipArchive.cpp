@@ -164,6 +164,15 @@ void TZipArchive::ReadExact(int64_t offset, int32_t count, const char* brokenMes
     }
 }
 
+bool TZipArchive::TryReadExact(int64_t offset, int32_t count) {
+    try {
+        ReadExact(offset, count, "");
+    } catch (const EArchiveBroken&) {
+        return false;
+    }
+    return true;
+}
+
 void TZipArchive::WriteExact(TStream* stream, const uint8_t* bytes, int32_t count) {
     TConstByteSpan span(bytes, size_t(count));
     for (int32_t done = 0; done < count;) {
@@ -228,11 +237,11 @@ AnsiString QuotedName(TZipItem* entry) {
 
 bool TZipArchive::ReadLocalHeader(TZipItem* entry, TLocalHeader& header) {
     if (entry->LocalOffset < 0) return false;
-    try {
-        ReadExact(entry->LocalOffset, ZipRecord::LocalHeaderSize, "");
-    } catch (const EArchiveBroken&) {
-        return false;
-    }
+    // The header and the name it should hold in one read; an archive that
+    // ends before the name falls back to the header alone.
+    int32_t expected = int32_t(entry->NameBytes.size());
+    bool nameRead = TryReadExact(entry->LocalOffset, ZipRecord::LocalHeaderSize + expected);
+    if (!nameRead && !TryReadExact(entry->LocalOffset, ZipRecord::LocalHeaderSize)) return false;
     const uint8_t* p = IoBuffer.data();
     if (Get32(p) != ZipSignature::LocalHeader) return false;
     header.Flags = Get16(p + Local::Flags);
@@ -240,11 +249,18 @@ bool TZipArchive::ReadLocalHeader(TZipItem* entry, TLocalHeader& header) {
     header.TimeHigh = p[Local::Time + 1];
     header.CrcHigh = p[Local::Crc + 3];
     int32_t nameLength = Get16(p + Local::NameLength);
-    header.DataStart = entry->LocalOffset + ZipRecord::LocalHeaderSize + nameLength + Get16(p + Local::ExtraLength);
-    bool sameName = nameLength == int32_t(entry->NameBytes.size());
+    int64_t nameStart = entry->LocalOffset + ZipRecord::LocalHeaderSize;
+    header.DataStart = nameStart + nameLength + Get16(p + Local::ExtraLength);
+    header.ReadTo = nameStart + (nameRead ? expected : 0);
+    bool sameName = nameLength == expected;
     if (sameName && nameLength > 0) {
-        ReadExact(entry->LocalOffset + ZipRecord::LocalHeaderSize, nameLength, "");
-        sameName = std::equal(entry->NameBytes.begin(), entry->NameBytes.end(), IoBuffer.begin(),
+        const uint8_t* name = p + ZipRecord::LocalHeaderSize;
+        if (!nameRead) {
+            ReadExact(nameStart, nameLength, "");
+            header.ReadTo = nameStart + nameLength;
+            name = IoBuffer.data();
+        }
+        sameName = std::equal(entry->NameBytes.begin(), entry->NameBytes.end(), name,
                               [](char a, uint8_t b) { return uint8_t(a) == b; });
     }
     if (!sameName) RaiseDamaged(entry, "its local header holds another name");
@@ -272,8 +288,8 @@ void TZipArchive::ExtractEntry(TZipItem* entry) {
         return;
     }
     CheckPlacement(entry, header);
-    Structure->SeekTo(ArchiveStream, header.DataStart);
-    FDataWindow->End = header.DataStart + int64_t(item->PackedSize);
+    if (header.ReadTo != header.DataStart) Structure->SeekTo(ArchiveStream, header.DataStart);
+    FDataWindow->Open(header.DataStart, header.DataStart + int64_t(item->PackedSize));
 
     TStream* source = FDataWindow;
     if (item->Attributes().Contains(TArchAttribute::Encrypted)) {

@@ -94,6 +94,8 @@ private:
         uint8_t TimeHigh = 0;
         uint8_t CrcHigh = 0;
         int64_t DataStart = 0;
+        // Where the archive stream stands after the header was read.
+        int64_t ReadTo = 0;
     };
     // False when there is no local header at the entry's offset; raises
     // EArchiveDamaged when it names another entry.
@@ -108,6 +110,8 @@ private:
     void PackEntry(TZipStructure* target, TZipItem* entry, int level);
     void RewriteLocalHeaders(TZipStructure* target);
     void ReadExact(int64_t offset, int32_t count, const char* brokenMessage);
+    // ReadExact that answers false instead of raising when the archive ends first.
+    bool TryReadExact(int64_t offset, int32_t count);
     void WriteExact(TStream* stream, const uint8_t* bytes, int32_t count);
     TZipPasswordStream* NewPasswordStream(TZipStructure* structure);
 
