@@ -33,12 +33,13 @@ def timed(cmd):
     return elapsed, peak
 
 
-def optimised_cli(root):
-    """Builds and returns the optimised nvxfix-cli."""
+def optimised(root, target):
+    """Builds and returns one program of the optimised build."""
     subprocess.run(["cmake", "--preset", "linux-release"], cwd=root, check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", "build/linux-release", "--target", "nvxfix-cli", "-j2"], cwd=root,
+    subprocess.run(["cmake", "--build", "build/linux-release", "--target", target, "-j2"], cwd=root,
                    check=True, stdout=subprocess.DEVNULL)
-    return os.path.join(root, "build/linux-release/nvxfix-cli")
+    return os.path.join(root, "build/linux-release", target)
+
 
 
 def bench_setup(doc, rounds):
@@ -51,7 +52,7 @@ def bench_setup(doc, rounds):
     p.add_argument("--cli", default=None, help="nvxfix-cli to time (default: an optimised build)")
     a = p.parse_args()
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    return a, a.cli or optimised_cli(root), os.path.join(root, "app/payload/ZuvOrudad5")
+    return a, a.cli or optimised(root, "nvxfix-cli"), os.path.join(root, "app/payload/ZuvOrudad5")
 
 
 def main():

@@ -15,14 +15,7 @@ import tempfile
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from folder_mode import timed  # noqa: E402
-
-
-def optimised_nvxzip(root):
-    subprocess.run(["cmake", "--preset", "linux-release"], cwd=root, check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", "build/linux-release", "--target", "nvxzip", "-j2"], cwd=root,
-                   check=True, stdout=subprocess.DEVNULL)
-    return os.path.join(root, "build/linux-release/nvxzip")
+from folder_mode import optimised, timed  # noqa: E402
 
 
 def make_archive(path, entries):
@@ -50,7 +43,7 @@ def main():
     p.add_argument("--nvxzip", default=None, help="nvxzip to time (default: an optimised build)")
     a = p.parse_args()
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    nvxzip = a.nvxzip or optimised_nvxzip(root)
+    nvxzip = a.nvxzip or optimised(root, "nvxzip")
     work = tempfile.mkdtemp(prefix="nvxzip-bench-")
     try:
         archive = os.path.join(work, "many.zip")
