@@ -2,7 +2,6 @@
 #include "Exceptions.h"
 #include <algorithm>
 #include "FileModes.h"
-#include "FileStream.h"
 #include "SysError.h"
 
 namespace {
@@ -84,13 +83,12 @@ int TFileCopier::CopyFile(const WideString& source, const WideString& target) {
         if (!FileAPI->GetFileData(source, from) || (from.Attributes & FileAttr::Directory))
             return CopyResult::SourceFailed;
     }
-    TRef<TFileStream> in;
+    TFileHandle in;
     int64_t size = 0;
     try {
         // Pipes, sockets and devices refuse to open: they never hang a copy.
-        in = MakeRef<TFileStream>(source, FileAccess::Read, (uint8_t)FileShare::Read,
-                                  (uint8_t)FileDisposition::OpenExisting);
-        size = in->GetSize();
+        in = TFileHandle(FileOpen(source, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting));
+        size = FileGetSize(in.Get());
     } catch (...) {
         return CopyResult::SourceFailed;
     }
@@ -103,21 +101,20 @@ int TFileCopier::CopyFile(const WideString& source, const WideString& target) {
         return CopyResult::Copied;
     }
 
-    TRef<TFileStream> out;
+    TFileHandle out;
     try {
-        out = MakeRef<TFileStream>(target, FileAccess::Write, (uint8_t)FileShare::Read,
-                                   (uint8_t)FileDisposition::CreateAlways);
+        out = TFileHandle(FileOpen(target, FileAccess::Write, FileShare::Read, FileDisposition::CreateAlways));
     } catch (...) {
         if (clearedAttributes) FileAPI->SetFileAttributes(target, clearedAttributes);
         return CopyResult::TargetFailed;
     }
     int result = CopyResult::TargetFailed;
     try {
-        out->SetSize(size);  // one allocation for the whole file
-        result = CopyData(*in, *out, size, source, target);
+        FileSetSize(out.Get(), size);  // one allocation for the whole file
+        result = CopyData(in.Get(), out.Get(), size, source, target);
         // Times go on while the file is open: no second open to set them.
         if (result == CopyResult::Copied && CopyTimes &&
-            !FileAPI->SetFileTime(out->Handle(), &from.CreationTime, &from.LastAccessTime, &from.LastWriteTime))
+            !FileAPI->SetFileTime(out.Get(), &from.CreationTime, &from.LastAccessTime, &from.LastWriteTime))
             result = CopyResult::WriteFailed;
     } catch (...) {
         // result names the step that failed
@@ -125,11 +122,10 @@ int TFileCopier::CopyFile(const WideString& source, const WideString& target) {
     // Closing may overwrite the reason the caller reads.
     uint32_t failure = result != CopyResult::Copied ? GetLastErrorCode() : WinError::Success;
     try {
-        out->Close();
+        out.Close();
     } catch (...) {
         if (result == CopyResult::Copied) result = CopyResult::WriteFailed;
     }
-    out.Reset();
     if (result == CopyResult::Copied && CopyAttributes &&
         (!CopyPermissions(source, target) || !FileAPI->SetFileAttributes(target, from.Attributes)))
         result = CopyResult::WriteFailed;
@@ -139,7 +135,7 @@ int TFileCopier::CopyFile(const WideString& source, const WideString& target) {
 }
 
 // The loop of blocks with progress around them; a result code.
-int TFileCopier::CopyData(TFileStream& in, TFileStream& out, int64_t size, const WideString& source,
+int TFileCopier::CopyData(TNativeHandle in, TNativeHandle out, int64_t size, const WideString& source,
                           const WideString& target) {
     int32_t blockSize = std::clamp(BufferSize, MinBufferSize, MaxBufferSize);
     bool systemCopy = true;  // until the system says it cannot
@@ -166,11 +162,11 @@ int TFileCopier::CopyData(TFileStream& in, TFileStream& out, int64_t size, const
 }
 
 // One block copied inside the system; clears systemCopy where it cannot.
-int32_t TFileCopier::CopyBlockInSystem(TFileStream& in, TFileStream& out, int32_t count, bool& systemCopy,
+int32_t TFileCopier::CopyBlockInSystem(TNativeHandle in, TNativeHandle out, int32_t count, bool& systemCopy,
                                        int& result) {
     uint32_t done = 0;
     result = CopyResult::ReadFailed;
-    if (!FileAPI->CopyFileData(in.Handle(), out.Handle(), (uint32_t)count, done)) {
+    if (!FileAPI->CopyFileData(in, out, (uint32_t)count, done)) {
         if (GetLastErrorCode() == WinError::NotSupported) {
             systemCopy = false;
             result = CopyResult::Copied;
@@ -186,14 +182,14 @@ int32_t TFileCopier::CopyBlockInSystem(TFileStream& in, TFileStream& out, int32_
 // One block read into the copier's buffer and written out. The file API is
 // called directly: an exception on the way (thread-local look-ups in the
 // run-time's unwinder) would clear the error code the caller reports.
-int32_t TFileCopier::CopyBlockThroughBuffer(TFileStream& in, TFileStream& out, int32_t count, int32_t blockSize,
+int32_t TFileCopier::CopyBlockThroughBuffer(TNativeHandle in, TNativeHandle out, int32_t count, int32_t blockSize,
                                             int& result) {
     if ((int32_t)FBuffer.size() != blockSize) FBuffer.resize(blockSize);
     result = CopyResult::ReadFailed;
     uint32_t got = 0, written = 0;
-    if (!FileAPI->ReadFile(in.Handle(), FBuffer.data(), (uint32_t)count, got) || got == 0) return 0;
+    if (!FileAPI->ReadFile(in, FBuffer.data(), (uint32_t)count, got) || got == 0) return 0;
     result = CopyResult::WriteFailed;
-    if (!FileAPI->WriteFile(out.Handle(), FBuffer.data(), got, written) || written != got) return 0;
+    if (!FileAPI->WriteFile(out, FBuffer.data(), got, written) || written != got) return 0;
     result = CopyResult::Copied;
     return (int32_t)got;
 }

@@ -1,12 +1,11 @@
-// Copies one file or a whole folder tree block by block through the
-// library's file streams, with attributes and times, a policy for existing
+// Copies one file or a whole folder tree block by block through file
+// handles of the file API, with attributes and times, a policy for existing
 // targets and three optional events. Failures are result codes, not
 // exceptions; a failed copy leaves no partial target.
 #pragma once
 #include <functional>
 #include <vector>
 #include "FileAPI.h"
-#include "FileStream.h"
 #include "Lists.h"
 #include "RefObject.h"
 
@@ -53,9 +52,9 @@ protected:
 
 private:
     int PrepareTarget(const WideString& source, const WideString& target, uint32_t& clearedAttributes);
-    int CopyData(TFileStream& in, TFileStream& out, int64_t size, const WideString& source, const WideString& target);
-    int32_t CopyBlockInSystem(TFileStream& in, TFileStream& out, int32_t count, bool& systemCopy, int& result);
-    int32_t CopyBlockThroughBuffer(TFileStream& in, TFileStream& out, int32_t count, int32_t blockSize, int& result);
+    int CopyData(TNativeHandle in, TNativeHandle out, int64_t size, const WideString& source, const WideString& target);
+    int32_t CopyBlockInSystem(TNativeHandle in, TNativeHandle out, int32_t count, bool& systemCopy, int& result);
+    int32_t CopyBlockThroughBuffer(TNativeHandle in, TNativeHandle out, int32_t count, int32_t blockSize, int& result);
     int CopyLink(const WideString& source, const WideString& target);
     bool ClearLinkInTarget(const WideString& targetFolder);
     void ApplyFolderMetadata(const WideString& source, const WideString& target, const TFileInfo& info);

@@ -3,7 +3,6 @@
 #include "ErrorReport.h"
 #include "Exceptions.h"
 #include "FileAPI.h"
-#include "FileStream.h"
 #include "Lists.h"
 #include "SysError.h"
 #include "TextUtils.h"
@@ -15,11 +14,28 @@ const WideString LockExt = u".lock";
 
 // One entry per folder handed out: text = the folder path without trailing
 // separator (found again whatever its letter case), object = its open lock
-// stream or none. Null until the root is resolved.
+// file or none. Null until the root is resolved.
 TStringList* Registry = nullptr;
 WideString Root;
 
 bool LocksInUse() { return !TempSubFolderName.empty(); }
+
+// The lock file beside a folder, held open without sharing while the folder
+// is in use, so that another process's sweep cannot delete it.
+class TLockFile : public TRefObject {
+public:
+    explicit TLockFile(const WideString& path)
+        : FFile(FileOpen(path, FileAccess::ReadWrite, FileShare::None, FileDisposition::CreateAlways)) {}
+
+protected:
+    void Dispose() override {
+        FFile.Close();
+        TRefObject::Dispose();
+    }
+
+private:
+    TFileHandle FFile;
+};
 
 // An empty lock file that nobody holds, so that the next sweep removes the
 // folder beside it.
@@ -136,11 +152,10 @@ WideString CreateTempFolder(bool withTrailingBackslash) {
             continue;
         }
         MakePrivateFolder(folder);
-        TFileStream* lock = nullptr;
+        TLockFile* lock = nullptr;
         if (LocksInUse()) {
             try {
-                lock = New<TFileStream>(folder + LockExt, FileAccess::ReadWrite, (uint8_t)FileShare::None,
-                                        (uint8_t)FileDisposition::CreateAlways);
+                lock = New<TLockFile>(folder + LockExt);
             } catch (const EFileError& e) {
                 lastError = e.ErrorCode;
                 continue;
