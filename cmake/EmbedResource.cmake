@@ -12,7 +12,7 @@ else()
   string(REGEX REPLACE "((0x..,){16})" "\\1\n    " bytes "${bytes}")
 endif()
 file(WRITE "${OUTPUT}.tmp" "// Generated from ${INPUT}; do not edit.
-#include \"Resources.h\"
+#include \"Streams/Resources.h\"
 
 namespace {
 const uint8_t Data[] = {

@@ -2,15 +2,15 @@
 // line, with the same backups, checks and outcome texts as the window.
 #include <vector>
 #include "Archivers/Zip/FileZipper.h"
-#include "CaseFolding.h"
-#include "CodePages.h"
-#include "Console.h"
-#include "ErrorReport.h"
-#include "Exceptions.h"
-#include "FileAPI.h"
+#include "Foundation/CaseFolding.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/Console.h"
+#include "Foundation/ErrorReport.h"
+#include "Foundation/Exceptions.h"
+#include "FileSystem/FileAPI.h"
 #include "FixProcedure.h"
 #include "Startup.h"
-#include "SysError.h"
+#include "Foundation/SysError.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <functional>
 #include "FixProgress.h"
 #include "Repack.h"
-#include "Types.h"
+#include "Foundation/Types.h"
 
 namespace FixOutcome {
 inline constexpr char Done[] = "Done!";

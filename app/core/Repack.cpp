@@ -1,6 +1,6 @@
 #include "Repack.h"
-#include "FileAPI.h"
-#include "FileModes.h"
+#include "FileSystem/FileAPI.h"
+#include "FileSystem/FileModes.h"
 #include "Archivers/Zip/FileZipper.h"
 #include "FixProcedure.h"
 #include "StagedReplace.h"

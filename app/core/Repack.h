@@ -2,7 +2,7 @@
 #pragma once
 #include "Archivers/Zip/EntryModes.h"
 #include "FixProgress.h"
-#include "Types.h"
+#include "Foundation/Types.h"
 
 // What the entries of the picked archive keep through the repack.
 struct TKeptEntries {

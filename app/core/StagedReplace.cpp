@@ -1,9 +1,9 @@
 #include "StagedReplace.h"
 #include <string>
-#include "CodePages.h"
-#include "Exceptions.h"
-#include "FileAPI.h"
-#include "SysError.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/Exceptions.h"
+#include "FileSystem/FileAPI.h"
+#include "Foundation/SysError.h"
 
 namespace {
 

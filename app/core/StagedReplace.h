@@ -1,7 +1,7 @@
 // Replacing a file without ever leaving it incomplete.
 #pragma once
 #include <functional>
-#include "Types.h"
+#include "Foundation/Types.h"
 
 // Calls write with the path of a new file beside target, puts it on the
 // disk, then moves it over target (read-only or not) and syncs the folder. When anything fails, the staged file

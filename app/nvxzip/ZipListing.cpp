@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <string>
 #include "Archivers/Zip/ZipStructure.h"
-#include "TextUtils.h"
+#include "Foundation/TextUtils.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // stream, as its directory (or a recovery scan) gives them.
 #pragma once
 #include <functional>
-#include "Streams.h"
+#include "Streams/Streams.h"
 
 // Takes one line of a report, without its line end.
 using TLineWriter = std::function<void(const WideString& line)>;

@@ -1,9 +1,9 @@
 #include "ZipTesting.h"
 #include <vector>
 #include "Archivers/Zip/ZipArchive.h"
-#include "CodePages.h"
-#include "ErrorReport.h"
-#include "TextUtils.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/ErrorReport.h"
+#include "Foundation/TextUtils.h"
 #include "ZipListing.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 #include <utility>
-#include "CodePages.h"
-#include "ErrorReport.h"
-#include "Exceptions.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/ErrorReport.h"
+#include "Foundation/Exceptions.h"
 
 WideString ProgressText(const char* stage, uint64_t done, uint64_t total) {
     static const struct {

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 #include "FixProgress.h"
-#include "Types.h"
+#include "Foundation/Types.h"
 
 // "Packing... 45%": the stage of a progress event and how far it is.
 WideString ProgressText(const char* stage, uint64_t done, uint64_t total);

@@ -1,10 +1,10 @@
 #include "Forms.h"
 #include <commctrl.h>
 #include <algorithm>
-#include "CodePages.h"
-#include "ErrorReport.h"
-#include "Exceptions.h"
-#include "SysUI.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/ErrorReport.h"
+#include "Foundation/Exceptions.h"
+#include "Foundation/SysUI.h"
 
 TApplication Application;
 

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 #include "Layout.h"
-#include "RefObject.h"
-#include "Types.h"
+#include "Foundation/RefObject.h"
+#include "Foundation/Types.h"
 
 // A colour: an RGB value, or one of the system's colours.
 using TColor = uint32_t;

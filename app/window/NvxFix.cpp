@@ -1,7 +1,7 @@
 // NvxFix.exe: the fixer's window program.
 #include <windows.h>
-#include "Console.h"
-#include "ErrorReport.h"
+#include "Foundation/Console.h"
+#include "Foundation/ErrorReport.h"
 #include "Startup.h"
 #include "Unit1.h"
 

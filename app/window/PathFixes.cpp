@@ -1,9 +1,9 @@
 #include "PathFixes.h"
 #include <string>
-#include "CaseFolding.h"
-#include "CodePages.h"
-#include "Exceptions.h"
-#include "FileAPI.h"
+#include "Foundation/CaseFolding.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/Exceptions.h"
+#include "FileSystem/FileAPI.h"
 #include "FixProcedure.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #pragma once
 #include <vector>
 #include "FixProgress.h"
-#include "Types.h"
+#include "Foundation/Types.h"
 
 // A folder is fixed in the folder mode and a .zip archive in the ZIP mode,
 // as if picked with the matching button; anything else is refused.

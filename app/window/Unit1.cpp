@@ -1,6 +1,6 @@
 #include "Unit1.h"
-#include "CodePages.h"
-#include "Exceptions.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/Exceptions.h"
 #include "FixProcedure.h"
 #include "PathFixes.h"
 #include "Win32/Dialogs.h"

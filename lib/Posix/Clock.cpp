@@ -1,6 +1,6 @@
 #include <sys/time.h>
 #include <ctime>
-#include "Clock.h"
+#include "Foundation/Clock.h"
 
 namespace {
 // Seconds between 1601-01-01 and 1970-01-01.

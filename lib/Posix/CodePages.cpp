@@ -1,10 +1,10 @@
 // POSIX code pages: ANSI is UTF-8 and OEM is code page 437. Malformed input
 // is replaced, not refused, as Windows does without MB_ERR_INVALID_CHARS.
 #include <string>
-#include "CodePage437.h"
-#include "CodePages.h"
+#include "Posix/CodePage437.h"
+#include "Foundation/CodePages.h"
 #include "Posix/FileNames.h"
-#include "SysError.h"
+#include "Foundation/SysError.h"
 
 namespace {
 

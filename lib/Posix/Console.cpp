@@ -1,8 +1,8 @@
 #include <unistd.h>
 #include <cstdio>
-#include "CodePages.h"
+#include "Foundation/CodePages.h"
 #include "Posix/FileNames.h"
-#include "Console.h"
+#include "Foundation/Console.h"
 
 std::vector<WideString> CommandLineArguments(int argc, char** argv) {
     std::vector<WideString> arguments;

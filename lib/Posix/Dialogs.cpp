@@ -1,4 +1,4 @@
-#include "DialogSetup.h"
+#include "Dialogs/DialogSetup.h"
 
 // There are no system pick dialogs here, so nothing was started.
 void DoneDialogs() {}

@@ -1,4 +1,4 @@
-#include "FaultHandler.h"
+#include "Foundation/FaultHandler.h"
 
 // Signals stay signals: turning them into C++ exceptions is not safe here.
 void InstallFaultHandler() {}

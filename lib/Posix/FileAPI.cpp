@@ -13,10 +13,10 @@
 #include <memory>
 #include <mutex>
 #include <set>
-#include "CodePages.h"
+#include "Foundation/CodePages.h"
 #include "Posix/FileNames.h"
-#include "FileAPI.h"
-#include "SysError.h"
+#include "FileSystem/FileAPI.h"
+#include "Foundation/SysError.h"
 #include "Posix/PosixErrors.h"
 
 extern const WideChar PathDelim = u'/';
@@ -35,52 +35,6 @@ timespec ToTimespec(TFileTime t) {
     result.tv_nsec = (long)(t % TicksPerSecond) * 100;
     return result;
 }
-
-std::string ParentOf(const std::string& path) {
-    size_t end = path.size();
-    while (end > 1 && path[end - 1] == '/') --end;
-    size_t slash = path.rfind('/', end - 1);
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool IsDirectory(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-}  // namespace
-
-uint32_t MapErrno(int error, const std::string& path) {
-    switch (error) {
-    case 0: return WinError::Success;
-    case ENOENT:
-        return path.empty() || IsDirectory(ParentOf(path)) ? WinError::FileNotFound : WinError::PathNotFound;
-    case ENOTDIR: return WinError::PathNotFound;
-    case EACCES:
-    case EPERM:
-    case EISDIR: return WinError::AccessDenied;
-    case EEXIST: return WinError::AlreadyExists;
-    case ENOTEMPTY: return WinError::DirNotEmpty;
-    case ENOSPC:
-    case EDQUOT: return WinError::DiskFull;
-    case EFBIG: return WinError::FileTooLarge;
-    case ENAMETOOLONG: return WinError::FilenameExcedRange;
-    case EMFILE:
-    case ENFILE: return WinError::TooManyOpenFiles;
-    case EROFS: return WinError::WriteProtect;
-    case EWOULDBLOCK: return WinError::SharingViolation;
-    case EBADF: return WinError::InvalidHandle;
-    case EINVAL: return WinError::InvalidParameter;
-    case EXDEV: return WinError::NotSameDevice;
-    case ELOOP: return WinError::CantResolveFilename;
-    case ENOMEM: return WinError::NotEnoughMemory;
-    case EIO: return WinError::IoDevice;
-    default: return WinError::GenFailure;
-    }
-}
-
-namespace {
 
 bool Fail(uint32_t code) {
     SetLastErrorCode(code);

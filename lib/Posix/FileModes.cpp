@@ -2,11 +2,11 @@
 #include <unistd.h>
 #include <cerrno>
 #include <vector>
-#include "CodePages.h"
+#include "Foundation/CodePages.h"
 #include "Posix/FileNames.h"
-#include "FileModes.h"
+#include "FileSystem/FileModes.h"
 #include "Posix/PosixErrors.h"
-#include "SysError.h"
+#include "Foundation/SysError.h"
 
 namespace {
 bool Failed(const std::string& path) {

@@ -4,7 +4,11 @@
 // back into that byte, so that any name survives the trip both ways.
 #pragma once
 #include <string>
-#include "Types.h"
+#include "Foundation/Types.h"
 
 WideString SystemNameToWide(const std::string& name);
 std::string WideToSystemName(const WideString& name);
+
+// The folder a path names its entry in ("." for a bare name, "/" at the top).
+std::string ParentOf(const std::string& path);
+bool IsDirectory(const std::string& path);

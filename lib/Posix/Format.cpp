@@ -1,7 +1,7 @@
 // A formatter of the wvsprintfA family. Integers are 32-bit whatever the l
 // prefix says, as on Windows, so callers pass int-sized values.
 #include <cstring>
-#include "Format.h"
+#include "Foundation/Format.h"
 
 namespace {
 

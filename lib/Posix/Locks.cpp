@@ -2,7 +2,7 @@
 // where the system has it, so that an owner's death reads as "abandoned".
 #include <pthread.h>
 #include <cerrno>
-#include "Locks.h"
+#include "Foundation/Locks.h"
 
 TNativeHandle CreateNativeMutex() {
     auto* mutex = new pthread_mutex_t;

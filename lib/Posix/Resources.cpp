@@ -1,4 +1,4 @@
-#include "Resources.h"
+#include "Streams/Resources.h"
 
 // Defined by the generated table that each program links; weak, so that a
 // program without one links too and simply has no resources.

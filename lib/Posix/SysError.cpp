@@ -1,6 +1,9 @@
 // POSIX keeps the Windows error code of the last failed call per thread;
 // the platform layer maps errno into it.
-#include "SysError.h"
+#include "Foundation/SysError.h"
+#include <cerrno>
+#include "Posix/FileNames.h"
+#include "Posix/PosixErrors.h"
 
 static thread_local uint32_t LastError = 0;
 
@@ -52,4 +55,33 @@ AnsiString RawSystemErrorText(uint32_t code) {
     for (const Entry& e : Texts)
         if (e.Code == code) return e.Text;
     return AnsiString();
+}
+
+uint32_t MapErrno(int error, const std::string& path) {
+    switch (error) {
+    case 0: return WinError::Success;
+    case ENOENT:
+        return path.empty() || IsDirectory(ParentOf(path)) ? WinError::FileNotFound : WinError::PathNotFound;
+    case ENOTDIR: return WinError::PathNotFound;
+    case EACCES:
+    case EPERM:
+    case EISDIR: return WinError::AccessDenied;
+    case EEXIST: return WinError::AlreadyExists;
+    case ENOTEMPTY: return WinError::DirNotEmpty;
+    case ENOSPC:
+    case EDQUOT: return WinError::DiskFull;
+    case EFBIG: return WinError::FileTooLarge;
+    case ENAMETOOLONG: return WinError::FilenameExcedRange;
+    case EMFILE:
+    case ENFILE: return WinError::TooManyOpenFiles;
+    case EROFS: return WinError::WriteProtect;
+    case EWOULDBLOCK: return WinError::SharingViolation;
+    case EBADF: return WinError::InvalidHandle;
+    case EINVAL: return WinError::InvalidParameter;
+    case EXDEV: return WinError::NotSameDevice;
+    case ELOOP: return WinError::CantResolveFilename;
+    case ENOMEM: return WinError::NotEnoughMemory;
+    case EIO: return WinError::IoDevice;
+    default: return WinError::GenFailure;
+    }
 }

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include "SysUI.h"
-#include "CodePages.h"
+#include "Foundation/SysUI.h"
+#include "Foundation/CodePages.h"
 
 static void WriteLine(const AnsiString& text) {
     std::fflush(stdout);

@@ -1,8 +1,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include "Posix/FileNames.h"
-#include "TempFolders.h"
-#include "TextUtils.h"
+#include "FileSystem/TempFolders.h"
+#include "Foundation/TextUtils.h"
 
 std::vector<WideString> TempFolderCandidates() { return {u"%TMPDIR%", u"%TMP%", u"%TEMP%", u"/tmp"}; }
 

@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
-#include "CodePages.h"
+#include "Foundation/CodePages.h"
 #include "Posix/FileNames.h"
-#include "TextUtils.h"
+#include "Foundation/TextUtils.h"
 
 void FillRandom(void* buffer, size_t size) {
     auto* bytes = static_cast<unsigned char*>(buffer);

@@ -2,10 +2,10 @@
 #include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#include "Exceptions.h"
-#include "PosixErrors.h"
-#include "SysError.h"
-#include "Threads.h"
+#include "Foundation/Exceptions.h"
+#include "Posix/PosixErrors.h"
+#include "Foundation/SysError.h"
+#include "Foundation/Threads.h"
 
 uint32_t CurrentThreadId() {
 #if defined(__APPLE__)

@@ -1,6 +1,6 @@
 #include <windows.h>
 #include <mmsystem.h>
-#include "Clock.h"
+#include "Foundation/Clock.h"
 
 static FILETIME ToFileTime(TFileTime value) { return {(DWORD)value, (DWORD)(value >> 32)}; }
 static TFileTime FromFileTime(const FILETIME& value) { return ((TFileTime)value.dwHighDateTime << 32) | value.dwLowDateTime; }

@@ -1,5 +1,5 @@
 #include <windows.h>
-#include "CodePages.h"
+#include "Foundation/CodePages.h"
 
 int NativeBytesToWide(uint32_t codePage, const char* bytes, int count, WideChar* out, int outCount) {
     return ::MultiByteToWideChar(codePage, 0, bytes, count, reinterpret_cast<LPWSTR>(out), outCount);

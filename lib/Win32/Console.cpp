@@ -1,8 +1,8 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <cstdio>
-#include "CodePages.h"
-#include "Console.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/Console.h"
 
 std::vector<WideString> CommandLineArguments(int, char**) {
     std::vector<WideString> arguments;

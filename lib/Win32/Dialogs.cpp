@@ -1,6 +1,6 @@
 #include "Win32/Dialogs.h"
-#include "FileAPI.h"
-#include "SystemInfo.h"
+#include "FileSystem/FileAPI.h"
+#include "Foundation/SystemInfo.h"
 #include "Win32/SystemDialogs.h"
 
 bool TCommonDialog::Execute() {

@@ -4,9 +4,9 @@
 // before it, whatever the user did in the dialog.
 #pragma once
 #include <vector>
-#include "DialogSetup.h"
-#include "Lists.h"
-#include "RefObject.h"
+#include "Dialogs/DialogSetup.h"
+#include "Foundation/Lists.h"
+#include "Foundation/RefObject.h"
 
 class TCommonDialog : public TRefObject {
 public:

@@ -1,7 +1,7 @@
 #include <windows.h>
 #include <cstdio>
-#include "ErrorReport.h"
-#include "FaultHandler.h"
+#include "Foundation/ErrorReport.h"
+#include "Foundation/FaultHandler.h"
 
 namespace {
 

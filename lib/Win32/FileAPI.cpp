@@ -16,9 +16,9 @@
 #undef DeleteFile
 #undef GetShortPathName
 #undef GetCompressedFileSize
-#include "CodePages.h"
-#include "FileAPI.h"
-#include "SysError.h"
+#include "Foundation/CodePages.h"
+#include "FileSystem/FileAPI.h"
+#include "Foundation/SysError.h"
 
 extern const WideChar PathDelim = u'\\';
 

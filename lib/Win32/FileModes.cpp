@@ -1,7 +1,7 @@
 #include <windows.h>
-#include "FileAPI.h"
-#include "FileModes.h"
-#include "SysError.h"
+#include "FileSystem/FileAPI.h"
+#include "FileSystem/FileModes.h"
+#include "Foundation/SysError.h"
 
 // Windows keeps no permission bits of this kind.
 bool CopyPermissions(const WideString&, const WideString&) { return true; }

@@ -1,5 +1,5 @@
 #include <windows.h>
-#include "Format.h"
+#include "Foundation/Format.h"
 
 AnsiString FormatV(const char* format, va_list args) {
     char buffer[MaxFormattedLength + 1];

@@ -1,5 +1,5 @@
 #include <windows.h>
-#include "Locks.h"
+#include "Foundation/Locks.h"
 
 TNativeHandle CreateNativeMutex() { return (TNativeHandle)::CreateMutexA(nullptr, FALSE, nullptr); }
 

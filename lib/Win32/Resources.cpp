@@ -1,5 +1,5 @@
 #include <windows.h>
-#include "Resources.h"
+#include "Streams/Resources.h"
 
 bool FindProgramResource(const WideString& name, uint16_t type, TResourceData& data) {
     HMODULE module = ::GetModuleHandleW(nullptr);

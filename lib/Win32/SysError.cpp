@@ -1,5 +1,5 @@
 #include <windows.h>
-#include "SysError.h"
+#include "Foundation/SysError.h"
 
 uint32_t GetLastErrorCode() { return ::GetLastError(); }
 void SetLastErrorCode(uint32_t code) { ::SetLastError(code); }

@@ -3,7 +3,7 @@
 #include <io.h>
 #include <cstdio>
 #include <cstring>
-#include "SysUI.h"
+#include "Foundation/SysUI.h"
 
 void DebugOutput(const AnsiString& text) { ::OutputDebugStringA(text.c_str()); }
 

@@ -5,7 +5,7 @@
 #include <shobjidl.h>
 #include <algorithm>
 #include "Win32/SystemDialogs.h"
-#include "Exceptions.h"
+#include "Foundation/Exceptions.h"
 
 namespace {
 

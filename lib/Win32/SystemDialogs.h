@@ -3,7 +3,7 @@
 // declare IID_IUnknown.
 #pragma once
 #include <vector>
-#include "DialogSetup.h"
+#include "Dialogs/DialogSetup.h"
 
 struct TPickRequest {
     TNativeHandle Owner = 0;

@@ -1,5 +1,5 @@
 #include <windows.h>
-#include "SystemInfo.h"
+#include "Foundation/SystemInfo.h"
 
 TOSVersion QueryOSVersion() {
     OSVERSIONINFOA info{};

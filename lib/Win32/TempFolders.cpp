@@ -1,5 +1,5 @@
-#include "FileAPI.h"
-#include "TempFolders.h"
+#include "FileSystem/FileAPI.h"
+#include "FileSystem/TempFolders.h"
 
 std::vector<WideString> TempFolderCandidates() { return {u"%TMP%", u"%TEMP%", u"%WINDIR%\\TEMP"}; }
 

@@ -1,9 +1,9 @@
 #include <windows.h>
 #include <objbase.h>
 #include <random>
-#include "CodePages.h"
-#include "SystemInfo.h"
-#include "TextUtils.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/SystemInfo.h"
+#include "Foundation/TextUtils.h"
 
 bool NativeCreateGuid(TGuid& guid) {
     GUID g;

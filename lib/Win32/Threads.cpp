@@ -1,7 +1,7 @@
 #include <windows.h>
 #include <process.h>
-#include "Exceptions.h"
-#include "Threads.h"
+#include "Foundation/Exceptions.h"
+#include "Foundation/Threads.h"
 
 uint32_t CurrentThreadId() { return ::GetCurrentThreadId(); }
 

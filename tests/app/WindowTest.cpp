@@ -3,9 +3,9 @@
 #ifdef _WIN32
 #include <atomic>
 #include <cstring>
-#include "CodePages.h"
-#include "Exceptions.h"
-#include "FileAPI.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/Exceptions.h"
+#include "FileSystem/FileAPI.h"
 #include "FixProcedure.h"
 #include "FixRunner.h"
 #include "Forms.h"

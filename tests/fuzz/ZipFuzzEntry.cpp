@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 #include "Archivers/Zip/ZipArchive.h"
-#include "ErrorReport.h"
-#include "Streams.h"
+#include "Foundation/ErrorReport.h"
+#include "Streams/Streams.h"
 #include "ZipListing.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // An object that counts its disposals, for tests of who gives back what.
 #pragma once
-#include "RefObject.h"
+#include "Foundation/RefObject.h"
 
 class TCountedObject : public TRefObject {
 public:

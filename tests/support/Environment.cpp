@@ -1,5 +1,5 @@
 #include "support/Environment.h"
-#include "CodePages.h"
+#include "Foundation/CodePages.h"
 #ifdef _WIN32
 #include <windows.h>
 #else

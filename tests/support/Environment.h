@@ -2,7 +2,7 @@
 // started meanwhile see the change.
 #pragma once
 #include <optional>
-#include "Types.h"
+#include "Foundation/Types.h"
 
 class TEnvironmentScope {
 public:

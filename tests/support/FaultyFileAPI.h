@@ -1,7 +1,7 @@
 // File systems that fail on purpose, installed with TFileAPIScope.
 #pragma once
-#include "FileAPI.h"
-#include "SysError.h"
+#include "FileSystem/FileAPI.h"
+#include "Foundation/SysError.h"
 
 // Data moves only through ReadFile and WriteFile, where tests can fail it.
 class TBufferedFileAPI : public TFileAPI {

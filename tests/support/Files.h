@@ -3,7 +3,7 @@
 #pragma once
 #include <filesystem>
 #include <string>
-#include "Types.h"
+#include "Foundation/Types.h"
 
 std::filesystem::path FsPath(const WideString& path);
 void WriteBytes(const WideString& path, const std::string& bytes);

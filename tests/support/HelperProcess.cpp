@@ -1,7 +1,7 @@
 #include "support/HelperProcess.h"
 #include <cstdio>
-#include "FileAPI.h"
-#include "TempFolders.h"
+#include "FileSystem/FileAPI.h"
+#include "FileSystem/TempFolders.h"
 #include "support/Files.h"
 #include "support/ScratchFolder.h"
 #ifdef _WIN32

@@ -1,5 +1,5 @@
 #include "support/MessageBoxes.h"
-#include "SysUI.h"
+#include "Foundation/SysUI.h"
 
 std::vector<TShownBox>& ShownBoxes() {
     static std::vector<TShownBox> boxes;

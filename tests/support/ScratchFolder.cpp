@@ -4,8 +4,8 @@
 #include <fstream>
 #include <iterator>
 #include <random>
-#include "Clock.h"
-#include "FileAPI.h"
+#include "Foundation/Clock.h"
+#include "FileSystem/FileAPI.h"
 
 namespace fs = std::filesystem;
 

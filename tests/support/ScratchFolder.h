@@ -2,7 +2,7 @@
 // with everything in it when the test ends.
 #pragma once
 #include <string>
-#include "Types.h"
+#include "Foundation/Types.h"
 
 class TScratchFolder {
 public:

@@ -1,5 +1,5 @@
 #include "support/TestStreams.h"
-#include "Exceptions.h"
+#include "Foundation/Exceptions.h"
 
 std::vector<uint8_t> ContentsOf(TStream* stream) {
     std::vector<uint8_t> bytes;

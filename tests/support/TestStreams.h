@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 #include <vector>
-#include "Streams.h"
+#include "Streams/Streams.h"
 
 // A memory stream that hands out at most Limit bytes per read, can hide its
 // size (GetSize -1), and counts the calls it gets.

@@ -5,8 +5,8 @@
 #include <mutex>
 #include <set>
 #include <vector>
-#include "FileAPI.h"
-#include "SysError.h"
+#include "FileSystem/FileAPI.h"
+#include "Foundation/SysError.h"
 
 class TWorkerWatch : public TFileAPI {
 public:

@@ -2,7 +2,7 @@
 // read through it cannot run into the next entry or the directory.
 #pragma once
 #include <algorithm>
-#include "FilterStream.h"
+#include "Streams/FilterStream.h"
 
 class TBoundedStream : public TFilterStream {
 public:

@@ -1,7 +1,7 @@
-#include "EntryModes.h"
-#include "CodePages.h"
-#include "Exceptions.h"
-#include "FileAPI.h"
+#include "Archivers/Zip/EntryModes.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/Exceptions.h"
+#include "FileSystem/FileAPI.h"
 
 namespace {
 WideString WithSeparator(WideString path, WideChar from, WideChar to) {

@@ -4,8 +4,8 @@
 // writes them back.
 #pragma once
 #include <map>
-#include "CodePages.h"
-#include "Types.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/Types.h"
 
 using TEntryModes = std::map<WideString, uint32_t>;  // path -> external attributes (mode << 16)
 

@@ -1,11 +1,11 @@
-#include "FileUnzipper.h"
-#include "CodePages.h"
-#include "FileAPI.h"
-#include "FileStream.h"
-#include "Format.h"
-#include "InflateStream.h"
-#include "SysError.h"
-#include "ZipArchive.h"
+#include "Archivers/Zip/FileUnzipper.h"
+#include "Foundation/CodePages.h"
+#include "FileSystem/FileAPI.h"
+#include "Streams/FileStream.h"
+#include "Foundation/Format.h"
+#include "Compression/InflateStream.h"
+#include "Foundation/SysError.h"
+#include "Archivers/Zip/ZipArchive.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 // unpacked (password-protected, unknown method), naming the entry.
 #pragma once
 #include <set>
-#include "Archive.h"
-#include "EntryModes.h"
+#include "Archivers/Archive.h"
+#include "Archivers/Zip/EntryModes.h"
 
 class TFileUnzipper : public TRefObject {
 public:

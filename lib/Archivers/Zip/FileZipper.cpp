@@ -1,12 +1,12 @@
-#include "FileZipper.h"
+#include "Archivers/Zip/FileZipper.h"
 #include <algorithm>
 #include <memory>
-#include "CodePages.h"
-#include "FileAPI.h"
-#include "FileStream.h"
-#include "PackWorkers.h"
-#include "Threads.h"
-#include "ZipArchive.h"
+#include "Foundation/CodePages.h"
+#include "FileSystem/FileAPI.h"
+#include "Streams/FileStream.h"
+#include "Archivers/Zip/PackWorkers.h"
+#include "Foundation/Threads.h"
+#include "Archivers/Zip/ZipArchive.h"
 
 namespace {
 // Selects Deflate for every entry.

@@ -7,9 +7,9 @@
 #include <functional>
 #include <utility>
 #include <vector>
-#include "Archive.h"
-#include "EntryModes.h"
-#include "Lists.h"
+#include "Archivers/Archive.h"
+#include "Archivers/Zip/EntryModes.h"
+#include "Foundation/Lists.h"
 
 class TFileZipper;
 class TPackWorkers;

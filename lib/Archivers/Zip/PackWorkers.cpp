@@ -1,12 +1,12 @@
-#include "PackWorkers.h"
-#include "CodePages.h"
-#include "DeflateStream.h"
-#include "Exceptions.h"
-#include "FileAPI.h"
-#include "FileStream.h"
-#include "FilterStream.h"
-#include "TempFolders.h"
-#include "TextUtils.h"
+#include "Archivers/Zip/PackWorkers.h"
+#include "Foundation/CodePages.h"
+#include "Compression/DeflateStream.h"
+#include "Foundation/Exceptions.h"
+#include "FileSystem/FileAPI.h"
+#include "Streams/FileStream.h"
+#include "Streams/FilterStream.h"
+#include "FileSystem/TempFolders.h"
+#include "Foundation/TextUtils.h"
 
 namespace {
 

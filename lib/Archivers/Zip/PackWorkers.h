@@ -10,9 +10,9 @@
 #include <exception>
 #include <map>
 #include <vector>
-#include "Lists.h"
-#include "PackStream.h"
-#include "Threads.h"
+#include "Foundation/Lists.h"
+#include "Compression/PackStream.h"
+#include "Foundation/Threads.h"
 
 // Copies the whole file at path into stream; a file that gives fewer bytes
 // than its size is a read error naming it.

@@ -1,13 +1,13 @@
-#include "ZipArchive.h"
+#include "Archivers/Zip/ZipArchive.h"
 #include <algorithm>
-#include "DeflateStream.h"
-#include "ErrorReport.h"
-#include "FileAPI.h"
-#include "FileStream.h"
-#include "StreamUtil.h"
-#include "TempFolders.h"
-#include "BoundedStream.h"
-#include "ZipBytes.h"
+#include "Compression/DeflateStream.h"
+#include "Foundation/ErrorReport.h"
+#include "FileSystem/FileAPI.h"
+#include "Streams/FileStream.h"
+#include "Streams/StreamUtil.h"
+#include "FileSystem/TempFolders.h"
+#include "Archivers/Zip/BoundedStream.h"
+#include "Archivers/Zip/ZipBytes.h"
 
 namespace {
 // Local header fields used here.

@@ -5,15 +5,15 @@
 #pragma once
 #include <map>
 #include <vector>
-#include "Archive.h"
-#include "BoundedStream.h"
-#include "CompressionMethods.h"
-#include "DeflateStream.h"
-#include "FilterStream.h"
-#include "StreamUtil.h"
-#include "UnpackStream.h"
-#include "ZipPasswordStream.h"
-#include "ZipStructure.h"
+#include "Archivers/Archive.h"
+#include "Archivers/Zip/BoundedStream.h"
+#include "Compression/CompressionMethods.h"
+#include "Compression/DeflateStream.h"
+#include "Streams/FilterStream.h"
+#include "Streams/StreamUtil.h"
+#include "Compression/UnpackStream.h"
+#include "Archivers/Zip/ZipPasswordStream.h"
+#include "Archivers/Zip/ZipStructure.h"
 
 class TZipArchive : public TArchive {
 public:

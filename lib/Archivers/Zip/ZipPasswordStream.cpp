@@ -1,7 +1,7 @@
-#include "ZipPasswordStream.h"
+#include "Archivers/Zip/ZipPasswordStream.h"
 #include <algorithm>
 #include <random>
-#include "Exceptions.h"
+#include "Foundation/Exceptions.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 // entry.
 #pragma once
 #include <vector>
-#include "CodePages.h"
-#include "FilterStream.h"
+#include "Foundation/CodePages.h"
+#include "Streams/FilterStream.h"
 
 class TZipPasswordStream : public TCrc32Stream {
 public:

@@ -1,8 +1,8 @@
-#include "ZipStructure.h"
+#include "Archivers/Zip/ZipStructure.h"
 #include <algorithm>
-#include "CodePages.h"
-#include "ErrorReport.h"
-#include "ZipBytes.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/ErrorReport.h"
+#include "Archivers/Zip/ZipBytes.h"
 
 using namespace ZipRecord;
 

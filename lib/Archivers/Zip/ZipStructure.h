@@ -6,8 +6,8 @@
 #pragma once
 #include <functional>
 #include <vector>
-#include "Archive.h"
-#include "CodePages.h"
+#include "Archivers/Archive.h"
+#include "Foundation/CodePages.h"
 
 namespace ZipSignature {
 constexpr uint32_t LocalHeader = 0x04034B50;

@@ -1,0 +1,375 @@
+#include "Archivers/Archive.h"
+#include "Foundation/CaseFolding.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/ErrorReport.h"
+
+namespace {
+
+WideString JoinArchivePath(const WideString& folder, const WideString& name) {
+    return folder.empty() ? name : folder + u'\\' + name;
+}
+
+TArchItem* Child(TList* list, int32_t index) { return list->Item<TArchItem>(index); }
+
+[[noreturn]] void RaiseFolderBeingDeleted(TArchItem* folder) {
+    throw TCommonException("cannot add the item to \"" + WideToAnsi(folder->Path) + "\" folder  being deleted");
+}
+
+}  // namespace
+
+// ---- TArchItem
+
+TArchItem::TArchItem(const WideString& name, TArchItem* parent, const WideString& path)
+    : Path(path), Name(name), FParent(parent) {}
+
+// Not in the constructor: a subclass constructor that throws would leave a
+// freed item in its parent.
+void TArchItem::AfterConstruction() {
+    TRefObject::AfterConstruction();
+    if (FParent) FParent->AddItem(this);
+}
+
+void TArchItem::Dispose() {
+    if (Items) {
+        Items->FreeAll();
+        Free(std::exchange(Items, nullptr));
+    }
+    if (Folders) {
+        Folders->Clear();
+        Free(std::exchange(Folders, nullptr));
+    }
+    TRefObject::Dispose();
+}
+
+void TArchItem::MakeFolderLists() {
+    if (!Items) Items = New<TList>();
+    if (!Folders) Folders = New<TList>();
+}
+
+void TArchItem::AddItem(TArchItem* item) {
+    NVX_ASSERT_MSG(Items, "Assertion failure");
+    if (Items->Add(item) < 0) throw EOutOfMemory("Out of memory");
+    if (FNameIndex) IndexName(FNameIndex->Items, item, FNameIndex->IgnoreCase);
+}
+
+void TArchItem::AddFolder(TArchItem* item) {
+    NVX_ASSERT_MSG(Folders, "Assertion failure");
+    if (Folders->Add(item) < 0) throw EOutOfMemory("Out of memory");
+    if (FNameIndex) IndexName(FNameIndex->Folders, item, FNameIndex->IgnoreCase);
+}
+
+void TArchItem::ChildrenRemoved() {
+    if (FParent) FParent->ChildrenRemoved();
+}
+
+bool TArchItem::FreeMarkedChildren() {
+    bool freed = false;
+    // Folders first, while the items are alive: one pass, not a search
+    // for every folder that goes.
+    for (int32_t i = 0; i < Folders->Count(); ++i) {
+        TArchItem* folder = Child(Folders, i);
+        if (folder && folder->State.Contains(TArchState::Delete)) Folders->Put(i, nullptr);
+    }
+    for (int32_t i = 0; i < Items->Count(); ++i) {
+        TArchItem* child = Child(Items, i);
+        if (!child || !child->State.Contains(TArchState::Delete)) continue;
+        Items->Put(i, nullptr);
+        Free(child);
+        freed = true;
+    }
+    return freed;
+}
+
+void TArchItem::ListsChanged() {
+    ForgetNameIndex();
+    Items->Pack();
+    Folders->Pack();
+    ChildrenRemoved();
+}
+
+void TArchItem::RemoveDeletedChildren() {
+    if (Items && FreeMarkedChildren()) ListsChanged();
+}
+
+void TArchItem::PurgeDeleted() {
+    if (!Items) return;
+    bool dropped = false;
+    for (int32_t i = 0; i < Folders->Count(); ++i) {
+        TArchItem* folder = Child(Folders, i);
+        if (!folder) continue;
+        if (folder->State.Contains(TArchState::Delete)) {
+            Folders->Put(i, nullptr);
+            dropped = true;
+        } else {
+            folder->PurgeDeleted();
+        }
+    }
+    if (FreeMarkedChildren() || dropped) ListsChanged();
+}
+
+int32_t TArchItem::Count() { return Items ? Items->Count() : 0; }
+
+TArchItem* TArchItem::Item(int32_t index) { return Items ? Child(Items, index) : nullptr; }
+
+int32_t TArchItem::FolderCount() { return Folders ? Folders->Count() : 0; }
+
+TArchItem* TArchItem::Folder(int32_t index) { return Folders ? Child(Folders, index) : nullptr; }
+
+void TArchItem::IndexName(std::unordered_map<WideString, TArchItem*>& map, TArchItem* item, bool ignoreCase) {
+    // The first of equal names is the one a search in order finds.
+    if (item) map.emplace(ignoreCase ? FoldString(item->Name) : item->Name, item);
+}
+
+TArchItem::TNameIndex& TArchItem::NameIndex(bool ignoreCase) {
+    if (FNameIndex && FNameIndex->IgnoreCase == ignoreCase) return *FNameIndex;
+    FNameIndex = std::make_unique<TNameIndex>();
+    FNameIndex->IgnoreCase = ignoreCase;
+    for (int32_t i = 0; i < Items->Count(); ++i) IndexName(FNameIndex->Items, Child(Items, i), ignoreCase);
+    for (int32_t i = 0; i < Folders->Count(); ++i) IndexName(FNameIndex->Folders, Child(Folders, i), ignoreCase);
+    return *FNameIndex;
+}
+
+TArchItem* TArchItem::FindChild(bool folder, const WideString& name, bool ignoreCase) {
+    TList* list = folder ? Folders : Items;
+    if (!list) return nullptr;
+    if (list->Count() < IndexThreshold) {
+        for (int32_t i = 0; i < list->Count(); ++i) {
+            TArchItem* item = Child(list, i);
+            if (item && CompareText(item->Name, name, ignoreCase) == 0) return item;
+        }
+        return nullptr;
+    }
+    TNameIndex& index = NameIndex(ignoreCase);
+    auto& map = folder ? index.Folders : index.Items;
+    auto found = map.find(ignoreCase ? FoldString(name) : name);
+    return found == map.end() ? nullptr : found->second;
+}
+
+TArchItem* TArchItem::FindItem(const WideString& name, bool ignoreCase) { return FindChild(false, name, ignoreCase); }
+
+TArchItem* TArchItem::FindFolder(const WideString& name, bool ignoreCase) { return FindChild(true, name, ignoreCase); }
+
+void TArchItem::SetAttributes(TArchAttributes attributes) {
+    FAttributes = attributes;
+    if (!attributes.Contains(TArchAttribute::Folder) || Items) return;
+    MakeFolderLists();
+    if (FParent) FParent->AddFolder(this);
+}
+
+void TArchItem::SetSourceSize(int64_t size) {
+    State.Exclude(TArchState::Delete).Include(TArchState::Add);
+    SourceSize = size;
+}
+
+void TArchItem::MarkExtract() {
+    State.Include(TArchState::Extract);
+    for (int32_t i = 0; i < Count(); ++i) Item(i)->MarkExtract();
+}
+
+void TArchItem::MarkDelete() {
+    State.Exclude(TArchState::Add).Include(TArchState::Delete);
+    for (int32_t i = 0; i < Count(); ++i) Item(i)->MarkDelete();
+}
+
+void TArchItem::ClearMark(TArchState mark) {
+    State.Exclude(mark);
+    if (mark != TArchState::Extract && mark != TArchState::Delete) return;
+    for (int32_t i = 0; i < Count(); ++i) Item(i)->ClearMark(mark);
+}
+
+// ---- TArchiveProgress
+
+void TArchiveProgress::Start(uint64_t total) {
+    Total = total;
+    Position = 0;
+    if (OnChange) OnChange(this);
+}
+
+void TArchiveProgress::SetPosition(uint64_t position) {
+    Position = position;
+    if (OnChange) OnChange(this);
+}
+
+void TArchiveProgress::Finish() {
+    if (Position < Total) SetPosition(Total);
+}
+
+// ---- TDefaultCallBack
+
+TDefaultCallBack::TDefaultCallBack() {
+    FileProgress = New<TArchiveProgress>();
+    TotalProgress = New<TArchiveProgress>();
+}
+
+void TDefaultCallBack::Dispose() {
+    Free(std::exchange(FileProgress, nullptr));
+    Free(std::exchange(TotalProgress, nullptr));
+    TArchiveCallBack::Dispose();
+}
+
+void TDefaultCallBack::Error(TArchItem* item, const AnsiString& message) {
+    CurrentItem = item;
+    if (OnError)
+        OnError(this, message);
+    else
+        SetAborted(true);
+}
+
+void TDefaultCallBack::HeaderError(TArchItem* item, const AnsiString& message) {
+    CurrentItem = item;
+    if (OnHeaderError)
+        OnHeaderError(this, message);
+    else
+        SetAborted(true);
+}
+
+void TDefaultCallBack::Notice(TArchItem* item, int32_t value) {
+    CurrentItem = item;
+    if (OnNotice) OnNotice(this, value);
+}
+
+WideString TDefaultCallBack::AskText(TArchItem* item) {
+    CurrentItem = item;
+    return OnAskText ? OnAskText(this) : WideString();
+}
+
+void TDefaultCallBack::Stage(int32_t value) {
+    CurrentItem = nullptr;
+    if (OnStage)
+        OnStage(this, value);
+    else
+        SetAborted(true);
+}
+
+void TDefaultCallBack::Query(int32_t value) {
+    if (OnQuery)
+        OnQuery(this, value);
+    else
+        SetAborted(true);
+}
+
+void TDefaultCallBack::PackItem(TArchItem* item, TStream* stream) {
+    CurrentItem = item;
+    if (OnPackItem) OnPackItem(this, stream);
+}
+
+void TDefaultCallBack::ExtractItem(TArchItem* item, TStream* stream) {
+    CurrentItem = item;
+    if (OnExtractItem) OnExtractItem(this, stream);
+}
+
+void TDefaultCallBack::Query2(int32_t value) {
+    if (OnQuery2)
+        OnQuery2(this, value);
+    else
+        SetAborted(true);
+}
+
+WideString TDefaultCallBack::AskText2(TArchItem* item) {
+    CurrentItem = item;
+    return OnAskText2 ? OnAskText2(this) : WideString();
+}
+
+void TDefaultCallBack::Notice2(TArchItem* item, int32_t value) {
+    CurrentItem = item;
+    if (OnNotice2) OnNotice2(this, value);
+}
+
+// ---- TArchive
+
+TArchive::TArchive() : TArchItem(WideString(), nullptr, WideString()) {
+    FAttributes = {TArchAttribute::Folder};
+    MakeFolderLists();
+    LastFolder = this;
+}
+
+// The root is a folder from construction on; nothing changes that.
+void TArchive::SetAttributes(TArchAttributes) {}
+
+void TArchive::CheckCallBack() {
+    if (!CallBack) throw EArchiveError("CallBack must be assigned to perform the operation");
+}
+
+void TArchive::Open() { CheckCallBack(); }
+
+void TArchive::Extract() { CheckCallBack(); }
+
+void TArchive::Save(int) { CheckCallBack(); }
+
+void TArchive::Clear() {
+    FAttributes = {TArchAttribute::Folder};
+    IgnoreCase = true;
+    MakeFolderLists();
+    Items->FreeAll();
+    Folders->Clear();
+    ForgetNameIndex();
+    ForgetLastFolder();
+}
+
+void TArchive::ForgetLastFolder() {
+    LastFolder = this;
+    LastFolderPath.clear();
+}
+
+void TArchive::ChildrenRemoved() { ForgetLastFolder(); }
+
+TArchItem* TArchive::AddFile(const WideString& path, int64_t size) {
+    TArchItem* item = FindOrCreate(path, FindMode::Add);
+    if (!item) return nullptr;
+    item->SetAttributes(item->Attributes().With(TArchAttribute::Added));
+    item->SetSourceSize(size);
+    return item;
+}
+
+TArchItem* TArchive::FindOrCreate(const WideString& path, int mode) {
+    // Empty components (leading, doubled or trailing separators) have no
+    // place in the tree; refused before anything is made.
+    if (path.empty() || path.front() == u'\\' || path.back() == u'\\' || path.find(u"\\\\") != WideString::npos)
+        return nullptr;
+    size_t cut = path.rfind(u'\\');
+    WideString folderPart = cut == WideString::npos ? WideString() : path.substr(0, cut);
+    TArchItem* folder = this;
+    WideString rest = path;
+    if (LastFolder && CompareText(folderPart, LastFolderPath, IgnoreCase) == 0) {
+        folder = LastFolder;
+        rest = cut == WideString::npos ? path : path.substr(cut + 1);
+        // The cache skips the walk that would have met a folder being
+        // deleted; deletion marks spread down, so the cached one shows it.
+        if (mode == FindMode::AddUnique && folder->State.Contains(TArchState::Delete)) RaiseFolderBeingDeleted(folder);
+    }
+
+    // A folder step: find it, create it unless only finding.
+    auto descend = [&](TArchItem* from, const WideString& name) -> TArchItem* {
+        if (TArchItem* found = from->FindFolder(name, IgnoreCase)) {
+            if (mode == FindMode::AddUnique && found->State.Contains(TArchState::Delete))
+                RaiseFolderBeingDeleted(found);
+            return found;
+        }
+        if (mode == FindMode::Find) return nullptr;
+        TArchItem* created = New<TArchItem>(name, from, JoinArchivePath(from->Path, name));
+        created->SetAttributes({TArchAttribute::Folder});
+        return created;
+    };
+
+    size_t start = 0;
+    for (size_t end; (end = rest.find(u'\\', start)) != WideString::npos; start = end + 1) {
+        folder = descend(folder, rest.substr(start, end - start));
+        if (!folder) return nullptr;
+    }
+    WideString name = rest.substr(start);
+
+    TArchItem* result;
+    switch (mode) {
+        case FindMode::Find: result = folder->FindItem(name, IgnoreCase); break;
+        case FindMode::Folder: result = descend(folder, name); break;
+        case FindMode::AddUnique:
+            if (folder->FindItem(name, IgnoreCase))
+                throw TCommonException("\"" + WideToAnsi(path) + "\" is already exsits, delete it first");
+            result = New<TArchItem>(name, folder, JoinArchivePath(folder->Path, name));
+            break;
+        default: result = New<TArchItem>(name, folder, JoinArchivePath(folder->Path, name)); break;
+    }
+    LastFolder = folder;
+    LastFolderPath = folder->Path;
+    return result;
+}

@@ -1,0 +1,79 @@
+#include "Compression/CompressionMethods.h"
+#include "Foundation/CodePages.h"
+#include "Compression/DeflateStream.h"
+#include "Compression/InflateStream.h"
+#include "Foundation/Lists.h"
+
+namespace {
+// A class reference as a list entry's object.
+template <class C>
+class TClassEntry : public TRefObject {
+public:
+    explicit TClassEntry(const C* streamClass) : Class(streamClass) {}
+    const C* Class;
+};
+
+TStringList* UnpackMethods = nullptr;
+TStringList* PackMethods = nullptr;
+
+// Unsorted, so names keep their order and the first one is found.
+TStringList* NewRegistry() {
+    TStringList* list = New<TStringList>();
+    list->SetIgnoreCase(true);
+    return list;
+}
+
+template <class C>
+void Register(TStringList*& registry, const AnsiString& name, const C* streamClass) {
+    if (!registry) registry = NewRegistry();
+    auto entry = MakeRef<TClassEntry<C>>(streamClass);
+    if (registry->AddObject(AnsiToWide(name), entry.Get()) >= 0) entry.Detach();
+}
+
+template <class C>
+const C* Find(TStringList* registry, const WideString& name) {
+    if (!registry) return nullptr;
+    int index = registry->IndexOf(name);
+    if (index < 0) return nullptr;
+    auto* entry = static_cast<TClassEntry<C>*>(registry->GetObject(index));
+    return entry ? entry->Class : nullptr;
+}
+
+void FreeRegistry(TStringList*& registry) {
+    if (!registry) return;
+    registry->ClearWithObjects(true);
+    Free(std::exchange(registry, nullptr));
+}
+}  // namespace
+
+void RegisterUnpackMethod(const AnsiString& name, const TUnpackStreamClass* streamClass) {
+    Register(UnpackMethods, name, streamClass);
+}
+
+void RegisterPackMethod(const AnsiString& name, const TPackStreamClass* streamClass) {
+    Register(PackMethods, name, streamClass);
+}
+
+const TUnpackStreamClass* FindUnpackMethod(const WideString& name) {
+    return Find<TUnpackStreamClass>(UnpackMethods, name);
+}
+
+const TUnpackStreamClass* FindUnpackMethod(const AnsiString& name) { return FindUnpackMethod(AnsiToWide(name)); }
+
+const TPackStreamClass* FindPackMethod(const WideString& name) { return Find<TPackStreamClass>(PackMethods, name); }
+
+const TPackStreamClass* FindPackMethod(const AnsiString& name) { return FindPackMethod(AnsiToWide(name)); }
+
+void InitCompressionMethods() {
+    if (!UnpackMethods) UnpackMethods = NewRegistry();
+    RegisterUnpackMethod("ReStore", &TRestoreStream::Class);
+    RegisterUnpackMethod("Inflate", &TInflateStream::Class);
+    if (!PackMethods) PackMethods = NewRegistry();
+    RegisterPackMethod("Store", &TStoreStream::Class);
+    RegisterPackMethod("Deflate", &TDeflateStream::Class);
+}
+
+void DoneCompressionMethods() {
+    FreeRegistry(PackMethods);
+    FreeRegistry(UnpackMethods);
+}

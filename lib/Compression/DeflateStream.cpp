@@ -1,0 +1,95 @@
+#include "Compression/DeflateStream.h"
+#include <algorithm>
+#include "Foundation/Exceptions.h"
+
+namespace {
+void Check(int result) {
+    if (result < 0) throw EZCompressionError(zError(result));
+}
+}  // namespace
+
+const TPackStreamClass TDeflateStream::Class = TPackStreamClass::Of<TDeflateStream>("TDeflateStream");
+
+TDeflateStream::TDeflateStream(TStream* dest, int8_t level)
+    : FDest(dest), FDestPos(dest->GetPosition()), FOutBuffer(new uint8_t[OutBufferSize]) {
+    // An index outside the table would hand zlib an arbitrary level.
+    if (level < 0 || level > 5) Check(Z_STREAM_ERROR);
+    FZStream.next_out = FOutBuffer.get();
+    FZStream.avail_out = OutBufferSize;
+    // Raw deflate (negative window bits), 32 KiB window, memory level 8. A
+    // stream zlib could not start would fail every write later, and its
+    // Finish while being freed: fail now instead.
+    Check(deflateInit2_(&FZStream, LevelTable[level], Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY, "1.2.3",
+                        (int)sizeof(z_stream)));
+    FZStarted = true;
+}
+
+void TDeflateStream::Dispose() {
+    // zlib's state and the buffer go also when the last output cannot be written.
+    auto release = [this] {
+        if (FZStarted) deflateEnd(&FZStream);
+        FZStarted = false;
+        FOutBuffer.reset();
+        TPackStream::Dispose();
+    };
+    try {
+        Finish();
+    } catch (...) {
+        release();
+        throw;
+    }
+    release();
+}
+
+// Writes count bytes of the output buffer at the destination position and
+// gives zlib the whole buffer again.
+void TDeflateStream::Flush(uint32_t count) {
+    if (FDest->GetPosition() != FDestPos) FDest->SetPosition(FDestPos);
+    int32_t written = count > 0 ? FDest->Write(FOutBuffer.get(), (int32_t)count) : 0;
+    if (written > 0) FDestPos += written;
+    // A destination that takes less would lose packed data without a word.
+    if (written != (int32_t)count) throw EStreamWriteError();
+    FZStream.next_out = FOutBuffer.get();
+    FZStream.avail_out = OutBufferSize;
+}
+
+int32_t TDeflateStream::Write(TConstByteSpan buffer, int32_t offset, int32_t count) {
+    if (offset < 0) offset = 0;
+    if (size_t(offset) >= buffer.size()) return 0;
+    count = (int32_t)std::min<int64_t>(count, int64_t(buffer.size()) - offset);
+    if (count <= 0) return 0;
+    FZStream.next_in = const_cast<Bytef*>(buffer.data() + offset);
+    FZStream.avail_in = uInt(count);
+    while (FZStream.avail_in > 0) {
+        Check(deflate(&FZStream, Z_NO_FLUSH));
+        if (FZStream.avail_out == 0) Flush(OutBufferSize);
+    }
+    FPosition += count;
+    FSize = std::max(FSize, FPosition);
+    DoProgress();
+    return count;
+}
+
+void TDeflateStream::Finish() {
+    if (FFinished || !FZStarted) return;
+    FFinished = true;
+    FZStream.next_in = nullptr;
+    FZStream.avail_in = 0;
+    int result;
+    do {
+        result = deflate(&FZStream, Z_FINISH);
+        Check(result);
+        Flush(OutBufferSize - FZStream.avail_out);
+    } while (result != Z_STREAM_END);
+}
+
+void TDeflateStream::LoadFromStream(TStream* source) {
+    source->SetPosition(0);
+    std::unique_ptr<uint8_t[]> scratch(new uint8_t[OutBufferSize]);
+    TByteSpan buffer(scratch.get(), OutBufferSize);
+    for (;;) {
+        int32_t n = source->Read(buffer, 0, OutBufferSize);
+        if (n <= 0) break;
+        Write(buffer, 0, n);
+    }
+}

@@ -1,0 +1,83 @@
+#include "Compression/InflateStream.h"
+#include <algorithm>
+#include "Foundation/Exceptions.h"
+
+namespace {
+void Check(int result) {
+    if (result < 0) throw EZDecompressionError(zError(result));
+}
+}  // namespace
+
+const TUnpackStreamClass TInflateStream::Class = TUnpackStreamClass::Of<TInflateStream>("TInflateStream");
+
+TInflateStream::TInflateStream(TStream* source, int64_t unpackedSize)
+    : TUnpackStream(source, unpackedSize),
+      FSource(source),
+      FStart(source->GetPosition()),
+      FInBuffer(new uint8_t[InBufferSize]) {
+    // Negative window bits: raw deflate, no header or trailer, 32 KiB window.
+    Check(inflateInit2_(&FZStream, -15, "1.2.3", (int)sizeof(z_stream)));
+    FZStarted = true;
+}
+
+void TInflateStream::Dispose() {
+    if (FZStarted) inflateEnd(&FZStream);
+    FZStarted = false;
+    FInBuffer.reset();
+    TUnpackStream::Dispose();
+}
+
+int32_t TInflateStream::Read(TByteSpan buffer, int32_t offset, int32_t count) {
+    if (offset < 0) offset = 0;
+    if (size_t(offset) >= buffer.size()) return 0;
+    count = (int32_t)std::min<int64_t>(count, int64_t(buffer.size()) - offset);
+    if (count <= 0 || FEnded) return 0;
+    // The source may be shared: put it back where our input goes on.
+    if (FSource->GetPosition() != FStart + FFetched) FSource->SetPosition(FStart + FFetched);
+    FZStream.next_out = buffer.data() + offset;
+    FZStream.avail_out = uInt(count);
+    do {
+        if (FZStream.avail_in == 0) {
+            int32_t fetched = FSource->Read(FInBuffer.get(), InBufferSize);
+            if (fetched < 0) fetched = 0;
+            FFetched += fetched;
+            FZStream.next_in = FInBuffer.get();
+            FZStream.avail_in = uInt(fetched);
+        }
+        // With no input left and nothing to flush zlib reports a buffer
+        // error: truncated data ends here instead of looping.
+        int result = inflate(&FZStream, Z_SYNC_FLUSH);
+        Check(result);
+        if (result == Z_STREAM_END) FEnded = true;
+    } while (!FEnded && FZStream.avail_out > 0);
+    int32_t n = count - int32_t(FZStream.avail_out);
+    FPosition += n;
+    DoProgress();
+    return n;
+}
+
+void TInflateStream::Skip(int64_t count) {
+    std::unique_ptr<uint8_t[]> scratch(new uint8_t[InBufferSize]);
+    TByteSpan buffer(scratch.get(), InBufferSize);
+    while (count > 0) {
+        int32_t n = Read(buffer, 0, (int32_t)std::min<int64_t>(count, InBufferSize));
+        if (n <= 0) break;
+        count -= n;
+    }
+}
+
+void TInflateStream::SetPosition(int64_t position) {
+    if (position < 0) position = 0;
+    if (position == FPosition) return;
+    if (position > FPosition) {
+        Skip(position - FPosition);
+        return;
+    }
+    Check(inflateReset(&FZStream));
+    FZStream.avail_in = 0;
+    FZStream.next_in = nullptr;
+    FFetched = 0;
+    FEnded = false;
+    FPosition = 0;
+    Skip(position);
+}

@@ -1,3 +1,0 @@
-#include "Console.h"
-
-void ConsoleWriteLine(TConsoleStream stream, const WideString& text) { ConsoleWrite(stream, text + u"\n"); }

@@ -1,0 +1,17 @@
+// What a Mac bundle needs beyond Windows attributes: permission bits and
+// symbolic links. Windows has neither in this form; there these do nothing
+// or report that they cannot.
+#pragma once
+#include "Foundation/Types.h"
+
+// Gives target the permission bits of source (POSIX); true on Windows.
+bool CopyPermissions(const WideString& source, const WideString& target);
+// Makes path a program the system can start: mode 0755 on POSIX.
+bool MakeProgramFile(const WideString& path);
+// Makes target a symbolic link with the same target text as the link at
+// source. False (last error set) when source is no link or the system
+// cannot make one.
+bool CopySymbolicLink(const WideString& source, const WideString& target);
+// Removes the link itself (to a file or a folder), never what it points to;
+// also removes a plain file.
+bool RemoveLink(const WideString& path);

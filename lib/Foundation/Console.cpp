@@ -1,0 +1,3 @@
+#include "Foundation/Console.h"
+
+void ConsoleWriteLine(TConsoleStream stream, const WideString& text) { ConsoleWrite(stream, text + u"\n"); }

@@ -1,0 +1,244 @@
+#include "Foundation/ErrorReport.h"
+#include <cxxabi.h>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <typeinfo>
+#include "Foundation/FaultHandler.h"
+#include "Foundation/SysUI.h"
+
+namespace {
+
+EOutOfMemory* OutOfMemory = nullptr;
+EInvalidPointer* InvalidPointer = nullptr;
+std::terminate_handler PreviousTerminate = nullptr;
+
+constexpr size_t MaxReportLength = 1024;
+
+AnsiString Demangle(const char* name) {
+    int status = 0;
+    char* readable = abi::__cxa_demangle(name, nullptr, nullptr, &status);
+    AnsiString result = status == 0 && readable ? readable : name;
+    std::free(readable);
+    return result;
+}
+
+[[noreturn]] void TerminateHandler() { HandleUnhandledException(std::current_exception()); }
+
+template <class T, class... Args>
+TExceptionObject Make(Args&&... args) {
+    return TExceptionObject(new T(std::forward<Args>(args)...));
+}
+
+}  // namespace
+
+EOutOfMemory& OutOfMemoryObject() {
+    if (!OutOfMemory) {
+        OutOfMemory = new EOutOfMemory("Out of memory");
+        OutOfMemory->AllowFree = false;
+    }
+    return *OutOfMemory;
+}
+
+EInvalidPointer& InvalidPointerObject() {
+    if (!InvalidPointer) {
+        InvalidPointer = new EInvalidPointer("Invalid pointer operation");
+        InvalidPointer->AllowFree = false;
+    }
+    return *InvalidPointer;
+}
+
+void TExceptionFree::operator()(Exception* object) const {
+    auto* heap = dynamic_cast<EHeapException*>(object);
+    if (!heap || heap->AllowFree) delete object;
+}
+
+const Exception* LibraryException(const std::exception* object) {
+    if (auto* own = dynamic_cast<const Exception*>(object)) return own;
+    // The run-time's way of saying run-time error 1.
+    if (dynamic_cast<const std::bad_alloc*>(object)) return &OutOfMemoryObject();
+    return nullptr;
+}
+
+AnsiString ExceptionMessage(const std::exception& object) {
+    const Exception* own = LibraryException(&object);
+    return own ? own->Message() : AnsiString(object.what());
+}
+
+std::unique_ptr<EInOutError> InOutErrorFor(int32_t ioResult) {
+    const char* text = nullptr;
+    switch (ioResult) {
+        case 2: text = "File not found"; break;
+        case 3: text = "Invalid filename"; break;
+        case 4: text = "Too many open files"; break;
+        case 5: text = "File access denied"; break;
+        case 100: text = "Read beyond end of file"; break;
+        case 101: text = "Disk full"; break;
+        case 106: text = "Invalid numeric input"; break;
+    }
+    AnsiString message = text ? AnsiString(text) : Format("I/O error %d", ioResult);
+    return std::make_unique<EInOutError>(message, ioResult);
+}
+
+TExceptionObject RunErrorToException(int number, int32_t ioResult) {
+    switch (number) {
+        case 1: return TExceptionObject(&OutOfMemoryObject());
+        case 2: return TExceptionObject(&InvalidPointerObject());
+        case 3: return Make<EDivByZero>("Division by zero");
+        case 4: return Make<ERangeError>("Range check error");
+        case 5: return Make<EIntOverflow>("Integer overflow");
+        case 6: return Make<EInvalidOp>("Invalid floating point operation");
+        case 7: return Make<EZeroDivide>("Floating point division by zero");
+        case 8: return Make<EOverflow>("Floating point overflow");
+        case 9: return Make<EUnderflow>("Floating point underflow");
+        case 10: return Make<EInvalidCast>("Invalid class typecast");
+        case 11: return Make<EAccessViolation>("Access violation");
+        case 12: return Make<EPrivilege>("Privileged instruction");
+        case 13: return Make<EControlC>("Control-C hit");
+        case 14: return Make<EStackOverflow>("Stack overflow");
+        case 15: return Make<EVariantError>("Invalid variant type conversion");
+        case 16: return Make<EVariantError>("Invalid variant operation");
+        case 17: return Make<EVariantError>("Variant method calls not supported");
+        case 18: return Make<EVariantError>("Error creating variant or safe array");
+        case 19: return Make<EVariantError>("Invalid argument");
+        case 20: return Make<EVariantError>("Variant or safe array index out of bounds");
+        case 21: return Make<EAssertionFailed>("Assertion failed");
+        case 22: return Make<EExternalException>("External exception %x");
+        case 23: return Make<EIntfCastError>("Interface not supported");
+        case 24: return Make<ESafecallException>("Exception in safecall method");
+    }
+    return TExceptionObject(InOutErrorFor(ioResult).release());
+}
+
+int ExceptionCodeToRunError(uint32_t exceptionCode) {
+    switch (exceptionCode) {
+        case 0xC0000094: return 3;
+        case 0xC000008C: return 4;
+        case 0xC0000095: return 5;
+        case 0xC000008F:
+        case 0xC0000090:
+        case 0xC0000092: return 6;
+        case 0xC000008E: return 7;
+        case 0xC0000091: return 8;
+        case 0xC0000093:
+        case 0xC000008D: return 9;
+        case 0xC0000005: return 11;
+        case 0xC0000096: return 12;
+        case 0xC000013A: return 13;
+        case 0xC00000FD: return 14;
+    }
+    return 22;
+}
+
+TExceptionObject FaultToException(const TFaultInfo& fault) {
+    int number = ExceptionCodeToRunError(fault.Code);
+    TExceptionObject object;
+    if (number == 11) {
+        const char* operation = fault.IsWrite ? "Write" : "Read";
+        AnsiString module;
+        uintptr_t relative = 0;
+        if (ModuleOfAddress(fault.Address, module, relative))
+            object = Make<EAccessViolation>(
+                EAccessViolation::CreateFmt("Access violation at address %p in module '%s'. %s of address %p",
+                                            fault.Address, module, operation, fault.AccessAddress));
+        else
+            object = Make<EAccessViolation>(EAccessViolation::CreateFmt(
+                "Access violation at address %p. %s of address %p", fault.Address, operation, fault.AccessAddress));
+    } else if (number == 22) {
+        object = Make<EExternalException>(EExternalException::CreateFmt("External exception %x", fault.Code));
+    } else {
+        object = RunErrorToException(number);
+    }
+    if (auto* external = dynamic_cast<EExternal*>(object.get())) external->ExceptionRecord = fault.Record;
+    return object;
+}
+
+AnsiString ExceptionReportText(const std::exception* object, const char* typeName, const void* address) {
+    AnsiString module;
+    uintptr_t shown = (uintptr_t)address;
+    uintptr_t relative = 0;
+    if (address && ModuleOfAddress(address, module, relative))
+        shown = relative;
+    else
+        module = ProgramFileName();
+    if (module.size() > 260) module.resize(260);
+
+    const Exception* e = LibraryException(object);
+    AnsiString className = e ? e->ClassName() : object ? Demangle(typeid(*object).name()) : (typeName ? typeName : "?");
+    // Eight digits, more only for an address that needs them.
+    AnsiString digits = (uint64_t)shown >> 32 ? Format("%X%08X", (unsigned)((uint64_t)shown >> 32), (unsigned)shown)
+                                              : Format("%08X", (unsigned)shown);
+    AnsiString text = "Exception " + className + "  in module " + module + " at " + digits;
+    if (e) text += ".\r\n" + e->Message() + ".\r\n";
+    if (text.size() > MaxReportLength) text.resize(MaxReportLength);
+    return text;
+}
+
+void ShowException(const std::exception* object, const void* address, const char* typeName) {
+    ReportException(object, address, typeName, IsConsoleProcess());
+}
+
+void ReportException(const std::exception* object, const void* address, const char* typeName, bool toConsole) {
+    if (dynamic_cast<const EAbort*>(object)) return;
+    AnsiString text = ExceptionReportText(object, typeName, address);
+    if (toConsole) {
+        WriteConsoleError(text);
+    } else {
+        DebugOutput(text);
+        ShowMessageBox(text, "Application Error", MessageBoxFlags::TaskModal | MessageBoxFlags::IconError);
+    }
+}
+
+void ShowException(std::exception_ptr object) {
+    if (!object) return;
+    try {
+        std::rethrow_exception(object);
+    } catch (const std::exception& e) {
+        ShowException(&e, nullptr);
+    } catch (...) {
+        std::type_info* type = abi::__cxa_current_exception_type();
+        ShowException(nullptr, nullptr, type ? Demangle(type->name()).c_str() : "?");
+    }
+}
+
+AnsiString AssertionText(const AnsiString& message, const char* sourceFile, int line) {
+    return "Asseertion with message: '" + message + "'" + " (" + sourceFile + ", line: " + std::to_string(line) + ")";
+}
+
+void AssertionFailed(const AnsiString& message, const char* sourceFile, int line) {
+    AnsiString text = AssertionText(message, sourceFile, line);
+    DebugOutput(text);
+    ShowMessageBox(text, nullptr, MessageBoxFlags::IconError);
+    throw EAbort(text);
+}
+
+void HandleUnhandledException(std::exception_ptr object) {
+    ShowException(object);
+    std::fflush(nullptr);
+    std::_Exit(1);
+}
+
+int RunGuarded(int (*body)(int, char**), int argc, char** argv) {
+    try {
+        return body(argc, argv);
+    } catch (...) {
+        HandleUnhandledException(std::current_exception());
+    }
+}
+
+void InitExceptions() {
+    OutOfMemoryObject();
+    InvalidPointerObject();
+    PreviousTerminate = std::set_terminate(TerminateHandler);
+    InstallFaultHandler();
+}
+
+void DoneExceptions() {
+    for (EHeapException** object : {(EHeapException**)&OutOfMemory, (EHeapException**)&InvalidPointer}) {
+        if (*object) (*object)->AllowFree = true;
+        delete *object;
+        *object = nullptr;
+    }
+    std::set_terminate(PreviousTerminate);
+    RemoveFaultHandler();
+}

@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+#include "Archivers/Zip/FileUnzipper.h"
+#include "Archivers/Zip/FileZipper.h"
+#include "Archivers/Zip/ZipArchive.h"
+#include "Foundation/CodePages.h"
+#include "Streams/FileStream.h"
+#include "support/FaultyFileAPI.h"
+#include "support/Files.h"
+#include "support/ScratchFolder.h"
+#include "support/WorkerWatch.h"
+#include "Foundation/Threads.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The entries of a ZIP file as the directory gives them.
+struct TEntryView {
+    WideString Name;
+    uint8_t Host;
+    uint32_t External;
+};
+
+std::vector<TEntryView> EntriesOf(const WideString& zipPath) {
+    TRef<TZipArchive> archive = MakeRef<TZipArchive>();
+    TRef<TDefaultCallBack> callback = MakeRef<TDefaultCallBack>();
+    TRef<TFileStream> file = MakeRef<TFileStream>(zipPath, FileAccess::Read, (uint8_t)FileShare::Read,
+                                                  (uint8_t)FileDisposition::OpenExisting);
+    archive->CallBack = callback.Get();
+    archive->SetStream(file.Get());
+    archive->Open();
+    std::vector<TEntryView> entries;
+    for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
+        TZipItem* entry = archive->Structure->Entry(i);
+        entries.push_back({entry->Name, entry->HostSystem, entry->ExternalAttributes});
+    }
+    return entries;
+}
+
+class FolderZip : public testing::Test {
+protected:
+    FolderZip() {
+        WriteBytes(JoinPath(Bundle, u"Contents/Info.plist"), "<plist/>");
+        WriteBytes(JoinPath(Bundle, u"Contents/MacOS/Show"), "program");
+        WriteBytes(JoinPath(Bundle, u"Contents/Resources/empty.txt"), "");
+        fs::create_directories(FsPath(JoinPath(Bundle, u"Contents/Empty")));
+    }
+    TScratchFolder Scratch;
+    WideString Bundle = Scratch / u"X.app";
+    WideString ZipPath = Scratch / u"X.zip";
+};
+
+TEST_F(FolderZip, NamesStartWithTheFolderOnlyWhenAsked) {
+    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
+    zipper->Zip(ZipPath, Bundle, true);
+    std::vector<TEntryView> with = EntriesOf(ZipPath);
+    ASSERT_EQ(with.size(), 3u);  // no folder entries
+    for (const TEntryView& e : with) EXPECT_EQ(e.Name.rfind(u"X.app/Contents/", 0), 0u);
+    zipper->Zip(ZipPath, Bundle, false);
+    for (const TEntryView& e : EntriesOf(ZipPath)) EXPECT_EQ(e.Name.rfind(u"Contents/", 0), 0u);
+}
+
+TEST_F(FolderZip, UnixModesAreWrittenForNamedEntriesOnly) {
+    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
+    zipper->UnixModes[u"X.app\\Contents\\MacOS\\Show"] = UnixMode::Program << 16;
+    zipper->Zip(ZipPath, Bundle, true);
+    for (const TEntryView& e : EntriesOf(ZipPath)) {
+        bool program = e.Name == u"X.app/Contents/MacOS/Show";
+        EXPECT_EQ(e.Host, program ? 3 : 0);
+        EXPECT_EQ(e.External, program ? 0100755u << 16 : 0u);
+    }
+}
+
+TEST_F(FolderZip, FolderWithoutFilesLeavesAnExistingZipAlone) {
+    fs::create_directories(FsPath(Scratch / u"hollow/a/b"));
+    WriteBytes(ZipPath, "earlier");
+    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
+    zipper->Zip(ZipPath, Scratch / u"hollow", true);
+    EXPECT_EQ(ReadBytes(ZipPath), "earlier");
+}
+
+TEST_F(FolderZip, UnreadableSourceFileFailsTheZip) {
+    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
+    TRef<TFullDisk> full = MakeRef<TFullDisk>();
+    TFileAPIScope scope(full.Get());
+    EXPECT_THROW(zipper->Zip(ZipPath, Bundle, true), Exception);
+}
+
+TEST_F(FolderZip, RoundTripRecreatesFilesWithTheirTimesAndModes) {
+    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
+    zipper->UnixModes[u"X.app\\Contents\\MacOS\\Show"] = UnixMode::Program << 16;
+    TSystemTime when{2016, 12, 4, 15, 10, 20, 30, 0};
+    SetFileTimes(JoinPath(Bundle, u"Contents/Info.plist"), when, when, when);
+    zipper->Zip(ZipPath, Bundle, true);
+
+    WideString target = Scratch / u"out";
+    TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
+    unzipper->Unzip(ZipPath, target);
+    EXPECT_EQ(ReadBytes(JoinPath(target, u"X.app/Contents/MacOS/Show")), "program");
+    EXPECT_EQ(fs::file_size(FsPath(JoinPath(target, u"X.app/Contents/Resources/empty.txt"))), 0u);
+    EXPECT_FALSE(fs::exists(FsPath(JoinPath(target, u"X.app/Contents/Empty"))));
+    TSystemTime read = GetFileInfo(JoinPath(target, u"X.app/Contents/Info.plist"))->LastWriteTime;
+    EXPECT_EQ(read.Year, 2016);
+    EXPECT_EQ(read.Hour, 10);
+    EXPECT_EQ(read.Second, 30);
+    ASSERT_EQ(unzipper->UnixModes.size(), 1u);
+    EXPECT_EQ(unzipper->UnixModes.begin()->first, u"X.app\\Contents\\MacOS\\Show");
+}
+
+// Large incompressible and compressible files among many small ones, so
+// that workers finish out of order.
+class ParallelZip : public testing::Test {
+protected:
+    ParallelZip() {
+        uint32_t seed = 7;
+        auto noise = [&seed](size_t size) {
+            std::string bytes(size, '\0');
+            for (char& c : bytes) c = char((seed = seed * 1103515245u + 12345u) >> 23);
+            return bytes;
+        };
+        WriteBytes(JoinPath(Folder, u"a/movie.mp4"), noise(3 << 20));
+        std::string text;
+        while (text.size() < (2u << 20)) text += "caption " + std::to_string(text.size() % 977) + "\n";
+        WriteBytes(JoinPath(Folder, u"b/captions.txt"), text);
+        for (int i = 0; i < 60; ++i)
+            WriteBytes(JoinPath(Folder, u"c/" + AnsiToWide(std::to_string(i)) + u".dat"),
+                       i % 3 ? noise(size_t(i) * 97) : text.substr(size_t(i), size_t(i) * 211));
+        WriteBytes(JoinPath(Folder, u"d/photo.jpg"), noise(2 << 20));
+    }
+
+    // The zip of Folder made with that many workers and that much memory
+    // for packed data waiting to be written.
+    std::string ZipWith(int32_t workers, size_t waitingMemory = 4 << 20) {
+        TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
+        zipper->Workers = workers;
+        zipper->WaitingMemory = waitingMemory;
+        zipper->Zip(ZipPath, Folder, true);
+        return ReadBytes(ZipPath);
+    }
+
+    // Every spill file made is gone, with its folder.
+    static void ExpectSpillsGone(TWorkerWatch* watch) {
+        for (const WideString& spill : watch->Spills())
+            EXPECT_FALSE(fs::exists(FsPath(ExtractFilePath(spill, false)))) << WideToUtf8(spill);
+    }
+
+    TScratchFolder Scratch;
+    WideString Folder = Scratch / u"Show.app";
+    WideString ZipPath = Scratch / u"Show.zip";
+};
+
+TEST_F(ParallelZip, SeveralWorkersWriteTheBytesOfOne) {
+    std::string single = ZipWith(1);
+    EXPECT_EQ(ZipWith(2), single);
+    // Without memory to wait in, packed data goes through spill files.
+    TRef<TWorkerWatch> watch = MakeRef<TWorkerWatch>();
+    TFileAPIScope scope(watch.Get());
+    EXPECT_EQ(ZipWith(3, 0), single);
+    EXPECT_FALSE(watch->Spills().empty());
+    ExpectSpillsGone(watch.Get());
+}
+
+TEST_F(ParallelZip, StopHalfWayEndsEveryWorkerAndLeavesNothing) {
+    TRef<TWorkerWatch> watch = MakeRef<TWorkerWatch>();
+    TFileAPIScope scope(watch.Get());
+    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
+    zipper->Workers = 3;
+    zipper->WaitingMemory = 0;
+    std::vector<int32_t> told;
+    uint32_t caller = CurrentThreadId();
+    zipper->OnProgress = [&](TFileZipper*, const AnsiString&, bool& stop, int32_t count, int32_t index) {
+        EXPECT_EQ(CurrentThreadId(), caller);
+        told.push_back(index);
+        stop = index == count / 2;
+    };
+    EXPECT_THROW(zipper->Zip(ZipPath, Folder, true), EArchiveAbort);
+    ASSERT_EQ(told.size(), size_t(zipper->Files->GetCount() / 2 + 1));
+    for (size_t i = 0; i < told.size(); ++i) EXPECT_EQ(told[i], int32_t(i));
+    EXPECT_EQ(fs::file_size(FsPath(ZipPath)), 0u);
+    ExpectSpillsGone(watch.Get());
+}
+
+// Cut off at the end the directory is gone: the entries are found by a
+// scan, the caller learns so, and the last entry's cut data is named.
+TEST_F(FolderZip, CutArchiveIsRecoveredByAScanThatTellsTheCaller) {
+    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
+    zipper->Zip(ZipPath, Bundle, true);
+    std::string whole = ReadBytes(ZipPath);
+    // One byte of the last entry's data is left: too little for any file.
+    size_t last = whole.rfind("PK\x03\x04");
+    size_t nameLength = uint8_t(whole[last + 26]) | uint8_t(whole[last + 27]) << 8;
+    WriteBytes(ZipPath, whole.substr(0, last + 30 + nameLength + 1));
+
+    const WideString start = GetCurrentFolder(true);
+    ASSERT_TRUE(SetCurrentFolder(Scratch.Path()));
+    TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
+    try {
+        unzipper->Unzip(ZipPath, u"out");  // relative, and not there yet
+        ADD_FAILURE() << "no error";
+    } catch (const EArchiveError& e) {
+        EXPECT_NE(e.Message().find("it is truncated"), std::string::npos) << e.Message();
+    }
+    EXPECT_TRUE(unzipper->DirectoryRecovered);
+    EXPECT_TRUE(fs::is_directory(FsPath(Scratch / u"out/X.app/Contents")));
+
+    unzipper->RequireSoundDirectory = true;
+    EXPECT_THROW(unzipper->Unzip(ZipPath, Scratch / u"refused"), EArchiveBroken);
+    EXPECT_FALSE(fs::exists(FsPath(Scratch / u"refused")));
+    SetCurrentFolder(start);
+}
+
+TEST(EntryNames, UnsafeNamesAreRefusedAndSafeOnesPass) {
+    for (const char16_t* name : {u"a/b.txt", u"a.b/..c/d", u"Show.app/Contents/x..y", u"a/./b"})
+        EXPECT_NO_THROW(CheckEntryName(name)) << WideToUtf8(WideString(name));
+    for (const char16_t* name : {u"../x", u"a/../../x", u"/abs", u"\\abs", u"C:x", u"a\\..\\x", u"a/b:c",
+                                   u"a/b\x01", u"", u"a/\x7F"})
+        EXPECT_THROW(CheckEntryName(name), EArchiveBroken) << WideToUtf8(WideString(name));
+}
+
+}  // namespace
