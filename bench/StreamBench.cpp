@@ -9,9 +9,9 @@
 #include <ctime>
 #include <functional>
 #include <vector>
-#include "DeflateStream.h"
-#include "FilterStream.h"
-#include "InflateStream.h"
+#include "Compression/DeflateStream.h"
+#include "Streams/FilterStream.h"
+#include "Compression/InflateStream.h"
 #include "Startup.h"
 #include "support/TestStreams.h"
 
