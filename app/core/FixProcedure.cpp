@@ -47,8 +47,8 @@ void ReplaceViewer(const WideString& bundleFolder, TResourceStream& payload) {
     const WideString viewer = ViewerPath(bundleFolder);
     try {
         ReplaceThroughStagedFile(viewer, [&payload](const WideString& staged) {
-            TRef<TFileStream> out = MakeRef<TFileStream>(staged, FileAccess::Write, (uint8_t)FileShare::None,
-                                                         (uint8_t)FileDisposition::CreateAlways);
+            TRef<TFileStream> out = MakeRef<TFileStream>(staged, FileAccess::Write, FileShare::None,
+                                                         FileDisposition::CreateAlways);
             WriteAll(*out, payload);
             out->Close();
             MakeProgramFile(staged);  // where the file system keeps no modes, the Mac decides
@@ -111,8 +111,8 @@ AnsiString FixBundleFolder(const WideString& folder) {
     if (IsRootFolder(folder)) return FixOutcome::Refused;
     const WideString bundle = ExcludeTrailingBackslash(folder);
     const WideString backup = bundle + u".bak";
-    if (!CopyFolderTree(bundle, backup, true, true, true)) BackupFailed(backup, GetLastErrorCode());
-    return FixPresentation(bundle, WideString(), false);
+    if (!CopyFolderTree(bundle, backup, KeepAttributes, KeepTimes, ReplaceExisting)) BackupFailed(backup, GetLastErrorCode());
+    return FixPresentation(bundle, WideString(), FixFolderOnly);
 }
 
 namespace {
@@ -163,11 +163,8 @@ AnsiString FixBundleArchive(const WideString& archive, const TFixProgress& progr
     const WideString backup = ChangeFileExt(archive, u".bak.zip");
     BackUpArchive(archive, backup, progress);
 
-    const WideString work = CreateTempFolder(true);
-    struct TWorkFolder {
-        WideString Path;
-        ~TWorkFolder() { DeleteTempFolder(Path); }
-    } cleanUp{work};
+    const TTempFolder workFolder(true);
+    const WideString& work = workFolder.Path();
     TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
     // Entries found only by a scan carry no modes or links, and those
     // after damage are missing: packed again, the show could not start.
@@ -176,7 +173,7 @@ AnsiString FixBundleArchive(const WideString& archive, const TFixProgress& progr
         unzipper->OnProgress = [&progress](TArchiveProgress* p) { progress("unpack", p->Position, p->Total); };
     unzipper->Unzip(archive, work);
     const WideString bundleName = ChangeFileExt(ExtractFileName(archive), WideString()) + u".app";
-    AnsiString outcome = FixPresentation(work + bundleName, archive, true,
+    AnsiString outcome = FixPresentation(work + bundleName, archive, RepackIntoArchive,
                                          {unzipper->UnixModes, unzipper->StoredNames}, progress);
     if (outcome == FixOutcome::Done && leftOut) {
         int32_t others = CountOtherTopLevelEntries(work, bundleName);

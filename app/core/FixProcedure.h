@@ -23,6 +23,9 @@ WideString MarkerPath(const WideString& bundleFolder);
 // viewer in place.
 AnsiString FixPresentation(const WideString& bundleFolder, const WideString& archivePath, bool repack,
                            const TKeptEntries& kept = {}, const TFixProgress& progress = {});
+// Names for the repack flag at the call sites.
+inline constexpr bool RepackIntoArchive = true;
+inline constexpr bool FixFolderOnly = false;
 
 // Folder mode: refreshes the backup <folder>.bak, then fixes the folder.
 // A backup that fails raises before anything in the bundle changes.

@@ -32,7 +32,7 @@ void RepackBundle(const WideString& bundleFolder, const WideString& archivePath,
     if (progress)
         zipper->OnSaveProgress = [&progress](TArchiveProgress* p) { progress("pack", p->Position, p->Total); };
     ReplaceThroughStagedFile(archivePath, [&](const WideString& staged) {
-        zipper->Zip(staged, bundleFolder, true);
+        zipper->Zip(staged, bundleFolder, TFileZipper::WithFolderName);
         KeepAttributes(archivePath, staged);
     });
 }

@@ -131,7 +131,7 @@ TNativeHandle OpenRaising(const WideString& path, uint32_t access, uint32_t shar
 }
 }  // namespace
 
-TNativeHandle FileOpen(const WideString& path, uint32_t access, uint32_t shareMode, uint32_t disposition,
+TNativeHandle FileOpen(const WideString& path, uint32_t access, TShareMode shareMode, TDisposition disposition,
                        void* security) {
     return OpenRaising(path, access, shareMode, security, disposition, FileAttr::Normal);
 }

@@ -24,20 +24,25 @@ constexpr uint32_t Write = 0x40000000;  // GENERIC_WRITE
 constexpr uint32_t ReadWrite = Read | Write;
 }  // namespace FileAccess
 
+// What others may do with a file while it is open. One 8-bit type from the
+// caller to the file stream; the system call widens it.
+using TShareMode = uint8_t;
 namespace FileShare {
-constexpr uint32_t None = 0;
-constexpr uint32_t Read = 1;
-constexpr uint32_t Write = 2;
-constexpr uint32_t Delete = 4;
-constexpr uint32_t All = Read | Write | Delete;
+constexpr TShareMode None = 0;
+constexpr TShareMode Read = 1;
+constexpr TShareMode Write = 2;
+constexpr TShareMode Delete = 4;
+constexpr TShareMode All = Read | Write | Delete;
 }  // namespace FileShare
 
+// What an open does when the file exists or not; 8 bits like the share mode.
+using TDisposition = uint8_t;
 namespace FileDisposition {
-constexpr uint32_t CreateNew = 1;
-constexpr uint32_t CreateAlways = 2;
-constexpr uint32_t OpenExisting = 3;
-constexpr uint32_t OpenAlways = 4;
-constexpr uint32_t TruncateExisting = 5;
+constexpr TDisposition CreateNew = 1;
+constexpr TDisposition CreateAlways = 2;
+constexpr TDisposition OpenExisting = 3;
+constexpr TDisposition OpenAlways = 4;
+constexpr TDisposition TruncateExisting = 5;
 }  // namespace FileDisposition
 
 namespace FileFlag {
@@ -195,7 +200,7 @@ private:
 
 // CreateFile through FileAPI with attributes "normal"; raises EFileOpenError
 // whose message is the path.
-TNativeHandle FileOpen(const WideString& path, uint32_t access, uint32_t shareMode, uint32_t disposition,
+TNativeHandle FileOpen(const WideString& path, uint32_t access, TShareMode shareMode, TDisposition disposition,
                        void* security = nullptr);
 // Returns the new position; raises EFileSeekError.
 int64_t FileSeek(TNativeHandle file, int64_t distance, uint32_t origin);

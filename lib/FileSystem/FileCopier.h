@@ -63,6 +63,12 @@ private:
     TList* FListing = nullptr;
 };
 
+// Names for the three flags of the one-shot copies, so that a call reads as
+// what it does: CopyFolderTree(from, to, KeepAttributes, KeepTimes, ReplaceExisting).
+inline constexpr bool KeepAttributes = true;
+inline constexpr bool KeepTimes = true;
+inline constexpr bool ReplaceExisting = true;
+
 // One-shot copies: a copier with the three flags set, freed afterwards.
 uint8_t CopyOneFile(const WideString& source, const WideString& target, bool copyAttributes, bool copyTimes,
                     bool overwrite);

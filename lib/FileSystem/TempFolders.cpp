@@ -181,6 +181,10 @@ bool DeleteTempFolder(const WideString& path) {
     return true;
 }
 
+TTempFolder::TTempFolder(bool withTrailingBackslash) : FPath(CreateTempFolder(withTrailingBackslash)) {}
+
+TTempFolder::~TTempFolder() { DeleteTempFolder(FPath); }
+
 void InitTempFolders() { TempSubFolderName = u"TARVIX_TEMP_ROOT"; }
 
 void DoneTempFolders() {

@@ -29,6 +29,21 @@ WideString CreateTempFolder(bool withTrailingBackslash);
 // failures; a folder that stays gets an unlocked lock file for the next sweep.
 bool DeleteTempFolder(const WideString& path);
 
+// Owns one working folder: made by the constructor (raising as
+// CreateTempFolder does), deleted with everything in it when the holder goes.
+class TTempFolder {
+public:
+    explicit TTempFolder(bool withTrailingBackslash = false);
+    ~TTempFolder();
+    TTempFolder(const TTempFolder&) = delete;
+    TTempFolder& operator=(const TTempFolder&) = delete;
+
+    const WideString& Path() const { return FPath; }
+
+private:
+    WideString FPath;
+};
+
 void InitTempFolders();
 // Releases every folder still handed out and forgets the root.
 void DoneTempFolders();

@@ -22,7 +22,7 @@ TFileStream::TFileStream(const WideString& fileName) {
     Open(fileName, FileAccess::ReadWrite, FileShare::Read, FileDisposition::OpenAlways);
 }
 
-TFileStream::TFileStream(const WideString& fileName, uint32_t access, uint8_t shareMode, uint8_t disposition) {
+TFileStream::TFileStream(const WideString& fileName, uint32_t access, TShareMode shareMode, TDisposition disposition) {
     Open(fileName, access, shareMode, disposition);
 }
 
@@ -31,7 +31,7 @@ void TFileStream::Dispose() {
     TStream::Dispose();
 }
 
-void TFileStream::Open(const WideString& fileName, uint32_t access, uint8_t shareMode, uint8_t disposition) {
+void TFileStream::Open(const WideString& fileName, uint32_t access, TShareMode shareMode, TDisposition disposition) {
     Close();
     FHandle = FileOpen(fileName, access, shareMode, disposition);
     FFileName = fileName;
@@ -114,8 +114,8 @@ int64_t TFileStream::CopyFrom(TStream* source, int64_t count) {
 TRef<TFileStream> OpenFileForRead(const WideString& name) {
     if (!FileExists(name)) return {};
     try {
-        return MakeRef<TFileStream>(name, FileAccess::Read, (uint8_t)FileShare::Read,
-                                    (uint8_t)FileDisposition::OpenExisting);
+        return MakeRef<TFileStream>(name, FileAccess::Read, FileShare::Read,
+                                    FileDisposition::OpenExisting);
     } catch (...) {
         return {};
     }
@@ -124,7 +124,7 @@ TRef<TFileStream> OpenFileForRead(const WideString& name) {
 TRef<TFileStream> OpenFileForWrite(const WideString& name, bool create) {
     try {
         return MakeRef<TFileStream>(
-            name, FileAccess::ReadWrite, (uint8_t)FileShare::Read,
+            name, FileAccess::ReadWrite, FileShare::Read,
             (uint8_t)(create ? FileDisposition::CreateAlways : FileDisposition::OpenAlways));
     } catch (...) {
         return {};

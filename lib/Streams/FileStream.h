@@ -1,6 +1,7 @@
 // A stream over a file handle of the file API, and the functions that open
 // a stream by name (files, and resources named "RES:<name>").
 #pragma once
+#include "FileSystem/FileAPI.h"
 #include "Streams/Streams.h"
 
 class TFileStream : public TStream {
@@ -12,11 +13,11 @@ public:
     TFileStream() = default;
     // Read and write, others may read, the file made when missing.
     explicit TFileStream(const WideString& fileName);
-    TFileStream(const WideString& fileName, uint32_t access, uint8_t shareMode, uint8_t disposition);
+    TFileStream(const WideString& fileName, uint32_t access, TShareMode shareMode, TDisposition disposition);
 
     // Closes first. Failures come through as the file API raises them
     // (EFileOpenError naming the file).
-    void Open(const WideString& fileName, uint32_t access, uint8_t shareMode, uint8_t disposition);
+    void Open(const WideString& fileName, uint32_t access, TShareMode shareMode, TDisposition disposition);
     void Close();
 
     // Failures of the file API become stream errors with the same text:
@@ -34,7 +35,7 @@ public:
 
     TNativeHandle Handle() const { return FHandle; }
     uint32_t Access() const { return FAccess; }
-    uint8_t ShareMode() const { return FShareMode; }
+    TShareMode ShareMode() const { return FShareMode; }
     const WideString& FileName() const { return FFileName; }
 
     static constexpr int32_t LargeCopyThreshold = 1048576;
@@ -46,7 +47,7 @@ protected:
 private:
     TNativeHandle FHandle = InvalidNativeHandle;
     uint32_t FAccess = 0;
-    uint8_t FShareMode = 0;
+    TShareMode FShareMode = 0;
     WideString FFileName;
 };
 

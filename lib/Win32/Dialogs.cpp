@@ -1,14 +1,12 @@
 #include "Win32/Dialogs.h"
 #include "FileSystem/FileAPI.h"
+#include "Foundation/ScopeExit.h"
 #include "Foundation/SystemInfo.h"
 #include "Win32/SystemDialogs.h"
 
 bool TCommonDialog::Execute() {
     // The system dialogs may move the current folder while the user browses.
-    struct TRestore {
-        WideString Folder = GetCurrentFolder(true);
-        ~TRestore() { SetCurrentFolder(Folder); }
-    } restore;
+    TScopeExit restore([folder = GetCurrentFolder(true)] { SetCurrentFolder(folder); });
     return ShowDialog();
 }
 

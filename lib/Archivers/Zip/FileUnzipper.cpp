@@ -61,8 +61,8 @@ void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolde
     };
     if (OnProgress) callback->TotalProgress->OnChange = OnProgress;
     archive->CallBack = callback.Get();
-    TRef<TFileStream> file = MakeRef<TFileStream>(zipPath, FileAccess::Read, (uint8_t)FileShare::Read,
-                                                  (uint8_t)FileDisposition::OpenExisting);
+    TRef<TFileStream> file = MakeRef<TFileStream>(zipPath, FileAccess::Read, FileShare::Read,
+                                                  FileDisposition::OpenExisting);
     archive->SetStream(file.Get());
     archive->Open();
     DirectoryRecovered = archive->Structure->Offset < 0;
@@ -94,8 +94,8 @@ void TFileUnzipper::ExtractItem(TArchiveCallBack* callback, TStream* stream) {
         FMadeFolders.insert(folder);
     }
     {
-        TRef<TFileStream> out = MakeRef<TFileStream>(target, FileAccess::Write, (uint8_t)FileShare::Read,
-                                                     (uint8_t)FileDisposition::CreateAlways);
+        TRef<TFileStream> out = MakeRef<TFileStream>(target, FileAccess::Write, FileShare::Read,
+                                                     FileDisposition::CreateAlways);
         // An unpack stream does not stop at the item's end by itself.
         int64_t copied = 0;
         try {

@@ -89,8 +89,8 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
     callback->OnPackItem = [this](TArchiveCallBack* sender, TStream* stream) { PackItem(sender, stream); };
     if (OnSaveProgress) callback->TotalProgress->OnChange = OnSaveProgress;
     TRef<TWorkerFedArchive> archive = MakeRef<TWorkerFedArchive>(this);
-    TRef<TFileStream> file = MakeRef<TFileStream>(zipPath, FileAccess::ReadWrite, (uint8_t)FileShare::Read,
-                                                  (uint8_t)FileDisposition::CreateAlways);
+    TRef<TFileStream> file = MakeRef<TFileStream>(zipPath, FileAccess::ReadWrite, FileShare::Read,
+                                                  FileDisposition::CreateAlways);
     archive->CallBack = callback.Get();
     archive->SetStream(file.Get());
     FIndexOf.clear();

@@ -44,6 +44,9 @@ public:
     // Entries named here are written with these name bytes and UTF-8 flag.
     TEntryNames StoredNames;
 
+    // Names for withFolderName at the call sites.
+    static constexpr bool WithFolderName = true;
+    static constexpr bool ContentsOnly = false;
     void Zip(const WideString& zipPath, const WideString& folder, bool withFolderName);
     void ZipFolders(const WideString& zipPath, const std::vector<WideString>& folders, bool withFolderName);
     void PackItem(TArchiveCallBack* callback, TStream* stream);

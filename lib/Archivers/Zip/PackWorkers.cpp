@@ -39,8 +39,8 @@ void WriteAll(TStream* dest, const std::vector<uint8_t>& bytes) {
 }  // namespace
 
 void PackFileInto(const WideString& path, TStream* stream) {
-    TRef<TFileStream> in = MakeRef<TFileStream>(path, FileAccess::Read, (uint8_t)FileShare::Read,
-                                                (uint8_t)FileDisposition::OpenExisting);
+    TRef<TFileStream> in = MakeRef<TFileStream>(path, FileAccess::Read, FileShare::Read,
+                                                FileDisposition::OpenExisting);
     int64_t size = in->GetSize();
     if (stream->CopyFrom(in.Get(), size) != size) throw EStreamReadError("Cannot read \"" + WideToAnsi(path) + "\"");
 }
@@ -72,8 +72,8 @@ public:
             std::vector<uint8_t> bytes(buffer.begin() + offset, buffer.begin() + offset + count);
             if (FOwner->Deliver(FIndex, bytes, Pack ? Pack->GetPosition() : 0)) return count;
             SpillPath = JoinPath(FOwner->FSpillFolder, IntToStr(FIndex) + u".spill");
-            FSpill = MakeRef<TFileStream>(SpillPath, FileAccess::Write, (uint8_t)FileShare::Read,
-                                          (uint8_t)FileDisposition::CreateAlways);
+            FSpill = MakeRef<TFileStream>(SpillPath, FileAccess::Write, FileShare::Read,
+                                          FileDisposition::CreateAlways);
         }
         if (FSpill->Write(buffer, offset, count) != count) throw EStreamWriteError();
         return count;

@@ -24,8 +24,8 @@ struct TEntryView {
 std::vector<TEntryView> EntriesOf(const WideString& zipPath) {
     TRef<TZipArchive> archive = MakeRef<TZipArchive>();
     TRef<TDefaultCallBack> callback = MakeRef<TDefaultCallBack>();
-    TRef<TFileStream> file = MakeRef<TFileStream>(zipPath, FileAccess::Read, (uint8_t)FileShare::Read,
-                                                  (uint8_t)FileDisposition::OpenExisting);
+    TRef<TFileStream> file = MakeRef<TFileStream>(zipPath, FileAccess::Read, FileShare::Read,
+                                                  FileDisposition::OpenExisting);
     archive->CallBack = callback.Get();
     archive->SetStream(file.Get());
     archive->Open();
