@@ -9,6 +9,7 @@
 
 namespace FixOutcome {
 inline constexpr char Done[] = "Done!";
+// Deliberate spelling: the text stays as it has always been shown.
 inline constexpr char Refused[] = "Slideshow damaged or made not in NVX 8.0";
 }  // namespace FixOutcome
 

@@ -13,6 +13,7 @@ WideString Count(int number) { return AnsiToWide(std::to_string(number)); }
 // "Fixed 1 of 3, 1 damaged or made not in NVX 8.0, 1 failed"
 WideString Summary(int fixed, int refused, int failed) {
     WideString text = u"Fixed " + Count(fixed) + u" of " + Count(fixed + refused + failed);
+    // Deliberate spelling: the text stays as it has always been shown.
     if (refused) text += u", " + Count(refused) + u" damaged or made not in NVX 8.0";
     if (failed) text += u", " + Count(failed) + u" failed";
     return text;

@@ -12,6 +12,7 @@ WideString JoinArchivePath(const WideString& folder, const WideString& name) {
 TArchItem* Child(TList* list, int32_t index) { return list->Item<TArchItem>(index); }
 
 [[noreturn]] void RaiseFolderBeingDeleted(TArchItem* folder) {
+    // Deliberate spelling: the text stays as it has always been shown.
     throw TCommonException("cannot add the item to \"" + WideToAnsi(folder->Path) + "\" folder  being deleted");
 }
 
@@ -364,6 +365,7 @@ TArchItem* TArchive::FindOrCreate(const WideString& path, int mode) {
         case FindMode::Folder: result = descend(folder, name); break;
         case FindMode::AddUnique:
             if (folder->FindItem(name, IgnoreCase))
+                // Deliberate spelling: the text stays as it has always been shown.
                 throw TCommonException("\"" + WideToAnsi(path) + "\" is already exsits, delete it first");
             result = New<TArchItem>(name, folder, JoinArchivePath(folder->Path, name));
             break;

@@ -125,9 +125,11 @@ WideString GetTempRoot() {
         root = IncludeTrailingBackslash(root + PrivateRootName(root, TempSubFolderName));
         // A root that is a link, no folder, or someone else's is never used.
         bool made = DirectoryExists(root) || (ForceDirectories(root) && MakePrivateFolder(root));
+        // Deliberate spelling: the text stays as it has always been shown.
         NVX_ASSERT_MSG(made && IsPrivateFolder(root), "ZizureDado Create Error: " + WideToAnsi(root));
         Sweep(root);
     }
+    // Deliberate spelling: the text stays as it has always been shown.
     NVX_ASSERT_MSG(DirectoryExists(root), "Temp Path not Found");
     // Remembered only once it stands, so that a failed first use is tried
     // again rather than leaving an empty root behind.

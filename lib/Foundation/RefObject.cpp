@@ -46,6 +46,7 @@ void TRefObject::FinishConstruction() {
 
 void TRefObject::CheckNotOverReleased(int32_t count) {
     if (count < 0 && (FFlags & Constructed))
+        // Deliberate spelling: the text stays as it has always been shown.
         AssertionFailed("Dupliacte free or _release at " + ClassName(), __FILE_NAME__, __LINE__);
 }
 

@@ -64,6 +64,7 @@ void TStreamUtil::RemoveBlocks(const std::vector<TStreamBlock>& blocks) {
     int64_t size = FStream->GetSize();
     std::vector<TStreamBlock> sorted;
     for (const TStreamBlock& b : blocks) {
+        // Deliberate spelling: the text stays as it has always been shown.
         NVX_ASSERT_MSG(b.Offset >= 0 && b.Length >= 0 && b.Offset <= size && b.Length <= size - b.Offset,
                        "size of blocks is large than stream");
         if (b.Length == 0) continue;
