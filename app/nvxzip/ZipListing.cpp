@@ -9,7 +9,7 @@ namespace {
 // Just enough archive to hold the tree that the directory reader builds.
 class TListedArchive : public TArchive {
 public:
-    TListedArchive() : Structure(New<TZipStructure>()) {
+    TListedArchive() : Structure(MakeRef<TZipStructure>()) {
         Structure->CreateItem = [this](const WideString& path, bool isFolder) -> TArchItem* {
             // A name made only of separators is still listed.
             if (path.empty()) return this;
@@ -17,7 +17,7 @@ public:
         };
     }
 
-    TZipStructure* Structure;
+    TRef<TZipStructure> Structure;
 
     TStream* GetStream() override { return FStream; }
     void SetStream(TStream* stream) override { FStream = stream; }
@@ -33,7 +33,7 @@ public:
 protected:
     void Dispose() override {
         TArchive::Dispose();
-        Free(std::exchange(Structure, nullptr));
+        Structure.Reset();
     }
 
 private:
@@ -105,7 +105,7 @@ TZipListing ListZipArchive(TStream* stream, const TLineWriter& output) {
     archive->SetStream(stream);
     archive->Open();
 
-    TZipStructure* structure = archive->Structure;
+    TZipStructure* structure = archive->Structure.Get();
     TZipListing listing;
     TLineWriter writeLine = output ? output : [&listing](const WideString& line) { listing.Text += line + u'\n'; };
     listing.Recovered = structure->Recovered();

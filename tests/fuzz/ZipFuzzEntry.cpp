@@ -114,7 +114,7 @@ void FuzzZipSave(const uint8_t* data, size_t size) {
     {
         TFuzzArchive zip(stream.Get());
         if (!Survives([&] { zip.Archive->Open(); })) return;
-        if (TZipItem* first = FirstFileEntry(zip.Archive->Structure)) first->Item->MarkDelete();
+        if (TZipItem* first = FirstFileEntry(zip.Archive->Structure.Get())) first->Item->MarkDelete();
         // Added and dropped again before the save: nothing of it may stay.
         zip.Archive->AddFile(u"dropped.txt", 3)->MarkDelete();
         zip.Source = content;

@@ -5,7 +5,7 @@
 
 class TTestArchive : public TArchive {
 public:
-    TTestArchive() : Structure(New<TZipStructure>()) {
+    TTestArchive() : Structure(MakeRef<TZipStructure>()) {
         Structure->CreateItem = [this](const WideString& path, bool isFolder) -> TArchItem* {
             ++Created;
             // As the archives do: a name of only separators belongs to the root.
@@ -14,7 +14,7 @@ public:
         };
     }
 
-    TZipStructure* Structure;
+    TRef<TZipStructure> Structure;
     int Created = 0;  // calls of the item factory
 
     TStream* GetStream() override { return FStream; }
@@ -32,7 +32,7 @@ public:
 protected:
     void Dispose() override {
         TArchive::Dispose();
-        Free(std::exchange(Structure, nullptr));
+        Structure.Reset();
     }
 
 private:

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <memory>
 #include "Foundation/CodePages.h"
+#include "Foundation/ScopeExit.h"
 #include "FileSystem/FileAPI.h"
 #include "Streams/FileStream.h"
 #include "Archivers/Zip/PackWorkers.h"
@@ -108,13 +109,10 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
         FIndexOf.emplace_back(item, i);
     }
     std::sort(FIndexOf.begin(), FIndexOf.end());
-    struct TIndexScope {
-        std::vector<std::pair<const TArchItem*, int32_t>>& Index;
-        ~TIndexScope() {
-            Index.clear();
-            Index.shrink_to_fit();
-        }
-    } indexScope{FIndexOf};
+    TScopeExit dropIndex([this] {
+        FIndexOf.clear();
+        FIndexOf.shrink_to_fit();
+    });
     std::unique_ptr<TPackWorkers> workers;
     const TPackStreamClass* packer = archive->Packer(ZipMethod::Deflated);
     if (Workers > 1 && Files->GetCount() > 1 && packer) {

@@ -71,7 +71,7 @@ public:
         if (!FSpill) {
             std::vector<uint8_t> bytes(buffer.begin() + offset, buffer.begin() + offset + count);
             if (FOwner->Deliver(FIndex, bytes, Pack ? Pack->GetPosition() : 0)) return count;
-            SpillPath = JoinPath(FOwner->FSpillFolder, IntToStr(FIndex) + u".spill");
+            SpillPath = JoinPath(FOwner->FSpillFolder.Path(), IntToStr(FIndex) + u".spill");
             FSpill = MakeRef<TFileStream>(SpillPath, FileAccess::Write, FileShare::Read,
                                           FileDisposition::CreateAlways);
         }
@@ -93,8 +93,7 @@ private:
 
 TPackWorkers::TPackWorkers(TStringList* files, const TPackStreamClass* packer, int8_t level, int32_t workers,
                            size_t waitingBudget)
-    : FFiles(files), FPacker(packer), FLevel(level), FWaitingBudget(waitingBudget),
-      FSpillFolder(CreateTempFolder(false)) {
+    : FFiles(files), FPacker(packer), FLevel(level), FWaitingBudget(waitingBudget) {
     try {
         for (int32_t i = 0; i < workers; ++i) FThreads.push_back(std::make_unique<TThread>([this] { Work(); }));
     } catch (...) {
@@ -112,7 +111,6 @@ void TPackWorkers::StopAll() {
         FMonitor.NotifyAll();
     }
     FThreads.clear();
-    DeleteTempFolder(FSpillFolder);
 }
 
 void TPackWorkers::Work() {

@@ -12,6 +12,7 @@
 #include <vector>
 #include "Foundation/Lists.h"
 #include "Compression/PackStream.h"
+#include "FileSystem/TempFolders.h"
 #include "Foundation/Threads.h"
 
 // Copies the whole file at path into stream; a file that gives fewer bytes
@@ -72,7 +73,8 @@ private:
     const TPackStreamClass* FPacker;
     int8_t FLevel;
     size_t FWaitingBudget;
-    WideString FSpillFolder;
+    // Gone with the workers, after every spill file is closed.
+    TTempFolder FSpillFolder;
     TMonitor FMonitor;
     // Guarded by FMonitor.
     std::map<int32_t, TEntry> FEntries;

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include "Compression/DeflateStream.h"
 #include "Foundation/ErrorReport.h"
+#include "Foundation/ScopeExit.h"
 #include "FileSystem/FileAPI.h"
 #include "Streams/FileStream.h"
 #include "Streams/StreamUtil.h"
@@ -28,45 +29,24 @@ void FinishPacking(TPackStream* pack) {
     if (auto deflate = dynamic_cast<TDeflateStream*>(pack)) deflate->Finish();
 }
 
-// Frees a pack stream when packing failed: the data is lost anyway, so a
-// failure to finish it is of no interest.
-struct TPackScope {
-    TRef<TPackStream>& Pack;
-    ~TPackScope() {
-        if (!Pack) return;
-        try {
-            FinishPacking(Pack.Get());
-        } catch (...) {
-        }
-        Pack.Reset();
-    }
-};
+// The I/O buffer for the length of one operation.
+auto HoldBuffer(std::vector<uint8_t>& buffer, size_t size) {
+    buffer.assign(size, 0);
+    return TScopeExit([&buffer] {
+        buffer.clear();
+        buffer.shrink_to_fit();
+    });
+}
 
-// Everything the archive holds for the length of one operation, given back
-// however it ends.
+// An object the archive holds in a field for the length of one operation.
 template <class T>
-struct TOwnedField {
-    T*& Field;
-    explicit TOwnedField(T*& field, T* value) : Field(field) { Field = value; }
-    ~TOwnedField() {
-        try {
-            Free(std::exchange(Field, nullptr));
-        } catch (...) {
-        }
-    }
-};
-
-struct TBufferScope {
-    std::vector<uint8_t>& Buffer;
-    TBufferScope(std::vector<uint8_t>& buffer, size_t size) : Buffer(buffer) { Buffer.assign(size, 0); }
-    ~TBufferScope() {
-        Buffer.clear();
-        Buffer.shrink_to_fit();
-    }
-};
+auto HoldFor(TRef<T>& field, TRef<T> value) {
+    field = std::move(value);
+    return TScopeExit([&field] { field.Reset(); });
+}
 }  // namespace
 
-TZipArchive::TZipArchive() : Structure(ZipStructureClass()) {
+TZipArchive::TZipArchive() : Structure(TRef<TZipStructure>::Adopt(ZipStructureClass())) {
     static const std::pair<uint16_t, const char*> packers[] = {
         {0, "Store"}, {8, "Deflate"}, {9, "Deflate64"}, {12, "BZip2Pack"}};
     static const std::pair<uint16_t, const char*> unpackers[] = {
@@ -79,7 +59,7 @@ TZipArchive::TZipArchive() : Structure(ZipStructureClass()) {
 
 void TZipArchive::Dispose() {
     TArchive::Dispose();
-    Free(std::exchange(Structure, nullptr));
+    Structure.Reset();
 }
 
 const TPackStreamClass* TZipArchive::Packer(uint16_t method) const {
@@ -182,8 +162,8 @@ void TZipArchive::WriteExact(TStream* stream, const uint8_t* bytes, int32_t coun
     }
 }
 
-TZipPasswordStream* TZipArchive::NewPasswordStream(TZipStructure* structure) {
-    TZipPasswordStream* stream = New<TZipPasswordStream>(ArchiveStream, &structure->UseUtf8);
+TRef<TZipPasswordStream> TZipArchive::NewPasswordStream(TZipStructure* structure) {
+    TRef<TZipPasswordStream> stream = MakeRef<TZipPasswordStream>(ArchiveStream, &structure->UseUtf8);
     stream->SetPassword(FPassword);
     return stream;
 }
@@ -192,12 +172,12 @@ TZipPasswordStream* TZipArchive::NewPasswordStream(TZipStructure* structure) {
 
 void TZipArchive::Extract() {
     CheckCallBack();
-    TBufferScope buffer(IoBuffer, IoBufferSize);
-    TOwnedField<TCrc32Stream> crc(CrcStream, New<TCrc32Stream>());
-    TOwnedField<TBoundedStream> window(FDataWindow, New<TBoundedStream>());
+    auto buffer = HoldBuffer(IoBuffer, IoBufferSize);
+    auto crc = HoldFor(FCrcStream, MakeRef<TCrc32Stream>());
+    auto window = HoldFor(FDataWindow, MakeRef<TBoundedStream>());
     FDataWindow->Target = ArchiveStream;
-    TOwnedField<TZipPasswordStream> password(PasswordStream, NewPasswordStream(Structure));
-    PasswordStream->Target = FDataWindow;
+    auto password = HoldFor(FPasswordStream, NewPasswordStream(Structure.Get()));
+    FPasswordStream->Target = FDataWindow.Get();
 
     uint64_t total = 0;
     for (int32_t i = 0; i < Structure->Count(); ++i) {
@@ -291,45 +271,46 @@ void TZipArchive::ExtractEntry(TZipItem* entry) {
     if (header.ReadTo != header.DataStart) Structure->SeekTo(ArchiveStream, header.DataStart);
     FDataWindow->Open(header.DataStart, header.DataStart + int64_t(item->PackedSize));
 
-    TStream* source = FDataWindow;
+    TStream* source = FDataWindow.Get();
     if (item->Attributes().Contains(TArchAttribute::Encrypted)) {
         if (FPassword.empty()) throw EArchivePassword("The entry " + QuotedName(entry) + " is encrypted");
-        PasswordStream->Reset();
-        PasswordStream->CheckValue = (header.Flags & ZipFlag::DataDescriptor) ? header.TimeHigh : header.CrcHigh;
+        FPasswordStream->Reset();
+        FPasswordStream->CheckValue = (header.Flags & ZipFlag::DataDescriptor) ? header.TimeHigh : header.CrcHigh;
         // The encryption header is taken in now, so that the unpack stream
         // starts after it and its positions stay those of the data.
-        PasswordStream->Read(TByteSpan(IoBuffer), 0, 0);
-        if (!PasswordStream->HeaderMatched())
+        FPasswordStream->Read(TByteSpan(IoBuffer), 0, 0);
+        if (!FPasswordStream->HeaderMatched())
             throw EArchivePassword("Wrong password for the entry " + QuotedName(entry));
-        source = PasswordStream;
+        source = FPasswordStream.Get();
     }
     const TUnpackStreamClass* unpacker = Unpacker(header.Method);
     if (!unpacker) throw TCommonException("unsupported method");
     TRef<TUnpackStream> unpack = unpacker->Create(source, int64_t(item->Size));
     unpack->OnProgress = [this](TStream* stream) { UnpackProgress(stream); };
 
-    CrcStream->Target = unpack.Get();
-    CrcStream->Reset();
+    FCrcStream->Target = unpack.Get();
+    FCrcStream->Reset();
     CallBack->CurrentItem = item;
     CallBack->FileProgress->Stage = ArchiveStage::Extracting;
     CallBack->FileProgress->Start(item->Size);
     try {
-        CallBack->ExtractItem(item, CrcStream);
+        CallBack->ExtractItem(item, FCrcStream.Get());
         if (!CallBack->Aborted) CheckLength(entry, unpack.Get());
     } catch (const EZLibError& e) {
-        CrcStream->Target = nullptr;
+        FCrcStream->Target = nullptr;
         RaiseDamaged(entry, AnsiString("its data cannot be unpacked (") + e.what() + ")");
     } catch (...) {
-        CrcStream->Target = nullptr;
+        FCrcStream->Target = nullptr;
         throw;
     }
-    CrcStream->Target = nullptr;
+    FCrcStream->Target = nullptr;
     unpack.Reset();
 
     if (CallBack->Aborted) throw EArchiveAbort(UserAborted);
     BytesDone += item->Size;
     CallBack->TotalProgress->SetPosition(BytesDone);
-    if (CrcStream->GetCrc() != entry->Crc32) CallBack->Error(item, "CRC doesn' match");
+    // Deliberate spelling: the text stays as it has always been shown.
+    if (FCrcStream->GetCrc() != entry->Crc32) CallBack->Error(item, "CRC doesn' match");
 }
 
 // Whatever the user left unread is read here, so that the CRC covers the
@@ -339,7 +320,7 @@ void TZipArchive::CheckLength(TZipItem* entry, TUnpackStream* unpack) {
     int64_t size = int64_t(entry->Item->Size);
     while (unpack->GetPosition() < size) {
         int32_t want = int32_t(std::min<int64_t>(size - unpack->GetPosition(), IoBufferSize));
-        if (CrcStream->Read(TByteSpan(IoBuffer), 0, want) <= 0)
+        if (FCrcStream->Read(TByteSpan(IoBuffer), 0, want) <= 0)
             RaiseDamaged(entry, "its data ends before its recorded size");
     }
     if (unpack->Read(TByteSpan(IoBuffer), 0, 1) > 0) RaiseDamaged(entry, "its data runs past its recorded size");
@@ -412,7 +393,7 @@ void TZipArchive::Save(int level) {
     if (level > MaxLevel)
         throw EArchiveError("Level " + std::to_string(level) + " is above the highest this archive offers (" +
                             std::to_string(MaxLevel) + ")");
-    TBufferScope buffer(IoBuffer, IoBufferSize);
+    auto buffer = HoldBuffer(IoBuffer, IoBufferSize);
     TRef<TZipStructure> target = TRef<TZipStructure>::Adopt(ZipStructureClass());
     target->UseUtf8 = Structure->UseUtf8;
     // The archive comment stays what it was.
@@ -434,12 +415,8 @@ void TZipArchive::Save(int level) {
     progress->Start(total);
     BytesDone = 0;
 
-    WideString folder = CreateTempFolder(false);
-    struct TFolderScope {
-        WideString Folder;
-        ~TFolderScope() { DeleteTempFolder(Folder); }
-    } folderScope{folder};
-    TRef<TFileStream> store = MakeRef<TFileStream>(folder + PathDelim + u"temp.tmp");
+    const TTempFolder folder;
+    TRef<TFileStream> store = MakeRef<TFileStream>(folder.Path() + PathDelim + u"temp.tmp");
     TRef<TStreamUtil> util = MakeRef<TStreamUtil>(ArchiveStream, store.Get());
 
     int64_t startSize = ArchiveStream->GetSize();
@@ -482,13 +459,13 @@ void TZipArchive::Save(int level) {
         item->ClearMark(TArchState::Add);
         item->SetAttributes(item->Attributes().Without(TArchAttribute::Added));
     }
-    Free(std::exchange(Structure, target.Detach()));
+    Structure = std::move(target);
     FDirectoryInStream = true;
 }
 
 void TZipArchive::WriteEntries(TZipStructure* target, int level) {
-    TOwnedField<TCrc32Stream> crc(CrcStream, New<TCrc32Stream>());
-    TOwnedField<TZipPasswordStream> password(PasswordStream, Encrypt ? NewPasswordStream(target) : nullptr);
+    auto crc = HoldFor(FCrcStream, MakeRef<TCrc32Stream>());
+    auto password = HoldFor(FPasswordStream, Encrypt ? NewPasswordStream(target) : TRef<TZipPasswordStream>());
     for (int32_t i = 0; i < target->Count(); ++i) {
         TZipItem* entry = target->Entry(i);
         if (entry->Item->State.Contains(TArchState::Add)) PackEntry(target, entry, level);
@@ -499,11 +476,11 @@ void TZipArchive::WriteEntries(TZipStructure* target, int level) {
 
 void TZipArchive::PackEntry(TZipStructure* target, TZipItem* entry, int level) {
     TArchItem* item = entry->Item;
-    CrcStream->Reset();
+    FCrcStream->Reset();
     CallBack->CurrentItem = item;
     CallBack->FileProgress->Start(uint64_t(std::max<int64_t>(item->SourceSize, 0)));
     entry->Method = level <= 0 ? ZipMethod::Stored : ZipMethod::Deflated;
-    if (Encrypt) PasswordStream->Reset();
+    if (Encrypt) FPasswordStream->Reset();
 
     entry->LocalOffset = ArchiveStream->GetPosition();
     // A replaced entry keeps only its name's flag: the rest describes what
@@ -533,24 +510,33 @@ void TZipArchive::PackEntry(TZipStructure* target, TZipItem* entry, int level) {
     }
     TStream* dest = ArchiveStream;
     if (Encrypt) {
-        PasswordStream->CheckValue = uint16_t(SystemTimeToDos(item->ModifiedTime));
+        FPasswordStream->CheckValue = uint16_t(SystemTimeToDos(item->ModifiedTime));
         // The header goes out first, so that the pack stream starts after it.
-        PasswordStream->Write(TConstByteSpan(IoBuffer), 0, 0);
-        dest = PasswordStream;
+        FPasswordStream->Write(TConstByteSpan(IoBuffer), 0, 0);
+        dest = FPasswordStream.Get();
     }
     TRef<TPackStream> pack = packer->Create(dest, int8_t(std::clamp(level, 0, 127)));
-    TPackScope packScope{pack};
+    // Packing failed when the scope ends with the stream still held: the
+    // data is lost anyway, so a failure to finish it is of no interest.
+    TScopeExit dropPack([&pack] {
+        if (!pack) return;
+        try {
+            FinishPacking(pack.Get());
+        } catch (...) {
+        }
+        pack.Reset();
+    });
     pack->OnProgress = [this](TStream* stream) { PackProgress(stream); };
-    CrcStream->Target = pack.Get();
-    CallBack->PackItem(item, CrcStream);
-    CrcStream->Target = nullptr;
+    FCrcStream->Target = pack.Get();
+    CallBack->PackItem(item, FCrcStream.Get());
+    FCrcStream->Target = nullptr;
 
     if (item->SourceSize > 0) BytesDone += uint64_t(item->SourceSize);
     CallBack->TotalProgress->SetPosition(BytesDone);
     int64_t count = pack->GetPosition();
     FinishPacking(pack.Get());
     pack.Reset();
-    entry->Crc32 = CrcStream->GetCrc();
+    entry->Crc32 = FCrcStream->GetCrc();
     item->PackedSize = uint64_t(ArchiveStream->GetPosition() - dataStart);
     item->Size = uint64_t(count);
 

@@ -25,11 +25,7 @@ public:
 
     // Allocated for the duration of an extraction or a save.
     std::vector<uint8_t> IoBuffer;
-    TZipStructure* Structure;  // owned
-    // Present during an extraction, and during a save that encrypts.
-    TZipPasswordStream* PasswordStream = nullptr;
-    // Entry data passes through it during an extraction or a save.
-    TCrc32Stream* CrcStream = nullptr;
+    TRef<TZipStructure> Structure;
     // Bytes of the operation done so far: the base of the total progress.
     uint64_t BytesDone = 0;
     // A save encrypts what it writes. Nothing in the program sets it.
@@ -113,7 +109,7 @@ private:
     // ReadExact that answers false instead of raising when the archive ends first.
     bool TryReadExact(int64_t offset, int32_t count);
     void WriteExact(TStream* stream, const uint8_t* bytes, int32_t count);
-    TZipPasswordStream* NewPasswordStream(TZipStructure* structure);
+    TRef<TZipPasswordStream> NewPasswordStream(TZipStructure* structure);
 
     // Slots by ZIP method, filled from the registries at construction.
     std::map<uint16_t, const TPackStreamClass*> FPackers;
@@ -124,5 +120,9 @@ private:
     bool FDirectoryInStream = false;
     // During an extraction: the archive stream, ending where the current
     // entry's packed data ends.
-    TBoundedStream* FDataWindow = nullptr;
+    TRef<TBoundedStream> FDataWindow;
+    // Present during an extraction, and during a save that encrypts.
+    TRef<TZipPasswordStream> FPasswordStream;
+    // Entry data passes through it during an extraction or a save.
+    TRef<TCrc32Stream> FCrcStream;
 };

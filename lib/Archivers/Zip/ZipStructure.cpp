@@ -120,12 +120,12 @@ TSystemTime DosToSystemTime(uint32_t dosDateTime) {
 
 TZipStructureClass ZipStructureClass = [] { return New<TZipStructure>(); };
 
-TZipStructure::TZipStructure() : Entries(New<TList>()) {}
+TZipStructure::TZipStructure() : Entries(MakeRef<TList>()) {}
 
 void TZipStructure::Dispose() {
     std::vector<uint8_t>().swap(Buffer);
     Clear();
-    Free(std::exchange(Entries, nullptr));
+    Entries.Reset();
     TZipSimpleItem::Dispose();
 }
 
@@ -330,6 +330,7 @@ void TZipStructure::ReadDirectory(TStream* stream) {
         SeekTo(stream, position);
         n = ReadChunk(stream, int32_t(std::min<int64_t>(remaining, BufferSize)));
         if (progress) progress->SetPosition(uint64_t(position - directoryStart));
+        // Deliberate spelling: the text stays as it has always been shown.
         if (CallBack && CallBack->Aborted) throw EArchiveAbort("User aborts");
     }
     if (progress) progress->Finish();

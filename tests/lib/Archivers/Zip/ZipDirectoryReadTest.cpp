@@ -15,7 +15,7 @@ constexpr size_t MiB = 1048576;
 struct TRead {
     TRef<TTestArchive> Archive = MakeRef<TTestArchive>();
     TRef<TShyStream> Stream = MakeRef<TShyStream>();
-    TZipStructure* Structure() const { return Archive->Structure; }
+    TZipStructure* Structure() const { return Archive->Structure.Get(); }
     TZipItem* Entry(int32_t i) const { return Archive->Structure->Entry(i); }
     Paths Names() const {
         Paths names;

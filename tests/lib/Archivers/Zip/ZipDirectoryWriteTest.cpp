@@ -20,7 +20,7 @@ struct TFile {
 // Writes stored entries the way a save does: local header and data for
 // each, then the directory.
 void WriteStored(TTestArchive* archive, TStream* stream, const std::vector<TFile>& files) {
-    TZipStructure* s = archive->Structure;
+    TZipStructure* s = archive->Structure.Get();
     for (const TFile& file : files) {
         TArchItem* item = archive->AddFile(file.Path, int64_t(file.Data.size()));
         TZipItem* entry = s->AddNewEntry(item);
@@ -115,7 +115,7 @@ TEST(ZipDirectoryWrite, NamesTheOemCodePageCannotHoldGoOutInUtf8EntryByEntry) {
                  {u"\u00FCber.txt", "2", u""},  // in every OEM code page of the West
                  {u"\u65E5\u672C\\\u8A9E.txt", "3", u""},
                  {u"remark.txt", "4", u"\u30B3\u30E1\u30F3\u30C8"}});
-    TZipStructure* s = archive->Structure;
+    TZipStructure* s = archive->Structure.Get();
     EXPECT_EQ(s->Entry(0)->Flags, 0);
     EXPECT_EQ(s->Entry(1)->Flags, 0);
     EXPECT_EQ(s->Entry(2)->Flags, ZipFlag::Utf8);
@@ -280,7 +280,7 @@ TEST(ZipDirectoryWrite, AttributesMapToDosBitsBothWays) {
     EXPECT_EQ(Get32At(bytes, 38), 0x27u);
     EXPECT_EQ(Get32At(bytes, 46 + 1 + 38), 0x10u);
 
-    TZipStructure* s = archive->Structure;
+    TZipStructure* s = archive->Structure.Get();
     const TArchAttributes all{TArchAttribute::ReadOnly, TArchAttribute::Hidden, TArchAttribute::System,
                               TArchAttribute::Folder, TArchAttribute::Archive};
     for (uint8_t host : {0, 10, 11, 14}) EXPECT_EQ(s->HostAttributes(host, 0xFFFFFF37), all) << int(host);
