@@ -32,8 +32,7 @@ void CutListing(TList* listing, int32_t first) {
 
 void TFileCopier::Dispose() {
     if (FListing) FListing->FreeAll();
-    Free(FListing);
-    FListing = nullptr;
+    FListing.Reset();
     TRefObject::Dispose();
 }
 
@@ -281,14 +280,17 @@ bool TFileCopier::CopyTree(const WideString& sourceFolder, const WideString& tar
 bool TFileCopier::CopyFolder(const WideString& sourceFolder, const WideString& targetFolder) {
     FileCount = 0;
     TotalBytes = 0;
-    if (!FListing) FListing = New<TList>();
+    if (!FListing) FListing = MakeRef<TList>();
     WideString source = IncludeTrailingBackslash(sourceFolder);
     WideString target = IncludeTrailingBackslash(targetFolder);
     // A target that is the source itself (a link to it, say) would have
     // every file copied onto itself.
     if (IsSameFile(source, target)) return false;
+    // A link where the copy goes is replaced, never filled: what it points
+    // to is another folder of the user's.
+    if (!ClearLinkInTarget(target)) return false;
     if (!CountOnly && !ForceDirectories(target)) return false;
-    return CopyTree(source, target, FListing);
+    return CopyTree(source, target, FListing.Get());
 }
 
 namespace {

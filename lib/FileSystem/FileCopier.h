@@ -60,7 +60,7 @@ private:
     void ApplyFolderMetadata(const WideString& source, const WideString& target, const TFileInfo& info);
 
     std::vector<uint8_t> FBuffer;
-    TList* FListing = nullptr;
+    TRef<TList> FListing;
 };
 
 // Names for the three flags of the one-shot copies, so that a call reads as

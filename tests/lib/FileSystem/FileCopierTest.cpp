@@ -355,6 +355,19 @@ TEST_F(FolderCopy, LinksInTheTargetAreReplacedAndNeverWrittenThrough) {
     EXPECT_EQ(ReadBytes(JoinPath(JoinPath(To, u"sub"), u"b.txt")), "BB");
 }
 
+// A target folder that is itself a link (a backup folder pointing at some
+// other folder of the user's) is replaced, and what it pointed to is left.
+TEST_F(FolderCopy, ATargetFolderThatIsALinkIsReplacedNotFilled) {
+    WideString outside = Scratch / u"outside";
+    WriteBytes(JoinPath(outside, u"a.txt"), "mine");
+    fs::create_directory_symlink(FsPath(outside), FsPath(To));
+    EXPECT_TRUE(CopyFolderTree(From, To, true, true, true));
+    EXPECT_EQ(ReadBytes(JoinPath(outside, u"a.txt")), "mine");
+    EXPECT_FALSE(fs::exists(FsPath(JoinPath(outside, u"sub"))));
+    EXPECT_FALSE(fs::is_symlink(FsPath(To)));
+    EXPECT_EQ(ReadBytes(JoinPath(To, u"a.txt")), "A");
+}
+
 TEST_F(FolderCopy, ANamedPipeFailsItsEntryWithoutHanging) {
     ASSERT_EQ(::mkfifo(FsPath(JoinPath(From, u"pipe")).c_str(), 0644), 0);
     EXPECT_FALSE(CopyFolderTree(From, To, true, true, true));
