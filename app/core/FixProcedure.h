@@ -22,7 +22,7 @@ WideString MarkerPath(const WideString& bundleFolder);
 // FixOutcome::Done or FixOutcome::Refused; failures raise and leave the old
 // viewer in place.
 AnsiString FixPresentation(const WideString& bundleFolder, const WideString& archivePath, bool repack,
-                           const TKeptEntries& kept = {}, const TFixProgress& progress = {});
+                           TKeptEntries kept = {}, const TFixProgress& progress = {});
 
 // Folder mode: refreshes the backup <folder>.bak, then fixes the folder.
 // A backup that fails raises before anything in the bundle changes.

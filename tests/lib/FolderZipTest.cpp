@@ -32,7 +32,7 @@ std::vector<TEntryView> EntriesOf(const WideString& zipPath) {
     std::vector<TEntryView> entries;
     for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
         TZipItem* entry = archive->Structure->Entry(i);
-        entries.push_back({entry->Name, entry->HostSystem, entry->ExternalAttributes});
+        entries.push_back({entry->Name(), entry->HostSystem, entry->ExternalAttributes});
     }
     return entries;
 }
@@ -62,7 +62,7 @@ TEST_F(FolderZip, NamesStartWithTheFolderOnlyWhenAsked) {
 
 TEST_F(FolderZip, UnixModesAreWrittenForNamedEntriesOnly) {
     TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
-    zipper->UnixModes[u"X.app\\Contents\\MacOS\\Show"] = UnixMode::Program << 16;
+    zipper->EntryForms.SetUnixMode(u"X.app\\Contents\\MacOS\\Show", UnixMode::Program << 16);
     zipper->Zip(ZipPath, Bundle, true);
     for (const TEntryView& e : EntriesOf(ZipPath)) {
         bool program = e.Name == u"X.app/Contents/MacOS/Show";
@@ -88,13 +88,14 @@ TEST_F(FolderZip, UnreadableSourceFileFailsTheZip) {
 
 TEST_F(FolderZip, RoundTripRecreatesFilesWithTheirTimesAndModes) {
     TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
-    zipper->UnixModes[u"X.app\\Contents\\MacOS\\Show"] = UnixMode::Program << 16;
+    zipper->EntryForms.SetUnixMode(u"X.app\\Contents\\MacOS\\Show", UnixMode::Program << 16);
     TSystemTime when{2016, 12, 4, 15, 10, 20, 30, 0};
     SetFileTimes(JoinPath(Bundle, u"Contents/Info.plist"), when, when, when);
     zipper->Zip(ZipPath, Bundle, true);
 
     WideString target = Scratch / u"out";
     TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
+    unzipper->KeepEntryForms = true;
     unzipper->Unzip(ZipPath, target);
     EXPECT_EQ(ReadBytes(JoinPath(target, u"X.app/Contents/MacOS/Show")), "program");
     EXPECT_EQ(fs::file_size(FsPath(JoinPath(target, u"X.app/Contents/Resources/empty.txt"))), 0u);
@@ -103,8 +104,10 @@ TEST_F(FolderZip, RoundTripRecreatesFilesWithTheirTimesAndModes) {
     EXPECT_EQ(read.Year, 2016);
     EXPECT_EQ(read.Hour, 10);
     EXPECT_EQ(read.Second, 30);
-    ASSERT_EQ(unzipper->UnixModes.size(), 1u);
-    EXPECT_EQ(unzipper->UnixModes.begin()->first, u"X.app\\Contents\\MacOS\\Show");
+    ASSERT_TRUE(unzipper->EntryForms.Find(u"X.app\\Contents\\MacOS\\Show"));
+    EXPECT_TRUE(unzipper->EntryForms.Find(u"X.app\\Contents\\MacOS\\Show")->HasUnixMode);
+    ASSERT_TRUE(unzipper->EntryForms.Find(u"X.app\\Contents\\Info.plist"));
+    EXPECT_FALSE(unzipper->EntryForms.Find(u"X.app\\Contents\\Info.plist")->HasUnixMode);
 }
 
 // Large incompressible and compressible files among many small ones, so

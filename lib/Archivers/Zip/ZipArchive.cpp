@@ -1,5 +1,6 @@
 #include "ZipArchive.h"
 #include <algorithm>
+#include <utility>
 #include "DeflateStream.h"
 #include "ErrorReport.h"
 #include "FileAPI.h"
@@ -155,7 +156,7 @@ void TZipArchive::UnpackProgress(TStream* stream) {
 // ---- Stream chores ----
 
 void TZipArchive::ReadExact(int64_t offset, int32_t count, const char* brokenMessage) {
-    Structure->SeekTo(ArchiveStream, offset);
+    if (offset != std::exchange(FStreamAt, -1)) Structure->SeekTo(ArchiveStream, offset);
     int32_t done = 0;
     while (done < count) {
         int32_t n = ArchiveStream->Read(TByteSpan(IoBuffer), done, count - done);
@@ -209,6 +210,10 @@ void TZipArchive::Extract() {
     BytesDone = 0;
     CallBack->TotalProgress->SetPosition(0);
 
+    struct TPositionScope {
+        int64_t& At;
+        ~TPositionScope() { At = -1; }
+    } positionScope{FStreamAt};
     for (int32_t i = 0; i < Structure->Count(); ++i) {
         TZipItem* entry = Structure->Entry(i);
         TArchItem* item = entry->Item;
@@ -223,7 +228,7 @@ void TZipArchive::Extract() {
 
 namespace {
 AnsiString QuotedName(TZipItem* entry) {
-    WideString name = entry->Name;
+    WideString name = entry->Name();
     // Control characters would act on the terminal that shows the message.
     for (char16_t& c : name)
         if (c < 0x20 || c == 0x7F) c = u'?';
@@ -327,6 +332,9 @@ void TZipArchive::ExtractEntry(TZipItem* entry) {
     unpack.Reset();
 
     if (CallBack->Aborted) throw EArchiveAbort(UserAborted);
+    // The whole entry went through the window (reading its header took
+    // the last position known).
+    FStreamAt = FDataWindow->GetPosition();
     BytesDone += item->Size;
     CallBack->TotalProgress->SetPosition(BytesDone);
     if (CrcStream->GetCrc() != entry->Crc32) CallBack->Error(item, "CRC doesn' match");

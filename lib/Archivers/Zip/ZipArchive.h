@@ -125,4 +125,8 @@ private:
     // During an extraction: the archive stream, ending where the current
     // entry's packed data ends.
     TBoundedStream* FDataWindow = nullptr;
+    // During an extraction: where the archive stream stands after the entry
+    // extracted last, as its data window counted; -1 when not known. The
+    // next local header, usually right there, is read without a seek.
+    int64_t FStreamAt = -1;
 };
