@@ -28,6 +28,15 @@ TEST(ArchiveTree, AddingAPathCreatesItsFoldersOnceAndTheFileEveryTime) {
     EXPECT_EQ(a->Folder(0)->Count(), 2);
 }
 
+TEST(ArchiveTree, ItemTimesKeepEveryField) {
+    auto archive = MakeRef<TTestArchive>();
+    TArchItem* item = archive->FindOrCreate(u"a.txt", FindMode::Add);
+    for (TSystemTime time : {TSystemTime{2107, 12, 6, 31, 23, 59, 59, 999}, TSystemTime{1601, 1, 0, 1, 0, 0, 0, 0}}) {
+        item->ModifiedTime = time;
+        EXPECT_EQ(TSystemTime(item->ModifiedTime), time);
+    }
+}
+
 TEST(ArchiveTree, LookupsFindWhatExistsIgnoringCaseUnlessTold) {
     auto archive = MakeRef<TTestArchive>();
     TArchItem* file = archive->FindOrCreate(u"Docs\\Read Me.txt", FindMode::Add);

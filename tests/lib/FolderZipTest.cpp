@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <algorithm>
 #include "Archivers/Zip/FileUnzipper.h"
 #include "Archivers/Zip/FileZipper.h"
 #include "Archivers/Zip/ZipArchive.h"
@@ -69,6 +70,30 @@ TEST_F(FolderZip, UnixModesAreWrittenForNamedEntriesOnly) {
         EXPECT_EQ(e.Host, program ? 3 : 0);
         EXPECT_EQ(e.External, program ? 0100755u << 16 : 0u);
     }
+}
+
+// Forms keep only the bytes a new entry would not get anyway, the last
+// record of a path counts, and a recorded name is written back as it was.
+TEST_F(FolderZip, EntryFormsWriteBackTheNamesTheyKept) {
+    TEntryForms forms;
+    forms.Add(u"X.app\\Contents\\Info.plist", {false, true, 0, "X.app/Contents/Info.plist"});
+    forms.Add(u"X.app\\Contents\\MacOS\\Show", {false, false, 0, "X.app/Contents/MacOS/old"});
+    forms.Add(u"X.app\\Contents\\MacOS\\Show", {false, false, 0, "X.app/Contents/MacOS/Sh\xC3\xB6w"});
+    forms.SetUnixMode(u"X.app\\Contents\\MacOS\\Show", UnixMode::Program << 16);
+    EXPECT_TRUE(forms.Find(u"X.app\\Contents\\Info.plist")->NameBytes.empty());
+    EXPECT_EQ(forms.Size(), 2u);
+    EXPECT_EQ(forms.Find(u"X.app\\Contents\\Resources\\empty.txt"), nullptr);
+
+    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
+    zipper->EntryForms = std::move(forms);
+    zipper->Zip(ZipPath, Bundle, true);
+    std::vector<TEntryView> entries = EntriesOf(ZipPath);
+    auto named = [&](const WideString& name) {
+        return std::find_if(entries.begin(), entries.end(), [&](const TEntryView& e) { return e.Name == name; });
+    };
+    ASSERT_NE(named(u"X.app/Contents/MacOS/Sh\u00F6w"), entries.end());
+    EXPECT_EQ(named(u"X.app/Contents/MacOS/Sh\u00F6w")->External, UnixMode::Program << 16);
+    EXPECT_NE(named(u"X.app/Contents/Info.plist"), entries.end());
 }
 
 TEST_F(FolderZip, FolderWithoutFilesLeavesAnExistingZipAlone) {
