@@ -90,13 +90,13 @@ WideString MarkerPath(const WideString& bundleFolder) {
 }
 
 AnsiString FixPresentation(const WideString& bundleFolder, const WideString& archivePath, bool repack,
-                           const TKeptEntries& kept, const TFixProgress& progress) {
+                           TKeptEntries kept, const TFixProgress& progress) {
     const WideString viewer = ViewerPath(bundleFolder);
     const WideString marker = MarkerPath(bundleFolder);
     TRef<TResourceStream> payload = OpenPayload();
     if (!FileExists(marker) || !FileExists(viewer)) return FixOutcome::Refused;
     ReplaceViewer(bundleFolder, *payload);
-    if (repack) RepackBundle(ExcludeTrailingBackslash(bundleFolder), archivePath, kept, progress);
+    if (repack) RepackBundle(ExcludeTrailingBackslash(bundleFolder), archivePath, std::move(kept), progress);
     return FixOutcome::Done;
 }
 
@@ -169,12 +169,13 @@ AnsiString FixBundleArchive(const WideString& archive, const TFixProgress& progr
     // Entries found only by a scan carry no modes or links, and those
     // after damage are missing: packed again, the show could not start.
     unzipper->RequireSoundDirectory = true;
+    unzipper->KeepEntryForms = true;
     if (progress)
         unzipper->OnProgress = [&progress](TArchiveProgress* p) { progress("unpack", p->Position, p->Total); };
     unzipper->Unzip(archive, work);
     const WideString bundleName = ChangeFileExt(ExtractFileName(archive), WideString()) + u".app";
     AnsiString outcome = FixPresentation(work + bundleName, archive, RepackIntoArchive,
-                                         {unzipper->UnixModes, unzipper->StoredNames}, progress);
+                                         std::move(unzipper->EntryForms), progress);
     if (outcome == FixOutcome::Done && leftOut) {
         int32_t others = CountOtherTopLevelEntries(work, bundleName);
         if (others > 0) leftOut(others, backup);

@@ -23,7 +23,7 @@ WideString MarkerPath(const WideString& bundleFolder);
 // FixOutcome::Done or FixOutcome::Refused; failures raise and leave the old
 // viewer in place.
 AnsiString FixPresentation(const WideString& bundleFolder, const WideString& archivePath, bool repack,
-                           const TKeptEntries& kept = {}, const TFixProgress& progress = {});
+                           TKeptEntries kept = {}, const TFixProgress& progress = {});
 // Names for the repack flag at the call sites.
 inline constexpr bool RepackIntoArchive = true;
 inline constexpr bool FixFolderOnly = false;

@@ -23,12 +23,11 @@ void KeepAttributes(const WideString& archivePath, const WideString& staged) {
 
 }  // namespace
 
-void RepackBundle(const WideString& bundleFolder, const WideString& archivePath, const TKeptEntries& kept,
+void RepackBundle(const WideString& bundleFolder, const WideString& archivePath, TKeptEntries kept,
                   const TFixProgress& progress) {
     TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
-    zipper->UnixModes = kept.UnixModes;
-    zipper->StoredNames = kept.StoredNames;
-    zipper->UnixModes[ViewerEntry(bundleFolder)] = UnixMode::Program << 16;
+    zipper->EntryForms = std::move(kept);
+    zipper->EntryForms.SetUnixMode(ViewerEntry(bundleFolder), UnixMode::Program << 16);
     if (progress)
         zipper->OnSaveProgress = [&progress](TArchiveProgress* p) { progress("pack", p->Position, p->Total); };
     ReplaceThroughStagedFile(archivePath, [&](const WideString& staged) {

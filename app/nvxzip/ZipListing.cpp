@@ -76,7 +76,7 @@ WideString EntryLine(TZipItem* entry) {
                   (unsigned long long)item->Size, unsigned(entry->Crc32), unsigned(t.Year), unsigned(t.Month),
                   unsigned(t.Day), unsigned(t.Hour), unsigned(t.Minute), unsigned(t.Second),
                   HostName(entry->HostSystem).c_str(), unsigned(entry->ExternalAttributes), unsigned(entry->Flags));
-    WideString line = Ascii(text) + Printable(entry->Name);
+    WideString line = Ascii(text) + Printable(entry->Name());
     if (!item->Comment.empty()) line += u"\n  comment: " + Printable(item->Comment);
     return line;
 }

@@ -45,7 +45,7 @@ protected:
 
 private:
     void ReportEntry(TZipItem* entry, const AnsiString& untested) {
-        WideString name = Printable(entry->Name);
+        WideString name = Printable(entry->Name());
         if (!untested.empty() && Problems.empty()) {
             ++Report.Encrypted;
             WriteLine(u"ENCR " + name + u": " + AnsiToWide(untested) + u", not tested");

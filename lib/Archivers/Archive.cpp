@@ -1,27 +1,37 @@
 #include "Archivers/Archive.h"
+#include <algorithm>
 #include "Foundation/CaseFolding.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
 
 namespace {
 
-WideString JoinArchivePath(const WideString& folder, const WideString& name) {
-    return folder.empty() ? name : folder + u'\\' + name;
-}
-
 TArchItem* Child(TList* list, int32_t index) { return list->Item<TArchItem>(index); }
 
 [[noreturn]] void RaiseFolderBeingDeleted(TArchItem* folder) {
     // Deliberate spelling: the text stays as it has always been shown.
-    throw TCommonException("cannot add the item to \"" + WideToAnsi(folder->Path) + "\" folder  being deleted");
+    throw TCommonException("cannot add the item to \"" + WideToAnsi(folder->Path()) + "\" folder  being deleted");
 }
 
 }  // namespace
 
 // ---- TArchItem
 
-TArchItem::TArchItem(const WideString& name, TArchItem* parent, const WideString& path)
-    : Path(path), Name(name), FParent(parent) {}
+TArchItem::TArchItem(const WideString& name, TArchItem* parent) : Name(name), FParent(parent) {}
+
+WideString TArchItem::Path() const {
+    size_t length = 0;
+    for (const TArchItem* item = this; item->FParent; item = item->FParent) length += item->Name.size() + 1;
+    if (length == 0) return WideString();
+    WideString path(length - 1, u'\\');
+    size_t end = path.size();
+    for (const TArchItem* item = this; item->FParent; item = item->FParent) {
+        end -= item->Name.size();
+        std::copy(item->Name.begin(), item->Name.end(), path.begin() + ptrdiff_t(end));
+        if (end > 0) --end;
+    }
+    return path;
+}
 
 // Not in the constructor: a subclass constructor that throws would leave a
 // freed item in its parent.
@@ -278,7 +288,7 @@ void TDefaultCallBack::Notice2(TArchItem* item, int32_t value) {
 
 // ---- TArchive
 
-TArchive::TArchive() : TArchItem(WideString(), nullptr, WideString()) {
+TArchive::TArchive() : TArchItem(WideString(), nullptr) {
     FAttributes = {TArchAttribute::Folder};
     MakeFolderLists();
     LastFolder = this;
@@ -347,7 +357,7 @@ TArchItem* TArchive::FindOrCreate(const WideString& path, int mode) {
             return found;
         }
         if (mode == FindMode::Find) return nullptr;
-        TArchItem* created = New<TArchItem>(name, from, JoinArchivePath(from->Path, name));
+        TArchItem* created = New<TArchItem>(name, from);
         created->SetAttributes({TArchAttribute::Folder});
         return created;
     };
@@ -367,11 +377,13 @@ TArchItem* TArchive::FindOrCreate(const WideString& path, int mode) {
             if (folder->FindItem(name, IgnoreCase))
                 // Deliberate spelling: the text stays as it has always been shown.
                 throw TCommonException("\"" + WideToAnsi(path) + "\" is already exsits, delete it first");
-            result = New<TArchItem>(name, folder, JoinArchivePath(folder->Path, name));
+            result = New<TArchItem>(name, folder);
             break;
-        default: result = New<TArchItem>(name, folder, JoinArchivePath(folder->Path, name)); break;
+        default: result = New<TArchItem>(name, folder); break;
     }
-    LastFolder = folder;
-    LastFolderPath = folder->Path;
+    if (folder != LastFolder) {
+        LastFolder = folder;
+        LastFolderPath = folder->Path();
+    }
     return result;
 }

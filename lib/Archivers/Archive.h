@@ -66,22 +66,20 @@ class TArchItem : public TRefObject {
 public:
     // Enters the item in parent's Items once constructed (the parent takes
     // the creator's reference); a parent that is no folder is refused.
-    TArchItem(const WideString& name, TArchItem* parent, const WideString& path);
+    TArchItem(const WideString& name, TArchItem* parent);
 
-    // Inside the archive, components separated by '\', no leading separator.
-    WideString Path;
     WideString Name;
     WideString Comment;
     uint64_t Size = 0;
     uint64_t PackedSize = 0;
-    TSystemTime ModifiedTime, AccessedTime, CreatedTime;
-    TArchStates State;
+    TCompactTime ModifiedTime, AccessedTime, CreatedTime;
     // Size of the data the user will supply when the item is added; -1
     // when unknown.
     int64_t SourceSize = -1;
     // Both exist only for folders.
     TList* Items = nullptr;
     TList* Folders = nullptr;
+    TArchStates State;
 
     virtual void AddItem(TArchItem* item);
     virtual void AddFolder(TArchItem* item);
@@ -102,6 +100,9 @@ public:
     virtual void ClearMark(TArchState mark);
 
     TArchAttributes Attributes() const { return FAttributes; }
+    // Inside the archive, components separated by '\', no leading separator;
+    // made from the names up the tree, so that it is not held per item.
+    WideString Path() const;
     bool IsFolder() const { return FAttributes.Contains(TArchAttribute::Folder); }
     int32_t FolderCount();
     TArchItem* Folder(int32_t index);

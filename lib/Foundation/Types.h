@@ -26,6 +26,28 @@ struct TSystemTime {
     bool operator==(const TSystemTime&) const = default;
 };
 
+// A TSystemTime in 8 bytes, for what is held per archive item; each field
+// keeps the values of its calendar range (seconds up to 63, milliseconds up
+// to 1023).
+class TCompactTime {
+public:
+    TCompactTime() = default;
+    TCompactTime(const TSystemTime& time)
+        : FBits(uint64_t(time.Year) | uint64_t(time.Month & 15) << 16 | uint64_t(time.DayOfWeek & 7) << 20 |
+                uint64_t(time.Day & 31) << 23 | uint64_t(time.Hour & 31) << 28 | uint64_t(time.Minute & 63) << 33 |
+                uint64_t(time.Second & 63) << 39 | uint64_t(time.Milliseconds & 1023) << 45) {}
+    operator TSystemTime() const {
+        auto field = [this](int shift, uint64_t mask) { return uint16_t(FBits >> shift & mask); };
+        return {field(0, 0xFFFF), field(16, 15), field(20, 7),  field(23, 31),
+                field(28, 31),    field(33, 63), field(39, 63), field(45, 1023)};
+    }
+    bool operator==(const TCompactTime&) const = default;
+    bool operator==(const TSystemTime& time) const { return TSystemTime(*this) == time; }
+
+private:
+    uint64_t FBits = 0;
+};
+
 // 100-nanosecond intervals since 1601-01-01 UTC, as Windows FILETIME.
 using TFileTime = uint64_t;
 

@@ -236,12 +236,13 @@ bool ShareLocks(int fd, unsigned mask, int command) {
 
 unsigned Bit(int byte) { return 1u << byte; }
 
-bool TakeShareLock(int fd, uint32_t access, uint32_t shareMode) {
+// A file this open has just made exclusively has no other opens to probe.
+bool TakeShareLock(int fd, uint32_t access, uint32_t shareMode, bool justMade = false) {
     bool reads = access & FileAccess::Read, writes = access & FileAccess::Write;
     bool deniesRead = !(shareMode & FileShare::Read), deniesWrite = !(shareMode & FileShare::Write);
     unsigned conflicts = (reads ? Bit(ShareByte::DeniesRead) : 0) | (writes ? Bit(ShareByte::DeniesWrite) : 0) |
                          (deniesRead ? Bit(ShareByte::HasRead) : 0) | (deniesWrite ? Bit(ShareByte::HasWrite) : 0);
-    if (ShareLocks(fd, conflicts, F_OFD_GETLK)) return Fail(WinError::SharingViolation);
+    if (!justMade && ShareLocks(fd, conflicts, F_OFD_GETLK)) return Fail(WinError::SharingViolation);
     unsigned held = (reads ? Bit(ShareByte::HasRead) : 0) | (writes ? Bit(ShareByte::HasWrite) : 0) |
                     (deniesRead ? Bit(ShareByte::DeniesRead) : 0) | (deniesWrite ? Bit(ShareByte::DeniesWrite) : 0) |
                     (shareMode & FileShare::Delete ? 0 : Bit(ShareByte::DeniesDelete));
@@ -441,6 +442,21 @@ bool TFileAPI::RemoveDirectory(const WideString& path) {
 TNativeHandle TFileAPI::CreateFile(const WideString& path, uint32_t access, uint32_t shareMode, void*,
                                    uint32_t disposition, uint32_t flags, TNativeHandle) {
     std::string p = WideToSystemName(path);
+    bool truncate = disposition == FileDisposition::CreateAlways || disposition == FileDisposition::TruncateExisting;
+    bool writes = (access & FileAccess::Write) || truncate;
+    // A file that is not there yet is made at once, exclusively (a link in
+    // its place counts as there): no look before, nothing to truncate.
+    // Anything else takes the long way, which also gives the error.
+    if (disposition == FileDisposition::CreateAlways || disposition == FileDisposition::OpenAlways ||
+        disposition == FileDisposition::CreateNew) {
+        int fd = ::open(p.c_str(), (writes ? O_RDWR : O_RDONLY) | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0644);
+        if (fd >= 0) {
+            TakeShareLock(fd, access, shareMode, true);
+            MarkWriteOnly(fd, !(access & FileAccess::Read));
+            SetLastErrorCode(WinError::Success);
+            return fd;
+        }
+    }
     struct stat st {};
     bool existed = ::stat(p.c_str(), &st) == 0;
     if (existed && S_ISDIR(st.st_mode)) {
@@ -455,7 +471,6 @@ TNativeHandle TFileAPI::CreateFile(const WideString& path, uint32_t access, uint
     // Pipes, sockets and devices are no files here: reading one could wait
     // for ever.
     if (existed && !S_ISREG(st.st_mode)) return FailHandle(WinError::CantAccessFile);
-    bool truncate = disposition == FileDisposition::CreateAlways || disposition == FileDisposition::TruncateExisting;
     if (existed && IsReadOnlyFile(st) && ((access & FileAccess::Write) || truncate))
         return FailHandle(WinError::AccessDenied);
 
@@ -472,7 +487,6 @@ TNativeHandle TFileAPI::CreateFile(const WideString& path, uint32_t access, uint
     // locks; truncation waits for the sharing check, so that a file held by
     // another process keeps its contents. O_NONBLOCK: something that turned
     // into a pipe since it was looked at must not hang the open.
-    bool writes = (access & FileAccess::Write) || truncate;
     int fd = ::open(p.c_str(), (writes ? O_RDWR : O_RDONLY) | creation | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0 && writes && errno == EACCES) fd = ::open(p.c_str(), O_WRONLY | creation | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) return FailHandle(errno == EEXIST ? WinError::FileExists : MapErrno(errno, p));

@@ -39,7 +39,7 @@ private:
     static void Collect(TArchItem* folder, std::vector<WideString>& paths) {
         for (int32_t i = 0; i < folder->Count(); ++i) {
             TArchItem* item = folder->Item(i);
-            paths.push_back(item->Path + (item->IsFolder() ? u"\\" : u""));
+            paths.push_back(item->Path() + (item->IsFolder() ? u"\\" : u""));
             if (item->IsFolder()) Collect(item, paths);
         }
     }

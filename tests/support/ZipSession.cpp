@@ -7,7 +7,7 @@ TZipSession::TZipSession(TStream* stream) {
     Archive->CallBack = CallBack.Get();
     Archive->SetStream(stream);
     CallBack->OnPackItem = [this](TArchiveCallBack* sender, TStream* target) {
-        const std::string& data = Sources.at(sender->CurrentItem->Path);
+        const std::string& data = Sources.at(sender->CurrentItem->Path());
         for (size_t done = 0; done < data.size();) {
             int32_t piece = int32_t(std::min<size_t>(data.size() - done, 65536));
             int32_t n = target->Write(data.data() + done, piece);
@@ -16,7 +16,7 @@ TZipSession::TZipSession(TStream* stream) {
         }
     };
     CallBack->OnExtractItem = [this](TArchiveCallBack* sender, TStream* source) {
-        std::string& data = Extracted[sender->CurrentItem->Path];
+        std::string& data = Extracted[sender->CurrentItem->Path()];
         data.clear();
         // Unpack streams may go on past the entry's data: its size is the limit.
         char buffer[65536];
@@ -46,7 +46,7 @@ std::map<WideString, std::string> TZipSession::ExtractAll() {
 void TZipSession::CollectErrors() {
     auto collect = [this](TArchiveCallBack* sender, const AnsiString& message) {
         std::string path;
-        for (WideChar c : sender->CurrentItem->Path) path += char(c);
+        for (WideChar c : sender->CurrentItem->Path()) path += char(c);
         Errors.push_back(path + ": " + message);
     };
     CallBack->OnError = collect;

@@ -1,7 +1,8 @@
 #include "Archivers/Zip/EntryModes.h"
+#include <algorithm>
+#include "FileSystem/FileAPI.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
-#include "FileSystem/FileAPI.h"
 
 namespace {
 WideString WithSeparator(WideString path, WideChar from, WideChar to) {
@@ -33,4 +34,56 @@ void CheckEntryName(const WideString& name) {
         start = end + 1;
     }
     if (unsafe) throw EArchiveBroken("Unsafe entry name \"" + WideToAnsi(name) + "\"");
+}
+
+namespace {
+// The bytes a new entry's name gets anyway: the path with '/', when ASCII.
+bool IsPathItself(const TByteString& bytes, const WideString& path) {
+    if (bytes.size() != path.size()) return false;
+    for (size_t i = 0; i < path.size(); ++i) {
+        WideChar c = path[i] == u'\\' ? u'/' : path[i];
+        if (c >= 0x80 || uint8_t(bytes[i]) != c) return false;
+    }
+    return true;
+}
+}  // namespace
+
+void TEntryForms::Add(const WideString& path, TEntryForm form) {
+    if (IsPathItself(form.NameBytes, path)) TByteString().swap(form.NameBytes);
+    FRecords.push_back({WideToUtf8(path), std::move(form)});
+    FSorted = false;
+}
+
+void TEntryForms::SetUnixMode(const WideString& path, uint32_t mode) {
+    TEntryForm* form = FindForm(path);
+    if (!form) {
+        Add(path, {});
+        form = FindForm(path);
+    }
+    form->HasUnixMode = true;
+    form->UnixMode = mode;
+}
+
+void TEntryForms::Sort() {
+    if (FSorted) return;
+    std::stable_sort(FRecords.begin(), FRecords.end(),
+                     [](const TRecord& a, const TRecord& b) { return a.Path < b.Path; });
+    // Of equal paths the one recorded last counts.
+    auto last = std::unique(FRecords.rbegin(), FRecords.rend(),
+                            [](const TRecord& a, const TRecord& b) { return a.Path == b.Path; });
+    FRecords.erase(FRecords.begin(), last.base());
+    FSorted = true;
+}
+
+TEntryForm* TEntryForms::FindForm(const WideString& path) {
+    Sort();
+    TByteString key = WideToUtf8(path);
+    auto found = std::lower_bound(FRecords.begin(), FRecords.end(), key,
+                                  [](const TRecord& r, const TByteString& k) { return r.Path < k; });
+    return found != FRecords.end() && found->Path == key ? &found->Form : nullptr;
+}
+
+void TEntryForms::Clear() {
+    FRecords.clear();
+    FSorted = true;
 }

@@ -20,7 +20,7 @@ public:
 };
 
 // "The entry "<name>"", the name as the archive stores it.
-AnsiString TheEntry(TArchItem* item) { return "The entry \"" + WideToAnsi(StoredPath(item->Path)) + "\""; }
+AnsiString TheEntry(TArchItem* item) { return "The entry \"" + WideToAnsi(StoredPath(item->Path())) + "\""; }
 
 // Methods other tools write, for a message a user can look up.
 AnsiString MethodText(uint16_t method) {
@@ -47,8 +47,7 @@ void CheckUnpackable(TZipArchive* archive, TZipItem* entry) {
 
 void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolder) {
     DestFolder = IncludeTrailingBackslash(destFolder);
-    UnixModes.clear();
-    StoredNames.clear();
+    EntryForms.Clear();
     FMadeFolders.clear();
     TRef<TZipArchive> archive = MakeRef<TCheckedZipArchive>();
     TRef<TDefaultCallBack> callback = MakeRef<TDefaultCallBack>();
@@ -69,13 +68,15 @@ void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolde
     if (DirectoryRecovered && RequireSoundDirectory)
         throw EArchiveBroken("The archive \"" + WideToAnsi(zipPath) +
                              "\" is damaged: its central directory is missing or unreadable");
+    if (KeepEntryForms) EntryForms.Reserve(size_t(archive->Structure->Count()));
     for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
         TZipItem* entry = archive->Structure->Entry(i);
-        CheckEntryName(entry->Name);
+        CheckEntryName(entry->Name());
         CheckUnpackable(archive.Get(), entry);
-        if (!entry->Item || entry->Item->IsFolder()) continue;
-        StoredNames[entry->Item->Path] = {entry->NameBytes, (entry->Flags & ZipFlag::Utf8) != 0};
-        if (entry->HostSystem == ZipHost::Unix) UnixModes[entry->Item->Path] = entry->ExternalAttributes;
+        if (!KeepEntryForms || !entry->Item || entry->Item->IsFolder()) continue;
+        bool unix = entry->HostSystem == ZipHost::Unix;
+        EntryForms.Add(entry->Item->Path(), {unix, (entry->Flags & ZipFlag::Utf8) != 0,
+                                           unix ? entry->ExternalAttributes : 0, entry->NameBytes});
     }
     if (!ForceDirectories(DestFolder)) {
         uint32_t code = GetLastErrorCode();
@@ -87,7 +88,7 @@ void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolde
 
 void TFileUnzipper::ExtractItem(TArchiveCallBack* callback, TStream* stream) {
     TArchItem* item = callback->CurrentItem;
-    WideString target = DestFolder + NativePath(item->Path);
+    WideString target = DestFolder + NativePath(item->Path());
     WideString folder = ExtractFilePath(target, false);
     if (!FMadeFolders.count(folder)) {
         ForceDirectories(folder);

@@ -11,10 +11,11 @@ class TFileUnzipper : public TRefObject {
 public:
     // The destination folder with a trailing separator.
     WideString DestFolder;
-    // Filled by Unzip: the Unix modes of the entries that carry them.
-    TEntryModes UnixModes;
-    // Filled by Unzip: how every file entry's name was stored.
-    TEntryNames StoredNames;
+    // Filled by Unzip when KeepEntryForms is set: how every file entry was
+    // stored (name bytes and flag, and the Unix mode of those that carry
+    // one), for packing the files again.
+    TEntryForms EntryForms;
+    bool KeepEntryForms = false;
     // Set by Unzip when the central directory was missing or damaged and
     // the entries were found by scanning for local headers: they carry no
     // modes, and entries past the damage are missing.

@@ -126,16 +126,14 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
 }
 
 void TFileZipper::KeepEntryForm(TZipItem* entry) {
-    auto mode = UnixModes.find(entry->Item->Path);
-    if (mode != UnixModes.end()) {
+    const TEntryForm* form = EntryForms.Find(entry->Item->Path());
+    if (!form) return;
+    if (form->HasUnixMode) {
         entry->HostSystem = ZipHost::Unix;
-        entry->ExternalAttributes = mode->second;
+        entry->ExternalAttributes = form->UnixMode;
     }
-    auto name = StoredNames.find(entry->Item->Path);
-    if (name != StoredNames.end()) {
-        entry->NameBytes = name->second.Bytes;
-        entry->Flags = uint16_t(name->second.Utf8Flag ? entry->Flags | ZipFlag::Utf8 : entry->Flags & ~ZipFlag::Utf8);
-    }
+    if (!form->NameBytes.empty()) entry->NameBytes = form->NameBytes;
+    entry->Flags = uint16_t(form->Utf8Flag ? entry->Flags | ZipFlag::Utf8 : entry->Flags & ~ZipFlag::Utf8);
 }
 
 int32_t TFileZipper::IndexOf(TArchItem* item) const {

@@ -33,16 +33,15 @@ public:
     TZipperProgressEvent OnProgress;
     // Progress of the whole save, in bytes.
     TArchiveProgressEvent OnSaveProgress;
-    // Entries named here are written with Unix host and these external
-    // attributes; the rest in the MS-DOS form.
-    TEntryModes UnixModes;
+    // Entries named here are written with these name bytes and UTF-8 flag,
+    // and with Unix host and their external attributes where they have a
+    // Unix mode; the rest in the MS-DOS form.
+    TEntryForms EntryForms;
     // 1 packs on the caller's thread.
     int32_t Workers;
     // Packed data the workers keep in memory for the writer, beyond the file
     // being written; the rest waits in spill files in a working folder.
     size_t WaitingMemory = 4 << 20;
-    // Entries named here are written with these name bytes and UTF-8 flag.
-    TEntryNames StoredNames;
 
     // Names for withFolderName at the call sites.
     static constexpr bool WithFolderName = true;

@@ -1,14 +1,15 @@
 #include "Archivers/Zip/ZipArchive.h"
 #include <algorithm>
 #include "Compression/DeflateStream.h"
-#include "Foundation/ErrorReport.h"
-#include "Foundation/ScopeExit.h"
-#include "FileSystem/FileAPI.h"
-#include "Streams/FileStream.h"
-#include "Streams/StreamUtil.h"
-#include "FileSystem/TempFolders.h"
+#include <utility>
 #include "Archivers/Zip/BoundedStream.h"
 #include "Archivers/Zip/ZipBytes.h"
+#include "FileSystem/FileAPI.h"
+#include "FileSystem/TempFolders.h"
+#include "Foundation/ErrorReport.h"
+#include "Foundation/ScopeExit.h"
+#include "Streams/FileStream.h"
+#include "Streams/StreamUtil.h"
 
 namespace {
 // Local header fields used here.
@@ -135,7 +136,7 @@ void TZipArchive::UnpackProgress(TStream* stream) {
 // ---- Stream chores ----
 
 void TZipArchive::ReadExact(int64_t offset, int32_t count, const char* brokenMessage) {
-    Structure->SeekTo(ArchiveStream, offset);
+    if (offset != std::exchange(FStreamAt, -1)) Structure->SeekTo(ArchiveStream, offset);
     int32_t done = 0;
     while (done < count) {
         int32_t n = ArchiveStream->Read(TByteSpan(IoBuffer), done, count - done);
@@ -189,6 +190,10 @@ void TZipArchive::Extract() {
     BytesDone = 0;
     CallBack->TotalProgress->SetPosition(0);
 
+    struct TPositionScope {
+        int64_t& At;
+        ~TPositionScope() { At = -1; }
+    } positionScope{FStreamAt};
     for (int32_t i = 0; i < Structure->Count(); ++i) {
         TZipItem* entry = Structure->Entry(i);
         TArchItem* item = entry->Item;
@@ -203,7 +208,7 @@ void TZipArchive::Extract() {
 
 namespace {
 AnsiString QuotedName(TZipItem* entry) {
-    WideString name = entry->Name;
+    WideString name = entry->Name();
     // Control characters would act on the terminal that shows the message.
     for (char16_t& c : name)
         if (c < 0x20 || c == 0x7F) c = u'?';
@@ -307,6 +312,9 @@ void TZipArchive::ExtractEntry(TZipItem* entry) {
     unpack.Reset();
 
     if (CallBack->Aborted) throw EArchiveAbort(UserAborted);
+    // The whole entry went through the window (reading its header took
+    // the last position known).
+    FStreamAt = FDataWindow->GetPosition();
     BytesDone += item->Size;
     CallBack->TotalProgress->SetPosition(BytesDone);
     // Deliberate spelling: the text stays as it has always been shown.

@@ -121,6 +121,10 @@ private:
     // During an extraction: the archive stream, ending where the current
     // entry's packed data ends.
     TRef<TBoundedStream> FDataWindow;
+    // During an extraction: where the archive stream stands after the entry
+    // extracted last, as its data window counted; -1 when not known. The
+    // next local header, usually right there, is read without a seek.
+    int64_t FStreamAt = -1;
     // Present during an extraction, and during a save that encrypts.
     TRef<TZipPasswordStream> FPasswordStream;
     // Entry data passes through it during an extraction or a save.

@@ -14,7 +14,7 @@ namespace {
 constexpr uint64_t Max32 = 0xFFFFFFFE;
 
 [[noreturn]] void RaiseTooLarge(TZipItem* entry) {
-    throw EArchiveError("Entry \"" + WideToAnsi(entry->Name) +
+    throw EArchiveError("Entry \"" + WideToAnsi(entry->Name()) +
                         "\" is too large for the ZIP format: sizes and offsets of 4 GiB or more are not supported");
 }
 
@@ -25,7 +25,7 @@ uint32_t Field32(TZipItem* entry, uint64_t value) {
 
 uint16_t Field16(TZipItem* entry, size_t length) {
     if (length > 0xFFFF)
-        throw EArchiveError("Entry \"" + WideToAnsi(entry->Name) +
+        throw EArchiveError("Entry \"" + WideToAnsi(entry->Name()) +
                             "\": the name or comment is longer than 65535 bytes");
     return uint16_t(length);
 }
@@ -118,6 +118,18 @@ TSystemTime DosToSystemTime(uint32_t dosDateTime) {
     return time;
 }
 
+WideString TZipItem::Name() const {
+    if (NameBytes.empty()) {
+        WideString path = Item ? Item->Path() : WideString();
+        std::replace(path.begin(), path.end(), u'\\', u'/');
+        return path;
+    }
+    auto bytes = reinterpret_cast<const uint8_t*>(NameBytes.data());
+    int32_t count = int32_t(NameBytes.size());
+    bool utf8 = (Flags & ZipFlag::Utf8) || IsUtf8BeyondAscii(bytes, count);
+    return BufferToWide(bytes, size_t(count), utf8 ? CodePage::Utf8 : CodePage::Oem);
+}
+
 TZipStructureClass ZipStructureClass = [] { return New<TZipStructure>(); };
 
 TZipStructure::TZipStructure() : Entries(MakeRef<TList>()) {}
@@ -151,7 +163,7 @@ WideString TZipStructure::DecodeText(const uint8_t* bytes, int32_t count) const 
 
 bool TZipStructure::EntryUsesUtf8(TZipItem* entry) {
     if (UseUtf8 || (entry->Flags & ZipFlag::Utf8)) return true;
-    return !FitsOem(entry->Name) || (entry->Item && !FitsOem(entry->Item->Comment));
+    return !FitsOem(entry->Name()) || (entry->Item && !FitsOem(entry->Item->Comment));
 }
 
 // ---- reading
@@ -257,19 +269,16 @@ int32_t TZipStructure::ParseCentralRecords(TConstByteSpan buffer, int32_t length
         entry->ExternalAttributes = Get32(p + 38);
         entry->LocalOffset = Get32(p + 42) + BytesInFront;
         entry->NameBytes.assign(reinterpret_cast<const char*>(p) + CentralHeaderSize, size_t(nameLength));
-        entry->Name = DecodeText(p + CentralHeaderSize, nameLength);
 
         TPendingItem pending;
-        pending.Path = TreePath(entry->Name, pending.IsFolder);
         pending.Attributes = HostAttributes(entry->HostSystem, entry->ExternalAttributes);
-        // A trailing separator marks a folder whatever system made the entry.
-        if (pending.IsFolder) pending.Attributes.Include(TArchAttribute::Folder);
-        pending.IsFolder = pending.Attributes.Contains(TArchAttribute::Folder);
         if (entry->Flags & ZipFlag::Encrypted) pending.Attributes.Include(TArchAttribute::Encrypted);
         pending.DosTime = uint32_t(Get16(p + 14)) << 16 | Get16(p + 12);
         pending.PackedSize = Get32(p + 20);
         pending.Size = Get32(p + 24);
-        pending.Comment = DecodeText(p + CentralHeaderSize + nameLength + extraLength, commentLength);
+        if (commentLength > 0)
+            FPendingComments.push_back({int32_t(FPending.size()),
+                                        DecodeText(p + CentralHeaderSize + nameLength + extraLength, commentLength)});
         ReadExtraField(entry.Get(),
                        buffer.subspan(size_t(start + CentralHeaderSize + nameLength), size_t(extraLength)));
 
@@ -337,10 +346,18 @@ void TZipStructure::ReadDirectory(TStream* stream) {
 }
 
 void TZipStructure::CreatePendingItems(int32_t first) {
+    auto comment = FPendingComments.begin();
     for (int32_t i = first; i < Count(); ++i) {
         const TPendingItem& pending = FPending[size_t(i - first)];
         TZipItem* entry = Entry(i);
-        TArchItem* item = CreateItem(pending.Path, pending.IsFolder);
+        bool commented = comment != FPendingComments.end() && comment->Index == i - first;
+        if (commented) ++comment;
+        bool trailingSeparator;
+        WideString path = TreePath(entry->Name(), trailingSeparator);
+        TArchAttributes attributes = pending.Attributes;
+        // A trailing separator marks a folder whatever system made the entry.
+        if (trailingSeparator) attributes.Include(TArchAttribute::Folder);
+        TArchItem* item = CreateItem(path, attributes.Contains(TArchAttribute::Folder));
         if (!item) {
             // A factory may refuse a name it cannot place.
             Entries->Put(i, nullptr);
@@ -349,10 +366,10 @@ void TZipStructure::CreatePendingItems(int32_t first) {
         }
         entry->Item = item;
         SetItemTimes(item, pending.DosTime);
-        item->SetAttributes(pending.Attributes);
+        item->SetAttributes(attributes);
         item->Size = pending.Size;
         item->PackedSize = pending.PackedSize;
-        item->Comment = pending.Comment;
+        if (commented) item->Comment = std::move((comment - 1)->Comment);
     }
     Entries->Pack();
 }
@@ -373,23 +390,31 @@ void TZipStructure::Read(TStream* stream) {
     try {
         try {
             ReadDirectory(stream);
+            // A scan after a refused name allocates it again.
+            std::vector<uint8_t>().swap(Buffer);
             CreatePendingItems(first);
+            ClearPending();
             SetEntryLimits(Offset);
         } catch (const EArchiveBroken&) {
             // What came from the directory before it proved damaged would
             // appear a second time once the scan finds the same entries.
             DropEntriesFrom(first);
-            FPending.clear();
+            ClearPending();
             ScanLocalHeaders(stream);
         }
     } catch (...) {
         if (!FPending.empty()) DropEntriesFrom(first);
-        FPending.clear();
+        ClearPending();
         std::vector<uint8_t>().swap(Buffer);
         throw;
     }
-    FPending.clear();
+    ClearPending();
     std::vector<uint8_t>().swap(Buffer);
+}
+
+void TZipStructure::ClearPending() {
+    std::vector<TPendingItem>().swap(FPending);
+    std::vector<TPendingComment>().swap(FPendingComments);
 }
 
 void TZipStructure::ScanLocalHeaders(TStream* stream) {
@@ -472,7 +497,6 @@ int64_t TZipStructure::AddScannedEntry(const uint8_t* p, int64_t at) {
     entry->Crc32 = Get32(p + 14);
     entry->Flags = flags;
     entry->HostSystem = ZipHost::Dos;
-    entry->Name = name;
     entry->NameBytes.assign(reinterpret_cast<const char*>(p) + LocalHeaderSize, size_t(nameLength));
     // The numbers follow the data; until a descriptor that fits is found
     // they are not known (a folder has none).
@@ -518,8 +542,6 @@ TZipItem* TZipStructure::AddNewEntry(TArchItem* item) {
     auto entry = MakeRef<TZipItem>();
     entry->Item = item;
     entry->LocalOffset = -1;
-    entry->Name = item->Path;
-    std::replace(entry->Name.begin(), entry->Name.end(), u'\\', u'/');
     if (UseUtf8) entry->Flags |= ZipFlag::Utf8;
     if (Entries->Add(entry.Get()) < 0) throw EOutOfMemory("Out of memory");
     return entry.Detach();
@@ -532,7 +554,6 @@ TZipItem* TZipStructure::CopyEntry(TZipItem* entry) {
     copy->Method = entry->Method;
     copy->Crc32 = entry->Crc32;
     copy->Flags = entry->Flags;
-    copy->Name = entry->Name;
     copy->NameBytes = entry->NameBytes;
     // Unix entries keep their modes (programs, links) through an update.
     if (entry->HostSystem == ZipHost::Unix) {
@@ -559,7 +580,7 @@ AnsiString TZipStructure::EncodeEntryName(TZipItem* entry, bool& utf8) {
     }
     utf8 = EntryUsesUtf8(entry);
     if (utf8) entry->Flags |= ZipFlag::Utf8;
-    return EncodeText(StoredName(entry->Name, Separator), utf8);
+    return EncodeText(StoredName(entry->Name(), Separator), utf8);
 }
 
 int32_t TZipStructure::WriteLocalHeader(TZipItem* entry, TByteSpan buffer, int32_t capacity, int32_t position) {

@@ -62,21 +62,26 @@ public:
     int64_t LocalOffset = -1;
     uint16_t Method = 0;
     uint8_t HostSystem = 0;
+    // False for an entry found by the recovery scan whose data descriptor
+    // could not be found: its sizes and CRC are not known.
+    bool SizesKnown = true;
     uint16_t Flags = 0;
-    // As stored, with forward slashes.
-    WideString Name;
     // The name's bytes as the directory holds them: compared with the local
-    // header, and written back unchanged for a kept entry.
+    // header, and written back unchanged for a kept entry. Empty for an
+    // entry not yet written.
     TByteString NameBytes;
     // Where the next entry's local header (or the directory) begins: the
     // entry's header and data must end there. -1 when not known.
     int64_t Limit = -1;
-    // False for an entry found by the recovery scan whose data descriptor
-    // could not be found: its sizes and CRC are not known.
-    bool SizesKnown = true;
     uint32_t Crc32 = 0;
     // As read from the central directory; 0 for entries found by a scan.
     uint32_t ExternalAttributes = 0;
+
+    // The name as stored, decoded from its bytes (in UTF-8 with flag bit 11
+    // or where they read as such, else in the OEM code page); before the
+    // entry is written, its item's path with forward slashes. Made on
+    // request, so that the name is held once.
+    WideString Name() const;
 };
 
 // The archive's item factory: a '\'-separated path without trailing
@@ -164,13 +169,16 @@ protected:
 private:
     // What a central header says about the tree item, kept until the whole
     // directory has proved sound.
+    // The path comes from the entry's name again; comments are rare and
+    // kept apart, so that a record stays small.
     struct TPendingItem {
-        WideString Path;
-        bool IsFolder;
-        TArchAttributes Attributes;
         uint32_t DosTime;
-        uint64_t Size;
-        uint64_t PackedSize;
+        uint32_t Size;
+        uint32_t PackedSize;
+        TArchAttributes Attributes;
+    };
+    struct TPendingComment {
+        int32_t Index;
         WideString Comment;
     };
     void ReadDirectory(TStream* stream);
@@ -193,8 +201,10 @@ private:
     int32_t ReadChunk(TStream* stream, int32_t count);
     void AdvanceProgress(int64_t bytes);
     WideString DecodeText(const uint8_t* bytes, int32_t count) const;
+    void ClearPending();
 
     std::vector<TPendingItem> FPending;
+    std::vector<TPendingComment> FPendingComments;
     // Of the buffer FindEndRecord searches, and what it found there.
     int64_t FBufferStart = 0;
     int64_t FEndRecordShift = 0;

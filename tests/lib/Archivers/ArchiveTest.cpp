@@ -12,7 +12,7 @@ TEST(ArchiveTree, AddingAPathCreatesItsFoldersOnceAndTheFileEveryTime) {
     TArchItem* first = archive->FindOrCreate(u"a\\b\\c.txt", FindMode::Add);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->Name, u"c.txt");
-    EXPECT_EQ(first->Path, u"a\\b\\c.txt");
+    EXPECT_EQ(first->Path(), u"a\\b\\c.txt");
     EXPECT_FALSE(first->IsFolder());
     TArchItem* second = archive->FindOrCreate(u"a\\b\\c.txt", FindMode::Add);
     EXPECT_NE(second, first);
@@ -22,10 +22,19 @@ TEST(ArchiveTree, AddingAPathCreatesItsFoldersOnceAndTheFileEveryTime) {
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->Attributes(), TArchAttributes{TArchAttribute::Folder});
     EXPECT_EQ(a->GetParent(), archive.Get());
-    EXPECT_EQ(first->GetParent()->Path, u"a\\b");
+    EXPECT_EQ(first->GetParent()->Path(), u"a\\b");
     EXPECT_EQ(archive->FolderCount(), 1);
     EXPECT_EQ(a->FolderCount(), 1);
     EXPECT_EQ(a->Folder(0)->Count(), 2);
+}
+
+TEST(ArchiveTree, ItemTimesKeepEveryField) {
+    auto archive = MakeRef<TTestArchive>();
+    TArchItem* item = archive->FindOrCreate(u"a.txt", FindMode::Add);
+    for (TSystemTime time : {TSystemTime{2107, 12, 6, 31, 23, 59, 59, 999}, TSystemTime{1601, 1, 0, 1, 0, 0, 0, 0}}) {
+        item->ModifiedTime = time;
+        EXPECT_EQ(TSystemTime(item->ModifiedTime), time);
+    }
 }
 
 TEST(ArchiveTree, LookupsFindWhatExistsIgnoringCaseUnlessTold) {
@@ -54,7 +63,7 @@ TEST(ArchiveTree, LookupsFindWhatExistsIgnoringCaseUnlessTold) {
 // Fails after its base part is built.
 class TRefusedItem : public TArchItem {
 public:
-    TRefusedItem(TArchItem* parent) : TArchItem(u"refused", parent, u"refused") { throw EArchiveAbort(); }
+    TRefusedItem(TArchItem* parent) : TArchItem(u"refused", parent) { throw EArchiveAbort(); }
 };
 
 TEST(ArchiveTree, AnItemThatFailsToConstructIsNotLeftInItsFolder) {
@@ -68,7 +77,7 @@ TEST(ArchiveTree, NewItemsTakeTheirFoldersPathsAsStored) {
     auto archive = MakeRef<TTestArchive>();
     archive->FindOrCreate(u"Folder\\one.txt", FindMode::Add);
     TArchItem* two = archive->FindOrCreate(u"FOLDER\\sub\\two.txt", FindMode::Add);
-    EXPECT_EQ(two->Path, u"Folder\\sub\\two.txt");
+    EXPECT_EQ(two->Path(), u"Folder\\sub\\two.txt");
 }
 
 TEST(ArchiveTree, AddUniqueRefusesExistingNamesAndFoldersBeingDeleted) {

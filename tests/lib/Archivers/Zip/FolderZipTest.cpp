@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <algorithm>
 #include "Archivers/Zip/FileUnzipper.h"
 #include "Archivers/Zip/FileZipper.h"
 #include "Archivers/Zip/ZipArchive.h"
@@ -32,7 +33,7 @@ std::vector<TEntryView> EntriesOf(const WideString& zipPath) {
     std::vector<TEntryView> entries;
     for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
         TZipItem* entry = archive->Structure->Entry(i);
-        entries.push_back({entry->Name, entry->HostSystem, entry->ExternalAttributes});
+        entries.push_back({entry->Name(), entry->HostSystem, entry->ExternalAttributes});
     }
     return entries;
 }
@@ -62,13 +63,37 @@ TEST_F(FolderZip, NamesStartWithTheFolderOnlyWhenAsked) {
 
 TEST_F(FolderZip, UnixModesAreWrittenForNamedEntriesOnly) {
     TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
-    zipper->UnixModes[u"X.app\\Contents\\MacOS\\Show"] = UnixMode::Program << 16;
+    zipper->EntryForms.SetUnixMode(u"X.app\\Contents\\MacOS\\Show", UnixMode::Program << 16);
     zipper->Zip(ZipPath, Bundle, true);
     for (const TEntryView& e : EntriesOf(ZipPath)) {
         bool program = e.Name == u"X.app/Contents/MacOS/Show";
         EXPECT_EQ(e.Host, program ? 3 : 0);
         EXPECT_EQ(e.External, program ? 0100755u << 16 : 0u);
     }
+}
+
+// Forms keep only the bytes a new entry would not get anyway, the last
+// record of a path counts, and a recorded name is written back as it was.
+TEST_F(FolderZip, EntryFormsWriteBackTheNamesTheyKept) {
+    TEntryForms forms;
+    forms.Add(u"X.app\\Contents\\Info.plist", {false, true, 0, "X.app/Contents/Info.plist"});
+    forms.Add(u"X.app\\Contents\\MacOS\\Show", {false, false, 0, "X.app/Contents/MacOS/old"});
+    forms.Add(u"X.app\\Contents\\MacOS\\Show", {false, false, 0, "X.app/Contents/MacOS/Sh\xC3\xB6w"});
+    forms.SetUnixMode(u"X.app\\Contents\\MacOS\\Show", UnixMode::Program << 16);
+    EXPECT_TRUE(forms.Find(u"X.app\\Contents\\Info.plist")->NameBytes.empty());
+    EXPECT_EQ(forms.Size(), 2u);
+    EXPECT_EQ(forms.Find(u"X.app\\Contents\\Resources\\empty.txt"), nullptr);
+
+    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
+    zipper->EntryForms = std::move(forms);
+    zipper->Zip(ZipPath, Bundle, true);
+    std::vector<TEntryView> entries = EntriesOf(ZipPath);
+    auto named = [&](const WideString& name) {
+        return std::find_if(entries.begin(), entries.end(), [&](const TEntryView& e) { return e.Name == name; });
+    };
+    ASSERT_NE(named(u"X.app/Contents/MacOS/Sh\u00F6w"), entries.end());
+    EXPECT_EQ(named(u"X.app/Contents/MacOS/Sh\u00F6w")->External, UnixMode::Program << 16);
+    EXPECT_NE(named(u"X.app/Contents/Info.plist"), entries.end());
 }
 
 TEST_F(FolderZip, FolderWithoutFilesLeavesAnExistingZipAlone) {
@@ -88,13 +113,14 @@ TEST_F(FolderZip, UnreadableSourceFileFailsTheZip) {
 
 TEST_F(FolderZip, RoundTripRecreatesFilesWithTheirTimesAndModes) {
     TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
-    zipper->UnixModes[u"X.app\\Contents\\MacOS\\Show"] = UnixMode::Program << 16;
+    zipper->EntryForms.SetUnixMode(u"X.app\\Contents\\MacOS\\Show", UnixMode::Program << 16);
     TSystemTime when{2016, 12, 4, 15, 10, 20, 30, 0};
     SetFileTimes(JoinPath(Bundle, u"Contents/Info.plist"), when, when, when);
     zipper->Zip(ZipPath, Bundle, true);
 
     WideString target = Scratch / u"out";
     TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
+    unzipper->KeepEntryForms = true;
     unzipper->Unzip(ZipPath, target);
     EXPECT_EQ(ReadBytes(JoinPath(target, u"X.app/Contents/MacOS/Show")), "program");
     EXPECT_EQ(fs::file_size(FsPath(JoinPath(target, u"X.app/Contents/Resources/empty.txt"))), 0u);
@@ -103,8 +129,10 @@ TEST_F(FolderZip, RoundTripRecreatesFilesWithTheirTimesAndModes) {
     EXPECT_EQ(read.Year, 2016);
     EXPECT_EQ(read.Hour, 10);
     EXPECT_EQ(read.Second, 30);
-    ASSERT_EQ(unzipper->UnixModes.size(), 1u);
-    EXPECT_EQ(unzipper->UnixModes.begin()->first, u"X.app\\Contents\\MacOS\\Show");
+    ASSERT_TRUE(unzipper->EntryForms.Find(u"X.app\\Contents\\MacOS\\Show"));
+    EXPECT_TRUE(unzipper->EntryForms.Find(u"X.app\\Contents\\MacOS\\Show")->HasUnixMode);
+    ASSERT_TRUE(unzipper->EntryForms.Find(u"X.app\\Contents\\Info.plist"));
+    EXPECT_FALSE(unzipper->EntryForms.Find(u"X.app\\Contents\\Info.plist")->HasUnixMode);
 }
 
 // Large incompressible and compressible files among many small ones, so

@@ -19,7 +19,7 @@ struct TRead {
     TZipItem* Entry(int32_t i) const { return Archive->Structure->Entry(i); }
     Paths Names() const {
         Paths names;
-        for (int32_t i = 0; i < Structure()->Count(); ++i) names.push_back(Entry(i)->Name);
+        for (int32_t i = 0; i < Structure()->Count(); ++i) names.push_back(Entry(i)->Name());
         return names;
     }
 };
@@ -103,7 +103,7 @@ TEST(ZipDirectoryRead, TrailingSeparatorsMarkFoldersWhateverTheHost) {
     EXPECT_EQ(read.Archive->Paths(), (Paths{u"dos\\", u"unix\\", u"ntfs\\", u"dosdir\\", u"unixfile", u"vfat\\"}));
     EXPECT_EQ(read.Entry(5)->Item->Attributes(), (TArchAttributes{TArchAttribute::Folder, TArchAttribute::Hidden}));
     // The stored name keeps its separators.
-    EXPECT_EQ(read.Entry(2)->Name, u"ntfs\\");
+    EXPECT_EQ(read.Entry(2)->Name(), u"ntfs\\");
 }
 
 TEST(ZipDirectoryRead, NamesAndCommentsFollowTheirEntrysUtf8Flag) {
@@ -118,12 +118,12 @@ TEST(ZipDirectoryRead, NamesAndCommentsFollowTheirEntrysUtf8Flag) {
     oem.Comment = "\x9C";
     zip.Entries = {utf8, oem};
     TRead read = ReadZip(zip.Build());
-    EXPECT_EQ(read.Entry(0)->Name, u"caf\u00E9.txt");
+    EXPECT_EQ(read.Entry(0)->Name(), u"caf\u00E9.txt");
     EXPECT_EQ(read.Entry(0)->Item->Comment, u"\u20AC");
-    EXPECT_EQ(read.Entry(1)->Name, OemToWide("\x81"
+    EXPECT_EQ(read.Entry(1)->Name(), OemToWide("\x81"
                                              "ber.txt"));
     EXPECT_EQ(read.Entry(1)->Item->Comment, OemToWide("\x9C"));
-    EXPECT_NE(read.Entry(1)->Name,
+    EXPECT_NE(read.Entry(1)->Name(),
               u"\x81"
               "ber.txt");
 }
@@ -174,7 +174,7 @@ TEST(ZipDirectoryRead, RecordsSplitByTheReadBoundaryAreDecodedWhole) {
         ASSERT_EQ(read.Structure()->Count(), 20) << shift;
         for (int i = 0; i < 16; ++i) EXPECT_EQ(read.Entry(i)->Item->Comment, WideString(65000, char16_t('a' + i)));
         EXPECT_EQ(read.Entry(16)->Item->Comment.size(), last.Comment.size());
-        EXPECT_EQ(read.Entry(19)->Name, u"g2.txt");
+        EXPECT_EQ(read.Entry(19)->Name(), u"g2.txt");
         EXPECT_EQ(read.Entry(19)->Item->Comment, u"after the boundary");
         EXPECT_EQ(read.Entry(19)->LocalOffset, zip.LocalOffsets[19]);
         EXPECT_EQ(read.Structure()->Offset, zip.DirectoryOffset) << "not scanned";
@@ -394,8 +394,8 @@ TEST(ZipDirectoryRead, NamesTheTreeCannotHoldAreKeptAsStored) {
     TRead read = ReadZip(bytes);
     EXPECT_EQ(read.Names(), all);
     // The tree holds them without the empty components.
-    EXPECT_EQ(read.Entry(1)->Item->Path, u"etc\\passwd");
-    EXPECT_EQ(read.Entry(2)->Item->Path, u"a\\b.txt");
+    EXPECT_EQ(read.Entry(1)->Item->Path(), u"etc\\passwd");
+    EXPECT_EQ(read.Entry(2)->Item->Path(), u"a\\b.txt");
     // The same through the scan.
     bytes.resize(zip.DirectoryOffset);
     EXPECT_EQ(ReadZip(bytes).Names(), all);

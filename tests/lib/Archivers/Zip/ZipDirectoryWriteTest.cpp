@@ -99,7 +99,7 @@ TEST(ZipDirectoryWrite, TwoEntriesGiveTheClassicLayout) {
     auto back = ReadBack(stream.Get());
     ASSERT_EQ(back->Structure->Count(), 2);
     TZipItem* b = back->Structure->Entry(1);
-    EXPECT_EQ(b->Name, u"dir/b.txt");
+    EXPECT_EQ(b->Name(), u"dir/b.txt");
     EXPECT_EQ(b->LocalOffset, int64_t(second));
     EXPECT_EQ(b->Crc32, FixtureCrc("beta!"));
     EXPECT_EQ(b->Item->Comment, u"note");
@@ -128,8 +128,8 @@ TEST(ZipDirectoryWrite, NamesTheOemCodePageCannotHoldGoOutInUtf8EntryByEntry) {
 
     auto back = ReadBack(stream.Get());
     ASSERT_EQ(back->Structure->Count(), 4);
-    EXPECT_EQ(back->Structure->Entry(1)->Name, u"\u00FCber.txt");
-    EXPECT_EQ(back->Structure->Entry(2)->Name, u"\u65E5\u672C/\u8A9E.txt");
+    EXPECT_EQ(back->Structure->Entry(1)->Name(), u"\u00FCber.txt");
+    EXPECT_EQ(back->Structure->Entry(2)->Name(), u"\u65E5\u672C/\u8A9E.txt");
     EXPECT_EQ(back->Structure->Entry(3)->Item->Comment, u"\u30B3\u30E1\u30F3\u30C8");
 
     // With UseUtf8 every entry is flagged.
@@ -138,7 +138,7 @@ TEST(ZipDirectoryWrite, NamesTheOemCodePageCannotHoldGoOutInUtf8EntryByEntry) {
     stream->Clear();
     WriteStored(utf8.Get(), stream.Get(), {{u"plain.txt", "1", u""}, {u"\u00FCber.txt", "2", u""}});
     EXPECT_EQ(utf8->Structure->Entry(0)->Flags, ZipFlag::Utf8);
-    EXPECT_EQ(ReadBack(stream.Get())->Structure->Entry(1)->Name, u"\u00FCber.txt");
+    EXPECT_EQ(ReadBack(stream.Get())->Structure->Entry(1)->Name(), u"\u00FCber.txt");
 }
 
 TEST(ZipDirectoryWrite, SizesAndOffsetsBeyondTheClassicFieldsAreRefused) {
@@ -197,7 +197,7 @@ TEST(ZipDirectoryWrite, LengthsBeyondSixteenBitsAreRefused) {
     EXPECT_THROW(archive->Structure->WriteLocalHeader(entry, buffer, int32_t(buffer.size()), 0), EArchiveError);
     EXPECT_THROW(archive->Structure->WriteDirectory(stream.Get()), EArchiveError);
 
-    entry->Name = u"short";
+    entry->NameBytes = "short";
     entry->Item->Comment = WideString(70000, u'c');
     EXPECT_THROW(archive->Structure->WriteDirectory(stream.Get()), EArchiveError);
     entry->Item->Comment.clear();
@@ -292,7 +292,7 @@ TEST(ZipDirectoryWrite, NewAndCopiedEntries) {
     auto archive = MakeRef<TTestArchive>();
     TArchItem* item = archive->AddFile(u"a\\b\\c.txt", 3);
     TZipItem* entry = archive->Structure->AddNewEntry(item);
-    EXPECT_EQ(entry->Name, u"a/b/c.txt");
+    EXPECT_EQ(entry->Name(), u"a/b/c.txt");
     EXPECT_EQ(entry->LocalOffset, -1);
     EXPECT_EQ(entry->Flags, 0);
     EXPECT_EQ(entry->Item, item);
@@ -312,7 +312,7 @@ TEST(ZipDirectoryWrite, NewAndCopiedEntries) {
     EXPECT_EQ(copy->Crc32, 0x12345678u);
     // A kept entry keeps its own flags, whatever the structure's default.
     EXPECT_EQ(copy->Flags, 2);
-    EXPECT_EQ(copy->Name, u"a/b/c.txt");
+    EXPECT_EQ(copy->Name(), u"a/b/c.txt");
     archive->Structure->UseUtf8 = true;
     EXPECT_EQ(archive->Structure->AddNewEntry(item)->Flags, ZipFlag::Utf8);
     archive->Structure->Clear();
