@@ -10,9 +10,9 @@
 #include <functional>
 #include <vector>
 #include "Compression/DeflateStream.h"
-#include "Streams/FilterStream.h"
 #include "Compression/InflateStream.h"
 #include "Startup.h"
+#include "Streams/FilterStream.h"
 #include "support/TestStreams.h"
 
 namespace {

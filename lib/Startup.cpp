@@ -1,14 +1,14 @@
 #include "Startup.h"
-#include "Foundation/CaseFolding.h"
 #include "Compression/CompressionMethods.h"
 #include "Dialogs/DialogSetup.h"
-#include "Foundation/ErrorReport.h"
 #include "FileSystem/FileAPI.h"
-#include "Streams/FileStream.h"
+#include "FileSystem/TempFolders.h"
+#include "Foundation/CaseFolding.h"
+#include "Foundation/ErrorReport.h"
 #include "Foundation/Locks.h"
 #include "Foundation/Log.h"
 #include "Foundation/SystemInfo.h"
-#include "FileSystem/TempFolders.h"
+#include "Streams/FileStream.h"
 
 namespace {
 bool Started = false;

@@ -2,15 +2,15 @@
 // line, with the same backups, checks and outcome texts as the window.
 #include <vector>
 #include "Archivers/Zip/FileZipper.h"
+#include "FileSystem/FileAPI.h"
+#include "FixProcedure.h"
 #include "Foundation/CaseFolding.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Console.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
-#include "FileSystem/FileAPI.h"
-#include "FixProcedure.h"
-#include "Startup.h"
 #include "Foundation/SysError.h"
+#include "Startup.h"
 
 namespace {
 
@@ -100,7 +100,8 @@ WideString FullPath(const WideString& given) {
         start = end + 1;
     }
     // A network path keeps its two leading separators.
-    WideString full = path.size() > 1 && IsPathDelimiter(path[0]) && IsPathDelimiter(path[1]) ? WideString(1, PathDelim) : u"";
+    WideString full =
+        path.size() > 1 && IsPathDelimiter(path[0]) && IsPathDelimiter(path[1]) ? WideString(1, PathDelim) : u"";
     for (size_t i = 0; i < parts.size(); ++i) full += (i ? WideString(1, PathDelim) : WideString()) + parts[i];
     return parts.size() == 1 ? full + PathDelim : full;
 }
@@ -122,8 +123,10 @@ bool SetJobs(const WideString& text) {
 TLeftOutEvent LeftOutNote(const WideString& given) {
     return [given](int32_t count, const WideString& backup) {
         ClearProgressLine();
-        AnsiString entries = count == 1 ? "1 other top-level entry is" : std::to_string(count) + " other top-level entries are";
-        ConsoleWriteLine(TConsoleStream::Error, Printable(given + u": note: " + AnsiToWide(entries) + u" kept only in " + backup));
+        AnsiString entries =
+            count == 1 ? "1 other top-level entry is" : std::to_string(count) + " other top-level entries are";
+        ConsoleWriteLine(TConsoleStream::Error,
+                         Printable(given + u": note: " + AnsiToWide(entries) + u" kept only in " + backup));
     };
 }
 

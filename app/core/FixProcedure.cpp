@@ -1,16 +1,16 @@
 #include "FixProcedure.h"
-#include "Foundation/CodePages.h"
-#include "Foundation/Exceptions.h"
+#include "Archivers/Zip/FileUnzipper.h"
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/FileCopier.h"
-#include "Archivers/Zip/FileUnzipper.h"
 #include "FileSystem/FileModes.h"
-#include "Streams/FileStream.h"
+#include "FileSystem/TempFolders.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/Exceptions.h"
+#include "Foundation/SysError.h"
 #include "Repack.h"
 #include "StagedReplace.h"
+#include "Streams/FileStream.h"
 #include "Streams/Streams.h"
-#include "Foundation/SysError.h"
-#include "FileSystem/TempFolders.h"
 
 namespace {
 
@@ -47,8 +47,8 @@ void ReplaceViewer(const WideString& bundleFolder, TResourceStream& payload) {
     const WideString viewer = ViewerPath(bundleFolder);
     try {
         ReplaceThroughStagedFile(viewer, [&payload](const WideString& staged) {
-            TRef<TFileStream> out = MakeRef<TFileStream>(staged, FileAccess::Write, FileShare::None,
-                                                         FileDisposition::CreateAlways);
+            TRef<TFileStream> out =
+                MakeRef<TFileStream>(staged, FileAccess::Write, FileShare::None, FileDisposition::CreateAlways);
             WriteAll(*out, payload);
             out->Close();
             MakeProgramFile(staged);  // where the file system keeps no modes, the Mac decides
@@ -111,7 +111,8 @@ AnsiString FixBundleFolder(const WideString& folder) {
     if (IsRootFolder(folder)) return FixOutcome::Refused;
     const WideString bundle = ExcludeTrailingBackslash(folder);
     const WideString backup = bundle + u".bak";
-    if (!CopyFolderTree(bundle, backup, KeepAttributes, KeepTimes, ReplaceExisting)) BackupFailed(backup, GetLastErrorCode());
+    if (!CopyFolderTree(bundle, backup, KeepAttributes, KeepTimes, ReplaceExisting))
+        BackupFailed(backup, GetLastErrorCode());
     return FixPresentation(bundle, WideString(), FixFolderOnly);
 }
 
@@ -123,14 +124,13 @@ void CheckWritable(const WideString& archive) {
     uint32_t attributes = FileAPI->GetFileAttributes(archive);
     uint32_t code = attributes != FileAttr::Invalid && (attributes & FileAttr::ReadOnly) ? WinError::AccessDenied : 0;
     if (!code) {
-        TFileHandle file(FileAPI->CreateFile(archive, FileAccess::Write, FileShare::All, nullptr,
-                                             FileDisposition::OpenExisting, 0));
+        TFileHandle file(
+            FileAPI->CreateFile(archive, FileAccess::Write, FileShare::All, nullptr, FileDisposition::OpenExisting, 0));
         if (!file.Valid()) code = GetLastErrorCode();
     }
     if (code)
-        throw EFileAccessError("Cannot fix \"" + WideToAnsi(archive) + "\": it cannot be written (" +
-                                   SystemErrorText(code) + ")",
-                               code);
+        throw EFileAccessError(
+            "Cannot fix \"" + WideToAnsi(archive) + "\": it cannot be written (" + SystemErrorText(code) + ")", code);
 }
 
 // The backup is on the disk before the archive can be replaced.
@@ -174,8 +174,8 @@ AnsiString FixBundleArchive(const WideString& archive, const TFixProgress& progr
         unzipper->OnProgress = [&progress](TArchiveProgress* p) { progress("unpack", p->Position, p->Total); };
     unzipper->Unzip(archive, work);
     const WideString bundleName = ChangeFileExt(ExtractFileName(archive), WideString()) + u".app";
-    AnsiString outcome = FixPresentation(work + bundleName, archive, RepackIntoArchive,
-                                         std::move(unzipper->EntryForms), progress);
+    AnsiString outcome =
+        FixPresentation(work + bundleName, archive, RepackIntoArchive, std::move(unzipper->EntryForms), progress);
     if (outcome == FixOutcome::Done && leftOut) {
         int32_t others = CountOtherTopLevelEntries(work, bundleName);
         if (others > 0) leftOut(others, backup);

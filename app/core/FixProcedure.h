@@ -4,8 +4,8 @@
 #pragma once
 #include <functional>
 #include "FixProgress.h"
-#include "Repack.h"
 #include "Foundation/Types.h"
+#include "Repack.h"
 
 namespace FixOutcome {
 inline constexpr char Done[] = "Done!";
@@ -43,4 +43,3 @@ using TLeftOutEvent = std::function<void(int32_t count, const WideString& backup
 // refused. A failure anywhere leaves the archive unchanged.
 AnsiString FixBundleArchive(const WideString& archive, const TFixProgress& progress = {},
                             const TLeftOutEvent& leftOut = {});
-

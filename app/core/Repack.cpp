@@ -1,7 +1,7 @@
 #include "Repack.h"
+#include "Archivers/Zip/FileZipper.h"
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/FileModes.h"
-#include "Archivers/Zip/FileZipper.h"
 #include "FixProcedure.h"
 #include "StagedReplace.h"
 

@@ -1,8 +1,8 @@
 #include "StagedReplace.h"
 #include <string>
+#include "FileSystem/FileAPI.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
-#include "FileSystem/FileAPI.h"
 #include "Foundation/SysError.h"
 
 namespace {

@@ -2,13 +2,13 @@
 #include <vector>
 #include "Archivers/Zip/FileUnzipper.h"
 #include "Archivers/Zip/FileZipper.h"
+#include "FileSystem/FileAPI.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Console.h"
 #include "Foundation/ErrorReport.h"
-#include "FileSystem/FileAPI.h"
-#include "Streams/FileStream.h"
-#include "Startup.h"
 #include "Foundation/SysError.h"
+#include "Startup.h"
+#include "Streams/FileStream.h"
 #include "ZipListing.h"
 #include "ZipTesting.h"
 

@@ -51,21 +51,20 @@ std::string Numbered(unsigned number) {
 
 std::string MethodName(uint16_t method) {
     switch (method) {
-        case ZipMethod::Stored: return "Stored";
-        case ZipMethod::Deflated: return "Deflated";
-        default: return Numbered(method);
+    case ZipMethod::Stored: return "Stored";
+    case ZipMethod::Deflated: return "Deflated";
+    default: return Numbered(method);
     }
 }
 
 // The host systems of the format's version-made-by byte.
 std::string HostName(uint8_t host) {
     static const char* const names[] = {"FAT",  "Amiga", "VMS",  "Unix",   "VM/CMS", "Atari", "HPFS",
-                                        "Mac",  "Z-Sys", "CP/M", "NTFS",   "MVS",    "VSE",     "Acorn",
+                                        "Mac",  "Z-Sys", "CP/M", "NTFS",   "MVS",    "VSE",   "Acorn",
                                         "VFAT", "MVS2",  "BeOS", "Tandem", "OS/400", "OSX"};
     if (host < sizeof names / sizeof names[0]) return names[host];
     return Numbered(host);
 }
-
 
 WideString EntryLine(TZipItem* entry) {
     TArchItem* item = entry->Item;

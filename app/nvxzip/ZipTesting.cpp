@@ -65,14 +65,13 @@ private:
 
 void WriteSummary(const TZipTestReport& report, const TLineWriter& writeLine) {
     if (report.Recovered)
-        writeLine(u"The central directory is missing or damaged; entries were found by scanning, and what "
-                  u"follows a cut or lies outside the entries found is not checked");
+        writeLine(
+            u"The central directory is missing or damaged; entries were found by scanning, and what "
+            u"follows a cut or lies outside the entries found is not checked");
     if (report.Encrypted > 0)
         writeLine(IntToStr(report.Encrypted) + u" encrypted entries were not tested: no password was given");
-    if (report.Bad == 0)
-        writeLine(u"No errors in " + IntToStr(report.Tested) + u" entries");
-    else
-        writeLine(IntToStr(report.Bad) + u" of " + IntToStr(report.Tested) + u" entries are bad");
+    if (report.Bad == 0) writeLine(u"No errors in " + IntToStr(report.Tested) + u" entries");
+    else writeLine(IntToStr(report.Bad) + u" of " + IntToStr(report.Tested) + u" entries are bad");
 }
 }  // namespace
 

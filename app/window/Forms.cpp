@@ -60,9 +60,9 @@ void TControl::CreateHandle(const wchar_t* className, const WideString& text, DW
     NVX_ASSERT(!FHandle);
     const int density = ScreenDensity();
     FBounds = ScaleToScreen(FDesign, density);
-    FFontHandle = ::CreateFontW(-ScaleToScreen(FFont.Height, density), 0, 0, 0, FFont.Bold ? FW_BOLD : FW_NORMAL,
-                                FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, FFont.Name);
+    FFontHandle = ::CreateFontW(-ScaleToScreen(FFont.Height, density), 0, 0, 0, FFont.Bold ? FW_BOLD : FW_NORMAL, FALSE,
+                                FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                DEFAULT_PITCH | FF_DONTCARE, FFont.Name);
 
     HWND parent = nullptr;
     HMENU id = nullptr;
@@ -194,12 +194,8 @@ void TButton::Notify(WORD code) {
         if (OnClick) Application.RunEvent(OnClick);
         break;
     // The focused button is the one Enter presses, and looks it.
-    case BN_SETFOCUS:
-        ::SendMessageW(Handle(), BM_SETSTYLE, BS_DEFPUSHBUTTON | BS_NOTIFY, TRUE);
-        break;
-    case BN_KILLFOCUS:
-        ::SendMessageW(Handle(), BM_SETSTYLE, BS_PUSHBUTTON | BS_NOTIFY, TRUE);
-        break;
+    case BN_SETFOCUS: ::SendMessageW(Handle(), BM_SETSTYLE, BS_DEFPUSHBUTTON | BS_NOTIFY, TRUE); break;
+    case BN_KILLFOCUS: ::SendMessageW(Handle(), BM_SETSTYLE, BS_PUSHBUTTON | BS_NOTIFY, TRUE); break;
     }
 }
 

@@ -9,9 +9,9 @@
 #include <functional>
 #include <utility>
 #include <vector>
-#include "Layout.h"
 #include "Foundation/RefObject.h"
 #include "Foundation/Types.h"
+#include "Layout.h"
 
 // A colour: an RGB value, or one of the system's colours.
 using TColor = uint32_t;

@@ -49,19 +49,14 @@ constexpr TMargins MarginsIn(const TBounds& bounds, int parentWidth, int parentH
 // Where an anchored control goes when its parent gets the new size: bound
 // to both edges of an axis it stretches, to the far edge only it moves,
 // otherwise it stays.
-constexpr TBounds AnchoredBounds(TBounds bounds, TMargins margins, uint8_t anchors, int parentWidth,
-                                 int parentHeight) {
+constexpr TBounds AnchoredBounds(TBounds bounds, TMargins margins, uint8_t anchors, int parentWidth, int parentHeight) {
     if (anchors & Anchor::Right) {
-        if (anchors & Anchor::Left)
-            bounds.Width = parentWidth - margins.Right - bounds.Left;
-        else
-            bounds.Left = parentWidth - margins.Right - bounds.Width;
+        if (anchors & Anchor::Left) bounds.Width = parentWidth - margins.Right - bounds.Left;
+        else bounds.Left = parentWidth - margins.Right - bounds.Width;
     }
     if (anchors & Anchor::Bottom) {
-        if (anchors & Anchor::Top)
-            bounds.Height = parentHeight - margins.Bottom - bounds.Top;
-        else
-            bounds.Top = parentHeight - margins.Bottom - bounds.Height;
+        if (anchors & Anchor::Top) bounds.Height = parentHeight - margins.Bottom - bounds.Top;
+        else bounds.Top = parentHeight - margins.Bottom - bounds.Height;
     }
     return bounds;
 }

@@ -1,10 +1,10 @@
 #include "PathFixes.h"
 #include <string>
+#include "FileSystem/FileAPI.h"
+#include "FixProcedure.h"
 #include "Foundation/CaseFolding.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
-#include "FileSystem/FileAPI.h"
-#include "FixProcedure.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "Unit1.h"
+#include "FixProcedure.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
-#include "FixProcedure.h"
 #include "PathFixes.h"
 #include "Win32/Dialogs.h"
 
@@ -34,8 +34,8 @@ TForm1::TForm1()
                           u"We cannot guarantee correct work for presentations created in versions 6.0 - 7.5. Sorry.",
                           true, true, Anchor::LeftTop, NoteFont);
     Label3 = Make<TLabel>(TBounds{35, 195, 51, 18}, u"Label3", false, false, LeftBottom, OutcomeFont);
-    Label1 = Make<TLabel>(TBounds{35, 219, 352, 18}, u"Browse APP folder with a presentation, or ZIP archive:",
-                          false, true, LeftBottom, DefaultFont);
+    Label1 = Make<TLabel>(TBounds{35, 219, 352, 18}, u"Browse APP folder with a presentation, or ZIP archive:", false,
+                          true, LeftBottom, DefaultFont);
     Panel1 = Make<TPanel>(TBounds{0, 270, 533, 80}, TAlign::Bottom, DefaultFont, ButtonFaceColor);
     Button1 = Panel1->Make<TButton>(TBounds{35, 22, 173, 35}, u"Browse Folder", DefaultFont);
     Button2 = Panel1->Make<TButton>(TBounds{228, 23, 157, 34}, u"Browse ZIP", DefaultFont);
@@ -63,7 +63,8 @@ void TForm1::Button2Click() {
     dialog->Filter = u"Zip Files|*.zip";
     if (!dialog->Execute()) return;
     WideString archive = dialog->FileName;
-    StartFix(archive, [archive](const TFixProgress& progress) { return AnsiToWide(FixBundleArchive(archive, progress)); });
+    StartFix(archive,
+             [archive](const TFixProgress& progress) { return AnsiToWide(FixBundleArchive(archive, progress)); });
 }
 
 void TForm1::FixPaths(const std::vector<WideString>& paths) {
@@ -95,7 +96,8 @@ void TForm1::FixEnded() {
     // Disabled buttons lost the focus; a fix started from the command line
     // began before any control had it.
     if (::GetActiveWindow() == Handle())
-        ::SetFocus(FFocusBefore && ::IsWindow(FFocusBefore) ? FFocusBefore : ::GetNextDlgTabItem(Handle(), nullptr, FALSE));
+        ::SetFocus(FFocusBefore && ::IsWindow(FFocusBefore) ? FFocusBefore
+                                                            : ::GetNextDlgTabItem(Handle(), nullptr, FALSE));
     try {
         ShowOutcome(FRunner.Finish());
         if (!FFailures.empty() && !FCloseWhenDone) Application.ShowError(FFailures);
@@ -135,9 +137,7 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case FixProgressMessage:
         if (Fixing() && !FRunner.StopRequested()) ShowOutcome(FRunner.Progress());
         return 0;
-    case FixDoneMessage:
-        FixEnded();
-        return 0;
+    case FixDoneMessage: FixEnded(); return 0;
     }
     return TForm::HandleMessage(message, wParam, lParam);
 }

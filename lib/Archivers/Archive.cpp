@@ -220,18 +220,14 @@ void TDefaultCallBack::Dispose() {
 
 void TDefaultCallBack::Error(TArchItem* item, const AnsiString& message) {
     CurrentItem = item;
-    if (OnError)
-        OnError(this, message);
-    else
-        SetAborted(true);
+    if (OnError) OnError(this, message);
+    else SetAborted(true);
 }
 
 void TDefaultCallBack::HeaderError(TArchItem* item, const AnsiString& message) {
     CurrentItem = item;
-    if (OnHeaderError)
-        OnHeaderError(this, message);
-    else
-        SetAborted(true);
+    if (OnHeaderError) OnHeaderError(this, message);
+    else SetAborted(true);
 }
 
 void TDefaultCallBack::Notice(TArchItem* item, int32_t value) {
@@ -246,17 +242,13 @@ WideString TDefaultCallBack::AskText(TArchItem* item) {
 
 void TDefaultCallBack::Stage(int32_t value) {
     CurrentItem = nullptr;
-    if (OnStage)
-        OnStage(this, value);
-    else
-        SetAborted(true);
+    if (OnStage) OnStage(this, value);
+    else SetAborted(true);
 }
 
 void TDefaultCallBack::Query(int32_t value) {
-    if (OnQuery)
-        OnQuery(this, value);
-    else
-        SetAborted(true);
+    if (OnQuery) OnQuery(this, value);
+    else SetAborted(true);
 }
 
 void TDefaultCallBack::PackItem(TArchItem* item, TStream* stream) {
@@ -270,10 +262,8 @@ void TDefaultCallBack::ExtractItem(TArchItem* item, TStream* stream) {
 }
 
 void TDefaultCallBack::Query2(int32_t value) {
-    if (OnQuery2)
-        OnQuery2(this, value);
-    else
-        SetAborted(true);
+    if (OnQuery2) OnQuery2(this, value);
+    else SetAborted(true);
 }
 
 WideString TDefaultCallBack::AskText2(TArchItem* item) {
@@ -371,15 +361,15 @@ TArchItem* TArchive::FindOrCreate(const WideString& path, int mode) {
 
     TArchItem* result;
     switch (mode) {
-        case FindMode::Find: result = folder->FindItem(name, IgnoreCase); break;
-        case FindMode::Folder: result = descend(folder, name); break;
-        case FindMode::AddUnique:
-            if (folder->FindItem(name, IgnoreCase))
-                // Deliberate spelling: the text stays as it has always been shown.
-                throw TCommonException("\"" + WideToAnsi(path) + "\" is already exsits, delete it first");
-            result = New<TArchItem>(name, folder);
-            break;
-        default: result = New<TArchItem>(name, folder); break;
+    case FindMode::Find: result = folder->FindItem(name, IgnoreCase); break;
+    case FindMode::Folder: result = descend(folder, name); break;
+    case FindMode::AddUnique:
+        if (folder->FindItem(name, IgnoreCase))
+            // Deliberate spelling: the text stays as it has always been shown.
+            throw TCommonException("\"" + WideToAnsi(path) + "\" is already exsits, delete it first");
+        result = New<TArchItem>(name, folder);
+        break;
+    default: result = New<TArchItem>(name, folder); break;
     }
     if (folder != LastFolder) {
         LastFolder = folder;

@@ -1,7 +1,7 @@
 #include "Compression/CompressionMethods.h"
-#include "Foundation/CodePages.h"
 #include "Compression/DeflateStream.h"
 #include "Compression/InflateStream.h"
+#include "Foundation/CodePages.h"
 #include "Foundation/Lists.h"
 
 namespace {

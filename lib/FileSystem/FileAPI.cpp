@@ -91,10 +91,8 @@ bool ParseReparseData(const void* data, size_t size, WideString& target, bool* i
     std::memcpy(&header, bytes, sizeof header);
     // Symbolic links carry a flags word before the names; mount points do not.
     size_t names = sizeof header;
-    if (header.Tag == IoReparseTag::SymLink)
-        names += sizeof(uint32_t);
-    else if (header.Tag != IoReparseTag::MountPoint)
-        return NoLinkData();
+    if (header.Tag == IoReparseTag::SymLink) names += sizeof(uint32_t);
+    else if (header.Tag != IoReparseTag::MountPoint) return NoLinkData();
     if (names + header.SubstituteOffset + header.SubstituteLength > size ||
         names + header.PrintOffset + header.PrintLength > size)
         return NoLinkData();
@@ -168,8 +166,7 @@ uint32_t FileRead(TNativeHandle file, void* buffer, size_t offset, uint32_t coun
 
 uint32_t FileWrite(TNativeHandle file, const void* buffer, size_t offset, uint32_t count) {
     uint32_t done = 0;
-    if (!FileAPI->WriteFile(file, static_cast<const uint8_t*>(buffer) + offset, count, done))
-        throw EFileWriteError();
+    if (!FileAPI->WriteFile(file, static_cast<const uint8_t*>(buffer) + offset, count, done)) throw EFileWriteError();
     return done;
 }
 
@@ -194,8 +191,8 @@ void TFileHandle::Close() {
 }
 
 void FlushFile(const WideString& path) {
-    TFileHandle file(FileAPI->CreateFile(path, FileAccess::Write, FileShare::All, nullptr, FileDisposition::OpenExisting,
-                                         0));
+    TFileHandle file(
+        FileAPI->CreateFile(path, FileAccess::Write, FileShare::All, nullptr, FileDisposition::OpenExisting, 0));
     if (!file.Valid() || !FileAPI->FlushFileBuffers(file.Get())) {
         uint32_t code = GetLastErrorCode();
         throw EFileAccessError("Cannot write \"" + WideToAnsi(path) + "\" to the disk: " + SystemErrorText(code), code);
@@ -465,8 +462,7 @@ bool IsAbsolutePath(const WideString& path) {
 // A chain of links that all deny listing ends here instead of looping.
 constexpr int MaxLinkHops = 8;
 
-int32_t FindFilesIn(const WideString& folder, const WideString& pattern, const TFindFilesCallback& callback,
-                    int hops) {
+int32_t FindFilesIn(const WideString& folder, const WideString& pattern, const TFindFilesCallback& callback, int hops) {
     TFindData data;
     TNativeHandle handle = FileAPI->FindFirst(JoinPath(folder, pattern), data);
     if (handle == InvalidNativeHandle) {

@@ -1,7 +1,7 @@
 #include "FileSystem/FileCopier.h"
-#include "Foundation/Exceptions.h"
 #include <algorithm>
 #include "FileSystem/FileModes.h"
+#include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
 
 namespace {
@@ -252,8 +252,7 @@ bool TFileCopier::CopyTree(const WideString& sourceFolder, const WideString& tar
             WideString target = targetFolder + info->Name + PathDelim;
             if (ClearLinkInTarget(target) && CopyTree(source, target, listing))
                 ApplyFolderMetadata(source, target, *info);
-            else
-                result = false;
+            else result = false;
         }
         for (int32_t i = first; i < last; ++i) {
             TFileInfo* info = listing->Item<TFileInfo>(i);
@@ -261,10 +260,8 @@ bool TFileCopier::CopyTree(const WideString& sourceFolder, const WideString& tar
             int code = IsLinkEntry(info->Attributes, info->ReparseTag)
                            ? CopyLink(sourceFolder + info->Name, targetFolder + info->Name)
                            : CopyFile(sourceFolder + info->Name, targetFolder + info->Name);
-            if (code == CopyResult::Copied)
-                ++FileCount;
-            else
-                result = false;
+            if (code == CopyResult::Copied) ++FileCount;
+            else result = false;
         }
     } catch (const EFolderError&) {
         result = false;

@@ -68,13 +68,13 @@ AnsiString ExceptionMessage(const std::exception& object) {
 std::unique_ptr<EInOutError> InOutErrorFor(int32_t ioResult) {
     const char* text = nullptr;
     switch (ioResult) {
-        case 2: text = "File not found"; break;
-        case 3: text = "Invalid filename"; break;
-        case 4: text = "Too many open files"; break;
-        case 5: text = "File access denied"; break;
-        case 100: text = "Read beyond end of file"; break;
-        case 101: text = "Disk full"; break;
-        case 106: text = "Invalid numeric input"; break;
+    case 2: text = "File not found"; break;
+    case 3: text = "Invalid filename"; break;
+    case 4: text = "Too many open files"; break;
+    case 5: text = "File access denied"; break;
+    case 100: text = "Read beyond end of file"; break;
+    case 101: text = "Disk full"; break;
+    case 106: text = "Invalid numeric input"; break;
     }
     AnsiString message = text ? AnsiString(text) : Format("I/O error %d", ioResult);
     return std::make_unique<EInOutError>(message, ioResult);
@@ -82,50 +82,50 @@ std::unique_ptr<EInOutError> InOutErrorFor(int32_t ioResult) {
 
 TExceptionObject RunErrorToException(int number, int32_t ioResult) {
     switch (number) {
-        case 1: return TExceptionObject(&OutOfMemoryObject());
-        case 2: return TExceptionObject(&InvalidPointerObject());
-        case 3: return Make<EDivByZero>("Division by zero");
-        case 4: return Make<ERangeError>("Range check error");
-        case 5: return Make<EIntOverflow>("Integer overflow");
-        case 6: return Make<EInvalidOp>("Invalid floating point operation");
-        case 7: return Make<EZeroDivide>("Floating point division by zero");
-        case 8: return Make<EOverflow>("Floating point overflow");
-        case 9: return Make<EUnderflow>("Floating point underflow");
-        case 10: return Make<EInvalidCast>("Invalid class typecast");
-        case 11: return Make<EAccessViolation>("Access violation");
-        case 12: return Make<EPrivilege>("Privileged instruction");
-        case 13: return Make<EControlC>("Control-C hit");
-        case 14: return Make<EStackOverflow>("Stack overflow");
-        case 15: return Make<EVariantError>("Invalid variant type conversion");
-        case 16: return Make<EVariantError>("Invalid variant operation");
-        case 17: return Make<EVariantError>("Variant method calls not supported");
-        case 18: return Make<EVariantError>("Error creating variant or safe array");
-        case 19: return Make<EVariantError>("Invalid argument");
-        case 20: return Make<EVariantError>("Variant or safe array index out of bounds");
-        case 21: return Make<EAssertionFailed>("Assertion failed");
-        case 22: return Make<EExternalException>("External exception %x");
-        case 23: return Make<EIntfCastError>("Interface not supported");
-        case 24: return Make<ESafecallException>("Exception in safecall method");
+    case 1: return TExceptionObject(&OutOfMemoryObject());
+    case 2: return TExceptionObject(&InvalidPointerObject());
+    case 3: return Make<EDivByZero>("Division by zero");
+    case 4: return Make<ERangeError>("Range check error");
+    case 5: return Make<EIntOverflow>("Integer overflow");
+    case 6: return Make<EInvalidOp>("Invalid floating point operation");
+    case 7: return Make<EZeroDivide>("Floating point division by zero");
+    case 8: return Make<EOverflow>("Floating point overflow");
+    case 9: return Make<EUnderflow>("Floating point underflow");
+    case 10: return Make<EInvalidCast>("Invalid class typecast");
+    case 11: return Make<EAccessViolation>("Access violation");
+    case 12: return Make<EPrivilege>("Privileged instruction");
+    case 13: return Make<EControlC>("Control-C hit");
+    case 14: return Make<EStackOverflow>("Stack overflow");
+    case 15: return Make<EVariantError>("Invalid variant type conversion");
+    case 16: return Make<EVariantError>("Invalid variant operation");
+    case 17: return Make<EVariantError>("Variant method calls not supported");
+    case 18: return Make<EVariantError>("Error creating variant or safe array");
+    case 19: return Make<EVariantError>("Invalid argument");
+    case 20: return Make<EVariantError>("Variant or safe array index out of bounds");
+    case 21: return Make<EAssertionFailed>("Assertion failed");
+    case 22: return Make<EExternalException>("External exception %x");
+    case 23: return Make<EIntfCastError>("Interface not supported");
+    case 24: return Make<ESafecallException>("Exception in safecall method");
     }
     return TExceptionObject(InOutErrorFor(ioResult).release());
 }
 
 int ExceptionCodeToRunError(uint32_t exceptionCode) {
     switch (exceptionCode) {
-        case 0xC0000094: return 3;
-        case 0xC000008C: return 4;
-        case 0xC0000095: return 5;
-        case 0xC000008F:
-        case 0xC0000090:
-        case 0xC0000092: return 6;
-        case 0xC000008E: return 7;
-        case 0xC0000091: return 8;
-        case 0xC0000093:
-        case 0xC000008D: return 9;
-        case 0xC0000005: return 11;
-        case 0xC0000096: return 12;
-        case 0xC000013A: return 13;
-        case 0xC00000FD: return 14;
+    case 0xC0000094: return 3;
+    case 0xC000008C: return 4;
+    case 0xC0000095: return 5;
+    case 0xC000008F:
+    case 0xC0000090:
+    case 0xC0000092: return 6;
+    case 0xC000008E: return 7;
+    case 0xC0000091: return 8;
+    case 0xC0000093:
+    case 0xC000008D: return 9;
+    case 0xC0000005: return 11;
+    case 0xC0000096: return 12;
+    case 0xC000013A: return 13;
+    case 0xC00000FD: return 14;
     }
     return 22;
 }
@@ -157,10 +157,8 @@ AnsiString ExceptionReportText(const std::exception* object, const char* typeNam
     AnsiString module;
     uintptr_t shown = (uintptr_t)address;
     uintptr_t relative = 0;
-    if (address && ModuleOfAddress(address, module, relative))
-        shown = relative;
-    else
-        module = ProgramFileName();
+    if (address && ModuleOfAddress(address, module, relative)) shown = relative;
+    else module = ProgramFileName();
     if (module.size() > 260) module.resize(260);
 
     const Exception* e = LibraryException(object);

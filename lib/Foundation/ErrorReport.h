@@ -55,8 +55,10 @@ void ShowException(std::exception_ptr object);
 [[noreturn]] void AssertionFailed(const AnsiString& message, const char* sourceFile, int line);
 AnsiString AssertionText(const AnsiString& message, const char* sourceFile, int line);
 
-#define NVX_ASSERT_MSG(condition, message) \
-    do { if (!(condition)) AssertionFailed((message), __FILE_NAME__, __LINE__); } while (0)
+#define NVX_ASSERT_MSG(condition, message)                                     \
+    do {                                                                       \
+        if (!(condition)) AssertionFailed((message), __FILE_NAME__, __LINE__); \
+    } while (0)
 #define NVX_ASSERT(condition) NVX_ASSERT_MSG(condition, "Assertion failure")
 
 // The handler for an exception that escapes everything: report, exit code 1.

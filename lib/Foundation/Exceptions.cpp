@@ -11,8 +11,7 @@ void TCommonException::SetDefaultMessage(const char* className) {
 
 void RaiseLastOSError() {
     uint32_t code = GetLastErrorCode();
-    if (code != 0)
-        throw EOSError(Format("System Error.  Code: %d.\r\n%s", (int)code, SystemErrorText(code)), code);
+    if (code != 0) throw EOSError(Format("System Error.  Code: %d.\r\n%s", (int)code, SystemErrorText(code)), code);
     throw EOSError("A call to an OS function failed", 0);
 }
 

@@ -11,7 +11,9 @@ public:
     explicit Exception(AnsiString message) : FMessage(std::move(message)) {}
     static Exception Create(AnsiString message) { return Exception(std::move(message)); }
     template <class... Args>
-    static Exception CreateFmt(const char* format, const Args&... args) { return Exception(Format(format, args...)); }
+    static Exception CreateFmt(const char* format, const Args&... args) {
+        return Exception(Format(format, args...));
+    }
 
     const char* what() const noexcept override { return FMessage.c_str(); }
     const AnsiString& Message() const noexcept { return FMessage; }
@@ -29,19 +31,21 @@ private:
 // What every class of the tree gets: its name, polymorphic raise and copy,
 // and Create and CreateFmt building its own type. Every class has a
 // constructor from the message alone; added fields take their defaults.
-#define NVX_EXCEPTION_BODY(Name)                                                              \
-    const char* ClassName() const noexcept override { return #Name; }                        \
-    [[noreturn]] void Raise() const override { throw *this; }                                 \
+#define NVX_EXCEPTION_BODY(Name)                                                                \
+    const char* ClassName() const noexcept override { return #Name; }                           \
+    [[noreturn]] void Raise() const override { throw *this; }                                   \
     std::unique_ptr<Exception> Clone() const override { return std::make_unique<Name>(*this); } \
-    static Name Create(AnsiString message) { return Name(std::move(message)); }               \
-    template <class... Args>                                                                  \
-    static Name CreateFmt(const char* format, const Args&... args) { return Name(Format(format, args...)); }
+    static Name Create(AnsiString message) { return Name(std::move(message)); }                 \
+    template <class... Args>                                                                    \
+    static Name CreateFmt(const char* format, const Args&... args) {                            \
+        return Name(Format(format, args...));                                                   \
+    }
 
-#define NVX_EXCEPTION(Name, Parent)  \
-    class Name : public Parent {     \
-    public:                          \
-        using Parent::Parent;        \
-        NVX_EXCEPTION_BODY(Name)     \
+#define NVX_EXCEPTION(Name, Parent) \
+    class Name : public Parent {    \
+    public:                         \
+        using Parent::Parent;       \
+        NVX_EXCEPTION_BODY(Name)    \
     };
 
 NVX_EXCEPTION(EAbort, Exception)
@@ -57,7 +61,8 @@ NVX_EXCEPTION(EInvalidPointer, EHeapException)
 
 class EInOutError : public Exception {
 public:
-    explicit EInOutError(AnsiString message, int32_t errorCode = 0) : Exception(std::move(message)), ErrorCode(errorCode) {}
+    explicit EInOutError(AnsiString message, int32_t errorCode = 0)
+        : Exception(std::move(message)), ErrorCode(errorCode) {}
     NVX_EXCEPTION_BODY(EInOutError)
     int32_t ErrorCode;
 };
@@ -93,7 +98,8 @@ NVX_EXCEPTION(ESafecallException, Exception)
 
 class EOSError : public Exception {
 public:
-    explicit EOSError(AnsiString message, uint32_t errorCode = 0) : Exception(std::move(message)), ErrorCode(errorCode) {}
+    explicit EOSError(AnsiString message, uint32_t errorCode = 0)
+        : Exception(std::move(message)), ErrorCode(errorCode) {}
     NVX_EXCEPTION_BODY(EOSError)
     uint32_t ErrorCode;
 };
@@ -105,7 +111,8 @@ public:
     // Takes the calling thread's last error code at this moment.
     EFileError() : EFileError(GetLastErrorCodeForException()) {}
     explicit EFileError(uint32_t errorCode);
-    explicit EFileError(AnsiString message, uint32_t errorCode = 0) : Exception(std::move(message)), ErrorCode(errorCode) {}
+    explicit EFileError(AnsiString message, uint32_t errorCode = 0)
+        : Exception(std::move(message)), ErrorCode(errorCode) {}
     NVX_EXCEPTION_BODY(EFileError)
     uint32_t ErrorCode;
 
@@ -144,12 +151,12 @@ protected:
     void SetDefaultMessage(const char* className);
 };
 
-#define NVX_COMMON_EXCEPTION(Name, Parent)                  \
-    class Name : public Parent {                            \
-    public:                                                 \
-        using Parent::Parent;                               \
+#define NVX_COMMON_EXCEPTION(Name, Parent)                                  \
+    class Name : public Parent {                                            \
+    public:                                                                 \
+        using Parent::Parent;                                               \
         Name() : Parent(AnsiString()) { Parent::SetDefaultMessage(#Name); } \
-        NVX_EXCEPTION_BODY(Name)                            \
+        NVX_EXCEPTION_BODY(Name)                                            \
     };
 
 NVX_COMMON_EXCEPTION(EStreamError, TCommonException)

@@ -14,7 +14,7 @@ namespace FormatDetail {
 inline const char* Pass(const AnsiString& s) { return s.c_str(); }
 inline const char* Pass(const char* s) { return s; }
 template <class T>
-    requires std::is_arithmetic_v<T> || std::is_pointer_v<T> || std::is_enum_v<T>
+requires std::is_arithmetic_v<T> || std::is_pointer_v<T> || std::is_enum_v<T>
 inline T Pass(T v) { return v; }
 }  // namespace FormatDetail
 

@@ -38,7 +38,9 @@ public:
     void SetCount(int32_t count);
     TRefObject* Get(int32_t index) const;
     template <class T>
-    T* Item(int32_t index) const { return static_cast<T*>(Get(index)); }
+    T* Item(int32_t index) const {
+        return static_cast<T*>(Get(index));
+    }
     void Put(int32_t index, TRefObject* item);
     // The new index, or -1 when the list cannot grow.
     int32_t Add(TRefObject* item);
@@ -125,7 +127,9 @@ public:
     virtual bool FindRange(const WideString& text, int lo, int& index, int hi);
     // Literals go to the string search, never to the untyped one.
     bool Find(const WideChar* text, int& index) { return Find(WideString(text), index); }
-    bool FindRange(const WideChar* text, int lo, int& index, int hi) { return FindRange(WideString(text), lo, index, hi); }
+    bool FindRange(const WideChar* text, int lo, int& index, int hi) {
+        return FindRange(WideString(text), lo, index, hi);
+    }
 
     TRefObject* GetObject(int index);
     void SetObject(int index, TRefObject* object);

@@ -29,9 +29,9 @@ TSafeCriticalSection::TSafeCriticalSection() : FMutex(NewPooledMutex()) {}
 
 void TSafeCriticalSection::Enter() {
     switch (WaitNativeMutex(FMutex)) {
-        case TMutexWait::Acquired: break;
-        case TMutexWait::Abandoned: FAbandoned = true; break;
-        case TMutexWait::Failed: AssertionFailed("Error: TSafeCriticalSection.Enter", __FILE_NAME__, __LINE__);
+    case TMutexWait::Acquired: break;
+    case TMutexWait::Abandoned: FAbandoned = true; break;
+    case TMutexWait::Failed: AssertionFailed("Error: TSafeCriticalSection.Enter", __FILE_NAME__, __LINE__);
     }
 }
 

@@ -30,7 +30,8 @@ void TLog::Output(const WideString&) {}
 void TLog::Write(const WideString& text) {
     WideString line = FPrefix;
     if (FShowThread || FShowTime)
-        line += LogDecorations(FShowThread, FShowThread ? CurrentThreadId() : 0, FShowTime, FShowTime ? ElapsedMs() : 0);
+        line +=
+            LogDecorations(FShowThread, FShowThread ? CurrentThreadId() : 0, FShowTime, FShowTime ? ElapsedMs() : 0);
     line += text;
     FOutput(FTarget, line);
 }

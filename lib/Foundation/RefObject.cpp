@@ -32,8 +32,7 @@ void TRefObject::Create() {
 void TRefObject::Dispose() { FFlags |= DisposeCalled; }
 
 void TRefObject::FinishConstruction() {
-    if (FRefCount.load() <= 0)
-        AssertionFailed("No Inherited Create call at " + ClassName(), __FILE_NAME__, __LINE__);
+    if (FRefCount.load() <= 0) AssertionFailed("No Inherited Create call at " + ClassName(), __FILE_NAME__, __LINE__);
     FFlags |= Constructed;
     // A hook that fails leaves nothing behind, as a constructor that throws.
     try {

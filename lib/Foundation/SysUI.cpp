@@ -13,17 +13,13 @@ void ShowMessageBox(const AnsiString& text, const char* caption, unsigned flags)
 }
 
 void ShowMessageBox(TNativeHandle owner, const AnsiString& text, const char* caption, unsigned flags) {
-    if (Handler)
-        Handler(text, caption, flags);
-    else
-        ShowNativeMessageBox(owner, text, caption, flags);
+    if (Handler) Handler(text, caption, flags);
+    else ShowNativeMessageBox(owner, text, caption, flags);
 }
 
 void ShowMessageBox(TNativeHandle owner, const WideString& text, const WideString& caption, unsigned flags) {
-    if (Handler)
-        Handler(WideToUtf8(text), WideToUtf8(caption).c_str(), flags);
-    else
-        ShowNativeMessageBox(owner, text, caption, flags);
+    if (Handler) Handler(WideToUtf8(text), WideToUtf8(caption).c_str(), flags);
+    else ShowNativeMessageBox(owner, text, caption, flags);
 }
 
 TMessageBoxHandler SetMessageBoxHandler(TMessageBoxHandler handler) {

@@ -7,7 +7,7 @@ struct TOSVersion {
     uint32_t Major = 0;
     uint32_t Minor = 0;
     uint32_t Build = 0;
-    AnsiString ServicePack;   // at most 128 characters
+    AnsiString ServicePack;  // at most 128 characters
 };
 
 void ReadSystemInfo();

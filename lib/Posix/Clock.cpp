@@ -1,6 +1,6 @@
+#include "Foundation/Clock.h"
 #include <sys/time.h>
 #include <ctime>
-#include "Foundation/Clock.h"
 
 namespace {
 // Seconds between 1601-01-01 and 1970-01-01.

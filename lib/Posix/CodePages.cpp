@@ -1,10 +1,10 @@
 // POSIX code pages: ANSI is UTF-8 and OEM is code page 437. Malformed input
 // is replaced, not refused, as Windows does without MB_ERR_INVALID_CHARS.
-#include <string>
-#include "Posix/CodePage437.h"
 #include "Foundation/CodePages.h"
-#include "Posix/FileNames.h"
+#include <string>
 #include "Foundation/SysError.h"
+#include "Posix/CodePage437.h"
+#include "Posix/FileNames.h"
 
 namespace {
 
@@ -14,11 +14,11 @@ enum class TKind { Utf8, Cp437, Unknown };
 
 TKind KindOf(uint32_t codePage) {
     switch (codePage) {
-        case CodePage::Ansi:
-        case CodePage::Utf8: return TKind::Utf8;
-        case CodePage::Oem:
-        case CodePage::Us: return TKind::Cp437;
-        default: return TKind::Unknown;
+    case CodePage::Ansi:
+    case CodePage::Utf8: return TKind::Utf8;
+    case CodePage::Oem:
+    case CodePage::Us: return TKind::Cp437;
+    default: return TKind::Unknown;
     }
 }
 

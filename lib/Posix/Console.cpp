@@ -1,8 +1,8 @@
+#include "Foundation/Console.h"
 #include <unistd.h>
 #include <cstdio>
 #include "Foundation/CodePages.h"
 #include "Posix/FileNames.h"
-#include "Foundation/Console.h"
 
 std::vector<WideString> CommandLineArguments(int argc, char** argv) {
     std::vector<WideString> arguments;

@@ -1,6 +1,7 @@
 // The file API on POSIX, with the Windows meaning of every operation: Windows
 // error codes, attributes, sharing through advisory locks, links reported
 // as reparse points.
+#include "FileSystem/FileAPI.h"
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -14,9 +15,8 @@
 #include <mutex>
 #include <set>
 #include "Foundation/CodePages.h"
-#include "Posix/FileNames.h"
-#include "FileSystem/FileAPI.h"
 #include "Foundation/SysError.h"
+#include "Posix/FileNames.h"
 #include "Posix/PosixErrors.h"
 
 extern const WideChar PathDelim = u'/';
@@ -108,7 +108,8 @@ bool LookUpEntry(const std::string& path, TFindData& data) {
     st.st_size = (off_t)sx.stx_size;
     st.st_atim = timespec{(time_t)sx.stx_atime.tv_sec, (long)sx.stx_atime.tv_nsec};
     st.st_mtim = timespec{(time_t)sx.stx_mtime.tv_sec, (long)sx.stx_mtime.tv_nsec};
-    if (sx.stx_mask & STATX_BTIME) creation = ToFileTime(timespec{(time_t)sx.stx_btime.tv_sec, (long)sx.stx_btime.tv_nsec});
+    if (sx.stx_mask & STATX_BTIME)
+        creation = ToFileTime(timespec{(time_t)sx.stx_btime.tv_sec, (long)sx.stx_btime.tv_nsec});
 #else
     if (::lstat(path.c_str(), &st) != 0) return false;
 #if defined(__APPLE__)
@@ -353,9 +354,10 @@ TNativeHandle TFileAPI::FindFirst(const WideString& pattern, TFindData& data) {
             // A file where the folder should be is "directory name invalid" there.
             int error = errno;
             struct stat st {};
-            Fail(error == ENOENT                                                 ? WinError::PathNotFound
-                 : error == ENOTDIR && ::stat(folder.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) ? WinError::Directory
-                                                                                  : MapErrno(error, folder));
+            Fail(error == ENOENT ? WinError::PathNotFound
+                 : error == ENOTDIR && ::stat(folder.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)
+                     ? WinError::Directory
+                     : MapErrno(error, folder));
             return InvalidNativeHandle;
         }
         if (!NextMatch(*search, data)) {
@@ -432,7 +434,8 @@ bool TFileAPI::RemoveDirectory(const WideString& path) {
     struct stat st {};
     if (::lstat(p.c_str(), &st) != 0) return FailErrno(p);
     // A link to a folder goes as a link, as Windows removes a junction.
-    if (S_ISLNK(st.st_mode)) return IsDirectory(p) ? (::unlink(p.c_str()) == 0 || FailErrno(p)) : Fail(WinError::Directory);
+    if (S_ISLNK(st.st_mode))
+        return IsDirectory(p) ? (::unlink(p.c_str()) == 0 || FailErrno(p)) : Fail(WinError::Directory);
     if (!S_ISDIR(st.st_mode)) return Fail(WinError::Directory);
     if (!(st.st_mode & S_IWUSR)) return Fail(WinError::AccessDenied);
     if (::rmdir(p.c_str()) == 0) return true;
@@ -501,7 +504,8 @@ TNativeHandle TFileAPI::CreateFile(const WideString& path, uint32_t access, uint
         return FailHandle(code);
     }
     MarkWriteOnly(fd, !(access & FileAccess::Read));
-    bool reported = existed && (disposition == FileDisposition::CreateAlways || disposition == FileDisposition::OpenAlways);
+    bool reported =
+        existed && (disposition == FileDisposition::CreateAlways || disposition == FileDisposition::OpenAlways);
     SetLastErrorCode(reported ? WinError::AlreadyExists : WinError::Success);
     return fd;
 }
@@ -521,7 +525,8 @@ bool TFileAPI::CloseHandle(TNativeHandle handle) {
 bool TFileAPI::MoveFile(const WideString& oldPath, const WideString& newPath, uint32_t flags) {
     std::string from = WideToSystemName(oldPath);
     std::string to = WideToSystemName(newPath);
-    struct stat source {}, target {};
+    struct stat source {
+    }, target{};
     if (::lstat(from.c_str(), &source) != 0) return FailErrno(from);
     if (::lstat(to.c_str(), &target) == 0) {
         if (!(flags & MoveFlag::ReplaceExisting)) return Fail(WinError::AlreadyExists);
@@ -571,9 +576,9 @@ bool TFileAPI::SetEndOfFile(TNativeHandle file) {
     if (position < 0) return FailErrno();
     if (::ftruncate((int)file, position) == 0) return true;
     // A handle opened for reading only cannot change the file.
-    return Fail(errno == EINVAL || errno == EBADF ? (::fcntl((int)file, F_GETFD) == -1 ? WinError::InvalidHandle
-                                                                                        : WinError::AccessDenied)
-                                                  : MapErrno(errno));
+    return Fail(errno == EINVAL || errno == EBADF
+                    ? (::fcntl((int)file, F_GETFD) == -1 ? WinError::InvalidHandle : WinError::AccessDenied)
+                    : MapErrno(errno));
 }
 
 namespace {
@@ -682,7 +687,8 @@ TNoErrorBoxes::TNoErrorBoxes() : FOldMode(0) {}
 TNoErrorBoxes::~TNoErrorBoxes() = default;
 
 bool IsSameFile(const WideString& a, const WideString& b) {
-    struct stat first {}, second {};
+    struct stat first {
+    }, second{};
     return ::stat(WideToSystemName(a).c_str(), &first) == 0 && ::stat(WideToSystemName(b).c_str(), &second) == 0 &&
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }

@@ -1,12 +1,12 @@
+#include "FileSystem/FileModes.h"
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <vector>
 #include "Foundation/CodePages.h"
-#include "Posix/FileNames.h"
-#include "FileSystem/FileModes.h"
-#include "Posix/PosixErrors.h"
 #include "Foundation/SysError.h"
+#include "Posix/FileNames.h"
+#include "Posix/PosixErrors.h"
 
 namespace {
 bool Failed(const std::string& path) {
@@ -32,7 +32,8 @@ bool CopySymbolicLink(const WideString& source, const WideString& target) {
     std::string from = WideToSystemName(source), to = WideToSystemName(target);
     std::vector<char> text(4096);
     ssize_t n;
-    while ((n = ::readlink(from.c_str(), text.data(), text.size())) == (ssize_t)text.size()) text.resize(text.size() * 2);
+    while ((n = ::readlink(from.c_str(), text.data(), text.size())) == (ssize_t)text.size())
+        text.resize(text.size() * 2);
     if (n < 0) return Failed(from);
     return ::symlink(std::string(text.data(), (size_t)n).c_str(), to.c_str()) == 0 || Failed(to);
 }

@@ -1,7 +1,7 @@
 // A formatter of the wvsprintfA family. Integers are 32-bit whatever the l
 // prefix says, as on Windows, so callers pass int-sized values.
-#include <cstring>
 #include "Foundation/Format.h"
+#include <cstring>
 
 namespace {
 
@@ -67,42 +67,42 @@ AnsiString FormatV(const char* format, va_list args) {
         }
         while (*p == 'l' || *p == 'h') ++p;
         switch (*p) {
-            case 'd':
-            case 'i': {
-                int v = va_arg(args, int);
-                long long wide = v;
-                Number(out, spec, (unsigned long long)(wide < 0 ? -wide : wide), wide < 0, 10, false, "");
-                break;
-            }
-            case 'u': Number(out, spec, va_arg(args, unsigned), false, 10, false, ""); break;
-            case 'x': Number(out, spec, va_arg(args, unsigned), false, 16, false, spec.Alternate ? "0x" : ""); break;
-            case 'X': Number(out, spec, va_arg(args, unsigned), false, 16, true, spec.Alternate ? "0X" : ""); break;
-            case 'p': {
-                TSpec pointer = spec;
-                pointer.Precision = (int)(2 * sizeof(void*));
-                Number(out, pointer, (uintptr_t)va_arg(args, void*), false, 16, true, "");
-                break;
-            }
-            case 'c': {
-                char c = (char)va_arg(args, int);
-                Pad(out, spec, &c, 1);
-                break;
-            }
-            case 's': {
-                const char* s = va_arg(args, const char*);
-                if (!s) s = "(null)";
-                size_t length = std::strlen(s);
-                if (spec.Precision >= 0 && (size_t)spec.Precision < length) length = spec.Precision;
-                Pad(out, spec, s, length);
-                break;
-            }
-            case '\0':
-                --p;  // a lone % at the end is dropped
-                break;
-            default:
-                // Unknown type: the character itself, as wvsprintfA does for %%.
-                out += *p;
-                break;
+        case 'd':
+        case 'i': {
+            int v = va_arg(args, int);
+            long long wide = v;
+            Number(out, spec, (unsigned long long)(wide < 0 ? -wide : wide), wide < 0, 10, false, "");
+            break;
+        }
+        case 'u': Number(out, spec, va_arg(args, unsigned), false, 10, false, ""); break;
+        case 'x': Number(out, spec, va_arg(args, unsigned), false, 16, false, spec.Alternate ? "0x" : ""); break;
+        case 'X': Number(out, spec, va_arg(args, unsigned), false, 16, true, spec.Alternate ? "0X" : ""); break;
+        case 'p': {
+            TSpec pointer = spec;
+            pointer.Precision = (int)(2 * sizeof(void*));
+            Number(out, pointer, (uintptr_t)va_arg(args, void*), false, 16, true, "");
+            break;
+        }
+        case 'c': {
+            char c = (char)va_arg(args, int);
+            Pad(out, spec, &c, 1);
+            break;
+        }
+        case 's': {
+            const char* s = va_arg(args, const char*);
+            if (!s) s = "(null)";
+            size_t length = std::strlen(s);
+            if (spec.Precision >= 0 && (size_t)spec.Precision < length) length = spec.Precision;
+            Pad(out, spec, s, length);
+            break;
+        }
+        case '\0':
+            --p;  // a lone % at the end is dropped
+            break;
+        default:
+            // Unknown type: the character itself, as wvsprintfA does for %%.
+            out += *p;
+            break;
         }
     }
     if (out.size() > MaxFormattedLength) out.resize(MaxFormattedLength);

@@ -1,8 +1,8 @@
 // Windows mutex semantics from pthreads: recursive for the owner, and robust
 // where the system has it, so that an owner's death reads as "abandoned".
+#include "Foundation/Locks.h"
 #include <pthread.h>
 #include <cerrno>
-#include "Foundation/Locks.h"
 
 TNativeHandle CreateNativeMutex() {
     auto* mutex = new pthread_mutex_t;

@@ -12,7 +12,10 @@ void SetLastErrorCode(uint32_t code) { LastError = code; }
 
 AnsiString RawSystemErrorText(uint32_t code) {
     // The Windows system texts of the codes the POSIX layer produces.
-    struct Entry { uint32_t Code; const char* Text; };
+    struct Entry {
+        uint32_t Code;
+        const char* Text;
+    };
     static const Entry Texts[] = {
         {0, "The operation completed successfully.\r\n"},
         {1, "Incorrect function.\r\n"},
@@ -60,8 +63,7 @@ AnsiString RawSystemErrorText(uint32_t code) {
 uint32_t MapErrno(int error, const std::string& path) {
     switch (error) {
     case 0: return WinError::Success;
-    case ENOENT:
-        return path.empty() || IsDirectory(ParentOf(path)) ? WinError::FileNotFound : WinError::PathNotFound;
+    case ENOENT: return path.empty() || IsDirectory(ParentOf(path)) ? WinError::FileNotFound : WinError::PathNotFound;
     case ENOTDIR: return WinError::PathNotFound;
     case EACCES:
     case EPERM:

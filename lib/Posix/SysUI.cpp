@@ -1,9 +1,9 @@
 // POSIX has no message boxes or debugger channel: both go to standard error.
+#include "Foundation/SysUI.h"
 #include <dlfcn.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include "Foundation/SysUI.h"
 #include "Foundation/CodePages.h"
 
 static void WriteLine(const AnsiString& text) {

@@ -1,7 +1,7 @@
 // POSIX stands in for a current NT system: the portable code takes the
 // modern paths, and the kernel's own name and release go in the text.
-#include <sys/utsname.h>
 #include "Foundation/SystemInfo.h"
+#include <sys/utsname.h>
 
 TOSVersion QueryOSVersion() {
     TOSVersion v;

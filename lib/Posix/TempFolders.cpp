@@ -1,8 +1,8 @@
+#include "FileSystem/TempFolders.h"
 #include <sys/stat.h>
 #include <unistd.h>
-#include "Posix/FileNames.h"
-#include "FileSystem/TempFolders.h"
 #include "Foundation/TextUtils.h"
+#include "Posix/FileNames.h"
 
 std::vector<WideString> TempFolderCandidates() { return {u"%TMPDIR%", u"%TMP%", u"%TEMP%", u"/tmp"}; }
 

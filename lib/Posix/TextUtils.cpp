@@ -1,3 +1,4 @@
+#include "Foundation/TextUtils.h"
 #include <fcntl.h>
 #include <unistd.h>
 #include <cstdlib>
@@ -5,7 +6,6 @@
 #include <random>
 #include "Foundation/CodePages.h"
 #include "Posix/FileNames.h"
-#include "Foundation/TextUtils.h"
 
 void FillRandom(void* buffer, size_t size) {
     auto* bytes = static_cast<unsigned char*>(buffer);

@@ -1,11 +1,11 @@
+#include "Foundation/Threads.h"
 #include <pthread.h>
 #include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include "Foundation/Exceptions.h"
-#include "Posix/PosixErrors.h"
 #include "Foundation/SysError.h"
-#include "Foundation/Threads.h"
+#include "Posix/PosixErrors.h"
 
 uint32_t CurrentThreadId() {
 #if defined(__APPLE__)

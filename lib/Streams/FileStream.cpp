@@ -1,8 +1,8 @@
 #include "Streams/FileStream.h"
 #include <algorithm>
 #include <memory>
-#include "Foundation/Exceptions.h"
 #include "FileSystem/FileAPI.h"
+#include "Foundation/Exceptions.h"
 
 namespace {
 // Runs one file API step; its failures come out as the stream error E.
@@ -114,8 +114,7 @@ int64_t TFileStream::CopyFrom(TStream* source, int64_t count) {
 TRef<TFileStream> OpenFileForRead(const WideString& name) {
     if (!FileExists(name)) return {};
     try {
-        return MakeRef<TFileStream>(name, FileAccess::Read, FileShare::Read,
-                                    FileDisposition::OpenExisting);
+        return MakeRef<TFileStream>(name, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
     } catch (...) {
         return {};
     }
@@ -123,9 +122,8 @@ TRef<TFileStream> OpenFileForRead(const WideString& name) {
 
 TRef<TFileStream> OpenFileForWrite(const WideString& name, bool create) {
     try {
-        return MakeRef<TFileStream>(
-            name, FileAccess::ReadWrite, FileShare::Read,
-            (uint8_t)(create ? FileDisposition::CreateAlways : FileDisposition::OpenAlways));
+        return MakeRef<TFileStream>(name, FileAccess::ReadWrite, FileShare::Read,
+                                    (uint8_t)(create ? FileDisposition::CreateAlways : FileDisposition::OpenAlways));
     } catch (...) {
         return {};
     }

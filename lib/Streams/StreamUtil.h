@@ -21,7 +21,7 @@ struct TStreamBlock {
 // A removed block as kept for rollback.
 class TRollBackBlock : public TRefObject {
 public:
-    int64_t Offset = 0;       // where it was in the stream
+    int64_t Offset = 0;  // where it was in the stream
     int64_t Length = 0;
     int64_t StoreOffset = 0;  // where its bytes are in the rollback store
 };
@@ -72,11 +72,11 @@ private:
 
     TStream* FStream;
     TStream* FStore;
-    TList* FBlocks;                // TRollBackBlock records, owned
+    TList* FBlocks;  // TRollBackBlock records, owned
     int64_t FRemovedBytes = 0;
     int64_t FOriginalSize = 0;
     bool FMoveStarted = false;
-    int64_t FMovedBytes = 0;       // of the kept data, moved down completely
+    int64_t FMovedBytes = 0;  // of the kept data, moved down completely
     // The piece being moved when the cut failed: its original bytes, which
     // its own write may have half overwritten.
     std::vector<uint8_t> FPending;

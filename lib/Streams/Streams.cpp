@@ -88,12 +88,9 @@ bool TMemoryStream::Grow(int64_t needed) {
     if (needed > FCapacity) {
         int64_t capacity = FCapacity;
         while (capacity < needed) {
-            if (capacity <= 32)
-                capacity += 16;
-            else if (capacity <= 256)
-                capacity += 64;
-            else
-                capacity *= 2;
+            if (capacity <= 32) capacity += 16;
+            else if (capacity <= 256) capacity += 64;
+            else capacity *= 2;
         }
         if (!Reallocate(capacity)) return false;
     }

@@ -3,7 +3,9 @@
 #include "Foundation/Clock.h"
 
 static FILETIME ToFileTime(TFileTime value) { return {(DWORD)value, (DWORD)(value >> 32)}; }
-static TFileTime FromFileTime(const FILETIME& value) { return ((TFileTime)value.dwHighDateTime << 32) | value.dwLowDateTime; }
+static TFileTime FromFileTime(const FILETIME& value) {
+    return ((TFileTime)value.dwHighDateTime << 32) | value.dwLowDateTime;
+}
 
 static TSystemTime FromSystemTime(const SYSTEMTIME& s) {
     return {s.wYear, s.wMonth, s.wDayOfWeek, s.wDay, s.wHour, s.wMinute, s.wSecond, s.wMilliseconds};

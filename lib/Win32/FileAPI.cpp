@@ -16,8 +16,8 @@
 #undef DeleteFile
 #undef GetShortPathName
 #undef GetCompressedFileSize
-#include "Foundation/CodePages.h"
 #include "FileSystem/FileAPI.h"
+#include "Foundation/CodePages.h"
 #include "Foundation/SysError.h"
 
 extern const WideChar PathDelim = u'\\';
@@ -83,9 +83,7 @@ WideString TFileAPI::GetCurrentDirectory() {
     return RemoveLongPathPrefix(WideString(buffer.data(), n));
 }
 
-bool TFileAPI::SetCurrentDirectory(const WideString& path) {
-    return ::SetCurrentDirectoryW(W(LongPathName(path)));
-}
+bool TFileAPI::SetCurrentDirectory(const WideString& path) { return ::SetCurrentDirectoryW(W(LongPathName(path))); }
 
 TNativeHandle TFileAPI::FindFirst(const WideString& pattern, TFindData& data) {
     WIN32_FIND_DATAW found;
@@ -115,9 +113,7 @@ bool TFileAPI::GetFileData(const WideString& path, TFindData& data) {
     return true;
 }
 
-uint32_t TFileAPI::GetFileAttributes(const WideString& path) {
-    return ::GetFileAttributesW(W(LongPathName(path)));
-}
+uint32_t TFileAPI::GetFileAttributes(const WideString& path) { return ::GetFileAttributesW(W(LongPathName(path))); }
 
 bool TFileAPI::SetFileAttributes(const WideString& path, uint32_t attributes) {
     return ::SetFileAttributesW(W(LongPathName(path)), attributes);
@@ -246,8 +242,8 @@ bool TFileAPI::GetReparseTarget(const WideString& path, WideString& target, bool
         ::SetLastError(WinError::NotAReparsePoint);
         return false;
     }
-    THandleHolder link(::CreateFileW(W(name), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                     OpenLinkFlags, nullptr));
+    THandleHolder link(
+        ::CreateFileW(W(name), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, OpenLinkFlags, nullptr));
     if (!link.Valid()) return false;
     std::vector<uint8_t> buffer(ReparseBufferSize);
     DWORD size = 0;
@@ -276,6 +272,6 @@ bool GetFileIdentity(const WideString& path, BY_HANDLE_FILE_INFORMATION& info) {
 bool IsSameFile(const WideString& a, const WideString& b) {
     BY_HANDLE_FILE_INFORMATION first, second;
     return GetFileIdentity(a, first) && GetFileIdentity(b, second) &&
-           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-           first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
 }

@@ -7,9 +7,9 @@ void CloseNativeMutex(TNativeHandle mutex) { ::CloseHandle((HANDLE)mutex); }
 
 TMutexWait WaitNativeMutex(TNativeHandle mutex) {
     switch (::WaitForSingleObject((HANDLE)mutex, INFINITE)) {
-        case WAIT_OBJECT_0: return TMutexWait::Acquired;
-        case WAIT_ABANDONED: return TMutexWait::Abandoned;
-        default: return TMutexWait::Failed;
+    case WAIT_OBJECT_0: return TMutexWait::Acquired;
+    case WAIT_ABANDONED: return TMutexWait::Abandoned;
+    default: return TMutexWait::Failed;
     }
 }
 

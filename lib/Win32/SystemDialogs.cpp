@@ -1,11 +1,11 @@
 #include <windows.h>
-#include <objbase.h>
 #include <commdlg.h>
+#include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 #include <algorithm>
-#include "Win32/SystemDialogs.h"
 #include "Foundation/Exceptions.h"
+#include "Win32/SystemDialogs.h"
 
 namespace {
 
@@ -135,8 +135,7 @@ TPickResult ShowItemDialog(const TPickRequest& request, std::vector<WideString>&
     if (!request.StartFolder.empty()) {
         TComPtr<IShellItem> folder;
         // A folder the shell cannot resolve leaves the dialog where it would start anyway.
-        if (SUCCEEDED(::SHCreateItemFromParsingName(W(request.StartFolder), nullptr, IID_IShellItem,
-                                                    folder.OutVoid())))
+        if (SUCCEEDED(::SHCreateItemFromParsingName(W(request.StartFolder), nullptr, IID_IShellItem, folder.OutVoid())))
             dialog->SetFolder(folder.Get());
     }
     if (!request.FileName.empty()) Check(dialog->SetFileName(W(request.FileName)), "Setting the file name");
@@ -147,8 +146,8 @@ TPickResult ShowItemDialog(const TPickRequest& request, std::vector<WideString>&
     if (owner) ::SetActiveWindow(owner);
     if (hr == HRESULT_FROM_WIN32(ERROR_CANCELLED)) return TPickResult::Cancelled;
     Check(hr, "Showing the dialog");
-    chosen = ChosenPaths(dialog.Get(),
-                         request.Opening && (request.Options & OptionBit(DialogOption::AllowMultiSelect)));
+    chosen =
+        ChosenPaths(dialog.Get(), request.Opening && (request.Options & OptionBit(DialogOption::AllowMultiSelect)));
     return TPickResult::Chosen;
 }
 

@@ -13,8 +13,8 @@ struct TPickRequest {
     WideString Title;
     WideString FileName;
     WideString Filter;
-    WideString StartFolder;    // where the item dialog starts; may be empty
-    WideString SelectFolder;   // an existing folder the folder browser selects; may be empty
+    WideString StartFolder;   // where the item dialog starts; may be empty
+    WideString SelectFolder;  // an existing folder the folder browser selects; may be empty
 };
 
 enum class TPickResult { Chosen, Cancelled, Unavailable };

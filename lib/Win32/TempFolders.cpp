@@ -1,5 +1,5 @@
-#include "FileSystem/FileAPI.h"
 #include "FileSystem/TempFolders.h"
+#include "FileSystem/FileAPI.h"
 
 std::vector<WideString> TempFolderCandidates() { return {u"%TMP%", u"%TEMP%", u"%WINDIR%\\TEMP"}; }
 

@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
-#include "Foundation/CodePages.h"
 #include <algorithm>
 #include <map>
-#include "Foundation/Exceptions.h"
-#include "FileSystem/FileAPI.h"
 #include "Archivers/Zip/FileZipper.h"
+#include "FileSystem/FileAPI.h"
 #include "FixProcedure.h"
-#include "Streams/Streams.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
+#include "Streams/Streams.h"
 #include "support/FaultyFileAPI.h"
 #include "support/Files.h"
 #include "support/ScratchFolder.h"
@@ -38,8 +38,8 @@ protected:
 
 TEST_F(FixProcedure, PathsUseThePlatformSeparator) {
     WideString sep(1, PathDelim);
-    EXPECT_EQ(ViewerPath(u"B"), u"B" + sep + u"Contents" + sep + u"Resources" + sep + u"Viewer.app" + sep + u"Contents" +
-                                    sep + u"MacOS" + sep + u"ZuvOrudad5");
+    EXPECT_EQ(ViewerPath(u"B"), u"B" + sep + u"Contents" + sep + u"Resources" + sep + u"Viewer.app" + sep +
+                                    u"Contents" + sep + u"MacOS" + sep + u"ZuvOrudad5");
     EXPECT_EQ(MarkerPath(u"B" + sep), u"B" + sep + u"Contents" + sep + u"Resources" + sep + u"slideshow.dat");
 }
 
@@ -93,8 +93,8 @@ TEST_F(FixProcedure, FailedWriteKeepsTheOldViewerAndRaises) {
     } catch (const Exception& e) {
         // The viewer by its name in the bundle, not the staged file, and why.
         WideString viewer = ViewerPath(Bundle).substr(Scratch.Path().size() + 1);
-        EXPECT_NE(e.Message().find("Cannot write the viewer \"" + Narrow(viewer) + "\": " +
-                                   SystemErrorText(WinError::DiskFull)),
+        EXPECT_NE(e.Message().find("Cannot write the viewer \"" + Narrow(viewer) +
+                                   "\": " + SystemErrorText(WinError::DiskFull)),
                   std::string::npos)
             << e.Message();
     }

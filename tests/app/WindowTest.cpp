@@ -3,12 +3,12 @@
 #ifdef _WIN32
 #include <atomic>
 #include <cstring>
-#include "Foundation/CodePages.h"
-#include "Foundation/Exceptions.h"
 #include "FileSystem/FileAPI.h"
 #include "FixProcedure.h"
 #include "FixRunner.h"
 #include "Forms.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/Exceptions.h"
 #include "PathFixes.h"
 #include "support/Files.h"
 #include "support/MessageBoxes.h"

@@ -21,10 +21,8 @@ TZipListing List(const std::vector<uint8_t>& bytes) {
 std::vector<std::string> Lines(const WideString& text) {
     std::vector<std::string> lines(1);
     for (char16_t c : text) {
-        if (c == u'\n')
-            lines.emplace_back();
-        else
-            lines.back() += c < 0x80 ? char(c) : '#';
+        if (c == u'\n') lines.emplace_back();
+        else lines.back() += c < 0x80 ? char(c) : '#';
     }
     if (lines.back().empty()) lines.pop_back();
     return lines;

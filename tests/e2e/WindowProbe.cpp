@@ -92,18 +92,20 @@ std::string Describe(HWND window, HWND origin) {
     RECT r;
     ::GetWindowRect(window, &r);
     if (origin) ::MapWindowPoints(HWND_DESKTOP, origin, reinterpret_cast<POINT*>(&r), 2);
-    return Cat("{\"hwnd\":", Number((long long)(INT_PTR)window), ",\"parent\":",
-               Number((long long)(INT_PTR)::GetParent(window)), ",\"id\":", Number(::GetDlgCtrlID(window)),
-               ",\"class\":", Quote(Utf8(ClassName(window))), ",\"text\":", Quote(Utf8(WindowText(window))),
-               ",\"visible\":", Bool(::IsWindowVisible(window)), ",\"enabled\":", Bool(::IsWindowEnabled(window)),
-               ",\"style\":", Number((unsigned)::GetWindowLongW(window, GWL_STYLE)), ",\"exstyle\":",
-               Number((unsigned)::GetWindowLongW(window, GWL_EXSTYLE)), ",\"rect\":", RectJson(r), "}");
+    return Cat(
+        "{\"hwnd\":", Number((long long)(INT_PTR)window),
+        ",\"parent\":", Number((long long)(INT_PTR)::GetParent(window)), ",\"id\":", Number(::GetDlgCtrlID(window)),
+        ",\"class\":", Quote(Utf8(ClassName(window))), ",\"text\":", Quote(Utf8(WindowText(window))),
+        ",\"visible\":", Bool(::IsWindowVisible(window)), ",\"enabled\":", Bool(::IsWindowEnabled(window)),
+        ",\"style\":", Number((unsigned)::GetWindowLongW(window, GWL_STYLE)),
+        ",\"exstyle\":", Number((unsigned)::GetWindowLongW(window, GWL_EXSTYLE)), ",\"rect\":", RectJson(r), "}");
 }
 
 std::vector<HWND> Descendants(HWND window) {
     std::vector<HWND> found;
     ::EnumChildWindows(
-        window, [](HWND child, LPARAM list) -> BOOL {
+        window,
+        [](HWND child, LPARAM list) -> BOOL {
             reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
             return TRUE;
         },
@@ -171,8 +173,8 @@ std::string Focus(HWND window) {
     info.cbSize = sizeof info;
     DWORD thread = ::GetWindowThreadProcessId(window, nullptr);
     if (!::GetGUIThreadInfo(thread, &info)) return "{\"focus\":0,\"active\":0}";
-    return Cat("{\"focus\":", Number((long long)(INT_PTR)info.hwndFocus), ",\"active\":",
-               Number((long long)(INT_PTR)info.hwndActive), "}");
+    return Cat("{\"focus\":", Number((long long)(INT_PTR)info.hwndFocus),
+               ",\"active\":", Number((long long)(INT_PTR)info.hwndActive), "}");
 }
 
 // Measured as the label draws: its width, word breaks, no prefix.
@@ -199,9 +201,8 @@ std::string Fit(HWND label, const std::vector<std::string>& words) {
     ::SelectObject(dc, old);
     ::ReleaseDC(nullptr, dc);
     ::DeleteObject(font);
-    return Cat("{\"face\":", Quote(Utf8(faceName)), ",\"own_font\":", Bool(ownFont), ",\"need\":[",
-               Number(need.right), ",", Number(need.bottom), "],\"box\":[", Number(box.right), ",",
-               Number(box.bottom), "]}");
+    return Cat("{\"face\":", Quote(Utf8(faceName)), ",\"own_font\":", Bool(ownFont), ",\"need\":[", Number(need.right),
+               ",", Number(need.bottom), "],\"box\":[", Number(box.right), ",", Number(box.bottom), "]}");
 }
 
 std::string Watch(HWND form, HWND label, const std::wstring& last, double seconds) {

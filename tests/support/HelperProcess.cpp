@@ -17,7 +17,8 @@ extern char** environ;
 namespace {
 // Waits until standard input ends.
 void WaitForInputEnd() {
-    while (std::fgetc(stdin) != EOF) {}
+    while (std::fgetc(stdin) != EOF) {
+    }
 }
 
 void Say(const std::string& line) {

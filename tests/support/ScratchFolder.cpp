@@ -4,8 +4,8 @@
 #include <fstream>
 #include <iterator>
 #include <random>
-#include "Foundation/Clock.h"
 #include "FileSystem/FileAPI.h"
+#include "Foundation/Clock.h"
 
 namespace fs = std::filesystem;
 

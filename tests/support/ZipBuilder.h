@@ -25,8 +25,7 @@ struct TZipFixtureEntry {
 };
 
 // A stored entry with the fields tests vary most.
-TZipFixtureEntry FixtureFile(const std::string& name, const std::string& data, uint8_t host = 0,
-                             uint32_t external = 0);
+TZipFixtureEntry FixtureFile(const std::string& name, const std::string& data, uint8_t host = 0, uint32_t external = 0);
 
 struct TZipFixture {
     std::vector<TZipFixtureEntry> Entries;

@@ -1,11 +1,11 @@
 #include "Archivers/Zip/FileUnzipper.h"
-#include "Foundation/CodePages.h"
-#include "FileSystem/FileAPI.h"
-#include "Streams/FileStream.h"
-#include "Foundation/Format.h"
-#include "Compression/InflateStream.h"
-#include "Foundation/SysError.h"
 #include "Archivers/Zip/ZipArchive.h"
+#include "Compression/InflateStream.h"
+#include "FileSystem/FileAPI.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/Format.h"
+#include "Foundation/SysError.h"
+#include "Streams/FileStream.h"
 
 namespace {
 
@@ -25,8 +25,8 @@ AnsiString TheEntry(TArchItem* item) { return "The entry \"" + WideToAnsi(Stored
 // Methods other tools write, for a message a user can look up.
 AnsiString MethodText(uint16_t method) {
     static const std::pair<uint16_t, const char*> names[] = {
-        {1, "Shrink"}, {6, "Implode"}, {9, "Deflate64"}, {12, "BZip2"},   {14, "LZMA"},
-        {93, "Zstandard"}, {95, "XZ"},  {96, "JPEG"},     {97, "WavPack"}, {98, "PPMd"}};
+        {1, "Shrink"},     {6, "Implode"}, {9, "Deflate64"}, {12, "BZip2"},   {14, "LZMA"},
+        {93, "Zstandard"}, {95, "XZ"},     {96, "JPEG"},     {97, "WavPack"}, {98, "PPMd"}};
     AnsiString text = Format("compression method %d", (int)method);
     for (auto [number, name] : names)
         if (number == method) text += AnsiString(" (") + name + ")";
@@ -60,8 +60,8 @@ void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolde
     };
     if (OnProgress) callback->TotalProgress->OnChange = OnProgress;
     archive->CallBack = callback.Get();
-    TRef<TFileStream> file = MakeRef<TFileStream>(zipPath, FileAccess::Read, FileShare::Read,
-                                                  FileDisposition::OpenExisting);
+    TRef<TFileStream> file =
+        MakeRef<TFileStream>(zipPath, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
     archive->SetStream(file.Get());
     archive->Open();
     DirectoryRecovered = archive->Structure->Offset < 0;
@@ -76,7 +76,7 @@ void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolde
         if (!KeepEntryForms || !entry->Item || entry->Item->IsFolder()) continue;
         bool unix = entry->HostSystem == ZipHost::Unix;
         EntryForms.Add(entry->Item->Path(), {unix, (entry->Flags & ZipFlag::Utf8) != 0,
-                                           unix ? entry->ExternalAttributes : 0, entry->NameBytes});
+                                             unix ? entry->ExternalAttributes : 0, entry->NameBytes});
     }
     if (!ForceDirectories(DestFolder)) {
         uint32_t code = GetLastErrorCode();
@@ -95,8 +95,8 @@ void TFileUnzipper::ExtractItem(TArchiveCallBack* callback, TStream* stream) {
         FMadeFolders.insert(folder);
     }
     {
-        TRef<TFileStream> out = MakeRef<TFileStream>(target, FileAccess::Write, FileShare::Read,
-                                                     FileDisposition::CreateAlways);
+        TRef<TFileStream> out =
+            MakeRef<TFileStream>(target, FileAccess::Write, FileShare::Read, FileDisposition::CreateAlways);
         // An unpack stream does not stop at the item's end by itself.
         int64_t copied = 0;
         try {

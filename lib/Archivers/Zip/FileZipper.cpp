@@ -1,13 +1,13 @@
 #include "Archivers/Zip/FileZipper.h"
 #include <algorithm>
 #include <memory>
+#include "Archivers/Zip/PackWorkers.h"
+#include "Archivers/Zip/ZipArchive.h"
+#include "FileSystem/FileAPI.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/ScopeExit.h"
-#include "FileSystem/FileAPI.h"
-#include "Streams/FileStream.h"
-#include "Archivers/Zip/PackWorkers.h"
 #include "Foundation/Threads.h"
-#include "Archivers/Zip/ZipArchive.h"
+#include "Streams/FileStream.h"
 
 namespace {
 // Selects Deflate for every entry.
@@ -66,10 +66,8 @@ void TFileZipper::CollectFiles(const WideString& folder) {
         for (int32_t i = 0; i < listing->Count(); ++i) {
             TFileInfo* info = listing->Item<TFileInfo>(i);
             WideString path = JoinPath(folder, info->Name);
-            if (info->IsFolder)
-                CollectFiles(path);
-            else
-                Files->Add(path);
+            if (info->IsFolder) CollectFiles(path);
+            else Files->Add(path);
         }
     } catch (...) {
         listing->FreeAll();
@@ -90,8 +88,8 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
     callback->OnPackItem = [this](TArchiveCallBack* sender, TStream* stream) { PackItem(sender, stream); };
     if (OnSaveProgress) callback->TotalProgress->OnChange = OnSaveProgress;
     TRef<TWorkerFedArchive> archive = MakeRef<TWorkerFedArchive>(this);
-    TRef<TFileStream> file = MakeRef<TFileStream>(zipPath, FileAccess::ReadWrite, FileShare::Read,
-                                                  FileDisposition::CreateAlways);
+    TRef<TFileStream> file =
+        MakeRef<TFileStream>(zipPath, FileAccess::ReadWrite, FileShare::Read, FileDisposition::CreateAlways);
     archive->CallBack = callback.Get();
     archive->SetStream(file.Get());
     FIndexOf.clear();
@@ -116,8 +114,8 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
     std::unique_ptr<TPackWorkers> workers;
     const TPackStreamClass* packer = archive->Packer(ZipMethod::Deflated);
     if (Workers > 1 && Files->GetCount() > 1 && packer) {
-        workers = std::make_unique<TPackWorkers>(Files, packer, int8_t(SaveLevel),
-                                                 std::min(Workers, Files->GetCount()), WaitingMemory);
+        workers = std::make_unique<TPackWorkers>(Files, packer, int8_t(SaveLevel), std::min(Workers, Files->GetCount()),
+                                                 WaitingMemory);
         archive->Workers = workers.get();
     }
     archive->Save(SaveLevel);

@@ -1,12 +1,12 @@
 #include "Archivers/Zip/PackWorkers.h"
-#include "Foundation/CodePages.h"
 #include "Compression/DeflateStream.h"
-#include "Foundation/Exceptions.h"
 #include "FileSystem/FileAPI.h"
+#include "FileSystem/TempFolders.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/Exceptions.h"
+#include "Foundation/TextUtils.h"
 #include "Streams/FileStream.h"
 #include "Streams/FilterStream.h"
-#include "FileSystem/TempFolders.h"
-#include "Foundation/TextUtils.h"
 
 namespace {
 
@@ -39,8 +39,7 @@ void WriteAll(TStream* dest, const std::vector<uint8_t>& bytes) {
 }  // namespace
 
 void PackFileInto(const WideString& path, TStream* stream) {
-    TRef<TFileStream> in = MakeRef<TFileStream>(path, FileAccess::Read, FileShare::Read,
-                                                FileDisposition::OpenExisting);
+    TRef<TFileStream> in = MakeRef<TFileStream>(path, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
     int64_t size = in->GetSize();
     if (stream->CopyFrom(in.Get(), size) != size) throw EStreamReadError("Cannot read \"" + WideToAnsi(path) + "\"");
 }
@@ -72,8 +71,7 @@ public:
             std::vector<uint8_t> bytes(buffer.begin() + offset, buffer.begin() + offset + count);
             if (FOwner->Deliver(FIndex, bytes, Pack ? Pack->GetPosition() : 0)) return count;
             SpillPath = JoinPath(FOwner->FSpillFolder.Path(), IntToStr(FIndex) + u".spill");
-            FSpill = MakeRef<TFileStream>(SpillPath, FileAccess::Write, FileShare::Read,
-                                          FileDisposition::CreateAlways);
+            FSpill = MakeRef<TFileStream>(SpillPath, FileAccess::Write, FileShare::Read, FileDisposition::CreateAlways);
         }
         if (FSpill->Write(buffer, offset, count) != count) throw EStreamWriteError();
         return count;

@@ -10,9 +10,9 @@
 #include <exception>
 #include <map>
 #include <vector>
-#include "Foundation/Lists.h"
 #include "Compression/PackStream.h"
 #include "FileSystem/TempFolders.h"
+#include "Foundation/Lists.h"
 #include "Foundation/Threads.h"
 
 // Copies the whole file at path into stream; a file that gives fewer bytes
@@ -52,7 +52,7 @@ private:
     };
     struct TEntry {
         std::deque<TPiece> Pieces;
-        size_t Waiting = 0;  // bytes of the pieces not yet written
+        size_t Waiting = 0;    // bytes of the pieces not yet written
         WideString SpillPath;  // the rest of the data, once it spilled
         bool Done = false;
         TPacked Result;

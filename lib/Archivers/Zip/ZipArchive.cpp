@@ -1,9 +1,9 @@
 #include "Archivers/Zip/ZipArchive.h"
 #include <algorithm>
-#include "Compression/DeflateStream.h"
 #include <utility>
 #include "Archivers/Zip/BoundedStream.h"
 #include "Archivers/Zip/ZipBytes.h"
+#include "Compression/DeflateStream.h"
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/TempFolders.h"
 #include "Foundation/ErrorReport.h"

@@ -7,13 +7,13 @@
 #include <vector>
 #include "Archivers/Archive.h"
 #include "Archivers/Zip/BoundedStream.h"
-#include "Compression/CompressionMethods.h"
-#include "Compression/DeflateStream.h"
-#include "Streams/FilterStream.h"
-#include "Streams/StreamUtil.h"
-#include "Compression/UnpackStream.h"
 #include "Archivers/Zip/ZipPasswordStream.h"
 #include "Archivers/Zip/ZipStructure.h"
+#include "Compression/CompressionMethods.h"
+#include "Compression/DeflateStream.h"
+#include "Compression/UnpackStream.h"
+#include "Streams/FilterStream.h"
+#include "Streams/StreamUtil.h"
 
 class TZipArchive : public TArchive {
 public:

@@ -1,8 +1,8 @@
 #include "Archivers/Zip/ZipStructure.h"
 #include <algorithm>
+#include "Archivers/Zip/ZipBytes.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
-#include "Archivers/Zip/ZipBytes.h"
 
 using namespace ZipRecord;
 
@@ -191,9 +191,7 @@ bool TZipStructure::HasCentralHeaderAt(int64_t position, TConstByteSpan buffer, 
     return HasSignatureAt(position, ZipSignature::CentralHeader);
 }
 
-bool TZipStructure::HasLocalHeaderAt(int64_t position) {
-    return HasSignatureAt(position, ZipSignature::LocalHeader);
-}
+bool TZipStructure::HasLocalHeaderAt(int64_t position) { return HasSignatureAt(position, ZipSignature::LocalHeader); }
 
 bool TZipStructure::HasSignatureAt(int64_t position, uint32_t signature) {
     if (!Stream) return false;
@@ -443,11 +441,11 @@ void TZipStructure::ScanLocalHeaders(TStream* stream) {
             if (i > n - 4) break;
             const uint8_t* p = data + i;
             uint32_t signature = Get32(p);
-            int32_t needed = signature == ZipSignature::DataDescriptor ? DataDescriptorSize
-                             : signature == ZipSignature::LocalHeader
-                                 ? (i + LocalHeaderSize <= n ? LocalHeaderSize + Get16(p + 26) + Get16(p + 28)
-                                                             : LocalHeaderSize)
-                                 : 4;
+            int32_t needed =
+                signature == ZipSignature::DataDescriptor ? DataDescriptorSize
+                : signature == ZipSignature::LocalHeader
+                    ? (i + LocalHeaderSize <= n ? LocalHeaderSize + Get16(p + 26) + Get16(p + 28) : LocalHeaderSize)
+                    : 4;
             // Read again from here with the next chunk; at the end of the
             // file it is a cut record.
             if (needed > n - i && !lastChunk) break;

@@ -215,8 +215,8 @@ TEST(ArchiveRoot, ClearLeavesAnEmptyFolderThatIgnoresCase) {
 
 TEST(ArchiveRoot, OperationsNeedACallBack) {
     auto archive = MakeRef<TTestArchive>();
-    for (auto operation : {+[](TArchive* a) { a->Open(); }, +[](TArchive* a) { a->Extract(); },
-                           +[](TArchive* a) { a->Save(3); }}) {
+    for (auto operation :
+         {+[](TArchive* a) { a->Open(); }, +[](TArchive* a) { a->Extract(); }, +[](TArchive* a) { a->Save(3); }}) {
         try {
             operation(archive.Get());
             FAIL() << "no exception";
@@ -252,11 +252,11 @@ TEST(ArchiveCallBack, UnhandledErrorsStagesAndQueriesAskToStop) {
     ASSERT_NE(callBack->FileProgress, nullptr);
     ASSERT_NE(callBack->TotalProgress, nullptr);
     using Call = void (*)(TDefaultCallBack*, TArchItem*);
-    for (Call call : {+[](TDefaultCallBack* c, TArchItem* i) { c->Error(i, "e"); },
-                      +[](TDefaultCallBack* c, TArchItem* i) { c->HeaderError(i, "h"); },
-                      +[](TDefaultCallBack* c, TArchItem*) { c->Stage(1); },
-                      +[](TDefaultCallBack* c, TArchItem*) { c->Query(1); },
-                      +[](TDefaultCallBack* c, TArchItem*) { c->Query2(1); }}) {
+    for (Call call :
+         {+[](TDefaultCallBack*c, TArchItem*i) { c->Error(i, "e"); },
+          +[](TDefaultCallBack*c, TArchItem*i) { c->HeaderError(i, "h"); },
+          +[](TDefaultCallBack*c, TArchItem*) { c->Stage(1); }, +[](TDefaultCallBack*c, TArchItem*) { c->Query(1); },
+          +[](TDefaultCallBack*c, TArchItem*) { c->Query2(1); }}) {
         callBack->SetAborted(false);
         call(callBack.Get(), item);
         EXPECT_TRUE(callBack->Aborted);
@@ -280,15 +280,19 @@ TEST(ArchiveCallBack, EventsGetTheCallsWithTheItemSetAsCurrent) {
     TArchItem* item = archive->FindOrCreate(u"x.txt", FindMode::Add);
     auto callBack = MakeRef<TDefaultCallBack>();
     std::vector<std::string> calls;
-    auto log = [&](const std::string& what) {
-        calls.push_back(what + (callBack->CurrentItem == item ? "@x" : ""));
-    };
+    auto log = [&](const std::string& what) { calls.push_back(what + (callBack->CurrentItem == item ? "@x" : "")); };
     callBack->OnError = [&](TArchiveCallBack*, const AnsiString& m) { log("error " + m); };
     callBack->OnHeaderError = [&](TArchiveCallBack*, const AnsiString& m) { log("header " + m); };
     callBack->OnNotice = [&](TArchiveCallBack*, int32_t v) { log("notice " + std::to_string(v)); };
     callBack->OnNotice2 = [&](TArchiveCallBack*, int32_t v) { log("notice2 " + std::to_string(v)); };
-    callBack->OnAskText = [&](TArchiveCallBack*) -> WideString { log("ask"); return u"one"; };
-    callBack->OnAskText2 = [&](TArchiveCallBack*) -> WideString { log("ask2"); return u"two"; };
+    callBack->OnAskText = [&](TArchiveCallBack*) -> WideString {
+        log("ask");
+        return u"one";
+    };
+    callBack->OnAskText2 = [&](TArchiveCallBack*) -> WideString {
+        log("ask2");
+        return u"two";
+    };
     callBack->OnStage = [&](TArchiveCallBack*, int32_t v) { log("stage " + std::to_string(v)); };
     callBack->OnQuery = [&](TArchiveCallBack*, int32_t v) { log("query " + std::to_string(v)); };
     callBack->OnQuery2 = [&](TArchiveCallBack*, int32_t v) { log("query2 " + std::to_string(v)); };

@@ -18,7 +18,8 @@ TEST(CompressionMethods, StartUpRegistersTheFourMethodsFoundWithoutRegardToCase)
 }
 
 TEST(CompressionMethods, UnknownNamesYieldNone) {
-    for (const char* name : {"Deflate64", "BZip2Pack", "", "Deflat", "Deflate "}) EXPECT_EQ(FindPackMethod(name), nullptr) << name;
+    for (const char* name : {"Deflate64", "BZip2Pack", "", "Deflat", "Deflate "})
+        EXPECT_EQ(FindPackMethod(name), nullptr) << name;
     for (const char* name : {"Inflate64", "BZip2Unpack", "Store"}) EXPECT_EQ(FindUnpackMethod(name), nullptr) << name;
 }
 

@@ -2,8 +2,8 @@
 #include <zlib.h>
 #include <random>
 #include "Compression/DeflateStream.h"
-#include "Foundation/Exceptions.h"
 #include "Compression/InflateStream.h"
+#include "Foundation/Exceptions.h"
 #include "support/TestStreams.h"
 
 namespace {
@@ -38,7 +38,8 @@ std::vector<uint8_t> RawInflate(const std::vector<uint8_t>& packed, size_t size)
 // Everything an unpack stream gives, read in pieces of piece bytes.
 std::vector<uint8_t> ReadAll(TStream* stream, int32_t piece) {
     std::vector<uint8_t> out, buffer(piece);
-    for (int32_t n; (n = stream->Read(buffer, 0, piece)) > 0;) out.insert(out.end(), buffer.begin(), buffer.begin() + n);
+    for (int32_t n; (n = stream->Read(buffer, 0, piece)) > 0;)
+        out.insert(out.end(), buffer.begin(), buffer.begin() + n);
     return out;
 }
 
@@ -109,7 +110,8 @@ TEST(RestoreStream, FollowsItsOwnPlaceInASharedSource) {
 
 TEST(UnpackStreams, AreReadOnlyAndReportProgress) {
     auto source = SourceWith(Pack(BytesOf("some text"), 3));
-    TRef<TUnpackStream> streams[] = {MakeRef<TRestoreStream>(source.Get(), 9), MakeRef<TInflateStream>(source.Get(), 9)};
+    TRef<TUnpackStream> streams[] = {MakeRef<TRestoreStream>(source.Get(), 9),
+                                     MakeRef<TInflateStream>(source.Get(), 9)};
     for (auto& stream : streams) {
         try {
             stream->Write("x", 1);
@@ -239,7 +241,10 @@ TEST(DeflateStream, EmptyInputGivesTheMinimalStreamAtItsPlace) {
     for (int8_t level = 1; level <= 5; ++level) {
         auto dest = MakeRef<TMemoryStream>();
         dest->Write("lead", 4);
-        { auto pack = MakeRef<TDeflateStream>(dest.Get(), level); dest->SetPosition(0); }
+        {
+            auto pack = MakeRef<TDeflateStream>(dest.Get(), level);
+            dest->SetPosition(0);
+        }
         EXPECT_EQ(ContentsOf(dest.Get()), (std::vector<uint8_t>{'l', 'e', 'a', 'd', 0x03, 0x00})) << int(level);
     }
     // Level 0 stores: one empty stored block.

@@ -8,10 +8,12 @@ using namespace DialogOption;
 
 // The common item dialog's flags, bit by bit; every other bit turns on nothing.
 const std::pair<int, uint32_t> ItemFlagTable[] = {
-    {OverwritePrompt, 0x2},       {NoChangeDir, 0x8},          {NoValidate, 0x100},
-    {AllowMultiSelect, 0x200},    {StrictFileTypes, 0x4},      {PathMustExist, 0x800},
-    {FileMustExist, 0x1000},      {CreatePrompt, 0x2000},      {ShareAware, 0x4000},
-    {NoReadOnlyReturn, 0x8000},   {NoTestFileCreate, 0x10000}, {NoDereferenceLinks, 0x100000},
+    {OverwritePrompt, 0x2},       {NoChangeDir, 0x8},
+    {NoValidate, 0x100},          {AllowMultiSelect, 0x200},
+    {StrictFileTypes, 0x4},       {PathMustExist, 0x800},
+    {FileMustExist, 0x1000},      {CreatePrompt, 0x2000},
+    {ShareAware, 0x4000},         {NoReadOnlyReturn, 0x8000},
+    {NoTestFileCreate, 0x10000},  {NoDereferenceLinks, 0x100000},
     {DontAddToRecent, 0x2000000}, {ForceShowHidden, 0x10000000},
 };
 
@@ -100,8 +102,7 @@ TEST(DialogSelection, ClassicBufferHoldsOnePathOrAFolderAndNames) {
     // A buffer filled to its end without the closing NUL still gives its path.
     EXPECT_EQ(ClassicSelection(one, false), std::vector<WideString>{one});
     // A shorter pick over a longer seed leaves the seed's end behind it.
-    EXPECT_EQ(ClassicSelection(one + WideString(u"\0ows\\Older.zip\0\0", 16), false),
-              std::vector<WideString>{one});
+    EXPECT_EQ(ClassicSelection(one + WideString(u"\0ows\\Older.zip\0\0", 16), false), std::vector<WideString>{one});
 
     const WideString folder = sep + u"shows";
     EXPECT_EQ(ClassicSelection(folder + WideString(u"\0a.zip\0b.zip\0\0", 14), true),

@@ -2,8 +2,8 @@
 // show: what Execute keeps and what it hands back.
 #ifdef _WIN32
 #include <gtest/gtest.h>
-#include "Foundation/Exceptions.h"
 #include "FileSystem/FileAPI.h"
+#include "Foundation/Exceptions.h"
 #include "Win32/Dialogs.h"
 #include "support/ScratchFolder.h"
 

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include "Foundation/Exceptions.h"
 #include "FileSystem/FileAPI.h"
+#include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
 #include "support/HelperProcess.h"
 #include "support/MessageBoxes.h"
@@ -85,8 +85,8 @@ TEST(FileHelpers, OpeningAFileHeldByAnotherProcessFailsAndKeepsItsContents) {
     scratch.Write(file, "keep me");
     THelperProcess helper("hold-exclusive", {Narrow(file)});
     ASSERT_TRUE(helper.Ready()) << helper.Reply();
-    for (uint32_t disposition : {FileDisposition::OpenExisting, FileDisposition::CreateAlways,
-                                 FileDisposition::TruncateExisting}) {
+    for (uint32_t disposition :
+         {FileDisposition::OpenExisting, FileDisposition::CreateAlways, FileDisposition::TruncateExisting}) {
         EXPECT_EQ(CodeOf<EFileOpenError>([&] { FileOpen(file, FileAccess::ReadWrite, FileShare::All, disposition); }),
                   WinError::SharingViolation);
     }
@@ -271,9 +271,8 @@ TEST(FileHandles, FailuresRaiseTheirClassWithTheSystemCode) {
                   WinError::AccessDenied);
     }
     // A folder is no file.
-    EXPECT_EQ(CodeOf<EFileOpenError>([&] {
-                  FileOpen(scratch.Path(), FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
-              }),
+    EXPECT_EQ(CodeOf<EFileOpenError>(
+                  [&] { FileOpen(scratch.Path(), FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting); }),
               WinError::AccessDenied);
 
     TFileHandle reader(FileOpen(scratch / u"exists", FileAccess::Read, FileShare::All, FileDisposition::OpenExisting));
@@ -293,32 +292,29 @@ TEST(FileHandles, OpenWithoutSharingLocksOutOtherOpensAndDeletion) {
     TScratchFolder scratch;
     WideString path = scratch / u"lock";
     TFileHandle owner(FileOpen(path, FileAccess::ReadWrite, FileShare::None, FileDisposition::CreateNew));
-    EXPECT_EQ(CodeOf<EFileOpenError>([&] {
-                  FileOpen(path, FileAccess::Read, FileShare::All, FileDisposition::OpenExisting);
-              }),
+    EXPECT_EQ(CodeOf<EFileOpenError>(
+                  [&] { FileOpen(path, FileAccess::Read, FileShare::All, FileDisposition::OpenExisting); }),
               WinError::SharingViolation);
     EXPECT_FALSE(FileAPI->DeleteFile(path));
     EXPECT_EQ(GetLastErrorCode(), WinError::SharingViolation);
     owner.Close();
     TFileHandle shared(FileOpen(path, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting));
     TFileHandle second(FileOpen(path, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting));
-    EXPECT_EQ(CodeOf<EFileOpenError>([&] {
-                  FileOpen(path, FileAccess::Read, FileShare::None, FileDisposition::OpenExisting);
-              }),
+    EXPECT_EQ(CodeOf<EFileOpenError>(
+                  [&] { FileOpen(path, FileAccess::Read, FileShare::None, FileDisposition::OpenExisting); }),
               WinError::SharingViolation);
     // Readers that share only reading keep writers out, and the reverse.
-    EXPECT_EQ(CodeOf<EFileOpenError>([&] {
-                  FileOpen(path, FileAccess::Write, FileShare::All, FileDisposition::OpenExisting);
-              }),
+    EXPECT_EQ(CodeOf<EFileOpenError>(
+                  [&] { FileOpen(path, FileAccess::Write, FileShare::All, FileDisposition::OpenExisting); }),
               WinError::SharingViolation);
     shared.Close();
     second.Close();
     TFileHandle writer(FileOpen(path, FileAccess::Write, FileShare::Read, FileDisposition::OpenExisting));
-    EXPECT_EQ(CodeOf<EFileOpenError>([&] {
-                  FileOpen(path, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
-              }),
+    EXPECT_EQ(CodeOf<EFileOpenError>(
+                  [&] { FileOpen(path, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting); }),
               WinError::SharingViolation);
-    TFileHandle reader(FileOpen(path, FileAccess::Read, FileShare::Read | FileShare::Write, FileDisposition::OpenExisting));
+    TFileHandle reader(
+        FileOpen(path, FileAccess::Read, FileShare::Read | FileShare::Write, FileDisposition::OpenExisting));
 }
 
 namespace {

@@ -1,16 +1,16 @@
 #include <gtest/gtest.h>
 #include <fstream>
-#include "Foundation/Clock.h"
-#include "Foundation/Exceptions.h"
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/FileCopier.h"
+#include "Foundation/Clock.h"
+#include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
 #include "support/FaultyFileAPI.h"
 #include "support/Files.h"
 #include "support/ScratchFolder.h"
 #ifndef _WIN32
-#include <sys/stat.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <cstdlib>
 #include <ctime>
 #endif
@@ -204,7 +204,9 @@ TEST_F(FolderCopy, FailureOfOneFileIsReportedAndTheRestStillCopied) {
     EXPECT_EQ(copier->FileCount, 2);
 }
 
-TEST_F(FolderCopy, MissingSourceFolderFails) { EXPECT_FALSE(CopyFolderTree(Scratch / u"nothing", To, true, true, true)); }
+TEST_F(FolderCopy, MissingSourceFolderFails) {
+    EXPECT_FALSE(CopyFolderTree(Scratch / u"nothing", To, true, true, true));
+}
 
 TEST_F(FolderCopy, FilterLeavesEntriesOut) {
     TRef<TFileCopier> copier = MakeRef<TFileCopier>();
@@ -394,7 +396,8 @@ TEST_F(FolderCopy, EveryNameIsTakenExactlyWithItsBytesTimesAndMode) {
     }
     EXPECT_TRUE(CopyFolderTree(From, To, true, true, true));
     for (int i = 0; i < 5; ++i) {
-        struct stat from {}, to {};
+        struct stat from {
+        }, to{};
         ASSERT_EQ(::stat((FsPath(From) / names[i]).c_str(), &from), 0);
         ASSERT_EQ(::stat((FsPath(To) / names[i]).c_str(), &to), 0) << names[i];
         EXPECT_EQ(to.st_mtime, from.st_mtime) << names[i];

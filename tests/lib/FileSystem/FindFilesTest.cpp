@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <map>
 #include <vector>
-#include "Foundation/Exceptions.h"
 #include "FileSystem/FileAPI.h"
+#include "Foundation/Exceptions.h"
 #include "Foundation/Lists.h"
 #include "Foundation/SysError.h"
 #include "support/HelperProcess.h"
@@ -101,17 +101,19 @@ TEST(FindFiles, CallbackDecidesWhatCountsAndWhenToStop) {
     TScratchFolder scratch;
     MakeSample(scratch);
     int calls = 0;
-    EXPECT_EQ(FindFiles(scratch.Path(), u"*", [&](int32_t, TFileInfo* info, bool&) {
-                  ++calls;
-                  return info->IsFile;
-              }),
+    EXPECT_EQ(FindFiles(scratch.Path(), u"*",
+                        [&](int32_t, TFileInfo* info, bool&) {
+                            ++calls;
+                            return info->IsFile;
+                        }),
               5);
     EXPECT_EQ(calls, 6);
     calls = 0;
-    EXPECT_EQ(FindFiles(scratch.Path(), u"*", [&](int32_t, TFileInfo*, bool& stop) {
-                  stop = ++calls == 2;
-                  return true;
-              }),
+    EXPECT_EQ(FindFiles(scratch.Path(), u"*",
+                        [&](int32_t, TFileInfo*, bool& stop) {
+                            stop = ++calls == 2;
+                            return true;
+                        }),
               2);
     EXPECT_EQ(calls, 2);
 }
@@ -222,8 +224,7 @@ TEST(FindFilesErrors, EndOfListingIsCheckedAndTheSearchAlwaysClosed) {
     api->EndError = WinError::NoMoreFiles;
     FindFiles(u"folder", u"*", [](int32_t, TFileInfo*, bool& stop) { return stop = true; });
     EXPECT_EQ(api->Open, 0);
-    EXPECT_THROW(FindFiles(u"folder", u"*", [](int32_t, TFileInfo*, bool&) -> bool { throw EAbort("stop"); }),
-                 EAbort);
+    EXPECT_THROW(FindFiles(u"folder", u"*", [](int32_t, TFileInfo*, bool&) -> bool { throw EAbort("stop"); }), EAbort);
     EXPECT_EQ(api->Open, 0);
 }
 

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 #include <algorithm>
+#include "FileSystem/FileAPI.h"
+#include "FileSystem/TempFolders.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
-#include "FileSystem/FileAPI.h"
 #include "Foundation/SysError.h"
-#include "FileSystem/TempFolders.h"
 #include "Foundation/TextUtils.h"
 #include "support/Environment.h"
 #include "support/Files.h"
@@ -81,8 +81,7 @@ TEST_F(TempFolders, NewFoldersAreEmptyDistinctAndLocked) {
         WideString name = folder.substr(Root().size());
         TGuid guid;
         EXPECT_EQ(name.size(), 38u);
-        EXPECT_TRUE(name.front() == u'[' && name.back() == u']' &&
-                    StringToGuid(u"{" + name.substr(1, 36) + u"}", guid))
+        EXPECT_TRUE(name.front() == u'[' && name.back() == u']' && StringToGuid(u"{" + name.substr(1, 36) + u"}", guid))
             << Narrow(name);
         EXPECT_TRUE(DirectoryExists(folder));
         EXPECT_TRUE(std::filesystem::is_empty(FsPath(folder)));
@@ -101,11 +100,13 @@ TEST_F(TempFolders, DeleteFindsCaseAndSeparatorVariantsOnce) {
     WideString other = Root() + u"not-ours";
     FScratch.MakeFolder(other);
 
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](WideChar c) { return c >= u'A' && c <= u'Z' ? WideChar(c + 32) : c; });
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](WideChar c) { return c >= u'A' && c <= u'Z' ? WideChar(c + 32) : c; });
     EXPECT_TRUE(DeleteTempFolder(lower + PathDelim));
     EXPECT_FALSE(DeleteTempFolder(lower));
     WideString shouted = upper;
-    std::transform(shouted.begin(), shouted.end(), shouted.begin(), [](WideChar c) { return c >= u'a' && c <= u'z' ? WideChar(c - 32) : c; });
+    std::transform(shouted.begin(), shouted.end(), shouted.begin(),
+                   [](WideChar c) { return c >= u'a' && c <= u'z' ? WideChar(c - 32) : c; });
     EXPECT_TRUE(DeleteTempFolder(shouted));
     EXPECT_FALSE(FScratch.Exists(upper));
     EXPECT_FALSE(DeleteTempFolder(upper + PathDelim));

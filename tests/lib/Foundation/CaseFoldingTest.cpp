@@ -55,7 +55,8 @@ TEST(CaseFolding, MatchesTheUnicodeData) {
         line = line.substr(0, line.find('#'));
         std::istringstream fields(line);
         std::string code, status, mapping;
-        if (!std::getline(fields, code, ';') || !std::getline(fields, status, ';') || !std::getline(fields, mapping, ';'))
+        if (!std::getline(fields, code, ';') || !std::getline(fields, status, ';') ||
+            !std::getline(fields, mapping, ';'))
             continue;
         uint32_t cp = std::stoul(code, nullptr, 16);
         std::istringstream targets(mapping);

@@ -18,7 +18,8 @@ protected:
         tzset();
     }
     void TearDown() override {
-        if (FHadZone) setenv("TZ", FSaved.c_str(), 1); else unsetenv("TZ");
+        if (FHadZone) setenv("TZ", FSaved.c_str(), 1);
+        else unsetenv("TZ");
         tzset();
     }
     std::string FSaved;

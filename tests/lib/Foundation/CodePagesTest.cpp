@@ -26,9 +26,7 @@ TEST(CodePages, CodePage437MapsTheUpperHalf) {
     EXPECT_EQ(WideToBytes(AnsiToWide(all, CodePage::Us), CodePage::Us), all);
 }
 
-TEST(CodePages, UnmappableCharactersBecomeQuestionMarks) {
-    EXPECT_EQ(WideToBytes(u"a\u4E2Db", CodePage::Us), "a?b");
-}
+TEST(CodePages, UnmappableCharactersBecomeQuestionMarks) { EXPECT_EQ(WideToBytes(u"a\u4E2Db", CodePage::Us), "a?b"); }
 
 TEST(CodePages, EmptyAndUnknownGiveEmptyResults) {
     EXPECT_EQ(AnsiToWide(""), u"");
@@ -73,9 +71,15 @@ TEST(CodePages, LongInputsConvertCompletely) {
 }
 
 TEST(CodePages, MalformedUtf8IsReplacedNotDropped) {
-    EXPECT_EQ(Utf8ToWide("a\xFF" "b"), u"a\uFFFDb");
-    EXPECT_EQ(Utf8ToWide("a\xC0\xAF" "b"), u"a\uFFFD\uFFFDb");  // overlong '/'
-    EXPECT_EQ(WideToUtf8(WideString(u"a") + (WideChar)0xD800 + u"b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(Utf8ToWide("a\xFF"
+                         "b"),
+              u"a\uFFFDb");
+    EXPECT_EQ(Utf8ToWide("a\xC0\xAF"
+                         "b"),
+              u"a\uFFFD\uFFFDb");  // overlong '/'
+    EXPECT_EQ(WideToUtf8(WideString(u"a") + (WideChar)0xD800 + u"b"),
+              "a\xEF\xBF\xBD"
+              "b");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 #include <cstdio>
 #include <functional>
@@ -67,27 +67,35 @@ void ExpectCreateBuildsItsOwnClass(const char* name) {
 #define NVX_EXPECT_OWN_CLASS(Name) ExpectCreateBuildsItsOwnClass<Name>(#Name);
 
 TEST(Exceptions, EveryClassCreatesItsOwnType) {
-    NVX_EXPECT_OWN_CLASS(Exception) NVX_EXPECT_OWN_CLASS(EAbort) NVX_EXPECT_OWN_CLASS(EHeapException)
-    NVX_EXPECT_OWN_CLASS(EOutOfMemory) NVX_EXPECT_OWN_CLASS(EInvalidPointer) NVX_EXPECT_OWN_CLASS(EInOutError)
-    NVX_EXPECT_OWN_CLASS(EExternal) NVX_EXPECT_OWN_CLASS(EExternalException) NVX_EXPECT_OWN_CLASS(EIntError)
-    NVX_EXPECT_OWN_CLASS(EDivByZero) NVX_EXPECT_OWN_CLASS(ERangeError) NVX_EXPECT_OWN_CLASS(EIntOverflow)
-    NVX_EXPECT_OWN_CLASS(EMathError) NVX_EXPECT_OWN_CLASS(EInvalidOp) NVX_EXPECT_OWN_CLASS(EZeroDivide)
-    NVX_EXPECT_OWN_CLASS(EOverflow) NVX_EXPECT_OWN_CLASS(EUnderflow) NVX_EXPECT_OWN_CLASS(EAccessViolation)
-    NVX_EXPECT_OWN_CLASS(EPrivilege) NVX_EXPECT_OWN_CLASS(EStackOverflow) NVX_EXPECT_OWN_CLASS(EControlC)
-    NVX_EXPECT_OWN_CLASS(EInvalidCast) NVX_EXPECT_OWN_CLASS(EVariantError) NVX_EXPECT_OWN_CLASS(EAssertionFailed)
-    NVX_EXPECT_OWN_CLASS(EAbstractError) NVX_EXPECT_OWN_CLASS(EIntfCastError)
-    NVX_EXPECT_OWN_CLASS(ESafecallException) NVX_EXPECT_OWN_CLASS(EOSError) NVX_EXPECT_OWN_CLASS(EFileError)
-    NVX_EXPECT_OWN_CLASS(EFileOpenError) NVX_EXPECT_OWN_CLASS(EFileSeekError) NVX_EXPECT_OWN_CLASS(EFileReadError)
-    NVX_EXPECT_OWN_CLASS(EFileWriteError) NVX_EXPECT_OWN_CLASS(EFileAccessError) NVX_EXPECT_OWN_CLASS(EFolderError)
-    NVX_EXPECT_OWN_CLASS(EFolderAccessDenied) NVX_EXPECT_OWN_CLASS(EFolderNotFound)
-    NVX_EXPECT_OWN_CLASS(TCommonException) NVX_EXPECT_OWN_CLASS(EStreamError) NVX_EXPECT_OWN_CLASS(EStreamReadError)
-    NVX_EXPECT_OWN_CLASS(EStreamWriteError) NVX_EXPECT_OWN_CLASS(EStreamSeekError) NVX_EXPECT_OWN_CLASS(EPackError)
-    NVX_EXPECT_OWN_CLASS(EUnpackError) NVX_EXPECT_OWN_CLASS(EArchiveError) NVX_EXPECT_OWN_CLASS(EArchiveAbort)
-    NVX_EXPECT_OWN_CLASS(EArchiveBroken) NVX_EXPECT_OWN_CLASS(EStreamUtilAbort) NVX_EXPECT_OWN_CLASS(ETimerError)
-    NVX_EXPECT_OWN_CLASS(EZLibError) NVX_EXPECT_OWN_CLASS(EZCompressionError)
-    NVX_EXPECT_OWN_CLASS(EZDecompressionError)
-    // Codes take their default.
-    EXPECT_EQ(EFolderNotFound::CreateFmt("%s", "x").ErrorCode, 0u);
+    NVX_EXPECT_OWN_CLASS(Exception)
+    NVX_EXPECT_OWN_CLASS(EAbort) NVX_EXPECT_OWN_CLASS(EHeapException) NVX_EXPECT_OWN_CLASS(EOutOfMemory)
+        NVX_EXPECT_OWN_CLASS(EInvalidPointer) NVX_EXPECT_OWN_CLASS(EInOutError) NVX_EXPECT_OWN_CLASS(
+            EExternal) NVX_EXPECT_OWN_CLASS(EExternalException) NVX_EXPECT_OWN_CLASS(EIntError)
+            NVX_EXPECT_OWN_CLASS(EDivByZero) NVX_EXPECT_OWN_CLASS(ERangeError) NVX_EXPECT_OWN_CLASS(
+                EIntOverflow) NVX_EXPECT_OWN_CLASS(EMathError) NVX_EXPECT_OWN_CLASS(EInvalidOp)
+                NVX_EXPECT_OWN_CLASS(EZeroDivide) NVX_EXPECT_OWN_CLASS(EOverflow) NVX_EXPECT_OWN_CLASS(
+                    EUnderflow) NVX_EXPECT_OWN_CLASS(EAccessViolation) NVX_EXPECT_OWN_CLASS(EPrivilege)
+                    NVX_EXPECT_OWN_CLASS(EStackOverflow) NVX_EXPECT_OWN_CLASS(EControlC) NVX_EXPECT_OWN_CLASS(
+                        EInvalidCast) NVX_EXPECT_OWN_CLASS(EVariantError) NVX_EXPECT_OWN_CLASS(EAssertionFailed)
+                        NVX_EXPECT_OWN_CLASS(EAbstractError) NVX_EXPECT_OWN_CLASS(EIntfCastError) NVX_EXPECT_OWN_CLASS(
+                            ESafecallException) NVX_EXPECT_OWN_CLASS(EOSError) NVX_EXPECT_OWN_CLASS(EFileError)
+                            NVX_EXPECT_OWN_CLASS(EFileOpenError) NVX_EXPECT_OWN_CLASS(EFileSeekError)
+                                NVX_EXPECT_OWN_CLASS(EFileReadError) NVX_EXPECT_OWN_CLASS(EFileWriteError)
+                                    NVX_EXPECT_OWN_CLASS(EFileAccessError) NVX_EXPECT_OWN_CLASS(EFolderError)
+                                        NVX_EXPECT_OWN_CLASS(EFolderAccessDenied) NVX_EXPECT_OWN_CLASS(EFolderNotFound)
+                                            NVX_EXPECT_OWN_CLASS(TCommonException) NVX_EXPECT_OWN_CLASS(EStreamError)
+                                                NVX_EXPECT_OWN_CLASS(EStreamReadError) NVX_EXPECT_OWN_CLASS(
+                                                    EStreamWriteError) NVX_EXPECT_OWN_CLASS(EStreamSeekError)
+                                                    NVX_EXPECT_OWN_CLASS(EPackError) NVX_EXPECT_OWN_CLASS(EUnpackError)
+                                                        NVX_EXPECT_OWN_CLASS(EArchiveError) NVX_EXPECT_OWN_CLASS(
+                                                            EArchiveAbort) NVX_EXPECT_OWN_CLASS(EArchiveBroken)
+                                                            NVX_EXPECT_OWN_CLASS(EStreamUtilAbort)
+                                                                NVX_EXPECT_OWN_CLASS(ETimerError)
+                                                                    NVX_EXPECT_OWN_CLASS(EZLibError)
+                                                                        NVX_EXPECT_OWN_CLASS(EZCompressionError)
+                                                                            NVX_EXPECT_OWN_CLASS(EZDecompressionError)
+        // Codes take their default.
+        EXPECT_EQ(EFolderNotFound::CreateFmt("%s", "x").ErrorCode, 0u);
     EXPECT_EQ(EInOutError::Create("x").ErrorCode, 0);
 }
 
@@ -195,7 +203,8 @@ TEST(Exceptions, AccessViolationNamesOperationAndModule) {
     // An address in no module gives the short form.
     auto outside = FaultToException({0xC0000005, (const void*)0x10, true, (const void*)0x20, nullptr});
     EXPECT_STREQ(outside->ClassName(), "EAccessViolation");
-    EXPECT_EQ(outside->Message(), Format("Access violation at address %p. Write of address %p", (void*)0x10, (void*)0x20));
+    EXPECT_EQ(outside->Message(),
+              Format("Access violation at address %p. Write of address %p", (void*)0x10, (void*)0x20));
     // An address inside this program names it.
     const void* here = (const void*)&FaultToException;
     auto inside = FaultToException({0xC0000005, here, false, nullptr, nullptr});
@@ -206,8 +215,8 @@ TEST(Exceptions, AccessViolationNamesOperationAndModule) {
 TEST(ExceptionReport, TextHasTwoBlanksBeforeModuleAndEightHexDigits) {
     EArchiveBroken broken("End header cannot be found");
     std::string text = ExceptionReportText(&broken, nullptr, nullptr);
-    std::string expected = "Exception EArchiveBroken  in module " + ProgramFileName() +
-                           " at 00000000.\r\nEnd header cannot be found.\r\n";
+    std::string expected =
+        "Exception EArchiveBroken  in module " + ProgramFileName() + " at 00000000.\r\nEnd header cannot be found.\r\n";
     EXPECT_EQ(text, expected);
 
     std::runtime_error foreign("x");
@@ -292,7 +301,8 @@ TEST(ExceptionReport, AssertionShowsOneBoxAndLeavesAnAbort) {
     ASSERT_EQ(ShownBoxes().size(), 1u);
     EXPECT_EQ(ShownBoxes()[0].Caption, "");
     EXPECT_EQ(ShownBoxes()[0].Flags, 0x10u);
-    EXPECT_EQ(raised.rfind("Asseertion with message: 'Assertion failure' (ExceptionsTest.cpp, line: ", 0), 0u) << raised;
+    EXPECT_EQ(raised.rfind("Asseertion with message: 'Assertion failure' (ExceptionsTest.cpp, line: ", 0), 0u)
+        << raised;
     EXPECT_EQ(raised.back(), ')');
 }
 

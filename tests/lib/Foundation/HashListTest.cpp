@@ -44,7 +44,8 @@ std::vector<WideString> Chain(THashItem* bucket) {
     std::vector<WideString> keys;
     for (TKeyItem* item = bucket->Oldest(); item; item = item->Newer()) keys.push_back(item->Key());
     std::vector<WideString> backwards;
-    for (TKeyItem* item = bucket->Newest(); item; item = item->Older()) backwards.insert(backwards.begin(), item->Key());
+    for (TKeyItem* item = bucket->Newest(); item; item = item->Older())
+        backwards.insert(backwards.begin(), item->Key());
     EXPECT_EQ(keys, backwards);
     return keys;
 }

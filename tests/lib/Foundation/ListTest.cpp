@@ -82,7 +82,8 @@ TEST(Sorter, FindGivesThePositionOrTheInsertionPoint) {
         for (int key = -5; key <= 10 * size; key += 5) {
             int index = -99;
             bool found = sorter->Find(&key, index);
-            int expected = (int)(std::lower_bound(sorter->Values.begin(), sorter->Values.end(), key) - sorter->Values.begin());
+            int expected =
+                (int)(std::lower_bound(sorter->Values.begin(), sorter->Values.end(), key) - sorter->Values.begin());
             EXPECT_EQ(found, key >= 0 && key % 10 == 0 && key < 10 * size) << size << " " << key;
             EXPECT_EQ(index, expected) << size << " " << key;
         }

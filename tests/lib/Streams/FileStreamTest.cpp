@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 #include <stdexcept>
+#include "FileSystem/FileAPI.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
-#include "FileSystem/FileAPI.h"
-#include "Streams/FileStream.h"
 #include "Foundation/SysError.h"
+#include "Streams/FileStream.h"
 #include "support/MessageBoxes.h"
 #include "support/ScratchFolder.h"
 #include "support/TestStreams.h"
@@ -12,14 +12,12 @@
 namespace {
 
 std::vector<uint8_t> FileBytes(const WideString& path) {
-    auto stream = MakeRef<TFileStream>(path, FileAccess::Read, FileShare::Read,
-                                       FileDisposition::OpenExisting);
+    auto stream = MakeRef<TFileStream>(path, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
     return ContentsOf(stream.Get());
 }
 
 void MakeFile(const WideString& path, const std::vector<uint8_t>& bytes) {
-    auto stream = MakeRef<TFileStream>(path, FileAccess::ReadWrite, FileShare::None,
-                                       FileDisposition::CreateAlways);
+    auto stream = MakeRef<TFileStream>(path, FileAccess::ReadWrite, FileShare::None, FileDisposition::CreateAlways);
     if (!bytes.empty()) {
         ASSERT_EQ(stream->Write(bytes.data(), (int32_t)bytes.size()), (int32_t)bytes.size());
     }
@@ -104,8 +102,7 @@ TEST_F(FileStreamTest, TheDefaultOpenMakesOrKeepsTheFile) {
 TEST_F(FileStreamTest, OpenFailureNamesTheFileAndLeavesNoHandle) {
     WideString missing = Folder / u"missing.bin";
     try {
-        MakeRef<TFileStream>(missing, FileAccess::Read, FileShare::Read,
-                             FileDisposition::OpenExisting);
+        MakeRef<TFileStream>(missing, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
         FAIL() << "opened a missing file";
     } catch (const EFileOpenError& e) {
         EXPECT_EQ(e.ErrorCode, WinError::FileNotFound);
@@ -222,8 +219,7 @@ TEST_F(FileStreamTest, OpenFileForReadGivesNoneInsteadOfErrors) {
     EXPECT_FALSE(OpenFileForRead(Folder.Path()));
     MakeFile(Path, BytesOf("hello"));
     {
-        auto locked = MakeRef<TFileStream>(Path, FileAccess::ReadWrite, FileShare::None,
-                                           FileDisposition::OpenExisting);
+        auto locked = MakeRef<TFileStream>(Path, FileAccess::ReadWrite, FileShare::None, FileDisposition::OpenExisting);
         EXPECT_FALSE(OpenFileForRead(Path));
     }
     TRef<TFileStream> stream = OpenFileForRead(Path);

@@ -19,7 +19,9 @@ TBytes Select(const TBytes& bytes, const std::vector<TStreamBlock>& blocks, bool
         if (removed[i] == inside) result.push_back(bytes[i]);
     return result;
 }
-TBytes WithoutBlocks(const TBytes& bytes, const std::vector<TStreamBlock>& blocks) { return Select(bytes, blocks, false); }
+TBytes WithoutBlocks(const TBytes& bytes, const std::vector<TStreamBlock>& blocks) {
+    return Select(bytes, blocks, false);
+}
 
 // A memory stream of mixed bytes with a utility and a memory store.
 struct TCut {

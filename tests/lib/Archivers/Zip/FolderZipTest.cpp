@@ -4,12 +4,12 @@
 #include "Archivers/Zip/FileZipper.h"
 #include "Archivers/Zip/ZipArchive.h"
 #include "Foundation/CodePages.h"
+#include "Foundation/Threads.h"
 #include "Streams/FileStream.h"
 #include "support/FaultyFileAPI.h"
 #include "support/Files.h"
 #include "support/ScratchFolder.h"
 #include "support/WorkerWatch.h"
-#include "Foundation/Threads.h"
 
 namespace {
 
@@ -25,8 +25,8 @@ struct TEntryView {
 std::vector<TEntryView> EntriesOf(const WideString& zipPath) {
     TRef<TZipArchive> archive = MakeRef<TZipArchive>();
     TRef<TDefaultCallBack> callback = MakeRef<TDefaultCallBack>();
-    TRef<TFileStream> file = MakeRef<TFileStream>(zipPath, FileAccess::Read, FileShare::Read,
-                                                  FileDisposition::OpenExisting);
+    TRef<TFileStream> file =
+        MakeRef<TFileStream>(zipPath, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
     archive->CallBack = callback.Get();
     archive->SetStream(file.Get());
     archive->Open();
@@ -240,8 +240,8 @@ TEST_F(FolderZip, CutArchiveIsRecoveredByAScanThatTellsTheCaller) {
 TEST(EntryNames, UnsafeNamesAreRefusedAndSafeOnesPass) {
     for (const char16_t* name : {u"a/b.txt", u"a.b/..c/d", u"Show.app/Contents/x..y", u"a/./b"})
         EXPECT_NO_THROW(CheckEntryName(name)) << WideToUtf8(WideString(name));
-    for (const char16_t* name : {u"../x", u"a/../../x", u"/abs", u"\\abs", u"C:x", u"a\\..\\x", u"a/b:c",
-                                   u"a/b\x01", u"", u"a/\x7F"})
+    for (const char16_t* name :
+         {u"../x", u"a/../../x", u"/abs", u"\\abs", u"C:x", u"a\\..\\x", u"a/b:c", u"a/b\x01", u"", u"a/\x7F"})
         EXPECT_THROW(CheckEntryName(name), EArchiveBroken) << WideToUtf8(WideString(name));
 }
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
+#include "FileSystem/FileAPI.h"
 #include "Foundation/ErrorReport.h"
 #include "Streams/FileStream.h"
-#include "FileSystem/FileAPI.h"
 #include "support/Environment.h"
 #include "support/FaultyFileAPI.h"
 #include "support/Files.h"
@@ -359,7 +359,7 @@ std::string Numbered(const char* prefix, int i) {
     std::string text(prefix);
     return text += std::to_string(i);
 }
-}
+}  // namespace
 
 // What a save does not rewrite it keeps byte for byte (names, flags, the
 // comment's encoding); what it writes it describes as written.
@@ -412,9 +412,8 @@ TEST(ZipArchive, TheStructureClassIsReplaceable) {
     struct TCountingStructure : TZipStructure {
         void ReadExtraField(TZipItem*, TConstByteSpan) override { ++extraFields; }
     };
-    TZipStructureClass saved = std::exchange(ZipStructureClass, []() -> TZipStructure* {
-        return New<TCountingStructure>();
-    });
+    TZipStructureClass saved =
+        std::exchange(ZipStructureClass, []() -> TZipStructure* { return New<TCountingStructure>(); });
     auto stream = MakeRef<TMemoryStream>();
     FillStream(stream.Get(), DamagedArchive(0, false));
     TZipSession zip(stream.Get());
@@ -422,8 +421,6 @@ TEST(ZipArchive, TheStructureClassIsReplaceable) {
     zip.Archive->Open();
     EXPECT_EQ(extraFields, 3);
 }
-
-
 
 namespace {
 // Three stored entries; the one at damaged gets a wrong CRC or signature.
@@ -449,8 +446,7 @@ TEST(ZipArchive, DamageInAnyEntryStopsTheExtraction) {
             FillStream(stream.Get(), DamagedArchive(damaged, header));
             TZipSession zip(stream.Get());
             zip.Archive->Open();
-            EXPECT_EQ(MessageOf<EArchiveAbort>([&] { zip.ExtractAll(); }), "User aborted")
-                << header << " " << damaged;
+            EXPECT_EQ(MessageOf<EArchiveAbort>([&] { zip.ExtractAll(); }), "User aborted") << header << " " << damaged;
             // Nothing after the damaged entry is handed out.
             EXPECT_EQ(zip.Extracted.count(u"e1"), damaged == 0 ? 0u : 1u);
         }
@@ -515,8 +511,7 @@ TEST(ZipArchive, InconsistentEntriesAreDamagedAndNamed) {
     };
     for (const TCase& c : cases) {
         TZipFixture fixture;
-        for (int i = 0; i < 3; ++i)
-            fixture.Entries.push_back(FixtureFile(Numbered("e", i), Numbered("data ", i)));
+        for (int i = 0; i < 3; ++i) fixture.Entries.push_back(FixtureFile(Numbered("e", i), Numbered("data ", i)));
         TBytes bytes = fixture.Build();
         c.Change(bytes, fixture);
         auto stream = MakeRef<TMemoryStream>();
@@ -564,11 +559,13 @@ TEST(ZipArchive, Refusals) {
     auto archive = MakeRef<TZipArchive>();
     auto stream = MakeRef<TMemoryStream>();
     archive->SetStream(stream.Get());
-    for (auto step : {std::function<void()>([&] { archive->Open(); }), std::function<void()>([&] { archive->Extract(); }),
-                      std::function<void()>([&] { archive->Save(3); })})
+    for (auto step :
+         {std::function<void()>([&] { archive->Open(); }), std::function<void()>([&] { archive->Extract(); }),
+          std::function<void()>([&] { archive->Save(3); })})
         EXPECT_EQ(MessageOf<EArchiveError>(step), "CallBack must be assigned to perform the operation");
-    EXPECT_NE(MessageOf<EAbort>([&] { archive->SetFileName(u"x.zip"); }).find("Zip Files are not supported, use Streams"),
-              std::string::npos);
+    EXPECT_NE(
+        MessageOf<EAbort>([&] { archive->SetFileName(u"x.zip"); }).find("Zip Files are not supported, use Streams"),
+        std::string::npos);
     EXPECT_EQ(archive->GetFileName(), u"x.zip");
     // Only what the registries hold is there.
     EXPECT_NE(archive->Packer(8), nullptr);
@@ -597,9 +594,9 @@ protected:
         if (!copyOf.empty())
             std::filesystem::copy_file(FsPath(In(copyOf)), FsPath(Out(name)),
                                        std::filesystem::copy_options::overwrite_existing);
-        FStreams.push_back(MakeRef<TFileStream>(Out(name), FileAccess::ReadWrite, uint8_t(FileShare::Read),
-                                                uint8_t(copyOf.empty() ? FileDisposition::CreateAlways
-                                                                       : FileDisposition::OpenExisting)));
+        FStreams.push_back(MakeRef<TFileStream>(
+            Out(name), FileAccess::ReadWrite, uint8_t(FileShare::Read),
+            uint8_t(copyOf.empty() ? FileDisposition::CreateAlways : FileDisposition::OpenExisting)));
         return FStreams.back().Get();
     }
 

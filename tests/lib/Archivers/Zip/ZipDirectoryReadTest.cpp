@@ -121,7 +121,7 @@ TEST(ZipDirectoryRead, NamesAndCommentsFollowTheirEntrysUtf8Flag) {
     EXPECT_EQ(read.Entry(0)->Name(), u"caf\u00E9.txt");
     EXPECT_EQ(read.Entry(0)->Item->Comment, u"\u20AC");
     EXPECT_EQ(read.Entry(1)->Name(), OemToWide("\x81"
-                                             "ber.txt"));
+                                               "ber.txt"));
     EXPECT_EQ(read.Entry(1)->Item->Comment, OemToWide("\x9C"));
     EXPECT_NE(read.Entry(1)->Name(),
               u"\x81"

@@ -78,7 +78,7 @@ TEST(ZipDirectoryWrite, TwoEntriesGiveTheClassicLayout) {
         EXPECT_EQ(bytes[central + 4], 20);  // version made by
         EXPECT_EQ(bytes[central + 5], 0);   // MS-DOS
         EXPECT_EQ(Get16At(bytes, central + 6), 20);
-        EXPECT_EQ(Get16At(bytes, central + 30), 0);  // extra field
+        EXPECT_EQ(Get16At(bytes, central + 30), 0);   // extra field
         EXPECT_EQ(Get32At(bytes, central + 34), 0u);  // disk, internal attributes
         EXPECT_EQ(Get32At(bytes, central + 38), 0u);
         size_t nameLength = Get16At(bytes, central + 28);
