@@ -43,18 +43,18 @@ void TArchItem::AfterConstruction() {
 void TArchItem::Dispose() {
     if (Items) {
         Items->FreeAll();
-        Free(std::exchange(Items, nullptr));
+        Items.Reset();
     }
     if (Folders) {
         Folders->Clear();
-        Free(std::exchange(Folders, nullptr));
+        Folders.Reset();
     }
     TRefObject::Dispose();
 }
 
 void TArchItem::MakeFolderLists() {
-    if (!Items) Items = New<TList>();
-    if (!Folders) Folders = New<TList>();
+    if (!Items) Items = MakeRef<TList>();
+    if (!Folders) Folders = MakeRef<TList>();
 }
 
 void TArchItem::AddItem(TArchItem* item) {
@@ -78,11 +78,11 @@ bool TArchItem::FreeMarkedChildren() {
     // Folders first, while the items are alive: one pass, not a search
     // for every folder that goes.
     for (int32_t i = 0; i < Folders->Count(); ++i) {
-        TArchItem* folder = Child(Folders, i);
+        TArchItem* folder = Child(Folders.Get(), i);
         if (folder && folder->State.Contains(TArchState::Delete)) Folders->Put(i, nullptr);
     }
     for (int32_t i = 0; i < Items->Count(); ++i) {
-        TArchItem* child = Child(Items, i);
+        TArchItem* child = Child(Items.Get(), i);
         if (!child || !child->State.Contains(TArchState::Delete)) continue;
         Items->Put(i, nullptr);
         Free(child);
@@ -106,7 +106,7 @@ void TArchItem::PurgeDeleted() {
     if (!Items) return;
     bool dropped = false;
     for (int32_t i = 0; i < Folders->Count(); ++i) {
-        TArchItem* folder = Child(Folders, i);
+        TArchItem* folder = Child(Folders.Get(), i);
         if (!folder) continue;
         if (folder->State.Contains(TArchState::Delete)) {
             Folders->Put(i, nullptr);
@@ -120,11 +120,11 @@ void TArchItem::PurgeDeleted() {
 
 int32_t TArchItem::Count() { return Items ? Items->Count() : 0; }
 
-TArchItem* TArchItem::Item(int32_t index) { return Items ? Child(Items, index) : nullptr; }
+TArchItem* TArchItem::Item(int32_t index) { return Items ? Child(Items.Get(), index) : nullptr; }
 
 int32_t TArchItem::FolderCount() { return Folders ? Folders->Count() : 0; }
 
-TArchItem* TArchItem::Folder(int32_t index) { return Folders ? Child(Folders, index) : nullptr; }
+TArchItem* TArchItem::Folder(int32_t index) { return Folders ? Child(Folders.Get(), index) : nullptr; }
 
 void TArchItem::IndexName(std::unordered_map<WideString, TArchItem*>& map, TArchItem* item, bool ignoreCase) {
     // The first of equal names is the one a search in order finds.
@@ -135,13 +135,13 @@ TArchItem::TNameIndex& TArchItem::NameIndex(bool ignoreCase) {
     if (FNameIndex && FNameIndex->IgnoreCase == ignoreCase) return *FNameIndex;
     FNameIndex = std::make_unique<TNameIndex>();
     FNameIndex->IgnoreCase = ignoreCase;
-    for (int32_t i = 0; i < Items->Count(); ++i) IndexName(FNameIndex->Items, Child(Items, i), ignoreCase);
-    for (int32_t i = 0; i < Folders->Count(); ++i) IndexName(FNameIndex->Folders, Child(Folders, i), ignoreCase);
+    for (int32_t i = 0; i < Items->Count(); ++i) IndexName(FNameIndex->Items, Child(Items.Get(), i), ignoreCase);
+    for (int32_t i = 0; i < Folders->Count(); ++i) IndexName(FNameIndex->Folders, Child(Folders.Get(), i), ignoreCase);
     return *FNameIndex;
 }
 
 TArchItem* TArchItem::FindChild(bool folder, const WideString& name, bool ignoreCase) {
-    TList* list = folder ? Folders : Items;
+    TList* list = folder ? Folders.Get() : Items.Get();
     if (!list) return nullptr;
     if (list->Count() < IndexThreshold) {
         for (int32_t i = 0; i < list->Count(); ++i) {

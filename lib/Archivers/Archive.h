@@ -77,8 +77,8 @@ public:
     // when unknown.
     int64_t SourceSize = -1;
     // Both exist only for folders.
-    TList* Items = nullptr;
-    TList* Folders = nullptr;
+    TRef<TList> Items;
+    TRef<TList> Folders;
     TArchStates State;
 
     virtual void AddItem(TArchItem* item);

@@ -46,11 +46,10 @@ private:
     TFileZipper* FZipper;
 };
 
-TFileZipper::TFileZipper() : Files(New<TStringList>()), Workers(DefaultZipWorkers()) {}
+TFileZipper::TFileZipper() : Files(MakeRef<TStringList>()), Workers(DefaultZipWorkers()) {}
 
 void TFileZipper::Dispose() {
-    Free(Files);
-    Files = nullptr;
+    Files.Reset();
     TRefObject::Dispose();
 }
 
@@ -114,8 +113,8 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
     std::unique_ptr<TPackWorkers> workers;
     const TPackStreamClass* packer = archive->Packer(ZipMethod::Deflated);
     if (Workers > 1 && Files->GetCount() > 1 && packer) {
-        workers = std::make_unique<TPackWorkers>(Files, packer, int8_t(SaveLevel), std::min(Workers, Files->GetCount()),
-                                                 WaitingMemory);
+        workers = std::make_unique<TPackWorkers>(Files.Get(), packer, int8_t(SaveLevel),
+                                                 std::min(Workers, Files->GetCount()), WaitingMemory);
         archive->Workers = workers.get();
     }
     archive->Save(SaveLevel);

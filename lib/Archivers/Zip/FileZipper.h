@@ -29,7 +29,7 @@ public:
     TFileZipper();
 
     // Full paths of the files to pack; each string's object is its item.
-    TStringList* Files;
+    TRef<TStringList> Files;
     TZipperProgressEvent OnProgress;
     // Progress of the whole save, in bytes.
     TArchiveProgressEvent OnSaveProgress;
