@@ -126,7 +126,8 @@ void FuzzZipSave(const uint8_t* data, size_t size) {
         }
     }
     TFuzzArchive again(stream.Get());
-    again.Archive->Open();
+    // What a save wrote must read back soundly: a failure here is a finding.
+    Check(Survives([&] { again.Archive->Open(); }));
     Check(!again.Archive->DirectoryRecovered());
     TArchItem* item = again.Archive->FindOrCreate(added, FindMode::Find);
     Check(item != nullptr && again.Archive->FindOrCreate(u"dropped.txt", FindMode::Find) == nullptr);

@@ -391,6 +391,12 @@ void TZipArchive::MoveDownByCut(TZipStructure* target, const std::vector<TStream
         if (copy->LocalOffset < 0) continue;
         auto below = std::lower_bound(sorted.begin(), sorted.end(), copy->LocalOffset,
                                       [](const TStreamBlock& block, int64_t at) { return block.Offset < at; });
+        // Entries found by a scan may nest: one kept inside the bytes of an
+        // entry that goes would lose its own. Refused before anything changes.
+        bool inCut = (below != sorted.end() && below->Offset == copy->LocalOffset) ||
+                     (below != sorted.begin() && copy->LocalOffset < (below - 1)->Offset + (below - 1)->Length);
+        if (inCut && !copy->Item->State.Contains(TArchState::Add))
+            RaiseDamaged(copy, "it lies inside the data of an entry being removed");
         copy->LocalOffset -= cut[size_t(below - sorted.begin())];
     }
 }

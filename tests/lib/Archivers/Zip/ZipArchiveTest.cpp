@@ -210,6 +210,32 @@ TEST(ZipArchive, DeletingEntriesWithDataDescriptors) {
     }
 }
 
+// Entries found by a scan may nest (an archive stored, without its own
+// directory, in one that lost its directory). Removing the outer entry
+// would take the inner one's bytes with it: the save is refused before
+// anything changes.
+TEST(ZipArchive, ASaveThatWouldCutAKeptEntryIsRefused) {
+    TZipFixture inner;
+    inner.Entries = {FixtureFile("inner.txt", "inside")};
+    inner.WithDirectory = false;
+    TBytes innerBytes = inner.Build();
+    TZipFixture outer;
+    outer.Entries = {FixtureFile("outer.zip", std::string(innerBytes.begin(), innerBytes.end()))};
+    outer.Entries[0].Descriptor = true;  // the scan has to look inside its data
+    outer.WithDirectory = false;
+    TBytes original = outer.Build();
+    auto stream = MakeRef<TMemoryStream>();
+    FillStream(stream.Get(), original);
+    TZipSession zip(stream.Get());
+    zip.Archive->Open();
+    ASSERT_NE(zip.Find(u"outer.zip"), nullptr);
+    ASSERT_NE(zip.Find(u"inner.txt"), nullptr);
+    zip.Find(u"outer.zip")->MarkDelete();
+    zip.Add(u"added.txt", "new");
+    EXPECT_THROW(zip.Archive->Save(3), EArchiveDamaged);
+    EXPECT_EQ(ContentsOf(stream.Get()), original);
+}
+
 // A failure at any write of a save leaves the stream as it was and reaches
 // the caller; the archive can then be saved as if nothing had happened.
 TEST(ZipArchive, AFailedSaveRestoresTheStreamAndRaises) {
