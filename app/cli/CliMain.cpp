@@ -23,8 +23,10 @@ const char16_t Usage[] =
     u"  --help      show this text\n"
     u"  --version   show the program's version\n"
     u"  --jobs N    pack archives with N threads (default: one per processor; 1 packs on one)\n"
-    u"A folder is backed up to <folder>.bak and an archive to <name>.bak.zip before it changes.\n"
-    u"Exit status: 0 every PATH was fixed, 1 some were not presentations, 2 something failed.\n";
+    u"A folder is backed up to <folder>.bak and an archive to <name>.bak.zip before it changes;\n"
+    u"an earlier backup is kept and the new one is numbered (<name>.bak (2).zip).\n"
+    u"Exit status: 0 every PATH was fixed or already fixed, 1 some were not presentations,\n"
+    u"2 something failed.\n";
 
 // Control characters (from entry names, say) would move the cursor or
 // worse on a terminal; they are shown as \xNN.
@@ -43,8 +45,8 @@ WideString Printable(const WideString& text) {
     return shown;
 }
 
-void Report(const WideString& path, const AnsiString& text, TConsoleStream stream) {
-    ConsoleWriteLine(stream, Printable(path + u": " + AnsiToWide(text)));
+void Report(const WideString& path, const WideString& text, TConsoleStream stream) {
+    ConsoleWriteLine(stream, Printable(path + u": " + text));
 }
 
 // A one-line bar on standard error, only when that is a terminal.
@@ -80,32 +82,6 @@ void ClearProgressLine() {
 
 bool IsZipName(const WideString& path) { return CompareText(ExtractFileExt(path), u".zip", true) == 0; }
 
-// The fix works on full paths without "." and ".." (a backup is made
-// beside the folder, so "." must become the folder's own name), with the
-// platform's own separator.
-WideString FullPath(const WideString& given) {
-    bool absolute = (!given.empty() && IsPathDelimiter(given[0])) || (given.size() >= 2 && given[1] == u':');
-    WideString path = absolute ? given : JoinPath(GetCurrentFolder(false), given);
-    std::vector<WideString> parts;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = start;
-        while (end < path.size() && !IsPathDelimiter(path[end])) ++end;
-        WideString part = path.substr(start, end - start);
-        if (part == u"..") {
-            if (parts.size() > 1) parts.pop_back();
-        } else if (part != u"." && (!part.empty() || parts.empty())) {
-            parts.push_back(part);
-        }
-        start = end + 1;
-    }
-    // A network path keeps its two leading separators.
-    WideString full =
-        path.size() > 1 && IsPathDelimiter(path[0]) && IsPathDelimiter(path[1]) ? WideString(1, PathDelim) : u"";
-    for (size_t i = 0; i < parts.size(); ++i) full += (i ? WideString(1, PathDelim) : WideString()) + parts[i];
-    return parts.size() == 1 ? full + PathDelim : full;
-}
-
 // --jobs takes a whole number from 1 to 64.
 bool SetJobs(const WideString& text) {
     int32_t jobs = 0;
@@ -130,12 +106,13 @@ TLeftOutEvent LeftOutNote(const WideString& given) {
     };
 }
 
-// Fixes one PATH and returns its outcome text; raises on failure.
-AnsiString FixOnePath(const WideString& given) {
-    WideString path = FullPath(given);
+// Fixes one PATH and returns what it did; raises on failure. The path goes
+// to the fix as given: the system resolves it, links and ".." included.
+TFixResult FixOnePath(const WideString& path) {
+    if (path.empty()) throw EFileOpenError("An empty path was given", WinError::FileNotFound);
     if (DirectoryExists(path)) return FixBundleFolder(path);
     if (FileExists(path)) {
-        if (IsZipName(path)) return FixBundleArchive(path, ProgressBar(), LeftOutNote(given));
+        if (IsZipName(path)) return FixBundleArchive(path, ProgressBar(), LeftOutNote(path));
         throw EFileOpenError("Not a presentation folder or ZIP archive", 0);
     }
     throw EFileOpenError("No such file or folder", WinError::FileNotFound);
@@ -175,14 +152,14 @@ int Run(int argc, char** argv) {
     bool refused = false, failed = false;
     for (const WideString& path : paths) {
         try {
-            AnsiString outcome = FixOnePath(path);
+            TFixResult result = FixOnePath(path);
             ClearProgressLine();
-            refused |= outcome != FixOutcome::Done;
-            Report(path, outcome, TConsoleStream::Output);
+            refused |= result.Outcome == FixOutcome::Refused;
+            Report(path, DescribeFix(result), TConsoleStream::Output);
         } catch (const std::exception& e) {
             ClearProgressLine();
             failed = true;
-            Report(path, "error: " + ExceptionMessage(e), TConsoleStream::Error);
+            Report(path, u"error: " + AnsiToWide(ExceptionMessage(e)), TConsoleStream::Error);
         }
     }
     return failed ? Failed : refused ? SomeRefused : AllDone;

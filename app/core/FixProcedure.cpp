@@ -1,12 +1,15 @@
 #include "FixProcedure.h"
+#include "ArchiveInspection.h"
 #include "Archivers/Zip/FileUnzipper.h"
+#include "Backups.h"
 #include "FileSystem/FileAPI.h"
-#include "FileSystem/FileCopier.h"
 #include "FileSystem/FileModes.h"
 #include "FileSystem/TempFolders.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
+#include "Foundation/Normalization.h"
 #include "Foundation/SysError.h"
+#include "Payload.h"
 #include "Repack.h"
 #include "StagedReplace.h"
 #include "Streams/FileStream.h"
@@ -14,17 +17,9 @@
 
 namespace {
 
-const WideString PayloadName = u"ZUVORUDAD";
-
 // Relative paths are written with '\' and turned into the platform's form.
 WideString BundlePath(const WideString& bundleFolder, const WideString& relative) {
     return ExcludeTrailingBackslash(bundleFolder) + NativePath(relative);
-}
-
-TRef<TResourceStream> OpenPayload() {
-    TRef<TResourceStream> payload = OpenResourceStream(PayloadName, RT_RCDATA);
-    if (!payload) throw EStreamReadError("The viewer program is missing from this program");
-    return payload;
 }
 
 void WriteAll(TStream& target, TResourceStream& payload) {
@@ -41,6 +36,12 @@ uint32_t ErrorCodeOf(const Exception& e) {
     return WinError::Success;
 }
 
+// The path from the bundle on: in the ZIP mode the folder above it is a
+// temporary one.
+AnsiString ShownInBundle(const WideString& bundleFolder, const WideString& path) {
+    return WideToAnsi(path.substr(ExtractFilePath(ExcludeTrailingBackslash(bundleFolder), true).size()));
+}
+
 // The new viewer is written beside the old one and moved over it only when
 // complete, so a failed write never leaves the bundle without a viewer.
 void ReplaceViewer(const WideString& bundleFolder, TResourceStream& payload) {
@@ -54,13 +55,37 @@ void ReplaceViewer(const WideString& bundleFolder, TResourceStream& payload) {
             MakeProgramFile(staged);  // where the file system keeps no modes, the Mac decides
         });
     } catch (const Exception& e) {
-        // Named from the bundle on: in the ZIP mode the folder above it is
-        // a temporary one.
-        const WideString shown = viewer.substr(ExtractFilePath(ExcludeTrailingBackslash(bundleFolder), true).size());
         uint32_t code = ErrorCodeOf(e);
         AnsiString cause = code != WinError::Success ? SystemErrorText(code) : e.Message();
-        throw EFileWriteError("Cannot write the viewer \"" + WideToAnsi(shown) + "\": " + cause, code);
+        throw EFileWriteError("Cannot write the viewer \"" + ShownInBundle(bundleFolder, viewer) + "\": " + cause,
+                              code);
     }
+}
+
+// The viewer is written only inside the bundle: none of the folders on its
+// way may be a link, which could lead anywhere.
+void CheckViewerInsideBundle(const WideString& bundleFolder) {
+    WideString path = ExcludeTrailingBackslash(bundleFolder);
+    for (const char16_t* name : {u"Contents", u"Resources", u"Viewer.app", u"Contents", u"MacOS"}) {
+        path = JoinPath(path, name);
+        TRef<TFileInfo> info = GetFileInfo(path);
+        if (IsLinkEntry(info->Attributes, info->ReparseTag))
+            throw EFileAccessError("The viewer's folder \"" + ShownInBundle(bundleFolder, path) +
+                                       "\" is a link; the viewer is written only inside the bundle, so nothing "
+                                       "was changed",
+                                   WinError::AccessDenied);
+    }
+}
+
+bool HoldsPresentation(const WideString& bundleFolder) {
+    return FileExists(MarkerPath(bundleFolder)) && FileExists(ViewerPath(bundleFolder));
+}
+
+bool ViewerIsPayload(const WideString& bundleFolder, TResourceStream& payload) {
+    const WideString viewer = ViewerPath(bundleFolder);
+    TRef<TFileStream> in = MakeRef<TFileStream>(viewer, FileAccess::Read, FileShare::Read | FileShare::Write,
+                                                FileDisposition::OpenExisting);
+    return in->GetSize() == payload.GetSize() && StreamHoldsPayload(*in, payload);
 }
 
 // A drive, share or file system root: no parent to hold a backup beside
@@ -79,6 +104,18 @@ bool IsRootFolder(const WideString& folder) {
     return false;
 }
 
+// What the user picked, where it really is: a link is followed (and stays
+// a link), and ".." after a link means what the system means by it.
+WideString PickedPath(const WideString& given) {
+    if (given.empty()) throw EFileOpenError("No file or folder was given", WinError::FileNotFound);
+    WideString resolved = ResolveLinks(given);
+    if (resolved.empty()) {
+        uint32_t code = GetLastErrorCode();
+        throw EFileOpenError("\"" + WideToAnsi(given) + "\" cannot be opened: " + SystemErrorText(code), code);
+    }
+    return resolved;
+}
+
 }  // namespace
 
 WideString ViewerPath(const WideString& bundleFolder) {
@@ -89,31 +126,37 @@ WideString MarkerPath(const WideString& bundleFolder) {
     return BundlePath(bundleFolder, u"\\Contents\\Resources\\slideshow.dat");
 }
 
+WideString DescribeFix(const TFixResult& result) {
+    WideString notes;
+    if (!result.Bundle.empty()) notes = u"fixed " + result.Bundle;
+    if (!result.Backup.empty()) notes += (notes.empty() ? u"" : u"; ") + (u"backup: " + ExtractFileName(result.Backup));
+    return AnsiToWide(result.Outcome) + (notes.empty() ? WideString() : u" (" + notes + u")");
+}
+
 AnsiString FixPresentation(const WideString& bundleFolder, const WideString& archivePath, bool repack,
                            TKeptEntries kept, const TFixProgress& progress) {
-    const WideString viewer = ViewerPath(bundleFolder);
-    const WideString marker = MarkerPath(bundleFolder);
     TRef<TResourceStream> payload = OpenPayload();
-    if (!FileExists(marker) || !FileExists(viewer)) return FixOutcome::Refused;
+    if (!HoldsPresentation(bundleFolder)) return FixOutcome::Refused;
+    CheckViewerInsideBundle(bundleFolder);
+    if (ViewerIsPayload(bundleFolder, *payload)) return FixOutcome::AlreadyFixed;
     ReplaceViewer(bundleFolder, *payload);
     if (repack) RepackBundle(ExcludeTrailingBackslash(bundleFolder), archivePath, std::move(kept), progress);
     return FixOutcome::Done;
 }
 
-[[noreturn]] static void BackupFailed(const WideString& backup, uint32_t code) {
-    AnsiString text = "Cannot create backup \"" + WideToAnsi(backup) + "\"";
-    if (code != WinError::Success) text += ": " + SystemErrorText(code);
-    throw EFileWriteError(text, code);
-}
-
-AnsiString FixBundleFolder(const WideString& folder) {
+TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progress) {
     // Its backup would go inside the tree being copied.
-    if (IsRootFolder(folder)) return FixOutcome::Refused;
-    const WideString bundle = ExcludeTrailingBackslash(folder);
-    const WideString backup = bundle + u".bak";
-    if (!CopyFolderTree(bundle, backup, KeepAttributes, KeepTimes, ReplaceExisting))
-        BackupFailed(backup, GetLastErrorCode());
-    return FixPresentation(bundle, WideString(), FixFolderOnly);
+    if (!folder.empty() && IsRootFolder(folder)) return FixOutcome::Refused;
+    const WideString bundle = ExcludeTrailingBackslash(PickedPath(folder));
+    if (IsRootFolder(bundle)) return FixOutcome::Refused;
+    TRef<TResourceStream> payload = OpenPayload();
+    if (!HoldsPresentation(bundle)) return FixOutcome::Refused;
+    CheckViewerInsideBundle(bundle);
+    if (ViewerIsPayload(bundle, *payload)) return FixOutcome::AlreadyFixed;
+    TFixResult result;
+    result.Backup = BackUpFolder(bundle, progress);
+    result.Outcome = FixPresentation(bundle, WideString(), FixFolderOnly);
+    return result;
 }
 
 namespace {
@@ -133,19 +176,6 @@ void CheckWritable(const WideString& archive) {
             "Cannot fix \"" + WideToAnsi(archive) + "\": it cannot be written (" + SystemErrorText(code) + ")", code);
 }
 
-// The backup is on the disk before the archive can be replaced.
-void BackUpArchive(const WideString& archive, const WideString& backup, const TFixProgress& progress) {
-    TRef<TFileCopier> copier = MakeRef<TFileCopier>();
-    copier->Overwrite = true;
-    if (progress) {
-        progress("backup", 0, 0);
-        copier->OnProgress = [&progress](TFileCopier*, const WideString&, bool&, int64_t total, int64_t done,
-                                         const WideString&) { progress("backup", uint64_t(done), uint64_t(total)); };
-    }
-    if (copier->CopyFile(archive, backup) != CopyResult::Copied) BackupFailed(backup, GetLastErrorCode());
-    FlushFile(backup);
-}
-
 // Names at the top of the unpacked archive other than the bundle's.
 int32_t CountOtherTopLevelEntries(const WideString& folder, const WideString& bundleName) {
     int32_t count = 0;
@@ -158,10 +188,18 @@ int32_t CountOtherTopLevelEntries(const WideString& folder, const WideString& bu
 
 }  // namespace
 
-AnsiString FixBundleArchive(const WideString& archive, const TFixProgress& progress, const TLeftOutEvent& leftOut) {
+TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progress, const TLeftOutEvent& leftOut) {
+    const WideString archive = PickedPath(given);
     CheckWritable(archive);
-    const WideString backup = ChangeFileExt(archive, u".bak.zip");
-    BackUpArchive(archive, backup, progress);
+    TRef<TResourceStream> payload = OpenPayload();
+    const TArchiveShow show = InspectArchive(archive, *payload);
+    if (show.Bundle.empty()) return FixOutcome::Refused;
+    if (show.AlreadyFixed) return FixOutcome::AlreadyFixed;
+
+    TFixResult result;
+    const WideString expected = ChangeFileExt(ExtractFileName(archive), WideString()) + u".app";
+    if (!SameCanonicalText(show.Bundle, expected)) result.Bundle = show.Bundle;
+    result.Backup = BackUpArchive(archive, progress);
 
     const TTempFolder workFolder(true);
     const WideString& work = workFolder.Path();
@@ -173,12 +211,11 @@ AnsiString FixBundleArchive(const WideString& archive, const TFixProgress& progr
     if (progress)
         unzipper->OnProgress = [&progress](TArchiveProgress* p) { progress("unpack", p->Position, p->Total); };
     unzipper->Unzip(archive, work);
-    const WideString bundleName = ChangeFileExt(ExtractFileName(archive), WideString()) + u".app";
-    AnsiString outcome =
-        FixPresentation(work + bundleName, archive, RepackIntoArchive, std::move(unzipper->EntryForms), progress);
-    if (outcome == FixOutcome::Done && leftOut) {
-        int32_t others = CountOtherTopLevelEntries(work, bundleName);
-        if (others > 0) leftOut(others, backup);
+    result.Outcome =
+        FixPresentation(work + show.Bundle, archive, RepackIntoArchive, std::move(unzipper->EntryForms), progress);
+    if (result.Outcome == FixOutcome::Done && leftOut) {
+        int32_t others = CountOtherTopLevelEntries(work, show.Bundle);
+        if (others > 0) leftOut(others, result.Backup);
     }
-    return outcome;
+    return result;
 }

@@ -7,32 +7,61 @@
 
 namespace {
 
-// "<target>.new", or "<target>.new2" and on while those are taken, so that
-// a file of the user's that happens to carry the name is never overwritten.
-WideString FreeStagedName(const WideString& target) {
-    WideString name = target + u".new";
-    for (int n = 2; FileExists(name) || DirectoryExists(name); ++n) {
-        std::string digits = std::to_string(n);
-        name = target + u".new" + WideString(digits.begin(), digits.end());
+// Staged files carry a name of their own, so that one left by a fix that
+// was killed is recognised as such and a file of the user's never is.
+const WideString StagedSuffix = u".nvxfix-new";
+
+// Staged files of fixes that are gone: a running fix holds its staged file
+// open without sharing deletion, so only an abandoned one can be deleted.
+void RemoveAbandonedStagedFiles(const WideString& target) {
+    const WideString folder = ExtractFilePath(target, true);
+    std::vector<WideString> found;
+    try {
+        FindFiles(folder, ExtractFileName(target) + StagedSuffix + u"*", [&](int32_t, TFileInfo* info, bool&) {
+            if (!info->IsFolder) found.push_back(folder + info->Name);
+            return true;
+        });
+    } catch (const Exception&) {
+        return;  // the write below reports what is wrong with the folder
     }
-    return name;
+    for (const WideString& path : found) FileAPI->DeleteFile(path);
+}
+
+// "<target>.nvxfix-new", or with 2, 3, ... appended while those are held by
+// fixes still running. The file is made here and held open (sharing all
+// but deletion) until just before the move.
+WideString MakeStagedFile(const WideString& target, TFileHandle& guard) {
+    for (int n = 1;; ++n) {
+        std::string digits = n == 1 ? std::string() : std::to_string(n);
+        WideString name = target + StagedSuffix + WideString(digits.begin(), digits.end());
+        guard = TFileHandle(
+            FileAPI->CreateFile(name, 0, FileShare::Read | FileShare::Write, nullptr, FileDisposition::CreateNew, 0));
+        if (guard.Valid()) return name;
+        uint32_t code = GetLastErrorCode();
+        if ((code != WinError::FileExists && code != WinError::AlreadyExists) || n >= 100)
+            throw EFileWriteError("Cannot create \"" + WideToAnsi(name) + "\": " + SystemErrorText(code), code);
+    }
 }
 
 }  // namespace
 
 void ReplaceThroughStagedFile(const WideString& target, const std::function<void(const WideString& staged)>& write) {
-    const WideString staged = FreeStagedName(target);
+    RemoveAbandonedStagedFiles(target);
+    TFileHandle guard;
+    const WideString staged = MakeStagedFile(target, guard);
     try {
         write(staged);
         // Some file systems put a rename on the disk before the data it
         // names: after a crash the target would be empty.
         FlushFile(staged);
+        guard.Close();
         FileAPI->SetFileAttributes(target, FileAttr::Normal);
-        if (!FileAPI->MoveFile(staged, target, MoveFlag::ReplaceExisting)) {
+        if (!FileAPI->ReplaceFile(staged, target)) {
             uint32_t code = GetLastErrorCode();
             throw EFileAccessError("Cannot replace \"" + WideToAnsi(target) + "\": " + SystemErrorText(code), code);
         }
     } catch (...) {
+        guard = TFileHandle();
         try {
             DeleteFile(staged);
         } catch (...) {

@@ -7,7 +7,8 @@
 
 // A folder is fixed in the folder mode and a .zip archive in the ZIP mode,
 // as if picked with the matching button; anything else is refused.
-AnsiString FixGivenPath(const WideString& path, const TFixProgress& progress);
+struct TFixResult;
+TFixResult FixGivenPath(const WideString& path, const TFixProgress& progress);
 
 // A failure's message about a fix of path, in wide text. Messages are 8-bit
 // text, where a path's characters beyond the code page became "?"; the

@@ -55,7 +55,7 @@ void TForm1::Button1Click() {
     dialog->FolderMode = true;
     if (!dialog->Execute()) return;
     WideString folder = dialog->FileName;
-    StartFix(folder, [folder](const TFixProgress&) { return AnsiToWide(FixBundleFolder(folder)); });
+    StartFix(folder, [folder](const TFixProgress& progress) { return DescribeFix(FixBundleFolder(folder, progress)); });
 }
 
 void TForm1::Button2Click() {
@@ -64,7 +64,7 @@ void TForm1::Button2Click() {
     if (!dialog->Execute()) return;
     WideString archive = dialog->FileName;
     StartFix(archive,
-             [archive](const TFixProgress& progress) { return AnsiToWide(FixBundleArchive(archive, progress)); });
+             [archive](const TFixProgress& progress) { return DescribeFix(FixBundleArchive(archive, progress)); });
 }
 
 void TForm1::FixPaths(const std::vector<WideString>& paths) {

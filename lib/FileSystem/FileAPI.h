@@ -113,6 +113,11 @@ public:
     virtual int64_t GetFileSize(TNativeHandle file);
     virtual bool CloseHandle(TNativeHandle handle);
     virtual bool MoveFile(const WideString& oldPath, const WideString& newPath, uint32_t flags);
+    // Moves replacement over target, keeping what belongs to the file rather
+    // than to its contents: owner and group on POSIX (as far as the user may
+    // give them), the security descriptor and attributes on Windows. A
+    // missing target is simply moved to.
+    virtual bool ReplaceFile(const WideString& replacement, const WideString& target);
     virtual bool DeleteFile(const WideString& path);
     // Major version in the high 16 bits, minor in the low 16; 0xFFFFFFFF when
     // the file has no version.

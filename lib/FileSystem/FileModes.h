@@ -15,3 +15,7 @@ bool CopySymbolicLink(const WideString& source, const WideString& target);
 // Removes the link itself (to a file or a folder), never what it points to;
 // also removes a plain file.
 bool RemoveLink(const WideString& path);
+// The path the system reaches through path: links followed, and "." and
+// ".." taken as the system takes them (after a link, ".." is the parent of
+// where it leads). Empty, with the last error set, when path is missing.
+WideString ResolveLinks(const WideString& path);

@@ -538,6 +538,22 @@ bool TFileAPI::MoveFile(const WideString& oldPath, const WideString& newPath, ui
     return ::rename(from.c_str(), to.c_str()) == 0 || FailErrno(to);
 }
 
+bool TFileAPI::ReplaceFile(const WideString& replacement, const WideString& target) {
+    std::string from = WideToSystemName(replacement), to = WideToSystemName(target);
+    struct stat old {
+    }, mine{};
+    // Only root may give a file away; a user may still give it a group of
+    // theirs. Where neither is allowed the owner stays the user, as it was
+    // for a file the user owns.
+    if (::stat(to.c_str(), &old) == 0 && ::lstat(from.c_str(), &mine) == 0 && S_ISREG(mine.st_mode) &&
+        (mine.st_uid != old.st_uid || mine.st_gid != old.st_gid)) {
+        if (::lchown(from.c_str(), old.st_uid, old.st_gid) != 0) (void)::lchown(from.c_str(), (uid_t)-1, old.st_gid);
+        // A change of owner clears the set-id bits of the new file's mode.
+        (void)::chmod(from.c_str(), mine.st_mode & 07777);
+    }
+    return MoveFile(replacement, target, MoveFlag::ReplaceExisting);
+}
+
 bool TFileAPI::DeleteFile(const WideString& path) {
     std::string p = WideToSystemName(path);
     struct stat st {};

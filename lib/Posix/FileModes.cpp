@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstdlib>
 #include <vector>
 #include "Foundation/CodePages.h"
 #include "Foundation/SysError.h"
@@ -41,4 +42,16 @@ bool CopySymbolicLink(const WideString& source, const WideString& target) {
 bool RemoveLink(const WideString& path) {
     std::string p = WideToSystemName(path);
     return ::unlink(p.c_str()) == 0 || Failed(p);
+}
+
+WideString ResolveLinks(const WideString& path) {
+    std::string p = WideToSystemName(path);
+    char* resolved = ::realpath(p.c_str(), nullptr);
+    if (!resolved) {
+        Failed(p);
+        return WideString();
+    }
+    WideString result = SystemNameToWide(resolved);
+    ::free(resolved);
+    return result;
 }

@@ -13,6 +13,7 @@
 #undef RemoveDirectory
 #undef CreateFile
 #undef MoveFile
+#undef ReplaceFile
 #undef DeleteFile
 #undef GetShortPathName
 #undef GetCompressedFileSize
@@ -144,6 +145,23 @@ bool TFileAPI::CloseHandle(TNativeHandle handle) { return ::CloseHandle(H(handle
 
 bool TFileAPI::MoveFile(const WideString& oldPath, const WideString& newPath, uint32_t flags) {
     return ::MoveFileExW(W(LongPathName(oldPath)), W(LongPathName(newPath)), flags);
+}
+
+// The system's replace keeps the replaced file's security descriptor,
+// attributes and creation time; a target that is gone is simply moved to.
+bool TFileAPI::ReplaceFile(const WideString& replacement, const WideString& target) {
+    if (::ReplaceFileW(W(LongPathName(target)), W(LongPathName(replacement)), nullptr,
+                       REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr))
+        return true;
+    DWORD error = ::GetLastError();
+    // In the last two the target is still there or already gone, and the
+    // replacement is where it was.
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_UNABLE_TO_REMOVE_REPLACED &&
+        error != ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
+        SetLastErrorCode(error);
+        return false;
+    }
+    return MoveFile(replacement, target, MoveFlag::ReplaceExisting);
 }
 
 bool TFileAPI::DeleteFile(const WideString& path) { return ::DeleteFileW(W(LongPathName(path))); }

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <functional>
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/FileModes.h"
 #include "Foundation/SysError.h"
@@ -18,4 +19,46 @@ bool RemoveLink(const WideString& path) {
     uint32_t attributes = FileAPI->GetFileAttributes(path);
     if (attributes != FileAttr::Invalid && (attributes & FileAttr::Directory)) return FileAPI->RemoveDirectory(path);
     return FileAPI->DeleteFile(path);
+}
+
+namespace {
+LPCWSTR W(const WideString& text) { return reinterpret_cast<LPCWSTR>(text.c_str()); }
+}  // namespace
+
+namespace {
+// A path from a system call that fills a buffer and, when it is too small,
+// tells the size it needs. Empty, last error set, when the call fails.
+WideString PathFromSystem(const std::function<DWORD(LPWSTR buffer, DWORD size)>& call) {
+    WideString path(MAX_PATH, u'\0');
+    DWORD length = call(reinterpret_cast<LPWSTR>(path.data()), DWORD(path.size()));
+    if (length >= path.size()) {
+        path.resize(length + 1);
+        length = call(reinterpret_cast<LPWSTR>(path.data()), DWORD(path.size()));
+    }
+    if (length == 0 || length >= path.size()) {
+        SetLastErrorCode(::GetLastError());
+        return WideString();
+    }
+    path.resize(length);
+    return path;
+}
+}  // namespace
+
+// Windows takes ".." by the text itself, as the system's full-path call
+// does; only a path that is a link or junction leads elsewhere.
+WideString ResolveLinks(const WideString& given) {
+    WideString path =
+        PathFromSystem([&](LPWSTR buffer, DWORD size) { return ::GetFullPathNameW(W(given), size, buffer, nullptr); });
+    if (path.empty()) return path;
+    uint32_t attributes = FileAPI->GetFileAttributes(path);
+    if (attributes == FileAttr::Invalid) return WideString();
+    if (!(attributes & FileAttr::ReparsePoint)) return path;
+    HANDLE file = ::CreateFileW(W(LongPathName(path)), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return WideString();
+    WideString resolved = PathFromSystem([&](LPWSTR buffer, DWORD size) {
+        return ::GetFinalPathNameByHandleW(file, buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    });
+    ::CloseHandle(file);
+    return resolved.empty() ? resolved : RemoveLongPathPrefix(resolved);
 }

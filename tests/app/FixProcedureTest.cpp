@@ -70,8 +70,8 @@ TEST_F(FixProcedure, ViewerBecomesThePayloadAsAPlainProgramFile) {
 #ifndef _WIN32
     EXPECT_EQ(fs::status(FsPath(ViewerPath(Bundle))).permissions() & fs::perms::mask, fs::perms(0755));
 #endif
-    // Fixing again is as good as the first time.
-    EXPECT_EQ(FixPresentation(Bundle + PathDelim, u"", false), FixOutcome::Done);
+    // Fixing again finds nothing to do.
+    EXPECT_EQ(FixPresentation(Bundle + PathDelim, u"", false), FixOutcome::AlreadyFixed);
     EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), Payload());
     EXPECT_EQ(fs::directory_iterator(FsPath(ExtractFilePath(ViewerPath(Bundle), false)))->path().filename(),
               "ZuvOrudad5");
@@ -107,36 +107,68 @@ TEST_F(FixProcedure, FailedWriteKeepsTheOldViewerAndRaises) {
     EXPECT_EQ(entries, 1) << "the half-written viewer was left behind";
 }
 
-TEST_F(FixProcedure, FolderModeBacksUpThenFixesAndRefreshesTheBackup) {
+// Backups are never merged into or replaced: an older one stays as it is,
+// the new one takes the next name, and a fixed bundle needs none.
+TEST_F(FixProcedure, FolderModeKeepsEveryBackupAndLeavesAFixedBundleAlone) {
     MakeBundle(Bundle);
-    WideString backup = Bundle + u".bak";
-    WriteBytes(JoinPath(backup, u"only-in-backup"), "keep");
-    EXPECT_EQ(FixBundleFolder(Bundle), FixOutcome::Done);
-    EXPECT_EQ(ReadBytes(ViewerPath(backup)), "OLD VIEWER");
+    WideString older = Bundle + u".bak";
+    WriteBytes(JoinPath(older, u"only-in-older-backup"), "keep");
+    TFixResult first = FixBundleFolder(Bundle);
+    EXPECT_EQ(first, FixOutcome::Done);
+    EXPECT_EQ(first.Backup, Bundle + u".bak (2)");
+    EXPECT_EQ(ReadBytes(ViewerPath(first.Backup)), "OLD VIEWER");
+    EXPECT_FALSE(fs::exists(FsPath(JoinPath(first.Backup, u"only-in-older-backup"))));
+    EXPECT_EQ(ReadBytes(JoinPath(older, u"only-in-older-backup")), "keep");
+    EXPECT_FALSE(fs::exists(FsPath(ViewerPath(older))));
     EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), Payload());
-    EXPECT_EQ(FixBundleFolder(Bundle), FixOutcome::Done);
-    EXPECT_EQ(ReadBytes(ViewerPath(backup)), Payload());  // the second backup is of the fixed bundle
-    EXPECT_EQ(ReadBytes(JoinPath(backup, u"only-in-backup")), "keep");
+
+    TFixResult second = FixBundleFolder(Bundle);
+    EXPECT_EQ(second, FixOutcome::AlreadyFixed);
+    EXPECT_TRUE(second.Backup.empty());
+    EXPECT_FALSE(fs::exists(FsPath(Bundle + u".bak (3)")));
+    EXPECT_EQ(ReadBytes(ViewerPath(first.Backup)), "OLD VIEWER");
 }
 
-TEST_F(FixProcedure, NonBundleStillGetsItsBackup) {
+TEST_F(FixProcedure, WhatIsNoPresentationIsRefusedBeforeAnyCopy) {
     WideString folder = Scratch / u"Photos";
     WriteBytes(JoinPath(folder, u"a.jpg"), "jpeg");
     EXPECT_EQ(FixBundleFolder(folder), FixOutcome::Refused);
-    EXPECT_EQ(ReadBytes(JoinPath(folder + u".bak", u"a.jpg")), "jpeg");
+    EXPECT_FALSE(fs::exists(FsPath(folder + u".bak")));
+    EXPECT_THROW(FixBundleFolder(u""), EFileError);
 }
 
+// A backup that fails says why, removes what it made and nothing else.
 TEST_F(FixProcedure, FailedBackupStopsBeforeTheBundleChanges) {
     MakeBundle(Bundle);
-    WriteBytes(Bundle + u".bak", "a file where the backup folder must go");
+    WriteBytes(JoinPath(Bundle + u".bak", u"older"), "keep");
+    TRef<TFullDisk> full = MakeRef<TFullDisk>();
     try {
+        TFileAPIScope scope(full.Get());
         FixBundleFolder(Bundle);
         ADD_FAILURE() << "no error";
     } catch (const Exception& e) {
-        EXPECT_NE(e.Message().find("Cannot create backup \""), std::string::npos) << e.Message();
-        EXPECT_NE(e.Message().find("Show.app.bak\""), std::string::npos) << e.Message();
+        EXPECT_NE(e.Message().find("Cannot create backup \"" + Narrow(Bundle) +
+                                   ".bak (2)\": " + SystemErrorText(WinError::DiskFull)),
+                  std::string::npos)
+            << e.Message();
     }
     EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), "OLD VIEWER");
+    EXPECT_FALSE(fs::exists(FsPath(Bundle + u".bak (2)")));
+    EXPECT_EQ(ReadBytes(JoinPath(Bundle + u".bak", u"older")), "keep");
+}
+
+// The viewer is written only inside the bundle, never through a link.
+TEST_F(FixProcedure, ViewerFolderLinkedOutOfTheBundleIsRefused) {
+    WideString outside = MakeBundle(Scratch / u"Elsewhere.app");
+    MakeBundle(Bundle, true, false);
+    fs::remove_all(FsPath(JoinPath(Bundle, u"Contents/Resources/Viewer.app")));
+    std::error_code error;
+    fs::create_directory_symlink(FsPath(JoinPath(outside, u"Contents/Resources/Viewer.app")),
+                                 FsPath(JoinPath(Bundle, u"Contents/Resources/Viewer.app")), error);
+    if (error) GTEST_SKIP() << "no links here: " << error.message();
+    EXPECT_THROW(FixBundleFolder(Bundle), EFileError);
+    EXPECT_EQ(ReadBytes(ViewerPath(outside)), "OLD VIEWER");
+    EXPECT_FALSE(fs::exists(FsPath(Bundle + u".bak")));
 }
 
 // A root has no parent to hold a backup beside it: the backup would go
@@ -178,7 +210,7 @@ class TNoStagedArchive : public TFileAPI {
 public:
     TNativeHandle CreateFile(const WideString& path, uint32_t access, uint32_t share, void* security,
                              uint32_t disposition, uint32_t flags, TNativeHandle templateFile) override {
-        if (path.size() > 8 && path.substr(path.size() - 8) == u".zip.new") {
+        if (path.size() > 15 && path.substr(path.size() - 15) == u".zip.nvxfix-new") {
             SetLastErrorCode(WinError::DiskFull);
             return InvalidNativeHandle;
         }
@@ -196,7 +228,7 @@ TEST(ZipMode, FailedRepackLeavesThePickedArchiveAsItWas) {
         EXPECT_THROW(FixBundleArchive(archive), Exception);
     }
     EXPECT_EQ(ReadBytes(archive), before);
-    EXPECT_FALSE(fs::exists(FsPath(archive + u".new")));
+    EXPECT_FALSE(fs::exists(FsPath(archive + u".nvxfix-new")));
     EXPECT_EQ(ReadBytes(scratch / u"Show.bak.zip"), before);
 }
 
@@ -225,7 +257,7 @@ TEST(ZipMode, FailedReadInOneWorkerLeavesThePickedArchiveAndNothingElse) {
     }
     SetDefaultZipWorkers(0);
     EXPECT_EQ(ReadBytes(archive), before);
-    EXPECT_FALSE(fs::exists(FsPath(archive + u".new")));
+    EXPECT_FALSE(fs::exists(FsPath(archive + u".nvxfix-new")));
     for (const WideString& spill : watch->Spills())
         EXPECT_FALSE(fs::exists(FsPath(ExtractFilePath(spill, false)))) << Narrow(spill);
 }
@@ -252,6 +284,10 @@ public:
     bool MoveFile(const WideString& oldPath, const WideString& newPath, uint32_t flags) override {
         Note("move", oldPath);
         return TFileAPI::MoveFile(oldPath, newPath, flags);
+    }
+    bool ReplaceFile(const WideString& replacement, const WideString& target) override {
+        Note("move", replacement);
+        return TFileAPI::ReplaceFile(replacement, target);
     }
     bool FlushFolder(const WideString& path) override {
         Note("sync", path);
@@ -283,9 +319,9 @@ TEST(ZipMode, BackupAndNewArchiveAreOnTheDiskBeforeTheMove) {
         EXPECT_EQ(FixBundleArchive(archive), FixOutcome::Done);
     }
     const auto& events = disk->Events;
-    ptrdiff_t backupFlushed = disk->First("flush Show.bak.zip"), firstWrite = disk->First("write Show.zip.new");
-    ptrdiff_t lastWrite = disk->Last("write Show.zip.new"), flushed = disk->First("flush Show.zip.new");
-    ptrdiff_t moved = disk->First("move Show.zip.new");
+    ptrdiff_t backupFlushed = disk->First("flush Show.bak.zip"), firstWrite = disk->First("write Show.zip.nvxfix-new");
+    ptrdiff_t lastWrite = disk->Last("write Show.zip.nvxfix-new"), flushed = disk->First("flush Show.zip.nvxfix-new");
+    ptrdiff_t moved = disk->First("move Show.zip.nvxfix-new");
     ptrdiff_t synced = disk->First("sync " + Narrow(ExtractFileName(ExcludeTrailingBackslash(scratch.Path()))));
     ASSERT_LT(synced, (ptrdiff_t)events.size()) << "the folder was not synced";
     EXPECT_LT(backupFlushed, firstWrite);
@@ -294,34 +330,25 @@ TEST(ZipMode, BackupAndNewArchiveAreOnTheDiskBeforeTheMove) {
     EXPECT_LT(moved, synced);
 }
 
-TEST(ZipMode, FailedBackupSaysWhy) {
+// An older backup survives a failed one; the failure says why and leaves
+// no partial backup.
+TEST(ZipMode, FailedBackupSaysWhyAndKeepsTheOlderBackup) {
     TScratchFolder scratch;
     WideString archive = MakeArchive(scratch.Path());
     std::string before = ReadBytes(archive);
+    WriteBytes(scratch / u"Show.bak.zip", "an older show");
     TRef<TFullDisk> full = MakeRef<TFullDisk>();
     try {
         TFileAPIScope scope(full.Get());
         FixBundleArchive(archive);
         ADD_FAILURE() << "no error";
     } catch (const Exception& e) {
-        EXPECT_NE(e.Message().find("Show.bak.zip\": " + SystemErrorText(WinError::DiskFull)), std::string::npos)
+        EXPECT_NE(e.Message().find("Show.bak (2).zip\": " + SystemErrorText(WinError::DiskFull)), std::string::npos)
             << e.Message();
     }
     EXPECT_EQ(ReadBytes(archive), before);
-}
-
-TEST(ZipMode, FailedBackupStopsBeforeAnythingChanges) {
-    TScratchFolder scratch;
-    WideString archive = MakeArchive(scratch.Path());
-    std::string before = ReadBytes(archive);
-    fs::create_directories(FsPath(scratch / u"Show.bak.zip"));  // a folder where the backup must go
-    try {
-        FixBundleArchive(archive);
-        ADD_FAILURE() << "no error";
-    } catch (const Exception& e) {
-        EXPECT_NE(e.Message().find("Cannot create backup \""), std::string::npos) << e.Message();
-    }
-    EXPECT_EQ(ReadBytes(archive), before);
+    EXPECT_EQ(ReadBytes(scratch / u"Show.bak.zip"), "an older show");
+    EXPECT_FALSE(fs::exists(FsPath(scratch / u"Show.bak (2).zip")));
 }
 
 }  // namespace
@@ -333,17 +360,31 @@ TEST(StagedFiles, NeverTakeTheNameOfAFileAlreadyThere) {
     TScratchFolder scratch;
     WideString archive = MakeArchive(scratch.Path());
     WriteBytes(archive + u".new", "mine");
-    WriteBytes(archive + u".new2", "mine too");
     FixBundleArchive(archive);
     EXPECT_EQ(ReadBytes(archive + u".new"), "mine");
-    EXPECT_EQ(ReadBytes(archive + u".new2"), "mine too");
-    EXPECT_FALSE(fs::exists(FsPath(archive + u".new3")));
 
     WideString bundle = MakeBundle(scratch / u"Own.app");
     WriteBytes(ViewerPath(bundle) + u".new", "notes");
     EXPECT_EQ(FixPresentation(bundle, u"", false), FixOutcome::Done);
     EXPECT_EQ(ReadBytes(ViewerPath(bundle)), Payload());
     EXPECT_EQ(ReadBytes(ViewerPath(bundle) + u".new"), "notes");
+}
+
+// A staged file left by a fix that was killed goes with the next fix; one
+// a running fix holds open stays, and the next fix takes another name.
+TEST(StagedFiles, AbandonedOnesAreRemovedHeldOnesKept) {
+    TScratchFolder scratch;
+    WideString archive = MakeArchive(scratch.Path());
+    WriteBytes(archive + u".nvxfix-new", "abandoned");
+    WriteBytes(archive + u".nvxfix-new2", "still being written");
+    TFileHandle held(FileAPI->CreateFile(archive + u".nvxfix-new2", FileAccess::Read,
+                                         FileShare::Read | FileShare::Write, nullptr, FileDisposition::OpenExisting,
+                                         0));
+    ASSERT_TRUE(held.Valid());
+    EXPECT_EQ(FixBundleArchive(archive), FixOutcome::Done);
+    EXPECT_FALSE(fs::exists(FsPath(archive + u".nvxfix-new")));
+    EXPECT_EQ(ReadBytes(archive + u".nvxfix-new2"), "still being written");
+    EXPECT_FALSE(fs::exists(FsPath(archive + u".nvxfix-new3")));
 }
 
 }  // namespace

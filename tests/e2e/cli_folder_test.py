@@ -10,7 +10,12 @@ from e2e_support import MARKER, VIEWER, Program, make_bundle, parse_args, tree
 
 ARGS = None
 DONE = "Done!"
+ALREADY_FIXED = "Already fixed"
 REFUSED = "Slideshow damaged or made not in NVX 8.0"
+
+
+def done(backup):
+    return "%s (backup: %s)" % (DONE, os.path.basename(backup))
 
 
 class CliFolderMode(unittest.TestCase):
@@ -48,7 +53,7 @@ class CliFolderMode(unittest.TestCase):
         before = tree(bundle)
         code, out, err = self.fix(bundle + "/")
         self.assertEqual((code, err), (0, ""))
-        self.assertEqual(out.strip(), self.cli.arg(bundle + "/") + ": " + DONE)
+        self.assertEqual(out.strip(), self.cli.arg(bundle + "/") + ": " + done(bundle + ".bak"))
         with open(os.path.join(bundle, VIEWER), "rb") as f:
             self.assertEqual(f.read(), self.payload)
         if not self.cli.windows:
@@ -58,28 +63,38 @@ class CliFolderMode(unittest.TestCase):
         del after[VIEWER], before[VIEWER]
         self.assertEqual({k: v[:2] for k, v in after.items()}, {k: v[:2] for k, v in before.items()})
 
-    def test_second_run_refreshes_the_backup_and_keeps_backup_only_files(self):
+    def test_second_fix_is_already_fixed_and_every_backup_stays(self):
         bundle = make_bundle(self.dir)
-        self.assertEqual(self.fix(bundle)[0], 0)
-        with open(os.path.join(bundle + ".bak", "only-in-backup.txt"), "w") as f:
-            f.write("keep")
-        code, out, _ = self.fix(bundle)
-        self.assertEqual(code, 0)
-        with open(os.path.join(bundle + ".bak", VIEWER), "rb") as f:
-            self.assertEqual(f.read(), self.payload)
-        self.assertTrue(os.path.exists(os.path.join(bundle + ".bak", "only-in-backup.txt")))
+        os.makedirs(bundle + ".bak")
+        with open(os.path.join(bundle + ".bak", "note.txt"), "w") as f:
+            f.write("an older backup of another show")
+        older = tree(bundle + ".bak")
+        original = tree(bundle)
+        code, out, err = self.fix(bundle)
+        self.assertEqual((code, out.strip(), err), (0, self.cli.arg(bundle) + ": " + done(bundle + ".bak (2)"), ""))
+        self.assertSameTree(original, tree(bundle + ".bak (2)"))
+        self.assertEqual(tree(bundle + ".bak"), older, "the older backup was merged into")
+        snapshot = {name: tree(os.path.join(self.dir, name)) for name in os.listdir(self.dir)}
+        # One path twice on one command line, as a second run would.
+        code, out, err = self.fix(bundle, bundle)
+        self.assertEqual((code, out.splitlines()), (0, [self.cli.arg(bundle) + ": " + ALREADY_FIXED] * 2), err)
+        self.assertEqual({name: tree(os.path.join(self.dir, name)) for name in os.listdir(self.dir)}, snapshot)
 
-    def test_folder_without_marker_or_viewer_is_refused_but_backed_up(self):
+    def test_what_is_no_presentation_is_refused_before_anything_is_copied(self):
         for missing in (MARKER, VIEWER):
             with self.subTest(missing=missing):
                 bundle = make_bundle(os.path.join(self.dir, os.path.basename(missing)))
                 os.remove(os.path.join(bundle, missing))
                 code, out, err = self.fix(bundle)
                 self.assertEqual((code, out.strip()), (1, self.cli.arg(bundle) + ": " + REFUSED))
-                self.assertTrue(os.path.isdir(bundle + ".bak"))
-                if missing == MARKER:
-                    with open(os.path.join(bundle, VIEWER), "rb") as f:
-                        self.assertTrue(f.read().startswith(b"OLD VIEWER"))
+                self.assertFalse(os.path.exists(bundle + ".bak"))
+        # An empty path (an unset variable) is no folder, least of all the current one.
+        work = os.path.join(self.dir, "work")
+        os.makedirs(work)
+        code, out, err = self.cli.run("", cwd=work)
+        self.assertEqual((code, out), (2, ""), err)
+        self.assertIn("empty path", err)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["ZuvOrudad5", "slideshow.dat", "work"])
 
     def test_read_only_viewer_is_replaced(self):
         bundle = make_bundle(self.dir)
@@ -87,17 +102,6 @@ class CliFolderMode(unittest.TestCase):
         self.assertEqual(self.fix(bundle)[0], 0)
         with open(os.path.join(bundle, VIEWER), "rb") as f:
             self.assertEqual(f.read(), self.payload)
-
-    def test_failed_backup_changes_nothing_and_exits_2(self):
-        bundle = make_bundle(self.dir)
-        with open(bundle + ".bak", "w") as f:
-            f.write("a file in the backup's way")
-        before = tree(bundle)
-        code, out, err = self.fix(bundle)
-        self.assertEqual(code, 2)
-        self.assertEqual(out, "")
-        self.assertIn(": error: Cannot create backup", err)
-        self.assertEqual(tree(bundle), before)
 
     def test_exit_status_of_mixed_lists(self):
         good = make_bundle(os.path.join(self.dir, "a"))
@@ -110,7 +114,8 @@ class CliFolderMode(unittest.TestCase):
         self.assertEqual(self.fix(good)[0], 0)
         code, out, err = self.fix(good, other)
         self.assertEqual(code, 1)
-        self.assertEqual(out.splitlines(), [self.cli.arg(good) + ": " + DONE, self.cli.arg(other) + ": " + REFUSED])
+        self.assertEqual(out.splitlines(),
+                         [self.cli.arg(good) + ": " + ALREADY_FIXED, self.cli.arg(other) + ": " + REFUSED])
         code, out, err = self.fix(missing, good, other)
         self.assertEqual(code, 2)
         self.assertEqual(len(out.splitlines()), 2, "a failing PATH does not stop the others")
@@ -130,37 +135,57 @@ class CliFolderMode(unittest.TestCase):
         self.assertEqual(self.fix(bundle)[0], 0)
         self.assertSameTree(before, tree(bundle + ".bak"))
 
-    def test_named_pipe_fails_the_backup_at_once_and_changes_nothing(self):
+    def test_failed_backup_removes_only_what_it_made(self):
         if self.cli.windows:
             self.skipTest("no named pipes in a Windows folder")
         bundle = make_bundle(self.dir)
         os.mkfifo(os.path.join(bundle, "Contents", "pipe"))
+        os.makedirs(os.path.join(bundle + ".bak", "older"))
         before = tree(bundle)
         code, out, err = self.fix(bundle)
-        self.assertEqual(code, 2)
-        self.assertIn(": error: Cannot create backup", err)
+        self.assertEqual((code, out), (2, ""))
+        self.assertIn(": error: Cannot create backup \"%s.bak (2)\"" % self.cli.arg(bundle), err)
         self.assertEqual(tree(bundle), before)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["Show.app", "Show.app.bak"])
+        self.assertEqual(os.listdir(bundle + ".bak"), ["older"])
 
-    def test_links_in_the_backup_never_lead_to_the_users_files(self):
+    def test_links_are_followed_only_where_the_user_pointed(self):
         if self.cli.windows:
             self.skipTest("POSIX links")
-        bundle = make_bundle(self.dir)
-        os.symlink(bundle, bundle + ".bak")
-        before = tree(bundle)
-        self.assertEqual(self.fix(bundle)[0], 2)
-        self.assertEqual(tree(bundle), before)
-        os.remove(bundle + ".bak")
-        outside = os.path.join(self.dir, "outside")
-        os.makedirs(os.path.join(outside, "folder"))
-        with open(os.path.join(outside, "file"), "w") as f:
-            f.write("mine")
-        os.makedirs(os.path.join(bundle + ".bak", "Contents", "Resources"))
-        os.symlink(os.path.join(outside, "file"), os.path.join(bundle + ".bak", "Contents", "Resources", "slideshow.dat"))
-        os.symlink(os.path.join(outside, "folder"), os.path.join(bundle + ".bak", "Contents", "Resources", "text"))
+        real = os.path.join(self.dir, "real")
+        bundle = make_bundle(real)
+        os.makedirs(os.path.join(self.dir, "desk"))
+        os.symlink(bundle, os.path.join(self.dir, "desk", "Show.app"))
+        # A picked link is fixed where it leads and stays a link.
+        code, out, err = self.fix(os.path.join(self.dir, "desk", "Show.app"))
+        self.assertEqual(code, 0, out + err)
+        self.assertTrue(os.path.islink(os.path.join(self.dir, "desk", "Show.app")))
+        with open(os.path.join(bundle, VIEWER), "rb") as f:
+            self.assertEqual(f.read(), self.payload)
+        self.assertTrue(os.path.isdir(bundle + ".bak"))
+        # After a link, ".." is the parent of where it leads, as the shell means.
+        decoy = make_bundle(self.dir, "Other")
+        os.makedirs(os.path.join(real, "sub"))
+        os.symlink(os.path.join(real, "sub"), os.path.join(self.dir, "desk", "ln"))
+        other = make_bundle(real, "Other")
+        code, out, err = self.fix(os.path.join(self.dir, "desk", "ln", "..", "Other.app"))
+        self.assertEqual(code, 0, out + err)
+        with open(os.path.join(other, VIEWER), "rb") as f:
+            self.assertEqual(f.read(), self.payload)
+        with open(os.path.join(decoy, VIEWER), "rb") as f:
+            self.assertTrue(f.read().startswith(b"OLD VIEWER"))
+        # A viewer folder linked out of the bundle is refused; nothing is written there.
+        outside = make_bundle(os.path.join(self.dir, "outside"), "Elsewhere")
+        third = make_bundle(os.path.join(self.dir, "third"))
+        viewer_app = os.path.join(third, "Contents", "Resources", "Viewer.app")
+        shutil.rmtree(viewer_app)
+        os.symlink(os.path.join(outside, "Contents", "Resources", "Viewer.app"), viewer_app)
         mine = tree(outside)
-        self.assertEqual(self.fix(bundle)[0], 0)
+        code, out, err = self.fix(third)
+        self.assertEqual((code, out), (2, ""))
+        self.assertIn("is a link", err)
         self.assertEqual(tree(outside), mine)
-        self.assertSameTree(before, tree(bundle + ".bak"))
+        self.assertFalse(os.path.exists(third + ".bak"))
 
     def test_usage(self):
         self.assertEqual(self.cli.run()[0], 2)

@@ -6,6 +6,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import unicodedata
 import unittest
 import zipfile
 
@@ -14,7 +15,12 @@ import make_presentation
 
 ARGS = None
 DONE = "Done!"
+ALREADY_FIXED = "Already fixed"
 REFUSED = "Slideshow damaged or made not in NVX 8.0"
+
+
+def done(backup="Show.bak.zip", bundle=None):
+    return "%s (%sbackup: %s)" % (DONE, "fixed %s; " % bundle if bundle else "", backup)
 
 
 def read(path):
@@ -57,7 +63,7 @@ class CliZipMode(unittest.TestCase):
         path, bundle = self.archive()
         original = read(path)
         code, out, err = self.fix(path)
-        self.assertEqual((code, out.strip(), err), (0, self.cli.arg(path) + ": " + DONE, ""))
+        self.assertEqual((code, out.strip(), err), (0, self.cli.arg(path) + ": " + done(), ""))
         self.assertEqual(read(os.path.join(self.dir, "Show.bak.zip")), original)
         with zipfile.ZipFile(path) as z:
             self.assertIsNone(z.testzip())
@@ -105,12 +111,39 @@ class CliZipMode(unittest.TestCase):
         code, out, err = self.fix(path)  # standard error is a pipe here
         self.assertEqual((code, err), (0, ""))
 
-    def test_archive_without_its_bundle_is_refused_and_left_alone(self):
+    def test_the_bundle_is_found_as_the_user_would_find_it(self):
+        # A browser's second download holds the bundle under its first name.
+        path, _ = self.archive("Show")
+        second = os.path.join(self.dir, "Show (1).zip")
+        shutil.move(path, second)
+        code, out, err = self.fix(second)
+        self.assertEqual((code, out.strip()), (0, self.cli.arg(second) + ": " + done("Show (1).bak.zip", "Show.app")),
+                         err)
+        # Two other bundles: which one was meant cannot be told.
         path, _ = self.archive("Trip", "Holiday")
+        with zipfile.ZipFile(path, "a") as z:
+            for name in zipfile.ZipFile(second).namelist():
+                z.writestr(name, b"x")
         original = read(path)
         code, out, _ = self.fix(path)
         self.assertEqual((code, out.strip()), (1, self.cli.arg(path) + ": " + REFUSED))
         self.assertEqual(read(path), original)
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "Trip.bak.zip")))
+
+    def test_second_fix_is_already_fixed_and_every_backup_stays(self):
+        path, _ = self.archive()
+        with open(os.path.join(self.dir, "Show.bak.zip"), "wb") as f:
+            f.write(b"an older show")
+        original = read(path)
+        code, out, err = self.fix(path)
+        self.assertEqual((code, out.strip()), (0, self.cli.arg(path) + ": " + done("Show.bak (2).zip")), err)
+        self.assertEqual(read(os.path.join(self.dir, "Show.bak (2).zip")), original)
+        self.assertEqual(read(os.path.join(self.dir, "Show.bak.zip")), b"an older show")
+        files = {n: read(os.path.join(self.dir, n)) for n in os.listdir(self.dir) if n.endswith(".zip")}
+        code, out, err = self.cli.run(self.cli.arg(path), self.cli.arg(path))
+        self.assertEqual((code, out.splitlines()), (0, [self.cli.arg(path) + ": " + ALREADY_FIXED] * 2), err)
+        self.assertEqual({n: read(os.path.join(self.dir, n)) for n in os.listdir(self.dir) if n.endswith(".zip")}, files)
+        self.assertEqual(sorted(n for n in os.listdir(self.dir) if not n.startswith("src-")), sorted(files))
 
     def test_name_with_several_dots(self):
         path, _ = self.archive("a.b")
@@ -165,11 +198,15 @@ class CliZipMode(unittest.TestCase):
         for name, (data, text) in cases.items():
             with self.subTest(name):
                 damaged = os.path.join(self.dir, "Show.zip")
+                if os.path.exists(os.path.join(self.dir, "Show.bak.zip")):
+                    os.remove(os.path.join(self.dir, "Show.bak.zip"))
                 with open(damaged, "wb") as f:
                     f.write(data)
                 err = self.assertUnchangedAfterError(damaged, data)
                 self.assertIn(text, err)
                 self.assertNotIn(DONE, err)
+                if "central directory" in text:  # found before anything was copied
+                    self.assertFalse(os.path.exists(os.path.join(self.dir, "Show.bak.zip")))
 
     def test_entries_that_cannot_be_unpacked_are_named_with_the_cause(self):
         marker = "Show.app/Contents/Resources/slideshow.dat"
@@ -193,14 +230,17 @@ class CliZipMode(unittest.TestCase):
                 self.assertIn('The entry "%s"' % marker, err)
                 self.assertIn(text, err)
 
-    def test_garbage_is_no_presentation(self):
-        path = os.path.join(self.dir, "Show.zip")
-        data = b"PK\x03\x04" + os.urandom(3000)
-        with open(path, "wb") as f:
-            f.write(data)
-        code, out, err = self.fix(path)
-        self.assertIn(code, (1, 2), out + err)
-        self.assertEqual(read(path), data)
+    def test_garbage_and_empty_archives_are_refused_with_nothing_created(self):
+        for name, data in (("garbage", b"PK\x03\x04" + os.urandom(3000)), ("empty", b"")):
+            with self.subTest(name):
+                path = os.path.join(self.dir, "Show.zip")
+                with open(path, "wb") as f:
+                    f.write(data)
+                code, out, err = self.fix(path)
+                self.assertIn(code, (1, 2), out + err)
+                self.assertIn("damaged", out + err)
+                self.assertEqual(read(path), data)
+                self.assertEqual(os.listdir(self.dir), ["Show.zip"])
 
     def test_unsafe_entry_names_are_refused(self):
         for name in ("../evil.txt", "/abs/evil.txt", "C:/evil.txt", "Show.app/a:stream", "Show.app/bad\x01name"):
@@ -266,8 +306,20 @@ class CliZipMode(unittest.TestCase):
         before = stored_names(path)
         self.assertIn(("Pr\u00e4sentation.app/Contents/PkgInfo".encode(), 0), before)
         code, out, err = self.fix(path)
-        self.assertEqual((code, out.strip()), (0, self.cli.arg(path) + ": " + DONE), err)
+        self.assertEqual((code, out.strip()), (0, self.cli.arg(path) + ": " + done(name + ".bak.zip")), err)
         self.assertEqual(stored_names(path), before)
+        # A bundle made on a Mac has a decomposed name; one typed on Windows, a composed one.
+        decomposed = unicodedata.normalize("NFD", name)
+        shutil.rmtree(src)
+        make_bundle(src, decomposed, links=not self.cli.windows)
+        os.remove(path)
+        subprocess.run(["zip", "-qry", path, decomposed + ".app"], cwd=src, check=True)
+        code, out, err = self.fix(path)
+        self.assertEqual(code, 0, out + err)
+        with zipfile.ZipFile(path) as z:
+            wanted = (decomposed + ".app/" + VIEWER).encode()
+            viewer = [i for i in z.infolist() if i.orig_filename.encode("utf-8" if i.flag_bits & 0x800 else "cp437") == wanted]
+            self.assertEqual(z.read(viewer[0]), self.payload)
 
     def test_other_top_level_entries_are_noted_on_standard_error(self):
         path, _ = self.archive()
@@ -275,7 +327,7 @@ class CliZipMode(unittest.TestCase):
             z.writestr("readme.txt", b"read me")
             z.writestr("__MACOSX/._Show.app", b"resource fork")
         code, out, err = self.fix(path)
-        self.assertEqual((code, out.strip()), (0, self.cli.arg(path) + ": " + DONE))
+        self.assertEqual((code, out.strip()), (0, self.cli.arg(path) + ": " + done()))
         backup = self.cli.arg(os.path.join(self.dir, "Show.bak.zip"))
         self.assertEqual(err.strip(), "%s: note: 2 other top-level entries are kept only in %s" % (self.cli.arg(path), backup))
 
@@ -285,11 +337,62 @@ class CliZipMode(unittest.TestCase):
         shutil.move(path, os.path.join(self.dir, "wz3", "Show.zip"))
         path = os.path.join(self.dir, "wz3", "Show.zip")
         absolute = self.cli.arg(path).replace("\\", "/")
+        original = read(path)
         for given in ("wz3/Show.zip", absolute):
             with self.subTest(given):
+                with open(path, "wb") as f:
+                    f.write(original)
                 code, out, err = self.cli.run(given, cwd=self.dir)
-                self.assertEqual((code, out.strip()), (0, given + ": " + DONE), err)
+                self.assertEqual(code, 0, err)
+                self.assertTrue(out.startswith(given + ": " + DONE), out)
                 self.assertTrue(os.path.exists(os.path.join(self.dir, "wz3", "Show.bak.zip")))
+
+
+    def test_a_picked_link_fixes_its_target_and_stays_a_link(self):
+        if self.cli.windows:
+            self.skipTest("POSIX links")
+        os.makedirs(os.path.join(self.dir, "real"))
+        path, _ = self.archive()
+        real = os.path.join(self.dir, "real", "Show.zip")
+        shutil.move(path, real)
+        os.symlink(real, path)
+        code, out, err = self.fix(path)
+        self.assertEqual(code, 0, out + err)
+        self.assertTrue(os.path.islink(path))
+        with zipfile.ZipFile(real) as z:
+            self.assertEqual(z.read("Show.app/" + VIEWER), self.payload)
+        self.assertTrue(os.path.exists(os.path.join(self.dir, "real", "Show.bak.zip")))
+
+    def test_root_fixing_a_users_archive_keeps_its_owner(self):
+        if self.cli.windows or os.geteuid() != 0:
+            self.skipTest("needs root")
+        path, _ = self.archive()
+        os.chown(path, 65534, 65534)
+        os.chmod(path, 0o640)
+        self.assertEqual(self.fix(path)[0], 0)
+        st = os.stat(path)
+        self.assertEqual((st.st_uid, st.st_gid, st.st_mode & 0o777), (65534, 65534, 0o640))
+
+    def test_a_killed_fix_leaves_nothing_the_next_fix_does_not_clean_up(self):
+        if self.cli.windows:
+            self.skipTest("a process killed at once is a POSIX matter")
+        import signal
+        import time
+        path, _ = self.archive(size_mb=30)
+        original = read(path)
+        staged = path + ".nvxfix-new"
+        process = subprocess.Popen([self.cli.path, "--jobs", "1", path], stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        deadline = time.time() + 120
+        while not (os.path.exists(staged) and os.path.getsize(staged) > 0) and time.time() < deadline:
+            time.sleep(0.005)
+        process.send_signal(signal.SIGKILL)
+        process.wait()
+        self.assertTrue(os.path.exists(staged), "the fix ended before it could be killed")
+        self.assertEqual(read(path), original)
+        code, out, err = self.fix(path)
+        self.assertEqual(code, 0, out + err)
+        self.assertEqual([n for n in os.listdir(self.dir) if "nvxfix" in n], [])
 
 
 def io_bytes(data):

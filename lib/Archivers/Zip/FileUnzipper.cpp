@@ -45,24 +45,20 @@ void CheckUnpackable(TZipArchive* archive, TZipItem* entry) {
 
 }  // namespace
 
-void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolder) {
-    DestFolder = IncludeTrailingBackslash(destFolder);
+TRef<TZipArchive> TFileUnzipper::OpenChecked(const WideString& zipPath, TStream* file) {
     EntryForms.Clear();
-    FMadeFolders.clear();
     TRef<TZipArchive> archive = MakeRef<TCheckedZipArchive>();
-    TRef<TDefaultCallBack> callback = MakeRef<TDefaultCallBack>();
-    callback->OnExtractItem = [this](TArchiveCallBack* sender, TStream* stream) { ExtractItem(sender, stream); };
-    callback->OnError = [](TArchiveCallBack* sender, const AnsiString&) {
+    FCallBack = MakeRef<TDefaultCallBack>();
+    FCallBack->OnExtractItem = [this](TArchiveCallBack* sender, TStream* stream) { ExtractItem(sender, stream); };
+    FCallBack->OnError = [](TArchiveCallBack* sender, const AnsiString&) {
         throw EArchiveBroken(TheEntry(sender->CurrentItem) + " is damaged: its data does not match its checksum");
     };
-    callback->OnHeaderError = [](TArchiveCallBack* sender, const AnsiString&) {
+    FCallBack->OnHeaderError = [](TArchiveCallBack* sender, const AnsiString&) {
         throw EArchiveBroken(TheEntry(sender->CurrentItem) + " is damaged: its local header is missing");
     };
-    if (OnProgress) callback->TotalProgress->OnChange = OnProgress;
-    archive->CallBack = callback.Get();
-    TRef<TFileStream> file =
-        MakeRef<TFileStream>(zipPath, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
-    archive->SetStream(file.Get());
+    if (OnProgress) FCallBack->TotalProgress->OnChange = OnProgress;
+    archive->CallBack = FCallBack.Get();
+    archive->SetStream(file);
     archive->Open();
     DirectoryRecovered = archive->Structure->Offset < 0;
     if (DirectoryRecovered && RequireSoundDirectory)
@@ -78,6 +74,22 @@ void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolde
         EntryForms.Add(entry->Item->Path(), {unix, (entry->Flags & ZipFlag::Utf8) != 0,
                                              unix ? entry->ExternalAttributes : 0, entry->NameBytes});
     }
+    return archive;
+}
+
+void TFileUnzipper::Inspect(const WideString& zipPath, const std::function<void(TZipArchive* archive)>& look) {
+    TRef<TFileStream> file =
+        MakeRef<TFileStream>(zipPath, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
+    TRef<TZipArchive> archive = OpenChecked(zipPath, file.Get());
+    look(archive.Get());
+}
+
+void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolder) {
+    DestFolder = IncludeTrailingBackslash(destFolder);
+    FMadeFolders.clear();
+    TRef<TFileStream> file =
+        MakeRef<TFileStream>(zipPath, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
+    TRef<TZipArchive> archive = OpenChecked(zipPath, file.Get());
     if (!ForceDirectories(DestFolder)) {
         uint32_t code = GetLastErrorCode();
         throw EFileAccessError("Cannot create \"" + WideToAnsi(DestFolder) + "\": " + SystemErrorText(code), code);

@@ -3,9 +3,12 @@
 // refused before anything is written, and so are entries that cannot be
 // unpacked (password-protected, unknown method), naming the entry.
 #pragma once
+#include <functional>
 #include <set>
 #include "Archivers/Archive.h"
 #include "Archivers/Zip/EntryModes.h"
+
+class TZipArchive;
 
 class TFileUnzipper : public TRefObject {
 public:
@@ -28,9 +31,14 @@ public:
     // Makes destFolder when it is missing (a relative path counts from the
     // current folder).
     void Unzip(const WideString& zipPath, const WideString& destFolder);
+    // Opens zipPath with every check Unzip makes before it writes anything
+    // and lets look read the archive; nothing is extracted.
+    void Inspect(const WideString& zipPath, const std::function<void(TZipArchive* archive)>& look);
     void ExtractItem(TArchiveCallBack* callback, TStream* stream);
 
 private:
+    TRef<TZipArchive> OpenChecked(const WideString& zipPath, TStream* file);
+    TRef<TDefaultCallBack> FCallBack;
     // Folders this unzip has made or found: not looked up again per entry.
     std::set<WideString> FMadeFolders;
 };

@@ -1,0 +1,101 @@
+#include "ArchiveInspection.h"
+#include "Archivers/Zip/FileUnzipper.h"
+#include "Archivers/Zip/ZipArchive.h"
+#include "FileSystem/FileAPI.h"
+#include "Foundation/CaseFolding.h"
+#include "Foundation/Normalization.h"
+#include "Payload.h"
+#include "Streams/FilterStream.h"
+
+namespace {
+
+// The path of a file below a bundle folder, one component at a time.
+TArchItem* FindBelow(TArchItem* folder, std::initializer_list<const char16_t*> folders, const char16_t* file) {
+    // Case as the unpacked files will be found: exactly on POSIX, without
+    // case on Windows.
+    const bool ignoreCase = PathDelim == u'\\';
+    for (const char16_t* name : folders)
+        if (!folder || !(folder = folder->FindFolder(name, ignoreCase))) return nullptr;
+    return folder ? folder->FindItem(file, ignoreCase) : nullptr;
+}
+
+TArchItem* FindViewer(TArchItem* bundle) {
+    return FindBelow(bundle, {u"Contents", u"Resources", u"Viewer.app", u"Contents", u"MacOS"}, u"ZuvOrudad5");
+}
+
+bool HoldsPresentation(TArchItem* bundle) {
+    return FindBelow(bundle, {u"Contents", u"Resources"}, u"slideshow.dat") && FindViewer(bundle);
+}
+
+TArchItem* ChooseBundle(TZipArchive* archive, const WideString& wanted) {
+    TArchItem* sameButCase = nullptr;
+    int32_t sameButCaseCount = 0;
+    for (int32_t i = 0; i < archive->FolderCount(); ++i) {
+        TArchItem* folder = archive->Folder(i);
+        if (SameCanonicalText(folder->Name, wanted)) return folder;
+        if (CompareText(DecomposeCanonical(folder->Name), DecomposeCanonical(wanted), true) == 0) {
+            sameButCase = folder;
+            ++sameButCaseCount;
+        }
+    }
+    if (sameButCaseCount == 1) return sameButCase;
+    // A browser saves a second download as "Show (1).zip".
+    TArchItem* only = nullptr;
+    for (int32_t i = 0; i < archive->FolderCount(); ++i) {
+        TArchItem* folder = archive->Folder(i);
+        if (CompareText(ExtractFileExt(folder->Name), u".app", true) != 0 || !HoldsPresentation(folder)) continue;
+        if (only) return nullptr;
+        only = folder;
+    }
+    return only;
+}
+
+TZipItem* EntryOf(TZipArchive* archive, TArchItem* item) {
+    for (int32_t i = 0; i < archive->Structure->Count(); ++i)
+        if (archive->Structure->Entry(i)->Item == item) return archive->Structure->Entry(i);
+    return nullptr;
+}
+
+// Size and checksum first; when both match, the entry is unpacked and
+// compared byte for byte, so that a checksum collision fixes nothing wrongly.
+bool ViewerIsPayload(TZipArchive* archive, TArchItem* viewer, TResourceStream& payload) {
+    TZipItem* entry = EntryOf(archive, viewer);
+    const int64_t size = payload.GetSize();
+    if (!entry || !entry->SizesKnown || int64_t(viewer->Size) != size) return false;
+    TRef<TCrc32Stream> crc = MakeRef<TCrc32Stream>();
+    crc->Update(TConstByteSpan(static_cast<const uint8_t*>(payload.Memory()), size_t(size)), 0, int32_t(size));
+    if (crc->GetCrc() != entry->Crc32) return false;
+
+    bool same = false;
+    TRef<TDefaultCallBack> callback = MakeRef<TDefaultCallBack>();
+    callback->OnExtractItem = [&](TArchiveCallBack*, TStream* stream) { same = StreamHoldsPayload(*stream, payload); };
+    // A damaged viewer is no fixed one: the fix goes on and meets the damage.
+    callback->OnError = [&](TArchiveCallBack*, const AnsiString&) { same = false; };
+    callback->OnHeaderError = callback->OnError;
+    TArchiveCallBack* own = archive->CallBack;
+    archive->CallBack = callback.Get();
+    viewer->MarkExtract();
+    try {
+        archive->Extract();
+    } catch (const Exception&) {
+        same = false;
+    }
+    archive->CallBack = own;
+    return same;
+}
+
+}  // namespace
+
+TArchiveShow InspectArchive(const WideString& archive, TResourceStream& payload) {
+    TArchiveShow show;
+    TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
+    unzipper->RequireSoundDirectory = true;
+    unzipper->Inspect(archive, [&](TZipArchive* zip) {
+        const WideString wanted = ChangeFileExt(ExtractFileName(archive), WideString()) + u".app";
+        TArchItem* bundle = ChooseBundle(zip, wanted);
+        if (!bundle || !HoldsPresentation(bundle)) return;
+        show.Bundle = bundle->Name;
+        show.AlreadyFixed = ViewerIsPayload(zip, FindViewer(bundle), payload);
+    });
+    return show;
+}
