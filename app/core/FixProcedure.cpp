@@ -3,12 +3,12 @@
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/FileCopier.h"
 #include "FileSystem/FileModes.h"
+#include "FileSystem/StagedReplace.h"
 #include "FileSystem/TempFolders.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
 #include "Repack.h"
-#include "StagedReplace.h"
 #include "Streams/FileStream.h"
 #include "Streams/Streams.h"
 

@@ -92,10 +92,6 @@ void SetItemTimes(TArchItem* item, uint32_t dosTime) {
     item->ModifiedTime = item->AccessedTime = item->CreatedTime = time;
 }
 
-void WriteAll(TStream* stream, const uint8_t* data, int32_t count) {
-    if (count > 0 && stream->Write(data, count) != count) throw EStreamWriteError();
-}
-
 }  // namespace
 
 uint32_t SystemTimeToDos(const TSystemTime& time) {
@@ -682,7 +678,7 @@ void TZipStructure::WriteDirectory(TStream* stream) {
     int64_t directorySize = 0;
     int32_t used = 0;
     auto flush = [&] {
-        WriteAll(stream, buffer.data(), used);
+        stream->WriteBuffer(buffer.data(), used);
         directorySize += used;
         AdvanceProgress(used);
         used = 0;
@@ -699,7 +695,7 @@ void TZipStructure::WriteDirectory(TStream* stream) {
     }
     flush();
     used = WriteEndRecord(buffer, BufferSize, 0, directorySize, directoryOffset);
-    WriteAll(stream, buffer.data(), used);
+    stream->WriteBuffer(buffer.data(), used);
     AdvanceProgress(used);
     Offset = directoryOffset;
     Length = directorySize;

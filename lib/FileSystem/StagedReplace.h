@@ -8,3 +8,7 @@
 // is removed, target is left as it was and the error goes on to the caller.
 // The staged name never is that of a file already there.
 void ReplaceThroughStagedFile(const WideString& target, const std::function<void(const WideString& staged)>& write);
+// Gives staged the attributes and permission bits of target where target
+// exists: the new file would otherwise get the default mode, and a private
+// file would come back readable by everyone.
+void KeepAttributesOf(const WideString& target, const WideString& staged);

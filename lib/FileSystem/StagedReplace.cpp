@@ -1,6 +1,7 @@
-#include "StagedReplace.h"
+#include "FileSystem/StagedReplace.h"
 #include <string>
 #include "FileSystem/FileAPI.h"
+#include "FileSystem/FileModes.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
@@ -42,4 +43,11 @@ void ReplaceThroughStagedFile(const WideString& target, const std::function<void
     // The replacement is complete by now; a folder that cannot be synced
     // leaves it as safe as any other move.
     FileAPI->FlushFolder(ExtractFilePath(target, false));
+}
+
+void KeepAttributesOf(const WideString& target, const WideString& staged) {
+    uint32_t attributes = FileAPI->GetFileAttributes(target);
+    if (attributes == FileAttr::Invalid) return;
+    FileAPI->SetFileAttributes(staged, attributes);
+    CopyPermissions(target, staged);
 }
