@@ -135,7 +135,7 @@ void TFileZipper::AddFiles(TZipArchive* archive, const WideString& base) {
     for (int32_t i = 0; i < Files->GetCount(); ++i) {
         WideString path = Files->GetString(i);
         WideString name = path.substr(base.size());
-        // Inside an archive '\\' and '/' separate folders: a name holding
+        // Inside an archive '\' and '/' separate folders: a name holding
         // one (possible on POSIX) would come back as another file.
         for (WideChar c : name)
             if (c != PathDelim && (c == u'\\' || c == u'/'))
