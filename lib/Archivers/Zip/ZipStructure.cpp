@@ -567,8 +567,9 @@ void TZipStructure::WriteCentralExtra(TZipItem*, TByteSpan, int32_t) {}
 AnsiString TZipStructure::EncodeEntryName(TZipItem* entry, bool& utf8) {
     NVX_ASSERT_MSG(entry->Item, "Assertion failure");
     // An entry read from an archive keeps its own bytes and flag, so that
-    // its local header and every reader still agree on its name.
-    if (!entry->NameBytes.empty()) {
+    // its local header and every reader still agree on its name; an empty
+    // name is one only such an entry has.
+    if (!entry->NameBytes.empty() || entry->Name().empty()) {
         utf8 = (entry->Flags & ZipFlag::Utf8) != 0;
         return entry->NameBytes;
     }
