@@ -4,6 +4,7 @@
 #include "Backups.h"
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/FileModes.h"
+#include "FileSystem/StagedReplace.h"
 #include "FileSystem/TempFolders.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
@@ -11,7 +12,6 @@
 #include "Foundation/SysError.h"
 #include "Payload.h"
 #include "Repack.h"
-#include "StagedReplace.h"
 #include "Streams/FileStream.h"
 #include "Streams/Streams.h"
 

@@ -1,9 +1,7 @@
 #include "Repack.h"
 #include "Archivers/Zip/FileZipper.h"
 #include "FileSystem/FileAPI.h"
-#include "FileSystem/FileModes.h"
 #include "FixProcedure.h"
-#include "StagedReplace.h"
 
 namespace {
 
@@ -11,14 +9,6 @@ namespace {
 WideString ViewerEntry(const WideString& bundleFolder) {
     WideString parent = ExtractFilePath(bundleFolder, true);
     return ArchivePath(ViewerPath(bundleFolder).substr(parent.size()));
-}
-
-// The new file would otherwise get the default mode: a private archive
-// would come back readable by everyone.
-void KeepAttributes(const WideString& archivePath, const WideString& staged) {
-    uint32_t attributes = FileAPI->GetFileAttributes(archivePath);
-    if (attributes != FileAttr::Invalid) FileAPI->SetFileAttributes(staged, attributes);
-    CopyPermissions(archivePath, staged);
 }
 
 }  // namespace
@@ -30,8 +20,7 @@ void RepackBundle(const WideString& bundleFolder, const WideString& archivePath,
     zipper->EntryForms.SetUnixMode(ViewerEntry(bundleFolder), UnixMode::Program << 16);
     if (progress)
         zipper->OnSaveProgress = [&progress](TArchiveProgress* p) { progress("pack", p->Position, p->Total); };
-    ReplaceThroughStagedFile(archivePath, [&](const WideString& staged) {
-        zipper->Zip(staged, bundleFolder, TFileZipper::WithFolderName);
-        KeepAttributes(archivePath, staged);
-    });
+    // The zipper puts the new archive in place only when it is whole, with
+    // the old one's attributes.
+    zipper->Zip(archivePath, bundleFolder, TFileZipper::WithFolderName);
 }

@@ -8,7 +8,7 @@ namespace {
 
 TArchItem* Child(TList* list, int32_t index) { return list->Item<TArchItem>(index); }
 
-[[noreturn]] void RaiseFolderBeingDeleted(TArchItem* folder) {
+[[noreturn]] void RaiseFolderBeingDeleted(const TArchItem* folder) {
     // Deliberate spelling: the text stays as it has always been shown.
     throw TCommonException("cannot add the item to \"" + WideToAnsi(folder->Path()) + "\" folder  being deleted");
 }
@@ -116,6 +116,12 @@ void TArchItem::PurgeDeleted() {
         }
     }
     if (FreeMarkedChildren() || dropped) ListsChanged();
+}
+
+void TArchItem::CheckNotInDeletedFolder() const {
+    // The root is never purged itself.
+    for (const TArchItem* folder = FParent; folder && folder->FParent; folder = folder->FParent)
+        if (folder->State.Contains(TArchState::Delete)) RaiseFolderBeingDeleted(folder);
 }
 
 int32_t TArchItem::Count() { return Items ? Items->Count() : 0; }

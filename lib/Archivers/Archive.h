@@ -100,6 +100,9 @@ public:
     virtual void ClearMark(TArchState mark);
 
     TArchAttributes Attributes() const { return FAttributes; }
+    // Raises the folder-being-deleted error when a folder above the item is
+    // marked for deletion: purging it would take the item along.
+    void CheckNotInDeletedFolder() const;
     // Inside the archive, components separated by '\', no leading separator;
     // made from the names up the tree, so that it is not held per item.
     WideString Path() const;

@@ -25,30 +25,18 @@ TDeflateStream::TDeflateStream(TStream* dest, int8_t level)
 }
 
 void TDeflateStream::Dispose() {
-    // zlib's state and the buffer go also when the last output cannot be written.
-    auto release = [this] {
-        if (FZStarted) deflateEnd(&FZStream);
-        FZStarted = false;
-        FOutBuffer.reset();
-        TPackStream::Dispose();
-    };
-    try {
-        Finish();
-    } catch (...) {
-        release();
-        throw;
-    }
-    release();
+    if (FZStarted) deflateEnd(&FZStream);
+    FZStarted = false;
+    FOutBuffer.reset();
+    TPackStream::Dispose();
 }
 
 // Writes count bytes of the output buffer at the destination position and
 // gives zlib the whole buffer again.
 void TDeflateStream::Flush(uint32_t count) {
     if (FDest->GetPosition() != FDestPos) FDest->SetPosition(FDestPos);
-    int32_t written = count > 0 ? FDest->Write(FOutBuffer.get(), (int32_t)count) : 0;
-    if (written > 0) FDestPos += written;
-    // A destination that takes less would lose packed data without a word.
-    if (written != (int32_t)count) throw EStreamWriteError();
+    FDest->WriteBuffer(FOutBuffer.get(), (int32_t)count);
+    FDestPos += count;
     FZStream.next_out = FOutBuffer.get();
     FZStream.avail_out = OutBufferSize;
 }
@@ -72,6 +60,7 @@ int32_t TDeflateStream::Write(TConstByteSpan buffer, int32_t offset, int32_t cou
 
 void TDeflateStream::Finish() {
     if (FFinished || !FZStarted) return;
+    // A failure here is final: the data cannot be completed afterwards.
     FFinished = true;
     FZStream.next_in = nullptr;
     FZStream.avail_in = 0;

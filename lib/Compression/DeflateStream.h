@@ -25,9 +25,7 @@ public:
     int32_t Write(TConstByteSpan buffer, int32_t offset, int32_t count) override;
     // Packs the whole of source from its start, without clearing this stream.
     void LoadFromStream(TStream* source) override;
-    // Ends the deflate data and writes what is left of it. Freeing the
-    // stream does this; later calls do nothing.
-    void Finish();
+    void Finish() override;
 
 protected:
     void Dispose() override;

@@ -17,5 +17,7 @@ int32_t TStoreStream::Write(TConstByteSpan buffer, int32_t offset, int32_t count
     int32_t n = FDest->Write(buffer, offset, count);
     if (n > 0) FPosition += n;
     FSize = std::max(FSize, FPosition);
+    // Its user learns of the progress, and may stop, as with any packer.
+    DoProgress();
     return n;
 }

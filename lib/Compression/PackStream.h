@@ -16,6 +16,11 @@ public:
     // Raises EPackError: pack streams are write-only.
     int32_t Read(TByteSpan buffer, int32_t offset, int32_t count) override;
     virtual void DoProgress();
+    // Ends the packed data and writes what is left of it; the data is whole
+    // only after this. Freeing an unfinished stream abandons the data
+    // rather than finishing it, so that no failure is lost in a clean-up.
+    // Later calls do nothing.
+    virtual void Finish() {}
 
     TProgressEvent OnProgress;
 

@@ -5,24 +5,6 @@
 #include "Foundation/Exceptions.h"
 
 namespace {
-void ReadExact(TStream* stream, uint8_t* buffer, int32_t count) {
-    TByteSpan span(buffer, (size_t)count);
-    for (int32_t done = 0; done < count;) {
-        int32_t n = stream->Read(span, done, count - done);
-        if (n <= 0) throw EStreamReadError();
-        done += n;
-    }
-}
-
-void WriteExact(TStream* stream, const uint8_t* buffer, int32_t count) {
-    TConstByteSpan span(buffer, (size_t)count);
-    for (int32_t done = 0; done < count;) {
-        int32_t n = stream->Write(span, done, count - done);
-        if (n <= 0) throw EStreamWriteError();
-        done += n;
-    }
-}
-
 int32_t PieceOf(int64_t remaining) { return (int32_t)std::min<int64_t>(TStreamUtil::PieceSize, remaining); }
 
 // Copies count bytes from source's position to target's, piece by piece;
@@ -31,8 +13,8 @@ template <class F>
 void CopyPieces(TStream* source, TStream* target, int64_t count, std::vector<uint8_t>& buffer, F piece) {
     for (int64_t left = count; left > 0;) {
         int32_t n = PieceOf(left);
-        ReadExact(source, buffer.data(), n);
-        WriteExact(target, buffer.data(), n);
+        source->ReadBuffer(buffer.data(), n);
+        target->WriteBuffer(buffer.data(), n);
         left -= n;
         piece(n);
     }
@@ -116,10 +98,10 @@ void TStreamUtil::MoveDown(std::vector<uint8_t>& buffer) {
         while (from < end) {
             int32_t n = PieceOf(end - from);
             FStream->SetPosition(from);
-            ReadExact(FStream, buffer.data(), n);
+            FStream->ReadBuffer(buffer.data(), n);
             try {
                 FStream->SetPosition(to);
-                WriteExact(FStream, buffer.data(), n);
+                FStream->WriteBuffer(buffer.data(), n);
             } catch (...) {
                 // A failed write may have reached the piece's own source.
                 FPending.assign(buffer.begin(), buffer.begin() + n);
@@ -140,9 +122,9 @@ void TStreamUtil::MoveUp(std::vector<uint8_t>& buffer, int64_t from, int64_t to,
         int32_t n = PieceOf(left);
         left -= n;
         FStream->SetPosition(from + left);
-        ReadExact(FStream, buffer.data(), n);
+        FStream->ReadBuffer(buffer.data(), n);
         FStream->SetPosition(to + left);
-        WriteExact(FStream, buffer.data(), n);
+        FStream->WriteBuffer(buffer.data(), n);
     }
 }
 
@@ -157,7 +139,7 @@ void TStreamUtil::RollBack() {
     FStream->SetSize(FOriginalSize);
     if (!FPending.empty()) {
         FStream->SetPosition(FPendingOffset);
-        WriteExact(FStream, FPending.data(), (int32_t)FPending.size());
+        FStream->WriteBuffer(FPending.data(), (int32_t)FPending.size());
     }
     // The kept stretches go back up, the last first: each lands above
     // everything still waiting to move.

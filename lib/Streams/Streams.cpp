@@ -22,6 +22,30 @@ int32_t TStream::Write(const void* buffer, int32_t count) {
     return Write(TConstByteSpan(static_cast<const uint8_t*>(buffer), count > 0 ? size_t(count) : 0), 0, count);
 }
 
+void TStream::ReadBuffer(TByteSpan buffer, int32_t offset, int32_t count) {
+    for (int32_t done = 0; done < count;) {
+        int32_t n = Read(buffer, offset + done, count - done);
+        if (n <= 0) throw EStreamReadError();
+        done += n;
+    }
+}
+
+void TStream::WriteBuffer(TConstByteSpan buffer, int32_t offset, int32_t count) {
+    for (int32_t done = 0; done < count;) {
+        int32_t n = Write(buffer, offset + done, count - done);
+        if (n <= 0) throw EStreamWriteError();
+        done += n;
+    }
+}
+
+void TStream::ReadBuffer(void* buffer, int32_t count) {
+    ReadBuffer(TByteSpan(static_cast<uint8_t*>(buffer), count > 0 ? size_t(count) : 0), 0, count);
+}
+
+void TStream::WriteBuffer(const void* buffer, int32_t count) {
+    WriteBuffer(TConstByteSpan(static_cast<const uint8_t*>(buffer), count > 0 ? size_t(count) : 0), 0, count);
+}
+
 int64_t TStream::CopyFrom(TStream* source, int64_t count) {
     uint8_t buffer[CopyBufferSize];
     int64_t result = 0;

@@ -29,6 +29,12 @@ public:
 
     int32_t Read(void* buffer, int32_t count);
     int32_t Write(const void* buffer, int32_t count);
+    // The whole count or an exception: a write that takes nothing raises
+    // EStreamWriteError, a read that ends first EStreamReadError.
+    void ReadBuffer(TByteSpan buffer, int32_t offset, int32_t count);
+    void WriteBuffer(TConstByteSpan buffer, int32_t offset, int32_t count);
+    void ReadBuffer(void* buffer, int32_t count);
+    void WriteBuffer(const void* buffer, int32_t count);
 
 protected:
     static constexpr int32_t CopyBufferSize = 32768;

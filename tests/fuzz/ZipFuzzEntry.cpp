@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 #include "Archivers/Zip/ZipArchive.h"
+#include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
 #include "Streams/Streams.h"
 #include "ZipListing.h"
@@ -71,12 +72,71 @@ struct TFuzzArchive {
     }
 };
 
+// What a save must keep of an entry it does not rewrite.
+struct TKeptEntry {
+    std::string NameBytes;
+    uint16_t Flags = 0;
+    WideString Comment;
+    bool CompareComment = false;
+    // Known only for entries that extract soundly before the save.
+    bool Sound = false;
+    std::string LocalExtra;
+    std::string Content;
+};
+
+uint16_t Get16(const std::vector<uint8_t>& bytes, size_t at) { return uint16_t(bytes[at] | bytes[at + 1] << 8); }
+
+// The extra field of the local header at offset, read without the library.
+std::string LocalExtraAt(const std::vector<uint8_t>& bytes, int64_t offset) {
+    size_t at = size_t(offset);
+    if (offset < 0 || at + 30 > bytes.size()) return "(none)";
+    size_t start = at + 30 + Get16(bytes, at + 26), length = Get16(bytes, at + 28);
+    if (start + length > bytes.size()) return "(cut)";
+    return std::string(bytes.begin() + ptrdiff_t(start), bytes.begin() + ptrdiff_t(start + length));
+}
+
 TZipItem* FirstFileEntry(TZipStructure* structure) {
     for (int32_t i = 0; i < structure->Count(); ++i) {
         TZipItem* entry = structure->Entry(i);
         if (entry->Item && !entry->Item->IsFolder() && entry->Item->GetParent()) return entry;
     }
     return nullptr;
+}
+
+// Extracts one item alone; false when it is not sound.
+bool ExtractAlone(TFuzzArchive& zip, TArchItem* item) {
+    if (item->IsFolder()) return false;
+    item->MarkExtract();
+    zip.Errors = 0;
+    zip.Extracted.clear();
+    bool sound = Survives([&] { zip.Archive->Extract(); }) && zip.Errors == 0;
+    item->ClearMark(TArchState::Extract);
+    zip.CallBack->Aborted = false;
+    return sound;
+}
+
+// Every entry the save keeps, in directory order, as it reads before.
+std::vector<TKeptEntry> KeptEntries(TFuzzArchive& zip, const std::vector<uint8_t>& bytes) {
+    std::vector<TKeptEntry> kept;
+    TZipStructure* structure = zip.Archive->Structure.Get();
+    for (int32_t i = 0; i < structure->Count(); ++i) {
+        TZipItem* entry = structure->Entry(i);
+        TArchItem* item = entry->Item;
+        if (item->State.Contains(TArchState::Delete) || entry->LocalOffset < 0) continue;
+        TKeptEntry e;
+        e.NameBytes = entry->NameBytes;
+        e.Flags = entry->Flags;
+        e.Comment = item->Comment;
+        // The save writes a kept comment in the encoding of its entry's name.
+        e.CompareComment = (entry->Flags & ZipFlag::Utf8) || OemToWide(WideToOem(item->Comment)) == item->Comment;
+        e.Sound = ExtractAlone(zip, item);
+        if (e.Sound) {
+            e.Content = zip.Extracted;
+            e.LocalExtra = LocalExtraAt(bytes, entry->LocalOffset);
+        }
+        kept.push_back(std::move(e));
+    }
+    return kept;
 }
 
 }  // namespace
@@ -109,12 +169,23 @@ void FuzzZipExtract(const uint8_t* data, size_t size) {
 void FuzzZipSave(const uint8_t* data, size_t size) {
     TRef<TMemoryStream> stream = StreamOf(data, size);
     std::vector<uint8_t> original = BytesOf(stream.Get());
+    std::vector<TKeptEntry> kept;
     const WideString added = u"fuzz-added.txt";
     const std::string content = "added by the fuzzer, packed and read back";
     {
         TFuzzArchive zip(stream.Get());
         if (!Survives([&] { zip.Archive->Open(); })) return;
-        if (TZipItem* first = FirstFileEntry(zip.Archive->Structure.Get())) first->Item->MarkDelete();
+        TZipItem* first = FirstFileEntry(zip.Archive->Structure.Get());
+        TArchItem* folder = first ? first->Item->GetParent() : nullptr;
+        if (folder && folder->GetParent() && size % 2 == 1) {
+            // Inputs of odd length have the folder of that entry deleted and
+            // the entry kept: the save is refused, nothing is freed twice.
+            folder->MarkDelete();
+            first->Item->ClearMark(TArchState::Delete);
+        } else if (first) {
+            first->Item->MarkDelete();
+        }
+        kept = KeptEntries(zip, original);
         // Added and dropped again before the save: nothing of it may stay.
         zip.Archive->AddFile(u"dropped.txt", 3)->MarkDelete();
         zip.Source = content;
@@ -134,4 +205,18 @@ void FuzzZipSave(const uint8_t* data, size_t size) {
     item->MarkExtract();
     again.Archive->Extract();
     Check(again.Errors == 0 && again.Extracted == content);
+
+    // The kept entries come first, in their order, each as it was.
+    std::vector<uint8_t> saved = BytesOf(stream.Get());
+    TZipStructure* structure = again.Archive->Structure.Get();
+    Check(structure->Count() == int32_t(kept.size()) + 1);
+    for (size_t i = 0; i < kept.size(); ++i) {
+        const TKeptEntry& before = kept[i];
+        TZipItem* entry = structure->Entry(int32_t(i));
+        Check(entry->NameBytes == before.NameBytes && entry->Flags == before.Flags);
+        Check(!before.CompareComment || entry->Item->Comment == before.Comment);
+        if (!before.Sound) continue;
+        Check(LocalExtraAt(saved, entry->LocalOffset) == before.LocalExtra);
+        Check(ExtractAlone(again, entry->Item) && again.Extracted == before.Content);
+    }
 }

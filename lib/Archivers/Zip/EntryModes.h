@@ -12,6 +12,8 @@
 namespace UnixMode {
 constexpr uint32_t RegularFile = 0100000;
 constexpr uint32_t Program = RegularFile | 0755;
+// Its data is the path it points at.
+constexpr uint32_t SymbolicLink = 0120777;
 }  // namespace UnixMode
 
 struct TEntryForm {

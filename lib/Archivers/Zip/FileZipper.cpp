@@ -4,8 +4,10 @@
 #include "Archivers/Zip/PackWorkers.h"
 #include "Archivers/Zip/ZipArchive.h"
 #include "FileSystem/FileAPI.h"
+#include "FileSystem/StagedReplace.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/ScopeExit.h"
+#include "Foundation/SysError.h"
 #include "Foundation/Threads.h"
 #include "Streams/FileStream.h"
 
@@ -58,6 +60,8 @@ void TFileZipper::Zip(const WideString& zipPath, const WideString& folder, bool 
 }
 
 // Depth first, in the file system's listing order; folders add nothing.
+// A link to a folder is kept as a link: followed, it would store its
+// contents twice, or without end for a loop.
 void TFileZipper::CollectFiles(const WideString& folder) {
     TRef<TList> listing = MakeRef<TList>();
     try {
@@ -65,8 +69,17 @@ void TFileZipper::CollectFiles(const WideString& folder) {
         for (int32_t i = 0; i < listing->Count(); ++i) {
             TFileInfo* info = listing->Item<TFileInfo>(i);
             WideString path = JoinPath(folder, info->Name);
-            if (info->IsFolder) CollectFiles(path);
-            else Files->Add(path);
+            bool link = info->IsFolder && IsLinkEntry(info->Attributes, info->ReparseTag);
+            if (info->IsFolder && !link) {
+                CollectFiles(path);
+                continue;
+            }
+            int32_t index = Files->Add(path);
+            if (!link) continue;
+            WideString target;
+            if (!FileAPI->GetReparseTarget(path, target))
+                throw EFileError("Cannot read the link \"" + WideToAnsi(path) + "\"", GetLastErrorCode());
+            FLinks[index] = WideToUtf8(StoredPath(ArchivePath(target)));
         }
     } catch (...) {
         listing->FreeAll();
@@ -80,6 +93,8 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
     WideString first = ExcludeTrailingBackslash(folders[0]);
     WideString base = withFolderName ? ExtractFilePath(first, true) : IncludeTrailingBackslash(first);
     Files->Clear();
+    FLinks.clear();
+    TScopeExit dropLinks([this] { FLinks.clear(); });
     for (const WideString& folder : folders) CollectFiles(ExcludeTrailingBackslash(folder));
     if (Files->GetCount() == 0) return;
 
@@ -87,39 +102,67 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
     callback->OnPackItem = [this](TArchiveCallBack* sender, TStream* stream) { PackItem(sender, stream); };
     if (OnSaveProgress) callback->TotalProgress->OnChange = OnSaveProgress;
     TRef<TWorkerFedArchive> archive = MakeRef<TWorkerFedArchive>(this);
-    TRef<TFileStream> file =
-        MakeRef<TFileStream>(zipPath, FileAccess::ReadWrite, FileShare::Read, FileDisposition::CreateAlways);
     archive->CallBack = callback.Get();
-    archive->SetStream(file.Get());
-    FIndexOf.clear();
-    FIndexOf.reserve(size_t(Files->GetCount()));
-    for (int32_t i = 0; i < Files->GetCount(); ++i) {
-        WideString path = Files->GetString(i);
-        TRef<TFileInfo> info = GetFileInfo(path);
-        // The size known up front lets the save's progress move as it packs.
-        TArchItem* item = archive->AddFile(ArchivePath(path.substr(base.size())), info->Size);
-        item->CreatedTime = info->CreationTime;
-        item->AccessedTime = info->LastAccessTime;
-        item->ModifiedTime = info->LastWriteTime;
-        KeepEntryForm(archive->Structure->Entry(archive->Structure->Count() - 1));
-        Files->SetObject(i, item);
-        FIndexOf.emplace_back(item, i);
-    }
-    std::sort(FIndexOf.begin(), FIndexOf.end());
     TScopeExit dropIndex([this] {
         FIndexOf.clear();
         FIndexOf.shrink_to_fit();
     });
-    std::unique_ptr<TPackWorkers> workers;
-    const TPackStreamClass* packer = archive->Packer(ZipMethod::Deflated);
-    if (Workers > 1 && Files->GetCount() > 1 && packer) {
-        workers = std::make_unique<TPackWorkers>(Files.Get(), packer, int8_t(SaveLevel),
-                                                 std::min(Workers, Files->GetCount()), WaitingMemory);
-        archive->Workers = workers.get();
+    AddFiles(archive.Get(), base);
+    ReplaceThroughStagedFile(zipPath, [&](const WideString& staged) {
+        TRef<TFileStream> file =
+            MakeRef<TFileStream>(staged, FileAccess::ReadWrite, FileShare::Read, FileDisposition::CreateAlways);
+        archive->SetStream(file.Get());
+        TScopeExit dropStream([&archive] { archive->SetStream(nullptr); });
+        std::unique_ptr<TPackWorkers> workers;
+        const TPackStreamClass* packer = archive->Packer(ZipMethod::Deflated);
+        if (Workers > 1 && Files->GetCount() > 1 && packer) {
+            workers = std::make_unique<TPackWorkers>(
+                Files->GetCount(), [this](int32_t index, TStream* stream) { WriteSource(index, stream); }, packer,
+                int8_t(SaveLevel), std::min(Workers, Files->GetCount()), WaitingMemory);
+            archive->Workers = workers.get();
+        }
+        TScopeExit dropWorkers([&archive] { archive->Workers = nullptr; });
+        archive->Save(SaveLevel);
+        workers.reset();
+        file->Close();
+        KeepAttributesOf(zipPath, staged);
+    });
+}
+
+void TFileZipper::AddFiles(TZipArchive* archive, const WideString& base) {
+    FIndexOf.clear();
+    FIndexOf.reserve(size_t(Files->GetCount()));
+    for (int32_t i = 0; i < Files->GetCount(); ++i) {
+        WideString path = Files->GetString(i);
+        WideString name = path.substr(base.size());
+        // Inside an archive '\' and '/' separate folders: a name holding
+        // one (possible on POSIX) would come back as another file.
+        for (WideChar c : name)
+            if (c != PathDelim && (c == u'\\' || c == u'/'))
+                throw EArchiveError("Cannot store \"" + WideToAnsi(path) +
+                                    "\" in a ZIP archive: its name holds a '\\' or '/', which ZIP takes as a folder "
+                                    "separator");
+        TRef<TFileInfo> info = GetFileInfo(path);
+        // The size known up front lets the save's progress move as it packs.
+        auto link = FLinks.find(i);
+        int64_t size = link == FLinks.end() ? info->Size : int64_t(link->second.size());
+        TArchItem* item = archive->AddFile(ArchivePath(name), size);
+        if (!item)
+            throw EArchiveError("Cannot store \"" + WideToAnsi(path) +
+                                "\" in a ZIP archive: its name has no place there");
+        item->CreatedTime = info->CreationTime;
+        item->AccessedTime = info->LastAccessTime;
+        item->ModifiedTime = info->LastWriteTime;
+        TZipItem* entry = archive->Structure->Entry(archive->Structure->Count() - 1);
+        KeepEntryForm(entry);
+        if (link != FLinks.end()) {
+            entry->HostSystem = ZipHost::Unix;
+            entry->ExternalAttributes = UnixMode::SymbolicLink << 16;
+        }
+        Files->SetObject(i, item);
+        FIndexOf.emplace_back(item, i);
     }
-    archive->Save(SaveLevel);
-    workers.reset();
-    file->Close();
+    std::sort(FIndexOf.begin(), FIndexOf.end());
 }
 
 void TFileZipper::KeepEntryForm(TZipItem* entry) {
@@ -148,6 +191,12 @@ void TFileZipper::PackItem(TArchiveCallBack* callback, TStream* stream) {
     int32_t index = IndexOf(callback->CurrentItem);
     if (index < 0) return;
     bool stop = Announce(index);
-    PackFileInto(Files->GetString(index), stream);
+    WriteSource(index, stream);
     if (stop) callback->SetAborted(true);
+}
+
+void TFileZipper::WriteSource(int32_t index, TStream* stream) const {
+    auto link = FLinks.find(index);
+    if (link == FLinks.end()) PackFileInto(Files->GetString(index), stream);
+    else stream->WriteBuffer(link->second.data(), int32_t(link->second.size()));
 }

@@ -1,10 +1,14 @@
 // Packs every file below one or more folders into a new ZIP file, one
-// Deflate entry per file, no folder entries. Failures reach the caller.
+// Deflate entry per file, no folder entries; a link to a folder inside them
+// becomes a link entry, not followed. The ZIP file is written beside its
+// place and put there when whole: on a failure or a stop it stays as it
+// was, and the failure reaches the caller.
 // Files are packed on worker threads, one file per worker; the archive is
 // byte for byte the one a single worker writes, and events come from the
 // caller's thread.
 #pragma once
 #include <functional>
+#include <map>
 #include <utility>
 #include <vector>
 #include "Archivers/Archive.h"
@@ -13,6 +17,7 @@
 
 class TFileZipper;
 class TPackWorkers;
+class TZipArchive;
 
 // The workers a new zipper packs with: the processors the process may use,
 // at most MaxZipWorkers, unless set for the whole run (SetDefaultZipWorkers,
@@ -57,6 +62,12 @@ private:
     class TWorkerFedArchive;
 
     void CollectFiles(const WideString& folder);
+    // Fills the archive's tree from Files; names the tree cannot place are
+    // refused here, before any file is written.
+    void AddFiles(TZipArchive* archive, const WideString& base);
+    // Writes the source data of Files[index]: the file's bytes, or the
+    // path a link points at.
+    void WriteSource(int32_t index, TStream* stream) const;
     // The index in Files of an item being packed; -1 for none of ours.
     int32_t IndexOf(TArchItem* item) const;
     // Tells OnProgress about file index; true when it asks to stop.
@@ -64,5 +75,8 @@ private:
 
     // Items with their indexes in Files, by item, for the length of a zip.
     std::vector<std::pair<const TArchItem*, int32_t>> FIndexOf;
+    // The links among Files, by index, with the path each points at as
+    // stored (UTF-8, '/' separated).
+    std::map<int32_t, TByteString> FLinks;
     void KeepEntryForm(TZipItem* entry);
 };

@@ -1,5 +1,4 @@
 #include "Archivers/Zip/PackWorkers.h"
-#include "Compression/DeflateStream.h"
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/TempFolders.h"
 #include "Foundation/CodePages.h"
@@ -23,19 +22,6 @@ private:
     TMonitor& FMonitor;
 };
 
-void FinishPacking(TPackStream* pack) {
-    if (auto deflate = dynamic_cast<TDeflateStream*>(pack)) deflate->Finish();
-}
-
-void WriteAll(TStream* dest, const std::vector<uint8_t>& bytes) {
-    TConstByteSpan span(bytes);
-    for (int32_t done = 0; done < int32_t(bytes.size());) {
-        int32_t n = dest->Write(span, done, int32_t(bytes.size()) - done);
-        if (n <= 0) throw EStreamWriteError();
-        done += n;
-    }
-}
-
 }  // namespace
 
 void PackFileInto(const WideString& path, TStream* stream) {
@@ -55,8 +41,6 @@ public:
 
     TPackStream* Pack = nullptr;  // borrowed, for how much of the source is packed
     WideString SpillPath;
-    // After a failure: whatever the packer still writes goes nowhere.
-    bool Discard = false;
 
     int64_t GetPosition() override { return FPosition; }
     void SetPosition(int64_t) override {}
@@ -65,7 +49,7 @@ public:
     int32_t Read(TByteSpan, int32_t, int32_t) override { return 0; }
 
     int32_t Write(TConstByteSpan buffer, int32_t offset, int32_t count) override {
-        if (count <= 0 || Discard) return count;
+        if (count <= 0) return count;
         FPosition += count;
         if (!FSpill) {
             std::vector<uint8_t> bytes(buffer.begin() + offset, buffer.begin() + offset + count);
@@ -73,7 +57,7 @@ public:
             SpillPath = JoinPath(FOwner->FSpillFolder.Path(), IntToStr(FIndex) + u".spill");
             FSpill = MakeRef<TFileStream>(SpillPath, FileAccess::Write, FileShare::Read, FileDisposition::CreateAlways);
         }
-        if (FSpill->Write(buffer, offset, count) != count) throw EStreamWriteError();
+        FSpill->WriteBuffer(buffer, offset, count);
         return count;
     }
 
@@ -89,9 +73,9 @@ private:
     TRef<TFileStream> FSpill;
 };
 
-TPackWorkers::TPackWorkers(TStringList* files, const TPackStreamClass* packer, int8_t level, int32_t workers,
+TPackWorkers::TPackWorkers(int32_t count, TSource source, const TPackStreamClass* packer, int8_t level, int32_t workers,
                            size_t waitingBudget)
-    : FFiles(files), FPacker(packer), FLevel(level), FWaitingBudget(waitingBudget) {
+    : FCount(count), FSource(std::move(source)), FPacker(packer), FLevel(level), FWaitingBudget(waitingBudget) {
     try {
         for (int32_t i = 0; i < workers; ++i) FThreads.push_back(std::make_unique<TThread>([this] { Work(); }));
     } catch (...) {
@@ -112,7 +96,7 @@ void TPackWorkers::StopAll() {
 }
 
 void TPackWorkers::Work() {
-    int32_t count = FFiles->GetCount();
+    int32_t count = FCount;
     for (;;) {
         int32_t index;
         {
@@ -142,16 +126,14 @@ void TPackWorkers::PackOne(int32_t index) {
     };
     TRef<TCrc32Stream> crc = MakeRef<TCrc32Stream>(pack.Get());
     try {
-        PackFileInto(FFiles->GetString(index), crc.Get());
+        FSource(index, crc.Get());
         int64_t size = pack->GetPosition();
-        FinishPacking(pack.Get());
+        pack->Finish();
         sink->CloseSpill();
         Finish(index, {crc->GetCrc(), uint64_t(size)}, sink->SpillPath);
     } catch (...) {
-        // The data is lost anyway; the packer is only to be freed quietly.
-        sink->Discard = true;
+        // The data is lost anyway: the packer is freed unfinished.
         try {
-            FinishPacking(pack.Get());
             sink->CloseSpill();
         } catch (...) {
         }
@@ -209,7 +191,7 @@ TPackWorkers::TPacked TPackWorkers::CopyPacked(int32_t index, TStream* dest, con
             FWaiting -= piece.Bytes.size();
             FMonitor.NotifyAll();
             TUnlocked unlocked(FMonitor);
-            WriteAll(dest, piece.Bytes);
+            dest->WriteBuffer(piece.Bytes.data(), int32_t(piece.Bytes.size()));
             if (progress) progress(piece.SourceDone);
         } else if (found != FEntries.end() && found->second.Done) {
             TPacked result = found->second.Result;

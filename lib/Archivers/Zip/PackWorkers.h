@@ -8,7 +8,9 @@
 #include <atomic>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <map>
+#include <memory>
 #include <vector>
 #include "Compression/PackStream.h"
 #include "FileSystem/TempFolders.h"
@@ -32,11 +34,14 @@ public:
     };
     // Told on the writer's thread how much of the file is packed and written.
     using TProgress = std::function<void(int64_t sourceDone)>;
+    // Writes the whole source data of file index into stream; called on the
+    // workers' threads.
+    using TSource = std::function<void(int32_t index, TStream* stream)>;
 
-    // files: full paths, not changed while the workers run (borrowed);
-    // waitingBudget: packed data the workers together keep in memory for the
-    // writer, beyond the file being written.
-    TPackWorkers(TStringList* files, const TPackStreamClass* packer, int8_t level, int32_t workers,
+    // count: the files, 0 to count - 1; waitingBudget: packed data the
+    // workers together keep in memory for the writer, beyond the file being
+    // written.
+    TPackWorkers(int32_t count, TSource source, const TPackStreamClass* packer, int8_t level, int32_t workers,
                  size_t waitingBudget);
     // Stops the workers, waits for them and removes every spill file.
     ~TPackWorkers();
@@ -69,7 +74,8 @@ private:
     void Fail(std::exception_ptr error);
     void WriteSpill(const WideString& path, TStream* dest);
 
-    TStringList* FFiles;
+    int32_t FCount;
+    TSource FSource;
     const TPackStreamClass* FPacker;
     int8_t FLevel;
     size_t FWaitingBudget;

@@ -24,12 +24,6 @@ constexpr int ExtraLength = 28;
 
 const AnsiString UserAborted = "User aborted";
 
-// Ends the packed data. Done before the stream is freed, because freeing
-// can report a failing last write only as a failed clean-up.
-void FinishPacking(TPackStream* pack) {
-    if (auto deflate = dynamic_cast<TDeflateStream*>(pack)) deflate->Finish();
-}
-
 // The I/O buffer for the length of one operation.
 auto HoldBuffer(std::vector<uint8_t>& buffer, size_t size) {
     buffer.assign(size, 0);
@@ -137,11 +131,10 @@ void TZipArchive::UnpackProgress(TStream* stream) {
 
 void TZipArchive::ReadExact(int64_t offset, int32_t count, const char* brokenMessage) {
     if (offset != std::exchange(FStreamAt, -1)) Structure->SeekTo(ArchiveStream, offset);
-    int32_t done = 0;
-    while (done < count) {
-        int32_t n = ArchiveStream->Read(TByteSpan(IoBuffer), done, count - done);
-        if (n <= 0) throw EArchiveBroken(brokenMessage);
-        done += n;
+    try {
+        ArchiveStream->ReadBuffer(TByteSpan(IoBuffer), 0, count);
+    } catch (const EStreamReadError&) {
+        throw EArchiveBroken(brokenMessage);
     }
 }
 
@@ -152,15 +145,6 @@ bool TZipArchive::TryReadExact(int64_t offset, int32_t count) {
         return false;
     }
     return true;
-}
-
-void TZipArchive::WriteExact(TStream* stream, const uint8_t* bytes, int32_t count) {
-    TConstByteSpan span(bytes, size_t(count));
-    for (int32_t done = 0; done < count;) {
-        int32_t n = stream->Write(span, done, count - done);
-        if (n <= 0) throw EStreamWriteError();
-        done += n;
-    }
 }
 
 TRef<TZipPasswordStream> TZipArchive::NewPasswordStream(TZipStructure* structure) {
@@ -356,7 +340,7 @@ int64_t TZipArchive::OldBlockLength(TZipItem* entry) {
     return length;
 }
 
-void TZipArchive::PlanSave(TZipStructure* target, std::vector<TStreamBlock>& blocks) {
+void TZipArchive::PlanSave(TZipStructure* target, std::vector<TStreamBlock>& blocks, int64_t streamSize) {
     for (int32_t i = 0; i < Structure->Count(); ++i) {
         TZipItem* entry = Structure->Entry(i);
         TArchItem* item = entry->Item;
@@ -366,14 +350,27 @@ void TZipArchive::PlanSave(TZipStructure* target, std::vector<TStreamBlock>& blo
         // nothing behind.
         if (entry->LocalOffset < 0 && (deleting || !adding)) continue;
         bool replacing = adding && !item->Attributes().Contains(TArchAttribute::Added);
+        // Neither its block nor its header could be told right.
+        if (!entry->SizesKnown) RaiseDamaged(entry, "its sizes are not known (its data descriptor was not found)");
         if (deleting || replacing) {
             entry->Offset = entry->LocalOffset;
             entry->Length = OldBlockLength(entry);
             blocks.push_back({entry->Offset, entry->Length});
         }
-        if (!deleting && !(item->IsFolder() && item->Attributes().Contains(TArchAttribute::Added)))
+        if (!deleting && !(item->IsFolder() && item->Attributes().Contains(TArchAttribute::Added))) {
+            // Kept, but freed with the folder when the tree is purged.
+            item->CheckNotInDeletedFolder();
+            // Moved down with the rest, its offset would name new data.
+            if (entry->LocalOffset >= streamSize) RaiseDamaged(entry, "its header lies beyond the end of the archive");
             target->CopyEntry(entry);
+        }
     }
+    // The old directory goes with everything after it, the end record
+    // included (a directory this object wrote counts only itself in
+    // Length). An empty archive's directory sits at offset 0. An entry
+    // whose header lies in it would be cut out with it.
+    if (FDirectoryInStream && Structure->Offset >= 0 && Structure->Offset < streamSize)
+        blocks.push_back({Structure->Offset, streamSize - Structure->Offset});
     MoveDownByCut(target, blocks);
 }
 
@@ -396,7 +393,7 @@ void TZipArchive::MoveDownByCut(TZipStructure* target, const std::vector<TStream
         bool inCut = (below != sorted.end() && below->Offset == copy->LocalOffset) ||
                      (below != sorted.begin() && copy->LocalOffset < (below - 1)->Offset + (below - 1)->Length);
         if (inCut && !copy->Item->State.Contains(TArchState::Add))
-            RaiseDamaged(copy, "it lies inside the data of an entry being removed");
+            RaiseDamaged(copy, "it lies inside the data of an entry being removed or in the central directory");
         copy->LocalOffset -= cut[size_t(below - sorted.begin())];
     }
 }
@@ -416,8 +413,9 @@ void TZipArchive::Save(int level) {
     target->CallBack = CallBack;
     target->CreateItem = Structure->CreateItem;
 
+    int64_t startSize = ArchiveStream->GetSize();
     std::vector<TStreamBlock> blocks;
-    PlanSave(target.Get(), blocks);
+    PlanSave(target.Get(), blocks, startSize);
 
     uint64_t total = target->EstimateDirectorySize();
     for (int32_t i = 0; i < target->Count(); ++i) {
@@ -433,14 +431,20 @@ void TZipArchive::Save(int level) {
     TRef<TFileStream> store = MakeRef<TFileStream>(folder.Path() + PathDelim + u"temp.tmp");
     TRef<TStreamUtil> util = MakeRef<TStreamUtil>(ArchiveStream, store.Get());
 
-    int64_t startSize = ArchiveStream->GetSize();
+    // What writing an item changes in the tree, to be put back on failure.
+    struct TItemState {
+        TArchItem* Item;
+        uint64_t Size, PackedSize;
+        TArchAttributes Attributes;
+    };
+    std::vector<TItemState> written;
+    for (int32_t i = 0; i < target->Count(); ++i) {
+        TArchItem* item = target->Entry(i)->Item;
+        if (item->State.Contains(TArchState::Add))
+            written.push_back({item, item->Size, item->PackedSize, item->Attributes()});
+    }
     bool cutStarted = false;
     try {
-        // The old directory goes with everything after it, the end record
-        // included (a directory this object wrote counts only itself in
-        // Length). An empty archive's directory sits at offset 0.
-        if (FDirectoryInStream && Structure->Offset >= 0 && Structure->Offset < startSize)
-            blocks.push_back({Structure->Offset, startSize - Structure->Offset});
         if (!blocks.empty()) {
             util->OnProgress = [this](int64_t position) { return CutProgress(position); };
             util->OnProgress2 = [this](int64_t position) { CutProgress2(position); };
@@ -457,6 +461,11 @@ void TZipArchive::Save(int level) {
     } catch (...) {
         // Put everything back, then tell the caller. A failure of the
         // rollback itself is the one to report: the stream is damaged.
+        for (const TItemState& state : written) {
+            state.Item->Size = state.Size;
+            state.Item->PackedSize = state.PackedSize;
+            state.Item->SetAttributes(state.Attributes);
+        }
         if (cutStarted) util->RollBack();
         else ArchiveStream->SetSize(startSize);
         try {
@@ -501,12 +510,15 @@ void TZipArchive::PackEntry(TZipStructure* target, TZipItem* entry, int level) {
     // is written now.
     entry->Flags &= ZipFlag::Utf8;
     if (Encrypt) entry->Flags |= ZipFlag::Encrypted | ZipFlag::DataDescriptor;
+    // Extraction in the same session goes by the attribute.
+    item->SetAttributes(Encrypt ? item->Attributes().With(TArchAttribute::Encrypted)
+                                : item->Attributes().Without(TArchAttribute::Encrypted));
     item->Size = uint64_t(std::max<int64_t>(item->SourceSize, 0));
     item->PackedSize = 0;
     entry->Crc32 = 0;
     int32_t length = target->WriteLocalHeader(entry, TByteSpan(IoBuffer), IoBufferSize, 0);
     NVX_ASSERT(length > 0);
-    WriteExact(ArchiveStream, IoBuffer.data(), length);
+    ArchiveStream->WriteBuffer(IoBuffer.data(), length);
     int64_t dataStart = ArchiveStream->GetPosition();
 
     const TPackStreamClass* packer = Packer(entry->Method);
@@ -529,26 +541,20 @@ void TZipArchive::PackEntry(TZipStructure* target, TZipItem* entry, int level) {
         FPasswordStream->Write(TConstByteSpan(IoBuffer), 0, 0);
         dest = FPasswordStream.Get();
     }
+    // Packing that fails leaves the stream unfinished: its data is lost.
     TRef<TPackStream> pack = packer->Create(dest, int8_t(std::clamp(level, 0, 127)));
-    // Packing failed when the scope ends with the stream still held: the
-    // data is lost anyway, so a failure to finish it is of no interest.
-    TScopeExit dropPack([&pack] {
-        if (!pack) return;
-        try {
-            FinishPacking(pack.Get());
-        } catch (...) {
-        }
-        pack.Reset();
-    });
     pack->OnProgress = [this](TStream* stream) { PackProgress(stream); };
     FCrcStream->Target = pack.Get();
+    TScopeExit dropTarget([this] { FCrcStream->Target = nullptr; });
     CallBack->PackItem(item, FCrcStream.Get());
-    FCrcStream->Target = nullptr;
+    // A stop asked for while the last bytes went in, or by a packer that
+    // reports no progress, counts as much as one asked for in between.
+    if (CallBack->Aborted) throw EArchiveAbort(UserAborted);
 
     if (item->SourceSize > 0) BytesDone += uint64_t(item->SourceSize);
     CallBack->TotalProgress->SetPosition(BytesDone);
     int64_t count = pack->GetPosition();
-    FinishPacking(pack.Get());
+    pack->Finish();
     pack.Reset();
     entry->Crc32 = FCrcStream->GetCrc();
     item->PackedSize = uint64_t(ArchiveStream->GetPosition() - dataStart);
@@ -560,7 +566,7 @@ void TZipArchive::PackEntry(TZipStructure* target, TZipItem* entry, int level) {
         Put32(descriptor + 4, entry->Crc32);
         Put32(descriptor + 8, uint32_t(item->PackedSize));
         Put32(descriptor + 12, uint32_t(item->Size));
-        WriteExact(ArchiveStream, descriptor, sizeof descriptor);
+        ArchiveStream->WriteBuffer(descriptor, sizeof descriptor);
     }
 }
 
@@ -572,8 +578,8 @@ void TZipArchive::RewriteLocalHeaders(TZipStructure* target) {
         if (!item->State.Contains(TArchState::Add)) continue;
         int32_t length = target->WriteLocalHeader(entry, TByteSpan(IoBuffer), IoBufferSize, 0);
         Structure->SeekTo(ArchiveStream, entry->LocalOffset);
-        if (length <= 0 || ArchiveStream->Write(TConstByteSpan(IoBuffer), 0, length) != length)
-            throw EArchiveError("Can't update local file header");
+        if (length <= 0) throw EArchiveError("Can't update local file header");
+        ArchiveStream->WriteBuffer(TConstByteSpan(IoBuffer), 0, length);
     }
     Structure->SeekTo(ArchiveStream, end);
 }

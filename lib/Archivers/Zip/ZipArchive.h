@@ -99,7 +99,7 @@ private:
     void CheckPlacement(TZipItem* entry, const TLocalHeader& header);
     void CheckLength(TZipItem* entry, TUnpackStream* unpack);
     void ExtractEntry(TZipItem* entry);
-    void PlanSave(TZipStructure* target, std::vector<TStreamBlock>& blocks);
+    void PlanSave(TZipStructure* target, std::vector<TStreamBlock>& blocks, int64_t streamSize);
     void MoveDownByCut(TZipStructure* target, const std::vector<TStreamBlock>& blocks);
     int64_t OldBlockLength(TZipItem* entry);
     void WriteEntries(TZipStructure* target, int level);
@@ -108,7 +108,6 @@ private:
     void ReadExact(int64_t offset, int32_t count, const char* brokenMessage);
     // ReadExact that answers false instead of raising when the archive ends first.
     bool TryReadExact(int64_t offset, int32_t count);
-    void WriteExact(TStream* stream, const uint8_t* bytes, int32_t count);
     TRef<TZipPasswordStream> NewPasswordStream(TZipStructure* structure);
 
     // Slots by ZIP method, filled from the registries at construction.

@@ -98,7 +98,7 @@ int32_t TZipPasswordStream::Write(TConstByteSpan buffer, int32_t offset, int32_t
         header[HeaderSize - 1] = uint8_t(CheckValue >> 8);
         for (uint8_t& b : header) b = EncryptByte(b);
         // A header cut short would make the whole entry undecryptable.
-        if (Target->Write(header, HeaderSize) != HeaderSize) throw EStreamWriteError();
+        Target->WriteBuffer(header, HeaderSize);
         HeaderDone = true;
     }
     int32_t total = 0;
@@ -107,9 +107,9 @@ int32_t TZipPasswordStream::Write(TConstByteSpan buffer, int32_t offset, int32_t
         int32_t piece = std::min(count - total, PieceSize);
         const uint8_t* source = buffer.data() + offset + total;
         for (int32_t i = 0; i < piece; ++i) WorkBuffer[size_t(i)] = EncryptByte(source[i]);
-        int32_t written = Target->Write(WorkBuffer, 0, piece);
-        if (written > 0) total += written;
-        if (written < piece) break;
+        // The keys have moved on: the piece goes whole or not at all.
+        Target->WriteBuffer(WorkBuffer, 0, piece);
+        total += piece;
     }
     std::vector<uint8_t>().swap(WorkBuffer);
     return total;

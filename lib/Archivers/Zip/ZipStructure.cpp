@@ -92,10 +92,6 @@ void SetItemTimes(TArchItem* item, uint32_t dosTime) {
     item->ModifiedTime = item->AccessedTime = item->CreatedTime = time;
 }
 
-void WriteAll(TStream* stream, const uint8_t* data, int32_t count) {
-    if (count > 0 && stream->Write(data, count) != count) throw EStreamWriteError();
-}
-
 }  // namespace
 
 uint32_t SystemTimeToDos(const TSystemTime& time) {
@@ -571,8 +567,9 @@ void TZipStructure::WriteCentralExtra(TZipItem*, TByteSpan, int32_t) {}
 AnsiString TZipStructure::EncodeEntryName(TZipItem* entry, bool& utf8) {
     NVX_ASSERT_MSG(entry->Item, "Assertion failure");
     // An entry read from an archive keeps its own bytes and flag, so that
-    // its local header and every reader still agree on its name.
-    if (!entry->NameBytes.empty()) {
+    // its local header and every reader still agree on its name; an empty
+    // name is one only such an entry has.
+    if (!entry->NameBytes.empty() || entry->Name().empty()) {
         utf8 = (entry->Flags & ZipFlag::Utf8) != 0;
         return entry->NameBytes;
     }
@@ -682,7 +679,7 @@ void TZipStructure::WriteDirectory(TStream* stream) {
     int64_t directorySize = 0;
     int32_t used = 0;
     auto flush = [&] {
-        WriteAll(stream, buffer.data(), used);
+        stream->WriteBuffer(buffer.data(), used);
         directorySize += used;
         AdvanceProgress(used);
         used = 0;
@@ -699,7 +696,7 @@ void TZipStructure::WriteDirectory(TStream* stream) {
     }
     flush();
     used = WriteEndRecord(buffer, BufferSize, 0, directorySize, directoryOffset);
-    WriteAll(stream, buffer.data(), used);
+    stream->WriteBuffer(buffer.data(), used);
     AdvanceProgress(used);
     Offset = directoryOffset;
     Length = directorySize;

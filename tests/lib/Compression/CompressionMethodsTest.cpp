@@ -30,6 +30,7 @@ TEST(CompressionMethods, FoundClassesMakeWorkingStreams) {
         TRef<TPackStream> pack = FindPackMethod("Deflate")->Create(packed.Get(), 3);
         EXPECT_NE(dynamic_cast<TDeflateStream*>(pack.Get()), nullptr);
         pack->Write(bytes, 0, (int32_t)bytes.size());
+        pack->Finish();
     }
     packed->SetPosition(0);
     TRef<TUnpackStream> unpack = FindUnpackMethod("Inflate")->Create(packed.Get(), (int64_t)bytes.size());

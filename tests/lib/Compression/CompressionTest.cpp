@@ -52,6 +52,7 @@ std::vector<uint8_t> Pack(const std::vector<uint8_t>& bytes, int8_t level, int32
         for (size_t at = 0; at < bytes.size(); at += piece)
             pack->Write(bytes, (int32_t)at, (int32_t)std::min<size_t>(piece, bytes.size() - at));
         EXPECT_EQ(pack->GetSize(), (int64_t)bytes.size());
+        pack->Finish();
     }
     return ContentsOf(dest.Get());
 }
@@ -244,12 +245,13 @@ TEST(DeflateStream, EmptyInputGivesTheMinimalStreamAtItsPlace) {
         {
             auto pack = MakeRef<TDeflateStream>(dest.Get(), level);
             dest->SetPosition(0);
+            pack->Finish();
         }
         EXPECT_EQ(ContentsOf(dest.Get()), (std::vector<uint8_t>{'l', 'e', 'a', 'd', 0x03, 0x00})) << int(level);
     }
     // Level 0 stores: one empty stored block.
     auto dest = MakeRef<TMemoryStream>();
-    MakeRef<TDeflateStream>(dest.Get(), 0);
+    MakeRef<TDeflateStream>(dest.Get(), 0)->Finish();
     EXPECT_EQ(ContentsOf(dest.Get()), (std::vector<uint8_t>{0x01, 0x00, 0x00, 0xFF, 0xFF}));
 }
 
@@ -286,6 +288,7 @@ TEST(DeflateStream, OutputGoesToItsOwnPlaceInLargePieces) {
             dest->SetPosition(0);  // someone else writes elsewhere
         }
         EXPECT_EQ(pack->GetPosition(), (int64_t)bytes.size());
+        pack->Finish();
     }
     EXPECT_EQ(dest->Writes, int((expected.size() + 1048575) / 1048576));
     std::vector<uint8_t> all = ContentsOf(dest.Get());
@@ -304,6 +307,7 @@ TEST(DeflateStream, LoadFromStreamPacksTheWholeSourceFromItsStart) {
         pack->LoadFromStream(source.Get());
         EXPECT_EQ(pack->GetSize(), (int64_t)bytes.size());
         EXPECT_EQ(source->GetPosition(), (int64_t)bytes.size());
+        pack->Finish();
     }
     EXPECT_EQ(RawInflate(ContentsOf(dest.Get()), bytes.size()), bytes);
 }
@@ -320,6 +324,17 @@ TEST(DeflateStream, ABadLevelIndexOrAFullDestinationRaises) {
     EXPECT_THROW(pack->Finish(), EStreamWriteError);
     EXPECT_NO_THROW(pack->Finish());
     EXPECT_NO_THROW(pack.Reset());
+}
+
+TEST(DeflateStream, FreedUnfinishedItAbandonsTheDataQuietly) {
+    // Finishing while being freed would write here and fail where no caller
+    // can hear it.
+    auto full = MakeRef<TShortWriter>();
+    full->Limit = 0;
+    auto pack = MakeRef<TDeflateStream>(full.Get(), 3);
+    pack->Write("abc", 3);
+    EXPECT_NO_THROW(pack.Reset());
+    EXPECT_EQ(full->GetSize(), 0);
 }
 
 TEST(StoreStream, WritesAtItsOwnPlaceWhateverTheDestinationDid) {

@@ -185,6 +185,24 @@ TEST(Stream, BaseCopyFromRaisesWriteErrorWhenTheTargetTakesLess) {
     EXPECT_EQ(target->GetSize(), 60);
 }
 
+TEST(Stream, WholeBuffersGoInPiecesOrRaise) {
+    auto target = MakeRef<TShortWriter>();
+    target->Limit = 3;
+    target->WriteBuffer("abcdefgh", 8);
+    EXPECT_EQ(target->Writes, 3);
+    EXPECT_EQ(target->GetSize(), 8);
+    target->Limit = 0;
+    EXPECT_THROW(target->WriteBuffer("x", 1), EStreamWriteError);
+
+    auto source = MakeRef<TShyStream>();
+    FillStream(source.Get(), BytesOf("abcdefgh"));
+    source->Limit = 3;
+    char buffer[8];
+    source->ReadBuffer(buffer, 8);
+    EXPECT_EQ(std::string(buffer, 8), "abcdefgh");
+    EXPECT_THROW(source->ReadBuffer(buffer, 1), EStreamReadError);
+}
+
 TEST(Stream, LoadFromStreamCopiesEverythingAndPutsBothPositionsBack) {
     auto source = MakeRef<TShyStream>();
     FillStream(source.Get(), Count(50));

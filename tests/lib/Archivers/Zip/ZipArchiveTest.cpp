@@ -31,6 +31,18 @@ TBytes ThreeEntryArchive() {
     return ContentsOf(stream.Get());
 }
 
+// Adding a file to the archive in original and saving is refused as
+// damage, the stream left as it was.
+void ExpectAddingRefusedAsDamaged(const TBytes& original) {
+    auto stream = MakeRef<TMemoryStream>();
+    FillStream(stream.Get(), original);
+    TZipSession zip(stream.Get());
+    zip.Archive->Open();
+    zip.Add(u"added.txt", "new");
+    EXPECT_THROW(zip.Archive->Save(3), EArchiveDamaged);
+    EXPECT_EQ(ContentsOf(stream.Get()), original);
+}
+
 template <class E>
 std::string MessageOf(const std::function<void()>& step) {
     try {
@@ -241,10 +253,13 @@ TEST(ZipArchive, ASaveThatWouldCutAKeptEntryIsRefused) {
 TEST(ZipArchive, AFailedSaveRestoresTheStreamAndRaises) {
     TBytes original = ThreeEntryArchive();
     std::string added = Mixed(300000, 7);
+    std::string newer = Mixed(20000, 6);
     auto changes = [&](TZipSession& zip) {
         zip.Archive->Open();
         zip.Find(u"two.bin")->MarkDelete();
         zip.Add(u"docs\\added.txt", added);
+        zip.Sources[u"three.dat"] = newer;
+        zip.Find(u"three.dat")->SetSourceSize(int64_t(newer.size()));
     };
     int failures = 0;
     for (int failAt = 1;; ++failAt) {
@@ -259,11 +274,17 @@ TEST(ZipArchive, AFailedSaveRestoresTheStreamAndRaises) {
         } catch (const EStreamWriteError&) {
             ++failures;
             ASSERT_EQ(ContentsOf(stream.Get()), original) << "write " << failAt;
+            // The tree is what it was too: the entry being replaced still
+            // reads as its old self.
             stream->FailAt = 0;
+            zip.Find(u"three.dat")->MarkExtract();
+            zip.Archive->Extract();
+            EXPECT_EQ(zip.Extracted.at(u"three.dat"), Three) << "write " << failAt;
             zip.Archive->Save(3);
             auto data = zip.ExtractAll();
             EXPECT_EQ(data.size(), 3u) << "write " << failAt;
             EXPECT_EQ(data.at(u"docs\\added.txt"), added) << "write " << failAt;
+            EXPECT_EQ(data.at(u"three.dat"), newer) << "write " << failAt;
             continue;
         }
         EXPECT_EQ(zip.ExtractAll().size(), 3u);
@@ -314,8 +335,9 @@ TEST(ZipArchive, AFailedNewArchiveLeavesTheStreamEmpty) {
 
 TEST(ZipArchive, AStopDuringASaveRestoresTheStream) {
     TBytes original = ThreeEntryArchive();
-    // Stopped while packing, and while cutting.
-    for (bool whilePacking : {true, false}) {
+    // Stopped while packing (storing too), and while cutting.
+    for (int level : {3, 0, -1}) {
+        bool whilePacking = level >= 0;
         auto stream = MakeRef<TMemoryStream>();
         FillStream(stream.Get(), original);
         TZipSession zip(stream.Get());
@@ -331,9 +353,23 @@ TEST(ZipArchive, AStopDuringASaveRestoresTheStream) {
         } else {
             zip.CallBack->Aborted = true;
         }
-        EXPECT_EQ(MessageOf<EArchiveAbort>([&] { zip.Archive->Save(3); }), "User aborted") << whilePacking;
-        EXPECT_EQ(ContentsOf(stream.Get()), original);
+        EXPECT_EQ(MessageOf<EArchiveAbort>([&] { zip.Archive->Save(level < 0 ? 3 : level); }), "User aborted") << level;
+        EXPECT_EQ(ContentsOf(stream.Get()), original) << level;
     }
+    // Asked for as the first of three small stored files ends: nothing
+    // after it reports progress.
+    auto stream = MakeRef<TMemoryStream>();
+    FillStream(stream.Get(), original);
+    TZipSession zip(stream.Get());
+    zip.Archive->Open();
+    for (const char16_t* name : {u"a", u"b", u"c"}) zip.Add(name, "small");
+    auto pack = zip.CallBack->OnPackItem;
+    zip.CallBack->OnPackItem = [&, pack](TArchiveCallBack* sender, TStream* target) {
+        pack(sender, target);
+        sender->Aborted = true;
+    };
+    EXPECT_THROW(zip.Archive->Save(0), EArchiveAbort);
+    EXPECT_EQ(ContentsOf(stream.Get()), original);
 }
 
 TEST(ZipArchive, EncryptedSaveReadsBackWithThePassword) {
@@ -348,6 +384,18 @@ TEST(ZipArchive, EncryptedSaveReadsBackWithThePassword) {
     ASSERT_EQ(parsed.Entries.size(), 2u);
     EXPECT_EQ(parsed.Entries[0].Flags & 9, 9);
     EXPECT_EQ(parsed.Entries[1].PackedSize, 12u + 2u);  // header and an empty deflate block
+    // The tree says what was written, for the same session to read it.
+    EXPECT_EQ(zip.ExtractAll().at(u"one.txt"), One);
+    zip.Archive->Encrypt = false;
+    zip.Sources[u"one.txt"] = Two;
+    zip.Find(u"one.txt")->SetSourceSize(int64_t(Two.size()));
+    zip.Archive->Save(3);
+    EXPECT_FALSE(zip.Find(u"one.txt")->Attributes().Contains(TArchAttribute::Encrypted));
+    EXPECT_EQ(zip.ExtractAll().at(u"one.txt"), Two);
+    zip.Archive->Encrypt = true;
+    zip.Sources[u"one.txt"] = One;
+    zip.Find(u"one.txt")->SetSourceSize(int64_t(One.size()));
+    zip.Archive->Save(3);
 
     TZipSession again(stream.Get());
     again.Archive->SetPassword(u"secret");
@@ -579,6 +627,42 @@ TEST(ZipArchive, ScannedEntriesWithoutSizesAreDamaged) {
               "The entry \"last.txt\" is damaged: the central directory is missing and no data descriptor gives "
               "its sizes");
     EXPECT_EQ(cut.Extracted.at(u"first.txt"), "first");
+
+    // Nor is it written with sizes 0 by a save: the save is refused.
+    ExpectAddingRefusedAsDamaged(bytes);
+}
+
+// The old directory is cut out with the save: an entry whose header it
+// claims to hold would lose it.
+TEST(ZipArchive, AKeptEntryInsideTheOldDirectoryIsRefused) {
+    TZipFixture fixture;
+    fixture.Entries = {FixtureFile("a.txt", "aaa"), FixtureFile("b.txt", "bbb")};
+    TBytes original = fixture.Build();
+    Put32At(original, fixture.CentralOffsets[1] + 42, fixture.DirectoryOffset);
+    ExpectAddingRefusedAsDamaged(original);
+}
+
+// Purging a deleted folder frees what it holds: an item added into it, or
+// kept in it, is refused before anything changes.
+TEST(ZipArchive, WhatIsAddedOrKeptInAFolderBeingDeletedIsRefused) {
+    TBytes original = ThreeEntryArchive();
+    for (bool adding : {true, false}) {
+        auto stream = MakeRef<TMemoryStream>();
+        FillStream(stream.Get(), original);
+        TZipSession zip(stream.Get());
+        zip.Archive->Open();
+        zip.Find(u"docs")->MarkDelete();
+        if (adding) zip.Add(u"docs\\new.txt", "new");
+        else zip.Find(u"docs\\one.txt")->ClearMark(TArchState::Delete);
+        EXPECT_EQ(MessageOf<TCommonException>([&] { zip.Archive->Save(3); }),
+                  "cannot add the item to \"docs\" folder  being deleted")
+            << adding;
+        EXPECT_EQ(ContentsOf(stream.Get()), original);
+        // Once the folder is kept, the same save goes through.
+        zip.Find(u"docs")->ClearMark(TArchState::Delete);
+        zip.Archive->Save(3);
+        EXPECT_EQ(zip.ExtractAll().at(u"docs\\one.txt"), One);
+    }
 }
 
 TEST(ZipArchive, Refusals) {

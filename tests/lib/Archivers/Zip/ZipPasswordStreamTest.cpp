@@ -113,15 +113,16 @@ TEST(ZipPasswordStream, TheHeaderIsWrittenEvenForNoData) {
 TEST(ZipPasswordStream, ShortTargetsAndTheInheritedChecksum) {
     auto target = MakeRef<TShortWriter>();
     auto writer = Cipher(target.Get(), u"pw");
+    // Short writes are taken up again: the keys have moved on already.
     target->Limit = 5;
-    EXPECT_THROW(writer->Write("abcdefgh", 8), EStreamWriteError);
+    EXPECT_EQ(writer->Write("abcdefgh", 8), 8);
+    EXPECT_EQ(target->GetSize(), 20);
 
-    target->Limit = 0x7FFFFFFF;
     target->Clear();
     writer->Reset();
     writer->Write("abc", 3);
-    target->Limit = 2;
-    EXPECT_EQ(writer->Write("defgh", 5), 2);
+    target->Limit = 0;
+    EXPECT_THROW(writer->Write("defgh", 5), EStreamWriteError);
     // Nothing of what passes through counts in the CRC.
     EXPECT_EQ(writer->GetCrc(), 0u);
 

@@ -1,18 +1,19 @@
-#include "StagedReplace.h"
+#include "FileSystem/StagedReplace.h"
 #include <string>
 #include "FileSystem/FileAPI.h"
+#include "FileSystem/FileModes.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
 
 namespace {
 
-// Staged files carry a name of their own, so that one left by a fix that
-// was killed is recognised as such and a file of the user's never is.
+// Staged files carry a name of their own, so that one left by a writer
+// that was killed is recognised as such and a file of the user's never is.
 const WideString StagedSuffix = u".nvxfix-new";
 
-// Staged files of fixes that are gone: a running fix holds its staged file
-// open without sharing deletion, so only an abandoned one can be deleted.
+// Staged files of writers that are gone: a running one holds its staged
+// file open without sharing deletion, so only an abandoned one can go.
 void RemoveAbandonedStagedFiles(const WideString& target) {
     const WideString folder = ExtractFilePath(target, true);
     std::vector<WideString> found;
@@ -28,7 +29,7 @@ void RemoveAbandonedStagedFiles(const WideString& target) {
 }
 
 // "<target>.nvxfix-new", or with 2, 3, ... appended while those are held by
-// fixes still running. The file is made here and held open (sharing all
+// writers still running. The file is made here and held open (sharing all
 // but deletion) until just before the move.
 WideString MakeStagedFile(const WideString& target, TFileHandle& guard) {
     for (int n = 1;; ++n) {
@@ -71,4 +72,11 @@ void ReplaceThroughStagedFile(const WideString& target, const std::function<void
     // The replacement is complete by now; a folder that cannot be synced
     // leaves it as safe as any other move.
     FileAPI->FlushFolder(ExtractFilePath(target, false));
+}
+
+void KeepAttributesOf(const WideString& target, const WideString& staged) {
+    uint32_t attributes = FileAPI->GetFileAttributes(target);
+    if (attributes == FileAttr::Invalid) return;
+    FileAPI->SetFileAttributes(staged, attributes);
+    CopyPermissions(target, staged);
 }
