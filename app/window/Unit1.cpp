@@ -3,11 +3,16 @@
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
 #include "PathFixes.h"
+#include "Payload.h"
 #include "Win32/Dialogs.h"
 
 namespace {
 
 const WideString AppTitle = u"Fix non-working presentations for Mac";
+
+// A build with the repository's placeholder viewer must not pass for one
+// that can fix a show.
+WideString FormCaption() { return PayloadIsPlaceholder() ? AppTitle + u" (test build)" : AppTitle; }
 
 constexpr TFontDesign DefaultFont{L"Tahoma", 15, false, WindowTextColor};
 constexpr TFontDesign IntroFont{L"Tahoma", 19, false, RGB(128, 64, 0)};
@@ -24,7 +29,7 @@ constexpr UINT FixDoneMessage = WM_APP + 2;
 
 // Positions and sizes in design pixels; controls are made in tab order.
 TForm1::TForm1()
-    : TForm(L"TForm1", AppTitle, 533, 350, DefaultFont, WhiteColor),
+    : TForm(L"TForm1", FormCaption(), 533, 350, DefaultFont, WhiteColor),
       FRunner(Handle(), FixProgressMessage, FixDoneMessage) {
     Label2 = Make<TLabel>(TBounds{35, 35, 422, 46},
                           u"Use this utility if your executable show for Mac does not work on macOS Sierra 10.12.2+",

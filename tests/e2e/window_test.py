@@ -3,7 +3,8 @@
 driven through its own controls and the system's folder dialog as a user
 would drive them. Screenshots are kept as artifacts in --out.
 
-  window_test.py --exe NvxFix.exe --probe nvx-window-probe.exe --payload PAYLOAD --out DIR
+  window_test.py --exe NvxFix.exe --probe nvx-window-probe.exe --payload PAYLOAD --placeholder true|false
+                 --cli nvxfix-cli.exe --version X.Y.Z --out DIR
 """
 import argparse
 import json
@@ -18,7 +19,8 @@ import zipfile
 from e2e_support import MARKER, VIEWER, make_bundle, windows_path
 import make_presentation  # found through e2e_support
 
-CAPTION = "Fix non-working presentations for Mac"
+CAPTION = "Fix non-working presentations for Mac"  # the title, and the message boxes' caption
+TEST_BUILD = " (test build)"  # ends the window's caption when the viewer is a placeholder
 DONE = "Done!"
 REFUSED = "Slideshow damaged or made not in NVX 8.0"
 
@@ -211,6 +213,7 @@ class Session:
         self.form = 0
         self.started = time.monotonic()
         self.current = ""
+        self.caption = CAPTION + (TEST_BUILD if args.placeholder == "true" else "")
 
     def step(self, name):
         self.current = name
@@ -234,8 +237,8 @@ class Session:
 
         def found():
             check(self.app.poll() is None, "NvxFix.exe ended with code %s" % self.app.poll())
-            # Message boxes carry the same caption.
-            return self.probe.ask("find", CAPTION, "TForm1")["hwnd"]
+            # Message boxes carry the title, without the test build's mark.
+            return self.probe.ask("find", self.caption, "TForm1")["hwnd"]
         # The first start in a new prefix is slow.
         self.form = wait_until("the window", found, timeout=90)
 
@@ -408,6 +411,7 @@ def check_layout(s, dpi):
     dump = s.dump()
     window = dump["window"]
     check(window["class"] == "TForm1", "window class %s" % window["class"])
+    check(window["text"] == s.caption, "window caption %r" % window["text"])
     style, exstyle = window["style"], window["exstyle"]
     check(style & WS_CAPTION == WS_CAPTION and style & WS_SYSMENU, "no caption or system menu: %x" % style)
     check(not style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), "resizable or boxes: %x" % style)
@@ -692,7 +696,7 @@ def run(args):
 
 def main():
     parser = argparse.ArgumentParser()
-    for name in ("exe", "probe", "payload", "out"):
+    for name in ("exe", "probe", "payload", "placeholder", "cli", "version", "out"):
         parser.add_argument("--" + name, required=True)
     args = parser.parse_args()
     for tool in ("Xvfb", "xdotool", "import", "convert", "wine", "wineserver"):
