@@ -106,13 +106,60 @@ AnsiString FixPresentation(const WideString& bundleFolder, const WideString& arc
     throw EFileWriteError(text, code);
 }
 
-AnsiString FixBundleFolder(const WideString& folder) {
+namespace {
+
+// The folder copy tells how far it is in bytes of the whole tree, and a
+// progress handler that raises (a stop) ends it at the next file or block.
+// A backup this run began and could not finish is removed again.
+void BackUpFolder(const WideString& bundle, const WideString& backup, const TFixProgress& progress) {
+    TRef<TFileCopier> copier = MakeRef<TFileCopier>();
+    copier->Overwrite = true;
+    uint64_t total = 0;
+    std::exception_ptr stop;
+    if (progress) {
+        progress("backup", 0, 0);
+        // The copier stops on a flag from OnProgress but lets exceptions
+        // from OnFilter through, which it calls before every entry.
+        copier->OnProgress = [&](TFileCopier* c, const WideString&, bool& abort, int64_t, int64_t, const WideString&) {
+            try {
+                progress("backup", uint64_t(c->TotalBytes), total);
+            } catch (...) {
+                stop = std::current_exception();
+                abort = true;
+            }
+        };
+        copier->OnFilter = [&](TFileCopier* c, const WideString&, TFileInfo*) {
+            progress("backup", c->CountOnly ? 0 : uint64_t(c->TotalBytes), total);
+            return true;
+        };
+        copier->CountOnly = true;
+        copier->CopyFolder(bundle, backup);
+        total = uint64_t(copier->TotalBytes);
+        copier->CountOnly = false;
+    }
+    const bool fresh = !DirectoryExists(backup) && !FileExists(backup);
+    bool copied = false;
+    try {
+        copied = copier->CopyFolder(bundle, backup);
+        if (stop) std::rethrow_exception(stop);
+    } catch (...) {
+        if (fresh) DeleteFolderTree(backup);
+        throw;
+    }
+    if (!copied) {
+        uint32_t code = GetLastErrorCode();
+        if (fresh) DeleteFolderTree(backup);
+        BackupFailed(backup, code);
+    }
+}
+
+}  // namespace
+
+AnsiString FixBundleFolder(const WideString& folder, const TFixProgress& progress) {
     // Its backup would go inside the tree being copied.
     if (IsRootFolder(folder)) return FixOutcome::Refused;
     const WideString bundle = ExcludeTrailingBackslash(folder);
-    const WideString backup = bundle + u".bak";
-    if (!CopyFolderTree(bundle, backup, KeepAttributes, KeepTimes, ReplaceExisting))
-        BackupFailed(backup, GetLastErrorCode());
+    BackUpFolder(bundle, bundle + u".bak", progress);
     return FixPresentation(bundle, WideString(), FixFolderOnly);
 }
 
@@ -128,6 +175,9 @@ void CheckWritable(const WideString& archive) {
             FileAPI->CreateFile(archive, FileAccess::Write, FileShare::All, nullptr, FileDisposition::OpenExisting, 0));
         if (!file.Valid()) code = GetLastErrorCode();
     }
+    // A name typed into the pick dialog need not exist.
+    if (code == WinError::FileNotFound || code == WinError::PathNotFound)
+        throw EFileOpenError("The archive \"" + WideToAnsi(archive) + "\" was not found", code);
     if (code)
         throw EFileAccessError(
             "Cannot fix \"" + WideToAnsi(archive) + "\": it cannot be written (" + SystemErrorText(code) + ")", code);

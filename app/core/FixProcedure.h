@@ -29,8 +29,9 @@ inline constexpr bool RepackIntoArchive = true;
 inline constexpr bool FixFolderOnly = false;
 
 // Folder mode: refreshes the backup <folder>.bak, then fixes the folder.
-// A backup that fails raises before anything in the bundle changes.
-AnsiString FixBundleFolder(const WideString& folder);
+// A backup that fails raises before anything in the bundle changes; one
+// stopped by progress raising is removed when this run began it.
+AnsiString FixBundleFolder(const WideString& folder, const TFixProgress& progress = {});
 
 // Told how many entries at the top of a fixed archive, beside the bundle,
 // were left out of it and are kept only in the backup.
