@@ -13,7 +13,7 @@ if(WIN32)
 endif()
 
 # nvx_add_payload(<object library> <file>): the library embeds file as the
-# payload and defines PayloadFacts() (app/core/Payload.h). Sets
+# payload and defines PayloadFacts() (app/core/PayloadFacts.h). Sets
 # <object library>_IS_PLACEHOLDER in the caller's scope.
 function(nvx_add_payload target payload)
   set(dir "${CMAKE_BINARY_DIR}/payload/${target}")
@@ -28,7 +28,7 @@ function(nvx_add_payload target payload)
   # The facts are found at configure time; a new file is looked at again.
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${payload}")
   file(CONFIGURE OUTPUT "${dir}/PayloadFacts.cpp" CONTENT "// Generated from ${payload}; do not edit.
-#include \"Payload.h\"
+#include \"PayloadFacts.h\"
 
 const TPayloadFacts& PayloadFacts() {
     static const TPayloadFacts facts{${placeholder}, ${size}u, \"${sha256}\"};

@@ -10,7 +10,7 @@
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
-#include "Payload.h"
+#include "PayloadFacts.h"
 #include "Startup.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include "Foundation/Exceptions.h"
 #include "Foundation/ScopeExit.h"
 #include "PathFixes.h"
-#include "Payload.h"
+#include "PayloadFacts.h"
 #include "Win32/Dialogs.h"
 
 namespace {
