@@ -9,6 +9,16 @@ mkdir -p build
 cmake --preset linux >build/linux-configure.log 2>&1 || { cat build/linux-configure.log; exit 1; }
 cmake --build --preset linux -j "$(nproc 2>/dev/null || echo 2)" --target nvxfix-cli >/dev/null
 
+# The repository carries a placeholder instead of the real viewer; a build
+# that embeds it says so, and so does the demo.
+version=$(build/linux/nvxfix-cli --version 2>/dev/null)
+echo "$version" | sed 's/^/   /'
+if echo "$version" | grep -q placeholder; then
+  echo "   This build carries the placeholder viewer (app/payload/ZuvOrudad5), not a Mac program:"
+  echo "   fine for the demo and the tests; a show fixed with it will not start. See the README,"
+  echo "   \"The viewer payload\", to build with the real viewer."
+fi
+
 demo=build/demo
 rm -rf "$demo"
 mkdir -p "$demo"

@@ -1,35 +1,70 @@
 # The viewer payload: a file embedded in every program as the raw-data
 # resource ZUVORUDAD. Windows gets a real RCDATA resource through windres;
-# POSIX gets a generated table that the resource lookup reads.
-# Programs link ${NVX_PAYLOAD_OBJECT}.
+# POSIX gets a generated table that the resource lookup reads. Beside it the
+# build writes what it found out about the file (Mac program or placeholder,
+# size, SHA-256), for the programs to show. Programs link ${NVX_PAYLOAD_OBJECT}.
+include(${CMAKE_CURRENT_LIST_DIR}/PayloadKind.cmake)
+
 set(NVXFIX_PAYLOAD "${CMAKE_SOURCE_DIR}/app/payload/ZuvOrudad5"
     CACHE FILEPATH "File embedded as the viewer payload resource ZUVORUDAD")
+
+if(WIN32)
+  enable_language(RC)
+endif()
+
+# nvx_add_payload(<object library> <file>): the library embeds file as the
+# payload and defines PayloadFacts() (app/core/PayloadFacts.h). Sets
+# <object library>_IS_PLACEHOLDER in the caller's scope.
+function(nvx_add_payload target payload)
+  set(dir "${CMAKE_BINARY_DIR}/payload/${target}")
+  nvx_payload_is_mac_program("${payload}" program)
+  if(program)
+    set(placeholder false)
+  else()
+    set(placeholder true)
+  endif()
+  file(SIZE "${payload}" size)
+  file(SHA256 "${payload}" sha256)
+  # The facts are found at configure time; a new file is looked at again.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${payload}")
+  file(CONFIGURE OUTPUT "${dir}/PayloadFacts.cpp" CONTENT "// Generated from ${payload}; do not edit.
+#include \"PayloadFacts.h\"
+
+const TPayloadFacts& PayloadFacts() {
+    static const TPayloadFacts facts{${placeholder}, ${size}u, \"${sha256}\"};
+    return facts;
+}
+")
+  if(WIN32)
+    # windres reads the file named in the script; quotes must not end the string early.
+    string(REPLACE "\\" "/" rc_path "${payload}")
+    string(REPLACE "\"" "\"\"" rc_path "${rc_path}")
+    file(CONFIGURE OUTPUT "${dir}/Payload.rc" CONTENT "ZUVORUDAD RCDATA \"${rc_path}\"\n")
+    set_source_files_properties("${dir}/Payload.rc" PROPERTIES OBJECT_DEPENDS "${payload}")
+    add_library(${target} OBJECT "${dir}/Payload.rc" "${dir}/PayloadFacts.cpp")
+  else()
+    add_custom_command(
+      OUTPUT "${dir}/Payload.cpp"
+      COMMAND ${CMAKE_COMMAND} "-DINPUT=${payload}" "-DOUTPUT=${dir}/Payload.cpp"
+              -DNAME=ZUVORUDAD -DTYPE=10 -P "${CMAKE_SOURCE_DIR}/cmake/EmbedResource.cmake"
+      DEPENDS "${payload}" "${CMAKE_SOURCE_DIR}/cmake/EmbedResource.cmake"
+      COMMENT "Embedding the viewer payload ${payload}"
+      VERBATIM)
+    add_library(${target} OBJECT "${dir}/Payload.cpp" "${dir}/PayloadFacts.cpp")
+  endif()
+  target_include_directories(${target} PRIVATE "${CMAKE_SOURCE_DIR}/lib" "${CMAKE_SOURCE_DIR}/app/core")
+  target_link_libraries(${target} PRIVATE nvx_options)
+  set(${target}_IS_PLACEHOLDER ${placeholder} PARENT_SCOPE)
+endfunction()
+
 get_filename_component(NVX_PAYLOAD_FILE "${NVXFIX_PAYLOAD}" ABSOLUTE BASE_DIR "${CMAKE_SOURCE_DIR}")
 if(NOT EXISTS "${NVX_PAYLOAD_FILE}" OR IS_DIRECTORY "${NVX_PAYLOAD_FILE}")
   message(FATAL_ERROR "NVXFIX_PAYLOAD names no file: ${NVXFIX_PAYLOAD}")
 endif()
-message(STATUS "Viewer payload: ${NVX_PAYLOAD_FILE}")
-
-set(NVX_PAYLOAD_DIR "${CMAKE_BINARY_DIR}/payload")
-if(WIN32)
-  enable_language(RC)
-  # windres reads the file named in the script; quotes must not end the string early.
-  string(REPLACE "\\" "/" _nvx_payload_rc_path "${NVX_PAYLOAD_FILE}")
-  string(REPLACE "\"" "\"\"" _nvx_payload_rc_path "${_nvx_payload_rc_path}")
-  file(CONFIGURE OUTPUT "${NVX_PAYLOAD_DIR}/Payload.rc"
-       CONTENT "ZUVORUDAD RCDATA \"${_nvx_payload_rc_path}\"\n")
-  set_source_files_properties("${NVX_PAYLOAD_DIR}/Payload.rc" PROPERTIES OBJECT_DEPENDS "${NVX_PAYLOAD_FILE}")
-  add_library(nvx_payload OBJECT "${NVX_PAYLOAD_DIR}/Payload.rc")
+nvx_add_payload(nvx_payload "${NVX_PAYLOAD_FILE}")
+if(nvx_payload_IS_PLACEHOLDER)
+  message(STATUS "Viewer payload: ${NVX_PAYLOAD_FILE} (a placeholder, not a Mac program: a test build)")
 else()
-  add_custom_command(
-    OUTPUT "${NVX_PAYLOAD_DIR}/Payload.cpp"
-    COMMAND ${CMAKE_COMMAND} "-DINPUT=${NVX_PAYLOAD_FILE}" "-DOUTPUT=${NVX_PAYLOAD_DIR}/Payload.cpp"
-            -DNAME=ZUVORUDAD -DTYPE=10 -P "${CMAKE_SOURCE_DIR}/cmake/EmbedResource.cmake"
-    DEPENDS "${NVX_PAYLOAD_FILE}" "${CMAKE_SOURCE_DIR}/cmake/EmbedResource.cmake"
-    COMMENT "Embedding the viewer payload"
-    VERBATIM)
-  add_library(nvx_payload OBJECT "${NVX_PAYLOAD_DIR}/Payload.cpp")
-  target_include_directories(nvx_payload PRIVATE "${CMAKE_SOURCE_DIR}/lib")
-  target_link_libraries(nvx_payload PRIVATE nvx_options)
+  message(STATUS "Viewer payload: ${NVX_PAYLOAD_FILE} (a Mac program)")
 endif()
 set(NVX_PAYLOAD_OBJECT nvx_payload)

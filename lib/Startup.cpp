@@ -17,8 +17,8 @@ bool Started = false;
 void LibraryStartup() {
     if (Started) return;
     Started = true;
-    // Locks first: the mutex pool and the display-scaling request.
-    RequestDpiAwareness();
+    // Display scaling is declared by the window program's manifest, before
+    // any code runs.
     // The object root needs no start-up.
     InitCaseFolding();
     InitFileAPI();

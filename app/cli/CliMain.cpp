@@ -10,6 +10,7 @@
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
+#include "PayloadFacts.h"
 #include "Startup.h"
 
 namespace {
@@ -21,12 +22,21 @@ const char16_t Usage[] =
     u"Fixes Mac presentations made with versions 8.0.x so that they start on macOS 10.12.2 and later.\n"
     u"  PATH        a presentation bundle folder (Show.app), or a ZIP archive holding one (Show.zip)\n"
     u"  --help      show this text\n"
-    u"  --version   show the program's version\n"
+    u"  --version   show the program's version and the viewer it carries\n"
     u"  --jobs N    pack archives with N threads (default: one per processor; 1 packs on one)\n"
     u"A folder is backed up to <folder>.bak and an archive to <name>.bak.zip before it changes;\n"
     u"an earlier backup is kept and the new one is numbered (<name>.bak (2).zip).\n"
     u"Exit status: 0 every PATH was fixed or already fixed, 1 some were not presentations,\n"
     u"2 something failed.\n";
+
+// What this build writes into a show, so that anyone can compare it with
+// a known viewer.
+WideString PayloadLine() {
+    const TPayloadFacts& payload = PayloadFacts();
+    return u"viewer payload: " + AnsiToWide(std::to_string(payload.Size)) + u" bytes, SHA-256 " +
+           AnsiToWide(payload.Sha256) +
+           (payload.Placeholder ? u", a placeholder (test build): not a Mac program" : u", a Mac program");
+}
 
 // Control characters (from entry names, say) would move the cursor or
 // worse on a terminal; they are shown as \xNN.
@@ -120,6 +130,8 @@ TFixResult FixOnePath(const WideString& path) {
 
 int Run(int argc, char** argv) {
     TLibraryScope library;
+    if (PayloadIsPlaceholder())
+        ConsoleWriteLine(TConsoleStream::Error, u"note: this build carries a placeholder viewer; see README");
     std::vector<WideString> paths;
     bool optionsEnded = false, jobsNext = false;
     for (const WideString& argument : CommandLineArguments(argc, argv)) {
@@ -135,6 +147,7 @@ int Run(int argc, char** argv) {
             return AllDone;
         } else if (!optionsEnded && argument == u"--version") {
             ConsoleWriteLine(TConsoleStream::Output, u"nvxfix-cli " NVXFIX_VERSION_TEXT);
+            ConsoleWriteLine(TConsoleStream::Output, PayloadLine());
             return AllDone;
         } else if (!optionsEnded && argument.size() > 1 && argument[0] == u'-') {
             ConsoleWriteLine(TConsoleStream::Error, u"nvxfix-cli: unknown option " + argument);

@@ -40,17 +40,24 @@ WideString FirstFreeName(const WideString& stem, const WideString& suffix,
     BackupFailed(stem + suffix, WinError::FileExists, "there are already " + std::to_string(MaxBackups) + " backups");
 }
 
-// Turns the copier's per-file progress into progress over all bytes, and a
-// stop requested through progress (it raises) into a stopped copy whose
-// cause is raised again afterwards.
+// Turns the copier's per-file progress into progress over all bytes. A
+// stop requested through progress (it raises) ends the copy: raised again
+// from the filter the copier calls before each entry, so a tree of many
+// small files stops at the next one, and kept from inside a file's copy,
+// which only a flag can stop, to be raised once the copy returns.
 class TCopyProgress {
 public:
-    // total: of every file; -1 for one file, whose size the copier tells.
-    TCopyProgress(const TFixProgress& progress, int64_t total) : FProgress(progress), FTotal(total) {}
+    explicit TCopyProgress(const TFixProgress& progress) : FProgress(progress) {}
 
-    void Attach(TFileCopier& copier) {
+    // total: of every file; -1 for one file, whose size the copier tells.
+    void Attach(TFileCopier& copier, int64_t total) {
+        FTotal = total;
         if (!FProgress) return;
         FProgress("backup", 0, 0);
+        copier.OnFilter = [this](TFileCopier* c, const WideString&, TFileInfo*) {
+            FProgress("backup", uint64_t(c->CountOnly ? 0 : Done()), uint64_t(c->CountOnly ? 0 : Total(0)));
+            return true;
+        };
         copier.OnProgress = [this](TFileCopier*, const WideString& source, bool& abort, int64_t fileSize, int64_t done,
                                    const WideString&) {
             if (source != FFile) {
@@ -59,20 +66,24 @@ public:
             }
             FFileDone = done;
             try {
-                FProgress("backup", uint64_t(FBefore + done), uint64_t(FTotal < 0 ? fileSize : FTotal));
+                FProgress("backup", uint64_t(Done()), uint64_t(Total(fileSize)));
             } catch (...) {
                 FStop = std::current_exception();
                 abort = true;
             }
         };
     }
+    void SetTotal(int64_t total) { FTotal = total; }
     void RaiseStop() const {
         if (FStop) std::rethrow_exception(FStop);
     }
 
 private:
+    int64_t Done() const { return FBefore + FFileDone; }
+    int64_t Total(int64_t fileSize) const { return FTotal < 0 ? fileSize : FTotal; }
+
     const TFixProgress& FProgress;
-    int64_t FTotal, FBefore = 0, FFileDone = 0;
+    int64_t FTotal = 0, FBefore = 0, FFileDone = 0;
     WideString FFile;
     std::exception_ptr FStop;
 };
@@ -82,22 +93,29 @@ private:
 WideString BackUpFolder(const WideString& folder, const TFixProgress& progress) {
     const WideString backup = FirstFreeName(folder + u".bak", WideString(),
                                             [](const WideString& name) { return FileAPI->CreateDirectory(name); });
+    const WideString from = IncludeTrailingBackslash(folder), to = IncludeTrailingBackslash(backup);
     TRef<TFileCopier> copier = MakeRef<TFileCopier>();
-    int64_t total = 0;
-    if (progress) {
-        copier->CountOnly = true;
-        copier->CopyFolder(IncludeTrailingBackslash(folder), IncludeTrailingBackslash(backup));
-        copier->CountOnly = false;
-        total = copier->TotalBytes;
-    }
-    TCopyProgress copyProgress(progress, total);
-    copyProgress.Attach(*copier);
+    TCopyProgress copyProgress(progress);
+    copyProgress.Attach(*copier, 0);
     // The folder is new and empty: everything in it is this run's.
-    bool copied = copier->CopyFolder(IncludeTrailingBackslash(folder), IncludeTrailingBackslash(backup));
-    uint32_t code = GetLastErrorCode();
+    bool copied = false;
+    uint32_t code = WinError::Success;
+    try {
+        if (progress) {
+            copier->CountOnly = true;
+            copier->CopyFolder(from, to);
+            copier->CountOnly = false;
+            copyProgress.SetTotal(copier->TotalBytes);
+        }
+        copied = copier->CopyFolder(from, to);
+        code = GetLastErrorCode();
+        copyProgress.RaiseStop();
+    } catch (...) {
+        DeleteFolderTree(backup);
+        throw;
+    }
     if (!copied) {
         DeleteFolderTree(backup);
-        copyProgress.RaiseStop();
         BackupFailed(backup, code);
     }
     return backup;
@@ -114,14 +132,24 @@ WideString BackUpArchive(const WideString& archive, const TFixProgress& progress
     });
     TRef<TFileCopier> copier = MakeRef<TFileCopier>();
     copier->Overwrite = true;
-    TCopyProgress copyProgress(progress, -1);
-    copyProgress.Attach(*copier);
-    int result = copier->CopyFile(archive, backup);
-    uint32_t code = GetLastErrorCode();
-    if (result != CopyResult::Copied) {
+    TCopyProgress copyProgress(progress);
+    copyProgress.Attach(*copier, -1);
+    auto removeBackup = [&backup] {
         FileAPI->SetFileAttributes(backup, FileAttr::Normal);
         FileAPI->DeleteFile(backup);
+    };
+    int result = CopyResult::Stopped;
+    uint32_t code = WinError::Success;
+    try {
+        result = copier->CopyFile(archive, backup);
+        code = GetLastErrorCode();
         copyProgress.RaiseStop();
+    } catch (...) {
+        removeBackup();
+        throw;
+    }
+    if (result != CopyResult::Copied) {
+        removeBackup();
         BackupFailed(backup, code);
     }
     FlushFile(backup);

@@ -111,6 +111,8 @@ WideString PickedPath(const WideString& given) {
     WideString resolved = ResolveLinks(given);
     if (resolved.empty()) {
         uint32_t code = GetLastErrorCode();
+        if (code == WinError::FileNotFound || code == WinError::PathNotFound)
+            throw EFileOpenError("\"" + WideToAnsi(given) + "\" was not found", code);
         throw EFileOpenError("\"" + WideToAnsi(given) + "\" cannot be opened: " + SystemErrorText(code), code);
     }
     return resolved;
@@ -126,10 +128,11 @@ WideString MarkerPath(const WideString& bundleFolder) {
     return BundlePath(bundleFolder, u"\\Contents\\Resources\\slideshow.dat");
 }
 
-WideString DescribeFix(const TFixResult& result) {
+WideString DescribeFix(const TFixResult& result, TBackupMention mention) {
     WideString notes;
     if (!result.Bundle.empty()) notes = u"fixed " + result.Bundle;
-    if (!result.Backup.empty()) notes += (notes.empty() ? u"" : u"; ") + (u"backup: " + ExtractFileName(result.Backup));
+    if (!result.Backup.empty() && (mention == TBackupMention::Always || !result.UsualBackupName))
+        notes += (notes.empty() ? u"" : u"; ") + (u"backup: " + ExtractFileName(result.Backup));
     return AnsiToWide(result.Outcome) + (notes.empty() ? WideString() : u" (" + notes + u")");
 }
 
@@ -155,6 +158,7 @@ TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progres
     if (ViewerIsPayload(bundle, *payload)) return FixOutcome::AlreadyFixed;
     TFixResult result;
     result.Backup = BackUpFolder(bundle, progress);
+    result.UsualBackupName = result.Backup == bundle + u".bak";
     result.Outcome = FixPresentation(bundle, WideString(), FixFolderOnly);
     return result;
 }
@@ -171,6 +175,9 @@ void CheckWritable(const WideString& archive) {
             FileAPI->CreateFile(archive, FileAccess::Write, FileShare::All, nullptr, FileDisposition::OpenExisting, 0));
         if (!file.Valid()) code = GetLastErrorCode();
     }
+    // A name typed into the pick dialog need not exist.
+    if (code == WinError::FileNotFound || code == WinError::PathNotFound)
+        throw EFileOpenError("The archive \"" + WideToAnsi(archive) + "\" was not found", code);
     if (code)
         throw EFileAccessError(
             "Cannot fix \"" + WideToAnsi(archive) + "\": it cannot be written (" + SystemErrorText(code) + ")", code);
@@ -200,6 +207,7 @@ TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progres
     const WideString expected = ChangeFileExt(ExtractFileName(archive), WideString()) + u".app";
     if (!SameCanonicalText(show.Bundle, expected)) result.Bundle = show.Bundle;
     result.Backup = BackUpArchive(archive, progress);
+    result.UsualBackupName = result.Backup == ChangeFileExt(archive, u".bak.zip");
 
     const TTempFolder workFolder(true);
     const WideString& work = workFolder.Path();

@@ -25,11 +25,18 @@ struct TFixResult {
     // The bundle fixed inside an archive, when it is not named after the
     // archive; empty otherwise.
     WideString Bundle;
+    // The backup has the name the user expects (Show.bak.zip, Show.app.bak).
+    bool UsualBackupName = false;
     bool operator==(const char* outcome) const { return Outcome == outcome; }
 };
 
+// Whether an outcome line names a backup of the usual name too; one of
+// another name, and a bundle not named after its archive, are always named.
+enum class TBackupMention { Always, WhenUnusual };
+
 // The outcome as a line for the user: "Done! (backup: Show.bak (2).zip)".
-WideString DescribeFix(const TFixResult& result);
+// The window keeps its line short ("Done!") when nothing is unexpected.
+WideString DescribeFix(const TFixResult& result, TBackupMention mention = TBackupMention::Always);
 
 // The files the check looks at, inside a bundle folder.
 WideString ViewerPath(const WideString& bundleFolder);

@@ -1,6 +1,7 @@
 #include "Forms.h"
 #include <commctrl.h>
 #include <algorithm>
+#include "AppIcon.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
@@ -21,6 +22,18 @@ int ScreenPixelsPerInch() {
 
 // Design pixels a one-line label keeps free beyond its text.
 constexpr int GlyphSlack = 3;
+
+// The frame around a client area of that size, at that density where the
+// system can say (Windows 10 and later).
+RECT FrameFor(int width, int height, DWORD style, DWORD exStyle, int density) {
+    RECT frame{0, 0, width, height};
+    using TAdjustForDpi = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+    static const auto adjustForDpi =
+        (TAdjustForDpi)(void*)::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi");
+    if (!adjustForDpi || !adjustForDpi(&frame, style, FALSE, exStyle, (UINT)density))
+        ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+    return frame;
+}
 
 // Child windows need an identifier for the dialog keys to click them.
 int NextControlId() {
@@ -56,13 +69,20 @@ int TControl::ScreenDensity() const {
     return form ? form->PixelsPerInch() : ScreenPixelsPerInch();
 }
 
+void TControl::MakeFont(int density) {
+    HFONT old = FFontHandle;
+    FFontHandle = ::CreateFontW(-ScaleToScreen(FFont.Height, density), 0, 0, 0, FFont.Bold ? FW_BOLD : FW_NORMAL, FALSE,
+                                FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                DEFAULT_PITCH | FF_DONTCARE, FFont.Name);
+    if (FHandle) ::SendMessageW(FHandle, WM_SETFONT, (WPARAM)FFontHandle, TRUE);
+    if (old) ::DeleteObject(old);
+}
+
 void TControl::CreateHandle(const wchar_t* className, const WideString& text, DWORD style, DWORD exStyle) {
     NVX_ASSERT(!FHandle);
     const int density = ScreenDensity();
     FBounds = ScaleToScreen(FDesign, density);
-    FFontHandle = ::CreateFontW(-ScaleToScreen(FFont.Height, density), 0, 0, 0, FFont.Bold ? FW_BOLD : FW_NORMAL, FALSE,
-                                FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                DEFAULT_PITCH | FF_DONTCARE, FFont.Name);
+    MakeFont(density);
 
     HWND parent = nullptr;
     HMENU id = nullptr;
@@ -73,8 +93,7 @@ void TControl::CreateHandle(const wchar_t* className, const WideString& text, DW
         id = (HMENU)(INT_PTR)NextControlId();
     } else {
         // A top-level window is sized so that its client area has the bounds.
-        RECT frame{0, 0, FBounds.Width, FBounds.Height};
-        ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+        RECT frame = FrameFor(FBounds.Width, FBounds.Height, style, exStyle, density);
         place = {0, 0, frame.right - frame.left, frame.bottom - frame.top};
     }
     HWND window = ::CreateWindowExW(exStyle, className, W(text), style, place.Left, place.Top, place.Width,
@@ -112,6 +131,19 @@ void TControl::SetBounds(const TBounds& bounds) {
     if (FParent) FMargins = MarginsIn(FBounds, FParent->ClientWidth(), FParent->ClientHeight());
 }
 
+void TControl::Place() {
+    const TBounds design = ScaleToScreen(FDesign, ScreenDensity());
+    // A top-level window sizes its frame itself.
+    if (!FParent) FBounds = design;
+    else if (!(design == FBounds)) SetBounds(design);
+}
+
+void TControl::Rescale() { MakeFont(ScreenDensity()); }
+
+void TControl::TextGrew() {
+    if (TForm* form = Form()) form->LayOut();
+}
+
 void TControl::ParentResized(int width, int height) {
     TBounds bounds = AnchoredBounds(FBounds, FMargins, FAnchors, width, height);
     if (bounds == FBounds) return;
@@ -132,6 +164,17 @@ TLabel::TLabel(TContainer* parent, const TBounds& design, const WideString& text
 
 void TLabel::SetCaption(const WideString& text) {
     TControl::SetCaption(text);
+    if (!FWordWrap && FitToText() && Visible()) TextGrew();
+}
+
+void TLabel::SetVisible(bool visible) {
+    const bool was = Visible();
+    TControl::SetVisible(visible);
+    if (was != visible && FExtraLines) TextGrew();
+}
+
+void TLabel::Place() {
+    TControl::Place();
     if (!FWordWrap) FitToText();
 }
 
@@ -151,28 +194,49 @@ RECT TLabel::MeasureText(UINT format, int width) {
     return extent;
 }
 
-// A one-line label is as wide as its text, so no outcome is ever cut off.
-void TLabel::FitToText() {
+// A one-line label is as wide as its text, so no outcome is ever cut off;
+// a text too wide for the window wraps, keeping the left margin on the
+// right as well.
+bool TLabel::FitToText() {
     RECT extent = MeasureText(DT_SINGLELINE, 0);
     TBounds bounds = Bounds();
     // Substituted fonts may ink a pixel past the advance of the last glyph.
-    bounds.Width = extent.right ? extent.right + ScaleToScreen(GlyphSlack, ScreenDensity()) : 0;
-    bounds.Height = extent.bottom;
+    const int slack = ScaleToScreen(GlyphSlack, ScreenDensity());
+    const int room = Parent()->ClientWidth() - 2 * bounds.Left;
+    const int extraBefore = FExtraLines;
+    const bool wrap = room > slack && extent.right + slack > room;
+    if (wrap) {
+        RECT lines = MeasureText(DT_WORDBREAK, room - slack);
+        bounds.Width = room;
+        FExtraLines = std::max(0, (int)(lines.bottom - extent.bottom));
+        bounds.Height = extent.bottom + FExtraLines;
+    } else {
+        bounds.Width = extent.right ? extent.right + slack : 0;
+        bounds.Height = extent.bottom;
+        FExtraLines = 0;
+    }
+    LONG style = ::GetWindowLongW(Handle(), GWL_STYLE);
+    LONG kind = wrap ? SS_LEFT : SS_LEFTNOWORDWRAP;
+    if ((style & SS_TYPEMASK) != kind) ::SetWindowLongW(Handle(), GWL_STYLE, (style & ~SS_TYPEMASK) | kind);
     SetBounds(bounds);
+    ::InvalidateRect(Handle(), nullptr, TRUE);
+    return FExtraLines != extraBefore;
 }
 
 // The design height holds the text in the design font; another font or
 // density may need another line.
 int TLabel::FitText() {
-    TBounds bounds = Bounds();
-    if (FWordWrap) {
-        RECT extent = MeasureText(DT_WORDBREAK, bounds.Width);
-        if (extent.bottom > bounds.Height) {
-            bounds.Height = extent.bottom;
-            SetBounds(bounds);
-        }
+    if (!FWordWrap) {
+        FitToText();
+        return Visible() ? FExtraLines : 0;
     }
-    return bounds.Bottom();
+    TBounds bounds = Bounds();
+    RECT extent = MeasureText(DT_WORDBREAK, bounds.Width);
+    if (extent.bottom <= bounds.Height) return 0;
+    const int grown = extent.bottom - bounds.Height;
+    bounds.Height = extent.bottom;
+    SetBounds(bounds);
+    return grown;
 }
 
 HBRUSH TLabel::ColorControl(HDC dc) {
@@ -235,6 +299,11 @@ void TContainer::RegisterWindowClass(const wchar_t* className) {
     info.lpfnWndProc = WindowProc;
     info.hInstance = instance;
     info.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    // For the title bar, the taskbar and the task switcher; none in a
+    // program without it.
+    info.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(NVXFIX_ICON));
+    info.hIconSm = (HICON)::LoadImageW(instance, MAKEINTRESOURCEW(NVXFIX_ICON), IMAGE_ICON,
+                                       ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_SHARED);
     info.lpszClassName = className;
     if (!::RegisterClassExW(&info)) RaiseLastOSError();
 }
@@ -267,9 +336,9 @@ int TContainer::FitText() {
     std::stable_sort(order.begin(), order.end(),
                      [](TControl* a, TControl* b) { return a->Bounds().Top < b->Bounds().Top; });
     for (size_t i = 0; i < order.size(); ++i) {
-        const int bottom = order[i]->Bounds().Bottom();
-        const int grown = order[i]->FitText() - bottom;
+        const int grown = order[i]->FitText();
         if (grown <= 0) continue;
+        const int bottom = order[i]->Bounds().Bottom() - grown;
         for (size_t j = i + 1; j < order.size(); ++j) {
             TBounds below = order[j]->Bounds();
             if (order[j]->KeepsPlace() || below.Top < bottom) continue;
@@ -277,7 +346,17 @@ int TContainer::FitText() {
             order[j]->SetBounds(below);
         }
     }
-    return Bounds().Bottom();
+    return 0;
+}
+
+void TContainer::Place() {
+    TControl::Place();
+    for (const TRef<TControl>& control : FControls) control->Place();
+}
+
+void TContainer::Rescale() {
+    TControl::Rescale();
+    for (const TRef<TControl>& control : FControls) control->Rescale();
 }
 
 LRESULT CALLBACK TContainer::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -338,6 +417,11 @@ TPanel::TPanel(TContainer* parent, const TBounds& design, TAlign align, const TF
     ParentResized(parent->ClientWidth(), parent->ClientHeight());
 }
 
+void TPanel::Place() {
+    TContainer::Place();
+    ParentResized(Parent()->ClientWidth(), Parent()->ClientHeight());
+}
+
 void TPanel::ParentResized(int width, int height) {
     if (FAlign == TAlign::Bottom) {
         TBounds bounds = BottomAlignedBounds(Bounds().Height, width, height);
@@ -361,15 +445,64 @@ TForm::TForm(const wchar_t* className, const WideString& caption, int designClie
       FPixelsPerInch(ScreenPixelsPerInch()) {
     RegisterWindowClass(className);
     CreateHandle(className, caption, FormStyle, FormExStyle);
+    SetIcons();
 }
 
 void TForm::Dispose() {
     if (Application.MainForm() == this) Application.SetMainForm(nullptr);
     TContainer::Dispose();
+    for (HICON& icon : FIcons)
+        if (icon) ::DestroyIcon(std::exchange(icon, nullptr));
+}
+
+// Also set on the window, not only on its class: the task switcher and
+// other programs ask the window.
+void TForm::SetIcons() {
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    const int sizes[2] = {ScaleValue(32, FPixelsPerInch, 96), ScaleValue(16, FPixelsPerInch, 96)};
+    const WPARAM kinds[2] = {ICON_BIG, ICON_SMALL};
+    for (int i = 0; i < 2; ++i) {
+        auto icon = (HICON)::LoadImageW(instance, MAKEINTRESOURCEW(NVXFIX_ICON), IMAGE_ICON, sizes[i], sizes[i], 0);
+        if (!icon) continue;  // a program without the icon (the tests)
+        ::SendMessageW(Handle(), WM_SETICON, kinds[i], (LPARAM)icon);
+        if (FIcons[i]) ::DestroyIcon(FIcons[i]);
+        FIcons[i] = icon;
+    }
+}
+
+void TForm::LayOut() {
+    Place();
+    FitText();
+}
+
+void TForm::ChangeDensity(int pixelsPerInch, const RECT* suggested) {
+    if (pixelsPerInch <= 0) return;
+    FPixelsPerInch = pixelsPerInch;
+    Rescale();
+    SetIcons();
+    const TBounds client = ScaleToScreen(DesignBounds(), pixelsPerInch);
+    RECT now;
+    ::GetWindowRect(Handle(), &now);
+    const RECT& around = suggested ? *suggested : now;
+    RECT frame = FrameFor(client.Width, client.Height, FormStyle, FormExStyle, pixelsPerInch);
+    // The frame the system draws is the judge: a second try makes up for
+    // what the first one missed.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+        TBounds place =
+            CentredOn({around.left, around.top, around.right - around.left, around.bottom - around.top}, width, height);
+        ::SetWindowPos(Handle(), nullptr, place.Left, place.Top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+        if (ClientWidth() == client.Width && ClientHeight() == client.Height) break;
+        frame.right += client.Width - ClientWidth();
+        frame.bottom += client.Height - ClientHeight();
+    }
+    LayOut();
+    // The controls too: what they drew in the old fonts must go.
+    ::RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void TForm::Show() {
-    FitText();
+    LayOut();
     RECT frame;
     ::GetWindowRect(Handle(), &frame);
     TBounds desktop{::GetSystemMetrics(SM_XVIRTUALSCREEN), ::GetSystemMetrics(SM_YVIRTUALSCREEN),
@@ -424,6 +557,7 @@ LRESULT TForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DESTROY:
         if (Application.MainForm() == this) ::PostQuitMessage(0);
         return 0;
+    case WM_DPICHANGED: ChangeDensity(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam)); return 0;
     }
     return TContainer::HandleMessage(message, wParam, lParam);
 }

@@ -41,12 +41,14 @@ public:
     WideString Caption() const;
     virtual void SetCaption(const WideString& text);
     bool Visible() const;
-    void SetVisible(bool visible);
+    virtual void SetVisible(bool visible);
     bool Enabled() const;
     void SetEnabled(bool enabled);
     // In the parent's client pixels.
     TBounds Bounds() const { return FBounds; }
     void SetBounds(const TBounds& bounds);
+    // As designed, in design pixels.
+    TBounds DesignBounds() const { return FDesign; }
     uint8_t Anchors() const { return FAnchors; }
     const TFontDesign& Font() const { return FFont; }
 
@@ -54,8 +56,13 @@ public:
     virtual void ParentResized(int width, int height);
     // Keeps its place when a control above it grows (aligned to an edge).
     virtual bool KeepsPlace() const { return false; }
-    // Grows to show its whole text; the new bottom edge, in the parent's pixels.
-    virtual int FitText() { return FBounds.Bottom(); }
+    // Back to the design bounds at the form's density (a container's
+    // controls too), before the texts are fitted again.
+    virtual void Place();
+    // Takes a new density: fonts and bounds scaled from the design again.
+    virtual void Rescale();
+    // Grows to show its whole text; how many pixels it grew downwards.
+    virtual int FitText() { return 0; }
     // A notification code the control sent to its parent.
     virtual void Notify(WORD) {}
     // The brush the parent paints this control's background with; null for
@@ -70,12 +77,17 @@ protected:
     void CreateHandle(const wchar_t* className, const WideString& text, DWORD style, DWORD exStyle);
     HFONT FontHandle() const { return FFontHandle; }
     int ScreenDensity() const;
+    // Where the bounds changed by a text that grew: the form lays itself
+    // out again.
+    void TextGrew();
     // The window is gone (destroyed with its parent or by the user).
     virtual void HandleDestroyed() { FHandle = nullptr; }
     void AttachHandle(HWND window) { FHandle = window; }
 
 private:
     friend class TContainer;
+    void MakeFont(int density);
+
     TContainer* FParent;
     TBounds FDesign;
     TBounds FBounds;
@@ -92,14 +104,21 @@ public:
     TLabel(TContainer* parent, const TBounds& design, const WideString& text, bool wordWrap, bool visible,
            uint8_t anchors, const TFontDesign& font);
     void SetCaption(const WideString& text) override;
+    void SetVisible(bool visible) override;
     HBRUSH ColorControl(HDC dc) override;
-    // A word-wrapped label grows downwards until its text fits its width.
+    void Place() override;
+    // A word-wrapped label grows downwards until its text fits its width;
+    // one that sizes itself grows by the lines beyond its first.
     int FitText() override;
 
 private:
-    void FitToText();
+    // Sizes a label that does not wrap to its text; a text wider than the
+    // room to the parent's edge wraps there. Whether the lines beyond the
+    // first changed.
+    bool FitToText();
     RECT MeasureText(UINT format, int width);
     bool FWordWrap;
+    int FExtraLines = 0;  // pixels below the first line of a self-sized label
 };
 
 class TButton : public TControl {
@@ -129,6 +148,8 @@ public:
     }
     // This container's own control of that window, at any depth.
     TControl* FindControl(HWND window) const;
+    void Place() override;
+    void Rescale() override;
     // Lets every control grow to its text, top to bottom; what lies below a
     // control that grew moves down with it.
     int FitText() override;
@@ -156,6 +177,7 @@ class TPanel : public TContainer {
 public:
     TPanel(TContainer* parent, const TBounds& design, TAlign align, const TFontDesign& font, TColor color);
     void ParentResized(int width, int height) override;
+    void Place() override;
     bool KeepsPlace() const override { return FAlign != TAlign::None; }
 
 private:
@@ -171,6 +193,12 @@ public:
     int PixelsPerInch() const { return FPixelsPerInch; }
     // Fits the texts, centres the window and shows it.
     void Show();
+    // Every control back to its design place at this density, then the
+    // texts fitted; after a text grew or shrank by a line.
+    void LayOut();
+    // The window moved to a screen of another density: its size, fonts and
+    // controls are scaled from the design again, centred where suggested.
+    void ChangeDensity(int pixelsPerInch, const RECT* suggested);
     void Close();
     // Asked before the window closes; false keeps it open.
     std::function<bool()> OnCloseQuery;
@@ -186,7 +214,12 @@ protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    // The program's icon at the sizes the title bar and the task switcher
+    // take at this density.
+    void SetIcons();
+
     int FPixelsPerInch;
+    HICON FIcons[2] = {};     // big, small
     HWND FFocused = nullptr;  // restored when the form is active again
 };
 

@@ -6,7 +6,8 @@
 #include "Foundation/Types.h"
 
 // A folder is fixed in the folder mode and a .zip archive in the ZIP mode,
-// as if picked with the matching button; anything else is refused.
+// as if picked with the matching button; anything else is refused, and a
+// path that does not exist raises that it was not found.
 struct TFixResult;
 TFixResult FixGivenPath(const WideString& path, const TFixProgress& progress);
 
@@ -17,7 +18,7 @@ WideString FailureAbout(const WideString& path, const char* message);
 
 struct TPathFixes {
     WideString Outcome;   // the line the window shows
-    WideString Failures;  // one line per path that failed, with its reason
+    WideString Failures;  // one line per path that failed or was not found, with its reason
 };
 
 // Fixes the paths one after another. One path gives its own outcome and

@@ -2,12 +2,18 @@
 #include "FixProcedure.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
+#include "Foundation/ScopeExit.h"
 #include "PathFixes.h"
+#include "PayloadFacts.h"
 #include "Win32/Dialogs.h"
 
 namespace {
 
 const WideString AppTitle = u"Fix non-working presentations for Mac";
+
+// A build with the repository's placeholder viewer must not pass for one
+// that can fix a show.
+WideString FormCaption() { return PayloadIsPlaceholder() ? AppTitle + u" (test build)" : AppTitle; }
 
 constexpr TFontDesign DefaultFont{L"Tahoma", 15, false, WindowTextColor};
 constexpr TFontDesign IntroFont{L"Tahoma", 19, false, RGB(128, 64, 0)};
@@ -19,12 +25,14 @@ constexpr uint8_t LeftBottom = Anchor::Left | Anchor::Bottom;
 // Posted by the fix's worker.
 constexpr UINT FixProgressMessage = WM_APP + 1;
 constexpr UINT FixDoneMessage = WM_APP + 2;
+// Posted when a dialog or message box over the window has closed.
+constexpr UINT WindowFreeMessage = WM_APP + 3;
 
 }  // namespace
 
 // Positions and sizes in design pixels; controls are made in tab order.
 TForm1::TForm1()
-    : TForm(L"TForm1", AppTitle, 533, 350, DefaultFont, WhiteColor),
+    : TForm(L"TForm1", FormCaption(), 533, 350, DefaultFont, WhiteColor),
       FRunner(Handle(), FixProgressMessage, FixDoneMessage) {
     Label2 = Make<TLabel>(TBounds{35, 35, 422, 46},
                           u"Use this utility if your executable show for Mac does not work on macOS Sierra 10.12.2+",
@@ -49,45 +57,73 @@ TForm1::TForm1()
 
 void TForm1::FormCreate() { Application.SetTitle(AppTitle); }
 
+template <class F>
+auto TForm1::Modal(F&& show) {
+    ++FModal;
+    // What was queued meanwhile starts from the message loop, however the
+    // dialog ended.
+    TScopeExit free([this] {
+        --FModal;
+        ::PostMessageW(Handle(), WindowFreeMessage, 0, 0);
+    });
+    return show();
+}
+
 void TForm1::Button1Click() {
     TRef<TOpenDialog> dialog = MakeRef<TOpenDialog>((TNativeHandle)Handle());
     dialog->Options = 0;
     dialog->FolderMode = true;
-    if (!dialog->Execute()) return;
+    if (!Modal([&] { return dialog->Execute(); })) return;
     WideString folder = dialog->FileName;
-    StartFix(folder, [folder](const TFixProgress& progress) { return DescribeFix(FixBundleFolder(folder, progress)); });
+    Enqueue(folder, 1, [folder](const TFixProgress& progress) {
+        return DescribeFix(FixBundleFolder(folder, progress), TBackupMention::WhenUnusual);
+    });
 }
 
 void TForm1::Button2Click() {
     TRef<TOpenDialog> dialog = MakeRef<TOpenDialog>((TNativeHandle)Handle());
     dialog->Filter = u"Zip Files|*.zip";
-    if (!dialog->Execute()) return;
+    if (!Modal([&] { return dialog->Execute(); })) return;
     WideString archive = dialog->FileName;
-    StartFix(archive,
-             [archive](const TFixProgress& progress) { return DescribeFix(FixBundleArchive(archive, progress)); });
+    Enqueue(archive, 1, [archive](const TFixProgress& progress) {
+        return DescribeFix(FixBundleArchive(archive, progress), TBackupMention::WhenUnusual);
+    });
 }
 
 void TForm1::FixPaths(const std::vector<WideString>& paths) {
-    // One fix at a time; a drop while one runs is not taken.
-    if (Fixing() || paths.empty()) return;
-    StartFix(paths.size() == 1 ? paths[0] : WideString(), [this, paths](const TFixProgress& progress) {
+    if (paths.empty()) return;
+    Enqueue(paths.size() == 1 ? paths[0] : WideString(), paths.size(), [this, paths](const TFixProgress& progress) {
         TPathFixes fixes = FixGivenPaths(paths, progress);
         FFailures = fixes.Failures;  // read once the worker has ended
         return fixes.Outcome;
     });
 }
 
-void TForm1::StartFix(const WideString& path, std::function<WideString(const TFixProgress&)> job) {
-    FPath = path;
-    FOutcomeBefore = Label3->Caption();
-    FOutcomeShownBefore = Label3->Visible();
+void TForm1::Enqueue(const WideString& path, size_t paths, TFixRunner::TJob job) {
+    // Closing drops what has not started.
+    if (FCloseWhenDone) return;
+    FQueue.push_back({path, paths, std::move(job)});
+    StartNext();
+}
+
+void TForm1::StartNext() {
+    if (!Busy() && !FQueue.empty() && !FCloseWhenDone) {
+        TPendingFix next = std::move(FQueue.front());
+        FQueue.pop_front();
+        StartFix(std::move(next));
+    }
+    ShowState();
+}
+
+void TForm1::StartFix(TPendingFix fix) {
+    FPath = fix.Path;
     FFocusBefore = ::GetFocus();
     FFailures.clear();
     Button1->SetEnabled(false);
     Button2->SetEnabled(false);
     // Both modes start with the backup.
-    ShowOutcome(ProgressText("backup", 0, 0));
-    FRunner.Start(std::move(job));
+    FProgress = ProgressText("backup", 0, 0);
+    FRunner.Start(std::move(fix.Job));
 }
 
 void TForm1::FixEnded() {
@@ -99,15 +135,17 @@ void TForm1::FixEnded() {
         ::SetFocus(FFocusBefore && ::IsWindow(FFocusBefore) ? FFocusBefore
                                                             : ::GetNextDlgTabItem(Handle(), nullptr, FALSE));
     try {
-        ShowOutcome(FRunner.Finish());
-        if (!FFailures.empty() && !FCloseWhenDone) Application.ShowError(FFailures);
+        FOutcome = FRunner.Finish();
+        FOutcomeShown = true;
+        ShowState();
+        if (!FFailures.empty() && !FCloseWhenDone) Modal([this] { Application.ShowError(FFailures); });
     } catch (...) {
         // A failure leaves the outcome line as it was.
-        Label3->SetCaption(FOutcomeBefore);
-        Label3->SetVisible(FOutcomeShownBefore);
-        if (!FCloseWhenDone) ReportFailure(std::current_exception());
+        ShowState();
+        if (!FCloseWhenDone) Modal([this, failure = std::current_exception()] { ReportFailure(failure); });
     }
     if (FCloseWhenDone) Close();
+    else StartNext();
 }
 
 // As the application reports failures, with the path whole.
@@ -123,10 +161,11 @@ void TForm1::ReportFailure(std::exception_ptr failure) {
 }
 
 // Closing stops a running fix, which ends as a failure does, and the
-// window closes once it has.
+// window closes once it has; what waits is not started.
 bool TForm1::CloseQuery() {
     if (!Fixing()) return true;
     FCloseWhenDone = true;
+    FQueue.clear();
     FRunner.RequestStop();
     ShowOutcome(u"Stopping...");
     return false;
@@ -135,11 +174,31 @@ bool TForm1::CloseQuery() {
 LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case FixProgressMessage:
-        if (Fixing() && !FRunner.StopRequested()) ShowOutcome(FRunner.Progress());
+        if (Fixing() && !FRunner.StopRequested()) {
+            FProgress = FRunner.Progress();
+            ShowState();
+        }
         return 0;
     case FixDoneMessage: FixEnded(); return 0;
+    case WindowFreeMessage: StartNext(); return 0;
     }
     return TForm::HandleMessage(message, wParam, lParam);
+}
+
+void TForm1::ShowState() {
+    if (FCloseWhenDone) return;  // "Stopping..." stays
+    size_t waiting = 0;
+    for (const TPendingFix& fix : FQueue) waiting += fix.Paths;
+    WideString state = Fixing() ? FProgress : FOutcomeShown ? FOutcome : WideString();
+    if (waiting) {
+        WideString queued = AnsiToWide(std::to_string(waiting)) + u" queued";
+        state = state.empty() ? queued : state + u" (" + queued + u")";
+    }
+    if (state.empty()) {
+        Label3->SetVisible(false);
+        return;
+    }
+    ShowOutcome(state);
 }
 
 void TForm1::ShowOutcome(const WideString& outcome) {

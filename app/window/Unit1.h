@@ -2,6 +2,7 @@
 // two ways in, "Browse Folder" and "Browse ZIP"; shows can also be dropped
 // onto it.
 #pragma once
+#include <deque>
 #include <vector>
 #include "FixRunner.h"
 #include "Forms.h"
@@ -29,17 +30,34 @@ protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
-    // Runs job on the worker; the buttons rest until it ends.
-    void StartFix(const WideString& path, std::function<WideString(const TFixProgress&)> job);
+    struct TPendingFix {
+        WideString Path;  // what it works on; empty for several
+        size_t Paths;     // how many
+        TFixRunner::TJob Job;
+    };
+    // What arrives while a fix runs or a dialog or message box is open is
+    // queued and started once the window is free again.
+    void Enqueue(const WideString& path, size_t paths, TFixRunner::TJob job);
+    void StartNext();
+    bool Busy() const { return Fixing() || FModal > 0; }
+    // Runs a dialog or message box; the window counts as busy meanwhile.
+    template <class F>
+    auto Modal(F&& show);
+    void StartFix(TPendingFix fix);
     void FixEnded();
     void ReportFailure(std::exception_ptr failure);
     bool CloseQuery();
+    // The stage of the running fix, or the last outcome, and what waits.
+    void ShowState();
     void ShowOutcome(const WideString& outcome);
 
-    WideString FPath;  // what the running fix works on; empty for several
-    // Label3 as it was before the fix, for a fix that fails.
-    WideString FOutcomeBefore;
-    bool FOutcomeShownBefore = false;
+    std::deque<TPendingFix> FQueue;
+    int FModal = 0;
+    WideString FPath;      // what the running fix works on; empty for several
+    WideString FProgress;  // its latest stage
+    // The outcome line of the last fix that ended, which a failure leaves.
+    WideString FOutcome;
+    bool FOutcomeShown = false;
     HWND FFocusBefore = nullptr;
     WideString FFailures;
     bool FCloseWhenDone = false;

@@ -14,9 +14,6 @@ void ReadSystemInfo();
 const TOSVersion& OSVersion();
 // True only for a 32-bit process on a 64-bit Windows.
 bool IsWow64();
-// Asks Windows to treat the process as aware of display scaling, where the
-// call exists.
-void RequestDpiAwareness();
 
 // Platform side of ReadSystemInfo.
 TOSVersion QueryOSVersion();

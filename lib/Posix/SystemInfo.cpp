@@ -14,5 +14,3 @@ TOSVersion QueryOSVersion() {
 }
 
 bool QueryWow64() { return false; }
-
-void RequestDpiAwareness() {}

@@ -21,10 +21,3 @@ bool QueryWow64() {
     BOOL wow64 = FALSE;
     return isWow64Process && isWow64Process(::GetCurrentProcess(), &wow64) && wow64;
 }
-
-void RequestDpiAwareness() {
-    using TSetProcessDPIAware = BOOL(WINAPI*)();
-    HMODULE user32 = ::GetModuleHandleA("user32.dll");
-    if (!user32) user32 = ::LoadLibraryA("user32.dll");
-    if (auto setAware = (TSetProcessDPIAware)(void*)::GetProcAddress(user32, "SetProcessDPIAware")) setAware();
-}

@@ -129,6 +129,44 @@ TEST_F(FixProcedure, FolderModeKeepsEveryBackupAndLeavesAFixedBundleAlone) {
     EXPECT_EQ(ReadBytes(ViewerPath(first.Backup)), "OLD VIEWER");
 }
 
+// The folder backup tells how far it is in bytes of the whole tree, and a
+// stop (progress raising) ends it with the bundle as it was and the
+// backup this run began removed.
+TEST_F(FixProcedure, FolderBackupReportsBytesAndAStopRemovesIt) {
+    MakeBundle(Bundle);
+    for (int i = 0; i < 20; ++i)
+        WriteBytes(JoinPath(Bundle, u"Contents/Resources/media/clip" + AnsiToWide(std::to_string(i))),
+                   std::string(100000, 'x'));
+    const WideString backup = Bundle + u".bak";
+    uint64_t lastDone = 0, lastTotal = 0;
+    bool backwards = false;
+    EXPECT_EQ(FixBundleFolder(Bundle,
+                              [&](const char* stage, uint64_t done, uint64_t total) {
+                                  EXPECT_STREQ(stage, "backup");
+                                  backwards |= total == lastTotal && done < lastDone;
+                                  lastDone = done;
+                                  lastTotal = total;
+                              }),
+              FixOutcome::Done);
+    EXPECT_FALSE(backwards);
+    EXPECT_GT(lastTotal, 2000000u);
+    EXPECT_EQ(lastDone, lastTotal);
+    DeleteFolderTree(backup);
+
+    WriteBytes(ViewerPath(Bundle), "OLD VIEWER");
+    for (int stopAt : {1, 5, 30}) {
+        int calls = 0;
+        EXPECT_THROW(FixBundleFolder(Bundle,
+                                     [&](const char*, uint64_t, uint64_t total) {
+                                         if (total && ++calls == stopAt) throw EAbort("stopped");
+                                     }),
+                     EAbort)
+            << stopAt;
+        EXPECT_FALSE(fs::exists(FsPath(backup))) << stopAt;
+        EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), "OLD VIEWER");
+    }
+}
+
 TEST_F(FixProcedure, WhatIsNoPresentationIsRefusedBeforeAnyCopy) {
     WideString folder = Scratch / u"Photos";
     WriteBytes(JoinPath(folder, u"a.jpg"), "jpeg");
@@ -349,6 +387,18 @@ TEST(ZipMode, FailedBackupSaysWhyAndKeepsTheOlderBackup) {
     EXPECT_EQ(ReadBytes(archive), before);
     EXPECT_EQ(ReadBytes(scratch / u"Show.bak.zip"), "an older show");
     EXPECT_FALSE(fs::exists(FsPath(scratch / u"Show.bak (2).zip")));
+}
+
+// A name typed into the pick dialog that names nothing.
+TEST(ZipMode, AMissingArchiveIsReportedNotFound) {
+    TScratchFolder scratch;
+    try {
+        FixBundleArchive(scratch / u"Typo.zip");
+        ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_NE(e.Message().find("Typo.zip\" was not found"), std::string::npos) << e.Message();
+    }
+    EXPECT_TRUE(fs::is_empty(FsPath(scratch.Path())));
 }
 
 }  // namespace

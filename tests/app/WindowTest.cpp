@@ -156,7 +156,8 @@ TEST(WindowFix, AStopEndsTheJobAtItsNextStepAsAFailureDoes) {
 }
 
 // Dropped paths (or those on the command line): each in its mode, one
-// failure does not stop the rest, and a summary ends them.
+// failure does not stop the rest, and a summary ends them that tells a
+// missing path from a refused one; each failed path is listed once.
 TEST(WindowFix, SeveralPathsAreFixedInTurnAndSummed) {
     TScratchFolder scratch;
     WideString show = scratch / u"Show.app";
@@ -164,20 +165,41 @@ TEST(WindowFix, SeveralPathsAreFixedInTurnAndSummed) {
     WriteBytes(ViewerPath(show), "OLD VIEWER");
     WideString notes = scratch / u"notes.txt";
     WriteBytes(notes, "not a show");
-    // A file where the backup folder must go: the backup fails.
+    // A file held open without sharing: it cannot be read, the backup fails.
     WideString broken = scratch / u"Blocked.app";
     WriteBytes(MarkerPath(broken), "slides");
-    WriteBytes(broken + u".bak", "in the way");
+    WriteBytes(ViewerPath(broken), "OLD VIEWER");
+    WriteBytes(JoinPath(broken, u"held.bin"), "busy");
+    TFileHandle held(
+        FileOpen(JoinPath(broken, u"held.bin"), FileAccess::ReadWrite, FileShare::None, FileDisposition::OpenExisting));
+    WideString damaged = scratch / u"Damaged.zip";
+    WriteBytes(damaged, "PK not an archive");
+    WideString missing = scratch / u"Plain";
     std::vector<const char*> stages;
-    TPathFixes fixes = FixGivenPaths({show, notes, broken, scratch / u"Plain"},
+    TPathFixes fixes = FixGivenPaths({show, notes, broken, missing, damaged},
                                      [&](const char* stage, uint64_t, uint64_t) { stages.push_back(stage); });
-    EXPECT_EQ(fixes.Outcome, u"Fixed 1 of 4, 2 damaged or made not in NVX 8.0, 1 failed");
-    EXPECT_EQ(fixes.Failures.rfind(broken + u": ", 0), 0u) << WideToUtf8(fixes.Failures);
+    EXPECT_EQ(fixes.Outcome, u"Fixed 1 of 5, 1 damaged or made not in NVX 8.0, 1 not found, 2 failed");
+    const std::string failures = WideToUtf8(fixes.Failures);
+    EXPECT_EQ(fixes.Failures.rfind(broken + u": ", 0), 0u) << failures;
+    EXPECT_NE(fixes.Failures.find(missing + u": not found\r\n"), WideString::npos) << failures;
+    // A path is named where its name ends (a backup's longer name aside).
+    for (const WideString& path : {broken, missing, damaged}) {
+        int named = 0;
+        for (size_t at = fixes.Failures.find(path); at != WideString::npos; at = fixes.Failures.find(path, at + 1))
+            named += fixes.Failures[at + path.size()] == u':' || fixes.Failures[at + path.size()] == u'"';
+        EXPECT_EQ(named, 1) << failures;
+    }
     EXPECT_NE(ReadBytes(ViewerPath(show)), "OLD VIEWER");
     EXPECT_FALSE(stages.empty());
     // One path is told as the button tells it, its failure raised.
     EXPECT_EQ(FixGivenPaths({notes}, {}).Outcome, u"Slideshow damaged or made not in NVX 8.0");
     EXPECT_THROW(FixGivenPaths({broken}, {}), std::exception);
+    try {
+        FixGivenPaths({missing}, {});
+        ADD_FAILURE() << "a missing path was not reported";
+    } catch (const std::exception& e) {
+        EXPECT_NE(std::string(e.what()).find("was not found"), std::string::npos) << e.what();
+    }
 }
 
 #endif

@@ -14,10 +14,17 @@
 //                         asks the form every few milliseconds whether it answers
 //                         within one second and notes every text the label shows,
 //                         until it shows text or the time is up
+//   version <file>        the program's version resource
+//   icons <file>          the sizes of the program's first icon (what Explorer shows)
+//   dpi <hwnd> <dpi>      sends WM_DPICHANGED as the system does when the window
+//                         moves to a screen of that density
+//   drop <hwnd> <path>... drops the paths onto the window, as the shell does
 // Arguments are separated by tabs.
 #include <windows.h>
+#include <shlobj.h>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -230,6 +237,105 @@ std::string Watch(HWND form, HWND label, const std::wstring& last, double second
                ",\"slowest_ms\":", Number(slowest), "}");
 }
 
+std::string Version(const std::wstring& file) {
+    DWORD ignored = 0;
+    DWORD size = ::GetFileVersionInfoSizeW(file.c_str(), &ignored);
+    std::vector<char> data(size);
+    if (!size || !::GetFileVersionInfoW(file.c_str(), 0, size, data.data())) return "{\"error\":\"no version\"}";
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    std::string out = "{";
+    if (::VerQueryValueW(data.data(), L"\\", (void**)&fixed, &length) && fixed)
+        out += Cat("\"fixed\":\"", Number(HIWORD(fixed->dwFileVersionMS)), ".", Number(LOWORD(fixed->dwFileVersionMS)),
+                   ".", Number(HIWORD(fixed->dwFileVersionLS)), ".", Number(LOWORD(fixed->dwFileVersionLS)), "\"");
+    for (const wchar_t* name : {L"ProductName", L"FileDescription", L"FileVersion", L"LegalCopyright"}) {
+        wchar_t* value = nullptr;
+        std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+        if (!::VerQueryValueW(data.data(), key.c_str(), (void**)&value, &length) || !value) continue;
+        out += Cat(",", Quote(Utf8(name)), ":", Quote(Utf8(value)));
+    }
+    return out + "}";
+}
+
+// The group icon as stored: a header, then one entry of 14 bytes per size.
+std::string Icons(const std::wstring& file) {
+    HMODULE module = ::LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (!module) return "{\"error\":\"cannot load\"}";
+    LPWSTR first = nullptr;
+    ::EnumResourceNamesW(
+        module, (LPCWSTR)RT_GROUP_ICON,
+        [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) -> BOOL {
+            *reinterpret_cast<LPWSTR*>(found) = name;
+            return FALSE;
+        },
+        (LONG_PTR)&first);
+    std::string sizes;
+    HRSRC group = first ? ::FindResourceW(module, first, (LPCWSTR)RT_GROUP_ICON) : nullptr;
+    auto* bytes = group ? (const BYTE*)::LockResource(::LoadResource(module, group)) : nullptr;
+    if (bytes) {
+        int count = bytes[4] | bytes[5] << 8;
+        for (int i = 0; i < count; ++i) {
+            int width = bytes[6 + 14 * i];
+            if (!sizes.empty()) sizes += ',';
+            sizes += Number(width ? width : 256);
+        }
+    }
+    ::FreeLibrary(module);
+    return Cat("{\"sizes\":[", sizes, "]}");
+}
+
+// Bytes placed in the window's process at an address that holds the same
+// bytes here, so that a pointer in a message means them whether or not
+// the system copies what it points to from one process to the other.
+void* PlaceInProcess(HWND window, const void* data, size_t size) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    HANDLE process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process) return nullptr;
+    void* remote = nullptr;
+    for (int attempt = 0; attempt < 16 && !remote; ++attempt) {
+        void* there = ::VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        if (!there) break;
+        if (::VirtualAlloc(there, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)) remote = there;
+        // An address taken here is left taken, so the next try gets another.
+    }
+    if (remote) {
+        std::memcpy(remote, data, size);
+        ::WriteProcessMemory(process, remote, data, size, nullptr);
+    }
+    ::CloseHandle(process);
+    return remote;
+}
+
+std::string ChangeDensity(HWND window, int dpi) {
+    RECT suggested;
+    ::GetWindowRect(window, &suggested);
+    void* rect = PlaceInProcess(window, &suggested, sizeof suggested);
+    if (!rect) return "{\"error\":\"cannot reach the window's process\"}";
+    DWORD_PTR result = 0;
+    bool answered = ::SendMessageTimeoutW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), (LPARAM)rect, SMTO_ABORTIFHUNG,
+                                          5000, &result) != 0;
+    return Cat("{\"answered\":", Bool(answered), "}");
+}
+
+// DROPFILES and the paths after it, each ended by a null, the list by
+// another; the window gives the block back with DragFinish.
+std::string Drop(HWND window, const std::vector<std::string>& paths) {
+    std::vector<char> block(sizeof(DROPFILES));
+    for (const std::string& path : paths) {
+        std::wstring wide = Wide(path);
+        const char* bytes = reinterpret_cast<const char*>(wide.c_str());
+        block.insert(block.end(), bytes, bytes + (wide.size() + 1) * sizeof(wchar_t));
+    }
+    block.resize(block.size() + sizeof(wchar_t), 0);
+    auto* header = reinterpret_cast<DROPFILES*>(block.data());
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = TRUE;
+    void* drop = PlaceInProcess(window, block.data(), block.size());
+    if (!drop) return "{\"error\":\"cannot reach the window's process\"}";
+    return Cat("{\"posted\":", Bool(::PostMessageW(window, WM_DROPFILES, (WPARAM)drop, 0) != 0), "}");
+}
+
 std::string Run(const std::vector<std::string>& words) {
     const std::string& command = words[0];
     if (command == "fit" && words.size() == 5) {
@@ -239,6 +345,18 @@ std::string Run(const std::vector<std::string>& words) {
     if (command == "watch" && words.size() == 5)
         return Watch((HWND)(INT_PTR)std::stoll(words[1]), (HWND)(INT_PTR)std::stoll(words[2]), Wide(words[3]),
                      std::stod(words[4]));
+    if (command == "version" && words.size() == 2) return Version(Wide(words[1]));
+    if (command == "icons" && words.size() == 2) return Icons(Wide(words[1]));
+    if (command == "drop" && words.size() >= 3) {
+        HWND window = (HWND)(INT_PTR)std::stoll(words[1]);
+        if (!::IsWindow(window)) return "{\"error\":\"no such window\"}";
+        return Drop(window, std::vector<std::string>(words.begin() + 2, words.end()));
+    }
+    if (command == "dpi" && words.size() == 3) {
+        HWND window = (HWND)(INT_PTR)std::stoll(words[1]);
+        if (!::IsWindow(window)) return "{\"error\":\"no such window\"}";
+        return ChangeDensity(window, std::stoi(words[2]));
+    }
     if (command == "find" && words.size() == 3)
         return Cat("{\"hwnd\":", Number((long long)(INT_PTR)FindTopLevel(Wide(words[1]), Wide(words[2]))), "}");
     if (words.size() != 2) return "{\"error\":\"bad command\"}";

@@ -1,12 +1,16 @@
 """nvxfix-cli on bundle folders, end to end."""
+import argparse
+import hashlib
 import os
 import shutil
 import stat
+import subprocess
 import sys
 import tempfile
 import unittest
 
 from e2e_support import MARKER, VIEWER, Program, make_bundle, parse_args, tree
+import make_macho
 
 ARGS = None
 DONE = "Done!"
@@ -197,6 +201,61 @@ class CliFolderMode(unittest.TestCase):
         self.assertTrue(out.startswith("nvxfix-cli "))
 
 
+class Payload(unittest.TestCase):
+    """What a build carries: the repository's placeholder says so, a Mac
+    program (here a generated Mach-O file) does not, and --version names
+    either by size and SHA-256."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="nvxfix-payload-")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir)
+
+    def check_build(self, cli, payload_file, placeholder):
+        with open(payload_file, "rb") as f:
+            payload = f.read()
+        code, out, err = cli.run("--version")
+        self.assertEqual((code, err), (0, ""))
+        self.assertIn("viewer payload: %d bytes, SHA-256 %s" % (len(payload), hashlib.sha256(payload).hexdigest()),
+                      out)
+        self.assertEqual("placeholder" in out, placeholder, out)
+        self.assertEqual(cli.notes, 1 if placeholder else 0, "placeholder notes on --version")
+        # A fix writes the payload's bytes and nothing else; the note comes
+        # once however many paths there are.
+        bundles = [make_bundle(os.path.join(self.dir, name), name) for name in ("A", "B")]
+        code, out, err = cli.run(*[cli.arg(b) for b in bundles])
+        self.assertEqual((code, err), (0, ""), out)
+        self.assertEqual(cli.notes, 1 if placeholder else 0, "placeholder notes on a fix of two shows")
+        for bundle in bundles:
+            with open(os.path.join(bundle, VIEWER), "rb") as f:
+                self.assertEqual(f.read(), payload)
+
+    def test_the_placeholder_build_says_so(self):
+        self.check_build(Program(ARGS.program, ARGS.runner), ARGS.payload, ARGS.placeholder == "true")
+
+    def test_a_build_with_a_mac_program_says_nothing(self):
+        self.check_build(Program(PAYLOAD_ARGS.macho_program, ARGS.runner), PAYLOAD_ARGS.macho_payload, False)
+
+    def test_only_a_mach_o_executable_counts_as_a_mac_program(self):
+        expected = {"thin64": "mac-program", "thin32-big": "mac-program", "universal": "mac-program",
+                    "object": "placeholder", "java": "placeholder"}
+        for kind, data in make_macho.kinds().items():
+            path = os.path.join(self.dir, kind)
+            with open(path, "wb") as f:
+                f.write(data)
+            result = subprocess.run([PAYLOAD_ARGS.cmake, "-DFILE=" + path, "-P", KIND_SCRIPT],
+                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=60)
+            self.assertEqual(result.stdout.strip(), expected[kind], kind)
+
+
+KIND_SCRIPT = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                           "cmake", "PayloadKind.cmake")
+
 if __name__ == "__main__":
     ARGS, rest = parse_args(sys.argv[1:])
+    payload_parser = argparse.ArgumentParser()
+    for name in ("macho-program", "macho-payload", "cmake"):
+        payload_parser.add_argument("--" + name, required=True)
+    PAYLOAD_ARGS, rest = payload_parser.parse_known_args(rest)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

@@ -11,6 +11,9 @@ sys.path.insert(0, os.path.join(ROOT, "bench"))
 import make_presentation  # noqa: E402
 
 VIEWER = make_presentation.VIEWER
+# What a build that carries the repository's placeholder viewer says on
+# standard error, once per run.
+PLACEHOLDER_NOTE = "note: this build carries a placeholder viewer; see README"
 MARKER = make_presentation.MARKER
 
 
@@ -25,6 +28,8 @@ class Program:
     def __init__(self, path, runner=None):
         self.path = path
         self.runner = runner or None
+        self.notes = 0  # placeholder notes the last run printed
+
 
     @property
     def windows(self):
@@ -36,7 +41,12 @@ class Program:
     def run(self, *args, cwd=None):
         cmd = ([self.runner] if self.runner else []) + [self.path] + list(args)
         result = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
-        return result.returncode, result.stdout.decode("utf-8", "replace"), result.stderr.decode("utf-8", "replace")
+        # The placeholder note is counted and left out, so that tests look
+        # at what the run itself had to say.
+        err = result.stderr.decode("utf-8", "replace").splitlines(keepends=True)
+        kept = [line for line in err if line.rstrip("\r\n") != PLACEHOLDER_NOTE]
+        self.notes = len(err) - len(kept)
+        return result.returncode, result.stdout.decode("utf-8", "replace"), "".join(kept)
 
 
 def make_bundle(folder, name="Show", links=False, **kw):
@@ -69,5 +79,6 @@ def parse_args(argv):
     p.add_argument("--program", required=True)
     p.add_argument("--runner", default="")
     p.add_argument("--payload", required=True)
+    p.add_argument("--placeholder", default="true", help="whether the build carries a placeholder viewer")
     a, rest = p.parse_known_args(argv)
     return a, rest

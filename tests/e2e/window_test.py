@@ -3,7 +3,8 @@
 driven through its own controls and the system's folder dialog as a user
 would drive them. Screenshots are kept as artifacts in --out.
 
-  window_test.py --exe NvxFix.exe --probe nvx-window-probe.exe --payload PAYLOAD --out DIR
+  window_test.py --exe NvxFix.exe --probe nvx-window-probe.exe --payload PAYLOAD --placeholder true|false
+                 --cli nvxfix-cli.exe --version X.Y.Z --out DIR
 """
 import argparse
 import json
@@ -18,7 +19,8 @@ import zipfile
 from e2e_support import MARKER, VIEWER, make_bundle, windows_path
 import make_presentation  # found through e2e_support
 
-CAPTION = "Fix non-working presentations for Mac"
+CAPTION = "Fix non-working presentations for Mac"  # the title, and the message boxes' caption
+TEST_BUILD = " (test build)"  # ends the window's caption when the viewer is a placeholder
 DONE = "Done!"
 REFUSED = "Slideshow damaged or made not in NVX 8.0"
 
@@ -211,6 +213,7 @@ class Session:
         self.form = 0
         self.started = time.monotonic()
         self.current = ""
+        self.caption = CAPTION + (TEST_BUILD if args.placeholder == "true" else "")
 
     def step(self, name):
         self.current = name
@@ -234,8 +237,8 @@ class Session:
 
         def found():
             check(self.app.poll() is None, "NvxFix.exe ended with code %s" % self.app.poll())
-            # Message boxes carry the same caption.
-            return self.probe.ask("find", CAPTION, "TForm1")["hwnd"]
+            # Message boxes carry the title, without the test build's mark.
+            return self.probe.ask("find", self.caption, "TForm1")["hwnd"]
         # The first start in a new prefix is slow.
         self.form = wait_until("the window", found, timeout=90)
 
@@ -301,14 +304,16 @@ class Session:
         self.click(box, ok)
         self.gone(box, "the message box to close")
 
-    def browse_folder(self, folder, button="Button1"):
+    def browse_folder(self, folder, button="Button1", meanwhile=None):
         """Presses "Browse Folder" (or another button that opens a pick
         dialog) and picks folder (or file) in the system's dialog; None
-        cancels the dialog."""
+        cancels the dialog; meanwhile runs while the dialog is open."""
         self.click(self.dump(), self.controls()[button])
         dialog = self.owned(lambda o: any(c["class"] == "Edit" and c["visible"] for c in o["controls"]),
                             "the folder dialog")
         check(dialog["window"]["enabled"], "the folder dialog is disabled")
+        if meanwhile:
+            meanwhile()
         buttons = {c["text"].replace("&", ""): c for c in dialog["controls"] if c["class"] == "Button" and c["visible"]}
         if folder is None:
             self.click(dialog, buttons["Cancel"])
@@ -408,6 +413,7 @@ def check_layout(s, dpi):
     dump = s.dump()
     window = dump["window"]
     check(window["class"] == "TForm1", "window class %s" % window["class"])
+    check(window["text"] == s.caption, "window caption %r" % window["text"])
     style, exstyle = window["style"], window["exstyle"]
     check(style & WS_CAPTION == WS_CAPTION and style & WS_SYSMENU, "no caption or system menu: %x" % style)
     check(not style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), "resizable or boxes: %x" % style)
@@ -487,6 +493,44 @@ def check_look(image, dump, controls):
         check(near(ink, (0, 0, 0), 40), "%s colour %s" % (name, ink))
 
 
+def check_program_facts(s, image, dump):
+    """Properties > Details: the version resource of both programs; the
+    icon Explorer shows, at every size it asks for; the icon drawn in the
+    window's title bar."""
+    for program, description in ((s.args.exe, "Fix non-working presentations for Mac"),
+                                 (s.args.cli, "Fixes non-working presentations for Mac (console)")):
+        facts = s.probe.ask("version", windows_path(program))
+        check(facts.get("ProductName") == "NvxFix" and facts.get("FileDescription") == description
+              and facts.get("FileVersion") == s.args.version and facts.get("fixed") == s.args.version + ".0"
+              and "Copyright" in facts.get("LegalCopyright", ""),
+              "version resource of %s: %s" % (os.path.basename(program), facts))
+    sizes = s.probe.ask("icons", windows_path(s.args.exe))["sizes"]
+    check({16, 32, 48, 256} <= set(sizes), "the program's icon has the sizes %s" % sizes)
+    # The title bar's left end, a caption high: the icon's blue tile and green mark.
+    wx, wy = dump["window"]["rect"][:2]
+    caption = dump["client"][1] - wy
+    corner = [image.pixel(x, y) for y in range(caption) for x in range(caption + 4)]
+    check(any(near(p, (29, 94, 168), 40) for p in corner) and any(near(p, (35, 160, 71), 50) for p in corner),
+          "no icon in the title bar")
+
+
+def make_many_files(folder, name, count):
+    """A show of many small files, whose backup takes long under wine."""
+    bundle = make_bundle(folder, name, size_mb=0.1, files=4)
+    media = os.path.join(bundle, "Contents", "Resources", "many")
+    for i in range(count):
+        sub = os.path.join(media, "%03d" % (i // 100))
+        os.makedirs(sub, exist_ok=True)
+        with open(os.path.join(sub, "slide%05d.txt" % i), "wb") as f:
+            f.write(b"slide %d\n" % i * 40)
+    return bundle
+
+
+def listing(folder):
+    return sorted(os.path.relpath(os.path.join(root, n), folder)
+                  for root, dirs, files in os.walk(folder) for n in dirs + files)
+
+
 def check_tab_order(s, controls):
     focus = lambda: s.probe.ask("focus", s.form)["focus"]
     check(focus() == controls["Button1"]["hwnd"], "Browse Folder does not have the focus at start")
@@ -519,13 +563,14 @@ def make_large_archive(folder, name, megabytes):
 def make_shows(s):
     shows = os.path.join(s.run_dir, "shows")
     make_bundle(shows, "Show", size_mb=0.2, files=8)
-    make_bundle(shows, "Blocked", size_mb=0.1, files=4)
-    # A file where the backup folder must go: the backup fails.
-    with open(os.path.join(shows, "Blocked.app.bak"), "w") as f:
-        f.write("in the way")
     # The same kind of show as a Mac user sends it, packed.
     zipped = make_bundle(os.path.join(s.run_dir, "zip-source"), "Show", size_mb=0.1, files=4)
     shutil.move(make_presentation.zip_bundle(zipped), os.path.join(shows, "Show.zip"))
+    # Cut off before its directory: the fix fails with the cause.
+    with open(os.path.join(shows, "Show.zip"), "rb") as f:
+        head = f.read(2000)
+    with open(os.path.join(shows, "Blocked.zip"), "wb") as f:
+        f.write(head)
     plain = os.path.join(shows, "Plain")
     os.makedirs(plain)
     with open(os.path.join(plain, "notes.txt"), "w") as f:
@@ -551,6 +596,7 @@ def run(args):
         dump, controls = check_layout(s, DESIGN_DPI)
         image = s.screenshot("NvxFix-window.png", dump["window"]["rect"])
         check_look(image, dump, controls)
+        check_program_facts(s, image, dump)
         check_tab_order(s, controls)
 
         s.step('"Browse ZIP": the archive is backed up, fixed and packed again.')
@@ -567,7 +613,7 @@ def run(args):
         s.step('Cancelling the dialog changes nothing.')
         s.browse_folder(None)
         check(s.label3() == DONE, "cancelling changed Label3")
-        check(sorted(os.listdir(shows)) == ["Blocked.app", "Blocked.app.bak", "Plain", "Show.app"],
+        check(sorted(os.listdir(shows)) == ["Blocked.zip", "Plain", "Show.app"],
               "cancelling changed something: %s" % sorted(os.listdir(shows)))
 
         s.step('A bundle: backed up, fixed, "Done!".')
@@ -579,11 +625,26 @@ def run(args):
         dump = s.dump()
         s.screenshot("NvxFix-done.png", dump["window"]["rect"])
 
-        s.step('A folder that is no bundle: backed up all the same, then refused.')
+        s.step('A drop while the pick dialog is open waits, then both are fixed.')
+        dropped = make_bundle(os.path.join(s.run_dir, "dropped"), "Dropped", size_mb=0.1, files=4)
+        picked = make_bundle(os.path.join(s.run_dir, "picked"), "Picked", size_mb=0.1, files=4)
+
+        def drop_and_see_it_wait():
+            s.probe.ask("drop", s.form, windows_path(dropped))
+            wait_until("Label3 to say a drop waits",
+                       lambda: (s.label3() or "").startswith(DONE) and s.label3().endswith(" (1 queued)"))
+        s.browse_folder(picked, meanwhile=drop_and_see_it_wait)
+        wait_until("both to be fixed", lambda: all(os.path.exists(b + ".bak") for b in (dropped, picked))
+                   and (s.label3() or "").startswith(DONE) and "queued" not in s.label3(), 60)
+        for bundle in (dropped, picked):
+            check(read_bytes(os.path.join(bundle, VIEWER)) == payload, "%s was not fixed" % bundle)
+        check(not s.probe.ask("owned", s.form)["owned"], "a box came up: %s" % s.probe.ask("owned", s.form))
+
+        s.step('A folder that is no bundle: refused before anything is copied.')
         plain = os.path.join(shows, "Plain")
         s.browse_folder(plain)
         wait_until("Label3 to read the refusal", lambda: s.label3() == REFUSED)
-        check(os.path.exists(os.path.join(plain + ".bak", "notes.txt")), "no backup of the plain folder")
+        check(not os.path.exists(plain + ".bak"), "the plain folder was copied")
         controls = s.controls()
         label3 = controls["Label3"]["rect"]
         check(label3[2] > 200 and label3[0] + label3[2] <= s.dump()["client"][2], "Label3 cut: %s" % label3)
@@ -591,16 +652,17 @@ def run(args):
         s.screenshot("NvxFix-refused.png", s.dump()["window"]["rect"])
 
         s.step('A failure: the message in a box, the window goes on, Label3 stays.')
-        blocked = os.path.join(shows, "Blocked.app")
-        blocked_viewer = read_bytes(os.path.join(blocked, VIEWER))
-        s.browse_folder(blocked)
+        blocked = os.path.join(shows, "Blocked.zip")
+        blocked_bytes = read_bytes(blocked)
+        s.browse_folder(blocked, "Button2")
         box, texts = s.message_box("the error box")
-        check(box["window"]["text"] == CAPTION and any("Cannot create backup" in t for t in texts),
+        check(box["window"]["text"] == CAPTION and any("is damaged" in t for t in texts),
               "error box %s %s" % (box["window"]["text"], texts))
         check(s.label3() == REFUSED, "Label3 changed by a failure")
         s.dismiss(box)
         check(s.responsive() and s.label3() == REFUSED, "the window is not usable after a failure")
-        check(read_bytes(os.path.join(blocked, VIEWER)) == blocked_viewer, "a failed backup let the fix go on")
+        check(read_bytes(blocked) == blocked_bytes and not os.path.exists(os.path.join(shows, "Blocked.bak.zip")),
+              "a damaged archive was changed or backed up")
 
         s.step('A large archive: the window answers and tells how far the fix is.')
         large = os.path.join(s.run_dir, "large")
@@ -610,6 +672,9 @@ def run(args):
         controls = s.controls()
         check(not controls["Button1"]["enabled"] and not controls["Button2"]["enabled"],
               "the buttons are not disabled during a fix")
+        # A show dropped meanwhile waits its turn.
+        waiting = make_bundle(os.path.join(s.run_dir, "waiting"), "Waiting", size_mb=0.1, files=4)
+        s.probe.ask("drop", s.form, windows_path(waiting))
         seen = s.probe.ask("watch", s.form, controls["Label3"]["hwnd"], DONE, 120)
         print("   Label3 showed %s; %d questions, slowest answer %d ms" %
               (seen["texts"], seen["asked"], seen["slowest_ms"]), flush=True)
@@ -618,6 +683,10 @@ def run(args):
               "the window did not answer: %d of %d unanswered, slowest %d ms" %
               (seen["unanswered"], seen["asked"], seen["slowest_ms"]))
         check(len(seen["texts"]) >= 3, "Label3 changed less than twice before Done!: %s" % seen["texts"])
+        check(any(t.endswith(" (1 queued)") for t in seen["texts"]), "the drop was not said to wait: %s" % seen["texts"])
+        wait_until("the dropped show to be fixed after", lambda: os.path.isdir(waiting + ".bak")
+                   and (s.label3() or "").startswith(DONE), 60)
+        check(read_bytes(os.path.join(waiting, VIEWER)) == payload, "the show dropped during a fix was not fixed")
         check(all(c["enabled"] for n, c in s.controls().items() if n.startswith("Button")),
               "the buttons stay disabled after the fix")
         with zipfile.ZipFile(archive) as z:
@@ -629,6 +698,10 @@ def run(args):
         s.start_app()
         dump, _ = check_layout(s, 96)
         s.screenshot("NvxFix-window-96dpi.png", dump["window"]["rect"])
+        s.step('Moved to a screen of the design density: laid out again as at start.')
+        check(s.probe.ask("dpi", s.form, DESIGN_DPI)["answered"], "WM_DPICHANGED was not answered")
+        dump, _ = check_layout(s, DESIGN_DPI)
+        s.screenshot("NvxFix-window-dpi-changed.png", dump["window"]["rect"])
         s.close_app()
 
         s.step('A show named on the command line (dropped onto the icon) is fixed at once.')
@@ -649,10 +722,26 @@ def run(args):
         notes = os.path.join(s.run_dir, "several", "notes.txt")
         with open(notes, "w") as f:
             f.write("not a presentation")
-        s.start_app(several, notes, os.path.join(shows, "Plain"))
-        summary = "Fixed 1 of 3, 2 damaged or made not in NVX 8.0"
+        missing = os.path.join(s.run_dir, "several", "Gone.app")
+        s.start_app(several, notes, os.path.join(shows, "Plain"), missing, blocked)
+        summary = "Fixed 1 of 5, 2 damaged or made not in NVX 8.0, 1 not found, 1 failed"
         wait_until("Label3 to sum up", lambda: s.label3() == summary, 60)
         check(read_bytes(os.path.join(several, VIEWER)) == payload, "the first of several paths was not fixed")
+        box, texts = s.message_box("the list of what failed")
+        listed = "\n".join(texts)
+        for path in (missing, blocked):
+            check(listed.count(windows_path(path)) == 1, "%s not listed once: %r" % (path, listed))
+        check(windows_path(missing) + ": not found" in listed, "the missing path is not said to be missing: %r" % listed)
+        # The summary wraps inside the window, and what is below it moves down.
+        controls = s.controls()
+        label3, label1 = controls["Label3"]["rect"], controls["Label1"]["rect"]
+        dpi = 96  # since the density step
+        check(label3[3] >= 2 * scale(15, dpi) and label3[0] + label3[2] <= s.dump()["client"][2] - label3[0] + 1,
+              "the summary does not wrap in the window: %s" % label3)
+        check(label1[1] >= label3[1] + label3[3], "Label1 %s under the summary %s" % (label1, label3))
+        check_texts_fit(s, controls, dpi)
+        s.dismiss(box)
+        s.screenshot("NvxFix-summary.png", s.dump()["window"]["rect"])
         s.close_app()
 
         s.step('Closing during a fix stops it; the archive stays as it was.')
@@ -667,6 +756,22 @@ def run(args):
         check(sorted(os.listdir(large)) == ["Large.bak.zip", "Large.zip", "Stopped.bak.zip", "Stopped.zip"],
               "a stopped fix left %s" % sorted(os.listdir(large)))
         shutil.rmtree(large)  # hundreds of megabytes
+
+        s.step('Closing during the backup of a folder of 10,000 files stops it at once.')
+        many = make_many_files(os.path.join(s.run_dir, "many"), "Many", 10000)
+        before = listing(many)
+        s.start_app(many)
+        wait_until("the backup to be under way",
+                   lambda: (s.label3() or "").startswith("Backing up... ") and os.path.isdir(many + ".bak"), 90,
+                   interval=0.05)
+        asked = time.monotonic()
+        s.close_app(timeout=30)
+        took = time.monotonic() - asked
+        print("   closed %.2f s after it was asked" % took, flush=True)
+        check(took < 2, "the window took %.1f s to close during a folder backup" % took)
+        check(not os.path.exists(many + ".bak"), "the stopped backup was left behind")
+        check(listing(many) == before and read_bytes(os.path.join(many, VIEWER)).startswith(b"OLD VIEWER"),
+              "a stopped fix changed the folder")
 
         s.step('Before Windows 6 the folder comes from the classic folder browser.')
         s.wine.set_windows_version("winxp64")
@@ -692,7 +797,7 @@ def run(args):
 
 def main():
     parser = argparse.ArgumentParser()
-    for name in ("exe", "probe", "payload", "out"):
+    for name in ("exe", "probe", "payload", "placeholder", "cli", "version", "out"):
         parser.add_argument("--" + name, required=True)
     args = parser.parse_args()
     for tool in ("Xvfb", "xdotool", "import", "convert", "wine", "wineserver"):
