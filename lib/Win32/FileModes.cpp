@@ -15,7 +15,12 @@ bool CopySymbolicLink(const WideString&, const WideString&) {
 }
 
 bool RemoveLink(const WideString& path) {
-    uint32_t attributes = FileAPI->GetFileAttributes(path);
-    if (attributes != FileAttr::Invalid && (attributes & FileAttr::Directory)) return FileAPI->RemoveDirectory(path);
+    TFindData data;
+    if (!FileAPI->GetFileData(path, data)) return FileAPI->DeleteFile(path);
+    if (IsOpaqueLink(data.Attributes, data.ReparseTag)) {
+        SetLastErrorCode(WinError::CantAccessFile);
+        return false;
+    }
+    if (data.Attributes & FileAttr::Directory) return FileAPI->RemoveDirectory(path);
     return FileAPI->DeleteFile(path);
 }

@@ -241,4 +241,9 @@ TEST(SystemTempFolder, FirstExistingCandidateWins) {
     TEnvironmentScope first(variable(0), scratch / u"missing");
     TEnvironmentScope second(variable(1), scratch.Path());
     EXPECT_EQ(SystemTempFolder(), IncludeTrailingBackslash(scratch.Path()));
+    // A folder whose name holds a '%' is a folder like any other.
+    WideString percent = scratch / u"50%off";
+    ASSERT_TRUE(ForceDirectories(percent));
+    TEnvironmentScope third(variable(0), percent);
+    EXPECT_EQ(SystemTempFolder(), IncludeTrailingBackslash(percent));
 }
