@@ -70,6 +70,9 @@ public:
 }  // namespace
 
 TEST_F(TempFolders, NewFoldersAreEmptyDistinctAndLocked) {
+#ifdef NVX_NO_LINUX_CALLS
+    GTEST_SKIP() << "without per-open-file locks only other processes see the lock (the sweep test checks that)";
+#endif
     EXPECT_EQ(GetTempRoot(), Root());
     WideString a = CreateTempFolder(false);
     WideString b = CreateTempFolder(true);
