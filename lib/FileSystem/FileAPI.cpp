@@ -493,10 +493,27 @@ private:
 
 bool IsDotEntry(const WideString& name) { return name == u"." || name == u".."; }
 
-[[noreturn]] void RaiseFolderError(uint32_t code) {
-    if (code == WinError::PathNotFound) throw EFolderNotFound(code);
-    if (code == WinError::AccessDenied) throw EFolderAccessDenied(code);
-    throw EFolderError(code);
+template <class E>
+[[noreturn]] void RaiseNaming(uint32_t code, const WideString& path) {
+    E error(code);
+    error.Path = path;
+    throw error;
+}
+
+// The error names the entry the listing stopped at where the system tells
+// it (one that could not be looked at), else the folder.
+[[noreturn]] void RaiseFolderError(uint32_t code, const WideString& folder, const TFindData& failed) {
+    WideString path = failed.FileName.empty() ? ExcludeTrailingBackslash(folder) : JoinPath(folder, failed.FileName);
+    if (code == WinError::PathNotFound) RaiseNaming<EFolderNotFound>(code, path);
+    if (code == WinError::AccessDenied) RaiseNaming<EFolderAccessDenied>(code, path);
+    RaiseNaming<EFolderError>(code, path);
+}
+
+// The next entry of a search into a fresh record: a failure leaves no name
+// of the entry before it.
+bool NextEntry(TNativeHandle search, TFindData& data) {
+    data = TFindData();
+    return FileAPI->FindNext(search, data);
 }
 
 // A chain of links that all deny listing ends here instead of looping.
@@ -519,22 +536,22 @@ int32_t FindFilesIn(const WideString& folder, const WideString& pattern, const T
                 return FindFilesIn(target, pattern, callback, hops + 1);
             }
         }
-        RaiseFolderError(code);
+        RaiseFolderError(code, folder, data);
     }
     TSearch search(handle);
     int32_t accepted = 0;
     int32_t index = 0;
     bool stop = false;
-    do {
+    for (bool more = true; more; more = NextEntry(search.Get(), data)) {
         if (IsDotEntry(data.FileName)) continue;
         TRef<TFileInfo> info = MakeRef<TFileInfo>();
         info->Assign(folder, data, index);
         if (callback(index, info.Get(), stop)) ++accepted;
         ++index;
         if (stop) return accepted;
-    } while (FileAPI->FindNext(search.Get(), data));
+    }
     uint32_t code = GetLastErrorCode();
-    if (code != WinError::NoMoreFiles && code != WinError::Success) RaiseFolderError(code);
+    if (code != WinError::NoMoreFiles && code != WinError::Success) RaiseFolderError(code, folder, data);
     return accepted;
 }
 }  // namespace

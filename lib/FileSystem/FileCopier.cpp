@@ -104,7 +104,9 @@ int TFileCopier::PrepareTarget(const WideString& source, const WideString& targe
         if (!OnOverwrite(this, source, target)) return Refuse(WinError::Cancelled, CopyResult::Stopped);
     }
     if (CountOnly) return CopyResult::Copied;
-    if (IsOpaqueLink(existing.Attributes, existing.ReparseTag))
+    // A link that cannot be moved or removed as itself stays, and so does
+    // what it leads to.
+    if (IsOpaqueLink(existing.Attributes, existing.ReparseTag) || (!link && LeadsElsewhere(target)))
         return Refuse(WinError::CantAccessFile, CopyResult::TargetFailed);
     WideString name = AsideName(target);
     if (!FileAPI->MoveFile(target, name, 0)) return CopyResult::TargetFailed;
@@ -321,7 +323,7 @@ bool TFileCopier::CopyTree(const WideString& sourceFolder, const WideString& tar
     try {
         FindFiles(sourceFolder, u"*.*", FileInfoCollector(listing));
     } catch (const EFolderError& e) {
-        return Failed(ExcludeTrailingBackslash(sourceFolder), e.ErrorCode);
+        return Failed(e.Path.empty() ? ExcludeTrailingBackslash(sourceFolder) : e.Path, e.ErrorCode);
     }
     if (!MakeFolder(targetFolder)) return false;
     // A read-only folder (a mode an earlier copy carried over) takes no new

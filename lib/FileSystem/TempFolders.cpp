@@ -110,7 +110,8 @@ WideString SystemTempFolder() {
         WideString folder = ExpandEnvironment(candidate);
         // An unset variable stays unexpanded and names no folder; a set one
         // may hold a '%' of its own ("/tmp/50%off").
-        if (folder.empty() || folder == candidate) continue;
+        bool unexpanded = folder == candidate && candidate.find(u'%') != WideString::npos;
+        if (folder.empty() || unexpanded) continue;
         if (DirectoryExists(folder)) return IncludeTrailingBackslash(folder);
     }
     WideString programFolder = ExtractFilePath(FileAPI->GetModuleFileName(0), true);

@@ -194,7 +194,10 @@ bool NextMatch(TSearch& search, TFindData& data) {
             // that may be read but not searched, a path beyond the limit)
             // ends the listing with the cause, never leaving it out quietly.
             if (errno == ENOENT) continue;
-            return FailErrno(path);
+            uint32_t code = MapErrno(errno, path);
+            data = TFindData();
+            data.FileName = name;  // the entry the listing stops at
+            return Fail(code);
         }
         data.FileName = name;
         SetLastErrorCode(WinError::Success);

@@ -249,4 +249,8 @@ TEST(SystemTempFolder, FirstExistingCandidateWins) {
     ASSERT_TRUE(ForceDirectories(percent));
     TEnvironmentScope third(variable(0), percent);
     EXPECT_EQ(SystemTempFolder(), IncludeTrailingBackslash(percent));
+    // With every variable unset, the last candidate, a plain folder, serves.
+    std::vector<std::optional<TEnvironmentScope>> unset(candidates.size());
+    for (size_t i = 0; i + 1 < candidates.size(); ++i) unset[i].emplace(variable(i), std::nullopt);
+    EXPECT_EQ(SystemTempFolder(), IncludeTrailingBackslash(ExpandEnvironment(candidates.back())));
 }
