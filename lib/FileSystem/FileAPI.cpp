@@ -1,5 +1,6 @@
 #include "FileSystem/FileAPI.h"
 #include <cstring>
+#include <vector>
 #include "Foundation/Clock.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
@@ -39,12 +40,49 @@ const WideString LongUncPrefix = u"\\\\?\\UNC\\";
 bool StartsWith(const WideString& text, const WideString& prefix) {
     return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
 }
+
+bool IsAbsolutePath(const WideString& path) {
+    return (!path.empty() && IsPathDelimiter(path.front())) || (path.size() >= 2 && path[1] == u':');
+}
+
+// The path as the system reads it before a long-path prefix, which turns
+// that reading off: full, one kind of separator, "." and ".." resolved by
+// text. A network path keeps its server and share.
+WideString FullPath(const WideString& path) {
+    WideString full = IsAbsolutePath(path) ? path : JoinPath(GetCurrentFolder(false), path);
+    std::vector<WideString> parts;
+    size_t keep = 0;  // parts that ".." never takes away
+    bool network = full.size() >= 2 && IsPathDelimiter(full[0]) && IsPathDelimiter(full[1]);
+    for (size_t start = 0; start <= full.size();) {
+        size_t end = start;
+        while (end < full.size() && !IsPathDelimiter(full[end])) ++end;
+        WideString part = full.substr(start, end - start);
+        if (part == u"..") {
+            if (parts.size() > keep) parts.pop_back();
+        } else if (!part.empty() && part != u".") {
+            parts.push_back(part);
+            if (parts.size() == 1 && (part.back() == u':' || network)) keep = network ? 2 : 1;
+        }
+        start = end + 1;
+    }
+    WideString result = network ? WideString(2, PathDelim) : WideString();
+    if (!network && IsPathDelimiter(full.front()) && (parts.empty() || parts.front().back() != u':'))
+        result += PathDelim;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) result += PathDelim;
+        result += parts[i];
+    }
+    if (parts.size() == 1 && keep == 1) result += PathDelim;  // "C:\", the drive's root
+    return result;
+}
 }  // namespace
 
 WideString LongPathName(const WideString& path) {
     if (path.size() < MaxShortPath || StartsWith(path, LongPrefix)) return path;
-    if (StartsWith(path, u"\\\\")) return LongPrefix + u"UNC" + path.substr(1);
-    return LongPrefix + path;
+    // The prefix exists on Windows only; elsewhere the name is only text.
+    WideString full = PathDelim == u'\\' ? FullPath(path) : path;
+    if (StartsWith(full, u"\\\\")) return LongPrefix + u"UNC" + full.substr(1);
+    return LongPrefix + full;
 }
 
 WideString RemoveLongPathPrefix(const WideString& path) {
@@ -234,7 +272,11 @@ bool ForceDirectories(const WideString& path) {
     // A relative path's first folder has no parent to make.
     if (!parent.empty() && !ForceDirectories(parent)) return false;
     // Someone else may have made it meanwhile; that is success as well.
-    return FileAPI->CreateDirectory(folder) || DirectoryExists(folder);
+    if (FileAPI->CreateDirectory(folder)) return true;
+    uint32_t code = GetLastErrorCode();  // the look that follows would replace it
+    if (DirectoryExists(folder)) return true;
+    SetLastErrorCode(code);
+    return false;
 }
 
 bool IsLinkEntry(uint32_t attributes, uint32_t reparseTag) {
@@ -242,15 +284,17 @@ bool IsLinkEntry(uint32_t attributes, uint32_t reparseTag) {
            (reparseTag == IoReparseTag::SymLink || reparseTag == IoReparseTag::MountPoint || reparseTag == 0);
 }
 
+bool IsOpaqueLink(uint32_t attributes, uint32_t reparseTag) {
+    return (attributes & FileAttr::ReparsePoint) && reparseTag == 0;
+}
+
 namespace {
 enum class TFolderKind { Folder, Link, Opaque };
 
-// Links to folders are removed as links. A reparse point whose kind the
-// system does not tell (Unix links seen through wine) is left alone: every
-// way of removing it would reach its target.
+// Links to folders are removed as links; opaque ones are left alone.
 TFolderKind KindOfFolder(uint32_t attributes, uint32_t tag) {
     if (!IsLinkEntry(attributes, tag)) return TFolderKind::Folder;
-    return tag == 0 ? TFolderKind::Opaque : TFolderKind::Link;
+    return IsOpaqueLink(attributes, tag) ? TFolderKind::Opaque : TFolderKind::Link;
 }
 
 bool DeleteFolderContents(const WideString& folder, uint32_t attributes);
@@ -449,14 +493,27 @@ private:
 
 bool IsDotEntry(const WideString& name) { return name == u"." || name == u".."; }
 
-bool IsAbsolutePath(const WideString& path) {
-    return (!path.empty() && IsPathDelimiter(path.front())) || (path.size() >= 2 && path[1] == u':');
+template <class E>
+[[noreturn]] void RaiseNaming(uint32_t code, const WideString& path) {
+    E error(code);
+    error.Path = path;
+    throw error;
 }
 
-[[noreturn]] void RaiseFolderError(uint32_t code) {
-    if (code == WinError::PathNotFound) throw EFolderNotFound(code);
-    if (code == WinError::AccessDenied) throw EFolderAccessDenied(code);
-    throw EFolderError(code);
+// The error names the entry the listing stopped at where the system tells
+// it (one that could not be looked at), else the folder.
+[[noreturn]] void RaiseFolderError(uint32_t code, const WideString& folder, const TFindData& failed) {
+    WideString path = failed.FileName.empty() ? ExcludeTrailingBackslash(folder) : JoinPath(folder, failed.FileName);
+    if (code == WinError::PathNotFound) RaiseNaming<EFolderNotFound>(code, path);
+    if (code == WinError::AccessDenied) RaiseNaming<EFolderAccessDenied>(code, path);
+    RaiseNaming<EFolderError>(code, path);
+}
+
+// The next entry of a search into a fresh record: a failure leaves no name
+// of the entry before it.
+bool NextEntry(TNativeHandle search, TFindData& data) {
+    data = TFindData();
+    return FileAPI->FindNext(search, data);
 }
 
 // A chain of links that all deny listing ends here instead of looping.
@@ -479,22 +536,22 @@ int32_t FindFilesIn(const WideString& folder, const WideString& pattern, const T
                 return FindFilesIn(target, pattern, callback, hops + 1);
             }
         }
-        RaiseFolderError(code);
+        RaiseFolderError(code, folder, data);
     }
     TSearch search(handle);
     int32_t accepted = 0;
     int32_t index = 0;
     bool stop = false;
-    do {
+    for (bool more = true; more; more = NextEntry(search.Get(), data)) {
         if (IsDotEntry(data.FileName)) continue;
         TRef<TFileInfo> info = MakeRef<TFileInfo>();
         info->Assign(folder, data, index);
         if (callback(index, info.Get(), stop)) ++accepted;
         ++index;
         if (stop) return accepted;
-    } while (FileAPI->FindNext(search.Get(), data));
+    }
     uint32_t code = GetLastErrorCode();
-    if (code != WinError::NoMoreFiles && code != WinError::Success) RaiseFolderError(code);
+    if (code != WinError::NoMoreFiles && code != WinError::Success) RaiseFolderError(code, folder, data);
     return accepted;
 }
 }  // namespace

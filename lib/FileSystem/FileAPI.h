@@ -268,6 +268,10 @@ bool DeleteFolderTree(const WideString& path);
 // point of unknown kind (tag 0). Other reparse points (cloud placeholders,
 // deduplicated files) are the files and folders they look like.
 bool IsLinkEntry(uint32_t attributes, uint32_t reparseTag);
+// Whether an entry is a reparse point whose kind the system does not tell
+// (tag 0: a Unix link seen through wine). Every way of removing or
+// replacing it would reach what it leads to; it is left alone.
+bool IsOpaqueLink(uint32_t attributes, uint32_t reparseTag);
 // Whether both paths lead to one file or folder (links followed): same
 // device and inode, or same volume and file index. False when either is
 // missing.

@@ -2,7 +2,9 @@
 #include <algorithm>
 #include "FileSystem/FileModes.h"
 #include "Foundation/Exceptions.h"
+#include "Foundation/ScopeExit.h"
 #include "Foundation/SysError.h"
+#include "Foundation/TextUtils.h"
 
 namespace {
 
@@ -28,6 +30,32 @@ void CutListing(TList* listing, int32_t first) {
     }
 }
 
+// Returns result with code as the thread's last error.
+int Refuse(uint32_t code, int result) {
+    SetLastErrorCode(code);
+    return result;
+}
+
+// Removes an entry of the copy's own; the caller still reads why the copy
+// failed.
+void DeleteQuietly(const WideString& path) {
+    uint32_t failure = GetLastErrorCode();
+    try {
+        DeleteFile(path);
+    } catch (const EFileError&) {
+    }
+    SetLastErrorCode(failure);
+}
+
+// A free name beside target, where the entry the copy replaces waits until
+// the copy is whole.
+WideString AsideName(const WideString& target) {
+    TFindData taken;
+    WideString name = target + u".nvx-old";
+    for (int64_t n = 2; FileAPI->GetFileData(name, taken); ++n) name = target + u".nvx-old" + IntToStr(n);
+    return name;
+}
+
 }  // namespace
 
 void TFileCopier::Dispose() {
@@ -36,51 +64,70 @@ void TFileCopier::Dispose() {
     TRefObject::Dispose();
 }
 
-namespace {
-// The system copies in pieces this large: a call per piece, not per block.
-constexpr int32_t SystemCopyPiece = TFileCopier::MaxBufferSize;
-
-// Removes a failed copy's target; the caller still reads why the copy failed.
-void DeleteQuietly(const WideString& path) {
-    uint32_t failure = GetLastErrorCode();
-    try {
-        DeleteFile(path);
-    } catch (...) {
-    }
-    SetLastErrorCode(failure);
+void TFileCopier::StartRun() {
+    FailureCode = WinError::Success;
+    FailurePath.clear();
+    FMade.clear();
 }
-}  // namespace
 
-// Makes way for the copy: asks about an existing target, replaces a link
-// sitting there (never writing through it) and clears a read-only flag,
-// remembered in clearedAttributes to be put back if the copy cannot start.
-int TFileCopier::PrepareTarget(const WideString& source, const WideString& target, uint32_t& clearedAttributes) {
-    clearedAttributes = 0;
+// Keeps the first failure of a run; the later ones are its consequences.
+bool TFileCopier::Failed(const WideString& path, uint32_t code) {
+    if (FailureCode == WinError::Success) {
+        FailureCode = code != WinError::Success ? code : WinError::GenFailure;
+        FailurePath = path;
+    }
+    SetLastErrorCode(FailureCode);
+    return false;
+}
+
+int TFileCopier::Failed(int result, const WideString& path) {
+    uint32_t code = GetLastErrorCode();
+    if (code == WinError::Success && result == CopyResult::Stopped) code = WinError::Cancelled;
+    Failed(path, code);
+    return result;
+}
+
+// Makes way for the copy: asks about an existing target and moves it aside
+// (a link is moved as the link itself), so that the copy is a new file and
+// no open follows a link the copier did not make. aside names where it went.
+int TFileCopier::PrepareTarget(const WideString& source, const WideString& target, WideString& aside) {
+    aside.clear();
     TFindData existing;
     if (!FileAPI->GetFileData(target, existing)) return CopyResult::Copied;
     bool link = IsLinkEntry(existing.Attributes, existing.ReparseTag);
-    if (!link && (existing.Attributes & FileAttr::Directory)) return CopyResult::TargetFailed;
+    if (!link && (existing.Attributes & FileAttr::Directory))
+        return Refuse(WinError::AccessDenied, CopyResult::TargetFailed);
     // A copy onto the source itself would empty it.
-    if (!link && IsSameFile(source, target)) return CopyResult::TargetFailed;
+    if (!link && IsSameFile(source, target)) return Refuse(WinError::AccessDenied, CopyResult::TargetFailed);
     if (!Overwrite) {
-        if (!OnOverwrite) return CopyResult::TargetFailed;
-        if (!OnOverwrite(this, source, target)) return CopyResult::Stopped;
+        if (!OnOverwrite) return Refuse(WinError::FileExists, CopyResult::TargetFailed);
+        if (!OnOverwrite(this, source, target)) return Refuse(WinError::Cancelled, CopyResult::Stopped);
     }
     if (CountOnly) return CopyResult::Copied;
-    if (link) return RemoveLink(target) ? CopyResult::Copied : CopyResult::TargetFailed;
-    if (existing.Attributes & FileAttr::ReadOnly) {
-        if (!FileAPI->SetFileAttributes(target, 0)) return CopyResult::TargetFailed;
-        clearedAttributes = existing.Attributes;
-    }
+    // A link that cannot be moved or removed as itself stays, and so does
+    // what it leads to.
+    if (IsOpaqueLink(existing.Attributes, existing.ReparseTag) || (!link && LeadsElsewhere(target)))
+        return Refuse(WinError::CantAccessFile, CopyResult::TargetFailed);
+    WideString name = AsideName(target);
+    if (!FileAPI->MoveFile(target, name, 0)) return CopyResult::TargetFailed;
+    aside = name;
     return CopyResult::Copied;
 }
 
 int TFileCopier::CopyFile(const WideString& source, const WideString& target) {
+    if (!FInFolderCopy) StartRun();
+    int result = CopyFileData(source, target);
+    if (result != CopyResult::Copied) Failed(result, target);
+    return result;
+}
+
+// CopyFile's work; the thread's last error says why it failed.
+int TFileCopier::CopyFileData(const WideString& source, const WideString& target) {
     TFindData from;
     {
         TNoErrorBoxes quiet;
-        if (!FileAPI->GetFileData(source, from) || (from.Attributes & FileAttr::Directory))
-            return CopyResult::SourceFailed;
+        if (!FileAPI->GetFileData(source, from)) return CopyResult::SourceFailed;
+        if (from.Attributes & FileAttr::Directory) return Refuse(WinError::AccessDenied, CopyResult::SourceFailed);
     }
     TFileHandle in;
     int64_t size = 0;
@@ -88,52 +135,74 @@ int TFileCopier::CopyFile(const WideString& source, const WideString& target) {
         // Pipes, sockets and devices refuse to open: they never hang a copy.
         in = TFileHandle(FileOpen(source, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting));
         size = FileGetSize(in.Get());
-    } catch (...) {
-        return CopyResult::SourceFailed;
+    } catch (const EFileError& e) {
+        return Refuse(e.ErrorCode, CopyResult::SourceFailed);
     }
 
-    uint32_t clearedAttributes = 0;
-    int prepared = PrepareTarget(source, target, clearedAttributes);
+    WideString aside;
+    int prepared = PrepareTarget(source, target, aside);
     if (prepared != CopyResult::Copied) return prepared;
     if (CountOnly) {
         TotalBytes += size;
         return CopyResult::Copied;
     }
+    // What the copy replaced comes back if the copy fails.
+    auto putBack = [&] {
+        uint32_t failure = GetLastErrorCode();
+        if (!aside.empty()) FileAPI->MoveFile(aside, target, 0);
+        SetLastErrorCode(failure);
+    };
 
     TFileHandle out;
     try {
-        out = TFileHandle(FileOpen(target, FileAccess::Write, FileShare::Read, FileDisposition::CreateAlways));
-    } catch (...) {
-        if (clearedAttributes) FileAPI->SetFileAttributes(target, clearedAttributes);
+        out = TFileHandle(FileOpen(target, FileAccess::Write, FileShare::Read, FileDisposition::CreateNew));
+    } catch (const EFileError& e) {
+        SetLastErrorCode(e.ErrorCode);
+        putBack();
         return CopyResult::TargetFailed;
     }
     int result = CopyResult::TargetFailed;
+    uint32_t failure = WinError::Success;
     try {
         FileSetSize(out.Get(), size);  // one allocation for the whole file
         result = CopyData(in.Get(), out.Get(), size, source, target);
-        // Times go on while the file is open: no second open to set them.
-        if (result == CopyResult::Copied && CopyTimes &&
-            !FileAPI->SetFileTime(out.Get(), &from.CreationTime, &from.LastAccessTime, &from.LastWriteTime))
-            result = CopyResult::WriteFailed;
-    } catch (...) {
-        // result names the step that failed
+        if (result != CopyResult::Copied) failure = GetLastErrorCode();
+        // Times go on while the file is open: no second open to set them. A
+        // file system that keeps no times still keeps the data.
+        if (result == CopyResult::Copied && CopyTimes)
+            FileAPI->SetFileTime(out.Get(), &from.CreationTime, &from.LastAccessTime, &from.LastWriteTime);
+    } catch (const EFileError& e) {
+        failure = e.ErrorCode;  // result names the step that failed
     }
-    // Closing may overwrite the reason the caller reads.
-    uint32_t failure = result != CopyResult::Copied ? GetLastErrorCode() : WinError::Success;
     try {
         out.Close();
-    } catch (...) {
-        if (result == CopyResult::Copied) result = CopyResult::WriteFailed;
+    } catch (const EFileError& e) {
+        if (result == CopyResult::Copied) {
+            result = CopyResult::WriteFailed;
+            failure = e.ErrorCode;
+        }
     }
-    if (result == CopyResult::Copied && CopyAttributes &&
-        (!CopyPermissions(source, target) || !FileAPI->SetFileAttributes(target, from.Attributes)))
-        result = CopyResult::WriteFailed;
-    if (result != CopyResult::Copied) DeleteQuietly(target);
-    if (failure != WinError::Success) SetLastErrorCode(failure);
+    // Modes and attributes as far as the file system keeps them (vfat,
+    // exFAT and network shares keep none): the data is the copy.
+    if (result == CopyResult::Copied && CopyAttributes) {
+        CopyPermissions(source, target);
+        FileAPI->SetFileAttributes(target, from.Attributes);
+    }
+    if (result != CopyResult::Copied) {
+        SetLastErrorCode(failure);
+        DeleteQuietly(target);
+        putBack();
+        return result;
+    }
+    if (!aside.empty()) {
+        if (!RemoveLink(aside)) DeleteQuietly(aside);
+    } else if (FInFolderCopy) FMade.push_back({target, false});
     return result;
 }
 
-// The loop of blocks with progress around them; a result code.
+// The loop of blocks with progress around them; a result code. Blocks are
+// BufferSize long whichever way they are copied, so progress and stop
+// requests come as often as the caller asked.
 int TFileCopier::CopyData(TNativeHandle in, TNativeHandle out, int64_t size, const WideString& source,
                           const WideString& target) {
     int32_t blockSize = std::clamp(BufferSize, MinBufferSize, MaxBufferSize);
@@ -141,40 +210,40 @@ int TFileCopier::CopyData(TNativeHandle in, TNativeHandle out, int64_t size, con
     bool abort = false;
     int64_t done = 0;
     int result = CopyResult::Copied;
-    try {
-        while (done < size) {
-            CallProgress(this, source, abort, size, done, target);
-            if (abort) break;
-            int32_t piece = systemCopy ? SystemCopyPiece : blockSize;
-            int32_t want = (int32_t)std::min<int64_t>(piece, size - done);
-            int32_t got = systemCopy ? CopyBlockInSystem(in, out, want, systemCopy, result) : 0;
-            if (!systemCopy) got = CopyBlockThroughBuffer(in, out, std::min(want, blockSize), blockSize, result);
-            if (result != CopyResult::Copied) return result;
-            TotalBytes += got;
-            done += got;
-        }
-    } catch (...) {
-        return result;  // it names the step that failed
+    while (done < size) {
+        CallProgress(this, source, abort, size, done, target);
+        if (abort) break;
+        int32_t want = (int32_t)std::min<int64_t>(blockSize, size - done);
+        int32_t got = systemCopy ? CopyBlockInSystem(in, out, want, systemCopy, result) : 0;
+        if (!systemCopy && result == CopyResult::Copied && got == 0)
+            got = CopyBlockThroughBuffer(in, out, want, blockSize, result);
+        if (result != CopyResult::Copied) return result;
+        TotalBytes += got;
+        done += got;
     }
     CallProgress(this, source, abort, size, size, target);
+    if (abort) SetLastErrorCode(WinError::Cancelled);
     return abort ? CopyResult::Stopped : CopyResult::Copied;
 }
 
-// One block copied inside the system; clears systemCopy where it cannot.
+// One block copied inside the system. Where the system cannot, or fails in
+// a way that does not say which side failed, systemCopy is cleared and the
+// block goes through the buffer, whose read and write tell the sides apart.
 int32_t TFileCopier::CopyBlockInSystem(TNativeHandle in, TNativeHandle out, int32_t count, bool& systemCopy,
                                        int& result) {
     uint32_t done = 0;
-    result = CopyResult::ReadFailed;
+    result = CopyResult::Copied;
     if (!FileAPI->CopyFileData(in, out, (uint32_t)count, done)) {
-        if (GetLastErrorCode() == WinError::NotSupported) {
-            systemCopy = false;
-            result = CopyResult::Copied;
-        } else if (GetLastErrorCode() == WinError::DiskFull) {
-            result = CopyResult::WriteFailed;
-        }
-        return 0;
+        uint32_t code = GetLastErrorCode();
+        if (code == WinError::DiskFull || code == WinError::FileTooLarge) result = CopyResult::WriteFailed;
+        else systemCopy = false;
+        return result == CopyResult::Copied ? (int32_t)done : 0;
     }
-    if (done > 0) result = CopyResult::Copied;  // nothing before the end: the source shrank
+    if (done == 0) {
+        // Nothing before the end: the source shrank.
+        result = CopyResult::ReadFailed;
+        SetLastErrorCode(WinError::HandleEof);
+    }
     return (int32_t)done;
 }
 
@@ -186,9 +255,12 @@ int32_t TFileCopier::CopyBlockThroughBuffer(TNativeHandle in, TNativeHandle out,
     if ((int32_t)FBuffer.size() != blockSize) FBuffer.resize(blockSize);
     result = CopyResult::ReadFailed;
     uint32_t got = 0, written = 0;
-    if (!FileAPI->ReadFile(in, FBuffer.data(), (uint32_t)count, got) || got == 0) return 0;
+    if (!FileAPI->ReadFile(in, FBuffer.data(), (uint32_t)count, got)) return 0;
+    if (got == 0) return Refuse(WinError::HandleEof, 0);
     result = CopyResult::WriteFailed;
-    if (!FileAPI->WriteFile(out, FBuffer.data(), got, written) || written != got) return 0;
+    if (!FileAPI->WriteFile(out, FBuffer.data(), got, written)) return 0;
+    // A write that stores less than it was given without an error ran out of room.
+    if (written != got) return Refuse(WinError::DiskFull, 0);
     result = CopyResult::Copied;
     return (int32_t)got;
 }
@@ -199,18 +271,22 @@ int TFileCopier::CopyLink(const WideString& source, const WideString& target) {
     if (CountOnly) return CopyResult::Copied;
     uint32_t existing = FileAPI->GetFileAttributes(target);
     if (existing != FileAttr::Invalid) {
-        if ((existing & FileAttr::Directory) && !(existing & FileAttr::ReparsePoint)) return CopyResult::TargetFailed;
-        if (!Overwrite && (!OnOverwrite || !OnOverwrite(this, source, target))) return CopyResult::TargetFailed;
+        if ((existing & FileAttr::Directory) && !(existing & FileAttr::ReparsePoint))
+            return Refuse(WinError::AccessDenied, CopyResult::TargetFailed);
+        if (!Overwrite && (!OnOverwrite || !OnOverwrite(this, source, target)))
+            return Refuse(WinError::FileExists, CopyResult::TargetFailed);
         if (!RemoveLink(target)) return CopyResult::TargetFailed;
     }
-    return CopySymbolicLink(source, target) ? CopyResult::Copied : CopyResult::TargetFailed;
+    if (!CopySymbolicLink(source, target)) return CopyResult::TargetFailed;
+    if (existing == FileAttr::Invalid) FMade.push_back({target, false});
+    return CopyResult::Copied;
 }
 
 void TFileCopier::ApplyFolderMetadata(const WideString& source, const WideString& target, const TFileInfo& info) {
     if (CountOnly) return;
     try {
         if (CopyTimes) SetFileTimes(target, info.CreationFileTime, info.LastAccessFileTime, info.LastWriteFileTime);
-    } catch (...) {
+    } catch (const EFileError&) {
     }
     if (CopyAttributes) {
         CopyPermissions(source, target);
@@ -225,69 +301,129 @@ bool TFileCopier::ClearLinkInTarget(const WideString& targetFolder) {
     WideString path = ExcludeTrailingBackslash(targetFolder);
     if (CountOnly || !FileAPI->GetFileData(path, existing) || !IsLinkEntry(existing.Attributes, existing.ReparseTag))
         return true;
-    return RemoveLink(path);
+    return RemoveLink(path) || Failed(path, GetLastErrorCode());
+}
+
+// Makes a folder of the copy with the missing ones above it, remembering
+// those it made.
+bool TFileCopier::MakeFolder(const WideString& folder) {
+    if (CountOnly || DirectoryExists(folder)) return true;
+    std::vector<WideString> missing;
+    for (WideString f = ExcludeTrailingBackslash(folder); !f.empty() && !DirectoryExists(f);
+         f = ExtractFilePath(f, false))
+        missing.push_back(f);
+    if (!ForceDirectories(folder)) return Failed(ExcludeTrailingBackslash(folder), GetLastErrorCode());
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) FMade.push_back({*it, true});
+    return true;
 }
 
 bool TFileCopier::CopyTree(const WideString& sourceFolder, const WideString& targetFolder, TList* listing) {
     const int32_t first = listing->Count();
-    bool result = true;
+    TScopeExit cut([&] { CutListing(listing, first); });
     try {
         FindFiles(sourceFolder, u"*.*", FileInfoCollector(listing));
-        if (!CountOnly && !ForceDirectories(targetFolder)) {
-            CutListing(listing, first);
-            return false;
-        }
-        const int32_t last = listing->Count();
-        for (int32_t i = first; i < last; ++i) {
-            TFileInfo* info = listing->Item<TFileInfo>(i);
-            if (!info->IsFolder || !AcceptedBy(OnFilter, this, sourceFolder, info)) continue;
-            if (IsLinkEntry(info->Attributes, info->ReparseTag)) {
-                // A link to a folder: copied as a link where the system can,
-                // never descended into.
-                if (CopyLink(sourceFolder + info->Name, targetFolder + info->Name) != CopyResult::Copied)
-                    result = false;
-                continue;
-            }
-            WideString source = sourceFolder + info->Name + PathDelim;
-            WideString target = targetFolder + info->Name + PathDelim;
-            if (ClearLinkInTarget(target) && CopyTree(source, target, listing))
-                ApplyFolderMetadata(source, target, *info);
-            else result = false;
-        }
-        for (int32_t i = first; i < last; ++i) {
-            TFileInfo* info = listing->Item<TFileInfo>(i);
-            if (info->IsFolder || !AcceptedBy(OnFilter, this, sourceFolder, info)) continue;
-            int code = IsLinkEntry(info->Attributes, info->ReparseTag)
-                           ? CopyLink(sourceFolder + info->Name, targetFolder + info->Name)
-                           : CopyFile(sourceFolder + info->Name, targetFolder + info->Name);
-            if (code == CopyResult::Copied) ++FileCount;
-            else result = false;
-        }
-    } catch (const EFolderError&) {
-        result = false;
-    } catch (...) {
-        // Handlers' own exceptions pass to the caller after the clean-up.
-        CutListing(listing, first);
-        throw;
+    } catch (const EFolderError& e) {
+        return Failed(e.Path.empty() ? ExcludeTrailingBackslash(sourceFolder) : e.Path, e.ErrorCode);
     }
-    CutListing(listing, first);
+    if (!MakeFolder(targetFolder)) return false;
+    // A read-only folder (a mode an earlier copy carried over) takes no new
+    // entries; it gets its mode back once it is filled.
+    uint32_t attributes = CountOnly ? FileAttr::Invalid : FileAPI->GetFileAttributes(targetFolder);
+    bool readOnly = attributes != FileAttr::Invalid && (attributes & FileAttr::ReadOnly);
+    if (readOnly) FileAPI->SetFileAttributes(targetFolder, attributes & ~FileAttr::ReadOnly);
+    TScopeExit restore([&] {
+        uint32_t failure = GetLastErrorCode();
+        if (readOnly) FileAPI->SetFileAttributes(targetFolder, attributes);
+        SetLastErrorCode(failure);
+    });
+    return FillFolder(sourceFolder, targetFolder, listing, first);
+}
+
+// The two passes over one level's entries from index first: folders depth
+// first, then files. The walk goes on after a failure.
+bool TFileCopier::FillFolder(const WideString& sourceFolder, const WideString& targetFolder, TList* listing,
+                             int32_t first) {
+    bool result = true;
+    const int32_t last = listing->Count();
+    for (int32_t i = first; i < last; ++i) {
+        TFileInfo* info = listing->Item<TFileInfo>(i);
+        if (!info->IsFolder || !AcceptedBy(OnFilter, this, sourceFolder, info)) continue;
+        if (IsLinkEntry(info->Attributes, info->ReparseTag)) {
+            // A link to a folder: copied as a link where the system can,
+            // never descended into.
+            WideString target = targetFolder + info->Name;
+            int code = CopyLink(sourceFolder + info->Name, target);
+            if (code != CopyResult::Copied) {
+                Failed(code, target);
+                result = false;
+            }
+            continue;
+        }
+        WideString source = sourceFolder + info->Name + PathDelim;
+        WideString target = targetFolder + info->Name + PathDelim;
+        if (ClearLinkInTarget(target) && CopyTree(source, target, listing)) ApplyFolderMetadata(source, target, *info);
+        else result = false;
+    }
+    for (int32_t i = first; i < last; ++i) {
+        TFileInfo* info = listing->Item<TFileInfo>(i);
+        if (info->IsFolder || !AcceptedBy(OnFilter, this, sourceFolder, info)) continue;
+        WideString target = targetFolder + info->Name;
+        int code = IsLinkEntry(info->Attributes, info->ReparseTag) ? CopyLink(sourceFolder + info->Name, target)
+                                                                   : CopyFile(sourceFolder + info->Name, target);
+        if (code == CopyResult::Copied) {
+            ++FileCount;
+        } else {
+            Failed(code, target);
+            result = false;
+        }
+    }
     return result;
+}
+
+// A failed folder copy takes back the files, links and folders it made,
+// newest first; folders it made read-only lose that first.
+void TFileCopier::RemoveWhatWasMade() {
+    uint32_t failure = GetLastErrorCode();
+    for (const TMadeEntry& entry : FMade)
+        if (entry.IsFolder) FileAPI->SetFileAttributes(entry.Path, FileAttr::Directory);
+    for (auto it = FMade.rbegin(); it != FMade.rend(); ++it) {
+        if (it->IsFolder) FileAPI->RemoveDirectory(it->Path);
+        else DeleteQuietly(it->Path);
+    }
+    FMade.clear();
+    SetLastErrorCode(failure);
 }
 
 bool TFileCopier::CopyFolder(const WideString& sourceFolder, const WideString& targetFolder) {
     FileCount = 0;
     TotalBytes = 0;
+    StartRun();
     if (!FListing) FListing = MakeRef<TList>();
     WideString source = IncludeTrailingBackslash(sourceFolder);
     WideString target = IncludeTrailingBackslash(targetFolder);
     // A target that is the source itself (a link to it, say) would have
     // every file copied onto itself.
-    if (IsSameFile(source, target)) return false;
-    // A link where the copy goes is replaced, never filled: what it points
-    // to is another folder of the user's.
-    if (!ClearLinkInTarget(target)) return false;
-    if (!CountOnly && !ForceDirectories(target)) return false;
-    return CopyTree(source, target, FListing.Get());
+    if (IsSameFile(source, target)) return Failed(targetFolder, WinError::AccessDenied);
+    FInFolderCopy = true;
+    TScopeExit finished([&] {
+        FInFolderCopy = false;
+        FMade.clear();
+    });
+    bool result = false;
+    try {
+        // A link where the copy goes is replaced, never filled: what it
+        // points to is another folder of the user's.
+        result = ClearLinkInTarget(target) && MakeFolder(target) && CopyTree(source, target, FListing.Get());
+    } catch (...) {
+        // A handler's exception passes to the caller after the clean-up.
+        RemoveWhatWasMade();
+        throw;
+    }
+    if (!result) {
+        RemoveWhatWasMade();
+        SetLastErrorCode(FailureCode);
+    }
+    return result;
 }
 
 namespace {

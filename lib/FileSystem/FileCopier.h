@@ -1,7 +1,9 @@
 // Copies one file or a whole folder tree block by block through file
 // handles of the file API, with attributes and times, a policy for existing
 // targets and three optional events. Failures are result codes, not
-// exceptions; a failed copy leaves no partial target.
+// exceptions; a failed copy removes what it made and nothing else: a file it
+// would have replaced is put back, and a failed folder copy removes the
+// files, links and folders that did not exist before it.
 #pragma once
 #include <functional>
 #include <vector>
@@ -39,6 +41,12 @@ public:
     TOverwriteEvent OnOverwrite;
     TCopyProgressEvent OnProgress;
     TCopyFilterEvent OnFilter;
+    // Why the last CopyFile or CopyFolder failed: the first failure's Windows
+    // error code and the path it concerns (the file, or the folder that could
+    // not be listed or made). 0 and empty after a success. The calls also
+    // leave FailureCode as the thread's last error code when they fail.
+    uint32_t FailureCode = 0;
+    WideString FailurePath;
 
     // Both paths end in a separator; entries are appended to listing and
     // removed again. False when anything failed; the walk goes on after it.
@@ -51,16 +59,30 @@ protected:
     void Dispose() override;
 
 private:
-    int PrepareTarget(const WideString& source, const WideString& target, uint32_t& clearedAttributes);
+    struct TMadeEntry {
+        WideString Path;
+        bool IsFolder;
+    };
+
+    int CopyFileData(const WideString& source, const WideString& target);
+    int PrepareTarget(const WideString& source, const WideString& target, WideString& aside);
     int CopyData(TNativeHandle in, TNativeHandle out, int64_t size, const WideString& source, const WideString& target);
     int32_t CopyBlockInSystem(TNativeHandle in, TNativeHandle out, int32_t count, bool& systemCopy, int& result);
     int32_t CopyBlockThroughBuffer(TNativeHandle in, TNativeHandle out, int32_t count, int32_t blockSize, int& result);
     int CopyLink(const WideString& source, const WideString& target);
     bool ClearLinkInTarget(const WideString& targetFolder);
+    bool MakeFolder(const WideString& folder);
+    bool FillFolder(const WideString& sourceFolder, const WideString& targetFolder, TList* listing, int32_t first);
     void ApplyFolderMetadata(const WideString& source, const WideString& target, const TFileInfo& info);
+    bool Failed(const WideString& path, uint32_t code);
+    int Failed(int result, const WideString& path);
+    void StartRun();
+    void RemoveWhatWasMade();
 
     std::vector<uint8_t> FBuffer;
     TRef<TList> FListing;
+    bool FInFolderCopy = false;
+    std::vector<TMadeEntry> FMade;
 };
 
 // Names for the three flags of the one-shot copies, so that a call reads as

@@ -12,6 +12,11 @@ bool MakeProgramFile(const WideString& path);
 // source. False (last error set) when source is no link or the system
 // cannot make one.
 bool CopySymbolicLink(const WideString& source, const WideString& target);
+// Whether an existing path that does not show as a link still leads to
+// another file: wine shows a Unix link to a file as a plain file, and
+// renaming or deleting it there reaches what it leads to. False on POSIX,
+// where every link shows as one.
+bool LeadsElsewhere(const WideString& path);
 // Removes the link itself (to a file or a folder), never what it points to;
 // also removes a plain file.
 bool RemoveLink(const WideString& path);

@@ -108,8 +108,10 @@ bool ReleaseEntry(int index) {
 WideString SystemTempFolder() {
     for (const WideString& candidate : TempFolderCandidates()) {
         WideString folder = ExpandEnvironment(candidate);
-        // An unset variable stays unexpanded; it names no folder.
-        if (folder.empty() || folder.find(u'%') != WideString::npos) continue;
+        // An unset variable stays unexpanded and names no folder; a set one
+        // may hold a '%' of its own ("/tmp/50%off").
+        bool unexpanded = folder == candidate && candidate.find(u'%') != WideString::npos;
+        if (folder.empty() || unexpanded) continue;
         if (DirectoryExists(folder)) return IncludeTrailingBackslash(folder);
     }
     WideString programFolder = ExtractFilePath(FileAPI->GetModuleFileName(0), true);

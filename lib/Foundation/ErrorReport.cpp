@@ -239,5 +239,8 @@ void DoneExceptions() {
         *object = nullptr;
     }
     std::set_terminate(PreviousTerminate);
+    // A shutdown from inside a handler (a program's last catch) would end
+    // quietly with the caller's exit code; what was caught is reported.
+    if (std::exception_ptr pending = std::current_exception()) HandleUnhandledException(pending);
     RemoveFaultHandler();
 }

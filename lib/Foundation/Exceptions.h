@@ -115,6 +115,8 @@ public:
         : Exception(std::move(message)), ErrorCode(errorCode) {}
     NVX_EXCEPTION_BODY(EFileError)
     uint32_t ErrorCode;
+    // The file or folder the failure concerns, where the raiser knows it.
+    WideString Path;
 
 protected:
     static uint32_t GetLastErrorCodeForException();

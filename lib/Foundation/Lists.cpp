@@ -164,7 +164,9 @@ void TList::Exchange(int32_t i, int32_t j) {
 
 void TList::SetItem(int32_t index, TRefObject* item) {
     NVX_ASSERT(index >= 0);
-    if (index >= FCount) SetCount(index + 1);
+    // Beyond the limit the count stays and Put refuses the index; index + 1
+    // would overflow at the top of the range.
+    if (index >= FCount && index < CountLimit) SetCount(index + 1);
     Put(index, item);
 }
 

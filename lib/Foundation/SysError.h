@@ -32,6 +32,7 @@ constexpr uint32_t NoMoreFiles = 18;
 constexpr uint32_t Directory = 267;
 constexpr uint32_t IoDevice = 1117;
 constexpr uint32_t ResourceTypeNotFound = 1813;
+constexpr uint32_t Cancelled = 1223;
 constexpr uint32_t CantAccessFile = 1920;
 constexpr uint32_t CantResolveFilename = 1921;
 constexpr uint32_t NotAReparsePoint = 4390;

@@ -17,6 +17,7 @@
 #include "Foundation/CodePages.h"
 #include "Foundation/SysError.h"
 #include "Posix/FileNames.h"
+#include "Posix/LinuxCalls.h"
 #include "Posix/PosixErrors.h"
 
 extern const WideChar PathDelim = u'/';
@@ -101,7 +102,7 @@ void FillFindData(const std::string& path, const struct stat& st, TFileTime crea
 bool LookUpEntry(const std::string& path, TFindData& data) {
     struct stat st {};
     TFileTime creation = 0;
-#if defined(__linux__) && defined(STATX_BTIME)
+#if NVX_LINUX_CALLS && defined(STATX_BTIME)
     struct statx sx {};
     if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
     st.st_mode = sx.stx_mode;
@@ -187,8 +188,17 @@ bool NextMatch(TSearch& search, TFindData& data) {
         std::string path = search.Folder;
         if (path != "/") path += '/';
         path += entry->d_name;
-        // An entry that went away meanwhile is no longer part of the listing.
-        if (!LookUpEntry(path, data)) continue;
+        if (!LookUpEntry(path, data)) {
+            // An entry that went away meanwhile is no longer part of the
+            // listing; any other entry that cannot be looked at (a folder
+            // that may be read but not searched, a path beyond the limit)
+            // ends the listing with the cause, never leaving it out quietly.
+            if (errno == ENOENT) continue;
+            uint32_t code = MapErrno(errno, path);
+            data = TFindData();
+            data.FileName = name;  // the entry the listing stops at
+            return Fail(code);
+        }
         data.FileName = name;
         SetLastErrorCode(WinError::Success);
         return true;
@@ -213,6 +223,17 @@ constexpr int DeniesRead = 4;
 constexpr int Count = 5;
 }  // namespace ShareByte
 
+#if NVX_LINUX_CALLS
+constexpr int ProbeLocks = F_OFD_GETLK;
+constexpr int TakeLocks = F_OFD_SETLK;
+#else
+// The process's own locks: other processes see them, but the opens of this
+// process do not conflict with each other, and closing any of its handles
+// to a file gives up all its locks there.
+constexpr int ProbeLocks = F_GETLK;
+constexpr int TakeLocks = F_SETLK;
+#endif
+
 // Runs of the share bytes in mask, one fcntl call each: a probe for locks
 // held by other opens (true when there are some), or taking read locks
 // (a file system without these locks holds none, and files open unshared).
@@ -225,11 +246,11 @@ bool ShareLocks(int fd, unsigned mask, int command) {
         int last = first;
         while (last + 1 < ShareByte::Count && (mask & (1u << (last + 1)))) ++last;
         struct flock range {};
-        range.l_type = command == F_OFD_GETLK ? F_WRLCK : F_RDLCK;
+        range.l_type = command == ProbeLocks ? F_WRLCK : F_RDLCK;
         range.l_whence = SEEK_SET;
         range.l_start = ShareByte::Base + first;
         range.l_len = last - first + 1;
-        if (::fcntl(fd, command, &range) == 0 && command == F_OFD_GETLK && range.l_type != F_UNLCK) return true;
+        if (::fcntl(fd, command, &range) == 0 && command == ProbeLocks && range.l_type != F_UNLCK) return true;
         first = last + 1;
     }
     return false;
@@ -243,11 +264,11 @@ bool TakeShareLock(int fd, uint32_t access, uint32_t shareMode, bool justMade = 
     bool deniesRead = !(shareMode & FileShare::Read), deniesWrite = !(shareMode & FileShare::Write);
     unsigned conflicts = (reads ? Bit(ShareByte::DeniesRead) : 0) | (writes ? Bit(ShareByte::DeniesWrite) : 0) |
                          (deniesRead ? Bit(ShareByte::HasRead) : 0) | (deniesWrite ? Bit(ShareByte::HasWrite) : 0);
-    if (!justMade && ShareLocks(fd, conflicts, F_OFD_GETLK)) return Fail(WinError::SharingViolation);
+    if (!justMade && ShareLocks(fd, conflicts, ProbeLocks)) return Fail(WinError::SharingViolation);
     unsigned held = (reads ? Bit(ShareByte::HasRead) : 0) | (writes ? Bit(ShareByte::HasWrite) : 0) |
                     (deniesRead ? Bit(ShareByte::DeniesRead) : 0) | (deniesWrite ? Bit(ShareByte::DeniesWrite) : 0) |
                     (shareMode & FileShare::Delete ? 0 : Bit(ShareByte::DeniesDelete));
-    ShareLocks(fd, held, F_OFD_SETLK);
+    ShareLocks(fd, held, TakeLocks);
     return true;
 }
 
@@ -271,27 +292,33 @@ bool IsWriteOnly(int fd) {
 bool HeldByOthers(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return false;
-    bool held = ShareLocks(fd, Bit(ShareByte::DeniesDelete), F_OFD_GETLK);
+    bool held = ShareLocks(fd, Bit(ShareByte::DeniesDelete), ProbeLocks);
     ::close(fd);
     return held;
 }
 
 bool IsReadOnlyFile(const struct stat& st) { return S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR); }
 
+#if NVX_LINUX_CALLS
 std::string ReadWholeFile(const char* path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+#endif
 }  // namespace
 
 // ---- TFileAPI ----
 
 WideString TFileAPI::GetModuleFileName(TNativeHandle module) {
+#if NVX_LINUX_CALLS
     if (module == 0) {
         char buffer[PATH_MAX + 1];
         ssize_t n = ::readlink("/proc/self/exe", buffer, PATH_MAX);
         if (n > 0) return SystemNameToWide(std::string(buffer, (size_t)n));
     }
+#endif
+    // The program is linked statically: the module holding this library's
+    // code is the program.
     Dl_info info{};
     if (::dladdr(reinterpret_cast<void*>(module ? module : reinterpret_cast<TNativeHandle>(&PathDelim)), &info) &&
         info.dli_fname)
@@ -301,8 +328,13 @@ WideString TFileAPI::GetModuleFileName(TNativeHandle module) {
 }
 
 WideString TFileAPI::GetCommandLine() {
-    // Arguments joined as Windows shows a command line, quoted where blank.
+    // Arguments joined as Windows shows a command line, quoted where blank;
+    // without /proc, the program alone.
+#if NVX_LINUX_CALLS
     std::string raw = ReadWholeFile("/proc/self/cmdline");
+#else
+    std::string raw = WideToSystemName(GetModuleFileName(0));
+#endif
     std::string line;
     size_t start = 0;
     while (start < raw.size()) {
@@ -611,7 +643,7 @@ bool TFileAPI::FlushFileBuffers(TNativeHandle file) { return ::fsync((int)file) 
 
 // A rename is on the disk only once its folder is.
 bool TFileAPI::FlushFolder(const WideString& path) {
-    std::string p = WideToUtf8(path);
+    std::string p = WideToSystemName(path);
     int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return FailErrno(p);
     bool ok = ::fsync(fd) == 0 || FailErrno(p);
@@ -652,7 +684,7 @@ bool TFileAPI::WriteFile(TNativeHandle file, const void* buffer, uint32_t count,
 bool TFileAPI::CopyFileData(TNativeHandle source, TNativeHandle target, uint32_t count, uint32_t& done) {
     done = 0;
     if (IsWriteOnly((int)source)) return Fail(WinError::AccessDenied);
-#if defined(__linux__)
+#if NVX_LINUX_CALLS
     while (done < count) {
         ssize_t n = ::copy_file_range((int)source, nullptr, (int)target, nullptr, count - done, 0);
         if (n < 0) {

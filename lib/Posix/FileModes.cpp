@@ -39,6 +39,8 @@ bool CopySymbolicLink(const WideString& source, const WideString& target) {
     return ::symlink(std::string(text.data(), (size_t)n).c_str(), to.c_str()) == 0 || Failed(to);
 }
 
+bool LeadsElsewhere(const WideString&) { return false; }
+
 bool RemoveLink(const WideString& path) {
     std::string p = WideToSystemName(path);
     return ::unlink(p.c_str()) == 0 || Failed(p);

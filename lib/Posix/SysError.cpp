@@ -50,6 +50,7 @@ AnsiString RawSystemErrorText(uint32_t code) {
         {223, "The file size exceeds the limit allowed and cannot be saved.\r\n"},
         {267, "The directory name is invalid.\r\n"},
         {1117, "The request could not be performed because of an I/O device error.\r\n"},
+        {1223, "The operation was canceled by the user.\r\n"},
         {1813, "The specified resource type cannot be found in the image file.\r\n"},
         {1920, "The file cannot be accessed by the system.\r\n"},
         {1921, "The name of the file cannot be resolved by the system.\r\n"},

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
+#include "Posix/LinuxCalls.h"
 #include "Posix/PosixErrors.h"
 
 uint32_t CurrentThreadId() {
@@ -18,7 +19,7 @@ uint32_t CurrentThreadId() {
 }
 
 int32_t UsableProcessorCount() {
-#if defined(__linux__)
+#if NVX_LINUX_CALLS
     // The affinity mask, not the machine: a container or taskset may allow fewer.
     cpu_set_t set;
     if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);

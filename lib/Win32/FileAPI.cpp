@@ -103,8 +103,9 @@ bool TFileAPI::FindNext(TNativeHandle search, TFindData& data) {
 bool TFileAPI::FindClose(TNativeHandle search) { return ::FindClose(H(search)); }
 
 bool TFileAPI::GetFileData(const WideString& path, TFindData& data) {
-    // No name holds a wildcard; a path with one names nothing.
-    if (RemoveLongPathPrefix(path).find_first_of(u"*?") != WideString::npos) {
+    // No name holds a wildcard; a path with one names nothing. The search
+    // takes '<', '>' and '"' as wildcards too.
+    if (RemoveLongPathPrefix(path).find_first_of(u"*?<>\"") != WideString::npos) {
         ::SetLastError(ERROR_INVALID_NAME);
         return false;
     }

@@ -2,6 +2,7 @@
 #include <functional>
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/FileModes.h"
+#include "Foundation/CaseFolding.h"
 #include "Foundation/SysError.h"
 
 // Windows keeps no permission bits of this kind.
@@ -15,17 +16,9 @@ bool CopySymbolicLink(const WideString&, const WideString&) {
     return false;
 }
 
-bool RemoveLink(const WideString& path) {
-    uint32_t attributes = FileAPI->GetFileAttributes(path);
-    if (attributes != FileAttr::Invalid && (attributes & FileAttr::Directory)) return FileAPI->RemoveDirectory(path);
-    return FileAPI->DeleteFile(path);
-}
-
 namespace {
 LPCWSTR W(const WideString& text) { return reinterpret_cast<LPCWSTR>(text.c_str()); }
-}  // namespace
 
-namespace {
 // A path from a system call that fills a buffer and, when it is too small,
 // tells the size it needs. Empty, last error set, when the call fails.
 WideString PathFromSystem(const std::function<DWORD(LPWSTR buffer, DWORD size)>& call) {
@@ -42,7 +35,41 @@ WideString PathFromSystem(const std::function<DWORD(LPWSTR buffer, DWORD size)>&
     path.resize(length);
     return path;
 }
+
+// The full name of what the system opens under path, links followed;
+// empty when it cannot be opened.
+WideString FinalPathOf(const WideString& path) {
+    HANDLE file = ::CreateFileW(W(LongPathName(path)), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return WideString();
+    WideString final = PathFromSystem([&](LPWSTR buffer, DWORD size) {
+        return ::GetFinalPathNameByHandleW(file, buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    });
+    ::CloseHandle(file);
+    return final.empty() ? final : RemoveLongPathPrefix(final);
+}
 }  // namespace
+
+// The name the system opens under path, compared by name and by the folder
+// it sits in (the same folder may be spelt with another drive).
+bool LeadsElsewhere(const WideString& path) {
+    WideString opened = FinalPathOf(path);
+    if (opened.empty()) return false;
+    WideString named = ExcludeTrailingBackslash(path);
+    return CompareText(ExtractFileName(opened), ExtractFileName(named), true) != 0 ||
+           !IsSameFile(ExtractFilePath(opened, false), ExtractFilePath(named, false));
+}
+
+bool RemoveLink(const WideString& path) {
+    TFindData data;
+    if (!FileAPI->GetFileData(path, data)) return FileAPI->DeleteFile(path);
+    if (IsOpaqueLink(data.Attributes, data.ReparseTag)) {
+        SetLastErrorCode(WinError::CantAccessFile);
+        return false;
+    }
+    if (data.Attributes & FileAttr::Directory) return FileAPI->RemoveDirectory(path);
+    return FileAPI->DeleteFile(path);
+}
 
 // Windows takes ".." by the text itself, as the system's full-path call
 // does; only a path that is a link or junction leads elsewhere.
@@ -53,12 +80,5 @@ WideString ResolveLinks(const WideString& given) {
     uint32_t attributes = FileAPI->GetFileAttributes(path);
     if (attributes == FileAttr::Invalid) return WideString();
     if (!(attributes & FileAttr::ReparsePoint)) return path;
-    HANDLE file = ::CreateFileW(W(LongPathName(path)), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return WideString();
-    WideString resolved = PathFromSystem([&](LPWSTR buffer, DWORD size) {
-        return ::GetFinalPathNameByHandleW(file, buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    });
-    ::CloseHandle(file);
-    return resolved.empty() ? resolved : RemoveLongPathPrefix(resolved);
+    return FinalPathOf(path);
 }

@@ -148,7 +148,7 @@ class CliFolderMode(unittest.TestCase):
         before = tree(bundle)
         code, out, err = self.fix(bundle)
         self.assertEqual((code, out), (2, ""))
-        self.assertIn(": error: Cannot create backup \"%s.bak (2)\"" % self.cli.arg(bundle), err)
+        self.assertIn(": error: Cannot create backup \"%s.bak (2)\": " % self.cli.arg(bundle), err)
         self.assertEqual(tree(bundle), before)
         self.assertEqual(sorted(os.listdir(self.dir)), ["Show.app", "Show.app.bak"])
         self.assertEqual(os.listdir(bundle + ".bak"), ["older"])

@@ -9,6 +9,10 @@
 #include "support/HelperProcess.h"
 #include "support/MessageBoxes.h"
 #include "support/ScratchFolder.h"
+#ifndef _WIN32
+#include <sys/stat.h>
+#include "Posix/FileNames.h"
+#endif
 
 namespace {
 template <class E>
@@ -143,6 +147,13 @@ TEST(FileHelpers, DeleteFolderTreeRemovesALinkAsALinkHoweverItIsSpelt) {
         EXPECT_FALSE(std::filesystem::is_symlink(FsPath(scratch / u"link")));
         EXPECT_EQ(scratch.Read(scratch / u"target/keep"), "x");
     }
+}
+
+TEST(FileHelpers, FlushFolderReachesAFolderWhoseNameIsNoUtf8) {
+    TScratchFolder scratch;
+    std::string folder = FsPath(scratch.Path()).native() + "/caf\xe9";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    EXPECT_TRUE(FileAPI->FlushFolder(SystemNameToWide(folder))) << GetLastErrorCode();
 }
 #endif
 
@@ -289,6 +300,9 @@ TEST(FileHandles, FailuresRaiseTheirClassWithTheSystemCode) {
 }
 
 TEST(FileHandles, OpenWithoutSharingLocksOutOtherOpensAndDeletion) {
+#ifdef NVX_NO_LINUX_CALLS
+    GTEST_SKIP() << "without per-open-file locks only other processes are kept out";
+#endif
     TScratchFolder scratch;
     WideString path = scratch / u"lock";
     TFileHandle owner(FileOpen(path, FileAccess::ReadWrite, FileShare::None, FileDisposition::CreateNew));
@@ -384,6 +398,41 @@ TEST(LongPaths, A300CharacterPathWorksWithEveryOperation) {
     MakeReadOnly(file);
     EXPECT_TRUE(DeleteFolderTree(JoinPath(scratch.Path(), WideString(60, u'a') + u".d")));
     EXPECT_FALSE(DirectoryExists(folder));
+}
+
+// A long path in any spelling the caller may hand over: with '/', with
+// "..", relative to the current folder.
+TEST(LongPaths, EverySpellingOfALongPathWorks) {
+    TScratchFolder scratch;
+    WideString folder = scratch.Path();
+    for (int i = 0; folder.size() < 300; ++i) folder = JoinPath(folder, WideString(60, (char16_t)(u'a' + i)) + u".d");
+    ASSERT_TRUE(ForceDirectories(folder));
+    scratch.Write(JoinPath(folder, u"file.txt"), "x");
+    WideString slashed = folder + u"/file.txt";
+    WideString dotted = JoinPath(JoinPath(folder, u".."), ExtractFileName(folder)) + PathDelim + u"file.txt";
+    WideString saved = GetCurrentFolder(false);
+    ASSERT_TRUE(SetCurrentFolder(scratch.Path()));
+    WideString relative = folder.substr(IncludeTrailingBackslash(scratch.Path()).size()) + PathDelim + u"file.txt";
+    for (const WideString& spelling : {slashed, dotted, relative}) {
+        EXPECT_TRUE(FileExists(spelling)) << Narrow(spelling);
+        TFindData data;
+        EXPECT_TRUE(FileAPI->GetFileData(spelling, data)) << GetLastErrorCode();
+        TFileHandle file(FileAPI->CreateFile(spelling, FileAccess::Read, FileShare::Read, nullptr,
+                                             FileDisposition::OpenExisting, 0));
+        EXPECT_TRUE(file.Valid()) << GetLastErrorCode();
+    }
+    SetCurrentFolder(saved);
+}
+
+// The exact-name look-up takes no character as a wildcard, also none of
+// those the system treats as one in a search.
+TEST(FileHelpers, GetFileDataTakesNoWildcards) {
+    TScratchFolder scratch;
+    scratch.Write(scratch / u"abc.txt", "x");
+    TFindData data;
+    EXPECT_TRUE(FileAPI->GetFileData(scratch / u"abc.txt", data));
+    for (const char16_t* name : {u"abc?txt", u"abc*", u"abc>txt", u"abc<txt", u"abc\"txt"})
+        EXPECT_FALSE(FileAPI->GetFileData(scratch / name, data)) << Narrow(name);
 }
 
 TEST(FileHelpers, FileVersionComesFromTheVersionResource) {

@@ -80,7 +80,7 @@ TEST_F(FileCopier, ReadOnlyTargetIsReplacedAndReadOnlyCarriedOver) {
     SetReadOnly(Target, false);
 }
 
-TEST_F(FileCopier, AbortLeavesNoTargetEvenWhereOneExisted) {
+TEST_F(FileCopier, AbortLeavesNoCopyAndPutsBackTheFileItWouldHaveReplaced) {
     WriteBytes(Source, std::string(100000, 'a'));
     WriteBytes(Target, "earlier");
     Copier->Overwrite = true;
@@ -88,7 +88,9 @@ TEST_F(FileCopier, AbortLeavesNoTargetEvenWhereOneExisted) {
         if (done > 0) abort = true;
     };
     EXPECT_EQ(Copier->CopyFile(Source, Target), CopyResult::Stopped);
-    EXPECT_FALSE(fs::exists(FsPath(Target)));
+    EXPECT_EQ(ReadBytes(Target), "earlier");
+    EXPECT_EQ(Copier->FailureCode, WinError::Cancelled);
+    EXPECT_EQ(std::distance(fs::directory_iterator(FsPath(Scratch.Path())), fs::directory_iterator()), 2);
 }
 
 // Reads deliver nothing after the first block, as from a file that shrank
@@ -105,7 +107,7 @@ private:
     int FReads = 0;
 };
 
-TEST_F(FileCopier, ReadOrWriteFailureGivesItsCodeAndNoTarget) {
+TEST_F(FileCopier, ReadOrWriteFailureGivesItsCodeAndKeepsTheEarlierFile) {
     WriteBytes(Source, std::string(100000, 'a'));
     WriteBytes(Target, "earlier");
     Copier->Overwrite = true;
@@ -114,13 +116,124 @@ TEST_F(FileCopier, ReadOrWriteFailureGivesItsCodeAndNoTarget) {
         TFileAPIScope scope(shrinking.Get());
         EXPECT_EQ(Copier->CopyFile(Source, Target), CopyResult::ReadFailed);
     }
-    EXPECT_FALSE(fs::exists(FsPath(Target)));
+    EXPECT_EQ(Copier->FailureCode, WinError::HandleEof);
+    EXPECT_EQ(ReadBytes(Target), "earlier");
     {
         TRef<TFullDisk> full = MakeRef<TFullDisk>();
         TFileAPIScope scope(full.Get());
         EXPECT_EQ(Copier->CopyFile(Source, Target), CopyResult::WriteFailed);
     }
-    EXPECT_FALSE(fs::exists(FsPath(Target)));
+    EXPECT_EQ(GetLastErrorCode(), WinError::DiskFull);
+    EXPECT_EQ(Copier->FailurePath, Target);
+    EXPECT_EQ(ReadBytes(Target), "earlier");
+}
+
+// Write-side failures of every kind are write failures with their own code:
+// a write that stores less without an error, and the system's own copy
+// failing on the target's side.
+class TWriteSide : public TFileAPI {
+public:
+    bool ShortWrite = false;
+    uint32_t SystemCopyError = 0;
+    bool WriteFile(TNativeHandle file, const void* buffer, uint32_t count, uint32_t& done) override {
+        if (ShortWrite) return TFileAPI::WriteFile(file, buffer, count / 2, done);
+        if (SystemCopyError == WinError::IoDevice) return FailWith(done);
+        return TFileAPI::WriteFile(file, buffer, count, done);
+    }
+    bool CopyFileData(TNativeHandle, TNativeHandle, uint32_t, uint32_t& done) override {
+        if (!SystemCopyError) SystemCopyError = WinError::NotSupported;
+        return FailWith(done);
+    }
+
+private:
+    bool FailWith(uint32_t& done) {
+        done = 0;
+        SetLastErrorCode(SystemCopyError);
+        return false;
+    }
+};
+
+TEST_F(FileCopier, WriteSideFailuresAreWriteFailuresWithTheirCause) {
+    WriteBytes(Source, std::string(100000, 'a'));
+    struct {
+        bool ShortWrite;
+        uint32_t SystemCopyError;
+        uint32_t Code;
+    } cases[] = {{true, 0, WinError::DiskFull},
+                 {false, WinError::IoDevice, WinError::IoDevice},
+                 {false, WinError::FileTooLarge, WinError::FileTooLarge}};
+    for (const auto& c : cases) {
+        TRef<TWriteSide> api = MakeRef<TWriteSide>();
+        api->ShortWrite = c.ShortWrite;
+        api->SystemCopyError = c.SystemCopyError;
+        TFileAPIScope scope(api.Get());
+        EXPECT_EQ(Copier->CopyFile(Source, Target), CopyResult::WriteFailed) << c.Code;
+        EXPECT_EQ(GetLastErrorCode(), c.Code);
+        EXPECT_FALSE(fs::exists(FsPath(Target)));
+    }
+}
+
+// Progress, and with it a stop request, comes once per block of the size
+// asked for, also where the system copies the data itself.
+TEST_F(FileCopier, ProgressComesOncePerBlockOfTheBufferSize) {
+    WriteBytes(Source, std::string(100000, 'a'));
+    Copier->BufferSize = TFileCopier::MinBufferSize;
+    int calls = 0;
+    Copier->OnProgress = [&](TFileCopier*, const WideString&, bool& abort, int64_t, int64_t done, const WideString&) {
+        ++calls;
+        abort = done >= 2 * TFileCopier::MinBufferSize;
+    };
+    EXPECT_EQ(Copier->CopyFile(Source, Target), CopyResult::Stopped);
+    EXPECT_EQ(calls, 4);  // at 0, one block, two blocks (stop), and the last call
+    EXPECT_EQ(Copier->TotalBytes, 2 * TFileCopier::MinBufferSize);
+}
+
+// A file system that keeps no modes or times (vfat, exFAT, network shares)
+// refuses to set them; the data is what counts.
+class TNoModesOrTimes : public TFileAPI {
+public:
+    bool SetFileAttributes(const WideString&, uint32_t) override {
+        SetLastErrorCode(WinError::AccessDenied);
+        return false;
+    }
+    bool SetFileTime(TNativeHandle, const TFileTime*, const TFileTime*, const TFileTime*) override {
+        SetLastErrorCode(WinError::AccessDenied);
+        return false;
+    }
+};
+
+TEST_F(FileCopier, ACopyWhoseModeOrTimesCannotBeSetIsKept) {
+    WriteBytes(Source, "data");
+    SetReadOnly(Source, true);
+    TRef<TNoModesOrTimes> api = MakeRef<TNoModesOrTimes>();
+    {
+        TFileAPIScope scope(api.Get());
+        EXPECT_EQ(Copier->CopyFile(Source, Target), CopyResult::Copied);
+    }
+    EXPECT_EQ(ReadBytes(Target), "data");
+    SetReadOnly(Source, false);
+}
+
+// Out of memory, or a handler's own exception, is no copy result.
+class TNoMemory : public TBufferedFileAPI {
+public:
+    bool ReadFile(TNativeHandle, void*, uint32_t, uint32_t&) override { throw std::bad_alloc(); }
+};
+
+TEST_F(FileCopier, OnlyFileErrorsBecomeResults) {
+    WriteBytes(Source, "data");
+    TRef<TNoMemory> api = MakeRef<TNoMemory>();
+    {
+        TFileAPIScope scope(api.Get());
+        EXPECT_THROW(Copier->CopyFile(Source, Target), std::bad_alloc);
+    }
+    TScratchFolder tree;
+    WriteBytes(JoinPath(tree / u"sub", u"x"), "x");
+    Copier->OnFilter = [](TFileCopier*, const WideString&, TFileInfo*) -> bool {
+        throw EFolderError(WinError::AccessDenied);
+    };
+    EXPECT_THROW(Copier->CopyFolder(tree.Path(), Scratch / u"copy"), EFolderError);
+    EXPECT_FALSE(fs::exists(FsPath(Scratch / u"copy")));
 }
 
 #ifndef _WIN32
@@ -195,13 +308,39 @@ TEST_F(FolderCopy, CountsWithoutWritingAndReportsFileCount) {
     EXPECT_FALSE(fs::exists(FsPath(To)));
 }
 
-TEST_F(FolderCopy, FailureOfOneFileIsReportedAndTheRestStillCopied) {
+// The walk goes on after a failure, and the first failure is the one
+// reported; then the copy takes back what it made, and only that.
+TEST_F(FolderCopy, FailureKeepsItsCauseAndRemovesOnlyWhatTheCopyMade) {
     fs::create_directories(FsPath(JoinPath(To, u"a.txt")));  // a folder where a file must go
+    WriteBytes(JoinPath(JoinPath(To, u"empty"), u"mine"), "mine");
+    fs::permissions(FsPath(JoinPath(From, u"sub")), fs::perms(0555));
     TRef<TFileCopier> copier = MakeRef<TFileCopier>();
     copier->Overwrite = true;
     EXPECT_FALSE(copier->CopyFolder(From, To));
-    EXPECT_EQ(ReadBytes(JoinPath(JoinPath(To, u"sub"), u"b.txt")), "BB");
+    EXPECT_EQ(GetLastErrorCode(), WinError::AccessDenied);
+    EXPECT_EQ(copier->FailureCode, WinError::AccessDenied);
+    EXPECT_EQ(copier->FailurePath, JoinPath(To, u"a.txt"));
     EXPECT_EQ(copier->FileCount, 2);
+    EXPECT_FALSE(fs::exists(FsPath(JoinPath(To, u"sub"))));
+    EXPECT_TRUE(fs::is_directory(FsPath(JoinPath(To, u"a.txt"))));
+    EXPECT_EQ(ReadBytes(JoinPath(JoinPath(To, u"empty"), u"mine")), "mine");
+    fs::permissions(FsPath(JoinPath(From, u"sub")), fs::perms(0755));
+}
+
+// A target on a read-only medium says so, whatever looks follow.
+class TWriteProtected : public TFileAPI {
+public:
+    bool CreateDirectory(const WideString&, void*) override {
+        SetLastErrorCode(WinError::WriteProtect);
+        return false;
+    }
+};
+
+TEST_F(FolderCopy, ATargetThatCannotBeMadeGivesTheSystemsCause) {
+    TRef<TWriteProtected> api = MakeRef<TWriteProtected>();
+    TFileAPIScope scope(api.Get());
+    EXPECT_FALSE(CopyFolderTree(From, To, true, true, true));
+    EXPECT_EQ(GetLastErrorCode(), WinError::WriteProtect);
 }
 
 TEST_F(FolderCopy, MissingSourceFolderFails) {
@@ -225,6 +364,25 @@ TEST_F(FolderCopy, LinkToAFolderIsNotDescendedIntoAndFailsTheCopy) {
     EXPECT_FALSE(CopyFolderTree(JoinPath(fixture, u"tree"), To, true, true, true));
     EXPECT_FALSE(fs::exists(FsPath(JoinPath(JoinPath(To, u"dir-link"), u"keep.txt"))));
     EXPECT_EQ(ReadBytes(JoinPath(JoinPath(fixture, u"target"), u"keep.txt")), "keep");
+}
+
+// Wine shows a host link to a file as a plain file, and one to a folder as a
+// reparse point of no known kind; renaming or deleting either there reaches
+// what it leads to. A copy onto either fails and leaves both as they are.
+TEST_F(FolderCopy, LinksInTheTargetAreNeverWrittenOrDeletedThrough) {
+    WideString fixture = JoinPath(ExtractFilePath(FileAPI->GetModuleFileName(0), false), u"link-fixture");
+    WideString keep = JoinPath(JoinPath(fixture, u"target"), u"keep.txt");
+    if (!FileExists(keep)) GTEST_SKIP() << "no link fixture beside the test program";
+    WriteBytes(JoinPath(JoinPath(From, u"dir-link"), u"x.txt"), "X");
+    EXPECT_FALSE(CopyFolderTree(JoinPath(From, u"dir-link"), JoinPath(JoinPath(fixture, u"tree"), u"dir-link"), true,
+                                true, true));
+    EXPECT_EQ(ReadBytes(keep), "keep");
+    EXPECT_FALSE(FileExists(JoinPath(JoinPath(fixture, u"target"), u"x.txt")));
+    WideString fileLink = JoinPath(JoinPath(fixture, u"file-link-home"), u"file-link");
+    EXPECT_EQ(CopyOneFile(JoinPath(From, u"a.txt"), fileLink, true, true, true), CopyResult::TargetFailed);
+    EXPECT_EQ(GetLastErrorCode(), WinError::CantAccessFile);
+    EXPECT_EQ(ReadBytes(keep), "keep");
+    EXPECT_EQ(ReadBytes(fileLink), "keep");
 }
 #else
 TEST_F(FolderCopy, LinksAreCopiedAsLinksAndNeverFollowed) {
@@ -274,7 +432,7 @@ public:
     }
 };
 
-TEST_F(FileCopier, ACopyThatCannotStartPutsTheReadOnlyFlagBackAndLeavesNoPartialTarget) {
+TEST_F(FileCopier, AFailedCopyPutsBackTheReadOnlyFileItWouldHaveReplaced) {
     WriteBytes(Source, "new");
     WriteBytes(Target, "old");
     SetReadOnly(Target, true);
@@ -292,7 +450,9 @@ TEST_F(FileCopier, ACopyThatCannotStartPutsTheReadOnlyFlagBackAndLeavesNoPartial
         TFileAPIScope scope(stubborn.Get());
         EXPECT_EQ(Copier->CopyFile(Source, Target), CopyResult::TargetFailed);
     }
-    EXPECT_FALSE(fs::exists(FsPath(Target)));
+    EXPECT_TRUE(IsReadOnly(Target));
+    EXPECT_EQ(ReadBytes(Target), "old");
+    SetReadOnly(Target, false);
 }
 
 TEST_F(FolderCopy, WithoutAttributesNoReadOnlyFlagOrModeIsCarried) {
@@ -373,8 +533,9 @@ TEST_F(FolderCopy, ATargetFolderThatIsALinkIsReplacedNotFilled) {
 TEST_F(FolderCopy, ANamedPipeFailsItsEntryWithoutHanging) {
     ASSERT_EQ(::mkfifo(FsPath(JoinPath(From, u"pipe")).c_str(), 0644), 0);
     EXPECT_FALSE(CopyFolderTree(From, To, true, true, true));
-    EXPECT_FALSE(fs::exists(FsPath(JoinPath(To, u"pipe"))));
-    EXPECT_EQ(ReadBytes(JoinPath(To, u"a.txt")), "A");
+    EXPECT_EQ(GetLastErrorCode(), WinError::CantAccessFile);
+    // The failed copy took back everything it made.
+    EXPECT_FALSE(fs::exists(FsPath(To)));
 }
 
 // Names with wildcard characters, and one that is no UTF-8, each keep their
@@ -408,6 +569,68 @@ TEST_F(FolderCopy, EveryNameIsTakenExactlyWithItsBytesTimesAndMode) {
     if (zone) setenv("TZ", savedZone.c_str(), 1);
     else unsetenv("TZ");
     tzset();
+}
+// What an ordinary user meets: no new entry in a folder without write
+// permission (root, who runs these tests, is not stopped by modes).
+class TOrdinaryUser : public TFileAPI {
+public:
+    TNativeHandle CreateFile(const WideString& path, uint32_t access, uint32_t share, void* security,
+                             uint32_t disposition, uint32_t flags, TNativeHandle model) override {
+        if (disposition != FileDisposition::OpenExisting && !Writable(path)) return InvalidNativeHandle;
+        return TFileAPI::CreateFile(path, access, share, security, disposition, flags, model);
+    }
+    bool MoveFile(const WideString& from, const WideString& to, uint32_t flags) override {
+        return Writable(from) && Writable(to) && TFileAPI::MoveFile(from, to, flags);
+    }
+
+private:
+    static bool Writable(const WideString& path) {
+        struct stat st {};
+        if (::stat(FsPath(ExtractFilePath(path, false)).c_str(), &st) == 0 && !(st.st_mode & S_IWUSR)) {
+            SetLastErrorCode(WinError::AccessDenied);
+            return false;
+        }
+        return true;
+    }
+};
+
+TEST_F(FolderCopy, AReadOnlyFolderIsRefreshedAndGetsItsModeOnceFilled) {
+    fs::permissions(FsPath(JoinPath(From, u"sub")), fs::perms(0555));
+    TRef<TOrdinaryUser> user = MakeRef<TOrdinaryUser>();
+    TFileAPIScope scope(user.Get());
+    EXPECT_TRUE(CopyFolderTree(From, To, true, true, true));
+    fs::permissions(FsPath(JoinPath(From, u"sub")), fs::perms(0755));
+    WriteBytes(JoinPath(JoinPath(From, u"sub"), u"new.txt"), "new");
+    WriteBytes(JoinPath(JoinPath(From, u"sub"), u"b.txt"), "changed");
+    fs::permissions(FsPath(JoinPath(From, u"sub")), fs::perms(0555));
+    EXPECT_TRUE(CopyFolderTree(From, To, true, true, true));
+    EXPECT_EQ(ReadBytes(JoinPath(JoinPath(To, u"sub"), u"new.txt")), "new");
+    EXPECT_EQ(ReadBytes(JoinPath(JoinPath(To, u"sub"), u"b.txt")), "changed");
+    EXPECT_EQ(fs::status(FsPath(JoinPath(To, u"sub"))).permissions() & fs::perms::mask, fs::perms(0555));
+    fs::permissions(FsPath(JoinPath(From, u"sub")), fs::perms(0755));
+}
+
+// An entry that cannot be looked at fails the copy, named, with its cause,
+// instead of being left out: here a path beyond the system's limit,
+// made one short name at a time.
+TEST_F(FolderCopy, AnEntryThatCannotBeLookedAtFailsTheCopyWithItsCause) {
+    const std::string name(200, 'd');
+    std::string deepest = FsPath(From).string();
+    int depth = 0;
+    for (; deepest.size() < PATH_MAX - name.size() - 1; ++depth) {
+        deepest += "/" + name;
+        ASSERT_EQ(::mkdir(deepest.c_str(), 0755), 0);
+    }
+    int parent = ::open(deepest.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(parent, 0);
+    ASSERT_EQ(::mkdirat(parent, name.c_str(), 0755), 0);  // its path is too long to name
+    TRef<TFileCopier> copier = MakeRef<TFileCopier>();
+    EXPECT_FALSE(copier->CopyFolder(From, Scratch / u"t"));
+    EXPECT_EQ(copier->FailureCode, WinError::FilenameExcedRange);
+    EXPECT_EQ(copier->FailurePath, Widen(deepest + "/" + name));
+    EXPECT_FALSE(fs::exists(FsPath(Scratch / u"t")));
+    ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+    ::close(parent);
 }
 #endif
 

@@ -70,6 +70,9 @@ public:
 }  // namespace
 
 TEST_F(TempFolders, NewFoldersAreEmptyDistinctAndLocked) {
+#ifdef NVX_NO_LINUX_CALLS
+    GTEST_SKIP() << "without per-open-file locks only other processes see the lock (the sweep test checks that)";
+#endif
     EXPECT_EQ(GetTempRoot(), Root());
     WideString a = CreateTempFolder(false);
     WideString b = CreateTempFolder(true);
@@ -241,4 +244,13 @@ TEST(SystemTempFolder, FirstExistingCandidateWins) {
     TEnvironmentScope first(variable(0), scratch / u"missing");
     TEnvironmentScope second(variable(1), scratch.Path());
     EXPECT_EQ(SystemTempFolder(), IncludeTrailingBackslash(scratch.Path()));
+    // A folder whose name holds a '%' is a folder like any other.
+    WideString percent = scratch / u"50%off";
+    ASSERT_TRUE(ForceDirectories(percent));
+    TEnvironmentScope third(variable(0), percent);
+    EXPECT_EQ(SystemTempFolder(), IncludeTrailingBackslash(percent));
+    // With every variable unset, the last candidate, a plain folder, serves.
+    std::vector<std::optional<TEnvironmentScope>> unset(candidates.size());
+    for (size_t i = 0; i + 1 < candidates.size(); ++i) unset[i].emplace(variable(i), std::nullopt);
+    EXPECT_EQ(SystemTempFolder(), IncludeTrailingBackslash(ExpandEnvironment(candidates.back())));
 }

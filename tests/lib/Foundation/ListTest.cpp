@@ -168,6 +168,7 @@ TEST(List, OutOfRangeAccess) {
     ExpectAssertion([&] { list->Put(1, x.Get()); });
     ExpectAssertion([&] { list->Put(-1, x.Get()); });
     ExpectAssertion([&] { list->SetItem(-1, x.Get()); });
+    ExpectAssertion([&] { list->SetItem(INT32_MAX, x.Get()); });
     EXPECT_EQ(list->Count(), 1);
     TRef<TList> empty = MakeRef<TList>();
     EXPECT_EQ(empty->Last(), nullptr);
