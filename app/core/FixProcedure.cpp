@@ -1,4 +1,6 @@
 #include "FixProcedure.h"
+#include <cstring>
+#include <vector>
 #include "Archivers/Zip/FileUnzipper.h"
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/FileCopier.h"
@@ -89,6 +91,17 @@ WideString MarkerPath(const WideString& bundleFolder) {
     return BundlePath(bundleFolder, u"\\Contents\\Resources\\slideshow.dat");
 }
 
+bool ViewerHoldsPayload(const WideString& bundleFolder) {
+    TRef<TResourceStream> payload = OpenPayload();
+    const int64_t size = payload->GetSize();
+    TRef<TFileStream> viewer = MakeRef<TFileStream>(ViewerPath(bundleFolder), FileAccess::Read, FileShare::Read,
+                                                    FileDisposition::OpenExisting);
+    if (viewer->GetSize() != size) return false;
+    std::vector<uint8_t> bytes(size_t(size) + 1);
+    return viewer->Read(bytes.data(), int32_t(size)) == int32_t(size) &&
+           std::memcmp(bytes.data(), payload->Memory(), size_t(size)) == 0;
+}
+
 AnsiString FixPresentation(const WideString& bundleFolder, const WideString& archivePath, bool repack,
                            TKeptEntries kept, const TFixProgress& progress) {
     const WideString viewer = ViewerPath(bundleFolder);
@@ -158,11 +171,15 @@ int32_t CountOtherTopLevelEntries(const WideString& folder, const WideString& bu
 
 }  // namespace
 
-AnsiString FixBundleArchive(const WideString& archive, const TFixProgress& progress, const TLeftOutEvent& leftOut) {
-    CheckWritable(archive);
-    const WideString backup = ChangeFileExt(archive, u".bak.zip");
-    BackUpArchive(archive, backup, progress);
+namespace {
 
+enum class TAlreadyFixed { Repack, Report };
+
+// Unpacks archive into a new temporary folder, fixes the bundle <name>.app
+// found there and packs it into output. others gets the number of names at
+// the top of the archive that the fixed one leaves out.
+AnsiString UnpackFixRepack(const WideString& archive, const WideString& output, const TFixProgress& progress,
+                           TAlreadyFixed alreadyFixed, int32_t& others) {
     const TTempFolder workFolder(true);
     const WideString& work = workFolder.Path();
     TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
@@ -174,11 +191,28 @@ AnsiString FixBundleArchive(const WideString& archive, const TFixProgress& progr
         unzipper->OnProgress = [&progress](TArchiveProgress* p) { progress("unpack", p->Position, p->Total); };
     unzipper->Unzip(archive, work);
     const WideString bundleName = ChangeFileExt(ExtractFileName(archive), WideString()) + u".app";
-    AnsiString outcome =
-        FixPresentation(work + bundleName, archive, RepackIntoArchive, std::move(unzipper->EntryForms), progress);
-    if (outcome == FixOutcome::Done && leftOut) {
-        int32_t others = CountOtherTopLevelEntries(work, bundleName);
-        if (others > 0) leftOut(others, backup);
-    }
+    const WideString bundle = work + bundleName;
+    if (alreadyFixed == TAlreadyFixed::Report && FileExists(MarkerPath(bundle)) && FileExists(ViewerPath(bundle)) &&
+        ViewerHoldsPayload(bundle))
+        return FixOutcome::AlreadyFixed;
+    AnsiString outcome = FixPresentation(bundle, output, RepackIntoArchive, std::move(unzipper->EntryForms), progress);
+    others = outcome == FixOutcome::Done ? CountOtherTopLevelEntries(work, bundleName) : 0;
     return outcome;
+}
+
+}  // namespace
+
+AnsiString FixBundleArchive(const WideString& archive, const TFixProgress& progress, const TLeftOutEvent& leftOut) {
+    CheckWritable(archive);
+    const WideString backup = ChangeFileExt(archive, u".bak.zip");
+    BackUpArchive(archive, backup, progress);
+    int32_t others = 0;
+    AnsiString outcome = UnpackFixRepack(archive, archive, progress, TAlreadyFixed::Repack, others);
+    if (others > 0 && leftOut) leftOut(others, backup);
+    return outcome;
+}
+
+AnsiString FixBundleArchiveInto(const WideString& archive, const WideString& output, const TFixProgress& progress) {
+    int32_t others = 0;
+    return UnpackFixRepack(archive, output, progress, TAlreadyFixed::Report, others);
 }

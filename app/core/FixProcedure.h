@@ -11,11 +11,14 @@ namespace FixOutcome {
 inline constexpr char Done[] = "Done!";
 // Deliberate spelling: the text stays as it has always been shown.
 inline constexpr char Refused[] = "Slideshow damaged or made not in NVX 8.0";
+inline constexpr char AlreadyFixed[] = "Already fixed";
 }  // namespace FixOutcome
 
 // The files the check looks at, inside a bundle folder.
 WideString ViewerPath(const WideString& bundleFolder);
 WideString MarkerPath(const WideString& bundleFolder);
+// Whether the bundle's viewer is the carried one, byte for byte.
+bool ViewerHoldsPayload(const WideString& bundleFolder);
 
 // Writes the payload over the bundle's viewer when the bundle holds both
 // the marker and the viewer, and then repacks the bundle into archivePath
@@ -43,3 +46,9 @@ using TLeftOutEvent = std::function<void(int32_t count, const WideString& backup
 // refused. A failure anywhere leaves the archive unchanged.
 AnsiString FixBundleArchive(const WideString& archive, const TFixProgress& progress = {},
                             const TLeftOutEvent& leftOut = {});
+
+// ZIP mode where the picked archive is only read (a browser's file): the
+// fixed archive is written to output, and no backup is made since the
+// picked file stays the original. A viewer that is the carried one already
+// gives FixOutcome::AlreadyFixed and no output.
+AnsiString FixBundleArchiveInto(const WideString& archive, const WideString& output, const TFixProgress& progress = {});

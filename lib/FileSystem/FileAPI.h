@@ -193,7 +193,7 @@ public:
     TNoErrorBoxes& operator=(const TNoErrorBoxes&) = delete;
 
 private:
-    uint32_t FOldMode;
+    [[maybe_unused]] uint32_t FOldMode;  // POSIX has no such mode
 };
 
 // ---- Raising handle wrappers ----
