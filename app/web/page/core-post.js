@@ -26,12 +26,15 @@
 })();
 
 // Fixes one File: mounted read-only where the core reads it as it goes
-// (no copy), the result written to /output. Gives {kind, text, blob}.
-Module.fixFile = function (file) {
+// (no copy), or, where the worker cannot read files (WebKit on a page
+// opened from the disk), from bytes the page read for it. Writes the
+// result to /output. Gives {kind, text, blob}.
+Module.fixFile = function (file, bytes) {
   const input = '/input', output = '/output';
   FS.mkdirTree(input);
   FS.mkdirTree(output);
-  FS.mount(WORKERFS, { files: [file] }, input);
+  if (bytes) FS.writeFile(input + '/' + file.name, new Uint8Array(bytes), { canOwn: true });
+  else FS.mount(WORKERFS, { files: [file] }, input);
   // Room for the fixed archive: the picked one's size and the new viewer.
   FS.lookupPath(output).node.nvxReserve = file.size + 8 * 1024 * 1024;
   try {
@@ -44,7 +47,18 @@ Module.fixFile = function (file) {
     }
     return { kind, text: text.join('\n'), blob };
   } finally {
-    FS.unmount(input);
+    if (bytes) FS.unlink(input + '/' + file.name);
+    else FS.unmount(input);
     for (const name of FS.readdir(output)) if (name !== '.' && name !== '..') FS.unlink(output + '/' + name);
+  }
+};
+
+// Whether this worker can read a file the page handed over.
+Module.canReadFile = function (file) {
+  try {
+    new FileReaderSync().readAsArrayBuffer(file.slice(0, 1));
+    return true;
+  } catch (e) {
+    return false;
   }
 };

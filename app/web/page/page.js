@@ -29,6 +29,13 @@
       } else if (m.type === 'progress') {
         const row = rows.get(m.id);
         if (row) showProgress(row, m.text, m.done, m.total);
+      } else if (m.type === 'need-bytes') {
+        // The engine lets the worker read no file (WebKit on a page opened
+        // from the disk): the page reads it whole and hands the bytes over.
+        const row = rows.get(m.id);
+        row.file.arrayBuffer().then(
+          (bytes) => worker.postMessage({ id: m.id, file: row.file, bytes }, [bytes]),
+          (e) => showOutcome(row, 'error', 'Cannot read "' + row.name + '": ' + e.message));
       } else if (m.type === 'end') {
         const row = rows.get(m.id);
         if (row) showOutcome(row, m.kind, m.text, m.blob);
@@ -78,6 +85,7 @@
   function fixFile(file) {
     const row = addRow(file.name);
     row.name = file.name;
+    row.file = file;
     if (!/\.zip$/i.test(file.name)) return showOutcome(row, 'refused', Refused);
     if (broken) return showOutcome(row, 'error', status.textContent);
     const id = nextId++;

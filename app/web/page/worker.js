@@ -1,6 +1,8 @@
 // The fix runs here, off the page's thread, so the page keeps answering.
-// In: {id, file}. Out: {type: 'ready', placeholder}, {type: 'progress', id,
-// text, done, total}, {type: 'end', id, kind, text, blob}.
+// In: {id, file} and, when asked for, {id, file, bytes}. Out: {type: 'ready',
+// placeholder}, {type: 'progress', id, text, done, total}, {type: 'end', id,
+// kind, text, blob}, {type: 'need-bytes', id} when the file cannot be read
+// here.
 'use strict';
 const waiting = [];
 let current = null, ready = false;
@@ -23,11 +25,15 @@ var Module = {
 
 function fixWaiting() {
   while (waiting.length) {
-    const { id, file } = waiting.shift();
+    const { id, file, bytes } = waiting.shift();
+    if (!bytes && !Module.canReadFile(file)) {
+      postMessage({ type: 'need-bytes', id });
+      continue;
+    }
     current = id;
     let result;
     try {
-      result = Module.fixFile(file);
+      result = Module.fixFile(file, bytes);
     } catch (e) {
       result = { kind: 'error', text: String((e && e.message) || e) };
     }

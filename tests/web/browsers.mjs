@@ -1,0 +1,174 @@
+// The three browser engines behind one small interface, driven without
+// downloading anything: Chromium and Firefox through puppeteer-core (CDP and
+// WebDriver BiDi), WebKitGTK through its WebDriver. Each page offers
+// goto, evaluate(fn, ...args), waitFor(fn, timeoutMs, ...args),
+// upload(selector, path), screenshot(path), close(), and pid (the
+// browser's first process, for memory figures).
+import { spawn, execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import puppeteer from 'puppeteer-core';
+
+export const Engines = ['chromium', 'firefox', 'webkit'];
+
+const binaries = {
+  chromium: '/usr/bin/chromium',
+  firefox: '/usr/bin/firefox-esr',
+  webkit: '/usr/bin/WebKitWebDriver',
+};
+
+// Why an engine cannot run here, or null.
+export function unavailable(engine) {
+  if (!fs.existsSync(binaries[engine])) return `${binaries[engine]} is not installed`;
+  if (engine === 'webkit' && !process.env.DISPLAY) return 'WebKitGTK needs a display (run under Xvfb)';
+  return null;
+}
+
+export async function open(engine) {
+  return engine === 'webkit' ? openWebDriver() : openPuppeteer(engine);
+}
+
+async function openPuppeteer(engine) {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), `nvxfix-${engine}-`));
+  const browser = await puppeteer.launch({
+    browser: engine === 'firefox' ? 'firefox' : 'chrome',
+    executablePath: binaries[engine],
+    headless: true,
+    userDataDir: profile,
+    // Tests run as root in containers, where Chromium's sandbox cannot start.
+    args: engine === 'chromium' ? ['--no-sandbox', '--disable-dev-shm-usage'] : [],
+    protocolTimeout: 600000,
+  });
+  const page = (await browser.pages())[0] || (await browser.newPage());
+  await page.setViewport({ width: 900, height: 700 });
+  const errors = [];
+  page.on('pageerror', (e) => errors.push(String(e.message || e)));
+  return {
+    engine,
+    pid: browser.process().pid,
+    errors,
+    goto: (url) => page.goto(url, { waitUntil: 'load' }),
+    evaluate: (fn, ...args) => page.evaluate(fn, ...args),
+    waitFor: (fn, timeout, ...args) => page.waitForFunction(fn, { timeout, polling: 100 }, ...args),
+    upload: async (selector, file) => (await page.$(selector)).uploadFile(file),
+    screenshot: (file) => page.screenshot({ path: file }),
+    close: async () => {
+      await browser.close();
+      fs.rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+function freePort() {
+  return new Promise((resolve) => {
+    const server = net.createServer().listen(0, '127.0.0.1', () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+  });
+}
+
+// The W3C WebDriver protocol over HTTP on 127.0.0.1, as much as the tests use.
+async function openWebDriver() {
+  const port = await freePort();
+  const driver = spawn(binaries.webkit, [`--port=${port}`, '--host=127.0.0.1'], { stdio: 'ignore' });
+  const base = `http://127.0.0.1:${port}`;
+  const call = async (method, url, body) => {
+    const response = await fetch(base + url, {
+      method,
+      headers: { 'Content-Type': 'application/json' },
+      body: body === undefined ? undefined : JSON.stringify(body),
+    });
+    const answer = await response.json();
+    if (!response.ok) throw new Error(`WebDriver ${method} ${url}: ${answer.value && answer.value.message}`);
+    return answer.value;
+  };
+  for (let tries = 0; ; tries++) {
+    try {
+      await call('GET', '/status');
+      break;
+    } catch (e) {
+      if (tries > 100) throw e;
+      await new Promise((r) => setTimeout(r, 100));
+    }
+  }
+  const session = await call('POST', '/session', {
+    capabilities: {
+      alwaysMatch: {
+        'webkitgtk:browserOptions': {
+          binary: '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser',
+          args: ['--automation'],
+        },
+      },
+    },
+  });
+  const s = `/session/${session.sessionId}`;
+  const evaluate = (fn, ...args) =>
+    call('POST', `${s}/execute/sync`, { script: `return (${fn.toString()}).apply(null, arguments);`, args });
+  await call('POST', `${s}/window/rect`, { width: 900, height: 700 }).catch(() => {});
+  return {
+    engine: 'webkit',
+    pid: driver.pid,
+    errors: [],
+    goto: (url) => call('POST', `${s}/url`, { url }),
+    evaluate,
+    waitFor: async (fn, timeout, ...args) => {
+      const end = Date.now() + timeout;
+      while (!(await evaluate(fn, ...args))) {
+        if (Date.now() > end) throw new Error(`Waited ${timeout} ms for ${fn}`);
+        await new Promise((r) => setTimeout(r, 100));
+      }
+    },
+    upload: async (selector, file) => {
+      const element = await call('POST', `${s}/element`, { using: 'css selector', value: selector });
+      const id = element[Object.keys(element)[0]];
+      await call('POST', `${s}/element/${id}/value`, { text: file });
+    },
+    screenshot: async (file) => fs.writeFileSync(file, Buffer.from(await call('GET', `${s}/screenshot`), 'base64')),
+    close: async () => {
+      await call('DELETE', s).catch(() => {});
+      driver.kill();
+    },
+  };
+}
+
+// Resident memory of a process and all below it, in bytes.
+export function treeMemory(pid) {
+  const children = new Map();
+  for (const entry of fs.readdirSync('/proc')) {
+    if (!/^\d+$/.test(entry)) continue;
+    try {
+      const stat = fs.readFileSync(`/proc/${entry}/stat`, 'utf8');
+      const ppid = Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]);
+      if (!children.has(ppid)) children.set(ppid, []);
+      children.get(ppid).push(Number(entry));
+    } catch {
+      // gone meanwhile
+    }
+  }
+  let total = 0;
+  const pending = [pid];
+  while (pending.length) {
+    const p = pending.pop();
+    try {
+      const status = fs.readFileSync(`/proc/${p}/status`, 'utf8');
+      const rss = /VmRSS:\s+(\d+) kB/.exec(status);
+      if (rss) total += Number(rss[1]) * 1024;
+    } catch {
+      continue;
+    }
+    pending.push(...(children.get(p) || []));
+  }
+  return total;
+}
+
+export function version(engine) {
+  const binary = engine === 'webkit' ? binaries.webkit : binaries[engine];
+  try {
+    return execFileSync(binary, ['--version'], { encoding: 'utf8' }).trim().split('\n')[0];
+  } catch {
+    return '?';
+  }
+}
