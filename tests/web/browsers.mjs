@@ -165,10 +165,32 @@ export function treeMemory(pid) {
 }
 
 export function version(engine) {
-  const binary = engine === 'webkit' ? binaries.webkit : binaries[engine];
   try {
-    return execFileSync(binary, ['--version'], { encoding: 'utf8' }).trim().split('\n')[0];
+    if (engine === 'webkit')
+      return 'WebKitGTK ' + execFileSync('dpkg-query', ['-W', '-f=${Version}', 'libwebkit2gtk-4.1-0'], { encoding: 'utf8' });
+    return execFileSync(binaries[engine], ['--version'], { encoding: 'utf8' }).trim().split('\n')[0];
   } catch {
     return '?';
   }
+}
+
+// Serves a folder on 127.0.0.1 as any static host would (no special
+// headers) and keeps the path of every request, so a test can see that a
+// page asked for nothing more.
+export async function serveFolder(folder) {
+  const http = await import('node:http');
+  const types = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm', '.png': 'image/png' };
+  const requests = [];
+  const server = http.createServer((request, response) => {
+    requests.push(request.url);
+    const file = path.join(folder, path.normalize(decodeURIComponent(request.url.split('?')[0])));
+    if (!file.startsWith(folder) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
+      response.writeHead(404).end();
+      return;
+    }
+    response.writeHead(200, { 'Content-Type': types[path.extname(file)] || 'application/octet-stream' });
+    fs.createReadStream(file).pipe(response);
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  return { url: `http://127.0.0.1:${server.address().port}/`, requests, close: () => server.close() };
 }

@@ -71,7 +71,9 @@
   function showOutcome(row, kind, text, blob) {
     row.bar.remove();
     row.li.dataset.state = kind;
-    row.text.className = kind;
+    // How long the fix took, for the benchmark.
+    if (row.started) row.li.dataset.ms = Math.round(performance.now() - row.started);
+    row.text.className = 'text ' + kind;
     row.text.textContent = text;
     if (blob) {
       const link = document.createElement('a');
@@ -91,6 +93,7 @@
     const id = nextId++;
     rows.set(id, row);
     row.li.dataset.state = 'working';
+    row.started = performance.now();
     showProgress(row, 'Waiting...', 0, 0);
     worker.postMessage({ id, file });
   }
