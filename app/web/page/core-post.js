@@ -1,27 +1,134 @@
 // Linked into the core's script (emcc --post-js): the worker's side of the
 // in-memory file system, kept to what the fix needs in memory.
 
-// A file that grew keeps spare room (up to twice its size while small);
-// the unpacked tree holds many, so each is cut to its bytes when closed.
+// Files of the in-memory file system are kept as lists of pieces instead
+// of one array that is copied into a larger one as the file grows: the
+// unpacked tree and the fixed archive are most of the tab's memory, and
+// each copy left the old array for the collector, several times the
+// file's size in all. A new piece is at least what the write needs and an
+// eighth of the file so far (at most 8 MB), so little room is left over;
+// what is left in the last piece is cut off when the file is closed.
 (function () {
+  const MaxPiece = 8 * 1024 * 1024;
+  const pieces = (node) => node.nvxPieces || (node.nvxPieces = []);
+  const capacity = (node) => pieces(node).reduce((sum, piece) => sum + piece.length, 0);
+
+  function grow(node, size) {
+    const room = capacity(node);
+    if (size > room) pieces(node).push(new Uint8Array(Math.max(size - room, Math.min(room >> 3, MaxPiece))));
+  }
+
+  // Calls visit(piece, from, count, at) for the parts of the pieces that
+  // hold [position, position + length), at being the offset into that range.
+  function span(node, position, length, visit) {
+    let start = 0, at = 0;
+    for (const piece of pieces(node)) {
+      const end = start + piece.length;
+      if (end > position && at < length) {
+        const from = position + at - start, count = Math.min(piece.length - from, length - at);
+        visit(piece, from, count, at);
+        at += count;
+      }
+      start = end;
+    }
+  }
+
+  // Later nodes take their calls from the table made when the first node
+  // was; both get these.
+  const ops = {};
+  ops.read = function (stream, buffer, offset, length, position) {
+    const node = stream.node;
+    const size = Math.max(0, Math.min(node.usedBytes - position, length));
+    span(node, position, size, (piece, from, count, at) => buffer.set(piece.subarray(from, from + count), offset + at));
+    return size;
+  };
+  ops.write = function (stream, buffer, offset, length, position, canOwn) {
+    if (!length) return 0;
+    const node = stream.node;
+    node.timestamp = Date.now();
+    if (node.usedBytes === 0 && position === 0 && !capacity(node)) {
+      // The first write: taken over where allowed, copied to size otherwise.
+      const own = canOwn && buffer.buffer !== HEAP8.buffer;
+      node.nvxPieces = [own ? buffer.subarray(offset, offset + length) : buffer.slice(offset, offset + length)];
+    } else {
+      grow(node, position + length);
+      span(node, position, length, (piece, from, count, at) =>
+        piece.set(buffer.subarray(offset + at, offset + at + count), from));
+    }
+    node.usedBytes = Math.max(node.usedBytes, position + length);
+    return length;
+  };
+  ops.allocate = function (stream, offset, length) {
+    grow(stream.node, offset + length);
+    stream.node.usedBytes = Math.max(stream.node.usedBytes, offset + length);
+  };
+  // The core maps no files.
+  ops.mmap = function () {
+    throw new FS.ErrnoError(43);  // ENODEV
+  };
+
+  MEMFS.resizeFileStorage = function (node, size) {
+    if (size === 0) {
+      node.nvxPieces = [];
+    } else if (size < node.usedBytes) {
+      // Bytes past the new end read as zeros should the file grow again.
+      let start = 0;
+      node.nvxPieces = pieces(node).filter((piece) => {
+        const keep = start < size;
+        if (keep && start + piece.length > size) piece.fill(0, size - start);
+        start += piece.length;
+        return keep;
+      });
+    } else {
+      grow(node, size);
+    }
+    node.usedBytes = size;
+  };
+  MEMFS.getFileDataAsTypedArray = function (node) {
+    const data = new Uint8Array(node.usedBytes);
+    span(node, 0, node.usedBytes, (piece, from, count, at) => data.set(piece.subarray(from, from + count), at));
+    return data;
+  };
+
+  // The unpacked tree is read once, by the packer, file after file: a
+  // file of it read to its end is let go at once, so that the tree and the
+  // fixed archive are not both whole in memory. Its size stays; should
+  // anything read it again, the read fails (no wrong bytes are packed).
+  const ReadOnce = '/tmp/';
+  const read = ops.read;
+  ops.read = function (stream) {
+    if (stream.node.nvxLetGo) throw new FS.ErrnoError(29);  // EIO
+    return read.apply(this, arguments);
+  };
+
+  for (const table of [MEMFS.stream_ops, MEMFS.ops_table && MEMFS.ops_table.file.stream]) {
+    if (table) Object.assign(table, ops);
+  }
+
   const close = FS.close;
   FS.close = function (stream) {
     const node = stream.node;
+    const readToEnd = (stream.flags & 3) === 0 && stream.position >= node.usedBytes && node.nvxPieces;
     const result = close.apply(this, arguments);
-    const contents = node && node.contents;
-    if (contents instanceof Uint8Array && contents.length > node.usedBytes) {
-      node.contents = contents.slice(0, node.usedBytes);
+    if (readToEnd && FS.getPath(node).startsWith(ReadOnce)) {
+      node.nvxPieces = [];
+      node.nvxLetGo = true;
+      return result;
+    }
+    const list = node && node.nvxPieces;
+    const spare = list && list.length ? capacity(node) - node.usedBytes : 0;
+    if (spare > 0) {
+      const last = list[list.length - 1];
+      list[list.length - 1] = last.slice(0, last.length - Math.min(spare, last.length));
     }
     return result;
   };
 
-  // The fixed archive is one large file: growing it step by step would
-  // hold the old and the new copy at once. Files in a folder that names a
-  // size get that room at their first growth.
-  const expand = MEMFS.expandFileStorage;
-  MEMFS.expandFileStorage = function (node, capacity) {
-    const reserve = node.parent && node.parent.nvxReserve;
-    return expand.call(this, node, reserve && capacity < reserve ? reserve : capacity);
+  // The file's bytes as a list of parts, for a Blob.
+  MEMFS.nvxParts = function (node) {
+    const parts = [];
+    span(node, 0, node.usedBytes, (piece, from, count) => parts.push(piece.subarray(from, from + count)));
+    return parts;
   };
 })();
 
@@ -35,15 +142,13 @@ Module.fixFile = function (file, bytes) {
   FS.mkdirTree(output);
   if (bytes) FS.writeFile(input + '/' + file.name, new Uint8Array(bytes), { canOwn: true });
   else FS.mount(WORKERFS, { files: [file] }, input);
-  // Room for the fixed archive: the picked one's size and the new viewer.
-  FS.lookupPath(output).node.nvxReserve = file.size + 8 * 1024 * 1024;
   try {
     const [kind, ...text] = Module.ccall('NvxWebFix', 'string', ['string', 'string'],
       [input + '/' + file.name, output + '/' + file.name]).split('\n');
     let blob = null;
     if (kind === 'done') {
       const node = FS.lookupPath(output + '/' + file.name).node;
-      blob = new Blob([node.contents.subarray(0, node.usedBytes)], { type: 'application/zip' });
+      blob = new Blob(MEMFS.nvxParts(node), { type: 'application/zip' });
     }
     return { kind, text: text.join('\n'), blob };
   } finally {
