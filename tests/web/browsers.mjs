@@ -53,7 +53,7 @@ async function openPuppeteer(engine) {
     evaluate: (fn, ...args) => page.evaluate(fn, ...args),
     waitFor: (fn, timeout, ...args) => page.waitForFunction(fn, { timeout, polling: 100 }, ...args),
     upload: async (selector, file) => (await page.$(selector)).uploadFile(file),
-    screenshot: (file) => page.screenshot({ path: file }),
+    screenshot: (file) => page.screenshot({ path: file, fullPage: true }),
     close: async () => {
       await browser.close();
       fs.rmSync(profile, { recursive: true, force: true });
