@@ -8,10 +8,32 @@
 // file's size in all. A new piece is at least what the write needs and an
 // eighth of the file so far (at most 8 MB), so little room is left over;
 // what is left in the last piece is cut off when the file is closed.
+//
+// The fixed archive goes out as a Blob. Its pieces are sealed into Blobs as
+// soon as the packer has written past them, so that the archive is never
+// held twice (arrays and Blob) at the end; the packer's later rewrites of
+// local headers inside them are kept as patches. A sealed piece cannot be
+// read back here (the packer never does): such a read fails.
 (function () {
   const MaxPiece = 8 * 1024 * 1024;
   const pieces = (node) => node.nvxPieces || (node.nvxPieces = []);
   const capacity = (node) => pieces(node).reduce((sum, piece) => sum + piece.length, 0);
+  const failIO = () => {
+    throw new FS.ErrnoError(29);  // EIO
+  };
+
+  // Files in a folder marked nvxSeals get their written pieces sealed.
+  function seal(node, before) {
+    if (!node.parent || !node.parent.nvxSeals) return;
+    const list = pieces(node);
+    let start = 0;
+    for (let i = 0; i < list.length; i++) {
+      const piece = list[i];
+      if (start + piece.length > before) break;
+      if (!piece.sealed) list[i] = { sealed: new Blob([piece]), length: piece.length };
+      start += piece.length;
+    }
+  }
 
   function grow(node, size) {
     const room = capacity(node);
@@ -39,7 +61,8 @@
   ops.read = function (stream, buffer, offset, length, position) {
     const node = stream.node;
     const size = Math.max(0, Math.min(node.usedBytes - position, length));
-    span(node, position, size, (piece, from, count, at) => buffer.set(piece.subarray(from, from + count), offset + at));
+    span(node, position, size, (piece, from, count, at) =>
+      piece.sealed ? failIO() : buffer.set(piece.subarray(from, from + count), offset + at));
     return size;
   };
   ops.write = function (stream, buffer, offset, length, position, canOwn) {
@@ -52,10 +75,14 @@
       node.nvxPieces = [own ? buffer.subarray(offset, offset + length) : buffer.slice(offset, offset + length)];
     } else {
       grow(node, position + length);
-      span(node, position, length, (piece, from, count, at) =>
-        piece.set(buffer.subarray(offset + at, offset + at + count), from));
+      span(node, position, length, (piece, from, count, at) => {
+        const bytes = buffer.subarray(offset + at, offset + at + count);
+        if (!piece.sealed) piece.set(bytes, from);
+        else (node.nvxPatches || (node.nvxPatches = [])).push({ at: position + at, bytes: bytes.slice() });
+      });
     }
     node.usedBytes = Math.max(node.usedBytes, position + length);
+    seal(node, position);
     return length;
   };
   ops.allocate = function (stream, offset, length) {
@@ -70,12 +97,13 @@
   MEMFS.resizeFileStorage = function (node, size) {
     if (size === 0) {
       node.nvxPieces = [];
+      node.nvxPatches = [];
     } else if (size < node.usedBytes) {
       // Bytes past the new end read as zeros should the file grow again.
       let start = 0;
       node.nvxPieces = pieces(node).filter((piece) => {
         const keep = start < size;
-        if (keep && start + piece.length > size) piece.fill(0, size - start);
+        if (keep && start + piece.length > size) piece.sealed ? failIO() : piece.fill(0, size - start);
         start += piece.length;
         return keep;
       });
@@ -86,7 +114,8 @@
   };
   MEMFS.getFileDataAsTypedArray = function (node) {
     const data = new Uint8Array(node.usedBytes);
-    span(node, 0, node.usedBytes, (piece, from, count, at) => data.set(piece.subarray(from, from + count), at));
+    span(node, 0, node.usedBytes, (piece, from, count, at) =>
+      piece.sealed ? failIO() : data.set(piece.subarray(from, from + count), at));
     return data;
   };
 
@@ -117,18 +146,35 @@
     }
     const list = node && node.nvxPieces;
     const spare = list && list.length ? capacity(node) - node.usedBytes : 0;
-    if (spare > 0) {
-      const last = list[list.length - 1];
+    const last = spare > 0 && list[list.length - 1];
+    if (last instanceof Uint8Array) {
       list[list.length - 1] = last.slice(0, last.length - Math.min(spare, last.length));
     }
     return result;
   };
 
-  // The file's bytes as a list of parts, for a Blob.
+  // The file's bytes as a list of parts for a Blob, patches in place:
+  // segments [start, end) of the file, each a part and where in it they begin.
   MEMFS.nvxParts = function (node) {
-    const parts = [];
-    span(node, 0, node.usedBytes, (piece, from, count) => parts.push(piece.subarray(from, from + count)));
-    return parts;
+    let segments = [];
+    span(node, 0, node.usedBytes, (piece, from, count, at) =>
+      segments.push({ start: at, end: at + count, part: piece.sealed || piece, offset: from }));
+    const cut = (s, from, to) => ({ start: from, end: to, part: s.part, offset: s.offset + from - s.start });
+    for (const patch of node.nvxPatches || []) {
+      const end = patch.at + patch.bytes.length, next = [];
+      for (const s of segments) {
+        if (s.end <= patch.at || s.start >= end) {
+          next.push(s);
+          continue;
+        }
+        if (s.start < patch.at) next.push(cut(s, s.start, patch.at));
+        if (s.start <= patch.at) next.push({ start: patch.at, end, part: patch.bytes, offset: 0 });
+        if (s.end > end) next.push(cut(s, end, s.end));
+      }
+      segments = next;
+    }
+    return segments.map((s) => s.part instanceof Blob ? s.part.slice(s.offset, s.offset + s.end - s.start)
+      : s.part.subarray(s.offset, s.offset + s.end - s.start));
   };
 })();
 
@@ -140,6 +186,7 @@ Module.fixFile = function (file, bytes) {
   const input = '/input', output = '/output';
   FS.mkdirTree(input);
   FS.mkdirTree(output);
+  FS.lookupPath(output).node.nvxSeals = true;
   if (bytes) FS.writeFile(input + '/' + file.name, new Uint8Array(bytes), { canOwn: true });
   else FS.mount(WORKERFS, { files: [file] }, input);
   try {
