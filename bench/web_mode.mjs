@@ -2,6 +2,8 @@
 // `nvxfix-cli --jobs 1` on the same generated presentation archives, and
 // measures how much memory the browser's processes took on top of the idle
 // page (peak resident size of the whole process tree, sampled every 50 ms).
+// Processor times are given beside wall times: on a shared machine they
+// move far less (the browser's are those of all its processes).
 // The page is served from 127.0.0.1 as a static host would serve it.
 // Run under a display for WebKitGTK (xvfb-run -a node bench/web_mode.mjs).
 //
@@ -12,7 +14,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { Engines, open, serveFolder, treeMemory, unavailable, version } from '../tests/web/browsers.mjs';
+import { Engines, open, serveFolder, treeUsage, unavailable, version } from '../tests/web/browsers.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
 const option = (name, fallback) => {
@@ -37,10 +39,10 @@ function timedNative(archive, work) {
   fs.mkdirSync(path.dirname(copy), { recursive: true });
   fs.copyFileSync(archive, copy);
   try {
-    const result = execFileSync('sh', ['-c', `/usr/bin/time -f '%e %M' "$0" --jobs 1 "$1" 2>&1 >/dev/null | tail -1`, cli, copy],
-      { encoding: 'utf8' });
-    const [seconds, kb] = result.trim().split(' ').map(Number);
-    return { seconds, peak: kb * 1024 };
+    const result = execFileSync('sh', ['-c', `/usr/bin/time -f '%e %U %S %M' "$0" --jobs 1 "$1" 2>&1 >/dev/null | tail -1`,
+      cli, copy], { encoding: 'utf8' });
+    const [seconds, user, system, kb] = result.trim().split(' ').map(Number);
+    return { seconds, cpu: user + system, peak: kb * 1024 };
   } finally {
     fs.rmSync(path.dirname(copy), { recursive: true });
   }
@@ -52,9 +54,9 @@ async function inBrowser(engine, archive, host) {
     await page.goto(host.url + 'index.html');
     await page.waitFor(() => document.body.dataset.ready, 60000);
     await new Promise((r) => setTimeout(r, 1000));
-    const baseline = treeMemory(page.pid);
-    let peak = baseline;
-    const sampler = setInterval(() => (peak = Math.max(peak, treeMemory(page.pid))), 50);
+    const before = treeUsage(page.pid);
+    let peak = before.rss;
+    const sampler = setInterval(() => (peak = Math.max(peak, treeUsage(page.pid).rss)), 50);
     try {
       await page.upload('#pick', archive);
       await page.waitFor(() => {
@@ -69,7 +71,7 @@ async function inBrowser(engine, archive, host) {
       return { state: li.dataset.state, ms: Number(li.dataset.ms) };
     });
     if (row.state !== 'done') throw new Error(`${engine}: the fix ended ${row.state}`);
-    return { seconds: row.ms / 1000, baseline, peak };
+    return { seconds: row.ms / 1000, cpu: treeUsage(page.pid).cpu - before.cpu, baseline: before.rss, peak };
   } finally {
     await page.close();
   }
@@ -83,7 +85,7 @@ try {
     const bytes = fs.statSync(archive).size;
     const n = timedNative(archive, work);
     console.log(`${size} MB show, archive ${(bytes / MB).toFixed(1)} MB`);
-    console.log(`  native --jobs 1: ${n.seconds.toFixed(2)} s, peak ${(n.peak / MB).toFixed(0)} MB`);
+    console.log(`  native --jobs 1: ${n.seconds.toFixed(2)} s (processor ${n.cpu.toFixed(2)} s), peak ${(n.peak / MB).toFixed(0)} MB`);
     for (const engine of engines) {
       const why = unavailable(engine);
       if (why) {
@@ -92,7 +94,8 @@ try {
       }
       const b = await inBrowser(engine, archive, host);
       const added = b.peak - b.baseline;
-      console.log(`  ${engine} (${version(engine)}): ${b.seconds.toFixed(2)} s (${(b.seconds / n.seconds).toFixed(2)}x native), ` +
+      console.log(`  ${engine} (${version(engine)}): ${b.seconds.toFixed(2)} s (${(b.seconds / n.seconds).toFixed(2)}x native; ` +
+        `processor ${b.cpu.toFixed(2)} s, ${(b.cpu / n.cpu).toFixed(2)}x), ` +
         `memory +${(added / MB).toFixed(0)} MB over the idle page (${(added / bytes).toFixed(2)}x the archive; ` +
         `all processes ${(b.peak / MB).toFixed(0)} MB)`);
     }

@@ -26,8 +26,11 @@ SOURCES
        -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache" -o Debug::NoLocking=1)
   "${apt[@]}" update
   rm -rf "$deps/source" && mkdir -p "$deps/source"
+  # apt checked the files against the signed index; dpkg-source has no
+  # keyring to check the .dsc again and would only warn.
   (cd "$deps/source" && "${apt[@]}" source --download-only zlib >/dev/null 2>&1 &&
-     dpkg-source -x --skip-patches ./zlib_*.dsc unpacked >/dev/null)
+     dpkg-source -x --skip-patches ./zlib_*.dsc unpacked >/dev/null 2>&1) ||
+    { echo "web: could not get zlib's source package" >&2; exit 1; }
   rm -rf "$zlib" && mv "$deps/source/unpacked" "$zlib"
 fi
 

@@ -134,34 +134,35 @@ async function openWebDriver() {
   };
 }
 
-// Resident memory of a process and all below it, in bytes.
-export function treeMemory(pid) {
-  const children = new Map();
+// Resident memory (bytes) and processor time used so far (seconds) of a
+// process and all below it.
+export function treeUsage(pid) {
+  const children = new Map(), stats = new Map();
   for (const entry of fs.readdirSync('/proc')) {
     if (!/^\d+$/.test(entry)) continue;
     try {
       const stat = fs.readFileSync(`/proc/${entry}/stat`, 'utf8');
-      const ppid = Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]);
+      const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+      const ppid = Number(fields[1]);
       if (!children.has(ppid)) children.set(ppid, []);
       children.get(ppid).push(Number(entry));
+      // utime and stime, in clock ticks of 1/100 s; resident pages of 4 KiB.
+      stats.set(Number(entry), { cpu: (Number(fields[11]) + Number(fields[12])) / 100, rss: Number(fields[21]) * 4096 });
     } catch {
       // gone meanwhile
     }
   }
-  let total = 0;
+  const usage = { rss: 0, cpu: 0 };
   const pending = [pid];
   while (pending.length) {
     const p = pending.pop();
-    try {
-      const status = fs.readFileSync(`/proc/${p}/status`, 'utf8');
-      const rss = /VmRSS:\s+(\d+) kB/.exec(status);
-      if (rss) total += Number(rss[1]) * 1024;
-    } catch {
-      continue;
-    }
+    const stat = stats.get(p);
+    if (!stat) continue;
+    usage.rss += stat.rss;
+    usage.cpu += stat.cpu;
     pending.push(...(children.get(p) || []));
   }
-  return total;
+  return usage;
 }
 
 export function version(engine) {
