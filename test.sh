@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the Linux and Windows targets and runs every test of both.
+# Builds the Linux, Windows and web targets and runs every test of each.
 set -u
 cd "$(dirname "$0")"
 tools/ensure-packages.sh || exit 2
@@ -48,6 +48,9 @@ for preset in linux linux-portable windows; do
   fi
   [ $result -eq 0 ] || status=1
 done
+
+echo "== web: build and browser tests"
+tests/web/run-web-tests.sh build/linux/nvxzip || status=1
 
 [ $status -eq 0 ] && echo "All tests passed." || echo "Some steps failed; logs in build/."
 exit $status

@@ -5,6 +5,10 @@ set -u
 packages=(cmake make g++ zlib1g-dev libgtest-dev python3 zip unzip p7zip-full unicode-data)
 if [ "${1:-}" != linux-only ]; then
   packages+=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine fonts-wine xvfb imagemagick xdotool)
+  # The web page: its compiler, dpkg-source for zlib's source, the three
+  # browser engines it is tested in, and npm for the driver.
+  packages+=(emscripten dpkg-dev chromium firefox-esr webkit2gtk-driver xauth)
+  command -v npm >/dev/null || packages+=(npm)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -195,20 +195,26 @@ int32_t CountOtherTopLevelEntries(const WideString& folder, const WideString& bu
 
 }  // namespace
 
-TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progress, const TLeftOutEvent& leftOut) {
-    const WideString archive = PickedPath(given);
-    CheckWritable(archive);
+namespace {
+
+// What an archive holds, before anything is copied: a damaged one raises,
+// and one holding no presentation or an already fixed one ends the fix.
+TFixResult Inspect(const WideString& archive, TArchiveShow& show) {
     TRef<TResourceStream> payload = OpenPayload();
-    const TArchiveShow show = InspectArchive(archive, *payload);
+    show = InspectArchive(archive, *payload);
     if (show.Bundle.empty()) return FixOutcome::Refused;
     if (show.AlreadyFixed) return FixOutcome::AlreadyFixed;
-
     TFixResult result;
     const WideString expected = ChangeFileExt(ExtractFileName(archive), WideString()) + u".app";
     if (!SameCanonicalText(show.Bundle, expected)) result.Bundle = show.Bundle;
-    result.Backup = BackUpArchive(archive, progress);
-    result.UsualBackupName = result.Backup == ChangeFileExt(archive, u".bak.zip");
+    return result;
+}
 
+// Unpacks archive into a new temporary folder, fixes the bundle there and
+// packs it into output. others gets the number of names at the top of the
+// archive that the fixed one leaves out.
+AnsiString UnpackFixRepack(const WideString& archive, const WideString& bundleName, const WideString& output,
+                           const TFixProgress& progress, int32_t& others) {
     const TTempFolder workFolder(true);
     const WideString& work = workFolder.Path();
     TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
@@ -219,11 +225,33 @@ TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progres
     if (progress)
         unzipper->OnProgress = [&progress](TArchiveProgress* p) { progress("unpack", p->Position, p->Total); };
     unzipper->Unzip(archive, work);
-    result.Outcome =
-        FixPresentation(work + show.Bundle, archive, RepackIntoArchive, std::move(unzipper->EntryForms), progress);
-    if (result.Outcome == FixOutcome::Done && leftOut) {
-        int32_t others = CountOtherTopLevelEntries(work, show.Bundle);
-        if (others > 0) leftOut(others, result.Backup);
-    }
+    AnsiString outcome =
+        FixPresentation(work + bundleName, output, RepackIntoArchive, std::move(unzipper->EntryForms), progress);
+    others = outcome == FixOutcome::Done ? CountOtherTopLevelEntries(work, bundleName) : 0;
+    return outcome;
+}
+
+}  // namespace
+
+TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progress, const TLeftOutEvent& leftOut) {
+    const WideString archive = PickedPath(given);
+    CheckWritable(archive);
+    TArchiveShow show;
+    TFixResult result = Inspect(archive, show);
+    if (!result.Outcome.empty()) return result;
+    result.Backup = BackUpArchive(archive, progress);
+    result.UsualBackupName = result.Backup == ChangeFileExt(archive, u".bak.zip");
+    int32_t others = 0;
+    result.Outcome = UnpackFixRepack(archive, show.Bundle, archive, progress, others);
+    if (others > 0 && leftOut) leftOut(others, result.Backup);
+    return result;
+}
+
+TFixResult FixBundleArchiveInto(const WideString& archive, const WideString& output, const TFixProgress& progress) {
+    TArchiveShow show;
+    TFixResult result = Inspect(archive, show);
+    if (!result.Outcome.empty()) return result;
+    int32_t others = 0;
+    result.Outcome = UnpackFixRepack(archive, show.Bundle, output, progress, others);
     return result;
 }

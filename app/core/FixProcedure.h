@@ -76,3 +76,9 @@ using TLeftOutEvent = std::function<void(int32_t count, const WideString& backup
 // archive unchanged. A picked link is followed and stays a link.
 TFixResult FixBundleArchive(const WideString& archive, const TFixProgress& progress = {},
                             const TLeftOutEvent& leftOut = {});
+
+// ZIP mode where the picked archive is only read (a browser's file): the
+// fixed archive is written to output, and no backup is made since the
+// picked file stays the original. A viewer that is the carried one already
+// gives FixOutcome::AlreadyFixed and no output.
+TFixResult FixBundleArchiveInto(const WideString& archive, const WideString& output, const TFixProgress& progress = {});

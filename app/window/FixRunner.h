@@ -11,9 +11,6 @@
 #include "FixProgress.h"
 #include "Foundation/Types.h"
 
-// "Packing... 45%": the stage of a progress event and how far it is.
-WideString ProgressText(const char* stage, uint64_t done, uint64_t total);
-
 class TFixRunner {
 public:
     // The job's outcome is the text the window shows when it ends.

@@ -198,7 +198,7 @@ public:
     TNoErrorBoxes& operator=(const TNoErrorBoxes&) = delete;
 
 private:
-    uint32_t FOldMode;
+    [[maybe_unused]] uint32_t FOldMode;  // POSIX has no such mode
 };
 
 // ---- Raising handle wrappers ----

@@ -1,5 +1,6 @@
 #include "FileSystem/StagedReplace.h"
 #include <string>
+#include <vector>
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/FileModes.h"
 #include "Foundation/CodePages.h"

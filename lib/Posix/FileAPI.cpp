@@ -234,10 +234,20 @@ constexpr int ProbeLocks = F_GETLK;
 constexpr int TakeLocks = F_SETLK;
 #endif
 
+#if defined(__EMSCRIPTEN__)
+// A browser tab is a single-process sandbox: no other program opens its
+// files, so there is nobody to lock against (and its file system has no
+// such locks; asked, it says EINVAL).
+constexpr bool SingleProcessSandbox = true;
+#else
+constexpr bool SingleProcessSandbox = false;
+#endif
+
 // Runs of the share bytes in mask, one fcntl call each: a probe for locks
 // held by other opens (true when there are some), or taking read locks
 // (a file system without these locks holds none, and files open unshared).
 bool ShareLocks(int fd, unsigned mask, int command) {
+    if (SingleProcessSandbox) return false;
     for (int first = 0; first < ShareByte::Count;) {
         if (!(mask & (1u << first))) {
             ++first;

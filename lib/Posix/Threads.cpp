@@ -8,17 +8,28 @@
 #include "Posix/LinuxCalls.h"
 #include "Posix/PosixErrors.h"
 
+// A web page gets threads only when cross-origin isolated, which a static
+// host or file:// cannot promise; that build has none and says so.
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+#define NVX_SINGLE_THREADED 1
+#else
+#define NVX_SINGLE_THREADED 0
+#endif
+
 uint32_t CurrentThreadId() {
 #if defined(__APPLE__)
     uint64_t id = 0;
     pthread_threadid_np(nullptr, &id);
     return (uint32_t)id;
+#elif defined(__EMSCRIPTEN__)
+    return (uint32_t)(uintptr_t)::pthread_self();
 #else
     return (uint32_t)::syscall(SYS_gettid);
 #endif
 }
 
 int32_t UsableProcessorCount() {
+    if (NVX_SINGLE_THREADED) return 1;  // the zipper then packs on the calling thread
 #if NVX_LINUX_CALLS
     // The affinity mask, not the machine: a container or taskset may allow fewer.
     cpu_set_t set;
@@ -56,6 +67,8 @@ struct TThread::TNative {
 };
 
 TThread::TThread(std::function<void()> body) : FNative(new TNative{std::move(body)}) {
+    // Nobody should ask: UsableProcessorCount keeps the zipper to one thread.
+    if (NVX_SINGLE_THREADED) throw EOSError("Threads are not available in this build", WinError::NotSupported);
     int error = ::pthread_create(&FNative->Thread, nullptr, &TNative::Run, FNative.get());
     if (error != 0) {
         SetLastErrorCode(MapErrno(error));

@@ -401,6 +401,26 @@ TEST(ZipMode, AMissingArchiveIsReportedNotFound) {
     EXPECT_TRUE(fs::is_empty(FsPath(scratch.Path())));
 }
 
+// A browser's file: the picked archive is only read and gets no backup;
+// the fixed one, picked again, is reported and not written a second time.
+TEST(ZipMode, FixIntoAnotherFileLeavesThePickedOneAndSaysAlreadyFixed) {
+    TScratchFolder scratch;
+    WideString archive = MakeArchive(scratch.Path());
+    std::string before = ReadBytes(archive);
+    fs::create_directories(FsPath(scratch / u"out"));
+    fs::create_directories(FsPath(scratch / u"again"));
+    WideString output = JoinPath(scratch / u"out", u"Show.zip");
+    EXPECT_EQ(FixBundleArchiveInto(archive, output), FixOutcome::Done);
+    EXPECT_EQ(ReadBytes(archive), before);
+    EXPECT_FALSE(fs::exists(FsPath(scratch / u"Show.bak.zip")));
+    EXPECT_NE(ReadBytes(output), before);
+
+    WideString again = JoinPath(scratch / u"again", u"Show.zip");
+    EXPECT_EQ(FixBundleArchiveInto(output, again), FixOutcome::AlreadyFixed);
+    EXPECT_FALSE(fs::exists(FsPath(again)));
+    EXPECT_TRUE(fs::is_empty(FsPath(scratch / u"again")));
+}
+
 }  // namespace
 
 namespace {

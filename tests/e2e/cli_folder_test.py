@@ -153,6 +153,29 @@ class CliFolderMode(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.dir)), ["Show.app", "Show.app.bak"])
         self.assertEqual(os.listdir(bundle + ".bak"), ["older"])
 
+    def test_a_folder_the_user_cannot_search_fails_the_fix(self):
+        if self.cli.windows or os.geteuid() != 0 or not shutil.which("setpriv"):
+            self.skipTest("needs root to act as an ordinary user")
+        import subprocess
+        bundle = make_bundle(self.dir)
+        for root, dirs, files in os.walk(self.dir):
+            os.chown(root, 65534, 65534)
+            for n in files:
+                os.chown(os.path.join(root, n), 65534, 65534)
+        hidden = os.path.join(bundle, "Contents", "Resources", "text")
+        os.chmod(hidden, 0o644)  # its names can be read, its entries not reached
+        os.chmod(self.dir, 0o777)
+        result = subprocess.run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", self.cli.path, bundle],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+        out, err = result.stdout.decode(), result.stderr.decode()
+        self.assertEqual((result.returncode, out), (2, ""), err)
+        self.assertIn("Cannot create backup", err)
+        self.assertNotIn(DONE, out + err)
+        os.chmod(hidden, 0o755)
+        with open(os.path.join(bundle, VIEWER), "rb") as f:
+            self.assertTrue(f.read().startswith(b"OLD VIEWER"))
+        self.assertEqual(sorted(os.listdir(self.dir)), ["Show.app"])
+
     def test_links_are_followed_only_where_the_user_pointed(self):
         if self.cli.windows:
             self.skipTest("POSIX links")

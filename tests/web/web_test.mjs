@@ -1,0 +1,196 @@
+// Drives the web page in each browser engine: fixes a generated show and
+// checks the download, then a damaged archive, a non-presentation, an
+// already fixed show and a dropped folder; the page must keep answering
+// during a fix and ask for nothing after it loaded. Keeps a screenshot per
+// engine beside the page.
+//
+//   node web_test.mjs WEB_DIR NVXZIP [ENGINE...]
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { Engines, open, serveFolder, unavailable, version } from './browsers.mjs';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const root = path.resolve(here, '../..');
+const [webDir, nvxzip, ...chosen] = process.argv.slice(2).map((a, i) => (i < 2 ? path.resolve(a) : a));
+const payload = path.join(root, 'app/payload/ZuvOrudad5');
+// A Mac program starts with a Mach-O or universal magic number; anything
+// else is a placeholder, which the page must point out.
+const payloadIsPlaceholder = !['feedface', 'feedfacf', 'cefaedfe', 'cffaedfe', 'cafebabe']
+  .includes(fs.readFileSync(payload).subarray(0, 4).toString('hex'));
+const work = fs.mkdtempSync(path.join(os.tmpdir(), 'nvxfix-web-'));
+
+// The fixtures: a show large enough that the fix takes a while, a damaged
+// copy, and an archive that holds no presentation.
+function makeFixtures() {
+  const show = path.join(work, 'show');
+  execFileSync('python3', [path.join(root, 'bench/make_presentation.py'), show, '--size-mb', '24', '--files', '120',
+    '--viewer-kb', '256', '--zip']);
+  const broken = path.join(work, 'broken');
+  fs.mkdirSync(broken);
+  // Cut short: the central directory is gone.
+  const bytes = fs.readFileSync(path.join(show, 'Show.zip'));
+  fs.writeFileSync(path.join(broken, 'Show.zip'), bytes.subarray(0, bytes.length - 4000));
+  const other = path.join(work, 'other');
+  fs.mkdirSync(other);
+  execFileSync('python3', ['-c', `import zipfile; z = zipfile.ZipFile('${other}/Notes.zip', 'w');
+z.writestr('Notes/readme.txt', 'not a show'); z.close()`]);
+  return { show: path.join(show, 'Show.zip'), broken: path.join(broken, 'Show.zip'), other: path.join(other, 'Notes.zip') };
+}
+
+// Picks a file and waits for its row's outcome; gives {state, text, ...}.
+async function fix(page, file, timeout = 300000) {
+  const before = await page.evaluate(() => document.querySelectorAll('#files li').length);
+  await page.upload('#pick', file);
+  await page.waitFor((n) => {
+    const li = document.querySelectorAll('#files li')[n];
+    return li && li.dataset.state && li.dataset.state !== 'working';
+  }, timeout, before);
+  return page.evaluate((n) => {
+    const li = document.querySelectorAll('#files li')[n];
+    const link = li.querySelector('a');
+    return { state: li.dataset.state, text: li.querySelector('.text').textContent, download: link && link.download };
+  }, before);
+}
+
+// The offered download's bytes, as the browser holds them.
+async function download(page) {
+  const base64 = await page.evaluate(async () => {
+    const links = document.querySelectorAll('#files a[download]');
+    const blob = await (await fetch(links[links.length - 1].href)).blob();
+    return new Promise((resolve) => {
+      const reader = new FileReader();
+      reader.onload = () => resolve(reader.result.split(',')[1]);
+      reader.readAsDataURL(blob);
+    });
+  });
+  return Buffer.from(base64, 'base64');
+}
+
+// Timer ticks and the texts the rows showed, recorded in the page.
+function watchPage() {
+  window.nvxWatch = { ticks: [], texts: new Set() };
+  setInterval(() => window.nvxWatch.ticks.push(performance.now()), 50);
+  new MutationObserver(() => {
+    for (const t of document.querySelectorAll('#files .text')) window.nvxWatch.texts.add(t.textContent);
+  }).observe(document.getElementById('files'), { subtree: true, childList: true, characterData: true });
+}
+
+function expect(failures, what, condition, detail = '') {
+  if (!condition) failures.push(what + (detail ? `: ${detail}` : ''));
+}
+
+async function testEngine(engine, fixtures, host, notes) {
+  const failures = [];
+  const page = await open(engine);
+  try {
+    await page.goto(host.url + 'index.html');
+    await page.waitFor(() => document.body.dataset.ready, 60000);
+    // The repository's payload is a placeholder, and the page says so.
+    const banner = await page.evaluate(() => !document.getElementById('placeholder-banner').hidden);
+    expect(failures, 'placeholder banner', banner === payloadIsPlaceholder, `shown: ${banner}`);
+    const asked = host.requests.length;
+    await page.evaluate(watchPage);
+
+    const started = await page.evaluate(() => performance.now());
+    const done = await fix(page, fixtures.show);
+    const ended = await page.evaluate(() => performance.now());
+    expect(failures, 'generated show', done.state === 'done' && done.text === 'Done!', JSON.stringify(done));
+    expect(failures, 'download name', done.download === 'Show.zip', done.download);
+    const watched = await page.evaluate(() => ({ ticks: window.nvxWatch.ticks, texts: [...window.nvxWatch.texts] }));
+    const during = watched.ticks.filter((t) => t >= started && t <= ended);
+    const gaps = during.slice(1).map((t, i) => t - during[i]);
+    const worst = Math.max(0, ...gaps);
+    expect(failures, 'page answers during the fix', during.length > 5 && worst < 1000,
+      `${during.length} ticks in ${Math.round(ended - started)} ms, longest gap ${Math.round(worst)} ms`);
+    expect(failures, 'stage texts', watched.texts.some((t) => /^(Unpacking|Packing)\.\.\. \d+%$/.test(t)),
+      watched.texts.join(' | '));
+
+    notes.push(`fix ${Math.round(ended - started)} ms, longest timer gap ${Math.round(worst)} ms`);
+
+    const fixedDir = path.join(work, engine);
+    fs.mkdirSync(fixedDir);
+    const fixed = path.join(fixedDir, 'Show.zip');
+    fs.writeFileSync(fixed, await download(page));
+    for (const [name, command] of [['unzip -t', ['unzip', '-tq', fixed]], ['nvxzip t', [nvxzip, 't', fixed]],
+      ['payload', ['python3', path.join(here, 'check_download.py'), fixed, fixtures.show, payload]]]) {
+      try {
+        execFileSync(command[0], command.slice(1), { stdio: 'pipe' });
+      } catch (e) {
+        failures.push(`download fails ${name}: ${e.stdout}${e.stderr}`);
+      }
+    }
+
+    const again = await fix(page, fixed);
+    expect(failures, 'already fixed', again.state === 'already' && again.text === 'Already fixed' && !again.download,
+      JSON.stringify(again));
+    const broken = await fix(page, fixtures.broken);
+    expect(failures, 'damaged archive', broken.state === 'error' && /Show\.zip/.test(broken.text) &&
+      !broken.text.includes('/input/'), JSON.stringify(broken));
+    notes.push(`damaged archive: "${broken.text}"`);
+    const other = await fix(page, fixtures.other);
+    expect(failures, 'not a presentation', other.state === 'refused' &&
+      other.text === 'Slideshow damaged or made not in NVX 8.0', JSON.stringify(other));
+    // A dropped folder, as the engines hand one over.
+    const folder = await page.evaluate(async () => {
+      const drop = new Event('drop', { bubbles: true, cancelable: true });
+      drop.dataTransfer = {
+        items: [{ webkitGetAsEntry: () => ({ isDirectory: true }) }],
+        files: [new File([], 'Show.app')],
+      };
+      window.dispatchEvent(drop);
+      await new Promise((r) => setTimeout(r, 200));
+      const li = [...document.querySelectorAll('#files li')].pop();
+      return { state: li.dataset.state, text: li.textContent };
+    });
+    expect(failures, 'dropped folder', folder.state === 'folder' && /compress it first/.test(folder.text),
+      JSON.stringify(folder));
+    expect(failures, 'no request after the page loaded', host.requests.length === asked,
+      host.requests.slice(asked).join(' '));
+    await page.screenshot(path.join(webDir, `screenshot-${engine}.png`));
+
+    // The single file, opened from the disk.
+    await page.goto('file://' + path.join(webDir, 'nvxfix.html'));
+    await page.waitFor(() => document.body.dataset.ready, 60000);
+    const single = await fix(page, fixtures.other);
+    expect(failures, 'single-file page from the disk', single.state === 'refused', JSON.stringify(single));
+    const singleShow = await fix(page, fixtures.show);
+    expect(failures, 'single-file page fixes', singleShow.state === 'done', JSON.stringify(singleShow));
+    expect(failures, 'no page errors', page.errors.length === 0, page.errors.join('; '));
+  } finally {
+    await page.close();
+  }
+  return failures;
+}
+
+const fixtures = makeFixtures();
+const host = await serveFolder(webDir);
+let passed = 0, failed = 0, skipped = 0;
+try {
+  for (const engine of chosen.length ? chosen : Engines) {
+    const why = unavailable(engine);
+    if (why) {
+      console.log(`web ${engine}: skipped: ${why}`);
+      skipped++;
+      continue;
+    }
+    let failures;
+    const notes = [];
+    try {
+      failures = await testEngine(engine, fixtures, host, notes);
+    } catch (e) {
+      failures = [`cannot run: ${e.stack || e}`];
+    }
+    console.log(`web ${engine} (${version(engine)}): ${failures.length ? 'FAILED' : 'ok'}`);
+    for (const f of failures) console.log(`  ${f}`);
+    for (const n of notes) console.log(`  (${n})`);
+    failures.length ? failed++ : passed++;
+  }
+} finally {
+  host.close();
+  fs.rmSync(work, { recursive: true, force: true });
+}
+console.log(`${passed} passed, ${failed} failed, ${skipped} skipped`);
+process.exit(failed ? 1 : 0);
