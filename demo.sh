@@ -36,3 +36,6 @@ echo "== Fixing the archive $demo/Show.zip (a copy of the same presentation as a
 build/linux/nvxfix-cli "$demo/Show.zip"
 echo "   viewer in the archive now: $(unzip -p "$demo/Show.zip" "Show.app/$viewer" | head -c 34)"
 echo "   backup:        $demo/Show.bak.zip"
+
+echo "== Fixing the archive again: a fixed show is left alone, its backup too"
+build/linux/nvxfix-cli "$demo/Show.zip"
