@@ -24,7 +24,9 @@ void SetDefaultZipWorkers(int32_t count) { ChosenWorkers = std::max(count, 0); }
 // Takes each file's packed data from the workers instead of packing it.
 class TFileZipper::TWorkerFedArchive : public TZipArchive {
 public:
-    explicit TWorkerFedArchive(TFileZipper* zipper) : FZipper(zipper) {}
+    // Names equal but for case are different files where the file system
+    // can hold both.
+    explicit TWorkerFedArchive(TFileZipper* zipper) : FZipper(zipper) { IgnoreCase = false; }
 
     TPackWorkers* Workers = nullptr;  // none: the save packs every file itself
 
@@ -57,22 +59,39 @@ void TFileZipper::Zip(const WideString& zipPath, const WideString& folder, bool 
     ZipFolders(zipPath, {folder}, withFolderName);
 }
 
-// Depth first, in the file system's listing order; folders add nothing.
-void TFileZipper::CollectFiles(const WideString& folder) {
+// Depth first, each folder before what it holds, in the order of the
+// names: the same on every file system.
+void TFileZipper::CollectEntries(const WideString& folder, std::vector<TSource>& sources) {
     TRef<TList> listing = MakeRef<TList>();
+    std::vector<std::pair<WideString, bool>> children;
     try {
         FindFiles(folder, u"*.*", FileInfoCollector(listing.Get()));
         for (int32_t i = 0; i < listing->Count(); ++i) {
             TFileInfo* info = listing->Item<TFileInfo>(i);
-            WideString path = JoinPath(folder, info->Name);
-            if (info->IsFolder) CollectFiles(path);
-            else Files->Add(path);
+            children.emplace_back(info->Name, info->IsFolder);
         }
     } catch (...) {
         listing->FreeAll();
         throw;
     }
     listing->FreeAll();
+    std::sort(children.begin(), children.end());
+    for (const auto& [name, isFolder] : children) {
+        WideString path = JoinPath(folder, name);
+        sources.push_back({path, isFolder});
+        if (isFolder) CollectEntries(path, sources);
+    }
+}
+
+// Entries the forms place come first, in their old order; the rest keep
+// the order they were collected in.
+void TFileZipper::OrderAsKept(std::vector<TSource>& sources, size_t baseLength) {
+    for (TSource& source : sources) {
+        const TEntryForm* form = EntryForms.Find(ArchivePath(source.Path.substr(baseLength)));
+        source.Order = form && form->Order >= 0 ? form->Order : INT32_MAX;
+    }
+    std::stable_sort(sources.begin(), sources.end(),
+                     [](const TSource& a, const TSource& b) { return a.Order < b.Order; });
 }
 
 void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideString>& folders, bool withFolderName) {
@@ -80,7 +99,14 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
     WideString first = ExcludeTrailingBackslash(folders[0]);
     WideString base = withFolderName ? ExtractFilePath(first, true) : IncludeTrailingBackslash(first);
     Files->Clear();
-    for (const WideString& folder : folders) CollectFiles(ExcludeTrailingBackslash(folder));
+    std::vector<TSource> sources;
+    for (const WideString& folder : folders) {
+        if (withFolderName) sources.push_back({ExcludeTrailingBackslash(folder), true});
+        CollectEntries(ExcludeTrailingBackslash(folder), sources);
+    }
+    OrderAsKept(sources, base.size());
+    for (const TSource& source : sources)
+        if (!source.IsFolder) Files->Add(source.Path);
     if (Files->GetCount() == 0) return;
 
     TRef<TDefaultCallBack> callback = MakeRef<TDefaultCallBack>();
@@ -91,19 +117,26 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
         MakeRef<TFileStream>(zipPath, FileAccess::ReadWrite, FileShare::Read, FileDisposition::CreateAlways);
     archive->CallBack = callback.Get();
     archive->SetStream(file.Get());
+    if (const TByteString& comment = EntryForms.ArchiveComment; !comment.empty())
+        archive->Structure->SetCommentBytes(comment);
     FIndexOf.clear();
     FIndexOf.reserve(size_t(Files->GetCount()));
-    for (int32_t i = 0; i < Files->GetCount(); ++i) {
-        WideString path = Files->GetString(i);
-        TRef<TFileInfo> info = GetFileInfo(path);
+    int32_t fileIndex = 0;
+    for (const TSource& source : sources) {
+        WideString path = ArchivePath(source.Path.substr(base.size()));
+        const TEntryForm* form = EntryForms.Find(path);
+        if (source.IsFolder && FolderEntriesAsKept && !form) continue;
+        TRef<TFileInfo> info = GetFileInfo(source.Path);
         // The size known up front lets the save's progress move as it packs.
-        TArchItem* item = archive->AddFile(ArchivePath(path.substr(base.size())), info->Size);
+        TArchItem* item = source.IsFolder ? archive->AddFolder(path) : archive->AddFile(path, info->Size);
+        if (!item) continue;
         item->CreatedTime = info->CreationTime;
         item->AccessedTime = info->LastAccessTime;
         item->ModifiedTime = info->LastWriteTime;
-        KeepEntryForm(archive->Structure->Entry(archive->Structure->Count() - 1));
-        Files->SetObject(i, item);
-        FIndexOf.emplace_back(item, i);
+        if (form) KeepEntryForm(archive->Structure->Entry(archive->Structure->Count() - 1), *form);
+        if (source.IsFolder) continue;
+        Files->SetObject(fileIndex, item);
+        FIndexOf.emplace_back(item, fileIndex++);
     }
     std::sort(FIndexOf.begin(), FIndexOf.end());
     TScopeExit dropIndex([this] {
@@ -122,15 +155,21 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
     file->Close();
 }
 
-void TFileZipper::KeepEntryForm(TZipItem* entry) {
-    const TEntryForm* form = EntryForms.Find(entry->Item->Path());
-    if (!form) return;
-    if (form->HasUnixMode) {
-        entry->HostSystem = ZipHost::Unix;
-        entry->ExternalAttributes = form->UnixMode;
+void TFileZipper::KeepEntryForm(TZipItem* entry, const TEntryForm& form) {
+    TArchItem* item = entry->Item;
+    if (form.HasUnixMode || form.HasHost) {
+        entry->HostSystem = form.HasUnixMode ? ZipHost::Unix : form.Host;
+        entry->ExternalAttributes = form.UnixMode;
+        entry->ExternalKept = true;
     }
-    if (!form->NameBytes.empty()) entry->NameBytes = form->NameBytes;
-    entry->Flags = uint16_t(form->Utf8Flag ? entry->Flags | ZipFlag::Utf8 : entry->Flags & ~ZipFlag::Utf8);
+    if (!form.NameBytes.empty()) entry->NameBytes = form.NameBytes;
+    entry->Flags = uint16_t(form.Utf8Flag ? entry->Flags | ZipFlag::Utf8 : entry->Flags & ~ZipFlag::Utf8);
+    if (form.DataDescriptor) entry->Flags |= ZipFlag::DataDescriptor;
+    if (form.HasDosTime) item->ModifiedTime = item->AccessedTime = item->CreatedTime = DosToSystemTime(form.DosTime);
+    entry->LocalExtra = form.LocalExtra();
+    entry->CentralExtra = form.CentralExtra();
+    entry->CommentBytes = form.Comment();
+    item->Comment = DecodeZipText(entry->CommentBytes, form.Utf8Flag);
 }
 
 int32_t TFileZipper::IndexOf(TArchItem* item) const {

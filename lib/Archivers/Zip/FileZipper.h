@@ -1,5 +1,6 @@
 // Packs every file below one or more folders into a new ZIP file, one
-// Deflate entry per file, no folder entries. Failures reach the caller.
+// Deflate entry per file and a folder entry per folder. Failures reach the
+// caller.
 // Files are packed on worker threads, one file per worker; the archive is
 // byte for byte the one a single worker writes, and events come from the
 // caller's thread.
@@ -35,8 +36,13 @@ public:
     TArchiveProgressEvent OnSaveProgress;
     // Entries named here are written with these name bytes and UTF-8 flag,
     // and with Unix host and their external attributes where they have a
-    // Unix mode; the rest in the MS-DOS form.
+    // Unix mode; the rest in the MS-DOS form. What else a form keeps (time,
+    // extra fields, comment, place) is written back as it was; entries with
+    // a place come first, in its order. The archive comment too.
     TEntryForms EntryForms;
+    // A repack: folders get entries only where the forms name them, as the
+    // archive had them.
+    bool FolderEntriesAsKept = false;
     // 1 packs on the caller's thread.
     int32_t Workers;
     // Packed data the workers keep in memory for the writer, beyond the file
@@ -56,7 +62,14 @@ protected:
 private:
     class TWorkerFedArchive;
 
-    void CollectFiles(const WideString& folder);
+    // A file or folder to pack; Order: its place among the kept entries.
+    struct TSource {
+        WideString Path;
+        bool IsFolder;
+        int32_t Order = 0;
+    };
+    void CollectEntries(const WideString& folder, std::vector<TSource>& sources);
+    void OrderAsKept(std::vector<TSource>& sources, size_t baseLength);
     // The index in Files of an item being packed; -1 for none of ours.
     int32_t IndexOf(TArchItem* item) const;
     // Tells OnProgress about file index; true when it asks to stop.
@@ -64,5 +77,5 @@ private:
 
     // Items with their indexes in Files, by item, for the length of a zip.
     std::vector<std::pair<const TArchItem*, int32_t>> FIndexOf;
-    void KeepEntryForm(TZipItem* entry);
+    void KeepEntryForm(TZipItem* entry, const TEntryForm& form);
 };
