@@ -282,41 +282,6 @@ TEST(ZipDirectoryRead, DamagedEndRecordsAndDirectoriesFallBackToTheScan) {
     }
 }
 
-// A ZIP64 end record and locator in front of an end record that holds only
-// markers, as tools write that use ZIP64 whether needed or not; with bytes
-// put in front of the archive, too.
-TEST(ZipDirectoryRead, Zip64EndRecordsGiveTheDirectory) {
-    for (const std::string& prefix : {std::string(), std::string(100, 'x')}) {
-        TZipFixture zip = ThreeFiles();
-        std::vector<uint8_t> bytes = zip.Build();
-        std::vector<uint8_t> records(56 + 20);
-        auto put64 = [&](size_t at, uint64_t value) {
-            Put32At(records, at, uint32_t(value));
-            Put32At(records, at + 4, uint32_t(value >> 32));
-        };
-        Put32At(records, 0, ZipSignature::Zip64EndRecord);
-        put64(4, 44);
-        put64(24, 3);
-        put64(32, 3);
-        put64(40, zip.DirectorySize);
-        put64(48, zip.DirectoryOffset);
-        Put32At(records, 56, ZipSignature::Zip64Locator);
-        put64(64, zip.EndOffset);
-        Put32At(records, 72, 1);
-        bytes.insert(bytes.begin() + zip.EndOffset, records.begin(), records.end());
-        size_t end = zip.EndOffset + records.size();
-        Put16At(bytes, end + 8, 0xFFFF);
-        Put16At(bytes, end + 10, 0xFFFF);
-        Put32At(bytes, end + 12, 0xFFFFFFFF);
-        Put32At(bytes, end + 16, 0xFFFFFFFF);
-        bytes.insert(bytes.begin(), prefix.begin(), prefix.end());
-        TRead read = ReadZip(bytes);
-        EXPECT_FALSE(read.Structure()->Recovered()) << prefix.size();
-        EXPECT_EQ(read.Names(), (Paths{u"one.txt", u"dir/two.txt", u"three.txt"})) << prefix.size();
-        EXPECT_EQ(read.Entry(2)->LocalOffset, int64_t(zip.LocalOffsets[2] + prefix.size()));
-    }
-}
-
 TEST(ZipDirectoryRead, TinyAndEmptyArchives) {
     // Only an end record, at the very end: an empty archive, not scanned.
     TZipFixture empty;

@@ -204,6 +204,47 @@ TEST(ZipDirectoryWrite, SizesAndOffsetsBeyondTheClassicFieldsGoToZip64) {
     EXPECT_EQ(Get32At(header, 76 + 12), 100u);
 }
 
+// A ZIP64 end record and locator in front of an end record that holds only
+// markers, as tools write that use ZIP64 whether needed or not, give the
+// directory; with bytes put in front of the archive, too.
+TEST(ZipDirectoryWrite, Zip64EndRecordsOfOtherToolsGiveTheDirectory) {
+    for (size_t prefix : {0, 100}) {
+        auto archive = MakeRef<TTestArchive>();
+        auto stream = MakeRef<TMemoryStream>();
+        WriteStored(archive.Get(), stream.Get(), {{u"one.txt", "1", u""}, {u"dir\\two.txt", "22", u""}});
+        std::vector<uint8_t> bytes = ContentsOf(stream.Get());
+        size_t end = size_t(archive->Structure->Offset + archive->Structure->Length);
+        std::vector<uint8_t> records(56 + 20);
+        auto put64 = [&](size_t at, uint64_t value) {
+            Put32At(records, at, uint32_t(value));
+            Put32At(records, at + 4, uint32_t(value >> 32));
+        };
+        Put32At(records, 0, ZipSignature::Zip64EndRecord);
+        put64(4, 44);
+        put64(24, 2);
+        put64(32, 2);
+        put64(40, uint64_t(archive->Structure->Length));
+        put64(48, uint64_t(archive->Structure->Offset));
+        Put32At(records, 56, ZipSignature::Zip64Locator);
+        put64(64, end);
+        Put32At(records, 72, 1);
+        bytes.insert(bytes.begin() + std::ptrdiff_t(end), records.begin(), records.end());
+        end += records.size();
+        Put16At(bytes, end + 8, 0xFFFF);
+        Put16At(bytes, end + 10, 0xFFFF);
+        Put32At(bytes, end + 12, 0xFFFFFFFF);
+        Put32At(bytes, end + 16, 0xFFFFFFFF);
+        bytes.insert(bytes.begin(), prefix, uint8_t('x'));
+        stream->Clear();
+        stream->Write(bytes.data(), int32_t(bytes.size()));
+        auto back = ReadBack(stream.Get());
+        EXPECT_FALSE(back->Structure->Recovered()) << prefix;
+        ASSERT_EQ(back->Structure->Count(), 2) << prefix;
+        EXPECT_EQ(back->Structure->Entry(1)->Name(), u"dir/two.txt");
+        EXPECT_EQ(back->Structure->Entry(1)->LocalOffset, archive->Structure->Entry(1)->LocalOffset + int64_t(prefix));
+    }
+}
+
 TEST(ZipDirectoryWrite, LengthsBeyondSixteenBitsAreRefused) {
     auto archive = MakeRef<TTestArchive>();
     auto stream = MakeRef<TMemoryStream>();
