@@ -35,18 +35,23 @@ bool WindowsKeepsName(const WideString& component) {
 
 std::vector<WideString> NamesWindowsCannotHold(const std::vector<WideString>& names) {
     std::vector<bool> refused(names.size());
-    // Each path and folder by its folded form: the first spelling met and
-    // the name it came from.
+    // Each path and folder by the name Windows makes of it (case folded,
+    // trailing dots and spaces gone): the first spelling met and the name
+    // it came from.
     std::unordered_map<WideString, std::pair<WideString, size_t>> spellings;
     for (size_t i = 0; i < names.size(); ++i) {
         WideString path = names[i];
         while (!path.empty() && IsSeparator(path.back())) path.pop_back();
+        WideString made;
         for (size_t start = 0; start <= path.size();) {
             size_t end = start;
             while (end < path.size() && !IsSeparator(path[end])) ++end;
-            if (!WindowsKeepsName(path.substr(start, end - start))) refused[i] = true;
+            WideString component = path.substr(start, end - start);
+            if (!WindowsKeepsName(component)) refused[i] = true;
+            while (!component.empty() && (component.back() == u'.' || component.back() == u' ')) component.pop_back();
+            made += (start ? u"/" : u"") + component;
             WideString prefix = path.substr(0, end);
-            auto [seen, added] = spellings.try_emplace(FoldString(prefix), prefix, i);
+            auto [seen, added] = spellings.try_emplace(FoldString(made), prefix, i);
             if (!added && seen->second.first != prefix) refused[i] = refused[seen->second.second] = true;
             start = end + 1;
         }
