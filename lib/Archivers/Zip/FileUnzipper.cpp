@@ -48,6 +48,12 @@ void CheckUnpackable(TZipArchive* archive, TZipItem* entry) {
         throw EArchiveError(TheEntry(item) + " uses " + MethodText(entry->Method) + ", which cannot be unpacked");
 }
 
+void MakeFolder(const WideString& folder) {
+    if (ForceDirectories(folder)) return;
+    uint32_t code = GetLastErrorCode();
+    throw EFileAccessError("Cannot create \"" + WideToAnsi(folder) + "\": " + SystemErrorText(code), code);
+}
+
 TRef<TFileStream> OpenForReading(const WideString& zipPath) {
     return MakeRef<TFileStream>(zipPath, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
 }
@@ -116,10 +122,7 @@ void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolde
                 EntryForms.Add(entry->Item->Path(), FormOf(archive.Get(), entry, i));
         }
     }
-    if (!ForceDirectories(DestFolder)) {
-        uint32_t code = GetLastErrorCode();
-        throw EFileAccessError("Cannot create \"" + WideToAnsi(DestFolder) + "\": " + SystemErrorText(code), code);
-    }
+    MakeFolder(DestFolder);
     archive->MarkExtract();
     archive->Extract();
     MakeFolders(archive.Get());
@@ -131,11 +134,7 @@ void TFileUnzipper::MakeFolders(TZipArchive* archive) {
     for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
         TArchItem* item = archive->Structure->Entry(i)->Item;
         if (!item || item == archive || !item->IsFolder()) continue;
-        WideString folder = DestFolder + NativePath(item->Path());
-        if (!ForceDirectories(folder)) {
-            uint32_t code = GetLastErrorCode();
-            throw EFileAccessError("Cannot create \"" + WideToAnsi(folder) + "\": " + SystemErrorText(code), code);
-        }
+        MakeFolder(DestFolder + NativePath(item->Path()));
     }
     for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
         TArchItem* item = archive->Structure->Entry(i)->Item;
