@@ -17,7 +17,8 @@ void RepackBundle(const WideString& bundleFolder, const WideString& archivePath,
                   const TFixProgress& progress) {
     TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
     zipper->EntryForms = std::move(kept);
-    zipper->EntryForms.SetUnixMode(ViewerEntry(bundleFolder), UnixMode::Program << 16);
+    zipper->EntryForms.Renew(ViewerEntry(bundleFolder), UnixMode::Program << 16);
+    zipper->FolderEntriesAsKept = true;
     if (progress)
         zipper->OnSaveProgress = [&progress](TArchiveProgress* p) { progress("pack", p->Position, p->Total); };
     // The zipper puts the new archive in place only when it is whole, with

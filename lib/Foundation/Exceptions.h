@@ -175,6 +175,9 @@ NVX_COMMON_EXCEPTION(EArchiveBroken, EArchiveError)
 NVX_COMMON_EXCEPTION(EArchiveDamaged, EArchiveError)
 // An encrypted entry cannot be read: no password, or a wrong one.
 NVX_COMMON_EXCEPTION(EArchivePassword, EArchiveError)
+// Entry names the file system cannot keep apart or as they are; the
+// message lists them.
+NVX_COMMON_EXCEPTION(EArchiveNames, EArchiveError)
 NVX_COMMON_EXCEPTION(EStreamUtilAbort, TCommonException)
 NVX_COMMON_EXCEPTION(ETimerError, TCommonException)
 

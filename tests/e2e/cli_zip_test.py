@@ -10,7 +10,7 @@ import unicodedata
 import unittest
 import zipfile
 
-from e2e_support import VIEWER, Program, make_bundle, parse_args
+from e2e_support import VIEWER, Program, Unseekable, make_bundle, parse_args
 import make_presentation
 
 ARGS = None
@@ -26,6 +26,92 @@ def done(backup="Show.bak.zip", bundle=None):
 def read(path):
     with open(path, "rb") as f:
         return f.read()
+
+
+def walk_bundle(src):
+    """(path, archive name) of every folder and file of src/Show.app, folders first, by name."""
+    out = []
+    for root, dirs, files in os.walk(os.path.join(src, "Show.app")):
+        dirs.sort()
+        rel = os.path.relpath(root, src).replace(os.sep, "/")
+        out.append((root, rel + "/"))
+        out += [(os.path.join(root, n), rel + "/" + n) for n in sorted(files)]
+    return out
+
+
+def run_in(src, *command, **kw):
+    return subprocess.run(list(command), cwd=src, check=True, stdout=kw.get("stdout", subprocess.DEVNULL))
+
+
+def infozip(*options):
+    return lambda src, path: run_in(src, "zip", "-q", *options, path, "Show.app")
+
+
+def infozip_streamed(src, path):
+    with open(path, "wb") as f:
+        # Links go stored, which zip cannot do on a pipe: they are followed.
+        f.write(run_in(src, "zip", "-qr", "-", "Show.app", stdout=subprocess.PIPE).stdout)
+
+
+def python_zip(method, streamed=False):
+    def make(src, path):
+        with open(path, "wb") as raw, zipfile.ZipFile(Unseekable(raw) if streamed else raw, "w", method) as z:
+            for full, name in walk_bundle(src):
+                z.write(full, name)
+    return make
+
+
+UT = b"UT\x05\x00\x03" + struct.pack("<I", 1467000000)
+UX = b"ux\x0b\x00\x01\x04" + struct.pack("<I", 501) + b"\x04" + struct.pack("<I", 20)
+
+
+def finder_zip(src, path):
+    """As the Mac's own archiver makes them: folder entries, resource forks under
+    __MACOSX, UT and ux fields, data descriptors, and comments."""
+    with open(path, "wb") as raw, zipfile.ZipFile(Unseekable(raw), "w", zipfile.ZIP_DEFLATED) as z:
+        for full, name in walk_bundle(src):
+            info = zipfile.ZipInfo.from_file(full, name)
+            info.create_system = 3
+            info.extra = UT + UX
+            if name.endswith("Info.plist"):
+                info.comment = "caf\u00e9".encode("utf-8")  # UTF-8 without the flag
+            if info.is_dir():
+                z.writestr(info, b"")
+            else:
+                with open(full, "rb") as f:
+                    z.writestr(info, f.read(), zipfile.ZIP_DEFLATED)
+        z.writestr("__MACOSX/Show.app/._Contents", b"\x00\x05\x16\x07fork")
+        z.comment = b"made on a Mac \x82"
+
+
+def strip_zip64(extra):
+    out, at = b"", 0
+    while at + 4 <= len(extra):
+        kind, length = struct.unpack("<HH", extra[at:at + 4])
+        if kind != 1:
+            out += extra[at:at + 4 + length]
+        at += 4 + length
+    return out + extra[at:]
+
+
+def stored_entries(path):
+    """Every entry of the bundle as stored, in order, and the archive comment."""
+    data = read(path)
+    with zipfile.ZipFile(path) as z:
+        out = []
+        for i in z.infolist():
+            name = i.orig_filename.encode("utf-8" if i.flag_bits & 0x800 else "cp437")
+            if not name.startswith(b"Show.app/"):
+                continue
+            at = i.header_offset
+            local_name, local_extra = struct.unpack("<HH", data[at + 26:at + 30])
+            local = data[at + 30 + local_name:at + 30 + local_name + local_extra]
+            # Bits 1 and 2 say how hard the data was packed.
+            out.append((name, {"flags": i.flag_bits & ~0x6, "content": b"" if i.is_dir() else z.read(i),
+                               "host": i.create_system, "mode": i.external_attr, "time": i.date_time,
+                               "extra": strip_zip64(i.extra), "local extra": strip_zip64(local),
+                               "comment": i.comment}))
+        return out, z.comment
 
 
 class CliZipMode(unittest.TestCase):
@@ -393,6 +479,67 @@ class CliZipMode(unittest.TestCase):
         code, out, err = self.fix(path)
         self.assertEqual(code, 0, out + err)
         self.assertEqual([n for n in os.listdir(self.dir) if "nvxfix" in n], [])
+
+
+    # Archives as other tools make them: after the fix every entry of the
+    # bundle but the viewer is what it was, in its place.
+    MAKERS = {
+        "Info-ZIP -r -y": (infozip("-ry"), True),
+        "Info-ZIP -D": (infozip("-ryD"), True),
+        "Info-ZIP -X": (infozip("-ryX"), True),
+        "Info-ZIP -fz": (infozip("-ry", "-fz"), True),
+        "Info-ZIP streamed": (infozip_streamed, False),
+        "Python stored": (python_zip(zipfile.ZIP_STORED), False),
+        "Python deflated": (python_zip(zipfile.ZIP_DEFLATED), False),
+        "Python descriptors": (python_zip(zipfile.ZIP_DEFLATED, streamed=True), False),
+        "7-Zip": (lambda src, path: run_in(src, "7z", "a", "-tzip", "-bd", path, "Show.app"), False),
+        "bsdtar": (lambda src, path: run_in(src, "bsdtar", "--format", "zip", "-cf", path, "Show.app"), False),
+        "Finder": (finder_zip, False),
+    }
+
+    def test_archives_of_other_tools_keep_every_entry_but_the_viewer(self):
+        viewer = ("Show.app/" + VIEWER).encode()
+        for maker, (make, links) in self.MAKERS.items():
+            with self.subTest(maker):
+                src = tempfile.mkdtemp(dir=self.dir)
+                make_bundle(src, "Show", links=links and not self.cli.windows)
+                os.makedirs(os.path.join(src, "Show.app", "Contents", "Resources", "Empty"))
+                path = os.path.join(src, "Show.zip")
+                make(src, path)
+                before, comment = stored_entries(path)
+                code, out, err = self.fix(path)
+                self.assertEqual((code, out.strip()), (0, self.cli.arg(path) + ": " + done()), err)
+                after, fixed_comment = stored_entries(path)
+                self.assertEqual(fixed_comment, comment)
+                self.assertEqual([n for n, _ in after], [n for n, _ in before])
+                for (name, old), (_, new) in zip(before, after):
+                    if name != viewer:
+                        self.assertEqual(new, old, name)
+                for tool in (["unzip", "-tq", path], ["7z", "t", path]):
+                    self.assertEqual(subprocess.run(tool, stdout=subprocess.DEVNULL).returncode, 0, tool[0])
+
+    def test_names_windows_cannot_hold_are_refused_there(self):
+        cases = {"case": ["Readme.txt", "README.TXT"], "trailing dot": ["notes.txt", "notes.txt."],
+                 "device": ["nul.png"], "folders by case": ["Docs/a.txt", "docs/b.txt"]}
+        for case, names in cases.items():
+            with self.subTest(case):
+                path = os.path.join(self.dir, "Show.zip")
+                with zipfile.ZipFile(path, "w") as z:
+                    z.writestr("Show.app/Contents/Resources/slideshow.dat", b"x")
+                    z.writestr("Show.app/" + VIEWER, b"old viewer")
+                    for i, name in enumerate(names):
+                        z.writestr("Show.app/Contents/" + name, b"content %d" % i)
+                data = read(path)
+                if self.cli.windows:
+                    err = self.assertUnchangedAfterError(path, data)
+                    for name in names:
+                        self.assertIn('"Show.app/Contents/%s"' % name, err)
+                    self.assertFalse(os.path.exists(os.path.join(self.dir, "Show.bak.zip")), "backed up first")
+                    continue
+                self.assertEqual(self.fix(path)[0], 0)
+                with zipfile.ZipFile(path) as z:
+                    for i, name in enumerate(names):
+                        self.assertEqual(z.read("Show.app/Contents/" + name), b"content %d" % i)
 
 
 def io_bytes(data):

@@ -49,6 +49,19 @@ class Program:
         return result.returncode, result.stdout.decode("utf-8", "replace"), "".join(kept)
 
 
+class Unseekable:
+    """A file that zipfile cannot seek in, so that it writes data descriptors."""
+
+    def __init__(self, f):
+        self.f = f
+
+    def write(self, data):
+        return self.f.write(data)
+
+    def flush(self):
+        self.f.flush()
+
+
 def make_bundle(folder, name="Show", links=False, **kw):
     return make_presentation.make_bundle(folder, name, kw.get("size_mb", 0.2), kw.get("files", 12), 16, links, 7)
 

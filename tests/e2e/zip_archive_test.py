@@ -14,7 +14,7 @@ import tempfile
 import unittest
 import zipfile
 
-from e2e_support import Program
+from e2e_support import Program, Unseekable
 
 ARGS = None
 PASSWORD = "secret"
@@ -22,19 +22,6 @@ PASSWORD = "secret"
 
 def run(*cmd, cwd=None, env=None):
     return subprocess.run(cmd, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
-
-
-class Unseekable:
-    """A file that zipfile cannot seek in, so that it writes data descriptors."""
-
-    def __init__(self, f):
-        self.f = f
-
-    def write(self, data):
-        return self.f.write(data)
-
-    def flush(self):
-        self.f.flush()
 
 
 def make_inputs(folder):

@@ -129,10 +129,13 @@ class ZipListing(unittest.TestCase):
             names = z.namelist()
         self.assertTrue(all(n.startswith("src/") for n in names), names)
         self.assertIn("src/caf\u00e9/na\u00efve \u20ac.txt", names)
-        self.assertFalse(any(n.endswith("/") for n in names), "folder entries written")
+        # Each folder has its entry, before what it holds.
+        self.assertIn("src/empty folder/", names)
+        self.assertLess(names.index("src/caf\u00e9/"), names.index("src/caf\u00e9/na\u00efve \u20ac.txt"))
         out = os.path.join(self.dir, "extracted")
         code, _, err = self.tool.run("x", self.tool.arg(made), self.tool.arg(out))
         self.assertEqual(code, 0, err)
+        self.assertTrue(os.path.isdir(os.path.join(out, "src", "empty folder")))
         for base, _, files in os.walk(self.src):
             for n in files:
                 rel = os.path.relpath(os.path.join(base, n), self.src)
@@ -152,6 +155,55 @@ class ZipListing(unittest.TestCase):
             self.assertEqual(got, want)
         self.assertEqual(comment, want_comment)
         return entries
+
+    def test_more_entries_than_the_classic_end_record_counts(self):
+        if self.tool.windows:
+            self.skipTest("70,000 files take too long under wine")
+        many = os.path.join(self.dir, "many")
+        for d in range(70):
+            os.makedirs(os.path.join(many, "d%02d" % d))
+            for f in range(1000):
+                open(os.path.join(many, "d%02d" % d, "f%03d" % f), "wb").close()
+        made = self.archive("many.zip")
+        code, _, err = self.tool.run("c", self.tool.arg(made), self.tool.arg(many))
+        self.assertEqual(code, 0, err)
+        for tool in (["unzip", "-tq", made], ["7z", "t", made]):
+            self.assertEqual(subprocess.run(tool, stdout=subprocess.DEVNULL).returncode, 0, tool[0])
+        self.assertEqual(self.tool.run("t", self.tool.arg(made))[0], 0)
+
+    def test_entry_over_four_gib(self):
+        if not os.environ.get("NVXFIX_LONG_TESTS"):
+            self.skipTest("long: set NVXFIX_LONG_TESTS=1")
+        big = os.path.join(self.dir, "big")
+        os.makedirs(big)
+        size = (4 << 30) + 12345
+        with open(os.path.join(big, "zeros.bin"), "wb") as f:
+            f.truncate(size)
+        made = self.archive("big.zip")
+        self.assertEqual(self.tool.run("c", self.tool.arg(made), self.tool.arg(big))[0], 0)
+        with zipfile.ZipFile(made) as z:
+            self.assertEqual(z.getinfo("zeros.bin").file_size, size)
+        self.check(made)
+        self.assertEqual(self.tool.run("t", self.tool.arg(made))[0], 0)
+        self.assertEqual(subprocess.run(["unzip", "-tq", made], stdout=subprocess.DEVNULL).returncode, 0)
+        out = os.path.join(self.dir, "big out")
+        self.assertEqual(self.tool.run("x", self.tool.arg(made), self.tool.arg(out))[0], 0)
+        self.assertEqual(os.path.getsize(os.path.join(out, "zeros.bin")), size)
+
+    def test_extract_refuses_names_windows_cannot_hold_there(self):
+        made = self.archive("names.zip")
+        with zipfile.ZipFile(made, "w") as z:
+            z.writestr("a/Readme.txt", b"1")
+            z.writestr("a/README.TXT", b"2")
+        out = os.path.join(self.dir, "names out")
+        code, _, err = self.tool.run("x", self.tool.arg(made), self.tool.arg(out))
+        if self.tool.windows:
+            self.assertEqual(code, 2)
+            self.assertIn('"a/Readme.txt", "a/README.TXT"', err)
+            self.assertFalse(os.path.exists(out))
+        else:
+            self.assertEqual(code, 0, err)
+            self.assertEqual(sorted(os.listdir(os.path.join(out, "a"))), ["README.TXT", "Readme.txt"])
 
     # ---- Info-ZIP zip
 

@@ -54,6 +54,21 @@ void TEntryForms::Add(const WideString& path, TEntryForm form) {
     FSorted = false;
 }
 
+void TEntryForm::SetStored(const TByteString& localExtra, const TByteString& centralExtra, const TByteString& comment) {
+    // Each comes from a 16-bit length field.
+    LocalLength = uint16_t(localExtra.size());
+    CentralLength = uint16_t(centralExtra.size());
+    Stored = localExtra.substr(0, LocalLength) + centralExtra.substr(0, CentralLength) + comment;
+}
+
+void TEntryForms::Renew(const WideString& path, uint32_t mode) {
+    SetUnixMode(path, mode);
+    TEntryForm* form = FindForm(path);
+    form->HasHost = false;
+    form->HasDosTime = false;
+    form->SetStored({}, {}, form->Comment());
+}
+
 void TEntryForms::SetUnixMode(const WideString& path, uint32_t mode) {
     TEntryForm* form = FindForm(path);
     if (!form) {
@@ -85,5 +100,6 @@ TEntryForm* TEntryForms::FindForm(const WideString& path) {
 
 void TEntryForms::Clear() {
     FRecords.clear();
+    ArchiveComment.clear();
     FSorted = true;
 }

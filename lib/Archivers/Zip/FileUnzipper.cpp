@@ -1,4 +1,5 @@
 #include "Archivers/Zip/FileUnzipper.h"
+#include "Archivers/Zip/NameRules.h"
 #include "Archivers/Zip/ZipArchive.h"
 #include "Compression/InflateStream.h"
 #include "FileSystem/FileAPI.h"
@@ -13,6 +14,10 @@ namespace {
 // it cannot place (a leading separator), and those must be refused too.
 class TCheckedZipArchive : public TZipArchive {
 public:
+    // Names equal but for case are apart where the file system keeps them
+    // apart, and refused where it does not.
+    TCheckedZipArchive() { IgnoreCase = false; }
+
     TArchItem* CreateItem(const WideString& path, bool isFolder) override {
         CheckEntryName(path);
         return TZipArchive::CreateItem(path, isFolder);
@@ -43,6 +48,30 @@ void CheckUnpackable(TZipArchive* archive, TZipItem* entry) {
         throw EArchiveError(TheEntry(item) + " uses " + MethodText(entry->Method) + ", which cannot be unpacked");
 }
 
+void MakeFolder(const WideString& folder) {
+    if (ForceDirectories(folder)) return;
+    uint32_t code = GetLastErrorCode();
+    throw EFileAccessError("Cannot create \"" + WideToAnsi(folder) + "\": " + SystemErrorText(code), code);
+}
+
+TRef<TFileStream> OpenForReading(const WideString& zipPath) {
+    return MakeRef<TFileStream>(zipPath, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
+}
+
+// Everything an entry carried over by a repack keeps.
+TEntryForm FormOf(TZipArchive* archive, TZipItem* entry, int32_t order) {
+    bool unix = entry->HostSystem == ZipHost::Unix;
+    TEntryForm form{unix, (entry->Flags & ZipFlag::Utf8) != 0, entry->ExternalAttributes, entry->NameBytes};
+    form.Order = order;
+    form.HasHost = true;
+    form.Host = entry->HostSystem;
+    form.DataDescriptor = (entry->Flags & ZipFlag::DataDescriptor) != 0;
+    form.HasDosTime = true;
+    form.DosTime = SystemTimeToDos(entry->Item->ModifiedTime);
+    form.SetStored(archive->LocalExtraField(entry), entry->CentralExtra, entry->CommentBytes);
+    return form;
+}
+
 }  // namespace
 
 TRef<TZipArchive> TFileUnzipper::OpenChecked(const WideString& zipPath, TStream* file) {
@@ -64,22 +93,31 @@ TRef<TZipArchive> TFileUnzipper::OpenChecked(const WideString& zipPath, TStream*
     if (DirectoryRecovered && RequireSoundDirectory)
         throw EArchiveBroken("The archive \"" + WideToAnsi(zipPath) +
                              "\" is damaged: its central directory is missing or unreadable");
-    if (KeepEntryForms) EntryForms.Reserve(size_t(archive->Structure->Count()));
     for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
         TZipItem* entry = archive->Structure->Entry(i);
         CheckEntryName(entry->Name());
         CheckUnpackable(archive.Get(), entry);
-        if (!KeepEntryForms || !entry->Item || entry->Item->IsFolder()) continue;
-        bool unix = entry->HostSystem == ZipHost::Unix;
-        EntryForms.Add(entry->Item->Path(), {unix, (entry->Flags & ZipFlag::Utf8) != 0,
-                                             unix ? entry->ExternalAttributes : 0, entry->NameBytes});
+    }
+    CheckNamesFitFileSystem(archive.Get(), zipPath);
+    if (KeepEntryForms) {
+        EntryForms.Reserve(size_t(archive->Structure->Count()));
+        EntryForms.ArchiveComment = archive->Structure->CommentBytes;
+        for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
+            TZipItem* entry = archive->Structure->Entry(i);
+            // A name of separators only belongs to no path.
+            if (entry->Item && entry->Item != archive.Get())
+                EntryForms.Add(entry->Item->Path(), FormOf(archive.Get(), entry, i));
+        }
     }
     return archive;
 }
 
+void CheckNamesFitFileSystem(const WideString& zipPath) {
+    MakeRef<TFileUnzipper>()->Inspect(zipPath, [](TZipArchive*) {});
+}
+
 void TFileUnzipper::Inspect(const WideString& zipPath, const std::function<void(TZipArchive* archive)>& look) {
-    TRef<TFileStream> file =
-        MakeRef<TFileStream>(zipPath, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
+    TRef<TFileStream> file = OpenForReading(zipPath);
     TRef<TZipArchive> archive = OpenChecked(zipPath, file.Get());
     look(archive.Get());
 }
@@ -87,15 +125,32 @@ void TFileUnzipper::Inspect(const WideString& zipPath, const std::function<void(
 void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolder) {
     DestFolder = IncludeTrailingBackslash(destFolder);
     FMadeFolders.clear();
-    TRef<TFileStream> file =
-        MakeRef<TFileStream>(zipPath, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
+    TRef<TFileStream> file = OpenForReading(zipPath);
     TRef<TZipArchive> archive = OpenChecked(zipPath, file.Get());
-    if (!ForceDirectories(DestFolder)) {
-        uint32_t code = GetLastErrorCode();
-        throw EFileAccessError("Cannot create \"" + WideToAnsi(DestFolder) + "\": " + SystemErrorText(code), code);
-    }
+    MakeFolder(DestFolder);
     archive->MarkExtract();
     archive->Extract();
+    MakeFolders(archive.Get());
+}
+
+// Folder entries become folders, empty ones too, with their times set once
+// nothing more is written into them.
+void TFileUnzipper::MakeFolders(TZipArchive* archive) {
+    for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
+        TArchItem* item = archive->Structure->Entry(i)->Item;
+        if (!item || item == archive || !item->IsFolder()) continue;
+        MakeFolder(DestFolder + NativePath(item->Path()));
+    }
+    for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
+        TArchItem* item = archive->Structure->Entry(i)->Item;
+        if (!item || item == archive || !item->IsFolder()) continue;
+        try {
+            SetFileTimes(DestFolder + NativePath(item->Path()), item->CreatedTime, item->AccessedTime,
+                         item->ModifiedTime);
+        } catch (...) {
+            // The times are a courtesy; the content is what counts.
+        }
+    }
 }
 
 void TFileUnzipper::ExtractItem(TArchiveCallBack* callback, TStream* stream) {

@@ -1,7 +1,8 @@
-// Extracts every file of a ZIP file into a folder, recreating the entries'
-// folders below it. Entry names that could reach outside the folder are
-// refused before anything is written, and so are entries that cannot be
-// unpacked (password-protected, unknown method), naming the entry.
+// Extracts every entry of a ZIP file into a folder, recreating the entries'
+// folders below it. Entry names that could reach outside the folder or that
+// the file system cannot hold are refused before anything is written, and
+// so are entries that cannot be unpacked (password-protected, unknown
+// method), naming the entry.
 #pragma once
 #include <functional>
 #include <set>
@@ -14,9 +15,10 @@ class TFileUnzipper : public TRefObject {
 public:
     // The destination folder with a trailing separator.
     WideString DestFolder;
-    // Filled by Unzip when KeepEntryForms is set: how every file entry was
-    // stored (name bytes and flag, and the Unix mode of those that carry
-    // one), for packing the files again.
+    // Filled by Unzip when KeepEntryForms is set: how every entry was
+    // stored (name bytes and flags, host and external attributes, time,
+    // extra fields, comment, place) and the archive comment, for packing
+    // the files again.
     TEntryForms EntryForms;
     bool KeepEntryForms = false;
     // Set by Unzip when the central directory was missing or damaged and
@@ -39,6 +41,14 @@ public:
 private:
     TRef<TZipArchive> OpenChecked(const WideString& zipPath, TStream* file);
     TRef<TDefaultCallBack> FCallBack;
+    void MakeFolders(TZipArchive* archive);
     // Folders this unzip has made or found: not looked up again per entry.
     std::set<WideString> FMadeFolders;
 };
+
+// Opens the archive and raises EArchiveNames listing the names the file
+// system cannot keep apart or keep as they are (Windows rules), and
+// EArchiveBroken for names that could reach outside the folder; nothing is
+// written. Unzip checks the same; a caller checks first when it must know
+// before other work.
+void CheckNamesFitFileSystem(const WideString& zipPath);

@@ -26,7 +26,9 @@ void SetDefaultZipWorkers(int32_t count) { ChosenWorkers = std::max(count, 0); }
 // Takes each file's packed data from the workers instead of packing it.
 class TFileZipper::TWorkerFedArchive : public TZipArchive {
 public:
-    explicit TWorkerFedArchive(TFileZipper* zipper) : FZipper(zipper) {}
+    // Names equal but for case are different files where the file system
+    // can hold both.
+    explicit TWorkerFedArchive(TFileZipper* zipper) : FZipper(zipper) { IgnoreCase = false; }
 
     TPackWorkers* Workers = nullptr;  // none: the save packs every file itself
 
@@ -59,33 +61,51 @@ void TFileZipper::Zip(const WideString& zipPath, const WideString& folder, bool 
     ZipFolders(zipPath, {folder}, withFolderName);
 }
 
-// Depth first, in the file system's listing order; folders add nothing.
-// A link to a folder is kept as a link: followed, it would store its
-// contents twice, or without end for a loop.
-void TFileZipper::CollectFiles(const WideString& folder) {
+// Depth first, each folder before what it holds, in the order of the
+// names: the same on every file system. A link to a folder is kept as a
+// link: followed, it would store its contents twice, or without end for a
+// loop.
+void TFileZipper::CollectEntries(const WideString& folder, std::vector<TSource>& sources) {
     TRef<TList> listing = MakeRef<TList>();
+    std::vector<TSource> children;
     try {
         FindFiles(folder, u"*.*", FileInfoCollector(listing.Get()));
         for (int32_t i = 0; i < listing->Count(); ++i) {
             TFileInfo* info = listing->Item<TFileInfo>(i);
-            WideString path = JoinPath(folder, info->Name);
-            bool link = info->IsFolder && IsLinkEntry(info->Attributes, info->ReparseTag);
-            if (info->IsFolder && !link) {
-                CollectFiles(path);
-                continue;
+            TSource child{JoinPath(folder, info->Name), info->IsFolder};
+            if (info->IsFolder && IsLinkEntry(info->Attributes, info->ReparseTag)) {
+                WideString target;
+                if (!FileAPI->GetReparseTarget(child.Path, target))
+                    throw EFileError("Cannot read the link \"" + WideToAnsi(child.Path) + "\"", GetLastErrorCode());
+                child.IsFolder = false;
+                child.IsLink = true;
+                child.LinkTarget = WideToUtf8(StoredPath(ArchivePath(target)));
             }
-            int32_t index = Files->Add(path);
-            if (!link) continue;
-            WideString target;
-            if (!FileAPI->GetReparseTarget(path, target))
-                throw EFileError("Cannot read the link \"" + WideToAnsi(path) + "\"", GetLastErrorCode());
-            FLinks[index] = WideToUtf8(StoredPath(ArchivePath(target)));
+            children.push_back(std::move(child));
         }
     } catch (...) {
         listing->FreeAll();
         throw;
     }
     listing->FreeAll();
+    std::sort(children.begin(), children.end(), [](const TSource& a, const TSource& b) { return a.Path < b.Path; });
+    for (TSource& child : children) {
+        bool descend = child.IsFolder;
+        WideString path = child.Path;
+        sources.push_back(std::move(child));
+        if (descend) CollectEntries(path, sources);
+    }
+}
+
+// Entries the forms place come first, in their old order; the rest keep
+// the order they were collected in.
+void TFileZipper::OrderAsKept(std::vector<TSource>& sources, size_t baseLength) {
+    for (TSource& source : sources) {
+        const TEntryForm* form = EntryForms.Find(ArchivePath(source.Path.substr(baseLength)));
+        source.Order = form && form->Order >= 0 ? form->Order : INT32_MAX;
+    }
+    std::stable_sort(sources.begin(), sources.end(),
+                     [](const TSource& a, const TSource& b) { return a.Order < b.Order; });
 }
 
 void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideString>& folders, bool withFolderName) {
@@ -95,7 +115,17 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
     Files->Clear();
     FLinks.clear();
     TScopeExit dropLinks([this] { FLinks.clear(); });
-    for (const WideString& folder : folders) CollectFiles(ExcludeTrailingBackslash(folder));
+    std::vector<TSource> sources;
+    for (const WideString& folder : folders) {
+        if (withFolderName) sources.push_back({ExcludeTrailingBackslash(folder), true});
+        CollectEntries(ExcludeTrailingBackslash(folder), sources);
+    }
+    OrderAsKept(sources, base.size());
+    for (const TSource& source : sources) {
+        if (source.IsFolder) continue;
+        int32_t index = Files->Add(source.Path);
+        if (source.IsLink) FLinks[index] = source.LinkTarget;
+    }
     if (Files->GetCount() == 0) return;
 
     TRef<TDefaultCallBack> callback = MakeRef<TDefaultCallBack>();
@@ -103,11 +133,13 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
     if (OnSaveProgress) callback->TotalProgress->OnChange = OnSaveProgress;
     TRef<TWorkerFedArchive> archive = MakeRef<TWorkerFedArchive>(this);
     archive->CallBack = callback.Get();
+    if (const TByteString& comment = EntryForms.ArchiveComment; !comment.empty())
+        archive->Structure->SetCommentBytes(comment);
     TScopeExit dropIndex([this] {
         FIndexOf.clear();
         FIndexOf.shrink_to_fit();
     });
-    AddFiles(archive.Get(), base);
+    AddEntries(archive.Get(), sources, base);
     ReplaceThroughStagedFile(zipPath, [&](const WideString& staged) {
         TRef<TFileStream> file =
             MakeRef<TFileStream>(staged, FileAccess::ReadWrite, FileShare::Read, FileDisposition::CreateAlways);
@@ -129,51 +161,60 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
     });
 }
 
-void TFileZipper::AddFiles(TZipArchive* archive, const WideString& base) {
+void TFileZipper::AddEntries(TZipArchive* archive, const std::vector<TSource>& sources, const WideString& base) {
     FIndexOf.clear();
     FIndexOf.reserve(size_t(Files->GetCount()));
-    for (int32_t i = 0; i < Files->GetCount(); ++i) {
-        WideString path = Files->GetString(i);
-        WideString name = path.substr(base.size());
+    int32_t fileIndex = 0;
+    for (const TSource& source : sources) {
+        WideString name = source.Path.substr(base.size());
         // Inside an archive '\' and '/' separate folders: a name holding
         // one (possible on POSIX) would come back as another file.
         for (WideChar c : name)
             if (c != PathDelim && (c == u'\\' || c == u'/'))
-                throw EArchiveError("Cannot store \"" + WideToAnsi(path) +
+                throw EArchiveError("Cannot store \"" + WideToAnsi(source.Path) +
                                     "\" in a ZIP archive: its name holds a '\\' or '/', which ZIP takes as a folder "
                                     "separator");
-        TRef<TFileInfo> info = GetFileInfo(path);
+        WideString path = ArchivePath(name);
+        const TEntryForm* form = EntryForms.Find(path);
+        if (source.IsFolder && FolderEntriesAsKept && !form) continue;
+        TRef<TFileInfo> info = GetFileInfo(source.Path);
         // The size known up front lets the save's progress move as it packs.
-        auto link = FLinks.find(i);
-        int64_t size = link == FLinks.end() ? info->Size : int64_t(link->second.size());
-        TArchItem* item = archive->AddFile(ArchivePath(name), size);
+        int64_t size = source.IsLink ? int64_t(source.LinkTarget.size()) : info->Size;
+        TArchItem* item = source.IsFolder ? archive->AddFolder(path) : archive->AddFile(path, size);
         if (!item)
-            throw EArchiveError("Cannot store \"" + WideToAnsi(path) +
+            throw EArchiveError("Cannot store \"" + WideToAnsi(source.Path) +
                                 "\" in a ZIP archive: its name has no place there");
         item->CreatedTime = info->CreationTime;
         item->AccessedTime = info->LastAccessTime;
         item->ModifiedTime = info->LastWriteTime;
         TZipItem* entry = archive->Structure->Entry(archive->Structure->Count() - 1);
-        KeepEntryForm(entry);
-        if (link != FLinks.end()) {
+        if (form) KeepEntryForm(entry, *form);
+        if (source.IsLink) {
             entry->HostSystem = ZipHost::Unix;
             entry->ExternalAttributes = UnixMode::SymbolicLink << 16;
         }
-        Files->SetObject(i, item);
-        FIndexOf.emplace_back(item, i);
+        if (source.IsFolder) continue;
+        Files->SetObject(fileIndex, item);
+        FIndexOf.emplace_back(item, fileIndex++);
     }
     std::sort(FIndexOf.begin(), FIndexOf.end());
 }
 
-void TFileZipper::KeepEntryForm(TZipItem* entry) {
-    const TEntryForm* form = EntryForms.Find(entry->Item->Path());
-    if (!form) return;
-    if (form->HasUnixMode) {
-        entry->HostSystem = ZipHost::Unix;
-        entry->ExternalAttributes = form->UnixMode;
+void TFileZipper::KeepEntryForm(TZipItem* entry, const TEntryForm& form) {
+    TArchItem* item = entry->Item;
+    if (form.HasUnixMode || form.HasHost) {
+        entry->HostSystem = form.HasUnixMode ? ZipHost::Unix : form.Host;
+        entry->ExternalAttributes = form.UnixMode;
+        entry->ExternalKept = true;
     }
-    if (!form->NameBytes.empty()) entry->NameBytes = form->NameBytes;
-    entry->Flags = uint16_t(form->Utf8Flag ? entry->Flags | ZipFlag::Utf8 : entry->Flags & ~ZipFlag::Utf8);
+    if (!form.NameBytes.empty()) entry->NameBytes = form.NameBytes;
+    entry->Flags = uint16_t(form.Utf8Flag ? entry->Flags | ZipFlag::Utf8 : entry->Flags & ~ZipFlag::Utf8);
+    if (form.DataDescriptor) entry->Flags |= ZipFlag::DataDescriptor;
+    if (form.HasDosTime) item->ModifiedTime = item->AccessedTime = item->CreatedTime = DosToSystemTime(form.DosTime);
+    entry->LocalExtra = form.LocalExtra();
+    entry->CentralExtra = form.CentralExtra();
+    entry->CommentBytes = form.Comment();
+    item->Comment = DecodeZipText(entry->CommentBytes, form.Utf8Flag);
 }
 
 int32_t TFileZipper::IndexOf(TArchItem* item) const {

@@ -1,8 +1,8 @@
 // Packs every file below one or more folders into a new ZIP file, one
-// Deflate entry per file, no folder entries; a link to a folder inside them
-// becomes a link entry, not followed. The ZIP file is written beside its
-// place and put there when whole: on a failure or a stop it stays as it
-// was, and the failure reaches the caller.
+// Deflate entry per file and a folder entry per folder; a link to a folder
+// inside them becomes a link entry, not followed. The ZIP file is written
+// beside its place and put there when whole: on a failure or a stop it
+// stays as it was, and the failure reaches the caller.
 // Files are packed on worker threads, one file per worker; the archive is
 // byte for byte the one a single worker writes, and events come from the
 // caller's thread.
@@ -40,8 +40,13 @@ public:
     TArchiveProgressEvent OnSaveProgress;
     // Entries named here are written with these name bytes and UTF-8 flag,
     // and with Unix host and their external attributes where they have a
-    // Unix mode; the rest in the MS-DOS form.
+    // Unix mode; the rest in the MS-DOS form. What else a form keeps (time,
+    // extra fields, comment, place) is written back as it was; entries with
+    // a place come first, in its order. The archive comment too.
     TEntryForms EntryForms;
+    // A repack: folders get entries only where the forms name them, as the
+    // archive had them.
+    bool FolderEntriesAsKept = false;
     // 1 packs on the caller's thread.
     int32_t Workers;
     // Packed data the workers keep in memory for the writer, beyond the file
@@ -61,10 +66,20 @@ protected:
 private:
     class TWorkerFedArchive;
 
-    void CollectFiles(const WideString& folder);
-    // Fills the archive's tree from Files; names the tree cannot place are
-    // refused here, before any file is written.
-    void AddFiles(TZipArchive* archive, const WideString& base);
+    // A file, folder or folder link to pack; Order: its place among the
+    // kept entries.
+    struct TSource {
+        WideString Path;
+        bool IsFolder;
+        int32_t Order = 0;
+        bool IsLink = false;
+        TByteString LinkTarget = {};  // as stored: UTF-8, '/' separated
+    };
+    void CollectEntries(const WideString& folder, std::vector<TSource>& sources);
+    void OrderAsKept(std::vector<TSource>& sources, size_t baseLength);
+    // Fills the archive's tree; names the tree cannot place are refused
+    // here, before any file is written.
+    void AddEntries(TZipArchive* archive, const std::vector<TSource>& sources, const WideString& base);
     // Writes the source data of Files[index]: the file's bytes, or the
     // path a link points at.
     void WriteSource(int32_t index, TStream* stream) const;
@@ -78,5 +93,5 @@ private:
     // The links among Files, by index, with the path each points at as
     // stored (UTF-8, '/' separated).
     std::map<int32_t, TByteString> FLinks;
-    void KeepEntryForm(TZipItem* entry);
+    void KeepEntryForm(TZipItem* entry, const TEntryForm& form);
 };

@@ -18,6 +18,7 @@ constexpr int Flags = 6;
 constexpr int Method = 8;
 constexpr int Time = 10;
 constexpr int Crc = 14;
+constexpr int PackedSize = 18;
 constexpr int NameLength = 26;
 constexpr int ExtraLength = 28;
 }  // namespace Local
@@ -76,6 +77,34 @@ TArchItem* TZipArchive::AddFile(const WideString& path, int64_t size) {
     TArchItem* item = TArchive::AddFile(path, size);
     if (item) Structure->AddNewEntry(item);
     return item;
+}
+
+TArchItem* TZipArchive::AddFolder(const WideString& path) {
+    TArchItem* item = FindOrCreate(path, FindMode::Folder);
+    if (!item || item == this) return nullptr;
+    item->State.Include(TArchState::Add);
+    item->SourceSize = 0;
+    Structure->AddNewEntry(item);
+    return item;
+}
+
+TByteString TZipArchive::LocalExtraField(TZipItem* entry) {
+    uint8_t header[ZipRecord::LocalHeaderSize];
+    Structure->SeekTo(ArchiveStream, entry->LocalOffset);
+    int32_t done = 0;
+    for (int32_t n; done < ZipRecord::LocalHeaderSize &&
+                    (n = ArchiveStream->Read(header + done, ZipRecord::LocalHeaderSize - done)) > 0;)
+        done += n;
+    if (done < ZipRecord::LocalHeaderSize || Get32(header) != ZipSignature::LocalHeader) return TByteString();
+    std::vector<uint8_t> extra(Get16(header + Local::ExtraLength));
+    Structure->SeekTo(ArchiveStream,
+                      entry->LocalOffset + ZipRecord::LocalHeaderSize + Get16(header + Local::NameLength));
+    done = 0;
+    for (int32_t n; done < int32_t(extra.size()) &&
+                    (n = ArchiveStream->Read(TByteSpan(extra), done, int32_t(extra.size()) - done)) > 0;)
+        done += n;
+    extra.resize(size_t(done));
+    return WithoutZip64(extra);
 }
 
 TArchItem* TZipArchive::CreateItem(const WideString& path, bool isFolder) {
@@ -328,9 +357,12 @@ int64_t TZipArchive::OldBlockLength(TZipItem* entry) {
                      Get16(header + Local::ExtraLength) + int64_t(entry->Item->PackedSize);
     if (Get16(header + Local::Flags) & ZipFlag::DataDescriptor) {
         // The descriptor's signature is optional: without it the record is
-        // 12 bytes long.
-        length += ZipRecord::DataDescriptorSize;
-        int64_t at = entry->LocalOffset + length - ZipRecord::DataDescriptorSize;
+        // 4 bytes shorter. Its sizes are 64-bit where the local header
+        // sends readers to a ZIP64 field.
+        int32_t descriptor = Get32(header + Local::PackedSize) == 0xFFFFFFFF ? ZipRecord::Zip64DataDescriptorSize
+                                                                             : ZipRecord::DataDescriptorSize;
+        length += descriptor;
+        int64_t at = entry->LocalOffset + length - descriptor;
         if (at + 4 <= ArchiveStream->GetSize()) {
             ReadExact(at, 4, "Is Archive Broken");
             if (Get32(IoBuffer.data()) != ZipSignature::DataDescriptor) length -= 4;
@@ -349,7 +381,7 @@ void TZipArchive::PlanSave(TZipStructure* target, std::vector<TStreamBlock>& blo
         // Never written: an item added, then deleted or unmarked, leaves
         // nothing behind.
         if (entry->LocalOffset < 0 && (deleting || !adding)) continue;
-        bool replacing = adding && !item->Attributes().Contains(TArchAttribute::Added);
+        bool replacing = adding && entry->LocalOffset >= 0 && !item->Attributes().Contains(TArchAttribute::Added);
         // Neither its block nor its header could be told right.
         if (!entry->SizesKnown) RaiseDamaged(entry, "its sizes are not known (its data descriptor was not found)");
         if (deleting || replacing) {
@@ -493,8 +525,7 @@ void TZipArchive::WriteEntries(TZipStructure* target, int level) {
         TZipItem* entry = target->Entry(i);
         if (entry->Item->State.Contains(TArchState::Add)) PackEntry(target, entry, level);
     }
-    // Encrypted entries carry their numbers in the descriptor.
-    if (!Encrypt) RewriteLocalHeaders(target);
+    RewriteLocalHeaders(target);
 }
 
 void TZipArchive::PackEntry(TZipStructure* target, TZipItem* entry, int level) {
@@ -506,9 +537,10 @@ void TZipArchive::PackEntry(TZipStructure* target, TZipItem* entry, int level) {
     if (Encrypt) FPasswordStream->Reset();
 
     entry->LocalOffset = ArchiveStream->GetPosition();
-    // A replaced entry keeps only its name's flag: the rest describes what
-    // is written now.
-    entry->Flags &= ZipFlag::Utf8;
+    // A replaced entry keeps only its name's flag, a new one also the
+    // descriptor its maker asked for: the rest describes what is written now.
+    bool added = item->Attributes().Contains(TArchAttribute::Added) || item->IsFolder();
+    entry->Flags &= ZipFlag::Utf8 | (added ? ZipFlag::DataDescriptor : 0);
     if (Encrypt) entry->Flags |= ZipFlag::Encrypted | ZipFlag::DataDescriptor;
     // Extraction in the same session goes by the attribute.
     item->SetAttributes(Encrypt ? item->Attributes().With(TArchAttribute::Encrypted)
@@ -516,9 +548,15 @@ void TZipArchive::PackEntry(TZipStructure* target, TZipItem* entry, int level) {
     item->Size = uint64_t(std::max<int64_t>(item->SourceSize, 0));
     item->PackedSize = 0;
     entry->Crc32 = 0;
+    entry->Zip64Local = item->SourceSize >= 0 && uint64_t(item->SourceSize) >= ZipRecord::Zip64LocalThreshold;
+    if (item->IsFolder()) {
+        entry->Method = ZipMethod::Stored;
+        entry->Flags &= ~ZipFlag::Encrypted;
+    }
     int32_t length = target->WriteLocalHeader(entry, TByteSpan(IoBuffer), IoBufferSize, 0);
     NVX_ASSERT(length > 0);
     ArchiveStream->WriteBuffer(IoBuffer.data(), length);
+    if (item->IsFolder()) return WriteDescriptor(entry);
     int64_t dataStart = ArchiveStream->GetPosition();
 
     const TPackStreamClass* packer = Packer(entry->Method);
@@ -532,6 +570,7 @@ void TZipArchive::PackEntry(TZipStructure* target, TZipItem* entry, int level) {
         if (item->SourceSize > 0) BytesDone += uint64_t(item->SourceSize);
         CallBack->TotalProgress->SetPosition(BytesDone);
         if (CallBack->Aborted) throw EArchiveAbort(UserAborted);
+        WriteDescriptor(entry);
         return;
     }
     TStream* dest = ArchiveStream;
@@ -560,14 +599,30 @@ void TZipArchive::PackEntry(TZipStructure* target, TZipItem* entry, int level) {
     item->PackedSize = uint64_t(ArchiveStream->GetPosition() - dataStart);
     item->Size = uint64_t(count);
 
-    if (Encrypt) {
-        uint8_t descriptor[ZipRecord::DataDescriptorSize];
-        Put32(descriptor, ZipSignature::DataDescriptor);
-        Put32(descriptor + 4, entry->Crc32);
+    WriteDescriptor(entry);
+}
+
+// Sizes that outgrew a local header without ZIP64 room are refused here,
+// before the descriptor or the header is written with them cut.
+void TZipArchive::WriteDescriptor(TZipItem* entry) {
+    TArchItem* item = entry->Item;
+    if (!entry->Zip64Local && (item->Size > 0xFFFFFFFE || item->PackedSize > 0xFFFFFFFE))
+        throw EArchiveError("Entry " + QuotedName(entry) +
+                            " grew to 4 GiB or more after its local header was written without room for ZIP64 sizes");
+    if (!(entry->Flags & ZipFlag::DataDescriptor)) return;
+    uint8_t descriptor[ZipRecord::Zip64DataDescriptorSize];
+    Put32(descriptor, ZipSignature::DataDescriptor);
+    Put32(descriptor + 4, entry->Crc32);
+    int32_t length = ZipRecord::DataDescriptorSize;
+    if (entry->Zip64Local) {
+        Put64(descriptor + 8, item->PackedSize);
+        Put64(descriptor + 16, item->Size);
+        length = ZipRecord::Zip64DataDescriptorSize;
+    } else {
         Put32(descriptor + 8, uint32_t(item->PackedSize));
         Put32(descriptor + 12, uint32_t(item->Size));
-        ArchiveStream->WriteBuffer(descriptor, sizeof descriptor);
     }
+    ArchiveStream->WriteBuffer(descriptor, length);
 }
 
 void TZipArchive::RewriteLocalHeaders(TZipStructure* target) {
@@ -575,7 +630,9 @@ void TZipArchive::RewriteLocalHeaders(TZipStructure* target) {
     for (int32_t i = 0; i < target->Count(); ++i) {
         TZipItem* entry = target->Entry(i);
         TArchItem* item = entry->Item;
-        if (!item->State.Contains(TArchState::Add)) continue;
+        // Entries with a descriptor, and folders, have nothing to add.
+        if (!item->State.Contains(TArchState::Add) || item->IsFolder() || (entry->Flags & ZipFlag::DataDescriptor))
+            continue;
         int32_t length = target->WriteLocalHeader(entry, TByteSpan(IoBuffer), IoBufferSize, 0);
         Structure->SeekTo(ArchiveStream, entry->LocalOffset);
         if (length <= 0) throw EArchiveError("Can't update local file header");

@@ -39,6 +39,12 @@ public:
     // Stores the name, then fails an assertion: only streams are supported.
     void SetFileName(const WideString& name) override;
     TArchItem* AddFile(const WideString& path, int64_t size) override;
+    // A folder entry for path, marked for adding; none when the path
+    // cannot be placed.
+    TArchItem* AddFolder(const WideString& path);
+    // The extra field of the entry's local header, without ZIP64 blocks;
+    // empty when the header cannot be read.
+    TByteString LocalExtraField(TZipItem* entry);
     void Open() override;
     // Raises EArchiveAbort "User aborted" when the user stops, and also after
     // an entry whose header or CRC was reported bad to a callback that did
@@ -104,6 +110,8 @@ private:
     int64_t OldBlockLength(TZipItem* entry);
     void WriteEntries(TZipStructure* target, int level);
     void PackEntry(TZipStructure* target, TZipItem* entry, int level);
+    // The descriptor after the data of an entry flagged to have one.
+    void WriteDescriptor(TZipItem* entry);
     void RewriteLocalHeaders(TZipStructure* target);
     void ReadExact(int64_t offset, int32_t count, const char* brokenMessage);
     // ReadExact that answers false instead of raising when the archive ends first.

@@ -14,3 +14,8 @@ inline void Put32(uint8_t* p, uint32_t v) {
     Put16(p, v);
     Put16(p + 2, v >> 16);
 }
+inline uint64_t Get64(const uint8_t* p) { return uint64_t(Get32(p)) | uint64_t(Get32(p + 4)) << 32; }
+inline void Put64(uint8_t* p, uint64_t v) {
+    Put32(p, uint32_t(v));
+    Put32(p + 4, uint32_t(v >> 32));
+}

@@ -8,18 +8,18 @@ using namespace ZipRecord;
 
 namespace {
 
-// Values of 0xFFFFFFFF and more would need ZIP64 (0xFFFFFFFF itself tells
-// readers to look for a ZIP64 field); writing them cut gives a corrupt
-// archive, so they are refused.
+// Values of 0xFFFFFFFF and more need ZIP64 (0xFFFFFFFF itself tells
+// readers to look for a ZIP64 field).
 constexpr uint64_t Max32 = 0xFFFFFFFE;
+constexpr uint32_t Zip64Marker = 0xFFFFFFFF;
+constexpr uint16_t Zip64Version = 45;
 
-[[noreturn]] void RaiseTooLarge(TZipItem* entry) {
-    throw EArchiveError("Entry \"" + WideToAnsi(entry->Name()) +
-                        "\" is too large for the ZIP format: sizes and offsets of 4 GiB or more are not supported");
-}
-
+// A local header written without ZIP64 room cannot take a size that
+// outgrew it: writing it cut would give a corrupt archive.
 uint32_t Field32(TZipItem* entry, uint64_t value) {
-    if (value > Max32) RaiseTooLarge(entry);
+    if (value > Max32)
+        throw EArchiveError("Entry \"" + WideToAnsi(entry->Name()) +
+                            "\" grew to 4 GiB or more after its local header was written without room for ZIP64 sizes");
     return uint32_t(value);
 }
 
@@ -60,7 +60,49 @@ bool IsUtf8BeyondAscii(const uint8_t* bytes, int32_t count) {
     return WideToUtf8(Utf8ToWide(original)) == original;
 }
 
-bool FitsOem(const WideString& text) { return text.empty() || OemToWide(WideToOem(text)) == text; }
+// Held by the OEM code page, and read back as such: bytes that read as
+// UTF-8 would come back as other text.
+bool FitsOem(const WideString& text) {
+    if (text.empty()) return true;
+    TByteString oem = WideToOem(text);
+    return OemToWide(oem) == text &&
+           !IsUtf8BeyondAscii(reinterpret_cast<const uint8_t*>(oem.data()), int32_t(oem.size()));
+}
+
+// Stored bytes kept while they still say text; else text encoded anew.
+TByteString KeptOrEncoded(const TByteString& kept, const WideString& text, bool utf8) {
+    if (!kept.empty() && DecodeZipText(kept, utf8) == text) return kept;
+    return EncodeText(text, utf8);
+}
+
+// The blocks of an extra field, as (ID, data); a block that runs past the
+// end stops the walk, and the rest is left as it is.
+template <class TVisit>
+size_t ForEachExtraBlock(TConstByteSpan extra, TVisit visit) {
+    size_t at = 0;
+    while (at + 4 <= extra.size()) {
+        uint16_t id = Get16(extra.data() + at), length = Get16(extra.data() + at + 2);
+        if (at + 4 + length > extra.size()) break;
+        visit(id, extra.subspan(at + 4, length), at);
+        at += 4 + size_t(length);
+    }
+    return at;
+}
+
+// Replaces each header value that holds the ZIP64 marker with the next
+// 64-bit value of the ZIP64 field, in the field's order.
+void ReadZip64Values(TConstByteSpan extra, std::initializer_list<uint64_t*> values) {
+    ForEachExtraBlock(extra, [&](uint16_t id, TConstByteSpan data, size_t) {
+        if (id != ZipRecord::Zip64ExtraId) return;
+        size_t at = 0;
+        for (uint64_t* value : values) {
+            if (*value != Zip64Marker) continue;
+            if (at + 8 > data.size()) throw EArchiveBroken("ZIP64 extra field is too short");
+            *value = Get64(data.data() + at);
+            at += 8;
+        }
+    });
+}
 
 // The name as written: both separators become the structure's.
 WideString StoredName(const WideString& name, char16_t separator) {
@@ -92,6 +134,11 @@ void SetItemTimes(TArchItem* item, uint32_t dosTime) {
     item->ModifiedTime = item->AccessedTime = item->CreatedTime = time;
 }
 
+void PutZip64Header(uint8_t* p, int32_t fields) {
+    Put16(p, Zip64ExtraId);
+    Put16(p + 2, uint32_t(fields * 8));
+}
+
 }  // namespace
 
 uint32_t SystemTimeToDos(const TSystemTime& time) {
@@ -114,16 +161,30 @@ TSystemTime DosToSystemTime(uint32_t dosDateTime) {
     return time;
 }
 
+WideString DecodeZipText(const TByteString& bytes, bool utf8Flag) {
+    auto data = reinterpret_cast<const uint8_t*>(bytes.data());
+    int32_t count = int32_t(bytes.size());
+    bool utf8 = utf8Flag || IsUtf8BeyondAscii(data, count);
+    return BufferToWide(data, size_t(count), utf8 ? CodePage::Utf8 : CodePage::Oem);
+}
+
+TByteString WithoutZip64(TConstByteSpan extra) {
+    TByteString kept;
+    size_t end = ForEachExtraBlock(extra, [&](uint16_t id, TConstByteSpan data, size_t at) {
+        if (id != ZipRecord::Zip64ExtraId)
+            kept.append(reinterpret_cast<const char*>(extra.data()) + at, data.size() + 4);
+    });
+    kept.append(reinterpret_cast<const char*>(extra.data()) + end, extra.size() - end);
+    return kept;
+}
+
 WideString TZipItem::Name() const {
     if (NameBytes.empty()) {
         WideString path = Item ? Item->Path() : WideString();
         std::replace(path.begin(), path.end(), u'\\', u'/');
         return path;
     }
-    auto bytes = reinterpret_cast<const uint8_t*>(NameBytes.data());
-    int32_t count = int32_t(NameBytes.size());
-    bool utf8 = (Flags & ZipFlag::Utf8) || IsUtf8BeyondAscii(bytes, count);
-    return BufferToWide(bytes, size_t(count), utf8 ? CodePage::Utf8 : CodePage::Oem);
+    return DecodeZipText(NameBytes, (Flags & ZipFlag::Utf8) != 0);
 }
 
 TZipStructureClass ZipStructureClass = [] { return New<TZipStructure>(); };
@@ -160,6 +221,12 @@ WideString TZipStructure::DecodeText(const uint8_t* bytes, int32_t count) const 
 bool TZipStructure::EntryUsesUtf8(TZipItem* entry) {
     if (UseUtf8 || (entry->Flags & ZipFlag::Utf8)) return true;
     return !FitsOem(entry->Name()) || (entry->Item && !FitsOem(entry->Item->Comment));
+}
+
+void TZipStructure::SetCommentBytes(const TByteString& bytes) {
+    CommentBytes = bytes;
+    Comment = DecodeZipText(bytes, UseUtf8);
+    CommentUtf8 = UseUtf8 || IsUtf8BeyondAscii(reinterpret_cast<const uint8_t*>(bytes.data()), int32_t(bytes.size()));
 }
 
 // ---- reading
@@ -202,24 +269,58 @@ bool TZipStructure::HasSignatureAt(int64_t position, uint32_t signature) {
 // carry the signature too: the one that counts has its directory end where
 // it begins (less any bytes put in front of the archive) and its comment
 // reach the end of the file.
+bool TZipStructure::ReadAt(int64_t position, TConstByteSpan buffer, int32_t length, uint8_t* out, int32_t count) {
+    if (position < 0) return false;
+    if (position >= FBufferStart && position - FBufferStart + count <= length) {
+        std::copy_n(buffer.data() + (position - FBufferStart), count, out);
+        return true;
+    }
+    if (!Stream) return false;
+    SeekTo(Stream, position);
+    int32_t done = 0;
+    for (int32_t n; done < count && (n = Stream->Read(out + done, count - done)) > 0;) done += n;
+    return done == count;
+}
+
+TZipStructure::TEndValues TZipStructure::EndValues(TConstByteSpan buffer, int32_t length, int32_t index) {
+    const uint8_t* p = buffer.data() + index;
+    int64_t at = FBufferStart + index;
+    TEndValues values{Get16(p + 10), Get32(p + 12), Get32(p + 16), at};
+    uint8_t locator[Zip64LocatorSize], record[Zip64EndRecordSize];
+    if (!ReadAt(at - Zip64LocatorSize, buffer, length, locator, Zip64LocatorSize) ||
+        Get32(locator) != ZipSignature::Zip64Locator)
+        return values;
+    // Where the locator says, or right in front of it when bytes were put
+    // in front of the archive.
+    uint64_t said = Get64(locator + 8);
+    const int64_t places[] = {said < uint64_t(at) ? int64_t(said) : -1, at - Zip64LocatorSize - Zip64EndRecordSize};
+    for (int64_t place : places) {
+        if (!ReadAt(place, buffer, length, record, Zip64EndRecordSize) || Get32(record) != ZipSignature::Zip64EndRecord)
+            continue;
+        return {Get64(record + 32), Get64(record + 40), Get64(record + 48), place};
+    }
+    return values;
+}
+
 int TZipStructure::EndRecordFit(TConstByteSpan buffer, int32_t length, int32_t index, int64_t& shift) {
     const uint8_t* p = buffer.data() + index;
-    uint32_t directorySize = Get32(p + 12), directoryOffset = Get32(p + 16);
+    TEndValues values = EndValues(buffer, length, index);
     int64_t commentEnd = int64_t(index) + EndRecordSize + Get16(p + 20);
-    int64_t at = FBufferStart + index;
-    shift = at - int64_t(directorySize) - int64_t(directoryOffset);
+    if (values.DirectorySize > uint64_t(values.At) || values.DirectoryOffset > uint64_t(values.At)) return 3;
+    int64_t directoryOffset = int64_t(values.DirectoryOffset);
+    shift = values.At - int64_t(values.DirectorySize) - directoryOffset;
     if (shift < 0 || commentEnd > length) return 3;
     int closeness = commentEnd == length ? 0 : 1;
-    if (directorySize == 0) return Get16(p + 10) == 0 ? closeness : 3;
+    if (values.DirectorySize == 0) return values.Count == 0 ? closeness : 3;
     if (HasCentralHeaderAt(directoryOffset + shift, buffer, length)) return closeness;
-    // Records between the directory and this one (a ZIP64 locator): the
-    // offsets were right as written.
+    // Records between the directory and this one: the offsets were right
+    // as written.
     shift = 0;
     return HasCentralHeaderAt(directoryOffset, buffer, length) ? 2 : 3;
 }
 
-bool TZipStructure::FindEndRecord(TConstByteSpan buffer, int32_t length, uint32_t& directorySize,
-                                  uint32_t& directoryOffset) {
+bool TZipStructure::FindEndRecord(TConstByteSpan buffer, int32_t length, uint64_t& directorySize,
+                                  uint64_t& directoryOffset) {
     length = std::min<int32_t>(length, int32_t(buffer.size()));
     int32_t best = -1;
     int bestFit = 4;
@@ -235,11 +336,11 @@ bool TZipStructure::FindEndRecord(TConstByteSpan buffer, int32_t length, uint32_
     }
     if (best < 0) return false;
     const uint8_t* p = buffer.data() + best;
-    directorySize = Get32(p + 12);
-    directoryOffset = Get32(p + 16);
+    TEndValues values = EndValues(buffer, length, best);
+    directorySize = values.DirectorySize;
+    directoryOffset = values.DirectoryOffset;
     int32_t commentLength = std::min<int32_t>(Get16(p + 20), length - best - EndRecordSize);
-    Comment = commentLength > 0 ? DecodeText(p + EndRecordSize, commentLength) : WideString();
-    CommentUtf8 = UseUtf8 || (commentLength > 0 && IsUtf8BeyondAscii(p + EndRecordSize, commentLength));
+    SetCommentBytes(TByteString(reinterpret_cast<const char*>(p) + EndRecordSize, size_t(commentLength)));
     return true;
 }
 
@@ -261,20 +362,26 @@ int32_t TZipStructure::ParseCentralRecords(TConstByteSpan buffer, int32_t length
         entry->Method = Get16(p + 10);
         entry->Crc32 = Get32(p + 16);
         entry->ExternalAttributes = Get32(p + 38);
-        entry->LocalOffset = Get32(p + 42) + BytesInFront;
         entry->NameBytes.assign(reinterpret_cast<const char*>(p) + CentralHeaderSize, size_t(nameLength));
+        TConstByteSpan extra = buffer.subspan(size_t(start + CentralHeaderSize + nameLength), size_t(extraLength));
+        uint64_t size = Get32(p + 24), packedSize = Get32(p + 20), localOffset = Get32(p + 42);
+        ReadZip64Values(extra, {&size, &packedSize, &localOffset});
+        if (localOffset > uint64_t(INT64_MAX - BytesInFront)) throw EArchiveBroken("Local header offset out of range");
+        entry->LocalOffset = int64_t(localOffset) + BytesInFront;
+        entry->CentralExtra = WithoutZip64(extra);
 
         TPendingItem pending;
         pending.Attributes = HostAttributes(entry->HostSystem, entry->ExternalAttributes);
         if (entry->Flags & ZipFlag::Encrypted) pending.Attributes.Include(TArchAttribute::Encrypted);
         pending.DosTime = uint32_t(Get16(p + 14)) << 16 | Get16(p + 12);
-        pending.PackedSize = Get32(p + 20);
-        pending.Size = Get32(p + 24);
-        if (commentLength > 0)
-            FPendingComments.push_back({int32_t(FPending.size()),
-                                        DecodeText(p + CentralHeaderSize + nameLength + extraLength, commentLength)});
-        ReadExtraField(entry.Get(),
-                       buffer.subspan(size_t(start + CentralHeaderSize + nameLength), size_t(extraLength)));
+        pending.PackedSize = packedSize;
+        pending.Size = size;
+        if (commentLength > 0) {
+            const uint8_t* comment = p + CentralHeaderSize + nameLength + extraLength;
+            entry->CommentBytes.assign(reinterpret_cast<const char*>(comment), size_t(commentLength));
+            FPendingComments.push_back({int32_t(FPending.size()), DecodeText(comment, commentLength)});
+        }
+        ReadExtraField(entry.Get(), extra);
 
         FPending.push_back(std::move(pending));
         if (Entries->Add(entry.Get()) < 0) throw EOutOfMemory("Out of memory");
@@ -298,18 +405,21 @@ void TZipStructure::ReadDirectory(TStream* stream) {
 
     FBufferStart = tail;
     FEndRecordShift = 0;
-    uint32_t directorySize = 0, directoryOffset = 0;
+    uint64_t directorySize = 0, directoryOffset = 0;
     if (!FindEndRecord(Buffer, n, directorySize, directoryOffset)) throw EArchiveBroken("End header cannot be found");
     BytesInFront = FEndRecordShift;
-    int64_t directoryStart = directoryOffset + BytesInFront;
+    // A directory that runs past the end of the file cannot be read whole.
+    if (directoryOffset > uint64_t(size) || directorySize > uint64_t(size))
+        throw EArchiveBroken("Error in end of central dir header");
+    int64_t directoryStart = int64_t(directoryOffset) + BytesInFront;
     Offset = directoryStart;
     Length = size - directoryStart;
-    // A directory that runs past the end of the file cannot be read whole.
-    if ((directorySize == 0 && directoryOffset != 0) || directoryStart > size || directoryStart + directorySize > size)
+    if ((directorySize == 0 && directoryOffset != 0) || directoryStart > size ||
+        directoryStart + int64_t(directorySize) > size)
         throw EArchiveBroken("Error in end of central dir header");
 
     TArchiveProgress* progress = CallBack ? CallBack->TotalProgress : nullptr;
-    int64_t position = directoryStart, remaining = directorySize;
+    int64_t position = directoryStart, remaining = int64_t(directorySize);
     SeekTo(stream, position);
     n = ReadChunk(stream, int32_t(std::min<int64_t>(remaining, BufferSize)));
     // A wrong directory offset looks like bytes in front too; only with a
@@ -549,10 +659,15 @@ TZipItem* TZipStructure::CopyEntry(TZipItem* entry) {
     copy->Crc32 = entry->Crc32;
     copy->Flags = entry->Flags;
     copy->NameBytes = entry->NameBytes;
+    copy->CentralExtra = entry->CentralExtra;
+    copy->LocalExtra = entry->LocalExtra;
+    copy->CommentBytes = entry->CommentBytes;
+    copy->Zip64Local = entry->Zip64Local;
     // Unix entries keep their modes (programs, links) through an update.
-    if (entry->HostSystem == ZipHost::Unix) {
+    if (entry->HostSystem == ZipHost::Unix || entry->ExternalKept) {
         copy->HostSystem = entry->HostSystem;
         copy->ExternalAttributes = entry->ExternalAttributes;
+        copy->ExternalKept = entry->ExternalKept;
     }
     if (Entries->Add(copy.Get()) < 0) throw EOutOfMemory("Out of memory");
     return copy.Detach();
@@ -560,9 +675,43 @@ TZipItem* TZipStructure::CopyEntry(TZipItem* entry) {
 
 int64_t TZipStructure::EstimateDirectorySize() { return int64_t(Count()) * CentralHeaderSize + EndRecordSize; }
 
-int32_t TZipStructure::CentralExtraLength(TZipItem*) { return 0; }
+namespace {
+// The values a central header gives in its ZIP64 field, in the field's
+// order: sizes where the local header has them there or they do not fit,
+// the offset where it does not fit.
+struct TCentralValues {
+    bool Sizes64, Offset64;
+    int32_t Zip64Length() const { return Sizes64 || Offset64 ? 4 + 8 * ((Sizes64 ? 2 : 0) + (Offset64 ? 1 : 0)) : 0; }
+};
 
-void TZipStructure::WriteCentralExtra(TZipItem*, TByteSpan, int32_t) {}
+TCentralValues CentralValues(TZipItem* entry) {
+    if (entry->LocalOffset < 0)
+        throw EArchiveError("Entry \"" + WideToAnsi(entry->Name()) + "\" has no local header in the archive");
+    return {entry->Zip64Local || entry->Item->Size > Max32 || entry->Item->PackedSize > Max32,
+            uint64_t(entry->LocalOffset) > Max32};
+}
+}  // namespace
+
+int32_t TZipStructure::CentralExtraLength(TZipItem* entry) {
+    return CentralValues(entry).Zip64Length() + int32_t(entry->CentralExtra.size());
+}
+
+void TZipStructure::WriteCentralExtra(TZipItem* entry, TByteSpan buffer, int32_t position) {
+    TCentralValues values = CentralValues(entry);
+    uint8_t* p = buffer.data() + position;
+    if (int32_t length = values.Zip64Length()) {
+        PutZip64Header(p, (length - 4) / 8);
+        uint8_t* field = p + 4;
+        if (values.Sizes64) {
+            Put64(field, entry->Item->Size);
+            Put64(field + 8, entry->Item->PackedSize);
+            field += 16;
+        }
+        if (values.Offset64) Put64(field, uint64_t(entry->LocalOffset));
+        p += length;
+    }
+    std::copy(entry->CentralExtra.begin(), entry->CentralExtra.end(), p);
+}
 
 AnsiString TZipStructure::EncodeEntryName(TZipItem* entry, bool& utf8) {
     NVX_ASSERT_MSG(entry->Item, "Assertion failure");
@@ -575,7 +724,9 @@ AnsiString TZipStructure::EncodeEntryName(TZipItem* entry, bool& utf8) {
     }
     utf8 = EntryUsesUtf8(entry);
     if (utf8) entry->Flags |= ZipFlag::Utf8;
-    return EncodeText(StoredName(entry->Name(), Separator), utf8);
+    WideString name = StoredName(entry->Name(), Separator);
+    if (entry->Item->IsFolder()) name += char16_t(Separator);
+    return EncodeText(name, utf8);
 }
 
 int32_t TZipStructure::WriteLocalHeader(TZipItem* entry, TByteSpan buffer, int32_t capacity, int32_t position) {
@@ -583,27 +734,40 @@ int32_t TZipStructure::WriteLocalHeader(TZipItem* entry, TByteSpan buffer, int32
     TByteString name = EncodeEntryName(entry, utf8);
     TArchItem* item = entry->Item;
     uint16_t nameLength = Field16(entry, name.size());
+    // With a data descriptor the numbers follow the data.
+    bool described = (entry->Flags & ZipFlag::DataDescriptor) != 0;
+    bool zip64 = entry->Zip64Local;
+    uint64_t packed64 = described ? 0 : item->PackedSize, size64 = described ? 0 : item->Size;
     // An unknown size (all ones, from a source size of -1) stands until the
     // header is written again with the real one.
-    auto size32 = [&](uint64_t value) { return value == UINT64_MAX ? 0xFFFFFFFFu : Field32(entry, value); };
-    uint32_t packedSize = size32(item->PackedSize), size = size32(item->Size);
+    auto size32 = [&](uint64_t value) { return zip64 || value == UINT64_MAX ? Zip64Marker : Field32(entry, value); };
+    uint32_t packedSize = size32(packed64), size = size32(size64);
+    int32_t zip64Length = zip64 ? 20 : 0;
+    uint16_t extraLength = Field16(entry, size_t(zip64Length) + entry->LocalExtra.size());
 
-    int32_t length = LocalHeaderSize + nameLength;
+    int32_t length = LocalHeaderSize + nameLength + extraLength;
     capacity = std::min<int32_t>(capacity, int32_t(buffer.size()));
     if (position < 0 || length > capacity - position) return -1;
     uint8_t* p = buffer.data() + position;
     uint32_t dosTime = SystemTimeToDos(item->ModifiedTime);
     Put32(p, ZipSignature::LocalHeader);
-    Put16(p + 4, VersionNeeded());
+    Put16(p + 4, zip64 ? Zip64Version : VersionNeeded());
     Put16(p + 6, entry->Flags);
     Put16(p + 8, entry->Method);
     Put32(p + 10, dosTime);  // time, then date
-    Put32(p + 14, entry->Crc32);
+    Put32(p + 14, described ? 0 : entry->Crc32);
     Put32(p + 18, packedSize);
     Put32(p + 22, size);
     Put16(p + 26, nameLength);
-    Put16(p + 28, 0);
+    Put16(p + 28, extraLength);
     std::copy(name.begin(), name.end(), p + LocalHeaderSize);
+    uint8_t* extra = p + LocalHeaderSize + nameLength;
+    if (zip64) {
+        PutZip64Header(extra, 2);
+        Put64(extra + 4, size64 == UINT64_MAX ? 0 : size64);
+        Put64(extra + 12, packed64);
+    }
+    std::copy(entry->LocalExtra.begin(), entry->LocalExtra.end(), extra + zip64Length);
     return length;
 }
 
@@ -611,21 +775,24 @@ int32_t TZipStructure::WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int
     bool utf8;
     TByteString name = EncodeEntryName(entry, utf8);
     TArchItem* item = entry->Item;
-    TByteString comment = EncodeText(item->Comment, utf8);
+    TByteString comment = KeptOrEncoded(entry->CommentBytes, item->Comment, utf8);
     uint16_t nameLength = Field16(entry, name.size()), commentLength = Field16(entry, comment.size());
-    uint32_t packedSize = Field32(entry, item->PackedSize), size = Field32(entry, item->Size);
-    uint32_t localOffset = Field32(entry, uint64_t(entry->LocalOffset));
-    int32_t extraLength = CentralExtraLength(entry);
+    TCentralValues values = CentralValues(entry);
+    uint32_t packedSize = values.Sizes64 ? Zip64Marker : uint32_t(item->PackedSize);
+    uint32_t size = values.Sizes64 ? Zip64Marker : uint32_t(item->Size);
+    uint32_t localOffset = values.Offset64 ? Zip64Marker : uint32_t(entry->LocalOffset);
+    uint16_t extraLength = Field16(entry, size_t(CentralExtraLength(entry)));
+    uint16_t version = values.Zip64Length() > 0 ? Zip64Version : VersionNeeded();
 
     int32_t length = CentralHeaderSize + nameLength + extraLength + commentLength;
     capacity = std::min<int32_t>(capacity, int32_t(buffer.size()));
     if (position < 0 || length > capacity - position) return -1;
     uint8_t* p = buffer.data() + position;
     Put32(p, ZipSignature::CentralHeader);
-    p[4] = uint8_t(VersionNeeded());
-    bool unix = entry->HostSystem == ZipHost::Unix;
-    p[5] = unix ? ZipHost::Unix : ZipHost::Dos;
-    Put16(p + 6, VersionNeeded());
+    p[4] = uint8_t(version);
+    bool asIs = entry->HostSystem == ZipHost::Unix || entry->ExternalKept;
+    p[5] = asIs ? entry->HostSystem : ZipHost::Dos;
+    Put16(p + 6, version);
     Put16(p + 8, entry->Flags);
     Put16(p + 10, entry->Method);
     Put32(p + 12, SystemTimeToDos(item->ModifiedTime));
@@ -633,11 +800,11 @@ int32_t TZipStructure::WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int
     Put32(p + 20, packedSize);
     Put32(p + 24, size);
     Put16(p + 28, nameLength);
-    Put16(p + 30, uint32_t(extraLength));
+    Put16(p + 30, extraLength);
     Put16(p + 32, commentLength);
     Put16(p + 34, 0);
     Put16(p + 36, 0);
-    Put32(p + 38, unix ? entry->ExternalAttributes : DosAttributeByte(item->Attributes()));
+    Put32(p + 38, asIs ? entry->ExternalAttributes : DosAttributeByte(item->Attributes()));
     Put32(p + 42, localOffset);
     std::copy(name.begin(), name.end(), p + CentralHeaderSize);
     WriteCentralExtra(entry, buffer, position + CentralHeaderSize + nameLength);
@@ -649,25 +816,43 @@ int32_t TZipStructure::WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int
 
 int32_t TZipStructure::WriteEndRecord(TByteSpan buffer, int32_t capacity, int32_t position, int64_t directorySize,
                                       int64_t directoryOffset) {
-    TByteString comment = EncodeText(Comment, CommentUtf8 || !FitsOem(Comment));
+    TByteString comment = KeptOrEncoded(CommentBytes, Comment, CommentUtf8 || !FitsOem(Comment));
     if (comment.size() > 0xFFFF) throw EArchiveError("The archive comment is longer than 65535 bytes");
-    if (directorySize < 0 || directoryOffset < 0 || uint64_t(directorySize) > Max32 ||
-        uint64_t(directoryOffset) > Max32)
-        throw EArchiveError(
-            "The central directory is too large for the ZIP format: sizes and offsets of 4 GiB or more are not "
-            "supported");
-    int32_t length = EndRecordSize + int32_t(comment.size());
+    if (directorySize < 0 || directoryOffset < 0) throw EArchiveError("The central directory has no place");
+    uint64_t count = uint64_t(Count());
+    // 0xFFFF and 0xFFFFFFFF themselves send readers to the ZIP64 record.
+    bool zip64 = count >= 0xFFFF || uint64_t(directorySize) > Max32 || uint64_t(directoryOffset) > Max32;
+    int32_t zip64Length = zip64 ? Zip64EndRecordSize + Zip64LocatorSize : 0;
+    int32_t length = zip64Length + EndRecordSize + int32_t(comment.size());
     capacity = std::min<int32_t>(capacity, int32_t(buffer.size()));
     if (position < 0 || length > capacity - position) throw TCommonException("Buffer is too small");
     uint8_t* p = buffer.data() + position;
-    uint32_t count = uint32_t(std::min<int32_t>(Count(), 0xFFFF));
+    if (zip64) {
+        Put32(p, ZipSignature::Zip64EndRecord);
+        Put64(p + 4, Zip64EndRecordSize - 12);
+        Put16(p + 12, Zip64Version);
+        Put16(p + 14, Zip64Version);
+        Put32(p + 16, 0);
+        Put32(p + 20, 0);
+        Put64(p + 24, count);
+        Put64(p + 32, count);
+        Put64(p + 40, uint64_t(directorySize));
+        Put64(p + 48, uint64_t(directoryOffset));
+        uint8_t* locator = p + Zip64EndRecordSize;
+        Put32(locator, ZipSignature::Zip64Locator);
+        Put32(locator + 4, 0);
+        Put64(locator + 8, uint64_t(directoryOffset + directorySize));
+        Put32(locator + 16, 1);
+        p += zip64Length;
+    }
+    uint32_t count16 = uint32_t(std::min<uint64_t>(count, 0xFFFF));
     Put32(p, ZipSignature::EndRecord);
     Put16(p + 4, 0);
     Put16(p + 6, 0);
-    Put16(p + 8, count);
-    Put16(p + 10, count);
-    Put32(p + 12, uint32_t(directorySize));
-    Put32(p + 16, uint32_t(directoryOffset));
+    Put16(p + 8, count16);
+    Put16(p + 10, count16);
+    Put32(p + 12, uint32_t(std::min<uint64_t>(uint64_t(directorySize), Zip64Marker)));
+    Put32(p + 16, uint32_t(std::min<uint64_t>(uint64_t(directoryOffset), Zip64Marker)));
     Put16(p + 20, uint32_t(comment.size()));
     std::copy(comment.begin(), comment.end(), p + EndRecordSize);
     return length;

@@ -1,8 +1,9 @@
-// The directory of a ZIP archive in the classic 32-bit format: reading the
-// end record and central directory into an archive tree (or, when they are
-// missing or damaged, scanning the file for local headers), and composing
-// local headers, the central directory and the end record on saving.
-// No ZIP64, no multi-disk archives.
+// The directory of a ZIP archive: reading the end record and central
+// directory into an archive tree (or, when they are missing or damaged,
+// scanning the file for local headers), and composing local headers, the
+// central directory and the end record on saving. ZIP64 records are read,
+// and written only where a count, size or offset needs them. No multi-disk
+// archives.
 #pragma once
 #include <functional>
 #include <vector>
@@ -14,6 +15,8 @@ constexpr uint32_t LocalHeader = 0x04034B50;
 constexpr uint32_t DataDescriptor = 0x08074B50;
 constexpr uint32_t CentralHeader = 0x02014B50;
 constexpr uint32_t EndRecord = 0x06054B50;
+constexpr uint32_t Zip64EndRecord = 0x06064B50;
+constexpr uint32_t Zip64Locator = 0x07064B50;
 }  // namespace ZipSignature
 
 namespace ZipFlag {
@@ -39,6 +42,15 @@ constexpr int32_t LocalHeaderSize = 30;
 constexpr int32_t CentralHeaderSize = 46;
 constexpr int32_t EndRecordSize = 22;
 constexpr int32_t DataDescriptorSize = 16;
+constexpr int32_t Zip64DataDescriptorSize = 24;
+constexpr int32_t Zip64EndRecordSize = 56;
+constexpr int32_t Zip64LocatorSize = 20;
+// The ZIP64 extra field's header ID.
+constexpr uint16_t Zip64ExtraId = 0x0001;
+// A source of this size or more gets ZIP64 sizes in its local header up
+// front: deflated data may grow a little, and the header cannot grow once
+// the data follows it.
+constexpr uint64_t Zip64LocalThreshold = 0xFFFFFFFFull - (64ull << 20);
 // Bulk reads and writes of the archive code go in pieces of this size.
 constexpr int32_t BufferSize = 1048576;
 }  // namespace ZipRecord
@@ -47,6 +59,12 @@ constexpr int32_t BufferSize = 1048576;
 // format holds (1980 to 2107) are clamped to its first or last second.
 uint32_t SystemTimeToDos(const TSystemTime& time);
 TSystemTime DosToSystemTime(uint32_t dosDateTime);
+
+// Text as a reader takes it from a name or comment: UTF-8 with flag bit 11
+// or where the bytes read as such, else the OEM code page.
+WideString DecodeZipText(const TByteString& bytes, bool utf8Flag);
+// The extra field without its ZIP64 blocks, which a writer composes anew.
+TByteString WithoutZip64(TConstByteSpan extra);
 
 class TZipSimpleItem : public TRefObject {
 public:
@@ -76,6 +94,20 @@ public:
     uint32_t Crc32 = 0;
     // As read from the central directory; 0 for entries found by a scan.
     uint32_t ExternalAttributes = 0;
+    // Written with HostSystem and ExternalAttributes as they are, as Unix
+    // entries always are; others get the MS-DOS form of the item's
+    // attributes.
+    bool ExternalKept = false;
+    // Extra fields other than ZIP64 that are written back: from the
+    // central header, and (for entries carried over by a repack) the local one.
+    TByteString CentralExtra;
+    TByteString LocalExtra;
+    // The comment as stored: written back while the item's comment is
+    // still what they say.
+    TByteString CommentBytes;
+    // The local header carries ZIP64 sizes: decided before the data is
+    // written, since the header cannot grow afterwards.
+    bool Zip64Local = false;
 
     // The name as stored, decoded from its bytes (in UTF-8 with flag bit 11
     // or where they read as such, else in the OEM code page); before the
@@ -105,6 +137,8 @@ public:
     WideString Comment;  // the archive comment
     // The comment was read as UTF-8; it is written back in its own encoding.
     bool CommentUtf8 = false;
+    // The comment as stored: written back while Comment is what they say.
+    TByteString CommentBytes;
     TCreateItemEvent CreateItem;
     // Names and comments in UTF-8 (flag bit 11) rather than the OEM code page.
     bool UseUtf8 = false;
@@ -120,12 +154,16 @@ public:
     virtual void SeekTo(TStream* stream, int64_t offset);
     // Finds the end record backwards from length - 22 and decodes it with
     // the archive comment.
-    virtual bool FindEndRecord(TConstByteSpan buffer, int32_t length, uint32_t& directorySize,
-                               uint32_t& directoryOffset);
+    // A ZIP64 end record, found through the locator in front of it, gives
+    // the directory's size and offset instead.
+    virtual bool FindEndRecord(TConstByteSpan buffer, int32_t length, uint64_t& directorySize,
+                               uint64_t& directoryOffset);
     // Decodes the complete central headers from start; the offset after the
     // last complete one.
     virtual int32_t ParseCentralRecords(TConstByteSpan buffer, int32_t length, int32_t start);
-    // The length of the end record with comment composed at position.
+    // The length of the end record with comment composed at position,
+    // behind a ZIP64 end record and locator where the count, size or
+    // offset does not fit the classic one.
     virtual int32_t WriteEndRecord(TByteSpan buffer, int32_t capacity, int32_t position, int64_t directorySize,
                                    int64_t directoryOffset);
     virtual void WriteCentralExtra(TZipItem* entry, TByteSpan buffer, int32_t position);
@@ -152,8 +190,10 @@ public:
 
     // Whether an entry's name and comment are written in UTF-8: always with
     // UseUtf8, with flag bit 11 already set, or when the OEM code page
-    // cannot hold them exactly.
+    // cannot hold them so that they read back the same.
     bool EntryUsesUtf8(TZipItem* entry);
+    // Sets the archive comment from its stored bytes.
+    void SetCommentBytes(const TByteString& bytes);
 
 protected:
     void Dispose() override;
@@ -173,8 +213,8 @@ private:
     // kept apart, so that a record stays small.
     struct TPendingItem {
         uint32_t DosTime;
-        uint32_t Size;
-        uint32_t PackedSize;
+        uint64_t Size;
+        uint64_t PackedSize;
         TArchAttributes Attributes;
     };
     struct TPendingComment {
@@ -182,6 +222,16 @@ private:
         WideString Comment;
     };
     void ReadDirectory(TStream* stream);
+    // What an end record says: from the ZIP64 end record where a locator
+    // stands in front of it. At: where the directory should end.
+    struct TEndValues {
+        uint64_t Count, DirectorySize, DirectoryOffset;
+        int64_t At;
+    };
+    TEndValues EndValues(TConstByteSpan buffer, int32_t length, int32_t index);
+    // Reads count bytes at position from the buffer where they are in it,
+    // else from the stream.
+    bool ReadAt(int64_t position, TConstByteSpan buffer, int32_t length, uint8_t* out, int32_t count);
     // How well the end record at index of buffer fits the file: 0 best,
     // 3 not at all. Sets shift to the bytes in front it implies.
     int EndRecordFit(TConstByteSpan buffer, int32_t length, int32_t index, int64_t& shift);

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include "Archivers/Zip/FileUnzipper.h"
 #include "Archivers/Zip/FileZipper.h"
+#include "Archivers/Zip/NameRules.h"
 #include "Archivers/Zip/ZipArchive.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Threads.h"
@@ -10,6 +11,7 @@
 #include "support/Files.h"
 #include "support/ScratchFolder.h"
 #include "support/WorkerWatch.h"
+#include "support/ZipBuilder.h"
 
 namespace {
 
@@ -22,7 +24,10 @@ struct TEntryView {
     uint32_t External;
 };
 
-std::vector<TEntryView> EntriesOf(const WideString& zipPath) {
+// Opens the ZIP file and gives visit each entry in directory order; the
+// archive comment as stored.
+template <class TVisit>
+std::string VisitEntries(const WideString& zipPath, TVisit visit) {
     TRef<TZipArchive> archive = MakeRef<TZipArchive>();
     TRef<TDefaultCallBack> callback = MakeRef<TDefaultCallBack>();
     TRef<TFileStream> file =
@@ -30,11 +35,15 @@ std::vector<TEntryView> EntriesOf(const WideString& zipPath) {
     archive->CallBack = callback.Get();
     archive->SetStream(file.Get());
     archive->Open();
+    for (int32_t i = 0; i < archive->Structure->Count(); ++i) visit(archive.Get(), archive->Structure->Entry(i));
+    return archive->Structure->CommentBytes;
+}
+
+std::vector<TEntryView> EntriesOf(const WideString& zipPath) {
     std::vector<TEntryView> entries;
-    for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
-        TZipItem* entry = archive->Structure->Entry(i);
+    VisitEntries(zipPath, [&](TZipArchive*, TZipItem* entry) {
         entries.push_back({entry->Name(), entry->HostSystem, entry->ExternalAttributes});
-    }
+    });
     return entries;
 }
 
@@ -55,8 +64,13 @@ TEST_F(FolderZip, NamesStartWithTheFolderOnlyWhenAsked) {
     TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
     zipper->Zip(ZipPath, Bundle, true);
     std::vector<TEntryView> with = EntriesOf(ZipPath);
-    ASSERT_EQ(with.size(), 3u);  // no folder entries
-    for (const TEntryView& e : with) EXPECT_EQ(e.Name.rfind(u"X.app/Contents/", 0), 0u);
+    // Each folder before what it holds, in the order of the names.
+    std::vector<WideString> names;
+    for (const TEntryView& e : with) names.push_back(e.Name);
+    EXPECT_EQ(names, (std::vector<WideString>{u"X.app/", u"X.app/Contents/", u"X.app/Contents/Empty/",
+                                              u"X.app/Contents/Info.plist", u"X.app/Contents/MacOS/",
+                                              u"X.app/Contents/MacOS/Show", u"X.app/Contents/Resources/",
+                                              u"X.app/Contents/Resources/empty.txt"}));
     zipper->Zip(ZipPath, Bundle, false);
     for (const TEntryView& e : EntriesOf(ZipPath)) EXPECT_EQ(e.Name.rfind(u"Contents/", 0), 0u);
 }
@@ -67,8 +81,9 @@ TEST_F(FolderZip, UnixModesAreWrittenForNamedEntriesOnly) {
     zipper->Zip(ZipPath, Bundle, true);
     for (const TEntryView& e : EntriesOf(ZipPath)) {
         bool program = e.Name == u"X.app/Contents/MacOS/Show";
+        bool folder = e.Name.back() == u'/';
         EXPECT_EQ(e.Host, program ? 3 : 0);
-        EXPECT_EQ(e.External, program ? 0100755u << 16 : 0u);
+        EXPECT_EQ(e.External, program ? 0100755u << 16 : folder ? 0x10u : 0u);
     }
 }
 
@@ -151,7 +166,9 @@ TEST_F(FolderZip, AFolderLinkInsideIsStoredAsALink) {
     TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
     zipper->Zip(ZipPath, Bundle, true);
     std::vector<TEntryView> entries = EntriesOf(ZipPath);
-    ASSERT_EQ(entries.size(), 4u);
+    // Three files and the link; the rest are folder entries.
+    ASSERT_EQ(std::count_if(entries.begin(), entries.end(), [](const TEntryView& e) { return e.Name.back() != u'/'; }),
+              4);
     auto link = std::find_if(entries.begin(), entries.end(),
                              [](const TEntryView& e) { return e.Name == u"X.app/Contents/Again"; });
     ASSERT_NE(link, entries.end());
@@ -187,7 +204,7 @@ TEST_F(FolderZip, RoundTripRecreatesFilesWithTheirTimesAndModes) {
     unzipper->Unzip(ZipPath, target);
     EXPECT_EQ(ReadBytes(JoinPath(target, u"X.app/Contents/MacOS/Show")), "program");
     EXPECT_EQ(fs::file_size(FsPath(JoinPath(target, u"X.app/Contents/Resources/empty.txt"))), 0u);
-    EXPECT_FALSE(fs::exists(FsPath(JoinPath(target, u"X.app/Contents/Empty"))));
+    EXPECT_TRUE(fs::is_directory(FsPath(JoinPath(target, u"X.app/Contents/Empty"))));
     TSystemTime read = GetFileInfo(JoinPath(target, u"X.app/Contents/Info.plist"))->LastWriteTime;
     EXPECT_EQ(read.Year, 2016);
     EXPECT_EQ(read.Hour, 10);
@@ -298,6 +315,94 @@ TEST_F(FolderZip, CutArchiveIsRecoveredByAScanThatTellsTheCaller) {
     EXPECT_THROW(unzipper->Unzip(ZipPath, Scratch / u"refused"), EArchiveBroken);
     EXPECT_FALSE(fs::exists(FsPath(Scratch / u"refused")));
     SetCurrentFolder(start);
+}
+
+// Everything an entry held but its data, as this library reads it.
+struct TStoredEntry {
+    std::string Name, LocalExtra, CentralExtra, Comment;
+    uint16_t Flags;
+    uint8_t Host;
+    uint32_t External, DosTime;
+    bool operator==(const TStoredEntry&) const = default;
+};
+
+std::pair<std::vector<TStoredEntry>, std::string> StoredEntriesOf(const WideString& zipPath) {
+    std::vector<TStoredEntry> entries;
+    std::string comment = VisitEntries(zipPath, [&](TZipArchive* archive, TZipItem* e) {
+        entries.push_back({e->NameBytes, archive->LocalExtraField(e), e->CentralExtra, e->CommentBytes, e->Flags,
+                           e->HostSystem, e->ExternalAttributes, SystemTimeToDos(e->Item->ModifiedTime)});
+    });
+    return {entries, comment};
+}
+
+// Unpacked with its forms and packed again, an archive made elsewhere
+// gives back every entry as it was, in its order, folders (an empty one
+// too) and comments included; only the replaced file differs.
+TEST(FolderRepack, EveryKeptEntryComesBackAsItWas) {
+    TScratchFolder scratch;
+    const std::string ut = std::string("UT\x05\x00\x03", 5) + std::string("\x10\x20\x30\x40", 4);
+    TZipFixtureEntry root = FixtureFile("X.app/", "", ZipHost::Unix, 040755u << 16);
+    TZipFixtureEntry empty = FixtureFile("X.app/Empty/", "", ZipHost::Unix, 040700u << 16);
+    empty.Date = 0x4A21;
+    TZipFixtureEntry b = FixtureFile("X.app/b.txt", "bee", 0, 0x20);
+    b.Extra = ut + std::string("ux\x00\x00", 4);
+    b.Comment = "caf\x82";
+    b.Descriptor = true;
+    TZipFixtureEntry a = FixtureFile("X.app/a \xC3\xA9.txt", "ay", ZipHost::Unix, 0100644u << 16);
+    a.Time = 0x6123;
+    TZipFixtureEntry viewer = FixtureFile("X.app/viewer", "old", ZipHost::Unix, 0100755u << 16);
+    viewer.Extra = ut;
+    TZipFixture fixture;
+    fixture.Entries = {root, b, empty, viewer, a};
+    fixture.Comment = "archive \x82";
+    std::vector<uint8_t> built = fixture.Build();
+    WideString original = scratch / u"original.zip", repacked = scratch / u"repacked.zip";
+    WriteBytes(original, std::string(built.begin(), built.end()));
+
+    TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
+    unzipper->KeepEntryForms = true;
+    unzipper->Unzip(original, scratch / u"out");
+    EXPECT_TRUE(fs::is_directory(FsPath(scratch / u"out/X.app/Empty")));
+    WriteBytes(scratch / u"out/X.app/viewer", "new");
+    WriteBytes(scratch / u"out/X.app/added.txt", "new file");
+    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
+    zipper->EntryForms = std::move(unzipper->EntryForms);
+    zipper->EntryForms.Renew(u"X.app\\viewer", UnixMode::Program << 16);
+    zipper->FolderEntriesAsKept = true;
+    zipper->Zip(repacked, scratch / u"out/X.app", TFileZipper::WithFolderName);
+
+    auto [before, beforeComment] = StoredEntriesOf(original);
+    auto [after, afterComment] = StoredEntriesOf(repacked);
+    EXPECT_EQ(afterComment, "archive \x82");
+    ASSERT_EQ(after.size(), before.size() + 1);
+    for (size_t i : {0, 1, 2, 4}) EXPECT_EQ(after[i], before[i]) << before[i].Name;
+    EXPECT_EQ(after[3].Name, "X.app/viewer");
+    EXPECT_EQ(after[3].External, UnixMode::Program << 16);
+    EXPECT_EQ(after[3].CentralExtra, "");  // its times were the old file's
+    EXPECT_EQ(after[5].Name, "X.app/added.txt");
+    TRef<TFileUnzipper> again = MakeRef<TFileUnzipper>();
+    again->Unzip(repacked, scratch / u"again");
+    EXPECT_EQ(ReadBytes(scratch / u"again/X.app/b.txt"), "bee");
+}
+
+// A name whose code page bytes would read as UTF-8 is written as UTF-8.
+TEST(FolderRepack, NamesReadBackAsTheyWereWritten) {
+    TScratchFolder scratch;
+    WideString name = u"\u251C\u2310.txt";  // in code page 437 the bytes of U+00E9 in UTF-8
+    WriteBytes(scratch / (u"in/" + name), "x");
+    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
+    zipper->Zip(scratch / u"n.zip", scratch / u"in", TFileZipper::ContentsOnly);
+    EXPECT_EQ(EntriesOf(scratch / u"n.zip").at(0).Name, name);
+}
+
+TEST(EntryNames, NamesWindowsCannotHoldAreListed) {
+    std::vector<WideString> names = {u"a/Readme.txt", u"a/notes.txt", u"a/notes.txt.", u"b/nul.png",
+                                     u"b/Com1",       u"b/trail /x",  u"Docs/one",     u"a/README.TXT",
+                                     u"docs/two",     u"b/console",   u"b/q?.txt",     u"a/fine.txt"};
+    EXPECT_EQ(NamesWindowsCannotHold(names),
+              (std::vector<WideString>{u"a/Readme.txt", u"a/notes.txt", u"a/notes.txt.", u"b/nul.png", u"b/Com1",
+                                       u"b/trail /x", u"Docs/one", u"a/README.TXT", u"docs/two", u"b/q?.txt"}));
+    EXPECT_TRUE(NamesWindowsCannotHold({u"a/x", u"a/", u"b/X"}).empty());
 }
 
 TEST(EntryNames, UnsafeNamesAreRefusedAndSafeOnesPass) {

@@ -443,8 +443,12 @@ TEST(ZipArchive, ASaveKeepsWhatItDoesNotWriteAndDescribesWhatItDoes) {
     streamed.Descriptor = true;
     TZipFixtureEntry utf8 = FixtureFile("na\xC3\xAFve.txt", "UTF-8 name");
     utf8.Flags = ZipFlag::Utf8;
+    // A UTF-8 comment without the flag, and extra fields, stay as stored.
+    TZipFixtureEntry commented = FixtureFile("caf\x82.txt", "OEM name");
+    commented.Comment = "caf\xC3\xA9";
+    commented.Extra = std::string("UT\x05\x00\x03\x10\x20\x30\x40", 9);
     // The UTF-8 entry last: reading it leaves the structure set to UTF-8.
-    fixture.Entries = {FixtureFile("caf\x82.txt", "OEM name"), streamed, utf8};
+    fixture.Entries = {commented, streamed, utf8};
     fixture.Comment = "comment \x82";
     TBytes original = fixture.Build();
     auto stream = MakeRef<TMemoryStream>();
@@ -476,6 +480,8 @@ TEST(ZipArchive, ASaveKeepsWhatItDoesNotWriteAndDescribesWhatItDoes) {
     zip.Archive->Save(3);  // and saveable again
     TZipSession again(stream.Get());
     again.Archive->Open();
+    EXPECT_EQ(again.Archive->Structure->Entry(0)->CommentBytes, "caf\xC3\xA9");
+    EXPECT_EQ(again.Archive->Structure->Entry(0)->CentralExtra, commented.Extra);
     EXPECT_EQ(again.ExtractAll().at(u"streamed.txt"), "new data");
 }
 

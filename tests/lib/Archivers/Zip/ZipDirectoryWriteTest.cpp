@@ -141,7 +141,9 @@ TEST(ZipDirectoryWrite, NamesTheOemCodePageCannotHoldGoOutInUtf8EntryByEntry) {
     EXPECT_EQ(ReadBack(stream.Get())->Structure->Entry(1)->Name(), u"\u00FCber.txt");
 }
 
-TEST(ZipDirectoryWrite, SizesAndOffsetsBeyondTheClassicFieldsAreRefused) {
+// Values the classic fields cannot hold go to ZIP64 fields, which read
+// back; only what has no value at all is refused.
+TEST(ZipDirectoryWrite, SizesAndOffsetsBeyondTheClassicFieldsGoToZip64) {
     constexpr uint64_t FiveGiB = 5ull << 30;
     struct TCase {
         const char* What;
@@ -152,24 +154,34 @@ TEST(ZipDirectoryWrite, SizesAndOffsetsBeyondTheClassicFieldsAreRefused) {
         {"packed size", [](TZipItem* e) { e->Item->PackedSize = FiveGiB; }},
         {"0xFFFFFFFF, the ZIP64 marker", [](TZipItem* e) { e->Item->Size = 0xFFFFFFFF; }},
         {"local header offset", [](TZipItem* e) { e->LocalOffset = int64_t(FiveGiB); }},
-        {"local header never written", [](TZipItem* e) { e->LocalOffset = -1; }},
     };
     for (const TCase& c : cases) {
         auto archive = MakeRef<TTestArchive>();
         auto stream = MakeRef<TMemoryStream>();
         WriteStored(archive.Get(), stream.Get(), {{u"small.txt", "s", u""}, {u"big\\huge.bin", "h", u""}});
-        c.Apply(archive->Structure->Entry(1));
-        try {
-            archive->Structure->WriteDirectory(stream.Get());
-            ADD_FAILURE() << c.What << ": no exception";
-        } catch (const EArchiveError& e) {
-            EXPECT_NE(std::string(e.what()).find("\"big/huge.bin\""), std::string::npos) << c.What << ": " << e.what();
-        }
+        TZipItem* entry = archive->Structure->Entry(1);
+        stream->SetSize(archive->Structure->Offset);
+        stream->SetPosition(archive->Structure->Offset);
+        c.Apply(entry);
+        archive->Structure->WriteDirectory(stream.Get());
+        auto back = ReadBack(stream.Get());
+        ASSERT_EQ(back->Structure->Count(), 2) << c.What;
+        TZipItem* read = back->Structure->Entry(1);
+        EXPECT_EQ(read->Item->Size, entry->Item->Size) << c.What;
+        EXPECT_EQ(read->Item->PackedSize, entry->Item->PackedSize) << c.What;
+        EXPECT_EQ(read->LocalOffset, entry->LocalOffset) << c.What;
+        EXPECT_TRUE(read->CentralExtra.empty()) << c.What;
+        EXPECT_EQ(back->Structure->Entry(0)->Item->Size, 1u) << c.What;
     }
-
-    // The local header refuses a known size; an unknown one (a source size
-    // of -1) is a placeholder until the header is written again.
     auto archive = MakeRef<TTestArchive>();
+    auto stream = MakeRef<TMemoryStream>();
+    WriteStored(archive.Get(), stream.Get(), {{u"small.txt", "s", u""}});
+    archive->Structure->Entry(0)->LocalOffset = -1;
+    EXPECT_THROW(archive->Structure->WriteDirectory(stream.Get()), EArchiveError);
+
+    // A local header holds ZIP64 sizes only with room made for them before
+    // the data; an unknown size (a source size of -1) is a placeholder
+    // until the header is written again.
     TZipItem* entry = archive->Structure->AddNewEntry(archive->AddFile(u"later.bin", -1));
     std::vector<uint8_t> header(100);
     entry->Item->Size = uint64_t(entry->Item->SourceSize);
@@ -177,13 +189,60 @@ TEST(ZipDirectoryWrite, SizesAndOffsetsBeyondTheClassicFieldsAreRefused) {
     EXPECT_EQ(Get32At(header, 22), 0xFFFFFFFFu);
     entry->Item->Size = FiveGiB;
     EXPECT_THROW(archive->Structure->WriteLocalHeader(entry, header, 100, 0), EArchiveError);
-    entry->Item->Size = 0xFFFFFFFE;
-    EXPECT_EQ(archive->Structure->WriteLocalHeader(entry, header, 100, 0), 39);
-    EXPECT_EQ(Get32At(header, 22), 0xFFFFFFFEu);
+    entry->Zip64Local = true;
+    ASSERT_EQ(archive->Structure->WriteLocalHeader(entry, header, 100, 0), 39 + 20);
+    EXPECT_EQ(Get32At(header, 22), 0xFFFFFFFFu);
+    EXPECT_EQ(Get16At(header, 39), 1);
+    EXPECT_EQ(Get32At(header, 43) | uint64_t(Get32At(header, 47)) << 32, FiveGiB);
 
-    // So do the directory's own size and offset.
-    EXPECT_THROW(archive->Structure->WriteEndRecord(header, 100, 0, 100, int64_t(FiveGiB)), EArchiveError);
-    EXPECT_THROW(archive->Structure->WriteEndRecord(header, 100, 0, int64_t(FiveGiB), 0), EArchiveError);
+    // The directory's own size and offset go to a ZIP64 end record and
+    // locator in front of the classic record.
+    EXPECT_EQ(archive->Structure->WriteEndRecord(header, 100, 0, 100, int64_t(FiveGiB)), 56 + 20 + 22);
+    EXPECT_EQ(Get32At(header, 0), ZipSignature::Zip64EndRecord);
+    EXPECT_EQ(Get32At(header, 56), ZipSignature::Zip64Locator);
+    EXPECT_EQ(Get32At(header, 76 + 16), 0xFFFFFFFFu);
+    EXPECT_EQ(Get32At(header, 76 + 12), 100u);
+}
+
+// A ZIP64 end record and locator in front of an end record that holds only
+// markers, as tools write that use ZIP64 whether needed or not, give the
+// directory; with bytes put in front of the archive, too.
+TEST(ZipDirectoryWrite, Zip64EndRecordsOfOtherToolsGiveTheDirectory) {
+    for (size_t prefix : {0, 100}) {
+        auto archive = MakeRef<TTestArchive>();
+        auto stream = MakeRef<TMemoryStream>();
+        WriteStored(archive.Get(), stream.Get(), {{u"one.txt", "1", u""}, {u"dir\\two.txt", "22", u""}});
+        std::vector<uint8_t> bytes = ContentsOf(stream.Get());
+        size_t end = size_t(archive->Structure->Offset + archive->Structure->Length);
+        std::vector<uint8_t> records(56 + 20);
+        auto put64 = [&](size_t at, uint64_t value) {
+            Put32At(records, at, uint32_t(value));
+            Put32At(records, at + 4, uint32_t(value >> 32));
+        };
+        Put32At(records, 0, ZipSignature::Zip64EndRecord);
+        put64(4, 44);
+        put64(24, 2);
+        put64(32, 2);
+        put64(40, uint64_t(archive->Structure->Length));
+        put64(48, uint64_t(archive->Structure->Offset));
+        Put32At(records, 56, ZipSignature::Zip64Locator);
+        put64(64, end);
+        Put32At(records, 72, 1);
+        bytes.insert(bytes.begin() + std::ptrdiff_t(end), records.begin(), records.end());
+        end += records.size();
+        Put16At(bytes, end + 8, 0xFFFF);
+        Put16At(bytes, end + 10, 0xFFFF);
+        Put32At(bytes, end + 12, 0xFFFFFFFF);
+        Put32At(bytes, end + 16, 0xFFFFFFFF);
+        bytes.insert(bytes.begin(), prefix, uint8_t('x'));
+        stream->Clear();
+        stream->Write(bytes.data(), int32_t(bytes.size()));
+        auto back = ReadBack(stream.Get());
+        EXPECT_FALSE(back->Structure->Recovered()) << prefix;
+        ASSERT_EQ(back->Structure->Count(), 2) << prefix;
+        EXPECT_EQ(back->Structure->Entry(1)->Name(), u"dir/two.txt");
+        EXPECT_EQ(back->Structure->Entry(1)->LocalOffset, archive->Structure->Entry(1)->LocalOffset + int64_t(prefix));
+    }
 }
 
 TEST(ZipDirectoryWrite, LengthsBeyondSixteenBitsAreRefused) {
@@ -243,7 +302,7 @@ TEST(ZipDirectoryWrite, DirectoriesLargerThanTheBufferAndManyEntries) {
     EXPECT_EQ(back->Structure->Entry(39)->Item->Comment.size(), 50000u);
     EXPECT_EQ(back->Structure->Entry(39)->LocalOffset, archive->Structure->Entry(39)->LocalOffset);
 
-    // The end record's counts stop at 65535; nothing reads them.
+    // More than 65534 entries need the ZIP64 end record's count.
     auto many = MakeRef<TTestArchive>();
     stream->Clear();
     for (int i = 0; i < 70000; ++i) {
@@ -255,6 +314,8 @@ TEST(ZipDirectoryWrite, DirectoriesLargerThanTheBufferAndManyEntries) {
     std::vector<uint8_t> bytes = ContentsOf(stream.Get());
     EXPECT_EQ(Get16At(bytes, bytes.size() - 22 + 8), 65535);
     EXPECT_EQ(Get16At(bytes, bytes.size() - 22 + 10), 65535);
+    EXPECT_EQ(Get32At(bytes, bytes.size() - 98), ZipSignature::Zip64EndRecord);
+    EXPECT_EQ(Get32At(bytes, bytes.size() - 98 + 32), 70000u);
     EXPECT_EQ(ReadBack(stream.Get())->Structure->Count(), 70000);
 }
 
