@@ -77,7 +77,6 @@ struct TKeptEntry {
     std::string NameBytes;
     uint16_t Flags = 0;
     WideString Comment;
-    bool CompareComment = false;
     // Known only for entries that extract soundly before the save.
     bool Sound = false;
     std::string LocalExtra;
@@ -127,8 +126,6 @@ std::vector<TKeptEntry> KeptEntries(TFuzzArchive& zip, const std::vector<uint8_t
         e.NameBytes = entry->NameBytes;
         e.Flags = entry->Flags;
         e.Comment = item->Comment;
-        // The save writes a kept comment in the encoding of its entry's name.
-        e.CompareComment = (entry->Flags & ZipFlag::Utf8) || OemToWide(WideToOem(item->Comment)) == item->Comment;
         e.Sound = ExtractAlone(zip, item);
         if (e.Sound) {
             e.Content = zip.Extracted;
@@ -214,7 +211,7 @@ void FuzzZipSave(const uint8_t* data, size_t size) {
         const TKeptEntry& before = kept[i];
         TZipItem* entry = structure->Entry(int32_t(i));
         Check(entry->NameBytes == before.NameBytes && entry->Flags == before.Flags);
-        Check(!before.CompareComment || entry->Item->Comment == before.Comment);
+        Check(entry->Item->Comment == before.Comment);
         if (!before.Sound) continue;
         Check(LocalExtraAt(saved, entry->LocalOffset) == before.LocalExtra);
         Check(ExtractAlone(again, entry->Item) && again.Extracted == before.Content);
