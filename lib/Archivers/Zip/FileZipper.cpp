@@ -180,7 +180,7 @@ void TFileZipper::AddEntries(TZipArchive* archive, const std::vector<TSource>& s
         TRef<TFileInfo> info = GetFileInfo(source.Path);
         // The size known up front lets the save's progress move as it packs.
         int64_t size = source.IsLink ? int64_t(source.LinkTarget.size()) : info->Size;
-        TArchItem* item = source.IsFolder ? archive->AddFolder(path) : archive->AddFile(path, size);
+        TArchItem* item = source.IsFolder ? archive->AddFolderEntry(path) : archive->AddFile(path, size);
         if (!item)
             throw EArchiveError("Cannot store \"" + WideToAnsi(source.Path) +
                                 "\" in a ZIP archive: its name has no place there");

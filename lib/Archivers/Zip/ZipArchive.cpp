@@ -79,7 +79,7 @@ TArchItem* TZipArchive::AddFile(const WideString& path, int64_t size) {
     return item;
 }
 
-TArchItem* TZipArchive::AddFolder(const WideString& path) {
+TArchItem* TZipArchive::AddFolderEntry(const WideString& path) {
     TArchItem* item = FindOrCreate(path, FindMode::Folder);
     if (!item || item == this) return nullptr;
     item->State.Include(TArchState::Add);

@@ -41,7 +41,7 @@ public:
     TArchItem* AddFile(const WideString& path, int64_t size) override;
     // A folder entry for path, marked for adding; none when the path
     // cannot be placed.
-    TArchItem* AddFolder(const WideString& path);
+    TArchItem* AddFolderEntry(const WideString& path);
     // The extra field of the entry's local header, without ZIP64 blocks;
     // empty when the header cannot be read.
     TByteString LocalExtraField(TZipItem* entry);
