@@ -175,9 +175,6 @@ void CheckWritable(const WideString& archive) {
             FileAPI->CreateFile(archive, FileAccess::Write, FileShare::All, nullptr, FileDisposition::OpenExisting, 0));
         if (!file.Valid()) code = GetLastErrorCode();
     }
-    // A name typed into the pick dialog need not exist.
-    if (code == WinError::FileNotFound || code == WinError::PathNotFound)
-        throw EFileOpenError("The archive \"" + WideToAnsi(archive) + "\" was not found", code);
     if (code)
         throw EFileAccessError(
             "Cannot fix \"" + WideToAnsi(archive) + "\": it cannot be written (" + SystemErrorText(code) + ")", code);

@@ -112,10 +112,6 @@ TRef<TZipArchive> TFileUnzipper::OpenChecked(const WideString& zipPath, TStream*
     return archive;
 }
 
-void CheckNamesFitFileSystem(const WideString& zipPath) {
-    MakeRef<TFileUnzipper>()->Inspect(zipPath, [](TZipArchive*) {});
-}
-
 void TFileUnzipper::Inspect(const WideString& zipPath, const std::function<void(TZipArchive* archive)>& look) {
     TRef<TFileStream> file = OpenForReading(zipPath);
     TRef<TZipArchive> archive = OpenChecked(zipPath, file.Get());

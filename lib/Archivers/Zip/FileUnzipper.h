@@ -34,7 +34,9 @@ public:
     // current folder).
     void Unzip(const WideString& zipPath, const WideString& destFolder);
     // Opens zipPath with every check Unzip makes before it writes anything
-    // and lets look read the archive; nothing is extracted.
+    // (unsafe names, names the file system cannot hold, methods, a sound
+    // directory when required) and lets look read the archive; nothing is
+    // extracted.
     void Inspect(const WideString& zipPath, const std::function<void(TZipArchive* archive)>& look);
     void ExtractItem(TArchiveCallBack* callback, TStream* stream);
 
@@ -46,9 +48,3 @@ private:
     std::set<WideString> FMadeFolders;
 };
 
-// Opens the archive and raises EArchiveNames listing the names the file
-// system cannot keep apart or keep as they are (Windows rules), and
-// EArchiveBroken for names that could reach outside the folder; nothing is
-// written. Unzip checks the same; a caller checks first when it must know
-// before other work.
-void CheckNamesFitFileSystem(const WideString& zipPath);
