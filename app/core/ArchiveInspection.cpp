@@ -19,13 +19,23 @@ TArchItem* FindBelow(TArchItem* folder, std::initializer_list<const char16_t*> f
     return folder ? folder->FindItem(file, ignoreCase) : nullptr;
 }
 
+bool HoldsPresentation(TArchItem* bundle) {
+    return FindBelow(bundle, {u"Contents", u"Resources"}, u"slideshow.dat") && FindViewer(bundle);
+}
+
+}  // namespace
+
 TArchItem* FindViewer(TArchItem* bundle) {
     return FindBelow(bundle, {u"Contents", u"Resources", u"Viewer.app", u"Contents", u"MacOS"}, u"ZuvOrudad5");
 }
 
-bool HoldsPresentation(TArchItem* bundle) {
-    return FindBelow(bundle, {u"Contents", u"Resources"}, u"slideshow.dat") && FindViewer(bundle);
+TZipItem* EntryOf(TZipArchive* archive, TArchItem* item) {
+    for (int32_t i = 0; i < archive->Structure->Count(); ++i)
+        if (archive->Structure->Entry(i)->Item == item) return archive->Structure->Entry(i);
+    return nullptr;
 }
+
+namespace {
 
 TArchItem* ChooseBundle(TZipArchive* archive, const WideString& wanted) {
     TArchItem* sameButCase = nullptr;
@@ -48,12 +58,6 @@ TArchItem* ChooseBundle(TZipArchive* archive, const WideString& wanted) {
         only = folder;
     }
     return only;
-}
-
-TZipItem* EntryOf(TZipArchive* archive, TArchItem* item) {
-    for (int32_t i = 0; i < archive->Structure->Count(); ++i)
-        if (archive->Structure->Entry(i)->Item == item) return archive->Structure->Entry(i);
-    return nullptr;
 }
 
 // Size and checksum first; when both match, the entry is unpacked and

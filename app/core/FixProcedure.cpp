@@ -14,6 +14,7 @@
 #include "Repack.h"
 #include "Streams/FileStream.h"
 #include "Streams/Streams.h"
+#include "ViewerEntry.h"
 
 namespace {
 
@@ -244,11 +245,19 @@ TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progres
     return result;
 }
 
-TFixResult FixBundleArchiveInto(const WideString& archive, const WideString& output, const TFixProgress& progress) {
+TFixResult FixBundleArchiveInPlace(const WideString& archive, const TFixProgress& progress) {
     TArchiveShow show;
     TFixResult result = Inspect(archive, show);
     if (!result.Outcome.empty()) return result;
-    int32_t others = 0;
-    result.Outcome = UnpackFixRepack(archive, show.Bundle, output, progress, others);
+    // Every entry is read as the unpacking fix reads it: damage anywhere is
+    // reported, not carried into a result called whole.
+    TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
+    unzipper->RequireSoundDirectory = true;
+    if (progress)
+        unzipper->OnProgress = [&progress](TArchiveProgress* p) { progress("unpack", p->Position, p->Total); };
+    unzipper->Verify(archive);
+    TRef<TResourceStream> payload = OpenPayload();
+    ReplaceViewerEntry(archive, show.Bundle, *payload, progress);
+    result.Outcome = FixOutcome::Done;
     return result;
 }

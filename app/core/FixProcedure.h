@@ -77,8 +77,10 @@ using TLeftOutEvent = std::function<void(int32_t count, const WideString& backup
 TFixResult FixBundleArchive(const WideString& archive, const TFixProgress& progress = {},
                             const TLeftOutEvent& leftOut = {});
 
-// ZIP mode where the picked archive is only read (a browser's file): the
-// fixed archive is written to output, and no backup is made since the
-// picked file stays the original. A viewer that is the carried one already
-// gives FixOutcome::AlreadyFixed and no output.
-TFixResult FixBundleArchiveInto(const WideString& archive, const WideString& output, const TFixProgress& progress = {});
+// ZIP mode on a working copy of the picked archive (a browser's file, seen
+// through a copy-on-write view): the archive given is changed in place, its
+// viewer entry alone written anew, and put back as it was on any failure;
+// no backup is made, since the picked file stays the original. Every entry
+// is checked against its checksum first. A viewer that is the carried one
+// already gives FixOutcome::AlreadyFixed and no change.
+TFixResult FixBundleArchiveInPlace(const WideString& archive, const TFixProgress& progress = {});

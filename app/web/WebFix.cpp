@@ -1,6 +1,6 @@
-// The page's way into the core: fixes one archive that the browser hands
-// over read-only and writes the fixed one elsewhere; no backup, since the
-// picked file on the user's disk stays as it was. Runs in a Web Worker.
+// The page's way into the core: fixes a working copy of the archive the
+// user picked, in place; no backup, since the picked file on the user's
+// disk stays as it was. Runs in a Web Worker.
 #include <emscripten.h>
 #include <string>
 #include "Archivers/Zip/FileZipper.h"
@@ -18,7 +18,7 @@ EM_JS(void, NvxReportProgress, (const char* text, double done, double total),
 namespace {
 
 // Paths in messages name the file as the user picked it, not where the
-// worker mounted it.
+// worker keeps its copy.
 AnsiString AsPicked(AnsiString text, const AnsiString& mounted, const AnsiString& picked) {
     for (size_t at = text.find(mounted); at != AnsiString::npos; at = text.find(mounted, at + picked.size()))
         text.replace(at, mounted.size(), picked);
@@ -38,11 +38,11 @@ EMSCRIPTEN_KEEPALIVE void NvxWebStart() {
     SetDefaultZipWorkers(1);
 }
 
-// Fixes input into output. Gives "<kind>\n<text>", kind one of done,
-// refused, already, error; the text is the one the window shows.
-EMSCRIPTEN_KEEPALIVE const char* NvxWebFix(const char* input, const char* output) {
+// Fixes the working copy at path. Gives "<kind>\n<text>", kind one of
+// done, refused, already, error; the text is the one the window shows.
+EMSCRIPTEN_KEEPALIVE const char* NvxWebFix(const char* path) {
     static AnsiString result;
-    const WideString archive = Utf8ToWide(input);
+    const WideString archive = Utf8ToWide(path);
     const AnsiString picked = WideToUtf8(ExtractFileName(archive));
     WideString shown;
     TFixProgress progress = [&shown](const char* stage, uint64_t done, uint64_t total) {
@@ -52,11 +52,11 @@ EMSCRIPTEN_KEEPALIVE const char* NvxWebFix(const char* input, const char* output
         NvxReportProgress(WideToUtf8(text).c_str(), double(done), double(total));
     };
     try {
-        TFixResult fix = FixBundleArchiveInto(archive, Utf8ToWide(output), progress);
+        TFixResult fix = FixBundleArchiveInPlace(archive, progress);
         const char* kind = fix == FixOutcome::Done ? "done" : fix == FixOutcome::AlreadyFixed ? "already" : "refused";
         result = Outcome(kind, WideToUtf8(DescribeFix(fix)));
     } catch (const std::exception& e) {
-        result = Outcome("error", AsPicked(e.what(), input, picked));
+        result = Outcome("error", AsPicked(e.what(), path, picked));
     }
     return result.c_str();
 }

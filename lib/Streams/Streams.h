@@ -1,6 +1,6 @@
 // The library's byte streams: the abstract stream with 64-bit positions and
-// sizes, the growable memory stream, the resource stream, and the module
-// hooks that open a stream by name.
+// sizes, the growable memory stream, the resource stream, the null stream,
+// and the module hooks that open a stream by name.
 #pragma once
 #include <functional>
 #include <span>
@@ -94,6 +94,27 @@ private:
 
 // A memory stream filled from one of the program's own resources.
 class TResourceStream : public TMemoryStream {};
+
+// Takes every write and keeps nothing: data read only to be checked on
+// the way goes here.
+class TNullStream : public TStream {
+public:
+    using TStream::Read;
+    using TStream::Write;
+
+    int64_t GetPosition() override { return FSize; }
+    void SetPosition(int64_t) override {}
+    int64_t GetSize() override { return FSize; }
+    void SetSize(int64_t size) override { FSize = size; }
+    int32_t Read(TByteSpan, int32_t, int32_t) override { return 0; }
+    int32_t Write(TConstByteSpan, int32_t, int32_t count) override {
+        FSize += count;
+        return count;
+    }
+
+private:
+    int64_t FSize = 0;
+};
 
 // Windows' numbered resource type for raw data.
 #ifndef RT_RCDATA

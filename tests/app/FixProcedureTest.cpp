@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <map>
+#include "Archivers/Zip/FileUnzipper.h"
 #include "Archivers/Zip/FileZipper.h"
+#include "Archivers/Zip/ZipStructure.h"
 #include "FileSystem/FileAPI.h"
 #include "FixProcedure.h"
 #include "Foundation/CodePages.h"
@@ -12,6 +14,7 @@
 #include "support/Files.h"
 #include "support/ScratchFolder.h"
 #include "support/WorkerWatch.h"
+#include "support/ZipBuilder.h"
 
 namespace {
 
@@ -401,24 +404,62 @@ TEST(ZipMode, AMissingArchiveIsReportedNotFound) {
     EXPECT_TRUE(fs::is_empty(FsPath(scratch.Path())));
 }
 
-// A browser's file: the picked archive is only read and gets no backup;
-// the fixed one, picked again, is reported and not written a second time.
-TEST(ZipMode, FixIntoAnotherFileLeavesThePickedOneAndSaysAlreadyFixed) {
+// A browser's working copy, fixed in place: only the viewer entry is
+// written anew, everything in front of it keeps its bytes, the rest its
+// content, names, modes and comments; a second fix changes nothing, and
+// damage anywhere in the archive is reported with the file as it was.
+TEST(ZipMode, InPlaceFixRewritesOnlyTheViewerEntry) {
     TScratchFolder scratch;
-    WideString archive = MakeArchive(scratch.Path());
-    std::string before = ReadBytes(archive);
-    fs::create_directories(FsPath(scratch / u"out"));
-    fs::create_directories(FsPath(scratch / u"again"));
-    WideString output = JoinPath(scratch / u"out", u"Show.zip");
-    EXPECT_EQ(FixBundleArchiveInto(archive, output), FixOutcome::Done);
-    EXPECT_EQ(ReadBytes(archive), before);
-    EXPECT_FALSE(fs::exists(FsPath(scratch / u"Show.bak.zip")));
-    EXPECT_NE(ReadBytes(output), before);
+    const std::string viewer = "Show.app/Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5";
+    auto build = [&](int64_t afterCrc) {
+        TZipFixture zip;
+        zip.Entries = {FixtureFile("Show.app/Contents/Info.plist", "<plist/>", ZipHost::Unix, 0100644u << 16),
+                       FixtureFile("Show.app/Contents/Resources/slideshow.dat", "slides"),
+                       FixtureFile(viewer, "OLD VIEWER", ZipHost::Unix, 0100644u << 16),
+                       FixtureFile("Show.app/Contents/Resources/after.jpg", "jpeg bytes"),
+                       FixtureFile("ReadMe.txt", "read me")};
+        zip.Entries[0].Extra = std::string("UT\x05\x00\x01\x00\x00\x00\x60", 9);
+        zip.Entries[2].Comment = "the viewer";
+        zip.Entries[3].Crc = afterCrc;
+        zip.Comment = "archive comment";
+        std::vector<uint8_t> bytes = zip.Build();
+        WriteBytes(scratch / u"Show.zip", std::string(bytes.begin(), bytes.end()));
+        return zip;
+    };
+    const WideString archive = scratch / u"Show.zip";
+    TZipFixture zip = build(-1);
+    const std::string before = ReadBytes(archive);
+    EXPECT_EQ(FixBundleArchiveInPlace(archive), FixOutcome::Done);
+    const std::string after = ReadBytes(archive);
+    EXPECT_EQ(after.substr(0, zip.LocalOffsets[2]), before.substr(0, zip.LocalOffsets[2]));
 
-    WideString again = JoinPath(scratch / u"again", u"Show.zip");
-    EXPECT_EQ(FixBundleArchiveInto(output, again), FixOutcome::AlreadyFixed);
-    EXPECT_FALSE(fs::exists(FsPath(again)));
-    EXPECT_TRUE(fs::is_empty(FsPath(scratch / u"again")));
+    TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
+    unzipper->KeepEntryForms = true;
+    unzipper->Unzip(archive, scratch / u"out");
+    EXPECT_EQ(ReadBytes(scratch / u"out/Show.app/Contents/Resources/after.jpg"), "jpeg bytes");
+    EXPECT_EQ(ReadBytes(scratch / u"out/ReadMe.txt"), "read me");
+    EXPECT_EQ(ReadBytes(ViewerPath(scratch / u"out/Show.app")), Payload());
+    const TEntryForm* form =
+        unzipper->EntryForms.Find(u"Show.app\\Contents\\Resources\\Viewer.app\\Contents\\MacOS\\ZuvOrudad5");
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form->UnixMode, UnixMode::Program << 16);
+    EXPECT_EQ(form->Comment(), "the viewer");
+    EXPECT_EQ(form->Order, 2);
+    EXPECT_EQ(unzipper->EntryForms.Find(u"Show.app\\Contents\\Info.plist")->UnixMode, 0100644u << 16);
+    EXPECT_EQ(unzipper->EntryForms.ArchiveComment, "archive comment");
+
+    EXPECT_EQ(FixBundleArchiveInPlace(archive), FixOutcome::AlreadyFixed);
+    EXPECT_EQ(ReadBytes(archive), after);
+
+    build(0x1234);
+    const std::string damaged = ReadBytes(archive);
+    try {
+        FixBundleArchiveInPlace(archive);
+        ADD_FAILURE() << "no error";
+    } catch (const EArchiveBroken& e) {
+        EXPECT_NE(e.Message().find("after.jpg"), std::string::npos) << e.Message();
+    }
+    EXPECT_EQ(ReadBytes(archive), damaged);
 }
 
 }  // namespace

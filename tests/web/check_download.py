@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks a fixed archive against the one it was made from: the same
-entries, each with the same bytes, except the viewer, which holds the
-payload and is a Unix program.
+entries, each stored as it was (data, method, time, extra fields,
+comment), except the viewer, which holds the payload and is a Unix program.
 
   check_download.py FIXED ORIGINAL PAYLOAD
 """
@@ -10,6 +10,10 @@ import sys
 import zipfile
 
 VIEWER = "/Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5"
+
+
+def stored(info):
+    return (info.compress_type, info.compress_size, info.CRC, info.date_time, info.extra, info.comment)
 
 
 def main():
@@ -34,6 +38,8 @@ def main():
                 sys.exit("entry %s changed" % name)
             elif (new.getinfo(name).external_attr >> 16) != (old.getinfo(name).external_attr >> 16):
                 sys.exit("entry %s lost its mode" % name)
+            elif stored(new.getinfo(name)) != stored(old.getinfo(name)):
+                sys.exit("entry %s is stored differently" % name)
 
 
 if __name__ == "__main__":

@@ -1,166 +1,170 @@
 // Linked into the core's script (emcc --post-js): the worker's side of the
 // in-memory file system, kept to what the fix needs in memory.
 
-// Files of the in-memory file system are kept as lists of pieces instead
-// of one array that is copied into a larger one as the file grows: the
-// unpacked tree and the fixed archive are most of the tab's memory, and
-// each copy left the old array for the collector, several times the
-// file's size in all. A new piece is at least what the write needs and an
-// eighth of the file so far (at most 8 MB), so little room is left over;
-// what is left in the last piece is cut off when the file is closed.
-//
-// The fixed archive goes out as a Blob. Its pieces are sealed into Blobs as
-// soon as the packer has written past them, so that the archive is never
-// held twice (arrays and Blob) at the end; the packer's later rewrites of
-// local headers inside them are kept as patches. A sealed piece cannot be
-// read back here (the packer never does): such a read fails.
+// The core fixes a working copy of the picked file in place. The copy is a
+// view of that file: what the fix has not written is read from the picked
+// file itself as it is needed, and only the chunks the fix writes are held.
+// The fix writes front to back from the old viewer entry on (the entries
+// after it move down, the new viewer and the directory go at the end), so
+// chunks it has written past are sealed into Blobs: the changed part is
+// held once, outside the worker's heap, and the download is the picked
+// file's unchanged front and those Blobs. Later writes into a sealed chunk
+// (the new entry's header, completed after its data) are kept as patches.
+// A sealed chunk cannot be read back (the fix never does): such a read
+// fails with EIO rather than giving wrong bytes.
 (function () {
-  const MaxPiece = 8 * 1024 * 1024;
-  const pieces = (node) => node.nvxPieces || (node.nvxPieces = []);
-  const capacity = (node) => pieces(node).reduce((sum, piece) => sum + piece.length, 0);
+  const Chunk = 1024 * 1024;  // the core's own read and write size
   const failIO = () => {
     throw new FS.ErrnoError(29);  // EIO
   };
 
-  // Files in a folder marked nvxSeals get their written pieces sealed.
-  function seal(node, before) {
-    if (!node.parent || !node.parent.nvxSeals) return;
-    const list = pieces(node);
-    let start = 0;
-    for (let i = 0; i < list.length; i++) {
-      const piece = list[i];
-      if (start + piece.length > before) break;
-      if (!piece.sealed) list[i] = { sealed: new Blob([piece]), length: piece.length };
-      start += piece.length;
+  // The part of the picked file that still holds the copy's bytes: less
+  // once the copy was cut shorter (what grows again after that is zeros).
+  function baseChunk(view, index) {
+    const start = index * Chunk, end = Math.min(start + Chunk, view.baseEnd);
+    const cached = view.cached.find((c) => c.index === index);
+    if (cached) return cached.bytes;
+    const bytes = new Uint8Array(Chunk);
+    if (end > start) bytes.set(view.base.read(start, end));
+    // Two: a move reads one chunk while it writes into another.
+    view.cached = [{ index, bytes }].concat(view.cached.slice(0, 1));
+    return bytes;
+  }
+
+  // Calls visit(index, from, count, at) for the chunks that hold
+  // [position, position + length), at being the offset into that range.
+  function span(position, length, visit) {
+    for (let at = 0; at < length;) {
+      const index = Math.floor((position + at) / Chunk), from = (position + at) % Chunk;
+      const count = Math.min(Chunk - from, length - at);
+      visit(index, from, count, at);
+      at += count;
     }
   }
 
-  function grow(node, size) {
-    const room = capacity(node);
-    if (size > room) pieces(node).push(new Uint8Array(Math.max(size - room, Math.min(room >> 3, MaxPiece))));
+  function read(node, buffer, offset, length, position) {
+    const view = node.nvxView;
+    const size = Math.max(0, Math.min(node.usedBytes - position, length));
+    span(position, size, (index, from, count, at) => {
+      const chunk = view.chunks.get(index) || baseChunk(view, index);
+      if (chunk.sealed) failIO();
+      buffer.set(chunk.subarray(from, from + count), offset + at);
+    });
+    return size;
   }
 
-  // Calls visit(piece, from, count, at) for the parts of the pieces that
-  // hold [position, position + length), at being the offset into that range.
-  function span(node, position, length, visit) {
-    let start = 0, at = 0;
-    for (const piece of pieces(node)) {
-      const end = start + piece.length;
-      if (end > position && at < length) {
-        const from = position + at - start, count = Math.min(piece.length - from, length - at);
-        visit(piece, from, count, at);
-        at += count;
+  function write(node, buffer, offset, length, position) {
+    const view = node.nvxView;
+    span(position, length, (index, from, count, at) => {
+      const bytes = buffer.subarray(offset + at, offset + at + count);
+      let chunk = view.chunks.get(index);
+      if (chunk && chunk.sealed) {
+        view.patches.push({ at: position + at, bytes: bytes.slice() });
+        return;
+      }
+      if (!chunk) {
+        chunk = count === Chunk ? new Uint8Array(Chunk) : baseChunk(view, index).slice();
+        view.chunks.set(index, chunk);
+      }
+      chunk.set(bytes, from);
+    });
+    node.usedBytes = Math.max(node.usedBytes, position + length);
+    node.timestamp = Date.now();
+    // Chunks wholly in front of this write are done with.
+    const before = Math.floor(position / Chunk);
+    view.chunks.forEach((chunk, index) => {
+      if (index < before && !chunk.sealed) view.chunks.set(index, { sealed: new Blob([chunk]) });
+    });
+    return length;
+  }
+
+  function resize(node, size) {
+    const view = node.nvxView;
+    view.baseEnd = Math.min(view.baseEnd, size);
+    const last = Math.floor(size / Chunk);
+    view.chunks.forEach((chunk, index) => {
+      if (index > last || (index === last && size % Chunk === 0)) view.chunks.delete(index);
+      else if (index === last) chunk.sealed ? failIO() : chunk.fill(0, size % Chunk);
+    });
+    view.patches = view.patches.filter((patch) => patch.at + patch.bytes.length <= size);
+    view.cached = [];
+    node.usedBytes = size;
+  }
+
+  // The view's calls stand in for the in-memory file system's own on the
+  // working copy only; other files (the save's rollback store) are ordinary.
+  const own = (table, name, mine) => {
+    const theirs = table[name];
+    table[name] = function (stream) {
+      if (!stream.node.nvxView) return theirs.apply(this, arguments);
+      const rest = Array.prototype.slice.call(arguments, 1);
+      return mine.apply(this, [stream.node].concat(rest));
+    };
+  };
+  for (const table of new Set([MEMFS.stream_ops, MEMFS.ops_table && MEMFS.ops_table.file.stream])) {
+    if (!table) continue;
+    own(table, 'read', read);
+    own(table, 'write', write);
+    own(table, 'allocate', (node, offset, length) => {
+      if (offset + length > node.usedBytes) resize(node, offset + length);
+    });
+    own(table, 'mmap', failIO);
+  }
+  const resizeFileStorage = MEMFS.resizeFileStorage;
+  MEMFS.resizeFileStorage = function (node, size) {
+    return node.nvxView ? resize(node, size) : resizeFileStorage.apply(this, arguments);
+  };
+
+  // A working copy at path of a File, or of bytes the page read where the
+  // worker cannot read files (WebKit on a page opened from the disk, where
+  // it cannot read a Blob of its own either).
+  MEMFS.nvxOpenView = function (path, file, bytes) {
+    const base = bytes ? {
+      size: bytes.byteLength,
+      read: (start, end) => new Uint8Array(bytes, start, end - start),
+      slice: (start, end) => new Uint8Array(bytes, start, end - start),
+    } : {
+      size: file.size,
+      read: (start, end) => new Uint8Array(new FileReaderSync().readAsArrayBuffer(file.slice(start, end))),
+      slice: (start, end) => file.slice(start, end),
+    };
+    FS.writeFile(path, new Uint8Array(0));
+    const node = FS.lookupPath(path).node;
+    node.nvxView = { base, baseEnd: base.size, chunks: new Map(), patches: [], cached: [] };
+    node.usedBytes = base.size;
+    return node;
+  };
+
+  // The copy as a Blob: runs of unwritten chunks are slices of the picked
+  // file, written ones their arrays or Blobs, with the patches on top.
+  MEMFS.nvxBlob = function (node) {
+    const view = node.nvxView;
+    const parts = [];
+    for (let start = 0; start < node.usedBytes;) {
+      const index = Math.floor(start / Chunk);
+      const chunk = view.chunks.get(index);
+      let end = Math.min((index + 1) * Chunk, node.usedBytes);
+      if (chunk) {
+        parts.push(chunk.sealed ? chunk.sealed.slice(0, end - start) : chunk.subarray(0, end - start));
+      } else {
+        while (end < node.usedBytes && !view.chunks.has(Math.floor(end / Chunk))) {
+          end = Math.min(end + Chunk, node.usedBytes);
+        }
+        const baseTo = Math.min(end, view.baseEnd);
+        if (baseTo > start) parts.push(view.base.slice(start, baseTo));
+        if (end > Math.max(start, baseTo)) parts.push(new Uint8Array(end - Math.max(start, baseTo)));
       }
       start = end;
     }
-  }
-
-  // Later nodes take their calls from the table made when the first node
-  // was; both get these.
-  const ops = {};
-  ops.read = function (stream, buffer, offset, length, position) {
-    const node = stream.node;
-    const size = Math.max(0, Math.min(node.usedBytes - position, length));
-    span(node, position, size, (piece, from, count, at) =>
-      piece.sealed ? failIO() : buffer.set(piece.subarray(from, from + count), offset + at));
-    return size;
-  };
-  ops.write = function (stream, buffer, offset, length, position, canOwn) {
-    if (!length) return 0;
-    const node = stream.node;
-    node.timestamp = Date.now();
-    if (node.usedBytes === 0 && position === 0 && !capacity(node)) {
-      // The first write: taken over where allowed, copied to size otherwise.
-      const own = canOwn && buffer.buffer !== HEAP8.buffer;
-      node.nvxPieces = [own ? buffer.subarray(offset, offset + length) : buffer.slice(offset, offset + length)];
-    } else {
-      grow(node, position + length);
-      span(node, position, length, (piece, from, count, at) => {
-        const bytes = buffer.subarray(offset + at, offset + at + count);
-        if (!piece.sealed) piece.set(bytes, from);
-        else (node.nvxPatches || (node.nvxPatches = [])).push({ at: position + at, bytes: bytes.slice() });
-      });
+    // Patched bytes as a second layer: the parts cut around each patch.
+    let segments = [], at = 0;
+    for (const part of parts) {
+      const length = part.size !== undefined ? part.size : part.length;
+      segments.push({ start: at, end: at + length, part, offset: 0 });
+      at += length;
     }
-    node.usedBytes = Math.max(node.usedBytes, position + length);
-    seal(node, position);
-    return length;
-  };
-  ops.allocate = function (stream, offset, length) {
-    grow(stream.node, offset + length);
-    stream.node.usedBytes = Math.max(stream.node.usedBytes, offset + length);
-  };
-  // The core maps no files.
-  ops.mmap = function () {
-    throw new FS.ErrnoError(43);  // ENODEV
-  };
-
-  MEMFS.resizeFileStorage = function (node, size) {
-    if (size === 0) {
-      node.nvxPieces = [];
-      node.nvxPatches = [];
-    } else if (size < node.usedBytes) {
-      // Bytes past the new end read as zeros should the file grow again.
-      let start = 0;
-      node.nvxPieces = pieces(node).filter((piece) => {
-        const keep = start < size;
-        if (keep && start + piece.length > size) piece.sealed ? failIO() : piece.fill(0, size - start);
-        start += piece.length;
-        return keep;
-      });
-    } else {
-      grow(node, size);
-    }
-    node.usedBytes = size;
-  };
-  MEMFS.getFileDataAsTypedArray = function (node) {
-    const data = new Uint8Array(node.usedBytes);
-    span(node, 0, node.usedBytes, (piece, from, count, at) =>
-      piece.sealed ? failIO() : data.set(piece.subarray(from, from + count), at));
-    return data;
-  };
-
-  // The unpacked tree is read once, by the packer, file after file: a
-  // file of it read to its end is let go at once, so that the tree and the
-  // fixed archive are not both whole in memory. Its size stays; should
-  // anything read it again, the read fails (no wrong bytes are packed).
-  const ReadOnce = '/tmp/';
-  const read = ops.read;
-  ops.read = function (stream) {
-    if (stream.node.nvxLetGo) throw new FS.ErrnoError(29);  // EIO
-    return read.apply(this, arguments);
-  };
-
-  for (const table of [MEMFS.stream_ops, MEMFS.ops_table && MEMFS.ops_table.file.stream]) {
-    if (table) Object.assign(table, ops);
-  }
-
-  const close = FS.close;
-  FS.close = function (stream) {
-    const node = stream.node;
-    const readToEnd = (stream.flags & 3) === 0 && stream.position >= node.usedBytes && node.nvxPieces;
-    const result = close.apply(this, arguments);
-    if (readToEnd && FS.getPath(node).startsWith(ReadOnce)) {
-      node.nvxPieces = [];
-      node.nvxLetGo = true;
-      return result;
-    }
-    const list = node && node.nvxPieces;
-    const spare = list && list.length ? capacity(node) - node.usedBytes : 0;
-    const last = spare > 0 && list[list.length - 1];
-    if (last instanceof Uint8Array) {
-      list[list.length - 1] = last.slice(0, last.length - Math.min(spare, last.length));
-    }
-    return result;
-  };
-
-  // The file's bytes as a list of parts for a Blob, patches in place:
-  // segments [start, end) of the file, each a part and where in it they begin.
-  MEMFS.nvxParts = function (node) {
-    let segments = [];
-    span(node, 0, node.usedBytes, (piece, from, count, at) =>
-      segments.push({ start: at, end: at + count, part: piece.sealed || piece, offset: from }));
     const cut = (s, from, to) => ({ start: from, end: to, part: s.part, offset: s.offset + from - s.start });
-    for (const patch of node.nvxPatches || []) {
+    for (const patch of view.patches) {
       const end = patch.at + patch.bytes.length, next = [];
       for (const s of segments) {
         if (s.end <= patch.at || s.start >= end) {
@@ -173,35 +177,23 @@
       }
       segments = next;
     }
-    return segments.map((s) => s.part instanceof Blob ? s.part.slice(s.offset, s.offset + s.end - s.start)
-      : s.part.subarray(s.offset, s.offset + s.end - s.start));
+    return new Blob(segments.map((s) => s.part instanceof Blob ? s.part.slice(s.offset, s.offset + s.end - s.start)
+      : s.part.subarray(s.offset, s.offset + s.end - s.start)), { type: 'application/zip' });
   };
 })();
 
-// Fixes one File: mounted read-only where the core reads it as it goes
-// (no copy), or, where the worker cannot read files (WebKit on a page
-// opened from the disk), from bytes the page read for it. Writes the
-// result to /output. Gives {kind, text, blob}.
+// Fixes one File through a working copy of it (or of bytes the page read,
+// where the worker cannot read files: WebKit on a page opened from the
+// disk). Gives {kind, text, blob}.
 Module.fixFile = function (file, bytes) {
-  const input = '/input', output = '/output';
-  FS.mkdirTree(input);
-  FS.mkdirTree(output);
-  FS.lookupPath(output).node.nvxSeals = true;
-  if (bytes) FS.writeFile(input + '/' + file.name, new Uint8Array(bytes), { canOwn: true });
-  else FS.mount(WORKERFS, { files: [file] }, input);
+  const folder = '/work', path = folder + '/' + file.name;
+  FS.mkdirTree(folder);
+  const node = MEMFS.nvxOpenView(path, file, bytes);
   try {
-    const [kind, ...text] = Module.ccall('NvxWebFix', 'string', ['string', 'string'],
-      [input + '/' + file.name, output + '/' + file.name]).split('\n');
-    let blob = null;
-    if (kind === 'done') {
-      const node = FS.lookupPath(output + '/' + file.name).node;
-      blob = new Blob(MEMFS.nvxParts(node), { type: 'application/zip' });
-    }
-    return { kind, text: text.join('\n'), blob };
+    const [kind, ...text] = Module.ccall('NvxWebFix', 'string', ['string'], [path]).split('\n');
+    return { kind, text: text.join('\n'), blob: kind === 'done' ? MEMFS.nvxBlob(node) : null };
   } finally {
-    if (bytes) FS.unlink(input + '/' + file.name);
-    else FS.unmount(input);
-    for (const name of FS.readdir(output)) if (name !== '.' && name !== '..') FS.unlink(output + '/' + name);
+    FS.unlink(path);
   }
 };
 

@@ -5,6 +5,7 @@
 #include "FileSystem/FileAPI.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Format.h"
+#include "Foundation/ScopeExit.h"
 #include "Foundation/SysError.h"
 #include "Streams/FileStream.h"
 
@@ -56,6 +57,20 @@ void MakeFolder(const WideString& folder) {
 
 TRef<TFileStream> OpenForReading(const WideString& zipPath) {
     return MakeRef<TFileStream>(zipPath, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
+}
+
+// An unpack stream does not stop at the item's end by itself: the item's
+// size is copied, and data that ends early or does not inflate is damage.
+void CopyEntryData(TArchItem* item, TStream* stream, TStream* out) {
+    int64_t copied = 0;
+    try {
+        copied = out->CopyFrom(stream, int64_t(item->Size));
+    } catch (const EZDecompressionError& e) {
+        // zlib's "buffer error": the input ran out before the data ended.
+        if (e.Message() != zError(Z_BUF_ERROR))
+            throw EArchiveBroken(TheEntry(item) + " is damaged: its compressed data is invalid");
+    }
+    if (copied != int64_t(item->Size)) throw EArchiveBroken(TheEntry(item) + " is truncated: its data ends early");
 }
 
 // Everything an entry carried over by a repack keeps.
@@ -118,6 +133,15 @@ void TFileUnzipper::Inspect(const WideString& zipPath, const std::function<void(
     look(archive.Get());
 }
 
+void TFileUnzipper::Verify(const WideString& zipPath) {
+    TRef<TFileStream> file = OpenForReading(zipPath);
+    TRef<TZipArchive> archive = OpenChecked(zipPath, file.Get());
+    FVerifying = true;
+    const TScopeExit done([this] { FVerifying = false; });
+    archive->MarkExtract();
+    archive->Extract();
+}
+
 void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolder) {
     DestFolder = IncludeTrailingBackslash(destFolder);
     FMadeFolders.clear();
@@ -151,6 +175,11 @@ void TFileUnzipper::MakeFolders(TZipArchive* archive) {
 
 void TFileUnzipper::ExtractItem(TArchiveCallBack* callback, TStream* stream) {
     TArchItem* item = callback->CurrentItem;
+    if (FVerifying) {
+        TRef<TNullStream> sink = MakeRef<TNullStream>();
+        CopyEntryData(item, stream, sink.Get());
+        return;
+    }
     WideString target = DestFolder + NativePath(item->Path());
     WideString folder = ExtractFilePath(target, false);
     if (!FMadeFolders.count(folder)) {
@@ -160,16 +189,7 @@ void TFileUnzipper::ExtractItem(TArchiveCallBack* callback, TStream* stream) {
     {
         TRef<TFileStream> out =
             MakeRef<TFileStream>(target, FileAccess::Write, FileShare::Read, FileDisposition::CreateAlways);
-        // An unpack stream does not stop at the item's end by itself.
-        int64_t copied = 0;
-        try {
-            copied = out->CopyFrom(stream, int64_t(item->Size));
-        } catch (const EZDecompressionError& e) {
-            // zlib's "buffer error": the input ran out before the data ended.
-            if (e.Message() != zError(Z_BUF_ERROR))
-                throw EArchiveBroken(TheEntry(item) + " is damaged: its compressed data is invalid");
-        }
-        if (copied != int64_t(item->Size)) throw EArchiveBroken(TheEntry(item) + " is truncated: its data ends early");
+        CopyEntryData(item, stream, out.Get());
         // Set on the open file, after its last write, so that no write moves them.
         try {
             SetFileTimes(out->Handle(), item->CreatedTime, item->AccessedTime, item->ModifiedTime);

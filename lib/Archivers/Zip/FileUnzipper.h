@@ -38,13 +38,18 @@ public:
     // directory when required) and lets look read the archive; nothing is
     // extracted.
     void Inspect(const WideString& zipPath, const std::function<void(TZipArchive* archive)>& look);
+    // Makes the checks Unzip makes and unpacks the data of every entry,
+    // comparing it with its checksum and size, without writing anything:
+    // raises as Unzip would on the first damaged entry.
+    void Verify(const WideString& zipPath);
     void ExtractItem(TArchiveCallBack* callback, TStream* stream);
 
 private:
     TRef<TZipArchive> OpenChecked(const WideString& zipPath, TStream* file);
     TRef<TDefaultCallBack> FCallBack;
+    // Entries are unpacked to be checked only.
+    bool FVerifying = false;
     void MakeFolders(TZipArchive* archive);
     // Folders this unzip has made or found: not looked up again per entry.
     std::set<WideString> FMadeFolders;
 };
-
