@@ -18,17 +18,31 @@
     throw new FS.ErrnoError(29);  // EIO
   };
 
-  // The part of the picked file that still holds the copy's bytes: less
-  // once the copy was cut shorter (what grows again after that is zeros).
+  // Arrays of sealed chunks, for the next chunks written: the tab's
+  // collector frees arrays late, and each one left to it would count.
+  const spare = [];
+  const newChunk = () => spare.pop() || new Uint8Array(Chunk);
+
+  // A chunk as the picked file holds it, as far as it still holds the
+  // copy's bytes: less once the copy was cut shorter, and what grows again
+  // after that reads as zeros. Shorter than Chunk at the end.
   function baseChunk(view, index) {
     const start = index * Chunk, end = Math.min(start + Chunk, view.baseEnd);
     const cached = view.cached.find((c) => c.index === index);
     if (cached) return cached.bytes;
-    const bytes = new Uint8Array(Chunk);
-    if (end > start) bytes.set(view.base.read(start, end));
+    const bytes = end > start ? view.base.read(start, end) : new Uint8Array(0);
     // Two: a move reads one chunk while it writes into another.
+    view.cached.slice(1).forEach((c) => view.base.release(c.bytes));
     view.cached = [{ index, bytes }].concat(view.cached.slice(0, 1));
     return bytes;
+  }
+
+  // Bytes [from, from + count) of a chunk into target at at; past a short
+  // chunk's end they are zeros.
+  function copyOut(chunk, from, count, target, at) {
+    const part = chunk.subarray(from, from + count);
+    target.set(part, at);
+    if (part.length < count) target.fill(0, at + part.length, at + count);
   }
 
   // Calls visit(index, from, count, at) for the chunks that hold
@@ -48,7 +62,7 @@
     span(position, size, (index, from, count, at) => {
       const chunk = view.chunks.get(index) || baseChunk(view, index);
       if (chunk.sealed) failIO();
-      buffer.set(chunk.subarray(from, from + count), offset + at);
+      copyOut(chunk, from, count, buffer, offset + at);
     });
     return size;
   }
@@ -63,7 +77,8 @@
         return;
       }
       if (!chunk) {
-        chunk = count === Chunk ? new Uint8Array(Chunk) : baseChunk(view, index).slice();
+        chunk = newChunk();
+        if (count !== Chunk) copyOut(baseChunk(view, index), 0, Chunk, chunk, 0);
         view.chunks.set(index, chunk);
       }
       chunk.set(bytes, from);
@@ -73,7 +88,10 @@
     // Chunks wholly in front of this write are done with.
     const before = Math.floor(position / Chunk);
     view.chunks.forEach((chunk, index) => {
-      if (index < before && !chunk.sealed) view.chunks.set(index, { sealed: new Blob([chunk]) });
+      if (index >= before || chunk.sealed) return;
+      // The Blob takes a copy of the bytes as it is made.
+      view.chunks.set(index, { sealed: new Blob([chunk]) });
+      if (spare.length < 4) spare.push(chunk);
     });
     return length;
   }
@@ -87,6 +105,7 @@
       else if (index === last) chunk.sealed ? failIO() : chunk.fill(0, size % Chunk);
     });
     view.patches = view.patches.filter((patch) => patch.at + patch.bytes.length <= size);
+    view.cached.forEach((c) => view.base.release(c.bytes));
     view.cached = [];
     node.usedBytes = size;
   }
@@ -115,6 +134,8 @@
     return node.nvxView ? resize(node, size) : resizeFileStorage.apply(this, arguments);
   };
 
+  const releasesReads = typeof ArrayBuffer.prototype.transfer === 'function' && !/Chrome\//.test(navigator.userAgent);
+
   // A working copy at path of a File, or of bytes the page read where the
   // worker cannot read files (WebKit on a page opened from the disk, where
   // it cannot read a Blob of its own either).
@@ -122,10 +143,16 @@
     const base = bytes ? {
       size: bytes.byteLength,
       read: (start, end) => new Uint8Array(bytes, start, end - start),
+      release: () => {},
       slice: (start, end) => new Uint8Array(bytes, start, end - start),
     } : {
       size: file.size,
       read: (start, end) => new Uint8Array(new FileReaderSync().readAsArrayBuffer(file.slice(start, end))),
+      // Each read is a new array. WebKit's collector keeps every one of
+      // them to the end of the fix, so there they are given up at once;
+      // Chromium's frees them in time, and giving them up costs it more
+      // than it saves (measured by bench/web_mode.mjs).
+      release: (read) => releasesReads && read.buffer.transfer(0),
       slice: (start, end) => file.slice(start, end),
     };
     FS.writeFile(path, new Uint8Array(0));
@@ -193,6 +220,7 @@ Module.fixFile = function (file, bytes) {
     const [kind, ...text] = Module.ccall('NvxWebFix', 'string', ['string'], [path]).split('\n');
     return { kind, text: text.join('\n'), blob: kind === 'done' ? MEMFS.nvxBlob(node) : null };
   } finally {
+    MEMFS.resizeFileStorage(node, 0);
     FS.unlink(path);
   }
 };
