@@ -54,8 +54,8 @@ TZipArchive::TZipArchive() : Structure(TRef<TZipStructure>::Adopt(ZipStructureCl
 }
 
 void TZipArchive::Dispose() {
-    TArchive::Dispose();
     Structure.Reset();
+    TArchive::Dispose();
 }
 
 const TPackStreamClass* TZipArchive::Packer(uint16_t method) const {
