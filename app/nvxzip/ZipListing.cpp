@@ -32,8 +32,8 @@ public:
 
 protected:
     void Dispose() override {
-        TArchive::Dispose();
         Structure.Reset();
+        TArchive::Dispose();
     }
 
 private:

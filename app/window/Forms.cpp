@@ -53,9 +53,13 @@ TControl::TControl(TContainer* parent, const TBounds& design, uint8_t anchors, c
     : FParent(parent), FDesign(design), FAnchors(anchors), FFont(font) {}
 
 void TControl::Dispose() {
-    if (FHandle) ::DestroyWindow(std::exchange(FHandle, nullptr));
+    DestroyHandle();
     if (FFontHandle) ::DeleteObject(std::exchange(FFontHandle, nullptr));
     TRefObject::Dispose();
+}
+
+void TControl::DestroyHandle() {
+    if (FHandle) ::DestroyWindow(std::exchange(FHandle, nullptr));
 }
 
 TForm* TControl::Form() const {
@@ -278,11 +282,16 @@ TContainer::TContainer(TContainer* parent, const TBounds& design, uint8_t anchor
       FOwnsBrush(!(color & 0x80000000u)) {}
 
 void TContainer::Dispose() {
-    // Children go first, while the window they live in still exists.
-    FControls.clear();
-    TControl::Dispose();
+    DestroyControlsAndHandle();
+    // The brush goes after the window that paints with it.
     if (FOwnsBrush && FBrush) ::DeleteObject(FBrush);
     FBrush = nullptr;
+    TControl::Dispose();
+}
+
+void TContainer::DestroyControlsAndHandle() {
+    FControls.clear();
+    DestroyHandle();
 }
 
 void TContainer::HandleDestroyed() {
@@ -450,9 +459,11 @@ TForm::TForm(const wchar_t* className, const WideString& caption, int designClie
 
 void TForm::Dispose() {
     if (Application.MainForm() == this) Application.SetMainForm(nullptr);
-    TContainer::Dispose();
+    // The icons go after the window that shows them.
+    DestroyControlsAndHandle();
     for (HICON& icon : FIcons)
         if (icon) ::DestroyIcon(std::exchange(icon, nullptr));
+    TContainer::Dispose();
 }
 
 // Also set on the window, not only on its class: the task switcher and

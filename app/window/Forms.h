@@ -73,6 +73,8 @@ protected:
     // design is in design pixels; the parent scales it.
     TControl(TContainer* parent, const TBounds& design, uint8_t anchors, const TFontDesign& font);
     void Dispose() override;
+    // Destroys the window now, with the windows inside it.
+    void DestroyHandle();
     // Makes the window, once, when the subclass knows its class and style.
     void CreateHandle(const wchar_t* className, const WideString& text, DWORD style, DWORD exStyle);
     HFONT FontHandle() const { return FFontHandle; }
@@ -157,6 +159,9 @@ public:
 protected:
     TContainer(TContainer* parent, const TBounds& design, uint8_t anchors, const TFontDesign& font, TColor color);
     void Dispose() override;
+    // The controls go first, while the window they live in still exists,
+    // then the window.
+    void DestroyControlsAndHandle();
     void HandleDestroyed() override;
     static void RegisterWindowClass(const wchar_t* className);
     virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);

@@ -41,19 +41,14 @@ void TArchItem::AfterConstruction() {
 }
 
 void TArchItem::Dispose() {
-    if (Items) {
-        Items->FreeAll();
-        Items.Reset();
-    }
-    if (Folders) {
-        Folders->Clear();
-        Folders.Reset();
-    }
+    // The borrowed view goes before the children it points to.
+    Folders.Reset();
+    Items.Reset();
     TRefObject::Dispose();
 }
 
 void TArchItem::MakeFolderLists() {
-    if (!Items) Items = MakeRef<TList>();
+    if (!Items) Items = MakeRef<TObjectList>();
     if (!Folders) Folders = MakeRef<TList>();
 }
 
@@ -213,14 +208,16 @@ void TArchiveProgress::Finish() {
 
 // ---- TDefaultCallBack
 
-TDefaultCallBack::TDefaultCallBack() {
-    FileProgress = New<TArchiveProgress>();
-    TotalProgress = New<TArchiveProgress>();
+TDefaultCallBack::TDefaultCallBack()
+    : FFileProgress(MakeRef<TArchiveProgress>()), FTotalProgress(MakeRef<TArchiveProgress>()) {
+    FileProgress = FFileProgress.Get();
+    TotalProgress = FTotalProgress.Get();
 }
 
 void TDefaultCallBack::Dispose() {
-    Free(std::exchange(FileProgress, nullptr));
-    Free(std::exchange(TotalProgress, nullptr));
+    FileProgress = TotalProgress = nullptr;
+    FFileProgress.Reset();
+    FTotalProgress.Reset();
     TArchiveCallBack::Dispose();
 }
 
@@ -307,8 +304,8 @@ void TArchive::Clear() {
     FAttributes = {TArchAttribute::Folder};
     IgnoreCase = true;
     MakeFolderLists();
-    Items->FreeAll();
     Folders->Clear();
+    Items->FreeAll();
     ForgetNameIndex();
     ForgetLastFolder();
 }

@@ -61,7 +61,7 @@ enum class TArchAttribute : uint8_t {
 using TArchAttributes = TSmallSet<TArchAttribute, uint16_t>;
 
 // One file or folder of the tree. A folder owns its children (Items) and
-// keeps its child folders a second time, unowned (Folders).
+// lists its child folders a second time, borrowed (Folders).
 class TArchItem : public TRefObject {
 public:
     // Enters the item in parent's Items once constructed (the parent takes
@@ -77,7 +77,7 @@ public:
     // when unknown.
     int64_t SourceSize = -1;
     // Both exist only for folders.
-    TRef<TList> Items;
+    TRef<TObjectList> Items;
     TRef<TList> Folders;
     TArchStates State;
 
@@ -173,6 +173,7 @@ class TArchiveCallBack : public TRefObject {
 public:
     bool Aborted = false;
     TArchItem* CurrentItem = nullptr;  // borrowed
+    // Borrowed from the concrete callback, which keeps them.
     TArchiveProgress* FileProgress = nullptr;
     TArchiveProgress* TotalProgress = nullptr;
 
@@ -229,6 +230,11 @@ public:
 
 protected:
     void Dispose() override;
+
+private:
+    // What FileProgress and TotalProgress point to.
+    TRef<TArchiveProgress> FFileProgress;
+    TRef<TArchiveProgress> FTotalProgress;
 };
 
 namespace FindMode {

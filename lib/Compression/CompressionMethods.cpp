@@ -27,7 +27,9 @@ template <class C>
 void Register(TStringList*& registry, const AnsiString& name, const C* streamClass) {
     if (!registry) registry = NewRegistry();
     auto entry = MakeRef<TClassEntry<C>>(streamClass);
-    if (registry->AddObject(AnsiToWide(name), entry.Get()) >= 0) entry.Detach();
+    if (registry->AddObject(AnsiToWide(name), entry.Get()) < 0) return;
+    // The registry holds it from now on.
+    static_cast<void>(entry.Detach());
 }
 
 template <class C>

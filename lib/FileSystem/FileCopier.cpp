@@ -25,8 +25,10 @@ void CallProgress(TFileCopier* copier, const WideString& source, bool& abort, in
 // Gives back the entries from index first on.
 void CutListing(TList* listing, int32_t first) {
     while (listing->Count() > first) {
-        Free(listing->Last());
+        // Out of the list before it goes, so that nothing frees it twice.
+        TRefObject* last = listing->Last();
         listing->Delete(listing->Count() - 1);
+        Free(last);
     }
 }
 
@@ -59,7 +61,6 @@ WideString AsideName(const WideString& target) {
 }  // namespace
 
 void TFileCopier::Dispose() {
-    if (FListing) FListing->FreeAll();
     FListing.Reset();
     TRefObject::Dispose();
 }
@@ -398,7 +399,7 @@ bool TFileCopier::CopyFolder(const WideString& sourceFolder, const WideString& t
     FileCount = 0;
     TotalBytes = 0;
     StartRun();
-    if (!FListing) FListing = MakeRef<TList>();
+    if (!FListing) FListing = MakeRef<TObjectList>();
     WideString source = IncludeTrailingBackslash(sourceFolder);
     WideString target = IncludeTrailingBackslash(targetFolder);
     // A target that is the source itself (a link to it, say) would have

@@ -80,7 +80,7 @@ private:
     void RemoveWhatWasMade();
 
     std::vector<uint8_t> FBuffer;
-    TRef<TList> FListing;
+    TRef<TObjectList> FListing;
     bool FInFolderCopy = false;
     std::vector<TMadeEntry> FMade;
 };

@@ -171,8 +171,15 @@ void TList::SetItem(int32_t index, TRefObject* item) {
 }
 
 void TList::Dispose() {
-    TRefObject::Dispose();
     Clear();
+    TRefObject::Dispose();
+}
+
+// ---- TObjectList
+
+void TObjectList::Dispose() {
+    FreeAll();
+    TList::Dispose();
 }
 
 // ---- TStringItem
@@ -184,11 +191,11 @@ void TStringItem::Assign(const TStringItem* other) {
 
 // ---- TStringList
 
-TStringList::TStringList() : FItems(New<TList>()) {}
+TStringList::TStringList() : FItems(MakeRef<TObjectList>()) {}
 
 void TStringList::Dispose() {
     Clear();
-    Free(std::exchange(FItems, nullptr));
+    FItems.Reset();
     TSorter::Dispose();
 }
 

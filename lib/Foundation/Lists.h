@@ -24,7 +24,8 @@ public:
 
 // A growable array of object references. The list does not count its
 // references: Add and Insert take the caller's, Clear and Delete drop them
-// without touching the objects, FreeAll gives them back.
+// without touching the objects, FreeAll gives them back. A plain TList
+// borrows what it lists; a list that owns its entries is a TObjectList.
 class TList : public TRefObject {
 public:
     // Counts at or above this are refused.
@@ -61,6 +62,13 @@ private:
 
     std::vector<TRefObject*> FItems;  // its size is the capacity
     int32_t FCount = 0;
+};
+
+// A list that owns its entries: whatever it still holds when it goes is
+// given back, as FreeAll does.
+class TObjectList : public TList {
+protected:
+    void Dispose() override;
 };
 
 // A read-only source of strings.
@@ -152,7 +160,7 @@ private:
     TStringItem* ItemToTouch(int index);
     void SortIfSorted();
 
-    TList* FItems;
+    TRef<TObjectList> FItems;
     bool FIgnoreCase = false;
     bool FSorted = false;
 };

@@ -8,11 +8,16 @@
 #include <atomic>
 #include <cstddef>
 #include <utility>
+#include "Foundation/ErrorReport.h"
 #include "Foundation/Types.h"
 
 constexpr int32_t E_NoInterface = (int32_t)0x80004002;
 // {00000000-0000-0000-C000-000000000046}
 constexpr TGuid IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+// The result is the creator's reference: dropping it leaks the object.
+template <class T, class... Args>
+[[nodiscard]] T* New(Args&&... args);
 
 // Passed to the base constructor by a class that must not count as having
 // called the inherited Create (only tests of the checks need it).
@@ -109,12 +114,16 @@ public:
     }
 
     T* Get() const { return FObject; }
-    T* operator->() const { return FObject; }
-    T& operator*() const { return *FObject; }
+    // An empty holder is a caller's fault, reported before it is used.
+    T* operator->() const {
+        NVX_ASSERT_MSG(FObject, "Access through an empty TRef");
+        return FObject;
+    }
+    T& operator*() const { return *operator->(); }
     explicit operator bool() const { return FObject != nullptr; }
 
     // Hands the held reference to the caller.
-    T* Detach() { return std::exchange(FObject, nullptr); }
+    [[nodiscard]] T* Detach() { return std::exchange(FObject, nullptr); }
     void Reset() { Free(std::exchange(FObject, nullptr)); }
 
 private:

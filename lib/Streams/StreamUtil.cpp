@@ -22,11 +22,10 @@ void CopyPieces(TStream* source, TStream* target, int64_t count, std::vector<uin
 }  // namespace
 
 TStreamUtil::TStreamUtil(TStream* stream, TStream* rollbackStore)
-    : FStream(stream), FStore(rollbackStore), FBlocks(New<TList>()) {}
+    : FStream(stream), FStore(rollbackStore), FBlocks(MakeRef<TObjectList>()) {}
 
 void TStreamUtil::Dispose() {
-    if (FBlocks) FBlocks->FreeAll();
-    Free(std::exchange(FBlocks, nullptr));
+    FBlocks.Reset();
     TRefObject::Dispose();
 }
 
@@ -64,7 +63,10 @@ void TStreamUtil::RemoveBlocks(const std::vector<TStreamBlock>& blocks) {
         TRollBackBlock* record = New<TRollBackBlock>();
         record->Offset = b.Offset;
         record->Length = b.Length;
-        FBlocks->Add(record);
+        if (FBlocks->Add(record) < 0) {
+            Free(record);
+            throw EOutOfMemory("Out of memory");
+        }
     }
     for (int32_t i = 0; i < BlockCount(); ++i) FRemovedBytes += Block(i)->Length;
     FOriginalSize = size;

@@ -72,7 +72,7 @@ private:
 
     TStream* FStream;
     TStream* FStore;
-    TList* FBlocks;  // TRollBackBlock records, owned
+    TRef<TObjectList> FBlocks;  // of TRollBackBlock
     int64_t FRemovedBytes = 0;
     int64_t FOriginalSize = 0;
     bool FMoveStarted = false;

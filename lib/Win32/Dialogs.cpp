@@ -10,10 +10,10 @@ bool TCommonDialog::Execute() {
     return ShowDialog();
 }
 
-TSaveDialog::TSaveDialog(TNativeHandle ownerWindow) : TCommonDialog(ownerWindow), FFiles(New<TStringList>()) {}
+TSaveDialog::TSaveDialog(TNativeHandle ownerWindow) : TCommonDialog(ownerWindow), FFiles(MakeRef<TStringList>()) {}
 
 void TSaveDialog::Dispose() {
-    Free(std::exchange(FFiles, nullptr));
+    FFiles.Reset();
     TCommonDialog::Dispose();
 }
 

@@ -39,7 +39,7 @@ public:
     // Description and pattern pairs: "Zip Files|*.zip".
     WideString Filter;
     // Every chosen path; more than one only with multiple selection.
-    TStringList* Files() const { return FFiles; }
+    TStringList* Files() const { return FFiles.Get(); }
 
 protected:
     void Dispose() override;
@@ -50,7 +50,7 @@ protected:
     void TakeChosen(const std::vector<WideString>& paths);
 
 private:
-    TStringList* FFiles;
+    TRef<TStringList> FFiles;
 };
 
 class TOpenDialog : public TSaveDialog {

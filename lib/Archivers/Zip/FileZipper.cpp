@@ -66,28 +66,24 @@ void TFileZipper::Zip(const WideString& zipPath, const WideString& folder, bool 
 // link: followed, it would store its contents twice, or without end for a
 // loop.
 void TFileZipper::CollectEntries(const WideString& folder, std::vector<TSource>& sources) {
-    TRef<TList> listing = MakeRef<TList>();
+    TRef<TObjectList> listing = MakeRef<TObjectList>();
     std::vector<TSource> children;
-    try {
-        FindFiles(folder, u"*.*", FileInfoCollector(listing.Get()));
-        for (int32_t i = 0; i < listing->Count(); ++i) {
-            TFileInfo* info = listing->Item<TFileInfo>(i);
-            TSource child{JoinPath(folder, info->Name), info->IsFolder};
-            if (info->IsFolder && IsLinkEntry(info->Attributes, info->ReparseTag)) {
-                WideString target;
-                if (!FileAPI->GetReparseTarget(child.Path, target))
-                    throw EFileError("Cannot read the link \"" + WideToAnsi(child.Path) + "\"", GetLastErrorCode());
-                child.IsFolder = false;
-                child.IsLink = true;
-                child.LinkTarget = WideToUtf8(StoredPath(ArchivePath(target)));
-            }
-            children.push_back(std::move(child));
+    FindFiles(folder, u"*.*", FileInfoCollector(listing.Get()));
+    for (int32_t i = 0; i < listing->Count(); ++i) {
+        TFileInfo* info = listing->Item<TFileInfo>(i);
+        TSource child{JoinPath(folder, info->Name), info->IsFolder};
+        if (info->IsFolder && IsLinkEntry(info->Attributes, info->ReparseTag)) {
+            WideString target;
+            if (!FileAPI->GetReparseTarget(child.Path, target))
+                throw EFileError("Cannot read the link \"" + WideToAnsi(child.Path) + "\"", GetLastErrorCode());
+            child.IsFolder = false;
+            child.IsLink = true;
+            child.LinkTarget = WideToUtf8(StoredPath(ArchivePath(target)));
         }
-    } catch (...) {
-        listing->FreeAll();
-        throw;
+        children.push_back(std::move(child));
     }
-    listing->FreeAll();
+    // Not kept while the folders below are listed.
+    listing.Reset();
     std::sort(children.begin(), children.end(), [](const TSource& a, const TSource& b) { return a.Path < b.Path; });
     for (TSource& child : children) {
         bool descend = child.IsFolder;

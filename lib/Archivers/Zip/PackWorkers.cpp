@@ -3,6 +3,7 @@
 #include "FileSystem/TempFolders.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
+#include "Foundation/ScopeExit.h"
 #include "Foundation/TextUtils.h"
 #include "Streams/FileStream.h"
 #include "Streams/FilterStream.h"
@@ -12,15 +13,12 @@ namespace {
 // Ends a worker whose work is no longer wanted; never reaches the caller.
 struct TStopped {};
 
-// Leaves a monitor for a scope, entering it again however the scope ends.
-class TUnlocked {
-public:
-    explicit TUnlocked(TMonitor& monitor) : FMonitor(monitor) { FMonitor.Leave(); }
-    ~TUnlocked() { FMonitor.Enter(); }
-
-private:
-    TMonitor& FMonitor;
-};
+// Leaves a monitor for the caller's scope, entering it again however the
+// scope ends.
+auto Unlocked(TMonitor& monitor) {
+    monitor.Leave();
+    return TScopeExit([&monitor] { monitor.Enter(); });
+}
 
 }  // namespace
 
@@ -190,7 +188,7 @@ TPackWorkers::TPacked TPackWorkers::CopyPacked(int32_t index, TStream* dest, con
             entry.Waiting -= piece.Bytes.size();
             FWaiting -= piece.Bytes.size();
             FMonitor.NotifyAll();
-            TUnlocked unlocked(FMonitor);
+            auto unlocked = Unlocked(FMonitor);
             dest->WriteBuffer(piece.Bytes.data(), int32_t(piece.Bytes.size()));
             if (progress) progress(piece.SourceDone);
         } else if (found != FEntries.end() && found->second.Done) {
@@ -199,7 +197,7 @@ TPackWorkers::TPacked TPackWorkers::CopyPacked(int32_t index, TStream* dest, con
             FEntries.erase(found);
             FWriting = index + 1;
             FMonitor.NotifyAll();
-            TUnlocked unlocked(FMonitor);
+            auto unlocked = Unlocked(FMonitor);
             if (!spillPath.empty()) WriteSpill(spillPath, dest);
             return result;
         } else {

@@ -54,8 +54,8 @@ TZipArchive::TZipArchive() : Structure(TRef<TZipStructure>::Adopt(ZipStructureCl
 }
 
 void TZipArchive::Dispose() {
-    TArchive::Dispose();
     Structure.Reset();
+    TArchive::Dispose();
 }
 
 const TPackStreamClass* TZipArchive::Packer(uint16_t method) const {
@@ -203,10 +203,7 @@ void TZipArchive::Extract() {
     BytesDone = 0;
     CallBack->TotalProgress->SetPosition(0);
 
-    struct TPositionScope {
-        int64_t& At;
-        ~TPositionScope() { At = -1; }
-    } positionScope{FStreamAt};
+    TScopeExit forgetPosition([this] { FStreamAt = -1; });
     for (int32_t i = 0; i < Structure->Count(); ++i) {
         TZipItem* entry = Structure->Entry(i);
         TArchItem* item = entry->Item;
@@ -306,22 +303,20 @@ void TZipArchive::ExtractEntry(TZipItem* entry) {
     TRef<TUnpackStream> unpack = unpacker->Create(source, int64_t(item->Size));
     unpack->OnProgress = [this](TStream* stream) { UnpackProgress(stream); };
 
-    FCrcStream->Target = unpack.Get();
-    FCrcStream->Reset();
-    CallBack->CurrentItem = item;
-    CallBack->FileProgress->Stage = ArchiveStage::Extracting;
-    CallBack->FileProgress->Start(item->Size);
-    try {
-        CallBack->ExtractItem(item, FCrcStream.Get());
-        if (!CallBack->Aborted) CheckLength(entry, unpack.Get());
-    } catch (const EZLibError& e) {
-        FCrcStream->Target = nullptr;
-        RaiseDamaged(entry, AnsiString("its data cannot be unpacked (") + e.what() + ")");
-    } catch (...) {
-        FCrcStream->Target = nullptr;
-        throw;
+    {
+        FCrcStream->Target = unpack.Get();
+        TScopeExit dropTarget([this] { FCrcStream->Target = nullptr; });
+        FCrcStream->Reset();
+        CallBack->CurrentItem = item;
+        CallBack->FileProgress->Stage = ArchiveStage::Extracting;
+        CallBack->FileProgress->Start(item->Size);
+        try {
+            CallBack->ExtractItem(item, FCrcStream.Get());
+            if (!CallBack->Aborted) CheckLength(entry, unpack.Get());
+        } catch (const EZLibError& e) {
+            RaiseDamaged(entry, AnsiString("its data cannot be unpacked (") + e.what() + ")");
+        }
     }
-    FCrcStream->Target = nullptr;
     unpack.Reset();
 
     if (CallBack->Aborted) throw EArchiveAbort(UserAborted);

@@ -69,7 +69,7 @@ public:
 TEST(ArchiveTree, AnItemThatFailsToConstructIsNotLeftInItsFolder) {
     auto archive = MakeRef<TTestArchive>();
     archive->FindOrCreate(u"kept.txt", FindMode::Add);
-    EXPECT_THROW(New<TRefusedItem>(archive.Get()), EArchiveAbort);
+    EXPECT_THROW(MakeRef<TRefusedItem>(archive.Get()), EArchiveAbort);
     EXPECT_EQ(archive->Paths(), (Paths{u"kept.txt"}));
 }
 

@@ -150,7 +150,7 @@ TEST(CaseFolding, CompareTextWithCase) {
 
 TEST(CaseFolding, PagesBeyondUnicodeAreRefused) {
     ShownBoxes().clear();
-    EXPECT_THROW(New<TCharPage>(TCharPage::LastPage + 1), EAbort);
+    EXPECT_THROW(MakeRef<TCharPage>(TCharPage::LastPage + 1), EAbort);
     EXPECT_EQ(ShownBoxes().size(), 1u);
 }
 

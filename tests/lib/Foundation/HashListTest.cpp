@@ -197,7 +197,7 @@ TEST_F(HashList, AKeyItemThatFailsToConstructLeavesTheChainAlone) {
 }
 
 TEST_F(HashList, KeyItemNeedsABucket) {
-    EXPECT_THROW(New<TKeyItem>(nullptr, u"k"), EAbort);
+    EXPECT_THROW(MakeRef<TKeyItem>(nullptr, u"k"), EAbort);
     EXPECT_EQ(ShownBoxes().size(), 1u);
 }
 

@@ -226,4 +226,19 @@ TEST(List, FreeAllGivesBackEveryEntryButDisposeDoesNot) {
     Free(kept);
 }
 
+TEST(List, AnOwningListGivesBackWhatItStillHoldsWhenItGoes) {
+    TCounted::Disposed = 0;
+    TCounted* shared = New<TCounted>();
+    {
+        TRef<TObjectList> list = MakeRef<TObjectList>();
+        list->Add(New<TCounted>());
+        list->Add(nullptr);
+        AddRef(shared);
+        list->Add(shared);
+    }
+    EXPECT_EQ(TCounted::Disposed, 1);
+    EXPECT_EQ(shared->RefCount(), 1);
+    Free(shared);
+}
+
 }  // namespace

@@ -153,7 +153,7 @@ TEST_F(RefObject, MissingInheritedDisposeIsReportedWithTheClassName) {
 }
 
 TEST_F(RefObject, MissingInheritedCreateIsReportedRightAfterConstruction) {
-    std::string text = ExpectOneAssertion([] { New<TForgetsCreate>(); });
+    std::string text = ExpectOneAssertion([] { static_cast<void>(New<TForgetsCreate>()); });
     EXPECT_NE(text.find("'No Inherited Create call at TForgetsCreate'"), std::string::npos) << text;
     EXPECT_EQ(text.rfind("Asseertion with message: '", 0), 0u);
     EXPECT_NE(text.find("(RefObject.cpp, line: "), std::string::npos) << text;
@@ -188,6 +188,12 @@ TEST_F(RefObject, HolderGivesTheReferenceBackAlsoWhenAStepFails) {
     }
     EXPECT_EQ(Disposals, 1);
     EXPECT_EQ(TCounted::Live, 0);
+}
+
+TEST_F(RefObject, AccessThroughAnEmptyHolderIsReported) {
+    TRef<TCounted> empty;
+    std::string text = ExpectOneAssertion([&] { empty->RefCount(); });
+    EXPECT_NE(text.find("'Access through an empty TRef'"), std::string::npos) << text;
 }
 
 TEST_F(RefObject, HolderRetainsBorrowedObjectsAndAdoptsNewOnes) {
