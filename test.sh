@@ -7,6 +7,9 @@ tools/ensure-packages.sh || exit 2
 jobs=$(nproc 2>/dev/null || echo 2)
 status=0
 
+echo "== format"
+tools/check-format.sh || status=1
+
 # Windows tests share one wine prefix and one resident wineserver, so a
 # program start costs a fraction of a second instead of several.
 export WINEPREFIX="$PWD/build/wine-prefix" WINEDEBUG=-all

@@ -47,4 +47,3 @@ private:
     // Folders this unzip has made or found: not looked up again per entry.
     std::set<WideString> FMadeFolders;
 };
-
