@@ -30,7 +30,7 @@ fi
 # The style file named outright, so a copy outside the tree is held to it too.
 report=$("$formatter" --style="file:$root/.clang-format" --dry-run --Werror --ferror-limit=1 -- "${files[@]}" 2>&1)
 result=$?
-[ $result -eq 0 ] && exit 0
+[ $result -eq 0 ] && { echo "$formatter leaves every file as it is (${#files[@]} checked)"; exit 0; }
 differ=$(sed -n 's/^\(.*\):[0-9]*:[0-9]*: error: code should be clang-formatted.*/\1/p' <<<"$report" | sort -u)
 if [ -z "$differ" ]; then
   echo "$formatter failed:" >&2
