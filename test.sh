@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Linux, Windows and web targets and runs every test of each.
+# Checks formatting, builds the Linux, Windows and web targets, runs every
+# test of each and each fuzzer for a minute.
 set -u
 cd "$(dirname "$0")"
 tools/ensure-packages.sh || exit 2
