@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Builds the Linux, Windows and web targets and runs every test of each.
+# Checks formatting, builds the Linux, Windows and web targets, runs every
+# test of each and each fuzzer for a minute.
 set -u
 cd "$(dirname "$0")"
 tools/ensure-packages.sh || exit 2
 
 jobs=$(nproc 2>/dev/null || echo 2)
 status=0
+
+echo "== format"
+tools/check-format.sh || status=1
 
 # Windows tests share one wine prefix and one resident wineserver, so a
 # program start costs a fraction of a second instead of several.
@@ -48,6 +52,22 @@ for preset in linux linux-portable windows; do
   fi
   [ $result -eq 0 ] || status=1
 done
+
+# Each fuzzer for a minute over a copy of its corpus; a finding fails the run
+# and its reproducer stays in build/fuzz/.
+echo "== fuzzers"
+fuzz_start=$SECONDS
+for target in zip extract save; do
+  tests/fuzz/run-fuzzer.sh 60 "$target" >"build/fuzz-$target.log" 2>&1
+  result=$?
+  [ $result -eq 77 ] && { cat "build/fuzz-$target.log"; break; }
+  if [ $result -ne 0 ]; then
+    tail -40 "build/fuzz-$target.log"; status=1
+  else
+    echo "$target: $(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "build/fuzz-$target.log" | grep -o '[0-9]*$') inputs, no finding"
+  fi
+done
+echo "fuzzers: $((SECONDS - fuzz_start)) s"
 
 echo "== web: build and browser tests"
 tests/web/run-web-tests.sh build/linux/nvxzip || status=1

@@ -19,6 +19,7 @@
 #include "Posix/FileNames.h"
 #include "Posix/LinuxCalls.h"
 #include "Posix/PosixErrors.h"
+#include "Posix/ShareModes.h"
 
 extern const WideChar PathDelim = u'/';
 
@@ -205,106 +206,10 @@ bool NextMatch(TSearch& search, TFindData& data) {
     }
 }
 
-// ---- Sharing ----
-
-// Sharing as Windows has it, with open-file-description locks far beyond
-// any file's end: every open holds a read lock on one byte per access it has
-// and per access it denies others, and a new open is refused (code 32) when
-// someone denies an access it asks for or holds an access it denies.
-namespace ShareByte {
-// In this order, the bytes a reader or a writer that shares reading holds
-// lie side by side, and one call takes them.
-constexpr off_t Base = (off_t)0x7FFFFFFF00000000LL;
-constexpr int HasRead = 0;
-constexpr int DeniesWrite = 1;
-constexpr int DeniesDelete = 2;
-constexpr int HasWrite = 3;
-constexpr int DeniesRead = 4;
-constexpr int Count = 5;
-}  // namespace ShareByte
-
-#if NVX_LINUX_CALLS
-constexpr int ProbeLocks = F_OFD_GETLK;
-constexpr int TakeLocks = F_OFD_SETLK;
-#else
-// The process's own locks: other processes see them, but the opens of this
-// process do not conflict with each other, and closing any of its handles
-// to a file gives up all its locks there.
-constexpr int ProbeLocks = F_GETLK;
-constexpr int TakeLocks = F_SETLK;
-#endif
-
-#if defined(__EMSCRIPTEN__)
-// A browser tab is a single-process sandbox: no other program opens its
-// files, so there is nobody to lock against (and its file system has no
-// such locks; asked, it says EINVAL).
-constexpr bool SingleProcessSandbox = true;
-#else
-constexpr bool SingleProcessSandbox = false;
-#endif
-
-// Runs of the share bytes in mask, one fcntl call each: a probe for locks
-// held by other opens (true when there are some), or taking read locks
-// (a file system without these locks holds none, and files open unshared).
-bool ShareLocks(int fd, unsigned mask, int command) {
-    if (SingleProcessSandbox) return false;
-    for (int first = 0; first < ShareByte::Count;) {
-        if (!(mask & (1u << first))) {
-            ++first;
-            continue;
-        }
-        int last = first;
-        while (last + 1 < ShareByte::Count && (mask & (1u << (last + 1)))) ++last;
-        struct flock range {};
-        range.l_type = command == ProbeLocks ? F_WRLCK : F_RDLCK;
-        range.l_whence = SEEK_SET;
-        range.l_start = ShareByte::Base + first;
-        range.l_len = last - first + 1;
-        if (::fcntl(fd, command, &range) == 0 && command == ProbeLocks && range.l_type != F_UNLCK) return true;
-        first = last + 1;
-    }
-    return false;
-}
-
-unsigned Bit(int byte) { return 1u << byte; }
-
-// A file this open has just made exclusively has no other opens to probe.
-bool TakeShareLock(int fd, uint32_t access, uint32_t shareMode, bool justMade = false) {
-    bool reads = access & FileAccess::Read, writes = access & FileAccess::Write;
-    bool deniesRead = !(shareMode & FileShare::Read), deniesWrite = !(shareMode & FileShare::Write);
-    unsigned conflicts = (reads ? Bit(ShareByte::DeniesRead) : 0) | (writes ? Bit(ShareByte::DeniesWrite) : 0) |
-                         (deniesRead ? Bit(ShareByte::HasRead) : 0) | (deniesWrite ? Bit(ShareByte::HasWrite) : 0);
-    if (!justMade && ShareLocks(fd, conflicts, ProbeLocks)) return Fail(WinError::SharingViolation);
-    unsigned held = (reads ? Bit(ShareByte::HasRead) : 0) | (writes ? Bit(ShareByte::HasWrite) : 0) |
-                    (deniesRead ? Bit(ShareByte::DeniesRead) : 0) | (deniesWrite ? Bit(ShareByte::DeniesWrite) : 0) |
-                    (shareMode & FileShare::Delete ? 0 : Bit(ShareByte::DeniesDelete));
-    ShareLocks(fd, held, TakeLocks);
-    return true;
-}
-
-// Writers hold their files open for reading too (read locks need it);
-// these handles still refuse reads, as Windows refuses them.
-std::mutex WriteOnlyLock;
-std::set<int> WriteOnlyHandles;
-
-void MarkWriteOnly(int fd, bool writeOnly) {
-    std::lock_guard<std::mutex> guard(WriteOnlyLock);
-    if (writeOnly) WriteOnlyHandles.insert(fd);
-    else WriteOnlyHandles.erase(fd);
-}
-
-bool IsWriteOnly(int fd) {
-    std::lock_guard<std::mutex> guard(WriteOnlyLock);
-    return WriteOnlyHandles.count(fd) != 0;
-}
-
-// Whether another open of a regular file forbids deleting or renaming it.
-bool HeldByOthers(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return false;
-    bool held = ShareLocks(fd, Bit(ShareByte::DeniesDelete), ProbeLocks);
-    ::close(fd);
-    return held;
+// What an open asks for and denies, in the terms of the share emulation.
+TShareClaim ClaimOf(uint32_t access, uint32_t shareMode) {
+    return {(access & FileAccess::Read) != 0, (access & FileAccess::Write) != 0, !(shareMode & FileShare::Read),
+            !(shareMode & FileShare::Write), !(shareMode & FileShare::Delete)};
 }
 
 bool IsReadOnlyFile(const struct stat& st) { return S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR); }
@@ -496,7 +401,7 @@ TNativeHandle TFileAPI::CreateFile(const WideString& path, uint32_t access, uint
         disposition == FileDisposition::CreateNew) {
         int fd = ::open(p.c_str(), (writes ? O_RDWR : O_RDONLY) | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0644);
         if (fd >= 0) {
-            TakeShareLock(fd, access, shareMode, true);
+            TakeShareLock(fd, ClaimOf(access, shareMode), true);
             MarkWriteOnly(fd, !(access & FileAccess::Read));
             SetLastErrorCode(WinError::Success);
             return fd;
@@ -535,7 +440,7 @@ TNativeHandle TFileAPI::CreateFile(const WideString& path, uint32_t access, uint
     int fd = ::open(p.c_str(), (writes ? O_RDWR : O_RDONLY) | creation | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0 && writes && errno == EACCES) fd = ::open(p.c_str(), O_WRONLY | creation | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) return FailHandle(errno == EEXIST ? WinError::FileExists : MapErrno(errno, p));
-    if (!TakeShareLock(fd, access, shareMode)) {
+    if (!TakeShareLock(fd, ClaimOf(access, shareMode))) {
         uint32_t code = GetLastErrorCode();
         ::close(fd);
         return FailHandle(code);

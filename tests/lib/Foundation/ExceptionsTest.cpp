@@ -64,38 +64,63 @@ void ExpectCreateBuildsItsOwnClass(const char* name) {
     EXPECT_STREQ(created.what(), "plain");
 }
 
-#define NVX_EXPECT_OWN_CLASS(Name) ExpectCreateBuildsItsOwnClass<Name>(#Name);
+#define NVX_EXPECT_OWN_CLASS(Name) ExpectCreateBuildsItsOwnClass<Name>(#Name)
 
 TEST(Exceptions, EveryClassCreatesItsOwnType) {
-    NVX_EXPECT_OWN_CLASS(Exception)
-    NVX_EXPECT_OWN_CLASS(EAbort) NVX_EXPECT_OWN_CLASS(EHeapException) NVX_EXPECT_OWN_CLASS(EOutOfMemory)
-        NVX_EXPECT_OWN_CLASS(EInvalidPointer) NVX_EXPECT_OWN_CLASS(EInOutError) NVX_EXPECT_OWN_CLASS(
-            EExternal) NVX_EXPECT_OWN_CLASS(EExternalException) NVX_EXPECT_OWN_CLASS(EIntError)
-            NVX_EXPECT_OWN_CLASS(EDivByZero) NVX_EXPECT_OWN_CLASS(ERangeError) NVX_EXPECT_OWN_CLASS(
-                EIntOverflow) NVX_EXPECT_OWN_CLASS(EMathError) NVX_EXPECT_OWN_CLASS(EInvalidOp)
-                NVX_EXPECT_OWN_CLASS(EZeroDivide) NVX_EXPECT_OWN_CLASS(EOverflow) NVX_EXPECT_OWN_CLASS(
-                    EUnderflow) NVX_EXPECT_OWN_CLASS(EAccessViolation) NVX_EXPECT_OWN_CLASS(EPrivilege)
-                    NVX_EXPECT_OWN_CLASS(EStackOverflow) NVX_EXPECT_OWN_CLASS(EControlC) NVX_EXPECT_OWN_CLASS(
-                        EInvalidCast) NVX_EXPECT_OWN_CLASS(EVariantError) NVX_EXPECT_OWN_CLASS(EAssertionFailed)
-                        NVX_EXPECT_OWN_CLASS(EAbstractError) NVX_EXPECT_OWN_CLASS(EIntfCastError) NVX_EXPECT_OWN_CLASS(
-                            ESafecallException) NVX_EXPECT_OWN_CLASS(EOSError) NVX_EXPECT_OWN_CLASS(EFileError)
-                            NVX_EXPECT_OWN_CLASS(EFileOpenError) NVX_EXPECT_OWN_CLASS(EFileSeekError)
-                                NVX_EXPECT_OWN_CLASS(EFileReadError) NVX_EXPECT_OWN_CLASS(EFileWriteError)
-                                    NVX_EXPECT_OWN_CLASS(EFileAccessError) NVX_EXPECT_OWN_CLASS(EFolderError)
-                                        NVX_EXPECT_OWN_CLASS(EFolderAccessDenied) NVX_EXPECT_OWN_CLASS(EFolderNotFound)
-                                            NVX_EXPECT_OWN_CLASS(TCommonException) NVX_EXPECT_OWN_CLASS(EStreamError)
-                                                NVX_EXPECT_OWN_CLASS(EStreamReadError) NVX_EXPECT_OWN_CLASS(
-                                                    EStreamWriteError) NVX_EXPECT_OWN_CLASS(EStreamSeekError)
-                                                    NVX_EXPECT_OWN_CLASS(EPackError) NVX_EXPECT_OWN_CLASS(EUnpackError)
-                                                        NVX_EXPECT_OWN_CLASS(EArchiveError) NVX_EXPECT_OWN_CLASS(
-                                                            EArchiveAbort) NVX_EXPECT_OWN_CLASS(EArchiveBroken)
-                                                            NVX_EXPECT_OWN_CLASS(EStreamUtilAbort)
-                                                                NVX_EXPECT_OWN_CLASS(ETimerError)
-                                                                    NVX_EXPECT_OWN_CLASS(EZLibError)
-                                                                        NVX_EXPECT_OWN_CLASS(EZCompressionError)
-                                                                            NVX_EXPECT_OWN_CLASS(EZDecompressionError)
-        // Codes take their default.
-        EXPECT_EQ(EFolderNotFound::CreateFmt("%s", "x").ErrorCode, 0u);
+    NVX_EXPECT_OWN_CLASS(Exception);
+    NVX_EXPECT_OWN_CLASS(EAbort);
+    NVX_EXPECT_OWN_CLASS(EHeapException);
+    NVX_EXPECT_OWN_CLASS(EOutOfMemory);
+    NVX_EXPECT_OWN_CLASS(EInvalidPointer);
+    NVX_EXPECT_OWN_CLASS(EInOutError);
+    NVX_EXPECT_OWN_CLASS(EExternal);
+    NVX_EXPECT_OWN_CLASS(EExternalException);
+    NVX_EXPECT_OWN_CLASS(EIntError);
+    NVX_EXPECT_OWN_CLASS(EDivByZero);
+    NVX_EXPECT_OWN_CLASS(ERangeError);
+    NVX_EXPECT_OWN_CLASS(EIntOverflow);
+    NVX_EXPECT_OWN_CLASS(EMathError);
+    NVX_EXPECT_OWN_CLASS(EInvalidOp);
+    NVX_EXPECT_OWN_CLASS(EZeroDivide);
+    NVX_EXPECT_OWN_CLASS(EOverflow);
+    NVX_EXPECT_OWN_CLASS(EUnderflow);
+    NVX_EXPECT_OWN_CLASS(EAccessViolation);
+    NVX_EXPECT_OWN_CLASS(EPrivilege);
+    NVX_EXPECT_OWN_CLASS(EStackOverflow);
+    NVX_EXPECT_OWN_CLASS(EControlC);
+    NVX_EXPECT_OWN_CLASS(EInvalidCast);
+    NVX_EXPECT_OWN_CLASS(EVariantError);
+    NVX_EXPECT_OWN_CLASS(EAssertionFailed);
+    NVX_EXPECT_OWN_CLASS(EAbstractError);
+    NVX_EXPECT_OWN_CLASS(EIntfCastError);
+    NVX_EXPECT_OWN_CLASS(ESafecallException);
+    NVX_EXPECT_OWN_CLASS(EOSError);
+    NVX_EXPECT_OWN_CLASS(EFileError);
+    NVX_EXPECT_OWN_CLASS(EFileOpenError);
+    NVX_EXPECT_OWN_CLASS(EFileSeekError);
+    NVX_EXPECT_OWN_CLASS(EFileReadError);
+    NVX_EXPECT_OWN_CLASS(EFileWriteError);
+    NVX_EXPECT_OWN_CLASS(EFileAccessError);
+    NVX_EXPECT_OWN_CLASS(EFolderError);
+    NVX_EXPECT_OWN_CLASS(EFolderAccessDenied);
+    NVX_EXPECT_OWN_CLASS(EFolderNotFound);
+    NVX_EXPECT_OWN_CLASS(TCommonException);
+    NVX_EXPECT_OWN_CLASS(EStreamError);
+    NVX_EXPECT_OWN_CLASS(EStreamReadError);
+    NVX_EXPECT_OWN_CLASS(EStreamWriteError);
+    NVX_EXPECT_OWN_CLASS(EStreamSeekError);
+    NVX_EXPECT_OWN_CLASS(EPackError);
+    NVX_EXPECT_OWN_CLASS(EUnpackError);
+    NVX_EXPECT_OWN_CLASS(EArchiveError);
+    NVX_EXPECT_OWN_CLASS(EArchiveAbort);
+    NVX_EXPECT_OWN_CLASS(EArchiveBroken);
+    NVX_EXPECT_OWN_CLASS(EStreamUtilAbort);
+    NVX_EXPECT_OWN_CLASS(ETimerError);
+    NVX_EXPECT_OWN_CLASS(EZLibError);
+    NVX_EXPECT_OWN_CLASS(EZCompressionError);
+    NVX_EXPECT_OWN_CLASS(EZDecompressionError);
+    // Codes take their default.
+    EXPECT_EQ(EFolderNotFound::CreateFmt("%s", "x").ErrorCode, 0u);
     EXPECT_EQ(EInOutError::Create("x").ErrorCode, 0);
 }
 

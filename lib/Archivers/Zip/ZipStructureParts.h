@@ -1,0 +1,34 @@
+// What the parts of TZipStructure (reading the directory, the recovery
+// scan, writing) share; private to this folder.
+#pragma once
+#include "Archivers/Zip/ZipStructure.h"
+
+namespace ZipStructureParts {
+
+// A 32-bit field of this value sends readers to the ZIP64 field.
+constexpr uint32_t Zip64Marker = 0xFFFFFFFF;
+
+// DOS attribute bits and the tree's elements they map to.
+struct TDosAttribute {
+    uint8_t Bit;
+    TArchAttribute Element;
+};
+inline constexpr TDosAttribute DosAttributes[] = {
+    {0x01, TArchAttribute::ReadOnly}, {0x02, TArchAttribute::Hidden},  {0x04, TArchAttribute::System},
+    {0x10, TArchAttribute::Folder},   {0x20, TArchAttribute::Archive},
+};
+
+// Tools on macOS and Linux write UTF-8 names without flag bit 11. Bytes
+// that decode as UTF-8 and back unchanged are taken as such; plain ASCII
+// reads the same either way.
+bool IsUtf8BeyondAscii(const uint8_t* bytes, int32_t count);
+
+// A stored name as a tree path; a trailing separator marks a folder.
+// Empty components (a leading separator, doubled ones) have no place in the
+// tree and are left out of the path; the entry keeps its name as stored, so
+// that it is still listed, tested and refused on extraction.
+WideString TreePath(const WideString& name, bool& isFolder);
+
+void SetItemTimes(TArchItem* item, uint32_t dosTime);
+
+}  // namespace ZipStructureParts
