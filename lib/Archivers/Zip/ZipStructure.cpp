@@ -310,7 +310,7 @@ int32_t TZipStructure::ParseCentralRecords(TConstByteSpan buffer, int32_t length
 
         FPending.push_back(std::move(pending));
         if (Entries->Add(entry.Get()) < 0) throw EOutOfMemory("Out of memory");
-        entry.Detach();
+        static_cast<void>(entry.Detach());  // the directory holds it now
         start += recordLength;
     }
     return start;

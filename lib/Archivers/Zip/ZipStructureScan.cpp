@@ -95,7 +95,7 @@ int64_t TZipStructure::AddScannedEntry(const uint8_t* p, int64_t at) {
     FScannedDataStart = at + LocalHeaderSize + nameLength + extraLength;
     ReadExtraField(entry.Get(), TConstByteSpan(p + LocalHeaderSize + nameLength, size_t(extraLength)));
     if (Entries->Add(entry.Get()) < 0) throw EOutOfMemory("Out of memory");
-    entry.Detach();
+    static_cast<void>(entry.Detach());  // the directory holds it now
     return packedSize;
 }
 
