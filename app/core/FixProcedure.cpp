@@ -17,11 +17,6 @@
 
 namespace {
 
-// Relative paths are written with '\' and turned into the platform's form.
-WideString BundlePath(const WideString& bundleFolder, const WideString& relative) {
-    return ExcludeTrailingBackslash(bundleFolder) + NativePath(relative);
-}
-
 void WriteAll(TStream& target, TResourceStream& payload) {
     int64_t size = payload.GetSize();
     if (size > 0 && target.Write(payload.Memory(), (int32_t)size) != (int32_t)size)
@@ -88,22 +83,6 @@ bool ViewerIsPayload(const WideString& bundleFolder, TResourceStream& payload) {
     return in->GetSize() == payload.GetSize() && StreamHoldsPayload(*in, payload);
 }
 
-// A drive, share or file system root: no parent to hold a backup beside
-// it, and never a bundle.
-bool IsRootFolder(const WideString& folder) {
-    const WideString path = ExcludeTrailingBackslash(folder);
-    if (path.empty() || path.find_first_not_of(PathDelim) == WideString::npos) return true;
-    // Drives and network shares are Windows names.
-    if (PathDelim != u'\\') return false;
-    if (path.size() == 2 && path[1] == u':') return true;
-    // \\server\share
-    if (path.size() > 2 && path[0] == PathDelim && path[1] == PathDelim) {
-        size_t server = path.find(PathDelim, 2);
-        return server == WideString::npos || path.find(PathDelim, server + 1) == WideString::npos;
-    }
-    return false;
-}
-
 // What the user picked, where it really is: a link is followed (and stays
 // a link), and ".." after a link means what the system means by it.
 WideString PickedPath(const WideString& given) {
@@ -120,12 +99,13 @@ WideString PickedPath(const WideString& given) {
 
 }  // namespace
 
+// Paths inside the bundle are written as in an archive, with '\'.
 WideString ViewerPath(const WideString& bundleFolder) {
-    return BundlePath(bundleFolder, u"\\Contents\\Resources\\Viewer.app\\Contents\\MacOS\\ZuvOrudad5");
+    return JoinPath(bundleFolder, NativePath(u"\\Contents\\Resources\\Viewer.app\\Contents\\MacOS\\ZuvOrudad5"));
 }
 
 WideString MarkerPath(const WideString& bundleFolder) {
-    return BundlePath(bundleFolder, u"\\Contents\\Resources\\slideshow.dat");
+    return JoinPath(bundleFolder, NativePath(u"\\Contents\\Resources\\slideshow.dat"));
 }
 
 WideString DescribeFix(const TFixResult& result, TBackupMention mention) {
