@@ -16,7 +16,8 @@ struct TPathFixes {
 };
 
 // Fixes the paths one after another, each in the mode FixPicked chooses
-// (a folder or a .zip archive; anything else is refused). One path gives its own outcome and
-// raises its own failure; several end in a summary, and a failure of one
-// does not keep the next from being fixed. A stop ends them all.
+// (anything but a folder or a .zip archive is refused). One path gives its
+// own outcome and raises its own failure; several end in a summary, and a
+// failure of one does not keep the next from being fixed. A stop ends
+// them all.
 TPathFixes FixGivenPaths(const std::vector<WideString>& paths, const TFixProgress& progress);

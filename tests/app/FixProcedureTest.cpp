@@ -246,8 +246,11 @@ TEST_F(FixProcedure, GivenPathsAreFixedInTheirModeToldAndCounted) {
     const TFixTally tally = FixPaths(
         {Bundle, fixed, notes, missing, damaged}, [](const WideString& path) { return FixPicked(path); },
         [&](const TPathEnd& end) {
-            told.push_back(end.Path + (end.Result ? u" " + AnsiToWide(end.Result->Outcome) : WideString()) +
-                           (end.Failure ? u" failed" : u""));
+            // Appended: a literal plus a string trips a false -Wrestrict of mingw.
+            WideString line = end.Path;
+            if (end.Result) line.append(u" ").append(AnsiToWide(end.Result->Outcome));
+            if (end.Failure) line.append(u" failed");
+            told.push_back(line);
         });
     EXPECT_EQ(told,
               (std::vector<WideString>{Bundle + u" Done!", fixed + u" Already fixed",
