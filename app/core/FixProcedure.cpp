@@ -60,9 +60,10 @@ void ReplaceViewer(const WideString& bundleFolder, TResourceStream& payload) {
 // The viewer is written only inside the bundle: none of the folders on its
 // way may be a link, which could lead anywhere.
 void CheckViewerInsideBundle(const WideString& bundleFolder) {
-    WideString path = ExcludeTrailingBackslash(bundleFolder);
-    for (const char16_t* name : {u"Contents", u"Resources", u"Viewer.app", u"Contents", u"MacOS"}) {
-        path = JoinPath(path, name);
+    const WideString viewer = ViewerPath(bundleFolder);
+    for (size_t end = ExcludeTrailingBackslash(bundleFolder).size() + 1;
+         (end = viewer.find(PathDelim, end)) != WideString::npos; ++end) {
+        const WideString path = viewer.substr(0, end);
         TRef<TFileInfo> info = GetFileInfo(path);
         if (IsLinkEntry(info->Attributes, info->ReparseTag))
             throw EFileAccessError("The viewer's folder \"" + ShownInBundle(bundleFolder, path) +
