@@ -2,14 +2,11 @@
 // line, with the same backups, checks and outcome texts as the window.
 #include <vector>
 #include "Archivers/Zip/FileZipper.h"
-#include "FileSystem/FileAPI.h"
-#include "FixProcedure.h"
-#include "Foundation/CaseFolding.h"
+#include "FixDispatch.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Console.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
-#include "Foundation/SysError.h"
 #include "PayloadFacts.h"
 #include "Startup.h"
 
@@ -90,8 +87,6 @@ void ClearProgressLine() {
     ConsoleWrite(TConsoleStream::Error, blank);
 }
 
-bool IsZipName(const WideString& path) { return CompareText(ExtractFileExt(path), u".zip", true) == 0; }
-
 // --jobs takes a whole number from 1 to 64.
 bool SetJobs(const WideString& text) {
     int32_t jobs = 0;
@@ -119,13 +114,22 @@ TLeftOutEvent LeftOutNote(const WideString& given) {
 // Fixes one PATH and returns what it did; raises on failure. The path goes
 // to the fix as given: the system resolves it, links and ".." included.
 TFixResult FixOnePath(const WideString& path) {
-    if (path.empty()) throw EFileOpenError("An empty path was given", WinError::FileNotFound);
-    if (DirectoryExists(path)) return FixBundleFolder(path);
-    if (FileExists(path)) {
-        if (IsZipName(path)) return FixBundleArchive(path, ProgressBar(), LeftOutNote(path));
-        throw EFileOpenError("Not a presentation folder or ZIP archive", 0);
+    switch (KindOfPicked(path)) {
+    case TPickedKind::OtherFile: throw EFileOpenError("Not a presentation folder or ZIP archive", 0);
+    case TPickedKind::Archive: return FixPicked(path, ProgressBar(), LeftOutNote(path));
+    default: return FixPicked(path);
     }
-    throw EFileOpenError("No such file or folder", WinError::FileNotFound);
+}
+
+// One line per PATH: the outcome on standard output, a failure on
+// standard error.
+void ReportEnd(const TPathEnd& end) {
+    ClearProgressLine();
+    if (end.Result) return Report(end.Path, DescribeFix(*end.Result), TConsoleStream::Output);
+    const AnsiString cause = end.Failure        ? ExceptionMessage(*end.Failure)
+                             : end.Path.empty() ? "An empty path was given"
+                                                : "No such file or folder";
+    Report(end.Path, u"error: " + AnsiToWide(cause), TConsoleStream::Error);
 }
 
 int Run(int argc, char** argv) {
@@ -162,20 +166,8 @@ int Run(int argc, char** argv) {
         return Failed;
     }
 
-    bool refused = false, failed = false;
-    for (const WideString& path : paths) {
-        try {
-            TFixResult result = FixOnePath(path);
-            ClearProgressLine();
-            refused |= result.Outcome == FixOutcome::Refused;
-            Report(path, DescribeFix(result), TConsoleStream::Output);
-        } catch (const std::exception& e) {
-            ClearProgressLine();
-            failed = true;
-            Report(path, u"error: " + AnsiToWide(ExceptionMessage(e)), TConsoleStream::Error);
-        }
-    }
-    return failed ? Failed : refused ? SomeRefused : AllDone;
+    const TFixTally tally = FixPaths(paths, FixOnePath, ReportEnd);
+    return tally.Failed || tally.Missing ? Failed : tally.Refused ? SomeRefused : AllDone;
 }
 
 }  // namespace

@@ -18,11 +18,6 @@
 
 namespace {
 
-// Relative paths are written with '\' and turned into the platform's form.
-WideString BundlePath(const WideString& bundleFolder, const WideString& relative) {
-    return ExcludeTrailingBackslash(bundleFolder) + NativePath(relative);
-}
-
 void WriteAll(TStream& target, TResourceStream& payload) {
     int64_t size = payload.GetSize();
     if (size > 0 && target.Write(payload.Memory(), (int32_t)size) != (int32_t)size)
@@ -66,9 +61,10 @@ void ReplaceViewer(const WideString& bundleFolder, TResourceStream& payload) {
 // The viewer is written only inside the bundle: none of the folders on its
 // way may be a link, which could lead anywhere.
 void CheckViewerInsideBundle(const WideString& bundleFolder) {
-    WideString path = ExcludeTrailingBackslash(bundleFolder);
-    for (const char16_t* name : {u"Contents", u"Resources", u"Viewer.app", u"Contents", u"MacOS"}) {
-        path = JoinPath(path, name);
+    const WideString viewer = ViewerPath(bundleFolder);
+    for (size_t end = ExcludeTrailingBackslash(bundleFolder).size() + 1;
+         (end = viewer.find(PathDelim, end)) != WideString::npos; ++end) {
+        const WideString path = viewer.substr(0, end);
         TRef<TFileInfo> info = GetFileInfo(path);
         if (IsLinkEntry(info->Attributes, info->ReparseTag))
             throw EFileAccessError("The viewer's folder \"" + ShownInBundle(bundleFolder, path) +
@@ -89,22 +85,6 @@ bool ViewerIsPayload(const WideString& bundleFolder, TResourceStream& payload) {
     return in->GetSize() == payload.GetSize() && StreamHoldsPayload(*in, payload);
 }
 
-// A drive, share or file system root: no parent to hold a backup beside
-// it, and never a bundle.
-bool IsRootFolder(const WideString& folder) {
-    const WideString path = ExcludeTrailingBackslash(folder);
-    if (path.empty() || path.find_first_not_of(PathDelim) == WideString::npos) return true;
-    // Drives and network shares are Windows names.
-    if (PathDelim != u'\\') return false;
-    if (path.size() == 2 && path[1] == u':') return true;
-    // \\server\share
-    if (path.size() > 2 && path[0] == PathDelim && path[1] == PathDelim) {
-        size_t server = path.find(PathDelim, 2);
-        return server == WideString::npos || path.find(PathDelim, server + 1) == WideString::npos;
-    }
-    return false;
-}
-
 // What the user picked, where it really is: a link is followed (and stays
 // a link), and ".." after a link means what the system means by it.
 WideString PickedPath(const WideString& given) {
@@ -121,12 +101,13 @@ WideString PickedPath(const WideString& given) {
 
 }  // namespace
 
+// Paths inside the bundle are written as in an archive, with '\'.
 WideString ViewerPath(const WideString& bundleFolder) {
-    return BundlePath(bundleFolder, u"\\Contents\\Resources\\Viewer.app\\Contents\\MacOS\\ZuvOrudad5");
+    return JoinPath(bundleFolder, NativePath(u"\\Contents\\Resources\\Viewer.app\\Contents\\MacOS\\ZuvOrudad5"));
 }
 
 WideString MarkerPath(const WideString& bundleFolder) {
-    return BundlePath(bundleFolder, u"\\Contents\\Resources\\slideshow.dat");
+    return JoinPath(bundleFolder, NativePath(u"\\Contents\\Resources\\slideshow.dat"));
 }
 
 WideString DescribeFix(const TFixResult& result, TBackupMention mention) {

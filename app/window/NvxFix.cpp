@@ -1,5 +1,5 @@
 // NvxFix.exe: the fixer's window program.
-#include <windows.h>
+#include "FileSystem/FileModes.h"
 #include "Foundation/Console.h"
 #include "Foundation/ErrorReport.h"
 #include "Startup.h"
@@ -7,22 +7,15 @@
 
 namespace {
 
-// The system hands over full paths when something is dropped onto the
-// program's icon; a path typed at a prompt may be relative.
-WideString FullPath(const WideString& path) {
-    const auto* given = reinterpret_cast<LPCWSTR>(path.c_str());
-    WideString full(::GetFullPathNameW(given, 0, nullptr, nullptr) + 1, u'\0');
-    full.resize(::GetFullPathNameW(given, (DWORD)full.size(), reinterpret_cast<LPWSTR>(full.data()), nullptr));
-    return full.empty() ? path : full;
-}
-
 int Run(int argc, char** argv) {
     TLibraryScope library;
     Application.Initialize();
     TRef<TForm1> form = MakeRef<TForm1>();
-    // Paths on the command line are fixed at once, as if dropped.
+    // Paths on the command line are fixed at once, as if dropped. The
+    // system hands over full paths from a drop onto the program's icon; a
+    // path typed at a prompt may be relative.
     std::vector<WideString> paths;
-    for (const WideString& argument : CommandLineArguments(argc, argv)) paths.push_back(FullPath(argument));
+    for (const WideString& argument : CommandLineArguments(argc, argv)) paths.push_back(FullPathName(argument));
     form->FixPaths(paths);
     Application.Run(form.Get());
     return 0;

@@ -5,12 +5,6 @@
 #include "FixProgress.h"
 #include "Foundation/Types.h"
 
-// A folder is fixed in the folder mode and a .zip archive in the ZIP mode,
-// as if picked with the matching button; anything else is refused, and a
-// path that does not exist raises that it was not found.
-struct TFixResult;
-TFixResult FixGivenPath(const WideString& path, const TFixProgress& progress);
-
 // A failure's message about a fix of path, in wide text. Messages are 8-bit
 // text, where a path's characters beyond the code page became "?"; the
 // path as built into the message is put back as it is.
@@ -21,7 +15,9 @@ struct TPathFixes {
     WideString Failures;  // one line per path that failed or was not found, with its reason
 };
 
-// Fixes the paths one after another. One path gives its own outcome and
-// raises its own failure; several end in a summary, and a failure of one
-// does not keep the next from being fixed. A stop ends them all.
+// Fixes the paths one after another, each in the mode FixPicked chooses
+// (anything but a folder or a .zip archive is refused). One path gives its
+// own outcome and raises its own failure; several end in a summary, and a
+// failure of one does not keep the next from being fixed. A stop ends
+// them all.
 TPathFixes FixGivenPaths(const std::vector<WideString>& paths, const TFixProgress& progress);

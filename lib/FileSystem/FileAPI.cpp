@@ -30,72 +30,6 @@ TFileAPI* SetFileAPI(TFileAPI* api) {
     return previous;
 }
 
-// ---- Long paths ----
-
-namespace {
-constexpr size_t MaxShortPath = 260;
-const WideString LongPrefix = u"\\\\?\\";
-const WideString LongUncPrefix = u"\\\\?\\UNC\\";
-
-bool StartsWith(const WideString& text, const WideString& prefix) {
-    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
-bool IsAbsolutePath(const WideString& path) {
-    return (!path.empty() && IsPathDelimiter(path.front())) || (path.size() >= 2 && path[1] == u':');
-}
-
-// The path as the system reads it before a long-path prefix, which turns
-// that reading off: full, one kind of separator, "." and ".." resolved by
-// text. A network path keeps its server and share.
-WideString FullPath(const WideString& path) {
-    WideString full = IsAbsolutePath(path) ? path : JoinPath(GetCurrentFolder(false), path);
-    std::vector<WideString> parts;
-    size_t keep = 0;  // parts that ".." never takes away
-    bool network = full.size() >= 2 && IsPathDelimiter(full[0]) && IsPathDelimiter(full[1]);
-    for (size_t start = 0; start <= full.size();) {
-        size_t end = start;
-        while (end < full.size() && !IsPathDelimiter(full[end])) ++end;
-        WideString part = full.substr(start, end - start);
-        if (part == u"..") {
-            if (parts.size() > keep) parts.pop_back();
-        } else if (!part.empty() && part != u".") {
-            parts.push_back(part);
-            if (parts.size() == 1 && (part.back() == u':' || network)) keep = network ? 2 : 1;
-        }
-        start = end + 1;
-    }
-    WideString result = network ? WideString(2, PathDelim) : WideString();
-    if (!network && IsPathDelimiter(full.front()) && (parts.empty() || parts.front().back() != u':'))
-        result += PathDelim;
-    for (size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0) result += PathDelim;
-        result += parts[i];
-    }
-    if (parts.size() == 1 && keep == 1) result += PathDelim;  // "C:\", the drive's root
-    return result;
-}
-}  // namespace
-
-WideString LongPathName(const WideString& path) {
-    if (path.size() < MaxShortPath || StartsWith(path, LongPrefix)) return path;
-    // The prefix exists on Windows only; elsewhere the name is only text.
-    WideString full = PathDelim == u'\\' ? FullPath(path) : path;
-    if (StartsWith(full, u"\\\\")) return LongPrefix + u"UNC" + full.substr(1);
-    return LongPrefix + full;
-}
-
-WideString RemoveLongPathPrefix(const WideString& path) {
-    if (StartsWith(path, LongUncPrefix)) {
-        // "\\?\UNC\server" back to "\\server": keep the prefix's last backslash.
-        WideString result(1, u'\\');
-        result.append(path, LongUncPrefix.size() - 1, WideString::npos);
-        return result;
-    }
-    if (StartsWith(path, LongPrefix)) return path.substr(LongPrefix.size());
-    return path;
-}
-
 namespace {
 // The head of the kernel's reparse data for links.
 struct TReparseHeader {
@@ -115,8 +49,8 @@ bool NoLinkData() {
 
 // "\??\C:\x" is "C:\x" and "\??\UNC\server\share" is "\\server\share".
 WideString WithoutKernelPrefix(const WideString& name) {
-    if (StartsWith(name, u"\\??\\UNC\\")) return WideString(1, u'\\').append(name, 7, WideString::npos);
-    if (StartsWith(name, u"\\??\\")) return name.substr(4);
+    if (name.rfind(u"\\??\\UNC\\", 0) == 0) return WideString(1, u'\\').append(name, 7, WideString::npos);
+    if (name.rfind(u"\\??\\", 0) == 0) return name.substr(4);
     return RemoveLongPathPrefix(name);
 }
 }  // namespace
@@ -337,27 +271,6 @@ bool DeleteFolderContents(const WideString& folder, uint32_t attributes) {
 }
 }  // namespace
 
-namespace {
-// Repeated separators collapsed (a leading pair, the start of a network
-// path, kept) and "." components dropped, so that a longer spelling of a
-// link ("link//", "link/./") still names the link itself.
-WideString NormalizedPath(const WideString& path) {
-    size_t lead = 0;
-    while (lead < path.size() && lead < 2 && path[lead] == PathDelim) ++lead;
-    WideString result = path.substr(0, lead);
-    for (size_t start = lead; start < path.size();) {
-        size_t end = path.find(PathDelim, start);
-        if (end == WideString::npos) end = path.size();
-        if (end > start && path.compare(start, end - start, u".") != 0) {
-            if (result.size() > lead) result += PathDelim;
-            result.append(path, start, end - start);
-        }
-        start = end + 1;
-    }
-    return result;
-}
-}  // namespace
-
 bool DeleteFolderTree(const WideString& path) {
     WideString folder = NormalizedPath(path);
     if (folder.empty()) return false;
@@ -371,77 +284,6 @@ bool DeleteFolderTree(const WideString& path) {
     TFindData data;
     if ((attributes & FileAttr::ReparsePoint) && FileAPI->GetFileData(folder, data)) tag = data.ReparseTag;
     return DeleteEntry(folder, attributes, tag);
-}
-
-bool IsPathDelimiter(WideChar c) { return c == PathDelim || (PathDelim == u'\\' && c == u'/'); }
-
-WideString IncludeTrailingBackslash(const WideString& path) {
-    if (path.empty() || IsPathDelimiter(path.back())) return path;
-    return path + PathDelim;
-}
-
-WideString ExcludeTrailingBackslash(const WideString& path) {
-    if (!path.empty() && IsPathDelimiter(path.back())) return path.substr(0, path.size() - 1);
-    return path;
-}
-
-WideString JoinPath(const WideString& folder, const WideString& name) {
-    if (folder.empty()) return name;
-    bool folderEnds = IsPathDelimiter(folder.back());
-    bool nameStarts = !name.empty() && IsPathDelimiter(name.front());
-    if (folderEnds && nameStarts) return folder + name.substr(1);
-    if (folderEnds || nameStarts) return folder + name;
-    return folder + PathDelim + name;
-}
-
-namespace {
-// Index of the last separator before end; npos when there is none.
-size_t LastDelimiterBefore(const WideString& path, size_t end) {
-    while (end > 0)
-        if (IsPathDelimiter(path[--end])) return end;
-    return WideString::npos;
-}
-
-// Index of the separator before the last component, a final separator
-// ignored; npos when there is none.
-size_t LastDelimiter(const WideString& path) {
-    if (path.empty()) return WideString::npos;
-    size_t end = IsPathDelimiter(path.back()) ? path.size() - 1 : path.size();
-    return LastDelimiterBefore(path, end);
-}
-
-// Index of the last "." of the last component; npos when there is none.
-size_t ExtensionDot(const WideString& path) {
-    size_t dot = path.rfind(u'.');
-    if (dot == WideString::npos) return dot;
-    size_t delim = LastDelimiterBefore(path, path.size());
-    if (delim != WideString::npos && delim > dot) return WideString::npos;
-    return dot;
-}
-}  // namespace
-
-WideString ExtractFileName(const WideString& path) {
-    WideString trimmed = ExcludeTrailingBackslash(path);
-    size_t delim = LastDelimiterBefore(trimmed, trimmed.size());
-    return delim == WideString::npos ? trimmed : trimmed.substr(delim + 1);
-}
-
-WideString ExtractFilePath(const WideString& path, bool withBackslash) {
-    size_t delim = LastDelimiter(path);
-    if (delim == WideString::npos) return WideString();
-    return path.substr(0, withBackslash ? delim + 1 : delim);
-}
-
-WideString ExtractFileExt(const WideString& path) {
-    size_t dot = ExtensionDot(path);
-    return dot == WideString::npos ? WideString() : path.substr(dot);
-}
-
-WideString ChangeFileExt(const WideString& path, const WideString& ext) {
-    size_t dot = ExtensionDot(path);
-    WideString result = dot == WideString::npos ? path : path.substr(0, dot);
-    if (!ext.empty() && ext.front() != u'.') result += u'.';
-    return result + ext;
 }
 
 WideString GetCurrentFolder(bool withBackslash) {

@@ -1,21 +1,17 @@
 // Wide-character file system services. Every file system call of the library
 // goes through the object FileAPI points at, so that a descendant of TFileAPI
 // can redirect or simulate the file system (tests inject failures this way).
-// On top of it: raising handle wrappers, file and path helpers, listings.
+// On top of it: raising handle wrappers, file helpers, listings. Path text
+// is FileSystem/Paths.h, included here since nearly every caller needs both.
 //
 // Codes, flags and attributes have their Windows values on every platform;
 // the POSIX side gives each operation its Windows meaning.
 #pragma once
 #include <cstddef>
 #include <functional>
+#include "FileSystem/Paths.h"
 #include "Foundation/RefObject.h"
 #include "Foundation/Types.h"
-
-// The platform's path separator ('\' on Windows, '/' on POSIX). Every path
-// helper below uses it; nothing else spells a separator.
-extern const WideChar PathDelim;
-// Whether the system takes c as a separator: Windows takes '/' as well.
-bool IsPathDelimiter(WideChar c);
 
 namespace FileAccess {
 constexpr uint32_t None = 0;
@@ -177,11 +173,6 @@ private:
     TFileAPI* FPrevious;
 };
 
-// Long-path handling (Windows): a path of 260 characters or more gets the
-// "\\?\" prefix ("\\?\UNC\" for network paths); results lose it again.
-WideString LongPathName(const WideString& path);
-WideString RemoveLongPathPrefix(const WideString& path);
-
 // The target of a link from its reparse data as the system returns it: the
 // print name, or the substitute name without its kernel prefix when the
 // print name is empty. False (last error "not a reparse point") for other
@@ -276,14 +267,6 @@ bool IsOpaqueLink(uint32_t attributes, uint32_t reparseTag);
 // device and inode, or same volume and file index. False when either is
 // missing.
 bool IsSameFile(const WideString& a, const WideString& b);
-
-WideString IncludeTrailingBackslash(const WideString& path);
-WideString ExcludeTrailingBackslash(const WideString& path);
-WideString JoinPath(const WideString& folder, const WideString& name);
-WideString ExtractFileName(const WideString& path);
-WideString ExtractFilePath(const WideString& path, bool withBackslash);
-WideString ExtractFileExt(const WideString& path);
-WideString ChangeFileExt(const WideString& path, const WideString& ext);
 
 WideString GetCurrentFolder(bool withBackslash);
 bool SetCurrentFolder(const WideString& path);

@@ -24,3 +24,8 @@ bool RemoveLink(const WideString& path);
 // ".." taken as the system takes them (after a link, ".." is the parent of
 // where it leads). Empty, with the last error set, when path is missing.
 WideString ResolveLinks(const WideString& path);
+// The full path the system reads path as, links not followed: on Windows
+// joined to the current folder (or drive), "." and ".." taken by the text;
+// on POSIX a relative path joined to the current folder as it is. The
+// path unchanged when the system cannot make it full.
+WideString FullPathName(const WideString& path);

@@ -56,13 +56,6 @@ int64_t FailPosition(uint32_t code) {
     return -1;
 }
 
-std::string LastComponent(const std::string& path) {
-    size_t end = path.size();
-    while (end > 1 && path[end - 1] == '/') --end;
-    size_t slash = path.rfind('/', end - 1);
-    return path.substr(slash == std::string::npos ? 0 : slash + 1, end - (slash == std::string::npos ? 0 : slash + 1));
-}
-
 uint32_t AttributesOf(const std::string& path, const struct stat& st) {
     uint32_t attributes = 0;
     if (S_ISLNK(st.st_mode)) {
@@ -342,8 +335,7 @@ bool TFileAPI::FindClose(TNativeHandle handle) {
 }
 
 bool TFileAPI::GetFileData(const WideString& path, TFindData& data) {
-    std::string p = WideToSystemName(path);
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    std::string p = WithoutTrailingSlashes(WideToSystemName(path));
     if (!LookUpEntry(p, data)) return FailErrno(p);
     SetLastErrorCode(WinError::Success);
     return true;
@@ -376,8 +368,7 @@ bool TFileAPI::CreateDirectory(const WideString& path, void*) {
 }
 
 bool TFileAPI::RemoveDirectory(const WideString& path) {
-    std::string p = WideToSystemName(path);
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    std::string p = WithoutTrailingSlashes(WideToSystemName(path));
     struct stat st {};
     if (::lstat(p.c_str(), &st) != 0) return FailErrno(p);
     // A link to a folder goes as a link, as Windows removes a junction.
@@ -637,8 +628,7 @@ int64_t TFileAPI::GetCompressedFileSize(const WideString& path) {
 
 bool TFileAPI::GetReparseTarget(const WideString& path, WideString& target, bool* isJunction) {
     if (isJunction) *isJunction = false;
-    std::string p = WideToSystemName(path);
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    std::string p = WithoutTrailingSlashes(WideToSystemName(path));
     std::string buffer(PATH_MAX, '\0');
     ssize_t n = ::readlink(p.c_str(), buffer.data(), buffer.size());
     if (n < 0) return Fail(errno == EINVAL ? WinError::NotAReparsePoint : MapErrno(errno, p));

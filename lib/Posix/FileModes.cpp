@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
+#include "FileSystem/FileAPI.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/SysError.h"
 #include "Posix/FileNames.h"
@@ -56,4 +57,10 @@ WideString ResolveLinks(const WideString& path) {
     WideString result = SystemNameToWide(resolved);
     ::free(resolved);
     return result;
+}
+
+// After a link ".." is the parent of where it leads, so the text is left
+// as it is.
+WideString FullPathName(const WideString& path) {
+    return path.empty() || IsAbsolutePath(path) ? path : JoinPath(GetCurrentFolder(false), path);
 }

@@ -2,12 +2,22 @@
 #include "Posix/FileNames.h"
 #include <sys/stat.h>
 
+std::string WithoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
 std::string ParentOf(const std::string& path) {
-    size_t end = path.size();
-    while (end > 1 && path[end - 1] == '/') --end;
-    size_t slash = path.rfind('/', end - 1);
+    const std::string entry = WithoutTrailingSlashes(path);
+    size_t slash = entry.rfind('/');
     if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+    return slash == 0 ? "/" : entry.substr(0, slash);
+}
+
+std::string LastComponent(const std::string& path) {
+    const std::string entry = WithoutTrailingSlashes(path);
+    size_t slash = entry.rfind('/');
+    return slash == std::string::npos ? entry : entry.substr(slash + 1);
 }
 
 bool IsDirectory(const std::string& path) {

@@ -9,6 +9,11 @@
 WideString SystemNameToWide(const std::string& name);
 std::string WideToSystemName(const WideString& name);
 
+// The path of the entry itself: trailing '/' dropped ("/" stays), so that
+// a link named "link/" is looked at, not followed.
+std::string WithoutTrailingSlashes(std::string path);
 // The folder a path names its entry in ("." for a bare name, "/" at the top).
 std::string ParentOf(const std::string& path);
+// The entry's own name ("" for "/").
+std::string LastComponent(const std::string& path);
 bool IsDirectory(const std::string& path);

@@ -15,8 +15,7 @@ WideString PrivateRootName(const WideString& tempFolder, const WideString& name)
 bool MakePrivateFolder(const WideString& path) { return ::chmod(WideToSystemName(path).c_str(), 0700) == 0; }
 
 bool IsPrivateFolder(const WideString& path) {
-    std::string p = WideToSystemName(path);
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    std::string p = WithoutTrailingSlashes(WideToSystemName(path));
     struct stat st {};
     if (::lstat(p.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return false;
     return (st.st_mode & 077) == 0 || ::chmod(p.c_str(), 0700) == 0;

@@ -71,12 +71,16 @@ bool RemoveLink(const WideString& path) {
     return FileAPI->DeleteFile(path);
 }
 
+WideString FullPathName(const WideString& path) {
+    WideString full =
+        PathFromSystem([&](LPWSTR buffer, DWORD size) { return ::GetFullPathNameW(W(path), size, buffer, nullptr); });
+    return full.empty() ? path : full;
+}
+
 // Windows takes ".." by the text itself, as the system's full-path call
 // does; only a path that is a link or junction leads elsewhere.
 WideString ResolveLinks(const WideString& given) {
-    WideString path =
-        PathFromSystem([&](LPWSTR buffer, DWORD size) { return ::GetFullPathNameW(W(given), size, buffer, nullptr); });
-    if (path.empty()) return path;
+    WideString path = FullPathName(given);
     uint32_t attributes = FileAPI->GetFileAttributes(path);
     if (attributes == FileAttr::Invalid) return WideString();
     if (!(attributes & FileAttr::ReparsePoint)) return path;

@@ -1,4 +1,4 @@
-// Name handling: separators, extensions and the long form of paths.
+// Name handling: separators, extensions, roots and the long form of paths.
 #include <gtest/gtest.h>
 #include "FileSystem/FileAPI.h"
 #include "support/ScratchFolder.h"
@@ -72,6 +72,21 @@ TEST(PathHelpers, ForwardSlashIsASeparatorEverywhere) {
     EXPECT_EQ(ChangeFileExt(u"a.b/Show", u".bak.zip"), u"a.b/Show.bak.zip");
     EXPECT_EQ(JoinPath(u"a/", u"b"), u"a/b");
     EXPECT_EQ(IncludeTrailingBackslash(u"a/"), u"a/");
+}
+
+// A root has no parent to hold a backup; drives and shares are roots only
+// where the system has them, and "C:x" is a name elsewhere.
+TEST(PathHelpers, RootsAreToldWithOrWithoutTrailingSeparators) {
+    for (const WideString& root : {WideString(), P(u"/"), P(u"//")}) EXPECT_TRUE(IsRootFolder(root)) << Narrow(root);
+    for (const WideString& folder : {P(u"/a"), P(u"/a/"), WideString(u"a"), P(u"C:/a")})
+        EXPECT_FALSE(IsRootFolder(folder)) << Narrow(folder);
+    const bool windows = PathDelim == u'\\';
+    for (const WideString name : {u"C:", u"C:\\", u"C:/", u"\\\\server", u"\\\\server\\share\\", u"//server/share"})
+        EXPECT_EQ(IsRootFolder(name), windows) << Narrow(name);
+    EXPECT_FALSE(IsRootFolder(u"\\\\server\\share\\Show.app"));
+    EXPECT_TRUE(IsAbsolutePath(P(u"/a")));
+    EXPECT_FALSE(IsAbsolutePath(u"a"));
+    EXPECT_EQ(IsAbsolutePath(u"C:a"), windows);
 }
 
 TEST(LongPaths, OnlyPathsOf260CharactersOrMoreGetThePrefix) {

@@ -1,0 +1,41 @@
+// What both front ends do with a path they are given rather than asked for
+// in one mode (a drop, the command line): a folder is fixed in the folder
+// mode, a .zip archive in the ZIP mode; and how the ends of several add up.
+#pragma once
+#include <exception>
+#include <functional>
+#include <vector>
+#include "FixProcedure.h"
+
+enum class TPickedKind { Folder, Archive, OtherFile, Missing };
+// What is at path now; a .zip name is an archive whatever its case.
+TPickedKind KindOfPicked(const WideString& path);
+
+// Fixes path in the mode its kind asks for; any other file is refused
+// (FixOutcome::Refused), and a missing path raises that it was not found.
+TFixResult FixPicked(const WideString& path, const TFixProgress& progress = {}, const TLeftOutEvent& leftOut = {});
+
+// How the fixes of several paths ended.
+struct TFixTally {
+    int Fixed = 0;
+    int AlreadyFixed = 0;
+    int Refused = 0;
+    int Missing = 0;  // gone when their turn came; not tried
+    int Failed = 0;
+    int Total() const { return Fixed + AlreadyFixed + Refused + Missing + Failed; }
+};
+
+// How one path ended: its result, or the failure that ended it; neither
+// when the path was missing.
+struct TPathEnd {
+    const WideString& Path;
+    const TFixResult* Result;
+    const std::exception* Failure;
+};
+using TPathEndEvent = std::function<void(const TPathEnd& end)>;
+using TPathFix = std::function<TFixResult(const WideString& path)>;
+
+// Fixes the paths one after another with fix, tells each end and counts
+// them. A failure of one does not keep the next from being fixed; EAbort
+// (a stop, or an assertion already reported) ends them all.
+TFixTally FixPaths(const std::vector<WideString>& paths, const TPathFix& fix, const TPathEndEvent& ended);
