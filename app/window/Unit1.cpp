@@ -1,11 +1,11 @@
 #include "Unit1.h"
+#include "Dialogs/Dialogs.h"
 #include "FixProcedure.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/ScopeExit.h"
 #include "PathFixes.h"
 #include "PayloadFacts.h"
-#include "Win32/Dialogs.h"
 
 namespace {
 

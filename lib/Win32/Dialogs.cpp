@@ -1,27 +1,7 @@
-#include "Win32/Dialogs.h"
+#include "Dialogs/Dialogs.h"
 #include "FileSystem/FileAPI.h"
-#include "Foundation/ScopeExit.h"
 #include "Foundation/SystemInfo.h"
 #include "Win32/SystemDialogs.h"
-
-bool TCommonDialog::Execute() {
-    // The system dialogs may move the current folder while the user browses.
-    TScopeExit restore([folder = GetCurrentFolder(true)] { SetCurrentFolder(folder); });
-    return ShowDialog();
-}
-
-TSaveDialog::TSaveDialog(TNativeHandle ownerWindow) : TCommonDialog(ownerWindow), FFiles(MakeRef<TStringList>()) {}
-
-void TSaveDialog::Dispose() {
-    FFiles.Reset();
-    TCommonDialog::Dispose();
-}
-
-void TSaveDialog::TakeChosen(const std::vector<WideString>& paths) {
-    FFiles->Clear();
-    for (const WideString& path : paths) FFiles->Add(path);
-    if (!paths.empty()) FileName = paths.front();
-}
 
 bool TSaveDialog::ShowDialog() {
     TPickRequest request;

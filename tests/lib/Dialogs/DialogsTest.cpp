@@ -1,10 +1,9 @@
 // The dialogs' own behaviour around the system dialog, which a test cannot
 // show: what Execute keeps and what it hands back.
-#ifdef _WIN32
 #include <gtest/gtest.h>
+#include "Dialogs/Dialogs.h"
 #include "FileSystem/FileAPI.h"
 #include "Foundation/Exceptions.h"
-#include "Win32/Dialogs.h"
 #include "support/ScratchFolder.h"
 
 namespace {
@@ -98,4 +97,3 @@ TEST_F(Dialogs, ConfirmedChoiceFillsFileNameAndFilesCancelKeepsThem) {
 }
 
 }  // namespace
-#endif

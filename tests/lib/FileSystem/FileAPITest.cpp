@@ -9,10 +9,6 @@
 #include "support/HelperProcess.h"
 #include "support/MessageBoxes.h"
 #include "support/ScratchFolder.h"
-#ifndef _WIN32
-#include <sys/stat.h>
-#include "Posix/FileNames.h"
-#endif
 
 namespace {
 template <class E>
@@ -147,13 +143,6 @@ TEST(FileHelpers, DeleteFolderTreeRemovesALinkAsALinkHoweverItIsSpelt) {
         EXPECT_FALSE(std::filesystem::is_symlink(FsPath(scratch / u"link")));
         EXPECT_EQ(scratch.Read(scratch / u"target/keep"), "x");
     }
-}
-
-TEST(FileHelpers, FlushFolderReachesAFolderWhoseNameIsNoUtf8) {
-    TScratchFolder scratch;
-    std::string folder = FsPath(scratch.Path()).native() + "/caf\xe9";
-    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-    EXPECT_TRUE(FileAPI->FlushFolder(SystemNameToWide(folder))) << GetLastErrorCode();
 }
 #endif
 

@@ -83,16 +83,3 @@ TEST(CodePages, MalformedUtf8IsReplacedNotDropped) {
 }
 
 }  // namespace
-
-#ifndef _WIN32
-#include "Posix/FileNames.h"
-
-// Any byte string is a possible file name and survives the trip through
-// UTF-16; valid UTF-8 reads as the text it is.
-TEST(FileNames, EveryByteStringSurvivesAndUtf8StaysText) {
-    const std::string names[] = {"caf\xe9", "\xff\xfe", "\xc3(", "a\xe2\x82", "\xed\xa0\x80", "plain", "caf\xc3\xa9"};
-    for (const std::string& name : names) EXPECT_EQ(WideToSystemName(SystemNameToWide(name)), name);
-    EXPECT_EQ(SystemNameToWide("caf\xc3\xa9"), u"caf\u00e9");
-    EXPECT_NE(SystemNameToWide("caf\xe9"), SystemNameToWide("caf\xc3\xa9"));
-}
-#endif

@@ -1,7 +1,8 @@
 // The library's pick dialogs: one existing file (with a filter) or, in
 // folder mode, one folder, through whichever system dialog the running
-// Windows offers. The process's current folder is the same after Execute as
-// before it, whatever the user did in the dialog.
+// Windows offers; a system without pick dialogs fails Execute with
+// WinError::NotSupported. The process's current folder is the same after
+// Execute as before it, whatever the user did in the dialog.
 #pragma once
 #include <vector>
 #include "Dialogs/DialogSetup.h"
@@ -43,6 +44,7 @@ public:
 
 protected:
     void Dispose() override;
+    // The system's dialog (lib/Win32, lib/Posix).
     bool ShowDialog() override;
     virtual bool Opening() const { return false; }
     virtual bool PickingFolder() const { return false; }
