@@ -119,7 +119,7 @@ WideString TZipItem::Name() const {
 
 TZipStructureClass ZipStructureClass = [] { return New<TZipStructure>(); };
 
-TZipStructure::TZipStructure() : Entries(MakeRef<TList>()) {}
+TZipStructure::TZipStructure() : Entries(MakeRef<TObjectList>()) {}
 
 void TZipStructure::Dispose() {
     std::vector<uint8_t>().swap(Buffer);

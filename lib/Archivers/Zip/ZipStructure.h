@@ -126,7 +126,7 @@ public:
 
     // Offset: of the central directory, -1 after a recovery scan. Length:
     // from the directory to the end of the file, 0 after a scan.
-    TRef<TList> Entries;                   // of TZipItem, in file order
+    TRef<TObjectList> Entries;             // owns its TZipItem entries, in file order
     TArchiveCallBack* CallBack = nullptr;  // borrowed; may be absent
     uint16_t Marker = 0x4B50;              // "PK", what the recovery scan looks for
     uint8_t Separator = '/';
