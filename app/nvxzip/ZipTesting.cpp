@@ -9,14 +9,7 @@
 namespace {
 // Reads the entry's data as far as its size and drops it; the archive
 // checks what is left.
-void Discard(TStream* source) {
-    std::vector<uint8_t> buffer(65536);
-    for (int64_t left = source->GetSize(); left > 0;) {
-        int32_t n = source->Read(buffer.data(), int32_t(std::min<int64_t>(left, int64_t(buffer.size()))));
-        if (n <= 0) break;
-        left -= n;
-    }
-}
+void Discard(TStream* source) { MakeRef<TNullStream>()->CopyFrom(source, source->GetSize()); }
 
 // Every file entry is extracted in one pass; what one entry raises stops
 // only that entry, and each entry is reported as soon as it is done.
