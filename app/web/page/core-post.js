@@ -104,7 +104,8 @@
       if (index > last || (index === last && size % Chunk === 0)) view.chunks.delete(index);
       else if (index === last) chunk.sealed ? failIO() : chunk.fill(0, size % Chunk);
     });
-    view.patches = view.patches.filter((patch) => patch.at + patch.bytes.length <= size);
+    view.patches = view.patches.filter((patch) => patch.at < size)
+      .map((patch) => ({ at: patch.at, bytes: patch.bytes.subarray(0, size - patch.at) }));
     view.cached.forEach((c) => view.base.release(c.bytes));
     view.cached = [];
     node.usedBytes = size;
