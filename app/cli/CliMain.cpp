@@ -114,10 +114,16 @@ TLeftOutEvent LeftOutNote(const WideString& given) {
 // Fixes one PATH and returns what it did; raises on failure. The path goes
 // to the fix as given: the system resolves it, links and ".." included.
 TFixResult FixOnePath(const WideString& path) {
-    switch (KindOfPicked(path)) {
-    case TPickedKind::OtherFile: throw EFileOpenError("Not a presentation folder or ZIP archive", 0);
-    case TPickedKind::Archive: return FixPicked(path, ProgressBar(), LeftOutNote(path));
-    default: return FixPicked(path);
+    try {
+        switch (KindOfPicked(path)) {
+        case TPickedKind::OtherFile: throw EFileOpenError("Not a presentation folder or ZIP archive", 0);
+        case TPickedKind::Archive: return FixPicked(path, ProgressBar(), LeftOutNote(path));
+        default: return FixPicked(path);
+        }
+    } catch (const EAbort& e) {
+        // Nobody stops a console run: an abort here is an assertion that
+        // failed in this path's fix, a failure of this path like any other.
+        throw Exception(e.Message());
     }
 }
 

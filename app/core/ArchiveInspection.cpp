@@ -1,4 +1,5 @@
 #include "ArchiveInspection.h"
+#include "Archivers/Zip/EntryModes.h"
 #include "Archivers/Zip/FileUnzipper.h"
 #include "Archivers/Zip/ZipArchive.h"
 #include "FileSystem/FileAPI.h"
@@ -35,7 +36,31 @@ TZipItem* EntryOf(TZipArchive* archive, TArchItem* item) {
     return nullptr;
 }
 
+std::vector<TArchItem*> ViewerTwins(TZipArchive* archive, TArchItem* viewer) {
+    std::vector<TArchItem*> twins;
+    const WideString path = viewer->Path();
+    for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
+        TArchItem* item = archive->Structure->Entry(i)->Item;
+        if (item && item != viewer && !item->IsFolder() && CompareText(item->Path(), path, true) == 0)
+            twins.push_back(item);
+    }
+    return twins;
+}
+
 namespace {
+
+// A Unix link entry named like one of the folders between the bundle and
+// the viewer: unpacked on a Mac, the viewer would be written where it leads.
+WideString LinkedViewerFolder(TZipArchive* archive, TArchItem* bundle, TArchItem* viewer) {
+    for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
+        TZipItem* entry = archive->Structure->Entry(i);
+        if (!entry->Item || entry->HostSystem != ZipHost::Unix || !UnixMode::IsLink(entry->ExternalAttributes >> 16))
+            continue;
+        for (TArchItem* folder = viewer->GetParent(); folder && folder != bundle; folder = folder->GetParent())
+            if (CompareText(entry->Item->Path(), folder->Path(), true) == 0) return StoredPath(entry->Item->Path());
+    }
+    return WideString();
+}
 
 TArchItem* ChooseBundle(TZipArchive* archive, const WideString& wanted) {
     TArchItem* sameButCase = nullptr;
@@ -65,7 +90,8 @@ TArchItem* ChooseBundle(TZipArchive* archive, const WideString& wanted) {
 bool ViewerIsPayload(TZipArchive* archive, TArchItem* viewer, TResourceStream& payload) {
     TZipItem* entry = EntryOf(archive, viewer);
     const int64_t size = payload.GetSize();
-    if (!entry || !entry->SizesKnown || int64_t(viewer->Size) != size) return false;
+    if (!entry || !entry->SizesKnown || int64_t(viewer->Size) != size || !ViewerTwins(archive, viewer).empty())
+        return false;
     TRef<TCrc32Stream> crc = MakeRef<TCrc32Stream>();
     crc->Update(TConstByteSpan(static_cast<const uint8_t*>(payload.Memory()), size_t(size)), 0, int32_t(size));
     if (crc->GetCrc() != entry->Crc32) return false;
@@ -99,7 +125,8 @@ TArchiveShow InspectArchive(const WideString& archive, TResourceStream& payload)
         TArchItem* bundle = ChooseBundle(zip, wanted);
         if (!bundle || !HoldsPresentation(bundle)) return;
         show.Bundle = bundle->Name;
-        show.AlreadyFixed = ViewerIsPayload(zip, FindViewer(bundle), payload);
+        show.LinkedViewerFolder = LinkedViewerFolder(zip, bundle, FindViewer(bundle));
+        show.AlreadyFixed = show.LinkedViewerFolder.empty() && ViewerIsPayload(zip, FindViewer(bundle), payload);
     });
     return show;
 }

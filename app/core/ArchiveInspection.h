@@ -2,6 +2,7 @@
 // anything: that it can be read, which bundle it holds, and whether that
 // bundle is a presentation whose viewer is already the carried one.
 #pragma once
+#include <vector>
 #include "Foundation/Types.h"
 #include "Streams/Streams.h"
 
@@ -14,6 +15,9 @@ struct TArchiveShow {
     // when the archive holds no presentation.
     WideString Bundle;
     bool AlreadyFixed = false;
+    // A link entry standing for one of the folders on the viewer's way
+    // (Contents ... MacOS), as stored; empty when there is none.
+    WideString LinkedViewerFolder;
 };
 
 // The bundle is <archive base>.app, the names compared as the user sees
@@ -27,3 +31,6 @@ TArchiveShow InspectArchive(const WideString& archive, TResourceStream& payload)
 TArchItem* FindViewer(TArchItem* bundle);
 // The directory entry of a tree item; none for the tree's own folders.
 TZipItem* EntryOf(TZipArchive* archive, TArchItem* item);
+// The other file entries at the viewer's path, its case aside: an unzip
+// leaves the last of them, on a Mac whatever their case.
+std::vector<TArchItem*> ViewerTwins(TZipArchive* archive, TArchItem* viewer);

@@ -58,6 +58,12 @@ void ReplaceViewer(const WideString& bundleFolder, TResourceStream& payload) {
     }
 }
 
+[[noreturn]] void RefuseLinkedViewerFolder(const AnsiString& shown) {
+    throw EFileAccessError("The viewer's folder \"" + shown +
+                               "\" is a link; the viewer is written only inside the bundle, so nothing was changed",
+                           WinError::AccessDenied);
+}
+
 // The viewer is written only inside the bundle: none of the folders on its
 // way may be a link, which could lead anywhere.
 void CheckViewerInsideBundle(const WideString& bundleFolder) {
@@ -67,10 +73,7 @@ void CheckViewerInsideBundle(const WideString& bundleFolder) {
         const WideString path = viewer.substr(0, end);
         TRef<TFileInfo> info = GetFileInfo(path);
         if (IsLinkEntry(info->Attributes, info->ReparseTag))
-            throw EFileAccessError("The viewer's folder \"" + ShownInBundle(bundleFolder, path) +
-                                       "\" is a link; the viewer is written only inside the bundle, so nothing "
-                                       "was changed",
-                                   WinError::AccessDenied);
+            RefuseLinkedViewerFolder(ShownInBundle(bundleFolder, path));
     }
 }
 
@@ -230,6 +233,7 @@ TFixResult FixBundleArchiveInPlace(const WideString& archive, const TFixProgress
     TArchiveShow show;
     TFixResult result = Inspect(archive, show);
     if (!result.Outcome.empty()) return result;
+    if (!show.LinkedViewerFolder.empty()) RefuseLinkedViewerFolder(WideToAnsi(show.LinkedViewerFolder));
     // Every entry is read as the unpacking fix reads it: damage anywhere is
     // reported, not carried into a result called whole.
     TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();

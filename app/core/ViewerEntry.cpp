@@ -34,6 +34,8 @@ void ReplaceViewerEntry(const WideString& archive, const WideString& bundle, TRe
     TZipItem* entry = viewer ? EntryOf(zip.Get(), viewer) : nullptr;
     // The archive was inspected just before; only a change in between gets here.
     if (!entry) throw EArchiveError("The viewer of \"" + WideToAnsi(bundle) + "\" is no longer in the archive");
+    // One viewer comes out, whatever twins the archive held.
+    for (TArchItem* twin : ViewerTwins(zip.Get(), viewer)) twin->MarkDelete();
     viewer->SetSourceSize(payload.GetSize());
     viewer->ModifiedTime = viewer->AccessedTime = viewer->CreatedTime = LocalNow();
     // What described the old file goes with it; a Mac starts the new one

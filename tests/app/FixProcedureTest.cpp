@@ -503,6 +503,42 @@ TEST(ZipMode, InPlaceFixRewritesOnlyTheViewerEntry) {
     EXPECT_EQ(ReadBytes(archive), damaged);
 }
 
+// What an unzip on a Mac would make of the archive decides: of twin viewer
+// entries one comes out, the payload; a link standing for a folder on the
+// viewer's way is refused with the archive untouched.
+TEST(ZipMode, InPlaceFixLeavesOneViewerAndRefusesALinkOnItsWay) {
+    TScratchFolder scratch;
+    const std::string viewer = "Show.app/Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5";
+    const WideString archive = scratch / u"Show.zip";
+    auto write = [&](std::vector<TZipFixtureEntry> entries) {
+        TZipFixture zip;
+        zip.Entries = std::move(entries);
+        std::vector<uint8_t> bytes = zip.Build();
+        WriteBytes(archive, std::string(bytes.begin(), bytes.end()));
+    };
+    const TZipFixtureEntry marker = FixtureFile("Show.app/Contents/Resources/slideshow.dat", "slides");
+    write({marker, FixtureFile(viewer, "OLD 1"), FixtureFile("Show.app/x", "x"), FixtureFile(viewer, "OLD 2")});
+    EXPECT_EQ(FixBundleArchiveInPlace(archive), FixOutcome::Done);
+    TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
+    unzipper->KeepEntryForms = true;
+    unzipper->Unzip(archive, scratch / u"out");
+    EXPECT_EQ(unzipper->EntryForms.Size(), 3u);
+    EXPECT_EQ(ReadBytes(ViewerPath(scratch / u"out/Show.app")), Payload());
+
+    write({marker,
+           FixtureFile("Show.app/Contents/Resources/Viewer.app", "/tmp/elsewhere", ZipHost::Unix,
+                       UnixMode::SymbolicLink << 16),
+           FixtureFile(viewer, "OLD")});
+    const std::string linked = ReadBytes(archive);
+    try {
+        FixBundleArchiveInPlace(archive);
+        ADD_FAILURE() << "no error";
+    } catch (const EFileAccessError& e) {
+        EXPECT_NE(e.Message().find("Viewer.app\" is a link"), std::string::npos) << e.Message();
+    }
+    EXPECT_EQ(ReadBytes(archive), linked);
+}
+
 }  // namespace
 
 namespace {

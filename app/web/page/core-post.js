@@ -10,8 +10,10 @@
 // held once, outside the worker's heap, and the download is the picked
 // file's unchanged front and those Blobs. Later writes into a sealed chunk
 // (the new entry's header, completed after its data) are kept as patches.
-// A sealed chunk cannot be read back (the fix never does): such a read
-// fails with EIO rather than giving wrong bytes.
+// A sealed chunk cannot be read back: such a read fails with EIO rather
+// than giving wrong bytes. A save never reads one; only the rollback of a
+// failed save would, and then the page reports that EIO. Either way the
+// picked file is only read and no download is offered.
 (function () {
   const Chunk = 1024 * 1024;  // the core's own read and write size
   const failIO = () => {

@@ -16,6 +16,8 @@ constexpr uint32_t RegularFile = 0100000;
 constexpr uint32_t Program = RegularFile | 0755;
 // Its data is the path it points at.
 constexpr uint32_t SymbolicLink = 0120777;
+constexpr uint32_t TypeBits = 0170000;
+constexpr bool IsLink(uint32_t mode) { return (mode & TypeBits) == (SymbolicLink & TypeBits); }
 }  // namespace UnixMode
 
 struct TEntryForm {
