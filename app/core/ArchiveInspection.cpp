@@ -2,6 +2,7 @@
 #include "Archivers/Zip/EntryModes.h"
 #include "Archivers/Zip/FileUnzipper.h"
 #include "Archivers/Zip/ZipArchive.h"
+#include "BundleLayout.h"
 #include "FileSystem/FileAPI.h"
 #include "Foundation/CaseFolding.h"
 #include "Foundation/Normalization.h"
@@ -10,25 +11,23 @@
 
 namespace {
 
-// The path of a file below a bundle folder, one component at a time.
-TArchItem* FindBelow(TArchItem* folder, std::initializer_list<const char16_t*> folders, const char16_t* file) {
+// A file below a bundle folder by its '\'-separated path, one component at
+// a time.
+TArchItem* FindBelow(TArchItem* folder, const WideString& path) {
     // Case as the unpacked files will be found: exactly on POSIX, without
     // case on Windows.
     const bool ignoreCase = PathDelim == u'\\';
-    for (const char16_t* name : folders)
-        if (!folder || !(folder = folder->FindFolder(name, ignoreCase))) return nullptr;
-    return folder ? folder->FindItem(file, ignoreCase) : nullptr;
+    size_t start = 0;
+    for (size_t end; folder && (end = path.find(u'\\', start)) != WideString::npos; start = end + 1)
+        folder = folder->FindFolder(path.substr(start, end - start), ignoreCase);
+    return folder ? folder->FindItem(path.substr(start), ignoreCase) : nullptr;
 }
 
-bool HoldsPresentation(TArchItem* bundle) {
-    return FindBelow(bundle, {u"Contents", u"Resources"}, u"slideshow.dat") && FindViewer(bundle);
-}
+bool HoldsPresentation(TArchItem* bundle) { return FindBelow(bundle, MarkerInBundle) && FindViewer(bundle); }
 
 }  // namespace
 
-TArchItem* FindViewer(TArchItem* bundle) {
-    return FindBelow(bundle, {u"Contents", u"Resources", u"Viewer.app", u"Contents", u"MacOS"}, u"ZuvOrudad5");
-}
+TArchItem* FindViewer(TArchItem* bundle) { return FindBelow(bundle, ViewerInBundle); }
 
 TZipItem* EntryOf(TZipArchive* archive, TArchItem* item) {
     for (int32_t i = 0; i < archive->Structure->Count(); ++i)
@@ -124,9 +123,10 @@ TArchiveShow InspectArchive(const WideString& archive, TResourceStream& payload)
         const WideString wanted = ChangeFileExt(ExtractFileName(archive), WideString()) + u".app";
         TArchItem* bundle = ChooseBundle(zip, wanted);
         if (!bundle || !HoldsPresentation(bundle)) return;
+        TArchItem* viewer = FindViewer(bundle);
         show.Bundle = bundle->Name;
-        show.LinkedViewerFolder = LinkedViewerFolder(zip, bundle, FindViewer(bundle));
-        show.AlreadyFixed = show.LinkedViewerFolder.empty() && ViewerIsPayload(zip, FindViewer(bundle), payload);
+        show.LinkedViewerFolder = LinkedViewerFolder(zip, bundle, viewer);
+        show.AlreadyFixed = show.LinkedViewerFolder.empty() && ViewerIsPayload(zip, viewer, payload);
     });
     return show;
 }

@@ -2,6 +2,7 @@
 #include "ArchiveInspection.h"
 #include "Archivers/Zip/FileUnzipper.h"
 #include "Backups.h"
+#include "BundleLayout.h"
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/FileModes.h"
 #include "FileSystem/StagedReplace.h"
@@ -106,11 +107,11 @@ WideString PickedPath(const WideString& given) {
 
 // Paths inside the bundle are written as in an archive, with '\'.
 WideString ViewerPath(const WideString& bundleFolder) {
-    return JoinPath(bundleFolder, NativePath(u"\\Contents\\Resources\\Viewer.app\\Contents\\MacOS\\ZuvOrudad5"));
+    return JoinPath(bundleFolder, NativePath(WideString(ViewerInBundle)));
 }
 
 WideString MarkerPath(const WideString& bundleFolder) {
-    return JoinPath(bundleFolder, NativePath(u"\\Contents\\Resources\\slideshow.dat"));
+    return JoinPath(bundleFolder, NativePath(WideString(MarkerInBundle)));
 }
 
 WideString DescribeFix(const TFixResult& result, TBackupMention mention) {
