@@ -7,6 +7,7 @@ and the peak memory of each.
   folder_mode.py [--size-mb 200] [--files 400] [--rounds 3] [--cli PATH]
 """
 import argparse
+import hashlib
 import os
 import shutil
 import statistics
@@ -42,17 +43,29 @@ def optimised(root, target):
 
 
 
-def bench_setup(doc, rounds):
-    """The options both benchmarks take, the nvxfix-cli to time (built
-    optimised unless --cli names one) and the payload it writes."""
+def bench_setup(doc, rounds, extra=None):
+    """The options both benchmarks take (extra(parser) adds more), the
+    nvxfix-cli to time (built optimised unless --cli names one) and the
+    payload it writes."""
     p = argparse.ArgumentParser(description=doc, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("--size-mb", type=float, default=200)
     p.add_argument("--files", type=int, default=400)
     p.add_argument("--rounds", type=int, default=rounds)
     p.add_argument("--cli", default=None, help="nvxfix-cli to time (default: an optimised build)")
+    if extra:
+        extra(p)
     a = p.parse_args()
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    return a, a.cli or optimised(root, "nvxfix-cli"), os.path.join(root, "app/payload/ZuvOrudad5")
+    cli = a.cli or optimised(root, "nvxfix-cli")
+    payload = os.path.join(root, "app/payload/ZuvOrudad5")
+    # A build made with another NVXFIX_PAYLOAD writes another viewer than the
+    # one the rival is given.
+    with open(payload, "rb") as f:
+        digest = hashlib.sha256(f.read()).hexdigest()
+    shown = subprocess.run([cli, "--version"], check=True, capture_output=True, text=True).stdout
+    if digest not in shown.lower():
+        sys.exit("%s carries another viewer than %s" % (cli, payload))
+    return a, cli, payload
 
 
 def main():

@@ -1,8 +1,10 @@
 // nvxfix-cli: fixes every bundle folder or ZIP archive named on the command
 // line, with the same backups, checks and outcome texts as the window.
+#include <algorithm>
 #include <vector>
 #include "Archivers/Zip/FileZipper.h"
 #include "FixDispatch.h"
+#include "Foundation/Clock.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Console.h"
 #include "Foundation/ErrorReport.h"
@@ -20,7 +22,7 @@ const char16_t Usage[] =
     u"  PATH        a presentation bundle folder (Show.app), or a ZIP archive holding one (Show.zip)\n"
     u"  --help      show this text\n"
     u"  --version   show the program's version and the viewer it carries\n"
-    u"  --jobs N    pack archives with N threads (default: one per processor; 1 packs on one)\n"
+    u"  --jobs N    check archives with N threads (default: one per processor; 1 checks on one)\n"
     u"A folder is backed up to <folder>.bak and an archive to <name>.bak.zip before it changes;\n"
     u"an earlier backup is kept and the new one is numbered (<name>.bak (2).zip).\n"
     u"Exit status: 0 every PATH was fixed or already fixed, 1 some were not presentations,\n"
@@ -56,36 +58,58 @@ void Report(const WideString& path, const WideString& text, TConsoleStream strea
     ConsoleWriteLine(stream, Printable(path + u": " + text));
 }
 
-// A one-line bar on standard error, only when that is a terminal.
-TFixProgress ProgressBar() {
-    if (!IsTerminal(TConsoleStream::Error)) return {};
-    return [](const char* stage, uint64_t done, uint64_t total) {
+// Tells the user on the console: the outcome of each PATH on standard
+// output, a failure on standard error, and while a fix runs a one-line bar
+// on standard error when that is a terminal.
+class TConsoleListener : public TFixListener {
+public:
+    // The stage texts the window shows, drawn at most ten times a second.
+    void Progress(TFixStage stage, uint64_t done, uint64_t total) override {
+        if (!FTerminal) return;
+        const uint32_t now = TickCount();
+        if (FDrawn && stage == FStage && uint32_t(now - FLastDrawn) < 100) return;
+        FDrawn = true;
+        FStage = stage;
+        FLastDrawn = now;
         const int width = 30;
         // Totals are estimates (a save learns its sizes as it packs).
-        if (done > total) done = total;
-        int filled = total ? (int)(done * width / total) : 0;
+        int filled = total ? (int)(std::min(done, total) * width / total) : 0;
         // Built by appending: a literal plus a string trips a false
         // -Wrestrict of the mingw compiler.
         WideString line(1, u'\r');
-        line += AnsiToWide(stage);
+        line += ProgressText(stage, done, total);
+        line.resize(std::max<size_t>(line.size(), 16), u' ');
         line += u" [";
         line.append(filled, u'#');
         line.append(width - filled, u' ');
-        line += u"] ";
-        line += AnsiToWide(std::to_string(total ? done * 100 / total : 0));
-        line += u"%   ";
+        line += u"]   ";
         ConsoleWrite(TConsoleStream::Error, line);
-    };
-}
+    }
 
-// Clears the bar's line before the outcome is written.
-void ClearProgressLine() {
-    if (!IsTerminal(TConsoleStream::Error)) return;
-    WideString blank(1, u'\r');
-    blank.append(50, u' ');
-    blank += u'\r';
-    ConsoleWrite(TConsoleStream::Error, blank);
-}
+    void Ended(const TPathEnd& end) override {
+        ClearBar();
+        if (end.Result) return Report(end.Path, DescribeFix(*end.Result), TConsoleStream::Output);
+        const AnsiString cause = end.Failure        ? ExceptionMessage(*end.Failure)
+                                 : end.Path.empty() ? "An empty path was given"
+                                                    : "No such file or folder";
+        Report(end.Path, u"error: " + AnsiToWide(cause), TConsoleStream::Error);
+    }
+
+private:
+    void ClearBar() {
+        if (!FDrawn) return;
+        FDrawn = false;
+        WideString blank(1, u'\r');
+        blank.append(60, u' ');
+        blank += u'\r';
+        ConsoleWrite(TConsoleStream::Error, blank);
+    }
+
+    const bool FTerminal = IsTerminal(TConsoleStream::Error);
+    bool FDrawn = false;
+    TFixStage FStage = TFixStage::Checking;
+    uint32_t FLastDrawn = 0;
+};
 
 // --jobs takes a whole number from 1 to 64.
 bool SetJobs(const WideString& text) {
@@ -99,43 +123,18 @@ bool SetJobs(const WideString& text) {
     return true;
 }
 
-// One line on standard error, so that no one misses what the fixed
-// archive no longer holds.
-TLeftOutEvent LeftOutNote(const WideString& given) {
-    return [given](int32_t count, const WideString& backup) {
-        ClearProgressLine();
-        AnsiString entries =
-            count == 1 ? "1 other top-level entry is" : std::to_string(count) + " other top-level entries are";
-        ConsoleWriteLine(TConsoleStream::Error,
-                         Printable(given + u": note: " + AnsiToWide(entries) + u" kept only in " + backup));
-    };
-}
-
 // Fixes one PATH and returns what it did; raises on failure. The path goes
 // to the fix as given: the system resolves it, links and ".." included.
-TFixResult FixOnePath(const WideString& path) {
+TFixResult FixOnePath(const WideString& path, const TFixProgress& progress) {
     try {
-        switch (KindOfPicked(path)) {
-        case TPickedKind::OtherFile: throw EFileOpenError("Not a presentation folder or ZIP archive", 0);
-        case TPickedKind::Archive: return FixPicked(path, ProgressBar(), LeftOutNote(path));
-        default: return FixPicked(path);
-        }
+        if (KindOfPicked(path) == TPickedKind::OtherFile)
+            throw EFileOpenError("Not a presentation folder or ZIP archive", 0);
+        return FixPicked(path, progress);
     } catch (const EAbort& e) {
         // Nobody stops a console run: an abort here is an assertion that
         // failed in this path's fix, a failure of this path like any other.
         throw Exception(e.Message());
     }
-}
-
-// One line per PATH: the outcome on standard output, a failure on
-// standard error.
-void ReportEnd(const TPathEnd& end) {
-    ClearProgressLine();
-    if (end.Result) return Report(end.Path, DescribeFix(*end.Result), TConsoleStream::Output);
-    const AnsiString cause = end.Failure        ? ExceptionMessage(*end.Failure)
-                             : end.Path.empty() ? "An empty path was given"
-                                                : "No such file or folder";
-    Report(end.Path, u"error: " + AnsiToWide(cause), TConsoleStream::Error);
 }
 
 int Run(int argc, char** argv) {
@@ -172,7 +171,8 @@ int Run(int argc, char** argv) {
         return Failed;
     }
 
-    const TFixTally tally = FixPaths(paths, FixOnePath, ReportEnd);
+    TConsoleListener listener;
+    const TFixTally tally = FixPaths(paths, FixOnePath, listener);
     return tally.Failed || tally.Missing ? Failed : tally.Refused ? SomeRefused : AllDone;
 }
 

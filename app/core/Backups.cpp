@@ -53,9 +53,9 @@ public:
     void Attach(TFileCopier& copier, int64_t total) {
         FTotal = total;
         if (!FProgress) return;
-        FProgress("backup", 0, 0);
+        FProgress(TFixStage::BackingUp, 0, 0);
         copier.OnFilter = [this](TFileCopier* c, const WideString&, TFileInfo*) {
-            FProgress("backup", uint64_t(c->CountOnly ? 0 : Done()), uint64_t(c->CountOnly ? 0 : Total(0)));
+            FProgress(TFixStage::BackingUp, uint64_t(c->CountOnly ? 0 : Done()), uint64_t(c->CountOnly ? 0 : Total(0)));
             return true;
         };
         copier.OnProgress = [this](TFileCopier*, const WideString& source, bool& abort, int64_t fileSize, int64_t done,
@@ -66,7 +66,7 @@ public:
             }
             FFileDone = done;
             try {
-                FProgress("backup", uint64_t(Done()), uint64_t(Total(fileSize)));
+                FProgress(TFixStage::BackingUp, uint64_t(Done()), uint64_t(Total(fileSize)));
             } catch (...) {
                 FStop = std::current_exception();
                 abort = true;
@@ -123,13 +123,26 @@ WideString BackUpFolder(const WideString& folder, const TFixProgress& progress) 
 
 WideString BackUpArchive(const WideString& archive, const TFixProgress& progress) {
     const WideString stem = ChangeFileExt(archive, u".bak");
-    // Made empty and exclusively first, so that the copy below replaces only
-    // a file of this run.
-    const WideString backup = FirstFreeName(stem, u".zip", [](const WideString& name) {
+    // A second name for the archive costs nothing: the fix writes a new
+    // file and only then takes the archive's name for it, so the old file
+    // stays whole under the backup's name. Where the file system has no
+    // such names the backup is a copy, made empty and exclusively first, so
+    // that the copy replaces only a file of this run.
+    bool copy = false;
+    const WideString backup = FirstFreeName(stem, u".zip", [&](const WideString& name) {
+        if (FileAPI->CreateHardLink(archive, name)) return true;
+        uint32_t code = GetLastErrorCode();
+        if (code == WinError::FileExists || code == WinError::AlreadyExists) return false;
         TFileHandle file(
             FileAPI->CreateFile(name, FileAccess::Write, FileShare::None, nullptr, FileDisposition::CreateNew, 0));
-        return file.Valid();
+        return copy = file.Valid();
     });
+    // A crash after the archive is replaced must find the old file named.
+    if (!copy) {
+        FileAPI->FlushFolder(ExtractFilePath(backup, false));
+        if (progress) progress(TFixStage::BackingUp, 1, 1);
+        return backup;
+    }
     TRef<TFileCopier> copier = MakeRef<TFileCopier>();
     copier->Overwrite = true;
     TCopyProgress copyProgress(progress);
@@ -153,5 +166,12 @@ WideString BackUpArchive(const WideString& archive, const TFixProgress& progress
         BackupFailed(backup, code);
     }
     FlushFile(backup);
+    FileAPI->FlushFolder(ExtractFilePath(backup, false));
     return backup;
+}
+
+void RemoveBackup(const WideString& backup) {
+    // Its attributes are left alone: as a second name of the archive they
+    // are the archive's.
+    if (!backup.empty()) FileAPI->DeleteFile(backup);
 }

@@ -10,5 +10,10 @@
 // running at the same time.
 WideString BackUpFolder(const WideString& folder, const TFixProgress& progress);
 
-// "<name>.bak.zip", then "<name>.bak (2).zip", ... made anew, never replaced.
+// "<name>.bak.zip", then "<name>.bak (2).zip", ... made anew, never replaced:
+// a second name of the archive where the file system allows one (the
+// archive must then be replaced by a new file, never written in place),
+// else a copy.
 WideString BackUpArchive(const WideString& archive, const TFixProgress& progress);
+// Removes a backup of an archive left as it was.
+void RemoveBackup(const WideString& backup);

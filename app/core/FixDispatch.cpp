@@ -11,34 +11,37 @@ TPickedKind KindOfPicked(const WideString& path) {
     return CompareText(ExtractFileExt(path), u".zip", true) == 0 ? TPickedKind::Archive : TPickedKind::OtherFile;
 }
 
-TFixResult FixPicked(const WideString& path, const TFixProgress& progress, const TLeftOutEvent& leftOut) {
+TFixResult FixPicked(const WideString& path, const TFixProgress& progress) {
     switch (KindOfPicked(path)) {
     case TPickedKind::Folder: return FixBundleFolder(path, progress);
-    case TPickedKind::Archive: return FixBundleArchive(path, progress, leftOut);
+    case TPickedKind::Archive: return FixBundleArchive(path, progress);
     case TPickedKind::OtherFile: return FixOutcome::Refused;
     default: throw EFileOpenError("\"" + WideToAnsi(path) + "\" was not found", WinError::FileNotFound);
     }
 }
 
-TFixTally FixPaths(const std::vector<WideString>& paths, const TPathFix& fix, const TPathEndEvent& ended) {
+TFixTally FixPaths(const std::vector<WideString>& paths, const TPathFix& fix, TFixListener& listener) {
+    const TFixProgress progress = [&listener](TFixStage stage, uint64_t done, uint64_t total) {
+        listener.Progress(stage, done, total);
+    };
     TFixTally tally;
     for (const WideString& path : paths) {
         if (KindOfPicked(path) == TPickedKind::Missing) {
             tally.Missing++;
-            ended({path, nullptr, nullptr});
+            listener.Ended({path, nullptr, nullptr});
             continue;
         }
         try {
-            const TFixResult result = fix(path);
+            const TFixResult result = fix(path, progress);
             (result == FixOutcome::Done           ? tally.Fixed
              : result == FixOutcome::AlreadyFixed ? tally.AlreadyFixed
                                                   : tally.Refused)++;
-            ended({path, &result, nullptr});
+            listener.Ended({path, &result, nullptr});
         } catch (const EAbort&) {
             throw;
         } catch (const std::exception& e) {
             tally.Failed++;
-            ended({path, nullptr, &e});
+            listener.Ended({path, nullptr, &e});
         }
     }
     return tally;

@@ -13,7 +13,7 @@ TPickedKind KindOfPicked(const WideString& path);
 
 // Fixes path in the mode its kind asks for; any other file is refused
 // (FixOutcome::Refused), and a missing path raises that it was not found.
-TFixResult FixPicked(const WideString& path, const TFixProgress& progress = {}, const TLeftOutEvent& leftOut = {});
+TFixResult FixPicked(const WideString& path, const TFixProgress& progress = {});
 
 // How the fixes of several paths ended.
 struct TFixTally {
@@ -32,10 +32,21 @@ struct TPathEnd {
     const TFixResult* Result;
     const std::exception* Failure;
 };
-using TPathEndEvent = std::function<void(const TPathEnd& end)>;
-using TPathFix = std::function<TFixResult(const WideString& path)>;
 
-// Fixes the paths one after another with fix, tells each end and counts
-// them. A failure of one does not keep the next from being fixed; EAbort
-// (a stop, or an assertion already reported) ends them all.
-TFixTally FixPaths(const std::vector<WideString>& paths, const TPathFix& fix, const TPathEndEvent& ended);
+// What every front end tells its user while paths are fixed: each one
+// implements all of it, so that no outcome, note or failure goes unsaid.
+class TFixListener {
+public:
+    virtual ~TFixListener() = default;
+    // On the fixing thread; what it raises stops the fix there.
+    virtual void Progress(TFixStage stage, uint64_t done, uint64_t total) = 0;
+    // How each path ended, in turn.
+    virtual void Ended(const TPathEnd& end) = 0;
+};
+
+using TPathFix = std::function<TFixResult(const WideString& path, const TFixProgress& progress)>;
+
+// Fixes the paths one after another with fix, tells the listener of each
+// and counts them. A failure of one does not keep the next from being
+// fixed; EAbort (a stop, or an assertion already reported) ends them all.
+TFixTally FixPaths(const std::vector<WideString>& paths, const TPathFix& fix, TFixListener& listener);

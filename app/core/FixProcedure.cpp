@@ -1,21 +1,20 @@
 #include "FixProcedure.h"
-#include "ArchiveInspection.h"
-#include "Archivers/Zip/FileUnzipper.h"
+#include "Archivers/Zip/EntryModes.h"
+#include "Archivers/Zip/FileZipper.h"
 #include "Backups.h"
-#include "BundleLayout.h"
+#include "BundleRules.h"
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/FileModes.h"
 #include "FileSystem/StagedReplace.h"
-#include "FileSystem/TempFolders.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/Normalization.h"
 #include "Foundation/SysError.h"
 #include "Payload.h"
-#include "Repack.h"
+#include "ShowArchive.h"
 #include "Streams/FileStream.h"
+#include "Streams/OverlayStream.h"
 #include "Streams/Streams.h"
-#include "ViewerEntry.h"
 
 namespace {
 
@@ -33,8 +32,7 @@ uint32_t ErrorCodeOf(const Exception& e) {
     return WinError::Success;
 }
 
-// The path from the bundle on: in the ZIP mode the folder above it is a
-// temporary one.
+// The path from the bundle on, as the user knows it.
 AnsiString ShownInBundle(const WideString& bundleFolder, const WideString& path) {
     return WideToAnsi(path.substr(ExtractFilePath(ExcludeTrailingBackslash(bundleFolder), true).size()));
 }
@@ -59,34 +57,32 @@ void ReplaceViewer(const WideString& bundleFolder, TResourceStream& payload) {
     }
 }
 
-[[noreturn]] void RefuseLinkedViewerFolder(const AnsiString& shown) {
-    throw EFileAccessError("The viewer's folder \"" + shown +
-                               "\" is a link; the viewer is written only inside the bundle, so nothing was changed",
-                           WinError::AccessDenied);
-}
+// A bundle folder on the disk, as the bundle rules see it: names are what
+// the file system makes of them.
+class TBundleFolder : public TBundleView {
+public:
+    explicit TBundleFolder(const WideString& bundle) : FBundle(ExcludeTrailingBackslash(bundle)) {}
 
-// The viewer is written only inside the bundle: none of the folders on its
-// way may be a link, which could lead anywhere.
-void CheckViewerInsideBundle(const WideString& bundleFolder) {
-    const WideString viewer = ViewerPath(bundleFolder);
-    for (size_t end = ExcludeTrailingBackslash(bundleFolder).size() + 1;
-         (end = viewer.find(PathDelim, end)) != WideString::npos; ++end) {
-        const WideString path = viewer.substr(0, end);
-        TRef<TFileInfo> info = GetFileInfo(path);
-        if (IsLinkEntry(info->Attributes, info->ReparseTag))
-            RefuseLinkedViewerFolder(ShownInBundle(bundleFolder, path));
+    int32_t FilesAt(const WideString& path) override { return FileExists(Full(path)) ? 1 : 0; }
+    bool LinkAt(const WideString& path) override {
+        TRef<TFileInfo> info = GetFileInfo(Full(path));
+        return IsLinkEntry(info->Attributes, info->ReparseTag);
     }
-}
+    bool HoldsPayload(const WideString& path, TResourceStream& payload) override {
+        TRef<TFileStream> in = MakeRef<TFileStream>(Full(path), FileAccess::Read, FileShare::Read | FileShare::Write,
+                                                    FileDisposition::OpenExisting);
+        return in->GetSize() == payload.GetSize() && StreamHoldsPayload(*in, payload);
+    }
+    AnsiString Shown(const WideString& path) override { return ShownInBundle(FBundle, Full(path)); }
 
-bool HoldsPresentation(const WideString& bundleFolder) {
-    return FileExists(MarkerPath(bundleFolder)) && FileExists(ViewerPath(bundleFolder));
-}
+private:
+    WideString Full(const WideString& path) const { return JoinPath(FBundle, NativePath(path)); }
+    const WideString FBundle;
+};
 
-bool ViewerIsPayload(const WideString& bundleFolder, TResourceStream& payload) {
-    const WideString viewer = ViewerPath(bundleFolder);
-    TRef<TFileStream> in = MakeRef<TFileStream>(viewer, FileAccess::Read, FileShare::Read | FileShare::Write,
-                                                FileDisposition::OpenExisting);
-    return in->GetSize() == payload.GetSize() && StreamHoldsPayload(*in, payload);
+TBundleState JudgeFolder(const WideString& bundleFolder, TResourceStream& payload) {
+    TBundleFolder view(bundleFolder);
+    return JudgeBundle(view, payload);
 }
 
 // What the user picked, where it really is: a link is followed (and stays
@@ -122,14 +118,14 @@ WideString DescribeFix(const TFixResult& result, TBackupMention mention) {
     return AnsiToWide(result.Outcome) + (notes.empty() ? WideString() : u" (" + notes + u")");
 }
 
-AnsiString FixPresentation(const WideString& bundleFolder, const WideString& archivePath, bool repack,
-                           TKeptEntries kept, const TFixProgress& progress) {
+AnsiString FixPresentation(const WideString& bundleFolder) {
     TRef<TResourceStream> payload = OpenPayload();
-    if (!HoldsPresentation(bundleFolder)) return FixOutcome::Refused;
-    CheckViewerInsideBundle(bundleFolder);
-    if (ViewerIsPayload(bundleFolder, *payload)) return FixOutcome::AlreadyFixed;
+    switch (JudgeFolder(bundleFolder, *payload)) {
+    case TBundleState::NotAPresentation: return FixOutcome::Refused;
+    case TBundleState::AlreadyFixed: return FixOutcome::AlreadyFixed;
+    case TBundleState::NeedsFix: break;
+    }
     ReplaceViewer(bundleFolder, *payload);
-    if (repack) RepackBundle(ExcludeTrailingBackslash(bundleFolder), archivePath, std::move(kept), progress);
     return FixOutcome::Done;
 }
 
@@ -139,20 +135,23 @@ TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progres
     const WideString bundle = ExcludeTrailingBackslash(PickedPath(folder));
     if (IsRootFolder(bundle)) return FixOutcome::Refused;
     TRef<TResourceStream> payload = OpenPayload();
-    if (!HoldsPresentation(bundle)) return FixOutcome::Refused;
-    CheckViewerInsideBundle(bundle);
-    if (ViewerIsPayload(bundle, *payload)) return FixOutcome::AlreadyFixed;
+    switch (JudgeFolder(bundle, *payload)) {
+    case TBundleState::NotAPresentation: return FixOutcome::Refused;
+    case TBundleState::AlreadyFixed: return FixOutcome::AlreadyFixed;
+    case TBundleState::NeedsFix: break;
+    }
     TFixResult result;
     result.Backup = BackUpFolder(bundle, progress);
     result.UsualBackupName = result.Backup == bundle + u".bak";
-    result.Outcome = FixPresentation(bundle, WideString(), FixFolderOnly);
+    ReplaceViewer(bundle, *payload);
+    result.Outcome = FixOutcome::Done;
     return result;
 }
 
 namespace {
 
 // Refused as the system would refuse to overwrite it, before anything is
-// unpacked: a read-only archive, or one the user has no right to write.
+// read: a read-only archive, or one the user has no right to write.
 void CheckWritable(const WideString& archive) {
     uint32_t attributes = FileAPI->GetFileAttributes(archive);
     uint32_t code = attributes != FileAttr::Invalid && (attributes & FileAttr::ReadOnly) ? WinError::AccessDenied : 0;
@@ -166,84 +165,74 @@ void CheckWritable(const WideString& archive) {
             "Cannot fix \"" + WideToAnsi(archive) + "\": it cannot be written (" + SystemErrorText(code) + ")", code);
 }
 
-// Names at the top of the unpacked archive other than the bundle's.
-int32_t CountOtherTopLevelEntries(const WideString& folder, const WideString& bundleName) {
-    int32_t count = 0;
-    FindFiles(folder, u"*.*", [&](int32_t, TFileInfo* info, bool&) {
-        if (info->Name != bundleName) ++count;
-        return true;
-    });
-    return count;
+// Nobody changes the archive while it is read: the fix's judgement and
+// check hold for the bytes it copies.
+TRef<TFileStream> OpenForReading(const WideString& archive) {
+    return MakeRef<TFileStream>(archive, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
 }
 
-}  // namespace
-
-namespace {
-
-// What an archive holds, before anything is copied: a damaged one raises,
-// and one holding no presentation or an already fixed one ends the fix.
-TFixResult Inspect(const WideString& archive, TArchiveShow& show) {
-    TRef<TResourceStream> payload = OpenPayload();
-    show = InspectArchive(archive, *payload);
-    if (show.Bundle.empty()) return FixOutcome::Refused;
-    if (show.AlreadyFixed) return FixOutcome::AlreadyFixed;
+// What the archive's bundle asks for; an empty outcome when it needs a fix.
+TFixResult Judged(TShowArchive& show, const WideString& archive, TResourceStream& payload) {
+    switch (show.Judge(payload)) {
+    case TBundleState::NotAPresentation: return FixOutcome::Refused;
+    case TBundleState::AlreadyFixed: return FixOutcome::AlreadyFixed;
+    case TBundleState::NeedsFix: break;
+    }
     TFixResult result;
     const WideString expected = ChangeFileExt(ExtractFileName(archive), WideString()) + u".app";
-    if (!SameCanonicalText(show.Bundle, expected)) result.Bundle = show.Bundle;
+    if (!SameCanonicalText(show.Bundle(), expected)) result.Bundle = show.Bundle();
     return result;
 }
 
-// Unpacks archive into a new temporary folder, fixes the bundle there and
-// packs it into output. others gets the number of names at the top of the
-// archive that the fixed one leaves out.
-AnsiString UnpackFixRepack(const WideString& archive, const WideString& bundleName, const WideString& output,
-                           const TFixProgress& progress, int32_t& others) {
-    const TTempFolder workFolder(true);
-    const WideString& work = workFolder.Path();
-    TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
-    // Entries found only by a scan carry no modes or links, and those
-    // after damage are missing: packed again, the show could not start.
-    unzipper->RequireSoundDirectory = true;
-    unzipper->KeepEntryForms = true;
-    if (progress)
-        unzipper->OnProgress = [&progress](TArchiveProgress* p) { progress("unpack", p->Position, p->Total); };
-    unzipper->Unzip(archive, work);
-    AnsiString outcome =
-        FixPresentation(work + bundleName, output, RepackIntoArchive, std::move(unzipper->EntryForms), progress);
-    others = outcome == FixOutcome::Done ? CountOtherTopLevelEntries(work, bundleName) : 0;
-    return outcome;
-}
-
 }  // namespace
 
-TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progress, const TLeftOutEvent& leftOut) {
+TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progress) {
     const WideString archive = PickedPath(given);
     CheckWritable(archive);
-    TArchiveShow show;
-    TFixResult result = Inspect(archive, show);
+    TRef<TFileStream> file = OpenForReading(archive);
+    TRef<TResourceStream> payload = OpenPayload();
+    TShowArchive show(file.Get(), archive);
+    TFixResult result = Judged(show, archive, *payload);
     if (!result.Outcome.empty()) return result;
+    show.Verify(
+        DefaultZipWorkers(), [&archive] { return TRef<TStream>(OpenForReading(archive)); }, progress);
     result.Backup = BackUpArchive(archive, progress);
     result.UsualBackupName = result.Backup == ChangeFileExt(archive, u".bak.zip");
-    int32_t others = 0;
-    result.Outcome = UnpackFixRepack(archive, show.Bundle, archive, progress, others);
-    if (others > 0 && leftOut) leftOut(others, result.Backup);
+    try {
+        // The staged copy is the archive seen through what the save writes:
+        // nothing is copied twice, and the archive itself is only read.
+        ReplaceThroughStagedFile(archive, [&](const WideString& staged) {
+            TRef<TFileStream> written =
+                MakeRef<TFileStream>(staged, FileAccess::ReadWrite, FileShare::Read, FileDisposition::CreateAlways);
+            TRef<TOverlayStream> copy = MakeRef<TOverlayStream>(file.Get(), written.Get());
+            show.ReplaceViewer(copy.Get(), *payload, progress);
+            copy->Flatten();
+            copy.Reset();
+            written->Close();
+            // Held no longer, the archive can be replaced.
+            file->Close();
+            KeepAttributesOf(archive, staged);
+        });
+    } catch (...) {
+        // Held open, the archive could not lose a name.
+        file->Close();
+        RemoveBackup(result.Backup);
+        throw;
+    }
+    result.Outcome = FixOutcome::Done;
     return result;
 }
 
 TFixResult FixBundleArchiveInPlace(const WideString& archive, const TFixProgress& progress) {
-    TArchiveShow show;
-    TFixResult result = Inspect(archive, show);
-    if (!result.Outcome.empty()) return result;
-    if (!show.LinkedViewerFolder.empty()) RefuseLinkedViewerFolder(WideToAnsi(show.LinkedViewerFolder));
-    // Every entry is read as the unpacking fix reads it: damage anywhere is
-    // reported, not carried into a result called whole.
-    TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
-    unzipper->RequireSoundDirectory = true;
-    if (progress)
-        unzipper->OnProgress = [&progress](TArchiveProgress* p) { progress("unpack", p->Position, p->Total); };
-    unzipper->Verify(archive);
+    TRef<TFileStream> file =
+        MakeRef<TFileStream>(archive, FileAccess::ReadWrite, FileShare::Read, FileDisposition::OpenExisting);
     TRef<TResourceStream> payload = OpenPayload();
-    ReplaceViewerEntry(archive, show.Bundle, *payload, progress);
+    TShowArchive show(file.Get(), archive);
+    TFixResult result = Judged(show, archive, *payload);
+    if (!result.Outcome.empty()) return result;
+    show.Verify(1, {}, progress);
+    show.ReplaceViewer(file.Get(), *payload, progress);
+    file->Close();
     result.Outcome = FixOutcome::Done;
     return result;
 }

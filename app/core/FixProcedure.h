@@ -5,7 +5,6 @@
 #include <functional>
 #include "FixProgress.h"
 #include "Foundation/Types.h"
-#include "Repack.h"
 
 namespace FixOutcome {
 inline constexpr char Done[] = "Done!";
@@ -42,18 +41,12 @@ WideString DescribeFix(const TFixResult& result, TBackupMention mention = TBacku
 WideString ViewerPath(const WideString& bundleFolder);
 WideString MarkerPath(const WideString& bundleFolder);
 
-// Writes the payload over the bundle's viewer when the bundle holds both
-// the marker and the viewer, and then repacks the bundle into archivePath
-// when repack is set (entries in kept keep their Unix modes and names). Returns
-// FixOutcome::Done, Refused or AlreadyFixed (the viewer holds the payload:
-// nothing is written); failures raise and leave the old viewer in place. A
-// viewer reached through a link that leads out of the bundle is refused
-// with an error.
-AnsiString FixPresentation(const WideString& bundleFolder, const WideString& archivePath, bool repack,
-                           TKeptEntries kept = {}, const TFixProgress& progress = {});
-// Names for the repack flag at the call sites.
-inline constexpr bool RepackIntoArchive = true;
-inline constexpr bool FixFolderOnly = false;
+// Writes the payload over the viewer of a bundle folder that holds a
+// presentation; nothing is backed up. Returns FixOutcome::Done, Refused or
+// AlreadyFixed (the viewer holds the payload: nothing is written); failures
+// raise and leave the old viewer in place, and a folder on the viewer's way
+// that is a link is refused with an error.
+AnsiString FixPresentation(const WideString& bundleFolder);
 
 // Folder mode: a folder that is no presentation, or whose viewer already
 // is the payload, is left alone; otherwise it is backed up to a new
@@ -63,24 +56,19 @@ inline constexpr bool FixFolderOnly = false;
 // A picked link is followed: the folder it leads to is fixed.
 TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progress = {});
 
-// Told how many entries at the top of a fixed archive, beside the bundle,
-// were left out of it and are kept only in the backup.
-using TLeftOutEvent = std::function<void(int32_t count, const WideString& backup)>;
-
-// ZIP mode: reads the archive's directory first and leaves alone an
-// archive that is damaged, holds no presentation or is already fixed, and
-// one it could not replace; otherwise backs up <name>.zip to a new
-// <name>.bak.zip (or "<name>.bak (2).zip", ...; on the disk before anything
-// else), unpacks it into a new temporary folder, fixes the bundle found
-// there and packs it back over the archive. A failure anywhere leaves the
-// archive unchanged. A picked link is followed and stays a link.
-TFixResult FixBundleArchive(const WideString& archive, const TFixProgress& progress = {},
-                            const TLeftOutEvent& leftOut = {});
+// ZIP mode: the archive is read once. One that is damaged, holds no
+// presentation or is already fixed is left alone, and so is one it could
+// not replace; otherwise every entry is checked against its checksum (on
+// the zipper's number of workers), <name>.zip is backed up to a new
+// <name>.bak.zip (or "<name>.bak (2).zip", ...), the viewer entry alone is
+// written anew in a staged copy, and the copy takes the archive's place
+// with its owner, permissions and attributes. Every other entry keeps its
+// bytes. A failure anywhere leaves the archive unchanged and removes the
+// backup this fix made. A picked link is followed and stays a link.
+TFixResult FixBundleArchive(const WideString& archive, const TFixProgress& progress = {});
 
 // ZIP mode on a working copy of the picked archive (a browser's file, seen
-// through a copy-on-write view): the archive given is changed in place, its
-// viewer entry alone written anew, and put back as it was on any failure;
-// no backup is made, since the picked file stays the original. Every entry
-// is checked against its checksum first. A viewer that is the carried one
-// already gives FixOutcome::AlreadyFixed and no change.
+// through a copy-on-write view): the same road without the backup and the
+// staged copy, since the picked file stays the original; the archive given
+// is changed in place and put back as it was on any failure.
 TFixResult FixBundleArchiveInPlace(const WideString& archive, const TFixProgress& progress = {});

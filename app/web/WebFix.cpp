@@ -5,6 +5,7 @@
 #include <string>
 #include "Archivers/Zip/FileZipper.h"
 #include "FileSystem/FileAPI.h"
+#include "FixDispatch.h"
 #include "FixProcedure.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
@@ -38,25 +39,50 @@ EMSCRIPTEN_KEEPALIVE void NvxWebStart() {
     SetDefaultZipWorkers(1);
 }
 
+namespace {
+
+// The page's side of a fix: the stage goes to the page's bar, a message
+// per change rather than per buffer, and the end becomes "<kind>\n<text>".
+class TPageListener : public TFixListener {
+public:
+    TPageListener(const char* mounted, const AnsiString& picked) : FMounted(mounted), FPicked(picked) {}
+
+    void Progress(TFixStage stage, uint64_t done, uint64_t total) override {
+        WideString text = ProgressText(stage, done, total);
+        if (text == FShown) return;
+        FShown = text;
+        NvxReportProgress(WideToUtf8(text).c_str(), double(done), double(total));
+    }
+    void Ended(const TPathEnd& end) override {
+        if (!end.Result) {
+            Result = Outcome("error", end.Failure ? AsPicked(end.Failure->what(), FMounted, FPicked) : "Not found");
+            return;
+        }
+        const TFixResult& fix = *end.Result;
+        const char* kind = fix == FixOutcome::Done ? "done" : fix == FixOutcome::AlreadyFixed ? "already" : "refused";
+        Result = Outcome(kind, WideToUtf8(DescribeFix(fix)));
+    }
+
+    AnsiString Result;
+
+private:
+    const AnsiString FMounted, FPicked;
+    WideString FShown;
+};
+
+}  // namespace
+
 // Fixes the working copy at path. Gives "<kind>\n<text>", kind one of
 // done, refused, already, error; the text is the one the window shows.
 EMSCRIPTEN_KEEPALIVE const char* NvxWebFix(const char* path) {
     static AnsiString result;
     const WideString archive = Utf8ToWide(path);
-    const AnsiString picked = WideToUtf8(ExtractFileName(archive));
-    WideString shown;
-    TFixProgress progress = [&shown](const char* stage, uint64_t done, uint64_t total) {
-        WideString text = ProgressText(stage, done, total);
-        if (text == shown) return;  // a message per change, not per buffer
-        shown = text;
-        NvxReportProgress(WideToUtf8(text).c_str(), double(done), double(total));
-    };
+    TPageListener listener(path, WideToUtf8(ExtractFileName(archive)));
     try {
-        TFixResult fix = FixBundleArchiveInPlace(archive, progress);
-        const char* kind = fix == FixOutcome::Done ? "done" : fix == FixOutcome::AlreadyFixed ? "already" : "refused";
-        result = Outcome(kind, WideToUtf8(DescribeFix(fix)));
+        FixPaths({archive}, FixBundleArchiveInPlace, listener);
+        result = listener.Result;
     } catch (const std::exception& e) {
-        result = Outcome("error", AsPicked(e.what(), path, picked));
+        result = Outcome("error", e.what());
     }
     return result.c_str();
 }

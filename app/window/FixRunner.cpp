@@ -23,7 +23,7 @@ void TFixRunner::Start(TJob job) {
     FProgressPosted = false;
     FWorker = std::thread([this, job = std::move(job)] {
         try {
-            FOutcome = job([this](const char* stage, uint64_t done, uint64_t total) { Report(stage, done, total); });
+            FOutcome = job([this](TFixStage stage, uint64_t done, uint64_t total) { Report(stage, done, total); });
         } catch (...) {
             FFailure = std::current_exception();
         }
@@ -33,7 +33,7 @@ void TFixRunner::Start(TJob job) {
 
 // Called on the worker for every step of the fix; most change nothing the
 // window shows, so only a changed text is posted, and only one at a time.
-void TFixRunner::Report(const char* stage, uint64_t done, uint64_t total) {
+void TFixRunner::Report(TFixStage stage, uint64_t done, uint64_t total) {
     if (FStopRequested) throw EAbort("The fix was stopped");
     WideString text = ProgressText(stage, done, total);
     {

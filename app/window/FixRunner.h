@@ -35,7 +35,7 @@ public:
     WideString Finish();
 
 private:
-    void Report(const char* stage, uint64_t done, uint64_t total);
+    void Report(TFixStage stage, uint64_t done, uint64_t total);
 
     HWND FWindow;
     UINT FProgressMessage, FDoneMessage;

@@ -35,16 +35,35 @@ WideString FailureAbout(const WideString& path, const char* message) {
     return text;
 }
 
+namespace {
+
+// The window's side of several fixes: progress goes on to the outcome
+// line, and every failure and missing path goes into the list the window
+// shows once they have all ended.
+class TWindowListener : public TFixListener {
+public:
+    explicit TWindowListener(const TFixProgress& progress) : FProgress(progress) {}
+
+    void Progress(TFixStage stage, uint64_t done, uint64_t total) override {
+        if (FProgress) FProgress(stage, done, total);
+    }
+    void Ended(const TPathEnd& end) override {
+        if (end.Failure) Failures += FailureLine(end.Path, FailureAbout(end.Path, end.Failure->what()));
+        else if (!end.Result) Failures += FailureLine(end.Path, u"not found");
+    }
+
+    WideString Failures;
+
+private:
+    const TFixProgress& FProgress;
+};
+
+}  // namespace
+
 TPathFixes FixGivenPaths(const std::vector<WideString>& paths, const TFixProgress& progress) {
     if (paths.size() == 1)
         return {DescribeFix(FixPicked(paths[0], progress), TBackupMention::WhenUnusual), WideString()};
-    TPathFixes result;
-    const TFixTally tally = FixPaths(
-        paths, [&progress](const WideString& path) { return FixPicked(path, progress); },
-        [&result](const TPathEnd& end) {
-            if (end.Failure) result.Failures += FailureLine(end.Path, FailureAbout(end.Path, end.Failure->what()));
-            else if (!end.Result) result.Failures += FailureLine(end.Path, u"not found");
-        });
-    result.Outcome = Summary(tally);
-    return result;
+    TWindowListener listener(progress);
+    const TFixTally tally = FixPaths(paths, FixPicked, listener);
+    return {Summary(tally), listener.Failures};
 }

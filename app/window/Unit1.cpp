@@ -121,8 +121,8 @@ void TForm1::StartFix(TPendingFix fix) {
     FFailures.clear();
     Button1->SetEnabled(false);
     Button2->SetEnabled(false);
-    // Both modes start with the backup.
-    FProgress = ProgressText("backup", 0, 0);
+    // Both modes look at the show first.
+    FProgress = ProgressText(TFixStage::Checking, 0, 0);
     FRunner.Start(std::move(fix.Job));
 }
 

@@ -115,6 +115,9 @@ public:
     // missing target is simply moved to.
     virtual bool ReplaceFile(const WideString& replacement, const WideString& target);
     virtual bool DeleteFile(const WideString& path);
+    // A second name for an existing file, never one that exists already;
+    // false (last error set) where the file system has no such names.
+    virtual bool CreateHardLink(const WideString& existing, const WideString& newName);
     // Major version in the high 16 bits, minor in the low 16; 0xFFFFFFFF when
     // the file has no version.
     virtual uint32_t GetFileVersion(const WideString& path);

@@ -492,6 +492,11 @@ bool TFileAPI::ReplaceFile(const WideString& replacement, const WideString& targ
     return MoveFile(replacement, target, MoveFlag::ReplaceExisting);
 }
 
+bool TFileAPI::CreateHardLink(const WideString& existing, const WideString& newName) {
+    std::string from = WideToSystemName(existing), to = WideToSystemName(newName);
+    return ::link(from.c_str(), to.c_str()) == 0 || FailErrno(to);
+}
+
 bool TFileAPI::DeleteFile(const WideString& path) {
     std::string p = WideToSystemName(path);
     struct stat st {};

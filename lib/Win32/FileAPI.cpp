@@ -15,6 +15,7 @@
 #undef MoveFile
 #undef ReplaceFile
 #undef DeleteFile
+#undef CreateHardLink
 #undef GetShortPathName
 #undef GetCompressedFileSize
 #include "FileSystem/FileAPI.h"
@@ -146,6 +147,10 @@ bool TFileAPI::CloseHandle(TNativeHandle handle) { return ::CloseHandle(H(handle
 
 bool TFileAPI::MoveFile(const WideString& oldPath, const WideString& newPath, uint32_t flags) {
     return ::MoveFileExW(W(LongPathName(oldPath)), W(LongPathName(newPath)), flags);
+}
+
+bool TFileAPI::CreateHardLink(const WideString& existing, const WideString& newName) {
+    return ::CreateHardLinkW(W(LongPathName(newName)), W(LongPathName(existing)), nullptr);
 }
 
 // The system's replace keeps the replaced file's security descriptor,

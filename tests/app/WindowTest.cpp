@@ -141,7 +141,7 @@ TEST(WindowFix, AStopEndsTheJobAtItsNextStepAsAFailureDoes) {
     std::atomic<int> steps{0};
     runner.Start([&](const TFixProgress& progress) {
         for (;;) {
-            progress("pack", ++steps, 0);
+            progress(TFixStage::Writing, ++steps, 0);
             ::Sleep(1);
         }
         return WideString();

@@ -189,11 +189,11 @@ class CliZipMode(unittest.TestCase):
             output += chunk
         _, status = os.waitpid(pid, 0)
         self.assertEqual(os.waitstatus_to_exitcode(status), 0, output)
-        for stage in (b"backup [", b"unpack [", b"pack [", b"100%", b"Done!"):
-            self.assertIn(stage, output)
-        # The backup moves in pieces of many megabytes; packing moves file by file.
-        shown = {int(p) for p in re.findall(rb"(?<!un)pack \[[# ]*\] (\d+)%", output)}
-        self.assertTrue(any(0 < p < 100 for p in shown), sorted(shown))
+        # The window's stage texts, each drawn at once and then at most ten
+        # times a second.
+        for stage in (rb"Checking\.\.\. \d+% +\[", rb"Writing\.\.\. \d+% +\[", rb"Done!"):
+            self.assertRegex(output, stage)
+        self.assertLess(output.count(b"\r"), 40, output)
         code, out, err = self.fix(path)  # standard error is a pipe here
         self.assertEqual((code, err), (0, ""))
 
@@ -329,7 +329,7 @@ class CliZipMode(unittest.TestCase):
                 self.assertEqual(os.listdir(self.dir), ["Show.zip"])
 
     def test_unsafe_entry_names_are_refused(self):
-        for name in ("../evil.txt", "/abs/evil.txt", "C:/evil.txt", "Show.app/a:stream", "Show.app/bad\x01name"):
+        for name in ("../evil.txt", "/abs/evil.txt", "C:/evil.txt", "Show.app/../../evil.txt"):
             with self.subTest(name):
                 path = os.path.join(self.dir, "Show.zip")
                 with zipfile.ZipFile(path, "w") as z:
@@ -337,7 +337,6 @@ class CliZipMode(unittest.TestCase):
                     z.writestr(name, b"evil")
                 err = self.assertUnchangedAfterError(path, read(path))
                 self.assertIn("Unsafe entry name", err)
-                self.assertNotIn("\x01", err, "a control character reached the terminal")
                 self.assertFalse(os.path.exists(os.path.join(os.path.dirname(self.dir), "evil.txt")))
 
     def test_jobs_change_the_threads_not_the_archive(self):
@@ -407,15 +406,15 @@ class CliZipMode(unittest.TestCase):
             viewer = [i for i in z.infolist() if i.orig_filename.encode("utf-8" if i.flag_bits & 0x800 else "cp437") == wanted]
             self.assertEqual(z.read(viewer[0]), self.payload)
 
-    def test_other_top_level_entries_are_noted_on_standard_error(self):
+    def test_entries_beside_the_bundle_stay(self):
         path, _ = self.archive()
         with zipfile.ZipFile(path, "a") as z:
             z.writestr("readme.txt", b"read me")
             z.writestr("__MACOSX/._Show.app", b"resource fork")
         code, out, err = self.fix(path)
-        self.assertEqual((code, out.strip()), (0, self.cli.arg(path) + ": " + done()))
-        backup = self.cli.arg(os.path.join(self.dir, "Show.bak.zip"))
-        self.assertEqual(err.strip(), "%s: note: 2 other top-level entries are kept only in %s" % (self.cli.arg(path), backup))
+        self.assertEqual((code, out.strip(), err), (0, self.cli.arg(path) + ": " + done(), ""))
+        with zipfile.ZipFile(path) as z:
+            self.assertEqual((z.read("readme.txt"), z.read("__MACOSX/._Show.app")), (b"read me", b"resource fork"))
 
     def test_forward_slashes_are_separators(self):
         os.mkdir(os.path.join(self.dir, "wz3"))
@@ -518,28 +517,39 @@ class CliZipMode(unittest.TestCase):
                 for tool in (["unzip", "-tq", path], ["7z", "t", path]):
                     self.assertEqual(subprocess.run(tool, stdout=subprocess.DEVNULL).returncode, 0, tool[0])
 
-    def test_names_windows_cannot_hold_are_refused_there(self):
-        cases = {"case": ["Readme.txt", "README.TXT"], "trailing dot": ["notes.txt", "notes.txt."],
-                 "device": ["nul.png"], "folders by case": ["Docs/a.txt", "docs/b.txt"]}
-        for case, names in cases.items():
-            with self.subTest(case):
-                path = os.path.join(self.dir, "Show.zip")
+    def test_names_no_windows_file_can_take_are_fixed_everywhere(self):
+        # The fix writes one entry: names the disk could not hold do not matter.
+        names = ["Readme.txt", "README.TXT", "notes.txt.", "nul.png", "Icon\r", "slide: one.jpg", "bad\x01name"]
+        path = os.path.join(self.dir, "Show.zip")
+        with zipfile.ZipFile(path, "w") as z:
+            z.writestr("Show.app/Contents/Resources/slideshow.dat", b"x")
+            z.writestr("Show.app/" + VIEWER, b"old viewer")
+            for i, name in enumerate(names):
+                z.writestr("Show.app/Contents/" + name, b"content %d" % i)
+        code, out, err = self.fix(path)
+        self.assertEqual((code, out.strip()), (0, self.cli.arg(path) + ": " + done()), err)
+        with zipfile.ZipFile(path) as z:
+            self.assertEqual(z.read("Show.app/" + VIEWER), self.payload)
+            for i, name in enumerate(names):
+                self.assertEqual(z.read("Show.app/Contents/" + name), b"content %d" % i)
+
+    def test_folders_apart_only_by_case_are_one_folder_as_on_a_mac(self):
+        # Twins.app/contents/notes.txt listed before or after the bundle's
+        # own Contents: one folder on a Mac, so the show is fixed either way.
+        for first in (True, False):
+            with self.subTest(notes_first=first):
+                path = os.path.join(self.dir, "Twins.zip")
+                entries = [("Twins.app/Contents/Resources/slideshow.dat", b"x"),
+                           ("Twins.app/" + VIEWER, b"old viewer")]
+                notes = ("Twins.app/contents/notes.txt", b"notes")
                 with zipfile.ZipFile(path, "w") as z:
-                    z.writestr("Show.app/Contents/Resources/slideshow.dat", b"x")
-                    z.writestr("Show.app/" + VIEWER, b"old viewer")
-                    for i, name in enumerate(names):
-                        z.writestr("Show.app/Contents/" + name, b"content %d" % i)
-                data = read(path)
-                if self.cli.windows:
-                    err = self.assertUnchangedAfterError(path, data)
-                    for name in names:
-                        self.assertIn('"Show.app/Contents/%s"' % name, err)
-                    self.assertFalse(os.path.exists(os.path.join(self.dir, "Show.bak.zip")), "backed up first")
-                    continue
-                self.assertEqual(self.fix(path)[0], 0)
+                    for name, data in ([notes] + entries if first else entries + [notes]):
+                        z.writestr(name, data)
+                code, out, err = self.fix(path)
+                self.assertEqual((code, out.strip()), (0, self.cli.arg(path) + ": " + done("Twins.bak.zip")), err)
                 with zipfile.ZipFile(path) as z:
-                    for i, name in enumerate(names):
-                        self.assertEqual(z.read("Show.app/Contents/" + name), b"content %d" % i)
+                    self.assertEqual((z.read("Twins.app/" + VIEWER), z.read(notes[0])), (self.payload, notes[1]))
+                os.remove(os.path.join(self.dir, "Twins.bak.zip"))
 
 
 def io_bytes(data):

@@ -4,10 +4,8 @@
 // so are entries that cannot be unpacked (password-protected, unknown
 // method), naming the entry.
 #pragma once
-#include <functional>
 #include <set>
 #include "Archivers/Archive.h"
-#include "Archivers/Zip/EntryModes.h"
 
 class TZipArchive;
 
@@ -15,12 +13,6 @@ class TFileUnzipper : public TRefObject {
 public:
     // The destination folder with a trailing separator.
     WideString DestFolder;
-    // Filled by Unzip when KeepEntryForms is set: how every entry was
-    // stored (name bytes and flags, host and external attributes, time,
-    // extra fields, comment, place) and the archive comment, for packing
-    // the files again.
-    TEntryForms EntryForms;
-    bool KeepEntryForms = false;
     // Set by Unzip when the central directory was missing or damaged and
     // the entries were found by scanning for local headers: they carry no
     // modes, and entries past the damage are missing.
@@ -33,22 +25,11 @@ public:
     // Makes destFolder when it is missing (a relative path counts from the
     // current folder).
     void Unzip(const WideString& zipPath, const WideString& destFolder);
-    // Opens zipPath with every check Unzip makes before it writes anything
-    // (unsafe names, names the file system cannot hold, methods, a sound
-    // directory when required) and lets look read the archive; nothing is
-    // extracted.
-    void Inspect(const WideString& zipPath, const std::function<void(TZipArchive* archive)>& look);
-    // Makes the checks Unzip makes and unpacks the data of every entry,
-    // comparing it with its checksum and size, without writing anything:
-    // raises as Unzip would on the first damaged entry.
-    void Verify(const WideString& zipPath);
     void ExtractItem(TArchiveCallBack* callback, TStream* stream);
 
 private:
     TRef<TZipArchive> OpenChecked(const WideString& zipPath, TStream* file);
     TRef<TDefaultCallBack> FCallBack;
-    // Entries are unpacked to be checked only.
-    bool FVerifying = false;
     void MakeFolders(TZipArchive* archive);
     // Folders this unzip has made or found: not looked up again per entry.
     std::set<WideString> FMadeFolders;

@@ -1,6 +1,7 @@
 #include "Archivers/Zip/FileZipper.h"
 #include <algorithm>
 #include <memory>
+#include "Archivers/Zip/EntryModes.h"
 #include "Archivers/Zip/PackWorkers.h"
 #include "Archivers/Zip/ZipArchive.h"
 #include "FileSystem/FileAPI.h"
@@ -93,17 +94,6 @@ void TFileZipper::CollectEntries(const WideString& folder, std::vector<TSource>&
     }
 }
 
-// Entries the forms place come first, in their old order; the rest keep
-// the order they were collected in.
-void TFileZipper::OrderAsKept(std::vector<TSource>& sources, size_t baseLength) {
-    for (TSource& source : sources) {
-        const TEntryForm* form = EntryForms.Find(ArchivePath(source.Path.substr(baseLength)));
-        source.Order = form && form->Order >= 0 ? form->Order : INT32_MAX;
-    }
-    std::stable_sort(sources.begin(), sources.end(),
-                     [](const TSource& a, const TSource& b) { return a.Order < b.Order; });
-}
-
 void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideString>& folders, bool withFolderName) {
     if (folders.empty()) return;
     WideString first = ExcludeTrailingBackslash(folders[0]);
@@ -116,7 +106,6 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
         if (withFolderName) sources.push_back({ExcludeTrailingBackslash(folder), true});
         CollectEntries(ExcludeTrailingBackslash(folder), sources);
     }
-    OrderAsKept(sources, base.size());
     for (const TSource& source : sources) {
         if (source.IsFolder) continue;
         int32_t index = Files->Add(source.Path);
@@ -129,8 +118,6 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
     if (OnSaveProgress) callback->TotalProgress->OnChange = OnSaveProgress;
     TRef<TWorkerFedArchive> archive = MakeRef<TWorkerFedArchive>(this);
     archive->CallBack = callback.Get();
-    if (const TByteString& comment = EntryForms.ArchiveComment; !comment.empty())
-        archive->Structure->SetCommentBytes(comment);
     TScopeExit dropIndex([this] {
         FIndexOf.clear();
         FIndexOf.shrink_to_fit();
@@ -171,8 +158,6 @@ void TFileZipper::AddEntries(TZipArchive* archive, const std::vector<TSource>& s
                                     "\" in a ZIP archive: its name holds a '\\' or '/', which ZIP takes as a folder "
                                     "separator");
         WideString path = ArchivePath(name);
-        const TEntryForm* form = EntryForms.Find(path);
-        if (source.IsFolder && FolderEntriesAsKept && !form) continue;
         TRef<TFileInfo> info = GetFileInfo(source.Path);
         // The size known up front lets the save's progress move as it packs.
         int64_t size = source.IsLink ? int64_t(source.LinkTarget.size()) : info->Size;
@@ -184,7 +169,6 @@ void TFileZipper::AddEntries(TZipArchive* archive, const std::vector<TSource>& s
         item->AccessedTime = info->LastAccessTime;
         item->ModifiedTime = info->LastWriteTime;
         TZipItem* entry = archive->Structure->Entry(archive->Structure->Count() - 1);
-        if (form) KeepEntryForm(entry, *form);
         if (source.IsLink) {
             entry->HostSystem = ZipHost::Unix;
             entry->ExternalAttributes = UnixMode::SymbolicLink << 16;
@@ -194,23 +178,6 @@ void TFileZipper::AddEntries(TZipArchive* archive, const std::vector<TSource>& s
         FIndexOf.emplace_back(item, fileIndex++);
     }
     std::sort(FIndexOf.begin(), FIndexOf.end());
-}
-
-void TFileZipper::KeepEntryForm(TZipItem* entry, const TEntryForm& form) {
-    TArchItem* item = entry->Item;
-    if (form.HasUnixMode || form.HasHost) {
-        entry->HostSystem = form.HasUnixMode ? ZipHost::Unix : form.Host;
-        entry->ExternalAttributes = form.UnixMode;
-        entry->ExternalKept = true;
-    }
-    if (!form.NameBytes.empty()) entry->NameBytes = form.NameBytes;
-    entry->Flags = uint16_t(form.Utf8Flag ? entry->Flags | ZipFlag::Utf8 : entry->Flags & ~ZipFlag::Utf8);
-    if (form.DataDescriptor) entry->Flags |= ZipFlag::DataDescriptor;
-    if (form.HasDosTime) item->ModifiedTime = item->AccessedTime = item->CreatedTime = DosToSystemTime(form.DosTime);
-    entry->LocalExtra = form.LocalExtra();
-    entry->CentralExtra = form.CentralExtra();
-    entry->CommentBytes = form.Comment();
-    item->Comment = DecodeZipText(entry->CommentBytes, form.Utf8Flag);
 }
 
 int32_t TFileZipper::IndexOf(TArchItem* item) const {

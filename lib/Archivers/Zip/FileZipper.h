@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 #include "Archivers/Archive.h"
-#include "Archivers/Zip/EntryModes.h"
+#include "Foundation/CodePages.h"
 #include "Foundation/Lists.h"
 
 class TFileZipper;
@@ -25,7 +25,6 @@ class TZipArchive;
 constexpr int32_t MaxZipWorkers = 8;
 int32_t DefaultZipWorkers();
 void SetDefaultZipWorkers(int32_t count);
-class TZipItem;
 using TZipperProgressEvent =
     std::function<void(TFileZipper* sender, const AnsiString& path, bool& stop, int32_t count, int32_t index)>;
 
@@ -38,15 +37,6 @@ public:
     TZipperProgressEvent OnProgress;
     // Progress of the whole save, in bytes.
     TArchiveProgressEvent OnSaveProgress;
-    // Entries named here are written with these name bytes and UTF-8 flag,
-    // and with Unix host and their external attributes where they have a
-    // Unix mode; the rest in the MS-DOS form. What else a form keeps (time,
-    // extra fields, comment, place) is written back as it was; entries with
-    // a place come first, in its order. The archive comment too.
-    TEntryForms EntryForms;
-    // A repack: folders get entries only where the forms name them, as the
-    // archive had them.
-    bool FolderEntriesAsKept = false;
     // 1 packs on the caller's thread.
     int32_t Workers;
     // Packed data the workers keep in memory for the writer, beyond the file
@@ -66,17 +56,14 @@ protected:
 private:
     class TWorkerFedArchive;
 
-    // A file, folder or folder link to pack; Order: its place among the
-    // kept entries.
+    // A file, folder or folder link to pack.
     struct TSource {
         WideString Path;
         bool IsFolder;
-        int32_t Order = 0;
         bool IsLink = false;
         TByteString LinkTarget = {};  // as stored: UTF-8, '/' separated
     };
     void CollectEntries(const WideString& folder, std::vector<TSource>& sources);
-    void OrderAsKept(std::vector<TSource>& sources, size_t baseLength);
     // Fills the archive's tree; names the tree cannot place are refused
     // here, before any file is written.
     void AddEntries(TZipArchive* archive, const std::vector<TSource>& sources, const WideString& base);
@@ -93,5 +80,4 @@ private:
     // The links among Files, by index, with the path each points at as
     // stored (UTF-8, '/' separated).
     std::map<int32_t, TByteString> FLinks;
-    void KeepEntryForm(TZipItem* entry, const TEntryForm& form);
 };

@@ -185,6 +185,19 @@ TRef<TZipPasswordStream> TZipArchive::NewPasswordStream(TZipStructure* structure
 // ---- Extract ----
 
 void TZipArchive::Extract() {
+    std::vector<TZipItem*> marked;
+    for (int32_t i = 0; i < Structure->Count(); ++i) {
+        TZipItem* entry = Structure->Entry(i);
+        TArchItem* item = entry->Item;
+        // Clearing a folder's mark would clear its files' marks too.
+        if (item && item->State.Contains(TArchState::Extract) && !item->IsFolder()) marked.push_back(entry);
+    }
+    ExtractEntries(marked, true);
+}
+
+void TZipArchive::ExtractEntries(const std::vector<TZipItem*>& entries) { ExtractEntries(entries, false); }
+
+void TZipArchive::ExtractEntries(const std::vector<TZipItem*>& entries, bool clearMarks) {
     CheckCallBack();
     auto buffer = HoldBuffer(IoBuffer, IoBufferSize);
     auto crc = HoldFor(FCrcStream, MakeRef<TCrc32Stream>());
@@ -194,23 +207,16 @@ void TZipArchive::Extract() {
     FPasswordStream->Target = FDataWindow.Get();
 
     uint64_t total = 0;
-    for (int32_t i = 0; i < Structure->Count(); ++i) {
-        TArchItem* item = Structure->Entry(i)->Item;
-        if (item && item->State.Contains(TArchState::Extract)) total += item->Size;
-    }
+    for (TZipItem* entry : entries) total += entry->Item->Size;
     CallBack->TotalProgress->Stage = ArchiveStage::Extracting;
     CallBack->TotalProgress->Start(total);
     BytesDone = 0;
     CallBack->TotalProgress->SetPosition(0);
 
     TScopeExit forgetPosition([this] { FStreamAt = -1; });
-    for (int32_t i = 0; i < Structure->Count(); ++i) {
-        TZipItem* entry = Structure->Entry(i);
-        TArchItem* item = entry->Item;
-        // Clearing a folder's mark would clear its files' marks too.
-        if (!item || !item->State.Contains(TArchState::Extract) || item->IsFolder()) continue;
+    for (TZipItem* entry : entries) {
         ExtractMarkedEntry(entry);
-        item->ClearMark(TArchState::Extract);
+        if (clearMarks) entry->Item->ClearMark(TArchState::Extract);
         // A bad header or CRC left unhandled stops here, whichever entry it was.
         if (CallBack->Aborted) throw EArchiveAbort(UserAborted);
     }

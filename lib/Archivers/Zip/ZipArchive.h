@@ -50,6 +50,11 @@ public:
     // an entry whose header or CRC was reported bad to a callback that did
     // not handle it (Aborted set), the last entry included.
     void Extract() override;
+    // Extracts these file entries, marked or not, in this order; their
+    // marks stay as they are. Entries of another archive's structure may be
+    // given when this one reads the same bytes through a stream of its own:
+    // so several readers check one archive side by side.
+    void ExtractEntries(const std::vector<TZipItem*>& entries);
     // On any failure the stream regains its earlier bytes and length, the
     // old directory stays in force, and the failure is raised again. A
     // level above MaxLevel is refused before anything changes.
@@ -105,6 +110,7 @@ private:
     void CheckPlacement(TZipItem* entry, const TLocalHeader& header);
     void CheckLength(TZipItem* entry, TUnpackStream* unpack);
     void ExtractEntry(TZipItem* entry);
+    void ExtractEntries(const std::vector<TZipItem*>& entries, bool clearMarks);
     void PlanSave(TZipStructure* target, std::vector<TStreamBlock>& blocks, int64_t streamSize);
     void MoveDownByCut(TZipStructure* target, const std::vector<TStreamBlock>& blocks);
     int64_t OldBlockLength(TZipItem* entry);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <algorithm>
+#include "Archivers/Zip/EntryModes.h"
 #include "Archivers/Zip/FileUnzipper.h"
 #include "Archivers/Zip/FileZipper.h"
 #include "Archivers/Zip/NameRules.h"
@@ -73,42 +74,6 @@ TEST_F(FolderZip, NamesStartWithTheFolderOnlyWhenAsked) {
                                               u"X.app/Contents/Resources/empty.txt"}));
     zipper->Zip(ZipPath, Bundle, false);
     for (const TEntryView& e : EntriesOf(ZipPath)) EXPECT_EQ(e.Name.rfind(u"Contents/", 0), 0u);
-}
-
-TEST_F(FolderZip, UnixModesAreWrittenForNamedEntriesOnly) {
-    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
-    zipper->EntryForms.SetUnixMode(u"X.app\\Contents\\MacOS\\Show", UnixMode::Program << 16);
-    zipper->Zip(ZipPath, Bundle, true);
-    for (const TEntryView& e : EntriesOf(ZipPath)) {
-        bool program = e.Name == u"X.app/Contents/MacOS/Show";
-        bool folder = e.Name.back() == u'/';
-        EXPECT_EQ(e.Host, program ? 3 : 0);
-        EXPECT_EQ(e.External, program ? 0100755u << 16 : folder ? 0x10u : 0u);
-    }
-}
-
-// Forms keep only the bytes a new entry would not get anyway, the last
-// record of a path counts, and a recorded name is written back as it was.
-TEST_F(FolderZip, EntryFormsWriteBackTheNamesTheyKept) {
-    TEntryForms forms;
-    forms.Add(u"X.app\\Contents\\Info.plist", {false, true, 0, "X.app/Contents/Info.plist"});
-    forms.Add(u"X.app\\Contents\\MacOS\\Show", {false, false, 0, "X.app/Contents/MacOS/old"});
-    forms.Add(u"X.app\\Contents\\MacOS\\Show", {false, false, 0, "X.app/Contents/MacOS/Sh\xC3\xB6w"});
-    forms.SetUnixMode(u"X.app\\Contents\\MacOS\\Show", UnixMode::Program << 16);
-    EXPECT_TRUE(forms.Find(u"X.app\\Contents\\Info.plist")->NameBytes.empty());
-    EXPECT_EQ(forms.Size(), 2u);
-    EXPECT_EQ(forms.Find(u"X.app\\Contents\\Resources\\empty.txt"), nullptr);
-
-    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
-    zipper->EntryForms = std::move(forms);
-    zipper->Zip(ZipPath, Bundle, true);
-    std::vector<TEntryView> entries = EntriesOf(ZipPath);
-    auto named = [&](const WideString& name) {
-        return std::find_if(entries.begin(), entries.end(), [&](const TEntryView& e) { return e.Name == name; });
-    };
-    ASSERT_NE(named(u"X.app/Contents/MacOS/Sh\u00F6w"), entries.end());
-    EXPECT_EQ(named(u"X.app/Contents/MacOS/Sh\u00F6w")->External, UnixMode::Program << 16);
-    EXPECT_NE(named(u"X.app/Contents/Info.plist"), entries.end());
 }
 
 TEST_F(FolderZip, FolderWithoutFilesLeavesAnExistingZipAlone) {
@@ -193,14 +158,12 @@ TEST_F(FolderZip, UnreadableSourceFileFailsTheZip) {
 
 TEST_F(FolderZip, RoundTripRecreatesFilesWithTheirTimesAndModes) {
     TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
-    zipper->EntryForms.SetUnixMode(u"X.app\\Contents\\MacOS\\Show", UnixMode::Program << 16);
     TSystemTime when{2016, 12, 4, 15, 10, 20, 30, 0};
     SetFileTimes(JoinPath(Bundle, u"Contents/Info.plist"), when, when, when);
     zipper->Zip(ZipPath, Bundle, true);
 
     WideString target = Scratch / u"out";
     TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
-    unzipper->KeepEntryForms = true;
     unzipper->Unzip(ZipPath, target);
     EXPECT_EQ(ReadBytes(JoinPath(target, u"X.app/Contents/MacOS/Show")), "program");
     EXPECT_EQ(fs::file_size(FsPath(JoinPath(target, u"X.app/Contents/Resources/empty.txt"))), 0u);
@@ -209,10 +172,6 @@ TEST_F(FolderZip, RoundTripRecreatesFilesWithTheirTimesAndModes) {
     EXPECT_EQ(read.Year, 2016);
     EXPECT_EQ(read.Hour, 10);
     EXPECT_EQ(read.Second, 30);
-    ASSERT_TRUE(unzipper->EntryForms.Find(u"X.app\\Contents\\MacOS\\Show"));
-    EXPECT_TRUE(unzipper->EntryForms.Find(u"X.app\\Contents\\MacOS\\Show")->HasUnixMode);
-    ASSERT_TRUE(unzipper->EntryForms.Find(u"X.app\\Contents\\Info.plist"));
-    EXPECT_FALSE(unzipper->EntryForms.Find(u"X.app\\Contents\\Info.plist")->HasUnixMode);
 }
 
 // Large incompressible and compressible files among many small ones, so
@@ -317,74 +276,6 @@ TEST_F(FolderZip, CutArchiveIsRecoveredByAScanThatTellsTheCaller) {
     SetCurrentFolder(start);
 }
 
-// Everything an entry held but its data, as this library reads it.
-struct TStoredEntry {
-    std::string Name, LocalExtra, CentralExtra, Comment;
-    uint16_t Flags;
-    uint8_t Host;
-    uint32_t External, DosTime;
-    bool operator==(const TStoredEntry&) const = default;
-};
-
-std::pair<std::vector<TStoredEntry>, std::string> StoredEntriesOf(const WideString& zipPath) {
-    std::vector<TStoredEntry> entries;
-    std::string comment = VisitEntries(zipPath, [&](TZipArchive* archive, TZipItem* e) {
-        entries.push_back({e->NameBytes, archive->LocalExtraField(e), e->CentralExtra, e->CommentBytes, e->Flags,
-                           e->HostSystem, e->ExternalAttributes, SystemTimeToDos(e->Item->ModifiedTime)});
-    });
-    return {entries, comment};
-}
-
-// Unpacked with its forms and packed again, an archive made elsewhere
-// gives back every entry as it was, in its order, folders (an empty one
-// too) and comments included; only the replaced file differs.
-TEST(FolderRepack, EveryKeptEntryComesBackAsItWas) {
-    TScratchFolder scratch;
-    const std::string ut = std::string("UT\x05\x00\x03", 5) + std::string("\x10\x20\x30\x40", 4);
-    TZipFixtureEntry root = FixtureFile("X.app/", "", ZipHost::Unix, 040755u << 16);
-    TZipFixtureEntry empty = FixtureFile("X.app/Empty/", "", ZipHost::Unix, 040700u << 16);
-    empty.Date = 0x4A21;
-    TZipFixtureEntry b = FixtureFile("X.app/b.txt", "bee", 0, 0x20);
-    b.Extra = ut + std::string("ux\x00\x00", 4);
-    b.Comment = "caf\x82";
-    b.Descriptor = true;
-    TZipFixtureEntry a = FixtureFile("X.app/a \xC3\xA9.txt", "ay", ZipHost::Unix, 0100644u << 16);
-    a.Time = 0x6123;
-    TZipFixtureEntry viewer = FixtureFile("X.app/viewer", "old", ZipHost::Unix, 0100755u << 16);
-    viewer.Extra = ut;
-    TZipFixture fixture;
-    fixture.Entries = {root, b, empty, viewer, a};
-    fixture.Comment = "archive \x82";
-    std::vector<uint8_t> built = fixture.Build();
-    WideString original = scratch / u"original.zip", repacked = scratch / u"repacked.zip";
-    WriteBytes(original, std::string(built.begin(), built.end()));
-
-    TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
-    unzipper->KeepEntryForms = true;
-    unzipper->Unzip(original, scratch / u"out");
-    EXPECT_TRUE(fs::is_directory(FsPath(scratch / u"out/X.app/Empty")));
-    WriteBytes(scratch / u"out/X.app/viewer", "new");
-    WriteBytes(scratch / u"out/X.app/added.txt", "new file");
-    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
-    zipper->EntryForms = std::move(unzipper->EntryForms);
-    zipper->EntryForms.Renew(u"X.app\\viewer", UnixMode::Program << 16);
-    zipper->FolderEntriesAsKept = true;
-    zipper->Zip(repacked, scratch / u"out/X.app", TFileZipper::WithFolderName);
-
-    auto [before, beforeComment] = StoredEntriesOf(original);
-    auto [after, afterComment] = StoredEntriesOf(repacked);
-    EXPECT_EQ(afterComment, "archive \x82");
-    ASSERT_EQ(after.size(), before.size() + 1);
-    for (size_t i : {0, 1, 2, 4}) EXPECT_EQ(after[i], before[i]) << before[i].Name;
-    EXPECT_EQ(after[3].Name, "X.app/viewer");
-    EXPECT_EQ(after[3].External, UnixMode::Program << 16);
-    EXPECT_EQ(after[3].CentralExtra, "");  // its times were the old file's
-    EXPECT_EQ(after[5].Name, "X.app/added.txt");
-    TRef<TFileUnzipper> again = MakeRef<TFileUnzipper>();
-    again->Unzip(repacked, scratch / u"again");
-    EXPECT_EQ(ReadBytes(scratch / u"again/X.app/b.txt"), "bee");
-}
-
 // A name whose code page bytes would read as UTF-8 is written as UTF-8.
 TEST(FolderRepack, NamesReadBackAsTheyWereWritten) {
     TScratchFolder scratch;
@@ -408,9 +299,15 @@ TEST(EntryNames, NamesWindowsCannotHoldAreListed) {
 TEST(EntryNames, UnsafeNamesAreRefusedAndSafeOnesPass) {
     for (const char16_t* name : {u"a/b.txt", u"a.b/..c/d", u"Show.app/Contents/x..y", u"a/./b"})
         EXPECT_NO_THROW(CheckEntryName(name)) << WideToUtf8(WideString(name));
-    for (const char16_t* name :
-         {u"../x", u"a/../../x", u"/abs", u"\\abs", u"C:x", u"a\\..\\x", u"a/b:c", u"a/b\x01", u"", u"a/\x7F"})
+    for (const char16_t* name : {u"../x", u"a/../../x", u"/abs", u"\\abs", u"C:x", u"a\\..\\x", u""}) {
         EXPECT_THROW(CheckEntryName(name), EArchiveBroken) << WideToUtf8(WideString(name));
+        EXPECT_THROW(CheckEntryPath(name), EArchiveBroken) << WideToUtf8(WideString(name));
+    }
+    // No file can be named so, but the name leads nowhere outside.
+    for (const char16_t* name : {u"a/b:c", u"a/b\x01", u"a/\x7F", u"Show.app/Icon\r"}) {
+        EXPECT_THROW(CheckEntryName(name), EArchiveBroken) << WideToUtf8(WideString(name));
+        EXPECT_NO_THROW(CheckEntryPath(name)) << WideToUtf8(WideString(name));
+    }
 }
 
 }  // namespace

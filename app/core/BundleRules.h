@@ -1,0 +1,33 @@
+// The rules a presentation bundle is judged by, written once for a bundle
+// folder on a disk and for a bundle inside an archive.
+#pragma once
+#include "Foundation/Types.h"
+#include "Streams/Streams.h"
+
+// Where a bundle keeps the files the fix looks at: paths below the bundle
+// folder, '\'-separated as the archive tree names them.
+inline constexpr char16_t ViewerInBundle[] = u"Contents\\Resources\\Viewer.app\\Contents\\MacOS\\ZuvOrudad5";
+inline constexpr char16_t MarkerInBundle[] = u"Contents\\Resources\\slideshow.dat";
+
+// What the rules ask of a bundle, wherever it is kept. Paths are below the
+// bundle folder, '\'-separated.
+class TBundleView {
+public:
+    virtual ~TBundleView() = default;
+    // How many files stand at path: an archive may hold several whose names
+    // a Mac takes for one.
+    virtual int32_t FilesAt(const WideString& path) = 0;
+    virtual bool LinkAt(const WideString& path) = 0;
+    // Whether the one file at path holds exactly the payload.
+    virtual bool HoldsPayload(const WideString& path, TResourceStream& payload) = 0;
+    // path as a message shows it to the user.
+    virtual AnsiString Shown(const WideString& path) = 0;
+};
+
+enum class TBundleState { NotAPresentation, NeedsFix, AlreadyFixed };
+
+// NotAPresentation without both the marker and the viewer. A folder on the
+// viewer's way that is a link raises EFileAccessError: the viewer is
+// written only inside the bundle, and a link could lead anywhere. Twins of
+// the viewer need a fix, which leaves one.
+TBundleState JudgeBundle(TBundleView& view, TResourceStream& payload);

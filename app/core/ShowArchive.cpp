@@ -1,0 +1,166 @@
+#include "ShowArchive.h"
+#include "Archivers/Zip/EntryModes.h"
+#include "Archivers/Zip/ZipArchive.h"
+#include "FileSystem/FileAPI.h"
+#include "Foundation/CaseFolding.h"
+#include "Foundation/Clock.h"
+#include "Foundation/Normalization.h"
+#include "Foundation/ScopeExit.h"
+#include "Payload.h"
+#include "Streams/FilterStream.h"
+
+namespace {
+
+// The level the zipper packs at.
+constexpr int ViewerLevel = 3;
+
+bool IsUnixLink(const TZipItem* entry) {
+    return entry->HostSystem == ZipHost::Unix && UnixMode::IsLink(entry->ExternalAttributes >> 16);
+}
+
+}  // namespace
+
+class TShowArchive::TBundleOfArchive : public TBundleView {
+public:
+    TBundleOfArchive(TShowArchive& show) : FShow(show), FPrefix(MacKey(show.FBundle) + u"\\") {}
+
+    int32_t FilesAt(const WideString& path) override { return int32_t(Files(path).size()); }
+    bool LinkAt(const WideString& path) override { return FShow.LinkAt(FPrefix + MacKey(path)); }
+    bool HoldsPayload(const WideString& path, TResourceStream& payload) override {
+        return FShow.EntryHoldsPayload(Files(path).front(), payload);
+    }
+    AnsiString Shown(const WideString& path) override { return WideToAnsi(StoredPath(FShow.FBundle + u"\\" + path)); }
+
+private:
+    const std::vector<TZipItem*>& Files(const WideString& path) { return FShow.FilesAt(FPrefix + MacKey(path)); }
+
+    TShowArchive& FShow;
+    const WideString FPrefix;
+};
+
+TShowArchive::TShowArchive(TStream* stream, const WideString& path)
+    : FPath(path), FArchive(MakeRef<TZipArchive>()), FCallBack(MakeRef<TDefaultCallBack>()) {
+    FArchive->CallBack = FCallBack.Get();
+    FArchive->SetStream(stream);
+    FArchive->Open();
+    CheckArchiveReadable(FArchive.Get(), path, true);
+    for (int32_t i = 0; i < FArchive->Structure->Count(); ++i) {
+        TZipItem* entry = FArchive->Structure->Entry(i);
+        TArchItem* item = entry->Item;
+        // A name of separators only belongs to no path.
+        if (!item || item == FArchive.Get()) continue;
+        const WideString itemPath = item->Path();
+        const WideString key = MacKey(itemPath);
+        const WideString top = itemPath.substr(0, itemPath.find(u'\\'));
+        if (FTopNames.emplace(MacKey(top), top).second) FTopOrder.push_back(MacKey(top));
+        if (!item->IsFolder()) FFiles[key].push_back(entry);
+        if (IsUnixLink(entry)) FLinks[key] = true;
+    }
+}
+
+TShowArchive::~TShowArchive() = default;
+
+WideString TShowArchive::MacKey(const WideString& path) { return FoldString(DecomposeCanonical(path)); }
+
+const std::vector<TZipItem*>& TShowArchive::FilesAt(const WideString& key) const {
+    static const std::vector<TZipItem*> none;
+    auto found = FFiles.find(key);
+    return found == FFiles.end() ? none : found->second;
+}
+
+bool TShowArchive::LinkAt(const WideString& key) const { return FLinks.count(key) != 0; }
+
+bool TShowArchive::HoldsPresentation(const WideString& bundleKey) const {
+    return !FilesAt(bundleKey + u"\\" + MacKey(MarkerInBundle)).empty() &&
+           !FilesAt(bundleKey + u"\\" + MacKey(ViewerInBundle)).empty();
+}
+
+WideString TShowArchive::ChooseBundle() const {
+    const WideString wanted = MacKey(ChangeFileExt(ExtractFileName(FPath), WideString()) + u".app");
+    if (auto found = FTopNames.find(wanted); found != FTopNames.end()) return found->second;
+    // A browser saves a second download as "Show (1).zip".
+    WideString only;
+    for (const WideString& key : FTopOrder) {
+        if (key.size() < 4 || key.compare(key.size() - 4, 4, u".app") != 0 || !HoldsPresentation(key)) continue;
+        if (!only.empty()) return WideString();
+        only = FTopNames.at(key);
+    }
+    return only;
+}
+
+TBundleState TShowArchive::Judge(TResourceStream& payload) {
+    FBundle = ChooseBundle();
+    if (FBundle.empty()) return TBundleState::NotAPresentation;
+    TBundleOfArchive view(*this);
+    TBundleState state = JudgeBundle(view, payload);
+    if (state == TBundleState::NotAPresentation) FBundle.clear();
+    return state;
+}
+
+// Size and checksum first; when both match, the entry is unpacked and
+// compared byte for byte, so that a checksum collision fixes nothing wrongly.
+bool TShowArchive::EntryHoldsPayload(TZipItem* entry, TResourceStream& payload) {
+    const int64_t size = payload.GetSize();
+    if (!entry->SizesKnown || int64_t(entry->Item->Size) != size) return false;
+    TRef<TCrc32Stream> crc = MakeRef<TCrc32Stream>();
+    crc->Update(TConstByteSpan(static_cast<const uint8_t*>(payload.Memory()), size_t(size)), 0, int32_t(size));
+    if (crc->GetCrc() != entry->Crc32) return false;
+
+    bool same = false;
+    const TScopeExit quiet([this] {
+        FCallBack->OnExtractItem = nullptr;
+        FCallBack->OnError = FCallBack->OnHeaderError = nullptr;
+    });
+    FCallBack->OnExtractItem = [&](TArchiveCallBack*, TStream* stream) { same = StreamHoldsPayload(*stream, payload); };
+    // A damaged viewer is no fixed one: the check of every entry meets the damage.
+    FCallBack->OnError = [&](TArchiveCallBack*, const AnsiString&) { same = false; };
+    FCallBack->OnHeaderError = FCallBack->OnError;
+    try {
+        FArchive->ExtractEntries({entry});
+    } catch (const Exception&) {
+        same = false;
+    }
+    return same;
+}
+
+void TShowArchive::Verify(int32_t workers, const TArchiveReaderSource& openReader, const TFixProgress& progress) {
+    TCheckProgress checked;
+    if (progress) checked = [&progress](uint64_t done, uint64_t total) { progress(TFixStage::Checking, done, total); };
+    VerifyEntries(FArchive.Get(), workers, openReader, checked);
+}
+
+void TShowArchive::ReplaceViewer(TStream* stream, TResourceStream& payload, const TFixProgress& progress) {
+    NVX_ASSERT(!FBundle.empty());
+    const std::vector<TZipItem*> viewers = FilesAt(MacKey(FBundle + u"\\" + ViewerInBundle));
+    NVX_ASSERT(!viewers.empty());
+    FArchive->SetStream(stream);
+    const TScopeExit done([this] {
+        FArchive->SetStream(nullptr);
+        FCallBack->OnPackItem = nullptr;
+        FCallBack->TotalProgress->OnChange = nullptr;
+    });
+    FCallBack->OnPackItem = [&payload](TArchiveCallBack*, TStream* out) {
+        out->WriteBuffer(payload.Memory(), int32_t(payload.GetSize()));
+    };
+    if (progress)
+        FCallBack->TotalProgress->OnChange = [&progress](TArchiveProgress* p) {
+            progress(TFixStage::Writing, p->Position, p->Total);
+        };
+    // One viewer comes out, whatever twins the archive held.
+    for (size_t i = 1; i < viewers.size(); ++i) viewers[i]->Item->MarkDelete();
+    TZipItem* entry = viewers.front();
+    TArchItem* viewer = entry->Item;
+    viewer->SetSourceSize(payload.GetSize());
+    viewer->ModifiedTime = viewer->AccessedTime = viewer->CreatedTime = LocalNow();
+    // What described the old file goes with it; a Mac starts the new one
+    // only with its program mode.
+    entry->HostSystem = ZipHost::Unix;
+    entry->ExternalAttributes = UnixMode::Program << 16;
+    entry->ExternalKept = true;
+    entry->LocalExtra.clear();
+    entry->CentralExtra.clear();
+    // The index points into the directory the save replaces.
+    FFiles.clear();
+    FLinks.clear();
+    FArchive->Save(ViewerLevel);
+}

@@ -1,0 +1,41 @@
+// What reading a whole ZIP archive takes, checked before anything is done
+// with it: a sound directory, safe names, entries that can be unpacked, and
+// then every entry's data against its checksum and size. The unzipper and
+// the fix raise the same errors for the same damage.
+#pragma once
+#include <functional>
+#include "Archivers/Archive.h"
+
+class TZipArchive;
+class TZipItem;
+
+// Refuses, naming the entry, an archive the caller cannot read whole: one
+// whose directory is missing or damaged (when a sound one is required), an
+// entry name that could reach outside a folder it is extracted into, and an
+// entry that is password-protected or uses a method the program lacks.
+// Names no file system could give a file are no reason to refuse here.
+void CheckArchiveReadable(TZipArchive* archive, const WideString& zipPath, bool requireSoundDirectory);
+
+// Callbacks that raise EArchiveBroken, naming the entry, for a wrong
+// checksum or a missing local header.
+void RaiseOnEntryErrors(TDefaultCallBack* callback);
+
+// Copies an entry's unpacked data (stream, as the archive hands it out) to
+// out: its recorded size, no more, and data that ends early or does not
+// inflate raises EArchiveBroken naming the entry.
+void CopyEntryData(TArchItem* item, TStream* stream, TStream* out);
+
+// Told how many of the bytes of all entries have been checked.
+using TCheckProgress = std::function<void(uint64_t done, uint64_t total)>;
+// A stream of its own over the archive's bytes, for one worker.
+using TArchiveReaderSource = std::function<TRef<TStream>()>;
+
+// Unpacks every file entry of an opened archive into nothing, comparing
+// its data with its checksum and size, and raises what the first damaged
+// entry (in the directory's order) raises, whatever the number of workers.
+// With more than one worker each reads through a stream from openReader on
+// a thread of its own; with one, the archive's own stream is read on the
+// caller's thread and openReader is not asked. progress is told on the
+// caller's thread; what it raises stops the check and reaches the caller.
+void VerifyEntries(TZipArchive* archive, int32_t workers, const TArchiveReaderSource& openReader,
+                   const TCheckProgress& progress = {});
