@@ -21,7 +21,7 @@ import os
 import re
 import sys
 
-ORDER = ["Foundation", "FileSystem", "Streams", "Compression", "Archivers", "Dialogs"]
+ORDER = ["Foundation", "FileSystem", "Streams", "Formats", "Compression", "Archivers", "Dialogs"]
 PLATFORMS = ("Win32", "Posix")
 TOP = len(ORDER)  # lib/Startup.*
 SCANNED = ("lib", "app", "tests")

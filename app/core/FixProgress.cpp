@@ -4,10 +4,10 @@
 #include "Foundation/CodePages.h"
 
 WideString ProgressText(TFixStage stage, uint64_t done, uint64_t total) {
-    WideString text = stage == TFixStage::Checking    ? u"Checking..."
-                      : stage == TFixStage::BackingUp ? u"Backing up..."
-                                                      : u"Writing...";
-    // Totals are estimates (a save learns its sizes as it packs).
-    if (total) text += u" " + AnsiToWide(std::to_string(std::min(done, total) * 100 / total)) + u"%";
+    static const char16_t* const Names[] = {u"Checking...", u"Backing up...", u"Writing..."};
+    WideString text(Names[size_t(stage)]);
+    // Totals are estimates (a save learns its sizes as it packs). Built by
+    // appending: a literal plus a string trips a false -Wrestrict of mingw.
+    if (total) text.append(u" ").append(AnsiToWide(std::to_string(std::min(done, total) * 100 / total))).append(u"%");
     return text;
 }

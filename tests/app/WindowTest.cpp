@@ -175,9 +175,9 @@ TEST(WindowFix, SeveralPathsAreFixedInTurnAndSummed) {
     WideString damaged = scratch / u"Damaged.zip";
     WriteBytes(damaged, "PK not an archive");
     WideString missing = scratch / u"Plain";
-    std::vector<const char*> stages;
+    std::vector<TFixStage> stages;
     TPathFixes fixes = FixGivenPaths({show, notes, broken, missing, damaged},
-                                     [&](const char* stage, uint64_t, uint64_t) { stages.push_back(stage); });
+                                     [&](TFixStage stage, uint64_t, uint64_t) { stages.push_back(stage); });
     EXPECT_EQ(fixes.Outcome, u"Fixed 1 of 5, 1 damaged or made not in NVX 8.0, 1 not found, 2 failed");
     const std::string failures = WideToUtf8(fixes.Failures);
     EXPECT_EQ(fixes.Failures.rfind(broken + u": ", 0), 0u) << failures;

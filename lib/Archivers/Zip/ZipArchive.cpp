@@ -538,6 +538,7 @@ void TZipArchive::PackEntry(TZipStructure* target, TZipItem* entry, int level) {
     if (Encrypt) FPasswordStream->Reset();
 
     entry->LocalOffset = ArchiveStream->GetPosition();
+    entry->CentralRecord.clear();
     // A replaced entry keeps only its name's flag, a new one also the
     // descriptor its maker asked for: the rest describes what is written now.
     bool added = item->Attributes().Contains(TArchAttribute::Added) || item->IsFolder();

@@ -58,6 +58,14 @@ public:
     // On any failure the stream regains its earlier bytes and length, the
     // old directory stays in force, and the failure is raised again. A
     // level above MaxLevel is refused before anything changes.
+    // Writes in an order the web page's working copy relies on, as it cannot
+    // read back a chunk once a write has started past it: the stream is read
+    // (headers, the blocks kept for rollback) before anything is written;
+    // nothing in front of the first removed block is written; the cut moves
+    // the kept data down front to back, each piece read from bytes no write
+    // has reached, and ends the stream where its writes end; new entries,
+    // their local headers finished in place, then the directory follow at
+    // the end. Only the rollback of a failed save reads back what it wrote.
     void Save(int level) override;
     void Clear() override;
 

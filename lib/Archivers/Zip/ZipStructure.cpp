@@ -294,6 +294,7 @@ int32_t TZipStructure::ParseCentralRecords(TConstByteSpan buffer, int32_t length
         if (localOffset > uint64_t(INT64_MAX - BytesInFront)) throw EArchiveBroken("Local header offset out of range");
         entry->LocalOffset = int64_t(localOffset) + BytesInFront;
         entry->CentralExtra = WithoutZip64(extra);
+        entry->CentralRecord.assign(reinterpret_cast<const char*>(p), size_t(recordLength));
 
         TPendingItem pending;
         pending.Attributes = HostAttributes(entry->HostSystem, entry->ExternalAttributes);

@@ -105,6 +105,11 @@ public:
     // The comment as stored: written back while the item's comment is
     // still what they say.
     TByteString CommentBytes;
+    // The whole central record as read: written back byte for byte, but
+    // for where the local header now stands and for the host and external
+    // attributes, while the entry's data, time and comment stay what it
+    // says. Empty for an entry written anew.
+    TByteString CentralRecord;
     // The local header carries ZIP64 sizes: decided before the data is
     // written, since the header cannot grow afterwards.
     bool Zip64Local = false;

@@ -102,13 +102,13 @@ TZipItem* TZipStructure::CopyEntry(TZipItem* entry) {
     copy->CentralExtra = entry->CentralExtra;
     copy->LocalExtra = entry->LocalExtra;
     copy->CommentBytes = entry->CommentBytes;
+    copy->CentralRecord = entry->CentralRecord;
     copy->Zip64Local = entry->Zip64Local;
-    // Unix entries keep their modes (programs, links) through an update.
-    if (entry->HostSystem == ZipHost::Unix || entry->ExternalKept) {
-        copy->HostSystem = entry->HostSystem;
-        copy->ExternalAttributes = entry->ExternalAttributes;
-        copy->ExternalKept = entry->ExternalKept;
-    }
+    // Unix entries keep their modes (programs, links) through an update;
+    // others are written in the MS-DOS form unless their record is kept.
+    copy->HostSystem = entry->HostSystem;
+    copy->ExternalAttributes = entry->ExternalAttributes;
+    copy->ExternalKept = entry->ExternalKept;
     if (Entries->Add(copy.Get()) < 0) throw EOutOfMemory("Out of memory");
     return copy.Detach();
 }
@@ -211,7 +211,36 @@ int32_t TZipStructure::WriteLocalHeader(TZipItem* entry, TByteSpan buffer, int32
     return length;
 }
 
+namespace {
+// A record read from an archive, still true of its entry, that can take
+// the entry's new offset in its 32-bit field.
+bool RecordKept(const TZipItem* entry) {
+    const TByteString& record = entry->CentralRecord;
+    if (record.size() < size_t(CentralHeaderSize)) return false;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(record.data());
+    const TArchItem* item = entry->Item;
+    const size_t nameLength = Get16(p + 28), extraLength = Get16(p + 30), commentLength = Get16(p + 32);
+    return Get32(p + 42) != Zip64Marker && uint64_t(entry->LocalOffset) < Zip64Marker &&
+           Get32(p + 12) == SystemTimeToDos(item->ModifiedTime) && Get32(p + 16) == entry->Crc32 &&
+           record.compare(size_t(CentralHeaderSize) + nameLength + extraLength, commentLength, entry->CommentBytes) ==
+               0 &&
+           (commentLength == 0 ||
+            DecodeZipText(entry->CommentBytes, (entry->Flags & ZipFlag::Utf8) != 0) == item->Comment);
+}
+}  // namespace
+
 int32_t TZipStructure::WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int32_t capacity, int32_t position) {
+    capacity = std::min<int32_t>(capacity, int32_t(buffer.size()));
+    if (RecordKept(entry)) {
+        const int32_t length = int32_t(entry->CentralRecord.size());
+        if (position < 0 || length > capacity - position) return -1;
+        uint8_t* p = buffer.data() + position;
+        std::copy(entry->CentralRecord.begin(), entry->CentralRecord.end(), p);
+        p[5] = entry->HostSystem;
+        Put32(p + 38, entry->ExternalAttributes);
+        Put32(p + 42, uint32_t(entry->LocalOffset));
+        return length;
+    }
     bool utf8;
     TByteString name = EncodeEntryName(entry, utf8);
     TArchItem* item = entry->Item;
@@ -225,7 +254,6 @@ int32_t TZipStructure::WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int
     uint16_t version = values.Zip64Length() > 0 ? Zip64Version : VersionNeeded();
 
     int32_t length = CentralHeaderSize + nameLength + extraLength + commentLength;
-    capacity = std::min<int32_t>(capacity, int32_t(buffer.size()));
     if (position < 0 || length > capacity - position) return -1;
     uint8_t* p = buffer.data() + position;
     Put32(p, ZipSignature::CentralHeader);

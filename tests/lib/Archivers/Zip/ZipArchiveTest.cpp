@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include "Archivers/Zip/EntryModes.h"
 #include "FileSystem/FileAPI.h"
+#include "Foundation/Clock.h"
 #include "Foundation/ErrorReport.h"
 #include "Streams/FileStream.h"
 #include "support/Environment.h"
@@ -844,4 +846,226 @@ TEST(ZipArchive, KeptEntriesMoveByWhatWasCutBelowThemWhateverTheDirectoryOrder) 
     ASSERT_EQ(data.size(), 2u);
     EXPECT_EQ(data.at(u"n1"), fixture.Entries[1].Data);
     EXPECT_EQ(data.at(u"n2"), fixture.Entries[2].Data);
+}
+
+// ---- Saving over the web page's working copy ----
+// The page's copy cannot read back a chunk once a write has started past
+// it. The in-place fix's saves have to do without such reads; only the
+// rollback of a failed save makes them.
+
+namespace {
+// Small against the archives below: each spans tens of chunks.
+constexpr int32_t SealChunk = 4096;
+const std::string ViewerName = "show/viewer";
+const std::string Payload = Mixed(40000, 60);
+
+// Bytes that do not compress.
+std::string Noise(size_t count) {
+    std::string bytes(count, '\0');
+    uint32_t state = 2463534242u;
+    for (char& c : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        c = char(state >> 24);
+    }
+    return bytes;
+}
+
+// An archive laid out by letters: 'V' the viewer, 'T' a twin of its name,
+// 'o' another file; every entry with a data descriptor or none.
+struct TLaidOut {
+    TBytes Bytes;
+    std::map<std::string, std::string> Others;  // data by stored name
+    std::string Viewer;
+    std::vector<uint32_t> LocalOffsets;
+    uint32_t DirectoryOffset = 0;
+};
+
+TLaidOut LayOut(const std::string& layout, bool descriptors) {
+    TLaidOut laid;
+    TZipFixture fixture;
+    for (size_t i = 0; i < layout.size(); ++i) {
+        // Packed, the payload takes less room than the old viewer, the large one more.
+        size_t size = layout[i] == 'V' ? 30000 : 6000 + 7919 * i % 20000;
+        std::string data = Mixed(size, uint32_t(70 + i));
+        std::string name = layout[i] == 'o' ? Numbered("show/pic", int(i)) : ViewerName;
+        if (layout[i] == 'o') laid.Others[name] = data;
+        if (layout[i] == 'V') laid.Viewer = data;
+        fixture.Entries.push_back(FixtureFile(name, data));
+        fixture.Entries.back().Descriptor = descriptors;
+    }
+    laid.Bytes = fixture.Build();
+    laid.LocalOffsets = fixture.LocalOffsets;
+    laid.DirectoryOffset = fixture.DirectoryOffset;
+    return laid;
+}
+
+// The directory fields the fix gives the new viewer.
+void MakeUnixProgram(TZipItem* entry) {
+    entry->HostSystem = ZipHost::Unix;
+    entry->ExternalAttributes = UnixMode::Program << 16;
+    entry->ExternalKept = true;
+}
+
+// As the in-place fix sets up the entry at index: its twins go, it takes
+// data through one write of the packing callback.
+void ReplaceAsTheFixDoes(TZipSession& zip, int32_t index, const std::string& data) {
+    TZipItem* entry = zip.Archive->Structure->Entry(index);
+    TArchItem* viewer = entry->Item;
+    for (int32_t i = 0; i < zip.Archive->Structure->Count(); ++i) {
+        TArchItem* item = zip.Archive->Structure->Entry(i)->Item;
+        if (item != viewer && item->Path() == viewer->Path()) item->MarkDelete();
+    }
+    viewer->SetSourceSize(int64_t(data.size()));
+    viewer->ModifiedTime = viewer->AccessedTime = viewer->CreatedTime = LocalNow();
+    MakeUnixProgram(entry);
+    entry->LocalExtra.clear();
+    entry->CentralExtra.clear();
+    zip.CallBack->OnPackItem = [&data](TArchiveCallBack*, TStream* stream) {
+        stream->WriteBuffer(data.data(), int32_t(data.size()));
+    };
+}
+
+// A save over the copy that met no sealed chunk, wrote nothing in front of
+// front, and left an archive holding the viewer and the others, the
+// viewer with the fields of a Unix program.
+void ExpectSoundSave(TSealingStream* stream, const TBytes& original, int64_t front, const std::string& viewer,
+                     std::map<std::string, std::string> expected) {
+    EXPECT_EQ(stream->SealedAt, -1) << "a sealed chunk was met at this offset";
+    EXPECT_EQ(stream->LowestWrite, front);
+    TBytes bytes = stream->Bytes();
+    ASSERT_GE(bytes.size(), size_t(front));
+    EXPECT_TRUE(std::equal(original.begin(), original.begin() + front, bytes.begin()));
+    expected[ViewerName] = viewer;
+    TParsedZip parsed = ParseZip(bytes);
+    EXPECT_EQ(parsed.Entries.size(), expected.size());
+    for (const TParsedEntry& e : parsed.Entries) {
+        if (e.Name != ViewerName) continue;
+        EXPECT_EQ(e.Host, ZipHost::Unix);
+        EXPECT_EQ(e.External, UnixMode::Program << 16);
+    }
+    auto copy = MakeRef<TMemoryStream>();
+    FillStream(copy.Get(), bytes);
+    TZipSession again(copy.Get());
+    again.Archive->Open();
+    std::map<std::string, std::string> data;
+    for (auto& [path, text] : again.ExtractAll()) {
+        std::string name = Narrow(path);
+        std::replace(name.begin(), name.end(), '\\', '/');
+        data[name] = text;
+    }
+    EXPECT_TRUE(data == expected);
+}
+}  // namespace
+
+// Replaced early, in the middle and last; twins of its name next to it
+// (their blocks cut as one with its own) and apart from it on either side.
+// A payload packed into more than one write has its local header finished
+// in a chunk sealed meanwhile.
+TEST(ZipArchive, ReplacingAViewerOverTheSealingCopyReadsNothingItWrote) {
+    const std::string large = Noise(TDeflateStream::OutBufferSize + 100000);
+    const std::pair<const char*, const std::string*> cases[] = {
+        {"Vooo", &Payload},    {"ooVoo", &Payload}, {"oooV", &Payload}, {"VToo", &Payload},
+        {"oToVoTo", &Payload}, {"ooTV", &Payload},  {"oToVoTo", &large}};
+    // Small chunks catch reads close behind a write, large ones reads of
+    // bytes never written in a chunk written elsewhere; the last size is the
+    // page's own.
+    for (int32_t chunkSize : {SealChunk, 16 * SealChunk, TStreamUtil::PieceSize}) {
+        for (bool descriptors : {false, true}) {
+            for (auto [layout, payload] : cases) {
+                SCOPED_TRACE(layout + std::string(payload == &large ? " large" : "") +
+                             (descriptors ? " descriptors" : "") + " in chunks of " + std::to_string(chunkSize));
+                std::string letters = layout;
+                TLaidOut laid = LayOut(letters, descriptors);
+                auto stream = MakeRef<TSealingStream>(laid.Bytes, chunkSize);
+                TZipSession zip(stream.Get());
+                zip.Archive->Open();
+                ReplaceAsTheFixDoes(zip, int32_t(letters.find('V')), *payload);
+                ASSERT_NO_THROW(zip.Archive->Save(3)) << "a sealed chunk was met at " << stream->SealedAt;
+                ExpectSoundSave(stream.Get(), laid.Bytes, laid.LocalOffsets[letters.find_first_of("VT")], *payload,
+                                laid.Others);
+                if (payload == &large) {
+                    EXPECT_GT(stream->PatchedWrites, 0);
+                }
+            }
+        }
+    }
+}
+
+// Nothing marked: the save cuts only the old directory and writes it anew.
+TEST(ZipArchive, ChangingOnlyDirectoryFieldsOverTheSealingCopyReadsNothingItWrote) {
+    for (bool descriptors : {false, true}) {
+        SCOPED_TRACE(descriptors ? "with descriptors" : "without descriptors");
+        TLaidOut laid = LayOut("ooVoo", descriptors);
+        auto stream = MakeRef<TSealingStream>(laid.Bytes, SealChunk);
+        TZipSession zip(stream.Get());
+        zip.Archive->Open();
+        MakeUnixProgram(zip.Archive->Structure->Entry(2));
+        ASSERT_NO_THROW(zip.Archive->Save(3)) << "a sealed chunk was met at " << stream->SealedAt;
+        ExpectSoundSave(stream.Get(), laid.Bytes, laid.DirectoryOffset, laid.Viewer, laid.Others);
+    }
+}
+
+// Packing that fails after the cut: the rollback reads back what the cut
+// moved. Where the copy allows that, the archive comes back whole; the
+// page's copy refuses it, and its failure is the one raised.
+TEST(ZipArchive, AReplacementFailingAfterTheCutRollsBackByReadingWhatItWrote) {
+    TLaidOut laid = LayOut("oToVoTo", true);
+    for (bool failSealed : {false, true}) {
+        SCOPED_TRACE(failSealed ? "sealed chunks fail" : "sealed chunks read");
+        auto stream = MakeRef<TSealingStream>(laid.Bytes, SealChunk);
+        stream->FailSealed = failSealed;
+        TZipSession zip(stream.Get());
+        zip.Archive->Open();
+        ReplaceAsTheFixDoes(zip, 3, Payload);
+        zip.CallBack->OnPackItem = [](TArchiveCallBack*, TStream* target) {
+            target->WriteBuffer(Payload.data(), int32_t(Payload.size() / 2));
+            throw EArchiveError("packing failed");
+        };
+        if (failSealed) {
+            EXPECT_EQ(MessageOf<EStreamError>([&] { zip.Archive->Save(3); }), "Input/output error");
+            EXPECT_GE(stream->SealedAt, 0);
+            continue;
+        }
+        EXPECT_EQ(MessageOf<EArchiveError>([&] { zip.Archive->Save(3); }), "packing failed");
+        EXPECT_GT(stream->SealedHits, 0);
+        EXPECT_TRUE(stream->Bytes() == laid.Bytes);
+    }
+}
+
+// The copy itself: a chunk written past fails reads and cuts inside it,
+// still takes writes, and goes with a cut at its start.
+TEST(ZipArchive, TheSealingCopyFailsWhatThePageFails) {
+    auto stream = MakeRef<TSealingStream>(TBytes(10 * SealChunk, 1), SealChunk);
+    TBytes piece(100, 2), back(100);
+    auto writeAt = [&](int64_t at, int32_t count) {
+        stream->SetPosition(at);
+        stream->WriteBuffer(piece.data(), count);
+    };
+    auto readsAt = [&](int64_t at) {
+        stream->SetPosition(at);
+        try {
+            stream->ReadBuffer(back.data(), 100);
+        } catch (const EStreamReadError&) {
+            return false;
+        }
+        return true;
+    };
+    writeAt(SealChunk - 50, 100);
+    // Chunk 0 is done with; chunk 1 not, though written, as the write began in it.
+    writeAt(2 * SealChunk - 1, 1);
+    EXPECT_FALSE(readsAt(0));
+    EXPECT_TRUE(readsAt(SealChunk + 10));
+    EXPECT_TRUE(readsAt(5 * SealChunk));
+    writeAt(3 * SealChunk, 1);
+    EXPECT_FALSE(readsAt(SealChunk + 10));
+    writeAt(0, 100);
+    EXPECT_EQ(stream->Bytes()[50], 2);
+    EXPECT_THROW(stream->SetSize(SealChunk + 1), EStreamError);
+    stream->SetSize(SealChunk);
+    stream->SetSize(3 * SealChunk);
+    EXPECT_TRUE(readsAt(SealChunk));
+    EXPECT_EQ(back, TBytes(100, 0));
+    EXPECT_EQ(stream->SealedHits, 3);
 }
