@@ -12,5 +12,5 @@ TBundleState JudgeBundle(TBundleView& view, TResourceStream& payload) {
                                        "changed",
                                    WinError::AccessDenied);
     return view.FilesAt(viewer) == 1 && view.HoldsPayload(viewer, payload) ? TBundleState::AlreadyFixed
-                                                                            : TBundleState::NeedsFix;
+                                                                           : TBundleState::NeedsFix;
 }

@@ -4,7 +4,7 @@ driven through its own controls and the system's folder dialog as a user
 would drive them. Screenshots are kept as artifacts in --out.
 
   window_test.py --exe NvxFix.exe --probe nvx-window-probe.exe --payload PAYLOAD --placeholder true|false
-                 --cli nvxfix-cli.exe --version X.Y.Z --out DIR
+                 --cli nvxfix-cli.exe --version X.Y.Z --out DIR [--table-only]
 """
 import argparse
 import json
@@ -17,6 +17,7 @@ import time
 import zipfile
 
 from e2e_support import MARKER, VIEWER, make_bundle, windows_path
+import archive_table
 import make_presentation  # found through e2e_support
 
 CAPTION = "Fix non-working presentations for Mac"  # the title, and the message boxes' caption
@@ -578,6 +579,34 @@ def make_shows(s):
     return shows
 
 
+def fix_table(s, payload):
+    s.step('Every archive of the table named at once: each ends as the table says.')
+    cases = archive_table.make(os.path.join(s.run_dir, "table"))
+    count = {o: sum(c.outcome == o for c in cases) for o in (archive_table.FIXED, archive_table.REFUSED,
+                                                                archive_table.ERROR)}
+    summary = "Fixed %d of %d" % (count[archive_table.FIXED], len(cases))
+    if count[archive_table.REFUSED]:
+        summary += ", %d damaged or made not in NVX 8.0" % count[archive_table.REFUSED]
+    if count[archive_table.ERROR]:
+        summary += ", %d failed" % count[archive_table.ERROR]
+    s.start_app(*[c.path for c in cases])
+    listed = ""
+    shown = wait_until("Label3 to sum up the table", lambda: (s.label3() or "").startswith("Fixed ") and s.label3(), 180)
+    if count[archive_table.ERROR]:
+        box, texts = s.message_box("the list of what failed")
+        listed = "\n".join(texts)
+        s.dismiss(box)
+    problems = [] if shown == summary else ["Label3 reads %r, not %r" % (shown, summary)]
+    for case in cases:
+        if case.outcome == archive_table.ERROR and listed.count(windows_path(case.path)) != 1:
+            problems.append("%s is not listed once among the failures: %r" % (case.key, listed))
+        found = archive_table.check_on_disk(case, payload)
+        if found:
+            problems.append("%s: %s%s" % (case.key, found[0], " (and %d more)" % (len(found) - 1) if found[1:] else ""))
+    s.close_app()
+    check(not problems, "\n   ".join(problems))
+
+
 def run(args):
     s = Session(args)
     try:
@@ -590,6 +619,9 @@ def run(args):
         old_viewer = read_bytes(os.path.join(show, VIEWER))
         payload = read_bytes(args.payload)
         check(old_viewer != payload, "the generated viewer already is the payload")
+        if args.table_only:
+            fix_table(s, payload)
+            return
 
         s.step("The window as designed")
         s.start_app()
@@ -744,6 +776,8 @@ def run(args):
         s.screenshot("NvxFix-summary.png", s.dump()["window"]["rect"])
         s.close_app()
 
+        fix_table(s, payload)
+
         s.step('Closing during a fix stops it; the archive stays as it was.')
         archive = make_large_archive(large, "Stopped", 160)
         original = read_bytes(archive)
@@ -800,6 +834,7 @@ def main():
     parser = argparse.ArgumentParser()
     for name in ("exe", "probe", "payload", "placeholder", "cli", "version", "out"):
         parser.add_argument("--" + name, required=True)
+    parser.add_argument("--table-only", action="store_true", help="prepare, then only the step of the archive table")
     args = parser.parse_args()
     for tool in ("Xvfb", "xdotool", "import", "convert", "wine", "wineserver"):
         if not shutil.which(tool):

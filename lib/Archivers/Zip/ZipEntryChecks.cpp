@@ -228,6 +228,7 @@ void VerifyEntries(TZipArchive* archive, int32_t workers, const TArchiveReaderSo
     std::atomic<uint64_t> done{0};
     std::atomic<bool> stop{false};
     TRef<TCheckingReader> reader = MakeRef<TCheckingReader>(archive->GetStream(), done, stop);
-    if (progress) reader->CallBack->TotalProgress->OnChange = [&](TArchiveProgress* p) { progress(p->Position, p->Total); };
+    if (progress)
+        reader->CallBack->TotalProgress->OnChange = [&](TArchiveProgress* p) { progress(p->Position, p->Total); };
     reader->ExtractEntries(files);
 }
