@@ -1,4 +1,5 @@
 #include "ShowArchive.h"
+#include <algorithm>
 #include "Archivers/Zip/EntryModes.h"
 #include "Archivers/Zip/ZipArchive.h"
 #include "FileSystem/FileAPI.h"
@@ -40,6 +41,9 @@ private:
 
 TShowArchive::TShowArchive(TStream* stream, const WideString& path)
     : FPath(path), FArchive(MakeRef<TZipArchive>()), FCallBack(MakeRef<TDefaultCallBack>()) {
+    // The tree only carries the entries through the save: what they mean
+    // is judged by the index below, so names are kept apart as stored.
+    FArchive->IgnoreCase = false;
     FArchive->CallBack = FCallBack.Get();
     FArchive->SetStream(stream);
     FArchive->Open();
@@ -51,8 +55,9 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path)
         if (!item || item == FArchive.Get()) continue;
         const WideString itemPath = item->Path();
         const WideString key = MacKey(itemPath);
-        const WideString top = itemPath.substr(0, itemPath.find(u'\\'));
-        if (FTopNames.emplace(MacKey(top), top).second) FTopOrder.push_back(MacKey(top));
+        // Folding and decomposing leave the separators where they were.
+        const WideString topKey = key.substr(0, key.find(u'\\'));
+        if (FTopNames.emplace(topKey, itemPath.substr(0, itemPath.find(u'\\'))).second) FTopOrder.push_back(topKey);
         if (!item->IsFolder()) FFiles[key].push_back(entry);
         if (IsUnixLink(entry)) FLinks[key] = true;
     }
@@ -60,7 +65,16 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path)
 
 TShowArchive::~TShowArchive() = default;
 
-WideString TShowArchive::MacKey(const WideString& path) { return FoldString(DecomposeCanonical(path)); }
+WideString TShowArchive::MacKey(const WideString& path) {
+    // Most names are ASCII, which decomposes to itself and folds by letter.
+    if (std::all_of(path.begin(), path.end(), [](char16_t c) { return c < 0x80; })) {
+        WideString key = path;
+        for (char16_t& c : key)
+            if (c >= u'A' && c <= u'Z') c = char16_t(c + (u'a' - u'A'));
+        return key;
+    }
+    return FoldString(DecomposeCanonical(path));
+}
 
 const std::vector<TZipItem*>& TShowArchive::FilesAt(const WideString& key) const {
     static const std::vector<TZipItem*> none;

@@ -6,6 +6,14 @@ namespace {
 void Check(int result) {
     if (result < 0) throw EZDecompressionError(zError(result));
 }
+
+// The packed data of most entries is far smaller than a full buffer: one
+// of its size spares a large allocation per entry.
+int32_t InputBufferSize(TStream* source) {
+    const int64_t size = source->GetSize(), position = source->GetPosition();
+    if (size < 0 || position < 0 || size < position) return TInflateStream::InBufferSize;
+    return int32_t(std::clamp<int64_t>(size - position, 4096, TInflateStream::InBufferSize));
+}
 }  // namespace
 
 const TUnpackStreamClass TInflateStream::Class = TUnpackStreamClass::Of<TInflateStream>("TInflateStream");
@@ -14,7 +22,8 @@ TInflateStream::TInflateStream(TStream* source, int64_t unpackedSize)
     : TUnpackStream(source, unpackedSize),
       FSource(source),
       FStart(source->GetPosition()),
-      FInBuffer(new uint8_t[InBufferSize]) {
+      FInBufferSize(InputBufferSize(source)),
+      FInBuffer(new uint8_t[size_t(FInBufferSize)]) {
     // Negative window bits: raw deflate, no header or trailer, 32 KiB window.
     Check(inflateInit2_(&FZStream, -15, "1.2.3", (int)sizeof(z_stream)));
     FZStarted = true;
@@ -38,7 +47,7 @@ int32_t TInflateStream::Read(TByteSpan buffer, int32_t offset, int32_t count) {
     FZStream.avail_out = uInt(count);
     do {
         if (FZStream.avail_in == 0) {
-            int32_t fetched = FSource->Read(FInBuffer.get(), InBufferSize);
+            int32_t fetched = FSource->Read(FInBuffer.get(), FInBufferSize);
             if (fetched < 0) fetched = 0;
             FFetched += fetched;
             FZStream.next_in = FInBuffer.get();

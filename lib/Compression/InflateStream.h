@@ -28,6 +28,8 @@ private:
     TStream* FSource;  // borrowed; may be shared and moved between reads
     int64_t FPosition = 0;
     int64_t FStart;
+    // Never more than InBufferSize, nor more than the source holds.
+    int32_t FInBufferSize;
     std::unique_ptr<uint8_t[]> FInBuffer;
     z_stream FZStream{};
     bool FZStarted = false;

@@ -24,6 +24,8 @@ public:
         return done;
     }
     int64_t GetPosition() override { return FPosition; }
+    // Where reads end: what a reader can fetch is known before it asks.
+    int64_t GetSize() override { return FEnd; }
     void SetPosition(int64_t position) override {
         Target->SetPosition(position);
         FPosition = position;

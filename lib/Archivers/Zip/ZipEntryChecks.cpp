@@ -11,6 +11,7 @@
 #include "Foundation/Format.h"
 #include "Foundation/ScopeExit.h"
 #include "Foundation/Threads.h"
+#include "Streams/ReadAheadStream.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ std::vector<TZipItem*> FileEntries(TZipArchive* archive) {
 class TCheckingReader : public TZipArchive {
 public:
     TCheckingReader(TStream* stream, std::atomic<uint64_t>& done, const std::atomic<bool>& stop)
-        : FDone(done), FStop(stop) {
+        : FAhead(MakeRef<TReadAheadStream>(stream)), FDone(done), FStop(stop) {
         FCallBack = MakeRef<TDefaultCallBack>();
         RaiseOnEntryErrors(FCallBack.Get());
         FCallBack->OnExtractItem = [this](TArchiveCallBack* sender, TStream* data) {
@@ -61,7 +62,7 @@ public:
             FDone += sender->CurrentItem->Size;
         };
         CallBack = FCallBack.Get();
-        SetStream(stream);
+        SetStream(FAhead.Get());
     }
 
     // The entries taken up so far; the last of them is the one that failed.
@@ -75,6 +76,8 @@ protected:
     }
 
 private:
+    // Entries are read in the order they lie, most of them small.
+    TRef<TReadAheadStream> FAhead;
     TRef<TDefaultCallBack> FCallBack;
     std::atomic<uint64_t>& FDone;
     const std::atomic<bool>& FStop;
