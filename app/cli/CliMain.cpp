@@ -4,11 +4,13 @@
 #include <vector>
 #include "Archivers/Zip/FileZipper.h"
 #include "FixDispatch.h"
+#include "Formats/MachO.h"
 #include "Foundation/Clock.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Console.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
+#include "Payload.h"
 #include "PayloadFacts.h"
 #include "Startup.h"
 
@@ -17,24 +19,56 @@ namespace {
 enum ExitCode { AllDone = 0, SomeRefused = 1, Failed = 2 };
 
 const char16_t Usage[] =
-    u"Usage: nvxfix-cli [--help] [--version] [--jobs N] PATH...\n"
+    u"Usage: nvxfix-cli [--help] [--version] [--check] [--json] [--jobs N] PATH...\n"
     u"Fixes Mac presentations made with versions 8.0.x so that they start on macOS 10.12.2 and later.\n"
     u"  PATH        a presentation bundle folder (Show.app), or a ZIP archive holding one (Show.zip)\n"
     u"  --help      show this text\n"
     u"  --version   show the program's version and the viewer it carries\n"
+    u"  --check     change nothing: tell whether each PATH needs fixing, and what it would note\n"
+    u"  --json      one JSON object per PATH on standard output (path, outcome, backup, notes)\n"
     u"  --jobs N    check archives with N threads (default: one per processor; 1 checks on one)\n"
     u"A folder is backed up to <folder>.bak and an archive to <name>.bak.zip before it changes;\n"
     u"an earlier backup is kept and the new one is numbered (<name>.bak (2).zip).\n"
-    u"Exit status: 0 every PATH was fixed or already fixed, 1 some were not presentations,\n"
-    u"2 something failed.\n";
+    u"How to open a fixed show on a Mac: see \"Opening a fixed show on a Mac\" in the README.\n"
+    u"Exit status: 0 every PATH was fixed, already fixed or (with --check) needs fixing,\n"
+    u"1 some were not presentations, 2 something failed.\n";
 
 // What this build writes into a show, so that anyone can compare it with
 // a known viewer.
 WideString PayloadLine() {
     const TPayloadFacts& payload = PayloadFacts();
+    const TMachOFile program = ReadMachO(*OpenPayload());
+    AnsiString kind = program.Only32Bit() || program.Has(MachOCpu::PowerPC64)
+                          ? ", not a program current Macs run (" + program.Architectures() + ")"
+                          : ", a Mac program (" + program.Architectures() + ")";
+    if (payload.Placeholder && !program.IsProgram()) kind = ", a placeholder (test build): not a Mac program";
     return u"viewer payload: " + AnsiToWide(std::to_string(payload.Size)) + u" bytes, SHA-256 " +
-           AnsiToWide(payload.Sha256) +
-           (payload.Placeholder ? u", a placeholder (test build): not a Mac program" : u", a Mac program");
+           AnsiToWide(payload.Sha256) + AnsiToWide(kind);
+}
+
+// A string as JSON writes it.
+AnsiString JsonText(const WideString& text) {
+    AnsiString out = "\"";
+    for (char c : WideToUtf8(text)) {
+        if (c == '"' || c == '\\') out += '\\';
+        if (uint8_t(c) < 0x20) {
+            static const char digits[] = "0123456789abcdef";
+            out += "\\u00";
+            out += digits[uint8_t(c) >> 4];
+            out += digits[c & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// The word a script reads for an outcome.
+const char* OutcomeKind(const TFixResult& result) {
+    return result == FixOutcome::Done           ? "done"
+           : result == FixOutcome::AlreadyFixed ? "already fixed"
+           : result == FixOutcome::NeedsFixing  ? "needs fixing"
+                                                : "not a presentation";
 }
 
 // Control characters (from entry names, say) would move the cursor or
@@ -88,14 +122,38 @@ public:
 
     void Ended(const TPathEnd& end) override {
         ClearBar();
-        if (end.Result) return Report(end.Path, DescribeFix(*end.Result), TConsoleStream::Output);
         const AnsiString cause = end.Failure        ? ExceptionMessage(*end.Failure)
                                  : end.Path.empty() ? "An empty path was given"
                                                     : "No such file or folder";
-        Report(end.Path, u"error: " + AnsiToWide(cause), TConsoleStream::Error);
+        if (Json) return WriteJson(end, cause);
+        if (!end.Result) return Report(end.Path, u"error: " + AnsiToWide(cause), TConsoleStream::Error);
+        Report(end.Path, DescribeFix(*end.Result), TConsoleStream::Output);
+        for (const AnsiString& note : end.Result->Notes)
+            Report(end.Path, u"note: " + Utf8ToWide(note), TConsoleStream::Output);
     }
 
+    bool Json = false;
+
 private:
+    // {"path": ..., "outcome": ..., "text": ..., "backup": ..., "programs": N, "notes": [...]},
+    // or with "error" for a failure; one line each.
+    void WriteJson(const TPathEnd& end, const AnsiString& cause) {
+        AnsiString line = "{\"path\": " + JsonText(end.Path);
+        if (!end.Result) {
+            line += ", \"outcome\": \"error\", \"error\": " + JsonText(AnsiToWide(cause)) + "}";
+        } else {
+            const TFixResult& result = *end.Result;
+            line += ", \"outcome\": \"" + AnsiString(OutcomeKind(result)) +
+                    "\", \"text\": " + JsonText(DescribeFix(result)) +
+                    ", \"backup\": " + (result.Backup.empty() ? AnsiString("null") : JsonText(result.Backup)) +
+                    ", \"programs\": " + std::to_string(result.Programs) + ", \"notes\": [";
+            for (size_t i = 0; i < result.Notes.size(); ++i)
+                line += (i ? ", " : "") + JsonText(Utf8ToWide(result.Notes[i]));
+            line += "]}";
+        }
+        ConsoleWriteLine(TConsoleStream::Output, Utf8ToWide(line));
+    }
+
     void ClearBar() {
         if (!FDrawn) return;
         FDrawn = false;
@@ -125,11 +183,11 @@ bool SetJobs(const WideString& text) {
 
 // Fixes one PATH and returns what it did; raises on failure. The path goes
 // to the fix as given: the system resolves it, links and ".." included.
-TFixResult FixOnePath(const WideString& path, const TFixProgress& progress) {
+TFixResult FixOnePath(const WideString& path, const TFixProgress& progress, TFixMode mode) {
     try {
         if (KindOfPicked(path) == TPickedKind::OtherFile)
             throw EFileOpenError("Not a presentation folder or ZIP archive", 0);
-        return FixPicked(path, progress);
+        return FixOrCheckPicked(path, progress, mode);
     } catch (const EAbort& e) {
         // Nobody stops a console run: an abort here is an assertion that
         // failed in this path's fix, a failure of this path like any other.
@@ -142,13 +200,18 @@ int Run(int argc, char** argv) {
     if (PayloadIsPlaceholder())
         ConsoleWriteLine(TConsoleStream::Error, u"note: this build carries a placeholder viewer; see README");
     std::vector<WideString> paths;
-    bool optionsEnded = false, jobsNext = false;
+    bool optionsEnded = false, jobsNext = false, check = false;
+    TConsoleListener listener;
     for (const WideString& argument : CommandLineArguments(argc, argv)) {
         if (jobsNext) {
             jobsNext = false;
             if (!SetJobs(argument)) return Failed;
         } else if (!optionsEnded && argument == u"--jobs") {
             jobsNext = true;
+        } else if (!optionsEnded && argument == u"--check") {
+            check = true;
+        } else if (!optionsEnded && argument == u"--json") {
+            listener.Json = true;
         } else if (!optionsEnded && argument == u"--") {
             optionsEnded = true;
         } else if (!optionsEnded && argument == u"--help") {
@@ -171,8 +234,11 @@ int Run(int argc, char** argv) {
         return Failed;
     }
 
-    TConsoleListener listener;
-    const TFixTally tally = FixPaths(paths, FixOnePath, listener);
+    const TFixMode mode = check ? TFixMode::Check : TFixMode::Fix;
+    const TFixTally tally = FixPaths(
+        paths,
+        [mode](const WideString& path, const TFixProgress& progress) { return FixOnePath(path, progress, mode); },
+        listener);
     return tally.Failed || tally.Missing ? Failed : tally.Refused ? SomeRefused : AllDone;
 }
 

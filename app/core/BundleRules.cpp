@@ -1,6 +1,46 @@
 #include "BundleRules.h"
+#include "Formats/MachO.h"
+#include "Formats/PropertyList.h"
+#include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
+
+namespace {
+
+constexpr char16_t InfoInBundle[] = u"Contents\\Info.plist";
+constexpr char16_t ProgramsInBundle[] = u"Contents\\MacOS";
+// An Info.plist is a few kilobytes; more is not one.
+constexpr size_t MostInfoBytes = 1 << 20;
+
+// The program the bundle starts: the one its Info.plist names, else the one
+// file in Contents/MacOS; empty when neither says.
+WideString Launcher(TBundleView& view) {
+    std::string info;
+    view.Read(InfoInBundle, [&info](TStream& data) {
+        char block[65536];
+        for (int32_t n; info.size() < MostInfoBytes && (n = data.Read(block, int32_t(sizeof block))) > 0;)
+            info.append(block, size_t(n));
+    });
+    const WideString named = Utf8ToWide(PropertyListString(info, "CFBundleExecutable"));
+    const WideString folder = WideString(ProgramsInBundle) + u"\\";
+    if (!named.empty() && named.find_first_of(u"/\\") == WideString::npos && view.FilesAt(folder + named) > 0)
+        return folder + named;
+    const std::vector<WideString> programs = view.FilesIn(ProgramsInBundle);
+    return programs.size() == 1 ? folder + programs[0] : WideString();
+}
+
+TMachOFile ProgramAt(TBundleView& view, const WideString& path) {
+    TMachOFile program;
+    if (!path.empty()) view.Read(path, [&program](TStream& data) { program = ReadMachO(data); });
+    return program;
+}
+
+// A name as the Terminal takes it.
+AnsiString Quoted(const AnsiString& name) {
+    return name.find_first_of(" '\"$`\\!&;()") == AnsiString::npos ? name : "'" + name + "'";
+}
+
+}  // namespace
 
 TBundleState JudgeBundle(TBundleView& view, TResourceStream& payload) {
     const WideString viewer = ViewerInBundle;
@@ -13,4 +53,35 @@ TBundleState JudgeBundle(TBundleView& view, TResourceStream& payload) {
                                    WinError::AccessDenied);
     return view.FilesAt(viewer) == 1 && view.HoldsPayload(viewer, payload) ? TBundleState::AlreadyFixed
                                                                            : TBundleState::NeedsFix;
+}
+
+std::vector<AnsiString> BundleNotes(TBundleView& view, const WideString& bundleName, bool viewerChanged) {
+    std::vector<AnsiString> notes;
+    const WideString launcherPath = Launcher(view);
+    const TMachOFile launcher = ProgramAt(view, launcherPath);
+    const AnsiString name = WideToUtf8(launcherPath.substr(launcherPath.rfind(u'\\') + 1));
+    if (launcher.Only32Bit())
+        notes.push_back("the show's program \"" + name + "\" holds 32-bit code only (" + launcher.Architectures() +
+                        "): it cannot start on macOS 10.15 or later, whatever the viewer");
+    else if (launcher.IntelOnly())
+        notes.push_back("the show's program \"" + name +
+                        "\" holds Intel code only: on a Mac with Apple silicon it needs Rosetta");
+    if (!viewerChanged) return notes;
+    const bool signedShow = view.FolderAt(u"Contents\\_CodeSignature") ||
+                            view.FolderAt(u"Contents\\Resources\\Viewer.app\\Contents\\_CodeSignature") ||
+                            launcher.Signed() || ProgramAt(view, ViewerInBundle).Signed();
+    if (signedShow) {
+        const AnsiString bundle = Quoted(WideToUtf8(bundleName));
+        const AnsiString viewer = Quoted(WideToUtf8(bundleName) + "/Contents/Resources/Viewer.app");
+        notes.push_back(
+            "the show is signed, and its signature no longer matches the new viewer: macOS will call "
+            "it damaged. On the Mac, run in Terminal: xattr -cr " +
+            bundle + "; codesign --force --sign - " + viewer + "; codesign --force --sign - " + bundle);
+    }
+    return notes;
+}
+
+bool IsProgramFile(const std::string& head, bool inMacOSFolder) {
+    return inMacOSFolder || head.compare(0, 2, "#!") == 0 ||
+           LooksLikeMachO(reinterpret_cast<const uint8_t*>(head.data()), head.size());
 }

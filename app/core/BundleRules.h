@@ -1,6 +1,8 @@
 // The rules a presentation bundle is judged by, written once for a bundle
 // folder on a disk and for a bundle inside an archive.
 #pragma once
+#include <functional>
+#include <vector>
 #include "Foundation/Types.h"
 #include "Streams/Streams.h"
 
@@ -22,6 +24,13 @@ public:
     virtual bool HoldsPayload(const WideString& path, TResourceStream& payload) = 0;
     // path as a message shows it to the user.
     virtual AnsiString Shown(const WideString& path) = 0;
+    // Whether anything stands below the folder at path.
+    virtual bool FolderAt(const WideString& path) = 0;
+    // The names of the files right in the folder at path.
+    virtual std::vector<WideString> FilesIn(const WideString& folder) = 0;
+    // Lets read take the file at path from its first byte; false when there
+    // is none or it cannot be read.
+    virtual bool Read(const WideString& path, const std::function<void(TStream& data)>& read) = 0;
 };
 
 enum class TBundleState { NotAPresentation, NeedsFix, AlreadyFixed };
@@ -31,3 +40,13 @@ enum class TBundleState { NotAPresentation, NeedsFix, AlreadyFixed };
 // written only inside the bundle, and a link could lead anywhere. Twins of
 // the viewer need a fix, which leaves one.
 TBundleState JudgeBundle(TBundleView& view, TResourceStream& payload);
+
+// What the fix sees of a bundle and cannot mend, each a line for the user:
+// a program of the bundle that no current Mac starts, or only through
+// Rosetta; and, when the fix changes the viewer of a signed show, that
+// macOS will call it damaged, with what to do about it on the Mac.
+std::vector<AnsiString> BundleNotes(TBundleView& view, const WideString& bundleName, bool viewerChanged);
+
+// Whether the first bytes of a file (or its place, right in a Contents/MacOS
+// folder) make it a program, which needs its execute permission on a Mac.
+bool IsProgramFile(const std::string& head, bool inMacOSFolder);

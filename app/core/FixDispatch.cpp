@@ -12,9 +12,13 @@ TPickedKind KindOfPicked(const WideString& path) {
 }
 
 TFixResult FixPicked(const WideString& path, const TFixProgress& progress) {
+    return FixOrCheckPicked(path, progress, TFixMode::Fix);
+}
+
+TFixResult FixOrCheckPicked(const WideString& path, const TFixProgress& progress, TFixMode mode) {
     switch (KindOfPicked(path)) {
-    case TPickedKind::Folder: return FixBundleFolder(path, progress);
-    case TPickedKind::Archive: return FixBundleArchive(path, progress);
+    case TPickedKind::Folder: return FixBundleFolder(path, progress, mode);
+    case TPickedKind::Archive: return FixBundleArchive(path, progress, mode);
     case TPickedKind::OtherFile: return FixOutcome::Refused;
     default: throw EFileOpenError("\"" + WideToAnsi(path) + "\" was not found", WinError::FileNotFound);
     }
@@ -35,6 +39,7 @@ TFixTally FixPaths(const std::vector<WideString>& paths, const TPathFix& fix, TF
             const TFixResult result = fix(path, progress);
             (result == FixOutcome::Done           ? tally.Fixed
              : result == FixOutcome::AlreadyFixed ? tally.AlreadyFixed
+             : result == FixOutcome::NeedsFixing  ? tally.NeedsFixing
                                                   : tally.Refused)++;
             listener.Ended({path, &result, nullptr});
         } catch (const EAbort&) {

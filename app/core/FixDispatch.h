@@ -14,15 +14,18 @@ TPickedKind KindOfPicked(const WideString& path);
 // Fixes path in the mode its kind asks for; any other file is refused
 // (FixOutcome::Refused), and a missing path raises that it was not found.
 TFixResult FixPicked(const WideString& path, const TFixProgress& progress = {});
+// The same, or with TFixMode::Check only what a fix would find.
+TFixResult FixOrCheckPicked(const WideString& path, const TFixProgress& progress, TFixMode mode);
 
 // How the fixes of several paths ended.
 struct TFixTally {
     int Fixed = 0;
     int AlreadyFixed = 0;
     int Refused = 0;
-    int Missing = 0;  // gone when their turn came; not tried
+    int NeedsFixing = 0;  // found by a check
+    int Missing = 0;      // gone when their turn came; not tried
     int Failed = 0;
-    int Total() const { return Fixed + AlreadyFixed + Refused + Missing + Failed; }
+    int Total() const { return Fixed + AlreadyFixed + Refused + NeedsFixing + Missing + Failed; }
 };
 
 // How one path ended: its result, or the failure that ended it; neither

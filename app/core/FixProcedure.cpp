@@ -1,11 +1,14 @@
 #include "FixProcedure.h"
+#include <algorithm>
 #include "Archivers/Zip/EntryModes.h"
 #include "Archivers/Zip/FileZipper.h"
+#include "Archivers/Zip/ZipEntryChecks.h"
 #include "Backups.h"
 #include "BundleRules.h"
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/FileModes.h"
 #include "FileSystem/StagedReplace.h"
+#include "Foundation/CaseFolding.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/Normalization.h"
@@ -74,9 +77,70 @@ public:
         return in->GetSize() == payload.GetSize() && StreamHoldsPayload(*in, payload);
     }
     AnsiString Shown(const WideString& path) override { return ShownInBundle(FBundle, Full(path)); }
+    bool FolderAt(const WideString& path) override { return DirectoryExists(Full(path)); }
+    std::vector<WideString> FilesIn(const WideString& folder) override {
+        std::vector<WideString> names;
+        if (!DirectoryExists(Full(folder))) return names;
+        FindFiles(Full(folder), u"*.*", [&names](int32_t, TFileInfo* info, bool&) {
+            if (!info->IsFolder) names.push_back(info->Name);
+            return true;
+        });
+        return names;
+    }
+    bool Read(const WideString& path, const std::function<void(TStream& data)>& read) override {
+        if (!FileExists(Full(path))) return false;
+        try {
+            TRef<TFileStream> in = MakeRef<TFileStream>(
+                Full(path), FileAccess::Read, FileShare::Read | FileShare::Write, FileDisposition::OpenExisting);
+            read(*in);
+        } catch (const Exception&) {
+            return false;
+        }
+        return true;
+    }
+
+    // Programs of the bundle (BundleRules.h) no one may execute, links not
+    // followed; none where the file system keeps no such permission.
+    std::vector<WideString> ProgramsWithoutPermission() {
+        std::vector<WideString> programs;
+        Collect(FBundle, false, programs);
+        return programs;
+    }
 
 private:
     WideString Full(const WideString& path) const { return JoinPath(FBundle, NativePath(path)); }
+
+    // A folder that cannot be listed is left to the backup, which says why.
+    void Collect(const WideString& folder, bool macOSFolder, std::vector<WideString>& programs) try {
+        const WideString viewer = ViewerPath(FBundle);
+        FindFiles(folder, u"*.*", [&](int32_t, TFileInfo* info, bool&) {
+            const WideString path = JoinPath(folder, info->Name);
+            if (IsLinkEntry(info->Attributes, info->ReparseTag)) return true;
+            if (info->IsFolder) {
+                Collect(path,
+                        CompareText(info->Name, u"MacOS", true) == 0 &&
+                            CompareText(ExtractFileName(folder), u"Contents", true) == 0,
+                        programs);
+            } else if (path != viewer && LacksExecutePermission(path) && IsProgramFile(Head(path), macOSFolder)) {
+                programs.push_back(path);
+            }
+            return true;
+        });
+    } catch (const EFileError&) {
+    }
+
+    static std::string Head(const WideString& path) {
+        std::string head(HeadSize, '\0');
+        try {
+            TRef<TFileStream> in = MakeRef<TFileStream>(path, FileAccess::Read, FileShare::Read | FileShare::Write,
+                                                        FileDisposition::OpenExisting);
+            head.resize(size_t(std::max(in->Read(head.data(), int32_t(head.size())), 0)));
+        } catch (const Exception&) {
+            head.clear();
+        }
+        return head;
+    }
+
     const WideString FBundle;
 };
 
@@ -112,10 +176,20 @@ WideString MarkerPath(const WideString& bundleFolder) {
 
 WideString DescribeFix(const TFixResult& result, TBackupMention mention) {
     WideString notes;
-    if (!result.Bundle.empty()) notes = u"fixed " + result.Bundle;
+    auto note = [&notes](const WideString& text) { notes += (notes.empty() ? u"" : u"; ") + text; };
+    if (!result.Bundle.empty()) note(u"fixed " + result.Bundle);
+    if (result.Programs > 0)
+        note(AnsiToWide("execute permission " + AnsiString(result == FixOutcome::NeedsFixing ? "missing" : "restored") +
+                        " on " + std::to_string(result.Programs) + (result.Programs == 1 ? " program" : " programs")));
     if (!result.Backup.empty() && (mention == TBackupMention::Always || !result.UsualBackupName))
-        notes += (notes.empty() ? u"" : u"; ") + (u"backup: " + ExtractFileName(result.Backup));
+        note(u"backup: " + ExtractFileName(result.Backup));
     return AnsiToWide(result.Outcome) + (notes.empty() ? WideString() : u" (" + notes + u")");
+}
+
+WideString DescribeFixAndNotes(const TFixResult& result, TBackupMention mention, const WideString& lineBreak) {
+    WideString text = DescribeFix(result, mention);
+    for (const AnsiString& note : result.Notes) text.append(lineBreak).append(u"Note: ").append(Utf8ToWide(note));
+    return text;
 }
 
 AnsiString FixPresentation(const WideString& bundleFolder) {
@@ -129,22 +203,33 @@ AnsiString FixPresentation(const WideString& bundleFolder) {
     return FixOutcome::Done;
 }
 
-TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progress) {
+TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progress, TFixMode mode) {
     // Its backup would go inside the tree being copied.
     if (!folder.empty() && IsRootFolder(folder)) return FixOutcome::Refused;
     const WideString bundle = ExcludeTrailingBackslash(PickedPath(folder));
     if (IsRootFolder(bundle)) return FixOutcome::Refused;
     TRef<TResourceStream> payload = OpenPayload();
-    switch (JudgeFolder(bundle, *payload)) {
-    case TBundleState::NotAPresentation: return FixOutcome::Refused;
-    case TBundleState::AlreadyFixed: return FixOutcome::AlreadyFixed;
-    case TBundleState::NeedsFix: break;
+    TBundleFolder view(bundle);
+    const TBundleState state = JudgeBundle(view, *payload);
+    if (state == TBundleState::NotAPresentation) return FixOutcome::Refused;
+    const std::vector<WideString> programs = view.ProgramsWithoutPermission();
+    const bool newViewer = state == TBundleState::NeedsFix;
+    TFixResult result(newViewer || !programs.empty() ? FixOutcome::Done : FixOutcome::AlreadyFixed);
+    result.Notes = BundleNotes(view, ExtractFileName(bundle), newViewer);
+    result.Programs = int32_t(programs.size());
+    if (result == FixOutcome::AlreadyFixed) return result;
+    if (mode == TFixMode::Check) {
+        result.Outcome = FixOutcome::NeedsFixing;
+        return result;
     }
-    TFixResult result;
     result.Backup = BackUpFolder(bundle, progress);
     result.UsualBackupName = result.Backup == bundle + u".bak";
-    ReplaceViewer(bundle, *payload);
-    result.Outcome = FixOutcome::Done;
+    if (newViewer) ReplaceViewer(bundle, *payload);
+    for (const WideString& program : programs)
+        if (!MakeProgramFile(program))
+            throw EFileWriteError("Cannot make \"" + ShownInBundle(bundle, program) +
+                                      "\" a program: " + SystemErrorText(GetLastErrorCode()),
+                                  GetLastErrorCode());
     return result;
 }
 
@@ -171,12 +256,16 @@ TRef<TFileStream> OpenForReading(const WideString& archive) {
     return MakeRef<TFileStream>(archive, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
 }
 
-// What the archive's bundle asks for; an empty outcome when it needs a fix.
-TFixResult Judged(TShowArchive& show, const WideString& archive, TResourceStream& payload) {
-    switch (show.Judge(payload)) {
-    case TBundleState::NotAPresentation: return FixOutcome::Refused;
-    case TBundleState::AlreadyFixed: return FixOutcome::AlreadyFixed;
-    case TBundleState::NeedsFix: break;
+// What the archive's bundle asks for: Refused, AlreadyFixed or, when it
+// needs a fix, no outcome yet; with the notes and the modes the fix gives.
+TFixResult Judged(TShowArchive& show, const WideString& archive, TResourceStream& payload, bool& newViewer) {
+    const TBundleState state = show.Judge(payload);
+    if (state == TBundleState::NotAPresentation) return FixOutcome::Refused;
+    newViewer = state == TBundleState::NeedsFix;
+    if (!newViewer && !show.LacksModes()) {
+        TFixResult fixed(FixOutcome::AlreadyFixed);
+        fixed.Notes = show.Notes(false);
+        return fixed;
     }
     TFixResult result;
     const WideString expected = ChangeFileExt(ExtractFileName(archive), WideString()) + u".app";
@@ -184,18 +273,31 @@ TFixResult Judged(TShowArchive& show, const WideString& archive, TResourceStream
     return result;
 }
 
+// Once every entry is checked: the modes to give and what to say. A show
+// whose viewer is the carried one and whose programs lack nothing needs no
+// fix after all.
+void Planned(TShowArchive& show, bool newViewer, TFixMode mode, TFixResult& result) {
+    result.Programs = show.GiveModes(newViewer);
+    result.Notes = show.Notes(newViewer);
+    if (!newViewer && result.Programs == 0) result.Outcome = FixOutcome::AlreadyFixed;
+    else if (mode == TFixMode::Check) result.Outcome = FixOutcome::NeedsFixing;
+}
+
 }  // namespace
 
-TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progress) {
+TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progress, TFixMode mode) {
     const WideString archive = PickedPath(given);
-    CheckWritable(archive);
+    if (mode == TFixMode::Fix) CheckWritable(archive);
     TRef<TFileStream> file = OpenForReading(archive);
     TRef<TResourceStream> payload = OpenPayload();
     TShowArchive show(file.Get(), archive);
-    TFixResult result = Judged(show, archive, *payload);
+    bool newViewer = false;
+    TFixResult result = Judged(show, archive, *payload, newViewer);
     if (!result.Outcome.empty()) return result;
     show.Verify(
         DefaultZipWorkers(), [&archive] { return TRef<TStream>(OpenForReading(archive)); }, progress);
+    Planned(show, newViewer, mode, result);
+    if (!result.Outcome.empty()) return result;
     result.Backup = BackUpArchive(archive, progress);
     result.UsualBackupName = result.Backup == ChangeFileExt(archive, u".bak.zip");
     try {
@@ -205,7 +307,7 @@ TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progres
             TRef<TFileStream> written =
                 MakeRef<TFileStream>(staged, FileAccess::ReadWrite, FileShare::Read, FileDisposition::CreateAlways);
             TRef<TOverlayStream> copy = MakeRef<TOverlayStream>(file.Get(), written.Get());
-            show.ReplaceViewer(copy.Get(), *payload, progress);
+            show.Rewrite(copy.Get(), newViewer, *payload, progress);
             copy->Flatten();
             copy.Reset();
             written->Close();
@@ -228,10 +330,13 @@ TFixResult FixBundleArchiveInPlace(const WideString& archive, const TFixProgress
         MakeRef<TFileStream>(archive, FileAccess::ReadWrite, FileShare::Read, FileDisposition::OpenExisting);
     TRef<TResourceStream> payload = OpenPayload();
     TShowArchive show(file.Get(), archive);
-    TFixResult result = Judged(show, archive, *payload);
+    bool newViewer = false;
+    TFixResult result = Judged(show, archive, *payload, newViewer);
     if (!result.Outcome.empty()) return result;
     show.Verify(1, {}, progress);
-    show.ReplaceViewer(file.Get(), *payload, progress);
+    Planned(show, newViewer, TFixMode::Fix, result);
+    if (!result.Outcome.empty()) return result;
+    show.Rewrite(file.Get(), newViewer, *payload, progress);
     file->Close();
     result.Outcome = FixOutcome::Done;
     return result;

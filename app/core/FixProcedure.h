@@ -3,6 +3,7 @@
 // the old one.
 #pragma once
 #include <functional>
+#include <vector>
 #include "FixProgress.h"
 #include "Foundation/Types.h"
 
@@ -12,7 +13,12 @@ inline constexpr char Done[] = "Done!";
 inline constexpr char Refused[] = "Slideshow damaged or made not in NVX 8.0";
 // The viewer already is the carried one: nothing was backed up or written.
 inline constexpr char AlreadyFixed[] = "Already fixed";
+// What a check finds that a fix would change.
+inline constexpr char NeedsFixing[] = "Needs fixing";
 }  // namespace FixOutcome
+
+// A fix, or a check that changes nothing and tells what a fix would do.
+enum class TFixMode { Fix, Check };
 
 // What a fix of a picked folder or archive did.
 struct TFixResult {
@@ -26,6 +32,12 @@ struct TFixResult {
     WideString Bundle;
     // The backup has the name the user expects (Show.bak.zip, Show.app.bak).
     bool UsualBackupName = false;
+    // Programs given back the execute permission lost on the way through
+    // Windows; after a check, those that lack it.
+    int32_t Programs = 0;
+    // What the show still needs that the fix cannot give, one line each
+    // (BundleRules.h); said after the outcome.
+    std::vector<AnsiString> Notes;
     bool operator==(const char* outcome) const { return Outcome == outcome; }
 };
 
@@ -33,9 +45,12 @@ struct TFixResult {
 // another name, and a bundle not named after its archive, are always named.
 enum class TBackupMention { Always, WhenUnusual };
 
-// The outcome as a line for the user: "Done! (backup: Show.bak (2).zip)".
+// The outcome as a line for the user: "Done! (execute permission restored
+// on 3 programs; backup: Show.bak (2).zip)"; the notes are not in it.
 // The window keeps its line short ("Done!") when nothing is unexpected.
 WideString DescribeFix(const TFixResult& result, TBackupMention mention = TBackupMention::Always);
+// The line and, after it, each note on a line of its own ("Note: ...").
+WideString DescribeFixAndNotes(const TFixResult& result, TBackupMention mention, const WideString& lineBreak);
 
 // The files the check looks at, inside a bundle folder.
 WideString ViewerPath(const WideString& bundleFolder);
@@ -54,7 +69,9 @@ AnsiString FixPresentation(const WideString& bundleFolder);
 // raises before anything in the bundle changes; progress reports the
 // backup's bytes, and a progress event that raises stops the fix there.
 // A picked link is followed: the folder it leads to is fixed.
-TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progress = {});
+// A show needing nothing but execute permission for its programs (POSIX)
+// is fixed too.
+TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progress = {}, TFixMode mode = TFixMode::Fix);
 
 // ZIP mode: the archive is read once. One that is damaged, holds no
 // presentation or is already fixed is left alone, and so is one it could
@@ -65,7 +82,10 @@ TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progres
 // with its owner, permissions and attributes. Every other entry keeps its
 // bytes. A failure anywhere leaves the archive unchanged and removes the
 // backup this fix made. A picked link is followed and stays a link.
-TFixResult FixBundleArchive(const WideString& archive, const TFixProgress& progress = {});
+// Entries without Unix modes get them (ShowArchive.h), so that a show
+// zipped on Windows starts on a Mac; a show needing only that is fixed too.
+TFixResult FixBundleArchive(const WideString& archive, const TFixProgress& progress = {},
+                            TFixMode mode = TFixMode::Fix);
 
 // ZIP mode on a working copy of the picked archive (a browser's file, seen
 // through a copy-on-write view): the same road without the backup and the

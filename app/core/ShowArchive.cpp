@@ -31,6 +31,24 @@ public:
         return FShow.EntryHoldsPayload(Files(path).front(), payload);
     }
     AnsiString Shown(const WideString& path) override { return WideToAnsi(StoredPath(FShow.FBundle + u"\\" + path)); }
+    bool FolderAt(const WideString& path) override {
+        const WideString below = FPrefix + MacKey(path) + u"\\";
+        for (const auto& [key, entries] : FShow.FFiles)
+            if (key.compare(0, below.size(), below) == 0) return true;
+        return false;
+    }
+    std::vector<WideString> FilesIn(const WideString& folder) override {
+        const WideString below = FPrefix + MacKey(folder) + u"\\";
+        std::vector<WideString> names;
+        for (const auto& [key, entries] : FShow.FFiles)
+            if (key.compare(0, below.size(), below) == 0 && key.find(u'\\', below.size()) == WideString::npos)
+                names.push_back(entries.front()->Item->Name);
+        return names;
+    }
+    bool Read(const WideString& path, const std::function<void(TStream& data)>& read) override {
+        const std::vector<TZipItem*>& entries = Files(path);
+        return !entries.empty() && FShow.ReadEntry(entries.back(), read);
+    }
 
 private:
     const std::vector<TZipItem*>& Files(const WideString& path) { return FShow.FilesAt(FPrefix + MacKey(path)); }
@@ -60,6 +78,7 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path)
         if (FTopNames.emplace(topKey, itemPath.substr(0, itemPath.find(u'\\'))).second) FTopOrder.push_back(topKey);
         if (!item->IsFolder()) FFiles[key].push_back(entry);
         if (IsUnixLink(entry)) FLinks[key] = true;
+        if (entry->HostSystem != ZipHost::Unix) FModeless.emplace_back(entry, key);
     }
 }
 
@@ -119,34 +138,66 @@ bool TShowArchive::EntryHoldsPayload(TZipItem* entry, TResourceStream& payload) 
     TRef<TCrc32Stream> crc = MakeRef<TCrc32Stream>();
     crc->Update(TConstByteSpan(static_cast<const uint8_t*>(payload.Memory()), size_t(size)), 0, int32_t(size));
     if (crc->GetCrc() != entry->Crc32) return false;
-
     bool same = false;
+    // A damaged viewer is no fixed one: the check of every entry meets the damage.
+    return ReadEntry(entry, [&](TStream& data) { same = StreamHoldsPayload(data, payload); }) && same;
+}
+
+bool TShowArchive::ReadEntry(TZipItem* entry, const std::function<void(TStream& data)>& read) {
+    bool sound = true;
     const TScopeExit quiet([this] {
         FCallBack->OnExtractItem = nullptr;
         FCallBack->OnError = FCallBack->OnHeaderError = nullptr;
     });
-    FCallBack->OnExtractItem = [&](TArchiveCallBack*, TStream* stream) { same = StreamHoldsPayload(*stream, payload); };
-    // A damaged viewer is no fixed one: the check of every entry meets the damage.
-    FCallBack->OnError = [&](TArchiveCallBack*, const AnsiString&) { same = false; };
+    FCallBack->OnExtractItem = [&read](TArchiveCallBack*, TStream* stream) { read(*stream); };
+    FCallBack->OnError = [&sound](TArchiveCallBack*, const AnsiString&) { sound = false; };
     FCallBack->OnHeaderError = FCallBack->OnError;
     try {
         FArchive->ExtractEntries({entry});
     } catch (const Exception&) {
-        same = false;
+        sound = false;
     }
-    return same;
+    return sound;
+}
+
+std::vector<AnsiString> TShowArchive::Notes(bool viewerChanged) {
+    TBundleOfArchive view(*this);
+    return BundleNotes(view, FBundle, viewerChanged);
 }
 
 void TShowArchive::Verify(int32_t workers, const TArchiveReaderSource& openReader, const TFixProgress& progress) {
     TCheckProgress checked;
     if (progress) checked = [&progress](uint64_t done, uint64_t total) { progress(TFixStage::Checking, done, total); };
-    VerifyEntries(FArchive.Get(), workers, openReader, checked);
+    for (const auto& [entry, key] : FModeless)
+        if (!entry->Item->IsFolder()) FHeads[entry];
+    VerifyEntries(FArchive.Get(), workers, openReader, checked, &FHeads);
 }
 
-void TShowArchive::ReplaceViewer(TStream* stream, TResourceStream& payload, const TFixProgress& progress) {
-    NVX_ASSERT(!FBundle.empty());
-    const std::vector<TZipItem*> viewers = FilesAt(MacKey(FBundle + u"\\" + ViewerInBundle));
-    NVX_ASSERT(!viewers.empty());
+WideString TShowArchive::ViewerKey() const { return MacKey(FBundle + u"\\" + ViewerInBundle); }
+
+int32_t TShowArchive::GiveModes(bool newViewer) {
+    const WideString viewer = ViewerKey();
+    int32_t programs = 0;
+    for (const auto& [entry, key] : FModeless) {
+        if (newViewer && key == viewer) continue;
+        uint32_t mode = 0040755;
+        if (!entry->Item->IsFolder()) {
+            const size_t folder = key.rfind(u'\\');
+            const bool inMacOS =
+                folder != WideString::npos && folder >= 15 && key.compare(folder - 15, 15, u"\\contents\\macos") == 0;
+            const bool program = IsProgramFile(FHeads[entry], inMacOS);
+            programs += program;
+            mode = program ? UnixMode::Program : UnixMode::RegularFile | 0644;
+        }
+        // The MS-DOS attributes stay in the low bits, as Unix zippers keep them.
+        entry->HostSystem = ZipHost::Unix;
+        entry->ExternalAttributes = mode << 16 | (entry->ExternalAttributes & 0xFFFF);
+        entry->ExternalKept = true;
+    }
+    return programs;
+}
+
+void TShowArchive::Rewrite(TStream* stream, bool newViewer, TResourceStream& payload, const TFixProgress& progress) {
     FArchive->SetStream(stream);
     const TScopeExit done([this] {
         FArchive->SetStream(nullptr);
@@ -160,21 +211,33 @@ void TShowArchive::ReplaceViewer(TStream* stream, TResourceStream& payload, cons
         FCallBack->TotalProgress->OnChange = [&progress](TArchiveProgress* p) {
             progress(TFixStage::Writing, p->Position, p->Total);
         };
-    // One viewer comes out, whatever twins the archive held.
-    for (size_t i = 1; i < viewers.size(); ++i) viewers[i]->Item->MarkDelete();
-    TZipItem* entry = viewers.front();
-    TArchItem* viewer = entry->Item;
-    viewer->SetSourceSize(payload.GetSize());
-    viewer->ModifiedTime = viewer->AccessedTime = viewer->CreatedTime = LocalNow();
-    // What described the old file goes with it; a Mac starts the new one
-    // only with its program mode.
-    entry->HostSystem = ZipHost::Unix;
-    entry->ExternalAttributes = UnixMode::Program << 16;
-    entry->ExternalKept = true;
-    entry->LocalExtra.clear();
-    entry->CentralExtra.clear();
+    if (newViewer) {
+        NVX_ASSERT(!FBundle.empty());
+        const std::vector<TZipItem*>& viewers = FilesAt(ViewerKey());
+        NVX_ASSERT(!viewers.empty());
+        // One viewer comes out, whatever twins the archive held, and the
+        // Finder's note of the old one's resource fork goes with it.
+        for (size_t i = 1; i < viewers.size(); ++i) viewers[i]->Item->MarkDelete();
+        const WideString viewerPath = FBundle + u"\\" + ViewerInBundle;
+        const size_t name = viewerPath.rfind(u'\\') + 1;
+        const WideString appleDouble = u"__MACOSX\\" + viewerPath.substr(0, name) + u"._" + viewerPath.substr(name);
+        for (TZipItem* stale : FilesAt(MacKey(appleDouble))) stale->Item->MarkDelete();
+        TZipItem* entry = viewers.front();
+        TArchItem* viewer = entry->Item;
+        viewer->SetSourceSize(payload.GetSize());
+        viewer->ModifiedTime = viewer->AccessedTime = viewer->CreatedTime = LocalNow();
+        // What described the old file goes with it; a Mac starts the new one
+        // only with its program mode.
+        entry->HostSystem = ZipHost::Unix;
+        entry->ExternalAttributes = UnixMode::Program << 16;
+        entry->ExternalKept = true;
+        entry->LocalExtra.clear();
+        entry->CentralExtra.clear();
+    }
     // The index points into the directory the save replaces.
     FFiles.clear();
     FLinks.clear();
+    FModeless.clear();
+    FHeads.clear();
     FArchive->Save(ViewerLevel);
 }

@@ -27,18 +27,32 @@ public:
     TBundleState Judge(TResourceStream& payload);
     // The bundle judged, as stored; empty when the archive holds none.
     const WideString& Bundle() const { return FBundle; }
+    // Of the judged bundle, before it changes (BundleRules.h).
+    std::vector<AnsiString> Notes(bool viewerChanged);
 
-    // Checks every entry against its checksum and size (ZipEntryChecks.h).
+    // Entries made where files have no Unix modes (Windows' own zipper and
+    // most others there): a Mac unpacks them without execute permission.
+    bool LacksModes() const { return !FModeless.empty(); }
+
+    // Checks every entry against its checksum and size (ZipEntryChecks.h),
+    // taking the first bytes of the entries that lack modes.
     void Verify(int32_t workers, const TArchiveReaderSource& openReader, const TFixProgress& progress);
+    // Plans Unix modes for the entries without them, once verified: 0755
+    // for programs (BundleRules.h), 0644 for other files, 0755 for folders;
+    // entries that carry Unix modes are never touched, nor the viewer the
+    // fix writes anew (newViewer). Returns the programs among them; the next
+    // Rewrite writes the modes, in the directory only.
+    int32_t GiveModes(bool newViewer);
 
-    // Writes payload over the judged bundle's viewer entry in stream, which
-    // holds the bytes the archive was read from (the archive itself, or a
-    // copy). The archive's save cuts the old data out and adds the new at
-    // the end, and puts stream back as it was on any failure. The entry
-    // keeps its name, its place in the directory and its comment, and
-    // becomes a Unix program with a fresh time; twins of it go. Every
-    // other entry keeps its bytes.
-    void ReplaceViewer(TStream* stream, TResourceStream& payload, const TFixProgress& progress);
+    // Writes the archive anew in stream, which holds the bytes it was read
+    // from (the archive itself, or a copy): with newViewer, payload over the
+    // judged bundle's viewer entry, its twins and its stale AppleDouble
+    // file gone; and the modes given. The archive's save cuts what goes,
+    // adds the new data at the end, and puts stream back as it was on any
+    // failure. The viewer entry keeps its name, its place in the directory
+    // and its comment, and becomes a Unix program with a fresh time; every
+    // other entry keeps its bytes. The archive is spent afterwards.
+    void Rewrite(TStream* stream, bool newViewer, TResourceStream& payload, const TFixProgress& progress);
 
 private:
     class TBundleOfArchive;
@@ -49,6 +63,9 @@ private:
     bool HoldsPresentation(const WideString& bundleKey) const;
     WideString ChooseBundle() const;
     bool EntryHoldsPayload(TZipItem* entry, TResourceStream& payload);
+    // Lets read take an entry's data as it unpacks; false when it fails.
+    bool ReadEntry(TZipItem* entry, const std::function<void(TStream& data)>& read);
+    WideString ViewerKey() const;
 
     WideString FPath;
     TRef<TZipArchive> FArchive;
@@ -60,4 +77,8 @@ private:
     std::unordered_map<WideString, WideString> FTopNames;
     std::vector<WideString> FTopOrder;
     WideString FBundle;
+    // Entries without Unix modes, with their keys; the first bytes of the
+    // files among them once verified.
+    std::vector<std::pair<TZipItem*, WideString>> FModeless;
+    TEntryHeads FHeads;
 };

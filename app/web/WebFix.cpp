@@ -60,7 +60,7 @@ public:
         }
         const TFixResult& fix = *end.Result;
         const char* kind = fix == FixOutcome::Done ? "done" : fix == FixOutcome::AlreadyFixed ? "already" : "refused";
-        Result = Outcome(kind, WideToUtf8(DescribeFix(fix)));
+        Result = Outcome(kind, WideToUtf8(DescribeFixAndNotes(fix, TBackupMention::Always, u"\n")));
     }
 
     AnsiString Result;

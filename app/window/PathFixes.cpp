@@ -62,7 +62,7 @@ private:
 
 TPathFixes FixGivenPaths(const std::vector<WideString>& paths, const TFixProgress& progress) {
     if (paths.size() == 1)
-        return {DescribeFix(FixPicked(paths[0], progress), TBackupMention::WhenUnusual), WideString()};
+        return {DescribeFixAndNotes(FixPicked(paths[0], progress), TBackupMention::WhenUnusual, u"\r\n"), WideString()};
     TWindowListener listener(progress);
     const TFixTally tally = FixPaths(paths, FixPicked, listener);
     return {Summary(tally), listener.Failures};

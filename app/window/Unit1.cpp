@@ -76,7 +76,7 @@ void TForm1::Button1Click() {
     if (!Modal([&] { return dialog->Execute(); })) return;
     WideString folder = dialog->FileName;
     Enqueue(folder, 1, [folder](const TFixProgress& progress) {
-        return DescribeFix(FixBundleFolder(folder, progress), TBackupMention::WhenUnusual);
+        return DescribeFixAndNotes(FixBundleFolder(folder, progress), TBackupMention::WhenUnusual, u"\r\n");
     });
 }
 
@@ -86,7 +86,7 @@ void TForm1::Button2Click() {
     if (!Modal([&] { return dialog->Execute(); })) return;
     WideString archive = dialog->FileName;
     Enqueue(archive, 1, [archive](const TFixProgress& progress) {
-        return DescribeFix(FixBundleArchive(archive, progress), TBackupMention::WhenUnusual);
+        return DescribeFixAndNotes(FixBundleArchive(archive, progress), TBackupMention::WhenUnusual, u"\r\n");
     });
 }
 

@@ -8,6 +8,9 @@
 bool CopyPermissions(const WideString& source, const WideString& target);
 // Makes path a program the system can start: mode 0755 on POSIX.
 bool MakeProgramFile(const WideString& path);
+// Whether path is a plain file no one may execute (POSIX); false on
+// Windows, which has no such permission to give.
+bool LacksExecutePermission(const WideString& path);
 // Makes target a symbolic link with the same target text as the link at
 // source. False (last error set) when source is no link or the system
 // cannot make one.

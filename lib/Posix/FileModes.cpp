@@ -30,6 +30,11 @@ bool MakeProgramFile(const WideString& path) {
     return ::chmod(p.c_str(), 0755) == 0 || Failed(p);
 }
 
+bool LacksExecutePermission(const WideString& path) {
+    struct stat st {};
+    return ::lstat(WideToSystemName(path).c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0111) == 0;
+}
+
 bool CopySymbolicLink(const WideString& source, const WideString& target) {
     std::string from = WideToSystemName(source), to = WideToSystemName(target);
     std::vector<char> text(4096);

@@ -8,6 +8,7 @@
 // Windows keeps no permission bits of this kind.
 bool CopyPermissions(const WideString&, const WideString&) { return true; }
 bool MakeProgramFile(const WideString&) { return true; }
+bool LacksExecutePermission(const WideString&) { return false; }
 
 // Links made by the system need a privilege a user rarely has; the copy of
 // such an entry fails instead of following it.

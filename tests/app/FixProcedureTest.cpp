@@ -8,6 +8,7 @@
 #include "FileSystem/FileAPI.h"
 #include "FixDispatch.h"
 #include "FixProcedure.h"
+#include "Formats/MachO.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
@@ -638,5 +639,135 @@ TEST(StagedFiles, AbandonedOnesAreRemovedHeldOnesKept) {
     EXPECT_EQ(ReadBytes(archive + u".nvxfix-new2"), "still being written");
     EXPECT_FALSE(fs::exists(FsPath(archive + u".nvxfix-new3")));
 }
+
+}  // namespace
+
+namespace {
+
+const std::string ViewerName = "Show.app/Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5";
+
+// The first bytes of a Mach-O program of one architecture.
+std::string MachO(uint32_t cpu, bool signedCode = false) {
+    std::string header = std::string("\xCF\xFA\xED\xFE", 4) + std::string(28, '\0');
+    for (int i = 0; i < 4; ++i) header[size_t(4 + i)] = char(cpu >> (8 * i));
+    if (!signedCode) return header;
+    header[16] = 1;   // one load command
+    header[20] = 16;  // of 16 bytes
+    return header + std::string("\x1D\0\0\0\x10\0\0\0", 8) + std::string(8, '\0');
+}
+
+// Directory records of an archive, by name: host and external attributes.
+std::map<std::string, std::pair<int, uint32_t>> ModesOf(const WideString& archive) {
+    const std::string bytes = ReadBytes(archive);
+    TRef<TMemoryStream> stream = MakeRef<TMemoryStream>();
+    stream->Write(bytes.data(), int32_t(bytes.size()));
+    TZipSession session(stream.Get());
+    session.Archive->Open();
+    std::map<std::string, std::pair<int, uint32_t>> modes;
+    for (int32_t i = 0; i < session.Archive->Structure->Count(); ++i) {
+        const TZipItem* entry = session.Archive->Structure->Entry(i);
+        modes[entry->NameBytes] = {entry->HostSystem, entry->ExternalAttributes};
+    }
+    return modes;
+}
+
+// An archive made on Windows carries no modes: its programs (by their
+// first bytes, their folder or a "#!") come out 0755, other files 0644 and
+// folders 0755, in the directory only; entries with modes are left alone.
+// A check first says so and changes nothing; a show needing only modes
+// (its viewer is the carried one) is fixed; the next fix finds nothing to do.
+TEST(ZipMode, AnArchiveMadeOnWindowsGetsItsProgramsBack) {
+    TScratchFolder scratch;
+    const WideString archive = scratch / u"Show.zip";
+    TZipFixture zip;
+    zip.Entries = {FixtureFile("Show.app/", "", 0, 0x10),
+                   FixtureFile("Show.app/Contents/MacOS/Show", "launcher"),
+                   FixtureFile("Show.app/Contents/Frameworks/Player.dylib", MachO(MachOCpu::Arm64) + "code"),
+                   FixtureFile("Show.app/Contents/Resources/run.sh", "#!/bin/sh\n"),
+                   FixtureFile("Show.app/Contents/Resources/Old.class", std::string("\xCA\xFE\xBA\xBE\0\0\0\x34", 8)),
+                   FixtureFile("Show.app/Contents/Resources/slideshow.dat", "slides", 0, 0x20),
+                   FixtureFile("Show.app/Contents/Resources/kept.bin", "x", ZipHost::Unix, 0100600u << 16),
+                   FixtureFile(ViewerName, Payload())};
+    std::vector<uint8_t> bytes = zip.Build();
+    WriteBytes(archive, std::string(bytes.begin(), bytes.end()));
+    const std::string before = ReadBytes(archive);
+
+    TFixResult checked = FixBundleArchive(archive, {}, TFixMode::Check);
+    EXPECT_EQ(DescribeFix(checked), u"Needs fixing (execute permission missing on 4 programs)");
+    EXPECT_EQ(ReadBytes(archive), before);
+    EXPECT_FALSE(fs::exists(FsPath(scratch / u"Show.bak.zip")));
+
+    TFixResult fixed = FixBundleArchive(archive);
+    EXPECT_EQ(DescribeFix(fixed), u"Done! (execute permission restored on 4 programs; backup: Show.bak.zip)");
+    auto modes = ModesOf(archive);
+    const std::pair<int, uint32_t> program{ZipHost::Unix, UnixMode::Program << 16};
+    EXPECT_EQ(modes["Show.app/"], (std::pair<int, uint32_t>(ZipHost::Unix, 040755u << 16 | 0x10)));
+    EXPECT_EQ(modes["Show.app/Contents/MacOS/Show"], program);
+    EXPECT_EQ(modes["Show.app/Contents/Frameworks/Player.dylib"], program);
+    EXPECT_EQ(modes["Show.app/Contents/Resources/run.sh"], program);
+    EXPECT_EQ(modes[ViewerName], program);
+    EXPECT_EQ(modes["Show.app/Contents/Resources/Old.class"],
+              (std::pair<int, uint32_t>(ZipHost::Unix, 0100644u << 16)));
+    EXPECT_EQ(modes["Show.app/Contents/Resources/slideshow.dat"].second, 0100644u << 16 | 0x20);
+    EXPECT_EQ(modes["Show.app/Contents/Resources/kept.bin"], (std::pair<int, uint32_t>(ZipHost::Unix, 0100600u << 16)));
+    // Only the directory changed: every byte in front of it is as it was.
+    const std::string after = ReadBytes(archive);
+    EXPECT_EQ(after.substr(0, zip.DirectoryOffset), before.substr(0, zip.DirectoryOffset));
+    EXPECT_EQ(FixBundleArchive(archive), FixOutcome::AlreadyFixed);
+}
+
+// What the fix cannot mend is said after the outcome: a launcher of 32-bit
+// code only (named by a binary Info.plist), and a signed show whose seal
+// the new viewer breaks; the Finder's note of the old viewer goes with it.
+TEST(ZipMode, NotesTellWhatTheFixCannotMend) {
+    TScratchFolder scratch;
+    const WideString archive = scratch / u"Show.zip";
+    std::string info = "bplist00";
+    info += std::string("\xD1\x01\x02", 3) + std::string("\x5F\x10\x12", 3) + "CFBundleExecutable" + "\x55Movie";
+    const size_t table = info.size();
+    info += std::string("\x08\x0B\x20", 3);
+    std::string trailer(6, '\0');
+    trailer += "\x01\x01";
+    for (uint64_t value : {uint64_t(3), uint64_t(0), uint64_t(table)})
+        for (int i = 7; i >= 0; --i) trailer += char(value >> (8 * i));
+    info += trailer;
+    TZipFixture zip;
+    zip.Entries = {FixtureFile("Show.app/Contents/Info.plist", info, ZipHost::Unix, 0100644u << 16),
+                   FixtureFile("Show.app/Contents/MacOS/Movie", MachO(MachOCpu::X86, true), ZipHost::Unix,
+                               UnixMode::Program << 16),
+                   FixtureFile("Show.app/Contents/MacOS/Other", "other", ZipHost::Unix, UnixMode::Program << 16),
+                   FixtureFile("Show.app/Contents/Resources/slideshow.dat", "slides", ZipHost::Unix, 0100644u << 16),
+                   FixtureFile(ViewerName, "OLD", ZipHost::Unix, UnixMode::Program << 16),
+                   FixtureFile("__MACOSX/Show.app/Contents/Resources/Viewer.app/Contents/MacOS/._ZuvOrudad5", "fork"),
+                   FixtureFile("__MACOSX/Show.app/Contents/._Info.plist", "fork")};
+    std::vector<uint8_t> bytes = zip.Build();
+    WriteBytes(archive, std::string(bytes.begin(), bytes.end()));
+    TFixResult fixed = FixBundleArchive(archive);
+    ASSERT_EQ(fixed.Notes.size(), 2u);
+    EXPECT_NE(fixed.Notes[0].find("\"Movie\" holds 32-bit code only (i386)"), std::string::npos) << fixed.Notes[0];
+    EXPECT_NE(fixed.Notes[1].find("codesign --force --sign - Show.app/Contents/Resources/Viewer.app"),
+              std::string::npos)
+        << fixed.Notes[1];
+    auto modes = ModesOf(archive);
+    EXPECT_EQ(modes.count("__MACOSX/Show.app/Contents/Resources/Viewer.app/Contents/MacOS/._ZuvOrudad5"), 0u);
+    EXPECT_EQ(modes.count("__MACOSX/Show.app/Contents/._Info.plist"), 1u);
+}
+
+#ifndef _WIN32
+// A folder carried on a stick without modes: its programs get their
+// execute permission back, also when the viewer is fixed already.
+TEST_F(FixProcedure, AFolderWithoutModesGetsItsProgramsBack) {
+    MakeBundle(Bundle);
+    WriteBytes(ViewerPath(Bundle), Payload());
+    const WideString launcher = JoinPath(Bundle, u"Contents/MacOS/Show");
+    WriteBytes(launcher, "launcher");
+    WriteBytes(JoinPath(Bundle, u"Contents/Resources/lib.dylib"), MachO(MachOCpu::X86_64));
+    fs::permissions(FsPath(launcher), fs::perms(0644));
+    const TFixResult fixed = FixBundleFolder(Bundle);
+    EXPECT_EQ(DescribeFix(fixed), u"Done! (execute permission restored on 2 programs; backup: Show.app.bak)");
+    EXPECT_EQ(fs::status(FsPath(launcher)).permissions() & fs::perms::mask, fs::perms(0755));
+    EXPECT_EQ(FixBundleFolder(Bundle), FixOutcome::AlreadyFixed);
+}
+#endif
 
 }  // namespace

@@ -243,6 +243,8 @@ class Payload(unittest.TestCase):
         self.assertIn("viewer payload: %d bytes, SHA-256 %s" % (len(payload), hashlib.sha256(payload).hexdigest()),
                       out)
         self.assertEqual("placeholder" in out, placeholder, out)
+        if not placeholder:
+            self.assertIn("a Mac program (x86_64)", out)
         self.assertEqual(cli.notes, 1 if placeholder else 0, "placeholder notes on --version")
         # A fix writes the payload's bytes and nothing else; the note comes
         # once however many paths there are.
@@ -261,8 +263,8 @@ class Payload(unittest.TestCase):
         self.check_build(Program(PAYLOAD_ARGS.macho_program, ARGS.runner), PAYLOAD_ARGS.macho_payload, False)
 
     def test_only_a_mach_o_executable_counts_as_a_mac_program(self):
-        expected = {"thin64": "mac-program", "thin32-big": "mac-program", "universal": "mac-program",
-                    "object": "placeholder", "java": "placeholder"}
+        expected = {"thin64": "mac-program x86_64", "thin32-big": "not-current ppc",
+                    "universal": "mac-program x86_64, arm64", "object": "placeholder", "java": "placeholder"}
         for kind, data in make_macho.kinds().items():
             path = os.path.join(self.dir, kind)
             with open(path, "wb") as f:

@@ -48,16 +48,35 @@ std::vector<TZipItem*> FileEntries(TZipArchive* archive) {
     return files;
 }
 
+// Takes the first bytes of what is written to it and drops the rest.
+class THeadSink : public TNullStream {
+public:
+    using TStream::Write;
+    explicit THeadSink(std::string* head) : FHead(head) {}
+    int32_t Write(TConstByteSpan buffer, int32_t offset, int32_t count) override {
+        if (FHead && FHead->size() < HeadSize && count > 0)
+            FHead->append(reinterpret_cast<const char*>(buffer.data()) + offset,
+                          std::min<size_t>(HeadSize - FHead->size(), size_t(count)));
+        return TNullStream::Write(buffer, offset, count);
+    }
+
+private:
+    std::string* FHead;
+};
+
 // Reads entries into nothing through a stream of its own, counting what
 // it has checked.
 class TCheckingReader : public TZipArchive {
 public:
-    TCheckingReader(TStream* stream, std::atomic<uint64_t>& done, const std::atomic<bool>& stop)
-        : FAhead(MakeRef<TReadAheadStream>(stream)), FDone(done), FStop(stop) {
+    TCheckingReader(TStream* stream, std::atomic<uint64_t>& done, const std::atomic<bool>& stop, TEntryHeads* heads)
+        : FAhead(MakeRef<TReadAheadStream>(stream)), FDone(done), FStop(stop), FHeads(heads) {
         FCallBack = MakeRef<TDefaultCallBack>();
         RaiseOnEntryErrors(FCallBack.Get());
         FCallBack->OnExtractItem = [this](TArchiveCallBack* sender, TStream* data) {
-            TRef<TNullStream> sink = MakeRef<TNullStream>();
+            std::string* head = nullptr;
+            if (FHeads)
+                if (auto found = FHeads->find(FEntry); found != FHeads->end()) head = &found->second;
+            TRef<THeadSink> sink = MakeRef<THeadSink>(head);
             CopyEntryData(sender->CurrentItem, data, sink.Get());
             FDone += sender->CurrentItem->Size;
         };
@@ -72,6 +91,7 @@ protected:
     void ExtractMarkedEntry(TZipItem* entry) override {
         if (FStop) throw EArchiveAbort("User aborted");
         ++Taken;
+        FEntry = entry;
         TZipArchive::ExtractMarkedEntry(entry);
     }
 
@@ -81,6 +101,10 @@ private:
     TRef<TDefaultCallBack> FCallBack;
     std::atomic<uint64_t>& FDone;
     const std::atomic<bool>& FStop;
+    // Filled by several readers at once: each writes the heads of its own
+    // entries, into a map that does not change shape meanwhile.
+    TEntryHeads* FHeads;
+    const TZipItem* FEntry = nullptr;
 };
 
 // Runs of neighbouring entries, each read by one worker in one go: a run
@@ -105,8 +129,9 @@ std::vector<std::pair<size_t, size_t>> PlanRuns(const std::vector<TZipItem*>& fi
 
 class TParallelCheck {
 public:
-    TParallelCheck(const std::vector<TZipItem*>& files, const TArchiveReaderSource& openReader, int32_t workers)
-        : FFiles(files), FOpenReader(openReader), FRuns(PlanRuns(files, workers)) {
+    TParallelCheck(const std::vector<TZipItem*>& files, const TArchiveReaderSource& openReader, int32_t workers,
+                   TEntryHeads* heads)
+        : FFiles(files), FOpenReader(openReader), FRuns(PlanRuns(files, workers)), FHeads(heads) {
         for (TZipItem* entry : files) FTotal += entry->Item->Size;
         FWorkers = std::min<size_t>(size_t(workers), FRuns.size());
     }
@@ -137,7 +162,7 @@ private:
     void Work() {
         try {
             TRef<TStream> stream = FOpenReader();
-            TRef<TCheckingReader> reader = MakeRef<TCheckingReader>(stream.Get(), FDone, FStop);
+            TRef<TCheckingReader> reader = MakeRef<TCheckingReader>(stream.Get(), FDone, FStop, FHeads);
             for (size_t run; !FStop && (run = FNextRun++) < FRuns.size();) {
                 const auto [start, end] = FRuns[run];
                 if (start > FFailedAt) continue;  // an earlier entry failed already
@@ -173,6 +198,7 @@ private:
     const std::vector<TZipItem*>& FFiles;
     const TArchiveReaderSource& FOpenReader;
     const std::vector<std::pair<size_t, size_t>> FRuns;
+    TEntryHeads* FHeads;
     size_t FWorkers = 0;
     uint64_t FTotal = 0;
     std::atomic<uint64_t> FDone{0};
@@ -222,15 +248,15 @@ void CopyEntryData(TArchItem* item, TStream* stream, TStream* out) {
 }
 
 void VerifyEntries(TZipArchive* archive, int32_t workers, const TArchiveReaderSource& openReader,
-                   const TCheckProgress& progress) {
+                   const TCheckProgress& progress, TEntryHeads* heads) {
     const std::vector<TZipItem*> files = FileEntries(archive);
     if (workers > 1 && files.size() > 1) {
-        TParallelCheck check(files, openReader, workers);
+        TParallelCheck check(files, openReader, workers, heads);
         return check.Run(progress);
     }
     std::atomic<uint64_t> done{0};
     std::atomic<bool> stop{false};
-    TRef<TCheckingReader> reader = MakeRef<TCheckingReader>(archive->GetStream(), done, stop);
+    TRef<TCheckingReader> reader = MakeRef<TCheckingReader>(archive->GetStream(), done, stop, heads);
     if (progress)
         reader->CallBack->TotalProgress->OnChange = [&](TArchiveProgress* p) { progress(p->Position, p->Total); };
     reader->ExtractEntries(files);

@@ -4,6 +4,8 @@
 // the fix raise the same errors for the same damage.
 #pragma once
 #include <functional>
+#include <string>
+#include <unordered_map>
 #include "Archivers/Archive.h"
 
 class TZipArchive;
@@ -30,6 +32,11 @@ using TCheckProgress = std::function<void(uint64_t done, uint64_t total)>;
 // A stream of its own over the archive's bytes, for one worker.
 using TArchiveReaderSource = std::function<TRef<TStream>()>;
 
+// The first bytes of entries (up to HeadSize of each), by entry: the check
+// fills in the entries put in before it starts.
+using TEntryHeads = std::unordered_map<const TZipItem*, std::string>;
+constexpr size_t HeadSize = 8;
+
 // Unpacks every file entry of an opened archive into nothing, comparing
 // its data with its checksum and size, and raises what the first damaged
 // entry (in the directory's order) raises, whatever the number of workers.
@@ -38,4 +45,4 @@ using TArchiveReaderSource = std::function<TRef<TStream>()>;
 // caller's thread and openReader is not asked. progress is told on the
 // caller's thread; what it raises stops the check and reaches the caller.
 void VerifyEntries(TZipArchive* archive, int32_t workers, const TArchiveReaderSource& openReader,
-                   const TCheckProgress& progress = {});
+                   const TCheckProgress& progress = {}, TEntryHeads* heads = nullptr);
