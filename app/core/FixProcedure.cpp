@@ -290,12 +290,12 @@ TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progres
     if (mode == TFixMode::Fix) CheckWritable(archive);
     TRef<TFileStream> file = OpenForReading(archive);
     TRef<TResourceStream> payload = OpenPayload();
-    TShowArchive show(file.Get(), archive);
+    TShowArchive show(file.Get(), archive, DefaultZipWorkers(),
+                      [archive] { return TRef<TStream>(OpenForReading(archive)); });
     bool newViewer = false;
     TFixResult result = Judged(show, archive, *payload, newViewer);
     if (!result.Outcome.empty()) return result;
-    show.Verify(
-        DefaultZipWorkers(), [&archive] { return TRef<TStream>(OpenForReading(archive)); }, progress);
+    show.FinishCheck(progress);
     Planned(show, newViewer, mode, result);
     if (!result.Outcome.empty()) return result;
     result.Backup = BackUpArchive(archive, progress);
@@ -329,11 +329,11 @@ TFixResult FixBundleArchiveInPlace(const WideString& archive, const TFixProgress
     TRef<TFileStream> file =
         MakeRef<TFileStream>(archive, FileAccess::ReadWrite, FileShare::Read, FileDisposition::OpenExisting);
     TRef<TResourceStream> payload = OpenPayload();
-    TShowArchive show(file.Get(), archive);
+    TShowArchive show(file.Get(), archive, 1, {});
     bool newViewer = false;
     TFixResult result = Judged(show, archive, *payload, newViewer);
     if (!result.Outcome.empty()) return result;
-    show.Verify(1, {}, progress);
+    show.FinishCheck(progress);
     Planned(show, newViewer, TFixMode::Fix, result);
     if (!result.Outcome.empty()) return result;
     show.Rewrite(file.Get(), newViewer, *payload, progress);

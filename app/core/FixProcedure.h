@@ -1,6 +1,6 @@
-// The fix itself, shared by the window and the console program: check that
-// a bundle folder holds a presentation and write the carried viewer over
-// the old one.
+// The fix itself, shared by every front end: check that a bundle holds a
+// presentation and write the carried viewer over the old one, in a folder
+// or in an archive.
 #pragma once
 #include <functional>
 #include <vector>

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include "Archivers/Zip/EntryModes.h"
 #include "Archivers/Zip/ZipArchive.h"
+#include "Archivers/Zip/ZipStructure.h"
 #include "FileSystem/FileAPI.h"
 #include "Foundation/CaseFolding.h"
 #include "Foundation/Clock.h"
@@ -47,7 +48,7 @@ public:
     }
     bool Read(const WideString& path, const std::function<void(TStream& data)>& read) override {
         const std::vector<TZipItem*>& entries = Files(path);
-        return !entries.empty() && FShow.ReadEntry(entries.back(), read);
+        return !entries.empty() && FShow.ReadEntry(entries.back(), read, false);
     }
 
 private:
@@ -57,7 +58,7 @@ private:
     const WideString FPrefix;
 };
 
-TShowArchive::TShowArchive(TStream* stream, const WideString& path)
+TShowArchive::TShowArchive(TStream* stream, const WideString& path, int32_t workers, TArchiveReaderSource openReader)
     : FPath(path), FArchive(MakeRef<TZipArchive>()), FCallBack(MakeRef<TDefaultCallBack>()) {
     // The tree only carries the entries through the save: what they mean
     // is judged by the index below, so names are kept apart as stored.
@@ -66,8 +67,14 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path)
     FArchive->SetStream(stream);
     FArchive->Open();
     CheckArchiveReadable(FArchive.Get(), path, true);
-    for (int32_t i = 0; i < FArchive->Structure->Count(); ++i) {
-        TZipItem* entry = FArchive->Structure->Entry(i);
+    const TZipStructure* structure = FArchive->Structure.Get();
+    for (int32_t i = 0; i < structure->Count(); ++i) {
+        TZipItem* entry = structure->Entry(i);
+        if (entry->Item && !entry->Item->IsFolder() && entry->HostSystem != ZipHost::Unix) FHeads[entry];
+    }
+    FCheck = std::make_unique<TEntryCheck>(FArchive.Get(), workers, std::move(openReader), &FHeads);
+    for (int32_t i = 0; i < structure->Count(); ++i) {
+        TZipItem* entry = structure->Entry(i);
         TArchItem* item = entry->Item;
         // A name of separators only belongs to no path.
         if (!item || item == FArchive.Get()) continue;
@@ -140,20 +147,29 @@ bool TShowArchive::EntryHoldsPayload(TZipItem* entry, TResourceStream& payload) 
     if (crc->GetCrc() != entry->Crc32) return false;
     bool same = false;
     // A damaged viewer is no fixed one: the check of every entry meets the damage.
-    return ReadEntry(entry, [&](TStream& data) { same = StreamHoldsPayload(data, payload); }) && same;
+    return ReadEntry(
+               entry, [&](TStream& data) { same = StreamHoldsPayload(data, payload); }, true) &&
+           same;
 }
 
-bool TShowArchive::ReadEntry(TZipItem* entry, const std::function<void(TStream& data)>& read) {
+bool TShowArchive::ReadEntry(TZipItem* entry, const std::function<void(TStream& data)>& read, bool whole) {
     bool sound = true;
     const TScopeExit quiet([this] {
         FCallBack->OnExtractItem = nullptr;
         FCallBack->OnError = FCallBack->OnHeaderError = nullptr;
+        FCallBack->Aborted = false;
     });
-    FCallBack->OnExtractItem = [&read](TArchiveCallBack*, TStream* stream) { read(*stream); };
+    FCallBack->OnExtractItem = [&read, whole](TArchiveCallBack* sender, TStream* stream) {
+        read(*stream);
+        // What is left of a large program need not be unpacked to read its headers.
+        if (!whole) sender->SetAborted(true);
+    };
     FCallBack->OnError = [&sound](TArchiveCallBack*, const AnsiString&) { sound = false; };
     FCallBack->OnHeaderError = FCallBack->OnError;
     try {
         FArchive->ExtractEntries({entry});
+    } catch (const EArchiveAbort&) {
+        sound = sound && !whole;
     } catch (const Exception&) {
         sound = false;
     }
@@ -165,12 +181,11 @@ std::vector<AnsiString> TShowArchive::Notes(bool viewerChanged) {
     return BundleNotes(view, FBundle, viewerChanged);
 }
 
-void TShowArchive::Verify(int32_t workers, const TArchiveReaderSource& openReader, const TFixProgress& progress) {
+void TShowArchive::FinishCheck(const TFixProgress& progress) {
     TCheckProgress checked;
     if (progress) checked = [&progress](uint64_t done, uint64_t total) { progress(TFixStage::Checking, done, total); };
-    for (const auto& [entry, key] : FModeless)
-        if (!entry->Item->IsFolder()) FHeads[entry];
-    VerifyEntries(FArchive.Get(), workers, openReader, checked, &FHeads);
+    FCheck->Finish(checked);
+    FCheck.reset();
 }
 
 WideString TShowArchive::ViewerKey() const { return MacKey(FBundle + u"\\" + ViewerInBundle); }

@@ -3,6 +3,7 @@
 // canonical decomposition) on every host, its presentation bundle found,
 // judged, checked and fixed.
 #pragma once
+#include <memory>
 #include <unordered_map>
 #include <vector>
 #include "Archivers/Zip/ZipEntryChecks.h"
@@ -16,8 +17,13 @@ class TShowArchive {
 public:
     // Reads the directory of the archive held in stream (borrowed) and
     // refuses an archive that cannot be read whole (ZipEntryChecks.h); path
-    // names it in messages, and its base name is the bundle expected.
-    TShowArchive(TStream* stream, const WideString& path);
+    // names it in messages, and its base name is the bundle expected. Then
+    // begins the check of every entry against its checksum and size on
+    // workers (ZipEntryChecks.h), which takes the first bytes of the entries
+    // that lack modes, so that the judgement runs meanwhile; FinishCheck
+    // waits for it and raises what it found. Nothing in the archive changes
+    // in between.
+    TShowArchive(TStream* stream, const WideString& path, int32_t workers, TArchiveReaderSource openReader);
     ~TShowArchive();
     TShowArchive(const TShowArchive&) = delete;
     TShowArchive& operator=(const TShowArchive&) = delete;
@@ -34,9 +40,7 @@ public:
     // most others there): a Mac unpacks them without execute permission.
     bool LacksModes() const { return !FModeless.empty(); }
 
-    // Checks every entry against its checksum and size (ZipEntryChecks.h),
-    // taking the first bytes of the entries that lack modes.
-    void Verify(int32_t workers, const TArchiveReaderSource& openReader, const TFixProgress& progress);
+    void FinishCheck(const TFixProgress& progress);
     // Plans Unix modes for the entries without them, once verified: 0755
     // for programs (BundleRules.h), 0644 for other files, 0755 for folders;
     // entries that carry Unix modes are never touched, nor the viewer the
@@ -64,7 +68,8 @@ private:
     WideString ChooseBundle() const;
     bool EntryHoldsPayload(TZipItem* entry, TResourceStream& payload);
     // Lets read take an entry's data as it unpacks; false when it fails.
-    bool ReadEntry(TZipItem* entry, const std::function<void(TStream& data)>& read);
+    // With whole, the rest is unpacked too and checked against the checksum.
+    bool ReadEntry(TZipItem* entry, const std::function<void(TStream& data)>& read, bool whole);
     WideString ViewerKey() const;
 
     WideString FPath;
@@ -81,4 +86,6 @@ private:
     // files among them once verified.
     std::vector<std::pair<TZipItem*, WideString>> FModeless;
     TEntryHeads FHeads;
+    // Last: its workers read the archive, and stop before it goes.
+    std::unique_ptr<TEntryCheck> FCheck;
 };

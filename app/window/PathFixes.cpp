@@ -1,5 +1,6 @@
 #include "PathFixes.h"
 #include <string>
+#include "FileSystem/FileAPI.h"
 #include "FixDispatch.h"
 #include "Foundation/CodePages.h"
 
@@ -50,9 +51,14 @@ public:
     void Ended(const TPathEnd& end) override {
         if (end.Failure) Failures += FailureLine(end.Path, FailureAbout(end.Path, end.Failure->what()));
         else if (!end.Result) Failures += FailureLine(end.Path, u"not found");
+        else
+            for (const AnsiString& note : end.Result->Notes)
+                Notes.append(u"\r\n").append(ExtractFileName(end.Path)).append(u": Note: ").append(Utf8ToWide(note));
     }
 
     WideString Failures;
+    // Said under the summary, a line each.
+    WideString Notes;
 
 private:
     const TFixProgress& FProgress;
@@ -65,5 +71,5 @@ TPathFixes FixGivenPaths(const std::vector<WideString>& paths, const TFixProgres
         return {DescribeFixAndNotes(FixPicked(paths[0], progress), TBackupMention::WhenUnusual, u"\r\n"), WideString()};
     TWindowListener listener(progress);
     const TFixTally tally = FixPaths(paths, FixPicked, listener);
-    return {Summary(tally), listener.Failures};
+    return {Summary(tally) + listener.Notes, listener.Failures};
 }

@@ -14,6 +14,7 @@ import struct
 import subprocess
 import sys
 import zipfile
+import zlib
 
 from e2e_support import MARKER, VIEWER, Unseekable, make_bundle
 
@@ -222,8 +223,8 @@ class Entry:
 
     def __init__(self, data, at):
         self.at = at
-        (_, self.made_by, _, self.flags, _, _, _, self.crc, packed, _, name_length, extra_length, comment_length,
-         _, _, self.attributes, offset) = struct.unpack("<IHHHHHHIIIHHHHHII", data[at:at + 46])
+        (_, self.made_by, _, self.flags, self.method, _, _, self.crc, packed, _, name_length, extra_length,
+         comment_length, _, _, self.attributes, offset) = struct.unpack("<IHHHHHHIIIHHHHHII", data[at:at + 46])
         self.name = data[at + 46:at + 46 + name_length]
         self.extra = data[at + 46 + name_length:at + 46 + name_length + extra_length]
         self.end = at + 46 + name_length + extra_length + comment_length
@@ -320,6 +321,25 @@ def stored(data, entry):
     return header, content, descriptor
 
 
+def is_program(name, packed, entry):
+    """What a Mac must be able to start: a file right in a Contents/MacOS
+    folder, a Mach-O program or a script, by its first bytes."""
+    parts = name.split(b"/")
+    if len(parts) >= 3 and parts[-3].lower() == b"contents" and parts[-2].lower() == b"macos":
+        return True
+    data = packed if entry.method == 0 else zlib.decompressobj(-15).decompress(packed, 8)
+    return data[:2] == b"#!" or data[:4] in (b"\xcf\xfa\xed\xfe", b"\xce\xfa\xed\xfe", b"\xfe\xed\xfa\xcf",
+                                             b"\xfe\xed\xfa\xce")
+
+
+def programs_without_mode(original):
+    """The programs of an archive made without Unix modes, the viewer aside:
+    those a fix gives back their execute permission."""
+    return sum(1 for e in central_directory(original)[0]
+               if e.made_by >> 8 != 3 and not e.name.endswith(b"/") and not is_viewer(e.name) and
+               is_program(e.name, stored(original, e)[1], e))
+
+
 def is_viewer(name):
     top, _, rest = name.partition(b"/")
     return top.endswith(b".app") and rest == VIEWER.encode()
@@ -354,8 +374,16 @@ def check_fixed(original, fixed_path, payload):
         for part, a, b in zip(("local header", "data", "data descriptor"), stored(original, old), new_parts):
             if a != b:
                 problems.append("%s of %r changed" % (part, old.name))
-        if old.record != new.record:
-            problems.append("central record of %r changed: %s" % (old.name, record_changes(old.record, new.record)))
+        expected = old.record
+        if old.made_by >> 8 != 3:
+            # An entry made without Unix modes gets one, in its record only.
+            mode = (0o40755 if old.name.endswith(b"/") else
+                    0o100755 if is_program(old.name, stored(original, old)[1], old) else 0o100644)
+            expected = bytearray(old.record)
+            expected[5] = 3
+            expected[38:42] = struct.pack("<I", mode << 16 | (old.attributes & 0xFFFF))
+        if expected != new.record:
+            problems.append("central record of %r changed: %s" % (old.name, record_changes(expected, new.record)))
     viewer = after[viewers[0]]
     with zipfile.ZipFile(fixed_path) as z:
         try:

@@ -1,4 +1,5 @@
 """nvxfix-cli on ZIP archives, end to end, with the external readers."""
+import json
 import os
 import shutil
 import struct
@@ -19,8 +20,9 @@ ALREADY_FIXED = "Already fixed"
 REFUSED = "Slideshow damaged or made not in NVX 8.0"
 
 
-def done(backup="Show.bak.zip", bundle=None):
-    return "%s (%sbackup: %s)" % (DONE, "fixed %s; " % bundle if bundle else "", backup)
+def done(backup="Show.bak.zip", bundle=None, programs=0):
+    restored = "execute permission restored on %d program%s; " % (programs, "s" * (programs != 1)) if programs else ""
+    return "%s (%s%sbackup: %s)" % (DONE, "fixed %s; " % bundle if bundle else "", restored, backup)
 
 
 def read(path):
@@ -104,6 +106,35 @@ class CliZipMode(unittest.TestCase):
         self.assertEqual((code, out.strip()), (1, self.cli.arg(path) + ": " + REFUSED))
         self.assertEqual(read(path), original)
         self.assertFalse(os.path.exists(os.path.join(self.dir, "Trip.bak.zip")))
+
+    def test_check_changes_nothing_and_json_is_for_scripts(self):
+        # Made on Windows: no modes, so the launcher would lose its execute bit.
+        path, _ = self.archive()
+        with zipfile.ZipFile(path) as z:
+            entries = [(i, z.read(i)) for i in z.infolist()]
+        with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+            for info, data in entries:
+                info.create_system, info.external_attr = 0, 0x10 if info.is_dir() else 0x20
+                z.writestr(info, data)
+        os.utime(path, (1500000000, 1500000000))
+        before = read(path)
+        code, out, err = self.cli.run("--check", "--json", self.cli.arg(path), self.cli.arg(self.dir + "/none.zip"))
+        self.assertEqual(code, 2, err)
+        checked, missing = [json.loads(line) for line in out.splitlines()]
+        self.assertEqual((checked["outcome"], checked["backup"], checked["programs"]), ("needs fixing", None, 1))
+        self.assertEqual(missing["outcome"], "error")
+        self.assertEqual((read(path), os.stat(path).st_mtime), (before, 1500000000))
+        self.assertEqual(sorted(os.listdir(self.dir)), ["Show.zip", "src-Show"])
+        code, out, err = self.cli.run("--json", self.cli.arg(path))
+        fixed = json.loads(out)
+        self.assertEqual((code, fixed["outcome"], os.path.basename(fixed["backup"].replace("\\", "/"))),
+                         (0, "done", "Show.bak.zip"))
+        self.assertIn("execute permission restored on 1 program;", fixed["text"])
+        with zipfile.ZipFile(path) as z:
+            modes = {i.filename: (i.create_system, i.external_attr >> 16) for i in z.infolist()}
+        self.assertEqual(modes["Show.app/Contents/MacOS/Show"], (3, 0o100755))
+        self.assertEqual(modes["Show.app/" + VIEWER], (3, 0o100755))
+        self.assertEqual(modes["Show.app/Contents/Info.plist"], (3, 0o100644))
 
     def test_second_fix_is_already_fixed_and_every_backup_stays(self):
         path, _ = self.archive()
@@ -365,7 +396,9 @@ class CliZipMode(unittest.TestCase):
                 code, out, err = self.fix(case.path)
                 said = self.cli.arg(case.path) + ": "
                 if case.outcome == archive_table.FIXED:
-                    self.assertEqual((code, out.strip(), err), (0, said + done(os.path.basename(case.backup)), ""))
+                    programs = archive_table.programs_without_mode(case.original)
+                    self.assertEqual((code, out.strip(), err),
+                                     (0, said + done(os.path.basename(case.backup), programs=programs), ""))
                 elif case.outcome == archive_table.REFUSED:
                     self.assertEqual((code, out.strip()), (1, said + REFUSED), err)
                 else:

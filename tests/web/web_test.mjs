@@ -56,7 +56,9 @@ async function fix(page, file, timeout = 300000) {
   return page.evaluate((n) => {
     const li = document.querySelectorAll('#files li')[n];
     const link = li.querySelector('a');
-    return { state: li.dataset.state, text: li.querySelector('.text').textContent, download: link && link.download };
+    const steps = li.querySelector('.steps');
+    return { state: li.dataset.state, text: li.querySelector('.text').textContent, download: link && link.download,
+      steps: steps ? steps.textContent.replace(/\s+/g, ' ') : '' };
   }, before);
 }
 
@@ -87,7 +89,7 @@ function tableCheck(original, fixed) {
 
 // Each archive of the table ends as the table says; fixed ones as the
 // programs on the disk fix them.
-async function fixTable(page, cases, failures) {
+async function fixTable(page, cases, failures, notes) {
   const folder = path.join(work, 'table-fixed');
   fs.mkdirSync(folder);
   for (const c of cases) {
@@ -101,6 +103,7 @@ async function fixTable(page, cases, failures) {
       expect(failures, `table ${c.key}`, !wrong && row.download === path.basename(c.path), wrong || row.download);
     }
   }
+  notes.push(`archive table: ${cases.length} archives, ${fs.readdirSync(folder).length} downloads checked`);
 }
 
 // Timer ticks and the texts the rows showed, recorded in the page.
@@ -133,6 +136,9 @@ async function testEngine(engine, fixtures, host, notes) {
     const ended = await page.evaluate(() => performance.now());
     expect(failures, 'generated show', done.state === 'done' && done.text === 'Done!', JSON.stringify(done));
     expect(failures, 'download name', done.download === 'Show.zip', done.download);
+    // After "Done!", how to get past the Mac's first-start block.
+    expect(failures, 'steps to open it on a Mac', /Open Anyway/.test(done.steps) && /Control-click Show\.app/.test(done.steps) &&
+      /xattr -dr com\.apple\.quarantine/.test(done.steps), done.steps);
     const watched = await page.evaluate(() => ({ ticks: window.nvxWatch.ticks, texts: [...window.nvxWatch.texts] }));
     const during = watched.ticks.filter((t) => t >= started && t <= ended);
     const gaps = during.slice(1).map((t, i) => t - during[i]);
@@ -180,7 +186,7 @@ async function testEngine(engine, fixtures, host, notes) {
     });
     expect(failures, 'dropped folder', folder.state === 'folder' && /compress it first/.test(folder.text),
       JSON.stringify(folder));
-    if (engine === 'chromium') await fixTable(page, fixtures.cases, failures);
+    if (engine === 'chromium') await fixTable(page, fixtures.cases, failures, notes);
     expect(failures, 'no request after the page loaded', host.requests.length === asked,
       host.requests.slice(asked).join(' '));
     await page.screenshot(path.join(webDir, `screenshot-${engine}.png`));

@@ -81,6 +81,15 @@
       link.download = row.name;
       link.textContent = 'Download ' + row.name;
       row.li.appendChild(link);
+      // The Mac blocks the first start of what was downloaded: say how past it.
+      const fixed = /\(fixed ([^;)]+)/.exec(text);
+      const bundle = fixed ? fixed[1] : row.name.replace(/\.zip$/i, '.app');
+      const steps = document.getElementById('mac-steps').content.cloneNode(true);
+      for (const code of steps.querySelectorAll('code')) {
+        if (code.textContent === 'Show.zip') code.textContent = row.name;
+        else if (code.textContent === 'Show.app') code.textContent = bundle;
+      }
+      row.li.appendChild(steps);
     }
   }
 

@@ -88,6 +88,11 @@ public:
     size_t Taken = 0;
 
 protected:
+    // A check no longer wanted stops inside a large entry too.
+    void UnpackProgress(TStream* stream) override {
+        if (FStop) throw EArchiveAbort("User aborted");
+        TZipArchive::UnpackProgress(stream);
+    }
     void ExtractMarkedEntry(TZipItem* entry) override {
         if (FStop) throw EArchiveAbort("User aborted");
         ++Taken;
@@ -127,90 +132,6 @@ std::vector<std::pair<size_t, size_t>> PlanRuns(const std::vector<TZipItem*>& fi
     return runs;
 }
 
-class TParallelCheck {
-public:
-    TParallelCheck(const std::vector<TZipItem*>& files, const TArchiveReaderSource& openReader, int32_t workers,
-                   TEntryHeads* heads)
-        : FFiles(files), FOpenReader(openReader), FRuns(PlanRuns(files, workers)), FHeads(heads) {
-        for (TZipItem* entry : files) FTotal += entry->Item->Size;
-        FWorkers = std::min<size_t>(size_t(workers), FRuns.size());
-    }
-
-    void Run(const TCheckProgress& progress) {
-        std::vector<std::unique_ptr<TThread>> threads;
-        TScopeExit join([&] {
-            FStop = true;
-            threads.clear();
-        });
-        for (size_t i = 0; i < FWorkers; ++i) threads.push_back(std::make_unique<TThread>([this] { Work(); }));
-        {
-            TMonitorLock lock(FMonitor);
-            while (FEnded < FWorkers) {
-                FMonitor.Wait();
-                if (!progress) continue;
-                FMonitor.Leave();
-                TScopeExit enter([this] { FMonitor.Enter(); });
-                progress(FDone, FTotal);
-            }
-        }
-        threads.clear();
-        if (FFailure) std::rethrow_exception(FFailure);
-        if (progress) progress(FTotal, FTotal);
-    }
-
-private:
-    void Work() {
-        try {
-            TRef<TStream> stream = FOpenReader();
-            TRef<TCheckingReader> reader = MakeRef<TCheckingReader>(stream.Get(), FDone, FStop, FHeads);
-            for (size_t run; !FStop && (run = FNextRun++) < FRuns.size();) {
-                const auto [start, end] = FRuns[run];
-                if (start > FFailedAt) continue;  // an earlier entry failed already
-                reader->Taken = 0;
-                try {
-                    reader->ExtractEntries({FFiles.begin() + ptrdiff_t(start), FFiles.begin() + ptrdiff_t(end)});
-                } catch (...) {
-                    Fail(start + std::max<size_t>(reader->Taken, 1) - 1, std::current_exception());
-                }
-                Notify();
-            }
-        } catch (...) {
-            Fail(0, std::current_exception());
-        }
-        TMonitorLock lock(FMonitor);
-        ++FEnded;
-        FMonitor.NotifyAll();
-    }
-
-    // Keeps the failure of the first entry in the directory's order.
-    void Fail(size_t index, std::exception_ptr failure) {
-        TMonitorLock lock(FMonitor);
-        if (index >= FFailedAt) return;
-        FFailedAt = index;
-        FFailure = failure;
-    }
-
-    void Notify() {
-        TMonitorLock lock(FMonitor);
-        FMonitor.NotifyAll();
-    }
-
-    const std::vector<TZipItem*>& FFiles;
-    const TArchiveReaderSource& FOpenReader;
-    const std::vector<std::pair<size_t, size_t>> FRuns;
-    TEntryHeads* FHeads;
-    size_t FWorkers = 0;
-    uint64_t FTotal = 0;
-    std::atomic<uint64_t> FDone{0};
-    std::atomic<bool> FStop{false};
-    std::atomic<size_t> FNextRun{0};
-    std::atomic<size_t> FFailedAt{SIZE_MAX};
-    TMonitor FMonitor;
-    // Guarded by FMonitor.
-    size_t FEnded = 0;
-    std::exception_ptr FFailure;
-};
-
 }  // namespace
 
 void CheckArchiveReadable(TZipArchive* archive, const WideString& zipPath, bool requireSoundDirectory) {
@@ -219,7 +140,10 @@ void CheckArchiveReadable(TZipArchive* archive, const WideString& zipPath, bool 
                              "\" is damaged: its central directory is missing or unreadable");
     for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
         TZipItem* entry = archive->Structure->Entry(i);
-        CheckEntryPath(entry->Name());
+        // Separators, dots and the drive colon are ASCII in every code page:
+        // the bytes tell, and only a name that fails is decoded for the message.
+        const TByteString& bytes = entry->NameBytes;
+        if (bytes.empty() || ReachesOutside(WideString(bytes.begin(), bytes.end()))) CheckEntryPath(entry->Name());
         CheckUnpackable(archive, entry);
     }
 }
@@ -244,20 +168,111 @@ void CopyEntryData(TArchItem* item, TStream* stream, TStream* out) {
         if (e.Message() != zError(Z_BUF_ERROR))
             throw EArchiveBroken(TheEntry(item) + " is damaged: its compressed data is invalid");
     }
-    if (copied != int64_t(item->Size)) throw EArchiveBroken(TheEntry(item) + " is truncated: its data ends early");
+    if (copied != int64_t(item->Size))
+        throw EArchiveBroken(TheEntry(item) + " is damaged: its data ends before its recorded size");
 }
+
+// The workers and what they share; made when the check begins.
+struct TEntryCheck::TWork {
+    TWork(TZipArchive* archive, int32_t workers, TArchiveReaderSource openReader, TEntryHeads* heads)
+        : Archive(archive),
+          Files(FileEntries(archive)),
+          OpenReader(std::move(openReader)),
+          Runs(PlanRuns(Files, std::max(workers, 1))),
+          Heads(heads),
+          Workers(workers > 1 && Files.size() > 1 ? std::min<size_t>(size_t(workers), Runs.size()) : 0) {
+        for (TZipItem* entry : Files) Total += entry->Item->Size;
+        for (size_t i = 0; i < Workers; ++i) Threads.push_back(std::make_unique<TThread>([this] { Work(); }));
+    }
+    ~TWork() {
+        Stop = true;
+        Threads.clear();
+    }
+
+    void Finish(const TCheckProgress& progress) {
+        if (Workers == 0) return CheckHere(progress);
+        {
+            TMonitorLock lock(Monitor);
+            while (Ended < Workers) {
+                Monitor.Wait();
+                if (!progress) continue;
+                Monitor.Leave();
+                TScopeExit enter([this] { Monitor.Enter(); });
+                progress(Done, Total);
+            }
+        }
+        Threads.clear();
+        if (Failure) std::rethrow_exception(Failure);
+        if (progress) progress(Total, Total);
+    }
+
+    // One worker: the archive's own stream, on the caller's thread.
+    void CheckHere(const TCheckProgress& progress) {
+        TRef<TCheckingReader> reader = MakeRef<TCheckingReader>(Archive->GetStream(), Done, Stop, Heads);
+        if (progress)
+            reader->CallBack->TotalProgress->OnChange = [&](TArchiveProgress* p) { progress(p->Position, p->Total); };
+        reader->ExtractEntries(Files);
+    }
+
+    void Work() {
+        try {
+            TRef<TStream> stream = OpenReader();
+            TRef<TCheckingReader> reader = MakeRef<TCheckingReader>(stream.Get(), Done, Stop, Heads);
+            for (size_t run; !Stop && (run = NextRun++) < Runs.size();) {
+                const auto [start, end] = Runs[run];
+                if (start > FailedAt) continue;  // an earlier entry failed already
+                reader->Taken = 0;
+                try {
+                    reader->ExtractEntries({Files.begin() + ptrdiff_t(start), Files.begin() + ptrdiff_t(end)});
+                } catch (...) {
+                    Fail(start + std::max<size_t>(reader->Taken, 1) - 1, std::current_exception());
+                }
+                TMonitorLock lock(Monitor);
+                Monitor.NotifyAll();
+            }
+        } catch (...) {
+            Fail(0, std::current_exception());
+        }
+        TMonitorLock lock(Monitor);
+        ++Ended;
+        Monitor.NotifyAll();
+    }
+
+    // Keeps the failure of the first entry in the directory's order.
+    void Fail(size_t index, std::exception_ptr failure) {
+        TMonitorLock lock(Monitor);
+        if (index >= FailedAt) return;
+        FailedAt = index;
+        Failure = failure;
+    }
+
+    TZipArchive* const Archive;
+    const std::vector<TZipItem*> Files;
+    const TArchiveReaderSource OpenReader;
+    const std::vector<std::pair<size_t, size_t>> Runs;
+    TEntryHeads* const Heads;
+    const size_t Workers;
+    uint64_t Total = 0;
+    std::atomic<uint64_t> Done{0};
+    std::atomic<bool> Stop{false};
+    std::atomic<size_t> NextRun{0};
+    std::atomic<size_t> FailedAt{SIZE_MAX};
+    TMonitor Monitor;
+    // Guarded by Monitor.
+    size_t Ended = 0;
+    std::exception_ptr Failure;
+    // Last: the workers start once everything they use is there.
+    std::vector<std::unique_ptr<TThread>> Threads;
+};
+
+TEntryCheck::TEntryCheck(TZipArchive* archive, int32_t workers, TArchiveReaderSource openReader, TEntryHeads* heads)
+    : FWork(std::make_unique<TWork>(archive, workers, std::move(openReader), heads)) {}
+
+TEntryCheck::~TEntryCheck() = default;
+
+void TEntryCheck::Finish(const TCheckProgress& progress) { FWork->Finish(progress); }
 
 void VerifyEntries(TZipArchive* archive, int32_t workers, const TArchiveReaderSource& openReader,
                    const TCheckProgress& progress, TEntryHeads* heads) {
-    const std::vector<TZipItem*> files = FileEntries(archive);
-    if (workers > 1 && files.size() > 1) {
-        TParallelCheck check(files, openReader, workers, heads);
-        return check.Run(progress);
-    }
-    std::atomic<uint64_t> done{0};
-    std::atomic<bool> stop{false};
-    TRef<TCheckingReader> reader = MakeRef<TCheckingReader>(archive->GetStream(), done, stop, heads);
-    if (progress)
-        reader->CallBack->TotalProgress->OnChange = [&](TArchiveProgress* p) { progress(p->Position, p->Total); };
-    reader->ExtractEntries(files);
+    TEntryCheck(archive, workers, openReader, heads).Finish(progress);
 }

@@ -4,6 +4,7 @@
 // the fix raise the same errors for the same damage.
 #pragma once
 #include <functional>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include "Archivers/Archive.h"
@@ -46,3 +47,23 @@ constexpr size_t HeadSize = 8;
 // caller's thread; what it raises stops the check and reaches the caller.
 void VerifyEntries(TZipArchive* archive, int32_t workers, const TArchiveReaderSource& openReader,
                    const TCheckProgress& progress = {}, TEntryHeads* heads = nullptr);
+
+// The same check begun on the workers at once, so that the caller can look
+// at the archive meanwhile (the workers read through streams of their own
+// and change nothing), and waited for by Finish. The archive and heads are
+// borrowed and stay as they are until then.
+class TEntryCheck {
+public:
+    TEntryCheck(TZipArchive* archive, int32_t workers, TArchiveReaderSource openReader, TEntryHeads* heads = nullptr);
+    // Stops the workers where they are and waits for them.
+    ~TEntryCheck();
+    TEntryCheck(const TEntryCheck&) = delete;
+    TEntryCheck& operator=(const TEntryCheck&) = delete;
+
+    // Waits for the check (with one worker makes it here), as VerifyEntries.
+    void Finish(const TCheckProgress& progress = {});
+
+private:
+    struct TWork;
+    std::unique_ptr<TWork> FWork;
+};
