@@ -647,13 +647,10 @@ namespace {
 const std::string ViewerName = "Show.app/Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5";
 
 // The first bytes of a Mach-O program of one architecture.
-std::string MachO(uint32_t cpu, bool signedCode = false) {
+std::string MachO(uint32_t cpu) {
     std::string header = std::string("\xCF\xFA\xED\xFE", 4) + std::string(28, '\0');
     for (int i = 0; i < 4; ++i) header[size_t(4 + i)] = char(cpu >> (8 * i));
-    if (!signedCode) return header;
-    header[16] = 1;   // one load command
-    header[20] = 16;  // of 16 bytes
-    return header + std::string("\x1D\0\0\0\x10\0\0\0", 8) + std::string(8, '\0');
+    return header;
 }
 
 // Directory records of an archive, by name: host and external attributes.
@@ -733,8 +730,10 @@ TEST(ZipMode, NotesTellWhatTheFixCannotMend) {
     info += trailer;
     TZipFixture zip;
     zip.Entries = {FixtureFile("Show.app/Contents/Info.plist", info, ZipHost::Unix, 0100644u << 16),
-                   FixtureFile("Show.app/Contents/MacOS/Movie", MachO(MachOCpu::X86, true), ZipHost::Unix,
+                   FixtureFile("Show.app/Contents/MacOS/Movie", MachO(MachOCpu::X86), ZipHost::Unix,
                                UnixMode::Program << 16),
+                   FixtureFile("Show.app/Contents/Resources/Viewer.app/Contents/_CodeSignature/CodeResources",
+                               "<plist/>", ZipHost::Unix, 0100644u << 16),
                    FixtureFile("Show.app/Contents/MacOS/Other", "other", ZipHost::Unix, UnixMode::Program << 16),
                    FixtureFile("Show.app/Contents/Resources/slideshow.dat", "slides", ZipHost::Unix, 0100644u << 16),
                    FixtureFile(ViewerName, "OLD", ZipHost::Unix, UnixMode::Program << 16),

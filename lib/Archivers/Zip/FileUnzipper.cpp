@@ -46,7 +46,7 @@ TRef<TZipArchive> TFileUnzipper::OpenChecked(const WideString& zipPath, TStream*
     archive->SetStream(file);
     archive->Open();
     DirectoryRecovered = archive->DirectoryRecovered();
-    CheckArchiveReadable(archive.Get(), zipPath, RequireSoundDirectory);
+    CheckArchiveReadable(archive.Get(), zipPath, false);
     for (int32_t i = 0; i < archive->Structure->Count(); ++i) CheckEntryName(archive->Structure->Entry(i)->Name());
     CheckNamesFitFileSystem(archive.Get(), zipPath);
     return archive;

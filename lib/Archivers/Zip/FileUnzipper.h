@@ -17,8 +17,6 @@ public:
     // the entries were found by scanning for local headers: they carry no
     // modes, and entries past the damage are missing.
     bool DirectoryRecovered = false;
-    // Unzip refuses such an archive before writing anything.
-    bool RequireSoundDirectory = false;
     // Progress of the whole extraction, in bytes.
     TArchiveProgressEvent OnProgress;
 

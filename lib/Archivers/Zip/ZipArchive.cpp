@@ -88,25 +88,6 @@ TArchItem* TZipArchive::AddFolderEntry(const WideString& path) {
     return item;
 }
 
-TByteString TZipArchive::LocalExtraField(TZipItem* entry) {
-    uint8_t header[ZipRecord::LocalHeaderSize];
-    Structure->SeekTo(ArchiveStream, entry->LocalOffset);
-    int32_t done = 0;
-    for (int32_t n; done < ZipRecord::LocalHeaderSize &&
-                    (n = ArchiveStream->Read(header + done, ZipRecord::LocalHeaderSize - done)) > 0;)
-        done += n;
-    if (done < ZipRecord::LocalHeaderSize || Get32(header) != ZipSignature::LocalHeader) return TByteString();
-    std::vector<uint8_t> extra(Get16(header + Local::ExtraLength));
-    Structure->SeekTo(ArchiveStream,
-                      entry->LocalOffset + ZipRecord::LocalHeaderSize + Get16(header + Local::NameLength));
-    done = 0;
-    for (int32_t n; done < int32_t(extra.size()) &&
-                    (n = ArchiveStream->Read(TByteSpan(extra), done, int32_t(extra.size()) - done)) > 0;)
-        done += n;
-    extra.resize(size_t(done));
-    return WithoutZip64(extra);
-}
-
 TArchItem* TZipArchive::CreateItem(const WideString& path, bool isFolder) {
     // A name made only of separators belongs to the root: listed, never
     // extracted.

@@ -42,9 +42,6 @@ public:
     // A folder entry for path, marked for adding; none when the path
     // cannot be placed.
     TArchItem* AddFolderEntry(const WideString& path);
-    // The extra field of the entry's local header, without ZIP64 blocks;
-    // empty when the header cannot be read.
-    TByteString LocalExtraField(TZipItem* entry);
     void Open() override;
     // Raises EArchiveAbort "User aborted" when the user stops, and also after
     // an entry whose header or CRC was reported bad to a callback that did
