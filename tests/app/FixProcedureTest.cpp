@@ -729,16 +729,16 @@ TEST(ZipMode, NotesTellWhatTheFixCannotMend) {
         for (int i = 7; i >= 0; --i) trailer += char(value >> (8 * i));
     info += trailer;
     TZipFixture zip;
-    zip.Entries = {FixtureFile("Show.app/Contents/Info.plist", info, ZipHost::Unix, 0100644u << 16),
-                   FixtureFile("Show.app/Contents/MacOS/Movie", MachO(MachOCpu::X86), ZipHost::Unix,
-                               UnixMode::Program << 16),
-                   FixtureFile("Show.app/Contents/Resources/Viewer.app/Contents/_CodeSignature/CodeResources",
-                               "<plist/>", ZipHost::Unix, 0100644u << 16),
-                   FixtureFile("Show.app/Contents/MacOS/Other", "other", ZipHost::Unix, UnixMode::Program << 16),
-                   FixtureFile("Show.app/Contents/Resources/slideshow.dat", "slides", ZipHost::Unix, 0100644u << 16),
-                   FixtureFile(ViewerName, "OLD", ZipHost::Unix, UnixMode::Program << 16),
-                   FixtureFile("__MACOSX/Show.app/Contents/Resources/Viewer.app/Contents/MacOS/._ZuvOrudad5", "fork"),
-                   FixtureFile("__MACOSX/Show.app/Contents/._Info.plist", "fork")};
+    zip.Entries = {
+        FixtureFile("Show.app/Contents/Info.plist", info, ZipHost::Unix, 0100644u << 16),
+        FixtureFile("Show.app/Contents/MacOS/Movie", MachO(MachOCpu::X86), ZipHost::Unix, UnixMode::Program << 16),
+        FixtureFile("Show.app/Contents/Resources/Viewer.app/Contents/_CodeSignature/CodeResources", "<plist/>",
+                    ZipHost::Unix, 0100644u << 16),
+        FixtureFile("Show.app/Contents/MacOS/Other", "other", ZipHost::Unix, UnixMode::Program << 16),
+        FixtureFile("Show.app/Contents/Resources/slideshow.dat", "slides", ZipHost::Unix, 0100644u << 16),
+        FixtureFile(ViewerName, "OLD", ZipHost::Unix, UnixMode::Program << 16),
+        FixtureFile("__MACOSX/Show.app/Contents/Resources/Viewer.app/Contents/MacOS/._ZuvOrudad5", "fork"),
+        FixtureFile("__MACOSX/Show.app/Contents/._Info.plist", "fork")};
     std::vector<uint8_t> bytes = zip.Build();
     WriteBytes(archive, std::string(bytes.begin(), bytes.end()));
     TFixResult fixed = FixBundleArchive(archive);
