@@ -41,8 +41,13 @@ function makeFixtures() {
   execFileSync('python3', ['-c', `import zipfile; z = zipfile.ZipFile('${other}/Notes.zip', 'w');
 z.writestr('Notes/readme.txt', 'not a show'); z.close()`]);
   const cases = JSON.parse(execFileSync('python3', [table, 'make', path.join(work, 'table')], { encoding: 'utf8' }));
+  // What users drop by mistake: a PDF, the same renamed, a file that did not arrive.
+  const pdf = Buffer.from('%PDF-1.4\n% slides\n');
+  fs.writeFileSync(path.join(other, 'Slides.pdf'), pdf);
+  fs.writeFileSync(path.join(other, 'Renamed.zip'), pdf);
+  fs.writeFileSync(path.join(other, 'Empty.zip'), '');
   return { show: path.join(show, 'Show.zip'), broken: path.join(broken, 'Show.zip'), other: path.join(other, 'Notes.zip'),
-    cases };
+    mistakes: ['Slides.pdf', 'Renamed.zip', 'Empty.zip'].map((n) => path.join(other, n)), cases };
 }
 
 // Picks a file and waits for its row's outcome; gives {state, text, ...}.
@@ -57,8 +62,10 @@ async function fix(page, file, timeout = 300000) {
     const li = document.querySelectorAll('#files li')[n];
     const link = li.querySelector('a');
     const steps = li.querySelector('.steps');
+    const advice = li.querySelector('.advice');
     return { state: li.dataset.state, text: li.querySelector('.text').textContent, download: link && link.download,
-      steps: steps ? steps.textContent.replace(/\s+/g, ' ') : '' };
+      steps: steps ? steps.textContent.replace(/\s+/g, ' ') : '', meta: li.querySelector('.meta').textContent,
+      advice: advice ? advice.textContent : '' };
   }, before);
 }
 
@@ -108,11 +115,12 @@ async function fixTable(page, cases, failures, notes) {
 
 // Timer ticks and the texts the rows showed, recorded in the page.
 function watchPage() {
-  window.nvxWatch = { ticks: [], texts: new Set() };
+  window.nvxWatch = { ticks: [], texts: new Set(), status: new Set() };
   setInterval(() => window.nvxWatch.ticks.push(performance.now()), 50);
   new MutationObserver(() => {
     for (const t of document.querySelectorAll('#files .text')) window.nvxWatch.texts.add(t.textContent);
-  }).observe(document.getElementById('files'), { subtree: true, childList: true, characterData: true });
+    window.nvxWatch.status.add(document.getElementById('status').textContent);
+  }).observe(document.body, { subtree: true, childList: true, characterData: true });
 }
 
 function expect(failures, what, condition, detail = '') {
@@ -139,7 +147,11 @@ async function testEngine(engine, fixtures, host, notes) {
     // After "Done!", how to get past the Mac's first-start block.
     expect(failures, 'steps to open it on a Mac', /Open Anyway/.test(done.steps) && /Control-click Show\.app/.test(done.steps) &&
       /xattr -dr com\.apple\.quarantine/.test(done.steps), done.steps);
-    const watched = await page.evaluate(() => ({ ticks: window.nvxWatch.ticks, texts: [...window.nvxWatch.texts] }));
+    const watched = await page.evaluate(() => ({ ticks: window.nvxWatch.ticks, texts: [...window.nvxWatch.texts],
+      status: [...window.nvxWatch.status] }));
+    expect(failures, 'status line while fixing', watched.status.includes('Fixing Show.zip (1 of 1)...') &&
+      watched.status.includes('Ready.'), watched.status.join(' | '));
+    expect(failures, 'row names size and time', /^\d+ MB, picked at /.test(done.meta), done.meta);
     const during = watched.ticks.filter((t) => t >= started && t <= ended);
     const gaps = during.slice(1).map((t, i) => t - during[i]);
     const worst = Math.max(0, ...gaps);
@@ -167,7 +179,21 @@ async function testEngine(engine, fixtures, host, notes) {
       JSON.stringify(again));
     const broken = await fix(page, fixtures.broken);
     expect(failures, 'damaged archive', broken.state === 'error' && /Show\.zip/.test(broken.text) &&
-      !broken.text.includes('/input/'), JSON.stringify(broken));
+      !broken.text.includes('/input/') && /Download it again/.test(broken.advice), JSON.stringify(broken));
+    // Mistakes get the window's refusal and what to do instead.
+    const saidOf = [/is not a ZIP archive/, /is not a ZIP archive/, /is empty \(0 bytes\)/];
+    for (const [file, said] of fixtures.mistakes.map((f, i) => [f, saidOf[i]])) {
+      const row = await fix(page, file);
+      expect(failures, `mistake ${path.basename(file)}`, row.state === 'refused' && said.test(row.advice),
+        JSON.stringify(row));
+    }
+    // A dismissed row goes, with what it held.
+    const dismissed = await page.evaluate(() => {
+      const before = document.querySelectorAll('#files li').length;
+      document.querySelector('#files li:last-child .dismiss').click();
+      return before - document.querySelectorAll('#files li').length;
+    });
+    expect(failures, 'dismissing a row', dismissed === 1, `${dismissed} rows went`);
     notes.push(`damaged archive: "${broken.text}"`);
     const other = await fix(page, fixtures.other);
     expect(failures, 'not a presentation', other.state === 'refused' &&
@@ -189,6 +215,7 @@ async function testEngine(engine, fixtures, host, notes) {
     if (engine === 'chromium') await fixTable(page, fixtures.cases, failures, notes);
     expect(failures, 'no request after the page loaded', host.requests.length === asked,
       host.requests.slice(asked).join(' '));
+    expect(failures, 'no icon asked of the host', !host.requests.some((r) => /favicon/.test(r)), host.requests.join(' '));
     await page.screenshot(path.join(webDir, `screenshot-${engine}.png`));
 
     // The single file, opened from the disk.

@@ -5,8 +5,20 @@
   const Refused = 'Slideshow damaged or made not in NVX 8.0';  // Deliberate spelling: the window's text
   const list = document.getElementById('files');
   const status = document.getElementById('status');
+  const announce = document.getElementById('announce');
   const rows = new Map();
   let nextId = 1, worker = null, broken = false;
+  // The fixes since the list last had none running: "Fixing Show.zip (2 of 3)...".
+  let batchTotal = 0, batchDone = 0;
+  let handedOn = Promise.resolve();
+
+  // The page's own explanations beside the window's texts, saying what to do.
+  const notZip = (name) => '"' + name + '" is not a ZIP archive. Drop the Show.zip you were sent; on a Mac, ' +
+    'select Show.app in the Finder and choose File > Compress to make one.';
+  const empty = (name) => '"' + name + '" is empty (0 bytes): it did not arrive whole. Download it again, ' +
+    'or ask the sender for a new copy.';
+  const damaged = 'The archive is cut off or damaged. Download it again, or ask the sender for a new copy ' +
+    '(made in the Finder with File > Compress).';
 
   function startWorker() {
     // The single-file page carries the worker's script; a page on a host
@@ -24,8 +36,8 @@
       const m = event.data;
       if (m.type === 'ready') {
         document.getElementById('placeholder-banner').hidden = !m.placeholder;
-        status.textContent = 'Ready.';
         document.body.dataset.ready = 'true';
+        showStatus();
       } else if (m.type === 'progress') {
         const row = rows.get(m.id);
         if (row) showProgress(row, m.text, m.done, m.total);
@@ -38,7 +50,8 @@
           (e) => showOutcome(row, 'error', 'Cannot read "' + row.name + '": ' + e.message));
       } else if (m.type === 'end') {
         const row = rows.get(m.id);
-        if (row) showOutcome(row, m.kind, m.text, m.blob);
+        if (row) showOutcome(row, m.kind, m.text, m.blob, m.kind === 'error' &&
+          /is damaged|is truncated|central directory is missing/.test(m.text) ? damaged : '');
         if (m.fatal) workerFailed();
       }
     };
@@ -53,12 +66,45 @@
     for (const row of rows.values()) if (row.li.dataset.state === 'working') showOutcome(row, 'error', status.textContent);
   }
 
-  function addRow(name) {
+  function showStatus() {
+    if (broken || !document.body.dataset.ready) return;
+    const working = [...rows.values()].filter((row) => row.li.dataset.state === 'working');
+    if (!working.length) batchTotal = batchDone = 0;
+    status.textContent = working.length ? 'Fixing ' + working[0].name + ' (' + (batchDone + 1) + ' of ' +
+      batchTotal + ')...' : 'Ready.';
+  }
+
+  function describeSize(bytes) {
+    if (bytes < 1024) return bytes + ' bytes';
+    const [amount, unit] = bytes < 1048576 ? [bytes / 1024, 'KB'] : [bytes / 1048576, 'MB'];
+    return amount.toFixed(amount < 10 ? 1 : 0) + ' ' + unit;
+  }
+
+  // A row names the file, its size and when it was picked, so that rows of
+  // one name are told apart; it comes into view as it is added.
+  function addRow(name, size) {
     const li = document.createElement('li');
-    li.innerHTML = '<div class="name"></div><div class="text"></div><progress max="1" value="0"></progress>';
+    li.innerHTML = '<button type="button" class="dismiss" hidden>\u00d7</button><div class="name"></div>' +
+      '<div class="meta"></div><div class="text"></div><progress max="1" value="0"></progress>';
     li.querySelector('.name').textContent = name;
+    li.querySelector('.meta').textContent = (size === undefined ? '' : describeSize(size) + ', ') + 'picked at ' +
+      new Date().toLocaleTimeString();
+    const row = { li, name, text: li.querySelector('.text'), bar: li.querySelector('progress') };
+    const dismiss = li.querySelector('.dismiss');
+    dismiss.setAttribute('aria-label', 'Dismiss ' + name);
+    dismiss.addEventListener('click', () => dismissRow(row));
     list.appendChild(li);
-    return { li, text: li.querySelector('.text'), bar: li.querySelector('progress') };
+    li.scrollIntoView({ block: 'nearest' });
+    return row;
+  }
+
+  const sameFile = (a, b) => a.name === b.name && a.size === b.size && a.lastModified === b.lastModified;
+
+  // A dismissed row gives back the fixed archive it held.
+  function dismissRow(row) {
+    if (row.url) URL.revokeObjectURL(row.url);
+    if (row.id) rows.delete(row.id);
+    row.li.remove();
   }
 
   function showProgress(row, text, done, total) {
@@ -68,16 +114,33 @@
     else row.bar.removeAttribute('value');
   }
 
-  function showOutcome(row, kind, text, blob) {
+  function showOutcome(row, kind, text, blob, advice) {
     row.bar.remove();
+    if (row.li.dataset.state === 'working') batchDone++;
     row.li.dataset.state = kind;
     // How long the fix took, for the benchmark.
     if (row.started) row.li.dataset.ms = Math.round(performance.now() - row.started);
     row.text.className = 'text ' + kind;
     row.text.textContent = text;
+    row.li.querySelector('.dismiss').hidden = false;
+    if (advice) {
+      const p = document.createElement('p');
+      p.className = 'advice';
+      p.textContent = advice;
+      row.li.appendChild(p);
+    }
+    announce.textContent = row.name + ': ' + text.split('\n')[0] + (advice ? ' ' + advice : '');
+    showStatus();
     if (blob) {
+      // A file fixed again: the older result is given back.
+      for (const older of rows.values())
+        if (older !== row && older.url && sameFile(older.file, row.file)) {
+          URL.revokeObjectURL(older.url);
+          older.url = null;
+          older.li.querySelector('a').replaceWith('(fixed again below)');
+        }
       const link = document.createElement('a');
-      link.href = URL.createObjectURL(blob);
+      row.url = link.href = URL.createObjectURL(blob);
       link.download = row.name;
       link.textContent = 'Download ' + row.name;
       row.li.appendChild(link);
@@ -94,17 +157,26 @@
   }
 
   function fixFile(file) {
-    const row = addRow(file.name);
-    row.name = file.name;
+    const row = addRow(file.name, file.size);
     row.file = file;
-    if (!/\.zip$/i.test(file.name)) return showOutcome(row, 'refused', Refused);
+    if (file.size === 0) return showOutcome(row, 'refused', Refused, null, empty(file.name));
+    if (!/\.zip$/i.test(file.name)) return showOutcome(row, 'refused', Refused, null, notZip(file.name));
     if (broken) return showOutcome(row, 'error', status.textContent);
     const id = nextId++;
+    row.id = id;
     rows.set(id, row);
     row.li.dataset.state = 'working';
     row.started = performance.now();
+    batchTotal++;
     showProgress(row, 'Waiting...', 0, 0);
-    worker.postMessage({ id, file });
+    showStatus();
+    // A ZIP archive starts with "PK"; a file that does not is something
+    // else. Handed on in the order picked, as the status line counts them.
+    handedOn = handedOn.then(() => file.slice(0, 2).arrayBuffer()).then((head) => {
+      const bytes = new Uint8Array(head);
+      if (bytes[0] === 0x50 && bytes[1] === 0x4B) worker.postMessage({ id, file });
+      else showOutcome(row, 'refused', Refused, null, notZip(file.name));
+    }, () => worker.postMessage({ id, file }));
   }
 
   // Browsers give no file modes or links: a bundle read from a folder
