@@ -3,7 +3,8 @@
 // WebDriver BiDi), WebKitGTK through its WebDriver. Each page offers
 // goto, evaluate(fn, ...args), waitFor(fn, timeoutMs, ...args),
 // upload(selector, path), screenshot(path), close(), and pid (the
-// browser's first process, for memory figures).
+// browser's first process, for memory figures); puppeteer's pages also
+// darkMode(on).
 import { spawn, execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
@@ -56,6 +57,8 @@ async function openPuppeteer(engine) {
     waitFor: (fn, timeout, ...args) => page.waitForFunction(fn, { timeout, polling: 100 }, ...args),
     upload: async (selector, file) => (await page.$(selector)).uploadFile(file),
     screenshot: (file) => page.screenshot({ path: file, fullPage: true }),
+    // The system's dark mode, where the engine can be told of one.
+    darkMode: (on) => page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: on ? 'dark' : 'light' }]),
     close: async () => {
       await browser.close();
       fs.rmSync(profile, { recursive: true, force: true });

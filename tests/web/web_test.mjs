@@ -24,6 +24,16 @@ const payloadIsPlaceholder = !['feedface', 'feedfacf', 'cefaedfe', 'cffaedfe', '
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'nvxfix-web-'));
 const table = path.join(root, 'tests/e2e/archive_table.py');
 const rowStates = { fixed: 'done', refused: 'refused', error: 'error' };
+const axeSource = fs.readFileSync(path.join(here, 'node_modules/axe-core/axe.min.js'), 'utf8');
+
+// What the accessibility audit finds on the page as it stands: "rule: nodes".
+async function audit(page) {
+  return page.evaluate(async (source) => {
+    if (!window.axe) (0, eval)(source);
+    const result = await window.axe.run(document);
+    return result.violations.map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`);
+  }, axeSource);
+}
 
 // The fixtures: a show large enough that the fix takes a while, a damaged
 // copy, and an archive that holds no presentation.
@@ -216,7 +226,16 @@ async function testEngine(engine, fixtures, host, notes) {
     expect(failures, 'no request after the page loaded', host.requests.length === asked,
       host.requests.slice(asked).join(' '));
     expect(failures, 'no icon asked of the host', !host.requests.some((r) => /favicon/.test(r)), host.requests.join(' '));
+    const violations = await audit(page);
+    expect(failures, 'accessibility audit', violations.length === 0, violations.join('; '));
     await page.screenshot(path.join(webDir, `screenshot-${engine}.png`));
+    if (page.darkMode) {
+      await page.darkMode(true);
+      const dark = await page.evaluate(() => getComputedStyle(document.body).backgroundColor);
+      expect(failures, 'dark mode', dark === 'rgb(28, 28, 30)', dark);
+      await page.screenshot(path.join(webDir, `screenshot-${engine}-dark.png`));
+      await page.darkMode(false);
+    }
 
     // The single file, opened from the disk.
     await page.goto('file://' + path.join(webDir, 'nvxfix.html'));

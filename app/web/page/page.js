@@ -92,6 +92,7 @@
     const row = { li, name, text: li.querySelector('.text'), bar: li.querySelector('progress') };
     const dismiss = li.querySelector('.dismiss');
     dismiss.setAttribute('aria-label', 'Dismiss ' + name);
+    row.bar.setAttribute('aria-label', 'Progress of ' + name);
     dismiss.addEventListener('click', () => dismissRow(row));
     list.appendChild(li);
     li.scrollIntoView({ block: 'nearest' });
