@@ -3,7 +3,7 @@
 // WebDriver BiDi), WebKitGTK through its WebDriver. Each page offers
 // goto, evaluate(fn, ...args), waitFor(fn, timeoutMs, ...args),
 // upload(selector, path), screenshot(path), close(), and pid (the
-// browser's first process, for memory figures); puppeteer's pages also
+// browser's first process, for memory figures); Chromium's pages also
 // darkMode(on).
 import { spawn, execFileSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -57,8 +57,11 @@ async function openPuppeteer(engine) {
     waitFor: (fn, timeout, ...args) => page.waitForFunction(fn, { timeout, polling: 100 }, ...args),
     upload: async (selector, file) => (await page.$(selector)).uploadFile(file),
     screenshot: (file) => page.screenshot({ path: file, fullPage: true }),
-    // The system's dark mode, where the engine can be told of one.
-    darkMode: (on) => page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: on ? 'dark' : 'light' }]),
+    // The system's dark mode, where the engine can be told of one (through
+    // CDP: Chromium only).
+    darkMode: engine === 'chromium'
+      ? (on) => page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: on ? 'dark' : 'light' }])
+      : undefined,
     close: async () => {
       await browser.close();
       fs.rmSync(profile, { recursive: true, force: true });
