@@ -72,8 +72,7 @@ public:
         return IsLinkEntry(info->Attributes, info->ReparseTag);
     }
     bool HoldsPayload(const WideString& path, TResourceStream& payload) override {
-        TRef<TFileStream> in = MakeRef<TFileStream>(Full(path), FileAccess::Read, FileShare::Read | FileShare::Write,
-                                                    FileDisposition::OpenExisting);
+        TRef<TFileStream> in = OpenShared(Full(path));
         return in->GetSize() == payload.GetSize() && StreamHoldsPayload(*in, payload);
     }
     AnsiString Shown(const WideString& path) override { return ShownInBundle(FBundle, Full(path)); }
@@ -90,9 +89,7 @@ public:
     bool Read(const WideString& path, const std::function<void(TStream& data)>& read) override {
         if (!FileExists(Full(path))) return false;
         try {
-            TRef<TFileStream> in = MakeRef<TFileStream>(
-                Full(path), FileAccess::Read, FileShare::Read | FileShare::Write, FileDisposition::OpenExisting);
-            read(*in);
+            read(*OpenShared(Full(path)));
         } catch (const Exception&) {
             return false;
         }
@@ -109,6 +106,11 @@ public:
 
 private:
     WideString Full(const WideString& path) const { return JoinPath(FBundle, NativePath(path)); }
+    // Read while others may go on writing: only what it holds is looked at.
+    static TRef<TFileStream> OpenShared(const WideString& path) {
+        return MakeRef<TFileStream>(path, FileAccess::Read, FileShare::Read | FileShare::Write,
+                                    FileDisposition::OpenExisting);
+    }
 
     // A folder that cannot be listed is left to the backup, which says why.
     void Collect(const WideString& folder, bool macOSFolder, std::vector<WideString>& programs) try {
@@ -132,9 +134,7 @@ private:
     static std::string Head(const WideString& path) {
         std::string head(HeadSize, '\0');
         try {
-            TRef<TFileStream> in = MakeRef<TFileStream>(path, FileAccess::Read, FileShare::Read | FileShare::Write,
-                                                        FileDisposition::OpenExisting);
-            head.resize(size_t(std::max(in->Read(head.data(), int32_t(head.size())), 0)));
+            head.resize(size_t(std::max(OpenShared(path)->Read(head.data(), int32_t(head.size())), 0)));
         } catch (const Exception&) {
             head.clear();
         }
@@ -256,9 +256,13 @@ TRef<TFileStream> OpenForReading(const WideString& archive) {
     return MakeRef<TFileStream>(archive, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
 }
 
-// What the archive's bundle asks for: Refused, AlreadyFixed or, when it
-// needs a fix, no outcome yet; with the notes and the modes the fix gives.
-TFixResult Judged(TShowArchive& show, const WideString& archive, TResourceStream& payload, bool& newViewer) {
+// What the archive's bundle asks for: Refused or AlreadyFixed, or, when it
+// needs a fix, no outcome yet (newViewer: the viewer is to be written). The
+// check of every entry is waited for only then, and gives the modes the
+// fix plans; a show whose viewer is the carried one and whose programs
+// lack nothing needs no fix after all.
+TFixResult Prepared(TShowArchive& show, const WideString& archive, TResourceStream& payload, TFixMode mode,
+                    const TFixProgress& progress, bool& newViewer) {
     const TBundleState state = show.Judge(payload);
     if (state == TBundleState::NotAPresentation) return FixOutcome::Refused;
     newViewer = state == TBundleState::NeedsFix;
@@ -270,17 +274,12 @@ TFixResult Judged(TShowArchive& show, const WideString& archive, TResourceStream
     TFixResult result;
     const WideString expected = ChangeFileExt(ExtractFileName(archive), WideString()) + u".app";
     if (!SameCanonicalText(show.Bundle(), expected)) result.Bundle = show.Bundle();
-    return result;
-}
-
-// Once every entry is checked: the modes to give and what to say. A show
-// whose viewer is the carried one and whose programs lack nothing needs no
-// fix after all.
-void Planned(TShowArchive& show, bool newViewer, TFixMode mode, TFixResult& result) {
+    show.FinishCheck(progress);
     result.Programs = show.GiveModes(newViewer);
     result.Notes = show.Notes(newViewer);
     if (!newViewer && result.Programs == 0) result.Outcome = FixOutcome::AlreadyFixed;
     else if (mode == TFixMode::Check) result.Outcome = FixOutcome::NeedsFixing;
+    return result;
 }
 
 }  // namespace
@@ -293,10 +292,7 @@ TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progres
     TShowArchive show(file.Get(), archive, DefaultZipWorkers(),
                       [archive] { return TRef<TStream>(OpenForReading(archive)); });
     bool newViewer = false;
-    TFixResult result = Judged(show, archive, *payload, newViewer);
-    if (!result.Outcome.empty()) return result;
-    show.FinishCheck(progress);
-    Planned(show, newViewer, mode, result);
+    TFixResult result = Prepared(show, archive, *payload, mode, progress, newViewer);
     if (!result.Outcome.empty()) return result;
     result.Backup = BackUpArchive(archive, progress);
     result.UsualBackupName = result.Backup == ChangeFileExt(archive, u".bak.zip");
@@ -331,10 +327,7 @@ TFixResult FixBundleArchiveInPlace(const WideString& archive, const TFixProgress
     TRef<TResourceStream> payload = OpenPayload();
     TShowArchive show(file.Get(), archive, 1, {});
     bool newViewer = false;
-    TFixResult result = Judged(show, archive, *payload, newViewer);
-    if (!result.Outcome.empty()) return result;
-    show.FinishCheck(progress);
-    Planned(show, newViewer, TFixMode::Fix, result);
+    TFixResult result = Prepared(show, archive, *payload, TFixMode::Fix, progress, newViewer);
     if (!result.Outcome.empty()) return result;
     show.Rewrite(file.Get(), newViewer, *payload, progress);
     file->Close();

@@ -271,8 +271,3 @@ TEntryCheck::TEntryCheck(TZipArchive* archive, int32_t workers, TArchiveReaderSo
 TEntryCheck::~TEntryCheck() = default;
 
 void TEntryCheck::Finish(const TCheckProgress& progress) { FWork->Finish(progress); }
-
-void VerifyEntries(TZipArchive* archive, int32_t workers, const TArchiveReaderSource& openReader,
-                   const TCheckProgress& progress, TEntryHeads* heads) {
-    TEntryCheck(archive, workers, openReader, heads).Finish(progress);
-}

@@ -42,16 +42,11 @@ constexpr size_t HeadSize = 8;
 // its data with its checksum and size, and raises what the first damaged
 // entry (in the directory's order) raises, whatever the number of workers.
 // With more than one worker each reads through a stream from openReader on
-// a thread of its own; with one, the archive's own stream is read on the
-// caller's thread and openReader is not asked. progress is told on the
-// caller's thread; what it raises stops the check and reaches the caller.
-void VerifyEntries(TZipArchive* archive, int32_t workers, const TArchiveReaderSource& openReader,
-                   const TCheckProgress& progress = {}, TEntryHeads* heads = nullptr);
-
-// The same check begun on the workers at once, so that the caller can look
-// at the archive meanwhile (the workers read through streams of their own
-// and change nothing), and waited for by Finish. The archive and heads are
-// borrowed and stay as they are until then.
+// a thread of its own, begun at once, so that the caller can look at the
+// archive meanwhile (the workers change nothing); with one, the archive's
+// own stream is read on the caller's thread, in Finish, and openReader is
+// not asked. The archive and heads are borrowed and stay as they are until
+// Finish.
 class TEntryCheck {
 public:
     TEntryCheck(TZipArchive* archive, int32_t workers, TArchiveReaderSource openReader, TEntryHeads* heads = nullptr);
@@ -60,7 +55,9 @@ public:
     TEntryCheck(const TEntryCheck&) = delete;
     TEntryCheck& operator=(const TEntryCheck&) = delete;
 
-    // Waits for the check (with one worker makes it here), as VerifyEntries.
+    // Waits for the check (with one worker makes it here). progress is told
+    // on the caller's thread; what it raises stops the check and reaches the
+    // caller.
     void Finish(const TCheckProgress& progress = {});
 
 private:
