@@ -10,6 +10,7 @@
 #include "Foundation/Console.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
+#include "Foundation/TextUtils.h"
 #include "Payload.h"
 #include "PayloadFacts.h"
 #include "Startup.h"
@@ -69,23 +70,6 @@ const char* OutcomeKind(const TFixResult& result) {
            : result == FixOutcome::AlreadyFixed ? "already fixed"
            : result == FixOutcome::NeedsFixing  ? "needs fixing"
                                                 : "not a presentation";
-}
-
-// Control characters (from entry names, say) would move the cursor or
-// worse on a terminal; they are shown as \xNN.
-WideString Printable(const WideString& text) {
-    WideString shown;
-    for (WideChar c : text) {
-        if (c >= 0x20 && c != 0x7F && !(c >= 0x80 && c < 0xA0)) {
-            shown += c;
-            continue;
-        }
-        static const char16_t digits[] = u"0123456789ABCDEF";
-        shown += u"\\x";
-        shown += digits[c >> 4 & 15];
-        shown += digits[c & 15];
-    }
-    return shown;
 }
 
 void Report(const WideString& path, const WideString& text, TConsoleStream stream) {

@@ -28,8 +28,9 @@ const char16_t Usage[] =
     u"              create ARCHIVE anew from the files below FOLDER; names start with\n"
     u"              FOLDER's own name with --with-folder-name\n"
     u"  --help      show this text\n"
-    u"Exit status: 0 on success, 1 when t finds bad entries or the central directory\n"
-    u"missing, 2 on failure, 3 when t finds no bad entry but left encrypted ones untested.\n";
+    u"Exit status: 0 on success, 1 when t finds bad entries or when t or x find the\n"
+    u"central directory missing, 2 on failure (a file that is no ZIP archive too), 3 when\n"
+    u"t finds no bad entry but left encrypted ones untested.\n";
 
 int Fail(const WideString& message) {
     ConsoleWriteLine(TConsoleStream::Error, u"nvxzip: " + message);
@@ -43,12 +44,15 @@ TRef<TFileStream> OpenForReading(const WideString& archiveName) {
 
 void WriteOutputLine(const WideString& line) { ConsoleWriteLine(TConsoleStream::Output, line); }
 
+void TellRecovered() {
+    ConsoleWriteLine(TConsoleStream::Error,
+                     u"nvxzip: the central directory is missing or damaged; entries were found by scanning");
+}
+
 int List(const WideString& archiveName) {
     TRef<TFileStream> stream = OpenForReading(archiveName);
     TZipListing listing = ListZipArchive(stream.Get(), WriteOutputLine);
-    if (listing.Recovered)
-        ConsoleWriteLine(TConsoleStream::Error,
-                         u"nvxzip: the central directory is missing or damaged; entries were found by scanning");
+    if (listing.Recovered) TellRecovered();
     return Success;
 }
 
@@ -62,7 +66,10 @@ int Test(const WideString& archiveName) {
 int Extract(const WideString& archiveName, const WideString& destination) {
     TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
     unzipper->Unzip(archiveName, destination);
-    return Success;
+    // What lay past the damage is missing, and no entry has its mode.
+    if (!unzipper->DirectoryRecovered) return Success;
+    TellRecovered();
+    return BadEntries;
 }
 
 int Create(const WideString& archiveName, const WideString& folder, bool withFolderName) {
@@ -104,6 +111,8 @@ int Run(int argc, char** argv) {
         if (command == u"x") return Extract(arguments[1], arguments[2]);
         if (command == u"c") return Create(arguments[1], arguments[2], arguments.size() == 4);
         return command == u"l" ? List(arguments[1]) : Test(arguments[1]);
+    } catch (const ENotZipArchive&) {
+        return Fail(u"\"" + arguments[1] + u"\" is not a ZIP archive");
     } catch (const EFileOpenError& e) {
         // Its message is only the file name.
         return Fail(AnsiToWide(e.Message() + ": " + SystemErrorText(e.ErrorCode)));

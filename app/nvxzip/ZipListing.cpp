@@ -1,6 +1,7 @@
 #include "ZipListing.h"
 #include <cstdio>
 #include <string>
+#include "Archivers/Zip/ZipEntryChecks.h"
 #include "Archivers/Zip/ZipStructure.h"
 #include "Foundation/TextUtils.h"
 
@@ -29,6 +30,7 @@ public:
         Structure->CallBack = CallBack;
         Structure->Read(FStream);
     }
+    void CheckHoldsArchive() { ::CheckHoldsArchive(Structure.Get(), FStream, WideString()); }
 
 protected:
     void Dispose() override {
@@ -82,14 +84,6 @@ WideString EntryLine(TZipItem* entry) {
 
 }  // namespace
 
-// Control characters in a name would act on the terminal; they show as '?'.
-WideString Printable(const WideString& text) {
-    WideString shown = text;
-    for (char16_t& c : shown)
-        if (c < 0x20 || c == 0x7F) c = u'?';
-    return shown;
-}
-
 WideString ZipListingHeader() {
     char text[120];
     std::snprintf(text, sizeof text, "%-8s %10s %10s %-8s %-19s %-6s %-8s %-4s %s", "Method", "Packed", "Size",
@@ -103,6 +97,7 @@ TZipListing ListZipArchive(TStream* stream, const TLineWriter& output) {
     archive->CallBack = callBack.Get();
     archive->SetStream(stream);
     archive->Open();
+    archive->CheckHoldsArchive();
 
     TZipStructure* structure = archive->Structure.Get();
     TZipListing listing;

@@ -22,6 +22,3 @@ TZipListing ListZipArchive(TStream* stream, const TLineWriter& output = {});
 
 // The column heads of the listing, one line.
 WideString ZipListingHeader();
-
-// The text with control characters shown as '?'.
-WideString Printable(const WideString& text);

@@ -1,25 +1,46 @@
 #include "ZipTesting.h"
 #include <vector>
 #include "Archivers/Zip/ZipArchive.h"
+#include "Archivers/Zip/ZipEntryChecks.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/TextUtils.h"
 #include "ZipListing.h"
 
 namespace {
-// Reads the entry's data as far as its size and drops it; the archive
-// checks what is left.
-void Discard(TStream* source) { MakeRef<TNullStream>()->CopyFrom(source, source->GetSize()); }
-
-// Every file entry is extracted in one pass; what one entry raises stops
-// only that entry, and each entry is reported as soon as it is done.
+// Every entry with data is extracted in one pass; what one entry raises
+// stops only that entry, and each entry is reported as soon as it is done.
 class TTestedArchive : public TZipArchive {
 public:
     TZipTestReport Report;
     TLineWriter WriteLine;
     std::vector<AnsiString> Problems;  // of the entry being tested
 
+    // A name made only of separators (or none) has no place in the tree;
+    // its entry gets an item of its own, so that its data is tested too.
+    TArchItem* CreateItem(const WideString& path, bool isFolder) override {
+        if (!path.empty()) return TZipArchive::CreateItem(path, isFolder);
+        FNameless.push_back(MakeRef<TArchItem>(WideString(), nullptr));
+        return FNameless.back().Get();
+    }
+
+    // File entries, and any other entry that holds data.
+    std::vector<TZipItem*> EntriesToTest() {
+        std::vector<TZipItem*> entries;
+        for (int32_t i = 0; i < Structure->Count(); ++i) {
+            TZipItem* entry = Structure->Entry(i);
+            TArchItem* item = entry->Item;
+            if (item && (!item->IsFolder() || item->Size > 0 || item->PackedSize > 0)) entries.push_back(entry);
+        }
+        return entries;
+    }
+
 protected:
+    void Dispose() override {
+        TZipArchive::Dispose();
+        FNameless.clear();
+    }
+
     void ExtractMarkedEntry(TZipItem* entry) override {
         Problems.clear();
         AnsiString untested;
@@ -37,6 +58,8 @@ protected:
     }
 
 private:
+    std::vector<TRef<TArchItem>> FNameless;
+
     void ReportEntry(TZipItem* entry, const AnsiString& untested) {
         WideString name = Printable(entry->Name());
         if (!untested.empty() && Problems.empty()) {
@@ -74,6 +97,7 @@ TZipTestReport TestZipArchive(TStream* stream, const TLineWriter& output) {
     archive->CallBack = callBack.Get();
     archive->SetStream(stream);
     archive->Open();
+    CheckHoldsArchive(archive->Structure.Get(), stream, WideString());
 
     TZipTestReport& report = archive->Report;
     TLineWriter writeLine = output ? output : [&report](const WideString& line) { report.Text += line + u'\n'; };
@@ -82,9 +106,12 @@ TZipTestReport TestZipArchive(TStream* stream, const TLineWriter& output) {
     auto note = [&](TArchiveCallBack*, const AnsiString& message) { archive->Problems.push_back(message); };
     callBack->OnError = note;
     callBack->OnHeaderError = note;
-    callBack->OnExtractItem = [](TArchiveCallBack*, TStream* source) { Discard(source); };
-    archive->MarkExtract();
-    archive->Extract();
+    // Read as extraction reads, so that what it refuses is BAD here.
+    TRef<TNullStream> nowhere = MakeRef<TNullStream>();
+    callBack->OnExtractItem = [&nowhere](TArchiveCallBack* sender, TStream* source) {
+        CopyEntryData(sender->CurrentItem, source, nowhere.Get());
+    };
+    archive->ExtractEntries(archive->EntriesToTest());
     WriteSummary(report, writeLine);
     return report;
 }

@@ -170,6 +170,9 @@ NVX_COMMON_EXCEPTION(EUnpackError, TCommonException)
 NVX_COMMON_EXCEPTION(EArchiveError, TCommonException)
 NVX_COMMON_EXCEPTION(EArchiveAbort, EArchiveError)
 NVX_COMMON_EXCEPTION(EArchiveBroken, EArchiveError)
+// No archive at all was found in the file: it is empty, or has neither an
+// end record that leads to a directory nor a single local header.
+NVX_COMMON_EXCEPTION(ENotZipArchive, EArchiveBroken)
 // One entry is inconsistent with the archive (its local header, its place,
 // its sizes); the message names the entry and the cause.
 NVX_COMMON_EXCEPTION(EArchiveDamaged, EArchiveError)

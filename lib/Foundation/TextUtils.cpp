@@ -27,6 +27,16 @@ WideString IntToStr(int64_t value) {
     return result;
 }
 
+WideString Printable(const WideString& text) {
+    WideString shown;
+    shown.reserve(text.size());
+    for (WideChar c : text) {
+        if (c >= 0x20 && c != 0x7F && !(c >= 0x80 && c < 0xA0)) shown += c;
+        else shown += u"\\x" + IntToHex(c, 2);
+    }
+    return shown;
+}
+
 WideString GuidToString(const TGuid& guid) {
     WideString text(1, u'{');
     text.append(IntToHex(guid.Data1, 8)).append(1, u'-');

@@ -8,6 +8,10 @@
 WideString IntToHex(uint64_t value, int digits);
 WideString IntToStr(int64_t value);
 
+// The text with control characters (C0, DEL, C1) shown as \xNN: names from
+// an archive would otherwise move the cursor or worse on a terminal.
+WideString Printable(const WideString& text);
+
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper case.
 WideString GuidToString(const TGuid& guid);
 // Accepts only the 38-character form GuidToString writes (digits of either case).

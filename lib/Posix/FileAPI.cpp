@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <cerrno>
 #include <climits>
@@ -560,6 +561,14 @@ bool TFileAPI::FlushFolder(const WideString& path) {
     bool ok = ::fsync(fd) == 0 || FailErrno(p);
     ::close(fd);
     return ok;
+}
+
+bool TFileAPI::GetFreeSpace(const WideString& folder, uint64_t& bytes) {
+    std::string p = WideToSystemName(folder);
+    struct statvfs volume {};
+    if (::statvfs(p.c_str(), &volume) != 0) return FailErrno(p);
+    bytes = uint64_t(volume.f_bavail) * volume.f_frsize;
+    return true;
 }
 
 bool TFileAPI::ReadFile(TNativeHandle file, void* buffer, uint32_t count, uint32_t& done) {

@@ -219,6 +219,13 @@ bool TFileAPI::FlushFileBuffers(TNativeHandle file) { return ::FlushFileBuffers(
 // NTFS journals a rename together with the folder's entries.
 bool TFileAPI::FlushFolder(const WideString&) { return true; }
 
+bool TFileAPI::GetFreeSpace(const WideString& folder, uint64_t& bytes) {
+    ULARGE_INTEGER available{};
+    if (!::GetDiskFreeSpaceExW(W(folder), &available, nullptr, nullptr)) return false;
+    bytes = available.QuadPart;
+    return true;
+}
+
 bool TFileAPI::ReadFile(TNativeHandle file, void* buffer, uint32_t count, uint32_t& done) {
     DWORD n = 0;
     BOOL ok = ::ReadFile(H(file), buffer, count, &n, nullptr);

@@ -66,11 +66,13 @@ TEST(ZipListing, ControlCharactersInNamesDoNotReachTheTerminal) {
     zip.Entries = {e};
     std::vector<std::string> lines = Lines(List(zip.Build()).Text);
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[1].substr(lines[1].size() - 13), "evil?[2J?name");
-    EXPECT_EQ(lines[2], "  comment: line?break");
+    EXPECT_EQ(lines[1].substr(lines[1].size() - 19), "evil\\x1B[2J\\x0Aname");
+    EXPECT_EQ(lines[2], "  comment: line\\x0Dbreak");
 }
 
-TEST(ZipListing, ScannedArchivesAreFlaggedAndEmptyOnesListNothing) {
+// An empty file, or one with neither a directory nor a local header, is
+// no archive at all.
+TEST(ZipListing, ScannedArchivesAreFlaggedAndFilesWithoutOneAreRefused) {
     TZipFixture zip;
     zip.Entries = {FixtureFile("a", "1"), FixtureFile("b", "2")};
     zip.WithDirectory = false;
@@ -78,10 +80,9 @@ TEST(ZipListing, ScannedArchivesAreFlaggedAndEmptyOnesListNothing) {
     EXPECT_TRUE(listing.Recovered);
     EXPECT_EQ(listing.Entries, 2);
 
-    listing = List({});
-    EXPECT_FALSE(listing.Recovered);
-    EXPECT_EQ(listing.Entries, 0);
-    EXPECT_EQ(Lines(listing.Text).size(), 1u);
+    EXPECT_THROW(List({}), ENotZipArchive);
+    std::string text = "plain text, no archive";
+    EXPECT_THROW(List(std::vector<uint8_t>(text.begin(), text.end())), ENotZipArchive);
 }
 
 // ---- fuzzing seeds

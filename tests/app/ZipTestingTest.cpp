@@ -42,7 +42,8 @@ TEST(ZipTesting, EachBadEntryIsNamedAndTheOthersStillTested) {
     TZipTestReport report = Tested(unknown);
     EXPECT_EQ(report.Bad, 1);
     EXPECT_EQ(Narrow(report.Text),
-              "OK   first.txt\nBAD  second.txt: unsupported method\nOK   third.txt\n1 of 3 entries are bad\n");
+              "OK   first.txt\nBAD  second.txt: The entry \"second.txt\" uses compression method 12 (BZip2), which "
+              "cannot be unpacked\nOK   third.txt\n1 of 3 entries are bad\n");
 
     TZipFixture crc = ThreeEntries();
     crc.Entries[3].Crc = 7;

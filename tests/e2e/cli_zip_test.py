@@ -184,6 +184,9 @@ class CliZipMode(unittest.TestCase):
         other = infos[len(infos) // 2]
         mismatch = bytearray(good)
         mismatch[other.header_offset + 30 + len(other.filename.encode()) - 1] ^= 0x01
+        # A local header whose CRC differs from its directory record's.
+        local_crc = bytearray(good)
+        local_crc[other.header_offset + 14] ^= 0x01
         # Two directory records for one local header.
         end = len(good) - 22
         count, size, offset = struct.unpack("<HII", good[end + 10:end + 20])
@@ -196,6 +199,7 @@ class CliZipMode(unittest.TestCase):
         cases = {
             "name mismatch": (bytes(mismatch), "damaged"),
             "shared local header": (shared, "damaged"),
+            "local header disagrees": (bytes(local_crc), "its local header gives another CRC-32"),
             "tail cut": (good[:-300], "central directory is missing"),
             "cut at an entry boundary": (good[: infos[len(infos) // 2].header_offset], "central directory is missing"),
             "half": (good[: len(good) // 2], "central directory is missing"),

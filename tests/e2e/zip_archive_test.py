@@ -14,6 +14,7 @@ import tempfile
 import unittest
 import zipfile
 
+import hostile_zips
 from e2e_support import Program, Unseekable
 
 ARGS = None
@@ -146,8 +147,10 @@ class ZipArchiveExchange(unittest.TestCase):
         def break_last_header(data):
             data[entry(data, "two.bin")[0]] = ord("X")
 
-        def wrong_crc(data):
-            data[entry(data, "two.bin")[2] + 16] ^= 1
+        def wrong_crc(data):  # in the local header and the directory alike
+            local, _, central = entry(data, "two.bin")
+            data[local + 14] ^= 1
+            data[central + 16] ^= 1
 
         cases = [
             ("two-level3.zip", "flipped.zip", flip_data, "BAD  a/b/one.txt"),
@@ -219,6 +222,78 @@ class ZipArchiveExchange(unittest.TestCase):
         code, out, err = self.tool.run("t", self.tool.arg(os.path.join(self.dir, "missing.zip")))
         self.assertEqual(code, 2, out + err)
         self.assertIn("nvxzip: ", err)
+
+
+class HostileArchives(unittest.TestCase):
+    """Archives built to make a reader overflow, call damage OK, skip an
+    entry or write what it refused: t names each one BAD (or the file no
+    archive), and x refuses what t calls BAD, leaving only what it
+    extracted before."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="nvxzip-hostile-")
+        cls.tool = Program(ARGS.program, ARGS.runner)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir)
+
+    def write(self, name, content):
+        path = os.path.join(self.dir, name)
+        with open(path, "wb") as f:
+            f.write(content)
+        return path
+
+    def run_tool(self, *args):
+        code, out, err = self.tool.run(*args)
+        # Raw control bytes would act on the terminal; sanitizer reports fail here too.
+        self.assertNotIn("\x1b", out + err)
+        self.assertNotIn("runtime error", err)
+        return code, out, err
+
+    def test_each_case_is_bad_for_t_and_refused_by_x(self):
+        for name, content, what in hostile_zips.cases():
+            with self.subTest(name, what=what):
+                path = self.write(name, content)
+                dest = os.path.join(self.dir, name + "-x")
+                t = self.run_tool("t", self.tool.arg(path))
+                x = self.run_tool("x", self.tool.arg(path), self.tool.arg(dest))
+                if name.startswith("not-a-zip"):
+                    message = 'nvxzip: "%s" is not a ZIP archive' % self.tool.arg(path)
+                    for code, out, err in (t, x, self.run_tool("l", self.tool.arg(path))):
+                        self.assertEqual(code, 2, out + err)
+                        self.assertIn(message, err)
+                    self.assertFalse(os.path.exists(dest))
+                elif name.startswith("control-bytes"):
+                    self.assertEqual(t[0], 0, t)
+                    self.assertIn("OK   \\x1B[31mred\\x07.txt", t[1])
+                    self.assertEqual(x[0], 2, x)
+                    self.assertIn('Unsafe entry name "\\x1B[31mred\\x07.txt"', x[2])
+                else:
+                    self.assertEqual(t[0], 1, t)
+                    self.assertIn("OK   ok.txt", t[1])
+                    self.assertIn("1 of 2 entries are bad", t[1])
+                    self.assertEqual(x[0], 2, x)
+                    # Refused by name before anything is written, or after ok.txt.
+                    left = sorted(os.listdir(dest)) if os.path.exists(dest) else []
+                    self.assertIn(left, ([], ["ok.txt"]), name)
+                    if name.startswith("local-header"):
+                        field = {"crc": "CRC-32", "packed": "packed size", "size": "size",
+                                 "name": "name"}[name.split("-")[2]]
+                        self.assertRegex(t[1], "BAD  two.txt: .*its local header (gives|holds) another " + field)
+                        self.assertEqual(left, ["ok.txt"])
+
+    def test_extraction_after_a_recovery_scan_says_so(self):
+        content = hostile_zips.archive([hostile_zips.Entry("a.txt", b"first"), hostile_zips.Entry("b.txt", b"second")])
+        directory = content.index(b"PK\x01\x02")
+        path = self.write("no-directory.zip", content[:directory])
+        dest = os.path.join(self.dir, "no-directory-x")
+        code, out, err = self.run_tool("x", self.tool.arg(path), self.tool.arg(dest))
+        self.assertEqual(code, 1, out + err)
+        self.assertIn("the central directory is missing or damaged", err)
+        self.assertEqual(sorted(os.listdir(dest)), ["a.txt", "b.txt"])
+        self.assertEqual(self.run_tool("t", self.tool.arg(path))[0], 1)
 
 
 if __name__ == "__main__":

@@ -20,7 +20,7 @@ HOSTS = ["FAT", "Amiga", "VMS", "Unix", "VM/CMS", "Atari", "HPFS", "Mac", "Z-Sys
 
 
 def printable(text):
-    return "".join("?" if ord(c) < 0x20 or c == "\x7f" else c for c in text)
+    return "".join("\\x%02X" % ord(c) if ord(c) < 0x20 or 0x7f <= ord(c) < 0xa0 else c for c in text)
 
 
 def zip_text(raw, utf8):

@@ -2,6 +2,7 @@
 #include "FileSystem/FileAPI.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
+#include "Foundation/TextUtils.h"
 
 namespace {
 WideString WithSeparator(WideString path, WideChar from, WideChar to) {
@@ -32,7 +33,7 @@ bool ReachesOutside(const WideString& name) {
 
 namespace {
 [[noreturn]] void RefuseName(const WideString& name) {
-    throw EArchiveBroken("Unsafe entry name \"" + WideToAnsi(name) + "\"");
+    throw EArchiveBroken("Unsafe entry name \"" + WideToAnsi(Printable(name)) + "\"");
 }
 }  // namespace
 

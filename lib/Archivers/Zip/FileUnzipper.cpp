@@ -1,9 +1,12 @@
 #include "Archivers/Zip/FileUnzipper.h"
+#include <algorithm>
+#include <string>
 #include "Archivers/Zip/EntryModes.h"
 #include "Archivers/Zip/NameRules.h"
 #include "Archivers/Zip/ZipArchive.h"
 #include "Archivers/Zip/ZipEntryChecks.h"
 #include "FileSystem/FileAPI.h"
+#include "FileSystem/Paths.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/SysError.h"
 #include "Streams/FileStream.h"
@@ -16,13 +19,54 @@ class TCheckedZipArchive : public TZipArchive {
 public:
     // Names equal but for case are apart where the file system keeps them
     // apart, and refused where it does not.
-    TCheckedZipArchive() { IgnoreCase = false; }
+    explicit TCheckedZipArchive(WideString& writing) : FWriting(writing) { IgnoreCase = false; }
 
     TArchItem* CreateItem(const WideString& path, bool isFolder) override {
-        CheckEntryName(path);
+        // A name made only of separators is refused by its stored form, below.
+        if (!path.empty()) CheckEntryName(path);
         return TZipArchive::CreateItem(path, isFolder);
     }
+
+protected:
+    // An entry refused once its file was begun (damaged data, a wrong
+    // checksum) leaves no file; what was extracted before it stays.
+    void ExtractMarkedEntry(TZipItem* entry) override {
+        FWriting.clear();
+        try {
+            TZipArchive::ExtractMarkedEntry(entry);
+        } catch (...) {
+            if (!FWriting.empty()) FileAPI->DeleteFile(FWriting);
+            FWriting.clear();
+            throw;
+        }
+        FWriting.clear();
+    }
+
+private:
+    WideString& FWriting;
 };
+
+// What the entries unpack to must fit where they go; checked on the
+// nearest folder that exists, before anything is made.
+void CheckFreeSpace(TZipArchive* archive, const WideString& destFolder) {
+    uint64_t needed = 0;
+    for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
+        TArchItem* item = archive->Structure->Entry(i)->Item;
+        if (item && item != archive && !item->IsFolder()) needed += std::min<uint64_t>(item->Size, UINT64_MAX - needed);
+    }
+    WideString folder = ExcludeTrailingBackslash(destFolder);
+    while (!folder.empty() && !DirectoryExists(folder)) {
+        WideString parent = ExtractFilePath(folder, false);
+        if (parent.size() >= folder.size()) break;
+        folder = parent;
+    }
+    uint64_t available = 0;
+    if (!FileAPI->GetFreeSpace(folder.empty() ? WideString(u".") : folder, available) || needed <= available) return;
+    throw EFileWriteError("Not enough space in \"" + WideToAnsi(ExcludeTrailingBackslash(destFolder)) +
+                              "\": the archive unpacks to " + std::to_string(needed) + " bytes, and " +
+                              std::to_string(available) + " are free",
+                          WinError::DiskFull);
+}
 
 void MakeFolder(const WideString& folder) {
     if (ForceDirectories(folder)) return;
@@ -37,7 +81,7 @@ TRef<TFileStream> OpenForReading(const WideString& zipPath) {
 }  // namespace
 
 TRef<TZipArchive> TFileUnzipper::OpenChecked(const WideString& zipPath, TStream* file) {
-    TRef<TZipArchive> archive = MakeRef<TCheckedZipArchive>();
+    TRef<TZipArchive> archive = MakeRef<TCheckedZipArchive>(FWriting);
     FCallBack = MakeRef<TDefaultCallBack>();
     FCallBack->OnExtractItem = [this](TArchiveCallBack* sender, TStream* stream) { ExtractItem(sender, stream); };
     RaiseOnEntryErrors(FCallBack.Get());
@@ -46,6 +90,7 @@ TRef<TZipArchive> TFileUnzipper::OpenChecked(const WideString& zipPath, TStream*
     archive->SetStream(file);
     archive->Open();
     DirectoryRecovered = archive->DirectoryRecovered();
+    CheckHoldsArchive(archive->Structure.Get(), file, zipPath);
     CheckArchiveReadable(archive.Get(), zipPath, false);
     for (int32_t i = 0; i < archive->Structure->Count(); ++i) CheckEntryName(archive->Structure->Entry(i)->Name());
     CheckNamesFitFileSystem(archive.Get(), zipPath);
@@ -57,6 +102,7 @@ void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolde
     FMadeFolders.clear();
     TRef<TFileStream> file = OpenForReading(zipPath);
     TRef<TZipArchive> archive = OpenChecked(zipPath, file.Get());
+    CheckFreeSpace(archive.Get(), DestFolder);
     MakeFolder(DestFolder);
     archive->MarkExtract();
     archive->Extract();
@@ -94,6 +140,7 @@ void TFileUnzipper::ExtractItem(TArchiveCallBack* callback, TStream* stream) {
     {
         TRef<TFileStream> out =
             MakeRef<TFileStream>(target, FileAccess::Write, FileShare::Read, FileDisposition::CreateAlways);
+        FWriting = target;
         CopyEntryData(item, stream, out.Get());
         // Set on the open file, after its last write, so that no write moves them.
         try {

@@ -31,4 +31,6 @@ private:
     void MakeFolders(TZipArchive* archive);
     // Folders this unzip has made or found: not looked up again per entry.
     std::set<WideString> FMadeFolders;
+    // The file of the entry being extracted, until the entry proves sound.
+    WideString FWriting;
 };

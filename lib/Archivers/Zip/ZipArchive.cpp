@@ -1,13 +1,16 @@
 #include "Archivers/Zip/ZipArchive.h"
 #include <algorithm>
+#include <string>
 #include <utility>
 #include "Archivers/Zip/BoundedStream.h"
 #include "Archivers/Zip/ZipBytes.h"
+#include "Archivers/Zip/ZipStructureParts.h"
 #include "Compression/DeflateStream.h"
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/TempFolders.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/ScopeExit.h"
+#include "Foundation/TextUtils.h"
 #include "Streams/FileStream.h"
 #include "Streams/StreamUtil.h"
 
@@ -19,11 +22,25 @@ constexpr int Method = 8;
 constexpr int Time = 10;
 constexpr int Crc = 14;
 constexpr int PackedSize = 18;
+constexpr int Size = 22;
 constexpr int NameLength = 26;
 constexpr int ExtraLength = 28;
 }  // namespace Local
 
 const AnsiString UserAborted = "User aborted";
+}  // namespace
+
+AnsiString ZipMethodText(uint16_t method) {
+    static const std::pair<uint16_t, const char*> names[] = {
+        {1, "Shrink"},     {6, "Implode"}, {9, "Deflate64"}, {12, "BZip2"},   {14, "LZMA"},
+        {93, "Zstandard"}, {95, "XZ"},     {96, "JPEG"},     {97, "WavPack"}, {98, "PPMd"}};
+    AnsiString text = "compression method " + std::to_string(method);
+    for (auto [number, name] : names)
+        if (number == method) text += AnsiString(" (") + name + ")";
+    return text;
+}
+
+namespace {
 
 // The I/O buffer for the length of one operation.
 auto HoldBuffer(std::vector<uint8_t>& buffer, size_t size) {
@@ -204,13 +221,7 @@ void TZipArchive::ExtractEntries(const std::vector<TZipItem*>& entries, bool cle
 }
 
 namespace {
-AnsiString QuotedName(TZipItem* entry) {
-    WideString name = entry->Name();
-    // Control characters would act on the terminal that shows the message.
-    for (char16_t& c : name)
-        if (c < 0x20 || c == 0x7F) c = u'?';
-    return "\"" + WideToAnsi(name) + "\"";
-}
+AnsiString QuotedName(TZipItem* entry) { return "\"" + WideToAnsi(Printable(entry->Name())) + "\""; }
 
 [[noreturn]] void RaiseDamaged(TZipItem* entry, const AnsiString& cause) {
     throw EArchiveDamaged("The entry " + QuotedName(entry) + " is damaged: " + cause);
@@ -219,6 +230,8 @@ AnsiString QuotedName(TZipItem* entry) {
 
 bool TZipArchive::ReadLocalHeader(TZipItem* entry, TLocalHeader& header) {
     if (entry->LocalOffset < 0) return false;
+    if (entry->LocalOffset >= ArchiveStream->GetSize())
+        RaiseDamaged(entry, "its local header lies beyond the end of the archive");
     // The header and the name it should hold in one read; an archive that
     // ends before the name falls back to the header alone.
     int32_t expected = int32_t(entry->NameBytes.size());
@@ -234,6 +247,7 @@ bool TZipArchive::ReadLocalHeader(TZipItem* entry, TLocalHeader& header) {
     int64_t nameStart = entry->LocalOffset + ZipRecord::LocalHeaderSize;
     header.DataStart = nameStart + nameLength + Get16(p + Local::ExtraLength);
     header.ReadTo = nameStart + (nameRead ? expected : 0);
+    TLocalValues values{Get32(p + Local::Crc), Get32(p + Local::PackedSize), Get32(p + Local::Size)};
     bool sameName = nameLength == expected;
     if (sameName && nameLength > 0) {
         const uint8_t* name = p + ZipRecord::LocalHeaderSize;
@@ -246,20 +260,53 @@ bool TZipArchive::ReadLocalHeader(TZipItem* entry, TLocalHeader& header) {
                               [](char a, uint8_t b) { return uint8_t(a) == b; });
     }
     if (!sameName) RaiseDamaged(entry, "its local header holds another name");
+    CheckLocalValues(entry, header, values, nameStart + nameLength);
     return true;
+}
+
+// A local header that gives other numbers than the directory is damage
+// (or another entry's header), whichever of the two is right. Zeros stand
+// in for numbers a data descriptor gives after the data.
+void TZipArchive::CheckLocalValues(TZipItem* entry, TLocalHeader& header, TLocalValues values, int64_t extraStart) {
+    using ZipStructureParts::Zip64Marker;
+    if (values.PackedSize == Zip64Marker || values.Size == Zip64Marker) {
+        int32_t extraLength = int32_t(header.DataStart - extraStart);
+        ReadExact(extraStart, extraLength, "");
+        header.ReadTo = header.DataStart;
+        try {
+            ZipStructureParts::ReadZip64Values(TConstByteSpan(IoBuffer.data(), size_t(extraLength)),
+                                               {&values.Size, &values.PackedSize});
+        } catch (const EArchiveBroken&) {
+            RaiseDamaged(entry, "its local header's ZIP64 field is too short");
+        }
+    }
+    if (header.Method != entry->Method) RaiseDamaged(entry, "its local header gives another method");
+    bool described = (header.Flags & ZipFlag::DataDescriptor) != 0;
+    auto differs = [described](uint64_t local, uint64_t central) {
+        return local != central && !(described && local == 0) && local != Zip64Marker;
+    };
+    if (values.Crc != entry->Crc32 && !(described && values.Crc == 0))
+        RaiseDamaged(entry, "its local header gives another CRC-32");
+    if (differs(values.PackedSize, entry->Item->PackedSize))
+        RaiseDamaged(entry, "its local header gives another packed size");
+    if (differs(values.Size, entry->Item->Size)) RaiseDamaged(entry, "its local header gives another size");
 }
 
 // Where the entry's data may lie, checked before a byte of it is read.
 void TZipArchive::CheckPlacement(TZipItem* entry, const TLocalHeader& header) {
     if (!entry->SizesKnown)
         RaiseDamaged(entry, "the central directory is missing and no data descriptor gives its sizes");
-    if (entry->Limit < 0) return;
+    // Sizes from the file are unsigned: compared, never added to an offset
+    // before they are known to fit.
+    const uint64_t largest = uint64_t(INT64_MAX);
+    if (entry->Item->PackedSize > largest || entry->Item->Size > largest)
+        RaiseDamaged(entry, "its recorded size is out of range");
     if (entry->Limit == entry->LocalOffset)
         RaiseDamaged(entry, "another directory record points to the same local header");
-    if (header.DataStart + int64_t(entry->Item->PackedSize) > entry->Limit)
-        RaiseDamaged(entry, entry->Limit >= ArchiveStream->GetSize()
-                                ? "it is truncated: the archive ends before its data does"
-                                : "its data overlaps the next entry or the central directory");
+    int64_t end = ArchiveStream->GetSize(), limit = entry->Limit < 0 ? end : entry->Limit;
+    if (header.DataStart > limit || entry->Item->PackedSize > uint64_t(limit - header.DataStart))
+        RaiseDamaged(entry, limit >= end ? "it is truncated: the archive ends before its data does"
+                                         : "its data overlaps the next entry or the central directory");
 }
 
 void TZipArchive::ExtractEntry(TZipItem* entry) {
@@ -286,7 +333,9 @@ void TZipArchive::ExtractEntry(TZipItem* entry) {
         source = FPasswordStream.Get();
     }
     const TUnpackStreamClass* unpacker = Unpacker(header.Method);
-    if (!unpacker) throw TCommonException("unsupported method");
+    if (!unpacker)
+        throw EArchiveError("The entry " + QuotedName(entry) + " uses " + ZipMethodText(header.Method) +
+                            ", which cannot be unpacked");
     TRef<TUnpackStream> unpack = unpacker->Create(source, int64_t(item->Size));
     unpack->OnProgress = [this](TStream* stream) { UnpackProgress(stream); };
 
@@ -335,6 +384,7 @@ int64_t TZipArchive::OldBlockLength(TZipItem* entry) {
     ReadExact(entry->LocalOffset, ZipRecord::LocalHeaderSize, "Is Archive Broken");
     const uint8_t* header = IoBuffer.data();
     if (Get32(header) != ZipSignature::LocalHeader) throw EArchiveBroken("Is Archive Broken");
+    if (entry->Item->PackedSize > uint64_t(ArchiveStream->GetSize())) throw EArchiveBroken("Is Archive Broken");
     int64_t length = ZipRecord::LocalHeaderSize + Get16(header + Local::NameLength) +
                      Get16(header + Local::ExtraLength) + int64_t(entry->Item->PackedSize);
     if (Get16(header + Local::Flags) & ZipFlag::DataDescriptor) {

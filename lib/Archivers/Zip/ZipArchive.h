@@ -15,6 +15,10 @@
 #include "Streams/FilterStream.h"
 #include "Streams/StreamUtil.h"
 
+// "compression method <n>", with the method's name where other tools
+// write it, for a message a user can look up.
+AnsiString ZipMethodText(uint16_t method);
+
 class TZipArchive : public TArchive {
 public:
     static constexpr int32_t IoBufferSize = ZipRecord::BufferSize;
@@ -112,6 +116,12 @@ private:
     // False when there is no local header at the entry's offset; raises
     // EArchiveDamaged when it names another entry.
     bool ReadLocalHeader(TZipItem* entry, TLocalHeader& header);
+    // The numbers a local header gives, 64-bit once its ZIP64 field is read.
+    struct TLocalValues {
+        uint32_t Crc;
+        uint64_t PackedSize, Size;
+    };
+    void CheckLocalValues(TZipItem* entry, TLocalHeader& header, TLocalValues values, int64_t extraStart);
     void CheckPlacement(TZipItem* entry, const TLocalHeader& header);
     void CheckLength(TZipItem* entry, TUnpackStream* unpack);
     void ExtractEntry(TZipItem* entry);

@@ -8,26 +8,15 @@
 #include "Archivers/Zip/ZipArchive.h"
 #include "Compression/InflateStream.h"
 #include "Foundation/CodePages.h"
-#include "Foundation/Format.h"
 #include "Foundation/ScopeExit.h"
+#include "Foundation/TextUtils.h"
 #include "Foundation/Threads.h"
 #include "Streams/ReadAheadStream.h"
 
 namespace {
 
 // "The entry "<name>"", the name as the archive stores it.
-AnsiString TheEntry(TArchItem* item) { return "The entry \"" + WideToAnsi(StoredPath(item->Path())) + "\""; }
-
-// Methods other tools write, for a message a user can look up.
-AnsiString MethodText(uint16_t method) {
-    static const std::pair<uint16_t, const char*> names[] = {
-        {1, "Shrink"},     {6, "Implode"}, {9, "Deflate64"}, {12, "BZip2"},   {14, "LZMA"},
-        {93, "Zstandard"}, {95, "XZ"},     {96, "JPEG"},     {97, "WavPack"}, {98, "PPMd"}};
-    AnsiString text = Format("compression method %d", (int)method);
-    for (auto [number, name] : names)
-        if (number == method) text += AnsiString(" (") + name + ")";
-    return text;
-}
+AnsiString TheEntry(TArchItem* item) { return "The entry \"" + WideToAnsi(Printable(StoredPath(item->Path()))) + "\""; }
 
 void CheckUnpackable(TZipArchive* archive, TZipItem* entry) {
     TArchItem* item = entry->Item;
@@ -35,7 +24,7 @@ void CheckUnpackable(TZipArchive* archive, TZipItem* entry) {
     if (item->Attributes().Contains(TArchAttribute::Encrypted))
         throw EArchiveError(TheEntry(item) + " is password-protected and cannot be unpacked");
     if (!archive->Unpacker(entry->Method))
-        throw EArchiveError(TheEntry(item) + " uses " + MethodText(entry->Method) + ", which cannot be unpacked");
+        throw EArchiveError(TheEntry(item) + " uses " + ZipMethodText(entry->Method) + ", which cannot be unpacked");
 }
 
 // The file entries, which hold the data to check.
@@ -133,6 +122,12 @@ std::vector<std::pair<size_t, size_t>> PlanRuns(const std::vector<TZipItem*>& fi
 }
 
 }  // namespace
+
+void CheckHoldsArchive(const TZipStructure* structure, TStream* stream, const WideString& zipPath) {
+    if (stream->GetSize() != 0 && !(structure->Recovered() && structure->Count() == 0)) return;
+    AnsiString cause = "is not a ZIP archive";
+    throw ENotZipArchive(zipPath.empty() ? cause : "\"" + WideToAnsi(zipPath) + "\" " + cause);
+}
 
 void CheckArchiveReadable(TZipArchive* archive, const WideString& zipPath, bool requireSoundDirectory) {
     if (requireSoundDirectory && archive->DirectoryRecovered())

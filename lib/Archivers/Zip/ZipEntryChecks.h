@@ -11,6 +11,11 @@
 
 class TZipArchive;
 class TZipItem;
+class TZipStructure;
+
+// Raises ENotZipArchive when the file (its stream) holds no archive at all:
+// "\"<zipPath>\" is not a ZIP archive", or the bare cause without a path.
+void CheckHoldsArchive(const TZipStructure* structure, TStream* stream, const WideString& zipPath);
 
 // Refuses, naming the entry, an archive the caller cannot read whole: one
 // whose directory is missing or damaged (when a sound one is required), an

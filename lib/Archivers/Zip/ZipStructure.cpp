@@ -26,8 +26,10 @@ size_t ForEachExtraBlock(TConstByteSpan extra, TVisit visit) {
     return at;
 }
 
-// Replaces each header value that holds the ZIP64 marker with the next
-// 64-bit value of the ZIP64 field, in the field's order.
+}  // namespace
+
+namespace ZipStructureParts {
+
 void ReadZip64Values(TConstByteSpan extra, std::initializer_list<uint64_t*> values) {
     ForEachExtraBlock(extra, [&](uint16_t id, TConstByteSpan data, size_t) {
         if (id != ZipRecord::Zip64ExtraId) return;
@@ -40,10 +42,6 @@ void ReadZip64Values(TConstByteSpan extra, std::initializer_list<uint64_t*> valu
         }
     });
 }
-
-}  // namespace
-
-namespace ZipStructureParts {
 
 bool IsUtf8BeyondAscii(const uint8_t* bytes, int32_t count) {
     if (std::all_of(bytes, bytes + count, [](uint8_t b) { return b < 0x80; })) return false;
@@ -291,8 +289,10 @@ int32_t TZipStructure::ParseCentralRecords(TConstByteSpan buffer, int32_t length
         TConstByteSpan extra = buffer.subspan(size_t(start + CentralHeaderSize + nameLength), size_t(extraLength));
         uint64_t size = Get32(p + 24), packedSize = Get32(p + 20), localOffset = Get32(p + 42);
         ReadZip64Values(extra, {&size, &packedSize, &localOffset});
-        if (localOffset > uint64_t(INT64_MAX - BytesInFront)) throw EArchiveBroken("Local header offset out of range");
-        entry->LocalOffset = int64_t(localOffset) + BytesInFront;
+        // An offset past what a stream can reach lies past its end: that
+        // entry is damaged, not the directory.
+        entry->LocalOffset =
+            localOffset > uint64_t(INT64_MAX - BytesInFront) ? INT64_MAX : int64_t(localOffset) + BytesInFront;
         entry->CentralExtra = WithoutZip64(extra);
         entry->CentralRecord.assign(reinterpret_cast<const char*>(p), size_t(recordLength));
 

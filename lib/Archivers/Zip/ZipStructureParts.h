@@ -1,6 +1,7 @@
 // What the parts of TZipStructure (reading the directory, the recovery
 // scan, writing) share; private to this folder.
 #pragma once
+#include <initializer_list>
 #include "Archivers/Zip/ZipStructure.h"
 
 namespace ZipStructureParts {
@@ -30,5 +31,10 @@ bool IsUtf8BeyondAscii(const uint8_t* bytes, int32_t count);
 WideString TreePath(const WideString& name, bool& isFolder);
 
 void SetItemTimes(TArchItem* item, uint32_t dosTime);
+
+// Replaces each header value that holds the ZIP64 marker with the next
+// 64-bit value of the ZIP64 field, in the field's order; EArchiveBroken
+// when the field is too short.
+void ReadZip64Values(TConstByteSpan extra, std::initializer_list<uint64_t*> values);
 
 }  // namespace ZipStructureParts

@@ -272,6 +272,28 @@ TEST_F(FolderZip, CutArchiveIsRecoveredByAScanThatTellsTheCaller) {
     SetCurrentFolder(start);
 }
 
+// A volume with less room than the entries unpack to: refused before any
+// folder or file is made.
+TEST_F(FolderZip, ExtractionThatWouldNotFitIsRefusedBeforeAnythingIsWritten) {
+    class TSmallVolume : public TFileAPI {
+    public:
+        bool GetFreeSpace(const WideString&, uint64_t& bytes) override {
+            bytes = 10;
+            return true;
+        }
+    };
+    MakeRef<TFileZipper>()->Zip(ZipPath, Bundle, true);
+    TRef<TSmallVolume> small = MakeRef<TSmallVolume>();
+    TFileAPIScope scope(small.Get());
+    try {
+        MakeRef<TFileUnzipper>()->Unzip(ZipPath, Scratch / u"out");
+        ADD_FAILURE() << "no error";
+    } catch (const EFileWriteError& e) {
+        EXPECT_NE(e.Message().find("Not enough space in"), std::string::npos) << e.Message();
+    }
+    EXPECT_FALSE(fs::exists(FsPath(Scratch / u"out")));
+}
+
 // A name whose code page bytes would read as UTF-8 is written as UTF-8.
 TEST(FolderRepack, NamesReadBackAsTheyWereWritten) {
     TScratchFolder scratch;

@@ -563,13 +563,21 @@ TEST(ZipArchive, AnUnknownMethodStopsTheExtraction) {
     FillStream(stream.Get(), fixture.Build());
     TZipSession zip(stream.Get());
     zip.Archive->Open();
-    EXPECT_EQ(MessageOf<TCommonException>([&] { zip.ExtractAll(); }), "unsupported method");
+    EXPECT_EQ(MessageOf<TCommonException>([&] { zip.ExtractAll(); }),
+              "The entry \"packed\" uses compression method 12 (BZip2), which cannot be unpacked");
 }
 
 // Entries that disagree with the archive around them are damaged, named
 // with the cause, before their data reaches the user; their neighbours are
 // not.
 TEST(ZipArchive, InconsistentEntriesAreDamagedAndNamed) {
+    // Packed size and size of entry i, in its local header and its record alike.
+    static auto Sizes = [](TBytes& b, const TZipFixture& z, int i, uint32_t packed, uint32_t size) {
+        Put32At(b, z.LocalOffsets[size_t(i)] + 18, packed);
+        Put32At(b, z.LocalOffsets[size_t(i)] + 22, size);
+        Put32At(b, z.CentralOffsets[size_t(i)] + 20, packed);
+        Put32At(b, z.CentralOffsets[size_t(i)] + 24, size);
+    };
     using TChange = std::function<void(TBytes&, const TZipFixture&)>;
     struct TCase {
         TChange Change;
@@ -581,15 +589,16 @@ TEST(ZipArchive, InconsistentEntriesAreDamagedAndNamed) {
          "its local header holds another name"},
         {[](TBytes& b, const TZipFixture& z) { Put32At(b, z.CentralOffsets[2] + 42, z.LocalOffsets[1]); }, "e1",
          "another directory record points to the same local header"},
-        {[](TBytes& b, const TZipFixture& z) {
-             Put32At(b, z.CentralOffsets[0] + 20, 40);
-             Put32At(b, z.CentralOffsets[0] + 24, 40);
-         },
-         "e0", "its data overlaps the next entry or the central directory"},
-        {[](TBytes& b, const TZipFixture& z) { Put32At(b, z.CentralOffsets[2] + 24, 100); }, "e2",
+        {[](TBytes& b, const TZipFixture& z) { Sizes(b, z, 0, 40, 40); }, "e0",
+         "its data overlaps the next entry or the central directory"},
+        {[](TBytes& b, const TZipFixture& z) { Sizes(b, z, 2, 6, 100); }, "e2",
          "its data ends before its recorded size"},
-        {[](TBytes& b, const TZipFixture& z) { Put32At(b, z.CentralOffsets[2] + 24, 3); }, "e2",
-         "its data runs past its recorded size"},
+        {[](TBytes& b, const TZipFixture& z) { Sizes(b, z, 2, 6, 3); }, "e2", "its data runs past its recorded size"},
+        // The directory is right and the local header is not (or the other way round).
+        {[](TBytes& b, const TZipFixture& z) { b[z.LocalOffsets[1] + 14] ^= 1; }, "e1",
+         "its local header gives another CRC-32"},
+        {[](TBytes& b, const TZipFixture& z) { Put32At(b, z.CentralOffsets[1] + 24, 7); }, "e1",
+         "its local header gives another size"},
     };
     for (const TCase& c : cases) {
         TZipFixture fixture;
@@ -604,7 +613,7 @@ TEST(ZipArchive, InconsistentEntriesAreDamagedAndNamed) {
         EXPECT_EQ(MessageOf<EArchiveDamaged>([&] { zip.ExtractAll(); }),
                   "The entry \"" + std::string(c.Entry) + "\" is damaged: " + c.Cause);
         // Sizes show only as the data passes; everything else stops it before.
-        bool sizes = std::string(c.Cause).find("size") != std::string::npos;
+        bool sizes = std::string(c.Cause).find("recorded size") != std::string::npos;
         EXPECT_EQ(zip.Extracted.count(AnsiToWide(c.Entry)), sizes ? 1u : 0u) << c.Cause;
     }
 }
