@@ -136,7 +136,7 @@ public:
     // the system does that with the move itself, it does nothing.
     virtual bool FlushFolder(const WideString& path);
     // The bytes this user may still write on the volume that holds folder.
-    virtual bool GetFreeSpace(const WideString& folder, uint64_t& bytes);
+    virtual bool GetAvailableSpace(const WideString& folder, uint64_t& bytes);
     virtual bool ReadFile(TNativeHandle file, void* buffer, uint32_t count, uint32_t& done);
     virtual bool WriteFile(TNativeHandle file, const void* buffer, uint32_t count, uint32_t& done);
     // Copies count bytes from source's position to target's inside the

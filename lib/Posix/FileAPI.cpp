@@ -563,7 +563,7 @@ bool TFileAPI::FlushFolder(const WideString& path) {
     return ok;
 }
 
-bool TFileAPI::GetFreeSpace(const WideString& folder, uint64_t& bytes) {
+bool TFileAPI::GetAvailableSpace(const WideString& folder, uint64_t& bytes) {
     std::string p = WideToSystemName(folder);
     struct statvfs volume {};
     if (::statvfs(p.c_str(), &volume) != 0) return FailErrno(p);

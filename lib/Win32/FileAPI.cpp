@@ -219,7 +219,7 @@ bool TFileAPI::FlushFileBuffers(TNativeHandle file) { return ::FlushFileBuffers(
 // NTFS journals a rename together with the folder's entries.
 bool TFileAPI::FlushFolder(const WideString&) { return true; }
 
-bool TFileAPI::GetFreeSpace(const WideString& folder, uint64_t& bytes) {
+bool TFileAPI::GetAvailableSpace(const WideString& folder, uint64_t& bytes) {
     ULARGE_INTEGER available{};
     if (!::GetDiskFreeSpaceExW(W(folder), &available, nullptr, nullptr)) return false;
     bytes = available.QuadPart;

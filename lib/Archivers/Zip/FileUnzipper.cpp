@@ -61,7 +61,8 @@ void CheckFreeSpace(TZipArchive* archive, const WideString& destFolder) {
         folder = parent;
     }
     uint64_t available = 0;
-    if (!FileAPI->GetFreeSpace(folder.empty() ? WideString(u".") : folder, available) || needed <= available) return;
+    if (!FileAPI->GetAvailableSpace(folder.empty() ? WideString(u".") : folder, available) || needed <= available)
+        return;
     throw EFileWriteError("Not enough space in \"" + WideToAnsi(ExcludeTrailingBackslash(destFolder)) +
                               "\": the archive unpacks to " + std::to_string(needed) + " bytes, and " +
                               std::to_string(available) + " are free",

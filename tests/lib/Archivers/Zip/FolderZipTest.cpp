@@ -277,7 +277,7 @@ TEST_F(FolderZip, CutArchiveIsRecoveredByAScanThatTellsTheCaller) {
 TEST_F(FolderZip, ExtractionThatWouldNotFitIsRefusedBeforeAnythingIsWritten) {
     class TSmallVolume : public TFileAPI {
     public:
-        bool GetFreeSpace(const WideString&, uint64_t& bytes) override {
+        bool GetAvailableSpace(const WideString&, uint64_t& bytes) override {
             bytes = 10;
             return true;
         }
