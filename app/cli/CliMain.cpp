@@ -13,6 +13,8 @@
 #include "Foundation/TextUtils.h"
 #include "Payload.h"
 #include "PayloadFacts.h"
+#include "Restore.h"
+#include "ShowSearch.h"
 #include "Startup.h"
 
 namespace {
@@ -20,7 +22,8 @@ namespace {
 enum ExitCode { AllDone = 0, SomeRefused = 1, Failed = 2 };
 
 const char16_t Usage[] =
-    u"Usage: nvxfix-cli [--help] [--version] [--check] [--json] [--jobs N] PATH...\n"
+    u"Usage: nvxfix-cli [--help] [--version] [--check] [--json] [--jobs N] [--recursive] PATH...\n"
+    u"       nvxfix-cli --restore [--json] PATH...\n"
     u"Fixes Mac presentations made with versions 8.0.x so that they start on macOS 10.12.2 and later.\n"
     u"  PATH        a presentation bundle folder (Show.app), or a ZIP archive holding one (Show.zip)\n"
     u"  --help      show this text\n"
@@ -28,10 +31,14 @@ const char16_t Usage[] =
     u"  --check     change nothing: tell whether each PATH needs fixing, and what it would note\n"
     u"  --json      one JSON object per PATH on standard output (path, outcome, backup, notes)\n"
     u"  --jobs N    check archives with N threads (default: one per processor; 1 checks on one)\n"
+    u"  --recursive each PATH is a folder: fix (or check) every show below it, then sum the run up;\n"
+    u"              backups, links and what is inside a bundle are left alone\n"
+    u"  --restore   put the newest backup that is not a fixed show back in PATH's place;\n"
+    u"              the fixed show is kept as the next backup\n"
     u"A folder is backed up to <folder>.bak and an archive to <name>.bak.zip before it changes;\n"
     u"an earlier backup is kept and the new one is numbered (<name>.bak (2).zip).\n"
     u"How to open a fixed show on a Mac: see \"Opening a fixed show on a Mac\" in the README.\n"
-    u"Exit status: 0 every PATH was fixed, already fixed or (with --check) needs fixing,\n"
+    u"Exit status: 0 every PATH (every show) was fixed, already fixed, restored or (with --check) needs fixing,\n"
     u"1 some were not presentations, 2 something failed.\n";
 
 // What this build writes into a show, so that anyone can compare it with
@@ -66,10 +73,13 @@ AnsiString JsonText(const WideString& text) {
 
 // The word a script reads for an outcome.
 const char* OutcomeKind(const TFixResult& result) {
-    return result == FixOutcome::Done           ? "done"
-           : result == FixOutcome::AlreadyFixed ? "already fixed"
-           : result == FixOutcome::NeedsFixing  ? "needs fixing"
-                                                : "not a presentation";
+    return result == FixOutcome::Done               ? "done"
+           : result == FixOutcome::AlreadyFixed     ? "already fixed"
+           : result == FixOutcome::NeedsFixing      ? "needs fixing"
+           : result == FixOutcome::Restored         ? "restored"
+           : result == FixOutcome::NothingToRestore ? "nothing to restore"
+           : result == FixOutcome::BackupDamaged    ? "backup damaged"
+                                                    : "not a presentation";
 }
 
 void Report(const WideString& path, const WideString& text, TConsoleStream stream) {
@@ -78,15 +88,15 @@ void Report(const WideString& path, const WideString& text, TConsoleStream strea
 
 // Tells the user on the console: the outcome of each PATH on standard
 // output, a failure on standard error, and while a fix runs a one-line bar
-// on standard error when that is a terminal.
-class TConsoleListener : public TFixListener {
+// on standard error when that is a terminal; in a run over trees, what it
+// passed by and, in the bar, how far the run is.
+class TConsoleListener : public TRunListener {
 public:
     // The stage texts the window shows, drawn at most ten times a second.
     void Progress(TFixStage stage, uint64_t done, uint64_t total) override {
         if (!FTerminal) return;
         const uint32_t now = TickCount();
         if (FDrawn && stage == FStage && uint32_t(now - FLastDrawn) < 100) return;
-        FDrawn = true;
         FStage = stage;
         FLastDrawn = now;
         const int width = 30;
@@ -94,14 +104,13 @@ public:
         int filled = total ? (int)(std::min(done, total) * width / total) : 0;
         // Built by appending: a literal plus a string trips a false
         // -Wrestrict of the mingw compiler.
-        WideString line(1, u'\r');
-        line += ProgressText(stage, done, total);
-        line.resize(std::max<size_t>(line.size(), 16), u' ');
-        line += u" [";
-        line.append(filled, u'#');
-        line.append(width - filled, u' ');
-        line += u"]   ";
-        ConsoleWrite(TConsoleStream::Error, line);
+        FStageBar = ProgressText(stage, done, total);
+        FStageBar.resize(std::max<size_t>(FStageBar.size(), 15), u' ');
+        FStageBar += u" [";
+        FStageBar.append(filled, u'#');
+        FStageBar.append(width - filled, u' ');
+        FStageBar += u"]   ";
+        Draw();
     }
 
     void Ended(const TPathEnd& end) override {
@@ -116,9 +125,54 @@ public:
             Report(end.Path, u"note: " + Utf8ToWide(note), TConsoleStream::Output);
     }
 
+    void PassedBy(const WideString& path, TPassedBy why, const WideString& text) override {
+        ClearBar();
+        if (Json) {
+            FPassed += AnsiString(FPassed.empty() ? "" : ", ") + "{\"path\": " + JsonText(path) + ", \"reason\": \"" +
+                       (why == TPassedBy::Unreadable ? "unreadable" : "link") + "\", \"text\": " + JsonText(text) + "}";
+        } else if (why == TPassedBy::Unreadable) {
+            Report(path, u"error: " + text, TConsoleStream::Error);
+        } else {
+            Report(path, u"skipped: " + text, TConsoleStream::Output);
+        }
+    }
+
+    void RunProgress(int32_t done, int32_t found, uint64_t bytesDone, uint64_t bytesTotal) override {
+        FRun = AnsiToWide(std::to_string(done) + " of " + std::to_string(found) + " shows, " + Megabytes(bytesDone) +
+                          " of " + Megabytes(bytesTotal) + " MB  ");
+        // The stage was the last show's.
+        FStageBar.clear();
+        const uint32_t now = TickCount();
+        if (!FTerminal || (FDrawn && uint32_t(now - FLastDrawn) < 100)) return;
+        FLastDrawn = now;
+        Draw();
+    }
+
+    void Summary(const TRunTally& tally, uint32_t milliseconds) {
+        ClearBar();
+        if (!Json) return ConsoleWriteLine(TConsoleStream::Output, DescribeRun(tally, milliseconds));
+        const TFixTally& shows = tally.Shows;
+        auto field = [](const char* name, int64_t n) { return ", \"" + AnsiString(name) + "\": " + std::to_string(n); };
+        ConsoleWriteLine(
+            TConsoleStream::Output,
+            Utf8ToWide("{\"outcome\": \"summary\"" + field("shows", shows.Total()) +
+                       field("fixed", shows.Fixed - shows.PermissionsOnly) + field("needs_fixing", shows.NeedsFixing) +
+                       field("already_fixed", shows.AlreadyFixed) +
+                       field("restored_permissions", shows.PermissionsOnly) + field("refused", shows.Refused) +
+                       field("failed", shows.Failed + shows.Missing) +
+                       field("without_presentation", tally.WithoutPresentation) +
+                       field("links_not_followed", tally.LinksPassed) + field("unreadable", tally.Unreadable) +
+                       field("milliseconds", milliseconds) + ", \"passed_by\": [" + FPassed + "]}"));
+    }
+
     bool Json = false;
 
 private:
+    static std::string Megabytes(uint64_t bytes) {
+        const uint64_t tenths = (bytes + 50000) / 100000;
+        return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+    }
+
     // {"path": ..., "outcome": ..., "text": ..., "backup": ..., "programs": N, "notes": [...]},
     // or with "error" for a failure; one line each.
     void WriteJson(const TPathEnd& end, const AnsiString& cause) {
@@ -130,6 +184,7 @@ private:
             line += ", \"outcome\": \"" + AnsiString(OutcomeKind(result)) +
                     "\", \"text\": " + JsonText(DescribeFix(result)) +
                     ", \"backup\": " + (result.Backup.empty() ? AnsiString("null") : JsonText(result.Backup)) +
+                    (result.Kept.empty() ? AnsiString() : ", \"kept\": " + JsonText(result.Kept)) +
                     ", \"programs\": " + std::to_string(result.Programs) + ", \"notes\": [";
             for (size_t i = 0; i < result.Notes.size(); ++i)
                 line += (i ? ", " : "") + JsonText(Utf8ToWide(result.Notes[i]));
@@ -138,11 +193,20 @@ private:
         ConsoleWriteLine(TConsoleStream::Output, Utf8ToWide(line));
     }
 
+    void Draw() {
+        WideString line(1, u'\r');
+        line += FRun;
+        line += FStageBar;
+        ConsoleWrite(TConsoleStream::Error, line);
+        FDrawn = true;
+        FWidth = line.size();
+    }
+
     void ClearBar() {
         if (!FDrawn) return;
         FDrawn = false;
         WideString blank(1, u'\r');
-        blank.append(60, u' ');
+        blank.append(FWidth, u' ');
         blank += u'\r';
         ConsoleWrite(TConsoleStream::Error, blank);
     }
@@ -151,6 +215,10 @@ private:
     bool FDrawn = false;
     TFixStage FStage = TFixStage::Checking;
     uint32_t FLastDrawn = 0;
+    size_t FWidth = 0;
+    WideString FStageBar;
+    WideString FRun;     // how far a run over trees is, before the stage
+    AnsiString FPassed;  // what it passed by, as JSON objects
 };
 
 // --jobs takes a whole number from 1 to 64.
@@ -165,13 +233,13 @@ bool SetJobs(const WideString& text) {
     return true;
 }
 
-// Fixes one PATH and returns what it did; raises on failure. The path goes
+// Fixes (or restores) one PATH and returns what it did; raises on failure. The path goes
 // to the fix as given: the system resolves it, links and ".." included.
-TFixResult FixOnePath(const WideString& path, const TFixProgress& progress, TFixMode mode) {
+TFixResult FixOnePath(const WideString& path, const TFixProgress& progress, TFixMode mode, bool restore) {
     try {
         if (KindOfPicked(path) == TPickedKind::OtherFile)
             throw EFileOpenError("Not a presentation folder or ZIP archive", 0);
-        return FixOrCheckPicked(path, progress, mode);
+        return restore ? RestorePicked(path, progress) : FixOrCheckPicked(path, progress, mode);
     } catch (const EAbort& e) {
         // Nobody stops a console run: an abort here is an assertion that
         // failed in this path's fix, a failure of this path like any other.
@@ -184,7 +252,7 @@ int Run(int argc, char** argv) {
     if (PayloadIsPlaceholder())
         ConsoleWriteLine(TConsoleStream::Error, u"note: this build carries a placeholder viewer; see README");
     std::vector<WideString> paths;
-    bool optionsEnded = false, jobsNext = false, check = false;
+    bool optionsEnded = false, jobsNext = false, check = false, recursive = false, restore = false;
     TConsoleListener listener;
     for (const WideString& argument : CommandLineArguments(argc, argv)) {
         if (jobsNext) {
@@ -194,6 +262,10 @@ int Run(int argc, char** argv) {
             jobsNext = true;
         } else if (!optionsEnded && argument == u"--check") {
             check = true;
+        } else if (!optionsEnded && argument == u"--recursive") {
+            recursive = true;
+        } else if (!optionsEnded && argument == u"--restore") {
+            restore = true;
         } else if (!optionsEnded && argument == u"--json") {
             listener.Json = true;
         } else if (!optionsEnded && argument == u"--") {
@@ -213,17 +285,25 @@ int Run(int argc, char** argv) {
             paths.push_back(argument);
         }
     }
-    if (paths.empty() || jobsNext) {
+    if (paths.empty() || jobsNext || (restore && (check || recursive))) {
         ConsoleWrite(TConsoleStream::Error, Usage);
         return Failed;
     }
 
     const TFixMode mode = check ? TFixMode::Check : TFixMode::Fix;
-    const TFixTally tally = FixPaths(
-        paths,
-        [mode](const WideString& path, const TFixProgress& progress) { return FixOnePath(path, progress, mode); },
-        listener);
-    return tally.Failed || tally.Missing ? Failed : tally.Refused ? SomeRefused : AllDone;
+    const TPathFix fix = [mode, restore](const WideString& path, const TFixProgress& progress) {
+        return FixOnePath(path, progress, mode, restore);
+    };
+    if (!recursive) {
+        const TFixTally tally = FixPaths(paths, fix, listener);
+        return tally.Failed || tally.Missing ? Failed : tally.Refused ? SomeRefused : AllDone;
+    }
+    const uint32_t start = TickCount();
+    const TRunTally tally = FixTrees(paths, fix, listener);
+    listener.Summary(tally, TickCount() - start);
+    return tally.Shows.Failed || tally.Shows.Missing || tally.Unreadable ? Failed
+           : tally.Shows.Refused                                         ? SomeRefused
+                                                                         : AllDone;
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "Backups.h"
+#include <algorithm>
 #include <exception>
 #include <string>
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/FileCopier.h"
+#include "Foundation/CaseFolding.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
@@ -23,6 +25,23 @@ WideString Numbered(int n) {
     if (!cause.empty()) text += ": " + cause;
     else if (code != WinError::Success) text += ": " + SystemErrorText(code);
     throw EFileWriteError(text, code);
+}
+
+// The number name carries after stem and before suffix (1 for none), or 0
+// when it is no such name.
+int BackupNumber(const WideString& name, const WideString& stem, const WideString& suffix) {
+    if (name.size() < stem.size() + suffix.size() || CompareText(name.substr(0, stem.size()), stem, true) != 0 ||
+        CompareText(name.substr(name.size() - suffix.size()), suffix, true) != 0)
+        return 0;
+    const WideString middle = name.substr(stem.size(), name.size() - stem.size() - suffix.size());
+    if (middle.empty()) return 1;
+    if (middle.size() < 4 || middle.compare(0, 2, u" (") != 0 || middle.back() != u')') return 0;
+    int n = 0;
+    for (size_t i = 2; i + 1 < middle.size(); ++i) {
+        if (middle[i] < u'0' || middle[i] > u'9' || n > MaxBackups) return 0;
+        n = n * 10 + (middle[i] - u'0');
+    }
+    return n >= 2 && n <= MaxBackups ? n : 0;
 }
 
 // Calls make with each candidate name until it makes one; make returns
@@ -168,6 +187,37 @@ WideString BackUpArchive(const WideString& archive, const TFixProgress& progress
     FlushFile(backup);
     FileAPI->FlushFolder(ExtractFilePath(backup, false));
     return backup;
+}
+
+bool IsBackupName(const WideString& name, bool folder) {
+    const WideString suffix = folder ? WideString() : WideString(u".zip");
+    // The stem is whatever comes before the last ".bak".
+    for (size_t at = name.rfind(u".bak"); at != WideString::npos && at > 0; at = name.rfind(u".bak", at - 1))
+        if (BackupNumber(name, name.substr(0, at + 4), suffix) > 0) return true;
+    return false;
+}
+
+std::vector<WideString> BackupsOf(const WideString& picked, bool folder) {
+    const WideString path = ExcludeTrailingBackslash(picked);
+    const WideString stem = ExtractFileName(folder ? path + u".bak" : ChangeFileExt(path, u".bak"));
+    const WideString suffix = folder ? WideString() : WideString(u".zip");
+    const WideString parent = ExtractFilePath(path, true);
+    std::vector<std::pair<int, WideString>> found;
+    FindFiles(parent, stem + u"*", [&](int32_t, TFileInfo* info, bool&) {
+        const int n = BackupNumber(info->Name, stem, suffix);
+        if (n > 0 && info->IsFolder == folder && !IsLinkEntry(info->Attributes, info->ReparseTag))
+            found.emplace_back(n, parent + info->Name);
+        return true;
+    });
+    std::sort(found.begin(), found.end());
+    std::vector<WideString> backups;
+    for (auto& [n, name] : found) backups.push_back(name);
+    return backups;
+}
+
+WideString MoveToBackupName(const WideString& folder) {
+    return FirstFreeName(folder + u".bak", WideString(),
+                         [&folder](const WideString& name) { return FileAPI->MoveFile(folder, name, 0); });
 }
 
 void RemoveBackup(const WideString& backup) {

@@ -2,6 +2,7 @@
 // overwritten, merged into or deleted: each fix makes a new one under the
 // first free name, and a backup that fails removes only what it made.
 #pragma once
+#include <vector>
 #include "FixProgress.h"
 #include "Foundation/Types.h"
 
@@ -17,3 +18,12 @@ WideString BackUpFolder(const WideString& folder, const TFixProgress& progress);
 WideString BackUpArchive(const WideString& archive, const TFixProgress& progress);
 // Removes a backup of an archive left as it was.
 void RemoveBackup(const WideString& backup);
+
+// Whether a name is one these backups take: "<x>.bak" and "<x>.bak (N)" for
+// a folder, "<x>.bak.zip" and "<x>.bak (N).zip" for a file; case aside.
+bool IsBackupName(const WideString& name, bool folder);
+// The backups of a folder or an archive that are there, by their number:
+// the first made comes first, so the last is the newest. Links are none.
+std::vector<WideString> BackupsOf(const WideString& picked, bool folder);
+// Moves a folder to its first free backup name and returns that name.
+WideString MoveToBackupName(const WideString& folder);

@@ -24,6 +24,19 @@ TFixResult FixOrCheckPicked(const WideString& path, const TFixProgress& progress
     }
 }
 
+namespace {
+
+int& CountOf(TFixTally& tally, const TFixResult& result) {
+    if (result == FixOutcome::Done) return tally.Fixed;
+    if (result == FixOutcome::AlreadyFixed) return tally.AlreadyFixed;
+    if (result == FixOutcome::NeedsFixing) return tally.NeedsFixing;
+    if (result == FixOutcome::Restored) return tally.Restored;
+    if (result == FixOutcome::NothingToRestore) return tally.NothingToRestore;
+    return tally.Refused;  // a damaged backup too
+}
+
+}  // namespace
+
 TFixTally FixPaths(const std::vector<WideString>& paths, const TPathFix& fix, TFixListener& listener) {
     const TFixProgress progress = [&listener](TFixStage stage, uint64_t done, uint64_t total) {
         listener.Progress(stage, done, total);
@@ -37,10 +50,8 @@ TFixTally FixPaths(const std::vector<WideString>& paths, const TPathFix& fix, TF
         }
         try {
             const TFixResult result = fix(path, progress);
-            (result == FixOutcome::Done           ? tally.Fixed
-             : result == FixOutcome::AlreadyFixed ? tally.AlreadyFixed
-             : result == FixOutcome::NeedsFixing  ? tally.NeedsFixing
-                                                  : tally.Refused)++;
+            CountOf(tally, result)++;
+            if (result == FixOutcome::Done && !result.NewViewer) tally.PermissionsOnly++;
             listener.Ended({path, &result, nullptr});
         } catch (const EAbort&) {
             throw;

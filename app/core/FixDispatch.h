@@ -25,7 +25,13 @@ struct TFixTally {
     int NeedsFixing = 0;  // found by a check
     int Missing = 0;      // gone when their turn came; not tried
     int Failed = 0;
-    int Total() const { return Fixed + AlreadyFixed + Refused + NeedsFixing + Missing + Failed; }
+    int Restored = 0;
+    int NothingToRestore = 0;
+    // Of Fixed: given back nothing but execute permission.
+    int PermissionsOnly = 0;
+    int Total() const {
+        return Fixed + AlreadyFixed + Refused + NeedsFixing + Missing + Failed + Restored + NothingToRestore;
+    }
 };
 
 // How one path ended: its result, or the failure that ended it; neither

@@ -144,13 +144,8 @@ private:
     const WideString FBundle;
 };
 
-TBundleState JudgeFolder(const WideString& bundleFolder, TResourceStream& payload) {
-    TBundleFolder view(bundleFolder);
-    return JudgeBundle(view, payload);
-}
+}  // namespace
 
-// What the user picked, where it really is: a link is followed (and stays
-// a link), and ".." after a link means what the system means by it.
 WideString PickedPath(const WideString& given) {
     if (given.empty()) throw EFileOpenError("No file or folder was given", WinError::FileNotFound);
     WideString resolved = ResolveLinks(given);
@@ -163,8 +158,6 @@ WideString PickedPath(const WideString& given) {
     return resolved;
 }
 
-}  // namespace
-
 // Paths inside the bundle are written as in an archive, with '\'.
 WideString ViewerPath(const WideString& bundleFolder) {
     return JoinPath(bundleFolder, NativePath(WideString(ViewerInBundle)));
@@ -172,6 +165,11 @@ WideString ViewerPath(const WideString& bundleFolder) {
 
 WideString MarkerPath(const WideString& bundleFolder) {
     return JoinPath(bundleFolder, NativePath(WideString(MarkerInBundle)));
+}
+
+TBundleState JudgeBundleFolder(const WideString& bundleFolder) {
+    TBundleFolder view(bundleFolder);
+    return JudgeBundle(view, *OpenPayload());
 }
 
 WideString DescribeFix(const TFixResult& result, TBackupMention mention) {
@@ -182,7 +180,10 @@ WideString DescribeFix(const TFixResult& result, TBackupMention mention) {
         note(AnsiToWide("execute permission " + AnsiString(result == FixOutcome::NeedsFixing ? "missing" : "restored") +
                         " on " + std::to_string(result.Programs) + (result.Programs == 1 ? " program" : " programs")));
     if (!result.Backup.empty() && (mention == TBackupMention::Always || !result.UsualBackupName))
-        note(u"backup: " + ExtractFileName(result.Backup));
+        note(result == FixOutcome::Restored        ? u"from " + ExtractFileName(result.Backup)
+             : result == FixOutcome::BackupDamaged ? ExtractFileName(result.Backup)
+                                                   : u"backup: " + ExtractFileName(result.Backup));
+    if (!result.Kept.empty()) note(u"fixed show kept as " + ExtractFileName(result.Kept));
     return AnsiToWide(result.Outcome) + (notes.empty() ? WideString() : u" (" + notes + u")");
 }
 
@@ -194,7 +195,8 @@ WideString DescribeFixAndNotes(const TFixResult& result, TBackupMention mention,
 
 AnsiString FixPresentation(const WideString& bundleFolder) {
     TRef<TResourceStream> payload = OpenPayload();
-    switch (JudgeFolder(bundleFolder, *payload)) {
+    TBundleFolder view(bundleFolder);
+    switch (JudgeBundle(view, *payload)) {
     case TBundleState::NotAPresentation: return FixOutcome::Refused;
     case TBundleState::AlreadyFixed: return FixOutcome::AlreadyFixed;
     case TBundleState::NeedsFix: break;
@@ -217,6 +219,7 @@ TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progres
     TFixResult result(newViewer || !programs.empty() ? FixOutcome::Done : FixOutcome::AlreadyFixed);
     result.Notes = BundleNotes(view, ExtractFileName(bundle), newViewer);
     result.Programs = int32_t(programs.size());
+    result.NewViewer = newViewer;
     if (result == FixOutcome::AlreadyFixed) return result;
     if (mode == TFixMode::Check) {
         result.Outcome = FixOutcome::NeedsFixing;
@@ -275,6 +278,7 @@ TFixResult Prepared(TShowArchive& show, const WideString& archive, TResourceStre
     const WideString expected = ChangeFileExt(ExtractFileName(archive), WideString()) + u".app";
     if (!SameCanonicalText(show.Bundle(), expected)) result.Bundle = show.Bundle();
     show.FinishCheck(progress);
+    result.NewViewer = newViewer;
     result.Programs = show.GiveModes(newViewer);
     result.Notes = show.Notes(newViewer);
     if (!newViewer && result.Programs == 0) result.Outcome = FixOutcome::AlreadyFixed;

@@ -4,6 +4,7 @@
 #pragma once
 #include <functional>
 #include <vector>
+#include "BundleRules.h"
 #include "FixProgress.h"
 #include "Foundation/Types.h"
 
@@ -15,6 +16,13 @@ inline constexpr char Refused[] = "Slideshow damaged or made not in NVX 8.0";
 inline constexpr char AlreadyFixed[] = "Already fixed";
 // What a check finds that a fix would change.
 inline constexpr char NeedsFixing[] = "Needs fixing";
+// A restore put a backup back in the show's place.
+inline constexpr char Restored[] = "Restored";
+// Every backup there is (if any) holds a fixed show: nothing changed.
+inline constexpr char NothingToRestore[] = "Nothing to restore";
+// The backup a restore would take cannot be read whole or holds no
+// presentation: nothing changed.
+inline constexpr char BackupDamaged[] = "Backup damaged";
 }  // namespace FixOutcome
 
 // A fix, or a check that changes nothing and tells what a fix would do.
@@ -26,7 +34,9 @@ struct TFixResult {
     // An outcome alone: nothing was backed up.
     TFixResult(const char* outcome) : Outcome(outcome) {}
     AnsiString Outcome;  // one of the FixOutcome texts
-    WideString Backup;   // the backup this fix made; empty when it made none
+    WideString Backup;   // the backup this fix made, or the one a restore took; empty when none
+    // Where a restore kept the fixed show it replaced.
+    WideString Kept;
     // The bundle fixed inside an archive, when it is not named after the
     // archive; empty otherwise.
     WideString Bundle;
@@ -35,6 +45,9 @@ struct TFixResult {
     // Programs given back the execute permission lost on the way through
     // Windows; after a check, those that lack it.
     int32_t Programs = 0;
+    // The viewer is (or, after a check, would be) written anew: a fix that
+    // is not only the execute permission.
+    bool NewViewer = false;
     // What the show still needs that the fix cannot give, one line each
     // (BundleRules.h); said after the outcome.
     std::vector<AnsiString> Notes;
@@ -55,6 +68,14 @@ WideString DescribeFixAndNotes(const TFixResult& result, TBackupMention mention,
 // The files the check looks at, inside a bundle folder.
 WideString ViewerPath(const WideString& bundleFolder);
 WideString MarkerPath(const WideString& bundleFolder);
+
+// What the user picked, where it really is: a link is followed (and stays
+// a link), and ".." after a link means what the system means by it. Raises
+// when it is not there.
+WideString PickedPath(const WideString& given);
+
+// What the bundle rules make of a bundle folder as it is now.
+TBundleState JudgeBundleFolder(const WideString& bundleFolder);
 
 // Writes the payload over the viewer of a bundle folder that holds a
 // presentation; nothing is backed up. Returns FixOutcome::Done, Refused or

@@ -81,3 +81,11 @@ void KeepAttributesOf(const WideString& target, const WideString& staged) {
     FileAPI->SetFileAttributes(staged, attributes);
     CopyPermissions(target, staged);
 }
+
+bool IsStagedName(const WideString& name) {
+    const size_t at = name.rfind(StagedSuffix);
+    if (at == WideString::npos || at == 0) return false;
+    for (size_t i = at + StagedSuffix.size(); i < name.size(); ++i)
+        if (name[i] < u'0' || name[i] > u'9') return false;
+    return true;
+}

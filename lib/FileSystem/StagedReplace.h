@@ -14,3 +14,6 @@ void ReplaceThroughStagedFile(const WideString& target, const std::function<void
 // exists: the new file would otherwise get the default mode, and a private
 // file would come back readable by everyone.
 void KeepAttributesOf(const WideString& target, const WideString& staged);
+// Whether a name is that of a staged file ("<name>.nvxfix-new", with a
+// number after it while another writer held the first).
+bool IsStagedName(const WideString& name);

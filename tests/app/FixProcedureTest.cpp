@@ -13,6 +13,8 @@
 #include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
 #include "Foundation/Threads.h"
+#include "Restore.h"
+#include "ShowSearch.h"
 #include "Streams/Streams.h"
 #include "support/FaultyFileAPI.h"
 #include "support/Files.h"
@@ -768,5 +770,133 @@ TEST_F(FixProcedure, AFolderWithoutModesGetsItsProgramsBack) {
     EXPECT_EQ(FixBundleFolder(Bundle), FixOutcome::AlreadyFixed);
 }
 #endif
+
+// <folder>/<name>.zip holding Show.app, whose slides are its name: shows
+// of one name told apart.
+WideString ZipShow(const WideString& folder, const std::string& name) {
+    const WideString source = MakeBundle(JoinPath(JoinPath(folder, u"src-" + Widen(name)), u"Show.app"));
+    WriteBytes(MarkerPath(source), name);
+    const WideString archive = JoinPath(folder, Widen(name) + u".zip");
+    MakeRef<TFileZipper>()->Zip(archive, source, TFileZipper::WithFolderName);
+    return archive;
+}
+
+// Two fixes of two shows of one name: a restore takes the newest original,
+// the fixed show it replaces becomes a backup and is passed over after.
+TEST(Restore, PutsBackTheNewestOriginalAndKeepsWhatItReplaces) {
+    TScratchFolder scratch;
+    const WideString show = scratch / u"Show.zip";
+    const std::string first = ReadBytes(ZipShow(scratch.Path(), "first"));
+    const std::string second = ReadBytes(ZipShow(scratch.Path(), "second"));
+    WriteBytes(show, first);
+    EXPECT_EQ(RestorePicked(show), FixOutcome::NothingToRestore);
+    ASSERT_EQ(FixBundleArchive(show), FixOutcome::Done);
+    WriteBytes(show, second);
+    ASSERT_EQ(FixBundleArchive(show).Backup, scratch / u"Show.bak (2).zip");
+    const std::string fixed = ReadBytes(show);
+
+    TFixResult restored = RestorePicked(show);
+    EXPECT_EQ(DescribeFix(restored), u"Restored (from Show.bak (2).zip; fixed show kept as Show.bak (3).zip)");
+    EXPECT_EQ(ReadBytes(show), second);
+    EXPECT_EQ(ReadBytes(restored.Kept), fixed);
+    EXPECT_FALSE(fs::exists(FsPath(restored.Backup)));
+    restored = RestorePicked(show);
+    EXPECT_EQ(restored.Backup, scratch / u"Show.bak.zip");
+    EXPECT_EQ(ReadBytes(show), first);
+    EXPECT_EQ(ReadBytes(restored.Kept), second);
+}
+
+// A backup that is no presentation is refused; a move that fails puts the
+// show back where it was and leaves the backup as it is.
+TEST_F(FixProcedure, ARestoreThatCannotTakeItsBackupChangesNothing) {
+    MakeBundle(Bundle);
+    ASSERT_EQ(FixBundleFolder(Bundle), FixOutcome::Done);
+    const WideString backup = Bundle + u".bak";
+    fs::rename(FsPath(MarkerPath(backup)), FsPath(Scratch / u"slideshow.dat"));
+    const TFixResult refused = RestorePicked(Bundle);
+    EXPECT_EQ(DescribeFixAndNotes(refused, TBackupMention::Always, u"\n"),
+              u"Backup damaged (Show.app.bak)\nNote: it holds no presentation");
+    fs::rename(FsPath(Scratch / u"slideshow.dat"), FsPath(MarkerPath(backup)));
+
+    class TBackupStuck : public TFileAPI {
+    public:
+        bool MoveFile(const WideString& from, const WideString& to, uint32_t flags) override {
+            if (ExtractFileName(from) == u"Show.app.bak") return SetLastErrorCode(WinError::SharingViolation), false;
+            return TFileAPI::MoveFile(from, to, flags);
+        }
+    };
+    TRef<TBackupStuck> stuck = MakeRef<TBackupStuck>();
+    {
+        TFileAPIScope scope(stuck.Get());
+        EXPECT_THROW(RestorePicked(Bundle), EFileWriteError);
+    }
+    EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), Payload());
+    EXPECT_EQ(ReadBytes(ViewerPath(backup)), "OLD VIEWER");
+    EXPECT_FALSE(fs::exists(FsPath(backup + u" (2)")));
+}
+
+// The search takes bundles and archives, not their backups, staged files
+// or what a bundle holds, searches a folder that only has a backup's name,
+// and tells of a folder it cannot list; the run counts archives without a
+// presentation apart, and a second run finds every show fixed.
+TEST(ShowSearch, FindsEveryShowOnceAndNothingAFixLeftBesideIt) {
+    TScratchFolder scratch;
+    const WideString root = scratch / u"tree";
+    const WideString bundle = MakeBundle(scratch / u"tree/a/Show.app");
+    MakeBundle(bundle + u".bak");
+    MakeBundle(bundle + u".bak (2)");
+    WriteBytes(JoinPath(bundle, u"Contents/Resources/inner.zip"), "not searched");
+    const std::string archive = ReadBytes(MakeArchive(scratch / u"made"));
+    for (const char16_t* name : {u"Show.zip", u"Show.bak.zip", u"Show.bak (3).zip", u"Show.zip.nvxfix-new"})
+        WriteBytes(scratch / (u"tree/a/" + WideString(name)), archive);
+    WriteBytes(scratch / u"tree/b/Other.app/Contents/Info.plist", "<plist/>");
+    const WideString deep = MakeBundle(scratch / u"tree/b/older.bak/Deep.app");
+    WriteBytes(scratch / u"tree/b/photos/day.txt", "photos");
+    MakeRef<TFileZipper>()->Zip(scratch / u"tree/b/photos.zip", scratch / u"tree/b/photos",
+                                TFileZipper::WithFolderName);
+    WriteBytes(scratch / u"tree/c/locked/Hidden.app/Contents/Info.plist", "<plist/>");
+
+    class TLockedFolder : public TFileAPI {
+    public:
+        TNativeHandle FindFirst(const WideString& pattern, TFindData& data) override {
+            if (pattern.find(u"locked") == WideString::npos) return TFileAPI::FindFirst(pattern, data);
+            SetLastErrorCode(WinError::AccessDenied);
+            return InvalidNativeHandle;
+        }
+    };
+    struct TTold : TRunListener {
+        std::vector<WideString> Lines;
+        int32_t Done = 0, Found = 0;
+        void Progress(TFixStage, uint64_t, uint64_t) override {}
+        void Ended(const TPathEnd& end) override {
+            Lines.push_back(end.Path.substr(end.Path.rfind(PathDelim) + 1) + u" " +
+                            AnsiToWide(end.Result ? end.Result->Outcome : AnsiString("failed")));
+        }
+        void PassedBy(const WideString& path, TPassedBy why, const WideString& text) override {
+            Lines.push_back(ExtractFileName(path) + u" " + text +
+                            (why == TPassedBy::Unreadable ? u" (unreadable)" : u""));
+        }
+        void RunProgress(int32_t done, int32_t found, uint64_t, uint64_t) override { Done = done, Found = found; }
+    };
+    TRef<TLockedFolder> locked = MakeRef<TLockedFolder>();
+    TFileAPIScope scope(locked.Get());
+    for (const char* outcome : {FixOutcome::Done, FixOutcome::AlreadyFixed}) {
+        TTold told;
+        const TRunTally tally = FixTrees({root}, FixPicked, told);
+        // Appended: a literal plus a string trips a false -Wrestrict of mingw.
+        const WideString done = WideString(u" ").append(AnsiToWide(outcome));
+        EXPECT_EQ(told.Lines,
+                  (std::vector<WideString>{WideString(u"locked cannot be read: ")
+                                               .append(AnsiToWide(SystemErrorText(WinError::AccessDenied)))
+                                               .append(u" (unreadable)"),
+                                           WideString(u"Show.app").append(done), WideString(u"Show.zip").append(done),
+                                           WideString(u"Deep.app").append(done)}));
+        EXPECT_EQ((std::vector<int>{told.Done, told.Found, tally.Shows.Total(), tally.WithoutPresentation,
+                                    tally.Unreadable, tally.Shows.Refused}),
+                  (std::vector<int>{4, 4, 3, 2, 1, 0}));
+    }
+    EXPECT_EQ(ReadBytes(ViewerPath(deep)), Payload());
+    EXPECT_EQ(ReadBytes(ViewerPath(bundle + u".bak")), "OLD VIEWER");
+}
 
 }  // namespace

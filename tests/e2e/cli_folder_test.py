@@ -1,6 +1,7 @@
 """nvxfix-cli on bundle folders, end to end."""
 import argparse
 import hashlib
+import json
 import os
 import shutil
 import stat
@@ -8,14 +9,21 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import zipfile
 
 from e2e_support import MARKER, VIEWER, Program, make_bundle, parse_args, tree
 import make_macho
+import make_presentation
 
 ARGS = None
 DONE = "Done!"
 ALREADY_FIXED = "Already fixed"
 REFUSED = "Slideshow damaged or made not in NVX 8.0"
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 def done(backup):
@@ -99,6 +107,21 @@ class CliFolderMode(unittest.TestCase):
         self.assertEqual((code, out), (2, ""), err)
         self.assertIn("empty path", err)
         self.assertEqual(sorted(os.listdir(self.dir)), ["ZuvOrudad5", "slideshow.dat", "work"])
+
+    def test_restore_gives_the_tree_back_and_keeps_the_fixed_one(self):
+        bundle = make_bundle(self.dir, links=not self.cli.windows)
+        before = tree(bundle)
+        self.assertEqual(self.fix(bundle)[0], 0)
+        fixed = tree(bundle)
+        code, out, err = self.cli.run("--restore", self.cli.arg(bundle))
+        self.assertEqual((code, out.strip()), (0, self.cli.arg(bundle) + ": Restored (from Show.app.bak; "
+                                                  "fixed show kept as Show.app.bak (2))"), err)
+        self.assertSameTree(before, tree(bundle))
+        self.assertEqual(tree(bundle + ".bak (2)"), fixed)
+        # Every backup left holds a fixed show.
+        code, out, err = self.cli.run("--restore", self.cli.arg(bundle))
+        self.assertEqual((code, out.strip()), (0, self.cli.arg(bundle) + ": Nothing to restore"), err)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["Show.app", "Show.app.bak (2)"])
 
     def test_read_only_viewer_is_replaced(self):
         bundle = make_bundle(self.dir)
@@ -222,6 +245,108 @@ class CliFolderMode(unittest.TestCase):
         self.assertEqual(self.cli.run("--bogus")[0], 2)
         code, out, _ = self.cli.run("--version")
         self.assertTrue(out.startswith("nvxfix-cli "))
+
+
+class RecursiveRun(unittest.TestCase):
+    """--recursive over a tree of shows, folders and archives, nested, beside
+    backups and a staged file of earlier fixes, an archive of photos, a link
+    loop, a link out of the tree and a folder its user cannot read."""
+
+    SHOWS = 300
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="nvxfix-e2e-tree-")
+        os.chmod(self.dir, 0o755)
+        self.cli = Program(ARGS.program, ARGS.runner)
+        # As another user where root can be one: only then is a folder unreadable.
+        self.user = []
+        if not self.cli.windows and os.geteuid() == 0 and shutil.which("setpriv"):
+            self.user = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+        with open(ARGS.payload, "rb") as f:
+            self.payload = f.read()
+
+    def tearDown(self):
+        os.chmod(self.dir, 0o755)
+        for root, dirs, files in os.walk(self.dir):
+            for n in dirs:
+                os.chmod(os.path.join(root, n), 0o755)
+        shutil.rmtree(self.dir)
+
+    def run_tree(self, *args):
+        env = {k: v for k, v in os.environ.items() if k not in ("TMPDIR", "TMP", "TEMP")}
+        cmd = self.user + ([self.cli.runner] if self.cli.runner else []) + [self.cli.path, "--recursive"] + list(args)
+        result = subprocess.run(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=600)
+        return result.returncode, result.stdout.decode("utf-8", "replace"), result.stderr.decode("utf-8", "replace")
+
+    def make_tree(self):
+        master = make_bundle(os.path.join(self.dir, "master"), files=3, size_mb=0.01, links=not self.cli.windows)
+        archive = make_presentation.zip_bundle(master)
+        root = os.path.join(self.dir, "tree")
+        expected, kept = [], []
+        for i in range(self.SHOWS):
+            folder = os.path.join(root, "year%d" % (i % 5), *["level%d" % d for d in range(i % 3)])
+            os.makedirs(folder, exist_ok=True)
+            name = os.path.join(folder, "Show%03d" % i)
+            if i % 2 == 0:
+                path, earlier = name + ".app", [name + ".app.bak"] if i % 10 == 0 else []
+                for copy in [path] + earlier:
+                    shutil.copytree(master, copy, symlinks=True)
+                backup = "backup: " + name + ".app.bak" + (" (2)" if earlier else "")
+            else:
+                path, earlier = name + ".zip", [name + ".bak.zip", name + ".bak (2).zip"] if i % 10 == 1 else []
+                # A staged copy a killed fix left: no show, and the fix of its archive removes it.
+                for copy in [path] + earlier + [path + ".nvxfix-new"] * (i % 10 == 3):
+                    shutil.copy(archive, copy)
+                backup = "fixed Show.app; backup: " + name + (".bak (3).zip" if i % 10 == 1 else ".bak.zip")
+            expected.append("%s: Done! (%s)" % (self.cli.arg(path), backup.replace(folder + os.sep, "")))
+            kept += earlier
+        with zipfile.ZipFile(os.path.join(root, "year0", "photos.zip"), "w") as z:
+            z.writestr("beach.txt", "no show")
+        outside = make_bundle(os.path.join(self.dir, "outside"), "Elsewhere")
+        if not self.cli.windows:
+            os.symlink("..", os.path.join(root, "year1", "loop"))
+            os.symlink(os.path.dirname(outside), os.path.join(root, "year2", "elsewhere"))
+        private = os.path.join(root, "year3", "private")
+        if self.user:
+            shutil.copytree(master, os.path.join(private, "Hidden.app"), symlinks=True)
+            for top, dirs, files in os.walk(self.dir):
+                for n in [""] + dirs + files:
+                    os.lchown(os.path.join(top, n), 65534, 65534)
+            os.chown(private, 0, 0)
+            os.chmod(private, 0o700)
+        kept += [outside] + [private] * bool(self.user)
+        return root, sorted(expected), {p: tree(p) if os.path.isdir(p) else read(p) for p in kept}
+
+    def test_every_show_is_fixed_once_and_a_second_run_writes_nothing(self):
+        root, expected, kept = self.make_tree()
+        passed = 0 if self.cli.windows else 2  # links
+        code, out, err = self.run_tree(self.cli.arg(root))
+        lines = out.splitlines()
+        self.assertEqual(sorted(line for line in lines if ": Done! " in line), expected, err)
+        self.assertEqual(code, 2 if self.user else 0, err)
+        self.assertRegex(lines[-1], r"^%d shows: %d fixed, 0 already fixed, 0 restored permissions, 0 refused, 0 failed; "
+                                    r"1 without a presentation%s%s; \d+\.\d s$" % (
+                                        self.SHOWS, self.SHOWS, ", 2 links not followed" if passed else "",
+                                        ", 1 folder unreadable" if self.user else ""))
+        skipped = [line.split(": skipped: ")[1] for line in lines if ": skipped: " in line]
+        real = os.path.realpath(self.dir)
+        self.assertEqual(skipped, ["a link loop: it leads back to %s/tree; not followed" % real,
+                                   "a link out of the folder searched, to %s/outside; not followed" % real][:passed])
+        self.assertEqual(err.count(": error: cannot be read: Access is denied"), 1 if self.user else 0, err)
+        for path, before in kept.items():
+            self.assertEqual(tree(path) if os.path.isdir(path) else read(path), before, path)
+        with open(os.path.join(root, "year4", "level0", "level1", "Show014.app", VIEWER), "rb") as f:
+            self.assertEqual(f.read(), self.payload)
+
+        before = tree(root)
+        code, out, err = self.run_tree("--json", self.cli.arg(root))
+        objects = [json.loads(line) for line in out.splitlines()]
+        self.assertEqual([o["outcome"] for o in objects[:-1]], ["already fixed"] * self.SHOWS, err)
+        summary = objects[-1]
+        self.assertEqual((summary["shows"], summary["already_fixed"], summary["without_presentation"],
+                          summary["links_not_followed"], summary["unreadable"]),
+                         (self.SHOWS, self.SHOWS, 1, passed, 1 if self.user else 0))
+        self.assertEqual(tree(root), before)
 
 
 class Payload(unittest.TestCase):

@@ -151,6 +151,37 @@ class CliZipMode(unittest.TestCase):
         self.assertEqual({n: read(os.path.join(self.dir, n)) for n in os.listdir(self.dir) if n.endswith(".zip")}, files)
         self.assertEqual(sorted(n for n in os.listdir(self.dir) if not n.startswith("src-")), sorted(files))
 
+    def test_restore_takes_the_newest_original_and_refuses_a_damaged_backup(self):
+        path, _ = self.archive()
+        first = read(path)
+        self.assertEqual(self.fix(path)[0], 0)
+        # Another show under the same name, fixed in turn.
+        other, _ = self.archive("Other", "Show")
+        second = read(other)
+        shutil.move(other, path)
+        self.assertEqual(self.fix(path)[0], 0)
+        fixed = read(path)
+        code, out, err = self.cli.run("--restore", self.cli.arg(path))
+        self.assertEqual((code, out.strip()), (0, self.cli.arg(path) + ": Restored (from Show.bak (2).zip; "
+                                                "fixed show kept as Show.bak (3).zip)"), err)
+        self.assertEqual((read(path), read(os.path.join(self.dir, "Show.bak (3).zip"))), (second, fixed))
+        self.assertEqual(self.cli.run("--restore", self.cli.arg(path))[0], 0)
+        self.assertEqual(read(path), first)
+        # A byte of an entry's data flipped in the backup a restore would take.
+        backup = os.path.join(self.dir, "Show.bak (2).zip")
+        with zipfile.ZipFile(backup) as z:
+            entry = z.infolist()[0]
+        damaged = bytearray(read(backup))
+        damaged[entry.header_offset + 30 + len(entry.filename.encode()) + len(entry.extra) + 3] ^= 0xFF
+        with open(backup, "wb") as f:
+            f.write(damaged)
+        names = sorted(os.listdir(self.dir))
+        code, out, err = self.cli.run("--restore", "--json", self.cli.arg(path))
+        refused = json.loads(out)
+        self.assertEqual((code, refused["outcome"], refused["text"]), (1, "backup damaged", "Backup damaged (Show.bak (2).zip)"), err)
+        self.assertIn("does not match its checksum", refused["notes"][0])
+        self.assertEqual((read(path), read(backup), sorted(os.listdir(self.dir))), (first, bytes(damaged), names))
+
     def test_name_with_several_dots(self):
         path, _ = self.archive("a.b")
         self.assertEqual(self.fix(path)[0], 0)
