@@ -32,9 +32,11 @@ fi
 tools/ensure-packages.sh
 tools/fetch-web-zlib.sh
 
+# From scratch: nothing an earlier build left (a cached option, an object
+# of another payload) reaches a release.
 out=build/release
+rm -rf "$out"
 mkdir -p "$out"
-rm -rf "$out/packages"
 started=$SECONDS
 for target in linux windows web; do
   preset=release-$target
