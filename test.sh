@@ -11,6 +11,10 @@ status=0
 echo "== format"
 tools/check-format.sh || status=1
 
+# The pages themselves; ctest's ManPageOptions holds them to --help.
+echo "== manual pages"
+mandoc -T lint -W warning docs/man/*.1 && echo "mandoc finds nothing to say of $(ls docs/man/*.1 | wc -l) pages" || status=1
+
 # Windows tests share one wine prefix and one resident wineserver, so a
 # program start costs a fraction of a second instead of several.
 export WINEPREFIX="$PWD/build/wine-prefix" WINEDEBUG=-all

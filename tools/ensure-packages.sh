@@ -2,12 +2,14 @@
 # Installs the Debian packages the build and tests need, when run as root;
 # otherwise names the missing ones and fails. Usage: ensure-packages.sh [linux-only]
 set -u
-# clang-format-14: the version the format check is pinned to.
+# clang-format-14: the version the format check is pinned to; mandoc lints
+# the manual pages.
 packages=(cmake make g++ zlib1g-dev libgtest-dev python3 zip unzip p7zip-full libarchive-tools unicode-data
-  clang-format-14)
+  clang-format-14 mandoc)
 if [ "${1:-}" != linux-only ]; then
   packages+=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine fonts-wine xvfb imagemagick xdotool)
-  # The web page: its compiler, dpkg-source for zlib's source, the three
+  # The web page: its compiler, dpkg-source for zlib's source (and
+  # dpkg-shlibdeps for the release's .deb), the three
   # browser engines it is tested in, and npm for the driver.
   packages+=(emscripten dpkg-dev chromium firefox-esr webkit2gtk-driver xauth)
   command -v npm >/dev/null || packages+=(npm)

@@ -6,6 +6,7 @@
 // engine beside the page.
 //
 //   node web_test.mjs WEB_DIR NVXZIP [ENGINE...]
+// NVXFIX_WEB_PAYLOAD names the viewer the page carries, if not the repository's.
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -16,7 +17,8 @@ import { Engines, open, serveFolder, unavailable, version } from './browsers.mjs
 const here = path.dirname(fileURLToPath(import.meta.url));
 const root = path.resolve(here, '../..');
 const [webDir, nvxzip, ...chosen] = process.argv.slice(2).map((a, i) => (i < 2 ? path.resolve(a) : a));
-const payload = path.join(root, 'app/payload/ZuvOrudad5');
+const payload = process.env.NVXFIX_WEB_PAYLOAD ? path.resolve(process.env.NVXFIX_WEB_PAYLOAD)
+  : path.join(root, 'app/payload/ZuvOrudad5');
 // A Mac program starts with a Mach-O or universal magic number; anything
 // else is a placeholder, which the page must point out.
 const payloadIsPlaceholder = !['feedface', 'feedfacf', 'cefaedfe', 'cffaedfe', 'cafebabe']
