@@ -19,8 +19,9 @@ TDeflateStream::TDeflateStream(TStream* dest, int8_t level)
     // Raw deflate (negative window bits), 32 KiB window, memory level 8. A
     // stream zlib could not start would fail every write later, and its
     // Finish while being freed: fail now instead.
-    Check(deflateInit2_(&FZStream, LevelTable[level], Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY, "1.2.3",
-                        (int)sizeof(z_stream)));
+    // Through the macro, so that zlib checks the header's version and
+    // structure size against its own.
+    Check(deflateInit2(&FZStream, LevelTable[level], Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY));
     FZStarted = true;
 }
 

@@ -25,7 +25,9 @@ TInflateStream::TInflateStream(TStream* source, int64_t unpackedSize)
       FInBufferSize(InputBufferSize(source)),
       FInBuffer(new uint8_t[size_t(FInBufferSize)]) {
     // Negative window bits: raw deflate, no header or trailer, 32 KiB window.
-    Check(inflateInit2_(&FZStream, -15, "1.2.3", (int)sizeof(z_stream)));
+    // Through the macro, so that zlib checks the header's version and
+    // structure size against its own.
+    Check(inflateInit2(&FZStream, -15));
     FZStarted = true;
 }
 
