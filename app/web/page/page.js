@@ -11,9 +11,10 @@
   // The fixes since the list last had none running: "Fixing Show.zip (2 of 3)...".
   let batchTotal = 0, batchDone = 0;
   let handedOn = Promise.resolve();
-  // What the worker was given and has not finished, for a worker started anew.
-  const handed = new Map();
-  let workerUrl = null;
+  // The worker is given one fix at a time; one whose heap grew (a heap
+  // never shrinks) is replaced once its fix ended.
+  const queue = [];
+  let fixing = null, workerReady = false, workerUrl = null;
   const MB = 1048576;
   // Test hooks: a lower memory limit, a shorter hold of a taken download.
   const hooks = new URLSearchParams(location.search);
@@ -27,7 +28,7 @@
   const keepTakenMs = hooks.has('keep-download-ms') ? Number(hooks.get('keep-download-ms')) : 60000;
   // The page reads a file for the worker in pieces of whole chunks of the
   // working copy (1 MB), which the worker gives back as the fix passes them.
-  const PieceBytes = 64 * MB;
+  const PieceBytes = 8 * MB;
 
   // The page's own explanations beside the window's texts, saying what to do.
   const notZip = (name) => '"' + name + '" is not a ZIP archive. Drop the Show.zip you were sent; on a Mac, ' +
@@ -43,6 +44,7 @@
     const inline = document.getElementById('worker-source');
     workerUrl = workerUrl || (inline ? URL.createObjectURL(new Blob([inline.textContent], { type: 'text/javascript' }))
       : 'nvxfix-worker.js');
+    workerReady = false;
     try {
       worker = new Worker(workerUrl);
     } catch (e) {
@@ -54,20 +56,23 @@
       if (m.type === 'ready') {
         document.getElementById('placeholder-banner').hidden = !m.placeholder;
         document.body.dataset.ready = 'true';
+        workerReady = true;
         showStatus();
+        fixNext();
       } else if (m.type === 'progress') {
         const row = rows.get(m.id);
         if (row) showProgress(row, m.text, m.done, m.total);
       } else if (m.type === 'need-bytes') {
         // The engine lets the worker read no file (WebKit on a page opened
-        // from the disk): the page reads it whole and hands the bytes over.
-        // The worker then holds the whole file, not only the part the fix
-        // changes.
-        handed.delete(m.id);
+        // from the disk): the page reads it and hands the pieces over. The
+        // worker then holds the whole file, not only the part the fix
+        // changes. The worker has done nothing yet and stays.
+        fixing = null;
         const row = rows.get(m.id);
-        if (row) whenSafe(row, row.file.size, () => readForWorker(row, m.id));
+        if (row) whenSafe(row, row.file.size, () => handOn(m.id, row.file, true, true));
+        fixNext();
       } else if (m.type === 'end') {
-        handed.delete(m.id);
+        fixing = null;
         const row = rows.get(m.id);
         if (row) {
           if (m.held) row.li.dataset.held = m.held.copies + ' copies, ' + m.held.bytes + ' bytes';
@@ -76,38 +81,39 @@
           showOutcome(row, m.kind, m.text, blob, m.kind === 'error' &&
             /is damaged|is truncated|central directory is missing/.test(m.text) ? damaged : '');
         }
-        if (m.fatal) workerFailed();
-        // A heap that grew stays grown: only a new worker gives it back.
-        else if (m.grown) restartWorker();
+        if (m.fatal) return workerFailed();
+        if (!m.grown) return fixNext();
+        // A host serves the worker's files again; the single file carries them.
+        worker.onmessage = worker.onerror = null;
+        worker.terminate();
+        startWorker();
       }
     };
   }
 
-  function restartWorker() {
-    worker.onmessage = worker.onerror = null;
-    worker.terminate();
-    document.body.dataset.workers = Number(document.body.dataset.workers || 1) + 1;
-    startWorker();
-    for (const message of handed.values()) worker.postMessage(message);
+  // readHere: the worker asked for the file's pieces; first: it goes before
+  // those waiting, as it was its turn.
+  function handOn(id, file, readHere = false, first = false) {
+    queue[first ? 'unshift' : 'push']({ id, file, readHere });
+    fixNext();
   }
 
-  function handOn(id, file) {
-    handed.set(id, { id, file });
-    worker.postMessage({ id, file });
-  }
-
-  async function readForWorker(row, id) {
+  async function fixNext() {
+    if (fixing || !workerReady || broken || !queue.length) return;
+    const job = (fixing = queue.shift());
     const pieces = [];
-    try {
-      for (let at = 0; at < row.file.size; at += PieceBytes)
-        pieces.push(await row.file.slice(at, at + PieceBytes).arrayBuffer());
-    } catch (e) {
-      handed.delete(id);
-      return showOutcome(row, 'error', 'Cannot read "' + row.name + '": ' + e.message);
+    if (job.readHere) {
+      try {
+        for (let at = 0; at < job.file.size; at += PieceBytes)
+          pieces.push(await job.file.slice(at, at + PieceBytes).arrayBuffer());
+      } catch (e) {
+        fixing = null;
+        const row = rows.get(job.id);
+        if (row) showOutcome(row, 'error', 'Cannot read "' + row.name + '": ' + e.message);
+        return fixNext();
+      }
     }
-    // A new worker would ask for them again.
-    handed.set(id, { id, file: row.file });
-    worker.postMessage({ id, file: row.file, pieces }, pieces);
+    worker.postMessage({ id: job.id, file: job.file, pieces: job.readHere ? pieces : undefined }, pieces);
   }
 
   function workerFailed() {
@@ -254,7 +260,12 @@
   }
 
   function fixFile(file) {
-    for (const older of rows.values()) if (older.taken) giveBack(older, taken);
+    // A file fixed again gives back its older result now, not only when the
+    // new one is there: the tab holds one of them at a time.
+    for (const older of rows.values()) {
+      if (sameFile(older.file, file)) giveBack(older, '(fixed again below)');
+      else if (older.taken) giveBack(older, taken);
+    }
     const row = addRow(file.name, file.size);
     row.file = file;
     if (file.size === 0) return showOutcome(row, 'refused', Refused, null, empty(file.name));
