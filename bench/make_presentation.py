@@ -7,7 +7,7 @@ Contents/MacOS/ZuvOrudad5. The rest imitates a real show: pictures and video
 that do not compress, text and program files that do.
 
   make_presentation.py OUT_DIR [--name Show] [--size-mb 1] [--files 40]
-                       [--viewer-kb 64] [--zip] [--no-links] [--seed 1]
+                       [--viewer-kb 64] [--zip] [--viewer-first] [--no-links] [--seed 1]
 """
 import argparse
 import os
@@ -85,27 +85,33 @@ def make_bundle(out_dir, name, size_mb, files, viewer_kb, links, seed):
     return bundle
 
 
-def zip_bundle(bundle):
-    """Zips the bundle as a Mac user's archive: Unix attributes, links kept."""
+def zip_bundle(bundle, viewer_first=False):
+    """Zips the bundle as a Mac user's archive: Unix attributes, links kept.
+    With viewer_first the viewer is the archive's first entry, so that a fix
+    rewrites all of it."""
     parent = os.path.dirname(bundle)
     base = os.path.basename(bundle)[:-4]
     archive = os.path.join(parent, base + ".zip")
+    viewer = os.path.join(bundle, VIEWER)
+    paths = []
+    for root, dirs, names in os.walk(bundle):
+        dirs.sort()
+        paths += [os.path.join(root, n) for n in sorted(names + [d for d in dirs if os.path.islink(os.path.join(root, d))])]
+    if viewer_first:
+        paths = [viewer] + [p for p in paths if p != viewer]
     with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
-        for root, dirs, names in os.walk(bundle):
-            dirs.sort()
-            for n in sorted(names + [d for d in dirs if os.path.islink(os.path.join(root, d))]):
-                path = os.path.join(root, n)
-                arc = os.path.relpath(path, parent)
-                st = os.lstat(path)
-                info = zipfile.ZipInfo(arc, date_time=(2017, 3, 14, 12, 0, 0))
-                info.create_system = 3
-                info.external_attr = (st.st_mode & 0xFFFF) << 16
-                if stat.S_ISLNK(st.st_mode):
-                    z.writestr(info, os.readlink(path), zipfile.ZIP_STORED)
-                else:
-                    info.compress_type = zipfile.ZIP_DEFLATED
-                    with open(path, "rb") as f:
-                        z.writestr(info, f.read())
+        for path in paths:
+            arc = os.path.relpath(path, parent)
+            st = os.lstat(path)
+            info = zipfile.ZipInfo(arc, date_time=(2017, 3, 14, 12, 0, 0))
+            info.create_system = 3
+            info.external_attr = (st.st_mode & 0xFFFF) << 16
+            if stat.S_ISLNK(st.st_mode):
+                z.writestr(info, os.readlink(path), zipfile.ZIP_STORED)
+            else:
+                info.compress_type = zipfile.ZIP_DEFLATED
+                with open(path, "rb") as f:
+                    z.writestr(info, f.read())
     return archive
 
 
@@ -117,13 +123,14 @@ def main():
     p.add_argument("--files", type=int, default=40)
     p.add_argument("--viewer-kb", type=int, default=64)
     p.add_argument("--zip", action="store_true", help="also write <name>.zip beside the bundle")
+    p.add_argument("--viewer-first", action="store_true", help="the viewer as the archive's first entry")
     p.add_argument("--no-links", action="store_true", help="no symbolic links in the bundle")
     p.add_argument("--seed", type=int, default=1)
     a = p.parse_args()
     bundle = make_bundle(a.out_dir, a.name, a.size_mb, a.files, a.viewer_kb, not a.no_links, a.seed)
     print(bundle)
     if a.zip:
-        print(zip_bundle(bundle))
+        print(zip_bundle(bundle, a.viewer_first))
 
 
 if __name__ == "__main__":

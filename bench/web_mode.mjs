@@ -7,8 +7,17 @@
 // The page is served from 127.0.0.1 as a static host would serve it.
 // Run under a display for WebKitGTK (xvfb-run -a node bench/web_mode.mjs).
 //
+// With --memory MB it checks instead what the page gives back, on shows of
+// that size: three fixes of one show in one tab against one fix (resident
+// size of all the browser's processes 5 s after each fix ends, and the peak
+// during it), the peak over the idle page of a show whose viewer is its
+// first entry against the part of it from the viewer on (which the working
+// copy holds), and WebKitGTK's peak from the single file opened from the
+// disk against the archive.
+//
 //   node bench/web_mode.mjs [--sizes 50,200] [--engines chromium,firefox,webkit]
 //                           [--cli build/linux-release/nvxfix-cli] [--web build/web]
+//   node bench/web_mode.mjs --memory 600 [--engines ...] [--web build/web]
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -26,6 +35,7 @@ const engines = option('--engines', Engines.join(',')).split(',');
 const cli = path.resolve(option('--cli', path.join(root, 'build/linux-release/nvxfix-cli')));
 const web = path.resolve(option('--web', path.join(root, 'build/web')));
 const MB = 1024 * 1024;
+const memoryMb = option('--memory', null);
 
 // The sample zip_mode.py uses: 400 files, a 4 MB viewer, links kept.
 function sample(folder, sizeMb) {
@@ -77,10 +87,90 @@ async function inBrowser(engine, archive, host) {
   }
 }
 
+// Where the viewer's entry starts in an archive.
+function viewerOffset(archive) {
+  return Number(execFileSync('python3', ['-c', `import zipfile, sys
+print(min(i.header_offset for i in zipfile.ZipFile(sys.argv[1]).infolist() if i.filename.endswith('MacOS/ZuvOrudad5')))`,
+  archive], { encoding: 'utf8' }));
+}
+
+// Fixes archive times times in one tab opened at url; gives per fix the
+// peak and the resident size once it ended, and the idle page's.
+async function fixesInOneTab(engine, url, archive, times) {
+  const page = await open(engine);
+  try {
+    await page.goto(url);
+    await page.waitFor(() => document.body.dataset.ready, 60000);
+    await new Promise((r) => setTimeout(r, 2000));
+    const idle = treeUsage(page.pid).rss;
+    const fixes = [];
+    for (let n = 0; n < times; n++) {
+      let peak = 0;
+      const sampler = setInterval(() => (peak = Math.max(peak, treeUsage(page.pid).rss)), 50);
+      try {
+        await page.upload('#pick', archive);
+        await page.waitFor((n) => {
+          const li = document.querySelectorAll('#files > li')[n];
+          return li && li.dataset.state && li.dataset.state !== 'working';
+        }, 1800000, n);
+        const state = await page.evaluate((n) => document.querySelectorAll('#files > li')[n].dataset.state, n);
+        if (state !== 'done') throw new Error(`${engine}: fix ${n + 1} ended ${state}`);
+        await new Promise((r) => setTimeout(r, 5000));
+      } finally {
+        clearInterval(sampler);
+      }
+      fixes.push({ peak, after: treeUsage(page.pid).rss });
+    }
+    return { idle, fixes };
+  } finally {
+    await page.close();
+  }
+}
+
+const mb = (bytes) => `${(bytes / MB).toFixed(0)} MB`;
+
+async function memoryChecks(work, host) {
+  const show = (name, viewerFirst) => {
+    const folder = path.join(work, name);
+    execFileSync('python3', [path.join(root, 'bench/make_presentation.py'), folder, '--size-mb', memoryMb, '--files', '400',
+      '--viewer-kb', '4096', '--zip', ...(viewerFirst ? ['--viewer-first'] : [])], { stdio: 'ignore' });
+    return path.join(folder, 'Show.zip');
+  };
+  const archive = show('usual', false), first = show('viewer-first', true);
+  const bytes = fs.statSync(archive).size, firstBytes = fs.statSync(first).size;
+  const rewritten = firstBytes - viewerOffset(first);
+  console.log(`${memoryMb} MB show: archive ${mb(bytes)}, from the viewer on ${mb(bytes - viewerOffset(archive))}; ` +
+    `viewer first: archive ${mb(firstBytes)}, from the viewer on ${mb(rewritten)}`);
+  for (const engine of engines) {
+    const why = unavailable(engine);
+    if (why) {
+      console.log(`  ${engine}: skipped (${why})`);
+      continue;
+    }
+    console.log(`  ${engine} (${version(engine)}):`);
+    const three = await fixesInOneTab(engine, host.url + 'index.html', archive, 3);
+    const [one, , last] = three.fixes;
+    const peaks = Math.max(...three.fixes.map((f) => f.peak));
+    console.log(`    three fixes in one tab: idle ${mb(three.idle)}, after each ${three.fixes.map((f) => mb(f.after)).join(', ')} ` +
+      `(${(last.after / one.after).toFixed(2)}x one fix; over the idle page ` +
+      `${((last.after - three.idle) / (one.after - three.idle)).toFixed(2)}x); peak of one ${mb(one.peak)}, of three ` +
+      `${mb(peaks)} (${(peaks / one.peak).toFixed(2)}x)`);
+    const viewerFirst = await fixesInOneTab(engine, host.url + 'index.html', first, 1);
+    const added = viewerFirst.fixes[0].peak - viewerFirst.idle;
+    console.log(`    viewer first: peak +${mb(added)} over the idle page, ${(added / rewritten).toFixed(2)}x the part from the viewer on`);
+    if (engine === 'webkit') {
+      const disk = await fixesInOneTab(engine, 'file://' + path.join(web, 'nvxfix.html'), archive, 1);
+      const diskAdded = disk.fixes[0].peak - disk.idle;
+      console.log(`    single file from the disk: peak +${mb(diskAdded)} over the idle page, ${(diskAdded / bytes).toFixed(2)}x the archive`);
+    }
+  }
+}
+
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'nvxfix-webbench-'));
 const host = await serveFolder(web);
 try {
-  for (const size of sizes) {
+  if (memoryMb) await memoryChecks(work, host);
+  for (const size of memoryMb ? [] : sizes) {
     const archive = sample(path.join(work, `s${size}`), size);
     const bytes = fs.statSync(archive).size;
     const n = timedNative(archive, work);

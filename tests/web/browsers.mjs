@@ -4,7 +4,9 @@
 // goto, evaluate(fn, ...args), waitFor(fn, timeoutMs, ...args),
 // upload(selector, path), screenshot(path), close(), and pid (the
 // browser's first process, for memory figures); Chromium's pages also
-// darkMode(on).
+// darkMode(on). open(engine, { dark: true }) starts an engine in the
+// system's dark mode where it can only be told at its start (Firefox by a
+// preference, WebKitGTK by the GTK theme it is started with).
 import { spawn, execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
@@ -29,11 +31,11 @@ export function unavailable(engine) {
   return null;
 }
 
-export async function open(engine) {
-  return engine === 'webkit' ? openWebDriver() : openPuppeteer(engine);
+export async function open(engine, { dark = false } = {}) {
+  return engine === 'webkit' ? openWebDriver(dark) : openPuppeteer(engine, dark);
 }
 
-async function openPuppeteer(engine) {
+async function openPuppeteer(engine, dark) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), `nvxfix-${engine}-`));
   const browser = await puppeteer.launch({
     browser: engine === 'firefox' ? 'firefox' : 'chrome',
@@ -43,6 +45,8 @@ async function openPuppeteer(engine) {
     // Tests run as root in containers, where Chromium's sandbox cannot start.
     args: engine === 'chromium' ? ['--no-sandbox', '--disable-dev-shm-usage'] : [],
     protocolTimeout: 600000,
+    // 0: pages see a dark scheme, whatever the (headless) system says.
+    extraPrefsFirefox: dark ? { 'layout.css.prefers-color-scheme.content-override': 0 } : {},
   });
   const page = (await browser.pages())[0] || (await browser.newPage());
   await page.setViewport({ width: 900, height: 700 });
@@ -79,9 +83,11 @@ function freePort() {
 }
 
 // The W3C WebDriver protocol over HTTP on 127.0.0.1, as much as the tests use.
-async function openWebDriver() {
+async function openWebDriver(dark) {
   const port = await freePort();
-  const driver = spawn(binaries.webkit, [`--port=${port}`, '--host=127.0.0.1'], { stdio: 'ignore' });
+  // WebKitGTK takes a GTK theme named ":dark" for the system's dark mode.
+  const env = dark ? { ...process.env, GTK_THEME: 'Adwaita:dark' } : process.env;
+  const driver = spawn(binaries.webkit, [`--port=${port}`, '--host=127.0.0.1'], { stdio: 'ignore', env });
   const base = `http://127.0.0.1:${port}`;
   const call = async (method, url, body) => {
     const response = await fetch(base + url, {

@@ -2,8 +2,9 @@
 // checks the download, then a damaged archive, a non-presentation, an
 // already fixed show and a dropped folder, and in Chromium the archive
 // table the other front ends fix too; the page must keep answering
-// during a fix and ask for nothing after it loaded. Keeps a screenshot per
-// engine beside the page.
+// during a fix and ask for nothing after it loaded, and give back what a
+// fix and its result held. Keeps a screenshot per engine beside the page,
+// light and dark.
 //
 //   node web_test.mjs WEB_DIR NVXZIP [ENGINE...]
 // NVXFIX_WEB_PAYLOAD names the viewer the page carries, if not the repository's.
@@ -77,7 +78,7 @@ async function fix(page, file, timeout = 300000) {
     const advice = li.querySelector('.advice');
     return { state: li.dataset.state, text: li.querySelector('.text').textContent, download: link && link.download,
       steps: steps ? steps.textContent.replace(/\s+/g, ' ') : '', meta: li.querySelector('.meta').textContent,
-      advice: advice ? advice.textContent : '' };
+      advice: advice ? advice.textContent : '', held: li.dataset.held };
   }, before);
 }
 
@@ -133,6 +134,68 @@ function watchPage() {
     for (const t of document.querySelectorAll('#files .text')) window.nvxWatch.texts.add(t.textContent);
     window.nvxWatch.status.add(document.getElementById('status').textContent);
   }).observe(document.body, { subtree: true, childList: true, characterData: true });
+}
+
+// On a page opened with a memory limit of 1 MB and taken downloads kept
+// 300 ms: the warning before a fix, then a result's data given back when
+// its file is fixed again, when its download was taken and when its row is
+// dismissed, and the worker holding no working copy after a fix that
+// succeeded or failed.
+async function memoryGivenBack(page, fixtures, failures) {
+  const rowOf = (n) => page.evaluate((n) => {
+    const li = document.querySelectorAll('#files > li')[n];
+    const link = li.querySelector('a[download]');
+    return { state: li.dataset.state, text: li.textContent.replace(/\s+/g, ' '), held: li.dataset.held, url: link && link.href };
+  }, n);
+  const ended = (n) => page.waitFor((n) => {
+    const li = document.querySelectorAll('#files > li')[n];
+    return li && li.dataset.state && li.dataset.state !== 'working';
+  }, 300000, n);
+  // Picks a file, keeps the warning it gets and goes past it.
+  const fixPast = async (file, n) => {
+    await page.upload('#pick', file);
+    await ended(n);
+    const warned = await rowOf(n);
+    if (warned.state === 'large') {
+      await page.evaluate((n) => document.querySelectorAll('#files > li')[n].querySelector('.proceed').click(), n);
+      await ended(n);
+    }
+    return { warning: warned.state === 'large' ? warned.text : '', ...(await rowOf(n)) };
+  };
+  const revoked = (url) => page.evaluate(async (url) => {
+    try {
+      await (await fetch(url)).arrayBuffer();
+      return false;
+    } catch {
+      return true;
+    }
+  }, url);
+  const none = '0 copies, 0 bytes';
+
+  const first = await fixPast(fixtures.show, 0);
+  expect(failures, 'warning past the memory limit', /NvxFix\.exe on Windows, nvxfix-cli/.test(first.warning) &&
+    first.state === 'done', JSON.stringify(first));
+  expect(failures, 'working copy released after a fix', first.held === none, first.held);
+  expect(failures, 'result kept until given back', first.url && !(await revoked(first.url)));
+  const second = await fixPast(fixtures.show, 1);
+  expect(failures, 'fixed again: the older result given back', await revoked(first.url), first.url);
+  await page.evaluate(() => {
+    const link = document.querySelectorAll('#files > li')[1].querySelector('a[download]');
+    // The page's own handler still runs; the browser saves nothing.
+    link.addEventListener('click', (e) => e.preventDefault());
+    link.click();
+  });
+  await page.waitFor(() => !document.querySelectorAll('#files > li')[1].querySelector('a[download]'), 10000)
+    .catch(() => {});
+  const taken = await rowOf(1);
+  expect(failures, 'download taken: given back, the link says so', second.url && (await revoked(second.url)) &&
+    /Downloaded\. To download it once more, fix the file again/.test(taken.text), taken.text);
+  const broken = await fixPast(fixtures.broken, 2);
+  expect(failures, 'working copy released after a failed fix', broken.state === 'error' && broken.held === none,
+    JSON.stringify(broken));
+  const third = await fixPast(fixtures.show, 3);
+  await page.evaluate(() => document.querySelectorAll('#files > li')[3].querySelector('.dismiss').click());
+  expect(failures, 'dismissed: the result given back', third.url && (await revoked(third.url)), third.url);
 }
 
 function expect(failures, what, condition, detail = '') {
@@ -237,7 +300,23 @@ async function testEngine(engine, fixtures, host, notes) {
       expect(failures, 'dark mode', dark === 'rgb(28, 28, 30)', dark);
       await page.screenshot(path.join(webDir, `screenshot-${engine}-dark.png`));
       await page.darkMode(false);
+    } else {
+      // Told at the start only: a session of its own.
+      const dark = await open(engine, { dark: true });
+      try {
+        await dark.goto(host.url + 'index.html');
+        await dark.waitFor(() => document.body.dataset.ready, 60000);
+        const background = await dark.evaluate(() => getComputedStyle(document.body).backgroundColor);
+        expect(failures, 'dark mode', background === 'rgb(28, 28, 30)', background);
+        await dark.screenshot(path.join(webDir, `screenshot-${engine}-dark.png`));
+      } finally {
+        await dark.close();
+      }
     }
+
+    await page.goto(host.url + 'index.html?memory-limit-mb=1&keep-download-ms=300');
+    await page.waitFor(() => document.body.dataset.ready, 60000);
+    await memoryGivenBack(page, fixtures, failures);
 
     // The single file, opened from the disk.
     await page.goto('file://' + path.join(webDir, 'nvxfix.html'));
@@ -245,7 +324,8 @@ async function testEngine(engine, fixtures, host, notes) {
     const single = await fix(page, fixtures.other);
     expect(failures, 'single-file page from the disk', single.state === 'refused', JSON.stringify(single));
     const singleShow = await fix(page, fixtures.show);
-    expect(failures, 'single-file page fixes', singleShow.state === 'done', JSON.stringify(singleShow));
+    expect(failures, 'single-file page fixes', singleShow.state === 'done' && singleShow.held === '0 copies, 0 bytes',
+      JSON.stringify(singleShow));
     expect(failures, 'no page errors', page.errors.length === 0, page.errors.join('; '));
   } finally {
     await page.close();

@@ -24,6 +24,8 @@
   // collector frees arrays late, and each one left to it would count.
   const spare = [];
   const newChunk = () => spare.pop() || new Uint8Array(Chunk);
+  // The working copies open now: none once a fix has ended.
+  const views = new Set();
 
   // A chunk as the picked file holds it, as far as it still holds the
   // copy's bytes: less once the copy was cut shorter, and what grows again
@@ -95,6 +97,7 @@
       view.chunks.set(index, { sealed: new Blob([chunk]) });
       if (spare.length < 4) spare.push(chunk);
     });
+    view.base.dropWritten(view);
     return length;
   }
 
@@ -111,6 +114,7 @@
     view.cached.forEach((c) => view.base.release(c.bytes));
     view.cached = [];
     node.usedBytes = size;
+    view.base.dropWritten(view);
   }
 
   // The view's calls stand in for the in-memory file system's own on the
@@ -139,16 +143,52 @@
 
   const releasesReads = typeof ArrayBuffer.prototype.transfer === 'function' && !/Chrome\//.test(navigator.userAgent);
 
-  // A working copy at path of a File, or of bytes the page read where the
-  // worker cannot read files (WebKit on a page opened from the disk, where
-  // it cannot read a Blob of its own either).
-  MEMFS.nvxOpenView = function (path, file, bytes) {
-    const base = bytes ? {
-      size: bytes.byteLength,
-      read: (start, end) => new Uint8Array(bytes, start, end - start),
+  const detach = (buffer) => typeof buffer.transfer === 'function' && buffer.transfer(0);
+
+  // The page's copy of a file the worker cannot read (WebKit on a page
+  // opened from the disk, where it cannot read a Blob of its own either),
+  // in pieces of whole chunks: a piece whose chunks were all written, or
+  // that lies past the end of the copy, is given back during the fix, so
+  // that the file and the changed part are not held both at once.
+  function piecesBase(pieces) {
+    const starts = [];
+    let size = 0;
+    for (const piece of pieces) {
+      starts.push(size);
+      size += piece.byteLength;
+    }
+    const at = (start) => {
+      let i = starts.length - 1;
+      while (starts[i] > start) i--;
+      return i;
+    };
+    return {
+      size,
+      read: (start, end) => {
+        const i = at(start);
+        if (!pieces[i]) failIO();
+        return new Uint8Array(pieces[i], start - starts[i], end - start);
+      },
       release: () => {},
-      slice: (start, end) => new Uint8Array(bytes, start, end - start),
-    } : {
+      dropWritten: (view) => pieces.forEach((piece, i) => {
+        if (!piece) return;
+        const first = starts[i] / Chunk, end = (starts[i] + piece.byteLength) / Chunk;
+        let needed = starts[i] < view.baseEnd;
+        if (needed) {
+          needed = false;
+          for (let index = first; index < end && !needed; index++) needed = !view.chunks.has(index);
+        }
+        if (needed) return;
+        pieces[i] = null;
+        detach(piece);
+      }),
+      close: () => pieces.forEach((piece, i) => piece && (pieces[i] = null, detach(piece))),
+    };
+  }
+
+  // A working copy at path of a File, or of the pieces the page read of it.
+  MEMFS.nvxOpenView = function (path, file, pieces) {
+    const base = pieces ? piecesBase(pieces) : {
       size: file.size,
       read: (start, end) => new Uint8Array(new FileReaderSync().readAsArrayBuffer(file.slice(start, end))),
       // Each read is a new array. WebKit's collector keeps every one of
@@ -156,18 +196,51 @@
       // Chromium's frees them in time, and giving them up costs it more
       // than it saves (measured by bench/web_mode.mjs).
       release: (read) => releasesReads && read.buffer.transfer(0),
-      slice: (start, end) => file.slice(start, end),
+      dropWritten: () => {},
+      close: () => {},
     };
     FS.writeFile(path, new Uint8Array(0));
     const node = FS.lookupPath(path).node;
     node.nvxView = { base, baseEnd: base.size, chunks: new Map(), patches: [], cached: [] };
+    views.add(node.nvxView);
     node.usedBytes = base.size;
     return node;
   };
 
-  // The copy as a Blob: runs of unwritten chunks are slices of the picked
-  // file, written ones their arrays or Blobs, with the patches on top.
-  MEMFS.nvxBlob = function (node) {
+  // Gives back all a working copy holds, and the spare arrays; what the
+  // fix made stays only in the parts handed to the page.
+  MEMFS.nvxCloseView = function (node) {
+    const view = node.nvxView;
+    if (!view) return;
+    for (const stream of FS.streams) if (stream && stream.node === node) FS.close(stream);
+    view.cached.forEach((c) => view.base.release(c.bytes));
+    view.base.close();
+    view.chunks.clear();
+    view.cached = view.patches = [];
+    view.base = null;
+    node.nvxView = null;
+    node.usedBytes = 0;
+    views.delete(view);
+    spare.length = 0;
+  };
+
+  // What the worker still holds of working copies, for the page's tests:
+  // {copies, bytes}.
+  MEMFS.nvxHeld = function () {
+    let bytes = spare.length * Chunk;
+    for (const view of views) {
+      view.chunks.forEach((chunk) => (bytes += chunk.sealed ? chunk.sealed.size : chunk.length));
+      view.patches.forEach((patch) => (bytes += patch.bytes.length));
+      bytes += view.base ? view.base.size : 0;
+    }
+    return { copies: views.size, bytes };
+  };
+
+  // The copy as the parts of a Blob the page makes: runs of unwritten
+  // chunks are {start, end} of the picked file (the page slices its own
+  // File, so that no copy of it is made), written ones their arrays or
+  // Blobs, with the patches on top.
+  MEMFS.nvxParts = function (node) {
     const view = node.nvxView;
     const parts = [];
     for (let start = 0; start < node.usedBytes;) {
@@ -181,7 +254,7 @@
           end = Math.min(end + Chunk, node.usedBytes);
         }
         const baseTo = Math.min(end, view.baseEnd);
-        if (baseTo > start) parts.push(view.base.slice(start, baseTo));
+        if (baseTo > start) parts.push({ start, end: baseTo });
         if (end > Math.max(start, baseTo)) parts.push(new Uint8Array(end - Math.max(start, baseTo)));
       }
       start = end;
@@ -189,7 +262,7 @@
     // Patched bytes as a second layer: the parts cut around each patch.
     let segments = [], at = 0;
     for (const part of parts) {
-      const length = part.size !== undefined ? part.size : part.length;
+      const length = part instanceof Blob ? part.size : part.length !== undefined ? part.length : part.end - part.start;
       segments.push({ start: at, end: at + length, part, offset: 0 });
       at += length;
     }
@@ -207,26 +280,34 @@
       }
       segments = next;
     }
-    return new Blob(segments.map((s) => s.part instanceof Blob ? s.part.slice(s.offset, s.offset + s.end - s.start)
-      : s.part.subarray(s.offset, s.offset + s.end - s.start)), { type: 'application/zip' });
+    return segments.map((s) => {
+      const from = s.offset, to = s.offset + s.end - s.start;
+      if (s.part instanceof Blob) return s.part.slice(from, to);
+      if (s.part instanceof Uint8Array) return s.part.slice(from, to);  // a copy of the range only, as it is posted
+      return { start: s.part.start + from, end: s.part.start + to };
+    });
   };
 })();
 
-// Fixes one File through a working copy of it (or of bytes the page read,
-// where the worker cannot read files: WebKit on a page opened from the
-// disk). Gives {kind, text, blob}.
-Module.fixFile = function (file, bytes) {
+// Fixes one File through a working copy of it, or of the pieces the page
+// read of it where the worker cannot read files. Gives {kind, text, parts},
+// parts as MEMFS.nvxParts gives them for a fixed archive. Whatever the end,
+// the working copy is given back.
+Module.fixFile = function (file, pieces) {
   const folder = '/work', path = folder + '/' + file.name;
   FS.mkdirTree(folder);
-  const node = MEMFS.nvxOpenView(path, file, bytes);
+  const node = MEMFS.nvxOpenView(path, file, pieces);
   try {
     const [kind, ...text] = Module.ccall('NvxWebFix', 'string', ['string'], [path]).split('\n');
-    return { kind, text: text.join('\n'), blob: kind === 'done' ? MEMFS.nvxBlob(node) : null };
+    return { kind, text: text.join('\n'), parts: kind === 'done' ? MEMFS.nvxParts(node) : null };
   } finally {
-    MEMFS.resizeFileStorage(node, 0);
+    MEMFS.nvxCloseView(node);
     FS.unlink(path);
   }
 };
+
+// The size of the core's heap: it grows for a large fix and never shrinks.
+Module.heapSize = () => HEAPU8.length;
 
 // Whether this worker can read a file the page handed over.
 Module.canReadFile = function (file) {

@@ -11,6 +11,24 @@
   // The fixes since the list last had none running: "Fixing Show.zip (2 of 3)...".
   let batchTotal = 0, batchDone = 0;
   let handedOn = Promise.resolve();
+  // The worker is given one fix at a time; one whose heap grew (a heap
+  // never shrinks) is replaced once its fix ended.
+  const queue = [];
+  let fixing = null, workerReady = false, workerUrl = null;
+  const MB = 1048576;
+  // Test hooks: a lower memory limit, a shorter hold of a taken download.
+  const hooks = new URLSearchParams(location.search);
+  // What a tab can safely hold for a fix: a quarter of the memory the
+  // browser says the machine has (Chromium says, rounded down), at most
+  // 1.5 GB, which is also what engines that say nothing get.
+  const safeBytes = hooks.has('memory-limit-mb') ? Number(hooks.get('memory-limit-mb')) * MB
+    : Math.min(1536 * MB, (navigator.deviceMemory || 8) * 1024 * MB / 4);
+  // A taken download is given back this long after its click: by then the
+  // browser reads it from its own copy.
+  const keepTakenMs = hooks.has('keep-download-ms') ? Number(hooks.get('keep-download-ms')) : 60000;
+  // The page reads a file for the worker in pieces of whole chunks of the
+  // working copy (1 MB), which the worker gives back as the fix passes them.
+  const PieceBytes = 8 * MB;
 
   // The page's own explanations beside the window's texts, saying what to do.
   const notZip = (name) => '"' + name + '" is not a ZIP archive. Drop the Show.zip you were sent; on a Mac, ' +
@@ -24,10 +42,11 @@
     // The single-file page carries the worker's script; a page on a host
     // loads it beside itself.
     const inline = document.getElementById('worker-source');
-    const url = inline ? URL.createObjectURL(new Blob([inline.textContent], { type: 'text/javascript' }))
-      : 'nvxfix-worker.js';
+    workerUrl = workerUrl || (inline ? URL.createObjectURL(new Blob([inline.textContent], { type: 'text/javascript' }))
+      : 'nvxfix-worker.js');
+    workerReady = false;
     try {
-      worker = new Worker(url);
+      worker = new Worker(workerUrl);
     } catch (e) {
       return workerFailed();
     }
@@ -37,24 +56,64 @@
       if (m.type === 'ready') {
         document.getElementById('placeholder-banner').hidden = !m.placeholder;
         document.body.dataset.ready = 'true';
+        workerReady = true;
         showStatus();
+        fixNext();
       } else if (m.type === 'progress') {
         const row = rows.get(m.id);
         if (row) showProgress(row, m.text, m.done, m.total);
       } else if (m.type === 'need-bytes') {
         // The engine lets the worker read no file (WebKit on a page opened
-        // from the disk): the page reads it whole and hands the bytes over.
+        // from the disk): the page reads it and hands the pieces over. The
+        // worker then holds the whole file, not only the part the fix
+        // changes. The worker has done nothing yet and stays.
+        fixing = null;
         const row = rows.get(m.id);
-        row.file.arrayBuffer().then(
-          (bytes) => worker.postMessage({ id: m.id, file: row.file, bytes }, [bytes]),
-          (e) => showOutcome(row, 'error', 'Cannot read "' + row.name + '": ' + e.message));
+        if (row) whenSafe(row, row.file.size, () => handOn(m.id, row.file, true, true));
+        fixNext();
       } else if (m.type === 'end') {
+        fixing = null;
         const row = rows.get(m.id);
-        if (row) showOutcome(row, m.kind, m.text, m.blob, m.kind === 'error' &&
-          /is damaged|is truncated|central directory is missing/.test(m.text) ? damaged : '');
-        if (m.fatal) workerFailed();
+        if (row) {
+          if (m.held) row.li.dataset.held = m.held.copies + ' copies, ' + m.held.bytes + ' bytes';
+          const blob = m.parts && new Blob(m.parts.map((p) => p instanceof Blob || ArrayBuffer.isView(p) ? p
+            : row.file.slice(p.start, p.end)), { type: 'application/zip' });
+          showOutcome(row, m.kind, m.text, blob, m.kind === 'error' &&
+            /is damaged|is truncated|central directory is missing/.test(m.text) ? damaged : '');
+        }
+        if (m.fatal) return workerFailed();
+        if (!m.grown) return fixNext();
+        // A host serves the worker's files again; the single file carries them.
+        worker.onmessage = worker.onerror = null;
+        worker.terminate();
+        startWorker();
       }
     };
+  }
+
+  // readHere: the worker asked for the file's pieces; first: it goes before
+  // those waiting, as it was its turn.
+  function handOn(id, file, readHere = false, first = false) {
+    queue[first ? 'unshift' : 'push']({ id, file, readHere });
+    fixNext();
+  }
+
+  async function fixNext() {
+    if (fixing || !workerReady || broken || !queue.length) return;
+    const job = (fixing = queue.shift());
+    const pieces = [];
+    if (job.readHere) {
+      try {
+        for (let at = 0; at < job.file.size; at += PieceBytes)
+          pieces.push(await job.file.slice(at, at + PieceBytes).arrayBuffer());
+      } catch (e) {
+        fixing = null;
+        const row = rows.get(job.id);
+        if (row) showOutcome(row, 'error', 'Cannot read "' + row.name + '": ' + e.message);
+        return fixNext();
+      }
+    }
+    worker.postMessage({ id: job.id, file: job.file, pieces: job.readHere ? pieces : undefined }, pieces);
   }
 
   function workerFailed() {
@@ -101,11 +160,53 @@
 
   const sameFile = (a, b) => a.name === b.name && a.size === b.size && a.lastModified === b.lastModified;
 
-  // A dismissed row gives back the fixed archive it held.
+  // A row gives back the fixed archive it held; its link becomes note.
+  function giveBack(row, note) {
+    clearTimeout(row.taken);
+    if (!row.url) return;
+    URL.revokeObjectURL(row.url);
+    row.url = null;
+    row.li.querySelector('a[download]').replaceWith(note);
+  }
+
   function dismissRow(row) {
-    if (row.url) URL.revokeObjectURL(row.url);
+    giveBack(row, '');
     if (row.id) rows.delete(row.id);
     row.li.remove();
+  }
+
+  const taken = 'Downloaded. To download it once more, fix the file again.';
+
+  // Before a fix that needs more memory than the tab can safely hold, the
+  // row says so and offers the fix all the same.
+  function whenSafe(row, needs, go) {
+    if (needs <= safeBytes || row.confirmed) return go();
+    if (row.li.dataset.state === 'large') return;
+    if (row.li.dataset.state === 'working') batchDone++;
+    row.li.dataset.state = 'large';
+    row.bar.hidden = true;
+    row.text.className = 'text large';
+    row.text.textContent = 'Fixing this archive here needs about ' + describeSize(needs) + ' of memory, more than ' +
+      'this browser can safely hold (about ' + describeSize(safeBytes) + '): the tab may stop. The programs fix ' +
+      'it without that limit: NvxFix.exe on Windows, nvxfix-cli on macOS and Linux.';
+    const button = document.createElement('button');
+    button.type = 'button';
+    button.className = 'proceed';
+    button.textContent = 'Fix it here anyway';
+    button.addEventListener('click', () => {
+      button.remove();
+      row.confirmed = true;
+      row.bar.hidden = false;
+      row.text.className = 'text';
+      row.li.dataset.state = 'working';
+      batchTotal++;
+      showProgress(row, 'Waiting...', 0, 0);
+      showStatus();
+      go();
+    });
+    row.text.after(button);
+    row.li.querySelector('.dismiss').hidden = false;
+    showStatus();
   }
 
   function showProgress(row, text, done, total) {
@@ -135,15 +236,16 @@
     if (blob) {
       // A file fixed again: the older result is given back.
       for (const older of rows.values())
-        if (older !== row && older.url && sameFile(older.file, row.file)) {
-          URL.revokeObjectURL(older.url);
-          older.url = null;
-          older.li.querySelector('a').replaceWith('(fixed again below)');
-        }
+        if (older !== row && sameFile(older.file, row.file)) giveBack(older, '(fixed again below)');
       const link = document.createElement('a');
       row.url = link.href = URL.createObjectURL(blob);
       link.download = row.name;
       link.textContent = 'Download ' + row.name;
+      // Taken, the download is given back a while later or at the next fix;
+      // the link then says how to get it once more rather than fail.
+      link.addEventListener('click', () => {
+        if (!row.taken) row.taken = setTimeout(() => giveBack(row, taken), keepTakenMs);
+      });
       row.li.appendChild(link);
       // The Mac blocks the first start of what was downloaded: say how past it.
       const fixed = /\(fixed ([^;)]+)/.exec(text);
@@ -158,6 +260,12 @@
   }
 
   function fixFile(file) {
+    // A file fixed again gives back its older result now, not only when the
+    // new one is there: the tab holds one of them at a time.
+    for (const older of rows.values()) {
+      if (sameFile(older.file, file)) giveBack(older, '(fixed again below)');
+      else if (older.taken) giveBack(older, taken);
+    }
     const row = addRow(file.name, file.size);
     row.file = file;
     if (file.size === 0) return showOutcome(row, 'refused', Refused, null, empty(file.name));
@@ -173,11 +281,42 @@
     showStatus();
     // A ZIP archive starts with "PK"; a file that does not is something
     // else. Handed on in the order picked, as the status line counts them.
-    handedOn = handedOn.then(() => file.slice(0, 2).arrayBuffer()).then((head) => {
+    handedOn = handedOn.then(() => file.slice(0, 2).arrayBuffer()).then(async (head) => {
       const bytes = new Uint8Array(head);
-      if (bytes[0] === 0x50 && bytes[1] === 0x4B) worker.postMessage({ id, file });
+      if (bytes[0] === 0x50 && bytes[1] === 0x4B) whenSafe(row, await copySize(file), () => handOn(id, file));
       else showOutcome(row, 'refused', Refused, null, notZip(file.name));
-    }, () => worker.postMessage({ id, file }));
+    }, () => handOn(id, file));
+  }
+
+  // What the working copy of an archive will hold: the fix rewrites it from
+  // the old viewer's entry on (found through the central directory), the
+  // front stays in the picked file. The whole file where that cannot be
+  // told.
+  async function copySize(file) {
+    const viewer = 'Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5';
+    try {
+      const tailAt = Math.max(0, file.size - 65557);
+      const tail = new DataView(await file.slice(tailAt).arrayBuffer());
+      let end = tail.byteLength - 22;
+      while (end >= 0 && tail.getUint32(end, true) !== 0x06054b50) end--;
+      if (end < 0) return file.size;
+      const size = tail.getUint32(end + 12, true), offset = tail.getUint32(end + 16, true);
+      if (offset === 0xffffffff || offset + size > file.size) return file.size;
+      const directory = new DataView(await file.slice(offset, offset + size).arrayBuffer());
+      const decoder = new TextDecoder();
+      let first = file.size;
+      for (let at = 0; at + 46 <= directory.byteLength && directory.getUint32(at, true) === 0x02014b50;) {
+        const nameLength = directory.getUint16(at + 28, true);
+        const name = decoder.decode(new Uint8Array(directory.buffer, at + 46, Math.min(nameLength, directory.byteLength - at - 46)));
+        // An offset past 4 GB is in a Zip64 field: taken as the front.
+        const local = directory.getUint32(at + 42, true);
+        if (name.endsWith(viewer)) first = Math.min(first, local === 0xffffffff ? 0 : local);
+        at += 46 + nameLength + directory.getUint16(at + 30, true) + directory.getUint16(at + 32, true);
+      }
+      return first >= file.size ? file.size : file.size - first;
+    } catch (e) {
+      return file.size;
+    }
   }
 
   // Browsers give no file modes or links: a bundle read from a folder
