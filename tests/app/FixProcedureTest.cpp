@@ -6,44 +6,23 @@
 #include "Archivers/Zip/FileZipper.h"
 #include "Archivers/Zip/ZipStructure.h"
 #include "FileSystem/FileAPI.h"
-#include "FixDispatch.h"
 #include "FixProcedure.h"
 #include "Formats/MachO.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
 #include "Foundation/Threads.h"
-#include "Restore.h"
-#include "ShowSearch.h"
 #include "Streams/Streams.h"
 #include "support/FaultyFileAPI.h"
 #include "support/Files.h"
 #include "support/ScratchFolder.h"
+#include "support/Shows.h"
 #include "support/ZipBuilder.h"
 #include "support/ZipSession.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Payload() {
-    TRef<TResourceStream> payload = OpenResourceStream(u"ZUVORUDAD", RT_RCDATA);
-    return std::string((const char*)payload->Memory(), (size_t)payload->GetSize());
-}
-
-// A bundle as the fix finds it; parts can be left out.
-WideString MakeBundle(const WideString& folder, bool marker = true, bool viewer = true) {
-    WriteBytes(JoinPath(folder, u"Contents/Info.plist"), "<plist/>");
-    if (marker) WriteBytes(MarkerPath(folder), "slides");
-    if (viewer) WriteBytes(ViewerPath(folder), "OLD VIEWER");
-    return folder;
-}
-
-class FixProcedure : public testing::Test {
-protected:
-    TScratchFolder Scratch;
-    WideString Bundle = Scratch / u"Show.app";
-};
 
 TEST_F(FixProcedure, PathsUseThePlatformSeparator) {
     WideString sep(1, PathDelim);
@@ -239,61 +218,9 @@ TEST_F(FixProcedure, RootFolderIsRefusedWithoutAnyBackup) {
     SetCurrentFolder(start);
 }
 
-// Given paths: each in its mode (a .ZIP name is an archive too), each end
-// told once and counted, a failure keeping none of the rest from their
-// turn; a stop ends the batch.
-TEST_F(FixProcedure, GivenPathsAreFixedInTheirModeToldAndCounted) {
-    MakeBundle(Bundle);
-    const WideString fixed = MakeBundle(Scratch / u"Fixed.app");
-    WriteBytes(ViewerPath(fixed), Payload());
-    const WideString notes = Scratch / u"notes.txt", damaged = Scratch / u"Damaged.ZIP";
-    WriteBytes(notes, "not a show");
-    WriteBytes(damaged, "PK not an archive");
-    const WideString missing = Scratch / u"Gone.app";
-    struct TTold : TFixListener {
-        std::vector<WideString> Lines;
-        void Progress(TFixStage, uint64_t, uint64_t) override {}
-        void Ended(const TPathEnd& end) override {
-            // Appended: a literal plus a string trips a false -Wrestrict of mingw.
-            WideString line = end.Path;
-            if (end.Result) line.append(u" ").append(AnsiToWide(end.Result->Outcome));
-            if (end.Failure) line.append(u" failed");
-            Lines.push_back(line);
-        }
-    } listener;
-    const TFixTally tally = FixPaths({Bundle, fixed, notes, missing, damaged}, FixPicked, listener);
-    const std::vector<WideString>& told = listener.Lines;
-    EXPECT_EQ(told,
-              (std::vector<WideString>{Bundle + u" Done!", fixed + u" Already fixed",
-                                       notes + u" " + AnsiToWide(FixOutcome::Refused), missing, damaged + u" failed"}));
-    EXPECT_EQ((std::vector<int>{tally.Fixed, tally.AlreadyFixed, tally.Refused, tally.Missing, tally.Failed}),
-              (std::vector<int>{1, 1, 1, 1, 1}));
-    EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), Payload());
-    EXPECT_THROW(FixPicked(missing), EFileOpenError);
-    int tried = 0;
-    EXPECT_THROW(FixPaths(
-                     {notes, notes},
-                     [&](const WideString&, const TFixProgress&) -> TFixResult {
-                         ++tried;
-                         throw EAbort("The fix was stopped");
-                     },
-                     listener),
-                 EAbort);
-    EXPECT_EQ(tried, 1);
-}
-
 }  // namespace
 
 namespace {
-
-// A bundle packed into <folder>/Show.zip by the library's own zipper.
-WideString MakeArchive(const WideString& folder) {
-    WideString source = MakeBundle(JoinPath(JoinPath(folder, u"src"), u"Show.app"));
-    WideString archive = JoinPath(folder, u"Show.zip");
-    TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
-    zipper->Zip(archive, source, true);
-    return archive;
-}
 
 // The staged archive cannot be made, as on a full or read-only disk.
 class TNoStagedArchive : public TFileAPI {
@@ -610,42 +537,6 @@ TEST(ZipMode, InPlaceFixLeavesOneViewerAndRefusesALinkOnItsWay) {
 
 namespace {
 
-// Files of the user's that carry the names a staged file would take first.
-TEST(StagedFiles, NeverTakeTheNameOfAFileAlreadyThere) {
-    TScratchFolder scratch;
-    WideString archive = MakeArchive(scratch.Path());
-    WriteBytes(archive + u".new", "mine");
-    FixBundleArchive(archive);
-    EXPECT_EQ(ReadBytes(archive + u".new"), "mine");
-
-    WideString bundle = MakeBundle(scratch / u"Own.app");
-    WriteBytes(ViewerPath(bundle) + u".new", "notes");
-    EXPECT_EQ(FixPresentation(bundle), FixOutcome::Done);
-    EXPECT_EQ(ReadBytes(ViewerPath(bundle)), Payload());
-    EXPECT_EQ(ReadBytes(ViewerPath(bundle) + u".new"), "notes");
-}
-
-// A staged file left by a fix that was killed goes with the next fix; one
-// a running fix holds open stays, and the next fix takes another name.
-TEST(StagedFiles, AbandonedOnesAreRemovedHeldOnesKept) {
-    TScratchFolder scratch;
-    WideString archive = MakeArchive(scratch.Path());
-    WriteBytes(archive + u".nvxfix-new", "abandoned");
-    WriteBytes(archive + u".nvxfix-new2", "still being written");
-    TFileHandle held(FileAPI->CreateFile(archive + u".nvxfix-new2", FileAccess::Read,
-                                         FileShare::Read | FileShare::Write, nullptr, FileDisposition::OpenExisting,
-                                         0));
-    ASSERT_TRUE(held.Valid());
-    EXPECT_EQ(FixBundleArchive(archive), FixOutcome::Done);
-    EXPECT_FALSE(fs::exists(FsPath(archive + u".nvxfix-new")));
-    EXPECT_EQ(ReadBytes(archive + u".nvxfix-new2"), "still being written");
-    EXPECT_FALSE(fs::exists(FsPath(archive + u".nvxfix-new3")));
-}
-
-}  // namespace
-
-namespace {
-
 const std::string ViewerName = "Show.app/Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5";
 
 // The first bytes of a Mach-O program of one architecture.
@@ -770,133 +661,5 @@ TEST_F(FixProcedure, AFolderWithoutModesGetsItsProgramsBack) {
     EXPECT_EQ(FixBundleFolder(Bundle), FixOutcome::AlreadyFixed);
 }
 #endif
-
-// <folder>/<name>.zip holding Show.app, whose slides are its name: shows
-// of one name told apart.
-WideString ZipShow(const WideString& folder, const std::string& name) {
-    const WideString source = MakeBundle(JoinPath(JoinPath(folder, u"src-" + Widen(name)), u"Show.app"));
-    WriteBytes(MarkerPath(source), name);
-    const WideString archive = JoinPath(folder, Widen(name) + u".zip");
-    MakeRef<TFileZipper>()->Zip(archive, source, TFileZipper::WithFolderName);
-    return archive;
-}
-
-// Two fixes of two shows of one name: a restore takes the newest original,
-// the fixed show it replaces becomes a backup and is passed over after.
-TEST(Restore, PutsBackTheNewestOriginalAndKeepsWhatItReplaces) {
-    TScratchFolder scratch;
-    const WideString show = scratch / u"Show.zip";
-    const std::string first = ReadBytes(ZipShow(scratch.Path(), "first"));
-    const std::string second = ReadBytes(ZipShow(scratch.Path(), "second"));
-    WriteBytes(show, first);
-    EXPECT_EQ(RestorePicked(show), FixOutcome::NothingToRestore);
-    ASSERT_EQ(FixBundleArchive(show), FixOutcome::Done);
-    WriteBytes(show, second);
-    ASSERT_EQ(FixBundleArchive(show).Backup, scratch / u"Show.bak (2).zip");
-    const std::string fixed = ReadBytes(show);
-
-    TFixResult restored = RestorePicked(show);
-    EXPECT_EQ(DescribeFix(restored), u"Restored (from Show.bak (2).zip; fixed show kept as Show.bak (3).zip)");
-    EXPECT_EQ(ReadBytes(show), second);
-    EXPECT_EQ(ReadBytes(restored.Kept), fixed);
-    EXPECT_FALSE(fs::exists(FsPath(restored.Backup)));
-    restored = RestorePicked(show);
-    EXPECT_EQ(restored.Backup, scratch / u"Show.bak.zip");
-    EXPECT_EQ(ReadBytes(show), first);
-    EXPECT_EQ(ReadBytes(restored.Kept), second);
-}
-
-// A backup that is no presentation is refused; a move that fails puts the
-// show back where it was and leaves the backup as it is.
-TEST_F(FixProcedure, ARestoreThatCannotTakeItsBackupChangesNothing) {
-    MakeBundle(Bundle);
-    ASSERT_EQ(FixBundleFolder(Bundle), FixOutcome::Done);
-    const WideString backup = Bundle + u".bak";
-    fs::rename(FsPath(MarkerPath(backup)), FsPath(Scratch / u"slideshow.dat"));
-    const TFixResult refused = RestorePicked(Bundle);
-    EXPECT_EQ(DescribeFixAndNotes(refused, TBackupMention::Always, u"\n"),
-              u"Backup damaged (Show.app.bak)\nNote: it holds no presentation");
-    fs::rename(FsPath(Scratch / u"slideshow.dat"), FsPath(MarkerPath(backup)));
-
-    class TBackupStuck : public TFileAPI {
-    public:
-        bool MoveFile(const WideString& from, const WideString& to, uint32_t flags) override {
-            if (ExtractFileName(from) == u"Show.app.bak") return SetLastErrorCode(WinError::SharingViolation), false;
-            return TFileAPI::MoveFile(from, to, flags);
-        }
-    };
-    TRef<TBackupStuck> stuck = MakeRef<TBackupStuck>();
-    {
-        TFileAPIScope scope(stuck.Get());
-        EXPECT_THROW(RestorePicked(Bundle), EFileWriteError);
-    }
-    EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), Payload());
-    EXPECT_EQ(ReadBytes(ViewerPath(backup)), "OLD VIEWER");
-    EXPECT_FALSE(fs::exists(FsPath(backup + u" (2)")));
-}
-
-// The search takes bundles and archives, not their backups, staged files
-// or what a bundle holds, searches a folder that only has a backup's name,
-// and tells of a folder it cannot list; the run counts archives without a
-// presentation apart, and a second run finds every show fixed.
-TEST(ShowSearch, FindsEveryShowOnceAndNothingAFixLeftBesideIt) {
-    TScratchFolder scratch;
-    const WideString root = scratch / u"tree";
-    const WideString bundle = MakeBundle(scratch / u"tree/a/Show.app");
-    MakeBundle(bundle + u".bak");
-    MakeBundle(bundle + u".bak (2)");
-    WriteBytes(JoinPath(bundle, u"Contents/Resources/inner.zip"), "not searched");
-    const std::string archive = ReadBytes(MakeArchive(scratch / u"made"));
-    for (const char16_t* name : {u"Show.zip", u"Show.bak.zip", u"Show.bak (3).zip", u"Show.zip.nvxfix-new"})
-        WriteBytes(scratch / (u"tree/a/" + WideString(name)), archive);
-    WriteBytes(scratch / u"tree/b/Other.app/Contents/Info.plist", "<plist/>");
-    const WideString deep = MakeBundle(scratch / u"tree/b/older.bak/Deep.app");
-    WriteBytes(scratch / u"tree/b/photos/day.txt", "photos");
-    MakeRef<TFileZipper>()->Zip(scratch / u"tree/b/photos.zip", scratch / u"tree/b/photos",
-                                TFileZipper::WithFolderName);
-    WriteBytes(scratch / u"tree/c/locked/Hidden.app/Contents/Info.plist", "<plist/>");
-
-    class TLockedFolder : public TFileAPI {
-    public:
-        TNativeHandle FindFirst(const WideString& pattern, TFindData& data) override {
-            if (pattern.find(u"locked") == WideString::npos) return TFileAPI::FindFirst(pattern, data);
-            SetLastErrorCode(WinError::AccessDenied);
-            return InvalidNativeHandle;
-        }
-    };
-    struct TTold : TRunListener {
-        std::vector<WideString> Lines;
-        int32_t Done = 0, Found = 0;
-        void Progress(TFixStage, uint64_t, uint64_t) override {}
-        void Ended(const TPathEnd& end) override {
-            Lines.push_back(end.Path.substr(end.Path.rfind(PathDelim) + 1) + u" " +
-                            AnsiToWide(end.Result ? end.Result->Outcome : AnsiString("failed")));
-        }
-        void PassedBy(const WideString& path, TPassedBy why, const WideString& text) override {
-            Lines.push_back(ExtractFileName(path) + u" " + text +
-                            (why == TPassedBy::Unreadable ? u" (unreadable)" : u""));
-        }
-        void RunProgress(int32_t done, int32_t found, uint64_t, uint64_t) override { Done = done, Found = found; }
-    };
-    TRef<TLockedFolder> locked = MakeRef<TLockedFolder>();
-    TFileAPIScope scope(locked.Get());
-    for (const char* outcome : {FixOutcome::Done, FixOutcome::AlreadyFixed}) {
-        TTold told;
-        const TRunTally tally = FixTrees({root}, FixPicked, told);
-        // Appended: a literal plus a string trips a false -Wrestrict of mingw.
-        const WideString done = WideString(u" ").append(AnsiToWide(outcome));
-        EXPECT_EQ(told.Lines,
-                  (std::vector<WideString>{WideString(u"locked cannot be read: ")
-                                               .append(AnsiToWide(SystemErrorText(WinError::AccessDenied)))
-                                               .append(u" (unreadable)"),
-                                           WideString(u"Show.app").append(done), WideString(u"Show.zip").append(done),
-                                           WideString(u"Deep.app").append(done)}));
-        EXPECT_EQ((std::vector<int>{told.Done, told.Found, tally.Shows.Total(), tally.WithoutPresentation,
-                                    tally.Unreadable, tally.Shows.Refused}),
-                  (std::vector<int>{4, 4, 3, 2, 1, 0}));
-    }
-    EXPECT_EQ(ReadBytes(ViewerPath(deep)), Payload());
-    EXPECT_EQ(ReadBytes(ViewerPath(bundle + u".bak")), "OLD VIEWER");
-}
 
 }  // namespace

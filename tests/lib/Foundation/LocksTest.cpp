@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 #include <thread>
-#include "Foundation/Clock.h"
 #include "Foundation/Locks.h"
-#include "Foundation/SystemInfo.h"
 
 namespace {
 
@@ -46,41 +44,6 @@ TEST(Locks, EnterAfterTheOwnerDiedSucceedsAndFlagsAbandoned) {
     lock.Enter();
     EXPECT_TRUE(lock.Abandoned());
     lock.Leave();
-}
-
-TEST(SystemInfo, StartUpReadTheVersion) {
-    EXPECT_EQ(OSVersion().PlatformId, 2u);
-    EXPECT_GE(OSVersion().Major, 5u);
-    EXPECT_FALSE(IsWow64());  // the tests are 64-bit programs
-}
-
-TSystemTime Local(uint16_t year, uint16_t month, uint16_t day, uint16_t hour, uint16_t minute, uint16_t ms = 0) {
-    TSystemTime t;
-    t.Year = year, t.Month = month, t.Day = day, t.Hour = hour, t.Minute = minute, t.Second = 30, t.Milliseconds = ms;
-    return t;
-}
-
-// Day of week is an output only; compare the rest.
-void ExpectSameTime(TSystemTime a, const TSystemTime& b) {
-    a.DayOfWeek = b.DayOfWeek;
-    EXPECT_EQ(a, b) << a.Year << "-" << a.Month << "-" << a.Day << " " << a.Hour << ":" << a.Minute;
-}
-
-TEST(Clock, LocalTimesRoundTripOnBothSidesOfADaylightSavingChange) {
-    for (const TSystemTime& t : {Local(2024, 1, 15, 12, 0, 250), Local(2024, 7, 15, 12, 0), Local(2024, 3, 30, 23, 59),
-                                 Local(2024, 3, 31, 4, 0), Local(2024, 10, 26, 23, 0), Local(2024, 10, 27, 4, 0),
-                                 Local(1999, 12, 31, 23, 59, 999)})
-        ExpectSameTime(FileTimeToLocal(LocalToFileTime(t)), t);
-}
-
-TEST(Clock, DayOfWeekAndClockSources) {
-    EXPECT_EQ(FileTimeToLocal(LocalToFileTime(Local(2024, 7, 15, 12, 0))).DayOfWeek, 1);  // a Monday
-    uint32_t before = TickCount();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_GE(TickCount() - before, 15u);
-    TSystemTime now = LocalNow();
-    EXPECT_GE(now.Year, 2024);
-    EXPECT_LE(now.Month, 12);
 }
 
 }  // namespace
