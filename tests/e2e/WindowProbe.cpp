@@ -10,10 +10,10 @@
 //                         the size the label's text needs at the label's width in
 //                         the label's font (the font described, where the label's
 //                         own cannot be read from here), and that font's face
-//   watch <form> <label> <text> <seconds>
+//   watch <form> <label> <text> <seconds> [<ms>]
 //                         asks the form every few milliseconds whether it answers
-//                         within one second and notes every text the label shows,
-//                         until it shows text or the time is up
+//                         within ms (one second unless given) and notes every text
+//                         the label shows, until it shows text or the time is up
 //   version <file>        the program's version resource
 //   icons <file>          the sizes of the program's first icon (what Explorer shows)
 //   dpi <hwnd> <dpi>      sends WM_DPICHANGED as the system does when the window
@@ -212,7 +212,7 @@ std::string Fit(HWND label, const std::vector<std::string>& words) {
                ",", Number(need.bottom), "],\"box\":[", Number(box.right), ",", Number(box.bottom), "]}");
 }
 
-std::string Watch(HWND form, HWND label, const std::wstring& last, double seconds) {
+std::string Watch(HWND form, HWND label, const std::wstring& last, double seconds, UINT answerMs) {
     std::vector<std::wstring> texts;
     int asked = 0, unanswered = 0;
     DWORD slowest = 0;
@@ -221,7 +221,7 @@ std::string Watch(HWND form, HWND label, const std::wstring& last, double second
         DWORD_PTR result = 0;
         DWORD before = ::GetTickCount();
         ++asked;
-        if (!::SendMessageTimeoutW(form, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result)) ++unanswered;
+        if (!::SendMessageTimeoutW(form, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, answerMs, &result)) ++unanswered;
         slowest = std::max<DWORD>(slowest, ::GetTickCount() - before);
         std::wstring text = WindowText(label);
         if (texts.empty() || texts.back() != text) texts.push_back(text);
@@ -342,9 +342,9 @@ std::string Run(const std::vector<std::string>& words) {
         HWND label = (HWND)(INT_PTR)std::stoll(words[1]);
         return ::IsWindow(label) ? Fit(label, words) : "{\"error\":\"no such window\"}";
     }
-    if (command == "watch" && words.size() == 5)
+    if (command == "watch" && (words.size() == 5 || words.size() == 6))
         return Watch((HWND)(INT_PTR)std::stoll(words[1]), (HWND)(INT_PTR)std::stoll(words[2]), Wide(words[3]),
-                     std::stod(words[4]));
+                     std::stod(words[4]), words.size() == 6 ? (UINT)std::stoul(words[5]) : 1000);
     if (command == "version" && words.size() == 2) return Version(Wide(words[1]));
     if (command == "icons" && words.size() == 2) return Icons(Wide(words[1]));
     if (command == "drop" && words.size() >= 3) {
