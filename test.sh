@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks formatting, builds the Linux, Windows and web targets, runs every
 # test of each and each fuzzer for a minute (what CI runs).
-#   ./test.sh quick   the format check, the Linux build and its tests not
-#                     labelled slow, in about five minutes
+#   ./test.sh quick   the format check, the manual pages, the Linux build
+#                     and its tests not labelled slow, in about five minutes
 set -u
 cd "$(dirname "$0")"
 case "${1:-}" in
@@ -15,30 +15,9 @@ if [ $mode = quick ]; then tools/ensure-packages.sh linux-only || exit 2; else t
 jobs=$(nproc 2>/dev/null || echo 2)
 status=0
 flaky=""
-# ccache (the build takes it as compiler launcher where installed) hashes
-# paths below the checkout as relative ones, so that another clone or work
-# tree of the same sources takes its objects.
-export CCACHE_BASEDIR="$PWD"
 
 echo "== format"
 tools/check-format.sh || status=1
-
-if [ $mode = quick ]; then
-  mkdir -p build
-  echo "== linux: configure and build"
-  if ! cmake --preset linux >build/linux-configure.log 2>&1; then
-    cat build/linux-configure.log; exit 1
-  fi
-  if ! cmake --build --preset linux -j "$jobs" >build/linux-build.log 2>&1; then
-    grep -E 'error|Error' -A5 build/linux-build.log | head -60; exit 1
-  fi
-  echo "== linux: tests not labelled slow"
-  ctest --preset linux -LE slow -j "$jobs" --output-on-failure >build/linux-quick-ctest.log 2>&1 || status=1
-  sed -n '/tests passed/,$p' build/linux-quick-ctest.log
-  grep -A30 -E '\*\*\*Failed|\*\*\*Exception|\*\*\*Timeout' build/linux-quick-ctest.log | head -120
-  [ $status -eq 0 ] && echo "Quick tests passed (./test.sh runs every test)." || echo "Some steps failed; logs in build/."
-  exit $status
-fi
 
 # The pages themselves; ctest's ManPageOptions holds them to --help.
 echo "== manual pages"
@@ -58,20 +37,21 @@ start_wine() {
 }
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
-# linux-portable: a small second build of the file layer's tests without
-# the Linux-only calls, so that their portable fallbacks are run as well.
-for preset in linux linux-portable windows; do
+# Configures and builds a preset and runs its tests, with any further
+# arguments given to ctest; fails when a step fails.
+build_and_test() {
+  local preset=$1 log="build/$1-ctest.log" result
+  shift
   echo "== $preset: configure and build"
   if ! cmake --preset "$preset" >"build/$preset-configure.log" 2>&1; then
-    cat "build/$preset-configure.log"; status=1; continue
+    cat "build/$preset-configure.log"; return 1
   fi
   if ! cmake --build --preset "$preset" -j "$jobs" >"build/$preset-build.log" 2>&1; then
-    grep -E 'error|Error' -A5 "build/$preset-build.log" | head -60; status=1; continue
+    grep -E 'error|Error' -A5 "build/$preset-build.log" | head -60; return 1
   fi
   [ "$preset" = windows ] && start_wine
-  echo "== $preset: tests"
-  log="build/$preset-ctest.log"
-  ctest --preset "$preset" -j "$jobs" --output-on-failure >"$log" 2>&1
+  echo "== $preset: tests $*"
+  ctest --preset "$preset" -j "$jobs" --output-on-failure "$@" >"$log" 2>&1
   result=$?
   # ctest's summary, the failures and their output; whole logs stay in build/.
   sed -n '/tests passed/,$p' "$log"
@@ -85,7 +65,19 @@ for preset in linux linux-portable windows; do
     echo "flaky: ${flaky% } passed only when run again"
     result=0
   fi
-  [ $result -eq 0 ] || status=1
+  return $result
+}
+
+if [ $mode = quick ]; then
+  build_and_test linux -LE slow || status=1
+  [ $status -eq 0 ] && echo "Quick tests passed (./test.sh runs every test)." || echo "Some steps failed; logs in build/."
+  exit $status
+fi
+
+# linux-portable: a small second build of the file layer's tests without
+# the Linux-only calls, so that their portable fallbacks are run as well.
+for preset in linux linux-portable windows; do
+  build_and_test "$preset" || status=1
 done
 
 # Each fuzzer for a minute over a copy of its corpus; a finding fails the run
