@@ -604,7 +604,6 @@ def make_shows(s):
 
 
 def fix_table(s, payload):
-    s.step('Every archive of the table named at once: each ends as the table says.')
     cases = archive_table.make(os.path.join(s.run_dir, "table"))
     count = {o: sum(c.outcome == o for c in cases) for o in (archive_table.FIXED, archive_table.REFUSED,
                                                                 archive_table.ERROR)}
