@@ -71,7 +71,7 @@ TFixResult ChooseBackup(const std::vector<WideString>& backups,
 }
 
 [[noreturn]] void CannotPutBack(const WideString& backup, uint32_t code) {
-    throw EFileWriteError("Cannot put \"" + WideToAnsi(backup) + "\" back: " + SystemErrorText(code), code);
+    throw EFileWriteError(TPathText{"Cannot put \"", backup, "\" back: " + SystemErrorText(code)}, code);
 }
 
 }  // namespace
