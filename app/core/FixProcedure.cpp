@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <memory>
 #include "Archivers/Zip/EntryModes.h"
-#include "Archivers/Zip/FileZipper.h"
 #include "Archivers/Zip/ZipEntryChecks.h"
 #include "Backups.h"
 #include "BundleRules.h"
@@ -247,12 +246,6 @@ void CheckWritable(const WideString& archive) {
             TPathText{"Cannot fix \"", archive, "\": it cannot be written (" + SystemErrorText(code) + ")"}, code);
 }
 
-// Nobody changes the archive while it is read: the fix's judgement and
-// check hold for the bytes it copies.
-TRef<TFileStream> OpenForReading(const WideString& archive) {
-    return MakeRef<TFileStream>(archive, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
-}
-
 // What the archive's bundle asks for: Refused or AlreadyFixed, or, when it
 // needs a fix, no outcome yet (newViewer: the viewer is to be written). The
 // check of every entry is waited for only then, and gives the modes the
@@ -285,10 +278,9 @@ TFixResult Prepared(TShowArchive& show, const WideString& archive, TResourceStre
 TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progress, TFixMode mode) {
     const WideString archive = PickedPath(given);
     if (mode == TFixMode::Fix) CheckWritable(archive);
-    TRef<TFileStream> file = OpenForReading(archive);
+    TRef<TFileStream> file = OpenArchiveForReading(archive);
     TRef<TResourceStream> payload = OpenPayload();
-    auto show = std::make_unique<TShowArchive>(file.Get(), archive, DefaultZipWorkers(),
-                                               [archive] { return TRef<TStream>(OpenForReading(archive)); });
+    auto show = std::make_unique<TShowArchive>(file.Get(), archive);
     bool newViewer = false;
     TFixResult result = Prepared(*show, archive, *payload, mode, progress, newViewer);
     if (!result.Outcome.empty()) return result;
