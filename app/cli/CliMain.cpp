@@ -115,11 +115,11 @@ public:
 
     void Ended(const TPathEnd& end) override {
         ClearBar();
-        const AnsiString cause = end.Failure        ? ExceptionMessage(*end.Failure)
-                                 : end.Path.empty() ? "An empty path was given"
-                                                    : "No such file or folder";
+        const WideString cause = end.Failure        ? ShownMessage(*end.Failure)
+                                 : end.Path.empty() ? u"An empty path was given"
+                                                    : u"No such file or folder";
         if (Json) return WriteJson(end, cause);
-        if (!end.Result) return Report(end.Path, u"error: " + AnsiToWide(cause), TConsoleStream::Error);
+        if (!end.Result) return Report(end.Path, u"error: " + cause, TConsoleStream::Error);
         Report(end.Path, DescribeFix(*end.Result), TConsoleStream::Output);
         for (const AnsiString& note : end.Result->Notes)
             Report(end.Path, u"note: " + Utf8ToWide(note), TConsoleStream::Output);
@@ -175,10 +175,10 @@ private:
 
     // {"path": ..., "outcome": ..., "text": ..., "backup": ..., "programs": N, "notes": [...]},
     // or with "error" for a failure; one line each.
-    void WriteJson(const TPathEnd& end, const AnsiString& cause) {
+    void WriteJson(const TPathEnd& end, const WideString& cause) {
         AnsiString line = "{\"path\": " + JsonText(end.Path);
         if (!end.Result) {
-            line += ", \"outcome\": \"error\", \"error\": " + JsonText(AnsiToWide(cause)) + "}";
+            line += ", \"outcome\": \"error\", \"error\": " + JsonText(cause) + "}";
         } else {
             const TFixResult& result = *end.Result;
             line += ", \"outcome\": \"" + AnsiString(OutcomeKind(result)) +

@@ -21,9 +21,9 @@ WideString Numbered(int n) {
 }
 
 [[noreturn]] void BackupFailed(const WideString& backup, uint32_t code, const AnsiString& cause = AnsiString()) {
-    AnsiString text = "Cannot create backup \"" + WideToAnsi(backup) + "\"";
-    if (!cause.empty()) text += ": " + cause;
-    else if (code != WinError::Success) text += ": " + SystemErrorText(code);
+    TPathText text{"Cannot create backup \"", backup, "\""};
+    if (!cause.empty()) text.After += ": " + cause;
+    else if (code != WinError::Success) text.After += ": " + SystemErrorText(code);
     throw EFileWriteError(text, code);
 }
 

@@ -20,7 +20,7 @@ TFixResult FixOrCheckPicked(const WideString& path, const TFixProgress& progress
     case TPickedKind::Folder: return FixBundleFolder(path, progress, mode);
     case TPickedKind::Archive: return FixBundleArchive(path, progress, mode);
     case TPickedKind::OtherFile: return FixOutcome::Refused;
-    default: throw EFileOpenError("\"" + WideToAnsi(path) + "\" was not found", WinError::FileNotFound);
+    default: throw EFileOpenError(TPathText{"\"", path, "\" was not found"}, WinError::FileNotFound);
     }
 }
 

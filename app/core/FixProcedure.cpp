@@ -1,7 +1,7 @@
 #include "FixProcedure.h"
 #include <algorithm>
+#include <memory>
 #include "Archivers/Zip/EntryModes.h"
-#include "Archivers/Zip/FileZipper.h"
 #include "Archivers/Zip/ZipEntryChecks.h"
 #include "Backups.h"
 #include "BundleRules.h"
@@ -27,14 +27,6 @@ void WriteAll(TStream& target, TResourceStream& payload) {
         throw EFileWriteError("Cannot write the viewer program", GetLastErrorCode());
 }
 
-// The cause of a failure in words, without the path of a staged file the
-// user never made.
-uint32_t ErrorCodeOf(const Exception& e) {
-    if (auto file = dynamic_cast<const EFileError*>(&e)) return file->ErrorCode;
-    if (auto os = dynamic_cast<const EOSError*>(&e)) return os->ErrorCode;
-    return WinError::Success;
-}
-
 // The path from the bundle on, as the user knows it.
 AnsiString ShownInBundle(const WideString& bundleFolder, const WideString& path) {
     return WideToAnsi(path.substr(ExtractFilePath(ExcludeTrailingBackslash(bundleFolder), true).size()));
@@ -53,7 +45,8 @@ void ReplaceViewer(const WideString& bundleFolder, TResourceStream& payload) {
             MakeProgramFile(staged);  // where the file system keeps no modes, the Mac decides
         });
     } catch (const Exception& e) {
-        uint32_t code = ErrorCodeOf(e);
+        // The cause in words, without the path of a staged file the user never made.
+        uint32_t code = e.SystemCode();
         AnsiString cause = code != WinError::Success ? SystemErrorText(code) : e.Message();
         throw EFileWriteError("Cannot write the viewer \"" + ShownInBundle(bundleFolder, viewer) + "\": " + cause,
                               code);
@@ -152,8 +145,8 @@ WideString PickedPath(const WideString& given) {
     if (resolved.empty()) {
         uint32_t code = GetLastErrorCode();
         if (code == WinError::FileNotFound || code == WinError::PathNotFound)
-            throw EFileOpenError("\"" + WideToAnsi(given) + "\" was not found", code);
-        throw EFileOpenError("\"" + WideToAnsi(given) + "\" cannot be opened: " + SystemErrorText(code), code);
+            throw EFileOpenError(TPathText{"\"", given, "\" was not found"}, code);
+        throw EFileOpenError(TPathText{"\"", given, "\" cannot be opened: " + SystemErrorText(code)}, code);
     }
     return resolved;
 }
@@ -250,13 +243,7 @@ void CheckWritable(const WideString& archive) {
     }
     if (code)
         throw EFileAccessError(
-            "Cannot fix \"" + WideToAnsi(archive) + "\": it cannot be written (" + SystemErrorText(code) + ")", code);
-}
-
-// Nobody changes the archive while it is read: the fix's judgement and
-// check hold for the bytes it copies.
-TRef<TFileStream> OpenForReading(const WideString& archive) {
-    return MakeRef<TFileStream>(archive, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
+            TPathText{"Cannot fix \"", archive, "\": it cannot be written (" + SystemErrorText(code) + ")"}, code);
 }
 
 // What the archive's bundle asks for: Refused or AlreadyFixed, or, when it
@@ -291,12 +278,11 @@ TFixResult Prepared(TShowArchive& show, const WideString& archive, TResourceStre
 TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progress, TFixMode mode) {
     const WideString archive = PickedPath(given);
     if (mode == TFixMode::Fix) CheckWritable(archive);
-    TRef<TFileStream> file = OpenForReading(archive);
+    TRef<TFileStream> file = OpenArchiveForReading(archive);
     TRef<TResourceStream> payload = OpenPayload();
-    TShowArchive show(file.Get(), archive, DefaultZipWorkers(),
-                      [archive] { return TRef<TStream>(OpenForReading(archive)); });
+    auto show = std::make_unique<TShowArchive>(file.Get(), archive);
     bool newViewer = false;
-    TFixResult result = Prepared(show, archive, *payload, mode, progress, newViewer);
+    TFixResult result = Prepared(*show, archive, *payload, mode, progress, newViewer);
     if (!result.Outcome.empty()) return result;
     result.Backup = BackUpArchive(archive, progress);
     result.UsualBackupName = result.Backup == ChangeFileExt(archive, u".bak.zip");
@@ -306,11 +292,14 @@ TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progres
         ReplaceThroughStagedFile(archive, [&](const WideString& staged) {
             TRef<TFileStream> written =
                 MakeRef<TFileStream>(staged, FileAccess::ReadWrite, FileShare::Read, FileDisposition::CreateAlways);
+            written->WriteBehind = true;
             TRef<TOverlayStream> copy = MakeRef<TOverlayStream>(file.Get(), written.Get());
-            show.Rewrite(copy.Get(), newViewer, *payload, progress);
+            show->Rewrite(copy.Get(), newViewer, *payload, progress);
             copy->Flatten();
             copy.Reset();
             written->Close();
+            // Its tree goes while the copy is on its way to the disk.
+            show.reset();
             // Held no longer, the archive can be replaced.
             file->Close();
             KeepAttributesOf(archive, staged);

@@ -1,5 +1,4 @@
 #include "Restore.h"
-#include "Archivers/Zip/FileZipper.h"
 #include "Backups.h"
 #include "FileSystem/FileAPI.h"
 #include "FixDispatch.h"
@@ -30,18 +29,12 @@ TBackupCheck CheckFolderBackup(const WideString& backup) {
     return {TBackupState::Sound, {}};
 }
 
-// Nobody changes the backup while it is checked.
-TRef<TFileStream> OpenBackup(const WideString& backup) {
-    return MakeRef<TFileStream>(backup, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
-}
-
 // Every entry against its checksum, as a fix checks an archive before it
 // takes it; failing reads of the disk are failures, not damage.
 TBackupCheck CheckArchiveBackup(const WideString& backup, const TFixProgress& progress) {
     try {
-        TRef<TFileStream> file = OpenBackup(backup);
-        TShowArchive show(file.Get(), backup, DefaultZipWorkers(),
-                          [backup] { return TRef<TStream>(OpenBackup(backup)); });
+        TRef<TFileStream> file = OpenArchiveForReading(backup);
+        TShowArchive show(file.Get(), backup);
         switch (show.Judge(*OpenPayload())) {
         case TBundleState::AlreadyFixed: return {TBackupState::FixedShow, {}};
         case TBundleState::NotAPresentation: return {TBackupState::Damaged, NoPresentation};
@@ -71,7 +64,7 @@ TFixResult ChooseBackup(const std::vector<WideString>& backups,
 }
 
 [[noreturn]] void CannotPutBack(const WideString& backup, uint32_t code) {
-    throw EFileWriteError("Cannot put \"" + WideToAnsi(backup) + "\" back: " + SystemErrorText(code), code);
+    throw EFileWriteError(TPathText{"Cannot put \"", backup, "\" back: " + SystemErrorText(code)}, code);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "ShowArchive.h"
 #include <algorithm>
 #include "Archivers/Zip/EntryModes.h"
+#include "Archivers/Zip/FileZipper.h"
 #include "Archivers/Zip/ZipArchive.h"
 #include "Archivers/Zip/ZipStructure.h"
 #include "FileSystem/FileAPI.h"
@@ -9,6 +10,7 @@
 #include "Foundation/Normalization.h"
 #include "Foundation/ScopeExit.h"
 #include "Payload.h"
+#include "Streams/FileStream.h"
 #include "Streams/FilterStream.h"
 
 namespace {
@@ -89,7 +91,14 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path, int32_t work
     }
 }
 
+TShowArchive::TShowArchive(TStream* file, const WideString& path)
+    : TShowArchive(file, path, DefaultZipWorkers(), [path] { return TRef<TStream>(OpenArchiveForReading(path)); }) {}
+
 TShowArchive::~TShowArchive() = default;
+
+TRef<TFileStream> OpenArchiveForReading(const WideString& path) {
+    return MakeRef<TFileStream>(path, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
+}
 
 WideString TShowArchive::MacKey(const WideString& path) {
     // Most names are ASCII, which decomposes to itself and folds by letter.

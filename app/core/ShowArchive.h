@@ -10,8 +10,13 @@
 #include "BundleRules.h"
 #include "FixProgress.h"
 
+class TFileStream;
 class TZipArchive;
 class TZipItem;
+
+// An archive file opened for the fix to read: nobody changes it meanwhile,
+// so that what is judged and checked holds for the bytes the fix copies.
+TRef<TFileStream> OpenArchiveForReading(const WideString& path);
 
 class TShowArchive {
 public:
@@ -24,6 +29,9 @@ public:
     // waits for it and raises what it found. Nothing in the archive changes
     // in between.
     TShowArchive(TStream* stream, const WideString& path, int32_t workers, TArchiveReaderSource openReader);
+    // The archive file at path as file holds it, checked on the zipper's
+    // number of workers, each reading the file through a handle of its own.
+    TShowArchive(TStream* file, const WideString& path);
     ~TShowArchive();
     TShowArchive(const TShowArchive&) = delete;
     TShowArchive& operator=(const TShowArchive&) = delete;

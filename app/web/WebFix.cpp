@@ -8,6 +8,7 @@
 #include "FixDispatch.h"
 #include "FixProcedure.h"
 #include "Foundation/CodePages.h"
+#include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
 #include "PayloadFacts.h"
 #include "Startup.h"
@@ -17,14 +18,6 @@ EM_JS(void, NvxReportProgress, (const char* text, double done, double total),
       { Module.onFixProgress(UTF8ToString(text), done, total); });
 
 namespace {
-
-// Paths in messages name the file as the user picked it, not where the
-// worker keeps its copy.
-AnsiString AsPicked(AnsiString text, const AnsiString& mounted, const AnsiString& picked) {
-    for (size_t at = text.find(mounted); at != AnsiString::npos; at = text.find(mounted, at + picked.size()))
-        text.replace(at, mounted.size(), picked);
-    return text;
-}
 
 AnsiString Outcome(const char* kind, const AnsiString& text) { return AnsiString(kind) + "\n" + text; }
 
@@ -45,7 +38,7 @@ namespace {
 // per change rather than per buffer, and the end becomes "<kind>\n<text>".
 class TPageListener : public TFixListener {
 public:
-    TPageListener(const char* mounted, const AnsiString& picked) : FMounted(mounted), FPicked(picked) {}
+    TPageListener(const WideString& mounted, const WideString& picked) : FMounted(mounted), FPicked(picked) {}
 
     void Progress(TFixStage stage, uint64_t done, uint64_t total) override {
         WideString text = ProgressText(stage, done, total);
@@ -55,7 +48,7 @@ public:
     }
     void Ended(const TPathEnd& end) override {
         if (!end.Result) {
-            Result = Outcome("error", end.Failure ? AsPicked(end.Failure->what(), FMounted, FPicked) : "Not found");
+            Result = Outcome("error", end.Failure ? WideToUtf8(AsPicked(*end.Failure)) : "Not found");
             return;
         }
         const TFixResult& fix = *end.Result;
@@ -66,7 +59,14 @@ public:
     AnsiString Result;
 
 private:
-    const AnsiString FMounted, FPicked;
+    // A failure about the working copy names the file as the user picked
+    // it, not where the worker keeps it.
+    WideString AsPicked(const std::exception& failure) const {
+        const Exception* own = dynamic_cast<const Exception*>(&failure);
+        return own && own->Path == FMounted ? own->MessageNaming(FPicked) : ShownMessage(failure);
+    }
+
+    const WideString FMounted, FPicked;
     WideString FShown;
 };
 
@@ -77,7 +77,7 @@ private:
 EMSCRIPTEN_KEEPALIVE const char* NvxWebFix(const char* path) {
     static AnsiString result;
     const WideString archive = Utf8ToWide(path);
-    TPageListener listener(path, WideToUtf8(ExtractFileName(archive)));
+    TPageListener listener(archive, ExtractFileName(archive));
     try {
         FixPaths({archive}, FixBundleArchiveInPlace, listener);
         result = listener.Result;

@@ -3,6 +3,8 @@
 #include "FileSystem/FileAPI.h"
 #include "FixDispatch.h"
 #include "Foundation/CodePages.h"
+#include "Foundation/ErrorReport.h"
+#include "Foundation/Exceptions.h"
 
 namespace {
 
@@ -20,23 +22,11 @@ WideString Summary(const TFixTally& tally) {
 }
 
 // One line of the failure list: the path once, then why.
-WideString FailureLine(const WideString& path, const WideString& cause) {
-    const bool named = cause.find(u"\"" + path + u"\"") != WideString::npos;
-    return (named ? cause : path + u": " + cause) + u"\r\n";
+WideString FailureLine(const WideString& path, const std::exception& failure) {
+    const Exception* own = dynamic_cast<const Exception*>(&failure);
+    const bool named = own && own->NamesPath() && own->Path == path;
+    return (named ? ShownMessage(failure) : path + u": " + ShownMessage(failure)) + u"\r\n";
 }
-
-}  // namespace
-
-WideString FailureAbout(const WideString& path, const char* message) {
-    WideString text = AnsiToWide(message);
-    const WideString asBuilt = AnsiToWide(WideToAnsi(path));
-    if (asBuilt == path || asBuilt.empty()) return text;
-    for (size_t at = text.find(asBuilt); at != WideString::npos; at = text.find(asBuilt, at + path.size()))
-        text.replace(at, asBuilt.size(), path);
-    return text;
-}
-
-namespace {
 
 // The window's side of several fixes: progress goes on to the outcome
 // line, and every failure and missing path goes into the list the window
@@ -49,8 +39,8 @@ public:
         if (FProgress) FProgress(stage, done, total);
     }
     void Ended(const TPathEnd& end) override {
-        if (end.Failure) Failures += FailureLine(end.Path, FailureAbout(end.Path, end.Failure->what()));
-        else if (!end.Result) Failures += FailureLine(end.Path, u"not found");
+        if (end.Failure) Failures += FailureLine(end.Path, *end.Failure);
+        else if (!end.Result) Failures += end.Path + u": not found\r\n";
         else
             for (const AnsiString& note : end.Result->Notes)
                 Notes.append(u"\r\n").append(ExtractFileName(end.Path)).append(u": Note: ").append(Utf8ToWide(note));

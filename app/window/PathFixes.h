@@ -5,11 +5,6 @@
 #include "FixProgress.h"
 #include "Foundation/Types.h"
 
-// A failure's message about a fix of path, in wide text. Messages are 8-bit
-// text, where a path's characters beyond the code page became "?"; the
-// path as built into the message is put back as it is.
-WideString FailureAbout(const WideString& path, const char* message);
-
 struct TPathFixes {
     WideString Outcome;   // the line the window shows
     WideString Failures;  // one line per path that failed or was not found, with its reason

@@ -2,6 +2,7 @@
 #include "Dialogs/Dialogs.h"
 #include "FixProcedure.h"
 #include "Foundation/CodePages.h"
+#include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/ScopeExit.h"
 #include "PathFixes.h"
@@ -154,7 +155,7 @@ void TForm1::ReportFailure(std::exception_ptr failure) {
         std::rethrow_exception(failure);
     } catch (const EAbort&) {
     } catch (const std::exception& e) {
-        Application.ShowError(FailureAbout(FPath, e.what()));
+        Application.ShowError(ShownMessage(e));
     } catch (...) {
         Application.HandleException(std::current_exception());
     }

@@ -4,7 +4,7 @@
 
 namespace {
 void Check(int result) {
-    if (result < 0) throw EZCompressionError(zError(result));
+    if (result < 0) throw EZCompressionError(zError(result), result);
 }
 }  // namespace
 

@@ -4,7 +4,7 @@
 
 namespace {
 void Check(int result) {
-    if (result < 0) throw EZDecompressionError(zError(result));
+    if (result < 0) throw EZDecompressionError(zError(result), result);
 }
 
 // The packed data of most entries is far smaller than a full buffer: one

@@ -95,7 +95,7 @@ TNativeHandle OpenRaising(const WideString& path, uint32_t access, uint32_t shar
     }
     if (handle == InvalidNativeHandle) {
         uint32_t code = GetLastErrorCode();
-        throw EFileOpenError(WideToAnsi(path), code);
+        throw EFileOpenError(TPathText{"", path, ""}, code);
     }
     return handle;
 }
@@ -167,7 +167,7 @@ void FlushFile(const WideString& path) {
         FileAPI->CreateFile(path, FileAccess::Write, FileShare::All, nullptr, FileDisposition::OpenExisting, 0));
     if (!file.Valid() || !FileAPI->FlushFileBuffers(file.Get())) {
         uint32_t code = GetLastErrorCode();
-        throw EFileAccessError("Cannot write \"" + WideToAnsi(path) + "\" to the disk: " + SystemErrorText(code), code);
+        throw EFileAccessError(TPathText{"Cannot write \"", path, "\" to the disk: " + SystemErrorText(code)}, code);
     }
     file.Close();
 }

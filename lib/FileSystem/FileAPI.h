@@ -132,6 +132,10 @@ public:
     virtual bool SetEndOfFile(TNativeHandle file);
     // Puts what was written to file on the disk before returning.
     virtual bool FlushFileBuffers(TNativeHandle file);
+    // Starts putting what was written to file on the disk and returns at
+    // once, so that a flush later waits for little; a hint, where the
+    // system takes none it does nothing.
+    virtual void StartFlushFileBuffers(TNativeHandle file);
     // Puts a folder's entries (names moved in or out) on the disk. Where
     // the system does that with the move itself, it does nothing.
     virtual bool FlushFolder(const WideString& path);

@@ -41,7 +41,7 @@ WideString MakeStagedFile(const WideString& target, TFileHandle& guard) {
         if (guard.Valid()) return name;
         uint32_t code = GetLastErrorCode();
         if ((code != WinError::FileExists && code != WinError::AlreadyExists) || n >= 100)
-            throw EFileWriteError("Cannot create \"" + WideToAnsi(name) + "\": " + SystemErrorText(code), code);
+            throw EFileWriteError(TPathText{"Cannot create \"", name, "\": " + SystemErrorText(code)}, code);
     }
 }
 
@@ -60,7 +60,7 @@ void ReplaceThroughStagedFile(const WideString& target, const std::function<void
         FileAPI->SetFileAttributes(target, FileAttr::Normal);
         if (!FileAPI->ReplaceFile(staged, target)) {
             uint32_t code = GetLastErrorCode();
-            throw EFileAccessError("Cannot replace \"" + WideToAnsi(target) + "\": " + SystemErrorText(code), code);
+            throw EFileAccessError(TPathText{"Cannot replace \"", target, "\": " + SystemErrorText(code)}, code);
         }
     } catch (...) {
         guard = TFileHandle();

@@ -172,7 +172,7 @@ WideString CreateTempFolder(bool withTrailingBackslash) {
         return withTrailingBackslash ? IncludeTrailingBackslash(folder) : folder;
     }
     throw EFolderError(
-        Format("Cannot create a temporary folder in %s (%d attempts)", WideToAnsi(root), TempFolderAttempts),
+        TPathText{"Cannot create a temporary folder in ", root, Format(" (%d attempts)", TempFolderAttempts)},
         lastError);
 }
 

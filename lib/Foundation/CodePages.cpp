@@ -18,6 +18,12 @@ bool SubRange(size_t size, int start, int count, size_t& offset, size_t& length)
 WideString BufferToWide(const void* bytes, size_t count, uint32_t codePage) {
     if (count == 0 || count > INT_MAX) return WideString();
     const char* in = static_cast<const char*>(bytes);
+    // The code pages in use keep printable ASCII as it is, and most names
+    // are nothing else.
+    const bool known = codePage == CodePage::Ansi || codePage == CodePage::Oem || codePage == CodePage::Us ||
+                       codePage == CodePage::Utf8;
+    if (known && std::all_of(in, in + count, [](char c) { return c >= 0x20 && c < 0x7F; }))
+        return WideString(in, in + count);
     // No code page gives more UTF-16 units than bytes.
     if (count < 2048) {
         WideChar buffer[2047];

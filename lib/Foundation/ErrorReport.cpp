@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <new>
 #include <typeinfo>
+#include "Foundation/CodePages.h"
 #include "Foundation/FaultHandler.h"
 #include "Foundation/SysUI.h"
 
@@ -63,6 +64,11 @@ const Exception* LibraryException(const std::exception* object) {
 AnsiString ExceptionMessage(const std::exception& object) {
     const Exception* own = LibraryException(&object);
     return own ? own->Message() : AnsiString(object.what());
+}
+
+WideString ShownMessage(const std::exception& object) {
+    const Exception* own = LibraryException(&object);
+    return own ? own->MessageNaming(own->Path) : AnsiToWide(AnsiString(object.what()));
 }
 
 std::unique_ptr<EInOutError> InOutErrorFor(int32_t ioResult) {

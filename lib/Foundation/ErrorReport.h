@@ -39,6 +39,9 @@ EInvalidPointer& InvalidPointerObject();
 const Exception* LibraryException(const std::exception* object);
 // The message a user is shown for an exception.
 AnsiString ExceptionMessage(const std::exception& object);
+// The message as the user reads it, naming its path as it is rather than
+// as the ANSI code page spells it.
+WideString ShownMessage(const std::exception& object);
 
 // The report text for an exception object (null: an object that is not an
 // Exception, named by typeName), at most 1024 characters.

@@ -6,9 +6,19 @@
 #include "Foundation/Format.h"
 #include "Foundation/Types.h"
 
+// A message that names a file or folder: the text around the name and the
+// path itself, so that whoever shows the message can name the path in its
+// own way instead of as the ANSI code page spells it.
+struct TPathText {
+    AnsiString Before;
+    WideString Path;
+    AnsiString After;
+};
+
 class Exception : public std::exception {
 public:
     explicit Exception(AnsiString message) : FMessage(std::move(message)) {}
+    explicit Exception(const TPathText& text);
     static Exception Create(AnsiString message) { return Exception(std::move(message)); }
     template <class... Args>
     static Exception CreateFmt(const char* format, const Args&... args) {
@@ -17,15 +27,32 @@ public:
 
     const char* what() const noexcept override { return FMessage.c_str(); }
     const AnsiString& Message() const noexcept { return FMessage; }
-    void SetMessage(AnsiString message) { FMessage = std::move(message); }
+    // A message set anew names no path in it any more.
+    void SetMessage(AnsiString message);
+    // The message naming its path as shown ("Show.zip" where the file
+    // really is elsewhere); one that names none, as it is.
+    WideString MessageNaming(const WideString& shown) const;
+    // Whether the message names Path where the raiser put it.
+    bool NamesPath() const noexcept { return FNamesPath; }
+
+    // The system's error code behind the failure; 0 when there is none.
+    virtual uint32_t SystemCode() const noexcept { return 0; }
 
     virtual const char* ClassName() const noexcept { return "Exception"; }
     // Throws a copy of this object with its dynamic type.
     [[noreturn]] virtual void Raise() const { throw *this; }
     virtual std::unique_ptr<Exception> Clone() const { return std::make_unique<Exception>(*this); }
 
+    // The file or folder the failure concerns, where the raiser knows it;
+    // the message may name it or not.
+    WideString Path;
+
 private:
     AnsiString FMessage;
+    // Where the message names Path, and how many of its bytes that takes.
+    bool FNamesPath = false;
+    size_t FPathAt = 0;
+    size_t FPathLength = 0;
 };
 
 // What every class of the tree gets: its name, polymorphic raise and copy,
@@ -64,6 +91,7 @@ public:
     explicit EInOutError(AnsiString message, int32_t errorCode = 0)
         : Exception(std::move(message)), ErrorCode(errorCode) {}
     NVX_EXCEPTION_BODY(EInOutError)
+    uint32_t SystemCode() const noexcept override { return uint32_t(ErrorCode); }
     int32_t ErrorCode;
 };
 
@@ -101,6 +129,7 @@ public:
     explicit EOSError(AnsiString message, uint32_t errorCode = 0)
         : Exception(std::move(message)), ErrorCode(errorCode) {}
     NVX_EXCEPTION_BODY(EOSError)
+    uint32_t SystemCode() const noexcept override { return ErrorCode; }
     uint32_t ErrorCode;
 };
 
@@ -113,10 +142,10 @@ public:
     explicit EFileError(uint32_t errorCode);
     explicit EFileError(AnsiString message, uint32_t errorCode = 0)
         : Exception(std::move(message)), ErrorCode(errorCode) {}
+    EFileError(const TPathText& text, uint32_t errorCode) : Exception(text), ErrorCode(errorCode) {}
     NVX_EXCEPTION_BODY(EFileError)
+    uint32_t SystemCode() const noexcept override { return ErrorCode; }
     uint32_t ErrorCode;
-    // The file or folder the failure concerns, where the raiser knows it.
-    WideString Path;
 
 protected:
     static uint32_t GetLastErrorCodeForException();
@@ -184,7 +213,13 @@ NVX_COMMON_EXCEPTION(EArchiveNames, EArchiveError)
 NVX_COMMON_EXCEPTION(EStreamUtilAbort, TCommonException)
 NVX_COMMON_EXCEPTION(ETimerError, TCommonException)
 
-NVX_EXCEPTION(EZLibError, Exception)
+// Carries zlib's own code (Z_DATA_ERROR, Z_BUF_ERROR, ...) beside its text.
+class EZLibError : public Exception {
+public:
+    explicit EZLibError(AnsiString message, int zlibCode = 0) : Exception(std::move(message)), ZLibCode(zlibCode) {}
+    NVX_EXCEPTION_BODY(EZLibError)
+    int ZLibCode;
+};
 NVX_EXCEPTION(EZCompressionError, EZLibError)
 NVX_EXCEPTION(EZDecompressionError, EZLibError)
 

@@ -553,6 +553,14 @@ uint32_t TransferError(int fd) {
 
 bool TFileAPI::FlushFileBuffers(TNativeHandle file) { return ::fsync((int)file) == 0 || FailErrno(); }
 
+void TFileAPI::StartFlushFileBuffers(TNativeHandle file) {
+#if NVX_LINUX_CALLS
+    ::sync_file_range((int)file, 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+    (void)file;
+#endif
+}
+
 // A rename is on the disk only once its folder is.
 bool TFileAPI::FlushFolder(const WideString& path) {
     std::string p = WideToSystemName(path);

@@ -81,8 +81,13 @@ int32_t TFileStream::Write(TConstByteSpan buffer, int32_t offset, int32_t count)
     if (offset < 0) offset = 0;
     int64_t n = std::min<int64_t>(count, int64_t(buffer.size()) - offset);
     if (n <= 0) return 0;
-    return Translated<EStreamWriteError>(
+    int32_t written = Translated<EStreamWriteError>(
         [&] { return (int32_t)FileWrite(FHandle, buffer.data(), size_t(offset), uint32_t(n)); });
+    if (WriteBehind && (FUnflushed += std::max(written, 0)) >= WriteBehindSize) {
+        FileAPI->StartFlushFileBuffers(FHandle);
+        FUnflushed = 0;
+    }
+    return written;
 }
 
 int64_t TFileStream::CopyFrom(TStream* source, int64_t count) {

@@ -38,6 +38,11 @@ public:
     TShareMode ShareMode() const { return FShareMode; }
     const WideString& FileName() const { return FFileName; }
 
+    // Set for a file that is flushed once written: every WriteBehindSize
+    // bytes written start their way to the disk while more are written.
+    bool WriteBehind = false;
+    static constexpr int64_t WriteBehindSize = 8388608;
+
     static constexpr int32_t LargeCopyThreshold = 1048576;
     static constexpr int32_t LargeCopyBufferSize = 8388608;
 
@@ -49,6 +54,7 @@ private:
     uint32_t FAccess = 0;
     TShareMode FShareMode = 0;
     WideString FFileName;
+    int64_t FUnflushed = 0;
 };
 
 // An existing file opened for reading (others may read too), or none; any

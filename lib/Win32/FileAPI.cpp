@@ -216,6 +216,9 @@ bool TFileAPI::SetEndOfFile(TNativeHandle file) { return ::SetEndOfFile(H(file))
 
 bool TFileAPI::FlushFileBuffers(TNativeHandle file) { return ::FlushFileBuffers(H(file)); }
 
+// The system's lazy writer is already at work on what was written.
+void TFileAPI::StartFlushFileBuffers(TNativeHandle) {}
+
 // NTFS journals a rename together with the folder's entries.
 bool TFileAPI::FlushFolder(const WideString&) { return true; }
 

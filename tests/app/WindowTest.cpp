@@ -101,14 +101,6 @@ TEST_F(WindowApplication, ErrorsShowEveryCharacterOfAPath) {
     EXPECT_EQ(ShownBoxes()[0].Flags & 0xF0u, 0x10u);
 }
 
-// Failure messages are 8-bit text; the path the window fixed shows whole.
-TEST_F(WindowApplication, AFailureNamesItsPathWithEveryCharacter) {
-    const WideString path = u"C:\\\u0428\u043e\u0443\\Show.app";
-    const AnsiString message = "Cannot create backup \"" + WideToAnsi(path + u".bak") + "\"";
-    EXPECT_EQ(FailureAbout(path, message.c_str()), u"Cannot create backup \"" + path + u".bak\"");
-    EXPECT_EQ(FailureAbout(path, "Access is denied"), u"Access is denied");
-}
-
 // A drop as the shell hands it over: the DROPFILES header and the paths
 // after it, each ended by a null, the list by another.
 struct DROPFILES {

@@ -63,16 +63,16 @@ void CheckFreeSpace(TZipArchive* archive, const WideString& destFolder) {
     uint64_t available = 0;
     if (!FileAPI->GetAvailableSpace(folder.empty() ? WideString(u".") : folder, available) || needed <= available)
         return;
-    throw EFileWriteError("Not enough space in \"" + WideToAnsi(ExcludeTrailingBackslash(destFolder)) +
-                              "\": the archive unpacks to " + std::to_string(needed) + " bytes, and " +
-                              std::to_string(available) + " are free",
+    throw EFileWriteError(TPathText{"Not enough space in \"", ExcludeTrailingBackslash(destFolder),
+                                    "\": the archive unpacks to " + std::to_string(needed) + " bytes, and " +
+                                        std::to_string(available) + " are free"},
                           WinError::DiskFull);
 }
 
 void MakeFolder(const WideString& folder) {
     if (ForceDirectories(folder)) return;
     uint32_t code = GetLastErrorCode();
-    throw EFileAccessError("Cannot create \"" + WideToAnsi(folder) + "\": " + SystemErrorText(code), code);
+    throw EFileAccessError(TPathText{"Cannot create \"", folder, "\": " + SystemErrorText(code)}, code);
 }
 
 TRef<TFileStream> OpenForReading(const WideString& zipPath) {

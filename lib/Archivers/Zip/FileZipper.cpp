@@ -76,7 +76,7 @@ void TFileZipper::CollectEntries(const WideString& folder, std::vector<TSource>&
         if (info->IsFolder && IsLinkEntry(info->Attributes, info->ReparseTag)) {
             WideString target;
             if (!FileAPI->GetReparseTarget(child.Path, target))
-                throw EFileError("Cannot read the link \"" + WideToAnsi(child.Path) + "\"", GetLastErrorCode());
+                throw EFileError(TPathText{"Cannot read the link \"", child.Path, "\""}, GetLastErrorCode());
             child.IsFolder = false;
             child.IsLink = true;
             child.LinkTarget = WideToUtf8(StoredPath(ArchivePath(target)));
@@ -154,17 +154,17 @@ void TFileZipper::AddEntries(TZipArchive* archive, const std::vector<TSource>& s
         // one (possible on POSIX) would come back as another file.
         for (WideChar c : name)
             if (c != PathDelim && (c == u'\\' || c == u'/'))
-                throw EArchiveError("Cannot store \"" + WideToAnsi(source.Path) +
-                                    "\" in a ZIP archive: its name holds a '\\' or '/', which ZIP takes as a folder "
-                                    "separator");
+                throw EArchiveError(TPathText{"Cannot store \"", source.Path,
+                                              "\" in a ZIP archive: its name holds a '\\' or '/', which ZIP takes "
+                                              "as a folder separator"});
         WideString path = ArchivePath(name);
         TRef<TFileInfo> info = GetFileInfo(source.Path);
         // The size known up front lets the save's progress move as it packs.
         int64_t size = source.IsLink ? int64_t(source.LinkTarget.size()) : info->Size;
         TArchItem* item = source.IsFolder ? archive->AddFolderEntry(path) : archive->AddFile(path, size);
         if (!item)
-            throw EArchiveError("Cannot store \"" + WideToAnsi(source.Path) +
-                                "\" in a ZIP archive: its name has no place there");
+            throw EArchiveError(
+                TPathText{"Cannot store \"", source.Path, "\" in a ZIP archive: its name has no place there"});
         item->CreatedTime = info->CreationTime;
         item->AccessedTime = info->LastAccessTime;
         item->ModifiedTime = info->LastWriteTime;

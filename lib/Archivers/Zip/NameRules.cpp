@@ -73,6 +73,6 @@ void CheckNamesFitFileSystem(TZipArchive* archive, const WideString& archiveName
     for (size_t i = 0; i < refused.size() && i < ListedNames; ++i)
         list += (i ? ", \"" : "\"") + WideToAnsi(refused[i]) + "\"";
     if (refused.size() > ListedNames) list += " and " + std::to_string(refused.size() - ListedNames) + " more";
-    throw EArchiveNames("The archive \"" + WideToAnsi(archiveName) +
-                        "\" holds names that this system cannot keep apart or keep as they are: " + list);
+    throw EArchiveNames(TPathText{"The archive \"", archiveName,
+                                  "\" holds names that this system cannot keep apart or keep as they are: " + list});
 }

@@ -25,7 +25,7 @@ auto Unlocked(TMonitor& monitor) {
 void PackFileInto(const WideString& path, TStream* stream) {
     TRef<TFileStream> in = MakeRef<TFileStream>(path, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
     int64_t size = in->GetSize();
-    if (stream->CopyFrom(in.Get(), size) != size) throw EStreamReadError("Cannot read \"" + WideToAnsi(path) + "\"");
+    if (stream->CopyFrom(in.Get(), size) != size) throw EStreamReadError(TPathText{"Cannot read \"", path, "\""});
 }
 
 // Where a worker's packer writes: pieces for the writer, or the file's

@@ -126,13 +126,14 @@ std::vector<std::pair<size_t, size_t>> PlanRuns(const std::vector<TZipItem*>& fi
 void CheckHoldsArchive(const TZipStructure* structure, TStream* stream, const WideString& zipPath) {
     if (stream->GetSize() != 0 && !(structure->Recovered() && structure->Count() == 0)) return;
     AnsiString cause = "is not a ZIP archive";
-    throw ENotZipArchive(zipPath.empty() ? cause : "\"" + WideToAnsi(zipPath) + "\" " + cause);
+    if (zipPath.empty()) throw ENotZipArchive(cause);
+    throw ENotZipArchive(TPathText{"\"", zipPath, "\" " + cause});
 }
 
 void CheckArchiveReadable(TZipArchive* archive, const WideString& zipPath, bool requireSoundDirectory) {
     if (requireSoundDirectory && archive->DirectoryRecovered())
-        throw EArchiveBroken("The archive \"" + WideToAnsi(zipPath) +
-                             "\" is damaged: its central directory is missing or unreadable");
+        throw EArchiveBroken(
+            TPathText{"The archive \"", zipPath, "\" is damaged: its central directory is missing or unreadable"});
     for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
         TZipItem* entry = archive->Structure->Entry(i);
         // Separators, dots and the drive colon are ASCII in every code page:
@@ -160,7 +161,7 @@ void CopyEntryData(TArchItem* item, TStream* stream, TStream* out) {
         copied = out->CopyFrom(stream, int64_t(item->Size));
     } catch (const EZDecompressionError& e) {
         // zlib's "buffer error": the input ran out before the data ended.
-        if (e.Message() != zError(Z_BUF_ERROR))
+        if (e.ZLibCode != Z_BUF_ERROR)
             throw EArchiveBroken(TheEntry(item) + " is damaged: its compressed data is invalid");
     }
     if (copied != int64_t(item->Size))

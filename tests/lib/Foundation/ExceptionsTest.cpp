@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
@@ -148,6 +149,23 @@ TEST(Exceptions, FileErrorsCarryCodeAndTrimmedSystemText) {
     EFileOpenError withPath("C:\\x.zip", 32);
     EXPECT_EQ(withPath.Message(), "C:\\x.zip");
     EXPECT_EQ(withPath.ErrorCode, 32u);
+}
+
+// A message names its path as data: whole (8-bit text may have lost some of
+// its characters), under the name a front end gives it, or no more once
+// the message is set anew; the system code is asked for one way.
+TEST(Exceptions, AMessageNamesItsPathAsData) {
+    const WideString path = u"C:\\\u0428\u043e\u0443\\Show.app.bak";
+    EFileWriteError error(TPathText{"Cannot create backup \"", path, "\": denied"}, WinError::AccessDenied);
+    EXPECT_EQ(error.Message(), "Cannot create backup \"" + WideToAnsi(path) + "\": denied");
+    EXPECT_EQ(ShownMessage(error), u"Cannot create backup \"" + path + u"\": denied");
+    EXPECT_EQ(error.MessageNaming(u"Show.app.bak"), u"Cannot create backup \"Show.app.bak\": denied");
+    const Exception& any = error;
+    EXPECT_EQ(any.SystemCode(), WinError::AccessDenied);
+    EXPECT_EQ(EOSError("x", 7).SystemCode(), 7u);
+    EXPECT_EQ(EArchiveBroken("x").SystemCode(), 0u);
+    error.SetMessage("denied");
+    EXPECT_EQ(error.MessageNaming(u"Show.app.bak"), u"denied");
 }
 
 TEST(Exceptions, RaiseLastOSErrorReportsCodeOrTheGenericText) {
