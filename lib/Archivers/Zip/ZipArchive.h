@@ -103,12 +103,8 @@ protected:
     virtual void ExtractMarkedEntry(TZipItem* entry) { ExtractEntry(entry); }
 
 private:
-    // What extraction takes from an entry's local header.
-    struct TLocalHeader {
-        uint16_t Flags = 0;
-        uint16_t Method = 0;
-        uint8_t TimeHigh = 0;
-        uint8_t CrcHigh = 0;
+    // An entry's local header, and where extraction goes on from it.
+    struct TLocalHeader : TZipLocalHeader {
         int64_t DataStart = 0;
         // Where the archive stream stands after the header was read.
         int64_t ReadTo = 0;
@@ -116,12 +112,7 @@ private:
     // False when there is no local header at the entry's offset; raises
     // EArchiveDamaged when it names another entry.
     bool ReadLocalHeader(TZipItem* entry, TLocalHeader& header);
-    // The numbers a local header gives, 64-bit once its ZIP64 field is read.
-    struct TLocalValues {
-        uint32_t Crc;
-        uint64_t PackedSize, Size;
-    };
-    void CheckLocalValues(TZipItem* entry, TLocalHeader& header, TLocalValues values, int64_t extraStart);
+    void CheckLocalValues(TZipItem* entry, TLocalHeader& header, int64_t extraStart);
     void CheckPlacement(TZipItem* entry, const TLocalHeader& header);
     void CheckLength(TZipItem* entry, TUnpackStream* unpack);
     void ExtractEntry(TZipItem* entry);

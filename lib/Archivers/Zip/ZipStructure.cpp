@@ -2,7 +2,6 @@
 // then the central headers into the archive tree.
 #include "Archivers/Zip/ZipStructure.h"
 #include <algorithm>
-#include "Archivers/Zip/ZipBytes.h"
 #include "Archivers/Zip/ZipStructureParts.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
@@ -18,7 +17,7 @@ template <class TVisit>
 size_t ForEachExtraBlock(TConstByteSpan extra, TVisit visit) {
     size_t at = 0;
     while (at + 4 <= extra.size()) {
-        uint16_t id = Get16(extra.data() + at), length = Get16(extra.data() + at + 2);
+        uint16_t id = GetLE<uint16_t>(extra.data() + at), length = GetLE<uint16_t>(extra.data() + at + 2);
         if (at + 4 + length > extra.size()) break;
         visit(id, extra.subspan(at + 4, length), at);
         at += 4 + size_t(length);
@@ -37,7 +36,7 @@ void ReadZip64Values(TConstByteSpan extra, std::initializer_list<uint64_t*> valu
         for (uint64_t* value : values) {
             if (*value != Zip64Marker) continue;
             if (at + 8 > data.size()) throw EArchiveBroken("ZIP64 extra field is too short");
-            *value = Get64(data.data() + at);
+            *value = GetLE<uint64_t>(data.data() + at);
             at += 8;
         }
     });
@@ -141,11 +140,6 @@ TArchAttributes TZipStructure::HostAttributes(uint8_t host, uint32_t external) {
 
 void TZipStructure::SeekTo(TStream* stream, int64_t offset) { stream->SetPosition(offset); }
 
-WideString TZipStructure::DecodeText(const uint8_t* bytes, int32_t count) const {
-    bool utf8 = UseUtf8 || IsUtf8BeyondAscii(bytes, count);
-    return BufferToWide(bytes, size_t(count), utf8 ? CodePage::Utf8 : CodePage::Oem);
-}
-
 void TZipStructure::SetCommentBytes(const TByteString& bytes) {
     CommentBytes = bytes;
     Comment = DecodeZipText(bytes, UseUtf8);
@@ -171,21 +165,9 @@ int32_t TZipStructure::ReadChunk(TStream* stream, int32_t count) {
     return done;
 }
 
-bool TZipStructure::HasCentralHeaderAt(int64_t position, TConstByteSpan buffer, int32_t length) {
-    if (position >= FBufferStart && position - FBufferStart + 4 <= length)
-        return Get32(buffer.data() + (position - FBufferStart)) == ZipSignature::CentralHeader;
-    return HasSignatureAt(position, ZipSignature::CentralHeader);
-}
-
-bool TZipStructure::HasLocalHeaderAt(int64_t position) { return HasSignatureAt(position, ZipSignature::LocalHeader); }
-
-bool TZipStructure::HasSignatureAt(int64_t position, uint32_t signature) {
-    if (!Stream) return false;
+bool TZipStructure::HasSignatureAt(int64_t position, uint32_t signature, TConstByteSpan buffer, int32_t length) {
     uint8_t bytes[4];
-    SeekTo(Stream, position);
-    int32_t done = 0;
-    for (int32_t n; done < 4 && (n = Stream->Read(bytes + done, 4 - done)) > 0;) done += n;
-    return done == 4 && Get32(bytes) == signature;
+    return ReadAt(position, buffer, length, bytes, 4) && GetLE<uint32_t>(bytes) == signature;
 }
 
 // A record inside an archive comment, or one of a stub's own archive, may
@@ -206,40 +188,39 @@ bool TZipStructure::ReadAt(int64_t position, TConstByteSpan buffer, int32_t leng
 }
 
 TZipStructure::TEndValues TZipStructure::EndValues(TConstByteSpan buffer, int32_t length, int32_t index) {
-    const uint8_t* p = buffer.data() + index;
+    TZipEndRecord end;
+    DecodeRecord(buffer.data() + index, end);
     int64_t at = FBufferStart + index;
-    TEndValues values{Get16(p + 10), Get32(p + 12), Get32(p + 16), at};
-    uint8_t locator[Zip64LocatorSize], record[Zip64EndRecordSize];
-    if (!ReadAt(at - Zip64LocatorSize, buffer, length, locator, Zip64LocatorSize) ||
-        Get32(locator) != ZipSignature::Zip64Locator)
+    TEndValues values{end.Count, end.DirectorySize, end.DirectoryOffset, at, end.CommentLength};
+    uint8_t bytes[Zip64EndRecordSize];
+    TZip64Locator locator;
+    TZip64EndRecord record;
+    if (!ReadAt(at - Zip64LocatorSize, buffer, length, bytes, Zip64LocatorSize) || !DecodeRecord(bytes, locator))
         return values;
     // Where the locator says, or right in front of it when bytes were put
     // in front of the archive.
-    uint64_t said = Get64(locator + 8);
+    uint64_t said = locator.EndRecordOffset;
     const int64_t places[] = {said < uint64_t(at) ? int64_t(said) : -1, at - Zip64LocatorSize - Zip64EndRecordSize};
-    for (int64_t place : places) {
-        if (!ReadAt(place, buffer, length, record, Zip64EndRecordSize) || Get32(record) != ZipSignature::Zip64EndRecord)
-            continue;
-        return {Get64(record + 32), Get64(record + 40), Get64(record + 48), place};
-    }
+    for (int64_t place : places)
+        if (ReadAt(place, buffer, length, bytes, Zip64EndRecordSize) && DecodeRecord(bytes, record))
+            return {record.Count, record.DirectorySize, record.DirectoryOffset, place, end.CommentLength};
     return values;
 }
 
 int TZipStructure::EndRecordFit(TConstByteSpan buffer, int32_t length, int32_t index, int64_t& shift) {
-    const uint8_t* p = buffer.data() + index;
     TEndValues values = EndValues(buffer, length, index);
-    int64_t commentEnd = int64_t(index) + EndRecordSize + Get16(p + 20);
+    int64_t commentEnd = int64_t(index) + EndRecordSize + values.CommentLength;
     if (values.DirectorySize > uint64_t(values.At) || values.DirectoryOffset > uint64_t(values.At)) return 3;
     int64_t directoryOffset = int64_t(values.DirectoryOffset);
     shift = values.At - int64_t(values.DirectorySize) - directoryOffset;
     if (shift < 0 || commentEnd > length) return 3;
     int closeness = commentEnd == length ? 0 : 1;
     if (values.DirectorySize == 0) return values.Count == 0 ? closeness : 3;
-    if (HasCentralHeaderAt(directoryOffset + shift, buffer, length)) return closeness;
+    if (HasSignatureAt(directoryOffset + shift, ZipSignature::CentralHeader, buffer, length)) return closeness;
     // Records between the directory and this one: the offsets were right
     // as written.
     shift = 0;
-    return HasCentralHeaderAt(directoryOffset, buffer, length) ? 2 : 3;
+    return HasSignatureAt(directoryOffset, ZipSignature::CentralHeader, buffer, length) ? 2 : 3;
 }
 
 bool TZipStructure::FindEndRecord(TConstByteSpan buffer, int32_t length, uint64_t& directorySize,
@@ -248,7 +229,7 @@ bool TZipStructure::FindEndRecord(TConstByteSpan buffer, int32_t length, uint64_
     int32_t best = -1;
     int bestFit = 4;
     for (int32_t i = length - EndRecordSize; i >= 0 && bestFit > 0; --i) {
-        if (Get32(buffer.data() + i) != ZipSignature::EndRecord) continue;
+        if (GetLE<uint32_t>(buffer.data() + i) != ZipSignature::EndRecord) continue;
         int64_t shift;
         int fit = EndRecordFit(buffer, length, i, shift);
         if (fit >= bestFit) continue;
@@ -258,12 +239,12 @@ bool TZipStructure::FindEndRecord(TConstByteSpan buffer, int32_t length, uint64_
         FEndRecordShift = fit < 3 ? shift : 0;
     }
     if (best < 0) return false;
-    const uint8_t* p = buffer.data() + best;
     TEndValues values = EndValues(buffer, length, best);
     directorySize = values.DirectorySize;
     directoryOffset = values.DirectoryOffset;
-    int32_t commentLength = std::min<int32_t>(Get16(p + 20), length - best - EndRecordSize);
-    SetCommentBytes(TByteString(reinterpret_cast<const char*>(p) + EndRecordSize, size_t(commentLength)));
+    int32_t commentLength = std::min<int32_t>(values.CommentLength, length - best - EndRecordSize);
+    SetCommentBytes(
+        TByteString(reinterpret_cast<const char*>(buffer.data()) + best + EndRecordSize, size_t(commentLength)));
     return true;
 }
 
@@ -271,23 +252,23 @@ int32_t TZipStructure::ParseCentralRecords(TConstByteSpan buffer, int32_t length
     length = std::min<int32_t>(length, int32_t(buffer.size()));
     while (start >= 0 && start + CentralHeaderSize <= length) {
         const uint8_t* p = buffer.data() + start;
-        uint32_t signature = Get32(p);
-        if (signature != ZipSignature::CentralHeader) throw EArchiveBroken::CreateFmt("%08X %d", signature, start);
-        int32_t nameLength = Get16(p + 28), extraLength = Get16(p + 30), commentLength = Get16(p + 32);
-        int32_t recordLength = CentralHeaderSize + nameLength + extraLength + commentLength;
+        TZipCentralHeader header;
+        if (!DecodeRecord(p, header)) throw EArchiveBroken::CreateFmt("%08X %d", GetLE<uint32_t>(p), start);
+        int32_t recordLength = CentralHeaderSize + header.NameLength + header.ExtraLength + header.CommentLength;
         // Completed by the next read.
         if (recordLength > length - start) break;
 
         auto entry = MakeRef<TZipItem>();
-        entry->Flags = Get16(p + 8);
+        entry->Flags = header.Flags;
         UseUtf8 = (entry->Flags & ZipFlag::Utf8) != 0;
-        entry->HostSystem = p[5];
-        entry->Method = Get16(p + 10);
-        entry->Crc32 = Get32(p + 16);
-        entry->ExternalAttributes = Get32(p + 38);
-        entry->NameBytes.assign(reinterpret_cast<const char*>(p) + CentralHeaderSize, size_t(nameLength));
-        TConstByteSpan extra = buffer.subspan(size_t(start + CentralHeaderSize + nameLength), size_t(extraLength));
-        uint64_t size = Get32(p + 24), packedSize = Get32(p + 20), localOffset = Get32(p + 42);
+        entry->HostSystem = header.HostSystem;
+        entry->Method = header.Method;
+        entry->Crc32 = header.Crc32;
+        entry->ExternalAttributes = header.ExternalAttributes;
+        entry->NameBytes.assign(reinterpret_cast<const char*>(p) + CentralHeaderSize, size_t(header.NameLength));
+        TConstByteSpan extra =
+            buffer.subspan(size_t(start + CentralHeaderSize + header.NameLength), size_t(header.ExtraLength));
+        uint64_t size = header.Size, packedSize = header.PackedSize, localOffset = header.LocalOffset;
         ReadZip64Values(extra, {&size, &packedSize, &localOffset});
         // An offset past what a stream can reach lies past its end: that
         // entry is damaged, not the directory.
@@ -299,13 +280,13 @@ int32_t TZipStructure::ParseCentralRecords(TConstByteSpan buffer, int32_t length
         TPendingItem pending;
         pending.Attributes = HostAttributes(entry->HostSystem, entry->ExternalAttributes);
         if (entry->Flags & ZipFlag::Encrypted) pending.Attributes.Include(TArchAttribute::Encrypted);
-        pending.DosTime = uint32_t(Get16(p + 14)) << 16 | Get16(p + 12);
+        pending.DosTime = header.DosTime;
         pending.PackedSize = packedSize;
         pending.Size = size;
-        if (commentLength > 0) {
-            const uint8_t* comment = p + CentralHeaderSize + nameLength + extraLength;
-            entry->CommentBytes.assign(reinterpret_cast<const char*>(comment), size_t(commentLength));
-            FPendingComments.push_back({int32_t(FPending.size()), DecodeText(comment, commentLength)});
+        if (header.CommentLength > 0) {
+            const uint8_t* comment = p + CentralHeaderSize + header.NameLength + header.ExtraLength;
+            entry->CommentBytes.assign(reinterpret_cast<const char*>(comment), size_t(header.CommentLength));
+            FPendingComments.push_back({int32_t(FPending.size()), DecodeZipText(entry->CommentBytes, UseUtf8)});
         }
         ReadExtraField(entry.Get(), extra);
 
@@ -345,8 +326,12 @@ void TZipStructure::ReadDirectory(TStream* stream) {
     n = ReadChunk(stream, int32_t(std::min<int64_t>(remaining, BufferSize)));
     // A wrong directory offset looks like bytes in front too; only with a
     // local header where the first record, shifted, points is it that.
-    if (BytesInFront > 0 && n >= CentralHeaderSize && !HasLocalHeaderAt(Get32(Buffer.data() + 42) + BytesInFront))
-        throw EArchiveBroken("Error in end of central dir header");
+    if (BytesInFront > 0 && n >= CentralHeaderSize) {
+        TZipCentralHeader first;
+        DecodeRecord(Buffer.data(), first);  // its signature is checked with the rest
+        if (!HasSignatureAt(first.LocalOffset + BytesInFront, ZipSignature::LocalHeader))
+            throw EArchiveBroken("Error in end of central dir header");
+    }
     if (CallBack) CallBack->CurrentItem = nullptr;
     if (progress) {
         progress->Stage = ArchiveStage::ReadingDirectory;

@@ -6,6 +6,8 @@
 // archives.
 #pragma once
 #include <functional>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 #include "Archivers/Archive.h"
 #include "Foundation/CodePages.h"
@@ -37,6 +39,108 @@ constexpr uint16_t Stored = 0;
 constexpr uint16_t Deflated = 8;
 }  // namespace ZipMethod
 
+// The fixed part of each record is a structure whose fields stand in the
+// record's order and width after its signature: one decoder and one encoder
+// serve them all, and no other code counts offsets. What follows a fixed
+// part (name, extra field, comment) is the caller's. Values are
+// little-endian; GetLE reads one at p, PutLE writes one.
+template <class T>
+T GetLE(const uint8_t* p) {
+    uint64_t value = 0;
+    for (size_t i = 0; i < sizeof(T); ++i) value |= uint64_t(p[i]) << 8 * i;
+    return T(value);
+}
+template <class T>
+void PutLE(uint8_t* p, T value) {
+    for (size_t i = 0; i < sizeof(T); ++i) p[i] = uint8_t(uint64_t(value) >> 8 * i);
+}
+
+struct TZipLocalHeader {
+    static constexpr uint32_t Signature = ZipSignature::LocalHeader;
+    uint16_t VersionNeeded = 0, Flags = 0, Method = 0;
+    uint32_t DosTime = 0, Crc32 = 0, PackedSize = 0, Size = 0;  // DOS time in the low 16 bits, date in the high
+    uint16_t NameLength = 0, ExtraLength = 0;
+    auto Fields() {
+        return std::tie(VersionNeeded, Flags, Method, DosTime, Crc32, PackedSize, Size, NameLength, ExtraLength);
+    }
+};
+
+struct TZipCentralHeader {
+    static constexpr uint32_t Signature = ZipSignature::CentralHeader;
+    uint8_t VersionMadeBy = 0, HostSystem = 0;
+    uint16_t VersionNeeded = 0, Flags = 0, Method = 0;
+    uint32_t DosTime = 0, Crc32 = 0, PackedSize = 0, Size = 0;
+    uint16_t NameLength = 0, ExtraLength = 0, CommentLength = 0, Disk = 0, InternalAttributes = 0;
+    uint32_t ExternalAttributes = 0, LocalOffset = 0;
+    auto Fields() {
+        return std::tie(VersionMadeBy, HostSystem, VersionNeeded, Flags, Method, DosTime, Crc32, PackedSize, Size,
+                        NameLength, ExtraLength, CommentLength, Disk, InternalAttributes, ExternalAttributes,
+                        LocalOffset);
+    }
+};
+
+// After an entry's data: 64-bit sizes where the local header has ZIP64 ones.
+template <class TSize>
+struct TZipDescriptor {
+    static constexpr uint32_t Signature = ZipSignature::DataDescriptor;
+    uint32_t Crc32 = 0;
+    TSize PackedSize = 0, Size = 0;
+    auto Fields() { return std::tie(Crc32, PackedSize, Size); }
+};
+using TZipDataDescriptor = TZipDescriptor<uint32_t>;
+using TZip64DataDescriptor = TZipDescriptor<uint64_t>;
+
+struct TZipEndRecord {
+    static constexpr uint32_t Signature = ZipSignature::EndRecord;
+    uint16_t Disk = 0, DirectoryDisk = 0, DiskCount = 0, Count = 0;
+    uint32_t DirectorySize = 0, DirectoryOffset = 0;
+    uint16_t CommentLength = 0;
+    auto Fields() {
+        return std::tie(Disk, DirectoryDisk, DiskCount, Count, DirectorySize, DirectoryOffset, CommentLength);
+    }
+};
+
+struct TZip64EndRecord {
+    static constexpr uint32_t Signature = ZipSignature::Zip64EndRecord;
+    uint64_t FollowingSize = 0;  // the bytes after this field
+    uint16_t VersionMadeBy = 0, VersionNeeded = 0;
+    uint32_t Disk = 0, DirectoryDisk = 0;
+    uint64_t DiskCount = 0, Count = 0, DirectorySize = 0, DirectoryOffset = 0;
+    auto Fields() {
+        return std::tie(FollowingSize, VersionMadeBy, VersionNeeded, Disk, DirectoryDisk, DiskCount, Count,
+                        DirectorySize, DirectoryOffset);
+    }
+};
+
+// In front of the end record: where the ZIP64 end record stands.
+struct TZip64Locator {
+    static constexpr uint32_t Signature = ZipSignature::Zip64Locator;
+    uint32_t EndRecordDisk = 0;
+    uint64_t EndRecordOffset = 0;
+    uint32_t DiskCount = 0;
+    auto Fields() { return std::tie(EndRecordDisk, EndRecordOffset, DiskCount); }
+};
+
+// Reads the fixed part at p into record; whether p holds the record's
+// signature (the fields are read either way).
+template <class TRecord>
+bool DecodeRecord(const uint8_t* p, TRecord& record) {
+    const uint8_t* at = p + 4;
+    std::apply(
+        [&at](auto&... fields) { ((fields = GetLE<std::decay_t<decltype(fields)>>(at), at += sizeof(fields)), ...); },
+        record.Fields());
+    return GetLE<uint32_t>(p) == TRecord::Signature;
+}
+
+// Writes the fixed part at p, signature first; the bytes written.
+template <class TRecord>
+int32_t EncodeRecord(TRecord record, uint8_t* p) {
+    PutLE(p, TRecord::Signature);
+    uint8_t* at = p + 4;
+    std::apply([&at](auto&... fields) { ((PutLE(at, fields), at += sizeof(fields)), ...); }, record.Fields());
+    return int32_t(at - p);
+}
+
 namespace ZipRecord {
 constexpr int32_t LocalHeaderSize = 30;
 constexpr int32_t CentralHeaderSize = 46;
@@ -45,6 +149,8 @@ constexpr int32_t DataDescriptorSize = 16;
 constexpr int32_t Zip64DataDescriptorSize = 24;
 constexpr int32_t Zip64EndRecordSize = 56;
 constexpr int32_t Zip64LocatorSize = 20;
+// A 32-bit field of this value sends readers to the ZIP64 field.
+constexpr uint32_t Zip64Marker = 0xFFFFFFFF;
 // The ZIP64 extra field's header ID.
 constexpr uint16_t Zip64ExtraId = 0x0001;
 // A source of this size or more gets ZIP64 sizes in its local header up
@@ -232,6 +338,7 @@ private:
     struct TEndValues {
         uint64_t Count, DirectorySize, DirectoryOffset;
         int64_t At;
+        uint16_t CommentLength;
     };
     TEndValues EndValues(TConstByteSpan buffer, int32_t length, int32_t index);
     // Reads count bytes at position from the buffer where they are in it,
@@ -240,14 +347,12 @@ private:
     // How well the end record at index of buffer fits the file: 0 best,
     // 3 not at all. Sets shift to the bytes in front it implies.
     int EndRecordFit(TConstByteSpan buffer, int32_t length, int32_t index, int64_t& shift);
-    bool HasCentralHeaderAt(int64_t position, TConstByteSpan buffer, int32_t length);
-    bool HasLocalHeaderAt(int64_t position);
-    bool HasSignatureAt(int64_t position, uint32_t signature);
+    bool HasSignatureAt(int64_t position, uint32_t signature, TConstByteSpan buffer = {}, int32_t length = 0);
     // Gives every entry the offset its data must end before.
     void SetEntryLimits(int64_t end);
     // The entry for the local header at p, found at offset at by the
     // recovery scan; the packed size it claims, to be skipped.
-    int64_t AddScannedEntry(const uint8_t* p, int64_t at);
+    int64_t AddScannedEntry(const TZipLocalHeader& header, const uint8_t* p, int64_t at);
     void TakeDescriptor(const uint8_t* p, int64_t at);
     void CreatePendingItems(int32_t first);
     void DropEntriesFrom(int32_t first);
@@ -255,7 +360,6 @@ private:
     // Reads up to count bytes (no more than the buffer holds) into Buffer.
     int32_t ReadChunk(TStream* stream, int32_t count);
     void AdvanceProgress(int64_t bytes);
-    WideString DecodeText(const uint8_t* bytes, int32_t count) const;
     void ClearPending();
 
     std::vector<TPendingItem> FPending;

@@ -6,9 +6,6 @@
 
 namespace ZipStructureParts {
 
-// A 32-bit field of this value sends readers to the ZIP64 field.
-constexpr uint32_t Zip64Marker = 0xFFFFFFFF;
-
 // DOS attribute bits and the tree's elements they map to.
 struct TDosAttribute {
     uint8_t Bit;

@@ -1,7 +1,6 @@
 // The recovery scan: entries from the local headers when the directory
 // is missing or damaged.
 #include <algorithm>
-#include "Archivers/Zip/ZipBytes.h"
 #include "Archivers/Zip/ZipStructure.h"
 #include "Archivers/Zip/ZipStructureParts.h"
 
@@ -33,21 +32,21 @@ void TZipStructure::ScanLocalHeaders(TStream* stream) {
             index = i;
             if (i > n - 4) break;
             const uint8_t* p = data + i;
-            uint32_t signature = Get32(p);
-            int32_t needed =
-                signature == ZipSignature::DataDescriptor ? DataDescriptorSize
-                : signature == ZipSignature::LocalHeader
-                    ? (i + LocalHeaderSize <= n ? LocalHeaderSize + Get16(p + 26) + Get16(p + 28) : LocalHeaderSize)
-                    : 4;
+            uint32_t signature = GetLE<uint32_t>(p);
+            bool local = signature == ZipSignature::LocalHeader;
+            TZipLocalHeader header;  // all zero where the chunk ends inside it
+            if (local && i + LocalHeaderSize <= n) DecodeRecord(p, header);
+            int32_t needed = local ? LocalHeaderSize + header.NameLength + header.ExtraLength : 4;
+            if (signature == ZipSignature::DataDescriptor) needed = DataDescriptorSize;
             // Read again from here with the next chunk; at the end of the
             // file it is a cut record.
             if (needed > n - i && !lastChunk) break;
-            if (needed > n - i || signature != ZipSignature::LocalHeader) {
+            if (needed > n - i || !local) {
                 if (needed <= n - i && signature == ZipSignature::DataDescriptor) TakeDescriptor(p, chunkStart + i);
                 index = i + 2;
                 continue;
             }
-            index = i + int64_t(needed) + AddScannedEntry(p, chunkStart + i);
+            index = i + int64_t(needed) + AddScannedEntry(header, p, chunkStart + i);
         }
         int64_t next = chunkStart + index;
         if (size >= 0) next = std::min(next, size);
@@ -63,40 +62,37 @@ void TZipStructure::ScanLocalHeaders(TStream* stream) {
     SetEntryLimits(std::max<int64_t>(size, 0));
 }
 
-int64_t TZipStructure::AddScannedEntry(const uint8_t* p, int64_t at) {
-    int32_t nameLength = Get16(p + 26), extraLength = Get16(p + 28);
-    uint16_t flags = Get16(p + 6);
-    UseUtf8 = (flags & ZipFlag::Utf8) != 0;
-    WideString name = DecodeText(p + LocalHeaderSize, nameLength);
+int64_t TZipStructure::AddScannedEntry(const TZipLocalHeader& header, const uint8_t* p, int64_t at) {
+    UseUtf8 = (header.Flags & ZipFlag::Utf8) != 0;
+    TByteString nameBytes(reinterpret_cast<const char*>(p) + LocalHeaderSize, size_t(header.NameLength));
     bool isFolder;
-    WideString path = TreePath(name, isFolder);
-    uint32_t packedSize = Get32(p + 18);
+    WideString path = TreePath(DecodeZipText(nameBytes, UseUtf8), isFolder);
     TArchItem* item = CreateItem(path, isFolder);
-    if (!item) return packedSize;
-    SetItemTimes(item, uint32_t(Get16(p + 12)) << 16 | Get16(p + 10));
+    if (!item) return header.PackedSize;
+    SetItemTimes(item, header.DosTime);
     TArchAttributes attributes;
     if (isFolder) attributes.Include(TArchAttribute::Folder);
-    if (flags & ZipFlag::Encrypted) attributes.Include(TArchAttribute::Encrypted);
+    if (header.Flags & ZipFlag::Encrypted) attributes.Include(TArchAttribute::Encrypted);
     item->SetAttributes(attributes);
-    item->Size = Get32(p + 22);
-    item->PackedSize = packedSize;
+    item->Size = header.Size;
+    item->PackedSize = header.PackedSize;
 
     auto entry = MakeRef<TZipItem>();
     entry->Item = item;
     entry->LocalOffset = at;
-    entry->Method = Get16(p + 8);
-    entry->Crc32 = Get32(p + 14);
-    entry->Flags = flags;
+    entry->Method = header.Method;
+    entry->Crc32 = header.Crc32;
+    entry->Flags = header.Flags;
     entry->HostSystem = ZipHost::Dos;
-    entry->NameBytes.assign(reinterpret_cast<const char*>(p) + LocalHeaderSize, size_t(nameLength));
+    entry->NameBytes = std::move(nameBytes);
     // The numbers follow the data; until a descriptor that fits is found
     // they are not known (a folder has none).
-    entry->SizesKnown = !(flags & ZipFlag::DataDescriptor) || isFolder;
-    FScannedDataStart = at + LocalHeaderSize + nameLength + extraLength;
-    ReadExtraField(entry.Get(), TConstByteSpan(p + LocalHeaderSize + nameLength, size_t(extraLength)));
+    entry->SizesKnown = !(header.Flags & ZipFlag::DataDescriptor) || isFolder;
+    FScannedDataStart = at + LocalHeaderSize + header.NameLength + header.ExtraLength;
+    ReadExtraField(entry.Get(), TConstByteSpan(p + LocalHeaderSize + header.NameLength, size_t(header.ExtraLength)));
     if (Entries->Add(entry.Get()) < 0) throw EOutOfMemory("Out of memory");
     static_cast<void>(entry.Detach());  // the directory holds it now
-    return packedSize;
+    return header.PackedSize;
 }
 
 // A descriptor counts for the entry found last only where its packed size
@@ -105,9 +101,11 @@ int64_t TZipStructure::AddScannedEntry(const uint8_t* p, int64_t at) {
 void TZipStructure::TakeDescriptor(const uint8_t* p, int64_t at) {
     if (Count() == 0) return;
     TZipItem* last = Entry(Count() - 1);
-    if (last->SizesKnown || at - FScannedDataStart != int64_t(Get32(p + 8))) return;
-    last->Crc32 = Get32(p + 4);
-    last->Item->PackedSize = Get32(p + 8);
-    last->Item->Size = Get32(p + 12);
+    TZipDataDescriptor descriptor;
+    DecodeRecord(p, descriptor);
+    if (last->SizesKnown || at - FScannedDataStart != int64_t(descriptor.PackedSize)) return;
+    last->Crc32 = descriptor.Crc32;
+    last->Item->PackedSize = descriptor.PackedSize;
+    last->Item->Size = descriptor.Size;
     last->SizesKnown = true;
 }

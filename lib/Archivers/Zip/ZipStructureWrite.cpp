@@ -1,6 +1,5 @@
 // Writing: local headers, the central directory and the end record.
 #include <algorithm>
-#include "Archivers/Zip/ZipBytes.h"
 #include "Archivers/Zip/ZipStructure.h"
 #include "Archivers/Zip/ZipStructureParts.h"
 #include "Foundation/CodePages.h"
@@ -65,9 +64,12 @@ WideString StoredName(const WideString& name, char16_t separator) {
     return stored;
 }
 
-void PutZip64Header(uint8_t* p, int32_t fields) {
-    Put16(p, Zip64ExtraId);
-    Put16(p + 2, uint32_t(fields * 8));
+// A ZIP64 extra block holding values, in the field's order; its length.
+int32_t PutZip64Field(uint8_t* p, const std::vector<uint64_t>& values) {
+    PutLE<uint16_t>(p, Zip64ExtraId);
+    PutLE(p + 2, uint16_t(values.size() * 8));
+    for (size_t i = 0; i < values.size(); ++i) PutLE(p + 4 + 8 * i, values[i]);
+    return 4 + 8 * int32_t(values.size());
 }
 
 }  // namespace
@@ -139,17 +141,10 @@ int32_t TZipStructure::CentralExtraLength(TZipItem* entry) {
 void TZipStructure::WriteCentralExtra(TZipItem* entry, TByteSpan buffer, int32_t position) {
     TCentralValues values = CentralValues(entry);
     uint8_t* p = buffer.data() + position;
-    if (int32_t length = values.Zip64Length()) {
-        PutZip64Header(p, (length - 4) / 8);
-        uint8_t* field = p + 4;
-        if (values.Sizes64) {
-            Put64(field, entry->Item->Size);
-            Put64(field + 8, entry->Item->PackedSize);
-            field += 16;
-        }
-        if (values.Offset64) Put64(field, uint64_t(entry->LocalOffset));
-        p += length;
-    }
+    std::vector<uint64_t> zip64;
+    if (values.Sizes64) zip64 = {entry->Item->Size, entry->Item->PackedSize};
+    if (values.Offset64) zip64.push_back(uint64_t(entry->LocalOffset));
+    if (!zip64.empty()) p += PutZip64Field(p, zip64);
     std::copy(entry->CentralExtra.begin(), entry->CentralExtra.end(), p);
 }
 
@@ -181,64 +176,56 @@ int32_t TZipStructure::WriteLocalHeader(TZipItem* entry, TByteSpan buffer, int32
     // An unknown size (all ones, from a source size of -1) stands until the
     // header is written again with the real one.
     auto size32 = [&](uint64_t value) { return zip64 || value == UINT64_MAX ? Zip64Marker : Field32(entry, value); };
-    uint32_t packedSize = size32(packed64), size = size32(size64);
     int32_t zip64Length = zip64 ? 20 : 0;
-    uint16_t extraLength = Field16(entry, size_t(zip64Length) + entry->LocalExtra.size());
+    TZipLocalHeader header{.VersionNeeded = zip64 ? Zip64Version : VersionNeeded(),
+                           .Flags = entry->Flags,
+                           .Method = entry->Method,
+                           .DosTime = SystemTimeToDos(item->ModifiedTime),
+                           .Crc32 = described ? 0 : entry->Crc32,
+                           .PackedSize = size32(packed64),
+                           .Size = size32(size64),
+                           .NameLength = nameLength,
+                           .ExtraLength = Field16(entry, size_t(zip64Length) + entry->LocalExtra.size())};
 
-    int32_t length = LocalHeaderSize + nameLength + extraLength;
+    int32_t length = LocalHeaderSize + nameLength + header.ExtraLength;
     capacity = std::min<int32_t>(capacity, int32_t(buffer.size()));
     if (position < 0 || length > capacity - position) return -1;
     uint8_t* p = buffer.data() + position;
-    uint32_t dosTime = SystemTimeToDos(item->ModifiedTime);
-    Put32(p, ZipSignature::LocalHeader);
-    Put16(p + 4, zip64 ? Zip64Version : VersionNeeded());
-    Put16(p + 6, entry->Flags);
-    Put16(p + 8, entry->Method);
-    Put32(p + 10, dosTime);  // time, then date
-    Put32(p + 14, described ? 0 : entry->Crc32);
-    Put32(p + 18, packedSize);
-    Put32(p + 22, size);
-    Put16(p + 26, nameLength);
-    Put16(p + 28, extraLength);
+    EncodeRecord(header, p);
     std::copy(name.begin(), name.end(), p + LocalHeaderSize);
     uint8_t* extra = p + LocalHeaderSize + nameLength;
-    if (zip64) {
-        PutZip64Header(extra, 2);
-        Put64(extra + 4, size64 == UINT64_MAX ? 0 : size64);
-        Put64(extra + 12, packed64);
-    }
+    if (zip64) PutZip64Field(extra, {size64 == UINT64_MAX ? 0 : size64, packed64});
     std::copy(entry->LocalExtra.begin(), entry->LocalExtra.end(), extra + zip64Length);
     return length;
 }
 
 namespace {
 // A record read from an archive, still true of its entry, that can take
-// the entry's new offset in its 32-bit field.
-bool RecordKept(const TZipItem* entry) {
+// the entry's new offset in its 32-bit field; its fixed part in header.
+bool RecordKept(const TZipItem* entry, TZipCentralHeader& header) {
     const TByteString& record = entry->CentralRecord;
     if (record.size() < size_t(CentralHeaderSize)) return false;
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(record.data());
+    DecodeRecord(reinterpret_cast<const uint8_t*>(record.data()), header);
     const TArchItem* item = entry->Item;
-    const size_t nameLength = Get16(p + 28), extraLength = Get16(p + 30), commentLength = Get16(p + 32);
-    return Get32(p + 42) != Zip64Marker && uint64_t(entry->LocalOffset) < Zip64Marker &&
-           Get32(p + 12) == SystemTimeToDos(item->ModifiedTime) && Get32(p + 16) == entry->Crc32 &&
-           record.compare(size_t(CentralHeaderSize) + nameLength + extraLength, commentLength, entry->CommentBytes) ==
-               0 &&
-           (commentLength == 0 ||
+    const size_t commentAt = size_t(CentralHeaderSize) + header.NameLength + header.ExtraLength;
+    return header.LocalOffset != Zip64Marker && uint64_t(entry->LocalOffset) < Zip64Marker &&
+           header.DosTime == SystemTimeToDos(item->ModifiedTime) && header.Crc32 == entry->Crc32 &&
+           record.compare(commentAt, header.CommentLength, entry->CommentBytes) == 0 &&
+           (header.CommentLength == 0 ||
             DecodeZipText(entry->CommentBytes, (entry->Flags & ZipFlag::Utf8) != 0) == item->Comment);
 }
 }  // namespace
 
 int32_t TZipStructure::WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int32_t capacity, int32_t position) {
     capacity = std::min<int32_t>(capacity, int32_t(buffer.size()));
-    if (RecordKept(entry)) {
+    if (TZipCentralHeader kept; RecordKept(entry, kept)) {
         const int32_t length = int32_t(entry->CentralRecord.size());
         if (position < 0 || length > capacity - position) return -1;
-        uint8_t* p = buffer.data() + position;
-        std::copy(entry->CentralRecord.begin(), entry->CentralRecord.end(), p);
-        p[5] = entry->HostSystem;
-        Put32(p + 38, entry->ExternalAttributes);
-        Put32(p + 42, uint32_t(entry->LocalOffset));
+        std::copy(entry->CentralRecord.begin(), entry->CentralRecord.end(), buffer.data() + position);
+        kept.HostSystem = entry->HostSystem;
+        kept.ExternalAttributes = entry->ExternalAttributes;
+        kept.LocalOffset = uint32_t(entry->LocalOffset);
+        EncodeRecord(kept, buffer.data() + position);
         return length;
     }
     bool utf8;
@@ -247,36 +234,31 @@ int32_t TZipStructure::WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int
     TByteString comment = KeptOrEncoded(entry->CommentBytes, item->Comment, utf8);
     uint16_t nameLength = Field16(entry, name.size()), commentLength = Field16(entry, comment.size());
     TCentralValues values = CentralValues(entry);
-    uint32_t packedSize = values.Sizes64 ? Zip64Marker : uint32_t(item->PackedSize);
-    uint32_t size = values.Sizes64 ? Zip64Marker : uint32_t(item->Size);
-    uint32_t localOffset = values.Offset64 ? Zip64Marker : uint32_t(entry->LocalOffset);
-    uint16_t extraLength = Field16(entry, size_t(CentralExtraLength(entry)));
     uint16_t version = values.Zip64Length() > 0 ? Zip64Version : VersionNeeded();
+    bool asIs = entry->HostSystem == ZipHost::Unix || entry->ExternalKept;
+    TZipCentralHeader header{
+        .VersionMadeBy = uint8_t(version),
+        .HostSystem = asIs ? entry->HostSystem : ZipHost::Dos,
+        .VersionNeeded = version,
+        .Flags = entry->Flags,
+        .Method = entry->Method,
+        .DosTime = SystemTimeToDos(item->ModifiedTime),
+        .Crc32 = entry->Crc32,
+        .PackedSize = values.Sizes64 ? Zip64Marker : uint32_t(item->PackedSize),
+        .Size = values.Sizes64 ? Zip64Marker : uint32_t(item->Size),
+        .NameLength = nameLength,
+        .ExtraLength = Field16(entry, size_t(CentralExtraLength(entry))),
+        .CommentLength = commentLength,
+        .ExternalAttributes = asIs ? entry->ExternalAttributes : DosAttributeByte(item->Attributes()),
+        .LocalOffset = values.Offset64 ? Zip64Marker : uint32_t(entry->LocalOffset)};
 
-    int32_t length = CentralHeaderSize + nameLength + extraLength + commentLength;
+    int32_t length = CentralHeaderSize + nameLength + header.ExtraLength + commentLength;
     if (position < 0 || length > capacity - position) return -1;
     uint8_t* p = buffer.data() + position;
-    Put32(p, ZipSignature::CentralHeader);
-    p[4] = uint8_t(version);
-    bool asIs = entry->HostSystem == ZipHost::Unix || entry->ExternalKept;
-    p[5] = asIs ? entry->HostSystem : ZipHost::Dos;
-    Put16(p + 6, version);
-    Put16(p + 8, entry->Flags);
-    Put16(p + 10, entry->Method);
-    Put32(p + 12, SystemTimeToDos(item->ModifiedTime));
-    Put32(p + 16, entry->Crc32);
-    Put32(p + 20, packedSize);
-    Put32(p + 24, size);
-    Put16(p + 28, nameLength);
-    Put16(p + 30, extraLength);
-    Put16(p + 32, commentLength);
-    Put16(p + 34, 0);
-    Put16(p + 36, 0);
-    Put32(p + 38, asIs ? entry->ExternalAttributes : DosAttributeByte(item->Attributes()));
-    Put32(p + 42, localOffset);
+    EncodeRecord(header, p);
     std::copy(name.begin(), name.end(), p + CentralHeaderSize);
     WriteCentralExtra(entry, buffer, position + CentralHeaderSize + nameLength);
-    std::copy(comment.begin(), comment.end(), p + CentralHeaderSize + nameLength + extraLength);
+    std::copy(comment.begin(), comment.end(), p + CentralHeaderSize + nameLength + header.ExtraLength);
     // Written into the directory: from now on the entry is one of the archive.
     entry->NameBytes = name;
     return length;
@@ -295,33 +277,17 @@ int32_t TZipStructure::WriteEndRecord(TByteSpan buffer, int32_t capacity, int32_
     capacity = std::min<int32_t>(capacity, int32_t(buffer.size()));
     if (position < 0 || length > capacity - position) throw TCommonException("Buffer is too small");
     uint8_t* p = buffer.data() + position;
+    uint64_t size = uint64_t(directorySize), offset = uint64_t(directoryOffset);
+    // All on disk 0, of 1 disk.
     if (zip64) {
-        Put32(p, ZipSignature::Zip64EndRecord);
-        Put64(p + 4, Zip64EndRecordSize - 12);
-        Put16(p + 12, Zip64Version);
-        Put16(p + 14, Zip64Version);
-        Put32(p + 16, 0);
-        Put32(p + 20, 0);
-        Put64(p + 24, count);
-        Put64(p + 32, count);
-        Put64(p + 40, uint64_t(directorySize));
-        Put64(p + 48, uint64_t(directoryOffset));
-        uint8_t* locator = p + Zip64EndRecordSize;
-        Put32(locator, ZipSignature::Zip64Locator);
-        Put32(locator + 4, 0);
-        Put64(locator + 8, uint64_t(directoryOffset + directorySize));
-        Put32(locator + 16, 1);
-        p += zip64Length;
+        p += EncodeRecord(
+            TZip64EndRecord{Zip64EndRecordSize - 12, Zip64Version, Zip64Version, 0, 0, count, count, size, offset}, p);
+        p += EncodeRecord(TZip64Locator{0, offset + size, 1}, p);
     }
-    uint32_t count16 = uint32_t(std::min<uint64_t>(count, 0xFFFF));
-    Put32(p, ZipSignature::EndRecord);
-    Put16(p + 4, 0);
-    Put16(p + 6, 0);
-    Put16(p + 8, count16);
-    Put16(p + 10, count16);
-    Put32(p + 12, uint32_t(std::min<uint64_t>(uint64_t(directorySize), Zip64Marker)));
-    Put32(p + 16, uint32_t(std::min<uint64_t>(uint64_t(directoryOffset), Zip64Marker)));
-    Put16(p + 20, uint32_t(comment.size()));
+    uint16_t count16 = uint16_t(std::min<uint64_t>(count, 0xFFFF));
+    EncodeRecord(TZipEndRecord{0, 0, count16, count16, uint32_t(std::min<uint64_t>(size, Zip64Marker)),
+                               uint32_t(std::min<uint64_t>(offset, Zip64Marker)), uint16_t(comment.size())},
+                 p);
     std::copy(comment.begin(), comment.end(), p + EndRecordSize);
     return length;
 }

@@ -1,0 +1,32 @@
+// What the parts of TZipArchive (the archive with its extraction, and
+// saving) share; private to this folder.
+#pragma once
+#include "Archivers/Zip/ZipStructureParts.h"
+#include "Foundation/ScopeExit.h"
+#include "Foundation/TextUtils.h"
+
+namespace ZipArchiveParts {
+inline const AnsiString UserAborted = "User aborted";
+
+// The I/O buffer for the length of one operation.
+inline auto HoldBuffer(std::vector<uint8_t>& buffer, size_t size) {
+    buffer.assign(size, 0);
+    return TScopeExit([&buffer] { std::vector<uint8_t>().swap(buffer); });
+}
+
+// An object the archive holds in a field for the length of one operation.
+template <class T>
+auto HoldFor(TRef<T>& field, TRef<T> value) {
+    field = std::move(value);
+    return TScopeExit([&field] { field.Reset(); });
+}
+
+// The entry's name, printable, in quotes. (Appended to: a quote put in
+// front of it draws a false -Wrestrict warning from GCC 12.)
+inline AnsiString QuotedName(TZipItem* entry) {
+    return AnsiString("\"").append(WideToAnsi(Printable(entry->Name()))) + "\"";
+}
+[[noreturn]] inline void RaiseDamaged(TZipItem* entry, const AnsiString& cause) {
+    throw EArchiveDamaged("The entry " + QuotedName(entry) + " is damaged: " + cause);
+}
+}  // namespace ZipArchiveParts
