@@ -69,7 +69,7 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path, int32_t work
     FArchive->SetStream(stream);
     FArchive->Open();
     CheckArchiveReadable(FArchive.Get(), path, true);
-    const TZipStructure* structure = FArchive->Structure.Get();
+    const TZipStructure* structure = FArchive->Structure();
     for (int32_t i = 0; i < structure->Count(); ++i) {
         TZipItem* entry = structure->Entry(i);
         if (entry->Item && !entry->Item->IsFolder() && entry->HostSystem != ZipHost::Unix) FHeads[entry];
@@ -213,10 +213,7 @@ int32_t TShowArchive::GiveModes(bool newViewer) {
             programs += program;
             mode = program ? UnixMode::Program : UnixMode::RegularFile | 0644;
         }
-        // The MS-DOS attributes stay in the low bits, as Unix zippers keep them.
-        entry->HostSystem = ZipHost::Unix;
-        entry->ExternalAttributes = mode << 16 | (entry->ExternalAttributes & 0xFFFF);
-        entry->ExternalKept = true;
+        FArchive->SetEntryMode(entry, mode);
     }
     return programs;
 }
@@ -246,17 +243,8 @@ void TShowArchive::Rewrite(TStream* stream, bool newViewer, TResourceStream& pay
         const size_t name = viewerPath.rfind(u'\\') + 1;
         const WideString appleDouble = u"__MACOSX\\" + viewerPath.substr(0, name) + u"._" + viewerPath.substr(name);
         for (TZipItem* stale : FilesAt(MacKey(appleDouble))) stale->Item->MarkDelete();
-        TZipItem* entry = viewers.front();
-        TArchItem* viewer = entry->Item;
-        viewer->SetSourceSize(payload.GetSize());
-        viewer->ModifiedTime = viewer->AccessedTime = viewer->CreatedTime = LocalNow();
-        // What described the old file goes with it; a Mac starts the new one
-        // only with its program mode.
-        entry->HostSystem = ZipHost::Unix;
-        entry->ExternalAttributes = UnixMode::Program << 16;
-        entry->ExternalKept = true;
-        entry->LocalExtra.clear();
-        entry->CentralExtra.clear();
+        // A Mac starts the new one only with its program mode.
+        FArchive->ReplaceEntry(viewers.front(), payload.GetSize(), LocalNow(), UnixMode::Program);
     }
     // The index points into the directory the save replaces.
     FFiles.clear();

@@ -27,8 +27,8 @@ public:
     // File entries, and any other entry that holds data.
     std::vector<TZipItem*> EntriesToTest() {
         std::vector<TZipItem*> entries;
-        for (int32_t i = 0; i < Structure->Count(); ++i) {
-            TZipItem* entry = Structure->Entry(i);
+        for (int32_t i = 0; i < Structure()->Count(); ++i) {
+            TZipItem* entry = Structure()->Entry(i);
             TArchItem* item = entry->Item;
             if (item && (!item->IsFolder() || item->Size > 0 || item->PackedSize > 0)) entries.push_back(entry);
         }
@@ -97,7 +97,7 @@ TZipTestReport TestZipArchive(TStream* stream, const TLineWriter& output) {
     archive->CallBack = callBack.Get();
     archive->SetStream(stream);
     archive->Open();
-    CheckHoldsArchive(archive->Structure.Get(), stream, WideString());
+    CheckHoldsArchive(archive->Structure(), stream, WideString());
 
     TZipTestReport& report = archive->Report;
     TLineWriter writeLine = output ? output : [&report](const WideString& line) { report.Text += line + u'\n'; };

@@ -474,12 +474,12 @@ TEST(ZipMode, InPlaceFixRewritesOnlyTheViewerEntry) {
     fixed->Write(after.data(), int32_t(after.size()));
     TZipSession session(fixed.Get());
     session.Archive->Open();
-    ASSERT_EQ(session.Archive->Structure->Count(), 5);
-    const TZipItem* entry = session.Archive->Structure->Entry(2);
+    ASSERT_EQ(session.Archive->Structure()->Count(), 5);
+    const TZipItem* entry = session.Archive->Structure()->Entry(2);
     EXPECT_EQ(entry->NameBytes, viewer);
     EXPECT_EQ((std::pair<int, uint32_t>(entry->HostSystem, entry->ExternalAttributes)),
               (std::pair<int, uint32_t>(ZipHost::Unix, UnixMode::Program << 16)));
-    EXPECT_EQ(session.Archive->Structure->Entry(0)->ExternalAttributes, 0100644u << 16);
+    EXPECT_EQ(session.Archive->Structure()->Entry(0)->ExternalAttributes, 0100644u << 16);
     EXPECT_NE(after.find("the viewer"), std::string::npos);
     EXPECT_NE(after.find("archive comment"), std::string::npos);
 
@@ -554,8 +554,8 @@ std::map<std::string, std::pair<int, uint32_t>> ModesOf(const WideString& archiv
     TZipSession session(stream.Get());
     session.Archive->Open();
     std::map<std::string, std::pair<int, uint32_t>> modes;
-    for (int32_t i = 0; i < session.Archive->Structure->Count(); ++i) {
-        const TZipItem* entry = session.Archive->Structure->Entry(i);
+    for (int32_t i = 0; i < session.Archive->Structure()->Count(); ++i) {
+        const TZipItem* entry = session.Archive->Structure()->Entry(i);
         modes[entry->NameBytes] = {entry->HostSystem, entry->ExternalAttributes};
     }
     return modes;

@@ -117,7 +117,7 @@ bool ExtractAlone(TFuzzArchive& zip, TArchItem* item) {
 // Every entry the save keeps, in directory order, as it reads before.
 std::vector<TKeptEntry> KeptEntries(TFuzzArchive& zip, const std::vector<uint8_t>& bytes) {
     std::vector<TKeptEntry> kept;
-    TZipStructure* structure = zip.Archive->Structure.Get();
+    TZipStructure* structure = zip.Archive->Structure();
     for (int32_t i = 0; i < structure->Count(); ++i) {
         TZipItem* entry = structure->Entry(i);
         TArchItem* item = entry->Item;
@@ -157,8 +157,8 @@ void FuzzZipExtract(const uint8_t* data, size_t size) {
     bool extracted = Survives([&] { zip.Archive->Extract(); });
     // An entry that passes leaves nothing marked: every file was handed out.
     if (extracted && zip.Errors == 0)
-        for (int32_t i = 0; i < zip.Archive->Structure->Count(); ++i) {
-            TArchItem* item = zip.Archive->Structure->Entry(i)->Item;
+        for (int32_t i = 0; i < zip.Archive->Structure()->Count(); ++i) {
+            TArchItem* item = zip.Archive->Structure()->Entry(i)->Item;
             Check(item->IsFolder() || !item->State.Contains(TArchState::Extract));
         }
 }
@@ -172,7 +172,7 @@ void FuzzZipSave(const uint8_t* data, size_t size) {
     {
         TFuzzArchive zip(stream.Get());
         if (!Survives([&] { zip.Archive->Open(); })) return;
-        TZipItem* first = FirstFileEntry(zip.Archive->Structure.Get());
+        TZipItem* first = FirstFileEntry(zip.Archive->Structure());
         TArchItem* folder = first ? first->Item->GetParent() : nullptr;
         if (folder && folder->GetParent() && size % 2 == 1) {
             // Inputs of odd length have the folder of that entry deleted and
@@ -205,7 +205,7 @@ void FuzzZipSave(const uint8_t* data, size_t size) {
 
     // The kept entries come first, in their order, each as it was.
     std::vector<uint8_t> saved = BytesOf(stream.Get());
-    TZipStructure* structure = again.Archive->Structure.Get();
+    TZipStructure* structure = again.Archive->Structure();
     Check(structure->Count() == int32_t(kept.size()) + 1);
     for (size_t i = 0; i < kept.size(); ++i) {
         const TKeptEntry& before = kept[i];

@@ -50,8 +50,8 @@ private:
 // nearest folder that exists, before anything is made.
 void CheckFreeSpace(TZipArchive* archive, const WideString& destFolder) {
     uint64_t needed = 0;
-    for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
-        TArchItem* item = archive->Structure->Entry(i)->Item;
+    for (int32_t i = 0; i < archive->Structure()->Count(); ++i) {
+        TArchItem* item = archive->Structure()->Entry(i)->Item;
         if (item && item != archive && !item->IsFolder()) needed += std::min<uint64_t>(item->Size, UINT64_MAX - needed);
     }
     WideString folder = ExcludeTrailingBackslash(destFolder);
@@ -91,9 +91,9 @@ TRef<TZipArchive> TFileUnzipper::OpenChecked(const WideString& zipPath, TStream*
     archive->SetStream(file);
     archive->Open();
     DirectoryRecovered = archive->DirectoryRecovered();
-    CheckHoldsArchive(archive->Structure.Get(), file, zipPath);
+    CheckHoldsArchive(archive->Structure(), file, zipPath);
     CheckArchiveReadable(archive.Get(), zipPath, false);
-    for (int32_t i = 0; i < archive->Structure->Count(); ++i) CheckEntryName(archive->Structure->Entry(i)->Name());
+    for (int32_t i = 0; i < archive->Structure()->Count(); ++i) CheckEntryName(archive->Structure()->Entry(i)->Name());
     CheckNamesFitFileSystem(archive.Get(), zipPath);
     return archive;
 }
@@ -113,13 +113,13 @@ void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolde
 // Folder entries become folders, empty ones too, with their times set once
 // nothing more is written into them.
 void TFileUnzipper::MakeFolders(TZipArchive* archive) {
-    for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
-        TArchItem* item = archive->Structure->Entry(i)->Item;
+    for (int32_t i = 0; i < archive->Structure()->Count(); ++i) {
+        TArchItem* item = archive->Structure()->Entry(i)->Item;
         if (!item || item == archive || !item->IsFolder()) continue;
         MakeFolder(DestFolder + NativePath(item->Path()));
     }
-    for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
-        TArchItem* item = archive->Structure->Entry(i)->Item;
+    for (int32_t i = 0; i < archive->Structure()->Count(); ++i) {
+        TArchItem* item = archive->Structure()->Entry(i)->Item;
         if (!item || item == archive || !item->IsFolder()) continue;
         try {
             SetFileTimes(DestFolder + NativePath(item->Path()), item->CreatedTime, item->AccessedTime,

@@ -168,7 +168,7 @@ void TFileZipper::AddEntries(TZipArchive* archive, const std::vector<TSource>& s
         item->CreatedTime = info->CreationTime;
         item->AccessedTime = info->LastAccessTime;
         item->ModifiedTime = info->LastWriteTime;
-        TZipItem* entry = archive->Structure->Entry(archive->Structure->Count() - 1);
+        TZipItem* entry = archive->Structure()->Entry(archive->Structure()->Count() - 1);
         if (source.IsLink) {
             entry->HostSystem = ZipHost::Unix;
             entry->ExternalAttributes = UnixMode::SymbolicLink << 16;

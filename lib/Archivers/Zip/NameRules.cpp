@@ -65,8 +65,8 @@ std::vector<WideString> NamesWindowsCannotHold(const std::vector<WideString>& na
 void CheckNamesFitFileSystem(TZipArchive* archive, const WideString& archiveName) {
     if (PathDelim != u'\\') return;
     std::vector<WideString> names;
-    names.reserve(size_t(archive->Structure->Count()));
-    for (int32_t i = 0; i < archive->Structure->Count(); ++i) names.push_back(archive->Structure->Entry(i)->Name());
+    names.reserve(size_t(archive->Structure()->Count()));
+    for (int32_t i = 0; i < archive->Structure()->Count(); ++i) names.push_back(archive->Structure()->Entry(i)->Name());
     std::vector<WideString> refused = NamesWindowsCannotHold(names);
     if (refused.empty()) return;
     AnsiString list;

@@ -19,7 +19,7 @@ AnsiString ZipMethodText(uint16_t method) {
     return text;
 }
 
-TZipArchive::TZipArchive() : Structure(TRef<TZipStructure>::Adopt(ZipStructureClass())) {
+TZipArchive::TZipArchive() : FStructure(TRef<TZipStructure>::Adopt(ZipStructureClass())) {
     static const std::pair<uint16_t, const char*> packers[] = {
         {0, "Store"}, {8, "Deflate"}, {9, "Deflate64"}, {12, "BZip2Pack"}};
     static const std::pair<uint16_t, const char*> unpackers[] = {
@@ -31,7 +31,7 @@ TZipArchive::TZipArchive() : Structure(TRef<TZipStructure>::Adopt(ZipStructureCl
 }
 
 void TZipArchive::Dispose() {
-    Structure.Reset();
+    FStructure.Reset();
     TArchive::Dispose();
 }
 
@@ -52,7 +52,7 @@ void TZipArchive::SetFileName(const WideString& name) {
 
 TArchItem* TZipArchive::AddFile(const WideString& path, int64_t size) {
     TArchItem* item = TArchive::AddFile(path, size);
-    if (item) Structure->AddNewEntry(item);
+    if (item) FStructure->AddNewEntry(item);
     return item;
 }
 
@@ -61,7 +61,7 @@ TArchItem* TZipArchive::AddFolderEntry(const WideString& path) {
     if (!item || item == this) return nullptr;
     item->State.Include(TArchState::Add);
     item->SourceSize = 0;
-    Structure->AddNewEntry(item);
+    FStructure->AddNewEntry(item);
     return item;
 }
 
@@ -76,15 +76,15 @@ void TZipArchive::Open() {
     CheckCallBack();
     NVX_ASSERT(ArchiveStream);
     if (ArchiveStream->GetSize() == 0) return;
-    Structure->CallBack = CallBack;
-    Structure->CreateItem = [this](const WideString& path, bool isFolder) { return CreateItem(path, isFolder); };
-    Structure->Read(ArchiveStream);
+    FStructure->CallBack = CallBack;
+    FStructure->CreateItem = [this](const WideString& path, bool isFolder) { return CreateItem(path, isFolder); };
+    FStructure->Read(ArchiveStream);
     // A recovery scan leaves no directory to replace.
-    FDirectoryInStream = Structure->Offset >= 0;
+    FDirectoryInStream = FStructure->Offset >= 0;
 }
 
 void TZipArchive::Clear() {
-    Structure->Clear();
+    FStructure->Clear();
     TArchive::Clear();
 }
 
@@ -96,7 +96,7 @@ void TZipArchive::UnpackProgress(TStream* stream) {
 }
 
 void TZipArchive::ReadExact(int64_t offset, int32_t count, const char* brokenMessage) {
-    if (offset != std::exchange(FStreamAt, -1)) Structure->SeekTo(ArchiveStream, offset);
+    if (offset != std::exchange(FStreamAt, -1)) FStructure->SeekTo(ArchiveStream, offset);
     try {
         ArchiveStream->ReadBuffer(TByteSpan(IoBuffer), 0, count);
     } catch (const EStreamReadError&) {
@@ -121,8 +121,8 @@ TRef<TZipPasswordStream> TZipArchive::NewPasswordStream(TZipStructure* structure
 
 void TZipArchive::Extract() {
     std::vector<TZipItem*> marked;
-    for (int32_t i = 0; i < Structure->Count(); ++i) {
-        TZipItem* entry = Structure->Entry(i);
+    for (int32_t i = 0; i < FStructure->Count(); ++i) {
+        TZipItem* entry = FStructure->Entry(i);
         TArchItem* item = entry->Item;
         // Clearing a folder's mark would clear its files' marks too.
         if (item && item->State.Contains(TArchState::Extract) && !item->IsFolder()) marked.push_back(entry);
@@ -138,7 +138,7 @@ void TZipArchive::ExtractEntries(const std::vector<TZipItem*>& entries, bool cle
     auto crc = HoldFor(FCrcStream, MakeRef<TCrc32Stream>());
     auto window = HoldFor(FDataWindow, MakeRef<TBoundedStream>());
     FDataWindow->Target = ArchiveStream;
-    auto password = HoldFor(FPasswordStream, NewPasswordStream(Structure.Get()));
+    auto password = HoldFor(FPasswordStream, NewPasswordStream(FStructure.Get()));
     FPasswordStream->Target = FDataWindow.Get();
 
     uint64_t total = 0;
@@ -239,7 +239,7 @@ void TZipArchive::ExtractEntry(TZipItem* entry) {
         return;
     }
     CheckPlacement(entry, header);
-    if (header.ReadTo != header.DataStart) Structure->SeekTo(ArchiveStream, header.DataStart);
+    if (header.ReadTo != header.DataStart) FStructure->SeekTo(ArchiveStream, header.DataStart);
     FDataWindow->Open(header.DataStart, header.DataStart + int64_t(item->PackedSize));
 
     TStream* source = FDataWindow.Get();

@@ -27,15 +27,12 @@ public:
 
     TZipArchive();
 
-    // Allocated for the duration of an extraction or a save.
-    std::vector<uint8_t> IoBuffer;
-    TRef<TZipStructure> Structure;
-    // Bytes of the operation done so far: the base of the total progress.
-    uint64_t BytesDone = 0;
+    // The directory as read, or as the last save wrote it. Its entries are
+    // changed through the archive (ReplaceEntry, SetEntryMode, the tree's
+    // marks), not field by field.
+    TZipStructure* Structure() const { return FStructure.Get(); }
     // A save encrypts what it writes. Nothing in the program sets it.
     bool Encrypt = false;
-    TStream* ArchiveStream = nullptr;  // borrowed
-    WideString FileName;
 
     TStream* GetStream() override { return ArchiveStream; }
     void SetStream(TStream* stream) override { ArchiveStream = stream; }
@@ -46,6 +43,15 @@ public:
     // A folder entry for path, marked for adding; none when the path
     // cannot be placed.
     TArchItem* AddFolderEntry(const WideString& path);
+    // The next save writes size bytes of new data for entry (the callback's
+    // OnPackItem gives them), dated time, as a Unix file of mode; the entry
+    // keeps its name, its place and its comment, and what described the old
+    // data (its extra fields) goes with it.
+    void ReplaceEntry(TZipItem* entry, int64_t size, const TSystemTime& time, uint32_t unixMode);
+    // The next save gives entry this Unix mode in its directory record
+    // alone; the MS-DOS attribute bits below it stay, as Unix zippers keep
+    // them.
+    void SetEntryMode(TZipItem* entry, uint32_t unixMode);
     void Open() override;
     // Raises EArchiveAbort "User aborted" when the user stops, and also after
     // an entry whose header or CRC was reported bad to a callback that did
@@ -94,15 +100,23 @@ public:
 
     // The directory was missing or damaged: the entries come from a scan
     // of the local headers, without attributes and perhaps incomplete.
-    bool DirectoryRecovered() const { return Structure->Recovered(); }
+    bool DirectoryRecovered() const { return FStructure->Recovered(); }
 
 protected:
     void Dispose() override;
+    // Bytes of the operation done so far: the base of the total progress.
+    uint64_t BytesDone = 0;
     // One marked file entry; a subclass may catch what it raises and let
     // the extraction go on with the next.
     virtual void ExtractMarkedEntry(TZipItem* entry) { ExtractEntry(entry); }
 
 private:
+    TRef<TZipStructure> FStructure;
+    TStream* ArchiveStream = nullptr;  // borrowed
+    WideString FileName;
+    // Allocated for the duration of an extraction or a save.
+    std::vector<uint8_t> IoBuffer;
+
     // An entry's local header, and where extraction goes on from it.
     struct TLocalHeader : TZipLocalHeader {
         int64_t DataStart = 0;

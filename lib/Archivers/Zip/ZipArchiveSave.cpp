@@ -11,6 +11,23 @@
 
 using namespace ZipArchiveParts;
 
+void TZipArchive::ReplaceEntry(TZipItem* entry, int64_t size, const TSystemTime& time, uint32_t unixMode) {
+    TArchItem* item = entry->Item;
+    item->SetSourceSize(size);
+    item->ModifiedTime = item->AccessedTime = item->CreatedTime = time;
+    entry->HostSystem = ZipHost::Unix;
+    entry->ExternalAttributes = unixMode << 16;
+    entry->ExternalKept = true;
+    entry->LocalExtra.clear();
+    entry->CentralExtra.clear();
+}
+
+void TZipArchive::SetEntryMode(TZipItem* entry, uint32_t unixMode) {
+    entry->HostSystem = ZipHost::Unix;
+    entry->ExternalAttributes = unixMode << 16 | (entry->ExternalAttributes & 0xFFFF);
+    entry->ExternalKept = true;
+}
+
 bool TZipArchive::CutProgress(int64_t position) {
     CallBack->TotalProgress->SetPosition(BytesDone + uint64_t(position));
     return CallBack->Aborted;
@@ -53,8 +70,8 @@ int64_t TZipArchive::OldBlockLength(TZipItem* entry) {
 }
 
 void TZipArchive::PlanSave(TZipStructure* target, std::vector<TStreamBlock>& blocks, int64_t streamSize) {
-    for (int32_t i = 0; i < Structure->Count(); ++i) {
-        TZipItem* entry = Structure->Entry(i);
+    for (int32_t i = 0; i < FStructure->Count(); ++i) {
+        TZipItem* entry = FStructure->Entry(i);
         TArchItem* item = entry->Item;
         bool deleting = item->State.Contains(TArchState::Delete);
         bool adding = item->State.Contains(TArchState::Add);
@@ -81,8 +98,8 @@ void TZipArchive::PlanSave(TZipStructure* target, std::vector<TStreamBlock>& blo
     // included (a directory this object wrote counts only itself in
     // Length). An empty archive's directory sits at offset 0. An entry
     // whose header lies in it would be cut out with it.
-    if (FDirectoryInStream && Structure->Offset >= 0 && Structure->Offset < streamSize)
-        blocks.push_back({Structure->Offset, streamSize - Structure->Offset});
+    if (FDirectoryInStream && FStructure->Offset >= 0 && FStructure->Offset < streamSize)
+        blocks.push_back({FStructure->Offset, streamSize - FStructure->Offset});
     MoveDownByCut(target, blocks);
 }
 
@@ -118,12 +135,12 @@ void TZipArchive::Save(int level) {
                             std::to_string(MaxLevel) + ")");
     auto buffer = HoldBuffer(IoBuffer, IoBufferSize);
     TRef<TZipStructure> target = TRef<TZipStructure>::Adopt(ZipStructureClass());
-    target->UseUtf8 = Structure->UseUtf8;
+    target->UseUtf8 = FStructure->UseUtf8;
     // The archive comment stays what it was.
-    target->Comment = Structure->Comment;
-    target->CommentUtf8 = Structure->CommentUtf8;
+    target->Comment = FStructure->Comment;
+    target->CommentUtf8 = FStructure->CommentUtf8;
     target->CallBack = CallBack;
-    target->CreateItem = Structure->CreateItem;
+    target->CreateItem = FStructure->CreateItem;
 
     int64_t startSize = ArchiveStream->GetSize();
     std::vector<TStreamBlock> blocks;
@@ -194,7 +211,7 @@ void TZipArchive::Save(int level) {
         item->ClearMark(TArchState::Add);
         item->SetAttributes(item->Attributes().Without(TArchAttribute::Added));
     }
-    Structure = std::move(target);
+    FStructure = std::move(target);
     FDirectoryInStream = true;
 }
 
@@ -309,9 +326,9 @@ void TZipArchive::RewriteLocalHeaders(TZipStructure* target) {
         if (!item->State.Contains(TArchState::Add) || item->IsFolder() || (entry->Flags & ZipFlag::DataDescriptor))
             continue;
         int32_t length = target->WriteLocalHeader(entry, TByteSpan(IoBuffer), IoBufferSize, 0);
-        Structure->SeekTo(ArchiveStream, entry->LocalOffset);
+        FStructure->SeekTo(ArchiveStream, entry->LocalOffset);
         if (length <= 0) throw EArchiveError("Can't update local file header");
         ArchiveStream->WriteBuffer(TConstByteSpan(IoBuffer), 0, length);
     }
-    Structure->SeekTo(ArchiveStream, end);
+    FStructure->SeekTo(ArchiveStream, end);
 }

@@ -30,8 +30,8 @@ void CheckUnpackable(TZipArchive* archive, TZipItem* entry) {
 // The file entries, which hold the data to check.
 std::vector<TZipItem*> FileEntries(TZipArchive* archive) {
     std::vector<TZipItem*> files;
-    for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
-        TZipItem* entry = archive->Structure->Entry(i);
+    for (int32_t i = 0; i < archive->Structure()->Count(); ++i) {
+        TZipItem* entry = archive->Structure()->Entry(i);
         if (entry->Item && entry->Item != archive && !entry->Item->IsFolder()) files.push_back(entry);
     }
     return files;
@@ -134,8 +134,8 @@ void CheckArchiveReadable(TZipArchive* archive, const WideString& zipPath, bool 
     if (requireSoundDirectory && archive->DirectoryRecovered())
         throw EArchiveBroken(
             TPathText{"The archive \"", zipPath, "\" is damaged: its central directory is missing or unreadable"});
-    for (int32_t i = 0; i < archive->Structure->Count(); ++i) {
-        TZipItem* entry = archive->Structure->Entry(i);
+    for (int32_t i = 0; i < archive->Structure()->Count(); ++i) {
+        TZipItem* entry = archive->Structure()->Entry(i);
         // Separators, dots and the drive colon are ASCII in every code page:
         // the bytes tell, and only a name that fails is decoded for the message.
         const TByteString& bytes = entry->NameBytes;

@@ -37,8 +37,8 @@ std::string VisitEntries(const WideString& zipPath, TVisit visit) {
     archive->CallBack = callback.Get();
     archive->SetStream(file.Get());
     archive->Open();
-    for (int32_t i = 0; i < archive->Structure->Count(); ++i) visit(archive.Get(), archive->Structure->Entry(i));
-    return archive->Structure->CommentBytes;
+    for (int32_t i = 0; i < archive->Structure()->Count(); ++i) visit(archive.Get(), archive->Structure()->Entry(i));
+    return archive->Structure()->CommentBytes;
 }
 
 std::vector<TEntryView> EntriesOf(const WideString& zipPath) {

@@ -92,7 +92,7 @@ TEST(ZipArchive, SavingTwoFilesIntoAnEmptyStream) {
         // Saved items are plain entries now.
         EXPECT_FALSE(one->State.Contains(TArchState::Add));
         EXPECT_FALSE(one->Attributes().Contains(TArchAttribute::Added));
-        EXPECT_EQ(zip.Archive->Structure->Count(), 2);
+        EXPECT_EQ(zip.Archive->Structure()->Count(), 2);
 
         // What the same archive object and a fresh one read back.
         EXPECT_EQ(zip.ExtractAll().at(u"a\\b\\one.txt"), One);
@@ -482,8 +482,8 @@ TEST(ZipArchive, ASaveKeepsWhatItDoesNotWriteAndDescribesWhatItDoes) {
     zip.Archive->Save(3);  // and saveable again
     TZipSession again(stream.Get());
     again.Archive->Open();
-    EXPECT_EQ(again.Archive->Structure->Entry(0)->CommentBytes, "caf\xC3\xA9");
-    EXPECT_EQ(again.Archive->Structure->Entry(0)->CentralExtra, commented.Extra);
+    EXPECT_EQ(again.Archive->Structure()->Entry(0)->CommentBytes, "caf\xC3\xA9");
+    EXPECT_EQ(again.Archive->Structure()->Entry(0)->CentralExtra, commented.Extra);
     EXPECT_EQ(again.ExtractAll().at(u"streamed.txt"), "new data");
 }
 
@@ -819,7 +819,7 @@ TEST(ZipArchive, SavingAgainReplacesTheDirectoryAndKeepsTheComment) {
 
     TZipSession again(stream.Get());
     again.Archive->Open();
-    EXPECT_EQ(again.Archive->Structure->Comment, u"archive comment");
+    EXPECT_EQ(again.Archive->Structure()->Comment, u"archive comment");
     EXPECT_EQ(again.ExtractAll().at(u"second.txt"), "data of second.txt");
 }
 
@@ -910,27 +910,16 @@ TLaidOut LayOut(const std::string& layout, bool descriptors) {
     return laid;
 }
 
-// The directory fields the fix gives the new viewer.
-void MakeUnixProgram(TZipItem* entry) {
-    entry->HostSystem = ZipHost::Unix;
-    entry->ExternalAttributes = UnixMode::Program << 16;
-    entry->ExternalKept = true;
-}
-
 // As the in-place fix sets up the entry at index: its twins go, it takes
 // data through one write of the packing callback.
 void ReplaceAsTheFixDoes(TZipSession& zip, int32_t index, const std::string& data) {
-    TZipItem* entry = zip.Archive->Structure->Entry(index);
+    TZipItem* entry = zip.Archive->Structure()->Entry(index);
     TArchItem* viewer = entry->Item;
-    for (int32_t i = 0; i < zip.Archive->Structure->Count(); ++i) {
-        TArchItem* item = zip.Archive->Structure->Entry(i)->Item;
+    for (int32_t i = 0; i < zip.Archive->Structure()->Count(); ++i) {
+        TArchItem* item = zip.Archive->Structure()->Entry(i)->Item;
         if (item != viewer && item->Path() == viewer->Path()) item->MarkDelete();
     }
-    viewer->SetSourceSize(int64_t(data.size()));
-    viewer->ModifiedTime = viewer->AccessedTime = viewer->CreatedTime = LocalNow();
-    MakeUnixProgram(entry);
-    entry->LocalExtra.clear();
-    entry->CentralExtra.clear();
+    zip.Archive->ReplaceEntry(entry, int64_t(data.size()), LocalNow(), UnixMode::Program);
     zip.CallBack->OnPackItem = [&data](TArchiveCallBack*, TStream* stream) {
         stream->WriteBuffer(data.data(), int32_t(data.size()));
     };
@@ -1010,7 +999,7 @@ TEST(ZipArchive, ChangingOnlyDirectoryFieldsOverTheSealingCopyReadsNothingItWrot
         auto stream = MakeRef<TSealingStream>(laid.Bytes, SealChunk);
         TZipSession zip(stream.Get());
         zip.Archive->Open();
-        MakeUnixProgram(zip.Archive->Structure->Entry(2));
+        zip.Archive->SetEntryMode(zip.Archive->Structure()->Entry(2), UnixMode::Program);
         ASSERT_NO_THROW(zip.Archive->Save(3)) << "a sealed chunk was met at " << stream->SealedAt;
         ExpectSoundSave(stream.Get(), laid.Bytes, laid.DirectoryOffset, laid.Viewer, laid.Others);
     }
