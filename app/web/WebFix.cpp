@@ -62,7 +62,7 @@ private:
     // A failure about the working copy names the file as the user picked
     // it, not where the worker keeps it.
     WideString AsPicked(const std::exception& failure) const {
-        const Exception* own = dynamic_cast<const Exception*>(&failure);
+        const Exception* own = LibraryException(&failure);
         return own && own->Path == FMounted ? own->MessageNaming(FPicked) : ShownMessage(failure);
     }
 

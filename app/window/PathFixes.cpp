@@ -23,7 +23,7 @@ WideString Summary(const TFixTally& tally) {
 
 // One line of the failure list: the path once, then why.
 WideString FailureLine(const WideString& path, const std::exception& failure) {
-    const Exception* own = dynamic_cast<const Exception*>(&failure);
+    const Exception* own = LibraryException(&failure);
     const bool named = own && own->NamesPath() && own->Path == path;
     return (named ? ShownMessage(failure) : path + u": " + ShownMessage(failure)) + u"\r\n";
 }
