@@ -54,7 +54,10 @@ bool DeleteTree(const WideString& folder) {
     }
 }
 
-// Removes folders whose lock file can be deleted, i.e. nobody holds it open.
+// Removes the folders whose lock file nobody holds. The sweep holds the
+// lock itself meanwhile: a process that is just making that lock file then
+// fails to take it and makes another folder, and the sweep never takes one
+// its owner holds. A folder that stays keeps its lock for the next sweep.
 void Sweep(const WideString& root) {
     std::vector<WideString> locks;
     try {
@@ -66,17 +69,12 @@ void Sweep(const WideString& root) {
         return;
     }
     for (const WideString& name : locks) {
-        try {
-            WideString lockPath = root + name;
-            try {
-                DeleteFile(lockPath);
-            } catch (const Exception&) {
-                continue;  // its owner is still running
-            }
-            WideString folder = lockPath.substr(0, lockPath.size() - LockExt.size());
-            if (DirectoryExists(folder) && !DeleteTree(folder)) LeaveUnlockedLock(lockPath);
-        } catch (const Exception&) {
-        }
+        const WideString lockPath = root + name;
+        TFileHandle claim(FileAPI->CreateFile(lockPath, FileAccess::Read, FileShare::Delete, nullptr,
+                                              FileDisposition::OpenExisting, 0));
+        if (!claim.Valid()) continue;  // its owner is still running
+        const WideString folder = lockPath.substr(0, lockPath.size() - LockExt.size());
+        if (!DirectoryExists(folder) || DeleteTree(folder)) FileAPI->DeleteFile(lockPath);
     }
 }
 

@@ -393,7 +393,11 @@ TNativeHandle TFileAPI::CreateFile(const WideString& path, uint32_t access, uint
         disposition == FileDisposition::CreateNew) {
         int fd = ::open(p.c_str(), (writes ? O_RDWR : O_RDONLY) | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0644);
         if (fd >= 0) {
-            TakeShareLock(fd, ClaimOf(access, shareMode), true);
+            // Another process may have opened it already.
+            if (!TakeShareLock(fd, ClaimOf(access, shareMode))) {
+                ::close(fd);
+                return FailHandle(WinError::SharingViolation);
+            }
             MarkWriteOnly(fd, !(access & FileAccess::Read));
             SetLastErrorCode(WinError::Success);
             return fd;

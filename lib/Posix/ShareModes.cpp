@@ -74,19 +74,23 @@ std::set<int> WriteOnlyHandles;
 
 }  // namespace
 
-bool TakeShareLock(int fd, const TShareClaim& claim, bool justMade) {
-    unsigned conflicts =
-        (claim.Reads ? Bit(ShareByte::DeniesRead) : 0) | (claim.Writes ? Bit(ShareByte::DeniesWrite) : 0) |
-        (claim.DeniesRead ? Bit(ShareByte::HasRead) : 0) | (claim.DeniesWrite ? Bit(ShareByte::HasWrite) : 0);
-    if (!justMade && ShareLocks(fd, conflicts, ProbeLocks)) {
-        SetLastErrorCode(WinError::SharingViolation);
-        return false;
-    }
+bool TakeShareLock(int fd, const TShareClaim& claim) {
     unsigned held = (claim.Reads ? Bit(ShareByte::HasRead) : 0) | (claim.Writes ? Bit(ShareByte::HasWrite) : 0) |
                     (claim.DeniesRead ? Bit(ShareByte::DeniesRead) : 0) |
                     (claim.DeniesWrite ? Bit(ShareByte::DeniesWrite) : 0) |
                     (claim.DeniesDelete ? Bit(ShareByte::DeniesDelete) : 0);
+    unsigned conflicts =
+        (claim.Reads ? Bit(ShareByte::DeniesRead) : 0) | (claim.Writes ? Bit(ShareByte::DeniesWrite) : 0) |
+        (claim.DeniesRead ? Bit(ShareByte::HasRead) : 0) | (claim.DeniesWrite ? Bit(ShareByte::HasWrite) : 0);
+    // Held first, looked for after: of two opens that race, the later look
+    // sees the other's claim, so that at most one of them goes on. Looked
+    // for first, both could, even for a file one of them has just made (the
+    // other may open it before the claim is held).
     ShareLocks(fd, held, TakeLocks);
+    if (ShareLocks(fd, conflicts, ProbeLocks)) {
+        SetLastErrorCode(WinError::SharingViolation);
+        return false;
+    }
     return true;
 }
 

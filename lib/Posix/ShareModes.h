@@ -9,11 +9,10 @@ struct TShareClaim {
     bool DeniesRead, DeniesWrite, DeniesDelete;
 };
 
-// Checks the claim against the other opens of fd's file and holds it for
-// this open; false with WinError::SharingViolation when another open is in
-// the way. A file this open has just made exclusively has no other opens to
-// probe.
-bool TakeShareLock(int fd, const TShareClaim& claim, bool justMade = false);
+// Holds the claim for this open and checks it against the other opens of
+// fd's file; false with WinError::SharingViolation when another open is in
+// the way (the caller closes fd, which gives the claim up).
+bool TakeShareLock(int fd, const TShareClaim& claim);
 // Whether another open of a regular file forbids deleting or renaming it.
 bool HeldByOthers(const std::string& path);
 
