@@ -250,7 +250,8 @@ void CheckWritable(const WideString& archive) {
 // needs a fix, no outcome yet (newViewer: the viewer is to be written). The
 // check of every entry is waited for only then, and gives the modes the
 // fix plans; a show whose viewer is the carried one and whose programs
-// lack nothing needs no fix after all.
+// lack nothing needs no fix after all. A show that needs a viewer and no
+// modes is written while the check goes on (Rewrite waits for it).
 TFixResult Prepared(TShowArchive& show, const WideString& archive, TResourceStream& payload, TFixMode mode,
                     const TFixProgress& progress, bool& newViewer) {
     const TBundleState state = show.Judge(payload);
@@ -264,7 +265,7 @@ TFixResult Prepared(TShowArchive& show, const WideString& archive, TResourceStre
     TFixResult result;
     const WideString expected = ChangeFileExt(ExtractFileName(archive), WideString()) + u".app";
     if (!SameCanonicalText(show.Bundle(), expected)) result.Bundle = show.Bundle();
-    show.FinishCheck(progress);
+    if (mode == TFixMode::Check || show.LacksModes()) show.FinishCheck(progress);
     result.NewViewer = newViewer;
     result.Programs = show.GiveModes(newViewer);
     result.Notes = show.Notes(newViewer);
@@ -284,11 +285,11 @@ TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progres
     bool newViewer = false;
     TFixResult result = Prepared(*show, archive, *payload, mode, progress, newViewer);
     if (!result.Outcome.empty()) return result;
-    result.Backup = BackUpArchive(archive, progress);
-    result.UsualBackupName = result.Backup == ChangeFileExt(archive, u".bak.zip");
     try {
         // The staged copy is the archive seen through what the save writes:
-        // nothing is copied twice, and the archive itself is only read.
+        // nothing is copied twice, and the archive itself is only read. It
+        // is written while the check goes on where it can be; the backup
+        // follows the check.
         ReplaceThroughStagedFile(archive, [&](const WideString& staged) {
             TRef<TFileStream> written =
                 MakeRef<TFileStream>(staged, FileAccess::ReadWrite, FileShare::Read, FileDisposition::CreateAlways);
@@ -298,6 +299,8 @@ TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progres
             copy->Flatten();
             copy.Reset();
             written->Close();
+            result.Backup = BackUpArchive(archive, progress);
+            result.UsualBackupName = result.Backup == ChangeFileExt(archive, u".bak.zip");
             // Its tree goes while the copy is on its way to the disk.
             show.reset();
             // Held no longer, the archive can be replaced.

@@ -190,10 +190,16 @@ std::vector<AnsiString> TShowArchive::Notes(bool viewerChanged) {
     return BundleNotes(view, FBundle, viewerChanged);
 }
 
+namespace {
+TCheckProgress CheckProgress(const TFixProgress& progress) {
+    if (!progress) return {};
+    return [&progress](uint64_t done, uint64_t total) { progress(TFixStage::Checking, done, total); };
+}
+}  // namespace
+
 void TShowArchive::FinishCheck(const TFixProgress& progress) {
-    TCheckProgress checked;
-    if (progress) checked = [&progress](uint64_t done, uint64_t total) { progress(TFixStage::Checking, done, total); };
-    FCheck->Finish(checked);
+    if (!FCheck) return;
+    FCheck->Finish(CheckProgress(progress));
     FCheck.reset();
 }
 
@@ -219,9 +225,26 @@ int32_t TShowArchive::GiveModes(bool newViewer) {
 }
 
 void TShowArchive::Rewrite(TStream* stream, bool newViewer, TResourceStream& payload, const TFixProgress& progress) {
+    // The viewer entry first, then what goes with it: one viewer comes out,
+    // whatever twins the archive held, and the Finder's note of the old
+    // one's resource fork goes too.
+    std::vector<TZipItem*> changing;
+    if (newViewer) {
+        NVX_ASSERT(!FBundle.empty());
+        changing = FilesAt(ViewerKey());
+        NVX_ASSERT(!changing.empty());
+        const WideString viewerPath = FBundle + u"\\" + ViewerInBundle;
+        const size_t name = viewerPath.rfind(u'\\') + 1;
+        const WideString appleDouble = u"__MACOSX\\" + viewerPath.substr(0, name) + u"._" + viewerPath.substr(name);
+        for (TZipItem* stale : FilesAt(MacKey(appleDouble))) changing.push_back(stale);
+    }
+    // The check is done with these before they change, and goes on with the
+    // rest while the save writes.
+    if (FCheck) FCheck->WaitFor(changing, CheckProgress(progress));
     FArchive->SetStream(stream);
     const TScopeExit done([this] {
         FArchive->SetStream(nullptr);
+        FArchive->BeforeDirectory = nullptr;
         FCallBack->OnPackItem = nullptr;
         FCallBack->TotalProgress->OnChange = nullptr;
     });
@@ -233,23 +256,16 @@ void TShowArchive::Rewrite(TStream* stream, bool newViewer, TResourceStream& pay
             progress(TFixStage::Writing, p->Position, p->Total);
         };
     if (newViewer) {
-        NVX_ASSERT(!FBundle.empty());
-        const std::vector<TZipItem*>& viewers = FilesAt(ViewerKey());
-        NVX_ASSERT(!viewers.empty());
-        // One viewer comes out, whatever twins the archive held, and the
-        // Finder's note of the old one's resource fork goes with it.
-        for (size_t i = 1; i < viewers.size(); ++i) viewers[i]->Item->MarkDelete();
-        const WideString viewerPath = FBundle + u"\\" + ViewerInBundle;
-        const size_t name = viewerPath.rfind(u'\\') + 1;
-        const WideString appleDouble = u"__MACOSX\\" + viewerPath.substr(0, name) + u"._" + viewerPath.substr(name);
-        for (TZipItem* stale : FilesAt(MacKey(appleDouble))) stale->Item->MarkDelete();
+        for (size_t i = 1; i < changing.size(); ++i) changing[i]->Item->MarkDelete();
         // A Mac starts the new one only with its program mode.
-        FArchive->ReplaceEntry(viewers.front(), payload.GetSize(), LocalNow(), UnixMode::Program);
+        FArchive->ReplaceEntry(changing.front(), payload.GetSize(), LocalNow(), UnixMode::Program);
     }
+    // What the check finds fails the save before its directory is written.
+    FArchive->BeforeDirectory = [this, &progress] { FinishCheck(progress); };
     // The index points into the directory the save replaces.
     FFiles.clear();
     FLinks.clear();
     FModeless.clear();
-    FHeads.clear();
     FArchive->Save(ViewerLevel);
+    FHeads.clear();
 }

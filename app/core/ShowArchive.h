@@ -48,8 +48,9 @@ public:
     // most others there): a Mac unpacks them without execute permission.
     bool LacksModes() const { return !FModeless.empty(); }
 
+    // Once; later calls have nothing to wait for.
     void FinishCheck(const TFixProgress& progress);
-    // Plans Unix modes for the entries without them, once verified: 0755
+    // Plans Unix modes for the entries without them, once checked: 0755
     // for programs (BundleRules.h), 0644 for other files, 0755 for folders;
     // entries that carry Unix modes are never touched, nor the viewer the
     // fix writes anew (newViewer). Returns the programs among them; the next
@@ -63,7 +64,10 @@ public:
     // adds the new data at the end, and puts stream back as it was on any
     // failure. The viewer entry keeps its name, its place in the directory
     // and its comment, and becomes a Unix program with a fresh time; every
-    // other entry keeps its bytes. The archive is spent afterwards.
+    // other entry keeps its bytes. The check need not be finished: the
+    // entries that change are waited for before they do, the rest before the
+    // directory is written, and damage found fails the rewrite then. The
+    // archive is spent afterwards.
     void Rewrite(TStream* stream, bool newViewer, TResourceStream& payload, const TFixProgress& progress);
 
 private:

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <map>
+#include <set>
 #include "Archivers/Zip/EntryModes.h"
 #include "Archivers/Zip/FileUnzipper.h"
 #include "Archivers/Zip/FileZipper.h"
@@ -376,14 +377,14 @@ TEST(ZipMode, BackupAndNewArchiveAreOnTheDiskBeforeTheMove) {
     const auto& events = disk->Events;
     const std::string folder = "sync " + Narrow(ExtractFileName(ExcludeTrailingBackslash(scratch.Path())));
     // The backup is a second name of the archive, or where there are none a
-    // copy; either way on the disk before the staged copy is written.
+    // copy; either way on the disk before the archive's name moves.
     ptrdiff_t backup = std::min(disk->First("link Show.bak.zip"), disk->First("flush Show.bak.zip"));
-    ptrdiff_t backupOnDisk = disk->First(folder), firstWrite = disk->First("write Show.zip.nvxfix-new");
+    ptrdiff_t backupOnDisk = disk->First(folder), moved = disk->First("move Show.zip.nvxfix-new");
     ptrdiff_t lastWrite = disk->Last("write Show.zip.nvxfix-new"), flushed = disk->First("flush Show.zip.nvxfix-new");
-    ptrdiff_t moved = disk->First("move Show.zip.nvxfix-new"), synced = disk->Last(folder);
+    ptrdiff_t synced = disk->Last(folder);
     ASSERT_LT(synced, (ptrdiff_t)events.size()) << "the folder was not synced";
     EXPECT_LT(backup, backupOnDisk);
-    EXPECT_LT(backupOnDisk, firstWrite);
+    EXPECT_LT(backupOnDisk, moved);
     EXPECT_LT(lastWrite, flushed);
     EXPECT_LT(flushed, moved);
     EXPECT_LT(moved, synced);
@@ -391,15 +392,31 @@ TEST(ZipMode, BackupAndNewArchiveAreOnTheDiskBeforeTheMove) {
 
 // Where the file system has no second names the backup is a copy: an
 // older backup survives one that fails, and the failure says why and
-// leaves no partial backup. A full disk where the backup is a second name
-// stops the fix at the staged copy, and its backup goes again.
+// leaves no partial backup. A full disk stops the fix at the staged copy,
+// before any backup.
 TEST(ZipMode, FailedBackupSaysWhyAndKeepsTheOlderBackup) {
-    class TFullDiskWithoutLinks : public TFullDisk {
+    // Without second names, and full once the staged copy is written.
+    class TFullForBackups : public TBufferedFileAPI {
     public:
         bool CreateHardLink(const WideString&, const WideString&) override {
             SetLastErrorCode(WinError::NotSupported);
             return false;
         }
+        TNativeHandle CreateFile(const WideString& path, uint32_t access, uint32_t share, void* security,
+                                 uint32_t disposition, uint32_t flags, TNativeHandle templateFile) override {
+            TNativeHandle file = TFileAPI::CreateFile(path, access, share, security, disposition, flags, templateFile);
+            if (ExtractFileName(path).find(u".bak") != WideString::npos) FBackups.insert(file);
+            return file;
+        }
+        bool WriteFile(TNativeHandle file, const void* buffer, uint32_t count, uint32_t& done) override {
+            if (!FBackups.count(file)) return TFileAPI::WriteFile(file, buffer, count, done);
+            done = 0;
+            SetLastErrorCode(WinError::DiskFull);
+            return false;
+        }
+
+    private:
+        std::set<TNativeHandle> FBackups;
     };
     TScratchFolder scratch;
     WideString archive = MakeArchive(scratch.Path());
@@ -408,7 +425,7 @@ TEST(ZipMode, FailedBackupSaysWhyAndKeepsTheOlderBackup) {
     for (bool links : {false, true}) {
         TRef<TFileAPI> full;
         if (links) full = MakeRef<TFullDisk>();
-        else full = MakeRef<TFullDiskWithoutLinks>();
+        else full = MakeRef<TFullForBackups>();
         try {
             TFileAPIScope scope(full.Get());
             FixBundleArchive(archive);
@@ -421,6 +438,7 @@ TEST(ZipMode, FailedBackupSaysWhyAndKeepsTheOlderBackup) {
         EXPECT_EQ(ReadBytes(archive), before);
         EXPECT_EQ(ReadBytes(scratch / u"Show.bak.zip"), "an older show");
         EXPECT_FALSE(fs::exists(FsPath(scratch / u"Show.bak (2).zip")));
+        EXPECT_FALSE(fs::exists(FsPath(scratch / u"Show.zip.nvxfix-new")));
     }
 }
 

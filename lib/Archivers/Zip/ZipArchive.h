@@ -74,6 +74,11 @@ public:
     // their local headers finished in place, then the directory follow at
     // the end. Only the rollback of a failed save reads back what it wrote.
     void Save(int level) override;
+    // Called by a save after the new entries, before the directory: what
+    // it raises fails the save as any step does. Entries of the directory
+    // in force are freed only after it, so that readers that still go
+    // through them (a check on other streams) can be waited for here.
+    std::function<void()> BeforeDirectory;
     void Clear() override;
 
     // Progress of the cut during a save: the first answers true to stop.

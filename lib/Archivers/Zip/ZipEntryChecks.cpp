@@ -187,27 +187,49 @@ struct TEntryCheck::TWork {
 
     void Finish(const TCheckProgress& progress) {
         if (Workers == 0) return CheckHere(progress);
-        {
-            TMonitorLock lock(Monitor);
-            while (Ended < Workers) {
-                Monitor.Wait();
-                if (!progress) continue;
-                Monitor.Leave();
-                TScopeExit enter([this] { Monitor.Enter(); });
-                progress(Done, Total);
-            }
-        }
+        WaitUntil([this] { return Ended == Workers; }, progress);
         Threads.clear();
         if (Failure) std::rethrow_exception(Failure);
         if (progress) progress(Total, Total);
     }
 
-    // One worker: the archive's own stream, on the caller's thread.
+    void WaitFor(const std::vector<TZipItem*>& entries, const TCheckProgress& progress) {
+        if (Workers == 0) return CheckHere(progress);
+        std::vector<size_t> runs;
+        for (TZipItem* entry : entries) {
+            const size_t index = size_t(std::find(Files.begin(), Files.end(), entry) - Files.begin());
+            if (index == Files.size()) continue;
+            runs.push_back(
+                size_t(std::upper_bound(Runs.begin(), Runs.end(), std::make_pair(index, SIZE_MAX)) - Runs.begin()) - 1);
+        }
+        WaitUntil(
+            [&] {
+                return Ended == Workers ||
+                       std::all_of(runs.begin(), runs.end(), [this](size_t r) { return RunEnded[r]; });
+            },
+            progress);
+    }
+
+    // With Monitor held; progress is told without it.
+    void WaitUntil(const std::function<bool()>& over, const TCheckProgress& progress) {
+        TMonitorLock lock(Monitor);
+        while (!over()) {
+            Monitor.Wait();
+            if (!progress) continue;
+            Monitor.Leave();
+            TScopeExit enter([this] { Monitor.Enter(); });
+            progress(Done, Total);
+        }
+    }
+
+    // One worker: the archive's own stream, on the caller's thread, once.
     void CheckHere(const TCheckProgress& progress) {
+        if (CheckedHere) return;
         TRef<TCheckingReader> reader = MakeRef<TCheckingReader>(Archive->GetStream(), Done, Stop, Heads);
         if (progress)
             reader->CallBack->TotalProgress->OnChange = [&](TArchiveProgress* p) { progress(p->Position, p->Total); };
         reader->ExtractEntries(Files);
+        CheckedHere = true;
     }
 
     void Work() {
@@ -216,14 +238,17 @@ struct TEntryCheck::TWork {
             TRef<TCheckingReader> reader = MakeRef<TCheckingReader>(stream.Get(), Done, Stop, Heads);
             for (size_t run; !Stop && (run = NextRun++) < Runs.size();) {
                 const auto [start, end] = Runs[run];
-                if (start > FailedAt) continue;  // an earlier entry failed already
-                reader->Taken = 0;
-                try {
-                    reader->ExtractEntries({Files.begin() + ptrdiff_t(start), Files.begin() + ptrdiff_t(end)});
-                } catch (...) {
-                    Fail(start + std::max<size_t>(reader->Taken, 1) - 1, std::current_exception());
+                // Unless an earlier entry failed already.
+                if (start <= FailedAt) {
+                    reader->Taken = 0;
+                    try {
+                        reader->ExtractEntries({Files.begin() + ptrdiff_t(start), Files.begin() + ptrdiff_t(end)});
+                    } catch (...) {
+                        Fail(start + std::max<size_t>(reader->Taken, 1) - 1, std::current_exception());
+                    }
                 }
                 TMonitorLock lock(Monitor);
+                RunEnded[run] = true;
                 Monitor.NotifyAll();
             }
         } catch (...) {
@@ -256,7 +281,9 @@ struct TEntryCheck::TWork {
     TMonitor Monitor;
     // Guarded by Monitor.
     size_t Ended = 0;
+    std::vector<bool> RunEnded = std::vector<bool>(Runs.size());
     std::exception_ptr Failure;
+    bool CheckedHere = false;
     // Last: the workers start once everything they use is there.
     std::vector<std::unique_ptr<TThread>> Threads;
 };
@@ -267,3 +294,7 @@ TEntryCheck::TEntryCheck(TZipArchive* archive, int32_t workers, TArchiveReaderSo
 TEntryCheck::~TEntryCheck() = default;
 
 void TEntryCheck::Finish(const TCheckProgress& progress) { FWork->Finish(progress); }
+
+void TEntryCheck::WaitFor(const std::vector<TZipItem*>& entries, const TCheckProgress& progress) {
+    FWork->WaitFor(entries, progress);
+}

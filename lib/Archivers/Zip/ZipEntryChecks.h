@@ -51,7 +51,9 @@ constexpr size_t HeadSize = 8;
 // archive meanwhile (the workers change nothing); with one, the archive's
 // own stream is read on the caller's thread, in Finish, and openReader is
 // not asked. The archive and heads are borrowed and stay as they are until
-// Finish.
+// Finish, but for the entries WaitFor has given back: the archive may write
+// elsewhere meanwhile (its save moves entries through copies of their
+// records, and frees the old ones only as it ends).
 class TEntryCheck {
 public:
     TEntryCheck(TZipArchive* archive, int32_t workers, TArchiveReaderSource openReader, TEntryHeads* heads = nullptr);
@@ -64,6 +66,10 @@ public:
     // on the caller's thread; what it raises stops the check and reaches the
     // caller.
     void Finish(const TCheckProgress& progress = {});
+    // Waits until the workers are done with these entries, however their
+    // check ended (Finish tells), so that the caller may change them while
+    // the workers go on with the rest; with one worker, Finish.
+    void WaitFor(const std::vector<TZipItem*>& entries, const TCheckProgress& progress = {});
 
 private:
     struct TWork;

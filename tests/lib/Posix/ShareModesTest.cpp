@@ -1,6 +1,6 @@
 // Windows sharing over advisory locks, where two opens of one file race.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 #include "Foundation/SysError.h"
 #include "Posix/FileNames.h"
