@@ -75,19 +75,25 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path, int32_t work
         if (entry->Item && !entry->Item->IsFolder() && entry->HostSystem != ZipHost::Unix) FHeads[entry];
     }
     FCheck = std::make_unique<TEntryCheck>(FArchive.Get(), workers, std::move(openReader), &FHeads);
+    FFiles.reserve(size_t(structure->Count()));
+    // Most entries lie in the one top-level folder the last one did.
+    WideString lastTop;
     for (int32_t i = 0; i < structure->Count(); ++i) {
         TZipItem* entry = structure->Entry(i);
         TArchItem* item = entry->Item;
         // A name of separators only belongs to no path.
         if (!item || item == FArchive.Get()) continue;
         const WideString itemPath = item->Path();
-        const WideString key = MacKey(itemPath);
+        WideString key = MacKey(itemPath);
         // Folding and decomposing leave the separators where they were.
-        const WideString topKey = key.substr(0, key.find(u'\\'));
-        if (FTopNames.emplace(topKey, itemPath.substr(0, itemPath.find(u'\\'))).second) FTopOrder.push_back(topKey);
-        if (!item->IsFolder()) FFiles[key].push_back(entry);
+        const size_t topLength = std::min(key.find(u'\\'), key.size());
+        if (lastTop.empty() || key.compare(0, topLength, lastTop) != 0) {
+            lastTop = key.substr(0, topLength);
+            if (FTopNames.emplace(lastTop, itemPath.substr(0, topLength)).second) FTopOrder.push_back(lastTop);
+        }
         if (IsUnixLink(entry)) FLinks[key] = true;
         if (entry->HostSystem != ZipHost::Unix) FModeless.emplace_back(entry, key);
+        if (!item->IsFolder()) FFiles[std::move(key)].push_back(entry);
     }
 }
 
