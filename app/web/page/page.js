@@ -76,6 +76,9 @@
         const row = rows.get(m.id);
         if (row) {
           if (m.held) row.li.dataset.held = m.held.copies + ' copies, ' + m.held.bytes + ' bytes';
+          // For the tests: the bytes of the result that are not slices of the picked file.
+          const made = (p) => (p instanceof Blob ? p.size : p.byteLength || 0);
+          if (m.parts) row.li.dataset.made = m.parts.reduce((n, p) => n + made(p), 0);
           const blob = m.parts && new Blob(m.parts.map((p) => p instanceof Blob || ArrayBuffer.isView(p) ? p
             : row.file.slice(p.start, p.end)), { type: 'application/zip' });
           showOutcome(row, m.kind, m.text, blob, m.kind === 'error' &&
