@@ -291,10 +291,11 @@
     }, () => handOn(id, file));
   }
 
-  // What the working copy of an archive will hold: the fix rewrites it from
-  // the old viewer's entry on (found through the central directory), the
-  // front stays in the picked file. The whole file where that cannot be
-  // told.
+  // What a fix of an archive may hold at most: the part it rewrites, from
+  // the old viewer's entry on (found through the central directory); the
+  // front stays in the picked file. Of the entries it moves the copy keeps
+  // only their places in the picked file, but the engine's reads of them
+  // may wait for its collector. The whole file where that cannot be told.
   async function copySize(file) {
     const viewer = 'Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5';
     try {
