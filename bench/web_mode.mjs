@@ -11,8 +11,8 @@
 // that size: three fixes of one show in one tab against one fix (resident
 // size of all the browser's processes 5 s after each fix ends, and the peak
 // during it), the peak over the idle page of a show whose viewer is its
-// first entry against the part of it from the viewer on (which the working
-// copy holds), and WebKitGTK's peak from the single file opened from the
+// first entry against the part of it from the viewer on (which the fix
+// rewrites), and WebKitGTK's peak from the single file opened from the
 // disk against the archive.
 //
 //   node bench/web_mode.mjs [--sizes 50,200] [--engines chromium,firefox,webkit]

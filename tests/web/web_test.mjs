@@ -38,12 +38,15 @@ async function audit(page) {
   }, axeSource);
 }
 
-// The fixtures: a show large enough that the fix takes a while, a damaged
-// copy, and an archive that holds no presentation.
+// The fixtures: a show large enough that the fix takes a while, the same
+// with the viewer as its first entry (the fix moves all the rest), a
+// damaged copy, and an archive that holds no presentation.
 function makeFixtures() {
-  const show = path.join(work, 'show');
-  execFileSync('python3', [path.join(root, 'bench/make_presentation.py'), show, '--size-mb', '24', '--files', '120',
-    '--viewer-kb', '256', '--zip']);
+  const show = path.join(work, 'show'), first = path.join(work, 'first');
+  for (const [folder, order] of [[show, []], [first, ['--viewer-first']]]) {
+    execFileSync('python3', [path.join(root, 'bench/make_presentation.py'), folder, '--size-mb', '24', '--files', '120',
+      '--viewer-kb', '256', '--zip', ...order]);
+  }
   const broken = path.join(work, 'broken');
   fs.mkdirSync(broken);
   // Cut short: the central directory is gone.
@@ -59,7 +62,8 @@ z.writestr('Notes/readme.txt', 'not a show'); z.close()`]);
   fs.writeFileSync(path.join(other, 'Slides.pdf'), pdf);
   fs.writeFileSync(path.join(other, 'Renamed.zip'), pdf);
   fs.writeFileSync(path.join(other, 'Empty.zip'), '');
-  return { show: path.join(show, 'Show.zip'), broken: path.join(broken, 'Show.zip'), other: path.join(other, 'Notes.zip'),
+  return { show: path.join(show, 'Show.zip'), first: path.join(first, 'Show.zip'), broken: path.join(broken, 'Show.zip'),
+    other: path.join(other, 'Notes.zip'),
     mistakes: ['Slides.pdf', 'Renamed.zip', 'Empty.zip'].map((n) => path.join(other, n)), cases };
 }
 
@@ -78,7 +82,7 @@ async function fix(page, file, timeout = 300000) {
     const advice = li.querySelector('.advice');
     return { state: li.dataset.state, text: li.querySelector('.text').textContent, download: link && link.download,
       steps: steps ? steps.textContent.replace(/\s+/g, ' ') : '', meta: li.querySelector('.meta').textContent,
-      advice: advice ? advice.textContent : '', held: li.dataset.held };
+      advice: advice ? advice.textContent : '', held: li.dataset.held, made: Number(li.dataset.made) };
   }, before);
 }
 
@@ -94,6 +98,22 @@ async function download(page) {
     });
   });
   return Buffer.from(base64, 'base64');
+}
+
+// Keeps the offered download as folder/Show.zip and checks it against the
+// picked original.
+async function checkDownload(page, original, folder, failures, what) {
+  const fixed = path.join(work, folder, 'Show.zip');
+  fs.mkdirSync(path.dirname(fixed));
+  fs.writeFileSync(fixed, await download(page));
+  try {
+    execFileSync(nvxzip, ['t', fixed], { stdio: 'pipe' });
+  } catch (e) {
+    failures.push(`${what} fails nvxzip t: ${e.stdout}${e.stderr}`);
+  }
+  const wrong = tableCheck(original, fixed);
+  expect(failures, `${what} kept every entry but the viewer`, !wrong, wrong);
+  return fixed;
 }
 
 // What the archive table's checker finds wrong with a download, or ''.
@@ -237,17 +257,15 @@ async function testEngine(engine, fixtures, host, notes) {
 
     notes.push(`fix ${Math.round(ended - started)} ms`);
 
-    const fixedDir = path.join(work, engine);
-    fs.mkdirSync(fixedDir);
-    const fixed = path.join(fixedDir, 'Show.zip');
-    fs.writeFileSync(fixed, await download(page));
-    try {
-      execFileSync(nvxzip, ['t', fixed], { stdio: 'pipe' });
-    } catch (e) {
-      failures.push(`download fails nvxzip t: ${e.stdout}${e.stderr}`);
-    }
-    const wrong = tableCheck(fixtures.show, fixed);
-    expect(failures, 'download kept every entry but the viewer', !wrong, wrong);
+    const fixed = await checkDownload(page, fixtures.show, engine, failures, 'download');
+
+    // The entries moved down are held as the picked file's own slices: the
+    // fix makes little more than the new viewer.
+    const first = await fix(page, fixtures.first);
+    await checkDownload(page, fixtures.first, engine + '-first', failures, 'viewer first');
+    expect(failures, 'viewer first: moved entries not held', first.state === 'done' &&
+      first.made < fs.statSync(payload).size + 3 * 1048576, JSON.stringify(first));
+    notes.push(`viewer first: ${first.made} bytes made, the archive ${fs.statSync(fixtures.first).size}`);
 
     const again = await fix(page, fixed);
     expect(failures, 'already fixed', again.state === 'already' && again.text === 'Already fixed' && !again.download,
@@ -326,6 +344,7 @@ async function testEngine(engine, fixtures, host, notes) {
     const singleShow = await fix(page, fixtures.show);
     expect(failures, 'single-file page fixes', singleShow.state === 'done' && singleShow.held === '0 copies, 0 bytes',
       JSON.stringify(singleShow));
+    await checkDownload(page, fixtures.show, engine + '-single', failures, 'single-file download');
     expect(failures, 'no page errors', page.errors.length === 0, page.errors.join('; '));
   } finally {
     await page.close();

@@ -8,12 +8,21 @@
 // after it move down, the new viewer and the directory go at the end), so
 // chunks it has written past are sealed into Blobs: the changed part is
 // held once, outside the worker's heap, and the download is the picked
-// file's unchanged front and those Blobs. Later writes into a sealed chunk
-// (the new entry's header, completed after its data) are kept as patches.
-// A sealed chunk cannot be read back: such a read fails with EIO rather
-// than giving wrong bytes. A save never reads one; only the rollback of a
-// failed save would, and then the page reports that EIO. Either way the
-// picked file is only read and no download is offered.
+// file's unchanged front and those Blobs. Bytes the fix moves (written as
+// they were read from elsewhere in the picked file, and found equal to it
+// there) are not held at all: their chunk keeps runs of the picked file
+// instead, which the download slices from the page's own File. Later
+// writes into a sealed chunk (the new entry's header, completed after its
+// data) are kept as patches. A sealed chunk cannot be read back: such a
+// read fails with EIO rather than giving wrong bytes. A save never reads
+// one; only the rollback of a failed save would, and then the page reports
+// that EIO. Either way the picked file is only read and no download is
+// offered.
+//
+// A chunk of the copy is absent (the picked file's bytes, as far as it
+// still holds the copy's), a Uint8Array of written bytes, {runs} (runs
+// {at, length, src} over the whole chunk: src an offset into the picked
+// file, or -1 for zeros), or sealed: {sealed, blob} or {sealed, runs}.
 (function () {
   const Chunk = 1024 * 1024;  // the core's own read and write size
   const failIO = () => {
@@ -27,18 +36,32 @@
   // The working copies open now: none once a fix has ended.
   const views = new Set();
 
+  // A chunk of the picked file, whole (shorter at its end).
+  function fileChunk(view, index) {
+    const start = index * Chunk, length = Math.max(0, Math.min(Chunk, view.base.size - start));
+    const cached = view.cached.find((c) => c.index === index);
+    // A cached array of a piece given back since is empty.
+    if (cached && cached.bytes.length === length) return cached.bytes;
+    const bytes = length ? view.base.read(start, start + length) : new Uint8Array(0);
+    // Two: a move reads one chunk while it writes into another.
+    view.cached.filter((c) => c.index !== index).slice(1).forEach((c) => view.base.release(c.bytes));
+    view.cached = [{ index, bytes }].concat(view.cached.filter((c) => c.index !== index).slice(0, 1));
+    return bytes;
+  }
+
   // A chunk as the picked file holds it, as far as it still holds the
   // copy's bytes: less once the copy was cut shorter, and what grows again
   // after that reads as zeros. Shorter than Chunk at the end.
   function baseChunk(view, index) {
-    const start = index * Chunk, end = Math.min(start + Chunk, view.baseEnd);
-    const cached = view.cached.find((c) => c.index === index);
-    if (cached) return cached.bytes;
-    const bytes = end > start ? view.base.read(start, end) : new Uint8Array(0);
-    // Two: a move reads one chunk while it writes into another.
-    view.cached.slice(1).forEach((c) => view.base.release(c.bytes));
-    view.cached = [{ index, bytes }].concat(view.cached.slice(0, 1));
-    return bytes;
+    const length = Math.min(Chunk, view.baseEnd - index * Chunk);
+    return length > 0 ? fileChunk(view, index).subarray(0, length) : new Uint8Array(0);
+  }
+
+  // The same as runs: the picked file's bytes, then zeros.
+  function baseRuns(view, index) {
+    const length = Math.max(0, Math.min(Chunk, view.baseEnd - index * Chunk));
+    const runs = length ? [{ at: 0, length, src: index * Chunk }] : [];
+    return length < Chunk ? runs.concat({ at: length, length: Chunk - length, src: -1 }) : runs;
   }
 
   // Bytes [from, from + count) of a chunk into target at at; past a short
@@ -60,14 +83,90 @@
     }
   }
 
+  // Bytes [from, from + count) of a chunk of runs into target at at.
+  function runsOut(view, runs, from, count, target, at) {
+    for (const run of runs) {
+      const low = Math.max(from, run.at), high = Math.min(from + count, run.at + run.length);
+      if (low >= high) continue;
+      if (run.src < 0) target.fill(0, at + low - from, at + high - from);
+      else span(run.src + low - run.at, high - low, (index, first, n, into) =>
+        copyOut(fileChunk(view, index), first, n, target, at + low - from + into));
+    }
+  }
+
+  // runs with run laid over them, neighbours that continue each other joined.
+  function layRun(runs, run) {
+    const end = run.at + run.length, laid = [];
+    for (const r of runs) {
+      const rEnd = r.at + r.length;
+      if (r.at < run.at) laid.push({ at: r.at, length: Math.min(rEnd, run.at) - r.at, src: r.src });
+      if (r.at <= run.at && rEnd > run.at) laid.push(run);
+      if (rEnd > end) {
+        const skip = Math.max(0, end - r.at);
+        laid.push({ at: r.at + skip, length: r.length - skip, src: r.src < 0 ? -1 : r.src + skip });
+      }
+    }
+    return laid.reduce((joined, r) => {
+      const last = joined[joined.length - 1];
+      const continues = last && (last.src < 0 ? r.src < 0 : last.src + last.length === r.src);
+      if (continues) last.length += r.length;
+      else joined.push({ at: r.at, length: r.length, src: r.src });
+      return joined;
+    }, []);
+  }
+
+  // Whether two arrays of one length hold the same bytes; word by word
+  // where they line up.
+  function sameBytes(a, b) {
+    let i = 0;
+    const n = a.length;
+    if ((a.byteOffset - b.byteOffset) % 4 === 0) {
+      for (; i < n && (a.byteOffset + i) % 4; i++) if (a[i] !== b[i]) return false;
+      const words = (n - i) >> 2;
+      const wa = new Uint32Array(a.buffer, a.byteOffset + i, words);
+      const wb = new Uint32Array(b.buffer, b.byteOffset + i, words);
+      for (let w = 0; w < words; w++) if (wa[w] !== wb[w]) return false;
+      i += words * 4;
+    }
+    for (; i < n; i++) if (a[i] !== b[i]) return false;
+    return true;
+  }
+
+  // Where in the picked file bytes written from the heap came from, or -1:
+  // a write from where a recent read put its bytes is a move, if the bytes
+  // are the picked file's at the place read.
+  function movedFrom(view, bytes) {
+    for (const read of view.reads) {
+      const at = bytes.byteOffset - read.byteOffset;
+      if (bytes.buffer !== read.buffer || at < 0 || at + bytes.length > read.length) continue;
+      const src = read.position + at;
+      if (src + bytes.length > view.base.size) continue;
+      try {
+        let same = true;
+        span(src, bytes.length, (index, from, count, into) => {
+          const file = fileChunk(view, index).subarray(from, from + count);
+          same = same && sameBytes(file, bytes.subarray(into, into + count));
+        });
+        if (same) return src;
+      } catch (e) {
+        // A piece already given back: the bytes are held as written.
+      }
+    }
+    return -1;
+  }
+
   function read(node, buffer, offset, length, position) {
     const view = node.nvxView;
     const size = Math.max(0, Math.min(node.usedBytes - position, length));
     span(position, size, (index, from, count, at) => {
       const chunk = view.chunks.get(index) || baseChunk(view, index);
       if (chunk.sealed) failIO();
-      copyOut(chunk, from, count, buffer, offset + at);
+      if (chunk.runs) runsOut(view, chunk.runs, from, count, buffer, offset + at);
+      else copyOut(chunk, from, count, buffer, offset + at);
     });
+    // The last two reads, for a move's writes to be found by.
+    const into = { buffer: buffer.buffer, byteOffset: buffer.byteOffset + offset, length: size, position };
+    view.reads = [into].concat(view.reads.slice(0, 1));
     return size;
   }
 
@@ -80,10 +179,19 @@
         view.patches.push({ at: position + at, bytes: bytes.slice() });
         return;
       }
-      if (!chunk) {
-        chunk = newChunk();
-        if (count !== Chunk) copyOut(baseChunk(view, index), 0, Chunk, chunk, 0);
-        view.chunks.set(index, chunk);
+      if (!(chunk instanceof Uint8Array)) {
+        const src = movedFrom(view, new Uint8Array(bytes.buffer, bytes.byteOffset, count));
+        if (src >= 0) {
+          const runs = chunk ? chunk.runs : baseRuns(view, index);
+          view.chunks.set(index, { runs: layRun(runs, { at: from, length: count, src }) });
+          return;
+        }
+        const written = newChunk();
+        if (count !== Chunk) {
+          if (chunk) runsOut(view, chunk.runs, 0, Chunk, written, 0);
+          else copyOut(baseChunk(view, index), 0, Chunk, written, 0);
+        }
+        view.chunks.set(index, (chunk = written));
       }
       chunk.set(bytes, from);
     });
@@ -93,8 +201,9 @@
     const before = Math.floor(position / Chunk);
     view.chunks.forEach((chunk, index) => {
       if (index >= before || chunk.sealed) return;
+      if (chunk.runs) return view.chunks.set(index, { sealed: true, runs: chunk.runs });
       // The Blob takes a copy of the bytes as it is made.
-      view.chunks.set(index, { sealed: new Blob([chunk]) });
+      view.chunks.set(index, { sealed: true, blob: new Blob([chunk]) });
       if (spare.length < 4) spare.push(chunk);
     });
     view.base.dropWritten(view);
@@ -104,15 +213,16 @@
   function resize(node, size) {
     const view = node.nvxView;
     view.baseEnd = Math.min(view.baseEnd, size);
-    const last = Math.floor(size / Chunk);
+    const last = Math.floor(size / Chunk), cut = size % Chunk;
     view.chunks.forEach((chunk, index) => {
-      if (index > last || (index === last && size % Chunk === 0)) view.chunks.delete(index);
-      else if (index === last) chunk.sealed ? failIO() : chunk.fill(0, size % Chunk);
+      if (index > last || (index === last && cut === 0)) view.chunks.delete(index);
+      else if (index !== last) return;
+      else if (chunk.sealed) failIO();
+      else if (chunk.runs) chunk.runs = layRun(chunk.runs, { at: cut, length: Chunk - cut, src: -1 });
+      else chunk.fill(0, cut);
     });
     view.patches = view.patches.filter((patch) => patch.at < size)
       .map((patch) => ({ at: patch.at, bytes: patch.bytes.subarray(0, size - patch.at) }));
-    view.cached.forEach((c) => view.base.release(c.bytes));
-    view.cached = [];
     node.usedBytes = size;
     view.base.dropWritten(view);
   }
@@ -147,9 +257,11 @@
 
   // The page's copy of a file the worker cannot read (WebKit on a page
   // opened from the disk, where it cannot read a Blob of its own either),
-  // in pieces of whole chunks: a piece whose chunks were all written, or
-  // that lies past the end of the copy, is given back during the fix, so
-  // that the file and the changed part are not held both at once.
+  // in pieces of whole chunks: a piece is given back during the fix once no
+  // chunk of the copy still reads from it (unwritten ones inside the copy,
+  // unsealed ones that refer to it), so that the file and the changed part
+  // are not held both at once. Sealed chunks that refer to it need it no
+  // more: the page slices its own File for them.
   function piecesBase(pieces) {
     const starts = [];
     let size = 0;
@@ -170,18 +282,22 @@
         return new Uint8Array(pieces[i], start - starts[i], end - start);
       },
       release: () => {},
-      dropWritten: (view) => pieces.forEach((piece, i) => {
-        if (!piece) return;
-        const first = starts[i] / Chunk, end = (starts[i] + piece.byteLength) / Chunk;
-        let needed = starts[i] < view.baseEnd;
-        if (needed) {
-          needed = false;
-          for (let index = first; index < end && !needed; index++) needed = !view.chunks.has(index);
-        }
-        if (needed) return;
-        pieces[i] = null;
-        detach(piece);
-      }),
+      dropWritten: (view) => {
+        const referred = [];
+        view.chunks.forEach((chunk) => chunk.runs && !chunk.sealed &&
+          chunk.runs.forEach((run) => run.src >= 0 && referred.push(run)));
+        pieces.forEach((piece, i) => {
+          if (!piece) return;
+          const start = starts[i], end = start + piece.byteLength;
+          let needed = referred.some((run) => run.src < end && run.src + run.length > start);
+          for (let index = start / Chunk; !needed && index * Chunk < Math.min(end, view.baseEnd); index++) {
+            needed = !view.chunks.has(index);
+          }
+          if (needed) return;
+          pieces[i] = null;
+          detach(piece);
+        });
+      },
       close: () => pieces.forEach((piece, i) => piece && (pieces[i] = null, detach(piece))),
     };
   }
@@ -201,7 +317,7 @@
     };
     FS.writeFile(path, new Uint8Array(0));
     const node = FS.lookupPath(path).node;
-    node.nvxView = { base, baseEnd: base.size, chunks: new Map(), patches: [], cached: [] };
+    node.nvxView = { base, baseEnd: base.size, chunks: new Map(), patches: [], cached: [], reads: [] };
     views.add(node.nvxView);
     node.usedBytes = base.size;
     return node;
@@ -216,7 +332,7 @@
     view.cached.forEach((c) => view.base.release(c.bytes));
     view.base.close();
     view.chunks.clear();
-    view.cached = view.patches = [];
+    view.cached = view.patches = view.reads = [];
     view.base = null;
     node.nvxView = null;
     node.usedBytes = 0;
@@ -229,32 +345,44 @@
   MEMFS.nvxHeld = function () {
     let bytes = spare.length * Chunk;
     for (const view of views) {
-      view.chunks.forEach((chunk) => (bytes += chunk.sealed ? chunk.sealed.size : chunk.length));
+      view.chunks.forEach((chunk) => (bytes += chunk.blob ? chunk.blob.size : chunk.runs ? 0 : chunk.length));
       view.patches.forEach((patch) => (bytes += patch.bytes.length));
       bytes += view.base ? view.base.size : 0;
     }
     return { copies: views.size, bytes };
   };
 
-  // The copy as the parts of a Blob the page makes: runs of unwritten
-  // chunks are {start, end} of the picked file (the page slices its own
-  // File, so that no copy of it is made), written ones their arrays or
-  // Blobs, with the patches on top.
+  // The copy as the parts of a Blob the page makes: unwritten chunks and
+  // runs of chunks that refer to the picked file are {start, end} of it
+  // (the page slices its own File, so that no copy of it is made), written
+  // ones their arrays or Blobs, with the patches on top.
   MEMFS.nvxParts = function (node) {
     const view = node.nvxView;
     const parts = [];
+    const slice = (start, end) => {
+      const last = parts[parts.length - 1];
+      if (last && last.end === start) last.end = end;
+      else parts.push({ start, end });
+    };
     for (let start = 0; start < node.usedBytes;) {
       const index = Math.floor(start / Chunk);
       const chunk = view.chunks.get(index);
       let end = Math.min((index + 1) * Chunk, node.usedBytes);
-      if (chunk) {
-        parts.push(chunk.sealed ? chunk.sealed.slice(0, end - start) : chunk.subarray(0, end - start));
+      if (chunk && chunk.runs) {
+        for (const run of chunk.runs) {
+          const length = Math.min(run.length, end - start - run.at);
+          if (length <= 0) continue;
+          if (run.src < 0) parts.push(new Uint8Array(length));
+          else slice(run.src, run.src + length);
+        }
+      } else if (chunk) {
+        parts.push(chunk.blob ? chunk.blob.slice(0, end - start) : chunk.subarray(0, end - start));
       } else {
         while (end < node.usedBytes && !view.chunks.has(Math.floor(end / Chunk))) {
           end = Math.min(end + Chunk, node.usedBytes);
         }
         const baseTo = Math.min(end, view.baseEnd);
-        if (baseTo > start) parts.push({ start, end: baseTo });
+        if (baseTo > start) slice(start, baseTo);
         if (end > Math.max(start, baseTo)) parts.push(new Uint8Array(end - Math.max(start, baseTo)));
       }
       start = end;

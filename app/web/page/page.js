@@ -76,6 +76,9 @@
         const row = rows.get(m.id);
         if (row) {
           if (m.held) row.li.dataset.held = m.held.copies + ' copies, ' + m.held.bytes + ' bytes';
+          // For the tests: the bytes of the result that are not slices of the picked file.
+          const made = (p) => (p instanceof Blob ? p.size : p.byteLength || 0);
+          if (m.parts) row.li.dataset.made = m.parts.reduce((n, p) => n + made(p), 0);
           const blob = m.parts && new Blob(m.parts.map((p) => p instanceof Blob || ArrayBuffer.isView(p) ? p
             : row.file.slice(p.start, p.end)), { type: 'application/zip' });
           showOutcome(row, m.kind, m.text, blob, m.kind === 'error' &&
@@ -288,10 +291,11 @@
     }, () => handOn(id, file));
   }
 
-  // What the working copy of an archive will hold: the fix rewrites it from
-  // the old viewer's entry on (found through the central directory), the
-  // front stays in the picked file. The whole file where that cannot be
-  // told.
+  // What a fix of an archive may hold at most: the part it rewrites, from
+  // the old viewer's entry on (found through the central directory); the
+  // front stays in the picked file. Of the entries it moves the copy keeps
+  // only their places in the picked file, but the engine's reads of them
+  // may wait for its collector. The whole file where that cannot be told.
   async function copySize(file) {
     const viewer = 'Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5';
     try {
