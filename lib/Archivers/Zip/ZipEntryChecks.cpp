@@ -210,7 +210,7 @@ struct TEntryCheck::TWork {
             progress);
     }
 
-    // With Monitor held; progress is told without it.
+    // Waits under Monitor until over() holds; progress is told without it.
     void WaitUntil(const std::function<bool()>& over, const TCheckProgress& progress) {
         TMonitorLock lock(Monitor);
         while (!over()) {
