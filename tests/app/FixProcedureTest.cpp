@@ -269,30 +269,37 @@ private:
 
 // An archive of many entries, two of them damaged after the viewer: the
 // check names the first in the directory's order, on one worker or many,
-// and a worker's failing read is reported; nothing is written either way.
+// whether the fix waits for it (entries without modes, which it plans) or
+// writes its staged copy meanwhile (entries with modes), and a worker's
+// failing read is reported; nothing is written either way.
 TEST(ZipMode, TheCheckReportsTheFirstDamageWhateverTheWorkers) {
     TScratchFolder scratch;
     const WideString archive = scratch / u"Show.zip";
     TZipFixture zip;
-    zip.Entries = {FixtureFile("Show.app/Contents/Resources/slideshow.dat", "slides"),
-                   FixtureFile("Show.app/Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5", "OLD VIEWER")};
-    for (int i = 0; i < 60; ++i)
-        zip.Entries.push_back(FixtureFile("Show.app/Contents/Resources/p" + std::to_string(i) + ".jpg",
-                                          std::string(size_t(i) * 300, char('a' + i % 26))));
-    zip.Entries[22].Crc = 0x1234;
-    zip.Entries[52].Crc = 0x5678;
-    std::vector<uint8_t> bytes = zip.Build();
-    const std::string before(bytes.begin(), bytes.end());
-    WriteBytes(archive, before);
-    for (int workers : {1, 4}) {
-        SetDefaultZipWorkers(workers);
-        try {
-            FixBundleArchive(archive);
-            ADD_FAILURE() << "no error";
-        } catch (const EArchiveBroken& e) {
-            EXPECT_NE(e.Message().find("p20.jpg\" is damaged"), std::string::npos) << workers << e.Message();
+    std::vector<uint8_t> bytes;
+    for (uint8_t host : {0, 3}) {
+        const uint32_t mode = host == 3 ? 0100644u << 16 : 0;
+        zip.Entries = {
+            FixtureFile("Show.app/Contents/Resources/slideshow.dat", "slides", host, mode),
+            FixtureFile("Show.app/Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5", "OLD VIEWER", host, mode)};
+        for (int i = 0; i < 60; ++i)
+            zip.Entries.push_back(FixtureFile("Show.app/Contents/Resources/p" + std::to_string(i) + ".jpg",
+                                              std::string(size_t(i) * 300, char('a' + i % 26)), host, mode));
+        zip.Entries[22].Crc = 0x1234;
+        zip.Entries[52].Crc = 0x5678;
+        bytes = zip.Build();
+        const std::string before(bytes.begin(), bytes.end());
+        WriteBytes(archive, before);
+        for (int workers : {1, 4}) {
+            SetDefaultZipWorkers(workers);
+            try {
+                FixBundleArchive(archive);
+                ADD_FAILURE() << "no error";
+            } catch (const EArchiveBroken& e) {
+                EXPECT_NE(e.Message().find("p20.jpg\" is damaged"), std::string::npos) << workers << e.Message();
+            }
+            EXPECT_EQ(ReadBytes(archive), before);
         }
-        EXPECT_EQ(ReadBytes(archive), before);
     }
     zip.Entries[22].Crc = zip.Entries[52].Crc = -1;
     bytes = zip.Build();
