@@ -268,8 +268,10 @@ void TShowArchive::Rewrite(TStream* stream, bool newViewer, TResourceStream& pay
     }
     // What the check finds fails the save before its directory is written.
     FArchive->BeforeDirectory = [this, &progress] { FinishCheck(progress); };
-    // The index, which points into the directory the save replaces, goes
-    // with the archive: freed here, its thousands of small blocks would
-    // make the save's first large allocation sort them all.
+    // The index points into the directory the save replaces.
+    FFiles.clear();
+    FLinks.clear();
+    FModeless.clear();
     FArchive->Save(ViewerLevel);
+    FHeads.clear();
 }
