@@ -34,18 +34,11 @@ public:
         return FShow.EntryHoldsPayload(Files(path).front(), payload);
     }
     AnsiString Shown(const WideString& path) override { return WideToAnsi(StoredPath(FShow.FBundle + u"\\" + path)); }
-    bool FolderAt(const WideString& path) override {
-        const WideString below = FPrefix + MacKey(path) + u"\\";
-        for (const auto& [key, entries] : FShow.FFiles)
-            if (key.compare(0, below.size(), below) == 0) return true;
-        return false;
-    }
+    bool FolderAt(const WideString& path) override { return FShow.FFolders.count(FPrefix + MacKey(path)) != 0; }
     std::vector<WideString> FilesIn(const WideString& folder) override {
-        const WideString below = FPrefix + MacKey(folder) + u"\\";
         std::vector<WideString> names;
-        for (const auto& [key, entries] : FShow.FFiles)
-            if (key.compare(0, below.size(), below) == 0 && key.find(u'\\', below.size()) == WideString::npos)
-                names.push_back(entries.front()->Item->Name);
+        if (auto found = FShow.FFolders.find(FPrefix + MacKey(folder)); found != FShow.FFolders.end())
+            for (TZipItem* entry : found->second) names.push_back(entry->Item->Name);
         return names;
     }
     bool Read(const WideString& path, const std::function<void(TStream& data)>& read) override {
@@ -76,8 +69,9 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path, int32_t work
     }
     FCheck = std::make_unique<TEntryCheck>(FArchive.Get(), workers, std::move(openReader), &FHeads);
     FFiles.reserve(size_t(structure->Count()));
-    // Most entries lie in the one top-level folder the last one did.
-    WideString lastTop;
+    // Most entries lie in the folder the last one did.
+    WideString lastTop, lastFolderKey;
+    std::vector<TZipItem*>* lastFolder = nullptr;
     for (int32_t i = 0; i < structure->Count(); ++i) {
         TZipItem* entry = structure->Entry(i);
         TArchItem* item = entry->Item;
@@ -93,8 +87,26 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path, int32_t work
         }
         if (IsUnixLink(entry)) FLinks[key] = true;
         if (entry->HostSystem != ZipHost::Unix) FModeless.emplace_back(entry, key);
-        if (!item->IsFolder()) FFiles[std::move(key)].push_back(entry);
+        if (item->IsFolder()) continue;
+        const auto [files, fresh] = FFiles.try_emplace(std::move(key));
+        files->second.push_back(entry);
+        // Twins are one file in their folder.
+        const size_t folderEnd = files->first.rfind(u'\\');
+        if (!fresh || folderEnd == WideString::npos) continue;
+        if (!lastFolder || files->first.compare(0, folderEnd, lastFolderKey) != 0) {
+            lastFolderKey = files->first.substr(0, folderEnd);
+            lastFolder = &AddFolder(lastFolderKey);
+        }
+        lastFolder->push_back(entry);
     }
+}
+
+std::vector<TZipItem*>& TShowArchive::AddFolder(const WideString& key) {
+    const auto [folder, fresh] = FFolders.try_emplace(key);
+    if (fresh)
+        for (size_t end = key.find(u'\\'); end != WideString::npos; end = key.find(u'\\', end + 1))
+            FFolders.try_emplace(key.substr(0, end));
+    return folder->second;
 }
 
 TShowArchive::TShowArchive(TStream* file, const WideString& path)
@@ -270,6 +282,7 @@ void TShowArchive::Rewrite(TStream* stream, bool newViewer, TResourceStream& pay
     FArchive->BeforeDirectory = [this, &progress] { FinishCheck(progress); };
     // The index points into the directory the save replaces.
     FFiles.clear();
+    FFolders.clear();
     FLinks.clear();
     FModeless.clear();
     FArchive->Save(ViewerLevel);

@@ -76,6 +76,8 @@ private:
     static WideString MacKey(const WideString& path);
     const std::vector<TZipItem*>& FilesAt(const WideString& key) const;
     bool LinkAt(const WideString& key) const;
+    // The folder at key, made with the folders above it when new.
+    std::vector<TZipItem*>& AddFolder(const WideString& key);
     bool HoldsPresentation(const WideString& bundleKey) const;
     WideString ChooseBundle() const;
     bool EntryHoldsPayload(TZipItem* entry, TResourceStream& payload);
@@ -90,6 +92,9 @@ private:
     // File entries (links included) and link entries by the key of their path.
     std::unordered_map<WideString, std::vector<TZipItem*>> FFiles;
     std::unordered_map<WideString, bool> FLinks;
+    // Every folder a file lies below, by key, with the files right in it
+    // (one entry of twins).
+    std::unordered_map<WideString, std::vector<TZipItem*>> FFolders;
     // Top-level names by key, as first stored.
     std::unordered_map<WideString, WideString> FTopNames;
     std::vector<WideString> FTopOrder;

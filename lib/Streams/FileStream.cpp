@@ -42,6 +42,8 @@ void TFileStream::Open(const WideString& fileName, uint32_t access, TShareMode s
 void TFileStream::Close() {
     if (FHandle == InvalidNativeHandle) return;
     TNativeHandle handle = FHandle;
+    // The last bytes start their way too, while the caller goes on.
+    if (WriteBehind && FUnflushed > 0) FileAPI->StartFlushFileBuffers(handle);
     FHandle = InvalidNativeHandle;
     FFileName.clear();
     FileClose(handle);

@@ -39,7 +39,8 @@ public:
     const WideString& FileName() const { return FFileName; }
 
     // Set for a file that is flushed once written: every WriteBehindSize
-    // bytes written start their way to the disk while more are written.
+    // bytes written start their way to the disk while more are written, and
+    // the rest as the file is closed.
     bool WriteBehind = false;
     static constexpr int64_t WriteBehindSize = 8388608;
 

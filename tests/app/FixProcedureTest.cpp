@@ -668,6 +668,22 @@ TEST(ZipMode, NotesTellWhatTheFixCannotMend) {
     auto modes = ModesOf(archive);
     EXPECT_EQ(modes.count("__MACOSX/Show.app/Contents/Resources/Viewer.app/Contents/MacOS/._ZuvOrudad5"), 0u);
     EXPECT_EQ(modes.count("__MACOSX/Show.app/Contents/._Info.plist"), 1u);
+
+    // Without an Info.plist the launcher is the one file in Contents/MacOS,
+    // which its twin (a Mac takes both names for one) does not make two;
+    // folders are found whatever their case.
+    zip.Entries = {
+        FixtureFile("Show.app/Contents/MacOS/Movie", MachO(MachOCpu::X86), ZipHost::Unix, UnixMode::Program << 16),
+        FixtureFile("Show.app/contents/macos/MOVIE", MachO(MachOCpu::X86), ZipHost::Unix, UnixMode::Program << 16),
+        FixtureFile("Show.app/Contents/_codesignature/CodeResources", "<plist/>", ZipHost::Unix, 0100644u << 16),
+        FixtureFile("Show.app/Contents/Resources/slideshow.dat", "slides", ZipHost::Unix, 0100644u << 16),
+        FixtureFile(ViewerName, "OLD", ZipHost::Unix, UnixMode::Program << 16)};
+    bytes = zip.Build();
+    WriteBytes(archive, std::string(bytes.begin(), bytes.end()));
+    fixed = FixBundleArchive(archive);
+    ASSERT_EQ(fixed.Notes.size(), 2u);
+    EXPECT_NE(fixed.Notes[0].find("\"Movie\" holds 32-bit code only"), std::string::npos) << fixed.Notes[0];
+    EXPECT_NE(fixed.Notes[1].find("the show is signed"), std::string::npos) << fixed.Notes[1];
 }
 
 #ifndef _WIN32

@@ -134,7 +134,7 @@ void TZipArchive::ExtractEntries(const std::vector<TZipItem*>& entries) { Extrac
 
 void TZipArchive::ExtractEntries(const std::vector<TZipItem*>& entries, bool clearMarks) {
     CheckCallBack();
-    auto buffer = HoldBuffer(IoBuffer, IoBufferSize);
+    HoldBuffer(IoBuffer, IoBufferSize);
     auto crc = HoldFor(FCrcStream, MakeRef<TCrc32Stream>());
     auto window = HoldFor(FDataWindow, MakeRef<TBoundedStream>());
     FDataWindow->Target = ArchiveStream;

@@ -8,10 +8,10 @@
 namespace ZipArchiveParts {
 inline const AnsiString UserAborted = "User aborted";
 
-// The I/O buffer for the length of one operation.
-inline auto HoldBuffer(std::vector<uint8_t>& buffer, size_t size) {
-    buffer.assign(size, 0);
-    return TScopeExit([&buffer] { std::vector<uint8_t>().swap(buffer); });
+// The I/O buffer, made at its first use and kept with the archive: a check
+// of many small entries extracts again and again.
+inline void HoldBuffer(std::vector<uint8_t>& buffer, size_t size) {
+    if (buffer.size() < size) buffer.resize(size);
 }
 
 // An object the archive holds in a field for the length of one operation.

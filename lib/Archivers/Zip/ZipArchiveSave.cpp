@@ -133,7 +133,7 @@ void TZipArchive::Save(int level) {
     if (level > MaxLevel)
         throw EArchiveError("Level " + std::to_string(level) + " is above the highest this archive offers (" +
                             std::to_string(MaxLevel) + ")");
-    auto buffer = HoldBuffer(IoBuffer, IoBufferSize);
+    HoldBuffer(IoBuffer, IoBufferSize);
     TRef<TZipStructure> target = TRef<TZipStructure>::Adopt(ZipStructureClass());
     target->UseUtf8 = FStructure->UseUtf8;
     // The archive comment stays what it was.
