@@ -11,6 +11,11 @@ uint32_t CurrentThreadId();
 // The processors this process may run on, at least 1.
 int32_t UsableProcessorCount();
 
+// The calling thread gives way to the process's other threads where the
+// system shares a processor by weight (Linux): for work beside the thread
+// that waits for it, which then runs as if alone. Elsewhere nothing changes.
+void GiveWayToOtherThreads();
+
 // A lock and a condition to wait for under it.
 class TMonitor {
 public:

@@ -1,8 +1,11 @@
 #include "Foundation/Threads.h"
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
 #include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
 #include "Posix/LinuxCalls.h"
@@ -37,6 +40,17 @@ int32_t UsableProcessorCount() {
 #endif
     long online = ::sysconf(_SC_NPROCESSORS_ONLN);
     return online > 0 ? (int32_t)online : 1;
+}
+
+void GiveWayToOtherThreads() {
+#if NVX_LINUX_CALLS
+    // Linux takes a thread's own id here; a nicer thread still gets what the
+    // others leave, so it never starves.
+    const id_t self = (id_t)::syscall(SYS_gettid);
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, self);
+    if (errno == 0) ::setpriority(PRIO_PROCESS, self, std::min(nice + 10, 19));
+#endif
 }
 
 struct TMonitor::TNative {

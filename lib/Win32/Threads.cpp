@@ -13,6 +13,10 @@ int32_t UsableProcessorCount() {
     return count > 0 ? count : 1;
 }
 
+// Windows runs a thread of lower priority only when no other is ready, which
+// a busy machine could hold off for seconds.
+void GiveWayToOtherThreads() {}
+
 struct TMonitor::TNative {
     CRITICAL_SECTION Lock;
     CONDITION_VARIABLE Condition;

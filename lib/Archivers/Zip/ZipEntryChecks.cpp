@@ -233,6 +233,8 @@ struct TEntryCheck::TWork {
     }
 
     void Work() {
+        // The caller's thread, judging and writing meanwhile, waits for none.
+        GiveWayToOtherThreads();
         try {
             TRef<TStream> stream = OpenReader();
             TRef<TCheckingReader> reader = MakeRef<TCheckingReader>(stream.Get(), Done, Stop, Heads);
