@@ -18,7 +18,6 @@ void TZipArchive::ReplaceEntry(TZipItem* entry, int64_t size, const TSystemTime&
     entry->HostSystem = ZipHost::Unix;
     entry->ExternalAttributes = unixMode << 16;
     entry->ExternalKept = true;
-    entry->LocalExtra.clear();
     entry->CentralExtra.clear();
 }
 

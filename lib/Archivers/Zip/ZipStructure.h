@@ -204,10 +204,8 @@ public:
     // entries always are; others get the MS-DOS form of the item's
     // attributes.
     bool ExternalKept = false;
-    // Extra fields other than ZIP64 that are written back: from the
-    // central header, and (for entries carried over by a repack) the local one.
+    // The central header's extra fields other than ZIP64, written back.
     TByteString CentralExtra;
-    TByteString LocalExtra;
     // The comment as stored: written back while the item's comment is
     // still what they say.
     TByteString CommentBytes;

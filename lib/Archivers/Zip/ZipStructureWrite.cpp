@@ -102,7 +102,6 @@ TZipItem* TZipStructure::CopyEntry(TZipItem* entry) {
     copy->Flags = entry->Flags;
     copy->NameBytes = entry->NameBytes;
     copy->CentralExtra = entry->CentralExtra;
-    copy->LocalExtra = entry->LocalExtra;
     copy->CommentBytes = entry->CommentBytes;
     copy->CentralRecord = entry->CentralRecord;
     copy->Zip64Local = entry->Zip64Local;
@@ -185,7 +184,7 @@ int32_t TZipStructure::WriteLocalHeader(TZipItem* entry, TByteSpan buffer, int32
                            .PackedSize = size32(packed64),
                            .Size = size32(size64),
                            .NameLength = nameLength,
-                           .ExtraLength = Field16(entry, size_t(zip64Length) + entry->LocalExtra.size())};
+                           .ExtraLength = uint16_t(zip64Length)};
 
     int32_t length = LocalHeaderSize + nameLength + header.ExtraLength;
     capacity = std::min<int32_t>(capacity, int32_t(buffer.size()));
@@ -195,7 +194,6 @@ int32_t TZipStructure::WriteLocalHeader(TZipItem* entry, TByteSpan buffer, int32
     std::copy(name.begin(), name.end(), p + LocalHeaderSize);
     uint8_t* extra = p + LocalHeaderSize + nameLength;
     if (zip64) PutZip64Field(extra, {size64 == UINT64_MAX ? 0 : size64, packed64});
-    std::copy(entry->LocalExtra.begin(), entry->LocalExtra.end(), extra + zip64Length);
     return length;
 }
 
