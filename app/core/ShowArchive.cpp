@@ -18,6 +18,12 @@ namespace {
 // The level the zipper packs at.
 constexpr int ViewerLevel = 3;
 
+// FNV-1a over a key's UTF-16 units.
+constexpr uint64_t HashStart = 14695981039346656037ull;
+constexpr uint64_t HashStep(uint64_t hash, char16_t c) { return (hash ^ c) * 1099511628211ull; }
+
+constexpr char16_t FoldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c; }
+
 bool IsUnixLink(const TZipItem* entry) {
     return entry->HostSystem == ZipHost::Unix && UnixMode::IsLink(entry->ExternalAttributes >> 16);
 }
@@ -36,18 +42,24 @@ public:
     AnsiString Shown(const WideString& path) override { return WideToAnsi(StoredPath(FShow.FBundle + u"\\" + path)); }
     bool FolderAt(const WideString& path) override { return FShow.FFolders.count(FPrefix + MacKey(path)) != 0; }
     std::vector<WideString> FilesIn(const WideString& folder) override {
-        std::vector<WideString> names;
+        std::vector<WideString> names, keys;
         if (auto found = FShow.FFolders.find(FPrefix + MacKey(folder)); found != FShow.FFolders.end())
-            for (TZipItem* entry : found->second) names.push_back(entry->Item->Name);
+            for (TZipItem* entry : found->second) {
+                // Twins are one file.
+                const WideString key = MacKey(entry->Item->Name);
+                if (std::find(keys.begin(), keys.end(), key) != keys.end()) continue;
+                keys.push_back(key);
+                names.push_back(entry->Item->Name);
+            }
         return names;
     }
     bool Read(const WideString& path, const std::function<void(TStream& data)>& read) override {
-        const std::vector<TZipItem*>& entries = Files(path);
+        const std::vector<TZipItem*> entries = Files(path);
         return !entries.empty() && FShow.ReadEntry(entries.back(), read, false);
     }
 
 private:
-    const std::vector<TZipItem*>& Files(const WideString& path) { return FShow.FilesAt(FPrefix + MacKey(path)); }
+    std::vector<TZipItem*> Files(const WideString& path) { return FShow.FilesAt(FPrefix + MacKey(path)); }
 
     TShowArchive& FShow;
     const WideString FPrefix;
@@ -69,36 +81,35 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path, int32_t work
     }
     FCheck = std::make_unique<TEntryCheck>(FArchive.Get(), workers, std::move(openReader), &FHeads);
     FFiles.reserve(size_t(structure->Count()));
-    // Most entries lie in the folder the last one did.
-    WideString lastTop, lastFolderKey;
+    // Most entries lie in the folders the last one did.
+    TArchItem *lastTop = nullptr, *lastParent = nullptr;
     std::vector<TZipItem*>* lastFolder = nullptr;
     for (int32_t i = 0; i < structure->Count(); ++i) {
         TZipItem* entry = structure->Entry(i);
         TArchItem* item = entry->Item;
         // A name of separators only belongs to no path.
         if (!item || item == FArchive.Get()) continue;
-        const WideString itemPath = item->Path();
-        WideString key = MacKey(itemPath);
-        // Folding and decomposing leave the separators where they were.
-        const size_t topLength = std::min(key.find(u'\\'), key.size());
-        if (lastTop.empty() || key.compare(0, topLength, lastTop) != 0) {
-            lastTop = key.substr(0, topLength);
-            if (FTopNames.emplace(lastTop, itemPath.substr(0, topLength)).second) FTopOrder.push_back(lastTop);
+        TArchItem* top = item;
+        while (top->GetParent() != FArchive.Get()) top = top->GetParent();
+        if (top != lastTop) {
+            lastTop = top;
+            WideString topKey = MacKey(top->Name);
+            if (FTopNames.emplace(topKey, top->Name).second) FTopOrder.push_back(std::move(topKey));
         }
-        if (IsUnixLink(entry)) FLinks[key] = true;
-        if (entry->HostSystem != ZipHost::Unix) FModeless.emplace_back(entry, key);
+        if (IsUnixLink(entry)) FLinks[MacKey(item->Path())] = true;
+        if (entry->HostSystem != ZipHost::Unix) FModeless.emplace_back(entry, MacKey(item->Path()));
         if (item->IsFolder()) continue;
-        const auto [files, fresh] = FFiles.try_emplace(std::move(key));
-        files->second.push_back(entry);
-        // Twins are one file in their folder.
-        const size_t folderEnd = files->first.rfind(u'\\');
-        if (!fresh || folderEnd == WideString::npos) continue;
-        if (!lastFolder || files->first.compare(0, folderEnd, lastFolderKey) != 0) {
-            lastFolderKey = files->first.substr(0, folderEnd);
-            lastFolder = &AddFolder(lastFolderKey);
+        FFiles.push_back({KeyHash(item), entry});
+        if (item->GetParent() == FArchive.Get()) continue;
+        if (item->GetParent() != lastParent) {
+            lastParent = item->GetParent();
+            lastFolder = &AddFolder(MacKey(lastParent->Path()));
         }
         lastFolder->push_back(entry);
     }
+    // Twins stay in the directory's order.
+    std::stable_sort(FFiles.begin(), FFiles.end(),
+                     [](const THashedEntry& a, const THashedEntry& b) { return a.Hash < b.Hash; });
 }
 
 std::vector<TZipItem*>& TShowArchive::AddFolder(const WideString& key) {
@@ -122,17 +133,45 @@ WideString TShowArchive::MacKey(const WideString& path) {
     // Most names are ASCII, which decomposes to itself and folds by letter.
     if (std::all_of(path.begin(), path.end(), [](char16_t c) { return c < 0x80; })) {
         WideString key = path;
-        for (char16_t& c : key)
-            if (c >= u'A' && c <= u'Z') c = char16_t(c + (u'a' - u'A'));
+        for (char16_t& c : key) c = FoldAscii(c);
         return key;
     }
     return FoldString(DecomposeCanonical(path));
 }
 
-const std::vector<TZipItem*>& TShowArchive::FilesAt(const WideString& key) const {
-    static const std::vector<TZipItem*> none;
-    auto found = FFiles.find(key);
-    return found == FFiles.end() ? none : found->second;
+uint64_t TShowArchive::KeyHash(const WideString& key) {
+    uint64_t hash = HashStart;
+    for (char16_t c : key) hash = HashStep(hash, c);
+    return hash;
+}
+
+uint64_t TShowArchive::KeyHash(TArchItem* item) {
+    // The item's folders from the top down, as its path names them.
+    TArchItem* chain[64];
+    size_t depth = 0;
+    for (TArchItem* at = item; at->GetParent(); at = at->GetParent()) {
+        if (depth == std::size(chain)) return KeyHash(MacKey(item->Path()));
+        chain[depth++] = at;
+    }
+    uint64_t hash = HashStart;
+    for (size_t i = depth; i-- > 0;) {
+        if (i + 1 != depth) hash = HashStep(hash, u'\\');
+        for (char16_t c : chain[i]->Name) {
+            if (c >= 0x80) return KeyHash(MacKey(item->Path()));
+            hash = HashStep(hash, FoldAscii(c));
+        }
+    }
+    return hash;
+}
+
+std::vector<TZipItem*> TShowArchive::FilesAt(const WideString& key) const {
+    std::vector<TZipItem*> files;
+    const uint64_t hash = KeyHash(key);
+    auto at = std::lower_bound(FFiles.begin(), FFiles.end(), hash,
+                               [](const THashedEntry& entry, uint64_t value) { return entry.Hash < value; });
+    for (; at != FFiles.end() && at->Hash == hash; ++at)
+        if (MacKey(at->Entry->Item->Path()) == key) files.push_back(at->Entry);
+    return files;
 }
 
 bool TShowArchive::LinkAt(const WideString& key) const { return FLinks.count(key) != 0; }

@@ -74,7 +74,12 @@ private:
     class TBundleOfArchive;
     // Names as a Mac compares them: folded, decomposed.
     static WideString MacKey(const WideString& path);
-    const std::vector<TZipItem*>& FilesAt(const WideString& key) const;
+    // The hash of a key, or of an item's path's key: without a string where
+    // its names are ASCII, as most are.
+    static uint64_t KeyHash(const WideString& key);
+    static uint64_t KeyHash(TArchItem* item);
+    // The file entries at a key, in the directory's order.
+    std::vector<TZipItem*> FilesAt(const WideString& key) const;
     bool LinkAt(const WideString& key) const;
     // The folder at key, made with the folders above it when new.
     std::vector<TZipItem*>& AddFolder(const WideString& key);
@@ -89,11 +94,15 @@ private:
     WideString FPath;
     TRef<TZipArchive> FArchive;
     TRef<TDefaultCallBack> FCallBack;
-    // File entries (links included) and link entries by the key of their path.
-    std::unordered_map<WideString, std::vector<TZipItem*>> FFiles;
+    // File entries (links included) by the hash of their path's key, which
+    // a lookup compares the keys of; link entries by key.
+    struct THashedEntry {
+        uint64_t Hash;
+        TZipItem* Entry;
+    };
+    std::vector<THashedEntry> FFiles;
     std::unordered_map<WideString, bool> FLinks;
-    // Every folder a file lies below, by key, with the files right in it
-    // (one entry of twins).
+    // Every folder a file lies below, by key, with the files right in it.
     std::unordered_map<WideString, std::vector<TZipItem*>> FFolders;
     // Top-level names by key, as first stored.
     std::unordered_map<WideString, WideString> FTopNames;

@@ -42,7 +42,7 @@ public:
     // bytes written start their way to the disk while more are written, and
     // the rest as the file is closed.
     bool WriteBehind = false;
-    static constexpr int64_t WriteBehindSize = 8388608;
+    static constexpr int64_t WriteBehindSize = 1048576;
 
     static constexpr int32_t LargeCopyThreshold = 1048576;
     static constexpr int32_t LargeCopyBufferSize = 8388608;
