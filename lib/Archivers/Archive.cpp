@@ -330,13 +330,16 @@ TArchItem* TArchive::FindOrCreate(const WideString& path, int mode) {
     // place in the tree; refused before anything is made.
     if (path.empty() || path.front() == u'\\' || path.back() == u'\\' || path.find(u"\\\\") != WideString::npos)
         return nullptr;
-    size_t cut = path.rfind(u'\\');
-    WideString folderPart = cut == WideString::npos ? WideString() : path.substr(0, cut);
+    const size_t cut = path.rfind(u'\\');
+    const size_t folderLength = cut == WideString::npos ? 0 : cut;
     TArchItem* folder = this;
-    WideString rest = path;
-    if (LastFolder && CompareText(folderPart, LastFolderPath, IgnoreCase) == 0) {
+    // Where the walk down from folder begins in path.
+    size_t start = 0;
+    // Compared in place where case counts: one path after another.
+    if (LastFolder && (IgnoreCase ? CompareText(path.substr(0, folderLength), LastFolderPath, true) == 0
+                                  : path.compare(0, folderLength, LastFolderPath) == 0)) {
         folder = LastFolder;
-        rest = cut == WideString::npos ? path : path.substr(cut + 1);
+        start = cut == WideString::npos ? 0 : cut + 1;
         // The cache skips the walk that would have met a folder being
         // deleted; deletion marks spread down, so the cached one shows it.
         if (mode == FindMode::AddUnique && folder->State.Contains(TArchState::Delete)) RaiseFolderBeingDeleted(folder);
@@ -355,12 +358,11 @@ TArchItem* TArchive::FindOrCreate(const WideString& path, int mode) {
         return created;
     };
 
-    size_t start = 0;
-    for (size_t end; (end = rest.find(u'\\', start)) != WideString::npos; start = end + 1) {
-        folder = descend(folder, rest.substr(start, end - start));
+    for (size_t end; (end = path.find(u'\\', start)) != WideString::npos; start = end + 1) {
+        folder = descend(folder, path.substr(start, end - start));
         if (!folder) return nullptr;
     }
-    WideString name = rest.substr(start);
+    const WideString name = path.substr(start);
 
     TArchItem* result;
     switch (mode) {

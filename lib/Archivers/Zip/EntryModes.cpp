@@ -17,21 +17,6 @@ WideString ArchivePath(WideString nativePath) { return WithSeparator(std::move(n
 WideString StoredPath(WideString archivePath) { return WithSeparator(std::move(archivePath), u'\\', u'/'); }
 
 namespace {
-bool IsSeparator(WideChar c) { return c == u'/' || c == u'\\'; }
-}  // namespace
-
-// Absolute paths, drive letters and ".." components.
-bool ReachesOutside(const WideString& name) {
-    if (name.empty() || IsSeparator(name[0]) || (name.size() >= 2 && name[1] == u':')) return true;
-    for (size_t start = 0, end; start <= name.size(); start = end + 1) {
-        end = start;
-        while (end < name.size() && !IsSeparator(name[end])) ++end;
-        if (name.compare(start, end - start, u"..") == 0) return true;
-    }
-    return false;
-}
-
-namespace {
 [[noreturn]] void RefuseName(const WideString& name) {
     throw EArchiveBroken("Unsafe entry name \"" + WideToAnsi(Printable(name)) + "\"");
 }

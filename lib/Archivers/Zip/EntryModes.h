@@ -3,6 +3,7 @@
 // spellings of a path (archive tree, file system, stored), and the names
 // refused as unsafe.
 #pragma once
+#include <string_view>
 #include "Foundation/Types.h"
 
 namespace UnixMode {
@@ -20,8 +21,20 @@ WideString ArchivePath(WideString nativePath);
 WideString StoredPath(WideString archivePath);
 
 // Whether a stored entry name could reach outside the folder it is
-// extracted into.
-bool ReachesOutside(const WideString& name);
+// extracted into: an absolute path, a drive letter, a ".." component. All
+// of that is ASCII in every code page, so a name's bytes tell as well.
+template <class Char>
+bool ReachesOutside(std::basic_string_view<Char> name) {
+    auto separator = [](Char c) { return c == Char('/') || c == Char('\\'); };
+    if (name.empty() || separator(name[0]) || (name.size() >= 2 && name[1] == Char(':'))) return true;
+    for (size_t start = 0, end; start <= name.size(); start = end + 1) {
+        end = start;
+        while (end < name.size() && !separator(name[end])) ++end;
+        if (end - start == 2 && name[start] == Char('.') && name[start + 1] == Char('.')) return true;
+    }
+    return false;
+}
+inline bool ReachesOutside(const WideString& name) { return ReachesOutside(std::u16string_view(name)); }
 // Raise EArchiveBroken naming the entry: CheckEntryPath for a name that
 // reaches outside, CheckEntryName also for one no file can be named after.
 void CheckEntryPath(const WideString& name);

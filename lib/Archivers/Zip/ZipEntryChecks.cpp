@@ -136,10 +136,8 @@ void CheckArchiveReadable(TZipArchive* archive, const WideString& zipPath, bool 
             TPathText{"The archive \"", zipPath, "\" is damaged: its central directory is missing or unreadable"});
     for (int32_t i = 0; i < archive->Structure()->Count(); ++i) {
         TZipItem* entry = archive->Structure()->Entry(i);
-        // Separators, dots and the drive colon are ASCII in every code page:
-        // the bytes tell, and only a name that fails is decoded for the message.
-        const TByteString& bytes = entry->NameBytes;
-        if (bytes.empty() || ReachesOutside(WideString(bytes.begin(), bytes.end()))) CheckEntryPath(entry->Name());
+        // Only a name that fails is decoded, for the message.
+        if (ReachesOutside(std::string_view(entry->NameBytes))) CheckEntryPath(entry->Name());
         CheckUnpackable(archive, entry);
     }
 }

@@ -12,6 +12,11 @@ TEST(EntryNames, UnsafeNamesAreRefusedAndSafeOnesPass) {
         EXPECT_THROW(CheckEntryName(name), EArchiveBroken) << WideToUtf8(WideString(name));
         EXPECT_THROW(CheckEntryPath(name), EArchiveBroken) << WideToUtf8(WideString(name));
     }
+    // A stored name's bytes tell as its text does, whatever the code page.
+    for (const char* bytes : {"../x", "a\\..\\x", "C:x", "\xC3\xA9/../x", ""})
+        EXPECT_TRUE(ReachesOutside(std::string_view(bytes))) << bytes;
+    for (const char* bytes : {"a/..c/d", "\xE9..\xE9/x", "a/./b"})
+        EXPECT_FALSE(ReachesOutside(std::string_view(bytes)));
     // No file can be named so, but the name leads nowhere outside.
     for (const char16_t* name : {u"a/b:c", u"a/b\x01", u"a/\x7F", u"Show.app/Icon\r"}) {
         EXPECT_THROW(CheckEntryName(name), EArchiveBroken) << WideToUtf8(WideString(name));
