@@ -17,7 +17,7 @@ TArchItem* Child(TList* list, int32_t index) { return list->Item<TArchItem>(inde
 
 // ---- TArchItem
 
-TArchItem::TArchItem(const WideString& name, TArchItem* parent) : Name(name), FParent(parent) {}
+TArchItem::TArchItem(WideString name, TArchItem* parent) : Name(std::move(name)), FParent(parent) {}
 
 WideString TArchItem::Path() const {
     size_t length = 0;
@@ -362,7 +362,7 @@ TArchItem* TArchive::FindOrCreate(const WideString& path, int mode) {
         folder = descend(folder, path.substr(start, end - start));
         if (!folder) return nullptr;
     }
-    const WideString name = path.substr(start);
+    WideString name = path.substr(start);
 
     TArchItem* result;
     switch (mode) {
@@ -372,9 +372,9 @@ TArchItem* TArchive::FindOrCreate(const WideString& path, int mode) {
         if (folder->FindItem(name, IgnoreCase))
             // Deliberate spelling: the text stays as it has always been shown.
             throw TCommonException("\"" + WideToAnsi(path) + "\" is already exsits, delete it first");
-        result = New<TArchItem>(name, folder);
+        result = New<TArchItem>(std::move(name), folder);
         break;
-    default: result = New<TArchItem>(name, folder); break;
+    default: result = New<TArchItem>(std::move(name), folder); break;
     }
     if (folder != LastFolder) {
         LastFolder = folder;

@@ -66,7 +66,7 @@ class TArchItem : public TRefObject {
 public:
     // Enters the item in parent's Items once constructed (the parent takes
     // the creator's reference); a parent that is no folder is refused.
-    TArchItem(const WideString& name, TArchItem* parent);
+    TArchItem(WideString name, TArchItem* parent);
 
     WideString Name;
     WideString Comment;

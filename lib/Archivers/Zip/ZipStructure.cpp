@@ -48,17 +48,18 @@ bool IsUtf8BeyondAscii(const uint8_t* bytes, int32_t count) {
     return WideToUtf8(Utf8ToWide(original)) == original;
 }
 
-WideString TreePath(const WideString& name, bool& isFolder) {
-    WideString path;
-    path.reserve(name.size());
+WideString TreePath(WideString name, bool& isFolder) {
+    isFolder = !name.empty() && (name.back() == u'/' || name.back() == u'\\');
+    // Made in place: the path is never longer than the name.
+    size_t length = 0;
     for (char16_t c : name) {
         if (c == u'/') c = u'\\';
-        if (c == u'\\' && (path.empty() || path.back() == u'\\')) continue;
-        path += c;
+        if (c == u'\\' && (length == 0 || name[length - 1] == u'\\')) continue;
+        name[length++] = c;
     }
-    isFolder = !name.empty() && (name.back() == u'/' || name.back() == u'\\');
-    if (!path.empty() && path.back() == u'\\') path.pop_back();
-    return path;
+    if (length > 0 && name[length - 1] == u'\\') --length;
+    name.resize(length);
+    return name;
 }
 
 void SetItemTimes(TArchItem* item, uint32_t dosTime) {

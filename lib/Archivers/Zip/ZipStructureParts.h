@@ -25,7 +25,7 @@ bool IsUtf8BeyondAscii(const uint8_t* bytes, int32_t count);
 // Empty components (a leading separator, doubled ones) have no place in the
 // tree and are left out of the path; the entry keeps its name as stored, so
 // that it is still listed, tested and refused on extraction.
-WideString TreePath(const WideString& name, bool& isFolder);
+WideString TreePath(WideString name, bool& isFolder);
 
 void SetItemTimes(TArchItem* item, uint32_t dosTime);
 
