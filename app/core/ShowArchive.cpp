@@ -1,5 +1,6 @@
 #include "ShowArchive.h"
 #include <algorithm>
+#include <unordered_set>
 #include "Archivers/Zip/EntryModes.h"
 #include "Archivers/Zip/FileZipper.h"
 #include "Archivers/Zip/ZipArchive.h"
@@ -42,15 +43,12 @@ public:
     AnsiString Shown(const WideString& path) override { return WideToAnsi(StoredPath(FShow.FBundle + u"\\" + path)); }
     bool FolderAt(const WideString& path) override { return FShow.FFolders.count(FPrefix + MacKey(path)) != 0; }
     std::vector<WideString> FilesIn(const WideString& folder) override {
-        std::vector<WideString> names, keys;
+        std::vector<WideString> names;
+        std::unordered_set<WideString> keys;
         if (auto found = FShow.FFolders.find(FPrefix + MacKey(folder)); found != FShow.FFolders.end())
-            for (TZipItem* entry : found->second) {
+            for (TZipItem* entry : found->second)
                 // Twins are one file.
-                const WideString key = MacKey(entry->Item->Name);
-                if (std::find(keys.begin(), keys.end(), key) != keys.end()) continue;
-                keys.push_back(key);
-                names.push_back(entry->Item->Name);
-            }
+                if (keys.insert(MacKey(entry->Item->Name)).second) names.push_back(entry->Item->Name);
         return names;
     }
     bool Read(const WideString& path, const std::function<void(TStream& data)>& read) override {
