@@ -7,6 +7,7 @@
 #include "Foundation/CaseFolding.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
+#include "Foundation/ScopeExit.h"
 #include "Foundation/SysError.h"
 
 namespace {
@@ -93,8 +94,16 @@ public:
         };
     }
     void SetTotal(int64_t total) { FTotal = total; }
-    void RaiseStop() const {
+
+    // Runs copy, which answers whether it copied everything into backup: one
+    // that fails, raises or is stopped leaves nothing of it (undo).
+    void Run(const WideString& backup, const std::function<bool()>& copy, const std::function<void()>& undo) const {
+        TScopeExit undoing(undo);
+        const bool copied = copy();
+        const uint32_t code = GetLastErrorCode();
         if (FStop) std::rethrow_exception(FStop);
+        if (!copied) BackupFailed(backup, code);
+        undoing.Dismiss();
     }
 
 private:
@@ -117,26 +126,18 @@ WideString BackUpFolder(const WideString& folder, const TFixProgress& progress) 
     TCopyProgress copyProgress(progress);
     copyProgress.Attach(*copier, 0);
     // The folder is new and empty: everything in it is this run's.
-    bool copied = false;
-    uint32_t code = WinError::Success;
-    try {
-        if (progress) {
-            copier->CountOnly = true;
-            copier->CopyFolder(from, to);
-            copier->CountOnly = false;
-            copyProgress.SetTotal(copier->TotalBytes);
-        }
-        copied = copier->CopyFolder(from, to);
-        code = GetLastErrorCode();
-        copyProgress.RaiseStop();
-    } catch (...) {
-        DeleteFolderTree(backup);
-        throw;
-    }
-    if (!copied) {
-        DeleteFolderTree(backup);
-        BackupFailed(backup, code);
-    }
+    copyProgress.Run(
+        backup,
+        [&] {
+            if (progress) {
+                copier->CountOnly = true;
+                copier->CopyFolder(from, to);
+                copier->CountOnly = false;
+                copyProgress.SetTotal(copier->TotalBytes);
+            }
+            return copier->CopyFolder(from, to);
+        },
+        [&backup] { DeleteFolderTree(backup); });
     return backup;
 }
 
@@ -166,24 +167,12 @@ WideString BackUpArchive(const WideString& archive, const TFixProgress& progress
     copier->Overwrite = true;
     TCopyProgress copyProgress(progress);
     copyProgress.Attach(*copier, -1);
-    auto removeBackup = [&backup] {
-        FileAPI->SetFileAttributes(backup, FileAttr::Normal);
-        FileAPI->DeleteFile(backup);
-    };
-    int result = CopyResult::Stopped;
-    uint32_t code = WinError::Success;
-    try {
-        result = copier->CopyFile(archive, backup);
-        code = GetLastErrorCode();
-        copyProgress.RaiseStop();
-    } catch (...) {
-        removeBackup();
-        throw;
-    }
-    if (result != CopyResult::Copied) {
-        removeBackup();
-        BackupFailed(backup, code);
-    }
+    copyProgress.Run(
+        backup, [&] { return copier->CopyFile(archive, backup) == CopyResult::Copied; },
+        [&backup] {
+            FileAPI->SetFileAttributes(backup, FileAttr::Normal);
+            FileAPI->DeleteFile(backup);
+        });
     FlushFile(backup);
     FileAPI->FlushFolder(ExtractFilePath(backup, false));
     return backup;

@@ -18,16 +18,18 @@ struct TBackupCheck {
     AnsiString Cause;  // of the damage, UTF-8
 };
 
-const char NoPresentation[] = "it holds no presentation";
-
-TBackupCheck CheckFolderBackup(const WideString& backup) {
-    switch (JudgeBundleFolder(backup)) {
+// A backup that needs no fix is a fixed show; one that holds no
+// presentation is damaged.
+TBackupCheck CheckOf(TBundleState state) {
+    switch (state) {
     case TBundleState::AlreadyFixed: return {TBackupState::FixedShow, {}};
-    case TBundleState::NotAPresentation: return {TBackupState::Damaged, NoPresentation};
+    case TBundleState::NotAPresentation: return {TBackupState::Damaged, "it holds no presentation"};
     case TBundleState::NeedsFix: break;
     }
     return {TBackupState::Sound, {}};
 }
+
+TBackupCheck CheckFolderBackup(const WideString& backup) { return CheckOf(JudgeBundleFolder(backup)); }
 
 // Every entry against its checksum, as a fix checks an archive before it
 // takes it; failing reads of the disk are failures, not damage.
@@ -35,11 +37,8 @@ TBackupCheck CheckArchiveBackup(const WideString& backup, const TFixProgress& pr
     try {
         TRef<TFileStream> file = OpenArchiveForReading(backup);
         TShowArchive show(file.Get(), backup);
-        switch (show.Judge(*OpenPayload())) {
-        case TBundleState::AlreadyFixed: return {TBackupState::FixedShow, {}};
-        case TBundleState::NotAPresentation: return {TBackupState::Damaged, NoPresentation};
-        case TBundleState::NeedsFix: break;
-        }
+        const TBackupCheck judged = CheckOf(show.Judge(*OpenPayload()));
+        if (judged.State != TBackupState::Sound) return judged;
         show.FinishCheck(progress);
     } catch (const EArchiveAbort&) {
         throw;

@@ -1,6 +1,5 @@
 #include "ShowArchive.h"
 #include <algorithm>
-#include <unordered_set>
 #include "Archivers/Zip/EntryModes.h"
 #include "Archivers/Zip/FileZipper.h"
 #include "Archivers/Zip/ZipArchive.h"
@@ -36,7 +35,7 @@ public:
     TBundleOfArchive(TShowArchive& show) : FShow(show), FPrefix(MacKey(show.FBundle) + u"\\") {}
 
     int32_t FilesAt(const WideString& path) override { return int32_t(Files(path).size()); }
-    bool LinkAt(const WideString& path) override { return FShow.LinkAt(FPrefix + MacKey(path)); }
+    bool LinkAt(const WideString& path) override { return FShow.FLinks.count(FPrefix + MacKey(path)) != 0; }
     bool HoldsPayload(const WideString& path, TResourceStream& payload) override {
         return FShow.EntryHoldsPayload(Files(path).front(), payload);
     }
@@ -94,7 +93,7 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path, int32_t work
             WideString topKey = MacKey(top->Name);
             if (FTopNames.emplace(topKey, top->Name).second) FTopOrder.push_back(std::move(topKey));
         }
-        if (IsUnixLink(entry)) FLinks[MacKey(item->Path())] = true;
+        if (IsUnixLink(entry)) FLinks.insert(MacKey(item->Path()));
         if (entry->HostSystem != ZipHost::Unix) FModeless.emplace_back(entry, MacKey(item->Path()));
         if (item->IsFolder()) continue;
         FFiles.push_back({KeyHash(item), entry});
@@ -171,8 +170,6 @@ std::vector<TZipItem*> TShowArchive::FilesAt(const WideString& key) const {
         if (MacKey(at->Entry->Item->Path()) == key) files.push_back(at->Entry);
     return files;
 }
-
-bool TShowArchive::LinkAt(const WideString& key) const { return FLinks.count(key) != 0; }
 
 bool TShowArchive::HoldsPresentation(const WideString& bundleKey) const {
     return !FilesAt(bundleKey + u"\\" + MacKey(MarkerInBundle)).empty() &&

@@ -5,6 +5,7 @@
 #pragma once
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 #include "Archivers/Zip/ZipEntryChecks.h"
 #include "BundleRules.h"
@@ -80,7 +81,6 @@ private:
     static uint64_t KeyHash(TArchItem* item);
     // The file entries at a key, in the directory's order.
     std::vector<TZipItem*> FilesAt(const WideString& key) const;
-    bool LinkAt(const WideString& key) const;
     // The folder at key, made with the folders above it when new.
     std::vector<TZipItem*>& AddFolder(const WideString& key);
     bool HoldsPresentation(const WideString& bundleKey) const;
@@ -95,13 +95,13 @@ private:
     TRef<TZipArchive> FArchive;
     TRef<TDefaultCallBack> FCallBack;
     // File entries (links included) by the hash of their path's key, which
-    // a lookup compares the keys of; link entries by key.
+    // a lookup compares the keys of; the keys of link entries.
     struct THashedEntry {
         uint64_t Hash;
         TZipItem* Entry;
     };
     std::vector<THashedEntry> FFiles;
-    std::unordered_map<WideString, bool> FLinks;
+    std::unordered_set<WideString> FLinks;
     // Every folder a file lies below, by key, with the files right in it.
     std::unordered_map<WideString, std::vector<TZipItem*>> FFolders;
     // Top-level names by key, as first stored.

@@ -1,6 +1,7 @@
 #include "Archivers/Zip/FileUnzipper.h"
 #include <algorithm>
 #include <string>
+#include <vector>
 #include "Archivers/Zip/EntryModes.h"
 #include "Archivers/Zip/NameRules.h"
 #include "Archivers/Zip/ZipArchive.h"
@@ -75,6 +76,15 @@ void MakeFolder(const WideString& folder) {
     throw EFileAccessError(TPathText{"Cannot create \"", folder, "\": " + SystemErrorText(code)}, code);
 }
 
+// The times are a courtesy; the content is what counts.
+template <class TFile>
+void SetTimesOf(const TFile& file, TArchItem* item) {
+    try {
+        SetFileTimes(file, item->CreatedTime, item->AccessedTime, item->ModifiedTime);
+    } catch (...) {
+    }
+}
+
 TRef<TFileStream> OpenForReading(const WideString& zipPath) {
     return MakeRef<TFileStream>(zipPath, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
 }
@@ -113,21 +123,13 @@ void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolde
 // Folder entries become folders, empty ones too, with their times set once
 // nothing more is written into them.
 void TFileUnzipper::MakeFolders(TZipArchive* archive) {
+    std::vector<TArchItem*> folders;
     for (int32_t i = 0; i < archive->Structure()->Count(); ++i) {
         TArchItem* item = archive->Structure()->Entry(i)->Item;
-        if (!item || item == archive || !item->IsFolder()) continue;
-        MakeFolder(DestFolder + NativePath(item->Path()));
+        if (item && item != archive && item->IsFolder()) folders.push_back(item);
     }
-    for (int32_t i = 0; i < archive->Structure()->Count(); ++i) {
-        TArchItem* item = archive->Structure()->Entry(i)->Item;
-        if (!item || item == archive || !item->IsFolder()) continue;
-        try {
-            SetFileTimes(DestFolder + NativePath(item->Path()), item->CreatedTime, item->AccessedTime,
-                         item->ModifiedTime);
-        } catch (...) {
-            // The times are a courtesy; the content is what counts.
-        }
-    }
+    for (TArchItem* folder : folders) MakeFolder(DestFolder + NativePath(folder->Path()));
+    for (TArchItem* folder : folders) SetTimesOf(DestFolder + NativePath(folder->Path()), folder);
 }
 
 void TFileUnzipper::ExtractItem(TArchiveCallBack* callback, TStream* stream) {
@@ -138,17 +140,11 @@ void TFileUnzipper::ExtractItem(TArchiveCallBack* callback, TStream* stream) {
         ForceDirectories(folder);
         FMadeFolders.insert(folder);
     }
-    {
-        TRef<TFileStream> out =
-            MakeRef<TFileStream>(target, FileAccess::Write, FileShare::Read, FileDisposition::CreateAlways);
-        FWriting = target;
-        CopyEntryData(item, stream, out.Get());
-        // Set on the open file, after its last write, so that no write moves them.
-        try {
-            SetFileTimes(out->Handle(), item->CreatedTime, item->AccessedTime, item->ModifiedTime);
-        } catch (...) {
-            // The times are a courtesy; the content is what counts.
-        }
-        out->Close();
-    }
+    TRef<TFileStream> out =
+        MakeRef<TFileStream>(target, FileAccess::Write, FileShare::Read, FileDisposition::CreateAlways);
+    FWriting = target;
+    CopyEntryData(item, stream, out.Get());
+    // Set on the open file, after its last write, so that no write moves them.
+    SetTimesOf(out->Handle(), item);
+    out->Close();
 }

@@ -5,6 +5,7 @@
 #include "Archivers/Zip/ZipStructureParts.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
+#include "Foundation/ScopeExit.h"
 
 using namespace ZipRecord;
 using namespace ZipStructureParts;
@@ -396,31 +397,28 @@ void TZipStructure::DropEntriesFrom(int32_t first) {
 void TZipStructure::Read(TStream* stream) {
     NVX_ASSERT_MSG(CreateItem, "Assertion failure");
     Stream = stream;
-    int32_t first = Count();
+    const int32_t first = Count();
     AllocateBuffer(stream);
-    try {
-        try {
-            ReadDirectory(stream);
-            // A scan after a refused name allocates it again.
-            std::vector<uint8_t>().swap(Buffer);
-            CreatePendingItems(first);
-            ClearPending();
-            SetEntryLimits(Offset);
-        } catch (const EArchiveBroken&) {
-            // What came from the directory before it proved damaged would
-            // appear a second time once the scan finds the same entries.
-            DropEntriesFrom(first);
-            ClearPending();
-            ScanLocalHeaders(stream);
-        }
-    } catch (...) {
+    // Entries still pending when the read fails never reached the tree.
+    const TScopeExit release([this, first] {
         if (!FPending.empty()) DropEntriesFrom(first);
         ClearPending();
         std::vector<uint8_t>().swap(Buffer);
-        throw;
+    });
+    try {
+        ReadDirectory(stream);
+        // A scan after a refused name allocates it again.
+        std::vector<uint8_t>().swap(Buffer);
+        CreatePendingItems(first);
+        ClearPending();
+        SetEntryLimits(Offset);
+    } catch (const EArchiveBroken&) {
+        // What came from the directory before it proved damaged would
+        // appear a second time once the scan finds the same entries.
+        DropEntriesFrom(first);
+        ClearPending();
+        ScanLocalHeaders(stream);
     }
-    ClearPending();
-    std::vector<uint8_t>().swap(Buffer);
 }
 
 void TZipStructure::ClearPending() {
