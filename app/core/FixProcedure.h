@@ -84,27 +84,23 @@ TBundleState JudgeBundleFolder(const WideString& bundleFolder);
 // that is a link is refused with an error.
 AnsiString FixPresentation(const WideString& bundleFolder);
 
-// Folder mode: a folder that is no presentation, or whose viewer already
-// is the payload, is left alone; otherwise it is backed up to a new
-// <folder>.bak (or "<folder>.bak (2)", ...) and fixed. A backup that fails
-// raises before anything in the bundle changes; progress reports the
-// backup's bytes, and a progress event that raises stops the fix there.
-// A picked link is followed: the folder it leads to is fixed.
-// A show needing nothing but execute permission for its programs (POSIX)
-// is fixed too.
+// Folder mode: a folder that is no presentation, or that needs neither the
+// payload nor execute permission for its programs (POSIX), is left alone;
+// otherwise it is backed up to a new <folder>.bak (or "<folder>.bak (2)",
+// ...) and fixed. A backup that fails raises before anything in the bundle
+// changes; a progress event that raises stops the fix there. A picked link
+// is followed.
 TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progress = {}, TFixMode mode = TFixMode::Fix);
 
 // ZIP mode: the archive is read once. One that is damaged, holds no
-// presentation or is already fixed is left alone, and so is one it could
-// not replace; otherwise every entry is checked against its checksum (on
-// the zipper's number of workers), <name>.zip is backed up to a new
-// <name>.bak.zip (or "<name>.bak (2).zip", ...), the viewer entry alone is
-// written anew in a staged copy, and the copy takes the archive's place
-// with its owner, permissions and attributes. Every other entry keeps its
-// bytes. A failure anywhere leaves the archive unchanged and removes the
-// backup this fix made. A picked link is followed and stays a link.
-// Entries without Unix modes get them (ShowArchive.h), so that a show
-// zipped on Windows starts on a Mac; a show needing only that is fixed too.
+// presentation, is already fixed or cannot be replaced is left alone;
+// otherwise every entry is checked against its checksum (on the zipper's
+// number of workers), <name>.zip is backed up to a new <name>.bak.zip (or
+// "<name>.bak (2).zip", ...), the viewer entry alone is written anew in a
+// staged copy, entries without Unix modes get them (ShowArchive.h), and the
+// copy takes the archive's place with its owner, permissions and
+// attributes. A failure anywhere leaves the archive unchanged and removes
+// the backup this fix made. A picked link is followed and stays a link.
 TFixResult FixBundleArchive(const WideString& archive, const TFixProgress& progress = {},
                             TFixMode mode = TFixMode::Fix);
 

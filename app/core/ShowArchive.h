@@ -22,13 +22,11 @@ TRef<TFileStream> OpenArchiveForReading(const WideString& path);
 class TShowArchive {
 public:
     // Reads the directory of the archive held in stream (borrowed) and
-    // refuses an archive that cannot be read whole (ZipEntryChecks.h); path
-    // names it in messages, and its base name is the bundle expected. Then
-    // begins the check of every entry against its checksum and size on
-    // workers (ZipEntryChecks.h), which takes the first bytes of the entries
-    // that lack modes, so that the judgement runs meanwhile; FinishCheck
-    // waits for it and raises what it found. Nothing in the archive changes
-    // in between.
+    // refuses an archive that cannot be read whole; path names it in
+    // messages, and its base name is the bundle expected. Then begins the
+    // check of every entry on workers (ZipEntryChecks.h), which also takes
+    // the first bytes of the entries that lack modes, so that the judgement
+    // runs meanwhile. Nothing in the archive changes in between.
     TShowArchive(TStream* stream, const WideString& path, int32_t workers, TArchiveReaderSource openReader);
     // The archive file at path as file holds it, checked on the zipper's
     // number of workers, each reading the file through a handle of its own.
@@ -59,16 +57,13 @@ public:
     int32_t GiveModes(bool newViewer);
 
     // Writes the archive anew in stream, which holds the bytes it was read
-    // from (the archive itself, or a copy): with newViewer, payload over the
-    // judged bundle's viewer entry, its twins and its stale AppleDouble
-    // file gone; and the modes given. The archive's save cuts what goes,
-    // adds the new data at the end, and puts stream back as it was on any
-    // failure. The viewer entry keeps its name, its place in the directory
-    // and its comment, and becomes a Unix program with a fresh time; every
-    // other entry keeps its bytes. The check need not be finished: the
-    // entries that change are waited for before they do, the rest before the
-    // directory is written, and damage found fails the rewrite then. The
-    // archive is spent afterwards.
+    // from (the archive itself, or a copy), through the archive's save: with
+    // newViewer, payload over the judged bundle's viewer entry (which keeps
+    // its name, place and comment, and becomes a Unix program with a fresh
+    // time), its twins and its stale AppleDouble file gone; and the modes
+    // given. Every other entry keeps its bytes. The entries that change are
+    // waited for before they do, the rest of the check before the directory
+    // is written. The archive is spent afterwards.
     void Rewrite(TStream* stream, bool newViewer, TResourceStream& payload, const TFixProgress& progress);
 
 private:

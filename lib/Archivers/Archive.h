@@ -19,11 +19,6 @@ public:
     constexpr TSmallSet(std::initializer_list<E> elements) {
         for (E e : elements) Include(e);
     }
-    static constexpr TSmallSet FromBits(TBits bits) {
-        TSmallSet set;
-        set.FBits = bits;
-        return set;
-    }
 
     constexpr bool Contains(E e) const { return (FBits & Bit(e)) != 0; }
     constexpr TSmallSet& Include(E e) {
@@ -37,7 +32,6 @@ public:
     constexpr TSmallSet With(E e) const { return TSmallSet(*this).Include(e); }
     constexpr TSmallSet Without(E e) const { return TSmallSet(*this).Exclude(e); }
     constexpr bool Empty() const { return FBits == 0; }
-    constexpr TBits Bits() const { return FBits; }
     constexpr bool operator==(const TSmallSet&) const = default;
 
 private:
