@@ -17,14 +17,12 @@ void TZipArchive::ReplaceEntry(TZipItem* entry, int64_t size, const TSystemTime&
     item->ModifiedTime = item->AccessedTime = item->CreatedTime = time;
     entry->HostSystem = ZipHost::Unix;
     entry->ExternalAttributes = unixMode << 16;
-    entry->ExternalKept = true;
     entry->CentralExtra.clear();
 }
 
 void TZipArchive::SetEntryMode(TZipItem* entry, uint32_t unixMode) {
     entry->HostSystem = ZipHost::Unix;
     entry->ExternalAttributes = unixMode << 16 | (entry->ExternalAttributes & 0xFFFF);
-    entry->ExternalKept = true;
 }
 
 bool TZipArchive::CutProgress(int64_t position) {

@@ -199,11 +199,9 @@ public:
     int64_t Limit = -1;
     uint32_t Crc32 = 0;
     // As read from the central directory; 0 for entries found by a scan.
+    // Written as it is for Unix entries; others get the MS-DOS form of the
+    // item's attributes.
     uint32_t ExternalAttributes = 0;
-    // Written with HostSystem and ExternalAttributes as they are, as Unix
-    // entries always are; others get the MS-DOS form of the item's
-    // attributes.
-    bool ExternalKept = false;
     // The central header's extra fields other than ZIP64, written back.
     TByteString CentralExtra;
     // The comment as stored: written back while the item's comment is

@@ -109,7 +109,6 @@ TZipItem* TZipStructure::CopyEntry(TZipItem* entry) {
     // others are written in the MS-DOS form unless their record is kept.
     copy->HostSystem = entry->HostSystem;
     copy->ExternalAttributes = entry->ExternalAttributes;
-    copy->ExternalKept = entry->ExternalKept;
     if (Entries->Add(copy.Get()) < 0) throw EOutOfMemory("Out of memory");
     return copy.Detach();
 }
@@ -233,7 +232,7 @@ int32_t TZipStructure::WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int
     uint16_t nameLength = Field16(entry, name.size()), commentLength = Field16(entry, comment.size());
     TCentralValues values = CentralValues(entry);
     uint16_t version = values.Zip64Length() > 0 ? Zip64Version : VersionNeeded();
-    bool asIs = entry->HostSystem == ZipHost::Unix || entry->ExternalKept;
+    bool asIs = entry->HostSystem == ZipHost::Unix;
     TZipCentralHeader header{
         .VersionMadeBy = uint8_t(version),
         .HostSystem = asIs ? entry->HostSystem : ZipHost::Dos,
