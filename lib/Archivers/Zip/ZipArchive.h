@@ -43,24 +43,21 @@ public:
     // A folder entry for path, marked for adding; none when the path
     // cannot be placed.
     TArchItem* AddFolderEntry(const WideString& path);
-    // The next save writes size bytes of new data for entry (the callback's
-    // OnPackItem gives them), dated time, as a Unix file of mode; the entry
-    // keeps its name, its place and its comment, and what described the old
-    // data (its extra fields) goes with it.
+    // The next save writes size bytes of new data for entry (from the
+    // callback's OnPackItem), dated time, as a Unix file of mode; the entry
+    // keeps its name, place and comment, and loses its extra fields.
     void ReplaceEntry(TZipItem* entry, int64_t size, const TSystemTime& time, uint32_t unixMode);
     // The next save gives entry this Unix mode in its directory record
-    // alone; the MS-DOS attribute bits below it stay, as Unix zippers keep
-    // them.
+    // alone, above the MS-DOS attribute bits, as Unix zippers keep them.
     void SetEntryMode(TZipItem* entry, uint32_t unixMode);
     void Open() override;
     // Raises EArchiveAbort "User aborted" when the user stops, and also after
     // an entry whose header or CRC was reported bad to a callback that did
     // not handle it (Aborted set), the last entry included.
     void Extract() override;
-    // Extracts these file entries, marked or not, in this order; their
-    // marks stay as they are. Entries of another archive's structure may be
-    // given when this one reads the same bytes through a stream of its own:
-    // so several readers check one archive side by side.
+    // Extracts these file entries, marked or not, in this order, marks
+    // unchanged. Entries of another archive's structure may be given when
+    // this one reads the same bytes through a stream of its own.
     void ExtractEntries(const std::vector<TZipItem*>& entries);
     // On any failure the stream regains its earlier bytes and length, the
     // old directory stays in force, and the failure is raised again. A
@@ -75,9 +72,8 @@ public:
     // the end. Only the rollback of a failed save reads back what it wrote.
     void Save(int level) override;
     // Called by a save after the new entries, before the directory: what
-    // it raises fails the save as any step does. Entries of the directory
-    // in force are freed only after it, so that readers that still go
-    // through them (a check on other streams) can be waited for here.
+    // it raises fails the save. The old directory's entries are freed only
+    // after it, so that readers still going through them can be waited for.
     std::function<void()> BeforeDirectory;
     void Clear() override;
 
@@ -99,12 +95,11 @@ public:
     const TPackStreamClass* Packer(uint16_t method) const;
     const TUnpackStreamClass* Unpacker(uint16_t method) const;
 
-    // The password for encrypted entries. Nothing in the program sets one;
-    // tests do.
+    // For encrypted entries; only tests set one.
     void SetPassword(const WideString& password) { FPassword = password; }
 
-    // The directory was missing or damaged: the entries come from a scan
-    // of the local headers, without attributes and perhaps incomplete.
+    // The entries come from a scan of the local headers (the directory was
+    // missing or damaged), without attributes and perhaps incomplete.
     bool DirectoryRecovered() const { return FStructure->Recovered(); }
 
 protected:

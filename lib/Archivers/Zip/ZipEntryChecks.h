@@ -46,14 +46,12 @@ constexpr size_t HeadSize = 8;
 // Unpacks every file entry of an opened archive into nothing, comparing
 // its data with its checksum and size, and raises what the first damaged
 // entry (in the directory's order) raises, whatever the number of workers.
-// With more than one worker each reads through a stream from openReader on
-// a thread of its own, begun at once, so that the caller can look at the
-// archive meanwhile (the workers change nothing); with one, the archive's
-// own stream is read on the caller's thread, in Finish, and openReader is
-// not asked. The archive and heads are borrowed and stay as they are until
-// Finish, but for the entries WaitFor has given back: the archive may write
-// elsewhere meanwhile (its save moves entries through copies of their
-// records, and frees the old ones only as it ends).
+// More than one worker each read through a stream from openReader on a
+// thread of their own, begun at once, while the caller goes on; one reads
+// the archive's own stream on the caller's thread, in Finish. The archive
+// and heads are borrowed and stay as they are until Finish, but for the
+// entries WaitFor has given back (a save copies the records it moves, and
+// frees the old ones only as it ends).
 class TEntryCheck {
 public:
     TEntryCheck(TZipArchive* archive, int32_t workers, TArchiveReaderSource openReader, TEntryHeads* heads = nullptr);
@@ -63,8 +61,7 @@ public:
     TEntryCheck& operator=(const TEntryCheck&) = delete;
 
     // Waits for the check (with one worker makes it here). progress is told
-    // on the caller's thread; what it raises stops the check and reaches the
-    // caller.
+    // on the caller's thread; what it raises stops the check.
     void Finish(const TCheckProgress& progress = {});
     // Waits until the workers are done with these entries, however their
     // check ended (Finish tells), so that the caller may change them while

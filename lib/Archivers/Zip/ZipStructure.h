@@ -190,9 +190,8 @@ public:
     // could not be found: its sizes and CRC are not known.
     bool SizesKnown = true;
     uint16_t Flags = 0;
-    // The name's bytes as the directory holds them: compared with the local
-    // header, and written back unchanged for a kept entry. Empty for an
-    // entry not yet written.
+    // The name's bytes as the directory holds them, compared with the local
+    // header and kept; empty for an entry not yet written.
     TByteString NameBytes;
     // Where the next entry's local header (or the directory) begins: the
     // entry's header and data must end there. -1 when not known.
@@ -207,19 +206,17 @@ public:
     // The comment as stored: written back while the item's comment is
     // still what they say.
     TByteString CommentBytes;
-    // The whole central record as read: written back byte for byte, but
-    // for where the local header now stands and for the host and external
-    // attributes, while the entry's data, time and comment stay what it
-    // says. Empty for an entry written anew.
+    // The whole central record as read: written back as it is while the
+    // entry's data, time and comment stay what it says, but for the local
+    // header's offset, host and external attributes. Empty for new data.
     TByteString CentralRecord;
     // The local header carries ZIP64 sizes: decided before the data is
     // written, since the header cannot grow afterwards.
     bool Zip64Local = false;
 
-    // The name as stored, decoded from its bytes (in UTF-8 with flag bit 11
-    // or where they read as such, else in the OEM code page); before the
-    // entry is written, its item's path with forward slashes. Made on
-    // request, so that the name is held once.
+    // The name as stored, decoded from its bytes (DecodeZipText); before
+    // the entry is written, its item's path with '/'. Made on request, so
+    // that the name is held once.
     WideString Name() const;
 };
 
@@ -260,9 +257,8 @@ public:
     virtual TArchAttributes HostAttributes(uint8_t host, uint32_t external);
     virtual void SeekTo(TStream* stream, int64_t offset);
     // Finds the end record backwards from length - 22 and decodes it with
-    // the archive comment.
-    // A ZIP64 end record, found through the locator in front of it, gives
-    // the directory's size and offset instead.
+    // the archive comment; a ZIP64 end record in front of it gives the
+    // directory's size and offset instead.
     virtual bool FindEndRecord(TConstByteSpan buffer, int32_t length, uint64_t& directorySize,
                                uint64_t& directoryOffset);
     // Decodes the complete central headers from start; the offset after the
@@ -315,9 +311,8 @@ protected:
 
 private:
     // What a central header says about the tree item, kept until the whole
-    // directory has proved sound.
-    // The path comes from the entry's name again; comments are rare and
-    // kept apart, so that a record stays small.
+    // directory has proved sound. Comments are rare and kept apart, so that
+    // a record stays small.
     struct TPendingItem {
         uint32_t DosTime;
         uint64_t Size;
