@@ -10,6 +10,7 @@
 #include "Foundation/Console.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
+#include "Foundation/Format.h"
 #include "Foundation/TextUtils.h"
 #include "Payload.h"
 #include "PayloadFacts.h"
@@ -59,14 +60,8 @@ AnsiString JsonText(const WideString& text) {
     AnsiString out = "\"";
     for (char c : WideToUtf8(text)) {
         if (c == '"' || c == '\\') out += '\\';
-        if (uint8_t(c) < 0x20) {
-            static const char digits[] = "0123456789abcdef";
-            out += "\\u00";
-            out += digits[uint8_t(c) >> 4];
-            out += digits[c & 15];
-        } else {
-            out += c;
-        }
+        if (uint8_t(c) < 0x20) out += Format("\\u%04x", uint8_t(c));
+        else out += c;
     }
     return out + "\"";
 }
@@ -94,11 +89,8 @@ class TConsoleListener : public TRunListener {
 public:
     // The stage texts the window shows, drawn at most ten times a second.
     void Progress(TFixStage stage, uint64_t done, uint64_t total) override {
-        if (!FTerminal) return;
-        const uint32_t now = TickCount();
-        if (FDrawn && stage == FStage && uint32_t(now - FLastDrawn) < 100) return;
+        if (!FTerminal || !DrawDue(stage == FStage)) return;
         FStage = stage;
-        FLastDrawn = now;
         const int width = 30;
         // Totals are estimates (a save learns its sizes as it packs).
         int filled = total ? (int)(std::min(done, total) * width / total) : 0;
@@ -142,10 +134,7 @@ public:
                           " of " + Megabytes(bytesTotal) + " MB  ");
         // The stage was the last show's.
         FStageBar.clear();
-        const uint32_t now = TickCount();
-        if (!FTerminal || (FDrawn && uint32_t(now - FLastDrawn) < 100)) return;
-        FLastDrawn = now;
-        Draw();
+        if (FTerminal && DrawDue(true)) Draw();
     }
 
     void Summary(const TRunTally& tally, uint32_t milliseconds) {
@@ -191,6 +180,14 @@ private:
             line += "]}";
         }
         ConsoleWriteLine(TConsoleStream::Output, Utf8ToWide(line));
+    }
+
+    // At most ten times a second while the text stays the same kind.
+    bool DrawDue(bool sameKind) {
+        const uint32_t now = TickCount();
+        if (FDrawn && sameKind && uint32_t(now - FLastDrawn) < 100) return false;
+        FLastDrawn = now;
+        return true;
     }
 
     void Draw() {
@@ -254,35 +251,34 @@ int Run(int argc, char** argv) {
     std::vector<WideString> paths;
     bool optionsEnded = false, jobsNext = false, check = false, recursive = false, restore = false;
     TConsoleListener listener;
+    const std::pair<WideString, bool*> switches[] = {{u"--check", &check},
+                                                     {u"--recursive", &recursive},
+                                                     {u"--restore", &restore},
+                                                     {u"--json", &listener.Json},
+                                                     {u"--", &optionsEnded}};
     for (const WideString& argument : CommandLineArguments(argc, argv)) {
+        auto named = std::find_if(std::begin(switches), std::end(switches),
+                                  [&](const auto& entry) { return entry.first == argument; });
         if (jobsNext) {
             jobsNext = false;
             if (!SetJobs(argument)) return Failed;
-        } else if (!optionsEnded && argument == u"--jobs") {
+        } else if (optionsEnded || argument.size() < 2 || argument[0] != u'-') {
+            paths.push_back(argument);
+        } else if (argument == u"--jobs") {
             jobsNext = true;
-        } else if (!optionsEnded && argument == u"--check") {
-            check = true;
-        } else if (!optionsEnded && argument == u"--recursive") {
-            recursive = true;
-        } else if (!optionsEnded && argument == u"--restore") {
-            restore = true;
-        } else if (!optionsEnded && argument == u"--json") {
-            listener.Json = true;
-        } else if (!optionsEnded && argument == u"--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && argument == u"--help") {
+        } else if (named != std::end(switches)) {
+            *named->second = true;
+        } else if (argument == u"--help") {
             ConsoleWrite(TConsoleStream::Output, Usage);
             return AllDone;
-        } else if (!optionsEnded && argument == u"--version") {
+        } else if (argument == u"--version") {
             ConsoleWriteLine(TConsoleStream::Output, u"nvxfix-cli " NVXFIX_VERSION_TEXT);
             ConsoleWriteLine(TConsoleStream::Output, PayloadLine());
             return AllDone;
-        } else if (!optionsEnded && argument.size() > 1 && argument[0] == u'-') {
+        } else {
             ConsoleWriteLine(TConsoleStream::Error, u"nvxfix-cli: unknown option " + argument);
             ConsoleWrite(TConsoleStream::Error, Usage);
             return Failed;
-        } else {
-            paths.push_back(argument);
         }
     }
     if (paths.empty() || jobsNext || (restore && (check || recursive))) {

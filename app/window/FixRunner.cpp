@@ -1,7 +1,5 @@
 #include "FixRunner.h"
-#include <string>
 #include <utility>
-#include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
 

@@ -2,6 +2,7 @@
 #include <commctrl.h>
 #include <algorithm>
 #include "AppIcon.h"
+#include "FileSystem/Paths.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
@@ -18,6 +19,12 @@ int ScreenPixelsPerInch() {
     int density = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 0;
     if (screen) ::ReleaseDC(nullptr, screen);
     return density > 0 ? density : 96;
+}
+
+RECT ClientRect(HWND window) {
+    RECT client{};
+    ::GetClientRect(window, &client);
+    return client;
 }
 
 // Design pixels a one-line label keeps free beyond its text.
@@ -148,12 +155,15 @@ void TControl::TextGrew() {
     if (TForm* form = Form()) form->LayOut();
 }
 
+HBRUSH TControl::ColorControl(HDC dc) {
+    ::SetBkColor(dc, ColorToRGB(Parent()->Color()));
+    return Parent()->Brush();
+}
+
 void TControl::ParentResized(int width, int height) {
+    // SetBounds measures the margins again; at the anchored edges they stay.
     TBounds bounds = AnchoredBounds(FBounds, FMargins, FAnchors, width, height);
-    if (bounds == FBounds) return;
-    FBounds = bounds;
-    ::SetWindowPos(FHandle, nullptr, bounds.Left, bounds.Top, bounds.Width, bounds.Height,
-                   SWP_NOZORDER | SWP_NOACTIVATE);
+    if (!(bounds == FBounds)) SetBounds(bounds);
 }
 
 // ---- TLabel ----
@@ -209,16 +219,9 @@ bool TLabel::FitToText() {
     const int room = Parent()->ClientWidth() - 2 * bounds.Left;
     const int extraBefore = FExtraLines;
     const bool wrap = room > slack && extent.right + slack > room;
-    if (wrap) {
-        RECT lines = MeasureText(DT_WORDBREAK, room - slack);
-        bounds.Width = room;
-        FExtraLines = std::max(0, (int)(lines.bottom - extent.bottom));
-        bounds.Height = extent.bottom + FExtraLines;
-    } else {
-        bounds.Width = extent.right ? extent.right + slack : 0;
-        bounds.Height = extent.bottom;
-        FExtraLines = 0;
-    }
+    FExtraLines = wrap ? std::max(0, (int)(MeasureText(DT_WORDBREAK, room - slack).bottom - extent.bottom)) : 0;
+    bounds.Width = wrap ? room : (extent.right ? extent.right + slack : 0);
+    bounds.Height = extent.bottom + FExtraLines;
     LONG style = ::GetWindowLongW(Handle(), GWL_STYLE);
     LONG kind = wrap ? SS_LEFT : SS_LEFTNOWORDWRAP;
     if ((style & SS_TYPEMASK) != kind) ::SetWindowLongW(Handle(), GWL_STYLE, (style & ~SS_TYPEMASK) | kind);
@@ -245,8 +248,7 @@ int TLabel::FitText() {
 
 HBRUSH TLabel::ColorControl(HDC dc) {
     ::SetTextColor(dc, ColorToRGB(Font().Color));
-    ::SetBkColor(dc, ColorToRGB(Parent()->Color()));
-    return Parent()->Brush();
+    return TControl::ColorControl(dc);
 }
 
 // ---- TButton ----
@@ -265,11 +267,6 @@ void TButton::Notify(WORD code) {
     case BN_SETFOCUS: ::SendMessageW(Handle(), BM_SETSTYLE, BS_DEFPUSHBUTTON | BS_NOTIFY, TRUE); break;
     case BN_KILLFOCUS: ::SendMessageW(Handle(), BM_SETSTYLE, BS_PUSHBUTTON | BS_NOTIFY, TRUE); break;
     }
-}
-
-HBRUSH TButton::ColorControl(HDC dc) {
-    ::SetBkColor(dc, ColorToRGB(Parent()->Color()));
-    return Parent()->Brush();
 }
 
 // ---- TContainer ----
@@ -317,17 +314,9 @@ void TContainer::RegisterWindowClass(const wchar_t* className) {
     if (!::RegisterClassExW(&info)) RaiseLastOSError();
 }
 
-int TContainer::ClientWidth() const {
-    RECT client{};
-    ::GetClientRect(Handle(), &client);
-    return client.right;
-}
+int TContainer::ClientWidth() const { return ClientRect(Handle()).right; }
 
-int TContainer::ClientHeight() const {
-    RECT client{};
-    ::GetClientRect(Handle(), &client);
-    return client.bottom;
-}
+int TContainer::ClientHeight() const { return ClientRect(Handle()).bottom; }
 
 TControl* TContainer::FindControl(HWND window) const {
     if (!window) return nullptr;
@@ -372,7 +361,7 @@ LRESULT CALLBACK TContainer::WindowProc(HWND window, UINT message, WPARAM wParam
     if (message == WM_NCCREATE) {
         auto* control = static_cast<TControl*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         ::SetWindowLongPtrW(window, GWLP_USERDATA, (LONG_PTR)control);
-        control->AttachHandle(window);
+        control->FHandle = window;
     }
     auto* self = static_cast<TContainer*>(reinterpret_cast<TControl*>(::GetWindowLongPtrW(window, GWLP_USERDATA)));
     if (!self) return ::DefWindowProcW(window, message, wParam, lParam);
@@ -405,8 +394,7 @@ LRESULT TContainer::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             if (HBRUSH brush = control->ColorControl((HDC)wParam)) return (LRESULT)brush;
         break;
     case WM_ERASEBKGND: {
-        RECT client;
-        ::GetClientRect(Handle(), &client);
+        const RECT client = ClientRect(Handle());
         ::FillRect((HDC)wParam, &client, FBrush);
         return 1;
     }
@@ -419,8 +407,8 @@ LRESULT TContainer::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 // ---- TPanel ----
 
-TPanel::TPanel(TContainer* parent, const TBounds& design, TAlign align, const TFontDesign& font, TColor color)
-    : TContainer(parent, design, Anchor::LeftTop, font, color), FAlign(align) {
+TPanel::TPanel(TContainer* parent, const TBounds& design, const TFontDesign& font, TColor color)
+    : TContainer(parent, design, Anchor::LeftTop, font, color) {
     RegisterWindowClass(L"TPanel");
     CreateHandle(L"TPanel", WideString(), WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, WS_EX_CONTROLPARENT);
     ParentResized(parent->ClientWidth(), parent->ClientHeight());
@@ -432,12 +420,8 @@ void TPanel::Place() {
 }
 
 void TPanel::ParentResized(int width, int height) {
-    if (FAlign == TAlign::Bottom) {
-        TBounds bounds = BottomAlignedBounds(Bounds().Height, width, height);
-        if (!(bounds == Bounds())) SetBounds(bounds);
-    } else {
-        TContainer::ParentResized(width, height);
-    }
+    TBounds bounds = BottomAlignedBounds(Bounds().Height, width, height);
+    if (!(bounds == Bounds())) SetBounds(bounds);
 }
 
 // ---- TForm ----
@@ -579,9 +563,7 @@ void TApplication::Initialize() {
     // Loads the common controls the manifest asks for, for visual styles.
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
-    AnsiString program = ProgramFileName();
-    size_t dot = program.rfind('.');
-    FTitle = AnsiToWide(dot == AnsiString::npos ? program : program.substr(0, dot));
+    FTitle = ChangeFileExt(AnsiToWide(ProgramFileName()), WideString());
 }
 
 void TApplication::Run(TForm* mainForm) {
@@ -623,7 +605,7 @@ void TApplication::HandleException(std::exception_ptr error) {
 }
 
 void TApplication::ShowError(const WideString& text) {
-    ShowMessageBox(OwnerHandle(), text, FTitle, MessageBoxFlags::IconError);
+    ShowMessageBox(FMainForm ? (TNativeHandle)FMainForm->Handle() : 0, text, FTitle, MessageBoxFlags::IconError);
 }
 
 // The system's dialog keys press only a default button that a dialog
@@ -634,8 +616,4 @@ bool TApplication::PressFocusedButton(const MSG& message) {
     if (!button || !button->Enabled()) return false;
     ::SendMessageW(button->Handle(), BM_CLICK, 0, 0);
     return true;
-}
-
-TNativeHandle TApplication::OwnerHandle() const {
-    return FMainForm && FMainForm->Handle() ? (TNativeHandle)FMainForm->Handle() : 0;
 }

@@ -1,7 +1,6 @@
-// The window framework of the fixer: a form holding labels, panels and push
-// buttons, designed at one density and scaled to the screen's, and an
-// application object that runs the message loop and reports what a click
-// raised without taking the window down.
+// The fixer's window framework: a form of labels, panels and push buttons
+// designed at one density and scaled to the screen's, and an application
+// whose message loop reports what a click raised and goes on.
 #pragma once
 #include <windows.h>
 #include <shellapi.h>
@@ -49,7 +48,6 @@ public:
     void SetBounds(const TBounds& bounds);
     // As designed, in design pixels.
     TBounds DesignBounds() const { return FDesign; }
-    uint8_t Anchors() const { return FAnchors; }
     const TFontDesign& Font() const { return FFont; }
 
     // Follows the parent's new client size.
@@ -65,9 +63,9 @@ public:
     virtual int FitText() { return 0; }
     // A notification code the control sent to its parent.
     virtual void Notify(WORD) {}
-    // The brush the parent paints this control's background with; null for
-    // the system's default.
-    virtual HBRUSH ColorControl(HDC) { return nullptr; }
+    // Sets dc up to paint the control on its parent's colour and returns the
+    // parent's brush for the background.
+    virtual HBRUSH ColorControl(HDC dc);
 
 protected:
     // design is in design pixels; the parent scales it.
@@ -84,7 +82,6 @@ protected:
     void TextGrew();
     // The window is gone (destroyed with its parent or by the user).
     virtual void HandleDestroyed() { FHandle = nullptr; }
-    void AttachHandle(HWND window) { FHandle = window; }
 
 private:
     friend class TContainer;
@@ -114,9 +111,8 @@ public:
     int FitText() override;
 
 private:
-    // Sizes a label that does not wrap to its text; a text wider than the
-    // room to the parent's edge wraps there. Whether the lines beyond the
-    // first changed.
+    // Sizes a label that does not wrap to its text, wrapping only at the
+    // parent's edge; whether the lines beyond the first changed.
     bool FitToText();
     RECT MeasureText(UINT format, int width);
     bool FWordWrap;
@@ -128,7 +124,6 @@ public:
     TButton(TContainer* parent, const TBounds& design, const WideString& text, const TFontDesign& font);
     std::function<void()> OnClick;
     void Notify(WORD code) override;
-    HBRUSH ColorControl(HDC dc) override;
 };
 
 // A window that holds controls, paints its own background and passes the
@@ -175,18 +170,14 @@ private:
     std::vector<TRef<TControl>> FControls;
 };
 
-enum class TAlign { None, Bottom };
-
-// A panel without bevel or caption, painted in its own colour.
+// A panel without bevel or caption, painted in its own colour and aligned
+// to its parent's bottom edge: full width, the design's height.
 class TPanel : public TContainer {
 public:
-    TPanel(TContainer* parent, const TBounds& design, TAlign align, const TFontDesign& font, TColor color);
+    TPanel(TContainer* parent, const TBounds& design, const TFontDesign& font, TColor color);
     void ParentResized(int width, int height) override;
     void Place() override;
-    bool KeepsPlace() const override { return FAlign != TAlign::None; }
-
-private:
-    TAlign FAlign;
+    bool KeepsPlace() const override { return true; }
 };
 
 // A top-level, fixed-size dialog window centred on the desktop.
@@ -251,7 +242,6 @@ public:
     void ShowError(const WideString& text);
 
 private:
-    TNativeHandle OwnerHandle() const;
     // Enter presses the focused push button.
     bool PressFocusedButton(const MSG& message);
 

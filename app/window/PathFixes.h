@@ -10,9 +10,8 @@ struct TPathFixes {
     WideString Failures;  // one line per path that failed or was not found, with its reason
 };
 
-// Fixes the paths one after another, each in the mode FixPicked chooses
-// (anything but a folder or a .zip archive is refused). One path gives its
-// own outcome and raises its own failure; several end in a summary, and a
-// failure of one does not keep the next from being fixed. A stop ends
-// them all.
+// Fixes the paths one after another as FixPicked does (anything but a
+// folder or a .zip archive is refused). One path gives its own outcome and
+// raises its own failure; several end in a summary, a failure of one does
+// not keep the next from being fixed, and a stop ends them all.
 TPathFixes FixGivenPaths(const std::vector<WideString>& paths, const TFixProgress& progress);

@@ -45,7 +45,7 @@ TForm1::TForm1()
     Label3 = Make<TLabel>(TBounds{35, 195, 51, 18}, u"Label3", false, false, LeftBottom, OutcomeFont);
     Label1 = Make<TLabel>(TBounds{35, 219, 352, 18}, u"Browse APP folder with a presentation, or ZIP archive:", false,
                           true, LeftBottom, DefaultFont);
-    Panel1 = Make<TPanel>(TBounds{0, 270, 533, 80}, TAlign::Bottom, DefaultFont, ButtonFaceColor);
+    Panel1 = Make<TPanel>(TBounds{0, 270, 533, 80}, DefaultFont, ButtonFaceColor);
     Button1 = Panel1->Make<TButton>(TBounds{35, 22, 173, 35}, u"Browse Folder", DefaultFont);
     Button2 = Panel1->Make<TButton>(TBounds{228, 23, 157, 34}, u"Browse ZIP", DefaultFont);
     Button1->OnClick = [this] { Button1Click(); };
@@ -195,11 +195,8 @@ void TForm1::ShowState() {
         WideString queued = AnsiToWide(std::to_string(waiting)) + u" queued";
         state = state.empty() ? queued : state + u" (" + queued + u")";
     }
-    if (state.empty()) {
-        Label3->SetVisible(false);
-        return;
-    }
-    ShowOutcome(state);
+    if (state.empty()) Label3->SetVisible(false);
+    else ShowOutcome(state);
 }
 
 void TForm1::ShowOutcome(const WideString& outcome) {

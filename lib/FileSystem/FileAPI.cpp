@@ -1,10 +1,10 @@
 #include "FileSystem/FileAPI.h"
 #include <cstring>
-#include <vector>
+#include <utility>
 #include "Foundation/Clock.h"
-#include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/Lists.h"
+#include "Foundation/ScopeExit.h"
 #include "Foundation/SysError.h"
 
 TFileAPI* FileAPI = nullptr;
@@ -20,8 +20,7 @@ void InitFileAPI() {
 
 void DoneFileAPI() {
     if (FileAPI == DefaultFileAPI) FileAPI = nullptr;
-    Free(DefaultFileAPI);
-    DefaultFileAPI = nullptr;
+    Free(std::exchange(DefaultFileAPI, nullptr));
 }
 
 TFileAPI* SetFileAPI(TFileAPI* api) {
@@ -42,14 +41,15 @@ struct TReparseHeader {
     uint16_t PrintLength;
 };
 
-bool NoLinkData() {
-    SetLastErrorCode(WinError::NotAReparsePoint);
+// Sets the thread's last error; false, as the failed call answers.
+bool Fail(uint32_t code) {
+    SetLastErrorCode(code);
     return false;
 }
 
 // "\??\C:\x" is "C:\x" and "\??\UNC\server\share" is "\\server\share".
 WideString WithoutKernelPrefix(const WideString& name) {
-    if (name.rfind(u"\\??\\UNC\\", 0) == 0) return WideString(1, u'\\').append(name, 7, WideString::npos);
+    if (name.rfind(u"\\??\\UNC\\", 0) == 0) return u'\\' + name.substr(7);
     if (name.rfind(u"\\??\\", 0) == 0) return name.substr(4);
     return RemoveLongPathPrefix(name);
 }
@@ -59,15 +59,15 @@ bool ParseReparseData(const void* data, size_t size, WideString& target, bool* i
     if (isJunction) *isJunction = false;
     const auto* bytes = static_cast<const uint8_t*>(data);
     TReparseHeader header;
-    if (size < sizeof header) return NoLinkData();
+    if (size < sizeof header) return Fail(WinError::NotAReparsePoint);
     std::memcpy(&header, bytes, sizeof header);
     // Symbolic links carry a flags word before the names; mount points do not.
     size_t names = sizeof header;
     if (header.Tag == IoReparseTag::SymLink) names += sizeof(uint32_t);
-    else if (header.Tag != IoReparseTag::MountPoint) return NoLinkData();
+    else if (header.Tag != IoReparseTag::MountPoint) return Fail(WinError::NotAReparsePoint);
     if (names + header.SubstituteOffset + header.SubstituteLength > size ||
         names + header.PrintOffset + header.PrintLength > size)
-        return NoLinkData();
+        return Fail(WinError::NotAReparsePoint);
     auto text = [&](uint16_t offset, uint16_t length) {
         WideString result(length / sizeof(WideChar), u'\0');
         std::memcpy(result.data(), bytes + names + offset, result.size() * sizeof(WideChar));
@@ -91,7 +91,6 @@ TNativeHandle OpenRaising(const WideString& path, uint32_t access, uint32_t shar
     try {
         handle = FileAPI->CreateFile(path, access, shareMode, security, disposition, flags, 0);
     } catch (const std::exception&) {
-        handle = InvalidNativeHandle;
     }
     if (handle == InvalidNativeHandle) {
         uint32_t code = GetLastErrorCode();
@@ -208,9 +207,7 @@ bool ForceDirectories(const WideString& path) {
     // Someone else may have made it meanwhile; that is success as well.
     if (FileAPI->CreateDirectory(folder)) return true;
     uint32_t code = GetLastErrorCode();  // the look that follows would replace it
-    if (DirectoryExists(folder)) return true;
-    SetLastErrorCode(code);
-    return false;
+    return DirectoryExists(folder) || Fail(code);
 }
 
 bool IsLinkEntry(uint32_t attributes, uint32_t reparseTag) {
@@ -223,14 +220,6 @@ bool IsOpaqueLink(uint32_t attributes, uint32_t reparseTag) {
 }
 
 namespace {
-enum class TFolderKind { Folder, Link, Opaque };
-
-// Links to folders are removed as links; opaque ones are left alone.
-TFolderKind KindOfFolder(uint32_t attributes, uint32_t tag) {
-    if (!IsLinkEntry(attributes, tag)) return TFolderKind::Folder;
-    return IsOpaqueLink(attributes, tag) ? TFolderKind::Opaque : TFolderKind::Link;
-}
-
 bool DeleteFolderContents(const WideString& folder, uint32_t attributes);
 
 bool DeleteEntry(const WideString& path, uint32_t attributes, uint32_t tag) {
@@ -238,11 +227,10 @@ bool DeleteEntry(const WideString& path, uint32_t attributes, uint32_t tag) {
         if (attributes & FileAttr::ReadOnly) FileAPI->SetFileAttributes(path, FileAttr::Normal);
         return FileAPI->DeleteFile(path);
     }
-    switch (KindOfFolder(attributes, tag)) {
-    case TFolderKind::Link: return FileAPI->RemoveDirectory(path);
-    case TFolderKind::Opaque: SetLastErrorCode(WinError::CantAccessFile); return false;
-    default: return DeleteFolderContents(path, attributes);
-    }
+    // Links to folders are removed as links; opaque ones are left alone.
+    if (IsOpaqueLink(attributes, tag)) return Fail(WinError::CantAccessFile);
+    if (IsLinkEntry(attributes, tag)) return FileAPI->RemoveDirectory(path);
+    return DeleteFolderContents(path, attributes);
 }
 
 bool DeleteFolderContents(const WideString& folder, uint32_t attributes) {
@@ -276,10 +264,7 @@ bool DeleteFolderTree(const WideString& path) {
     if (folder.empty()) return false;
     uint32_t attributes = FileAPI->GetFileAttributes(folder);
     if (attributes == FileAttr::Invalid) return false;
-    if (!(attributes & FileAttr::Directory)) {
-        SetLastErrorCode(WinError::Directory);
-        return false;
-    }
+    if (!(attributes & FileAttr::Directory)) return Fail(WinError::Directory);
     uint32_t tag = 0;
     TFindData data;
     if ((attributes & FileAttr::ReparsePoint) && FileAPI->GetFileData(folder, data)) tag = data.ReparseTag;
@@ -320,19 +305,6 @@ void TFileInfo::Assign(const WideString& folder, const TFindData& data, int32_t 
 }
 
 namespace {
-// Closes a search handle however the walk ends.
-class TSearch {
-public:
-    explicit TSearch(TNativeHandle handle) : FHandle(handle) {}
-    ~TSearch() { FileAPI->FindClose(FHandle); }
-    TSearch(const TSearch&) = delete;
-    TSearch& operator=(const TSearch&) = delete;
-    TNativeHandle Get() const { return FHandle; }
-
-private:
-    TNativeHandle FHandle;
-};
-
 bool IsDotEntry(const WideString& name) { return name == u"." || name == u".."; }
 
 template <class E>
@@ -380,11 +352,11 @@ int32_t FindFilesIn(const WideString& folder, const WideString& pattern, const T
         }
         RaiseFolderError(code, folder, data);
     }
-    TSearch search(handle);
+    TScopeExit close([handle] { FileAPI->FindClose(handle); });
     int32_t accepted = 0;
     int32_t index = 0;
     bool stop = false;
-    for (bool more = true; more; more = NextEntry(search.Get(), data)) {
+    for (bool more = true; more; more = NextEntry(handle, data)) {
         if (IsDotEntry(data.FileName)) continue;
         TRef<TFileInfo> info = MakeRef<TFileInfo>();
         info->Assign(folder, data, index);

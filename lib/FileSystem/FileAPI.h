@@ -1,14 +1,14 @@
 // Wide-character file system services. Every file system call of the library
 // goes through the object FileAPI points at, so that a descendant of TFileAPI
 // can redirect or simulate the file system (tests inject failures this way).
-// On top of it: raising handle wrappers, file helpers, listings. Path text
-// is FileSystem/Paths.h, included here since nearly every caller needs both.
+// Path text is FileSystem/Paths.h, included here as nearly every caller needs it.
 //
 // Codes, flags and attributes have their Windows values on every platform;
 // the POSIX side gives each operation its Windows meaning.
 #pragma once
 #include <cstddef>
 #include <functional>
+#include <utility>
 #include "FileSystem/Paths.h"
 #include "Foundation/RefObject.h"
 #include "Foundation/Types.h"
@@ -43,7 +43,6 @@ constexpr TDisposition TruncateExisting = 5;
 
 namespace FileFlag {
 constexpr uint32_t BackupSemantics = 0x02000000;
-constexpr uint32_t OpenReparsePoint = 0x00200000;
 }  // namespace FileFlag
 
 namespace FileAttr {
@@ -66,7 +65,6 @@ constexpr uint32_t End = 2;
 
 namespace MoveFlag {
 constexpr uint32_t ReplaceExisting = 1;
-constexpr uint32_t CopyAllowed = 2;
 }  // namespace MoveFlag
 
 namespace IoReparseTag {
@@ -109,10 +107,9 @@ public:
     virtual int64_t GetFileSize(TNativeHandle file);
     virtual bool CloseHandle(TNativeHandle handle);
     virtual bool MoveFile(const WideString& oldPath, const WideString& newPath, uint32_t flags);
-    // Moves replacement over target, keeping what belongs to the file rather
-    // than to its contents: owner and group on POSIX (as far as the user may
-    // give them), the security descriptor and attributes on Windows. A
-    // missing target is simply moved to.
+    // Moves replacement over target, keeping the target's owner and group
+    // (POSIX, as far as the user may give them) or security descriptor and
+    // attributes (Windows). A missing target is simply moved to.
     virtual bool ReplaceFile(const WideString& replacement, const WideString& target);
     virtual bool DeleteFile(const WideString& path);
     // A second name for an existing file, never one that exists already;
@@ -133,8 +130,7 @@ public:
     // Puts what was written to file on the disk before returning.
     virtual bool FlushFileBuffers(TNativeHandle file);
     // Starts putting what was written to file on the disk and returns at
-    // once, so that a flush later waits for little; a hint, where the
-    // system takes none it does nothing.
+    // once, so that a later flush waits for little; only a hint.
     virtual void StartFlushFileBuffers(TNativeHandle file);
     // Puts a folder's entries (names moved in or out) on the disk. Where
     // the system does that with the move itself, it does nothing.
@@ -144,9 +140,8 @@ public:
     virtual bool ReadFile(TNativeHandle file, void* buffer, uint32_t count, uint32_t& done);
     virtual bool WriteFile(TNativeHandle file, const void* buffer, uint32_t count, uint32_t& done);
     // Copies count bytes from source's position to target's inside the
-    // system, where it can (no trip through a buffer of ours; a file system
-    // may even share the blocks). False with WinError::NotSupported where it
-    // cannot, and the caller reads and writes instead.
+    // system (a file system may even share the blocks); false with
+    // WinError::NotSupported where it cannot, and the caller copies itself.
     virtual bool CopyFileData(TNativeHandle source, TNativeHandle target, uint32_t count, uint32_t& done);
     // Null times are left unchanged.
     virtual bool SetFileTime(TNativeHandle file, const TFileTime* creation, const TFileTime* lastAccess,
@@ -156,9 +151,8 @@ public:
     // The target of a junction or symbolic link as meant for display. False
     // when path is no link the system understands.
     virtual bool GetReparseTarget(const WideString& path, WideString& target, bool* isJunction = nullptr);
-    // The find data of the one entry path names, taken as it is written:
-    // "?" and "*" are no wildcards here. False (last error set) when there
-    // is no such entry.
+    // The find data of the one entry path names ("?" and "*" are no
+    // wildcards here); false (last error set) when there is none.
     virtual bool GetFileData(const WideString& path, TFindData& data);
 };
 
@@ -238,11 +232,7 @@ public:
 
     TNativeHandle Get() const { return FHandle; }
     bool Valid() const { return FHandle != InvalidNativeHandle; }
-    TNativeHandle Detach() {
-        TNativeHandle h = FHandle;
-        FHandle = InvalidNativeHandle;
-        return h;
-    }
+    TNativeHandle Detach() { return std::exchange(FHandle, InvalidNativeHandle); }
     // Raises EFileAccessError.
     void Close();
 

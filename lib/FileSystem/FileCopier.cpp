@@ -58,6 +58,26 @@ WideString AsideName(const WideString& target) {
     return name;
 }
 
+// One block copied inside the system. Where the system cannot, or fails in
+// a way that does not say which side failed, systemCopy is cleared and the
+// block goes through the buffer, whose read and write tell the sides apart.
+int32_t CopyBlockInSystem(TNativeHandle in, TNativeHandle out, int32_t count, bool& systemCopy, int& result) {
+    uint32_t done = 0;
+    result = CopyResult::Copied;
+    if (!FileAPI->CopyFileData(in, out, (uint32_t)count, done)) {
+        uint32_t code = GetLastErrorCode();
+        if (code == WinError::DiskFull || code == WinError::FileTooLarge) result = CopyResult::WriteFailed;
+        else systemCopy = false;
+        return result == CopyResult::Copied ? (int32_t)done : 0;
+    }
+    if (done == 0) {
+        // Nothing before the end: the source shrank.
+        result = CopyResult::ReadFailed;
+        SetLastErrorCode(WinError::HandleEof);
+    }
+    return (int32_t)done;
+}
+
 }  // namespace
 
 void TFileCopier::Dispose() {
@@ -96,10 +116,9 @@ int TFileCopier::PrepareTarget(const WideString& source, const WideString& targe
     TFindData existing;
     if (!FileAPI->GetFileData(target, existing)) return CopyResult::Copied;
     bool link = IsLinkEntry(existing.Attributes, existing.ReparseTag);
-    if (!link && (existing.Attributes & FileAttr::Directory))
+    // A folder stays; a copy onto the source itself would empty it.
+    if (!link && ((existing.Attributes & FileAttr::Directory) || IsSameFile(source, target)))
         return Refuse(WinError::AccessDenied, CopyResult::TargetFailed);
-    // A copy onto the source itself would empty it.
-    if (!link && IsSameFile(source, target)) return Refuse(WinError::AccessDenied, CopyResult::TargetFailed);
     if (!Overwrite) {
         if (!OnOverwrite) return Refuse(WinError::FileExists, CopyResult::TargetFailed);
         if (!OnOverwrite(this, source, target)) return Refuse(WinError::Cancelled, CopyResult::Stopped);
@@ -118,8 +137,7 @@ int TFileCopier::PrepareTarget(const WideString& source, const WideString& targe
 int TFileCopier::CopyFile(const WideString& source, const WideString& target) {
     if (!FInFolderCopy) StartRun();
     int result = CopyFileData(source, target);
-    if (result != CopyResult::Copied) Failed(result, target);
-    return result;
+    return result == CopyResult::Copied ? result : Failed(result, target);
 }
 
 // CopyFile's work; the thread's last error says why it failed.
@@ -201,9 +219,8 @@ int TFileCopier::CopyFileData(const WideString& source, const WideString& target
     return result;
 }
 
-// The loop of blocks with progress around them; a result code. Blocks are
-// BufferSize long whichever way they are copied, so progress and stop
-// requests come as often as the caller asked.
+// The blocks with progress around them; a result code. Blocks are BufferSize
+// long either way, so progress and stops come as often as the caller asked.
 int TFileCopier::CopyData(TNativeHandle in, TNativeHandle out, int64_t size, const WideString& source,
                           const WideString& target) {
     int32_t blockSize = std::clamp(BufferSize, MinBufferSize, MaxBufferSize);
@@ -225,27 +242,6 @@ int TFileCopier::CopyData(TNativeHandle in, TNativeHandle out, int64_t size, con
     CallProgress(this, source, abort, size, size, target);
     if (abort) SetLastErrorCode(WinError::Cancelled);
     return abort ? CopyResult::Stopped : CopyResult::Copied;
-}
-
-// One block copied inside the system. Where the system cannot, or fails in
-// a way that does not say which side failed, systemCopy is cleared and the
-// block goes through the buffer, whose read and write tell the sides apart.
-int32_t TFileCopier::CopyBlockInSystem(TNativeHandle in, TNativeHandle out, int32_t count, bool& systemCopy,
-                                       int& result) {
-    uint32_t done = 0;
-    result = CopyResult::Copied;
-    if (!FileAPI->CopyFileData(in, out, (uint32_t)count, done)) {
-        uint32_t code = GetLastErrorCode();
-        if (code == WinError::DiskFull || code == WinError::FileTooLarge) result = CopyResult::WriteFailed;
-        else systemCopy = false;
-        return result == CopyResult::Copied ? (int32_t)done : 0;
-    }
-    if (done == 0) {
-        // Nothing before the end: the source shrank.
-        result = CopyResult::ReadFailed;
-        SetLastErrorCode(WinError::HandleEof);
-    }
-    return (int32_t)done;
 }
 
 // One block read into the copier's buffer and written out. The file API is
@@ -346,18 +342,23 @@ bool TFileCopier::FillFolder(const WideString& sourceFolder, const WideString& t
                              int32_t first) {
     bool result = true;
     const int32_t last = listing->Count();
+    // A file, or a link (to a folder too): copied as a link where the system
+    // can, never descended into.
+    auto copyEntry = [&](TFileInfo* info) {
+        const WideString target = targetFolder + info->Name;
+        const int code = IsLinkEntry(info->Attributes, info->ReparseTag) ? CopyLink(sourceFolder + info->Name, target)
+                                                                         : CopyFile(sourceFolder + info->Name, target);
+        if (code != CopyResult::Copied) {
+            Failed(code, target);
+            result = false;
+        }
+        return code == CopyResult::Copied;
+    };
     for (int32_t i = first; i < last; ++i) {
         TFileInfo* info = listing->Item<TFileInfo>(i);
         if (!info->IsFolder || !AcceptedBy(OnFilter, this, sourceFolder, info)) continue;
         if (IsLinkEntry(info->Attributes, info->ReparseTag)) {
-            // A link to a folder: copied as a link where the system can,
-            // never descended into.
-            WideString target = targetFolder + info->Name;
-            int code = CopyLink(sourceFolder + info->Name, target);
-            if (code != CopyResult::Copied) {
-                Failed(code, target);
-                result = false;
-            }
+            copyEntry(info);
             continue;
         }
         WideString source = sourceFolder + info->Name + PathDelim;
@@ -367,16 +368,7 @@ bool TFileCopier::FillFolder(const WideString& sourceFolder, const WideString& t
     }
     for (int32_t i = first; i < last; ++i) {
         TFileInfo* info = listing->Item<TFileInfo>(i);
-        if (info->IsFolder || !AcceptedBy(OnFilter, this, sourceFolder, info)) continue;
-        WideString target = targetFolder + info->Name;
-        int code = IsLinkEntry(info->Attributes, info->ReparseTag) ? CopyLink(sourceFolder + info->Name, target)
-                                                                   : CopyFile(sourceFolder + info->Name, target);
-        if (code == CopyResult::Copied) {
-            ++FileCount;
-        } else {
-            Failed(code, target);
-            result = false;
-        }
+        if (!info->IsFolder && AcceptedBy(OnFilter, this, sourceFolder, info) && copyEntry(info)) ++FileCount;
     }
     return result;
 }

@@ -1,9 +1,7 @@
-// Copies one file or a whole folder tree block by block through file
-// handles of the file API, with attributes and times, a policy for existing
-// targets and three optional events. Failures are result codes, not
-// exceptions; a failed copy removes what it made and nothing else: a file it
-// would have replaced is put back, and a failed folder copy removes the
-// files, links and folders that did not exist before it.
+// Copies one file or a whole folder tree through the file API, with
+// attributes and times, a policy for existing targets and three optional
+// events. Failures are result codes, not exceptions; a failed copy removes
+// only what it made, and a file it would have replaced is put back.
 #pragma once
 #include <functional>
 #include <vector>
@@ -67,7 +65,6 @@ private:
     int CopyFileData(const WideString& source, const WideString& target);
     int PrepareTarget(const WideString& source, const WideString& target, WideString& aside);
     int CopyData(TNativeHandle in, TNativeHandle out, int64_t size, const WideString& source, const WideString& target);
-    int32_t CopyBlockInSystem(TNativeHandle in, TNativeHandle out, int32_t count, bool& systemCopy, int& result);
     int32_t CopyBlockThroughBuffer(TNativeHandle in, TNativeHandle out, int32_t count, int32_t blockSize, int& result);
     int CopyLink(const WideString& source, const WideString& target);
     bool ClearLinkInTarget(const WideString& targetFolder);

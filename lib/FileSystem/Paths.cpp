@@ -14,21 +14,11 @@ size_t LastDelimiterBefore(const WideString& path, size_t end) {
     return WideString::npos;
 }
 
-// Index of the separator before the last component, a final separator
-// ignored; npos when there is none.
-size_t LastDelimiter(const WideString& path) {
-    if (path.empty()) return WideString::npos;
-    size_t end = IsPathDelimiter(path.back()) ? path.size() - 1 : path.size();
-    return LastDelimiterBefore(path, end);
-}
-
 // Index of the last "." of the last component; npos when there is none.
 size_t ExtensionDot(const WideString& path) {
     size_t dot = path.rfind(u'.');
-    if (dot == WideString::npos) return dot;
     size_t delim = LastDelimiterBefore(path, path.size());
-    if (delim != WideString::npos && delim > dot) return WideString::npos;
-    return dot;
+    return delim != WideString::npos && delim > dot ? WideString::npos : dot;
 }
 }  // namespace
 
@@ -60,7 +50,8 @@ WideString ExtractFileName(const WideString& path) {
 }
 
 WideString ExtractFilePath(const WideString& path, bool withBackslash) {
-    size_t delim = LastDelimiter(path);
+    // A final separator is none before the last component.
+    size_t delim = LastDelimiterBefore(path, ExcludeTrailingBackslash(path).size());
     if (delim == WideString::npos) return WideString();
     return path.substr(0, withBackslash ? delim + 1 : delim);
 }
@@ -126,12 +117,8 @@ WideString LongPathName(const WideString& path) {
 }
 
 WideString RemoveLongPathPrefix(const WideString& path) {
-    if (StartsWith(path, LongUncPrefix)) {
-        // "\\?\UNC\server" back to "\\server": keep the prefix's last backslash.
-        WideString result(1, u'\\');
-        result.append(path, LongUncPrefix.size() - 1, WideString::npos);
-        return result;
-    }
+    // "\\?\UNC\server" back to "\\server": keep the prefix's last backslash.
+    if (StartsWith(path, LongUncPrefix)) return u'\\' + path.substr(LongUncPrefix.size() - 1);
     if (StartsWith(path, LongPrefix)) return path.substr(LongPrefix.size());
     return path;
 }

@@ -1,11 +1,11 @@
 #include "FileSystem/StagedReplace.h"
-#include <string>
+#include <algorithm>
 #include <vector>
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/FileModes.h"
-#include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
+#include "Foundation/TextUtils.h"
 
 namespace {
 
@@ -34,8 +34,7 @@ void RemoveAbandonedStagedFiles(const WideString& target) {
 // but deletion) until just before the move.
 WideString MakeStagedFile(const WideString& target, TFileHandle& guard) {
     for (int n = 1;; ++n) {
-        std::string digits = n == 1 ? std::string() : std::to_string(n);
-        WideString name = target + StagedSuffix + WideString(digits.begin(), digits.end());
+        WideString name = target + StagedSuffix + (n == 1 ? WideString() : IntToStr(n));
         guard = TFileHandle(
             FileAPI->CreateFile(name, 0, FileShare::Read | FileShare::Write, nullptr, FileDisposition::CreateNew, 0));
         if (guard.Valid()) return name;
@@ -85,7 +84,6 @@ void KeepAttributesOf(const WideString& target, const WideString& staged) {
 bool IsStagedName(const WideString& name) {
     const size_t at = name.rfind(StagedSuffix);
     if (at == WideString::npos || at == 0) return false;
-    for (size_t i = at + StagedSuffix.size(); i < name.size(); ++i)
-        if (name[i] < u'0' || name[i] > u'9') return false;
-    return true;
+    return std::all_of(name.begin() + at + StagedSuffix.size(), name.end(),
+                       [](WideChar c) { return c >= u'0' && c <= u'9'; });
 }

@@ -4,11 +4,11 @@
 #include "Foundation/Types.h"
 
 // Calls write with the path of a new file beside target, puts it on the
-// disk, then moves it over target (read-only or not) and syncs the folder. When anything fails, the staged file
-// is removed, target is left as it was and the error goes on to the caller.
-// The staged name ("<target>.nvxfix-new") never is that of a file already
-// there; staged files that writers killed on the way left behind are
-// removed first.
+// disk, then moves it over target (read-only or not) and syncs the folder.
+// When anything fails, the staged file is removed, target is left as it was
+// and the error goes on to the caller. The staged name ("<target>.nvxfix-new")
+// is never that of a file already there; staged files left by killed
+// writers are removed first.
 void ReplaceThroughStagedFile(const WideString& target, const std::function<void(const WideString& staged)>& write);
 // Gives staged the attributes and permission bits of target where target
 // exists: the new file would otherwise get the default mode, and a private

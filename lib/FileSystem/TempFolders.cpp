@@ -1,4 +1,5 @@
 #include "FileSystem/TempFolders.h"
+#include <utility>
 #include "FileSystem/FileAPI.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
@@ -175,10 +176,8 @@ WideString CreateTempFolder(bool withTrailingBackslash) {
 }
 
 bool DeleteTempFolder(const WideString& path) {
-    if (!Registry) return false;
     int index;
-    if (!Registry->Find(ExcludeTrailingBackslash(path), index)) return false;
-    if (!ReleaseEntry(index)) return false;
+    if (!Registry || !Registry->Find(ExcludeTrailingBackslash(path), index) || !ReleaseEntry(index)) return false;
     Registry->Delete(index);
     return true;
 }
@@ -192,9 +191,7 @@ void InitTempFolders() { TempSubFolderName = u"TARVIX_TEMP_ROOT"; }
 void DoneTempFolders() {
     if (Registry) {
         for (int i = 0; i < Registry->GetCount(); ++i) ReleaseEntry(i);
-        TStringList* registry = Registry;
-        Registry = nullptr;
-        Free(registry);
+        Free(std::exchange(Registry, nullptr));
     }
     Root.clear();
 }

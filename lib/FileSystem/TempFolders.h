@@ -48,17 +48,16 @@ void InitTempFolders();
 // Releases every folder still handed out and forgets the root.
 void DoneTempFolders();
 
-// Platform side: the root's folder name under tempFolder. Where other users
-// share tempFolder (POSIX: it is writable by others) the name carries the
-// user id, so that every user has a root of his own.
-WideString PrivateRootName(const WideString& tempFolder, const WideString& name);
-// Platform side: makes a folder just created private to this user (POSIX:
-// mode 0700).
-bool MakePrivateFolder(const WideString& path);
-// Platform side: whether path is a real folder (no link) that belongs to
-// this user; one of his that others may read is made private first.
-bool IsPrivateFolder(const WideString& path);
+// ---- Platform side ----
 
-// Platform side: the environment texts naming candidate temporary folders,
-// in order of preference, before expansion ("%TMP%").
+// The root's folder name under tempFolder; where other users share it
+// (POSIX: writable by others) the name carries the user id.
+WideString PrivateRootName(const WideString& tempFolder, const WideString& name);
+// Makes a folder just created private to this user (POSIX: mode 0700).
+bool MakePrivateFolder(const WideString& path);
+// Whether path is a real folder (no link) of this user; one that others
+// may read is made private first.
+bool IsPrivateFolder(const WideString& path);
+// The environment texts naming candidate temporary folders, in order of
+// preference, before expansion ("%TMP%").
 std::vector<WideString> TempFolderCandidates();

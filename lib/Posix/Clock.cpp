@@ -1,15 +1,9 @@
 #include "Foundation/Clock.h"
-#include <sys/time.h>
 #include <ctime>
-
-namespace {
-// Seconds between 1601-01-01 and 1970-01-01.
-constexpr int64_t EpochDifference = 11644473600LL;
-constexpr int64_t TicksPerSecond = 10000000LL;
-}  // namespace
+#include "Posix/FileTimes.h"
 
 TSystemTime FileTimeToLocal(TFileTime fileTime) {
-    time_t seconds = (time_t)((int64_t)(fileTime / TicksPerSecond) - EpochDifference);
+    time_t seconds = ToTimespec(fileTime).tv_sec;
     struct tm local {};
     localtime_r(&seconds, &local);
     TSystemTime t;
@@ -33,8 +27,7 @@ TFileTime LocalToFileTime(const TSystemTime& t) {
     local.tm_min = t.Minute;
     local.tm_sec = t.Second;
     local.tm_isdst = -1;
-    time_t seconds = mktime(&local);
-    return (TFileTime)((int64_t)seconds + EpochDifference) * TicksPerSecond + (TFileTime)t.Milliseconds * 10000;
+    return ToFileTime(timespec{mktime(&local), 0}) + (TFileTime)t.Milliseconds * 10000;
 }
 
 uint32_t TickCount() {
@@ -46,7 +39,7 @@ uint32_t TickCount() {
 TFileTime FileTimeNow() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    return (TFileTime)((int64_t)now.tv_sec + EpochDifference) * TicksPerSecond + (TFileTime)now.tv_nsec / 100;
+    return ToFileTime(now);
 }
 
 TSystemTime LocalNow() { return FileTimeToLocal(FileTimeNow()); }

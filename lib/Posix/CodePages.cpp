@@ -1,6 +1,8 @@
 // POSIX code pages: ANSI is UTF-8 and OEM is code page 437. Malformed input
 // is replaced, not refused, as Windows does without MB_ERR_INVALID_CHARS.
 #include "Foundation/CodePages.h"
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include "Foundation/SysError.h"
 #include "Posix/CodePage437.h"
@@ -129,12 +131,8 @@ void Encode437(const char16_t* in, int count, std::string& out) {
             out += (char)c;
             continue;
         }
-        char byte = '?';
-        for (int k = 0; k < 128; ++k)
-            if (CodePage437High[k] == c) {
-                byte = (char)(0x80 + k);
-                break;
-            }
+        const uint16_t* high = std::find(std::begin(CodePage437High), std::end(CodePage437High), c);
+        char byte = high == std::end(CodePage437High) ? '?' : (char)(0x80 + (high - CodePage437High));
         // A surrogate pair is one character and gets one '?'.
         if (byte == '?' && c >= 0xD800 && c <= 0xDBFF && i + 1 < count && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF)
             ++i;

@@ -1,7 +1,6 @@
 #include "Foundation/Console.h"
 #include <unistd.h>
 #include <cstdio>
-#include "Foundation/CodePages.h"
 #include "Posix/FileNames.h"
 
 std::vector<WideString> CommandLineArguments(int argc, char** argv) {

@@ -5,10 +5,10 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <fstream>
@@ -18,6 +18,7 @@
 #include "Foundation/CodePages.h"
 #include "Foundation/SysError.h"
 #include "Posix/FileNames.h"
+#include "Posix/FileTimes.h"
 #include "Posix/LinuxCalls.h"
 #include "Posix/PosixErrors.h"
 #include "Posix/ShareModes.h"
@@ -25,36 +26,18 @@
 extern const WideChar PathDelim = u'/';
 
 namespace {
-constexpr int64_t EpochDifference = 11644473600LL;
-constexpr int64_t TicksPerSecond = 10000000LL;
-
-TFileTime ToFileTime(const timespec& t) {
-    return (TFileTime)((int64_t)t.tv_sec + EpochDifference) * TicksPerSecond + (TFileTime)t.tv_nsec / 100;
-}
-
-timespec ToTimespec(TFileTime t) {
-    timespec result{};
-    result.tv_sec = (time_t)((int64_t)(t / TicksPerSecond) - EpochDifference);
-    result.tv_nsec = (long)(t % TicksPerSecond) * 100;
-    return result;
-}
-
-bool Fail(uint32_t code) {
+// Sets the last error and returns what the operation answers on failure:
+// false, InvalidNativeHandle or -1.
+template <class T = bool>
+T Fail(uint32_t code, T failed = T()) {
     SetLastErrorCode(code);
-    return false;
+    return failed;
 }
 
-bool FailErrno(const std::string& path = std::string()) { return Fail(MapErrno(errno, path)); }
-
-// The same for operations that answer with a handle or a position.
-TNativeHandle FailHandle(uint32_t code) {
-    SetLastErrorCode(code);
-    return InvalidNativeHandle;
-}
-
-int64_t FailPosition(uint32_t code) {
-    SetLastErrorCode(code);
-    return -1;
+// Gives up an open that cannot go on.
+TNativeHandle FailClosing(int fd, uint32_t code) {
+    ::close(fd);
+    return Fail(code, InvalidNativeHandle);
 }
 
 uint32_t AttributesOf(const std::string& path, const struct stat& st) {
@@ -84,11 +67,8 @@ void FillFindData(const std::string& path, const struct stat& st, TFileTime crea
 #endif
     // No birth time known: the last write is the best guess.
     data.CreationTime = creation ? creation : data.LastWriteTime;
-    if (S_ISLNK(st.st_mode)) {
-        data.ReparseTag = IoReparseTag::SymLink;
-    } else if (!S_ISDIR(st.st_mode)) {
-        data.Size = (uint64_t)st.st_size;
-    }
+    if (S_ISLNK(st.st_mode)) data.ReparseTag = IoReparseTag::SymLink;
+    else if (!S_ISDIR(st.st_mode)) data.Size = (uint64_t)st.st_size;
     data.FileName = SystemNameToWide(LastComponent(path));
 }
 
@@ -147,12 +127,9 @@ bool HasWildcards(const WideString& mask) { return mask.find_first_of(u"*?") != 
 bool MatchesMask(const WideString& name, const WideString& mask) {
     if (mask == u"*" || mask == u"*.*") return true;
     if (Glob(name.c_str(), mask.c_str())) return true;
-    if (name.find(u'.') != WideString::npos) return false;
-    if (mask.size() >= 2 && mask.compare(mask.size() - 2, 2, u".*") == 0)
-        return Glob(name.c_str(), mask.substr(0, mask.size() - 2).c_str());
-    if (mask.size() >= 2 && mask.back() == u'.' && mask != u"..")
-        return Glob(name.c_str(), mask.substr(0, mask.size() - 1).c_str());
-    return false;
+    if (name.find(u'.') != WideString::npos || mask.size() < 2 || mask == u"..") return false;
+    size_t cut = mask.compare(mask.size() - 2, 2, u".*") == 0 ? 2 : mask.back() == u'.' ? 1 : 0;
+    return cut && Glob(name.c_str(), mask.substr(0, mask.size() - cut).c_str());
 }
 
 // ---- Searches ----
@@ -167,9 +144,9 @@ std::mutex SearchesLock;
 std::set<TSearch*> Searches;
 
 TSearch* FindSearch(TNativeHandle handle) {
+    auto* search = reinterpret_cast<TSearch*>(handle);
     std::lock_guard<std::mutex> guard(SearchesLock);
-    auto it = Searches.find(reinterpret_cast<TSearch*>(handle));
-    return it == Searches.end() ? nullptr : *it;
+    return Searches.count(search) ? search : nullptr;
 }
 
 // The next entry of a directory search that matches its mask.
@@ -184,10 +161,9 @@ bool NextMatch(TSearch& search, TFindData& data) {
         if (path != "/") path += '/';
         path += entry->d_name;
         if (!LookUpEntry(path, data)) {
-            // An entry that went away meanwhile is no longer part of the
-            // listing; any other entry that cannot be looked at (a folder
-            // that may be read but not searched, a path beyond the limit)
-            // ends the listing with the cause, never leaving it out quietly.
+            // An entry gone meanwhile is left out; any other that cannot be
+            // looked at (a folder readable but not searchable, a path beyond
+            // the limit) ends the listing with the cause, never quietly.
             if (errno == ENOENT) continue;
             uint32_t code = MapErrno(errno, path);
             data = TFindData();
@@ -207,13 +183,6 @@ TShareClaim ClaimOf(uint32_t access, uint32_t shareMode) {
 }
 
 bool IsReadOnlyFile(const struct stat& st) { return S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR); }
-
-#if NVX_LINUX_CALLS
-std::string ReadWholeFile(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-#endif
 }  // namespace
 
 // ---- TFileAPI ----
@@ -232,23 +201,21 @@ WideString TFileAPI::GetModuleFileName(TNativeHandle module) {
     if (::dladdr(reinterpret_cast<void*>(module ? module : reinterpret_cast<TNativeHandle>(&PathDelim)), &info) &&
         info.dli_fname)
         return SystemNameToWide(info.dli_fname);
-    Fail(WinError::InvalidHandle);
-    return WideString();
+    return Fail(WinError::InvalidHandle, WideString());
 }
 
 WideString TFileAPI::GetCommandLine() {
     // Arguments joined as Windows shows a command line, quoted where blank;
     // without /proc, the program alone.
 #if NVX_LINUX_CALLS
-    std::string raw = ReadWholeFile("/proc/self/cmdline");
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::string raw(std::istreambuf_iterator<char>(in), {});
 #else
     std::string raw = WideToSystemName(GetModuleFileName(0));
 #endif
     std::string line;
-    size_t start = 0;
-    while (start < raw.size()) {
-        size_t end = raw.find('\0', start);
-        if (end == std::string::npos) end = raw.size();
+    for (size_t start = 0; start < raw.size();) {
+        size_t end = std::min(raw.find('\0', start), raw.size());
         std::string argument = raw.substr(start, end - start);
         if (!line.empty()) line += ' ';
         bool quote = argument.empty() || argument.find_first_of(" \t") != std::string::npos;
@@ -260,10 +227,7 @@ WideString TFileAPI::GetCommandLine() {
 
 WideString TFileAPI::GetCurrentDirectory() {
     char buffer[PATH_MAX + 1];
-    if (!::getcwd(buffer, sizeof buffer)) {
-        FailErrno();
-        return WideString();
-    }
+    if (!::getcwd(buffer, sizeof buffer)) return Fail(MapErrno(errno), WideString());
     return SystemNameToWide(buffer);
 }
 
@@ -277,35 +241,29 @@ TNativeHandle TFileAPI::FindFirst(const WideString& pattern, TFindData& data) {
     size_t slash = p.rfind('/');
     std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
     WideString mask = SystemNameToWide(slash == std::string::npos ? p : p.substr(slash + 1));
-    if (mask.empty()) {
-        Fail(IsDirectory(folder) ? WinError::FileNotFound : WinError::PathNotFound);
-        return InvalidNativeHandle;
-    }
+    if (mask.empty())
+        return Fail(IsDirectory(folder) ? WinError::FileNotFound : WinError::PathNotFound, InvalidNativeHandle);
     auto search = std::make_unique<TSearch>();
     search->Folder = folder;
     search->Mask = mask;
     if (!HasWildcards(mask)) {
-        if (!LookUpEntry(p, data)) {
-            FailErrno(p);
-            return InvalidNativeHandle;
-        }
+        if (!LookUpEntry(p, data)) return Fail(MapErrno(errno, p), InvalidNativeHandle);
     } else {
         search->Dir = ::opendir(folder.c_str());
         if (!search->Dir) {
             // A file where the folder should be is "directory name invalid" there.
             int error = errno;
             struct stat st {};
-            Fail(error == ENOENT ? WinError::PathNotFound
-                 : error == ENOTDIR && ::stat(folder.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)
-                     ? WinError::Directory
-                     : MapErrno(error, folder));
-            return InvalidNativeHandle;
+            return Fail(error == ENOENT ? WinError::PathNotFound
+                        : error == ENOTDIR && ::stat(folder.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)
+                            ? WinError::Directory
+                            : MapErrno(error, folder),
+                        InvalidNativeHandle);
         }
         if (!NextMatch(*search, data)) {
             uint32_t code = GetLastErrorCode();
             ::closedir(search->Dir);
-            Fail(code == WinError::NoMoreFiles ? WinError::FileNotFound : code);
-            return InvalidNativeHandle;
+            return Fail(code == WinError::NoMoreFiles ? WinError::FileNotFound : code, InvalidNativeHandle);
         }
     }
     std::lock_guard<std::mutex> guard(SearchesLock);
@@ -322,13 +280,10 @@ bool TFileAPI::FindNext(TNativeHandle handle, TFindData& data) {
 }
 
 bool TFileAPI::FindClose(TNativeHandle handle) {
-    TSearch* search = nullptr;
+    auto* search = reinterpret_cast<TSearch*>(handle);
     {
         std::lock_guard<std::mutex> guard(SearchesLock);
-        auto it = Searches.find(reinterpret_cast<TSearch*>(handle));
-        if (it == Searches.end()) return Fail(WinError::InvalidHandle);
-        search = *it;
-        Searches.erase(it);
+        if (Searches.erase(search) == 0) return Fail(WinError::InvalidHandle);
     }
     if (search->Dir) ::closedir(search->Dir);
     delete search;
@@ -345,10 +300,7 @@ bool TFileAPI::GetFileData(const WideString& path, TFindData& data) {
 uint32_t TFileAPI::GetFileAttributes(const WideString& path) {
     std::string p = WideToSystemName(path);
     struct stat st {};
-    if (::lstat(p.c_str(), &st) != 0) {
-        FailErrno(p);
-        return FileAttr::Invalid;
-    }
+    if (::lstat(p.c_str(), &st) != 0) return Fail(MapErrno(errno, p), FileAttr::Invalid);
     return AttributesOf(p, st);
 }
 
@@ -394,10 +346,7 @@ TNativeHandle TFileAPI::CreateFile(const WideString& path, uint32_t access, uint
         int fd = ::open(p.c_str(), (writes ? O_RDWR : O_RDONLY) | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0644);
         if (fd >= 0) {
             // Another process may have opened it already.
-            if (!TakeShareLock(fd, ClaimOf(access, shareMode))) {
-                ::close(fd);
-                return FailHandle(WinError::SharingViolation);
-            }
+            if (!TakeShareLock(fd, ClaimOf(access, shareMode))) return FailClosing(fd, WinError::SharingViolation);
             MarkWriteOnly(fd, !(access & FileAccess::Read));
             SetLastErrorCode(WinError::Success);
             return fd;
@@ -407,18 +356,18 @@ TNativeHandle TFileAPI::CreateFile(const WideString& path, uint32_t access, uint
     bool existed = ::stat(p.c_str(), &st) == 0;
     if (existed && S_ISDIR(st.st_mode)) {
         // Folders open only for their times and attributes.
-        if (!(flags & FileFlag::BackupSemantics)) return FailHandle(WinError::AccessDenied);
-        if (disposition == FileDisposition::CreateNew) return FailHandle(WinError::FileExists);
+        if (!(flags & FileFlag::BackupSemantics)) return Fail(WinError::AccessDenied, InvalidNativeHandle);
+        if (disposition == FileDisposition::CreateNew) return Fail(WinError::FileExists, InvalidNativeHandle);
         int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) return FailHandle(MapErrno(errno, p));
+        if (fd < 0) return Fail(MapErrno(errno, p), InvalidNativeHandle);
         SetLastErrorCode(WinError::Success);
         return fd;
     }
     // Pipes, sockets and devices are no files here: reading one could wait
     // for ever.
-    if (existed && !S_ISREG(st.st_mode)) return FailHandle(WinError::CantAccessFile);
+    if (existed && !S_ISREG(st.st_mode)) return Fail(WinError::CantAccessFile, InvalidNativeHandle);
     if (existed && IsReadOnlyFile(st) && ((access & FileAccess::Write) || truncate))
-        return FailHandle(WinError::AccessDenied);
+        return Fail(WinError::AccessDenied, InvalidNativeHandle);
 
     int creation = 0;
     switch (disposition) {
@@ -427,7 +376,7 @@ TNativeHandle TFileAPI::CreateFile(const WideString& path, uint32_t access, uint
     case FileDisposition::OpenAlways: creation = O_CREAT; break;
     case FileDisposition::OpenExisting:
     case FileDisposition::TruncateExisting: break;
-    default: return FailHandle(WinError::InvalidParameter);
+    default: return Fail(WinError::InvalidParameter, InvalidNativeHandle);
     }
     // Writers open for reading as well, so that they can hold their share
     // locks; truncation waits for the sharing check, so that a file held by
@@ -435,17 +384,9 @@ TNativeHandle TFileAPI::CreateFile(const WideString& path, uint32_t access, uint
     // into a pipe since it was looked at must not hang the open.
     int fd = ::open(p.c_str(), (writes ? O_RDWR : O_RDONLY) | creation | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0 && writes && errno == EACCES) fd = ::open(p.c_str(), O_WRONLY | creation | O_CLOEXEC | O_NONBLOCK, 0644);
-    if (fd < 0) return FailHandle(errno == EEXIST ? WinError::FileExists : MapErrno(errno, p));
-    if (!TakeShareLock(fd, ClaimOf(access, shareMode))) {
-        uint32_t code = GetLastErrorCode();
-        ::close(fd);
-        return FailHandle(code);
-    }
-    if (truncate && existed && st.st_size > 0 && ::ftruncate(fd, 0) != 0) {
-        uint32_t code = MapErrno(errno, p);
-        ::close(fd);
-        return FailHandle(code);
-    }
+    if (fd < 0) return Fail(errno == EEXIST ? WinError::FileExists : MapErrno(errno, p), InvalidNativeHandle);
+    if (!TakeShareLock(fd, ClaimOf(access, shareMode))) return FailClosing(fd, GetLastErrorCode());
+    if (truncate && existed && st.st_size > 0 && ::ftruncate(fd, 0) != 0) return FailClosing(fd, MapErrno(errno, p));
     MarkWriteOnly(fd, !(access & FileAccess::Read));
     bool reported =
         existed && (disposition == FileDisposition::CreateAlways || disposition == FileDisposition::OpenAlways);
@@ -455,7 +396,7 @@ TNativeHandle TFileAPI::CreateFile(const WideString& path, uint32_t access, uint
 
 int64_t TFileAPI::GetFileSize(TNativeHandle file) {
     struct stat st {};
-    if (::fstat((int)file, &st) != 0) return FailPosition(MapErrno(errno));
+    if (::fstat((int)file, &st) != 0) return Fail<int64_t>(MapErrno(errno), -1);
     return S_ISDIR(st.st_mode) ? 0 : (int64_t)st.st_size;
 }
 
@@ -474,8 +415,8 @@ bool TFileAPI::MoveFile(const WideString& oldPath, const WideString& newPath, ui
     if (::lstat(to.c_str(), &target) == 0) {
         if (!(flags & MoveFlag::ReplaceExisting)) return Fail(WinError::AlreadyExists);
         if (S_ISDIR(target.st_mode) || S_ISDIR(source.st_mode)) return Fail(WinError::AccessDenied);
-        if (S_ISREG(target.st_mode) && (IsReadOnlyFile(target) || HeldByOthers(to)))
-            return Fail(IsReadOnlyFile(target) ? WinError::AccessDenied : WinError::SharingViolation);
+        if (IsReadOnlyFile(target)) return Fail(WinError::AccessDenied);
+        if (S_ISREG(target.st_mode) && HeldByOthers(to)) return Fail(WinError::SharingViolation);
     }
     if (S_ISREG(source.st_mode) && HeldByOthers(from)) return Fail(WinError::SharingViolation);
     return ::rename(from.c_str(), to.c_str()) == 0 || FailErrno(to);
@@ -506,16 +447,14 @@ bool TFileAPI::DeleteFile(const WideString& path) {
     std::string p = WideToSystemName(path);
     struct stat st {};
     if (::lstat(p.c_str(), &st) != 0) return FailErrno(p);
-    if (S_ISDIR(st.st_mode)) return Fail(WinError::AccessDenied);
-    if (IsReadOnlyFile(st)) return Fail(WinError::AccessDenied);
+    if (S_ISDIR(st.st_mode) || IsReadOnlyFile(st)) return Fail(WinError::AccessDenied);
     if (S_ISREG(st.st_mode) && HeldByOthers(p)) return Fail(WinError::SharingViolation);
     return ::unlink(p.c_str()) == 0 || FailErrno(p);
 }
 
 uint32_t TFileAPI::GetFileVersion(const WideString&) {
     // Programs here carry no version resource.
-    SetLastErrorCode(WinError::ResourceTypeNotFound);
-    return 0xFFFFFFFF;
+    return Fail<uint32_t>(WinError::ResourceTypeNotFound, 0xFFFFFFFF);
 }
 
 bool TFileAPI::GetShortPathName(const WideString& path, AnsiString& shortPath) {
@@ -529,9 +468,9 @@ bool TFileAPI::GetShortPathName(const WideString& path, AnsiString& shortPath) {
 
 int64_t TFileAPI::FileSeek(TNativeHandle file, int64_t distance, uint32_t origin) {
     int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
-    if (origin > SeekOrigin::End) return FailPosition(WinError::InvalidParameter);
+    if (origin > SeekOrigin::End) return Fail<int64_t>(WinError::InvalidParameter, -1);
     off_t position = ::lseek((int)file, (off_t)distance, whence);
-    if (position < 0) return FailPosition(errno == EINVAL ? WinError::NegativeSeek : MapErrno(errno));
+    if (position < 0) return Fail<int64_t>(errno == EINVAL ? WinError::NegativeSeek : MapErrno(errno), -1);
     return (int64_t)position;
 }
 
@@ -552,6 +491,22 @@ uint32_t TransferError(int fd) {
     if (errno == EBADF && ::fcntl(fd, F_GETFD) != -1) return WinError::AccessDenied;
     if (errno == EISDIR) return WinError::InvalidFunction;
     return MapErrno(errno);
+}
+
+// Repeats step (moving the bytes from done on) until count bytes have moved
+// or a step moves none; an interrupted step runs again, a failed one ends
+// with the code failure() gives.
+template <class TStep, class TFailure>
+bool TransferAll(uint32_t count, uint32_t& done, TStep step, TFailure failure) {
+    done = 0;
+    while (done < count) {
+        ssize_t n = step(done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Fail(failure());
+        if (n == 0) break;
+        done += (uint32_t)n;
+    }
+    return true;
 }
 }  // namespace
 
@@ -587,49 +542,31 @@ bool TFileAPI::ReadFile(TNativeHandle file, void* buffer, uint32_t count, uint32
     done = 0;
     if (IsWriteOnly((int)file)) return Fail(WinError::AccessDenied);
     auto* bytes = static_cast<uint8_t*>(buffer);
-    while (done < count) {
-        ssize_t n = ::read((int)file, bytes + done, count - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return Fail(TransferError((int)file));
-        }
-        if (n == 0) break;
-        done += (uint32_t)n;
-    }
-    return true;
+    return TransferAll(
+        count, done, [&](uint32_t at) { return ::read((int)file, bytes + at, count - at); },
+        [&] { return TransferError((int)file); });
 }
 
 bool TFileAPI::WriteFile(TNativeHandle file, const void* buffer, uint32_t count, uint32_t& done) {
-    done = 0;
     auto* bytes = static_cast<const uint8_t*>(buffer);
-    while (done < count) {
-        ssize_t n = ::write((int)file, bytes + done, count - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return Fail(TransferError((int)file));
-        }
-        done += (uint32_t)n;
-    }
-    return true;
+    return TransferAll(
+        count, done, [&](uint32_t at) { return ::write((int)file, bytes + at, count - at); },
+        [&] { return TransferError((int)file); });
 }
 
 bool TFileAPI::CopyFileData(TNativeHandle source, TNativeHandle target, uint32_t count, uint32_t& done) {
     done = 0;
     if (IsWriteOnly((int)source)) return Fail(WinError::AccessDenied);
 #if NVX_LINUX_CALLS
-    while (done < count) {
-        ssize_t n = ::copy_file_range((int)source, nullptr, (int)target, nullptr, count - done, 0);
-        if (n < 0) {
-            if (errno == EINTR) continue;
+    return TransferAll(
+        count, done,
+        [&](uint32_t at) { return ::copy_file_range((int)source, nullptr, (int)target, nullptr, count - at, 0); },
+        [&] {
             // Kernels and file systems without it: the caller copies itself.
             if (done == 0 && (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP))
-                return Fail(WinError::NotSupported);
-            return Fail(TransferError(errno == EBADF ? (int)target : (int)source));
-        }
-        if (n == 0) break;
-        done += (uint32_t)n;
-    }
-    return true;
+                return WinError::NotSupported;
+            return TransferError(errno == EBADF ? (int)target : (int)source);
+        });
 #else
     (void)source, (void)target, (void)count;
     return Fail(WinError::NotSupported);
@@ -639,16 +576,15 @@ bool TFileAPI::CopyFileData(TNativeHandle source, TNativeHandle target, uint32_t
 bool TFileAPI::SetFileTime(TNativeHandle file, const TFileTime*, const TFileTime* lastAccess,
                            const TFileTime* lastWrite) {
     // The creation time cannot be set here; the other two can.
-    timespec times[2];
-    times[0] = lastAccess ? ToTimespec(*lastAccess) : timespec{0, UTIME_OMIT};
-    times[1] = lastWrite ? ToTimespec(*lastWrite) : timespec{0, UTIME_OMIT};
+    const timespec times[2] = {lastAccess ? ToTimespec(*lastAccess) : timespec{0, UTIME_OMIT},
+                               lastWrite ? ToTimespec(*lastWrite) : timespec{0, UTIME_OMIT}};
     return ::futimens((int)file, times) == 0 || FailErrno();
 }
 
 int64_t TFileAPI::GetCompressedFileSize(const WideString& path) {
     std::string p = WideToSystemName(path);
     struct stat st {};
-    if (::stat(p.c_str(), &st) != 0) return FailPosition(MapErrno(errno, p));
+    if (::stat(p.c_str(), &st) != 0) return Fail<int64_t>(MapErrno(errno, p), -1);
     return (int64_t)st.st_size;
 }
 

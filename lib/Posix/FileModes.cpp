@@ -1,33 +1,24 @@
 #include "FileSystem/FileModes.h"
 #include <sys/stat.h>
 #include <unistd.h>
-#include <cerrno>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 #include "FileSystem/FileAPI.h"
-#include "Foundation/CodePages.h"
-#include "Foundation/SysError.h"
 #include "Posix/FileNames.h"
 #include "Posix/PosixErrors.h"
-
-namespace {
-bool Failed(const std::string& path) {
-    SetLastErrorCode(MapErrno(errno, path));
-    return false;
-}
-}  // namespace
 
 bool CopyPermissions(const WideString& source, const WideString& target) {
     std::string from = WideToSystemName(source), to = WideToSystemName(target);
     struct stat st {};
-    if (::lstat(from.c_str(), &st) != 0) return Failed(from);
+    if (::lstat(from.c_str(), &st) != 0) return FailErrno(from);
     if (S_ISLNK(st.st_mode)) return true;
-    return ::chmod(to.c_str(), st.st_mode & 07777) == 0 || Failed(to);
+    return ::chmod(to.c_str(), st.st_mode & 07777) == 0 || FailErrno(to);
 }
 
 bool MakeProgramFile(const WideString& path) {
     std::string p = WideToSystemName(path);
-    return ::chmod(p.c_str(), 0755) == 0 || Failed(p);
+    return ::chmod(p.c_str(), 0755) == 0 || FailErrno(p);
 }
 
 bool LacksExecutePermission(const WideString& path) {
@@ -41,27 +32,25 @@ bool CopySymbolicLink(const WideString& source, const WideString& target) {
     ssize_t n;
     while ((n = ::readlink(from.c_str(), text.data(), text.size())) == (ssize_t)text.size())
         text.resize(text.size() * 2);
-    if (n < 0) return Failed(from);
-    return ::symlink(std::string(text.data(), (size_t)n).c_str(), to.c_str()) == 0 || Failed(to);
+    if (n < 0) return FailErrno(from);
+    return ::symlink(std::string(text.data(), (size_t)n).c_str(), to.c_str()) == 0 || FailErrno(to);
 }
 
 bool LeadsElsewhere(const WideString&) { return false; }
 
 bool RemoveLink(const WideString& path) {
     std::string p = WideToSystemName(path);
-    return ::unlink(p.c_str()) == 0 || Failed(p);
+    return ::unlink(p.c_str()) == 0 || FailErrno(p);
 }
 
 WideString ResolveLinks(const WideString& path) {
     std::string p = WideToSystemName(path);
-    char* resolved = ::realpath(p.c_str(), nullptr);
+    std::unique_ptr<char, decltype(&::free)> resolved(::realpath(p.c_str(), nullptr), &::free);
     if (!resolved) {
-        Failed(p);
+        FailErrno(p);
         return WideString();
     }
-    WideString result = SystemNameToWide(resolved);
-    ::free(resolved);
-    return result;
+    return SystemNameToWide(resolved.get());
 }
 
 // After a link ".." is the parent of where it leads, so the text is left

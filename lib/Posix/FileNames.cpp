@@ -1,4 +1,3 @@
-// Path helpers over system names, shared by the platform layer.
 #include "Posix/FileNames.h"
 #include <sys/stat.h>
 
@@ -10,8 +9,7 @@ std::string WithoutTrailingSlashes(std::string path) {
 std::string ParentOf(const std::string& path) {
     const std::string entry = WithoutTrailingSlashes(path);
     size_t slash = entry.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : entry.substr(0, slash);
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : entry.substr(0, slash);
 }
 
 std::string LastComponent(const std::string& path) {

@@ -1,21 +1,18 @@
 #include "Streams/Resources.h"
+#include <algorithm>
+#include <string>
 
 // Defined by the generated table that each program links; weak, so that a
 // program without one links too and simply has no resources.
 extern "C" const TEmbeddedResource* NvxEmbeddedResources(size_t* count) __attribute__((weak));
 
 namespace {
+char16_t Upper(char16_t c) { return c >= u'a' && c <= u'z' ? (char16_t)(c - 32) : c; }
+
 // Resource names compare without regard to case, as on Windows.
 bool SameName(const char16_t* a, const WideString& b) {
-    size_t i = 0;
-    for (; a[i] != 0; ++i) {
-        if (i >= b.size()) return false;
-        char16_t x = a[i], y = b[i];
-        if (x >= u'a' && x <= u'z') x -= 32;
-        if (y >= u'a' && y <= u'z') y -= 32;
-        if (x != y) return false;
-    }
-    return i == b.size();
+    return std::equal(b.begin(), b.end(), a, a + std::char_traits<char16_t>::length(a),
+                      [](char16_t x, char16_t y) { return Upper(x) == Upper(y); });
 }
 }  // namespace
 

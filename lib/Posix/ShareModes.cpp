@@ -43,30 +43,27 @@ constexpr bool SingleProcessSandbox = true;
 constexpr bool SingleProcessSandbox = false;
 #endif
 
+unsigned Bit(int byte) { return 1u << byte; }
+
 // Runs of the share bytes in mask, one fcntl call each: a probe for locks
 // held by other opens (true when there are some), or taking read locks
 // (a file system without these locks holds none, and files open unshared).
 bool ShareLocks(int fd, unsigned mask, int command) {
     if (SingleProcessSandbox) return false;
-    for (int first = 0; first < ShareByte::Count;) {
-        if (!(mask & (1u << first))) {
-            ++first;
-            continue;
-        }
+    for (int first = 0; first < ShareByte::Count; ++first) {
+        if (!(mask & Bit(first))) continue;
         int last = first;
-        while (last + 1 < ShareByte::Count && (mask & (1u << (last + 1)))) ++last;
+        while (last + 1 < ShareByte::Count && (mask & Bit(last + 1))) ++last;
         struct flock range {};
         range.l_type = command == ProbeLocks ? F_WRLCK : F_RDLCK;
         range.l_whence = SEEK_SET;
         range.l_start = ShareByte::Base + first;
         range.l_len = last - first + 1;
         if (::fcntl(fd, command, &range) == 0 && command == ProbeLocks && range.l_type != F_UNLCK) return true;
-        first = last + 1;
+        first = last;
     }
     return false;
 }
-
-unsigned Bit(int byte) { return 1u << byte; }
 
 // The handles MarkWriteOnly marked.
 std::mutex WriteOnlyLock;

@@ -2,6 +2,7 @@
 // the platform layer maps errno into it.
 #include "Foundation/SysError.h"
 #include <cerrno>
+#include <utility>
 #include "Posix/FileNames.h"
 #include "Posix/PosixErrors.h"
 
@@ -12,11 +13,7 @@ void SetLastErrorCode(uint32_t code) { LastError = code; }
 
 AnsiString RawSystemErrorText(uint32_t code) {
     // The Windows system texts of the codes the POSIX layer produces.
-    struct Entry {
-        uint32_t Code;
-        const char* Text;
-    };
-    static const Entry Texts[] = {
+    static const std::pair<uint32_t, const char*> Texts[] = {
         {0, "The operation completed successfully.\r\n"},
         {1, "Incorrect function.\r\n"},
         {2, "The system cannot find the file specified.\r\n"},
@@ -56,8 +53,8 @@ AnsiString RawSystemErrorText(uint32_t code) {
         {1921, "The name of the file cannot be resolved by the system.\r\n"},
         {4390, "The file or directory is not a reparse point.\r\n"},
     };
-    for (const Entry& e : Texts)
-        if (e.Code == code) return e.Text;
+    for (const auto& [number, text] : Texts)
+        if (number == code) return text;
     return AnsiString();
 }
 

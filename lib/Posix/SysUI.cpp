@@ -3,8 +3,8 @@
 #include <dlfcn.h>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include "Foundation/CodePages.h"
+#include "Posix/FileNames.h"
 
 static void WriteLine(const AnsiString& text) {
     std::fflush(stdout);
@@ -28,15 +28,10 @@ bool IsConsoleProcess() { return true; }
 // The terminal takes UTF-8, the ANSI code page here, so no conversion.
 void WriteConsoleError(const AnsiString& text) { WriteLine(text); }
 
-static AnsiString BaseName(const char* path) {
-    const char* slash = std::strrchr(path, '/');
-    return slash ? slash + 1 : path;
-}
-
 bool ModuleOfAddress(const void* address, AnsiString& moduleName, uintptr_t& relative) {
     Dl_info info;
     if (!address || !dladdr(address, &info) || !info.dli_fname || !*info.dli_fname) return false;
-    moduleName = BaseName(info.dli_fname);
+    moduleName = LastComponent(info.dli_fname);
     relative = (uintptr_t)address - (uintptr_t)info.dli_fbase;
     return true;
 }

@@ -2,9 +2,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <cstdlib>
-#include <cstring>
 #include <random>
-#include "Foundation/CodePages.h"
 #include "Posix/FileNames.h"
 
 void FillRandom(void* buffer, size_t size) {

@@ -12,8 +12,7 @@ bool TSaveDialog::ShowDialog() {
     request.Title = Title;
     request.Filter = Filter;
     // The title doubles as the folder to start in when it names one.
-    bool titleIsFolder = !Title.empty() && DirectoryExists(Title);
-    request.SelectFolder = titleIsFolder ? Title : WideString();
+    request.SelectFolder = !Title.empty() && DirectoryExists(Title) ? Title : WideString();
 
     std::vector<WideString> chosen;
     TPickResult result = TPickResult::Unavailable;

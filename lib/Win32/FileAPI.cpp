@@ -2,6 +2,7 @@
 // passed in their long form.
 #include <windows.h>
 #include <winioctl.h>
+#include <algorithm>
 #include <vector>
 #undef GetModuleFileName
 #undef GetCommandLine
@@ -20,6 +21,7 @@
 #undef GetCompressedFileSize
 #include "FileSystem/FileAPI.h"
 #include "Foundation/CodePages.h"
+#include "Foundation/ScopeExit.h"
 #include "Foundation/SysError.h"
 
 extern const WideChar PathDelim = u'\\';
@@ -31,12 +33,7 @@ HANDLE H(TNativeHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
 TFileTime FromFileTime(const FILETIME& t) { return ((TFileTime)t.dwHighDateTime << 32) | t.dwLowDateTime; }
 
-FILETIME ToFileTime(TFileTime t) {
-    FILETIME result;
-    result.dwLowDateTime = (DWORD)t;
-    result.dwHighDateTime = (DWORD)(t >> 32);
-    return result;
-}
+FILETIME ToFileTime(TFileTime t) { return {(DWORD)t, (DWORD)(t >> 32)}; }
 
 void FromFindData(const WIN32_FIND_DATAW& from, TFindData& to) {
     to.Attributes = from.dwFileAttributes;
@@ -48,22 +45,6 @@ void FromFindData(const WIN32_FIND_DATAW& from, TFindData& to) {
     to.FileName = reinterpret_cast<const WideChar*>(from.cFileName);
     to.AlternateFileName = reinterpret_cast<const WideChar*>(from.cAlternateFileName);
 }
-
-// Closes a kernel handle however a procedure ends.
-class THandleHolder {
-public:
-    explicit THandleHolder(HANDLE handle) : FHandle(handle) {}
-    ~THandleHolder() {
-        if (Valid()) ::CloseHandle(FHandle);
-    }
-    THandleHolder(const THandleHolder&) = delete;
-    THandleHolder& operator=(const THandleHolder&) = delete;
-    bool Valid() const { return FHandle != INVALID_HANDLE_VALUE && FHandle != nullptr; }
-    HANDLE Get() const { return FHandle; }
-
-private:
-    HANDLE FHandle;
-};
 
 constexpr size_t ReparseBufferSize = 16384;
 constexpr DWORD GetReparsePointControl = 0x000900A8;
@@ -81,8 +62,7 @@ WideString TFileAPI::GetCommandLine() { return reinterpret_cast<const WideChar*>
 WideString TFileAPI::GetCurrentDirectory() {
     std::vector<WideChar> buffer(32768);
     DWORD n = ::GetCurrentDirectoryW((DWORD)buffer.size(), W(buffer.data()));
-    if (n > 32767) n = 32767;
-    return RemoveLongPathPrefix(WideString(buffer.data(), n));
+    return RemoveLongPathPrefix(WideString(buffer.data(), std::min<DWORD>(n, 32767)));
 }
 
 bool TFileAPI::SetCurrentDirectory(const WideString& path) { return ::SetCurrentDirectoryW(W(LongPathName(path))); }
@@ -163,10 +143,8 @@ bool TFileAPI::ReplaceFile(const WideString& replacement, const WideString& targ
     // In the last two the target is still there or already gone, and the
     // replacement is where it was.
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_UNABLE_TO_REMOVE_REPLACED &&
-        error != ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
-        SetLastErrorCode(error);
+        error != ERROR_UNABLE_TO_MOVE_REPLACEMENT)
         return false;
-    }
     return MoveFile(replacement, target, MoveFlag::ReplaceExisting);
 }
 
@@ -195,13 +173,8 @@ bool TFileAPI::GetShortPathName(const WideString& path, AnsiString& shortPath) {
         return false;
     }
     WideString result = RemoveLongPathPrefix(WideString(buffer, n));
-    bool ascii = true;
-    for (WideChar c : result) ascii = ascii && c < 128;
-    if (ascii) {
-        shortPath.assign(result.begin(), result.end());
-    } else {
-        shortPath = WideToAnsi(result);
-    }
+    bool ascii = std::all_of(result.begin(), result.end(), [](WideChar c) { return c < 128; });
+    shortPath = ascii ? AnsiString(result.begin(), result.end()) : WideToAnsi(result);
     return true;
 }
 
@@ -276,12 +249,13 @@ bool TFileAPI::GetReparseTarget(const WideString& path, WideString& target, bool
         ::SetLastError(WinError::NotAReparsePoint);
         return false;
     }
-    THandleHolder link(
-        ::CreateFileW(W(name), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, OpenLinkFlags, nullptr));
-    if (!link.Valid()) return false;
+    HANDLE link =
+        ::CreateFileW(W(name), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, OpenLinkFlags, nullptr);
+    if (link == INVALID_HANDLE_VALUE) return false;
+    TScopeExit close([link] { ::CloseHandle(link); });
     std::vector<uint8_t> buffer(ReparseBufferSize);
     DWORD size = 0;
-    if (!::DeviceIoControl(link.Get(), GetReparsePointControl, nullptr, 0, buffer.data(), (DWORD)buffer.size(), &size,
+    if (!::DeviceIoControl(link, GetReparsePointControl, nullptr, 0, buffer.data(), (DWORD)buffer.size(), &size,
                            nullptr))
         return false;
     return ParseReparseData(buffer.data(), size, target, isJunction);
@@ -297,9 +271,11 @@ TNoErrorBoxes::~TNoErrorBoxes() { ::SetThreadErrorMode(FOldMode, nullptr); }
 
 namespace {
 bool GetFileIdentity(const WideString& path, BY_HANDLE_FILE_INFORMATION& info) {
-    THandleHolder file(::CreateFileW(W(LongPathName(path)), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return file.Valid() && ::GetFileInformationByHandle(file.Get(), &info);
+    HANDLE file = ::CreateFileW(W(LongPathName(path)), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    TScopeExit close([file] { ::CloseHandle(file); });
+    return ::GetFileInformationByHandle(file, &info);
 }
 }  // namespace
 

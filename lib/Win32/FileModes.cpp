@@ -29,10 +29,7 @@ WideString PathFromSystem(const std::function<DWORD(LPWSTR buffer, DWORD size)>&
         path.resize(length + 1);
         length = call(reinterpret_cast<LPWSTR>(path.data()), DWORD(path.size()));
     }
-    if (length == 0 || length >= path.size()) {
-        SetLastErrorCode(::GetLastError());
-        return WideString();
-    }
+    if (length == 0 || length >= path.size()) return WideString();
     path.resize(length);
     return path;
 }
@@ -47,7 +44,7 @@ WideString FinalPathOf(const WideString& path) {
         return ::GetFinalPathNameByHandleW(file, buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     });
     ::CloseHandle(file);
-    return final.empty() ? final : RemoveLongPathPrefix(final);
+    return RemoveLongPathPrefix(final);
 }
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include <shobjidl.h>
 #include <algorithm>
 #include "Foundation/Exceptions.h"
+#include "Foundation/ScopeExit.h"
 #include "Win32/SystemDialogs.h"
 
 namespace {
@@ -22,46 +23,6 @@ void StartCom() {
     if (SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) ComStarted = true;
 }
 
-// Holds one COM reference.
-template <class T>
-class TComPtr {
-public:
-    TComPtr() = default;
-    ~TComPtr() { Reset(); }
-    TComPtr(const TComPtr&) = delete;
-    TComPtr& operator=(const TComPtr&) = delete;
-
-    T* Get() const { return FPtr; }
-    T* operator->() const { return FPtr; }
-    // For calls that hand out a new reference.
-    T** Out() {
-        Reset();
-        return &FPtr;
-    }
-    void** OutVoid() { return reinterpret_cast<void**>(Out()); }
-    void Reset() {
-        if (FPtr) FPtr->Release();
-        FPtr = nullptr;
-    }
-
-private:
-    T* FPtr = nullptr;
-};
-
-// A text the shell allocated for the caller.
-class TShellText {
-public:
-    TShellText() = default;
-    ~TShellText() { ::CoTaskMemFree(FText); }
-    TShellText(const TShellText&) = delete;
-    TShellText& operator=(const TShellText&) = delete;
-    PWSTR* Out() { return &FText; }
-    WideString Text() const { return FText ? FromW(FText) : WideString(); }
-
-private:
-    PWSTR FText = nullptr;
-};
-
 void Check(HRESULT hr, const char* what) {
     if (FAILED(hr)) throw EOSError::CreateFmt("%s failed (%08X)", what, (unsigned)hr);
 }
@@ -69,29 +30,34 @@ void Check(HRESULT hr, const char* what) {
 // The file system path of a chosen item; an item without one (a virtual
 // folder) gives its display name.
 WideString ItemPath(IShellItem* item) {
-    TShellText path;
-    if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, path.Out()))) return path.Text();
-    TShellText name;
-    Check(item->GetDisplayName(SIGDN_NORMALDISPLAY, name.Out()), "Reading the chosen item");
-    return name.Text();
+    PWSTR text = nullptr;
+    if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &text))) {
+        text = nullptr;
+        Check(item->GetDisplayName(SIGDN_NORMALDISPLAY, &text), "Reading the chosen item");
+    }
+    TScopeExit free([text] { ::CoTaskMemFree(text); });
+    return text ? FromW(text) : WideString();
 }
 
 std::vector<WideString> ChosenPaths(IFileDialog* dialog, bool all) {
     std::vector<WideString> paths;
     if (all) {
-        TComPtr<IShellItemArray> items;
-        Check(static_cast<IFileOpenDialog*>(dialog)->GetResults(items.Out()), "Reading the chosen items");
+        IShellItemArray* items = nullptr;
+        Check(static_cast<IFileOpenDialog*>(dialog)->GetResults(&items), "Reading the chosen items");
+        TScopeExit release([items] { items->Release(); });
         DWORD count = 0;
         Check(items->GetCount(&count), "Counting the chosen items");
         for (DWORD i = 0; i < count; ++i) {
-            TComPtr<IShellItem> item;
-            Check(items->GetItemAt(i, item.Out()), "Reading a chosen item");
-            paths.push_back(ItemPath(item.Get()));
+            IShellItem* item = nullptr;
+            Check(items->GetItemAt(i, &item), "Reading a chosen item");
+            TScopeExit releaseItem([item] { item->Release(); });
+            paths.push_back(ItemPath(item));
         }
     } else {
-        TComPtr<IShellItem> item;
-        Check(dialog->GetResult(item.Out()), "Reading the chosen item");
-        paths.push_back(ItemPath(item.Get()));
+        IShellItem* item = nullptr;
+        Check(dialog->GetResult(&item), "Reading the chosen item");
+        TScopeExit release([item] { item->Release(); });
+        paths.push_back(ItemPath(item));
     }
     return paths;
 }
@@ -117,12 +83,12 @@ void DoneDialogs() {
 
 TPickResult ShowItemDialog(const TPickRequest& request, std::vector<WideString>& chosen) {
     StartCom();
-    TComPtr<IFileDialog> dialog;
-    HRESULT hr = request.Opening ? ::CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
-                                                      IID_IFileOpenDialog, dialog.OutVoid())
-                                 : ::CoCreateInstance(CLSID_FileSaveDialog, nullptr, CLSCTX_INPROC_SERVER,
-                                                      IID_IFileSaveDialog, dialog.OutVoid());
+    IFileDialog* dialog = nullptr;
+    HRESULT hr = ::CoCreateInstance(request.Opening ? CLSID_FileOpenDialog : CLSID_FileSaveDialog, nullptr,
+                                    CLSCTX_INPROC_SERVER, request.Opening ? IID_IFileOpenDialog : IID_IFileSaveDialog,
+                                    reinterpret_cast<void**>(&dialog));
     if (FAILED(hr)) return TPickResult::Unavailable;
+    TScopeExit release([dialog] { dialog->Release(); });
 
     if (!request.Filter.empty()) {
         std::vector<TFilterPair> pairs = SplitFilter(request.Filter);
@@ -133,10 +99,13 @@ TPickResult ShowItemDialog(const TPickRequest& request, std::vector<WideString>&
     }
     Check(dialog->SetOptions(ItemDialogFlags(request.Options, request.PickFolder)), "Setting the dialog options");
     if (!request.StartFolder.empty()) {
-        TComPtr<IShellItem> folder;
+        IShellItem* folder = nullptr;
         // A folder the shell cannot resolve leaves the dialog where it would start anyway.
-        if (SUCCEEDED(::SHCreateItemFromParsingName(W(request.StartFolder), nullptr, IID_IShellItem, folder.OutVoid())))
-            dialog->SetFolder(folder.Get());
+        if (SUCCEEDED(::SHCreateItemFromParsingName(W(request.StartFolder), nullptr, IID_IShellItem,
+                                                    reinterpret_cast<void**>(&folder)))) {
+            dialog->SetFolder(folder);
+            folder->Release();
+        }
     }
     if (!request.FileName.empty()) Check(dialog->SetFileName(W(request.FileName)), "Setting the file name");
     if (!request.Title.empty()) Check(dialog->SetTitle(W(request.Title)), "Setting the dialog title");
@@ -146,8 +115,7 @@ TPickResult ShowItemDialog(const TPickRequest& request, std::vector<WideString>&
     if (owner) ::SetActiveWindow(owner);
     if (hr == HRESULT_FROM_WIN32(ERROR_CANCELLED)) return TPickResult::Cancelled;
     Check(hr, "Showing the dialog");
-    chosen =
-        ChosenPaths(dialog.Get(), request.Opening && (request.Options & OptionBit(DialogOption::AllowMultiSelect)));
+    chosen = ChosenPaths(dialog, request.Opening && (request.Options & OptionBit(DialogOption::AllowMultiSelect)));
     return TPickResult::Chosen;
 }
 

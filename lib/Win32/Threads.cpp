@@ -1,5 +1,6 @@
 #include <windows.h>
 #include <process.h>
+#include <bit>
 #include "Foundation/Exceptions.h"
 #include "Foundation/Threads.h"
 
@@ -7,9 +8,7 @@ uint32_t CurrentThreadId() { return ::GetCurrentThreadId(); }
 
 int32_t UsableProcessorCount() {
     DWORD_PTR process = 0, system = 0;
-    int32_t count = 0;
-    if (::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system))
-        for (; process; process &= process - 1) ++count;
+    int32_t count = ::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system) ? std::popcount(process) : 0;
     return count > 0 ? count : 1;
 }
 
