@@ -56,9 +56,12 @@ void ReplaceThroughStagedFile(const WideString& target, const std::function<void
         // names: after a crash the target would be empty.
         FlushFile(staged);
         guard.Close();
+        const uint32_t attributes = FileAPI->GetFileAttributes(target);
         FileAPI->SetFileAttributes(target, FileAttr::Normal);
         if (!FileAPI->ReplaceFile(staged, target)) {
             uint32_t code = GetLastErrorCode();
+            // Read-only again, if it was.
+            if (attributes != FileAttr::Invalid) FileAPI->SetFileAttributes(target, attributes);
             throw EFileAccessError(TPathText{"Cannot replace \"", target, "\": " + SystemErrorText(code)}, code);
         }
     } catch (...) {

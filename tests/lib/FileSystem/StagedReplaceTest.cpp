@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <filesystem>
 #include "FileSystem/FileAPI.h"
+#include "FileSystem/StagedReplace.h"
 #include "FixProcedure.h"
+#include "Foundation/Exceptions.h"
 #include "support/Files.h"
 #include "support/ScratchFolder.h"
 #include "support/Shows.h"
@@ -40,6 +42,23 @@ TEST(StagedFiles, AbandonedOnesAreRemovedHeldOnesKept) {
     EXPECT_FALSE(fs::exists(FsPath(archive + u".nvxfix-new")));
     EXPECT_EQ(ReadBytes(archive + u".nvxfix-new2"), "still being written");
     EXPECT_FALSE(fs::exists(FsPath(archive + u".nvxfix-new3")));
+}
+
+// A replace that fails leaves the target as it was, read-only included.
+TEST(StagedFiles, AFailedReplaceLeavesTheTargetReadOnly) {
+    TScratchFolder scratch;
+    const WideString target = scratch / u"kept.txt";
+    WriteBytes(target, "old");
+    ASSERT_TRUE(FileAPI->SetFileAttributes(target, FileAttr::ReadOnly));
+    TFileHandle held(
+        FileAPI->CreateFile(target, FileAccess::Read, FileShare::Read, nullptr, FileDisposition::OpenExisting, 0));
+    ASSERT_TRUE(held.Valid());
+    EXPECT_THROW(ReplaceThroughStagedFile(target, [](const WideString& staged) { WriteBytes(staged, "new"); }),
+                 EFileAccessError);
+    held.Close();
+    EXPECT_EQ(ReadBytes(target), "old");
+    EXPECT_TRUE(FileAPI->GetFileAttributes(target) & FileAttr::ReadOnly);
+    FileAPI->SetFileAttributes(target, FileAttr::Normal);
 }
 
 }  // namespace
