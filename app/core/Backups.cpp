@@ -5,21 +5,16 @@
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/FileCopier.h"
 #include "Foundation/CaseFolding.h"
-#include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/ScopeExit.h"
 #include "Foundation/SysError.h"
+#include "Foundation/TextUtils.h"
 
 namespace {
 
 // Past this many backups of one show something is wrong (a loop in a
 // script); the user is told instead of filling the disk.
 constexpr int MaxBackups = 999;
-
-WideString Numbered(int n) {
-    std::string digits = std::to_string(n);
-    return u" (" + WideString(digits.begin(), digits.end()) + u")";
-}
 
 [[noreturn]] void BackupFailed(const WideString& backup, uint32_t code, const AnsiString& cause = AnsiString()) {
     TPathText text{"Cannot create backup \"", backup, "\""};
@@ -45,13 +40,12 @@ int BackupNumber(const WideString& name, const WideString& stem, const WideStrin
     return n >= 2 && n <= MaxBackups ? n : 0;
 }
 
-// Calls make with each candidate name until it makes one; make returns
-// false with the last error FileExists or AlreadyExists when the name is
-// taken, and false with another error when it cannot make anything.
+// Calls make with each free name until it makes one; a failure of make
+// other than FileExists or AlreadyExists (a name taken meanwhile) raises.
 WideString FirstFreeName(const WideString& stem, const WideString& suffix,
                          const std::function<bool(const WideString&)>& make) {
     for (int n = 1; n <= MaxBackups; ++n) {
-        WideString name = stem + (n == 1 ? WideString() : Numbered(n)) + suffix;
+        WideString name = stem + (n == 1 ? WideString() : u" (" + IntToStr(n) + u")") + suffix;
         if (FileExists(name) || DirectoryExists(name)) continue;
         if (make(name)) return name;
         uint32_t code = GetLastErrorCode();
@@ -61,10 +55,9 @@ WideString FirstFreeName(const WideString& stem, const WideString& suffix,
 }
 
 // Turns the copier's per-file progress into progress over all bytes. A
-// stop requested through progress (it raises) ends the copy: raised again
-// from the filter the copier calls before each entry, so a tree of many
-// small files stops at the next one, and kept from inside a file's copy,
-// which only a flag can stop, to be raised once the copy returns.
+// stop (progress raises) ends the copy: raised from the filter before each
+// entry, and kept from inside a file's copy, which only a flag can stop,
+// to be raised once the copy returns.
 class TCopyProgress {
 public:
     explicit TCopyProgress(const TFixProgress& progress) : FProgress(progress) {}

@@ -35,16 +35,13 @@ public:
 
 enum class TBundleState { NotAPresentation, NeedsFix, AlreadyFixed };
 
-// NotAPresentation without both the marker and the viewer. A folder on the
-// viewer's way that is a link raises EFileAccessError: the viewer is
-// written only inside the bundle, and a link could lead anywhere. Twins of
-// the viewer need a fix, which leaves one.
+// NotAPresentation without both the marker and the viewer. A link on the
+// viewer's way raises EFileAccessError: it could lead out of the bundle.
+// Twins of the viewer need a fix, which leaves one.
 TBundleState JudgeBundle(TBundleView& view, TResourceStream& payload);
 
-// What the fix sees of a bundle and cannot mend, each a line for the user:
-// a program of the bundle that no current Mac starts, or only through
-// Rosetta; and, when the fix changes the viewer of a signed show, that
-// macOS will call it damaged, with what to do about it on the Mac.
+// A line each for what the fix cannot mend: a program no current Mac starts
+// (or only through Rosetta), and a signed show whose viewer changes.
 std::vector<AnsiString> BundleNotes(TBundleView& view, const WideString& bundleName, bool viewerChanged);
 
 // Whether the first bytes of a file (or its place, right in a Contents/MacOS

@@ -1,7 +1,6 @@
 #include "FixDispatch.h"
 #include "FileSystem/FileAPI.h"
 #include "Foundation/CaseFolding.h"
-#include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
 

@@ -1,6 +1,6 @@
-// What both front ends do with a path they are given rather than asked for
-// in one mode (a drop, the command line): a folder is fixed in the folder
-// mode, a .zip archive in the ZIP mode; and how the ends of several add up.
+// A path given rather than asked for in one mode (a drop, the command
+// line): a folder is fixed in the folder mode, a .zip archive in the ZIP
+// mode; and how the ends of several add up.
 #pragma once
 #include <exception>
 #include <functional>
@@ -42,8 +42,8 @@ struct TPathEnd {
     const std::exception* Failure;
 };
 
-// What every front end tells its user while paths are fixed: each one
-// implements all of it, so that no outcome, note or failure goes unsaid.
+// What every front end tells while paths are fixed; all of it is pure
+// virtual, so that no outcome, note or failure goes unsaid.
 class TFixListener {
 public:
     virtual ~TFixListener() = default;
@@ -55,7 +55,6 @@ public:
 
 using TPathFix = std::function<TFixResult(const WideString& path, const TFixProgress& progress)>;
 
-// Fixes the paths one after another with fix, tells the listener of each
-// and counts them. A failure of one does not keep the next from being
-// fixed; EAbort (a stop, or an assertion already reported) ends them all.
+// Fixes the paths in turn, telling and counting each. A failure does not
+// stop the next; EAbort (a stop, or an assertion reported) ends them all.
 TFixTally FixPaths(const std::vector<WideString>& paths, const TPathFix& fix, TFixListener& listener);

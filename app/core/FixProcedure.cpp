@@ -246,11 +246,9 @@ void CheckWritable(const WideString& archive) {
             TPathText{"Cannot fix \"", archive, "\": it cannot be written (" + SystemErrorText(code) + ")"}, code);
 }
 
-// What the archive's bundle asks for: Refused or AlreadyFixed, or, when it
-// needs a fix, no outcome yet (newViewer: the viewer is to be written). The
-// check of every entry is waited for only then, and gives the modes the
-// fix plans; a show whose viewer is the carried one and whose programs
-// lack nothing needs no fix after all. A show that needs a viewer and no
+// Refused or AlreadyFixed, or no outcome yet when the bundle needs a fix
+// (newViewer: the viewer is to be written). Only then is the check waited
+// for, where it gives the modes to plan; a show that needs a viewer and no
 // modes is written while the check goes on (Rewrite waits for it).
 TFixResult Prepared(TShowArchive& show, const WideString& archive, TResourceStream& payload, TFixMode mode,
                     const TFixProgress& progress, bool& newViewer) {

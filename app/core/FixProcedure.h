@@ -1,8 +1,6 @@
-// The fix itself, shared by every front end: check that a bundle holds a
-// presentation and write the carried viewer over the old one, in a folder
-// or in an archive.
+// The fix every front end shares: the carried viewer written over a
+// presentation's old one, in a folder or in an archive.
 #pragma once
-#include <functional>
 #include <vector>
 #include "BundleRules.h"
 #include "FixProgress.h"
@@ -20,8 +18,7 @@ inline constexpr char NeedsFixing[] = "Needs fixing";
 inline constexpr char Restored[] = "Restored";
 // Every backup there is (if any) holds a fixed show: nothing changed.
 inline constexpr char NothingToRestore[] = "Nothing to restore";
-// The backup a restore would take cannot be read whole or holds no
-// presentation: nothing changed.
+// The backup a restore would take is unreadable or holds no presentation.
 inline constexpr char BackupDamaged[] = "Backup damaged";
 }  // namespace FixOutcome
 
@@ -37,30 +34,25 @@ struct TFixResult {
     WideString Backup;   // the backup this fix made, or the one a restore took; empty when none
     // Where a restore kept the fixed show it replaced.
     WideString Kept;
-    // The bundle fixed inside an archive, when it is not named after the
-    // archive; empty otherwise.
+    // The bundle fixed inside an archive, when not named after the archive.
     WideString Bundle;
     // The backup has the name the user expects (Show.bak.zip, Show.app.bak).
     bool UsualBackupName = false;
     // Programs given back the execute permission lost on the way through
     // Windows; after a check, those that lack it.
     int32_t Programs = 0;
-    // The viewer is (or, after a check, would be) written anew: a fix that
-    // is not only the execute permission.
+    // The viewer is (or, after a check, would be) written anew.
     bool NewViewer = false;
-    // What the show still needs that the fix cannot give, one line each
-    // (BundleRules.h); said after the outcome.
+    // What the show needs that the fix cannot give (BundleRules.h).
     std::vector<AnsiString> Notes;
     bool operator==(const char* outcome) const { return Outcome == outcome; }
 };
 
-// Whether an outcome line names a backup of the usual name too; one of
-// another name, and a bundle not named after its archive, are always named.
+// Whether an outcome line names a backup of the usual name too.
 enum class TBackupMention { Always, WhenUnusual };
 
-// The outcome as a line for the user: "Done! (execute permission restored
-// on 3 programs; backup: Show.bak (2).zip)"; the notes are not in it.
-// The window keeps its line short ("Done!") when nothing is unexpected.
+// The outcome as a line for the user, notes left out: "Done! (execute
+// permission restored on 3 programs; backup: Show.bak (2).zip)".
 WideString DescribeFix(const TFixResult& result, TBackupMention mention = TBackupMention::Always);
 // The line and, after it, each note on a line of its own ("Note: ...").
 WideString DescribeFixAndNotes(const TFixResult& result, TBackupMention mention, const WideString& lineBreak);
@@ -69,43 +61,35 @@ WideString DescribeFixAndNotes(const TFixResult& result, TBackupMention mention,
 WideString ViewerPath(const WideString& bundleFolder);
 WideString MarkerPath(const WideString& bundleFolder);
 
-// What the user picked, where it really is: a link is followed (and stays
-// a link), and ".." after a link means what the system means by it. Raises
-// when it is not there.
+// What the user picked, links followed as the system follows them (".."
+// after a link included); raises when it is not there.
 WideString PickedPath(const WideString& given);
 
 // What the bundle rules make of a bundle folder as it is now.
 TBundleState JudgeBundleFolder(const WideString& bundleFolder);
 
-// Writes the payload over the viewer of a bundle folder that holds a
-// presentation; nothing is backed up. Returns FixOutcome::Done, Refused or
-// AlreadyFixed (the viewer holds the payload: nothing is written); failures
-// raise and leave the old viewer in place, and a folder on the viewer's way
-// that is a link is refused with an error.
+// Writes the payload over the viewer of a bundle folder, without a backup:
+// FixOutcome::Done, Refused or AlreadyFixed. Failures raise and leave the
+// old viewer in place; a link on the viewer's way is refused.
 AnsiString FixPresentation(const WideString& bundleFolder);
 
-// Folder mode: a folder that is no presentation, or that needs neither the
-// payload nor execute permission for its programs (POSIX), is left alone;
-// otherwise it is backed up to a new <folder>.bak (or "<folder>.bak (2)",
-// ...) and fixed. A backup that fails raises before anything in the bundle
-// changes; a progress event that raises stops the fix there. A picked link
-// is followed.
+// Folder mode: a folder that needs neither the payload nor execute
+// permission for its programs is left alone; otherwise it is backed up
+// (Backups.h) and fixed. A failed backup raises before the bundle changes;
+// a progress event that raises stops the fix there.
 TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progress = {}, TFixMode mode = TFixMode::Fix);
 
-// ZIP mode: the archive is read once. One that is damaged, holds no
-// presentation, is already fixed or cannot be replaced is left alone;
-// otherwise every entry is checked against its checksum (on the zipper's
-// number of workers), <name>.zip is backed up to a new <name>.bak.zip (or
-// "<name>.bak (2).zip", ...), the viewer entry alone is written anew in a
-// staged copy, entries without Unix modes get them (ShowArchive.h), and the
-// copy takes the archive's place with its owner, permissions and
-// attributes. A failure anywhere leaves the archive unchanged and removes
-// the backup this fix made. A picked link is followed and stays a link.
+// ZIP mode: an archive that is damaged, holds no presentation, is already
+// fixed or cannot be replaced is left alone. Otherwise every entry is
+// checked, the archive is backed up (Backups.h), and a staged copy with the
+// viewer entry written anew and Unix modes given (ShowArchive.h) takes its
+// place with its owner, permissions and attributes. A failure anywhere
+// leaves the archive unchanged and removes the backup this fix made. A
+// picked link is followed and stays a link.
 TFixResult FixBundleArchive(const WideString& archive, const TFixProgress& progress = {},
                             TFixMode mode = TFixMode::Fix);
 
-// ZIP mode on a working copy of the picked archive (a browser's file, seen
-// through a copy-on-write view): the same road without the backup and the
-// staged copy, since the picked file stays the original; the archive given
-// is changed in place and put back as it was on any failure.
+// ZIP mode on a working copy (a browser's file): no backup and no staged
+// copy, since the picked file stays the original; the copy is changed in
+// place and put back as it was on any failure.
 TFixResult FixBundleArchiveInPlace(const WideString& archive, const TFixProgress& progress = {});

@@ -29,8 +29,6 @@ TBackupCheck CheckOf(TBundleState state) {
     return {TBackupState::Sound, {}};
 }
 
-TBackupCheck CheckFolderBackup(const WideString& backup) { return CheckOf(JudgeBundleFolder(backup)); }
-
 // Every entry against its checksum, as a fix checks an archive before it
 // takes it; failing reads of the disk are failures, not damage.
 TBackupCheck CheckArchiveBackup(const WideString& backup, const TFixProgress& progress) {
@@ -70,7 +68,8 @@ TFixResult ChooseBackup(const std::vector<WideString>& backups,
 
 TFixResult RestoreFolder(const WideString& folder, const TFixProgress&) {
     const WideString show = ExcludeTrailingBackslash(PickedPath(folder));
-    TFixResult result = ChooseBackup(BackupsOf(show, true), CheckFolderBackup);
+    TFixResult result = ChooseBackup(BackupsOf(show, true),
+                                     [](const WideString& backup) { return CheckOf(JudgeBundleFolder(backup)); });
     if (result != FixOutcome::Restored) return result;
     result.Kept = MoveToBackupName(show);
     if (!FileAPI->MoveFile(result.Backup, show, 0)) {

@@ -1,6 +1,5 @@
-// A ZIP archive as the fix sees it: opened and read once, its entries
-// known by their names as a Mac compares them (without case, under
-// canonical decomposition) on every host, its presentation bundle found,
+// A ZIP archive as the fix sees it: read once, its entries known by their
+// names as a Mac compares them (case folded, decomposed), its bundle found,
 // judged, checked and fixed.
 #pragma once
 #include <memory>
@@ -21,15 +20,12 @@ TRef<TFileStream> OpenArchiveForReading(const WideString& path);
 
 class TShowArchive {
 public:
-    // Reads the directory of the archive held in stream (borrowed) and
-    // refuses an archive that cannot be read whole; path names it in
-    // messages, and its base name is the bundle expected. Then begins the
-    // check of every entry on workers (ZipEntryChecks.h), which also takes
-    // the first bytes of the entries that lack modes, so that the judgement
-    // runs meanwhile. Nothing in the archive changes in between.
+    // Reads the directory in stream (borrowed), refusing an archive that
+    // cannot be read whole (path names it), and begins the check of every
+    // entry on workers (ZipEntryChecks.h), which also takes the first bytes
+    // of the entries that lack modes, while the judgement runs.
     TShowArchive(TStream* stream, const WideString& path, int32_t workers, TArchiveReaderSource openReader);
-    // The archive file at path as file holds it, checked on the zipper's
-    // number of workers, each reading the file through a handle of its own.
+    // Checked on the zipper's number of workers, each with a handle of its own.
     TShowArchive(TStream* file, const WideString& path);
     ~TShowArchive();
     TShowArchive(const TShowArchive&) = delete;
@@ -43,27 +39,23 @@ public:
     // Of the judged bundle, before it changes (BundleRules.h).
     std::vector<AnsiString> Notes(bool viewerChanged);
 
-    // Entries made where files have no Unix modes (Windows' own zipper and
-    // most others there): a Mac unpacks them without execute permission.
+    // Entries without Unix modes, which a Mac unpacks without execute
+    // permission.
     bool LacksModes() const { return !FModeless.empty(); }
 
     // Once; later calls have nothing to wait for.
     void FinishCheck(const TFixProgress& progress);
-    // Plans Unix modes for the entries without them, once checked: 0755
-    // for programs (BundleRules.h), 0644 for other files, 0755 for folders;
-    // entries that carry Unix modes are never touched, nor the viewer the
-    // fix writes anew (newViewer). Returns the programs among them; the next
-    // Rewrite writes the modes, in the directory only.
+    // Plans Unix modes for the entries without them (not the viewer a new
+    // one replaces): 0755 for programs (BundleRules.h) and folders, 0644
+    // for other files; the programs among them. Rewrite writes them.
     int32_t GiveModes(bool newViewer);
 
-    // Writes the archive anew in stream, which holds the bytes it was read
-    // from (the archive itself, or a copy), through the archive's save: with
-    // newViewer, payload over the judged bundle's viewer entry (which keeps
-    // its name, place and comment, and becomes a Unix program with a fresh
-    // time), its twins and its stale AppleDouble file gone; and the modes
-    // given. Every other entry keeps its bytes. The entries that change are
-    // waited for before they do, the rest of the check before the directory
-    // is written. The archive is spent afterwards.
+    // Saves the archive anew in stream, which holds the bytes it was read
+    // from: with newViewer, payload in the viewer entry (kept in name,
+    // place and comment; a Unix program with a fresh time), its twins and
+    // its stale AppleDouble file gone; and the modes given. Other entries
+    // keep their bytes. The check is waited for before the entries that
+    // change do, the rest before the directory. The archive is spent after.
     void Rewrite(TStream* stream, bool newViewer, TResourceStream& payload, const TFixProgress& progress);
 
 private:

@@ -9,6 +9,7 @@
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
+#include "Foundation/TextUtils.h"
 
 namespace {
 
@@ -169,8 +170,7 @@ private:
 };
 
 WideString Count(int32_t n, const char* one, const char* many = nullptr) {
-    const std::string digits = std::to_string(n);
-    return WideString(digits.begin(), digits.end()) + u" " + AnsiToWide(n == 1 || !many ? one : many);
+    return IntToStr(n) + u" " + AnsiToWide(n == 1 || !many ? one : many);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
-// Runs over whole trees of shows: finding every bundle folder and ZIP
-// archive below the folders given, never what fixes leave beside a show
-// (backups, staged files), never inside a bundle and never through a link;
-// then fixing each in turn and counting the run.
+// Runs over whole trees: every show below the folders given, never what
+// fixes leave beside one, never inside a bundle or through a link, fixed in
+// turn and counted.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -42,17 +41,14 @@ struct TRunTally {
     int32_t Unreadable = 0;
 };
 
-// Every show below each root, in name order within a folder. A root is
-// followed where it is a link, and is a show itself when it is a bundle or
-// anything but a folder (the fix then says what is wrong with it). A
-// folder is a bundle when its name ends in ".app" or it holds a
-// presentation's marker or viewer: a show unless it has a backup's name,
-// and never searched.
+// Every show below each root, in name order within a folder. A root link
+// is followed; a root that is a bundle or no folder is a show itself. A
+// bundle (a folder named ".app" or holding a marker or viewer) is a show
+// unless it has a backup's name, and is never searched.
 std::vector<TFoundShow> FindShows(const std::vector<WideString>& roots, TRunListener& listener, TRunTally& tally);
 
-// Finds the shows below the roots, then fixes each with fix as FixPaths
-// does; an archive fix refuses holds no presentation and is counted, not
-// told.
+// Fixes the shows FindShows finds as FixPaths does; an archive refused
+// holds no presentation and is counted, not told.
 TRunTally FixTrees(const std::vector<WideString>& roots, const TPathFix& fix, TRunListener& listener);
 
 // "300 shows: 250 fixed, 10 already fixed, 40 restored permissions, 0

@@ -1,8 +1,6 @@
-// The page's way into the core: fixes a working copy of the archive the
-// user picked, in place; no backup, since the picked file on the user's
-// disk stays as it was. Runs in a Web Worker.
+// The page's way into the core, in a Web Worker: fixes a working copy of
+// the picked archive in place; the picked file itself stays as it was.
 #include <emscripten.h>
-#include <string>
 #include "Archivers/Zip/FileZipper.h"
 #include "FileSystem/FileAPI.h"
 #include "FixDispatch.h"

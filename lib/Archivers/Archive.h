@@ -1,7 +1,6 @@
-// The format-neutral archive model: a tree of items mirroring an archive's
-// contents, the marks that say what the next operation does with each item,
-// progress counters, and the callback through which an archive talks to
-// its user. Concrete archive kinds derive from TArchive.
+// The format-neutral archive model: a tree of items with marks for the next
+// operation, progress counters, and the callback through which an archive
+// talks to its user.
 #pragma once
 #include <functional>
 #include <initializer_list>
@@ -67,8 +66,7 @@ public:
     uint64_t Size = 0;
     uint64_t PackedSize = 0;
     TCompactTime ModifiedTime, AccessedTime, CreatedTime;
-    // Size of the data the user will supply when the item is added; -1
-    // when unknown.
+    // Of the data the user supplies when the item is added; -1 when unknown.
     int64_t SourceSize = -1;
     // Both exist only for folders.
     TRef<TObjectList> Items;

@@ -1,7 +1,5 @@
-// Modes and names of archive entries: the Unix modes through which a
-// presentation packed on a Mac keeps its programs and links, the three
-// spellings of a path (archive tree, file system, stored), and the names
-// refused as unsafe.
+// Modes and names of archive entries: the Unix modes that keep programs and
+// links, the three spellings of a path, and the names refused as unsafe.
 #pragma once
 #include <string_view>
 #include "Foundation/Types.h"

@@ -8,7 +8,6 @@
 #include "Archivers/Zip/ZipEntryChecks.h"
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/Paths.h"
-#include "Foundation/CodePages.h"
 #include "Foundation/SysError.h"
 #include "Streams/FileStream.h"
 
@@ -85,10 +84,6 @@ void SetTimesOf(const TFile& file, TArchItem* item) {
     }
 }
 
-TRef<TFileStream> OpenForReading(const WideString& zipPath) {
-    return MakeRef<TFileStream>(zipPath, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
-}
-
 }  // namespace
 
 TRef<TZipArchive> TFileUnzipper::OpenChecked(const WideString& zipPath, TStream* file) {
@@ -111,7 +106,8 @@ TRef<TZipArchive> TFileUnzipper::OpenChecked(const WideString& zipPath, TStream*
 void TFileUnzipper::Unzip(const WideString& zipPath, const WideString& destFolder) {
     DestFolder = IncludeTrailingBackslash(destFolder);
     FMadeFolders.clear();
-    TRef<TFileStream> file = OpenForReading(zipPath);
+    TRef<TFileStream> file =
+        MakeRef<TFileStream>(zipPath, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
     TRef<TZipArchive> archive = OpenChecked(zipPath, file.Get());
     CheckFreeSpace(archive.Get(), DestFolder);
     MakeFolder(DestFolder);

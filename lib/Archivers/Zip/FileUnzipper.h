@@ -1,8 +1,6 @@
-// Extracts every entry of a ZIP file into a folder, recreating the entries'
-// folders below it. Entry names that could reach outside the folder or that
-// the file system cannot hold are refused before anything is written, and
-// so are entries that cannot be unpacked (password-protected, unknown
-// method), naming the entry.
+// Extracts every entry of a ZIP file below a folder. Names that reach
+// outside it or that the file system cannot hold, and entries that cannot be
+// unpacked, are refused before anything is written, naming the entry.
 #pragma once
 #include <set>
 #include "Archivers/Archive.h"
@@ -13,15 +11,13 @@ class TFileUnzipper : public TRefObject {
 public:
     // The destination folder with a trailing separator.
     WideString DestFolder;
-    // Set by Unzip when the central directory was missing or damaged and
-    // the entries were found by scanning for local headers: they carry no
-    // modes, and entries past the damage are missing.
+    // Set by Unzip when the entries come from a scan of the local headers:
+    // without modes, and perhaps incomplete.
     bool DirectoryRecovered = false;
     // Progress of the whole extraction, in bytes.
     TArchiveProgressEvent OnProgress;
 
-    // Makes destFolder when it is missing (a relative path counts from the
-    // current folder).
+    // Makes destFolder when it is missing.
     void Unzip(const WideString& zipPath, const WideString& destFolder);
     void ExtractItem(TArchiveCallBack* callback, TStream* stream);
 

@@ -62,10 +62,9 @@ void TFileZipper::Zip(const WideString& zipPath, const WideString& folder, bool 
     ZipFolders(zipPath, {folder}, withFolderName);
 }
 
-// Depth first, each folder before what it holds, in the order of the
-// names: the same on every file system. A link to a folder is kept as a
-// link: followed, it would store its contents twice, or without end for a
-// loop.
+// Depth first, each folder before what it holds, in name order: the same on
+// every file system. A link to a folder stays a link: followed, it would
+// store its contents twice, or without end for a loop.
 void TFileZipper::CollectEntries(const WideString& folder, std::vector<TSource>& sources) {
     TRef<TObjectList> listing = MakeRef<TObjectList>();
     std::vector<TSource> children;
@@ -115,7 +114,6 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
 
     TRef<TDefaultCallBack> callback = MakeRef<TDefaultCallBack>();
     callback->OnPackItem = [this](TArchiveCallBack* sender, TStream* stream) { PackItem(sender, stream); };
-    if (OnSaveProgress) callback->TotalProgress->OnChange = OnSaveProgress;
     TRef<TWorkerFedArchive> archive = MakeRef<TWorkerFedArchive>(this);
     archive->CallBack = callback.Get();
     TScopeExit dropIndex([this] {

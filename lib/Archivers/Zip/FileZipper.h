@@ -1,11 +1,8 @@
-// Packs every file below one or more folders into a new ZIP file, one
-// Deflate entry per file and a folder entry per folder; a link to a folder
-// inside them becomes a link entry, not followed. The ZIP file is written
-// beside its place and put there when whole: on a failure or a stop it
-// stays as it was, and the failure reaches the caller.
-// Files are packed on worker threads, one file per worker; the archive is
-// byte for byte the one a single worker writes, and events come from the
-// caller's thread.
+// Packs every file below folders into a new ZIP file: a Deflate entry per
+// file, a folder entry per folder, a link entry per link to a folder. The
+// file is staged and put in place when whole, so a failure or a stop leaves
+// it as it was. Worker threads pack a file each; the archive is byte for
+// byte what one worker writes, and events come from the caller's thread.
 #pragma once
 #include <functional>
 #include <map>
@@ -19,9 +16,8 @@ class TFileZipper;
 class TPackWorkers;
 class TZipArchive;
 
-// The workers a new zipper packs with: the processors the process may use,
-// at most MaxZipWorkers, unless set for the whole run (SetDefaultZipWorkers,
-// 0 goes back to the processors).
+// The workers a new zipper packs with: the usable processors, at most
+// MaxZipWorkers, unless set for the run (0 goes back to the processors).
 constexpr int32_t MaxZipWorkers = 8;
 int32_t DefaultZipWorkers();
 void SetDefaultZipWorkers(int32_t count);
@@ -35,12 +31,9 @@ public:
     // Full paths of the files to pack; each string's object is its item.
     TRef<TStringList> Files;
     TZipperProgressEvent OnProgress;
-    // Progress of the whole save, in bytes.
-    TArchiveProgressEvent OnSaveProgress;
     // 1 packs on the caller's thread.
     int32_t Workers;
-    // Packed data the workers keep in memory for the writer, beyond the file
-    // being written; the rest waits in spill files in a working folder.
+    // Packed data waiting in memory for the writer; the rest spills to files.
     size_t WaitingMemory = 4 << 20;
 
     // Names for withFolderName at the call sites.
@@ -64,8 +57,7 @@ private:
         TByteString LinkTarget = {};  // as stored: UTF-8, '/' separated
     };
     void CollectEntries(const WideString& folder, std::vector<TSource>& sources);
-    // Fills the archive's tree; names the tree cannot place are refused
-    // here, before any file is written.
+    // Fills the archive's tree, refusing names it cannot place.
     void AddEntries(TZipArchive* archive, const std::vector<TSource>& sources, const WideString& base);
     // Writes the source data of Files[index]: the file's bytes, or the
     // path a link points at.
@@ -77,7 +69,6 @@ private:
 
     // Items with their indexes in Files, by item, for the length of a zip.
     std::vector<std::pair<const TArchItem*, int32_t>> FIndexOf;
-    // The links among Files, by index, with the path each points at as
-    // stored (UTF-8, '/' separated).
+    // The links among Files by index, with their stored targets.
     std::map<int32_t, TByteString> FLinks;
 };

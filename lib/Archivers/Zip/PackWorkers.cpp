@@ -1,7 +1,6 @@
 #include "Archivers/Zip/PackWorkers.h"
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/TempFolders.h"
-#include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/ScopeExit.h"
 #include "Foundation/TextUtils.h"
@@ -198,15 +197,13 @@ TPackWorkers::TPacked TPackWorkers::CopyPacked(int32_t index, TStream* dest, con
             FWriting = index + 1;
             FMonitor.NotifyAll();
             auto unlocked = Unlocked(FMonitor);
-            if (!spillPath.empty()) WriteSpill(spillPath, dest);
+            if (!spillPath.empty()) {
+                PackFileInto(spillPath, dest);
+                DeleteFile(spillPath);
+            }
             return result;
         } else {
             FMonitor.Wait();
         }
     }
-}
-
-void TPackWorkers::WriteSpill(const WideString& path, TStream* dest) {
-    PackFileInto(path, dest);
-    DeleteFile(path);
 }

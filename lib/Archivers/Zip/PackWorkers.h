@@ -1,9 +1,7 @@
-// Packs files on worker threads ahead of an archive's writer, one file per
-// worker at a time, and hands each file's packed data to the writer in the
-// files' order. A file is packed by itself with the writer's packer and
-// level, so its bytes do not depend on the worker that packed it.
-// Memory stays bounded: packed data waiting for the writer beyond a shared
-// budget goes to a spill file in a working folder of its own.
+// Packs files on worker threads ahead of an archive's writer, a file per
+// worker, with the writer's packer and level, and hands the packed data over
+// in the files' order: the bytes do not depend on the worker. Packed data
+// waiting beyond a shared budget goes to a spill file.
 #pragma once
 #include <atomic>
 #include <deque>
@@ -14,7 +12,6 @@
 #include <vector>
 #include "Compression/PackStream.h"
 #include "FileSystem/TempFolders.h"
-#include "Foundation/Lists.h"
 #include "Foundation/Threads.h"
 
 // Copies the whole file at path into stream; a file that gives fewer bytes
@@ -38,9 +35,8 @@ public:
     // workers' threads.
     using TSource = std::function<void(int32_t index, TStream* stream)>;
 
-    // count: the files, 0 to count - 1; waitingBudget: packed data the
-    // workers together keep in memory for the writer, beyond the file being
-    // written.
+    // count: the files, 0 to count - 1; waitingBudget: packed data kept in
+    // memory for the writer beyond the file being written.
     TPackWorkers(int32_t count, TSource source, const TPackStreamClass* packer, int8_t level, int32_t workers,
                  size_t waitingBudget);
     // Stops the workers, waits for them and removes every spill file.
@@ -72,7 +68,6 @@ private:
     bool Deliver(int32_t index, std::vector<uint8_t>& bytes, int64_t sourceDone);
     void Finish(int32_t index, const TPacked& result, const WideString& spillPath);
     void Fail(std::exception_ptr error);
-    void WriteSpill(const WideString& path, TStream* dest);
 
     int32_t FCount;
     TSource FSource;

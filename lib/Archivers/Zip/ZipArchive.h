@@ -1,7 +1,6 @@
-// The ZIP kind of archive: opens a ZIP held in a stream, extracts marked
-// entries through the callback, and saves changes back into the same stream
-// in place (removed blocks cut out, new data appended), undoing the cut when
-// the save fails. It works on the streams it is given and opens no files.
+// The ZIP kind of archive, on a stream it is given: extracts marked entries
+// through the callback and saves changes in place (removed blocks cut out,
+// new data appended), undone when the save fails.
 #pragma once
 #include <map>
 #include <vector>
@@ -15,8 +14,7 @@
 #include "Streams/FilterStream.h"
 #include "Streams/StreamUtil.h"
 
-// "compression method <n>", with the method's name where other tools
-// write it, for a message a user can look up.
+// "compression method <n>", with the name other tools give it.
 AnsiString ZipMethodText(uint16_t method);
 
 class TZipArchive : public TArchive {
@@ -27,9 +25,8 @@ public:
 
     TZipArchive();
 
-    // The directory as read, or as the last save wrote it. Its entries are
-    // changed through the archive (ReplaceEntry, SetEntryMode, the tree's
-    // marks), not field by field.
+    // The directory as read or last saved; its entries are changed through
+    // the archive (ReplaceEntry, SetEntryMode, the tree's marks).
     TZipStructure* Structure() const { return FStructure.Get(); }
     // A save encrypts what it writes. Nothing in the program sets it.
     bool Encrypt = false;
@@ -43,21 +40,18 @@ public:
     // A folder entry for path, marked for adding; none when the path
     // cannot be placed.
     TArchItem* AddFolderEntry(const WideString& path);
-    // The next save writes size bytes of new data for entry (from the
-    // callback's OnPackItem), dated time, as a Unix file of mode; the entry
-    // keeps its name, place and comment, and loses its extra fields.
+    // The next save writes size bytes of new data (OnPackItem) for entry,
+    // dated time, as a Unix file of mode; name, place and comment stay.
     void ReplaceEntry(TZipItem* entry, int64_t size, const TSystemTime& time, uint32_t unixMode);
-    // The next save gives entry this Unix mode in its directory record
-    // alone, above the MS-DOS attribute bits, as Unix zippers keep them.
+    // The next save gives entry this Unix mode in its directory record,
+    // above the MS-DOS attribute bits.
     void SetEntryMode(TZipItem* entry, uint32_t unixMode);
     void Open() override;
-    // Raises EArchiveAbort "User aborted" when the user stops, and also after
-    // an entry whose header or CRC was reported bad to a callback that did
-    // not handle it (Aborted set), the last entry included.
+    // Raises EArchiveAbort "User aborted" on a stop, and after an entry
+    // whose bad header or CRC the callback left unhandled (Aborted set).
     void Extract() override;
-    // Extracts these file entries, marked or not, in this order, marks
-    // unchanged. Entries of another archive's structure may be given when
-    // this one reads the same bytes through a stream of its own.
+    // Extracts these file entries in this order, marks unchanged; they may
+    // be another archive's over the same bytes.
     void ExtractEntries(const std::vector<TZipItem*>& entries);
     // On any failure the stream regains its earlier bytes and length, the
     // old directory stays in force, and the failure is raised again. A
@@ -71,9 +65,9 @@ public:
     // their local headers finished in place, then the directory follow at
     // the end. Only the rollback of a failed save reads back what it wrote.
     void Save(int level) override;
-    // Called by a save after the new entries, before the directory: what
-    // it raises fails the save. The old directory's entries are freed only
-    // after it, so that readers still going through them can be waited for.
+    // Called by a save before the directory: what it raises fails the save.
+    // The old entries are freed after it, so that their readers can be
+    // waited for.
     std::function<void()> BeforeDirectory;
     void Clear() override;
 
@@ -84,30 +78,27 @@ public:
     virtual void UnpackProgress(TStream* stream);
     // The structure's item factory.
     virtual TArchItem* CreateItem(const WideString& path, bool isFolder);
-    // Data packed ahead of the save, with the packer and level the save
-    // uses: an override writes the item's packed data at dest and gives its
-    // CRC and unpacked size, or returns false to have the item packed here.
-    // Not asked when the save encrypts.
+    // Data packed ahead with the save's packer and level: an override
+    // writes it at dest with its CRC and unpacked size, or returns false to
+    // have the item packed here. Not asked when the save encrypts.
     virtual bool CopyPackedItem(TArchItem* item, TStream* dest, uint32_t& crc, uint64_t& size);
 
-    // The pack or unpack class registered for a ZIP method; none when the
-    // program has none.
+    // The class registered for a ZIP method; none when there is none.
     const TPackStreamClass* Packer(uint16_t method) const;
     const TUnpackStreamClass* Unpacker(uint16_t method) const;
 
     // For encrypted entries; only tests set one.
     void SetPassword(const WideString& password) { FPassword = password; }
 
-    // The entries come from a scan of the local headers (the directory was
-    // missing or damaged), without attributes and perhaps incomplete.
+    // The entries come from a scan of the local headers: without
+    // attributes, perhaps incomplete.
     bool DirectoryRecovered() const { return FStructure->Recovered(); }
 
 protected:
     void Dispose() override;
     // Bytes of the operation done so far: the base of the total progress.
     uint64_t BytesDone = 0;
-    // One marked file entry; a subclass may catch what it raises and let
-    // the extraction go on with the next.
+    // One marked file entry; a subclass may catch what it raises.
     virtual void ExtractMarkedEntry(TZipItem* entry) { ExtractEntry(entry); }
 
 private:
@@ -154,9 +145,8 @@ private:
     // During an extraction: the archive stream, ending where the current
     // entry's packed data ends.
     TRef<TBoundedStream> FDataWindow;
-    // During an extraction: where the archive stream stands after the entry
-    // extracted last, as its data window counted; -1 when not known. The
-    // next local header, usually right there, is read without a seek.
+    // During an extraction: where the stream stands after the last entry,
+    // -1 when not known; the next local header there is read without a seek.
     int64_t FStreamAt = -1;
     // Present during an extraction, and during a save that encrypts.
     TRef<TZipPasswordStream> FPasswordStream;

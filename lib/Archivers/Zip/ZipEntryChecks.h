@@ -1,7 +1,5 @@
-// What reading a whole ZIP archive takes, checked before anything is done
-// with it: a sound directory, safe names, entries that can be unpacked, and
-// then every entry's data against its checksum and size. The unzipper and
-// the fix raise the same errors for the same damage.
+// The checks of a whole ZIP archive before anything is done with it, so that
+// the unzipper and the fix raise the same errors for the same damage.
 #pragma once
 #include <functional>
 #include <memory>
@@ -17,20 +15,17 @@ class TZipStructure;
 // "\"<zipPath>\" is not a ZIP archive", or the bare cause without a path.
 void CheckHoldsArchive(const TZipStructure* structure, TStream* stream, const WideString& zipPath);
 
-// Refuses, naming the entry, an archive the caller cannot read whole: one
-// whose directory is missing or damaged (when a sound one is required), an
-// entry name that could reach outside a folder it is extracted into, and an
-// entry that is password-protected or uses a method the program lacks.
-// Names no file system could give a file are no reason to refuse here.
+// Refuses, naming the entry, an archive that cannot be read whole: its
+// directory damaged (when a sound one is required), a name that reaches
+// outside the folder, an entry encrypted or of a method the program lacks.
 void CheckArchiveReadable(TZipArchive* archive, const WideString& zipPath, bool requireSoundDirectory);
 
 // Callbacks that raise EArchiveBroken, naming the entry, for a wrong
 // checksum or a missing local header.
 void RaiseOnEntryErrors(TDefaultCallBack* callback);
 
-// Copies an entry's unpacked data (stream, as the archive hands it out) to
-// out: its recorded size, no more, and data that ends early or does not
-// inflate raises EArchiveBroken naming the entry.
+// Copies an entry's recorded size of data from stream to out; data that
+// ends early or does not inflate raises EArchiveBroken naming the entry.
 void CopyEntryData(TArchItem* item, TStream* stream, TStream* out);
 
 // Told how many of the bytes of all entries have been checked.
@@ -38,20 +33,16 @@ using TCheckProgress = std::function<void(uint64_t done, uint64_t total)>;
 // A stream of its own over the archive's bytes, for one worker.
 using TArchiveReaderSource = std::function<TRef<TStream>()>;
 
-// The first bytes of entries (up to HeadSize of each), by entry: the check
-// fills in the entries put in before it starts.
+// The first HeadSize bytes of each entry put in before the check starts.
 using TEntryHeads = std::unordered_map<const TZipItem*, std::string>;
 constexpr size_t HeadSize = 8;
 
-// Unpacks every file entry of an opened archive into nothing, comparing
-// its data with its checksum and size, and raises what the first damaged
-// entry (in the directory's order) raises, whatever the number of workers.
-// More than one worker each read through a stream from openReader on a
-// thread of their own, begun at once, while the caller goes on; one reads
-// the archive's own stream on the caller's thread, in Finish. The archive
-// and heads are borrowed and stay as they are until Finish, but for the
-// entries WaitFor has given back (a save copies the records it moves, and
-// frees the old ones only as it ends).
+// Unpacks every file entry into nothing against its checksum and size, and
+// raises what the first damaged entry in the directory's order raises,
+// whatever the number of workers. Several workers read through streams from
+// openReader on threads of their own while the caller goes on; one reads
+// the archive's stream in Finish. The archive and heads are borrowed and
+// stay as they are until Finish, but for the entries WaitFor gave back.
 class TEntryCheck {
 public:
     TEntryCheck(TZipArchive* archive, int32_t workers, TArchiveReaderSource openReader, TEntryHeads* heads = nullptr);

@@ -1,7 +1,5 @@
-// The traditional PKWARE encryption of ZIP entries as a filter stream:
-// bytes read from the target are decrypted, bytes written to it encrypted,
-// behind a 12-byte encryption header. The archive resets it before each
-// entry.
+// The traditional ZIP encryption as a filter stream: reads decrypt, writes
+// encrypt, behind a 12-byte header. Reset before each entry.
 #pragma once
 #include <vector>
 #include "Foundation/CodePages.h"
@@ -13,8 +11,8 @@ public:
     using TStream::Write;
     static constexpr int32_t HeaderSize = 12;
 
-    // passwordUtf8 (borrowed, may be null for OEM) decides how SetPassword
-    // encodes its text: UTF-8 when it is true, else the OEM code page.
+    // SetPassword encodes in UTF-8 where *passwordUtf8 (borrowed, may be
+    // null) is true, else in the OEM code page.
     explicit TZipPasswordStream(TStream* target = nullptr, const bool* passwordUtf8 = nullptr);
 
     uint32_t Key0 = 0, Key1 = 0, Key2 = 0;

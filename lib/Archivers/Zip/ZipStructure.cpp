@@ -172,10 +172,6 @@ bool TZipStructure::HasSignatureAt(int64_t position, uint32_t signature, TConstB
     return ReadAt(position, buffer, length, bytes, 4) && GetLE<uint32_t>(bytes) == signature;
 }
 
-// A record inside an archive comment, or one of a stub's own archive, may
-// carry the signature too: the one that counts has its directory end where
-// it begins (less any bytes put in front of the archive) and its comment
-// reach the end of the file.
 bool TZipStructure::ReadAt(int64_t position, TConstByteSpan buffer, int32_t length, uint8_t* out, int32_t count) {
     if (position < 0) return false;
     if (position >= FBufferStart && position - FBufferStart + count <= length) {
@@ -209,6 +205,10 @@ TZipStructure::TEndValues TZipStructure::EndValues(TConstByteSpan buffer, int32_
     return values;
 }
 
+// A record inside an archive comment, or one of a stub's own archive, may
+// carry the signature too: the one that counts has its directory end where
+// it begins (less any bytes put in front of the archive) and its comment
+// reach the end of the file.
 int TZipStructure::EndRecordFit(TConstByteSpan buffer, int32_t length, int32_t index, int64_t& shift) {
     TEndValues values = EndValues(buffer, length, index);
     int64_t commentEnd = int64_t(index) + EndRecordSize + values.CommentLength;

@@ -1,9 +1,7 @@
-// The directory of a ZIP archive: reading the end record and central
-// directory into an archive tree (or, when they are missing or damaged,
-// scanning the file for local headers), and composing local headers, the
-// central directory and the end record on saving. ZIP64 records are read,
-// and written only where a count, size or offset needs them. No multi-disk
-// archives.
+// The directory of a ZIP archive: read into an archive tree (by a scan of
+// the local headers when it is missing or damaged), and composed with the
+// local headers on saving. ZIP64 records are written only where a count,
+// size or offset needs them. No multi-disk archives.
 #pragma once
 #include <functional>
 #include <tuple>
@@ -40,10 +38,8 @@ constexpr uint16_t Deflated = 8;
 }  // namespace ZipMethod
 
 // The fixed part of each record is a structure whose fields stand in the
-// record's order and width after its signature: one decoder and one encoder
-// serve them all, and no other code counts offsets. What follows a fixed
-// part (name, extra field, comment) is the caller's. Values are
-// little-endian; GetLE reads one at p, PutLE writes one.
+// record's order and width after its signature, so that one decoder and one
+// encoder serve them all. Values are little-endian.
 template <class T>
 T GetLE(const uint8_t* p) {
     uint64_t value = 0;
@@ -186,37 +182,33 @@ public:
     int64_t LocalOffset = -1;
     uint16_t Method = 0;
     uint8_t HostSystem = 0;
-    // False for an entry found by the recovery scan whose data descriptor
-    // could not be found: its sizes and CRC are not known.
+    // False for a scanned entry whose data descriptor was not found.
     bool SizesKnown = true;
     uint16_t Flags = 0;
-    // The name's bytes as the directory holds them, compared with the local
-    // header and kept; empty for an entry not yet written.
+    // The name's bytes as stored; empty for an entry not yet written.
     TByteString NameBytes;
     // Where the next entry's local header (or the directory) begins: the
     // entry's header and data must end there. -1 when not known.
     int64_t Limit = -1;
     uint32_t Crc32 = 0;
-    // As read from the central directory; 0 for entries found by a scan.
-    // Written as it is for Unix entries; others get the MS-DOS form of the
-    // item's attributes.
+    // As read from the directory (0 after a scan); written as it is for
+    // Unix entries, others get the MS-DOS form of the item's attributes.
     uint32_t ExternalAttributes = 0;
     // The central header's extra fields other than ZIP64, written back.
     TByteString CentralExtra;
     // The comment as stored: written back while the item's comment is
     // still what they say.
     TByteString CommentBytes;
-    // The whole central record as read: written back as it is while the
-    // entry's data, time and comment stay what it says, but for the local
-    // header's offset, host and external attributes. Empty for new data.
+    // The central record as read: written back while the entry's data,
+    // time and comment stay what it says (offset, host and attributes
+    // updated). Empty for new data.
     TByteString CentralRecord;
     // The local header carries ZIP64 sizes: decided before the data is
     // written, since the header cannot grow afterwards.
     bool Zip64Local = false;
 
-    // The name as stored, decoded from its bytes (DecodeZipText); before
-    // the entry is written, its item's path with '/'. Made on request, so
-    // that the name is held once.
+    // The name as stored (DecodeZipText); before the entry is written, its
+    // item's path with '/'. Made on request, so that it is held once.
     WideString Name() const;
 };
 
@@ -235,8 +227,7 @@ public:
     uint16_t Marker = 0x4B50;              // "PK", what the recovery scan looks for
     uint8_t Separator = '/';
     TStream* Stream = nullptr;  // the stream being read, borrowed
-    // Allocated for the duration of a read: BufferSize bytes, or the size
-    // of a smaller archive, which no read can exceed.
+    // During a read: BufferSize bytes, or the size of a smaller archive.
     std::vector<uint8_t> Buffer;
     WideString Comment;  // the archive comment
     // The comment was read as UTF-8; it is written back in its own encoding.
@@ -246,12 +237,11 @@ public:
     TCreateItemEvent CreateItem;
     // Names and comments in UTF-8 (flag bit 11) rather than the OEM code page.
     bool UseUtf8 = false;
-    // Bytes of other data in front of the archive (a self-extracting stub)
-    // whose offsets were not adjusted; added to every offset read.
+    // Bytes in front of the archive (a self-extracting stub) that its
+    // offsets do not count; added to every offset read.
     int64_t BytesInFront = 0;
 
-    // The directory was missing or damaged: the entries come from a scan of
-    // the local headers.
+    // The entries come from a scan of the local headers.
     bool Recovered() const { return Offset < 0; }
 
     virtual TArchAttributes HostAttributes(uint8_t host, uint32_t external);
@@ -291,9 +281,8 @@ public:
     void Clear();
     TZipItem* CopyEntry(TZipItem* entry);
 
-    // Whether an entry's name and comment are written in UTF-8: always with
-    // UseUtf8, with flag bit 11 already set, or when the OEM code page
-    // cannot hold them so that they read back the same.
+    // Whether an entry's name and comment are written in UTF-8: with UseUtf8
+    // or flag bit 11, or when the OEM code page cannot hold them.
     bool EntryUsesUtf8(TZipItem* entry);
     // Sets the archive comment from its stored bytes.
     void SetCommentBytes(const TByteString& bytes);
@@ -303,16 +292,15 @@ protected:
     // Extra fields are skipped; a subclass may read them here.
     virtual void ReadExtraField(TZipItem*, TConstByteSpan) {}
     // The central header of entry composed at position; -1 when it does
-    // not fit.
-    int32_t WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int32_t capacity, int32_t position);
+    // not fit in buffer.
+    int32_t WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int32_t position);
     // The entry's name as written, in the encoding the entry settles on;
     // flag bit 11 is set when that is UTF-8.
     AnsiString EncodeEntryName(TZipItem* entry, bool& utf8);
 
 private:
-    // What a central header says about the tree item, kept until the whole
-    // directory has proved sound. Comments are rare and kept apart, so that
-    // a record stays small.
+    // What a central header says about the tree item, until the whole
+    // directory proves sound. Comments are rare: kept apart, to keep it small.
     struct TPendingItem {
         uint32_t DosTime;
         uint64_t Size;
@@ -332,8 +320,7 @@ private:
         uint16_t CommentLength;
     };
     TEndValues EndValues(TConstByteSpan buffer, int32_t length, int32_t index);
-    // Reads count bytes at position from the buffer where they are in it,
-    // else from the stream.
+    // Reads count bytes at position from the buffer, else from the stream.
     bool ReadAt(int64_t position, TConstByteSpan buffer, int32_t length, uint8_t* out, int32_t count);
     // How well the end record at index of buffer fits the file: 0 best,
     // 3 not at all. Sets shift to the bytes in front it implies.

@@ -21,17 +21,15 @@ inline constexpr TDosAttribute DosAttributes[] = {
 // reads the same either way.
 bool IsUtf8BeyondAscii(const uint8_t* bytes, int32_t count);
 
-// A stored name as a tree path; a trailing separator marks a folder.
-// Empty components (a leading separator, doubled ones) have no place in the
-// tree and are left out of the path; the entry keeps its name as stored, so
-// that it is still listed, tested and refused on extraction.
+// A stored name as a tree path, a trailing separator marking a folder. Empty
+// components are left out; the entry keeps its stored name, to be listed,
+// tested and refused on extraction.
 WideString TreePath(WideString name, bool& isFolder);
 
 void SetItemTimes(TArchItem* item, uint32_t dosTime);
 
-// Replaces each header value that holds the ZIP64 marker with the next
-// 64-bit value of the ZIP64 field, in the field's order; EArchiveBroken
-// when the field is too short.
+// Replaces each value that holds the ZIP64 marker with the next of the
+// ZIP64 field; EArchiveBroken when the field is too short.
 void ReadZip64Values(TConstByteSpan extra, std::initializer_list<uint64_t*> values);
 
 }  // namespace ZipStructureParts

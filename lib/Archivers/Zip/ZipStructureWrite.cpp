@@ -57,11 +57,10 @@ TByteString KeptOrEncoded(const TByteString& kept, const WideString& text, bool 
 }
 
 // The name as written: both separators become the structure's.
-WideString StoredName(const WideString& name, char16_t separator) {
-    WideString stored = name;
-    for (char16_t& c : stored)
+WideString StoredName(WideString name, char16_t separator) {
+    for (char16_t& c : name)
         if (c == u'\\' || c == u'/') c = separator;
-    return stored;
+    return name;
 }
 
 // A ZIP64 extra block holding values, in the field's order; its length.
@@ -116,9 +115,8 @@ TZipItem* TZipStructure::CopyEntry(TZipItem* entry) {
 int64_t TZipStructure::EstimateDirectorySize() { return int64_t(Count()) * CentralHeaderSize + EndRecordSize; }
 
 namespace {
-// The values a central header gives in its ZIP64 field, in the field's
-// order: sizes where the local header has them there or they do not fit,
-// the offset where it does not fit.
+// What a central header gives in its ZIP64 field: the sizes where the local
+// header has them there or they do not fit, the offset where it does not.
 struct TCentralValues {
     bool Sizes64, Offset64;
     int32_t Zip64Length() const { return Sizes64 || Offset64 ? 4 + 8 * ((Sizes64 ? 2 : 0) + (Offset64 ? 1 : 0)) : 0; }
@@ -213,8 +211,8 @@ bool RecordKept(const TZipItem* entry, TZipCentralHeader& header) {
 }
 }  // namespace
 
-int32_t TZipStructure::WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int32_t capacity, int32_t position) {
-    capacity = std::min<int32_t>(capacity, int32_t(buffer.size()));
+int32_t TZipStructure::WriteCentralHeader(TZipItem* entry, TByteSpan buffer, int32_t position) {
+    const int32_t capacity = int32_t(buffer.size());
     if (TZipCentralHeader kept; RecordKept(entry, kept)) {
         const int32_t length = int32_t(entry->CentralRecord.size());
         if (position < 0 || length > capacity - position) return -1;
@@ -302,10 +300,10 @@ void TZipStructure::WriteDirectory(TStream* stream) {
     };
     for (int32_t i = 0; i < Count(); ++i) {
         TZipItem* entry = Entry(i);
-        int32_t length = WriteCentralHeader(entry, buffer, BufferSize, used);
+        int32_t length = WriteCentralHeader(entry, buffer, used);
         if (length < 0) {
             flush();
-            length = WriteCentralHeader(entry, buffer, BufferSize, used);
+            length = WriteCentralHeader(entry, buffer, used);
             NVX_ASSERT_MSG(length >= 0, "Assertion failure");
         }
         used += length;
