@@ -41,7 +41,8 @@ public:
     // cannot be placed.
     TArchItem* AddFolderEntry(const WideString& path);
     // The next save writes size bytes of new data (OnPackItem) for entry,
-    // dated time, as a Unix file of mode; name, place and comment stay.
+    // dated time, as a Unix file of mode; name, place and comment stay, the
+    // old data's extra fields go.
     void ReplaceEntry(TZipItem* entry, int64_t size, const TSystemTime& time, uint32_t unixMode);
     // The next save gives entry this Unix mode in its directory record,
     // above the MS-DOS attribute bits.
