@@ -9,9 +9,7 @@
 void RegisterUnpackMethod(const AnsiString& name, const TUnpackStreamClass* streamClass);
 void RegisterPackMethod(const AnsiString& name, const TPackStreamClass* streamClass);
 // Null for a name nobody registered.
-const TUnpackStreamClass* FindUnpackMethod(const WideString& name);
 const TUnpackStreamClass* FindUnpackMethod(const AnsiString& name);
-const TPackStreamClass* FindPackMethod(const WideString& name);
 const TPackStreamClass* FindPackMethod(const AnsiString& name);
 
 // Start-up makes the registries with "ReStore" and "Inflate" for unpacking,

@@ -43,9 +43,7 @@ void TDeflateStream::Flush(uint32_t count) {
 }
 
 int32_t TDeflateStream::Write(TConstByteSpan buffer, int32_t offset, int32_t count) {
-    if (offset < 0) offset = 0;
-    if (size_t(offset) >= buffer.size()) return 0;
-    count = (int32_t)std::min<int64_t>(count, int64_t(buffer.size()) - offset);
+    count = Fit(buffer.size(), offset, count);
     if (count <= 0) return 0;
     FZStream.next_in = const_cast<Bytef*>(buffer.data() + offset);
     FZStream.avail_in = uInt(count);

@@ -39,9 +39,7 @@ void TInflateStream::Dispose() {
 }
 
 int32_t TInflateStream::Read(TByteSpan buffer, int32_t offset, int32_t count) {
-    if (offset < 0) offset = 0;
-    if (size_t(offset) >= buffer.size()) return 0;
-    count = (int32_t)std::min<int64_t>(count, int64_t(buffer.size()) - offset);
+    count = Fit(buffer.size(), offset, count);
     if (count <= 0 || FEnded) return 0;
     // The source may be shared: put it back where our input goes on.
     if (FSource->GetPosition() != FStart + FFetched) FSource->SetPosition(FStart + FFetched);

@@ -51,13 +51,6 @@ void ApplyFullEntries() {
 bool IsHigh(WideChar c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLow(WideChar c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
-// Reads one code point at i of text[..end), a valid pair as one.
-uint32_t NextCodePoint(const WideChar* text, size_t& i, size_t end) {
-    WideChar c = text[i++];
-    if (IsHigh(c) && i < end && IsLow(text[i])) return 0x10000 + ((uint32_t)(c - 0xD800) << 10) + (text[i++] - 0xDC00);
-    return c;
-}
-
 // Clamps a 1-based substring to [offset, offset + length).
 void SubRange(size_t size, int start, int count, size_t& offset, size_t& length) {
     if (start < 1) start = 1;
@@ -66,6 +59,23 @@ void SubRange(size_t size, int start, int count, size_t& offset, size_t& length)
 }
 
 }  // namespace
+
+uint32_t NextCodePoint(const WideChar* text, size_t& i, size_t end) {
+    WideChar c = text[i++];
+    if (IsHigh(c) && i < end && IsLow(text[i])) return 0x10000 + ((uint32_t)(c - 0xD800) << 10) + (text[i++] - 0xDC00);
+    return c;
+}
+
+void AppendCodePoint(WideString& text, uint32_t codePoint) {
+    if (codePoint < 0x10000) {
+        text += (WideChar)codePoint;
+        return;
+    }
+    NVX_ASSERT_MSG(codePoint <= 0x10FFFF, "Illegal char range for surrogates");
+    codePoint -= 0x10000;
+    text += (WideChar)(0xD800 + (codePoint >> 10));
+    text += (WideChar)(0xDC00 + (codePoint & 0x3FF));
+}
 
 TCharPage::TCharPage(uint32_t pageNumber) : PageNumber(pageNumber), HighPart((pageNumber << 8) & 0xFF0000) {
     NVX_ASSERT(pageNumber <= LastPage);
@@ -106,10 +116,9 @@ WideString FullFold(uint32_t codePoint) {
         if (low >= p->FullFirst && low - p->FullFirst < p->FullCount && !p->Full[low - p->FullFirst].empty())
             return p->Full[low - p->FullFirst];
     }
-    uint32_t folded = Fold(codePoint);
-    if (folded < 0x10000) return WideString(1, (WideChar)folded);
-    folded -= 0x10000;
-    return {(WideChar)(0xD800 + (folded >> 10)), (WideChar)(0xDC00 + (folded & 0x3FF))};
+    WideString folded;
+    AppendCodePoint(folded, Fold(codePoint));
+    return folded;
 }
 
 size_t FoldedCodePointCount() { return FoldedCount; }
@@ -119,26 +128,8 @@ WideString FoldString(const WideString& text, int start, int count) {
     SubRange(text.size(), start, count, offset, length);
     WideString result;
     result.reserve(length);
-    // Built in chunks so that long texts grow the result a few times only.
-    WideChar chunk[1024];
-    size_t used = 0;
     const WideChar* s = text.data() + offset;
-    for (size_t i = 0; i < length;) {
-        if (used > 1022) {
-            result.append(chunk, used);
-            used = 0;
-        }
-        uint32_t folded = Fold(NextCodePoint(s, i, length));
-        if (folded < 0x10000) {
-            chunk[used++] = (WideChar)folded;
-        } else {
-            NVX_ASSERT_MSG(folded <= 0x10FFFF, "Illegal char range for surrogates");
-            folded -= 0x10000;
-            chunk[used++] = (WideChar)(0xD800 + (folded >> 10));
-            chunk[used++] = (WideChar)(0xDC00 + (folded & 0x3FF));
-        }
-    }
-    result.append(chunk, used);
+    for (size_t i = 0; i < length;) AppendCodePoint(result, Fold(NextCodePoint(s, i, length)));
     return result;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <new>
 #include <typeinfo>
+#include <utility>
 #include "Foundation/CodePages.h"
 #include "Foundation/FaultHandler.h"
 #include "Foundation/SysUI.h"
@@ -16,15 +17,17 @@ std::terminate_handler PreviousTerminate = nullptr;
 
 constexpr size_t MaxReportLength = 1024;
 
-AnsiString Demangle(const char* name) {
-    int status = 0;
-    char* readable = abi::__cxa_demangle(name, nullptr, nullptr, &status);
-    AnsiString result = status == 0 && readable ? readable : name;
-    std::free(readable);
-    return result;
-}
-
 [[noreturn]] void TerminateHandler() { HandleUnhandledException(std::current_exception()); }
+
+// Made on first use; raising and handling it never frees it.
+template <class T>
+T& ProcessWide(T*& object, const char* message) {
+    if (!object) {
+        object = new T(message);
+        object->AllowFree = false;
+    }
+    return *object;
+}
 
 template <class T, class... Args>
 TExceptionObject Make(Args&&... args) {
@@ -33,21 +36,17 @@ TExceptionObject Make(Args&&... args) {
 
 }  // namespace
 
-EOutOfMemory& OutOfMemoryObject() {
-    if (!OutOfMemory) {
-        OutOfMemory = new EOutOfMemory("Out of memory");
-        OutOfMemory->AllowFree = false;
-    }
-    return *OutOfMemory;
+AnsiString Demangle(const char* name) {
+    int status = 0;
+    char* readable = abi::__cxa_demangle(name, nullptr, nullptr, &status);
+    AnsiString result = status == 0 && readable ? readable : name;
+    std::free(readable);
+    return result;
 }
 
-EInvalidPointer& InvalidPointerObject() {
-    if (!InvalidPointer) {
-        InvalidPointer = new EInvalidPointer("Invalid pointer operation");
-        InvalidPointer->AllowFree = false;
-    }
-    return *InvalidPointer;
-}
+EOutOfMemory& OutOfMemoryObject() { return ProcessWide(OutOfMemory, "Out of memory"); }
+
+EInvalidPointer& InvalidPointerObject() { return ProcessWide(InvalidPointer, "Invalid pointer operation"); }
 
 void TExceptionFree::operator()(Exception* object) const {
     auto* heap = dynamic_cast<EHeapException*>(object);
@@ -140,16 +139,12 @@ TExceptionObject FaultToException(const TFaultInfo& fault) {
     int number = ExceptionCodeToRunError(fault.Code);
     TExceptionObject object;
     if (number == 11) {
-        const char* operation = fault.IsWrite ? "Write" : "Read";
         AnsiString module;
         uintptr_t relative = 0;
-        if (ModuleOfAddress(fault.Address, module, relative))
-            object = Make<EAccessViolation>(
-                EAccessViolation::CreateFmt("Access violation at address %p in module '%s'. %s of address %p",
-                                            fault.Address, module, operation, fault.AccessAddress));
-        else
-            object = Make<EAccessViolation>(EAccessViolation::CreateFmt(
-                "Access violation at address %p. %s of address %p", fault.Address, operation, fault.AccessAddress));
+        AnsiString where = ModuleOfAddress(fault.Address, module, relative) ? Format(" in module '%s'", module) : "";
+        object = Make<EAccessViolation>(
+            EAccessViolation::CreateFmt("Access violation at address %p%s. %s of address %p", fault.Address, where,
+                                        fault.IsWrite ? "Write" : "Read", fault.AccessAddress));
     } else if (number == 22) {
         object = Make<EExternalException>(EExternalException::CreateFmt("External exception %x", fault.Code));
     } else {
@@ -239,11 +234,8 @@ void InitExceptions() {
 }
 
 void DoneExceptions() {
-    for (EHeapException** object : {(EHeapException**)&OutOfMemory, (EHeapException**)&InvalidPointer}) {
-        if (*object) (*object)->AllowFree = true;
-        delete *object;
-        *object = nullptr;
-    }
+    delete std::exchange(OutOfMemory, nullptr);
+    delete std::exchange(InvalidPointer, nullptr);
     std::set_terminate(PreviousTerminate);
     // A shutdown from inside a handler (a program's last catch) would end
     // quietly with the caller's exit code; what was caught is reported.

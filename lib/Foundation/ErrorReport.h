@@ -34,6 +34,9 @@ TExceptionObject FaultToException(const TFaultInfo& fault);
 EOutOfMemory& OutOfMemoryObject();
 EInvalidPointer& InvalidPointerObject();
 
+// A type's name as the run-time gives it, made readable.
+AnsiString Demangle(const char* name);
+
 // The library's object for an exception: itself when it is one, the
 // process-wide EOutOfMemory when the C++ run-time ran out of memory, else null.
 const Exception* LibraryException(const std::exception* object);

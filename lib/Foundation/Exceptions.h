@@ -2,7 +2,6 @@
 // gives the message text (ANSI code page).
 #pragma once
 #include <exception>
-#include <memory>
 #include "Foundation/Format.h"
 #include "Foundation/Types.h"
 
@@ -41,7 +40,6 @@ public:
     virtual const char* ClassName() const noexcept { return "Exception"; }
     // Throws a copy of this object with its dynamic type.
     [[noreturn]] virtual void Raise() const { throw *this; }
-    virtual std::unique_ptr<Exception> Clone() const { return std::make_unique<Exception>(*this); }
 
     // The file or folder the failure concerns, where the raiser knows it;
     // the message may name it or not.
@@ -55,17 +53,16 @@ private:
     size_t FPathLength = 0;
 };
 
-// What every class of the tree gets: its name, polymorphic raise and copy,
-// and Create and CreateFmt building its own type. Every class has a
+// What every class of the tree gets: its name, polymorphic raise, and
+// Create and CreateFmt building its own type. Every class has a
 // constructor from the message alone; added fields take their defaults.
-#define NVX_EXCEPTION_BODY(Name)                                                                \
-    const char* ClassName() const noexcept override { return #Name; }                           \
-    [[noreturn]] void Raise() const override { throw *this; }                                   \
-    std::unique_ptr<Exception> Clone() const override { return std::make_unique<Name>(*this); } \
-    static Name Create(AnsiString message) { return Name(std::move(message)); }                 \
-    template <class... Args>                                                                    \
-    static Name CreateFmt(const char* format, const Args&... args) {                            \
-        return Name(Format(format, args...));                                                   \
+#define NVX_EXCEPTION_BODY(Name)                                                \
+    const char* ClassName() const noexcept override { return #Name; }           \
+    [[noreturn]] void Raise() const override { throw *this; }                   \
+    static Name Create(AnsiString message) { return Name(std::move(message)); } \
+    template <class... Args>                                                    \
+    static Name CreateFmt(const char* format, const Args&... args) {            \
+        return Name(Format(format, args...));                                   \
     }
 
 #define NVX_EXCEPTION(Name, Parent) \

@@ -91,12 +91,8 @@ TKeyItem* THashList::Lookup(const WideString& key) {
     FCacheBucket = nullptr;
     FCacheKey = key;
     THashItem* bucket = GetBucket(Hash(key));
-    TKeyItem* found = nullptr;
-    for (TKeyItem* item = bucket->Oldest(); item; item = item->Newer())
-        if (SameKey(item->Key(), key)) {
-            found = item;
-            break;
-        }
+    TKeyItem* found = bucket->Oldest();
+    while (found && !SameKey(found->Key(), key)) found = found->Newer();
     FCacheItem = found;
     FCacheBucket = bucket;
     return found;

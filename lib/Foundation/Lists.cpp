@@ -240,8 +240,6 @@ void TStringList::SortRange(int lo, int hi) {
     if (ClampRange(lo, hi)) TSorter::SortRange(lo, hi);
 }
 
-bool TStringList::Find(const void* key, int& index) { return TSorter::Find(key, index); }
-
 bool TStringList::FindRange(const void* key, int lo, int& index, int hi) {
     ClampRange(lo, hi);
     return TSorter::FindRange(key, lo, index, hi);
@@ -303,11 +301,9 @@ void TStringList::SetObject(int index, TRefObject* object) { ItemToTouch(index)-
 void TStringList::Clear() { FItems->FreeAll(); }
 
 void TStringList::ClearWithObjects(bool freeObjects) {
-    if (freeObjects) {
-        for (int i = 0; i < GetCount(); ++i) {
-            TStringItem* item = Entry(i);
-            if (!item || !item->Object()) continue;
-            TRefObject* object = item->Object();
+    for (int i = 0; freeObjects && i < GetCount(); ++i) {
+        TStringItem* item = Entry(i);
+        if (TRefObject* object = item ? item->Object() : nullptr) {
             item->SetObject(nullptr);
             Release(object);
         }

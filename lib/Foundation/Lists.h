@@ -152,7 +152,7 @@ protected:
     void Dispose() override;
     // The key is a const WideString*.
     int CompareKey(const void* key, int index) override;
-    bool Find(const void* key, int& index) override;
+    using TSorter::Find;
     bool FindRange(const void* key, int lo, int& index, int hi) override;
 
 private:

@@ -17,11 +17,8 @@ public:
     void SetOutput(void* target, TLogOutput output);
     void* OutputTarget() const { return FTarget; }
 
-    const WideString& Prefix() const { return FPrefix; }
     void SetPrefix(const WideString& prefix) { FPrefix = prefix; }
-    bool ShowThread() const { return FShowThread; }
     void SetShowThread(bool show) { FShowThread = show; }
-    bool ShowTime() const { return FShowTime; }
     void SetShowTime(bool show) { FShowTime = show; }
 
     // Where the log's own output sends a line: nowhere.

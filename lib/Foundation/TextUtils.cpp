@@ -14,17 +14,8 @@ WideString IntToHex(uint64_t value, int digits) {
 }
 
 WideString IntToStr(int64_t value) {
-    // The magnitude as unsigned, so that the lowest value has one too.
-    uint64_t magnitude = value < 0 ? 0 - (uint64_t)value : (uint64_t)value;
-    WideChar buffer[20];
-    int n = 0;
-    do {
-        buffer[n++] = (WideChar)(u'0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude);
-    WideString result = value < 0 ? u"-" : u"";
-    while (n) result += buffer[--n];
-    return result;
+    std::string digits = std::to_string(value);
+    return WideString(digits.begin(), digits.end());
 }
 
 WideString Printable(const WideString& text) {

@@ -62,8 +62,7 @@ void TOverlayStream::ReadUnwritten(uint8_t* destination, int64_t offset, int32_t
 }
 
 int32_t TOverlayStream::Read(TByteSpan buffer, int32_t offset, int32_t count) {
-    if (offset < 0) offset = 0;
-    int64_t n = std::min<int64_t>({count, int64_t(buffer.size()) - offset, FSize - FPosition});
+    int64_t n = std::min<int64_t>(Fit(buffer.size(), offset, count), FSize - FPosition);
     if (n <= 0) return 0;
     uint8_t* out = buffer.data() + offset;
     int64_t at = FPosition;
@@ -88,12 +87,11 @@ int32_t TOverlayStream::Read(TByteSpan buffer, int32_t offset, int32_t count) {
 }
 
 int32_t TOverlayStream::Write(TConstByteSpan buffer, int32_t offset, int32_t count) {
-    if (offset < 0) offset = 0;
-    int64_t n = std::min<int64_t>(count, int64_t(buffer.size()) - offset);
+    int32_t n = Fit(buffer.size(), offset, count);
     if (n <= 0) return 0;
     ReachInTop(FPosition);
     FTop->SetPosition(FPosition);
-    int32_t written = FTop->Write(buffer, offset, (int32_t)n);
+    int32_t written = FTop->Write(buffer, offset, n);
     if (written <= 0) return 0;
     int64_t end = FPosition + written;
     FTopSize = std::max(FTopSize, end);

@@ -7,6 +7,11 @@
 #include "Foundation/Exceptions.h"
 #include "Streams/Resources.h"
 
+int32_t TStream::Fit(size_t bufferSize, int32_t& offset, int32_t count) {
+    if (offset < 0) offset = 0;
+    return (int32_t)std::min<int64_t>(count, int64_t(bufferSize) - offset);
+}
+
 int64_t TStream::GetRemaining() { return GetSize() - GetPosition(); }
 
 void TStream::Clear() {
@@ -139,9 +144,7 @@ void TMemoryStream::SetPosition(int64_t position) {
 }
 
 int32_t TMemoryStream::Read(TByteSpan buffer, int32_t offset, int32_t count) {
-    if (offset < 0) offset = 0;
-    if (size_t(offset) >= buffer.size()) return 0;
-    int64_t n = std::min<int64_t>({count, int64_t(buffer.size()) - offset, int64_t(FSize) - FPosition});
+    int64_t n = std::min<int64_t>(Fit(buffer.size(), offset, count), int64_t(FSize) - FPosition);
     if (n <= 0) return 0;
     std::memcpy(buffer.data() + offset, FMemory + FPosition, size_t(n));
     FPosition += (int32_t)n;
@@ -149,10 +152,7 @@ int32_t TMemoryStream::Read(TByteSpan buffer, int32_t offset, int32_t count) {
 }
 
 int32_t TMemoryStream::Write(TConstByteSpan buffer, int32_t offset, int32_t count) {
-    if (offset < 0) offset = 0;
-    if (size_t(offset) >= buffer.size()) return 0;
-    // Never copy from beyond the caller's buffer, whatever count says.
-    count = (int32_t)std::min<int64_t>(count, int64_t(buffer.size()) - offset);
+    count = Fit(buffer.size(), offset, count);
     if (count <= 0) return 0;
     if (!Grow(int64_t(FPosition) + count)) return 0;
     std::memcpy(FMemory + FPosition, buffer.data() + offset, size_t(count));

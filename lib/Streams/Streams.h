@@ -38,6 +38,10 @@ public:
 
 protected:
     static constexpr int32_t CopyBufferSize = 32768;
+
+    // count cut to what a buffer of bufferSize holds from offset (a negative
+    // offset counts as 0), whatever count says; 0 or less: nothing to move.
+    static int32_t Fit(size_t bufferSize, int32_t& offset, int32_t count);
 };
 
 // Told of a stream's progress, with the stream.
