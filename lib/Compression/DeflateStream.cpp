@@ -16,11 +16,9 @@ TDeflateStream::TDeflateStream(TStream* dest, int8_t level)
     if (level < 0 || level > 5) Check(Z_STREAM_ERROR);
     FZStream.next_out = FOutBuffer.get();
     FZStream.avail_out = OutBufferSize;
-    // Raw deflate (negative window bits), 32 KiB window, memory level 8. A
-    // stream zlib could not start would fail every write later, and its
-    // Finish while being freed: fail now instead.
-    // Through the macro, so that zlib checks the header's version and
-    // structure size against its own.
+    // Raw deflate (negative window bits), 32 KiB window, memory level 8,
+    // through the macro so that zlib checks its header's version. A stream
+    // zlib could not start would fail every write later: fail now instead.
     Check(deflateInit2(&FZStream, LevelTable[level], Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY));
     FZStarted = true;
 }
@@ -32,8 +30,7 @@ void TDeflateStream::Dispose() {
     TPackStream::Dispose();
 }
 
-// Writes count bytes of the output buffer at the destination position and
-// gives zlib the whole buffer again.
+// Writes count bytes of the output buffer and gives zlib all of it again.
 void TDeflateStream::Flush(uint32_t count) {
     if (FDest->GetPosition() != FDestPos) FDest->SetPosition(FDestPos);
     FDest->WriteBuffer(FOutBuffer.get(), (int32_t)count);

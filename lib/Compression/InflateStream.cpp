@@ -24,9 +24,8 @@ TInflateStream::TInflateStream(TStream* source, int64_t unpackedSize)
       FStart(source->GetPosition()),
       FInBufferSize(InputBufferSize(source)),
       FInBuffer(new uint8_t[size_t(FInBufferSize)]) {
-    // Negative window bits: raw deflate, no header or trailer, 32 KiB window.
-    // Through the macro, so that zlib checks the header's version and
-    // structure size against its own.
+    // Raw deflate, 32 KiB window, through the macro so that zlib checks its
+    // header's version.
     Check(inflateInit2(&FZStream, -15));
     FZStarted = true;
 }

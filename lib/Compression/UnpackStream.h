@@ -1,12 +1,9 @@
 // Unpack streams: read-only streams that deliver the unpacked bytes of one
 // packed item whose data starts at the current position of a source stream.
-// The classes are found by method name (CompressionMethods.h) and made
-// through their class reference, always with the same arguments.
 #pragma once
 #include "Streams/Streams.h"
 
 class TUnpackStream;
-// Made with (source, unpackedSize).
 using TUnpackStreamClass = TStreamClass<TUnpackStream, TStream*, int64_t>;
 
 class TUnpackStream : public TStream {

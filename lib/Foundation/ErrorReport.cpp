@@ -17,6 +17,13 @@ std::terminate_handler PreviousTerminate = nullptr;
 
 constexpr size_t MaxReportLength = 1024;
 
+// Reports what escaped everything and ends the process with exit code 1.
+[[noreturn]] void HandleUnhandledException(std::exception_ptr object) {
+    ShowException(object);
+    std::fflush(nullptr);
+    std::_Exit(1);
+}
+
 [[noreturn]] void TerminateHandler() { HandleUnhandledException(std::current_exception()); }
 
 // Made on first use; raising and handling it never frees it.
@@ -200,22 +207,13 @@ void ShowException(std::exception_ptr object) {
     }
 }
 
-AnsiString AssertionText(const AnsiString& message, const char* sourceFile, int line) {
-    // Deliberate spelling: the text stays as it has always been shown.
-    return "Asseertion with message: '" + message + "'" + " (" + sourceFile + ", line: " + std::to_string(line) + ")";
-}
-
 void AssertionFailed(const AnsiString& message, const char* sourceFile, int line) {
-    AnsiString text = AssertionText(message, sourceFile, line);
+    // Deliberate spelling: the text stays as it has always been shown.
+    AnsiString text =
+        "Asseertion with message: '" + message + "'" + " (" + sourceFile + ", line: " + std::to_string(line) + ")";
     DebugOutput(text);
     ShowMessageBox(text, nullptr, MessageBoxFlags::IconError);
     throw EAbort(text);
-}
-
-void HandleUnhandledException(std::exception_ptr object) {
-    ShowException(object);
-    std::fflush(nullptr);
-    std::_Exit(1);
 }
 
 int RunGuarded(int (*body)(int, char**), int argc, char** argv) {

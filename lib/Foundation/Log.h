@@ -1,12 +1,9 @@
-// The diagnostic log: one process-wide instance takes lines from anywhere
-// in the library, decorates them and hands them to its output. The log's
-// own output discards them; nothing in the program attaches another, so
-// logging costs the formatting only.
+// The diagnostic log. Its own output discards every line and nothing in
+// the program attaches another, so logging costs the formatting only.
 #pragma once
 #include "Foundation/RefObject.h"
 #include "Foundation/Types.h"
 
-// Receives finished lines for target.
 using TLogOutput = void (*)(void* target, const WideString& line);
 
 class TLog : public TRefObject {

@@ -1,6 +1,4 @@
-// The library's byte streams: the abstract stream with 64-bit positions and
-// sizes, the growable memory stream, the resource stream, the null stream,
-// and the module hooks that open a stream by name.
+// The library's byte streams, and the hooks that open one by name.
 #pragma once
 #include <functional>
 #include <span>
@@ -44,7 +42,6 @@ protected:
     static int32_t Fit(size_t bufferSize, int32_t& offset, int32_t count);
 };
 
-// Told of a stream's progress, with the stream.
 using TProgressEvent = std::function<void(TStream* sender)>;
 
 // A class reference: makes streams of one class from the arguments that
@@ -96,7 +93,6 @@ private:
     int32_t FCapacity = 0;
 };
 
-// A memory stream filled from one of the program's own resources.
 class TResourceStream : public TMemoryStream {};
 
 // Takes every write and keeps nothing: data read only to be checked on
@@ -140,7 +136,6 @@ using TReadFileFunc = TRef<TStream> (*)(const WideString& name);
 using TWriteFileFunc = TRef<TStream> (*)(const WideString& name, bool create);
 extern TReadFileFunc ReadFileHook;
 extern TWriteFileFunc WriteFileHook;
-// Puts the unassigned functions back.
 void RestoreDefaultFileHooks();
 
 // A stream over the file or resource of that name, or none.
