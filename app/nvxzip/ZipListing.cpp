@@ -30,7 +30,6 @@ public:
         Structure->CallBack = CallBack;
         Structure->Read(FStream);
     }
-    void CheckHoldsArchive() { ::CheckHoldsArchive(Structure.Get(), FStream, WideString()); }
 
 protected:
     void Dispose() override {
@@ -82,14 +81,14 @@ WideString EntryLine(TZipItem* entry) {
     return line;
 }
 
-}  // namespace
-
-WideString ZipListingHeader() {
+WideString ListingHeader() {
     char text[120];
     std::snprintf(text, sizeof text, "%-8s %10s %10s %-8s %-19s %-6s %-8s %-4s %s", "Method", "Packed", "Size",
                   "CRC-32", "Modified", "Host", "Attrs", "Flag", "Name");
     return Ascii(text);
 }
+
+}  // namespace
 
 TZipListing ListZipArchive(TStream* stream, const TLineWriter& output) {
     auto archive = MakeRef<TListedArchive>();
@@ -97,14 +96,14 @@ TZipListing ListZipArchive(TStream* stream, const TLineWriter& output) {
     archive->CallBack = callBack.Get();
     archive->SetStream(stream);
     archive->Open();
-    archive->CheckHoldsArchive();
+    CheckHoldsArchive(archive->Structure.Get(), stream, WideString());
 
     TZipStructure* structure = archive->Structure.Get();
     TZipListing listing;
     TLineWriter writeLine = output ? output : [&listing](const WideString& line) { listing.Text += line + u'\n'; };
     listing.Recovered = structure->Recovered();
     listing.Entries = structure->Count();
-    writeLine(ZipListingHeader());
+    writeLine(ListingHeader());
     for (int32_t i = 0; i < structure->Count(); ++i) writeLine(EntryLine(structure->Entry(i)));
     if (!structure->Comment.empty()) writeLine(u"Archive comment: " + Printable(structure->Comment));
     if (structure->BytesInFront > 0)

@@ -18,9 +18,8 @@ auto Translated(F step) -> decltype(step()) {
 }
 }  // namespace
 
-TFileStream::TFileStream(const WideString& fileName) {
-    Open(fileName, FileAccess::ReadWrite, FileShare::Read, FileDisposition::OpenAlways);
-}
+TFileStream::TFileStream(const WideString& fileName)
+    : TFileStream(fileName, FileAccess::ReadWrite, FileShare::Read, FileDisposition::OpenAlways) {}
 
 TFileStream::TFileStream(const WideString& fileName, uint32_t access, TShareMode shareMode, TDisposition disposition) {
     Open(fileName, access, shareMode, disposition);

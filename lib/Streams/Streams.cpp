@@ -19,13 +19,16 @@ void TStream::Clear() {
     SetSize(0);
 }
 
-int32_t TStream::Read(void* buffer, int32_t count) {
-    return Read(TByteSpan(static_cast<uint8_t*>(buffer), count > 0 ? size_t(count) : 0), 0, count);
+namespace {
+TByteSpan Bytes(void* buffer, int32_t count) { return {static_cast<uint8_t*>(buffer), count > 0 ? size_t(count) : 0}; }
+TConstByteSpan Bytes(const void* buffer, int32_t count) {
+    return {static_cast<const uint8_t*>(buffer), count > 0 ? size_t(count) : 0};
 }
+}  // namespace
 
-int32_t TStream::Write(const void* buffer, int32_t count) {
-    return Write(TConstByteSpan(static_cast<const uint8_t*>(buffer), count > 0 ? size_t(count) : 0), 0, count);
-}
+int32_t TStream::Read(void* buffer, int32_t count) { return Read(Bytes(buffer, count), 0, count); }
+
+int32_t TStream::Write(const void* buffer, int32_t count) { return Write(Bytes(buffer, count), 0, count); }
 
 void TStream::ReadBuffer(TByteSpan buffer, int32_t offset, int32_t count) {
     for (int32_t done = 0; done < count;) {
@@ -43,13 +46,9 @@ void TStream::WriteBuffer(TConstByteSpan buffer, int32_t offset, int32_t count) 
     }
 }
 
-void TStream::ReadBuffer(void* buffer, int32_t count) {
-    ReadBuffer(TByteSpan(static_cast<uint8_t*>(buffer), count > 0 ? size_t(count) : 0), 0, count);
-}
+void TStream::ReadBuffer(void* buffer, int32_t count) { ReadBuffer(Bytes(buffer, count), 0, count); }
 
-void TStream::WriteBuffer(const void* buffer, int32_t count) {
-    WriteBuffer(TConstByteSpan(static_cast<const uint8_t*>(buffer), count > 0 ? size_t(count) : 0), 0, count);
-}
+void TStream::WriteBuffer(const void* buffer, int32_t count) { WriteBuffer(Bytes(buffer, count), 0, count); }
 
 int64_t TStream::CopyFrom(TStream* source, int64_t count) {
     uint8_t buffer[CopyBufferSize];
