@@ -1,6 +1,7 @@
 #include "Foundation/CaseFolding.h"
 #include <algorithm>
 #include "Foundation/CaseFoldingTables.h"
+#include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
 
 namespace {
@@ -50,13 +51,6 @@ void ApplyFullEntries() {
 
 bool IsHigh(WideChar c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLow(WideChar c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-// Clamps a 1-based substring to [offset, offset + length).
-void SubRange(size_t size, int start, int count, size_t& offset, size_t& length) {
-    if (start < 1) start = 1;
-    offset = std::min((size_t)start - 1, size);
-    length = count <= 0 ? 0 : std::min((size_t)count, size - offset);
-}
 
 }  // namespace
 
@@ -125,7 +119,7 @@ size_t FoldedCodePointCount() { return FoldedCount; }
 
 WideString FoldString(const WideString& text, int start, int count) {
     size_t offset, length;
-    SubRange(text.size(), start, count, offset, length);
+    ClampSubstring(text.size(), start, count, offset, length);
     WideString result;
     result.reserve(length);
     const WideChar* s = text.data() + offset;
@@ -135,8 +129,8 @@ WideString FoldString(const WideString& text, int start, int count) {
 
 int CompareFolded(const WideString& a, int startA, int countA, const WideString& b, int startB, int countB) {
     size_t offsetA, lengthA, offsetB, lengthB;
-    SubRange(a.size(), startA, countA, offsetA, lengthA);
-    SubRange(b.size(), startB, countB, offsetB, lengthB);
+    ClampSubstring(a.size(), startA, countA, offsetA, lengthA);
+    ClampSubstring(b.size(), startB, countB, offsetB, lengthB);
     const WideChar* sa = a.data() + offsetA;
     const WideChar* sb = b.data() + offsetB;
     int lengthDifference = (int)((long long)lengthA - (long long)lengthB);

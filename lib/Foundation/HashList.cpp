@@ -11,8 +11,6 @@ uint32_t ElfHash(const WideString& key) {
     return h;
 }
 
-// ---- TKeyItem
-
 TKeyItem::TKeyItem(THashItem* bucket, const WideString& key) : FBucket(bucket), FKey(key) { NVX_ASSERT(bucket); }
 
 // Not in the constructor: a subclass constructor that throws would leave a
@@ -44,8 +42,6 @@ void TKeyItem::Dispose() {
     TList::Dispose();
 }
 
-// ---- THashItem
-
 // Each item leaves the chain before its reference is given back, so an item
 // someone else still holds ends up detached instead of stuck in the chain.
 void THashItem::DestroyKeyItems(bool releaseValues) {
@@ -60,8 +56,6 @@ void THashItem::Dispose() {
     DestroyKeyItems(false);
     TRefObject::Dispose();
 }
-
-// ---- THashList
 
 THashList::THashList(int bucketCount) : FBuckets(bucketCount > 0 ? (size_t)bucketCount : 1, nullptr) {}
 

@@ -4,8 +4,6 @@
 #include "Foundation/CaseFolding.h"
 #include "Foundation/ErrorReport.h"
 
-// ---- TSorter
-
 void TSorter::Sort() {
     int count = GetCount();
     if (count >= 2) SortRange(0, count - 1);
@@ -69,8 +67,6 @@ bool TSorter::FindRange(const void* key, int lo, int& index, int hi) {
         else lo = m + 1;
     }
 }
-
-// ---- TList
 
 bool TList::Grow(int32_t needed) {
     if (needed >= CountLimit) return false;
@@ -175,21 +171,15 @@ void TList::Dispose() {
     TRefObject::Dispose();
 }
 
-// ---- TObjectList
-
 void TObjectList::Dispose() {
     FreeAll();
     TList::Dispose();
 }
 
-// ---- TStringItem
-
 void TStringItem::Assign(const TStringItem* other) {
     SetText(other ? other->Text() : WideString());
     SetObject(other ? other->Object() : nullptr);
 }
-
-// ---- TStringList
 
 TStringList::TStringList() : FItems(MakeRef<TObjectList>()) {}
 

@@ -112,8 +112,6 @@ int64_t TFileStream::CopyFrom(TStream* source, int64_t count) {
     return result;
 }
 
-// Opening by name
-
 TRef<TFileStream> OpenFileForRead(const WideString& name) {
     if (!FileExists(name)) return {};
     try {

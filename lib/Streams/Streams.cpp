@@ -87,8 +87,6 @@ void TStream::LoadFromStream(TStream* source) {
     restore();
 }
 
-// TMemoryStream
-
 void TMemoryStream::Dispose() {
     Clear();
     TStream::Dispose();
@@ -174,8 +172,6 @@ int64_t TMemoryStream::CopyFrom(TStream* source, int64_t count) {
     FPosition += read;
     return read;
 }
-
-// Resources and the name hooks
 
 TRef<TResourceStream> OpenResourceStream(const WideString& name, uint16_t type) {
     TResourceData resource;
