@@ -8,7 +8,7 @@ void Check(int result) {
 }
 }  // namespace
 
-const TPackStreamClass TDeflateStream::Class = TPackStreamClass::Of<TDeflateStream>("TDeflateStream");
+const TPackStreamClass TDeflateStream::Class = TPackStreamClass::Of<TDeflateStream>();
 
 TDeflateStream::TDeflateStream(TStream* dest, int8_t level)
     : FDest(dest), FDestPos(dest->GetPosition()), FOutBuffer(new uint8_t[OutBufferSize]) {

@@ -16,7 +16,7 @@ int32_t InputBufferSize(TStream* source) {
 }
 }  // namespace
 
-const TUnpackStreamClass TInflateStream::Class = TUnpackStreamClass::Of<TInflateStream>("TInflateStream");
+const TUnpackStreamClass TInflateStream::Class = TUnpackStreamClass::Of<TInflateStream>();
 
 TInflateStream::TInflateStream(TStream* source, int64_t unpackedSize)
     : TUnpackStream(source, unpackedSize),

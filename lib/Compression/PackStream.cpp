@@ -8,7 +8,7 @@ void TPackStream::DoProgress() {
     if (OnProgress) OnProgress(this);
 }
 
-const TPackStreamClass TStoreStream::Class = TPackStreamClass::Of<TStoreStream>("TStoreStream");
+const TPackStreamClass TStoreStream::Class = TPackStreamClass::Of<TStoreStream>();
 
 TStoreStream::TStoreStream(TStream* dest, int8_t) : FDest(dest), FStart(dest->GetPosition()) {}
 

@@ -11,7 +11,7 @@ void TUnpackStream::DoProgress() {
     if (OnProgress) OnProgress(this);
 }
 
-const TUnpackStreamClass TRestoreStream::Class = TUnpackStreamClass::Of<TRestoreStream>("TRestoreStream");
+const TUnpackStreamClass TRestoreStream::Class = TUnpackStreamClass::Of<TRestoreStream>();
 
 TRestoreStream::TRestoreStream(TStream* source, int64_t unpackedSize)
     : TUnpackStream(source, unpackedSize), FSource(source), FStart(source->GetPosition()) {}

@@ -3,7 +3,6 @@
 #include "Foundation/ErrorReport.h"
 
 namespace {
-// Capacity is managed by hand so that it follows 16, 32, 64, ...
 std::vector<TNativeHandle> Pool;
 }  // namespace
 

@@ -34,13 +34,6 @@ void TOverlayStream::SetSize(int64_t size) {
     FSize = size;
 }
 
-void TOverlayStream::ReachInTop(int64_t size) {
-    // Not every stream can be positioned past its end.
-    if (FTopSize >= size) return;
-    FTop->SetSize(size);
-    FTopSize = size;
-}
-
 void TOverlayStream::AddExtent(int64_t start, int64_t end) {
     auto it = FExtents.upper_bound(start);
     if (it != FExtents.begin() && std::prev(it)->second >= start) --it;
@@ -89,7 +82,11 @@ int32_t TOverlayStream::Read(TByteSpan buffer, int32_t offset, int32_t count) {
 int32_t TOverlayStream::Write(TConstByteSpan buffer, int32_t offset, int32_t count) {
     int32_t n = Fit(buffer.size(), offset, count);
     if (n <= 0) return 0;
-    ReachInTop(FPosition);
+    // Not every stream can be positioned past its end.
+    if (FTopSize < FPosition) {
+        FTop->SetSize(FPosition);
+        FTopSize = FPosition;
+    }
     FTop->SetPosition(FPosition);
     int32_t written = FTop->Write(buffer, offset, n);
     if (written <= 0) return 0;

@@ -39,8 +39,6 @@ public:
     int32_t ExtentCount() const { return (int32_t)FExtents.size(); }
 
 private:
-    // Grows top to at least size, so that it can be written there.
-    void ReachInTop(int64_t size);
     void AddExtent(int64_t start, int64_t end);
     // Fills length bytes at destination with the unwritten contents from
     // offset on: base's bytes below the base limit, zeros above.

@@ -48,13 +48,12 @@ using TProgressEvent = std::function<void(TStream* sender)>;
 // every class of its family takes (the virtual constructor).
 template <class TBase, class... Args>
 struct TStreamClass {
-    const char* ClassName;
     TBase* (*NewStream)(Args... args);
 
     TRef<TBase> Create(Args... args) const { return TRef<TBase>::Adopt(NewStream(args...)); }
     template <class T>
-    static constexpr TStreamClass Of(const char* className) {
-        return {className, [](Args... args) -> TBase* { return New<T>(args...); }};
+    static constexpr TStreamClass Of() {
+        return {[](Args... args) -> TBase* { return New<T>(args...); }};
     }
 };
 
