@@ -123,22 +123,12 @@ TExceptionObject RunErrorToException(int number, int32_t ioResult) {
 }
 
 int ExceptionCodeToRunError(uint32_t exceptionCode) {
-    switch (exceptionCode) {
-    case 0xC0000094: return 3;
-    case 0xC000008C: return 4;
-    case 0xC0000095: return 5;
-    case 0xC000008F:
-    case 0xC0000090:
-    case 0xC0000092: return 6;
-    case 0xC000008E: return 7;
-    case 0xC0000091: return 8;
-    case 0xC0000093:
-    case 0xC000008D: return 9;
-    case 0xC0000005: return 11;
-    case 0xC0000096: return 12;
-    case 0xC000013A: return 13;
-    case 0xC00000FD: return 14;
-    }
+    static const std::pair<uint32_t, int> runErrors[] = {
+        {0xC0000094, 3},  {0xC000008C, 4},  {0xC0000095, 5},  {0xC000008F, 6}, {0xC0000090, 6},
+        {0xC0000092, 6},  {0xC000008E, 7},  {0xC0000091, 8},  {0xC0000093, 9}, {0xC000008D, 9},
+        {0xC0000005, 11}, {0xC0000096, 12}, {0xC000013A, 13}, {0xC00000FD, 14}};
+    for (auto [code, number] : runErrors)
+        if (code == exceptionCode) return number;
     return 22;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 #include <exception>
 #include "Foundation/Format.h"
+#include "Foundation/SysError.h"
 #include "Foundation/Types.h"
 
 // A message that names a file or folder: the text around the name and the
@@ -135,7 +136,7 @@ public:
 class EFileError : public Exception {
 public:
     // Takes the calling thread's last error code at this moment.
-    EFileError() : EFileError(GetLastErrorCodeForException()) {}
+    EFileError() : EFileError(GetLastErrorCode()) {}
     explicit EFileError(uint32_t errorCode);
     explicit EFileError(AnsiString message, uint32_t errorCode = 0)
         : Exception(std::move(message)), ErrorCode(errorCode) {}
@@ -143,17 +144,14 @@ public:
     NVX_EXCEPTION_BODY(EFileError)
     uint32_t SystemCode() const noexcept override { return ErrorCode; }
     uint32_t ErrorCode;
-
-protected:
-    static uint32_t GetLastErrorCodeForException();
 };
 
-#define NVX_FILE_EXCEPTION(Name, Parent)                   \
-    class Name : public Parent {                           \
-    public:                                                \
-        using Parent::Parent;                              \
-        Name() : Parent(GetLastErrorCodeForException()) {} \
-        NVX_EXCEPTION_BODY(Name)                           \
+#define NVX_FILE_EXCEPTION(Name, Parent)       \
+    class Name : public Parent {               \
+    public:                                    \
+        using Parent::Parent;                  \
+        Name() : Parent(GetLastErrorCode()) {} \
+        NVX_EXCEPTION_BODY(Name)               \
     };
 
 NVX_FILE_EXCEPTION(EFileOpenError, EFileError)
