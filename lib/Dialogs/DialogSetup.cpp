@@ -61,10 +61,9 @@ std::vector<TFilterPair> SplitFilter(const WideString& filter) {
     std::vector<TFilterPair> pairs;
     if (filter.empty()) return pairs;
     std::vector<WideString> parts;
-    size_t start = 0;
-    for (;;) {
+    for (size_t start = 0;;) {
         size_t bar = filter.find(u'|', start);
-        parts.push_back(filter.substr(start, bar == WideString::npos ? WideString::npos : bar - start));
+        parts.push_back(filter.substr(start, bar - start));  // to the end when there is no bar
         if (bar == WideString::npos) break;
         start = bar + 1;
     }

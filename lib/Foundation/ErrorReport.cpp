@@ -78,17 +78,13 @@ WideString ShownMessage(const std::exception& object) {
 }
 
 std::unique_ptr<EInOutError> InOutErrorFor(int32_t ioResult) {
-    const char* text = nullptr;
-    switch (ioResult) {
-    case 2: text = "File not found"; break;
-    case 3: text = "Invalid filename"; break;
-    case 4: text = "Too many open files"; break;
-    case 5: text = "File access denied"; break;
-    case 100: text = "Read beyond end of file"; break;
-    case 101: text = "Disk full"; break;
-    case 106: text = "Invalid numeric input"; break;
-    }
-    AnsiString message = text ? AnsiString(text) : Format("I/O error %d", ioResult);
+    static const std::pair<int32_t, const char*> texts[] = {
+        {2, "File not found"},         {3, "Invalid filename"},          {4, "Too many open files"},
+        {5, "File access denied"},     {100, "Read beyond end of file"}, {101, "Disk full"},
+        {106, "Invalid numeric input"}};
+    AnsiString message = Format("I/O error %d", ioResult);
+    for (auto [code, text] : texts)
+        if (code == ioResult) message = text;
     return std::make_unique<EInOutError>(message, ioResult);
 }
 

@@ -17,11 +17,8 @@ size_t MutexPoolCount() { return Pool.size(); }
 size_t MutexPoolCapacity() { return Pool.capacity(); }
 
 void CloseMutexPool() {
-    while (!Pool.empty()) {
-        CloseNativeMutex(Pool.back());
-        Pool.pop_back();
-    }
-    std::vector<TNativeHandle>().swap(Pool);
+    for (auto mutex = Pool.rbegin(); mutex != Pool.rend(); ++mutex) CloseNativeMutex(*mutex);
+    Pool = std::vector<TNativeHandle>();
 }
 
 TSafeCriticalSection::TSafeCriticalSection() : FMutex(NewPooledMutex()) {}
