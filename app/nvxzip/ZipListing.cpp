@@ -44,11 +44,7 @@ private:
 WideString Ascii(const std::string& text) { return WideString(text.begin(), text.end()); }
 
 // Numbers without a name show as "#<number>".
-std::string Numbered(unsigned number) {
-    char text[8];
-    std::snprintf(text, sizeof text, "#%u", number);
-    return text;
-}
+std::string Numbered(unsigned number) { return "#" + std::to_string(number); }
 
 std::string MethodName(uint16_t method) {
     switch (method) {
@@ -63,8 +59,7 @@ std::string HostName(uint8_t host) {
     static const char* const names[] = {"FAT",  "Amiga", "VMS",  "Unix",   "VM/CMS", "Atari", "HPFS",
                                         "Mac",  "Z-Sys", "CP/M", "NTFS",   "MVS",    "VSE",   "Acorn",
                                         "VFAT", "MVS2",  "BeOS", "Tandem", "OS/400", "OSX"};
-    if (host < sizeof names / sizeof names[0]) return names[host];
-    return Numbered(host);
+    return host < std::size(names) ? names[host] : Numbered(host);
 }
 
 WideString EntryLine(TZipItem* entry) {

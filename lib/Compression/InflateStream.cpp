@@ -65,6 +65,7 @@ int32_t TInflateStream::Read(TByteSpan buffer, int32_t offset, int32_t count) {
 }
 
 void TInflateStream::Skip(int64_t count) {
+    if (count <= 0) return;
     std::unique_ptr<uint8_t[]> scratch(new uint8_t[InBufferSize]);
     TByteSpan buffer(scratch.get(), InBufferSize);
     while (count > 0) {
@@ -76,16 +77,13 @@ void TInflateStream::Skip(int64_t count) {
 
 void TInflateStream::SetPosition(int64_t position) {
     if (position < 0) position = 0;
-    if (position == FPosition) return;
-    if (position > FPosition) {
-        Skip(position - FPosition);
-        return;
+    if (position < FPosition) {
+        Check(inflateReset(&FZStream));
+        FZStream.avail_in = 0;
+        FZStream.next_in = nullptr;
+        FFetched = 0;
+        FEnded = false;
+        FPosition = 0;
     }
-    Check(inflateReset(&FZStream));
-    FZStream.avail_in = 0;
-    FZStream.next_in = nullptr;
-    FFetched = 0;
-    FEnded = false;
-    FPosition = 0;
-    Skip(position);
+    Skip(position - FPosition);
 }

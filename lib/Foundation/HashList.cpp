@@ -102,10 +102,9 @@ TKeyItem* THashList::Get(const WideString& key) {
 TKeyItem* THashList::GetEx(const WideString& key, bool& created) {
     TKeyItem* item = Lookup(key);
     created = !item;
-    if (item) return item;
-    item = NewKeyItem(FCacheBucket, key);
-    FCacheItem = item;
-    return item;
+    if (!created) return item;
+    FCacheItem = NewKeyItem(FCacheBucket, key);
+    return FCacheItem;
 }
 
 bool THashList::Find(const WideString& key, TKeyItem*& item) {
