@@ -47,11 +47,8 @@ WideString Ascii(const std::string& text) { return WideString(text.begin(), text
 std::string Numbered(unsigned number) { return "#" + std::to_string(number); }
 
 std::string MethodName(uint16_t method) {
-    switch (method) {
-    case ZipMethod::Stored: return "Stored";
-    case ZipMethod::Deflated: return "Deflated";
-    default: return Numbered(method);
-    }
+    if (method == ZipMethod::Stored) return "Stored";
+    return method == ZipMethod::Deflated ? "Deflated" : Numbered(method);
 }
 
 // The host systems of the format's version-made-by byte.

@@ -14,7 +14,9 @@ public:
 
     // Raises EPackError: pack streams are write-only.
     int32_t Read(TByteSpan buffer, int32_t offset, int32_t count) override;
-    virtual void DoProgress();
+    virtual void DoProgress() {
+        if (OnProgress) OnProgress(this);
+    }
     // Ends the packed data and writes what is left of it; later calls do
     // nothing. Freeing an unfinished stream abandons the data rather than
     // finishing it, so that no failure is lost in a clean-up.
