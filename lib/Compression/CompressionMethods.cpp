@@ -16,16 +16,13 @@ public:
 TStringList* UnpackMethods = nullptr;
 TStringList* PackMethods = nullptr;
 
-// Unsorted, so names keep their order and the first one is found.
-TStringList* NewRegistry() {
-    TStringList* list = New<TStringList>();
-    list->SetIgnoreCase(true);
-    return list;
-}
-
 template <class C>
 void Register(TStringList*& registry, const AnsiString& name, const C* streamClass) {
-    if (!registry) registry = NewRegistry();
+    // Unsorted, so names keep their order and the first one is found.
+    if (!registry) {
+        registry = New<TStringList>();
+        registry->SetIgnoreCase(true);
+    }
     auto entry = MakeRef<TClassEntry<C>>(streamClass);
     if (registry->AddObject(AnsiToWide(name), entry.Get()) < 0) return;
     // The registry holds it from now on.

@@ -54,9 +54,8 @@ private:
     size_t FPathLength = 0;
 };
 
-// What every class of the tree gets: its name, polymorphic raise, and
-// Create and CreateFmt building its own type. Every class has a
-// constructor from the message alone; added fields take their defaults.
+// Each class's name, polymorphic raise, and Create and CreateFmt of its own
+// type; added fields take their defaults.
 #define NVX_EXCEPTION_BODY(Name)                                                \
     const char* ClassName() const noexcept override { return #Name; }           \
     [[noreturn]] void Raise() const override { throw *this; }                   \
