@@ -30,7 +30,6 @@ public:
         Structure->CallBack = CallBack;
         Structure->Read(FStream);
     }
-    void CheckHoldsArchive() { ::CheckHoldsArchive(Structure.Get(), FStream, WideString()); }
 
 protected:
     void Dispose() override {
@@ -45,18 +44,11 @@ private:
 WideString Ascii(const std::string& text) { return WideString(text.begin(), text.end()); }
 
 // Numbers without a name show as "#<number>".
-std::string Numbered(unsigned number) {
-    char text[8];
-    std::snprintf(text, sizeof text, "#%u", number);
-    return text;
-}
+std::string Numbered(unsigned number) { return "#" + std::to_string(number); }
 
 std::string MethodName(uint16_t method) {
-    switch (method) {
-    case ZipMethod::Stored: return "Stored";
-    case ZipMethod::Deflated: return "Deflated";
-    default: return Numbered(method);
-    }
+    if (method == ZipMethod::Stored) return "Stored";
+    return method == ZipMethod::Deflated ? "Deflated" : Numbered(method);
 }
 
 // The host systems of the format's version-made-by byte.
@@ -64,8 +56,7 @@ std::string HostName(uint8_t host) {
     static const char* const names[] = {"FAT",  "Amiga", "VMS",  "Unix",   "VM/CMS", "Atari", "HPFS",
                                         "Mac",  "Z-Sys", "CP/M", "NTFS",   "MVS",    "VSE",   "Acorn",
                                         "VFAT", "MVS2",  "BeOS", "Tandem", "OS/400", "OSX"};
-    if (host < sizeof names / sizeof names[0]) return names[host];
-    return Numbered(host);
+    return host < std::size(names) ? names[host] : Numbered(host);
 }
 
 WideString EntryLine(TZipItem* entry) {
@@ -82,14 +73,14 @@ WideString EntryLine(TZipItem* entry) {
     return line;
 }
 
-}  // namespace
-
-WideString ZipListingHeader() {
+WideString ListingHeader() {
     char text[120];
     std::snprintf(text, sizeof text, "%-8s %10s %10s %-8s %-19s %-6s %-8s %-4s %s", "Method", "Packed", "Size",
                   "CRC-32", "Modified", "Host", "Attrs", "Flag", "Name");
     return Ascii(text);
 }
+
+}  // namespace
 
 TZipListing ListZipArchive(TStream* stream, const TLineWriter& output) {
     auto archive = MakeRef<TListedArchive>();
@@ -97,14 +88,14 @@ TZipListing ListZipArchive(TStream* stream, const TLineWriter& output) {
     archive->CallBack = callBack.Get();
     archive->SetStream(stream);
     archive->Open();
-    archive->CheckHoldsArchive();
+    CheckHoldsArchive(archive->Structure.Get(), stream, WideString());
 
     TZipStructure* structure = archive->Structure.Get();
     TZipListing listing;
     TLineWriter writeLine = output ? output : [&listing](const WideString& line) { listing.Text += line + u'\n'; };
     listing.Recovered = structure->Recovered();
     listing.Entries = structure->Count();
-    writeLine(ZipListingHeader());
+    writeLine(ListingHeader());
     for (int32_t i = 0; i < structure->Count(); ++i) writeLine(EntryLine(structure->Entry(i)));
     if (!structure->Comment.empty()) writeLine(u"Archive comment: " + Printable(structure->Comment));
     if (structure->BytesInFront > 0)

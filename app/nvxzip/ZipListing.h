@@ -19,6 +19,3 @@ struct TZipListing {
 // code raises. The lines go to output as they come, or into Text when there
 // is none.
 TZipListing ListZipArchive(TStream* stream, const TLineWriter& output = {});
-
-// The column heads of the listing, one line.
-WideString ZipListingHeader();

@@ -16,16 +16,13 @@ public:
 TStringList* UnpackMethods = nullptr;
 TStringList* PackMethods = nullptr;
 
-// Unsorted, so names keep their order and the first one is found.
-TStringList* NewRegistry() {
-    TStringList* list = New<TStringList>();
-    list->SetIgnoreCase(true);
-    return list;
-}
-
 template <class C>
 void Register(TStringList*& registry, const AnsiString& name, const C* streamClass) {
-    if (!registry) registry = NewRegistry();
+    // Unsorted, so names keep their order and the first one is found.
+    if (!registry) {
+        registry = New<TStringList>();
+        registry->SetIgnoreCase(true);
+    }
     auto entry = MakeRef<TClassEntry<C>>(streamClass);
     if (registry->AddObject(AnsiToWide(name), entry.Get()) < 0) return;
     // The registry holds it from now on.
@@ -33,9 +30,9 @@ void Register(TStringList*& registry, const AnsiString& name, const C* streamCla
 }
 
 template <class C>
-const C* Find(TStringList* registry, const WideString& name) {
+const C* Find(TStringList* registry, const AnsiString& name) {
     if (!registry) return nullptr;
-    int index = registry->IndexOf(name);
+    int index = registry->IndexOf(AnsiToWide(name));
     if (index < 0) return nullptr;
     auto* entry = static_cast<TClassEntry<C>*>(registry->GetObject(index));
     return entry ? entry->Class : nullptr;
@@ -56,21 +53,15 @@ void RegisterPackMethod(const AnsiString& name, const TPackStreamClass* streamCl
     Register(PackMethods, name, streamClass);
 }
 
-const TUnpackStreamClass* FindUnpackMethod(const WideString& name) {
+const TUnpackStreamClass* FindUnpackMethod(const AnsiString& name) {
     return Find<TUnpackStreamClass>(UnpackMethods, name);
 }
 
-const TUnpackStreamClass* FindUnpackMethod(const AnsiString& name) { return FindUnpackMethod(AnsiToWide(name)); }
-
-const TPackStreamClass* FindPackMethod(const WideString& name) { return Find<TPackStreamClass>(PackMethods, name); }
-
-const TPackStreamClass* FindPackMethod(const AnsiString& name) { return FindPackMethod(AnsiToWide(name)); }
+const TPackStreamClass* FindPackMethod(const AnsiString& name) { return Find<TPackStreamClass>(PackMethods, name); }
 
 void InitCompressionMethods() {
-    if (!UnpackMethods) UnpackMethods = NewRegistry();
     RegisterUnpackMethod("ReStore", &TRestoreStream::Class);
     RegisterUnpackMethod("Inflate", &TInflateStream::Class);
-    if (!PackMethods) PackMethods = NewRegistry();
     RegisterPackMethod("Store", &TStoreStream::Class);
     RegisterPackMethod("Deflate", &TDeflateStream::Class);
 }

@@ -1,7 +1,6 @@
-// The two registries that find pack and unpack stream classes by method
-// name, so that an archive format maps its own method numbers to whatever
-// methods the program contains. Names compare without regard to case; the
-// first registration of a name is the one found.
+// Pack and unpack stream classes found by method name, so that an archive
+// format maps its method numbers to whatever methods the program contains.
+// Names compare without regard to case; a name's first registration wins.
 #pragma once
 #include "Compression/PackStream.h"
 #include "Compression/UnpackStream.h"
@@ -9,9 +8,7 @@
 void RegisterUnpackMethod(const AnsiString& name, const TUnpackStreamClass* streamClass);
 void RegisterPackMethod(const AnsiString& name, const TPackStreamClass* streamClass);
 // Null for a name nobody registered.
-const TUnpackStreamClass* FindUnpackMethod(const WideString& name);
 const TUnpackStreamClass* FindUnpackMethod(const AnsiString& name);
-const TPackStreamClass* FindPackMethod(const WideString& name);
 const TPackStreamClass* FindPackMethod(const AnsiString& name);
 
 // Start-up makes the registries with "ReStore" and "Inflate" for unpacking,

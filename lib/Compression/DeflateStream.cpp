@@ -8,7 +8,7 @@ void Check(int result) {
 }
 }  // namespace
 
-const TPackStreamClass TDeflateStream::Class = TPackStreamClass::Of<TDeflateStream>("TDeflateStream");
+const TPackStreamClass TDeflateStream::Class = TPackStreamClass::Of<TDeflateStream>();
 
 TDeflateStream::TDeflateStream(TStream* dest, int8_t level)
     : FDest(dest), FDestPos(dest->GetPosition()), FOutBuffer(new uint8_t[OutBufferSize]) {
@@ -16,11 +16,9 @@ TDeflateStream::TDeflateStream(TStream* dest, int8_t level)
     if (level < 0 || level > 5) Check(Z_STREAM_ERROR);
     FZStream.next_out = FOutBuffer.get();
     FZStream.avail_out = OutBufferSize;
-    // Raw deflate (negative window bits), 32 KiB window, memory level 8. A
-    // stream zlib could not start would fail every write later, and its
-    // Finish while being freed: fail now instead.
-    // Through the macro, so that zlib checks the header's version and
-    // structure size against its own.
+    // Raw deflate (negative window bits), 32 KiB window, memory level 8,
+    // through the macro so that zlib checks its header's version. A stream
+    // zlib could not start would fail every write later: fail now instead.
     Check(deflateInit2(&FZStream, LevelTable[level], Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY));
     FZStarted = true;
 }
@@ -32,8 +30,7 @@ void TDeflateStream::Dispose() {
     TPackStream::Dispose();
 }
 
-// Writes count bytes of the output buffer at the destination position and
-// gives zlib the whole buffer again.
+// Writes count bytes of the output buffer and gives zlib all of it again.
 void TDeflateStream::Flush(uint32_t count) {
     if (FDest->GetPosition() != FDestPos) FDest->SetPosition(FDestPos);
     FDest->WriteBuffer(FOutBuffer.get(), (int32_t)count);
@@ -43,9 +40,7 @@ void TDeflateStream::Flush(uint32_t count) {
 }
 
 int32_t TDeflateStream::Write(TConstByteSpan buffer, int32_t offset, int32_t count) {
-    if (offset < 0) offset = 0;
-    if (size_t(offset) >= buffer.size()) return 0;
-    count = (int32_t)std::min<int64_t>(count, int64_t(buffer.size()) - offset);
+    count = Fit(buffer.size(), offset, count);
     if (count <= 0) return 0;
     FZStream.next_in = const_cast<Bytef*>(buffer.data() + offset);
     FZStream.avail_in = uInt(count);

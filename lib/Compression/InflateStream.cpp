@@ -16,7 +16,7 @@ int32_t InputBufferSize(TStream* source) {
 }
 }  // namespace
 
-const TUnpackStreamClass TInflateStream::Class = TUnpackStreamClass::Of<TInflateStream>("TInflateStream");
+const TUnpackStreamClass TInflateStream::Class = TUnpackStreamClass::Of<TInflateStream>();
 
 TInflateStream::TInflateStream(TStream* source, int64_t unpackedSize)
     : TUnpackStream(source, unpackedSize),
@@ -24,9 +24,8 @@ TInflateStream::TInflateStream(TStream* source, int64_t unpackedSize)
       FStart(source->GetPosition()),
       FInBufferSize(InputBufferSize(source)),
       FInBuffer(new uint8_t[size_t(FInBufferSize)]) {
-    // Negative window bits: raw deflate, no header or trailer, 32 KiB window.
-    // Through the macro, so that zlib checks the header's version and
-    // structure size against its own.
+    // Raw deflate, 32 KiB window, through the macro so that zlib checks its
+    // header's version.
     Check(inflateInit2(&FZStream, -15));
     FZStarted = true;
 }
@@ -39,9 +38,7 @@ void TInflateStream::Dispose() {
 }
 
 int32_t TInflateStream::Read(TByteSpan buffer, int32_t offset, int32_t count) {
-    if (offset < 0) offset = 0;
-    if (size_t(offset) >= buffer.size()) return 0;
-    count = (int32_t)std::min<int64_t>(count, int64_t(buffer.size()) - offset);
+    count = Fit(buffer.size(), offset, count);
     if (count <= 0 || FEnded) return 0;
     // The source may be shared: put it back where our input goes on.
     if (FSource->GetPosition() != FStart + FFetched) FSource->SetPosition(FStart + FFetched);
@@ -68,6 +65,7 @@ int32_t TInflateStream::Read(TByteSpan buffer, int32_t offset, int32_t count) {
 }
 
 void TInflateStream::Skip(int64_t count) {
+    if (count <= 0) return;
     std::unique_ptr<uint8_t[]> scratch(new uint8_t[InBufferSize]);
     TByteSpan buffer(scratch.get(), InBufferSize);
     while (count > 0) {
@@ -79,16 +77,13 @@ void TInflateStream::Skip(int64_t count) {
 
 void TInflateStream::SetPosition(int64_t position) {
     if (position < 0) position = 0;
-    if (position == FPosition) return;
-    if (position > FPosition) {
-        Skip(position - FPosition);
-        return;
+    if (position < FPosition) {
+        Check(inflateReset(&FZStream));
+        FZStream.avail_in = 0;
+        FZStream.next_in = nullptr;
+        FFetched = 0;
+        FEnded = false;
+        FPosition = 0;
     }
-    Check(inflateReset(&FZStream));
-    FZStream.avail_in = 0;
-    FZStream.next_in = nullptr;
-    FFetched = 0;
-    FEnded = false;
-    FPosition = 0;
-    Skip(position);
+    Skip(position - FPosition);
 }

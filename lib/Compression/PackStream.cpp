@@ -4,11 +4,7 @@
 
 int32_t TPackStream::Read(TByteSpan, int32_t, int32_t) { throw EPackError("Invalid Operation"); }
 
-void TPackStream::DoProgress() {
-    if (OnProgress) OnProgress(this);
-}
-
-const TPackStreamClass TStoreStream::Class = TPackStreamClass::Of<TStoreStream>("TStoreStream");
+const TPackStreamClass TStoreStream::Class = TPackStreamClass::Of<TStoreStream>();
 
 TStoreStream::TStoreStream(TStream* dest, int8_t) : FDest(dest), FStart(dest->GetPosition()) {}
 

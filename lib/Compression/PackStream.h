@@ -1,6 +1,5 @@
 // Pack streams: write-only streams whose bytes come out packed at the
-// current position of a destination stream. Found by method name
-// (CompressionMethods.h) and made through their class reference.
+// current position of a destination stream.
 #pragma once
 #include "Streams/Streams.h"
 
@@ -15,11 +14,12 @@ public:
 
     // Raises EPackError: pack streams are write-only.
     int32_t Read(TByteSpan buffer, int32_t offset, int32_t count) override;
-    virtual void DoProgress();
-    // Ends the packed data and writes what is left of it; the data is whole
-    // only after this. Freeing an unfinished stream abandons the data
-    // rather than finishing it, so that no failure is lost in a clean-up.
-    // Later calls do nothing.
+    virtual void DoProgress() {
+        if (OnProgress) OnProgress(this);
+    }
+    // Ends the packed data and writes what is left of it; later calls do
+    // nothing. Freeing an unfinished stream abandons the data rather than
+    // finishing it, so that no failure is lost in a clean-up.
     virtual void Finish() {}
 
     TProgressEvent OnProgress;

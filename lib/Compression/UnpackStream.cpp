@@ -1,17 +1,11 @@
 #include "Compression/UnpackStream.h"
 #include "Foundation/Exceptions.h"
 
-TUnpackStream::TUnpackStream(TStream*, int64_t unpackedSize) : FUnpackedSize(unpackedSize) {}
-
 int32_t TUnpackStream::Write(TConstByteSpan, int32_t, int32_t) {
     throw EUnpackError("Cannot write to read-only stream");
 }
 
-void TUnpackStream::DoProgress() {
-    if (OnProgress) OnProgress(this);
-}
-
-const TUnpackStreamClass TRestoreStream::Class = TUnpackStreamClass::Of<TRestoreStream>("TRestoreStream");
+const TUnpackStreamClass TRestoreStream::Class = TUnpackStreamClass::Of<TRestoreStream>();
 
 TRestoreStream::TRestoreStream(TStream* source, int64_t unpackedSize)
     : TUnpackStream(source, unpackedSize), FSource(source), FStart(source->GetPosition()) {}

@@ -1,12 +1,9 @@
 // Unpack streams: read-only streams that deliver the unpacked bytes of one
 // packed item whose data starts at the current position of a source stream.
-// The classes are found by method name (CompressionMethods.h) and made
-// through their class reference, always with the same arguments.
 #pragma once
 #include "Streams/Streams.h"
 
 class TUnpackStream;
-// Made with (source, unpackedSize).
 using TUnpackStreamClass = TStreamClass<TUnpackStream, TStream*, int64_t>;
 
 class TUnpackStream : public TStream {
@@ -19,13 +16,15 @@ public:
     void SetSize(int64_t) override {}
     // Raises EUnpackError: unpack streams are read-only.
     int32_t Write(TConstByteSpan buffer, int32_t offset, int32_t count) override;
-    virtual void DoProgress();
+    virtual void DoProgress() {
+        if (OnProgress) OnProgress(this);
+    }
 
     TProgressEvent OnProgress;
 
 protected:
     // The base keeps only the size; each class takes the source itself.
-    TUnpackStream(TStream* source, int64_t unpackedSize);
+    TUnpackStream(TStream*, int64_t unpackedSize) : FUnpackedSize(unpackedSize) {}
 
     int64_t FUnpackedSize;
 };

@@ -8,24 +8,10 @@ struct TFlagOfBit {
     uint32_t Flag;
 };
 
-// Common item dialog flags; the bits missing here have no counterpart.
-constexpr TFlagOfBit ItemFlags[] = {
-    {DialogOption::OverwritePrompt, 0x2},       {DialogOption::NoChangeDir, 0x8},
-    {DialogOption::NoValidate, 0x100},          {DialogOption::AllowMultiSelect, 0x200},
-    {DialogOption::StrictFileTypes, 0x4},       {DialogOption::PathMustExist, 0x800},
-    {DialogOption::FileMustExist, 0x1000},      {DialogOption::CreatePrompt, 0x2000},
-    {DialogOption::ShareAware, 0x4000},         {DialogOption::NoReadOnlyReturn, 0x8000},
-    {DialogOption::NoTestFileCreate, 0x10000},  {DialogOption::NoDereferenceLinks, 0x100000},
-    {DialogOption::DontAddToRecent, 0x2000000}, {DialogOption::ForceShowHidden, 0x10000000},
-};
-constexpr uint32_t ItemPickFolders = 0x20;
-
-// Classic dialog flags. Help and include notifications need a hook the
-// dialogs do not install, and strict file types has no classic form.
-constexpr TFlagOfBit ClassicFlags[] = {
-    {DialogOption::ReadOnly, 0x1},
+// Flags of the same value in both dialogs; the bits missing here and below
+// have no counterpart.
+constexpr TFlagOfBit SharedFlags[] = {
     {DialogOption::OverwritePrompt, 0x2},
-    {DialogOption::HideReadOnly, 0x4},
     {DialogOption::NoChangeDir, 0x8},
     {DialogOption::NoValidate, 0x100},
     {DialogOption::AllowMultiSelect, 0x200},
@@ -35,12 +21,21 @@ constexpr TFlagOfBit ClassicFlags[] = {
     {DialogOption::ShareAware, 0x4000},
     {DialogOption::NoReadOnlyReturn, 0x8000},
     {DialogOption::NoTestFileCreate, 0x10000},
-    {DialogOption::NoNetworkButton, 0x20000},
-    {DialogOption::NoLongNames, 0x40000},
     {DialogOption::NoDereferenceLinks, 0x100000},
-    {DialogOption::EnableSizing, 0x800000},
     {DialogOption::DontAddToRecent, 0x2000000},
     {DialogOption::ForceShowHidden, 0x10000000},
+};
+constexpr TFlagOfBit ItemFlags[] = {{DialogOption::StrictFileTypes, 0x4}};
+constexpr uint32_t ItemPickFolders = 0x20;
+
+// Help and include notifications need a hook the dialogs do not install,
+// and strict file types has no classic form.
+constexpr TFlagOfBit ClassicFlags[] = {
+    {DialogOption::ReadOnly, 0x1},
+    {DialogOption::HideReadOnly, 0x4},
+    {DialogOption::NoNetworkButton, 0x20000},
+    {DialogOption::NoLongNames, 0x40000},
+    {DialogOption::EnableSizing, 0x800000},
 };
 constexpr uint32_t ClassicExplorer = 0x80000;
 
@@ -55,19 +50,20 @@ uint32_t FlagsOf(TDialogOptions options, const TFlagOfBit (&table)[N]) {
 }  // namespace
 
 uint32_t ItemDialogFlags(TDialogOptions options, bool folderMode) {
-    return FlagsOf(options, ItemFlags) | (folderMode ? ItemPickFolders : 0);
+    return FlagsOf(options, SharedFlags) | FlagsOf(options, ItemFlags) | (folderMode ? ItemPickFolders : 0);
 }
 
-uint32_t ClassicDialogFlags(TDialogOptions options) { return FlagsOf(options, ClassicFlags) | ClassicExplorer; }
+uint32_t ClassicDialogFlags(TDialogOptions options) {
+    return FlagsOf(options, SharedFlags) | FlagsOf(options, ClassicFlags) | ClassicExplorer;
+}
 
 std::vector<TFilterPair> SplitFilter(const WideString& filter) {
     std::vector<TFilterPair> pairs;
     if (filter.empty()) return pairs;
     std::vector<WideString> parts;
-    size_t start = 0;
-    for (;;) {
+    for (size_t start = 0;;) {
         size_t bar = filter.find(u'|', start);
-        parts.push_back(filter.substr(start, bar == WideString::npos ? WideString::npos : bar - start));
+        parts.push_back(filter.substr(start, bar - start));  // to the end when there is no bar
         if (bar == WideString::npos) break;
         start = bar + 1;
     }

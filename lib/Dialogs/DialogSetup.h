@@ -1,7 +1,5 @@
-// What the pick dialogs hand to the system's dialogs: option bits turned
-// into dialog flags, filter texts split into pairs, the folder a dialog
-// starts in and the files a classic dialog returns. Kept apart from the
-// dialogs themselves so that it can be checked without showing anything.
+// What the pick dialogs hand to the system's dialogs and read back, kept
+// apart from the dialogs so that it can be checked without showing anything.
 #pragma once
 #include <cstdint>
 #include <vector>

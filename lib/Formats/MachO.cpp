@@ -11,19 +11,11 @@ constexpr uint32_t MostArchitectures = 30;
 // Load commands of a real program take a few kilobytes.
 constexpr uint32_t MostCommandBytes = 1 << 20;
 
-namespace Command {
-constexpr uint32_t CodeSignature = 0x1D;
-constexpr uint32_t VersionMinMacOS = 0x24;
-constexpr uint32_t BuildVersion = 0x32;
-constexpr uint32_t PlatformMacOS = 1;
-}  // namespace Command
+constexpr uint32_t CodeSignatureCommand = 0x1D;
 
 uint32_t Big32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 uint32_t Little32(const uint8_t* p) { return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]; }
 uint64_t Big64(const uint8_t* p) { return uint64_t(Big32(p)) << 32 | Big32(p + 4); }
-
-// 0xMMMMmmpp (a version in a load command) as 0xMMmmpp.
-uint32_t Version(uint32_t packed) { return std::min<uint32_t>(packed >> 16, 0xFF) << 16 | (packed & 0xFFFF); }
 
 // Reads a stream front to back, skipping what is not asked for.
 class TForwardReader {
@@ -72,10 +64,7 @@ bool ReadThin(TForwardReader& reader, uint64_t offset, const std::vector<uint8_t
         const uint8_t* command = commands.data() + at;
         const uint32_t kind = field(command), size = field(command + 4);
         if (size < 8 || size > commands.size() - at) break;
-        if (kind == Command::CodeSignature) slice.Signed = true;
-        if (kind == Command::VersionMinMacOS && size >= 12) slice.MinimumMacOS = Version(field(command + 8));
-        if (kind == Command::BuildVersion && size >= 16 && field(command + 8) == Command::PlatformMacOS)
-            slice.MinimumMacOS = Version(field(command + 12));
+        if (kind == CodeSignatureCommand) slice.Signed = true;
         at += size;
     }
     return true;

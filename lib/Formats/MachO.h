@@ -23,9 +23,6 @@ constexpr uint32_t PowerPC64 = PowerPC | Abi64;
 struct TMachOSlice {
     uint32_t CpuType = 0;
     bool Signed = false;  // holds a code signature
-    // The oldest macOS it starts on, as 0xMMmmpp (10.13.0 = 0x0A0D00); 0 when
-    // the file does not say.
-    uint32_t MinimumMacOS = 0;
 };
 
 struct TMachOFile {

@@ -1,6 +1,7 @@
 #include "Foundation/CaseFolding.h"
 #include <algorithm>
 #include "Foundation/CaseFoldingTables.h"
+#include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
 
 namespace {
@@ -51,21 +52,24 @@ void ApplyFullEntries() {
 bool IsHigh(WideChar c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLow(WideChar c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
-// Reads one code point at i of text[..end), a valid pair as one.
+}  // namespace
+
 uint32_t NextCodePoint(const WideChar* text, size_t& i, size_t end) {
     WideChar c = text[i++];
     if (IsHigh(c) && i < end && IsLow(text[i])) return 0x10000 + ((uint32_t)(c - 0xD800) << 10) + (text[i++] - 0xDC00);
     return c;
 }
 
-// Clamps a 1-based substring to [offset, offset + length).
-void SubRange(size_t size, int start, int count, size_t& offset, size_t& length) {
-    if (start < 1) start = 1;
-    offset = std::min((size_t)start - 1, size);
-    length = count <= 0 ? 0 : std::min((size_t)count, size - offset);
+void AppendCodePoint(WideString& text, uint32_t codePoint) {
+    if (codePoint < 0x10000) {
+        text += (WideChar)codePoint;
+        return;
+    }
+    NVX_ASSERT_MSG(codePoint <= 0x10FFFF, "Illegal char range for surrogates");
+    codePoint -= 0x10000;
+    text += (WideChar)(0xD800 + (codePoint >> 10));
+    text += (WideChar)(0xDC00 + (codePoint & 0x3FF));
 }
-
-}  // namespace
 
 TCharPage::TCharPage(uint32_t pageNumber) : PageNumber(pageNumber), HighPart((pageNumber << 8) & 0xFF0000) {
     NVX_ASSERT(pageNumber <= LastPage);
@@ -106,46 +110,27 @@ WideString FullFold(uint32_t codePoint) {
         if (low >= p->FullFirst && low - p->FullFirst < p->FullCount && !p->Full[low - p->FullFirst].empty())
             return p->Full[low - p->FullFirst];
     }
-    uint32_t folded = Fold(codePoint);
-    if (folded < 0x10000) return WideString(1, (WideChar)folded);
-    folded -= 0x10000;
-    return {(WideChar)(0xD800 + (folded >> 10)), (WideChar)(0xDC00 + (folded & 0x3FF))};
+    WideString folded;
+    AppendCodePoint(folded, Fold(codePoint));
+    return folded;
 }
 
 size_t FoldedCodePointCount() { return FoldedCount; }
 
 WideString FoldString(const WideString& text, int start, int count) {
     size_t offset, length;
-    SubRange(text.size(), start, count, offset, length);
+    ClampSubstring(text.size(), start, count, offset, length);
     WideString result;
     result.reserve(length);
-    // Built in chunks so that long texts grow the result a few times only.
-    WideChar chunk[1024];
-    size_t used = 0;
     const WideChar* s = text.data() + offset;
-    for (size_t i = 0; i < length;) {
-        if (used > 1022) {
-            result.append(chunk, used);
-            used = 0;
-        }
-        uint32_t folded = Fold(NextCodePoint(s, i, length));
-        if (folded < 0x10000) {
-            chunk[used++] = (WideChar)folded;
-        } else {
-            NVX_ASSERT_MSG(folded <= 0x10FFFF, "Illegal char range for surrogates");
-            folded -= 0x10000;
-            chunk[used++] = (WideChar)(0xD800 + (folded >> 10));
-            chunk[used++] = (WideChar)(0xDC00 + (folded & 0x3FF));
-        }
-    }
-    result.append(chunk, used);
+    for (size_t i = 0; i < length;) AppendCodePoint(result, Fold(NextCodePoint(s, i, length)));
     return result;
 }
 
 int CompareFolded(const WideString& a, int startA, int countA, const WideString& b, int startB, int countB) {
     size_t offsetA, lengthA, offsetB, lengthB;
-    SubRange(a.size(), startA, countA, offsetA, lengthA);
-    SubRange(b.size(), startB, countB, offsetB, lengthB);
+    ClampSubstring(a.size(), startA, countA, offsetA, lengthA);
+    ClampSubstring(b.size(), startB, countB, offsetB, lengthB);
     const WideChar* sa = a.data() + offsetA;
     const WideChar* sb = b.data() + offsetB;
     int lengthDifference = (int)((long long)lengthA - (long long)lengthB);

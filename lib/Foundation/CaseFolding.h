@@ -35,6 +35,12 @@ WideString FullFold(uint32_t codePoint);
 // How many code points change under simple folding.
 size_t FoldedCodePointCount();
 
+// Reads the code point at i of text[..end) and moves i past it; a valid
+// surrogate pair is one code point.
+uint32_t NextCodePoint(const WideChar* text, size_t& i, size_t end);
+// Appends a code point in UTF-16.
+void AppendCodePoint(WideString& text, uint32_t codePoint);
+
 // Characters start..start+count-1 (1-based, clamped) with every code point
 // folded; surrogate pairs fold as one code point.
 WideString FoldString(const WideString& text, int start = 1, int count = INT_MAX);

@@ -2,18 +2,11 @@
 #include <algorithm>
 #include <climits>
 
-namespace {
-
-// Clamps a 1-based substring to [offset, offset + length) of a string of size.
-bool SubRange(size_t size, int start, int count, size_t& offset, size_t& length) {
+void ClampSubstring(size_t size, int start, int count, size_t& offset, size_t& length) {
     if (start < 1) start = 1;
-    if (count <= 0 || (size_t)start > size) return false;
-    offset = (size_t)start - 1;
-    length = std::min((size_t)count, size - offset);
-    return true;
+    offset = std::min((size_t)start - 1, size);
+    length = count <= 0 ? 0 : std::min((size_t)count, size - offset);
 }
-
-}  // namespace
 
 WideString BufferToWide(const void* bytes, size_t count, uint32_t codePage) {
     if (count == 0 || count > INT_MAX) return WideString();
@@ -39,7 +32,7 @@ WideString BufferToWide(const void* bytes, size_t count, uint32_t codePage) {
 
 WideString AnsiToWide(const AnsiString& bytes, int start, int count, uint32_t codePage) {
     size_t offset, length;
-    if (!SubRange(bytes.size(), start, count, offset, length)) return WideString();
+    ClampSubstring(bytes.size(), start, count, offset, length);
     return BufferToWide(bytes.data() + offset, length, codePage);
 }
 
@@ -79,6 +72,6 @@ TByteString WideToBytes(const WideString& text, uint32_t codePage) {
 
 TByteString WideSubToBytes(const WideString& text, int start, int count, uint32_t codePage) {
     size_t offset, length;
-    if (!SubRange(text.size(), start, count, offset, length)) return TByteString();
+    ClampSubstring(text.size(), start, count, offset, length);
     return WideToBytes(text.data() + offset, length, codePage);
 }

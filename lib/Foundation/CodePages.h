@@ -14,16 +14,20 @@ constexpr uint32_t Utf8 = 65001;
 // A growable array of bytes in some code page.
 using TByteString = std::string;
 
+// The 1-based substring start..start+count-1 of a string of size as
+// [offset, offset + length): a start below 1 counts as 1, the count is cut
+// at the end, and a substring outside the string is empty.
+void ClampSubstring(size_t size, int start, int count, size_t& offset, size_t& length);
+
 // count bytes from a raw buffer (ZIP names, resource text).
 WideString BufferToWide(const void* bytes, size_t count, uint32_t codePage);
-// The 1-based substring start..start+count-1 of bytes; a start below 1
-// counts as 1 and the count is cut at the end.
+// The substring start..start+count-1 of bytes, clamped as ClampSubstring does.
 WideString AnsiToWide(const AnsiString& bytes, int start, int count, uint32_t codePage);
 WideString AnsiToWide(const AnsiString& bytes, uint32_t codePage = CodePage::Ansi);
 
 TByteString WideToBytes(const WideChar* text, size_t count, uint32_t codePage);
 TByteString WideToBytes(const WideString& text, uint32_t codePage);
-// The 1-based substring of text, clamped as AnsiToWide does.
+// The substring of text, clamped as ClampSubstring does.
 TByteString WideSubToBytes(const WideString& text, int start, int count, uint32_t codePage);
 
 inline AnsiString WideToAnsi(const WideString& text) { return WideToBytes(text, CodePage::Ansi); }

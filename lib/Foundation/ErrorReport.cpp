@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <new>
 #include <typeinfo>
+#include <utility>
 #include "Foundation/CodePages.h"
 #include "Foundation/FaultHandler.h"
 #include "Foundation/SysUI.h"
@@ -16,15 +17,24 @@ std::terminate_handler PreviousTerminate = nullptr;
 
 constexpr size_t MaxReportLength = 1024;
 
-AnsiString Demangle(const char* name) {
-    int status = 0;
-    char* readable = abi::__cxa_demangle(name, nullptr, nullptr, &status);
-    AnsiString result = status == 0 && readable ? readable : name;
-    std::free(readable);
-    return result;
+// Reports what escaped everything and ends the process with exit code 1.
+[[noreturn]] void HandleUnhandledException(std::exception_ptr object) {
+    ShowException(object);
+    std::fflush(nullptr);
+    std::_Exit(1);
 }
 
 [[noreturn]] void TerminateHandler() { HandleUnhandledException(std::current_exception()); }
+
+// Made on first use; raising and handling it never frees it.
+template <class T>
+T& ProcessWide(T*& object, const char* message) {
+    if (!object) {
+        object = new T(message);
+        object->AllowFree = false;
+    }
+    return *object;
+}
 
 template <class T, class... Args>
 TExceptionObject Make(Args&&... args) {
@@ -33,21 +43,17 @@ TExceptionObject Make(Args&&... args) {
 
 }  // namespace
 
-EOutOfMemory& OutOfMemoryObject() {
-    if (!OutOfMemory) {
-        OutOfMemory = new EOutOfMemory("Out of memory");
-        OutOfMemory->AllowFree = false;
-    }
-    return *OutOfMemory;
+AnsiString Demangle(const char* name) {
+    int status = 0;
+    char* readable = abi::__cxa_demangle(name, nullptr, nullptr, &status);
+    AnsiString result = status == 0 && readable ? readable : name;
+    std::free(readable);
+    return result;
 }
 
-EInvalidPointer& InvalidPointerObject() {
-    if (!InvalidPointer) {
-        InvalidPointer = new EInvalidPointer("Invalid pointer operation");
-        InvalidPointer->AllowFree = false;
-    }
-    return *InvalidPointer;
-}
+EOutOfMemory& OutOfMemoryObject() { return ProcessWide(OutOfMemory, "Out of memory"); }
+
+EInvalidPointer& InvalidPointerObject() { return ProcessWide(InvalidPointer, "Invalid pointer operation"); }
 
 void TExceptionFree::operator()(Exception* object) const {
     auto* heap = dynamic_cast<EHeapException*>(object);
@@ -72,17 +78,13 @@ WideString ShownMessage(const std::exception& object) {
 }
 
 std::unique_ptr<EInOutError> InOutErrorFor(int32_t ioResult) {
-    const char* text = nullptr;
-    switch (ioResult) {
-    case 2: text = "File not found"; break;
-    case 3: text = "Invalid filename"; break;
-    case 4: text = "Too many open files"; break;
-    case 5: text = "File access denied"; break;
-    case 100: text = "Read beyond end of file"; break;
-    case 101: text = "Disk full"; break;
-    case 106: text = "Invalid numeric input"; break;
-    }
-    AnsiString message = text ? AnsiString(text) : Format("I/O error %d", ioResult);
+    static const std::pair<int32_t, const char*> texts[] = {
+        {2, "File not found"},         {3, "Invalid filename"},          {4, "Too many open files"},
+        {5, "File access denied"},     {100, "Read beyond end of file"}, {101, "Disk full"},
+        {106, "Invalid numeric input"}};
+    AnsiString message = Format("I/O error %d", ioResult);
+    for (auto [code, text] : texts)
+        if (code == ioResult) message = text;
     return std::make_unique<EInOutError>(message, ioResult);
 }
 
@@ -117,22 +119,12 @@ TExceptionObject RunErrorToException(int number, int32_t ioResult) {
 }
 
 int ExceptionCodeToRunError(uint32_t exceptionCode) {
-    switch (exceptionCode) {
-    case 0xC0000094: return 3;
-    case 0xC000008C: return 4;
-    case 0xC0000095: return 5;
-    case 0xC000008F:
-    case 0xC0000090:
-    case 0xC0000092: return 6;
-    case 0xC000008E: return 7;
-    case 0xC0000091: return 8;
-    case 0xC0000093:
-    case 0xC000008D: return 9;
-    case 0xC0000005: return 11;
-    case 0xC0000096: return 12;
-    case 0xC000013A: return 13;
-    case 0xC00000FD: return 14;
-    }
+    static const std::pair<uint32_t, int> runErrors[] = {
+        {0xC0000094, 3},  {0xC000008C, 4},  {0xC0000095, 5},  {0xC000008F, 6}, {0xC0000090, 6},
+        {0xC0000092, 6},  {0xC000008E, 7},  {0xC0000091, 8},  {0xC0000093, 9}, {0xC000008D, 9},
+        {0xC0000005, 11}, {0xC0000096, 12}, {0xC000013A, 13}, {0xC00000FD, 14}};
+    for (auto [code, number] : runErrors)
+        if (code == exceptionCode) return number;
     return 22;
 }
 
@@ -140,16 +132,12 @@ TExceptionObject FaultToException(const TFaultInfo& fault) {
     int number = ExceptionCodeToRunError(fault.Code);
     TExceptionObject object;
     if (number == 11) {
-        const char* operation = fault.IsWrite ? "Write" : "Read";
         AnsiString module;
         uintptr_t relative = 0;
-        if (ModuleOfAddress(fault.Address, module, relative))
-            object = Make<EAccessViolation>(
-                EAccessViolation::CreateFmt("Access violation at address %p in module '%s'. %s of address %p",
-                                            fault.Address, module, operation, fault.AccessAddress));
-        else
-            object = Make<EAccessViolation>(EAccessViolation::CreateFmt(
-                "Access violation at address %p. %s of address %p", fault.Address, operation, fault.AccessAddress));
+        AnsiString where = ModuleOfAddress(fault.Address, module, relative) ? Format(" in module '%s'", module) : "";
+        object = Make<EAccessViolation>(
+            EAccessViolation::CreateFmt("Access violation at address %p%s. %s of address %p", fault.Address, where,
+                                        fault.IsWrite ? "Write" : "Read", fault.AccessAddress));
     } else if (number == 22) {
         object = Make<EExternalException>(EExternalException::CreateFmt("External exception %x", fault.Code));
     } else {
@@ -205,22 +193,13 @@ void ShowException(std::exception_ptr object) {
     }
 }
 
-AnsiString AssertionText(const AnsiString& message, const char* sourceFile, int line) {
-    // Deliberate spelling: the text stays as it has always been shown.
-    return "Asseertion with message: '" + message + "'" + " (" + sourceFile + ", line: " + std::to_string(line) + ")";
-}
-
 void AssertionFailed(const AnsiString& message, const char* sourceFile, int line) {
-    AnsiString text = AssertionText(message, sourceFile, line);
+    // Deliberate spelling: the text stays as it has always been shown.
+    AnsiString text =
+        "Asseertion with message: '" + message + "'" + " (" + sourceFile + ", line: " + std::to_string(line) + ")";
     DebugOutput(text);
     ShowMessageBox(text, nullptr, MessageBoxFlags::IconError);
     throw EAbort(text);
-}
-
-void HandleUnhandledException(std::exception_ptr object) {
-    ShowException(object);
-    std::fflush(nullptr);
-    std::_Exit(1);
 }
 
 int RunGuarded(int (*body)(int, char**), int argc, char** argv) {
@@ -239,11 +218,8 @@ void InitExceptions() {
 }
 
 void DoneExceptions() {
-    for (EHeapException** object : {(EHeapException**)&OutOfMemory, (EHeapException**)&InvalidPointer}) {
-        if (*object) (*object)->AllowFree = true;
-        delete *object;
-        *object = nullptr;
-    }
+    delete std::exchange(OutOfMemory, nullptr);
+    delete std::exchange(InvalidPointer, nullptr);
     std::set_terminate(PreviousTerminate);
     // A shutdown from inside a handler (a program's last catch) would end
     // quietly with the caller's exit code; what was caught is reported.

@@ -34,6 +34,9 @@ TExceptionObject FaultToException(const TFaultInfo& fault);
 EOutOfMemory& OutOfMemoryObject();
 EInvalidPointer& InvalidPointerObject();
 
+// A type's name as the run-time gives it, made readable.
+AnsiString Demangle(const char* name);
+
 // The library's object for an exception: itself when it is one, the
 // process-wide EOutOfMemory when the C++ run-time ran out of memory, else null.
 const Exception* LibraryException(const std::exception* object);
@@ -56,16 +59,12 @@ void ShowException(std::exception_ptr object);
 
 // Failed assertion: reported once, then raised as EAbort carrying the text.
 [[noreturn]] void AssertionFailed(const AnsiString& message, const char* sourceFile, int line);
-AnsiString AssertionText(const AnsiString& message, const char* sourceFile, int line);
 
 #define NVX_ASSERT_MSG(condition, message)                                     \
     do {                                                                       \
         if (!(condition)) AssertionFailed((message), __FILE_NAME__, __LINE__); \
     } while (0)
 #define NVX_ASSERT(condition) NVX_ASSERT_MSG(condition, "Assertion failure")
-
-// The handler for an exception that escapes everything: report, exit code 1.
-[[noreturn]] void HandleUnhandledException(std::exception_ptr object);
 
 // Runs body; anything that escapes it is reported and gives exit code 1.
 int RunGuarded(int (*body)(int, char**), int argc, char** argv);

@@ -22,8 +22,6 @@ WideString Exception::MessageNaming(const WideString& shown) const {
 
 EFileError::EFileError(uint32_t errorCode) : Exception(SystemErrorText(errorCode)), ErrorCode(errorCode) {}
 
-uint32_t EFileError::GetLastErrorCodeForException() { return GetLastErrorCode(); }
-
 void TCommonException::SetDefaultMessage(const char* className) {
     SetMessage(AnsiString("Tarvix Exception: \"") + className + "\"");
 }

@@ -2,8 +2,8 @@
 // gives the message text (ANSI code page).
 #pragma once
 #include <exception>
-#include <memory>
 #include "Foundation/Format.h"
+#include "Foundation/SysError.h"
 #include "Foundation/Types.h"
 
 // A message that names a file or folder: the text around the name and the
@@ -41,7 +41,6 @@ public:
     virtual const char* ClassName() const noexcept { return "Exception"; }
     // Throws a copy of this object with its dynamic type.
     [[noreturn]] virtual void Raise() const { throw *this; }
-    virtual std::unique_ptr<Exception> Clone() const { return std::make_unique<Exception>(*this); }
 
     // The file or folder the failure concerns, where the raiser knows it;
     // the message may name it or not.
@@ -55,17 +54,15 @@ private:
     size_t FPathLength = 0;
 };
 
-// What every class of the tree gets: its name, polymorphic raise and copy,
-// and Create and CreateFmt building its own type. Every class has a
-// constructor from the message alone; added fields take their defaults.
-#define NVX_EXCEPTION_BODY(Name)                                                                \
-    const char* ClassName() const noexcept override { return #Name; }                           \
-    [[noreturn]] void Raise() const override { throw *this; }                                   \
-    std::unique_ptr<Exception> Clone() const override { return std::make_unique<Name>(*this); } \
-    static Name Create(AnsiString message) { return Name(std::move(message)); }                 \
-    template <class... Args>                                                                    \
-    static Name CreateFmt(const char* format, const Args&... args) {                            \
-        return Name(Format(format, args...));                                                   \
+// Each class's name, polymorphic raise, and Create and CreateFmt of its own
+// type; added fields take their defaults.
+#define NVX_EXCEPTION_BODY(Name)                                                \
+    const char* ClassName() const noexcept override { return #Name; }           \
+    [[noreturn]] void Raise() const override { throw *this; }                   \
+    static Name Create(AnsiString message) { return Name(std::move(message)); } \
+    template <class... Args>                                                    \
+    static Name CreateFmt(const char* format, const Args&... args) {            \
+        return Name(Format(format, args...));                                   \
     }
 
 #define NVX_EXCEPTION(Name, Parent) \
@@ -138,7 +135,7 @@ public:
 class EFileError : public Exception {
 public:
     // Takes the calling thread's last error code at this moment.
-    EFileError() : EFileError(GetLastErrorCodeForException()) {}
+    EFileError() : EFileError(GetLastErrorCode()) {}
     explicit EFileError(uint32_t errorCode);
     explicit EFileError(AnsiString message, uint32_t errorCode = 0)
         : Exception(std::move(message)), ErrorCode(errorCode) {}
@@ -146,17 +143,14 @@ public:
     NVX_EXCEPTION_BODY(EFileError)
     uint32_t SystemCode() const noexcept override { return ErrorCode; }
     uint32_t ErrorCode;
-
-protected:
-    static uint32_t GetLastErrorCodeForException();
 };
 
-#define NVX_FILE_EXCEPTION(Name, Parent)                   \
-    class Name : public Parent {                           \
-    public:                                                \
-        using Parent::Parent;                              \
-        Name() : Parent(GetLastErrorCodeForException()) {} \
-        NVX_EXCEPTION_BODY(Name)                           \
+#define NVX_FILE_EXCEPTION(Name, Parent)       \
+    class Name : public Parent {               \
+    public:                                    \
+        using Parent::Parent;                  \
+        Name() : Parent(GetLastErrorCode()) {} \
+        NVX_EXCEPTION_BODY(Name)               \
     };
 
 NVX_FILE_EXCEPTION(EFileOpenError, EFileError)

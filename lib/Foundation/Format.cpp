@@ -1,6 +1,5 @@
-// A formatter of the wvsprintfA family, the same on every platform (the
-// system's own stops at 1024 bytes). Integers are 32-bit whatever the l
-// prefix says, as on Windows, so callers pass int-sized values.
+// The same on every platform (the system's own stops at 1024 bytes).
+// Integers are 32-bit whatever the l prefix says, as on Windows.
 #include "Foundation/Format.h"
 #include <cstring>
 
@@ -70,9 +69,8 @@ AnsiString FormatV(const char* format, va_list args) {
         switch (*p) {
         case 'd':
         case 'i': {
-            int v = va_arg(args, int);
-            long long wide = v;
-            Number(out, spec, (unsigned long long)(wide < 0 ? -wide : wide), wide < 0, 10, false, "");
+            long long v = va_arg(args, int);
+            Number(out, spec, (unsigned long long)(v < 0 ? -v : v), v < 0, 10, false, "");
             break;
         }
         case 'u': Number(out, spec, va_arg(args, unsigned), false, 10, false, ""); break;

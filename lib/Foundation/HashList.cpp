@@ -11,8 +11,6 @@ uint32_t ElfHash(const WideString& key) {
     return h;
 }
 
-// ---- TKeyItem
-
 TKeyItem::TKeyItem(THashItem* bucket, const WideString& key) : FBucket(bucket), FKey(key) { NVX_ASSERT(bucket); }
 
 // Not in the constructor: a subclass constructor that throws would leave a
@@ -44,8 +42,6 @@ void TKeyItem::Dispose() {
     TList::Dispose();
 }
 
-// ---- THashItem
-
 // Each item leaves the chain before its reference is given back, so an item
 // someone else still holds ends up detached instead of stuck in the chain.
 void THashItem::DestroyKeyItems(bool releaseValues) {
@@ -60,8 +56,6 @@ void THashItem::Dispose() {
     DestroyKeyItems(false);
     TRefObject::Dispose();
 }
-
-// ---- THashList
 
 THashList::THashList(int bucketCount) : FBuckets(bucketCount > 0 ? (size_t)bucketCount : 1, nullptr) {}
 
@@ -91,12 +85,8 @@ TKeyItem* THashList::Lookup(const WideString& key) {
     FCacheBucket = nullptr;
     FCacheKey = key;
     THashItem* bucket = GetBucket(Hash(key));
-    TKeyItem* found = nullptr;
-    for (TKeyItem* item = bucket->Oldest(); item; item = item->Newer())
-        if (SameKey(item->Key(), key)) {
-            found = item;
-            break;
-        }
+    TKeyItem* found = bucket->Oldest();
+    while (found && !SameKey(found->Key(), key)) found = found->Newer();
     FCacheItem = found;
     FCacheBucket = bucket;
     return found;
@@ -112,10 +102,9 @@ TKeyItem* THashList::Get(const WideString& key) {
 TKeyItem* THashList::GetEx(const WideString& key, bool& created) {
     TKeyItem* item = Lookup(key);
     created = !item;
-    if (item) return item;
-    item = NewKeyItem(FCacheBucket, key);
-    FCacheItem = item;
-    return item;
+    if (!created) return item;
+    FCacheItem = NewKeyItem(FCacheBucket, key);
+    return FCacheItem;
 }
 
 bool THashList::Find(const WideString& key, TKeyItem*& item) {

@@ -8,9 +8,8 @@
 class THashList;
 class THashItem;
 
-// The items of one key. Links itself into its bucket as the newest once it
-// is fully constructed; destroying it unlinks it. The values are the caller's unless the list is
-// cleared with release-values.
+// The items of one key, newest last in its bucket's chain. The values are
+// the caller's unless the list is cleared with release-values.
 class TKeyItem : public TList {
 public:
     TKeyItem(THashItem* bucket, const WideString& key);
@@ -44,8 +43,7 @@ public:
     THashList* Owner() const { return FOwner; }
     TKeyItem* Oldest() const { return FOldest; }
     TKeyItem* Newest() const { return FNewest; }
-    // Destroys every key item, oldest first, giving back their values first
-    // when asked.
+    // Oldest first, giving back their values first when asked.
     void DestroyKeyItems(bool releaseValues);
 
 protected:

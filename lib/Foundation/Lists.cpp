@@ -4,8 +4,6 @@
 #include "Foundation/CaseFolding.h"
 #include "Foundation/ErrorReport.h"
 
-// ---- TSorter
-
 void TSorter::Sort() {
     int count = GetCount();
     if (count >= 2) SortRange(0, count - 1);
@@ -69,8 +67,6 @@ bool TSorter::FindRange(const void* key, int lo, int& index, int hi) {
         else lo = m + 1;
     }
 }
-
-// ---- TList
 
 bool TList::Grow(int32_t needed) {
     if (needed >= CountLimit) return false;
@@ -175,21 +171,15 @@ void TList::Dispose() {
     TRefObject::Dispose();
 }
 
-// ---- TObjectList
-
 void TObjectList::Dispose() {
     FreeAll();
     TList::Dispose();
 }
 
-// ---- TStringItem
-
 void TStringItem::Assign(const TStringItem* other) {
     SetText(other ? other->Text() : WideString());
     SetObject(other ? other->Object() : nullptr);
 }
-
-// ---- TStringList
 
 TStringList::TStringList() : FItems(MakeRef<TObjectList>()) {}
 
@@ -239,8 +229,6 @@ bool TStringList::ClampRange(int& lo, int& hi) {
 void TStringList::SortRange(int lo, int hi) {
     if (ClampRange(lo, hi)) TSorter::SortRange(lo, hi);
 }
-
-bool TStringList::Find(const void* key, int& index) { return TSorter::Find(key, index); }
 
 bool TStringList::FindRange(const void* key, int lo, int& index, int hi) {
     ClampRange(lo, hi);
@@ -303,11 +291,9 @@ void TStringList::SetObject(int index, TRefObject* object) { ItemToTouch(index)-
 void TStringList::Clear() { FItems->FreeAll(); }
 
 void TStringList::ClearWithObjects(bool freeObjects) {
-    if (freeObjects) {
-        for (int i = 0; i < GetCount(); ++i) {
-            TStringItem* item = Entry(i);
-            if (!item || !item->Object()) continue;
-            TRefObject* object = item->Object();
+    for (int i = 0; freeObjects && i < GetCount(); ++i) {
+        TStringItem* item = Entry(i);
+        if (TRefObject* object = item ? item->Object() : nullptr) {
             item->SetObject(nullptr);
             Release(object);
         }

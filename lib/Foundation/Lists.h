@@ -22,10 +22,9 @@ public:
     virtual bool FindRange(const void* key, int lo, int& index, int hi);
 };
 
-// A growable array of object references. The list does not count its
-// references: Add and Insert take the caller's, Clear and Delete drop them
-// without touching the objects, FreeAll gives them back. A plain TList
-// borrows what it lists; a list that owns its entries is a TObjectList.
+// A growable array of object references it does not count: Add and Insert
+// take the caller's, Clear and Delete drop them, FreeAll gives them back.
+// A list that owns its entries is a TObjectList.
 class TList : public TRefObject {
 public:
     // Counts at or above this are refused.
@@ -152,7 +151,7 @@ protected:
     void Dispose() override;
     // The key is a const WideString*.
     int CompareKey(const void* key, int index) override;
-    bool Find(const void* key, int& index) override;
+    using TSorter::Find;
     bool FindRange(const void* key, int lo, int& index, int hi) override;
 
 private:

@@ -3,7 +3,6 @@
 #include "Foundation/ErrorReport.h"
 
 namespace {
-// Capacity is managed by hand so that it follows 16, 32, 64, ...
 std::vector<TNativeHandle> Pool;
 }  // namespace
 
@@ -18,11 +17,8 @@ size_t MutexPoolCount() { return Pool.size(); }
 size_t MutexPoolCapacity() { return Pool.capacity(); }
 
 void CloseMutexPool() {
-    while (!Pool.empty()) {
-        CloseNativeMutex(Pool.back());
-        Pool.pop_back();
-    }
-    std::vector<TNativeHandle>().swap(Pool);
+    for (auto mutex = Pool.rbegin(); mutex != Pool.rend(); ++mutex) CloseNativeMutex(*mutex);
+    Pool = std::vector<TNativeHandle>();
 }
 
 TSafeCriticalSection::TSafeCriticalSection() : FMutex(NewPooledMutex()) {}

@@ -16,24 +16,16 @@ TLog::TLog() : FTarget(this), FOutput(&OwnOutput) {}
 void TLog::OwnOutput(void* target, const WideString& line) { static_cast<TLog*>(target)->Output(line); }
 
 void TLog::SetOutput(void* target, TLogOutput output) {
-    if (output) {
-        FTarget = target;
-        FOutput = output;
-    } else {
-        FTarget = this;
-        FOutput = &OwnOutput;
-    }
+    FTarget = output ? target : this;
+    FOutput = output ? output : &OwnOutput;
 }
 
 void TLog::Output(const WideString&) {}
 
 void TLog::Write(const WideString& text) {
-    WideString line = FPrefix;
-    if (FShowThread || FShowTime)
-        line +=
-            LogDecorations(FShowThread, FShowThread ? CurrentThreadId() : 0, FShowTime, FShowTime ? ElapsedMs() : 0);
-    line += text;
-    FOutput(FTarget, line);
+    uint32_t threadId = FShowThread ? CurrentThreadId() : 0;
+    uint32_t elapsed = FShowTime ? ElapsedMs() : 0;
+    FOutput(FTarget, FPrefix + LogDecorations(FShowThread, threadId, FShowTime, elapsed) + text);
 }
 
 WideString LogDecorations(bool showThread, uint32_t threadId, bool showTime, uint32_t elapsedMs) {

@@ -1,12 +1,9 @@
-// The diagnostic log: one process-wide instance takes lines from anywhere
-// in the library, decorates them and hands them to its output. The log's
-// own output discards them; nothing in the program attaches another, so
-// logging costs the formatting only.
+// The diagnostic log. Its own output discards every line and nothing in
+// the program attaches another, so logging costs the formatting only.
 #pragma once
 #include "Foundation/RefObject.h"
 #include "Foundation/Types.h"
 
-// Receives finished lines for target.
 using TLogOutput = void (*)(void* target, const WideString& line);
 
 class TLog : public TRefObject {
@@ -17,11 +14,8 @@ public:
     void SetOutput(void* target, TLogOutput output);
     void* OutputTarget() const { return FTarget; }
 
-    const WideString& Prefix() const { return FPrefix; }
     void SetPrefix(const WideString& prefix) { FPrefix = prefix; }
-    bool ShowThread() const { return FShowThread; }
     void SetShowThread(bool show) { FShowThread = show; }
-    bool ShowTime() const { return FShowTime; }
     void SetShowTime(bool show) { FShowTime = show; }
 
     // Where the log's own output sends a line: nowhere.

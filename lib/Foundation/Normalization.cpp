@@ -1,6 +1,7 @@
 #include "Foundation/Normalization.h"
 #include <algorithm>
 #include <vector>
+#include "Foundation/CaseFolding.h"
 #include "Foundation/NormalizationTables.h"
 
 namespace {
@@ -46,12 +47,7 @@ void Decompose(char32_t c, std::vector<char32_t>& out) {
 WideString DecomposeCanonical(const WideString& text) {
     std::vector<char32_t> points;
     points.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        Decompose(c, points);
-    }
+    for (size_t i = 0; i < text.size();) Decompose(NextCodePoint(text.data(), i, text.size()), points);
     // Canonical order: a stable sort of each run of marks by class.
     for (size_t start = 0; start < points.size();) {
         if (!CombiningClass(points[start])) {
@@ -66,14 +62,7 @@ WideString DecomposeCanonical(const WideString& text) {
     }
     WideString result;
     result.reserve(points.size());
-    for (char32_t c : points) {
-        if (c >= 0x10000) {
-            result += WideChar(0xD800 + ((c - 0x10000) >> 10));
-            result += WideChar(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            result += WideChar(c);
-        }
-    }
+    for (char32_t c : points) AppendCodePoint(result, c);
     return result;
 }
 

@@ -1,15 +1,9 @@
 #include "Foundation/RefObject.h"
-#include <cxxabi.h>
-#include <cstdlib>
 #include <typeinfo>
 #include "Foundation/ErrorReport.h"
 
 AnsiString TRefObject::ClassName() const {
-    int status = 0;
-    const char* raw = typeid(*this).name();
-    char* readable = abi::__cxa_demangle(raw, nullptr, nullptr, &status);
-    AnsiString name = status == 0 && readable ? readable : raw;
-    std::free(readable);
+    AnsiString name = Demangle(typeid(*this).name());
     size_t colons = name.rfind("::");
     return colons == AnsiString::npos ? name : name.substr(colons + 2);
 }

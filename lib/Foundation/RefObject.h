@@ -1,9 +1,5 @@
 // Root of the library's classes: an atomic reference count, one clean-up
-// step (Dispose) and run-time checks of the lifetime rules.
-//
-// Objects are made with New<T>(...), which runs the after-construction
-// check; the creator gives its reference back with Free, other holders use
-// AddRef and Release. Nobody deletes a TRefObject.
+// step (Dispose) and run-time checks of the lifetime rules (CONTRIBUTING.md).
 #pragma once
 #include <atomic>
 #include <cstddef>
@@ -82,9 +78,7 @@ T* New(Args&&... args) {
     return object;
 }
 
-// Holds one reference and gives it back when it goes out of scope, also
-// when a step fails. Adopt takes over the creator's reference; Retain adds a
-// reference to a borrowed object.
+// Holds one reference and gives it back when it goes out of scope.
 template <class T>
 class TRef {
 public:

@@ -23,7 +23,6 @@ constexpr uint32_t InvalidParameter = 87;
 constexpr uint32_t DiskFull = 112;
 constexpr uint32_t InsufficientBuffer = 122;
 constexpr uint32_t NegativeSeek = 131;
-constexpr uint32_t InvalidName = 123;
 constexpr uint32_t DirNotEmpty = 145;
 constexpr uint32_t AlreadyExists = 183;
 constexpr uint32_t FilenameExcedRange = 206;

@@ -9,12 +9,8 @@ TMessageBoxHandler Handler = nullptr;
 }
 
 void ShowMessageBox(const AnsiString& text, const char* caption, unsigned flags) {
-    ShowMessageBox(0, text, caption, flags);
-}
-
-void ShowMessageBox(TNativeHandle owner, const AnsiString& text, const char* caption, unsigned flags) {
     if (Handler) Handler(text, caption, flags);
-    else ShowNativeMessageBox(owner, text, caption, flags);
+    else ShowNativeMessageBox(0, text, caption, flags);
 }
 
 void ShowMessageBox(TNativeHandle owner, const WideString& text, const WideString& caption, unsigned flags) {

@@ -4,7 +4,6 @@
 
 namespace MessageBoxFlags {
 constexpr unsigned IconError = 0x10;
-constexpr unsigned IconInformation = 0x40;
 constexpr unsigned TaskModal = 0x2000;
 }  // namespace MessageBoxFlags
 
@@ -13,12 +12,8 @@ void DebugOutput(const AnsiString& text);
 // Shows text in a message box with no owner window; a null caption means the
 // system's default. Goes through the installed handler when there is one.
 void ShowMessageBox(const AnsiString& text, const char* caption, unsigned flags);
-// The same, modal to the window owner (0: none), which stays disabled
-// while the box is up.
-void ShowMessageBox(TNativeHandle owner, const AnsiString& text, const char* caption, unsigned flags);
-
-// The same with wide text, so that every character of a path shows;
-// a handler sees the texts in UTF-8.
+// The same with wide text, so that every character of a path shows, modal
+// to the window owner (0: none); a handler sees the texts in UTF-8.
 void ShowMessageBox(TNativeHandle owner, const WideString& text, const WideString& caption, unsigned flags);
 
 // Lets tests and batch programs see message boxes instead of a window

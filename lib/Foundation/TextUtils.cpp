@@ -14,17 +14,8 @@ WideString IntToHex(uint64_t value, int digits) {
 }
 
 WideString IntToStr(int64_t value) {
-    // The magnitude as unsigned, so that the lowest value has one too.
-    uint64_t magnitude = value < 0 ? 0 - (uint64_t)value : (uint64_t)value;
-    WideChar buffer[20];
-    int n = 0;
-    do {
-        buffer[n++] = (WideChar)(u'0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude);
-    WideString result = value < 0 ? u"-" : u"";
-    while (n) result += buffer[--n];
-    return result;
+    std::string digits = std::to_string(value);
+    return WideString(digits.begin(), digits.end());
 }
 
 WideString Printable(const WideString& text) {
@@ -38,16 +29,10 @@ WideString Printable(const WideString& text) {
 }
 
 WideString GuidToString(const TGuid& guid) {
-    WideString text(1, u'{');
-    text.append(IntToHex(guid.Data1, 8)).append(1, u'-');
-    text.append(IntToHex(guid.Data2, 4)).append(1, u'-');
-    text.append(IntToHex(guid.Data3, 4)).append(1, u'-');
-    for (int i = 0; i < 8; ++i) {
-        if (i == 2) text += u'-';
-        text += IntToHex(guid.Data4[i], 2);
-    }
-    text += u'}';
-    return text;
+    WideString text =
+        u"{" + IntToHex(guid.Data1, 8) + u"-" + IntToHex(guid.Data2, 4) + u"-" + IntToHex(guid.Data3, 4) + u"-";
+    for (int i = 0; i < 8; ++i) text += (i == 2 ? u"-" : u"") + IntToHex(guid.Data4[i], 2);
+    return text + u"}";
 }
 
 namespace {
@@ -59,14 +44,16 @@ int HexValue(WideChar c) {
     return -1;
 }
 
-// Reads digits hexadecimal digits at text[at..].
-bool ReadHex(const WideString& text, size_t at, int digits, uint64_t& value) {
-    value = 0;
-    for (int i = 0; i < digits; ++i) {
-        int v = HexValue(text[at + i]);
-        if (v < 0) return false;
-        value = (value << 4) | (uint64_t)v;
+// Reads value from the hexadecimal digits at text[at..], two a byte.
+template <class T>
+bool ReadHex(const WideString& text, size_t at, T& value) {
+    uint64_t read = 0;
+    for (size_t i = 0; i < 2 * sizeof(T); ++i) {
+        int digit = HexValue(text[at + i]);
+        if (digit < 0) return false;
+        read = (read << 4) | (uint64_t)digit;
     }
+    value = (T)read;
     return true;
 }
 
@@ -77,18 +64,10 @@ bool StringToGuid(const WideString& text, TGuid& guid) {
         text[19] != u'-' || text[24] != u'-')
         return false;
     TGuid result;
-    uint64_t value;
-    if (!ReadHex(text, 1, 8, value)) return false;
-    result.Data1 = (uint32_t)value;
-    if (!ReadHex(text, 10, 4, value)) return false;
-    result.Data2 = (uint16_t)value;
-    if (!ReadHex(text, 15, 4, value)) return false;
-    result.Data3 = (uint16_t)value;
-    for (int i = 0; i < 8; ++i) {
-        size_t at = i < 2 ? 20 + 2 * i : 25 + 2 * (i - 2);
-        if (!ReadHex(text, at, 2, value)) return false;
-        result.Data4[i] = (uint8_t)value;
-    }
+    if (!ReadHex(text, 1, result.Data1) || !ReadHex(text, 10, result.Data2) || !ReadHex(text, 15, result.Data3))
+        return false;
+    for (int i = 0; i < 8; ++i)
+        if (!ReadHex(text, i < 2 ? 20 + 2 * i : 25 + 2 * (i - 2), result.Data4[i])) return false;
     guid = result;
     return true;
 }

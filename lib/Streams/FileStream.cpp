@@ -18,9 +18,8 @@ auto Translated(F step) -> decltype(step()) {
 }
 }  // namespace
 
-TFileStream::TFileStream(const WideString& fileName) {
-    Open(fileName, FileAccess::ReadWrite, FileShare::Read, FileDisposition::OpenAlways);
-}
+TFileStream::TFileStream(const WideString& fileName)
+    : TFileStream(fileName, FileAccess::ReadWrite, FileShare::Read, FileDisposition::OpenAlways) {}
 
 TFileStream::TFileStream(const WideString& fileName, uint32_t access, TShareMode shareMode, TDisposition disposition) {
     Open(fileName, access, shareMode, disposition);
@@ -71,17 +70,14 @@ void TFileStream::Clear() {
 }
 
 int32_t TFileStream::Read(TByteSpan buffer, int32_t offset, int32_t count) {
-    if (offset < 0) offset = 0;
-    // Never past the caller's buffer, whatever count says.
-    int64_t n = std::min<int64_t>(count, int64_t(buffer.size()) - offset);
+    int32_t n = Fit(buffer.size(), offset, count);
     if (n <= 0) return 0;
     return Translated<EStreamReadError>(
         [&] { return (int32_t)FileRead(FHandle, buffer.data(), size_t(offset), uint32_t(n)); });
 }
 
 int32_t TFileStream::Write(TConstByteSpan buffer, int32_t offset, int32_t count) {
-    if (offset < 0) offset = 0;
-    int64_t n = std::min<int64_t>(count, int64_t(buffer.size()) - offset);
+    int32_t n = Fit(buffer.size(), offset, count);
     if (n <= 0) return 0;
     int32_t written = Translated<EStreamWriteError>(
         [&] { return (int32_t)FileWrite(FHandle, buffer.data(), size_t(offset), uint32_t(n)); });
@@ -116,8 +112,6 @@ int64_t TFileStream::CopyFrom(TStream* source, int64_t count) {
     return result;
 }
 
-// Opening by name
-
 TRef<TFileStream> OpenFileForRead(const WideString& name) {
     if (!FileExists(name)) return {};
     try {
@@ -138,14 +132,9 @@ TRef<TFileStream> OpenFileForWrite(const WideString& name, bool create) {
 
 namespace {
 bool HasResourcePrefix(const WideString& name) {
-    static const char16_t prefix[] = u"RES:";
-    if (name.size() < 4) return false;
-    for (size_t i = 0; i < 4; ++i) {
-        char16_t c = name[i];
-        if (c >= u'a' && c <= u'z') c -= 32;
-        if (c != prefix[i]) return false;
-    }
-    return true;
+    auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; };
+    return name.size() >= 4 &&
+           std::equal(name.begin(), name.begin() + 4, u"RES:", [&](char16_t c, char16_t p) { return upper(c) == p; });
 }
 
 // "RES:<name>[.<anything>]" opens the raw-data resource <name>; any other

@@ -1,5 +1,5 @@
-// A stream over a file handle of the file API, and the functions that open
-// a stream by name (files, and resources named "RES:<name>").
+// A stream over a file of the file API, and the functions that open a
+// stream by name (files, and resources named "RES:<name>").
 #pragma once
 #include "FileSystem/FileAPI.h"
 #include "Streams/Streams.h"
@@ -9,7 +9,6 @@ public:
     using TStream::Read;
     using TStream::Write;
 
-    // No file open.
     TFileStream() = default;
     // Read and write, others may read, the file made when missing.
     explicit TFileStream(const WideString& fileName);
@@ -65,7 +64,6 @@ TRef<TFileStream> OpenFileForRead(const WideString& name);
 // opened or made; none on any failure.
 TRef<TFileStream> OpenFileForWrite(const WideString& name, bool create);
 
-// Installs the file functions behind ReadFile and WriteFile (start-up), and
-// puts the unassigned ones back (shutdown).
+// Install and remove the file functions behind ReadFile and WriteFile.
 void InitFileStreams();
 void DoneFileStreams();

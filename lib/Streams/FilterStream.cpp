@@ -1,6 +1,5 @@
 #include "Streams/FilterStream.h"
 #include <zlib.h>
-#include <algorithm>
 
 TCrc32Stream::TCrc32Stream(TStream* target) : TFilterStream(target) {
     for (uint32_t i = 0; i < 256; ++i) {
@@ -11,12 +10,11 @@ TCrc32Stream::TCrc32Stream(TStream* target) : TFilterStream(target) {
 }
 
 void TCrc32Stream::Update(TConstByteSpan buffer, int32_t offset, int32_t count) {
-    if (offset < 0) offset = 0;
-    if (count <= 0 || size_t(offset) >= buffer.size()) return;
-    size_t n = std::min(size_t(count), buffer.size() - size_t(offset));
+    int32_t n = Fit(buffer.size(), offset, count);
+    if (n <= 0) return;
     // zlib's crc32 computes the same checksum as the table, several bytes a
     // step; it takes and gives the inverted register.
-    FCrc = ~uint32_t(crc32_z(~FCrc & 0xFFFFFFFFu, buffer.data() + offset, n));
+    FCrc = ~uint32_t(crc32_z(~FCrc & 0xFFFFFFFFu, buffer.data() + offset, size_t(n)));
 }
 
 int32_t TCrc32Stream::Read(TByteSpan buffer, int32_t offset, int32_t count) {

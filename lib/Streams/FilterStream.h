@@ -1,6 +1,5 @@
-// Filter streams pass every operation on to a target stream so that a
-// subclass can look at or change the bytes on the way; the CRC-32 stream
-// keeps the checksum of everything read or written through it.
+// Filter streams pass every operation on to a target stream, so that a
+// subclass can look at or change the bytes on the way.
 #pragma once
 #include <array>
 #include "Streams/Streams.h"
@@ -49,9 +48,8 @@ public:
 
     // Folds bytes into the register; nothing for a count of 0 or less.
     void Update(TConstByteSpan buffer, int32_t offset, int32_t count);
-    // The byte-wise table, for subclasses that need single steps.
+    // The byte-wise table and step, for subclasses that need single steps.
     const TCrcTable& CrcTable() const { return FCrcTable; }
-    // One byte folded into a register value.
     uint32_t UpdateByte(uint32_t crc, uint8_t byte) const { return FCrcTable[(crc ^ byte) & 0xFF] ^ (crc >> 8); }
 
 protected:

@@ -34,13 +34,6 @@ void TOverlayStream::SetSize(int64_t size) {
     FSize = size;
 }
 
-void TOverlayStream::ReachInTop(int64_t size) {
-    // Not every stream can be positioned past its end.
-    if (FTopSize >= size) return;
-    FTop->SetSize(size);
-    FTopSize = size;
-}
-
 void TOverlayStream::AddExtent(int64_t start, int64_t end) {
     auto it = FExtents.upper_bound(start);
     if (it != FExtents.begin() && std::prev(it)->second >= start) --it;
@@ -62,8 +55,7 @@ void TOverlayStream::ReadUnwritten(uint8_t* destination, int64_t offset, int32_t
 }
 
 int32_t TOverlayStream::Read(TByteSpan buffer, int32_t offset, int32_t count) {
-    if (offset < 0) offset = 0;
-    int64_t n = std::min<int64_t>({count, int64_t(buffer.size()) - offset, FSize - FPosition});
+    int64_t n = std::min<int64_t>(Fit(buffer.size(), offset, count), FSize - FPosition);
     if (n <= 0) return 0;
     uint8_t* out = buffer.data() + offset;
     int64_t at = FPosition;
@@ -88,12 +80,15 @@ int32_t TOverlayStream::Read(TByteSpan buffer, int32_t offset, int32_t count) {
 }
 
 int32_t TOverlayStream::Write(TConstByteSpan buffer, int32_t offset, int32_t count) {
-    if (offset < 0) offset = 0;
-    int64_t n = std::min<int64_t>(count, int64_t(buffer.size()) - offset);
+    int32_t n = Fit(buffer.size(), offset, count);
     if (n <= 0) return 0;
-    ReachInTop(FPosition);
+    // Not every stream can be positioned past its end.
+    if (FTopSize < FPosition) {
+        FTop->SetSize(FPosition);
+        FTopSize = FPosition;
+    }
     FTop->SetPosition(FPosition);
-    int32_t written = FTop->Write(buffer, offset, (int32_t)n);
+    int32_t written = FTop->Write(buffer, offset, n);
     if (written <= 0) return 0;
     int64_t end = FPosition + written;
     FTopSize = std::max(FTopSize, end);

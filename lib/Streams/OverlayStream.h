@@ -35,12 +35,10 @@ public:
     // read after that.
     void Flatten();
 
-    // The written stretches kept apart; touching writes share one.
+    // Touching writes share one extent.
     int32_t ExtentCount() const { return (int32_t)FExtents.size(); }
 
 private:
-    // Grows top to at least size, so that it can be written there.
-    void ReachInTop(int64_t size);
     void AddExtent(int64_t start, int64_t end);
     // Fills length bytes at destination with the unwritten contents from
     // offset on: base's bytes below the base limit, zeros above.
@@ -52,8 +50,7 @@ private:
     int64_t FPosition = 0;
     // Base bytes at or above this are never shown again.
     int64_t FBaseLimit;
-    // Top's size as the overlay left it.
-    int64_t FTopSize;
+    int64_t FTopSize;  // as the overlay left it
     // Written stretches, start to end, none touching another.
     std::map<int64_t, int64_t> FExtents;
 };

@@ -1,7 +1,6 @@
-// Reads of a stream through a buffer of its own: many small reads close
-// together (the local headers and data of small archive entries, read one
-// after another) cost one read of the target per buffer, not one each.
-// Read-only: the target must not change while the buffer holds its bytes.
+// Reads of a stream through a buffer of its own, so that many small reads
+// close together (small archive entries) cost one read of the target per
+// buffer. The target must not change while the buffer holds its bytes.
 #pragma once
 #include <memory>
 #include "Streams/Streams.h"

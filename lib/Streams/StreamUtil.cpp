@@ -35,8 +35,7 @@ void TStreamUtil::Reset() {
     FOriginalSize = 0;
     FMoveStarted = false;
     FMovedBytes = 0;
-    FPending.clear();
-    FPending.shrink_to_fit();
+    FPending = std::vector<uint8_t>();
     FPendingOffset = 0;
 }
 
@@ -54,7 +53,7 @@ void TStreamUtil::RemoveBlocks(const std::vector<TStreamBlock>& blocks) {
     std::sort(sorted.begin(), sorted.end(),
               [](const TStreamBlock& a, const TStreamBlock& b) { return a.Offset < b.Offset; });
     for (const TStreamBlock& b : sorted) {
-        TRollBackBlock* last = FBlocks->Count() ? FBlocks->Item<TRollBackBlock>(FBlocks->Count() - 1) : nullptr;
+        auto* last = static_cast<TRollBackBlock*>(FBlocks->Last());
         if (last && b.Offset <= last->Offset + last->Length) {
             // Overlapping blocks: their bytes go once.
             last->Length = std::max(last->Length, b.Offset + b.Length - last->Offset);

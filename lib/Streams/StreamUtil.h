@@ -1,24 +1,18 @@
 // Cutting blocks out of a stream in place, with a way back: every removed
-// byte is copied to a rollback store before anything in the stream changes,
-// so that a failed update of the stream can be undone.
-//
-// Rollback store layout: the removed blocks' bytes back to back, in the
-// order of their offsets, from position 0 of the store. Nothing else is in
-// it; where each block sits is kept in memory (TRollBackBlock), so the store
-// serves only the TStreamUtil that wrote it.
+// byte goes to a rollback store first, back to back in offset order. Where
+// each block sits is kept in memory (TRollBackBlock), so the store serves
+// only the TStreamUtil that wrote it.
 #pragma once
 #include <functional>
 #include <vector>
 #include "Foundation/Lists.h"
 #include "Streams/Streams.h"
 
-// A stretch of a stream.
 struct TStreamBlock {
     int64_t Offset = 0;
     int64_t Length = 0;
 };
 
-// A removed block as kept for rollback.
 class TRollBackBlock : public TRefObject {
 public:
     int64_t Offset = 0;  // where it was in the stream

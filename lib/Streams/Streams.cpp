@@ -7,6 +7,11 @@
 #include "Foundation/Exceptions.h"
 #include "Streams/Resources.h"
 
+int32_t TStream::Fit(size_t bufferSize, int32_t& offset, int32_t count) {
+    if (offset < 0) offset = 0;
+    return (int32_t)std::min<int64_t>(count, int64_t(bufferSize) - offset);
+}
+
 int64_t TStream::GetRemaining() { return GetSize() - GetPosition(); }
 
 void TStream::Clear() {
@@ -14,13 +19,16 @@ void TStream::Clear() {
     SetSize(0);
 }
 
-int32_t TStream::Read(void* buffer, int32_t count) {
-    return Read(TByteSpan(static_cast<uint8_t*>(buffer), count > 0 ? size_t(count) : 0), 0, count);
+namespace {
+TByteSpan Bytes(void* buffer, int32_t count) { return {static_cast<uint8_t*>(buffer), count > 0 ? size_t(count) : 0}; }
+TConstByteSpan Bytes(const void* buffer, int32_t count) {
+    return {static_cast<const uint8_t*>(buffer), count > 0 ? size_t(count) : 0};
 }
+}  // namespace
 
-int32_t TStream::Write(const void* buffer, int32_t count) {
-    return Write(TConstByteSpan(static_cast<const uint8_t*>(buffer), count > 0 ? size_t(count) : 0), 0, count);
-}
+int32_t TStream::Read(void* buffer, int32_t count) { return Read(Bytes(buffer, count), 0, count); }
+
+int32_t TStream::Write(const void* buffer, int32_t count) { return Write(Bytes(buffer, count), 0, count); }
 
 void TStream::ReadBuffer(TByteSpan buffer, int32_t offset, int32_t count) {
     for (int32_t done = 0; done < count;) {
@@ -38,13 +46,9 @@ void TStream::WriteBuffer(TConstByteSpan buffer, int32_t offset, int32_t count) 
     }
 }
 
-void TStream::ReadBuffer(void* buffer, int32_t count) {
-    ReadBuffer(TByteSpan(static_cast<uint8_t*>(buffer), count > 0 ? size_t(count) : 0), 0, count);
-}
+void TStream::ReadBuffer(void* buffer, int32_t count) { ReadBuffer(Bytes(buffer, count), 0, count); }
 
-void TStream::WriteBuffer(const void* buffer, int32_t count) {
-    WriteBuffer(TConstByteSpan(static_cast<const uint8_t*>(buffer), count > 0 ? size_t(count) : 0), 0, count);
-}
+void TStream::WriteBuffer(const void* buffer, int32_t count) { WriteBuffer(Bytes(buffer, count), 0, count); }
 
 int64_t TStream::CopyFrom(TStream* source, int64_t count) {
     uint8_t buffer[CopyBufferSize];
@@ -82,8 +86,6 @@ void TStream::LoadFromStream(TStream* source) {
     }
     restore();
 }
-
-// TMemoryStream
 
 void TMemoryStream::Dispose() {
     Clear();
@@ -139,9 +141,7 @@ void TMemoryStream::SetPosition(int64_t position) {
 }
 
 int32_t TMemoryStream::Read(TByteSpan buffer, int32_t offset, int32_t count) {
-    if (offset < 0) offset = 0;
-    if (size_t(offset) >= buffer.size()) return 0;
-    int64_t n = std::min<int64_t>({count, int64_t(buffer.size()) - offset, int64_t(FSize) - FPosition});
+    int64_t n = std::min<int64_t>(Fit(buffer.size(), offset, count), int64_t(FSize) - FPosition);
     if (n <= 0) return 0;
     std::memcpy(buffer.data() + offset, FMemory + FPosition, size_t(n));
     FPosition += (int32_t)n;
@@ -149,10 +149,7 @@ int32_t TMemoryStream::Read(TByteSpan buffer, int32_t offset, int32_t count) {
 }
 
 int32_t TMemoryStream::Write(TConstByteSpan buffer, int32_t offset, int32_t count) {
-    if (offset < 0) offset = 0;
-    if (size_t(offset) >= buffer.size()) return 0;
-    // Never copy from beyond the caller's buffer, whatever count says.
-    count = (int32_t)std::min<int64_t>(count, int64_t(buffer.size()) - offset);
+    count = Fit(buffer.size(), offset, count);
     if (count <= 0) return 0;
     if (!Grow(int64_t(FPosition) + count)) return 0;
     std::memcpy(FMemory + FPosition, buffer.data() + offset, size_t(count));
@@ -175,8 +172,6 @@ int64_t TMemoryStream::CopyFrom(TStream* source, int64_t count) {
     FPosition += read;
     return read;
 }
-
-// Resources and the name hooks
 
 TRef<TResourceStream> OpenResourceStream(const WideString& name, uint16_t type) {
     TResourceData resource;

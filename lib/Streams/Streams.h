@@ -1,6 +1,4 @@
-// The library's byte streams: the abstract stream with 64-bit positions and
-// sizes, the growable memory stream, the resource stream, the null stream,
-// and the module hooks that open a stream by name.
+// The library's byte streams, and the hooks that open one by name.
 #pragma once
 #include <functional>
 #include <span>
@@ -38,22 +36,24 @@ public:
 
 protected:
     static constexpr int32_t CopyBufferSize = 32768;
+
+    // count cut to what a buffer of bufferSize holds from offset (a negative
+    // offset counts as 0), whatever count says; 0 or less: nothing to move.
+    static int32_t Fit(size_t bufferSize, int32_t& offset, int32_t count);
 };
 
-// Told of a stream's progress, with the stream.
 using TProgressEvent = std::function<void(TStream* sender)>;
 
 // A class reference: makes streams of one class from the arguments that
 // every class of its family takes (the virtual constructor).
 template <class TBase, class... Args>
 struct TStreamClass {
-    const char* ClassName;
     TBase* (*NewStream)(Args... args);
 
     TRef<TBase> Create(Args... args) const { return TRef<TBase>::Adopt(NewStream(args...)); }
     template <class T>
-    static constexpr TStreamClass Of(const char* className) {
-        return {className, [](Args... args) -> TBase* { return New<T>(args...); }};
+    static constexpr TStreamClass Of() {
+        return {[](Args... args) -> TBase* { return New<T>(args...); }};
     }
 };
 
@@ -92,7 +92,6 @@ private:
     int32_t FCapacity = 0;
 };
 
-// A memory stream filled from one of the program's own resources.
 class TResourceStream : public TMemoryStream {};
 
 // Takes every write and keeps nothing: data read only to be checked on
@@ -136,7 +135,6 @@ using TReadFileFunc = TRef<TStream> (*)(const WideString& name);
 using TWriteFileFunc = TRef<TStream> (*)(const WideString& name, bool create);
 extern TReadFileFunc ReadFileHook;
 extern TWriteFileFunc WriteFileHook;
-// Puts the unassigned functions back.
 void RestoreDefaultFileHooks();
 
 // A stream over the file or resource of that name, or none.

@@ -8,10 +8,10 @@ namespace {
 
 TEST(CompressionMethods, StartUpRegistersTheFourMethodsFoundWithoutRegardToCase) {
     EXPECT_EQ(FindUnpackMethod("Restore"), &TRestoreStream::Class);
-    EXPECT_EQ(FindUnpackMethod(u"RESTORE"), &TRestoreStream::Class);
+    EXPECT_EQ(FindUnpackMethod("RESTORE"), &TRestoreStream::Class);
     EXPECT_EQ(FindUnpackMethod("inflate"), &TInflateStream::Class);
     EXPECT_EQ(FindPackMethod("store"), &TStoreStream::Class);
-    EXPECT_EQ(FindPackMethod(u"Deflate"), &TDeflateStream::Class);
+    EXPECT_EQ(FindPackMethod("Deflate"), &TDeflateStream::Class);
     // The two registries are apart.
     EXPECT_EQ(FindPackMethod("Inflate"), nullptr);
     EXPECT_EQ(FindUnpackMethod("Deflate"), nullptr);

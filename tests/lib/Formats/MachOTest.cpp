@@ -69,7 +69,6 @@ TEST(MachO, ThinAndUniversalFilesSayWhatTheyHoldAndOthersNothing) {
     ASSERT_EQ(intel.Slices.size(), 1u);
     EXPECT_TRUE(intel.IntelOnly());
     EXPECT_FALSE(intel.Only32Bit() || intel.Signed());
-    EXPECT_EQ(intel.Slices[0].MinimumMacOS, 0x0A0D00u);
 
     TMachOFile powerpc = Read(Thin(MachOCpu::PowerPC, false, true, true, 0x0A0400));
     EXPECT_TRUE(powerpc.Only32Bit() && powerpc.Signed());
