@@ -44,7 +44,8 @@ private:
 WideString Ascii(const std::string& text) { return WideString(text.begin(), text.end()); }
 
 // Numbers without a name show as "#<number>".
-std::string Numbered(unsigned number) { return "#" + std::to_string(number); }
+// (Appended: a literal plus a string trips a false -Wrestrict of mingw.)
+std::string Numbered(unsigned number) { return std::string("#").append(std::to_string(number)); }
 
 std::string MethodName(uint16_t method) {
     if (method == ZipMethod::Stored) return "Stored";

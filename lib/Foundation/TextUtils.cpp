@@ -29,10 +29,12 @@ WideString Printable(const WideString& text) {
 }
 
 WideString GuidToString(const TGuid& guid) {
-    WideString text =
-        u"{" + IntToHex(guid.Data1, 8) + u"-" + IntToHex(guid.Data2, 4) + u"-" + IntToHex(guid.Data3, 4) + u"-";
-    for (int i = 0; i < 8; ++i) text += (i == 2 ? u"-" : u"") + IntToHex(guid.Data4[i], 2);
-    return text + u"}";
+    // Appended: a literal plus a string trips a false -Wrestrict of mingw.
+    WideString text(u"{");
+    text.append(IntToHex(guid.Data1, 8)).append(u"-").append(IntToHex(guid.Data2, 4)).append(u"-");
+    text.append(IntToHex(guid.Data3, 4)).append(u"-");
+    for (int i = 0; i < 8; ++i) text.append(i == 2 ? u"-" : u"").append(IntToHex(guid.Data4[i], 2));
+    return text.append(u"}");
 }
 
 namespace {
