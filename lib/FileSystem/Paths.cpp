@@ -51,7 +51,8 @@ WideString ExtractFileName(const WideString& path) {
 
 WideString ExtractFilePath(const WideString& path, bool withBackslash) {
     // A final separator is none before the last component.
-    size_t delim = LastDelimiterBefore(path, ExcludeTrailingBackslash(path).size());
+    const bool trailing = !path.empty() && IsPathDelimiter(path.back());
+    size_t delim = LastDelimiterBefore(path, path.size() - (trailing ? 1 : 0));
     if (delim == WideString::npos) return WideString();
     return path.substr(0, withBackslash ? delim + 1 : delim);
 }
