@@ -44,6 +44,11 @@ TBundleState JudgeBundle(TBundleView& view, TResourceStream& payload);
 // (or only through Rosetta), and a signed show whose viewer changes.
 std::vector<AnsiString> BundleNotes(TBundleView& view, const WideString& bundleName, bool viewerChanged);
 
+// Where several shows were found and none was taken.
+enum class SeveralShowsIn { Folder, Archive };
+// Names them (as stored, '/'-separated) and says what to do instead.
+AnsiString SeveralShowsNote(const std::vector<WideString>& shows, SeveralShowsIn where);
+
 // Whether the first bytes of a file (or its place, right in a Contents/MacOS
 // folder) make it a program, which needs its execute permission on a Mac.
 bool IsProgramFile(const std::string& head, bool inMacOSFolder);
