@@ -28,10 +28,16 @@ bool IsUnixLink(const TZipItem* entry) {
     return entry->HostSystem == ZipHost::Unix && UnixMode::IsLink(entry->ExternalAttributes >> 16);
 }
 
+// A Mac unpacks an entry without a mode (made elsewhere, or a Unix mode of
+// 0) as 0644, or 0755 for a folder.
+bool HasUnixMode(const TZipItem* entry) {
+    return entry->HostSystem == ZipHost::Unix && (entry->ExternalAttributes >> 16) != 0;
+}
+
 // A Unix file someone may read but not run: a program among them cannot start.
 bool IsUnrunnable(const TZipItem* entry) {
     const uint32_t mode = entry->ExternalAttributes >> 16;
-    return entry->HostSystem == ZipHost::Unix && !entry->Item->IsFolder() && UnixMode::IsRegularFile(mode) &&
+    return HasUnixMode(entry) && !entry->Item->IsFolder() && UnixMode::IsRegularFile(mode) &&
            UnixMode::WithExecute(mode) != mode;
 }
 
@@ -91,7 +97,7 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path, int32_t work
     const TZipStructure* structure = FArchive->Structure();
     for (int32_t i = 0; i < structure->Count(); ++i) {
         TZipItem* entry = structure->Entry(i);
-        if (entry->Item && !entry->Item->IsFolder() && (entry->HostSystem != ZipHost::Unix || IsUnrunnable(entry)))
+        if (entry->Item && !entry->Item->IsFolder() && (!HasUnixMode(entry) || IsUnrunnable(entry)))
             FHeads[entry];
     }
     FCheck = std::make_unique<TEntryCheck>(FArchive.Get(), workers, std::move(openReader), &FHeads);
@@ -112,7 +118,7 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path, int32_t work
             if (FTopNames.emplace(topKey, top->Name).second) FTopOrder.push_back(std::move(topKey));
         }
         if (IsUnixLink(entry)) FLinks.insert(MacKey(item->Path()));
-        if (entry->HostSystem != ZipHost::Unix) FModeless.emplace_back(entry, MacKey(item->Path()));
+        if (!HasUnixMode(entry)) FModeless.emplace_back(entry, MacKey(item->Path()));
         else if (IsUnrunnable(entry)) FUnrunnable.emplace_back(entry, MacKey(item->Path()));
         if (item->IsFolder()) continue;
         FFiles.push_back({KeyHash(item), entry});

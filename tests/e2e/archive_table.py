@@ -104,18 +104,21 @@ def commented_zip(src, path):
         z.comment = b"slides for the club " * 40
 
 
-def windows_zip(src, path):
-    """As a Windows archiver makes them: DOS attributes, no Unix mode, so the
-    viewer is no program until the fix makes it one."""
-    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
-        for full, name in walk_bundle(src):
-            info = zipfile.ZipInfo.from_file(full, name)
-            info.create_system, info.external_attr = 0, 0x10 if info.is_dir() else 0x20
-            if info.is_dir():
-                z.writestr(info, b"")
-            else:
-                with open(full, "rb") as f:
-                    z.writestr(info, f.read(), zipfile.ZIP_DEFLATED)
+def modeless_zip(host=0):
+    """No Unix mode: as a Windows archiver makes them (DOS attributes), or
+    made on Unix with a mode of 0; the viewer is no program until the fix
+    makes it one."""
+    def make(src, path):
+        with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+            for full, name in walk_bundle(src):
+                info = zipfile.ZipInfo.from_file(full, name)
+                info.create_system, info.external_attr = host, 0x10 if info.is_dir() else 0x20
+                if info.is_dir():
+                    z.writestr(info, b"")
+                else:
+                    with open(full, "rb") as f:
+                        z.writestr(info, f.read(), zipfile.ZIP_DEFLATED)
+    return make
 
 
 # Names no Windows file can take: the fix writes one entry, so they do not matter.
@@ -227,7 +230,7 @@ TABLE = [
     Case("bsdtar", lambda src, path: run_in(src, "bsdtar", "--format", "zip", "-cf", path, "Show.app")),
     Case("finder", finder_zip),
     Case("comments-and-extra-fields", commented_zip),
-    Case("made-on-windows", windows_zip),
+    Case("made-on-windows", modeless_zip()),
     Case("beside-the-bundle", python_zip(zipfile.ZIP_DEFLATED, before=[("ReadMe.txt", b"read me")],
                                          after=[("__MACOSX/._Show.app", b"\x00\x05\x16\x07fork")])),
     Case("windows-names", python_zip(zipfile.ZIP_DEFLATED, after=[("Show.app/Contents/" + n, b"content %d" % i)
@@ -238,6 +241,7 @@ TABLE = [
     Case("twins-notes-last", python_zip(zipfile.ZIP_DEFLATED, after=TWIN_NOTES, bundle="Twins.app"),
          archive="Twins.zip", bundle="Twins"),
     Case("finder-again", finder_again),
+    Case("zero-modes", modeless_zip(host=3)),
     Case("script-launcher", script_launcher),
     Case("folder-down", folder_down(), archive="My Presentation.zip", shown="My Presentation/Show.app"),
     Case("two-folder-down", folder_down("Other"), REFUSED, archive="My Presentation.zip", notes=1),
@@ -385,7 +389,7 @@ def mode_after_fix(data, entry, bundle):
     """The Unix mode a fix gives an entry (bundle: its folder's name and '/'),
     or None where the entry keeps what it has: without a mode, one by kind;
     with one, a program of the bundle runs for whoever may read it."""
-    if entry.made_by >> 8 != 3:
+    if not has_mode(entry):
         return (0o40755 if entry.name.endswith(b"/") else
                 0o100755 if is_program(entry.name, stored(data, entry)[1], entry) else 0o100644)
     mode = entry.attributes >> 16
@@ -414,10 +418,16 @@ def is_viewer(name):
     return name.endswith(b".app/" + VIEWER.encode())
 
 
+def has_mode(entry):
+    """Whether an entry carries a Unix mode: made elsewhere, or with a mode of 0, it has none."""
+    return entry.made_by >> 8 == 3 and entry.attributes >> 16 != 0
+
+
 def mac_mode(entry):
     """The mode the Mac's Archive Utility unpacks an entry with."""
-    mode = entry.attributes >> 16 if entry.made_by >> 8 == 3 else 0
-    return mode & 0o7777 if mode else 0o755 if entry.name.endswith(b"/") else 0o644
+    if has_mode(entry):
+        return entry.attributes >> 16 & 0o7777
+    return 0o755 if entry.name.endswith(b"/") else 0o644
 
 
 def check_fixed(original, fixed_path, payload):
