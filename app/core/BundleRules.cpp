@@ -61,8 +61,9 @@ TBundleState JudgeBundle(TBundleView& view, TResourceStream& payload) {
                                                                            : TBundleState::NeedsFix;
 }
 
-std::vector<AnsiString> BundleNotes(TBundleView& view, const WideString& bundleName, bool viewerChanged) {
-    std::vector<AnsiString> notes;
+TBundleNotes BundleNotes(TBundleView& view, const WideString& bundleName, bool viewerChanged) {
+    TBundleNotes found;
+    std::vector<AnsiString>& notes = found.Lines;
     const WideString named = NamedLauncher(view);
     const WideString launcherPath = Launcher(view, named);
     const TMachOFile launcher = ProgramAt(view, launcherPath);
@@ -77,7 +78,9 @@ std::vector<AnsiString> BundleNotes(TBundleView& view, const WideString& bundleN
     else if (launcher.IntelOnly())
         notes.push_back("the show's program \"" + name +
                         "\" holds Intel code only: on a Mac with Apple silicon it needs Rosetta");
-    if (!viewerChanged) return notes;
+    // Rosetta starts Intel code.
+    found.CannotStart = launcherPath.empty() || launcher.Only32Bit();
+    if (!viewerChanged) return found;
     const bool signedShow = view.FolderAt(u"Contents\\_CodeSignature") ||
                             view.FolderAt(u"Contents\\Resources\\Viewer.app\\Contents\\_CodeSignature") ||
                             launcher.Signed() || ProgramAt(view, ViewerInBundle).Signed();
@@ -89,7 +92,7 @@ std::vector<AnsiString> BundleNotes(TBundleView& view, const WideString& bundleN
             "it damaged. On the Mac, run in Terminal: xattr -cr " +
             bundle + "; codesign --force --sign - " + viewer + "; codesign --force --sign - " + bundle);
     }
-    return notes;
+    return found;
 }
 
 AnsiString SeveralShowsNote(const std::vector<WideString>& shows, SeveralShowsIn where) {

@@ -40,9 +40,14 @@ enum class TBundleState { NotAPresentation, NeedsFix, AlreadyFixed };
 // Twins of the viewer need a fix, which leaves one.
 TBundleState JudgeBundle(TBundleView& view, TResourceStream& payload);
 
-// A line each for what the fix cannot mend: a program no current Mac starts
-// (or only through Rosetta), and a signed show whose viewer changes.
-std::vector<AnsiString> BundleNotes(TBundleView& view, const WideString& bundleName, bool viewerChanged);
+// A line each for what the fix cannot mend: a launcher missing, or one no
+// current Mac starts (or only through Rosetta), and a signed show whose
+// viewer changes; and whether the show cannot start on a current Mac.
+struct TBundleNotes {
+    std::vector<AnsiString> Lines;
+    bool CannotStart = false;
+};
+TBundleNotes BundleNotes(TBundleView& view, const WideString& bundleName, bool viewerChanged);
 
 // Where several shows were found and none was taken.
 enum class SeveralShowsIn { Folder, Archive };

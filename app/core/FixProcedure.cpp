@@ -245,7 +245,7 @@ TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progres
     const std::vector<WideString> programs = view.ProgramsWithoutPermission();
     const bool newViewer = state == TBundleState::NeedsFix;
     TFixResult result(newViewer || !programs.empty() ? FixOutcome::Done : FixOutcome::AlreadyFixed);
-    result.Notes = BundleNotes(view, ExtractFileName(bundle), newViewer);
+    result.Note(BundleNotes(view, ExtractFileName(bundle), newViewer));
     result.Programs = int32_t(programs.size());
     result.NewViewer = newViewer;
     if (result == FixOutcome::AlreadyFixed) return result;
@@ -294,7 +294,7 @@ TFixResult Prepared(TShowArchive& show, const WideString& archive, TResourceStre
     const WideString expected = ChangeFileExt(ExtractFileName(archive), WideString()) + u".app";
     if (!SameCanonicalText(show.Bundle(), expected)) result.Bundle = StoredPath(show.Bundle());
     result.NewViewer = newViewer;
-    result.Notes = show.Notes(newViewer);
+    result.Note(show.Notes(newViewer));
     if (mode == TFixMode::Check || (!newViewer && show.ModesToJudge(false))) {
         show.FinishCheck(progress);
         result.Programs = show.ProgramsToMode(newViewer);

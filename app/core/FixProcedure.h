@@ -43,8 +43,14 @@ struct TFixResult {
     int32_t Programs = 0;
     // The viewer is (or, after a check, would be) written anew.
     bool NewViewer = false;
-    // What the show needs that the fix cannot give (BundleRules.h).
+    // What the show needs that the fix cannot give (BundleRules.h), and
+    // whether that keeps it from starting on a current Mac.
     std::vector<AnsiString> Notes;
+    bool CannotStart = false;
+    void Note(const TBundleNotes& notes) {
+        Notes = notes.Lines;
+        CannotStart = notes.CannotStart;
+    }
     bool operator==(const char* outcome) const { return Outcome == outcome; }
 };
 

@@ -97,8 +97,7 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path, int32_t work
     const TZipStructure* structure = FArchive->Structure();
     for (int32_t i = 0; i < structure->Count(); ++i) {
         TZipItem* entry = structure->Entry(i);
-        if (entry->Item && !entry->Item->IsFolder() && (!HasUnixMode(entry) || IsUnrunnable(entry)))
-            FHeads[entry];
+        if (entry->Item && !entry->Item->IsFolder() && (!HasUnixMode(entry) || IsUnrunnable(entry))) FHeads[entry];
     }
     FCheck = std::make_unique<TEntryCheck>(FArchive.Get(), workers, std::move(openReader), &FHeads);
     FFiles.reserve(size_t(structure->Count()));
@@ -274,7 +273,7 @@ bool TShowArchive::ReadEntry(TZipItem* entry, const std::function<void(TStream& 
     return sound;
 }
 
-std::vector<AnsiString> TShowArchive::Notes(bool viewerChanged) {
+TBundleNotes TShowArchive::Notes(bool viewerChanged) {
     TBundleOfArchive view(*this);
     return BundleNotes(view, StoredPath(FBundle), viewerChanged);
 }

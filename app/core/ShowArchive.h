@@ -41,7 +41,7 @@ public:
     // Every bundle that holds a presentation where Judge found several.
     const std::vector<WideString>& Bundles() const { return FBundles; }
     // Of the judged bundle, before it changes (BundleRules.h).
-    std::vector<AnsiString> Notes(bool viewerChanged);
+    TBundleNotes Notes(bool viewerChanged);
 
     // Whether any entry may need an execute bit the check's first bytes
     // decide: entries without Unix modes anywhere, and the bundle's files

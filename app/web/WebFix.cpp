@@ -50,7 +50,10 @@ public:
             return;
         }
         const TFixResult& fix = *end.Result;
-        const char* kind = fix == FixOutcome::Done ? "done" : fix == FixOutcome::AlreadyFixed ? "already" : "refused";
+        // A show fixed that still cannot start is no success.
+        const char* kind = fix == FixOutcome::Done           ? (fix.CannotStart ? "warning" : "done")
+                           : fix == FixOutcome::AlreadyFixed ? "already"
+                                                             : "refused";
         Result = Outcome(kind, WideToUtf8(DescribeFixAndNotes(fix, TBackupMention::Always, u"\n")));
     }
 
@@ -71,7 +74,7 @@ private:
 }  // namespace
 
 // Fixes the working copy at path. Gives "<kind>\n<text>", kind one of
-// done, refused, already, error; the text is the one the window shows.
+// done, warning (fixed, but it cannot start), refused, already, error; the text is the one the window shows.
 EMSCRIPTEN_KEEPALIVE const char* NvxWebFix(const char* path) {
     static AnsiString result;
     const WideString archive = Utf8ToWide(path);

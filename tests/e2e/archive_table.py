@@ -153,12 +153,13 @@ def damage(how):
 
 
 class Case:
-    """shown: the bundle as a fixed outcome names it; notes: how many it has."""
+    """shown: the bundle as a fixed outcome names it; notes: how many it has;
+    starts: whether the fixed show can start on a current Mac."""
 
     def __init__(self, key, make, outcome=FIXED, archive="Show.zip", bundle="Show", damaged=None, shown=None,
-                 notes=0):
+                 notes=0, starts=True):
         self.key, self.make, self.outcome, self.archive, self.bundle = key, make, outcome, archive, bundle
-        self.damaged, self.shown, self.notes = damaged, shown, notes
+        self.damaged, self.shown, self.notes, self.starts = damaged, shown, notes, starts
         self.path = self.original = None
 
     @property
@@ -167,7 +168,7 @@ class Case:
 
     def describe(self):
         return {"key": self.key, "path": self.path, "outcome": self.outcome, "damaged": self.damaged,
-                "notes": self.notes}
+                "notes": self.notes, "starts": self.starts}
 
 
 def no_marker(src, path):
@@ -213,6 +214,13 @@ def folder_down(*others):
     return make
 
 
+def launcher_32_bit(src, path):
+    """A launcher of i386 code only, which no Mac since macOS 10.15 starts."""
+    with open(os.path.join(src, "Show.app", LAUNCHER), "wb") as f:
+        f.write(struct.pack("<IiiIIII", 0xFEEDFACE, 7, 3, 2, 0, 0, 0) + b"i386 code" * 64)
+    python_zip(zipfile.ZIP_DEFLATED)(src, path)
+
+
 def no_launcher(src, path):
     os.remove(os.path.join(src, "Show.app", LAUNCHER))
     python_zip(zipfile.ZIP_DEFLATED)(src, path)
@@ -245,7 +253,8 @@ TABLE = [
     Case("script-launcher", script_launcher),
     Case("folder-down", folder_down(), archive="My Presentation.zip", shown="My Presentation/Show.app"),
     Case("two-folder-down", folder_down("Other"), REFUSED, archive="My Presentation.zip", notes=1),
-    Case("no-launcher", no_launcher, notes=1),
+    Case("no-launcher", no_launcher, notes=1, starts=False),
+    Case("launcher-32-bit", launcher_32_bit, notes=1, starts=False),
     Case("no-marker", no_marker, REFUSED),
     Case("damaged-crc-after-viewer", damage("crc"), ERROR, damaged=DAMAGED),
     Case("damaged-data-after-viewer", damage("data"), ERROR, damaged=DAMAGED),

@@ -427,7 +427,7 @@ Module.fixFile = function (file, pieces) {
   const node = MEMFS.nvxOpenView(path, file, pieces);
   try {
     const [kind, ...text] = Module.ccall('NvxWebFix', 'string', ['string'], [path]).split('\n');
-    return { kind, text: text.join('\n'), parts: kind === 'done' ? MEMFS.nvxParts(node) : null };
+    return { kind, text: text.join('\n'), parts: kind === 'done' || kind === 'warning' ? MEMFS.nvxParts(node) : null };
   } finally {
     MEMFS.nvxCloseView(node);
     FS.unlink(path);

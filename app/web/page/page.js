@@ -2,7 +2,6 @@
 // shows its progress and outcome as the window does.
 'use strict';
 (function () {
-  const Refused = 'Slideshow damaged or made not in NVX 8.0';  // Deliberate spelling: the window's text
   const list = document.getElementById('files');
   const status = document.getElementById('status');
   const announce = document.getElementById('announce');
@@ -30,13 +29,26 @@
   // working copy (1 MB), which the worker gives back as the fix passes them.
   const PieceBytes = 8 * MB;
 
-  // The page's own explanations beside the window's texts, saying what to do.
+  // The page's own explanations beside the window's texts, saying what to do;
+  // where the page itself refuses, a headline that says the same.
   const notZip = (name) => '"' + name + '" is not a ZIP archive. Drop the Show.zip you were sent; on a Mac, ' +
     'select Show.app in the Finder and choose File > Compress to make one.';
   const empty = (name) => '"' + name + '" is empty (0 bytes): it did not arrive whole. Download it again, ' +
     'or ask the sender for a new copy.';
-  const damaged = 'The archive is cut off or damaged. Download it again, or ask the sender for a new copy ' +
-    '(made in the Finder with File > Compress).';
+  // Chromium, Firefox and Safari keep a download under these names until it is whole.
+  const unfinishedName = /\.(crdownload|part|download)$/i;
+  const unfinished = (name) => '"' + name + '" is a download that has not finished. Wait until the browser has ' +
+    'finished it, then drop ' + name.replace(unfinishedName, '') + '; if the download stopped, start it again.';
+  const damaged = 'The archive is cut off or damaged. Download it again, or ask the sender for a new copy.';
+  const noShow = 'This archive holds no NVX 8.0 show (a folder ending in .app with ' +
+    'Contents/Resources/slideshow.dat in it). Drop the archive the show came in; if it is that one, ask the ' +
+    'sender for a new export.';
+  const cannotStart = 'The archive was fixed, but the show cannot start on a current Mac for the reason above. ' +
+    'Ask the sender for a new export of the show made with NVX 8.0.22.';
+  // The fixed archive is saved beside the picked one under a name of its
+  // own: a browser would make the same name "Show (1).zip", and the steps
+  // would name the broken one.
+  const fixedName = (name) => name.replace(/\.zip$/i, '') + '-fixed.zip';
 
   function startWorker() {
     // The single-file page carries the worker's script; a page on a host
@@ -81,8 +93,7 @@
           if (m.parts) row.li.dataset.made = m.parts.reduce((n, p) => n + made(p), 0);
           const blob = m.parts && new Blob(m.parts.map((p) => p instanceof Blob || ArrayBuffer.isView(p) ? p
             : row.file.slice(p.start, p.end)), { type: 'application/zip' });
-          showOutcome(row, m.kind, m.text, blob, m.kind === 'error' &&
-            /is damaged|is truncated|central directory is missing/.test(m.text) ? damaged : '');
+          showOutcome(row, m.kind, m.text, blob, adviceFor(m.kind, m.text));
         }
         if (m.fatal) return workerFailed();
         if (!m.grown) return fixNext();
@@ -176,6 +187,9 @@
     giveBack(row, '');
     if (row.id) rows.delete(row.id);
     row.li.remove();
+    const left = [...list.children].filter((li) => li.rowSteps);
+    steps.hidden = !left.length;
+    steps.querySelector('.several').hidden = left.length < 2;
   }
 
   const taken = 'Downloaded. To download it once more, fix the file again.';
@@ -219,6 +233,15 @@
     else row.bar.removeAttribute('value');
   }
 
+  // What to do after the core's outcome; the core's error texts say which
+  // archive is damaged.
+  function adviceFor(kind, text) {
+    if (kind === 'warning') return cannotStart;
+    if (kind === 'refused') return text.includes('\n') ? '' : noShow;
+    if (kind === 'error' && /is damaged|is truncated|central directory is missing/.test(text)) return damaged;
+    return '';
+  }
+
   function showOutcome(row, kind, text, blob, advice) {
     row.bar.remove();
     if (row.li.dataset.state === 'working') batchDone++;
@@ -242,25 +265,46 @@
         if (older !== row && sameFile(older.file, row.file)) giveBack(older, '(fixed again below)');
       const link = document.createElement('a');
       row.url = link.href = URL.createObjectURL(blob);
-      link.download = row.name;
-      link.textContent = 'Download ' + row.name;
+      link.download = fixedName(row.name);
+      link.textContent = 'Download ' + link.download;
       // Taken, the download is given back a while later or at the next fix;
       // the link then says how to get it once more rather than fail.
       link.addEventListener('click', () => {
         if (!row.taken) row.taken = setTimeout(() => giveBack(row, taken), keepTakenMs);
       });
-      row.li.appendChild(link);
-      // The Mac blocks the first start of what was downloaded: say how past it.
-      const fixed = /\(fixed ([^;)]+)/.exec(text);
-      const bundle = fixed ? fixed[1] : row.name.replace(/\.zip$/i, '.app');
-      const steps = document.getElementById('mac-steps').content.cloneNode(true);
-      for (const code of steps.querySelectorAll('code')) {
-        if (code.textContent === 'Show.zip') code.textContent = row.name;
-        else if (code.textContent === 'Show.app') code.textContent = bundle;
-      }
-      row.li.appendChild(steps);
+      row.text.before(link);
     }
+    // The Mac blocks the first start of what was downloaded, fixed here or not.
+    if (blob || kind === 'already') showSteps(row, blob ? fixedName(row.name) : '', text);
   }
+
+  // The steps, once below the rows, name the files of the last row that
+  // needs them.
+  const steps = document.getElementById('steps');
+  function showSteps(row, archive, text) {
+    row.li.rowSteps = true;
+    const fixed = /\(fixed ([^;)]+)/.exec(text);
+    const bundle = fixed ? fixed[1] : row.name.replace(/\.zip$/i, '') + '.app';
+    const names = { archive, picked: row.name, bundle };
+    for (const [cls, name] of Object.entries(names))
+      for (const code of steps.querySelectorAll('code.' + cls)) code.textContent = name;
+    for (const li of steps.querySelectorAll('.when-download')) li.hidden = !archive;
+    for (const li of steps.querySelectorAll('.when-already')) li.hidden = !!archive;
+    steps.querySelector('.several').hidden = [...list.children].filter((li) => li.rowSteps).length < 2;
+    steps.hidden = false;
+  }
+
+  steps.querySelector('.copy').addEventListener('click', async (e) => {
+    const line = steps.querySelector('.command code');
+    try {
+      await navigator.clipboard.writeText(line.textContent);
+      e.target.textContent = 'Copied';
+    } catch (err) {
+      // No clipboard for this page: the line is selected for the user's own copy.
+      getSelection().selectAllChildren(line);
+      e.target.textContent = 'Selected: press Command-C';
+    }
+  });
 
   function fixFile(file) {
     // A file fixed again gives back its older result now, not only when the
@@ -271,8 +315,10 @@
     }
     const row = addRow(file.name, file.size);
     row.file = file;
-    if (file.size === 0) return showOutcome(row, 'refused', Refused, null, empty(file.name));
-    if (!/\.zip$/i.test(file.name)) return showOutcome(row, 'refused', Refused, null, notZip(file.name));
+    if (unfinishedName.test(file.name))
+      return showOutcome(row, 'refused', 'Download not finished', null, unfinished(file.name));
+    if (file.size === 0) return showOutcome(row, 'refused', 'Empty file', null, empty(file.name));
+    if (!/\.zip$/i.test(file.name)) return showOutcome(row, 'refused', 'Not a ZIP archive', null, notZip(file.name));
     if (broken) return showOutcome(row, 'error', status.textContent);
     const id = nextId++;
     row.id = id;
@@ -287,7 +333,7 @@
     handedOn = handedOn.then(() => file.slice(0, 2).arrayBuffer()).then(async (head) => {
       const bytes = new Uint8Array(head);
       if (bytes[0] === 0x50 && bytes[1] === 0x4B) whenSafe(row, await copySize(file), () => handOn(id, file));
-      else showOutcome(row, 'refused', Refused, null, notZip(file.name));
+      else showOutcome(row, 'refused', 'Not a ZIP archive', null, notZip(file.name));
     }, () => handOn(id, file));
   }
 
