@@ -80,8 +80,3 @@ std::vector<AnsiString> BundleNotes(TBundleView& view, const WideString& bundleN
     }
     return notes;
 }
-
-bool IsProgramFile(const std::string& head, bool inMacOSFolder) {
-    return inMacOSFolder || head.compare(0, 2, "#!") == 0 ||
-           LooksLikeMachO(reinterpret_cast<const uint8_t*>(head.data()), head.size());
-}

@@ -3,6 +3,7 @@
 #pragma once
 #include <functional>
 #include <vector>
+#include "Formats/MachO.h"
 #include "Foundation/Types.h"
 #include "Streams/Streams.h"
 
@@ -44,6 +45,5 @@ TBundleState JudgeBundle(TBundleView& view, TResourceStream& payload);
 // (or only through Rosetta), and a signed show whose viewer changes.
 std::vector<AnsiString> BundleNotes(TBundleView& view, const WideString& bundleName, bool viewerChanged);
 
-// Whether the first bytes of a file (or its place, right in a Contents/MacOS
-// folder) make it a program, which needs its execute permission on a Mac.
-bool IsProgramFile(const std::string& head, bool inMacOSFolder);
+// Which files need execute permission on a Mac: IsProgramFile, the
+// library's rule (Formats/MachO.h), which the zipper follows too.
