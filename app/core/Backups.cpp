@@ -16,8 +16,9 @@ namespace {
 // script); the user is told instead of filling the disk.
 constexpr int MaxBackups = 999;
 
-[[noreturn]] void BackupFailed(const WideString& backup, uint32_t code, const AnsiString& cause = AnsiString()) {
-    TPathText text{"Cannot create backup \"", backup, "\""};
+[[noreturn]] void BackupFailed(const WideString& backup, uint32_t code, const AnsiString& cause = AnsiString(),
+                               const char* what = "backup") {
+    TPathText text{"Cannot create " + AnsiString(what) + " \"", backup, "\""};
     if (!cause.empty()) text.After += ": " + cause;
     else if (code != WinError::Success) text.After += ": " + SystemErrorText(code);
     throw EFileWriteError(text, code);
@@ -38,20 +39,6 @@ int BackupNumber(const WideString& name, const WideString& stem, const WideStrin
         n = n * 10 + (middle[i] - u'0');
     }
     return n >= 2 && n <= MaxBackups ? n : 0;
-}
-
-// Calls make with each free name until it makes one; a failure of make
-// other than FileExists or AlreadyExists (a name taken meanwhile) raises.
-WideString FirstFreeName(const WideString& stem, const WideString& suffix,
-                         const std::function<bool(const WideString&)>& make) {
-    for (int n = 1; n <= MaxBackups; ++n) {
-        WideString name = stem + (n == 1 ? WideString() : u" (" + IntToStr(n) + u")") + suffix;
-        if (FileExists(name) || DirectoryExists(name)) continue;
-        if (make(name)) return name;
-        uint32_t code = GetLastErrorCode();
-        if (code != WinError::FileExists && code != WinError::AlreadyExists) BackupFailed(name, code);
-    }
-    BackupFailed(stem + suffix, WinError::FileExists, "there are already " + std::to_string(MaxBackups) + " backups");
 }
 
 // Turns the copier's per-file progress into progress over all bytes. A
@@ -110,6 +97,19 @@ private:
 };
 
 }  // namespace
+
+WideString FirstFreeName(const WideString& stem, const WideString& suffix,
+                         const std::function<bool(const WideString&)>& make, const char* what) {
+    for (int n = 1; n <= MaxBackups; ++n) {
+        WideString name = stem + (n == 1 ? WideString() : u" (" + IntToStr(n) + u")") + suffix;
+        if (FileExists(name) || DirectoryExists(name)) continue;
+        if (make(name)) return name;
+        uint32_t code = GetLastErrorCode();
+        if (code != WinError::FileExists && code != WinError::AlreadyExists) BackupFailed(name, code, {}, what);
+    }
+    BackupFailed(stem + suffix, WinError::FileExists,
+                 "there are already " + std::to_string(MaxBackups) + " " + what + "s", what);
+}
 
 WideString BackUpFolder(const WideString& folder, const TFixProgress& progress) {
     const WideString backup = FirstFreeName(folder + u".bak", WideString(),

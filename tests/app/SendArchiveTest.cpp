@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+#include <filesystem>
+#include <map>
+#include <set>
+#include "Archivers/Zip/EntryModes.h"
+#include "Archivers/Zip/ZipArchive.h"
+#include "FixProcedure.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/Exceptions.h"
+#include "SendArchive.h"
+#include "Streams/FileStream.h"
+#include "support/FaultyFileAPI.h"
+#include "support/Files.h"
+#include "support/Shows.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The names in the folder, by the standard library.
+std::set<std::string> Listing(const WideString& folder) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(FsPath(folder))) names.insert(e.path().filename().string());
+    return names;
+}
+
+// The archive's entries: name -> external attributes of a Unix host.
+std::map<WideString, uint32_t> UnixEntries(const WideString& zipPath) {
+    TRef<TZipArchive> archive = MakeRef<TZipArchive>();
+    TRef<TDefaultCallBack> callback = MakeRef<TDefaultCallBack>();
+    TRef<TFileStream> file =
+        MakeRef<TFileStream>(zipPath, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
+    archive->CallBack = callback.Get();
+    archive->SetStream(file.Get());
+    archive->Open();
+    std::map<WideString, uint32_t> entries;
+    for (int32_t i = 0; i < archive->Structure()->Count(); ++i) {
+        const TZipItem* entry = archive->Structure()->Entry(i);
+        EXPECT_EQ(entry->HostSystem, ZipHost::Unix) << WideToUtf8(entry->Name());
+        entries[entry->Name()] = entry->ExternalAttributes;
+    }
+    return entries;
+}
+
+// Another program takes a name just before the archive would get it.
+class TNameTakenMeanwhile : public TFileAPI {
+public:
+    bool CreateHardLink(const WideString& existing, const WideString& newName) override {
+        if (ExtractFileName(newName) == u"Show.zip") WriteBytes(newName, "theirs");
+        return TFileAPI::CreateHardLink(existing, newName);
+    }
+};
+
+class SendArchive : public FixProcedure {};
+
+TEST_F(SendArchive, TakesAFreeNameBesideTheBundle) {
+    MakeBundle(Bundle);
+    const WideString made = MakeArchiveToSend(Bundle + PathDelim);
+    EXPECT_EQ(made, Scratch / u"Show.zip");
+    const std::map<WideString, uint32_t> entries = UnixEntries(made);
+    for (const auto& [name, attributes] : entries) EXPECT_EQ(name.rfind(u"Show.app/", 0), 0u) << WideToUtf8(name);
+    EXPECT_EQ(entries.at(u"Show.app/Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5") >> 16, 0100755u);
+    EXPECT_EQ(entries.at(u"Show.app/") >> 16 & UnixMode::TypeBits, 0040000u);
+
+    // An archive there, or one another program makes meanwhile, is never replaced.
+    const WideString second = MakeArchiveToSend(Bundle);
+    EXPECT_EQ(second, Scratch / u"Show (2).zip");
+    fs::remove(FsPath(made));
+    TRef<TNameTakenMeanwhile> racing = MakeRef<TNameTakenMeanwhile>();
+    {
+        TFileAPIScope scope(racing.Get());
+        EXPECT_EQ(MakeArchiveToSend(Bundle), Scratch / u"Show (3).zip");
+    }
+    EXPECT_EQ(ReadBytes(made), "theirs");
+    EXPECT_EQ(Listing(Scratch.Path()), (std::set<std::string>{"Show.app", "Show.zip", "Show (2).zip", "Show (3).zip"}));
+}
+
+TEST_F(SendArchive, AFailureLeavesNothing) {
+    MakeBundle(Bundle);
+    TRef<TFullDisk> full = MakeRef<TFullDisk>();
+    try {
+        TFileAPIScope scope(full.Get());
+        MakeArchiveToSend(Bundle);
+        ADD_FAILURE() << "no exception";
+    } catch (const EFileError& e) {
+        EXPECT_NE(std::string(e.what()).find(SystemErrorText(WinError::DiskFull)), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(Listing(Scratch.Path()), std::set<std::string>{"Show.app"});
+}
+
+}  // namespace
