@@ -239,7 +239,7 @@ bool SetJobs(const WideString& text) {
 // With --zip, a folder fixed or found fixed is packed into the archive to
 // send. A failure then still says what the fix did.
 void AddArchiveToSend(const WideString& path, const TFixProgress& progress, TFixResult& result) {
-    if (!(result == FixOutcome::Done || result == FixOutcome::AlreadyFixed)) return;
+    if (!ReadyToSend(result)) return;
     try {
         result.ToSend = MakeArchiveToSend(path, progress);
     } catch (const Exception& e) {

@@ -4,10 +4,11 @@
 #include "Backups.h"
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/StagedReplace.h"
-#include "FixProcedure.h"
 #include "Foundation/CaseFolding.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
+
+bool ReadyToSend(const TFixResult& result) { return result == FixOutcome::Done || result == FixOutcome::AlreadyFixed; }
 
 WideString MakeArchiveToSend(const WideString& bundleFolder, const TFixProgress& progress) {
     const WideString bundle = ExcludeTrailingBackslash(PickedPath(bundleFolder));

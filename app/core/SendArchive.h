@@ -1,8 +1,13 @@
 // The archive to send a show in, made by us: a folder zipped by Windows
 // keeps no Unix modes, and on the Mac its programs cannot start.
 #pragma once
+#include "FixProcedure.h"
 #include "FixProgress.h"
 #include "Foundation/Types.h"
+
+// Whether a folder's fix ended where the archive to send may follow:
+// "Done!" or "Already fixed".
+bool ReadyToSend(const TFixResult& result);
 
 // Packs a bundle folder into "<name>.zip" beside it (its name without
 // ".app"), under the first free name as backups take theirs (Show.zip,

@@ -5,6 +5,7 @@
 #include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
+#include "SendArchive.h"
 
 namespace {
 
@@ -57,8 +58,12 @@ private:
 }  // namespace
 
 TPathFixes FixGivenPaths(const std::vector<WideString>& paths, const TFixProgress& progress) {
-    if (paths.size() == 1)
-        return {DescribeFixAndNotes(FixPicked(paths[0], progress), TBackupMention::WhenUnusual, u"\r\n"), WideString()};
+    if (paths.size() == 1) {
+        const bool folder = KindOfPicked(paths[0]) == TPickedKind::Folder;
+        TFixResult result = FixPicked(paths[0], progress);
+        return {DescribeFixAndNotes(result, TBackupMention::WhenUnusual, u"\r\n"), WideString(),
+                folder && ReadyToSend(result) ? paths[0] : WideString(), result};
+    }
     TWindowListener listener(progress);
     const TFixTally tally = FixPaths(paths, FixPicked, listener);
     return {Summary(tally) + listener.Notes, listener.Failures};

@@ -2,12 +2,16 @@
 // and folders dropped onto it, or named on its command line.
 #pragma once
 #include <vector>
-#include "FixProgress.h"
+#include "FixProcedure.h"
 #include "Foundation/Types.h"
 
 struct TPathFixes {
     WideString Outcome;   // the line the window shows
     WideString Failures;  // one line per path that failed or was not found, with its reason
+    // One folder whose fix ended ready to send (SendArchive.h), and what
+    // the fix did; empty otherwise.
+    WideString ReadyFolder = {};
+    TFixResult Result = {};
 };
 
 // Fixes the paths one after another as FixPicked does (anything but a

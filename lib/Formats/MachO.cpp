@@ -160,8 +160,7 @@ bool IsProgramFile(const std::string& head, bool inMacOSFolder) {
 }
 
 std::string ProgramHead(const WideString& path) {
-    // A Mach-O file tells itself in 8 bytes, a script in 2.
-    std::string head(8, '\0');
+    std::string head(ProgramHeadSize, '\0');
     try {
         // Read while others may go on writing: only what it holds is looked at.
         TRef<TFileStream> file = MakeRef<TFileStream>(path, FileAccess::Read, FileShare::Read | FileShare::Write,

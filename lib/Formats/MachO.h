@@ -49,8 +49,11 @@ bool LooksLikeMachO(const uint8_t* head, size_t length);
 // by its first bytes (a Mach-O file, a "#!" script) or its place, right in
 // a Contents/MacOS folder.
 bool IsProgramFile(const std::string& head, bool inMacOSFolder);
-// The first bytes of the file at path, as many as IsProgramFile looks at;
-// fewer or none when it is shorter or cannot be read.
+// How many first bytes of a file IsProgramFile looks at: a Mach-O file
+// tells itself in 8, a script in 2.
+constexpr size_t ProgramHeadSize = 8;
+// The first ProgramHeadSize bytes of the file at path; fewer or none when
+// it is shorter or cannot be read.
 std::string ProgramHead(const WideString& path);
 // Whether the file at path (separated by '/' or '\\') sits right in a
 // Contents/MacOS folder, case aside.

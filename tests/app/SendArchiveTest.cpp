@@ -2,16 +2,16 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <vector>
 #include "Archivers/Zip/EntryModes.h"
-#include "Archivers/Zip/ZipArchive.h"
+#include "Archivers/Zip/ZipStructure.h"
 #include "FixProcedure.h"
-#include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
 #include "SendArchive.h"
-#include "Streams/FileStream.h"
 #include "support/FaultyFileAPI.h"
 #include "support/Files.h"
 #include "support/Shows.h"
+#include "support/ZipSession.h"
 
 namespace {
 
@@ -24,20 +24,14 @@ std::set<std::string> Listing(const WideString& folder) {
     return names;
 }
 
-// The archive's entries: name -> external attributes of a Unix host.
-std::map<WideString, uint32_t> UnixEntries(const WideString& zipPath) {
-    TRef<TZipArchive> archive = MakeRef<TZipArchive>();
-    TRef<TDefaultCallBack> callback = MakeRef<TDefaultCallBack>();
-    TRef<TFileStream> file =
-        MakeRef<TFileStream>(zipPath, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting);
-    archive->CallBack = callback.Get();
-    archive->SetStream(file.Get());
-    archive->Open();
-    std::map<WideString, uint32_t> entries;
-    for (int32_t i = 0; i < archive->Structure()->Count(); ++i) {
-        const TZipItem* entry = archive->Structure()->Entry(i);
-        EXPECT_EQ(entry->HostSystem, ZipHost::Unix) << WideToUtf8(entry->Name());
-        entries[entry->Name()] = entry->ExternalAttributes;
+// The archive's entries, read without the library: name -> external
+// attributes, each of a Unix host.
+std::map<std::string, uint32_t> UnixEntries(const WideString& zipPath) {
+    const std::string bytes = ReadBytes(zipPath);
+    std::map<std::string, uint32_t> entries;
+    for (const TParsedEntry& entry : ParseZip(std::vector<uint8_t>(bytes.begin(), bytes.end())).Entries) {
+        EXPECT_EQ(entry.Host, ZipHost::Unix) << entry.Name;
+        entries[entry.Name] = entry.External;
     }
     return entries;
 }
@@ -57,10 +51,10 @@ TEST_F(SendArchive, TakesAFreeNameBesideTheBundle) {
     MakeBundle(Bundle);
     const WideString made = MakeArchiveToSend(Bundle + PathDelim);
     EXPECT_EQ(made, Scratch / u"Show.zip");
-    const std::map<WideString, uint32_t> entries = UnixEntries(made);
-    for (const auto& [name, attributes] : entries) EXPECT_EQ(name.rfind(u"Show.app/", 0), 0u) << WideToUtf8(name);
-    EXPECT_EQ(entries.at(u"Show.app/Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5") >> 16, 0100755u);
-    EXPECT_EQ(entries.at(u"Show.app/") >> 16 & UnixMode::TypeBits, 0040000u);
+    const std::map<std::string, uint32_t> entries = UnixEntries(made);
+    for (const auto& [name, attributes] : entries) EXPECT_EQ(name.rfind("Show.app/", 0), 0u) << name;
+    EXPECT_EQ(entries.at("Show.app/Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5") >> 16, 0100755u);
+    EXPECT_EQ(entries.at("Show.app/") >> 16 & UnixMode::TypeBits, 0040000u);
 
     // An archive there, or one another program makes meanwhile, is never replaced.
     const WideString second = MakeArchiveToSend(Bundle);
