@@ -238,10 +238,10 @@ bool SetJobs(const WideString& text) {
 
 // With --zip, a folder fixed or found fixed is packed into the archive to
 // send. A failure then still says what the fix did.
-void AddArchiveToSend(const WideString& path, const TFixProgress& progress, TFixResult& result) {
+void AddArchiveToSend(const TFixProgress& progress, TFixResult& result) {
     if (!ReadyToSend(result)) return;
     try {
-        result.ToSend = MakeArchiveToSend(path, progress);
+        result.ToSend = MakeArchiveToSend(result.BundleFolder, progress);
     } catch (const Exception& e) {
         throw EFileError(WideToAnsi(DescribeFix(result)) + ", but the archive to send was not made: " + e.Message(),
                          e.SystemCode());
@@ -252,11 +252,11 @@ void AddArchiveToSend(const WideString& path, const TFixProgress& progress, TFix
 // to the fix as given: the system resolves it, links and ".." included.
 TFixResult FixOnePath(const WideString& path, const TFixProgress& progress, TFixMode mode, bool restore, bool zip) {
     try {
-        const TPickedKind kind = KindOfPicked(path);
-        if (kind == TPickedKind::OtherFile) throw EFileOpenError("Not a presentation folder or ZIP archive", 0);
+        if (KindOfPicked(path) == TPickedKind::OtherFile)
+            throw EFileOpenError("Not a presentation folder or ZIP archive", 0);
         if (restore) return RestorePicked(path, progress);
         TFixResult result = FixOrCheckPicked(path, progress, mode);
-        if (zip && kind == TPickedKind::Folder) AddArchiveToSend(path, progress, result);
+        if (zip) AddArchiveToSend(progress, result);
         return result;
     } catch (const EAbort& e) {
         // Nobody stops a console run: an abort here is an assertion that

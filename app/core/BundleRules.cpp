@@ -1,4 +1,5 @@
 #include "BundleRules.h"
+#include "Archivers/Zip/EntryModes.h"
 #include "Formats/MachO.h"
 #include "Formats/PropertyList.h"
 #include "Foundation/CodePages.h"
@@ -12,9 +13,9 @@ constexpr char16_t ProgramsInBundle[] = u"Contents\\MacOS";
 // An Info.plist is a few kilobytes; more is not one.
 constexpr size_t MostInfoBytes = 1 << 20;
 
-// The program the bundle starts: the one its Info.plist names, else the one
-// file in Contents/MacOS; empty when neither says.
-WideString Launcher(TBundleView& view) {
+// The program the bundle's Info.plist names; a name that would lead out of
+// Contents/MacOS names none.
+WideString NamedLauncher(TBundleView& view) {
     std::string info;
     view.Read(InfoInBundle, [&info](TStream& data) {
         char block[65536];
@@ -22,9 +23,14 @@ WideString Launcher(TBundleView& view) {
             info.append(block, size_t(n));
     });
     const WideString named = Utf8ToWide(PropertyListString(info, "CFBundleExecutable"));
+    return named.find_first_of(u"/\\") == WideString::npos ? named : WideString();
+}
+
+// The program the bundle starts, as a path in it: the named one, else the
+// one file in Contents/MacOS; empty when there is none.
+WideString Launcher(TBundleView& view, const WideString& named) {
     const WideString folder = WideString(ProgramsInBundle) + u"\\";
-    if (!named.empty() && named.find_first_of(u"/\\") == WideString::npos && view.FilesAt(folder + named) > 0)
-        return folder + named;
+    if (!named.empty()) return view.FilesAt(folder + named) > 0 ? folder + named : WideString();
     const std::vector<WideString> programs = view.FilesIn(ProgramsInBundle);
     return programs.size() == 1 ? folder + programs[0] : WideString();
 }
@@ -57,10 +63,15 @@ TBundleState JudgeBundle(TBundleView& view, TResourceStream& payload) {
 
 std::vector<AnsiString> BundleNotes(TBundleView& view, const WideString& bundleName, bool viewerChanged) {
     std::vector<AnsiString> notes;
-    const WideString launcherPath = Launcher(view);
+    const WideString named = NamedLauncher(view);
+    const WideString launcherPath = Launcher(view, named);
     const TMachOFile launcher = ProgramAt(view, launcherPath);
     const AnsiString name = WideToUtf8(launcherPath.substr(launcherPath.rfind(u'\\') + 1));
-    if (launcher.Only32Bit())
+    if (launcherPath.empty())
+        notes.push_back((named.empty() ? AnsiString("the show has no program in \"Contents/MacOS\"")
+                                       : "the show's program \"Contents/MacOS/" + WideToUtf8(named) + "\" is missing") +
+                        ": it cannot start on a Mac, whatever the viewer; ask whoever made the show for a new export");
+    else if (launcher.Only32Bit())
         notes.push_back("the show's program \"" + name + "\" holds 32-bit code only (" + launcher.Architectures() +
                         "): it cannot start on macOS 10.15 or later, whatever the viewer");
     else if (launcher.IntelOnly())
@@ -79,4 +90,14 @@ std::vector<AnsiString> BundleNotes(TBundleView& view, const WideString& bundleN
             bundle + "; codesign --force --sign - " + viewer + "; codesign --force --sign - " + bundle);
     }
     return notes;
+}
+
+AnsiString SeveralShowsNote(const std::vector<WideString>& shows, SeveralShowsIn where) {
+    AnsiString names;
+    for (size_t i = 0; i < shows.size(); ++i)
+        names += (i == 0 ? "\"" : i + 1 == shows.size() ? " and \"" : ", \"") + WideToUtf8(StoredPath(shows[i])) + "\"";
+    return where == SeveralShowsIn::Folder
+               ? "this folder holds " + std::to_string(shows.size()) + " shows, " + names + ": pick one of them"
+               : "this archive holds " + std::to_string(shows.size()) + " shows, " + names +
+                     ": only an archive of one show can be fixed; zip each on its own";
 }

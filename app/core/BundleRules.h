@@ -45,5 +45,10 @@ TBundleState JudgeBundle(TBundleView& view, TResourceStream& payload);
 // (or only through Rosetta), and a signed show whose viewer changes.
 std::vector<AnsiString> BundleNotes(TBundleView& view, const WideString& bundleName, bool viewerChanged);
 
+// Where several shows were found and none was taken.
+enum class SeveralShowsIn { Folder, Archive };
+// Names them (as stored, '/'-separated) and says what to do instead.
+AnsiString SeveralShowsNote(const std::vector<WideString>& shows, SeveralShowsIn where);
+
 // Which files need execute permission on a Mac: IsProgramFile, the
 // library's rule (Formats/MachO.h), which the zipper follows too.

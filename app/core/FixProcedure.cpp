@@ -199,6 +199,33 @@ AnsiString FixPresentation(const WideString& bundleFolder) {
     return FixOutcome::Done;
 }
 
+namespace {
+
+TFixResult Refusal(const std::vector<WideString>& shows, SeveralShowsIn where) {
+    TFixResult refused(FixOutcome::Refused);
+    if (shows.size() > 1) refused.Notes.push_back(SeveralShowsNote(shows, where));
+    return refused;
+}
+
+bool NamedAsBundle(const WideString& folder) { return CompareText(ExtractFileExt(folder), u".app", true) == 0; }
+
+// The folders right in folder that hold a presentation, by name; links
+// are not followed, backups are no shows.
+std::vector<WideString> ShowsIn(const WideString& folder) {
+    std::vector<WideString> shows;
+    FindFiles(folder, u"*.*", [&](int32_t, TFileInfo* info, bool&) {
+        const WideString path = JoinPath(folder, info->Name);
+        if (info->IsFolder && !IsLinkEntry(info->Attributes, info->ReparseTag) && !IsBackupName(info->Name, true) &&
+            FileExists(MarkerPath(path)) && FileExists(ViewerPath(path)))
+            shows.push_back(info->Name);
+        return true;
+    });
+    std::sort(shows.begin(), shows.end());
+    return shows;
+}
+
+}  // namespace
+
 TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progress, TFixMode mode) {
     // Its backup would go inside the tree being copied.
     if (!folder.empty() && IsRootFolder(folder)) return FixOutcome::Refused;
@@ -207,10 +234,19 @@ TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progres
     TRef<TResourceStream> payload = OpenPayload();
     TBundleFolder view(bundle);
     const TBundleState state = JudgeBundle(view, *payload);
-    if (state == TBundleState::NotAPresentation) return FixOutcome::Refused;
+    if (state == TBundleState::NotAPresentation) {
+        // The folder a show was exported to, or the Desktop, holding one.
+        const std::vector<WideString> shows =
+            NamedAsBundle(bundle) || FileExists(MarkerPath(bundle)) ? std::vector<WideString>() : ShowsIn(bundle);
+        if (shows.size() != 1) return Refusal(shows, SeveralShowsIn::Folder);
+        TFixResult fixed = FixBundleFolder(JoinPath(bundle, shows[0]), progress, mode);
+        if (fixed != FixOutcome::AlreadyFixed) fixed.Bundle = shows[0];
+        return fixed;
+    }
     const std::vector<WideString> programs = view.ProgramsWithoutPermission();
     const bool newViewer = state == TBundleState::NeedsFix;
     TFixResult result(newViewer || !programs.empty() ? FixOutcome::Done : FixOutcome::AlreadyFixed);
+    result.BundleFolder = bundle;
     result.Notes = BundleNotes(view, ExtractFileName(bundle), newViewer);
     result.Programs = int32_t(programs.size());
     result.NewViewer = newViewer;
@@ -248,28 +284,29 @@ void CheckWritable(const WideString& archive) {
 }
 
 // Refused or AlreadyFixed, or no outcome yet when the bundle needs a fix
-// (newViewer: the viewer is to be written). Only then is the check waited
-// for, where it gives the modes to plan; a show that needs a viewer and no
-// modes is written while the check goes on (Rewrite waits for it).
+// (newViewer: the viewer is to be written). The check is waited for where
+// the modes to give decide that outcome, or the fix only checks; otherwise
+// it goes on while the viewer is written (Rewrite waits for it).
 TFixResult Prepared(TShowArchive& show, const WideString& archive, TResourceStream& payload, TFixMode mode,
                     const TFixProgress& progress, bool& newViewer) {
     const TBundleState state = show.Judge(payload);
-    if (state == TBundleState::NotAPresentation) return FixOutcome::Refused;
+    if (state == TBundleState::NotAPresentation) return Refusal(show.Bundles(), SeveralShowsIn::Archive);
     newViewer = state == TBundleState::NeedsFix;
-    if (!newViewer && !show.LacksModes()) {
-        TFixResult fixed(FixOutcome::AlreadyFixed);
-        fixed.Notes = show.Notes(false);
-        return fixed;
-    }
     TFixResult result;
     const WideString expected = ChangeFileExt(ExtractFileName(archive), WideString()) + u".app";
-    if (!SameCanonicalText(show.Bundle(), expected)) result.Bundle = show.Bundle();
-    if (mode == TFixMode::Check || show.LacksModes()) show.FinishCheck(progress);
+    if (!SameCanonicalText(show.Bundle(), expected)) result.Bundle = StoredPath(show.Bundle());
     result.NewViewer = newViewer;
-    result.Programs = show.GiveModes(newViewer);
     result.Notes = show.Notes(newViewer);
-    if (!newViewer && result.Programs == 0) result.Outcome = FixOutcome::AlreadyFixed;
-    else if (mode == TFixMode::Check) result.Outcome = FixOutcome::NeedsFixing;
+    if (mode == TFixMode::Check || (!newViewer && show.ModesToJudge(false))) {
+        show.FinishCheck(progress);
+        result.Programs = show.ProgramsToMode(newViewer);
+    }
+    if (!newViewer && result.Programs == 0) {
+        result.Outcome = FixOutcome::AlreadyFixed;
+        result.Bundle.clear();
+    } else if (mode == TFixMode::Check) {
+        result.Outcome = FixOutcome::NeedsFixing;
+    }
     return result;
 }
 
@@ -294,7 +331,7 @@ TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progres
                 MakeRef<TFileStream>(staged, FileAccess::ReadWrite, FileShare::Read, FileDisposition::CreateAlways);
             written->WriteBehind = true;
             TRef<TOverlayStream> copy = MakeRef<TOverlayStream>(file.Get(), written.Get());
-            show->Rewrite(copy.Get(), newViewer, *payload, progress);
+            result.Programs = show->Rewrite(copy.Get(), newViewer, *payload, progress);
             copy->Flatten();
             copy.Reset();
             written->Close();
@@ -324,7 +361,7 @@ TFixResult FixBundleArchiveInPlace(const WideString& archive, const TFixProgress
     bool newViewer = false;
     TFixResult result = Prepared(show, archive, *payload, TFixMode::Fix, progress, newViewer);
     if (!result.Outcome.empty()) return result;
-    show.Rewrite(file.Get(), newViewer, *payload, progress);
+    result.Programs = show.Rewrite(file.Get(), newViewer, *payload, progress);
     file->Close();
     result.Outcome = FixOutcome::Done;
     return result;

@@ -34,6 +34,9 @@ struct TFixResult {
     WideString Backup;   // the backup this fix made, or the one a restore took; empty when none
     // Where a restore kept the fixed show it replaced.
     WideString Kept;
+    // The bundle folder a folder's fix judged: the one picked, or the one
+    // show in the folder it was exported to; empty for an archive.
+    WideString BundleFolder;
     // The archive made to send the show in (SendArchive.h).
     WideString ToSend;
     // The bundle fixed inside an archive, when not named after the archive.

@@ -8,7 +8,9 @@
 #include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
 
-bool ReadyToSend(const TFixResult& result) { return result == FixOutcome::Done || result == FixOutcome::AlreadyFixed; }
+bool ReadyToSend(const TFixResult& result) {
+    return !result.BundleFolder.empty() && (result == FixOutcome::Done || result == FixOutcome::AlreadyFixed);
+}
 
 WideString MakeArchiveToSend(const WideString& bundleFolder, const TFixProgress& progress) {
     const WideString bundle = ExcludeTrailingBackslash(PickedPath(bundleFolder));

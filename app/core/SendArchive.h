@@ -5,8 +5,8 @@
 #include "FixProgress.h"
 #include "Foundation/Types.h"
 
-// Whether a folder's fix ended where the archive to send may follow:
-// "Done!" or "Already fixed".
+// Whether a fix ended where the archive to send of its bundle folder may
+// follow: a folder "Done!" or "Already fixed".
 bool ReadyToSend(const TFixResult& result);
 
 // Packs a bundle folder into "<name>.zip" beside it (its name without

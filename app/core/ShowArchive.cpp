@@ -28,6 +28,21 @@ bool IsUnixLink(const TZipItem* entry) {
     return entry->HostSystem == ZipHost::Unix && UnixMode::IsLink(entry->ExternalAttributes >> 16);
 }
 
+// A Mac unpacks an entry without a mode (made elsewhere, or a Unix mode of
+// 0) as 0644, or 0755 for a folder.
+bool HasUnixMode(const TZipItem* entry) {
+    return entry->HostSystem == ZipHost::Unix && (entry->ExternalAttributes >> 16) != 0;
+}
+
+// A Unix file someone may read but not run: a program among them cannot start.
+bool IsUnrunnable(const TZipItem* entry) {
+    const uint32_t mode = entry->ExternalAttributes >> 16;
+    return HasUnixMode(entry) && !entry->Item->IsFolder() && UnixMode::IsRegularFile(mode) &&
+           UnixMode::WithExecute(mode) != mode;
+}
+
+bool IsBundleKey(const WideString& key) { return key.size() > 4 && key.compare(key.size() - 4, 4, u".app") == 0; }
+
 }  // namespace
 
 class TShowArchive::TBundleOfArchive : public TBundleView {
@@ -74,7 +89,7 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path, int32_t work
     const TZipStructure* structure = FArchive->Structure();
     for (int32_t i = 0; i < structure->Count(); ++i) {
         TZipItem* entry = structure->Entry(i);
-        if (entry->Item && !entry->Item->IsFolder() && entry->HostSystem != ZipHost::Unix) FHeads[entry];
+        if (entry->Item && !entry->Item->IsFolder() && (!HasUnixMode(entry) || IsUnrunnable(entry))) FHeads[entry];
     }
     FCheck = std::make_unique<TEntryCheck>(FArchive.Get(), workers, std::move(openReader), &FHeads);
     FFiles.reserve(size_t(structure->Count()));
@@ -94,7 +109,8 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path, int32_t work
             if (FTopNames.emplace(topKey, top->Name).second) FTopOrder.push_back(std::move(topKey));
         }
         if (IsUnixLink(entry)) FLinks.insert(MacKey(item->Path()));
-        if (entry->HostSystem != ZipHost::Unix) FModeless.emplace_back(entry, MacKey(item->Path()));
+        if (!HasUnixMode(entry)) FModeless.emplace_back(entry, MacKey(item->Path()));
+        else if (IsUnrunnable(entry)) FUnrunnable.emplace_back(entry, MacKey(item->Path()));
         if (item->IsFolder()) continue;
         FFiles.push_back({KeyHash(item), entry});
         if (item->GetParent() == FArchive.Get()) continue;
@@ -176,22 +192,34 @@ bool TShowArchive::HoldsPresentation(const WideString& bundleKey) const {
            !FilesAt(bundleKey + u"\\" + MacKey(ViewerInBundle)).empty();
 }
 
-WideString TShowArchive::ChooseBundle() const {
+std::vector<WideString> TShowArchive::FindBundles() const {
     const WideString wanted = MacKey(ChangeFileExt(ExtractFileName(FPath), WideString()) + u".app");
-    if (auto found = FTopNames.find(wanted); found != FTopNames.end()) return found->second;
+    if (auto found = FTopNames.find(wanted); found != FTopNames.end()) return {found->second};
     // A browser saves a second download as "Show (1).zip".
-    WideString only;
-    for (const WideString& key : FTopOrder) {
-        if (key.size() < 4 || key.compare(key.size() - 4, 4, u".app") != 0 || !HoldsPresentation(key)) continue;
-        if (!only.empty()) return WideString();
-        only = FTopNames.at(key);
+    std::vector<WideString> bundles;
+    for (const WideString& key : FTopOrder)
+        if (IsBundleKey(key) && HoldsPresentation(key)) bundles.push_back(FTopNames.at(key));
+    if (!bundles.empty()) return bundles;
+    // Zipping the folder a show was exported to puts the show one down.
+    for (const auto& [key, files] : FFolders) {
+        const size_t top = key.find(u'\\');
+        if (top == WideString::npos || key.find(u'\\', top + 1) != WideString::npos || !IsBundleKey(key) ||
+            key.compare(0, top, u"__macosx") == 0 || !HoldsPresentation(key))
+            continue;
+        // Contents\Resources\slideshow.dat: three up is the bundle, as stored.
+        TArchItem* bundle = FilesAt(key + u"\\" + MacKey(MarkerInBundle)).front()->Item;
+        for (int up = 0; up < 3; ++up) bundle = bundle->GetParent();
+        bundles.push_back(bundle->Path());
     }
-    return only;
+    std::sort(bundles.begin(), bundles.end());
+    return bundles;
 }
 
 TBundleState TShowArchive::Judge(TResourceStream& payload) {
-    FBundle = ChooseBundle();
-    if (FBundle.empty()) return TBundleState::NotAPresentation;
+    FBundles = FindBundles();
+    if (FBundles.size() != 1) return TBundleState::NotAPresentation;
+    FBundle = FBundles.front();
+    FBundles.clear();
     TBundleOfArchive view(*this);
     TBundleState state = JudgeBundle(view, payload);
     if (state == TBundleState::NotAPresentation) FBundle.clear();
@@ -239,7 +267,7 @@ bool TShowArchive::ReadEntry(TZipItem* entry, const std::function<void(TStream& 
 
 std::vector<AnsiString> TShowArchive::Notes(bool viewerChanged) {
     TBundleOfArchive view(*this);
-    return BundleNotes(view, FBundle, viewerChanged);
+    return BundleNotes(view, StoredPath(FBundle), viewerChanged);
 }
 
 namespace {
@@ -257,26 +285,37 @@ void TShowArchive::FinishCheck(const TFixProgress& progress) {
 
 WideString TShowArchive::ViewerKey() const { return MacKey(FBundle + u"\\" + ViewerInBundle); }
 
-int32_t TShowArchive::GiveModes(bool newViewer) {
-    const WideString viewer = ViewerKey();
-    int32_t programs = 0;
+bool TShowArchive::ModesToJudge(bool newViewer) const {
+    const WideString bundle = MacKey(FBundle) + u"\\", viewer = ViewerKey();
+    return !FModeless.empty() || std::any_of(FUnrunnable.begin(), FUnrunnable.end(), [&](const auto& unrunnable) {
+        const WideString& key = unrunnable.second;
+        return key.compare(0, bundle.size(), bundle) == 0 && !(newViewer && key == viewer);
+    });
+}
+
+std::unordered_map<TArchItem*, uint32_t> TShowArchive::PlanModes(bool newViewer) {
+    const WideString bundle = MacKey(FBundle) + u"\\", viewer = ViewerKey();
+    std::unordered_map<TArchItem*, uint32_t> modes;
     for (const auto& [entry, key] : FModeless) {
         if (newViewer && key == viewer) continue;
-        uint32_t mode = 0040755;
-        if (!entry->Item->IsFolder()) {
-            const size_t folder = key.rfind(u'\\');
-            const bool inMacOS =
-                folder != WideString::npos && folder >= 15 && key.compare(folder - 15, 15, u"\\contents\\macos") == 0;
-            const bool program = IsProgramFile(FHeads[entry], inMacOS);
-            programs += program;
-            mode = program ? UnixMode::Program : UnixMode::RegularFile | 0644;
-        }
-        FArchive->SetEntryMode(entry, mode);
+        modes[entry->Item] = entry->Item->IsFolder()                            ? 0040755
+                             : IsProgramFile(FHeads[entry], InMacOSFolder(key)) ? UnixMode::Program
+                                                                                : UnixMode::RegularFile | 0644;
     }
+    for (const auto& [entry, key] : FUnrunnable)
+        if (key.compare(0, bundle.size(), bundle) == 0 && !(newViewer && key == viewer) &&
+            IsProgramFile(FHeads[entry], InMacOSFolder(key)))
+            modes[entry->Item] = UnixMode::WithExecute(entry->ExternalAttributes >> 16);
+    return modes;
+}
+
+int32_t TShowArchive::ProgramsToMode(bool newViewer) {
+    int32_t programs = 0;
+    for (const auto& [item, mode] : PlanModes(newViewer)) programs += !item->IsFolder() && (mode & 0111) != 0;
     return programs;
 }
 
-void TShowArchive::Rewrite(TStream* stream, bool newViewer, TResourceStream& payload, const TFixProgress& progress) {
+int32_t TShowArchive::Rewrite(TStream* stream, bool newViewer, TResourceStream& payload, const TFixProgress& progress) {
     // The viewer entry first, then what goes with it: one viewer comes out,
     // whatever twins the archive held, and the Finder's note of the old
     // one's resource fork goes too.
@@ -312,13 +351,27 @@ void TShowArchive::Rewrite(TStream* stream, bool newViewer, TResourceStream& pay
         // A Mac starts the new one only with its program mode.
         FArchive->ReplaceEntry(changing.front(), payload.GetSize(), LocalNow(), UnixMode::Program);
     }
-    // What the check finds fails the save before its directory is written.
-    FArchive->BeforeDirectory = [this, &progress] { FinishCheck(progress); };
+    // What the check finds fails the save before its directory is written;
+    // the modes it makes known go into the records written.
+    int32_t programs = 0;
+    FArchive->BeforeDirectory = [&](TZipStructure& written) {
+        FinishCheck(progress);
+        const std::unordered_map<TArchItem*, uint32_t> modes = PlanModes(newViewer);
+        for (int32_t i = 0; i < written.Count(); ++i) {
+            TZipItem* entry = written.Entry(i);
+            if (auto mode = modes.find(entry->Item); mode != modes.end()) {
+                FArchive->SetEntryMode(entry, mode->second);
+                programs += !entry->Item->IsFolder() && (mode->second & 0111) != 0;
+            }
+        }
+    };
     // The index points into the directory the save replaces.
     FFiles.clear();
     FFolders.clear();
     FLinks.clear();
-    FModeless.clear();
     FArchive->Save(ViewerLevel);
+    FModeless.clear();
+    FUnrunnable.clear();
     FHeads.clear();
+    return programs;
 }

@@ -32,31 +32,38 @@ public:
     TShowArchive& operator=(const TShowArchive&) = delete;
 
     // The bundle is <archive base>.app; failing that, the one top-level
-    // ".app" folder that holds a presentation. Judged by the bundle rules.
+    // ".app" folder that holds a presentation; failing that, the one such
+    // folder a top folder holds (an export folder zipped whole). Judged by
+    // the bundle rules; where several hold one, none is judged.
     TBundleState Judge(TResourceStream& payload);
     // The bundle judged, as stored; empty when the archive holds none.
     const WideString& Bundle() const { return FBundle; }
+    // Every bundle that holds a presentation where Judge found several.
+    const std::vector<WideString>& Bundles() const { return FBundles; }
     // Of the judged bundle, before it changes (BundleRules.h).
     std::vector<AnsiString> Notes(bool viewerChanged);
 
-    // Entries without Unix modes, which a Mac unpacks without execute
-    // permission.
-    bool LacksModes() const { return !FModeless.empty(); }
+    // Whether any entry may need an execute bit the check's first bytes
+    // decide: entries without Unix modes anywhere, and the bundle's files
+    // that someone may read but not run (not the viewer a new one replaces).
+    bool ModesToJudge(bool newViewer) const;
 
     // Once; later calls have nothing to wait for.
     void FinishCheck(const TFixProgress& progress);
-    // Plans Unix modes for the entries without them (not the viewer a new
-    // one replaces): 0755 for programs (BundleRules.h) and folders, 0644
-    // for other files; the programs among them. Rewrite writes them.
-    int32_t GiveModes(bool newViewer);
+    // After the check: the programs that would get an execute bit
+    // (BundleRules.h). Entries without Unix modes get 0755 as programs and
+    // folders, 0644 as other files; the bundle's programs with modes get x
+    // wherever they have r. No bit is taken away.
+    int32_t ProgramsToMode(bool newViewer);
 
     // Saves the archive anew in stream, which holds the bytes it was read
     // from: with newViewer, payload in the viewer entry (kept in name,
     // place and comment; a Unix program with a fresh time), its twins and
-    // its stale AppleDouble file gone; and the modes given. Other entries
-    // keep their bytes. The check is waited for before the entries that
-    // change do, the rest before the directory. The archive is spent after.
-    void Rewrite(TStream* stream, bool newViewer, TResourceStream& payload, const TFixProgress& progress);
+    // its stale AppleDouble file gone. Other entries keep their bytes and
+    // records, but for the modes above, given once the check is done, just
+    // before the directory; the programs given one. The check is waited for
+    // before the entries that change do. The archive is spent after.
+    int32_t Rewrite(TStream* stream, bool newViewer, TResourceStream& payload, const TFixProgress& progress);
 
 private:
     class TBundleOfArchive;
@@ -71,7 +78,10 @@ private:
     // The folder at key, made with the folders above it when new.
     std::vector<TZipItem*>& AddFolder(const WideString& key);
     bool HoldsPresentation(const WideString& bundleKey) const;
-    WideString ChooseBundle() const;
+    std::vector<WideString> FindBundles() const;
+    // The modes to give, by the items they belong to: they outlive the
+    // entries a save copies.
+    std::unordered_map<TArchItem*, uint32_t> PlanModes(bool newViewer);
     bool EntryHoldsPayload(TZipItem* entry, TResourceStream& payload);
     // Lets read take an entry's data as it unpacks; false when it fails.
     // With whole, the rest is unpacked too and checked against the checksum.
@@ -95,9 +105,11 @@ private:
     std::unordered_map<WideString, WideString> FTopNames;
     std::vector<WideString> FTopOrder;
     WideString FBundle;
-    // Entries without Unix modes, with their keys; the first bytes of the
-    // files among them once verified.
-    std::vector<std::pair<TZipItem*, WideString>> FModeless;
+    std::vector<WideString> FBundles;
+    // Entries without Unix modes, and files with modes someone may read but
+    // not run, with their keys; the first bytes of the files among them
+    // once verified.
+    std::vector<std::pair<TZipItem*, WideString>> FModeless, FUnrunnable;
     TEntryHeads FHeads;
     // Last: its workers read the archive, and stop before it goes.
     std::unique_ptr<TEntryCheck> FCheck;

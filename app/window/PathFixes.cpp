@@ -5,7 +5,6 @@
 #include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
-#include "SendArchive.h"
 
 namespace {
 
@@ -59,10 +58,8 @@ private:
 
 TPathFixes FixGivenPaths(const std::vector<WideString>& paths, const TFixProgress& progress) {
     if (paths.size() == 1) {
-        const bool folder = KindOfPicked(paths[0]) == TPickedKind::Folder;
         TFixResult result = FixPicked(paths[0], progress);
-        return {DescribeFixAndNotes(result, TBackupMention::WhenUnusual, u"\r\n"), WideString(),
-                folder && ReadyToSend(result) ? paths[0] : WideString(), result};
+        return {DescribeFixAndNotes(result, TBackupMention::WhenUnusual, u"\r\n"), WideString(), result};
     }
     TWindowListener listener(progress);
     const TFixTally tally = FixPaths(paths, FixPicked, listener);

@@ -8,9 +8,7 @@
 struct TPathFixes {
     WideString Outcome;   // the line the window shows
     WideString Failures;  // one line per path that failed or was not found, with its reason
-    // One folder whose fix ended ready to send (SendArchive.h), and what
-    // the fix did; empty otherwise.
-    WideString ReadyFolder = {};
+    // What the fix of one path did; nothing for several.
     TFixResult Result = {};
 };
 

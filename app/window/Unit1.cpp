@@ -83,7 +83,7 @@ void TForm1::Button1Click() {
     WideString folder = dialog->FileName;
     Enqueue(folder, 1, [this, folder](const TFixProgress& progress) {
         TFixResult result = FixBundleFolder(folder, progress);
-        if (ReadyToSend(result)) FFixedReady = TReadyFolder{folder, result};
+        if (ReadyToSend(result)) FFixedReady = result;
         return DescribeFixAndNotes(result, TBackupMention::WhenUnusual, u"\r\n");
     });
 }
@@ -102,9 +102,8 @@ void TForm1::Button2Click() {
 // fix's, naming the archive. What was made is offered no more.
 void TForm1::Button3Click() {
     if (!FReady) return;
-    Enqueue(FReady->Folder, 1, [ready = *FReady](const TFixProgress& progress) {
-        TFixResult result = ready.Result;
-        result.ToSend = MakeArchiveToSend(ready.Folder, progress);
+    Enqueue(FReady->BundleFolder, 1, [result = *FReady](const TFixProgress& progress) mutable {
+        result.ToSend = MakeArchiveToSend(result.BundleFolder, progress);
         return DescribeFixAndNotes(result, TBackupMention::WhenUnusual, u"\r\n");
     });
 }
@@ -114,7 +113,7 @@ void TForm1::FixPaths(const std::vector<WideString>& paths) {
     Enqueue(paths.size() == 1 ? paths[0] : WideString(), paths.size(), [this, paths](const TFixProgress& progress) {
         TPathFixes fixes = FixGivenPaths(paths, progress);
         FFailures = fixes.Failures;  // read once the worker has ended
-        if (!fixes.ReadyFolder.empty()) FFixedReady = TReadyFolder{fixes.ReadyFolder, fixes.Result};
+        if (ReadyToSend(fixes.Result)) FFixedReady = fixes.Result;
         return fixes.Outcome;
     });
 }

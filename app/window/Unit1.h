@@ -56,12 +56,6 @@ private:
     void ShowOutcome(const WideString& outcome);
     void EnableButtons(bool enabled);
 
-    // A folder whose fix ended "Done!" or "Already fixed", and what the fix did.
-    struct TReadyFolder {
-        WideString Folder;
-        TFixResult Result;
-    };
-
     std::deque<TPendingFix> FQueue;
     int FModal = 0;
     WideString FPath;      // what the running fix works on; empty for several
@@ -72,10 +66,11 @@ private:
     HWND FFocusBefore = nullptr;
     WideString FFailures;
     bool FCloseWhenDone = false;
-    // Set by a fix that ended ready to send (read once the worker has
-    // ended), and what the shown outcome offers to send.
-    std::optional<TReadyFolder> FFixedReady;
-    std::optional<TReadyFolder> FReady;
+    // A folder's fix that ended ready to send (SendArchive.h), set by the
+    // fix (read once the worker has ended), and the one the shown outcome
+    // offers to send.
+    std::optional<TFixResult> FFixedReady;
+    std::optional<TFixResult> FReady;
     // Last, so that a fix still running ends before the fields it writes go.
     TFixRunner FRunner;
 };

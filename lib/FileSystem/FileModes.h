@@ -9,10 +9,11 @@ bool CopyPermissions(const WideString& source, const WideString& target);
 // The type and permission bits of path, a link not followed (POSIX); 0 on
 // Windows, which keeps no modes, and when path cannot be read.
 uint32_t UnixModeOf(const WideString& path);
-// Makes path a program the system can start: mode 0755 on POSIX.
+// Makes path a program the system can start: on POSIX whoever may read it
+// may execute it (0644 becomes 0755, 0600 0700); no bit is taken away.
 bool MakeProgramFile(const WideString& path);
-// Whether path is a plain file no one may execute (POSIX); false on
-// Windows, which has no such permission to give.
+// Whether path is a plain file someone may read but not execute (POSIX);
+// false on Windows, which has no such permission to give.
 bool LacksExecutePermission(const WideString& path);
 // Makes target a symbolic link with the same target text as the link at
 // source. False (last error set) when source is no link or the system

@@ -21,14 +21,23 @@ uint32_t UnixModeOf(const WideString& path) {
     return ::lstat(WideToSystemName(path).c_str(), &st) == 0 ? uint32_t(st.st_mode & (S_IFMT | 0777)) : 0;
 }
 
+namespace {
+// Whoever may read a program may run it.
+mode_t RunnableMode(mode_t mode) { return mode | (mode & 0444) >> 2; }
+}  // namespace
+
 bool MakeProgramFile(const WideString& path) {
     std::string p = WideToSystemName(path);
-    return ::chmod(p.c_str(), 0755) == 0 || FailErrno(p);
+    struct stat st {};
+    if (::stat(p.c_str(), &st) != 0) return FailErrno(p);
+    const mode_t mode = st.st_mode & 07777;
+    return RunnableMode(mode) == mode || ::chmod(p.c_str(), RunnableMode(mode)) == 0 || FailErrno(p);
 }
 
 bool LacksExecutePermission(const WideString& path) {
     struct stat st {};
-    return ::lstat(WideToSystemName(path).c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0111) == 0;
+    return ::lstat(WideToSystemName(path).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           RunnableMode(st.st_mode) != st.st_mode;
 }
 
 bool CopySymbolicLink(const WideString& source, const WideString& target) {

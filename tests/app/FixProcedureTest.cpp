@@ -608,25 +608,27 @@ TEST(ZipMode, AnArchiveMadeOnWindowsGetsItsProgramsBack) {
     TScratchFolder scratch;
     const WideString archive = scratch / u"Show.zip";
     TZipFixture zip;
-    zip.Entries = {FixtureFile("Show.app/", "", 0, 0x10),
-                   FixtureFile("Show.app/Contents/MacOS/Show", "launcher"),
+    zip.Entries = {FixtureFile("Show.app/", "", 0, 0x10), FixtureFile("Show.app/Contents/MacOS/Show", "launcher"),
                    FixtureFile("Show.app/Contents/Frameworks/Player.dylib", MachO(MachOCpu::Arm64) + "code"),
                    FixtureFile("Show.app/Contents/Resources/run.sh", "#!/bin/sh\n"),
                    FixtureFile("Show.app/Contents/Resources/Old.class", std::string("\xCA\xFE\xBA\xBE\0\0\0\x34", 8)),
                    FixtureFile("Show.app/Contents/Resources/slideshow.dat", "slides", 0, 0x20),
                    FixtureFile("Show.app/Contents/Resources/kept.bin", "x", ZipHost::Unix, 0100600u << 16),
+                   // With modes, a program runs for whoever may read it; outside the bundle nothing changes.
+                   FixtureFile("Show.app/Contents/Resources/tool.sh", "#!/bin/sh\n", ZipHost::Unix, 0100640u << 16),
+                   FixtureFile("Extras/tool.sh", "#!/bin/sh\n", ZipHost::Unix, 0100644u << 16),
                    FixtureFile(ViewerName, Payload())};
     std::vector<uint8_t> bytes = zip.Build();
     WriteBytes(archive, std::string(bytes.begin(), bytes.end()));
     const std::string before = ReadBytes(archive);
 
     TFixResult checked = FixBundleArchive(archive, {}, TFixMode::Check);
-    EXPECT_EQ(DescribeFix(checked), u"Needs fixing (execute permission missing on 4 programs)");
+    EXPECT_EQ(DescribeFix(checked), u"Needs fixing (execute permission missing on 5 programs)");
     EXPECT_EQ(ReadBytes(archive), before);
     EXPECT_FALSE(fs::exists(FsPath(scratch / u"Show.bak.zip")));
 
     TFixResult fixed = FixBundleArchive(archive);
-    EXPECT_EQ(DescribeFix(fixed), u"Done! (execute permission restored on 4 programs; backup: Show.bak.zip)");
+    EXPECT_EQ(DescribeFix(fixed), u"Done! (execute permission restored on 5 programs; backup: Show.bak.zip)");
     auto modes = ModesOf(archive);
     const std::pair<int, uint32_t> program{ZipHost::Unix, UnixMode::Program << 16};
     EXPECT_EQ(modes["Show.app/"], (std::pair<int, uint32_t>(ZipHost::Unix, 040755u << 16 | 0x10)));
@@ -638,10 +640,22 @@ TEST(ZipMode, AnArchiveMadeOnWindowsGetsItsProgramsBack) {
               (std::pair<int, uint32_t>(ZipHost::Unix, 0100644u << 16)));
     EXPECT_EQ(modes["Show.app/Contents/Resources/slideshow.dat"].second, 0100644u << 16 | 0x20);
     EXPECT_EQ(modes["Show.app/Contents/Resources/kept.bin"], (std::pair<int, uint32_t>(ZipHost::Unix, 0100600u << 16)));
+    EXPECT_EQ(modes["Show.app/Contents/Resources/tool.sh"], (std::pair<int, uint32_t>(ZipHost::Unix, 0100750u << 16)));
+    EXPECT_EQ(modes["Extras/tool.sh"], (std::pair<int, uint32_t>(ZipHost::Unix, 0100644u << 16)));
     // Only the directory changed: every byte in front of it is as it was.
     const std::string after = ReadBytes(archive);
     EXPECT_EQ(after.substr(0, zip.DirectoryOffset), before.substr(0, zip.DirectoryOffset));
     EXPECT_EQ(FixBundleArchive(archive), FixOutcome::AlreadyFixed);
+
+    // Compressed again on a Mac after a Windows zip: modes, none that runs.
+    zip.Entries = {FixtureFile("Show.app/Contents/MacOS/Show", "launcher", ZipHost::Unix, 0100644u << 16),
+                   FixtureFile("Show.app/Contents/Resources/slideshow.dat", "slides", ZipHost::Unix, 0100644u << 16),
+                   FixtureFile(ViewerName, Payload(), ZipHost::Unix, UnixMode::Program << 16)};
+    bytes = zip.Build();
+    WriteBytes(archive, std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(DescribeFix(FixBundleArchive(archive)),
+              u"Done! (execute permission restored on 1 program; backup: Show.bak (2).zip)");
+    EXPECT_EQ(ModesOf(archive)["Show.app/Contents/MacOS/Show"], program);
 }
 
 // What the fix cannot mend is said after the outcome: a launcher of 32-bit
@@ -697,6 +711,35 @@ TEST(ZipMode, NotesTellWhatTheFixCannotMend) {
     ASSERT_EQ(fixed.Notes.size(), 2u);
     EXPECT_NE(fixed.Notes[0].find("\"Movie\" holds 32-bit code only"), std::string::npos) << fixed.Notes[0];
     EXPECT_NE(fixed.Notes[1].find("the show is signed"), std::string::npos) << fixed.Notes[1];
+
+    // The program the Info.plist names is missing: another file does not stand in.
+    zip.Entries = {FixtureFile("Show.app/Contents/Info.plist", info),
+                   FixtureFile("Show.app/Contents/MacOS/Other", MachO(MachOCpu::Arm64)),
+                   FixtureFile("Show.app/Contents/Resources/slideshow.dat", "slides"),
+                   FixtureFile(ViewerName, Payload())};
+    bytes = zip.Build();
+    WriteBytes(archive, std::string(bytes.begin(), bytes.end()));
+    const TFixResult checked = FixBundleArchive(archive, {}, TFixMode::Check);
+    ASSERT_EQ(checked.Notes.size(), 1u);
+    EXPECT_NE(checked.Notes[0].find("\"Contents/MacOS/Movie\" is missing: it cannot start"), std::string::npos)
+        << checked.Notes[0];
+}
+
+// The folder a show was exported to, or the Desktop: the one show in it is
+// fixed and named; with two, neither is, and both are named.
+TEST_F(FixProcedure, AFolderHoldingOneShowFixesIt) {
+    MakeBundle(Bundle);
+    WriteBytes(Scratch / u"ReadMe.txt", "read me");
+    EXPECT_EQ(DescribeFix(FixBundleFolder(Scratch.Path())), u"Done! (fixed Show.app; backup: Show.app.bak)");
+    EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), Payload());
+    // Its backup is no second show.
+    EXPECT_EQ(FixBundleFolder(Scratch.Path()), FixOutcome::AlreadyFixed);
+    MakeBundle(Scratch / u"Other.app");
+    const TFixResult refused = FixBundleFolder(Scratch.Path());
+    EXPECT_EQ(refused, FixOutcome::Refused);
+    ASSERT_EQ(refused.Notes.size(), 1u);
+    EXPECT_EQ(refused.Notes[0], "this folder holds 2 shows, \"Other.app\" and \"Show.app\": pick one of them");
+    EXPECT_EQ(ReadBytes(ViewerPath(Scratch / u"Other.app")), "OLD VIEWER");
 }
 
 #ifndef _WIN32
@@ -707,11 +750,15 @@ TEST_F(FixProcedure, AFolderWithoutModesGetsItsProgramsBack) {
     WriteBytes(ViewerPath(Bundle), Payload());
     const WideString launcher = JoinPath(Bundle, u"Contents/MacOS/Show");
     WriteBytes(launcher, "launcher");
-    WriteBytes(JoinPath(Bundle, u"Contents/Resources/lib.dylib"), MachO(MachOCpu::X86_64));
+    const WideString library = JoinPath(Bundle, u"Contents/Resources/lib.dylib");
+    WriteBytes(library, MachO(MachOCpu::X86_64));
     fs::permissions(FsPath(launcher), fs::perms(0644));
+    fs::permissions(FsPath(library), fs::perms(0640));
     const TFixResult fixed = FixBundleFolder(Bundle);
     EXPECT_EQ(DescribeFix(fixed), u"Done! (execute permission restored on 2 programs; backup: Show.app.bak)");
     EXPECT_EQ(fs::status(FsPath(launcher)).permissions() & fs::perms::mask, fs::perms(0755));
+    // Whoever may read it may run it; no one else.
+    EXPECT_EQ(fs::status(FsPath(library)).permissions() & fs::perms::mask, fs::perms(0750));
     EXPECT_EQ(FixBundleFolder(Bundle), FixOutcome::AlreadyFixed);
 }
 #endif

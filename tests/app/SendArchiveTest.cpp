@@ -69,6 +69,22 @@ TEST_F(SendArchive, TakesAFreeNameBesideTheBundle) {
     EXPECT_EQ(Listing(Scratch.Path()), (std::set<std::string>{"Show.app", "Show.zip", "Show (2).zip", "Show (3).zip"}));
 }
 
+// Picked the folder a show was exported to: the show in it is what is sent,
+// once fixed and when found fixed.
+TEST_F(SendArchive, AFolderHoldingAShowSendsTheShow) {
+    MakeBundle(Scratch / u"Export/Show.app");
+    for (const char* outcome : {FixOutcome::Done, FixOutcome::AlreadyFixed}) {
+        const TFixResult fixed = FixBundleFolder(Scratch / u"Export");
+        ASSERT_EQ(fixed, outcome);
+        ASSERT_TRUE(ReadyToSend(fixed));
+        EXPECT_EQ(ExtractFileName(MakeArchiveToSend(fixed.BundleFolder)),
+                  outcome == FixOutcome::Done ? u"Show.zip" : u"Show (2).zip");
+    }
+    EXPECT_EQ(Listing(Scratch / u"Export"),
+              (std::set<std::string>{"Show.app", "Show.app.bak", "Show.zip", "Show (2).zip"}));
+    EXPECT_FALSE(ReadyToSend(FixBundleArchive(Scratch / u"Export/Show.zip")));
+}
+
 TEST_F(SendArchive, AFailureLeavesNothing) {
     MakeBundle(Bundle);
     TRef<TFullDisk> full = MakeRef<TFullDisk>();

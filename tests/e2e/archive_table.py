@@ -104,18 +104,21 @@ def commented_zip(src, path):
         z.comment = b"slides for the club " * 40
 
 
-def windows_zip(src, path):
-    """As a Windows archiver makes them: DOS attributes, no Unix mode, so the
-    viewer is no program until the fix makes it one."""
-    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
-        for full, name in walk_bundle(src):
-            info = zipfile.ZipInfo.from_file(full, name)
-            info.create_system, info.external_attr = 0, 0x10 if info.is_dir() else 0x20
-            if info.is_dir():
-                z.writestr(info, b"")
-            else:
-                with open(full, "rb") as f:
-                    z.writestr(info, f.read(), zipfile.ZIP_DEFLATED)
+def modeless_zip(host=0):
+    """No Unix mode: as a Windows archiver makes them (DOS attributes), or
+    made on Unix with a mode of 0; the viewer is no program until the fix
+    makes it one."""
+    def make(src, path):
+        with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+            for full, name in walk_bundle(src):
+                info = zipfile.ZipInfo.from_file(full, name)
+                info.create_system, info.external_attr = host, 0x10 if info.is_dir() else 0x20
+                if info.is_dir():
+                    z.writestr(info, b"")
+                else:
+                    with open(full, "rb") as f:
+                        z.writestr(info, f.read(), zipfile.ZIP_DEFLATED)
+    return make
 
 
 # Names no Windows file can take: the fix writes one entry, so they do not matter.
@@ -150,9 +153,12 @@ def damage(how):
 
 
 class Case:
-    def __init__(self, key, make, outcome=FIXED, archive="Show.zip", bundle="Show", damaged=None):
+    """shown: the bundle as a fixed outcome names it; notes: how many it has."""
+
+    def __init__(self, key, make, outcome=FIXED, archive="Show.zip", bundle="Show", damaged=None, shown=None,
+                 notes=0):
         self.key, self.make, self.outcome, self.archive, self.bundle = key, make, outcome, archive, bundle
-        self.damaged = damaged
+        self.damaged, self.shown, self.notes = damaged, shown, notes
         self.path = self.original = None
 
     @property
@@ -160,7 +166,8 @@ class Case:
         return os.path.join(os.path.dirname(self.path), self.archive[:-4] + ".bak.zip")
 
     def describe(self):
-        return {"key": self.key, "path": self.path, "outcome": self.outcome, "damaged": self.damaged}
+        return {"key": self.key, "path": self.path, "outcome": self.outcome, "damaged": self.damaged,
+                "notes": self.notes}
 
 
 def no_marker(src, path):
@@ -169,6 +176,46 @@ def no_marker(src, path):
 
 
 TWIN_NOTES = [("Twins.app/contents/notes.txt", b"notes")]
+LAUNCHER = "Contents/MacOS/Show"
+
+
+def finder_again(src, path):
+    """A Windows zip unpacked on a Mac (files 0644, folders 0755) and compressed
+    again in the Finder: Unix modes, and none of them runs."""
+    for full, _ in walk_bundle(src):
+        if not os.path.islink(full):
+            os.chmod(full, 0o755 if os.path.isdir(full) else 0o644)
+    finder_zip(src, path)
+
+
+def script_launcher(src, path):
+    """A shell script starts the show; it and a helper script lost their execute bits."""
+    resources = os.path.join(src, "Show.app", "Contents")
+    for name, mode in ((LAUNCHER[len("Contents/"):], 0o644), ("Resources/helper.sh", 0o640)):
+        with open(os.path.join(resources, name), "wb") as f:
+            f.write(b"#!/bin/sh\nexec true\n")
+        os.chmod(os.path.join(resources, name), mode)
+    python_zip(zipfile.ZIP_DEFLATED)(src, path)
+
+
+def folder_down(*others):
+    """The folder the show was exported to, zipped whole: the show one folder down."""
+    def make(src, path):
+        export = os.path.join(src, "My Presentation")
+        os.makedirs(export)
+        for name in ("Show",) + others:
+            if name != "Show":
+                make_bundle(src, name)
+            shutil.move(os.path.join(src, name + ".app"), export)
+        with open(os.path.join(export, "ReadMe.txt"), "wb") as f:
+            f.write(b"double-click Show")
+        python_zip(zipfile.ZIP_DEFLATED, bundle="My Presentation")(src, path)
+    return make
+
+
+def no_launcher(src, path):
+    os.remove(os.path.join(src, "Show.app", LAUNCHER))
+    python_zip(zipfile.ZIP_DEFLATED)(src, path)
 
 TABLE = [
     Case("infozip-ry", infozip("-ry")),
@@ -183,7 +230,7 @@ TABLE = [
     Case("bsdtar", lambda src, path: run_in(src, "bsdtar", "--format", "zip", "-cf", path, "Show.app")),
     Case("finder", finder_zip),
     Case("comments-and-extra-fields", commented_zip),
-    Case("made-on-windows", windows_zip),
+    Case("made-on-windows", modeless_zip()),
     Case("beside-the-bundle", python_zip(zipfile.ZIP_DEFLATED, before=[("ReadMe.txt", b"read me")],
                                          after=[("__MACOSX/._Show.app", b"\x00\x05\x16\x07fork")])),
     Case("windows-names", python_zip(zipfile.ZIP_DEFLATED, after=[("Show.app/Contents/" + n, b"content %d" % i)
@@ -193,6 +240,12 @@ TABLE = [
          archive="Twins.zip", bundle="Twins"),
     Case("twins-notes-last", python_zip(zipfile.ZIP_DEFLATED, after=TWIN_NOTES, bundle="Twins.app"),
          archive="Twins.zip", bundle="Twins"),
+    Case("finder-again", finder_again),
+    Case("zero-modes", modeless_zip(host=3)),
+    Case("script-launcher", script_launcher),
+    Case("folder-down", folder_down(), archive="My Presentation.zip", shown="My Presentation/Show.app"),
+    Case("two-folder-down", folder_down("Other"), REFUSED, archive="My Presentation.zip", notes=1),
+    Case("no-launcher", no_launcher, notes=1),
     Case("no-marker", no_marker, REFUSED),
     Case("damaged-crc-after-viewer", damage("crc"), ERROR, damaged=DAMAGED),
     Case("damaged-data-after-viewer", damage("data"), ERROR, damaged=DAMAGED),
@@ -332,17 +385,49 @@ def is_program(name, packed, entry):
                                              b"\xfe\xed\xfa\xce")
 
 
+def mode_after_fix(data, entry, bundle):
+    """The Unix mode a fix gives an entry (bundle: its folder's name and '/'),
+    or None where the entry keeps what it has: without a mode, one by kind;
+    with one, a program of the bundle runs for whoever may read it."""
+    if not has_mode(entry):
+        return (0o40755 if entry.name.endswith(b"/") else
+                0o100755 if is_program(entry.name, stored(data, entry)[1], entry) else 0o100644)
+    mode = entry.attributes >> 16
+    if (entry.name.startswith(bundle) and not entry.name.endswith(b"/") and mode & 0o170000 in (0, 0o100000) and
+            is_program(entry.name, stored(data, entry)[1], entry)):
+        return mode | (mode & 0o444) >> 2
+    return None
+
+
+def bundle_of(entries):
+    """The name of the bundle folder the viewer is in, with its '/'."""
+    return next(e.name[:-len(VIEWER)] for e in entries if is_viewer(e.name))
+
+
 def programs_without_mode(original):
-    """The programs of an archive made without Unix modes, the viewer aside:
-    those a fix gives back their execute permission."""
-    return sum(1 for e in central_directory(original)[0]
-               if e.made_by >> 8 != 3 and not e.name.endswith(b"/") and not is_viewer(e.name) and
-               is_program(e.name, stored(original, e)[1], e))
+    """The programs a fix of original gives an execute bit, the viewer aside."""
+    entries = central_directory(original)[0]
+    bundle = bundle_of(entries)
+    return sum(1 for e in entries
+               if not e.name.endswith(b"/") and not is_viewer(e.name) and
+               mode_after_fix(original, e, bundle) not in (None, e.attributes >> 16) and
+               mode_after_fix(original, e, bundle) & 0o111)
 
 
 def is_viewer(name):
-    top, _, rest = name.partition(b"/")
-    return top.endswith(b".app") and rest == VIEWER.encode()
+    return name.endswith(b".app/" + VIEWER.encode())
+
+
+def has_mode(entry):
+    """Whether an entry carries a Unix mode: made elsewhere, or with a mode of 0, it has none."""
+    return entry.made_by >> 8 == 3 and entry.attributes >> 16 != 0
+
+
+def mac_mode(entry):
+    """The mode the Mac's Archive Utility unpacks an entry with."""
+    if has_mode(entry):
+        return entry.attributes >> 16 & 0o7777
+    return 0o755 if entry.name.endswith(b"/") else 0o644
 
 
 def check_fixed(original, fixed_path, payload):
@@ -375,10 +460,9 @@ def check_fixed(original, fixed_path, payload):
             if a != b:
                 problems.append("%s of %r changed" % (part, old.name))
         expected = old.record
-        if old.made_by >> 8 != 3:
-            # An entry made without Unix modes gets one, in its record only.
-            mode = (0o40755 if old.name.endswith(b"/") else
-                    0o100755 if is_program(old.name, stored(original, old)[1], old) else 0o100644)
+        mode = mode_after_fix(original, old, bundle_of(before))
+        if mode is not None:
+            # The mode a program needs is given in the record only.
             expected = bytearray(old.record)
             expected[5] = 3
             expected[38:42] = struct.pack("<I", mode << 16 | (old.attributes & 0xFFFF))
@@ -394,6 +478,10 @@ def check_fixed(original, fixed_path, payload):
     if (viewer.made_by >> 8, viewer.attributes >> 16) != (3, 0o100755):
         problems.append("the viewer is not a Unix program: host %d, mode %o" % (viewer.made_by >> 8,
                                                                                 viewer.attributes >> 16))
+    launcher = bundle_of(after) + LAUNCHER.encode()
+    for entry in after:
+        if entry.name == launcher and mac_mode(entry) != 0o755:
+            problems.append("the launcher unpacks on a Mac as %o" % mac_mode(entry))
     for tool in (["unzip", "-tq", fixed_path], ["7z", "t", fixed_path]):
         result = subprocess.run(tool, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         if result.returncode != 0:

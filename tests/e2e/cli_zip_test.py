@@ -96,14 +96,17 @@ class CliZipMode(unittest.TestCase):
         code, out, err = self.fix(second)
         self.assertEqual((code, out.strip()), (0, self.cli.arg(second) + ": " + done("Show (1).bak.zip", "Show.app")),
                          err)
-        # Two other bundles: which one was meant cannot be told.
+        # Two other bundles: which one was meant cannot be told, so both are named.
         path, _ = self.archive("Trip", "Holiday")
         with zipfile.ZipFile(path, "a") as z:
             for name in zipfile.ZipFile(second).namelist():
                 z.writestr(name, b"x")
         original = read(path)
         code, out, _ = self.fix(path)
-        self.assertEqual((code, out.strip()), (1, self.cli.arg(path) + ": " + REFUSED))
+        said = self.cli.arg(path) + ": "
+        self.assertEqual((code, out.strip()), (1, said + REFUSED + "\n" + said + 'note: this archive holds 2 shows, '
+                                                '"Holiday.app" and "Show.app": only an archive of one show can be '
+                                                'fixed; zip each on its own'))
         self.assertEqual(read(path), original)
         self.assertFalse(os.path.exists(os.path.join(self.dir, "Trip.bak.zip")))
 
@@ -430,12 +433,14 @@ class CliZipMode(unittest.TestCase):
             with self.subTest(case.key):
                 code, out, err = self.fix(case.path)
                 said = self.cli.arg(case.path) + ": "
+                lines = out.strip().splitlines()
+                self.assertEqual([line[:len(said) + 6] for line in lines[1:]], [said + "note: "] * case.notes, out)
                 if case.outcome == archive_table.FIXED:
                     programs = archive_table.programs_without_mode(case.original)
-                    self.assertEqual((code, out.strip(), err),
-                                     (0, said + done(os.path.basename(case.backup), programs=programs), ""))
+                    self.assertEqual((code, lines[0], err),
+                                     (0, said + done(os.path.basename(case.backup), case.shown, programs), ""))
                 elif case.outcome == archive_table.REFUSED:
-                    self.assertEqual((code, out.strip()), (1, said + REFUSED), err)
+                    self.assertEqual((code, lines[0]), (1, said + REFUSED), err)
                 else:
                     self.assertEqual(code, 2, out + err)
                     self.assertIn(": error: ", err)

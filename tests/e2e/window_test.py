@@ -728,6 +728,17 @@ def zip_to_send(s, w):
         check(packed[rel][:3] == (kind, data, mode), "%s unpacks as %s, mode %o" % (rel, packed[rel][0], packed[rel][2]))
 
 
+@step('The folder that holds a show: the show in it is fixed and named.')
+def export_folder(s, w):
+    s.ensure_app()
+    export = os.path.join(s.run_dir, "My Presentation")
+    show = make_bundle(export, "Show", size_mb=0.1, files=4)
+    s.browse_folder(export)
+    wait_until("Label3 to name the show fixed", lambda: s.label3() == DONE + " (fixed Show.app)")
+    check(read_bytes(os.path.join(show, VIEWER)) == w.payload, "the show inside was not fixed")
+    check(sorted(os.listdir(export)) == ["Show.app", "Show.app.bak"], "beside the show: %s" % os.listdir(export))
+
+
 @step('A drop while the pick dialog is open waits, then both are fixed.')
 def drop_while_picking(s, w):
     s.ensure_app()

@@ -129,8 +129,8 @@ function tableCheck(original, fixed) {
 
 // Each archive of the table ends as the table says; fixed ones as the
 // programs on the disk fix them.
-async function fixTable(page, cases, failures, notes) {
-  const folder = path.join(work, 'table-fixed');
+async function fixTable(page, engine, cases, failures, notes) {
+  const folder = path.join(work, 'table-fixed-' + engine);
   fs.mkdirSync(folder);
   for (const c of cases) {
     const row = await fix(page, c.path);
@@ -305,7 +305,7 @@ async function testEngine(engine, fixtures, host, notes) {
     });
     expect(failures, 'dropped folder', folder.state === 'folder' && /compress it first/.test(folder.text),
       JSON.stringify(folder));
-    if (engine === 'chromium') await fixTable(page, fixtures.cases, failures, notes);
+    await fixTable(page, engine, fixtures.cases, failures, notes);
     expect(failures, 'no request after the page loaded', host.requests.length === asked,
       host.requests.slice(asked).join(' '));
     expect(failures, 'no icon asked of the host', !host.requests.some((r) => /favicon/.test(r)), host.requests.join(' '));

@@ -18,16 +18,14 @@ WideString StoredPath(WideString archivePath) { return WithSeparator(std::move(a
 
 namespace {
 constexpr uint32_t DosReadOnly = 0x01, DosFolder = 0x10;
-// r gives x, class by class.
-uint32_t ExecuteForReaders(uint32_t mode) { return (mode & 0444) >> 2; }
 }  // namespace
 
 uint32_t ModeToStore(uint32_t ownMode, bool folder, bool program) {
     if (ownMode == 0) return folder ? UnixMode::Folder : program ? UnixMode::Program : UnixMode::File;
-    return program ? ownMode | ExecuteForReaders(ownMode) : ownMode;
+    return program ? UnixMode::WithExecute(ownMode) : ownMode;
 }
 
-bool ProgramWouldGain(uint32_t ownMode) { return ownMode == 0 || (ExecuteForReaders(ownMode) & ~ownMode) != 0; }
+bool ProgramWouldGain(uint32_t ownMode) { return ownMode == 0 || UnixMode::WithExecute(ownMode) != ownMode; }
 
 uint32_t UnixExternalAttributes(uint32_t mode) {
     const bool folder = (mode & UnixMode::TypeBits) == (UnixMode::Folder & UnixMode::TypeBits);

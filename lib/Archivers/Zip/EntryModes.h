@@ -13,6 +13,10 @@ constexpr uint32_t Folder = 0040755;
 constexpr uint32_t SymbolicLink = 0120777;
 constexpr uint32_t TypeBits = 0170000;
 constexpr bool IsLink(uint32_t mode) { return (mode & TypeBits) == (SymbolicLink & TypeBits); }
+// Some writers store the permission bits alone.
+constexpr bool IsRegularFile(uint32_t mode) { return (mode & TypeBits) == RegularFile || (mode & TypeBits) == 0; }
+// A program may be run by whoever may read it; no bit is taken away.
+constexpr uint32_t WithExecute(uint32_t mode) { return mode | (mode & 0444) >> 2; }
 }  // namespace UnixMode
 
 // The mode an entry is stored with, so that a Mac unpacks it as it should:

@@ -66,10 +66,11 @@ public:
     // their local headers finished in place, then the directory follow at
     // the end. Only the rollback of a failed save reads back what it wrote.
     void Save(int level) override;
-    // Called by a save before the directory: what it raises fails the save.
-    // The old entries are freed after it, so that their readers can be
-    // waited for.
-    std::function<void()> BeforeDirectory;
+    // Called by a save before the directory, with the entries it is about
+    // to write (whose records may still change): what it raises fails the
+    // save. The old entries are freed after it, so that their readers can
+    // be waited for.
+    std::function<void(TZipStructure& written)> BeforeDirectory;
     void Clear() override;
 
     // Progress of the cut during a save: the first answers true to stop.

@@ -183,7 +183,7 @@ void TZipArchive::Save(int level) {
         }
         ArchiveStream->SetPosition(ArchiveStream->GetSize());
         WriteEntries(target.Get(), level);
-        if (BeforeDirectory) BeforeDirectory();
+        if (BeforeDirectory) BeforeDirectory(*target);
         target->WriteDirectory(ArchiveStream);
     } catch (...) {
         // Put everything back, then tell the caller. A failure of the
