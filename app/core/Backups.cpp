@@ -136,6 +136,10 @@ WideString BackUpFolder(const WideString& folder, const TFixProgress& progress) 
 
 WideString BackUpArchive(const WideString& archive, const TFixProgress& progress) {
     const WideString stem = ChangeFileExt(archive, u".bak");
+    // A stop is taken before a second name exists: the caller, which holds
+    // the archive open, learns that name only from the return, and removes
+    // it on a failure once the archive is closed.
+    if (progress) progress(TFixStage::BackingUp, 0, 1);
     // A second name for the archive costs nothing: the fix writes a new
     // file and only then takes the archive's name for it, so the old file
     // stays whole under the backup's name. Where the file system has no
@@ -153,7 +157,6 @@ WideString BackUpArchive(const WideString& archive, const TFixProgress& progress
     // A crash after the archive is replaced must find the old file named.
     if (!copy) {
         FileAPI->FlushFolder(ExtractFilePath(backup, false));
-        if (progress) progress(TFixStage::BackingUp, 1, 1);
         return backup;
     }
     TRef<TFileCopier> copier = MakeRef<TFileCopier>();

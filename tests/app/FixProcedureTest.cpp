@@ -79,6 +79,18 @@ TEST(DescribeFix, NamesTheArchiveToSend) {
     EXPECT_EQ(DescribeFix(already), u"Already fixed (to send: Show (2).zip)");
 }
 
+// A stop as the archive is backed up leaves no backup behind.
+TEST_F(FixProcedure, AStopAsTheArchiveIsBackedUpLeavesNoBackup) {
+    const WideString archive = MakeArchive(Scratch.Path());
+    const std::string before = ReadBytes(archive);
+    const TFixProgress stop = [](TFixStage stage, uint64_t, uint64_t) {
+        if (stage == TFixStage::BackingUp) throw EAbort("stopped");
+    };
+    EXPECT_THROW(FixBundleArchive(archive, stop), EAbort);
+    EXPECT_EQ(ReadBytes(archive), before);
+    EXPECT_FALSE(fs::exists(FsPath(Scratch / u"Show.bak.zip")));
+}
+
 TEST_F(FixProcedure, NamesOutsideTheAnsiCodePageAreFixedToo) {
     WideString bundle = MakeBundle(Scratch / u"\u0428\u043E\u0443 \u6F14\u793A \U0001F3AC.app");
     EXPECT_EQ(FixPresentation(bundle), FixOutcome::Done);
