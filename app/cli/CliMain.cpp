@@ -15,6 +15,7 @@
 #include "Payload.h"
 #include "PayloadFacts.h"
 #include "Restore.h"
+#include "SendArchive.h"
 #include "ShowSearch.h"
 #include "Startup.h"
 
@@ -23,14 +24,17 @@ namespace {
 enum ExitCode { AllDone = 0, SomeRefused = 1, Failed = 2 };
 
 const char16_t Usage[] =
-    u"Usage: nvxfix-cli [--help] [--version] [--check] [--json] [--jobs N] [--recursive] PATH...\n"
+    u"Usage: nvxfix-cli [--help] [--version] [--check | --zip] [--json] [--jobs N] [--recursive] PATH...\n"
     u"       nvxfix-cli --restore [--json] PATH...\n"
     u"Fixes Mac presentations made with versions 8.0.x so that they start on macOS 10.12.2 and later.\n"
     u"  PATH        a presentation bundle folder (Show.app), or a ZIP archive holding one (Show.zip)\n"
     u"  --help      show this text\n"
     u"  --version   show the program's version and the viewer it carries\n"
     u"  --check     change nothing: tell whether each PATH needs fixing, and what it would note\n"
-    u"  --json      one JSON object per PATH on standard output (path, outcome, backup, notes)\n"
+    u"  --zip       after a folder is fixed or found fixed, pack it into <name>.zip beside it (the next\n"
+    u"              free name: <name> (2).zip), with the modes a Mac needs: the archive to send;\n"
+    u"              an archive PATH is that already; not with --check or --restore\n"
+    u"  --json      one JSON object per PATH on standard output (path, outcome, backup, to_send, notes)\n"
     u"  --jobs N    check archives with N threads (default: one per processor; 1 checks on one)\n"
     u"  --recursive each PATH is a folder: fix (or check) every show below it, then sum the run up;\n"
     u"              backups, links and what is inside a bundle are left alone\n"
@@ -65,6 +69,8 @@ AnsiString JsonText(const WideString& text) {
     }
     return out + "\"";
 }
+
+AnsiString JsonOrNull(const WideString& text) { return text.empty() ? AnsiString("null") : JsonText(text); }
 
 // The word a script reads for an outcome.
 const char* OutcomeKind(const TFixResult& result) {
@@ -162,17 +168,17 @@ private:
         return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
     }
 
-    // {"path": ..., "outcome": ..., "text": ..., "backup": ..., "programs": N, "notes": [...]},
-    // or with "error" for a failure; one line each.
+    // {"path": ..., "outcome": ..., "text": ..., "backup": ..., "to_send": ..., "programs": N,
+    // "notes": [...]}, or with "error" for a failure; one line each.
     void WriteJson(const TPathEnd& end, const WideString& cause) {
         AnsiString line = "{\"path\": " + JsonText(end.Path);
         if (!end.Result) {
-            line += ", \"outcome\": \"error\", \"error\": " + JsonText(cause) + "}";
+            line += ", \"outcome\": \"error\", \"error\": " + JsonText(cause) + ", \"to_send\": null}";
         } else {
             const TFixResult& result = *end.Result;
             line += ", \"outcome\": \"" + AnsiString(OutcomeKind(result)) +
-                    "\", \"text\": " + JsonText(DescribeFix(result)) +
-                    ", \"backup\": " + (result.Backup.empty() ? AnsiString("null") : JsonText(result.Backup)) +
+                    "\", \"text\": " + JsonText(DescribeFix(result)) + ", \"backup\": " + JsonOrNull(result.Backup) +
+                    ", \"to_send\": " + JsonOrNull(result.ToSend) +
                     (result.Kept.empty() ? AnsiString() : ", \"kept\": " + JsonText(result.Kept)) +
                     ", \"programs\": " + std::to_string(result.Programs) + ", \"notes\": [";
             for (size_t i = 0; i < result.Notes.size(); ++i)
@@ -230,13 +236,28 @@ bool SetJobs(const WideString& text) {
     return true;
 }
 
+// With --zip, a folder fixed or found fixed is packed into the archive to
+// send. A failure then still says what the fix did.
+void AddArchiveToSend(const TFixProgress& progress, TFixResult& result) {
+    if (!ReadyToSend(result)) return;
+    try {
+        result.ToSend = MakeArchiveToSend(result.BundleFolder, progress);
+    } catch (const Exception& e) {
+        throw EFileError(WideToAnsi(DescribeFix(result)) + ", but the archive to send was not made: " + e.Message(),
+                         e.SystemCode());
+    }
+}
+
 // Fixes (or restores) one PATH and returns what it did; raises on failure. The path goes
 // to the fix as given: the system resolves it, links and ".." included.
-TFixResult FixOnePath(const WideString& path, const TFixProgress& progress, TFixMode mode, bool restore) {
+TFixResult FixOnePath(const WideString& path, const TFixProgress& progress, TFixMode mode, bool restore, bool zip) {
     try {
         if (KindOfPicked(path) == TPickedKind::OtherFile)
             throw EFileOpenError("Not a presentation folder or ZIP archive", 0);
-        return restore ? RestorePicked(path, progress) : FixOrCheckPicked(path, progress, mode);
+        if (restore) return RestorePicked(path, progress);
+        TFixResult result = FixOrCheckPicked(path, progress, mode);
+        if (zip) AddArchiveToSend(progress, result);
+        return result;
     } catch (const EAbort& e) {
         // Nobody stops a console run: an abort here is an assertion that
         // failed in this path's fix, a failure of this path like any other.
@@ -249,13 +270,11 @@ int Run(int argc, char** argv) {
     if (PayloadIsPlaceholder())
         ConsoleWriteLine(TConsoleStream::Error, u"note: this build carries a placeholder viewer; see README");
     std::vector<WideString> paths;
-    bool optionsEnded = false, jobsNext = false, check = false, recursive = false, restore = false;
+    bool optionsEnded = false, jobsNext = false, check = false, recursive = false, restore = false, zip = false;
     TConsoleListener listener;
-    const std::pair<WideString, bool*> switches[] = {{u"--check", &check},
-                                                     {u"--recursive", &recursive},
-                                                     {u"--restore", &restore},
-                                                     {u"--json", &listener.Json},
-                                                     {u"--", &optionsEnded}};
+    const std::pair<WideString, bool*> switches[] = {{u"--check", &check},        {u"--recursive", &recursive},
+                                                     {u"--restore", &restore},    {u"--zip", &zip},
+                                                     {u"--json", &listener.Json}, {u"--", &optionsEnded}};
     for (const WideString& argument : CommandLineArguments(argc, argv)) {
         auto named = std::find_if(std::begin(switches), std::end(switches),
                                   [&](const auto& entry) { return entry.first == argument; });
@@ -281,14 +300,14 @@ int Run(int argc, char** argv) {
             return Failed;
         }
     }
-    if (paths.empty() || jobsNext || (restore && (check || recursive))) {
+    if (paths.empty() || jobsNext || (restore && (check || recursive || zip)) || (zip && check)) {
         ConsoleWrite(TConsoleStream::Error, Usage);
         return Failed;
     }
 
     const TFixMode mode = check ? TFixMode::Check : TFixMode::Fix;
-    const TPathFix fix = [mode, restore](const WideString& path, const TFixProgress& progress) {
-        return FixOnePath(path, progress, mode, restore);
+    const TPathFix fix = [mode, restore, zip](const WideString& path, const TFixProgress& progress) {
+        return FixOnePath(path, progress, mode, restore, zip);
     };
     if (!recursive) {
         const TFixTally tally = FixPaths(paths, fix, listener);

@@ -16,8 +16,9 @@ namespace {
 // script); the user is told instead of filling the disk.
 constexpr int MaxBackups = 999;
 
-[[noreturn]] void BackupFailed(const WideString& backup, uint32_t code, const AnsiString& cause = AnsiString()) {
-    TPathText text{"Cannot create backup \"", backup, "\""};
+[[noreturn]] void BackupFailed(const WideString& backup, uint32_t code, const AnsiString& cause = AnsiString(),
+                               const char* what = "backup") {
+    TPathText text{"Cannot create " + AnsiString(what) + " \"", backup, "\""};
     if (!cause.empty()) text.After += ": " + cause;
     else if (code != WinError::Success) text.After += ": " + SystemErrorText(code);
     throw EFileWriteError(text, code);
@@ -38,20 +39,6 @@ int BackupNumber(const WideString& name, const WideString& stem, const WideStrin
         n = n * 10 + (middle[i] - u'0');
     }
     return n >= 2 && n <= MaxBackups ? n : 0;
-}
-
-// Calls make with each free name until it makes one; a failure of make
-// other than FileExists or AlreadyExists (a name taken meanwhile) raises.
-WideString FirstFreeName(const WideString& stem, const WideString& suffix,
-                         const std::function<bool(const WideString&)>& make) {
-    for (int n = 1; n <= MaxBackups; ++n) {
-        WideString name = stem + (n == 1 ? WideString() : u" (" + IntToStr(n) + u")") + suffix;
-        if (FileExists(name) || DirectoryExists(name)) continue;
-        if (make(name)) return name;
-        uint32_t code = GetLastErrorCode();
-        if (code != WinError::FileExists && code != WinError::AlreadyExists) BackupFailed(name, code);
-    }
-    BackupFailed(stem + suffix, WinError::FileExists, "there are already " + std::to_string(MaxBackups) + " backups");
 }
 
 // Turns the copier's per-file progress into progress over all bytes. A
@@ -111,6 +98,19 @@ private:
 
 }  // namespace
 
+WideString FirstFreeName(const WideString& stem, const WideString& suffix,
+                         const std::function<bool(const WideString&)>& make, const char* what) {
+    for (int n = 1; n <= MaxBackups; ++n) {
+        WideString name = stem + (n == 1 ? WideString() : u" (" + IntToStr(n) + u")") + suffix;
+        if (FileExists(name) || DirectoryExists(name)) continue;
+        if (make(name)) return name;
+        uint32_t code = GetLastErrorCode();
+        if (code != WinError::FileExists && code != WinError::AlreadyExists) BackupFailed(name, code, {}, what);
+    }
+    BackupFailed(stem + suffix, WinError::FileExists,
+                 "there are already " + std::to_string(MaxBackups) + " " + what + "s", what);
+}
+
 WideString BackUpFolder(const WideString& folder, const TFixProgress& progress) {
     const WideString backup = FirstFreeName(folder + u".bak", WideString(),
                                             [](const WideString& name) { return FileAPI->CreateDirectory(name); });
@@ -136,6 +136,10 @@ WideString BackUpFolder(const WideString& folder, const TFixProgress& progress) 
 
 WideString BackUpArchive(const WideString& archive, const TFixProgress& progress) {
     const WideString stem = ChangeFileExt(archive, u".bak");
+    // A stop is taken before a second name exists: the caller, which holds
+    // the archive open, learns that name only from the return, and removes
+    // it on a failure once the archive is closed.
+    if (progress) progress(TFixStage::BackingUp, 0, 1);
     // A second name for the archive costs nothing: the fix writes a new
     // file and only then takes the archive's name for it, so the old file
     // stays whole under the backup's name. Where the file system has no
@@ -153,7 +157,6 @@ WideString BackUpArchive(const WideString& archive, const TFixProgress& progress
     // A crash after the archive is replaced must find the old file named.
     if (!copy) {
         FileAPI->FlushFolder(ExtractFilePath(backup, false));
-        if (progress) progress(TFixStage::BackingUp, 1, 1);
         return backup;
     }
     TRef<TFileCopier> copier = MakeRef<TFileCopier>();

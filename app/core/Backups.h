@@ -2,9 +2,17 @@
 // free name, never touching one that exists; a failed one removes only what
 // it made.
 #pragma once
+#include <functional>
 #include <vector>
 #include "FixProgress.h"
 #include "Foundation/Types.h"
+
+// Calls make with "<stem><suffix>", then "<stem> (2)<suffix>", ... until it
+// makes one, and returns that name. A name taken (make fails with
+// FileExists or AlreadyExists) is passed by; another failure raises
+// EFileWriteError "Cannot create <what> ..." with the system's cause.
+WideString FirstFreeName(const WideString& stem, const WideString& suffix,
+                         const std::function<bool(const WideString&)>& make, const char* what = "backup");
 
 // "<folder>.bak", then "<folder>.bak (2)", ...; made before the copy, so
 // that no fix running meanwhile takes the name.

@@ -104,8 +104,3 @@ AnsiString SeveralShowsNote(const std::vector<WideString>& shows, SeveralShowsIn
                : "this archive holds " + std::to_string(shows.size()) + " shows, " + names +
                      ": only an archive of one show can be fixed; zip each on its own";
 }
-
-bool IsProgramFile(const std::string& head, bool inMacOSFolder) {
-    return inMacOSFolder || head.compare(0, 2, "#!") == 0 ||
-           LooksLikeMachO(reinterpret_cast<const uint8_t*>(head.data()), head.size());
-}

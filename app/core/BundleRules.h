@@ -3,6 +3,7 @@
 #pragma once
 #include <functional>
 #include <vector>
+#include "Formats/MachO.h"
 #include "Foundation/Types.h"
 #include "Streams/Streams.h"
 
@@ -54,6 +55,5 @@ enum class SeveralShowsIn { Folder, Archive };
 // Names them (as stored, '/'-separated) and says what to do instead.
 AnsiString SeveralShowsNote(const std::vector<WideString>& shows, SeveralShowsIn where);
 
-// Whether the first bytes of a file (or its place, right in a Contents/MacOS
-// folder) make it a program, which needs its execute permission on a Mac.
-bool IsProgramFile(const std::string& head, bool inMacOSFolder);
+// Which files need execute permission on a Mac: IsProgramFile, the
+// library's rule (Formats/MachO.h), which the zipper follows too.

@@ -176,6 +176,7 @@ WideString DescribeFix(const TFixResult& result, TBackupMention mention) {
         note(result == FixOutcome::Restored        ? u"from " + ExtractFileName(result.Backup)
              : result == FixOutcome::BackupDamaged ? ExtractFileName(result.Backup)
                                                    : u"backup: " + ExtractFileName(result.Backup));
+    if (!result.ToSend.empty()) note(u"to send: " + ExtractFileName(result.ToSend));
     if (!result.Kept.empty()) note(u"fixed show kept as " + ExtractFileName(result.Kept));
     return AnsiToWide(result.Outcome) + (notes.empty() ? WideString() : u" (" + notes + u")");
 }
@@ -245,6 +246,7 @@ TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progres
     const std::vector<WideString> programs = view.ProgramsWithoutPermission();
     const bool newViewer = state == TBundleState::NeedsFix;
     TFixResult result(newViewer || !programs.empty() ? FixOutcome::Done : FixOutcome::AlreadyFixed);
+    result.BundleFolder = bundle;
     result.Note(BundleNotes(view, ExtractFileName(bundle), newViewer));
     result.Programs = int32_t(programs.size());
     result.NewViewer = newViewer;

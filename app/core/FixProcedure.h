@@ -34,6 +34,11 @@ struct TFixResult {
     WideString Backup;   // the backup this fix made, or the one a restore took; empty when none
     // Where a restore kept the fixed show it replaced.
     WideString Kept;
+    // The bundle folder a folder's fix judged: the one picked, or the one
+    // show in the folder it was exported to; empty for an archive.
+    WideString BundleFolder;
+    // The archive made to send the show in (SendArchive.h).
+    WideString ToSend;
     // The bundle fixed inside an archive, when not named after the archive.
     WideString Bundle;
     // The backup has the name the user expects (Show.bak.zip, Show.app.bak).
@@ -58,7 +63,8 @@ struct TFixResult {
 enum class TBackupMention { Always, WhenUnusual };
 
 // The outcome as a line for the user, notes left out: "Done! (execute
-// permission restored on 3 programs; backup: Show.bak (2).zip)".
+// permission restored on 3 programs; backup: Show.bak (2).zip; to send:
+// Show.zip)".
 WideString DescribeFix(const TFixResult& result, TBackupMention mention = TBackupMention::Always);
 // The line and, after it, each note on a line of its own ("Note: ...").
 WideString DescribeFixAndNotes(const TFixResult& result, TBackupMention mention, const WideString& lineBreak);

@@ -43,14 +43,6 @@ bool IsUnrunnable(const TZipItem* entry) {
 
 bool IsBundleKey(const WideString& key) { return key.size() > 4 && key.compare(key.size() - 4, 4, u".app") == 0; }
 
-// Whether a key names a file right in a Contents/MacOS folder.
-bool InMacOSFolder(const WideString& key) {
-    constexpr std::u16string_view folder = u"\\contents\\macos";
-    const size_t name = key.rfind(u'\\');
-    return name != WideString::npos && name >= folder.size() &&
-           std::u16string_view(key).substr(name - folder.size(), folder.size()) == folder;
-}
-
 }  // namespace
 
 class TShowArchive::TBundleOfArchive : public TBundleView {

@@ -57,8 +57,10 @@ private:
 }  // namespace
 
 TPathFixes FixGivenPaths(const std::vector<WideString>& paths, const TFixProgress& progress) {
-    if (paths.size() == 1)
-        return {DescribeFixAndNotes(FixPicked(paths[0], progress), TBackupMention::WhenUnusual, u"\r\n"), WideString()};
+    if (paths.size() == 1) {
+        TFixResult result = FixPicked(paths[0], progress);
+        return {DescribeFixAndNotes(result, TBackupMention::WhenUnusual, u"\r\n"), WideString(), result};
+    }
     TWindowListener listener(progress);
     const TFixTally tally = FixPaths(paths, FixPicked, listener);
     return {Summary(tally) + listener.Notes, listener.Failures};

@@ -2,12 +2,14 @@
 // and folders dropped onto it, or named on its command line.
 #pragma once
 #include <vector>
-#include "FixProgress.h"
+#include "FixProcedure.h"
 #include "Foundation/Types.h"
 
 struct TPathFixes {
     WideString Outcome;   // the line the window shows
     WideString Failures;  // one line per path that failed or was not found, with its reason
+    // What the fix of one path did; nothing for several.
+    TFixResult Result = {};
 };
 
 // Fixes the paths one after another as FixPicked does (anything but a

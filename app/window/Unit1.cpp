@@ -1,4 +1,5 @@
 #include "Unit1.h"
+#include <utility>
 #include "Dialogs/Dialogs.h"
 #include "FixProcedure.h"
 #include "Foundation/CodePages.h"
@@ -7,6 +8,7 @@
 #include "Foundation/ScopeExit.h"
 #include "PathFixes.h"
 #include "PayloadFacts.h"
+#include "SendArchive.h"
 
 namespace {
 
@@ -48,8 +50,11 @@ TForm1::TForm1()
     Panel1 = Make<TPanel>(TBounds{0, 270, 533, 80}, DefaultFont, ButtonFaceColor);
     Button1 = Panel1->Make<TButton>(TBounds{35, 22, 173, 35}, u"Browse Folder", DefaultFont);
     Button2 = Panel1->Make<TButton>(TBounds{228, 23, 157, 34}, u"Browse ZIP", DefaultFont);
+    Button3 = Panel1->Make<TButton>(TBounds{405, 23, 113, 34}, u"ZIP to send", DefaultFont);
+    Button3->SetVisible(false);
     Button1->OnClick = [this] { Button1Click(); };
     Button2->OnClick = [this] { Button2Click(); };
+    Button3->OnClick = [this] { Button3Click(); };
     OnCloseQuery = [this] { return CloseQuery(); };
     OnDropFiles = [this](const std::vector<WideString>& paths) { FixPaths(paths); };
     AcceptDroppedFiles();
@@ -76,8 +81,10 @@ void TForm1::Button1Click() {
     dialog->FolderMode = true;
     if (!Modal([&] { return dialog->Execute(); })) return;
     WideString folder = dialog->FileName;
-    Enqueue(folder, 1, [folder](const TFixProgress& progress) {
-        return DescribeFixAndNotes(FixBundleFolder(folder, progress), TBackupMention::WhenUnusual, u"\r\n");
+    Enqueue(folder, 1, [this, folder](const TFixProgress& progress) {
+        TFixResult result = FixBundleFolder(folder, progress);
+        if (ReadyToSend(result)) FFixedReady = result;
+        return DescribeFixAndNotes(result, TBackupMention::WhenUnusual, u"\r\n");
     });
 }
 
@@ -91,11 +98,22 @@ void TForm1::Button2Click() {
     });
 }
 
+// The archive is made on the runner, as a fix is; its outcome line is the
+// fix's, naming the archive. What was made is offered no more.
+void TForm1::Button3Click() {
+    if (!FReady) return;
+    Enqueue(FReady->BundleFolder, 1, [result = *FReady](const TFixProgress& progress) mutable {
+        result.ToSend = MakeArchiveToSend(result.BundleFolder, progress);
+        return DescribeFixAndNotes(result, TBackupMention::WhenUnusual, u"\r\n");
+    });
+}
+
 void TForm1::FixPaths(const std::vector<WideString>& paths) {
     if (paths.empty()) return;
     Enqueue(paths.size() == 1 ? paths[0] : WideString(), paths.size(), [this, paths](const TFixProgress& progress) {
         TPathFixes fixes = FixGivenPaths(paths, progress);
         FFailures = fixes.Failures;  // read once the worker has ended
+        if (ReadyToSend(fixes.Result)) FFixedReady = fixes.Result;
         return fixes.Outcome;
     });
 }
@@ -120,33 +138,34 @@ void TForm1::StartFix(TPendingFix fix) {
     FPath = fix.Path;
     FFocusBefore = ::GetFocus();
     FFailures.clear();
-    Button1->SetEnabled(false);
-    Button2->SetEnabled(false);
+    FFixedReady.reset();
+    EnableButtons(false);
     // Both modes look at the show first.
     FProgress = ProgressText(TFixStage::Checking, 0, 0);
     FRunner.Start(std::move(fix.Job));
 }
 
 void TForm1::FixEnded() {
-    Button1->SetEnabled(true);
-    Button2->SetEnabled(true);
-    // Disabled buttons lost the focus; a fix started from the command line
-    // began before any control had it.
-    if (::GetActiveWindow() == Handle())
-        ::SetFocus(FFocusBefore && ::IsWindow(FFocusBefore) ? FFocusBefore
-                                                            : ::GetNextDlgTabItem(Handle(), nullptr, FALSE));
+    std::exception_ptr failure;
     try {
         FOutcome = FRunner.Finish();
         FOutcomeShown = true;
-        ShowState();
-        if (!FFailures.empty() && !FCloseWhenDone) Modal([this] { Application.ShowError(FFailures); });
+        // Offered with the outcome line that tells it; a failure leaves both.
+        FReady = std::exchange(FFixedReady, std::nullopt);
     } catch (...) {
-        // A failure leaves the outcome line as it was.
-        ShowState();
-        if (!FCloseWhenDone) Modal([this, failure = std::current_exception()] { ReportFailure(failure); });
+        failure = std::current_exception();
     }
-    if (FCloseWhenDone) Close();
-    else StartNext();
+    // Shown or hidden before the focus goes back, perhaps to it.
+    Button3->SetVisible(FReady.has_value());
+    EnableButtons(true);
+    ShowState();
+    if (FCloseWhenDone) {
+        Close();
+        return;
+    }
+    if (failure) Modal([this, failure] { ReportFailure(failure); });
+    else if (!FFailures.empty()) Modal([this] { Application.ShowError(FFailures); });
+    StartNext();
 }
 
 // As the application reports failures, with the path whole.
@@ -197,6 +216,17 @@ void TForm1::ShowState() {
     }
     if (state.empty()) Label3->SetVisible(false);
     else ShowOutcome(state);
+}
+
+void TForm1::EnableButtons(bool enabled) {
+    for (TButton* button : {Button1, Button2, Button3}) button->SetEnabled(enabled);
+    if (!enabled) return;
+    // Disabled buttons lost the focus; a fix started from the command line
+    // began before any control had it.
+    if (::GetActiveWindow() == Handle())
+        ::SetFocus(FFocusBefore && ::IsWindow(FFocusBefore) && ::IsWindowVisible(FFocusBefore)
+                       ? FFocusBefore
+                       : ::GetNextDlgTabItem(Handle(), nullptr, FALSE));
 }
 
 void TForm1::ShowOutcome(const WideString& outcome) {

@@ -1,9 +1,11 @@
 // The fixer's window: what it is for, the outcome of the last fix, and the
 // two ways in, "Browse Folder" and "Browse ZIP"; shows can also be dropped
-// onto it.
+// onto it. After a folder's fix, "ZIP to send" packs it as a Mac needs.
 #pragma once
 #include <deque>
+#include <optional>
 #include <vector>
+#include "FixProcedure.h"
 #include "FixRunner.h"
 #include "Forms.h"
 
@@ -18,10 +20,12 @@ public:
     TPanel* Panel1 = nullptr;
     TButton* Button1 = nullptr;
     TButton* Button2 = nullptr;
+    TButton* Button3 = nullptr;  // shown while the outcome line tells a folder ready to send
 
     void FormCreate();
     void Button1Click();
     void Button2Click();
+    void Button3Click();
     // Fixes dropped paths (or those on the command line) one after another.
     void FixPaths(const std::vector<WideString>& paths);
     bool Fixing() const { return FRunner.Running(); }
@@ -50,6 +54,7 @@ private:
     // The stage of the running fix, or the last outcome, and what waits.
     void ShowState();
     void ShowOutcome(const WideString& outcome);
+    void EnableButtons(bool enabled);
 
     std::deque<TPendingFix> FQueue;
     int FModal = 0;
@@ -61,6 +66,11 @@ private:
     HWND FFocusBefore = nullptr;
     WideString FFailures;
     bool FCloseWhenDone = false;
+    // A folder's fix that ended ready to send (SendArchive.h), set by the
+    // fix (read once the worker has ended), and the one the shown outcome
+    // offers to send.
+    std::optional<TFixResult> FFixedReady;
+    std::optional<TFixResult> FReady;
     // Last, so that a fix still running ends before the fields it writes go.
     TFixRunner FRunner;
 };

@@ -6,6 +6,9 @@
 
 // Gives target the permission bits of source (POSIX); true on Windows.
 bool CopyPermissions(const WideString& source, const WideString& target);
+// The type and permission bits of path, a link not followed (POSIX); 0 on
+// Windows, which keeps no modes, and when path cannot be read.
+uint32_t UnixModeOf(const WideString& path);
 // Makes path a program the system can start: on POSIX whoever may read it
 // may execute it (0644 becomes 0755, 0600 0700); no bit is taken away.
 bool MakeProgramFile(const WideString& path);

@@ -46,24 +46,19 @@ WideString MakeStagedFile(const WideString& target, TFileHandle& guard) {
 
 }  // namespace
 
-void ReplaceThroughStagedFile(const WideString& target, const std::function<void(const WideString& staged)>& write) {
-    RemoveAbandonedStagedFiles(target);
+WideString WriteThroughStagedFile(const WideString& near, const std::function<void(const WideString& staged)>& write,
+                                  const std::function<WideString(const WideString& staged)>& place) {
+    RemoveAbandonedStagedFiles(near);
     TFileHandle guard;
-    const WideString staged = MakeStagedFile(target, guard);
+    const WideString staged = MakeStagedFile(near, guard);
+    WideString placed;
     try {
         write(staged);
         // Some file systems put a rename on the disk before the data it
         // names: after a crash the target would be empty.
         FlushFile(staged);
         guard.Close();
-        const uint32_t attributes = FileAPI->GetFileAttributes(target);
-        FileAPI->SetFileAttributes(target, FileAttr::Normal);
-        if (!FileAPI->ReplaceFile(staged, target)) {
-            uint32_t code = GetLastErrorCode();
-            // Read-only again, if it was.
-            if (attributes != FileAttr::Invalid) FileAPI->SetFileAttributes(target, attributes);
-            throw EFileAccessError(TPathText{"Cannot replace \"", target, "\": " + SystemErrorText(code)}, code);
-        }
+        placed = place(staged);
     } catch (...) {
         guard = TFileHandle();
         try {
@@ -72,9 +67,37 @@ void ReplaceThroughStagedFile(const WideString& target, const std::function<void
         }
         throw;
     }
-    // The replacement is complete by now; a folder that cannot be synced
-    // leaves it as safe as any other move.
-    FileAPI->FlushFolder(ExtractFilePath(target, false));
+    // The file is complete by now; a folder that cannot be synced leaves it
+    // as safe as any other move.
+    FileAPI->FlushFolder(ExtractFilePath(placed, false));
+    return placed;
+}
+
+void ReplaceThroughStagedFile(const WideString& target, const std::function<void(const WideString& staged)>& write) {
+    WriteThroughStagedFile(target, write, [&target](const WideString& staged) {
+        const uint32_t attributes = FileAPI->GetFileAttributes(target);
+        FileAPI->SetFileAttributes(target, FileAttr::Normal);
+        if (!FileAPI->ReplaceFile(staged, target)) {
+            uint32_t code = GetLastErrorCode();
+            // Read-only again, if it was.
+            if (attributes != FileAttr::Invalid) FileAPI->SetFileAttributes(target, attributes);
+            throw EFileAccessError(TPathText{"Cannot replace \"", target, "\": " + SystemErrorText(code)}, code);
+        }
+        return target;
+    });
+}
+
+// A second name, which the system never gives over an existing file, then
+// the staged name goes; where the file system has no second names, a move
+// that the system refuses over an existing file.
+bool PlaceStagedFile(const WideString& staged, const WideString& target) {
+    if (FileAPI->CreateHardLink(staged, target)) {
+        FileAPI->DeleteFile(staged);
+        return true;
+    }
+    const uint32_t code = GetLastErrorCode();
+    if (code == WinError::FileExists || code == WinError::AlreadyExists) return false;
+    return FileAPI->MoveFile(staged, target, 0);
 }
 
 void KeepAttributesOf(const WideString& target, const WideString& staged) {

@@ -10,6 +10,14 @@
 // is never that of a file already there; staged files left by killed
 // writers are removed first.
 void ReplaceThroughStagedFile(const WideString& target, const std::function<void(const WideString& staged)>& write);
+// The same for a file that must replace none: write fills the staged file
+// beside near, then place gives it its name (PlaceStagedFile) and returns it.
+WideString WriteThroughStagedFile(const WideString& near, const std::function<void(const WideString& staged)>& write,
+                                  const std::function<WideString(const WideString& staged)>& place);
+// Gives a staged file the name target only if no file has it, in one step
+// of the system, so that a file made meanwhile is never replaced. False
+// with the last error set (FileExists or AlreadyExists when it is taken).
+bool PlaceStagedFile(const WideString& staged, const WideString& target);
 // Gives staged the attributes and permission bits of target where target
 // exists: the new file would otherwise get the default mode, and a private
 // file would come back readable by everyone.

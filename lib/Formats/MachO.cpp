@@ -1,5 +1,8 @@
 #include "Formats/MachO.h"
 #include <algorithm>
+#include "Foundation/CaseFolding.h"
+#include "Foundation/Exceptions.h"
+#include "Streams/FileStream.h"
 
 namespace {
 
@@ -149,4 +152,34 @@ TMachOFile ReadMachO(TStream& stream) {
         slice = TMachOSlice();
     }
     return file;
+}
+
+bool IsProgramFile(const std::string& head, bool inMacOSFolder) {
+    return inMacOSFolder || head.compare(0, 2, "#!") == 0 ||
+           LooksLikeMachO(reinterpret_cast<const uint8_t*>(head.data()), head.size());
+}
+
+std::string ProgramHead(const WideString& path) {
+    std::string head(ProgramHeadSize, '\0');
+    try {
+        // Read while others may go on writing: only what it holds is looked at.
+        TRef<TFileStream> file = MakeRef<TFileStream>(path, FileAccess::Read, FileShare::Read | FileShare::Write,
+                                                      FileDisposition::OpenExisting);
+        head.resize(size_t(std::max(file->Read(head.data(), int32_t(head.size())), 0)));
+    } catch (const Exception&) {
+        head.clear();
+    }
+    return head;
+}
+
+bool InMacOSFolder(const WideString& path) {
+    const WideString separators = u"/\\";
+    const size_t file = path.find_last_of(separators);
+    const size_t folder =
+        file == 0 || file == WideString::npos ? WideString::npos : path.find_last_of(separators, file - 1);
+    if (folder == WideString::npos) return false;
+    const size_t parent = folder == 0 ? WideString::npos : path.find_last_of(separators, folder - 1);
+    const size_t from = parent == WideString::npos ? 0 : parent + 1;
+    return CompareText(path.substr(folder + 1, file - folder - 1), u"MacOS", true) == 0 &&
+           CompareText(path.substr(from, folder - from), u"Contents", true) == 0;
 }

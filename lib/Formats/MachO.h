@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+#include "Foundation/Types.h"
 #include "Streams/Streams.h"
 
 namespace MachOCpu {
@@ -43,6 +44,20 @@ struct TMachOFile {
 // Whether the first bytes of a file (at least 8 of them) are those of a
 // Mach-O file; a Java class file shares the first four of a universal one.
 bool LooksLikeMachO(const uint8_t* head, size_t length);
+
+// Whether a file is a program, which needs its execute permission on a Mac:
+// by its first bytes (a Mach-O file, a "#!" script) or its place, right in
+// a Contents/MacOS folder.
+bool IsProgramFile(const std::string& head, bool inMacOSFolder);
+// How many first bytes of a file IsProgramFile looks at: a Mach-O file
+// tells itself in 8, a script in 2.
+constexpr size_t ProgramHeadSize = 8;
+// The first ProgramHeadSize bytes of the file at path; fewer or none when
+// it is shorter or cannot be read.
+std::string ProgramHead(const WideString& path);
+// Whether the file at path (separated by '/' or '\\') sits right in a
+// Contents/MacOS folder, case aside.
+bool InMacOSFolder(const WideString& path);
 
 // Reads stream from its current position, which is the start of the file;
 // a file that is no Mach-O file, or whose headers are cut short, gives no

@@ -16,6 +16,11 @@ bool CopyPermissions(const WideString& source, const WideString& target) {
     return ::chmod(to.c_str(), st.st_mode & 07777) == 0 || FailErrno(to);
 }
 
+uint32_t UnixModeOf(const WideString& path) {
+    struct stat st {};
+    return ::lstat(WideToSystemName(path).c_str(), &st) == 0 ? uint32_t(st.st_mode & (S_IFMT | 0777)) : 0;
+}
+
 namespace {
 // Whoever may read a program may run it.
 mode_t RunnableMode(mode_t mode) { return mode | (mode & 0444) >> 2; }

@@ -7,6 +7,7 @@
 
 // Windows keeps no permission bits of this kind.
 bool CopyPermissions(const WideString&, const WideString&) { return true; }
+uint32_t UnixModeOf(const WideString&) { return 0; }
 bool MakeProgramFile(const WideString&) { return true; }
 bool LacksExecutePermission(const WideString&) { return false; }
 

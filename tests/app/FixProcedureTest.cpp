@@ -66,6 +66,31 @@ TEST_F(FixProcedure, ViewerBecomesThePayloadAsAPlainProgramFile) {
               "ZuvOrudad5");
 }
 
+// The archive to send is named after the backup, also where the backup is not.
+TEST(DescribeFix, NamesTheArchiveToSend) {
+    TFixResult done(FixOutcome::Done);
+    done.Backup = JoinPath(u"x", u"Show.app.bak");
+    done.UsualBackupName = true;
+    done.ToSend = JoinPath(u"x", u"Show.zip");
+    EXPECT_EQ(DescribeFix(done), u"Done! (backup: Show.app.bak; to send: Show.zip)");
+    EXPECT_EQ(DescribeFix(done, TBackupMention::WhenUnusual), u"Done! (to send: Show.zip)");
+    TFixResult already(FixOutcome::AlreadyFixed);
+    already.ToSend = JoinPath(u"x", u"Show (2).zip");
+    EXPECT_EQ(DescribeFix(already), u"Already fixed (to send: Show (2).zip)");
+}
+
+// A stop as the archive is backed up leaves no backup behind.
+TEST_F(FixProcedure, AStopAsTheArchiveIsBackedUpLeavesNoBackup) {
+    const WideString archive = MakeArchive(Scratch.Path());
+    const std::string before = ReadBytes(archive);
+    const TFixProgress stop = [](TFixStage stage, uint64_t, uint64_t) {
+        if (stage == TFixStage::BackingUp) throw EAbort("stopped");
+    };
+    EXPECT_THROW(FixBundleArchive(archive, stop), EAbort);
+    EXPECT_EQ(ReadBytes(archive), before);
+    EXPECT_FALSE(fs::exists(FsPath(Scratch / u"Show.bak.zip")));
+}
+
 TEST_F(FixProcedure, NamesOutsideTheAnsiCodePageAreFixedToo) {
     WideString bundle = MakeBundle(Scratch / u"\u0428\u043E\u0443 \u6F14\u793A \U0001F3AC.app");
     EXPECT_EQ(FixPresentation(bundle), FixOutcome::Done);

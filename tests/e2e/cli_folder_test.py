@@ -11,7 +11,7 @@ import tempfile
 import unittest
 import zipfile
 
-from e2e_support import MARKER, VIEWER, Program, make_bundle, parse_args, tree
+from e2e_support import MARKER, VIEWER, Program, mac_unpack, make_bundle, parse_args, tree
 import make_macho
 import make_presentation
 
@@ -236,6 +236,33 @@ class CliFolderMode(unittest.TestCase):
         self.assertIn("is a link", err)
         self.assertEqual(tree(outside), mine)
         self.assertFalse(os.path.exists(third + ".bak"))
+
+    def test_zip_makes_the_archive_a_mac_needs_beside_the_folder(self):
+        bundle = make_bundle(self.dir, links=not self.cli.windows)
+        theirs = os.path.join(self.dir, "Show.zip")
+        with open(theirs, "wb") as f:
+            f.write(b"theirs")
+        code, out, err = self.cli.run("--zip", self.cli.arg(bundle))
+        self.assertEqual((code, err), (0, ""))
+        self.assertEqual(out.strip(), self.cli.arg(bundle) + ": Done! (backup: Show.app.bak; to send: Show (2).zip)")
+        self.assertEqual(read(theirs), b"theirs")
+        unpacked = os.path.join(self.dir, "unpacked")
+        mac_unpack(os.path.join(self.dir, "Show (2).zip"), unpacked)
+        self.assertEqual(os.listdir(unpacked), ["Show.app"])
+        folder, packed = tree(bundle), tree(os.path.join(unpacked, "Show.app"))
+        for program in ("Contents/MacOS/Show", VIEWER):
+            self.assertEqual(packed[program][2], 0o755, program)
+        # Windows keeps no modes to compare: there only the programs' are known.
+        kept = 2 if self.cli.windows else 3
+        self.assertEqual({k: v[:kept] for k, v in packed.items()}, {k: v[:kept] for k, v in folder.items()})
+
+        code, out, _ = self.cli.run("--zip", "--json", self.cli.arg(bundle))
+        self.assertEqual(json.loads(out)["to_send"], self.cli.arg(os.path.join(self.dir, "Show (3).zip")))
+        # An archive is what to send already; a check makes nothing.
+        code, out, _ = self.cli.run("--zip", "--json", self.cli.arg(os.path.join(self.dir, "Show (3).zip")))
+        self.assertEqual((code, json.loads(out)["outcome"], json.loads(out)["to_send"]), (0, "already fixed", None))
+        self.assertEqual(self.cli.run("--zip", "--check", self.cli.arg(bundle))[0], 2)
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "Show (4).zip")))
 
     def test_usage(self):
         self.assertEqual(self.cli.run()[0], 2)

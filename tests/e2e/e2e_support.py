@@ -4,6 +4,7 @@ import os
 import stat
 import subprocess
 import sys
+import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -84,6 +85,30 @@ def tree(folder):
                 with open(p, "rb") as f:
                     out[rel] = ("file", f.read(), st.st_mode & 0o7777, st.st_mtime_ns)
     return out
+
+
+def mac_unpack(zip_path, dest):
+    """Unpacks an archive into dest as the Mac's Archive Utility does: each
+    entry with the Unix mode of its external attributes where it has one (a
+    link as a link), else files 0644 and folders 0755."""
+    folders = []
+    with zipfile.ZipFile(zip_path) as z:
+        for info in z.infolist():
+            mode = info.external_attr >> 16 if info.create_system == 3 else 0
+            path = os.path.join(dest, *info.filename.rstrip("/").split("/"))
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            if info.is_dir() or stat.S_ISDIR(mode):
+                os.makedirs(path, exist_ok=True)
+                folders.append((path, stat.S_IMODE(mode) if mode else 0o755))
+            elif stat.S_ISLNK(mode):
+                os.symlink(z.read(info).decode("utf-8"), path)
+            else:
+                with open(path, "wb") as f:
+                    f.write(z.read(info))
+                os.chmod(path, stat.S_IMODE(mode) if mode else 0o644)
+    # Deepest first, so that a folder without write permission is filled before.
+    for path, mode in reversed(folders):
+        os.chmod(path, mode)
 
 
 def parse_args(argv):

@@ -4,7 +4,7 @@ driven through its own controls and the system's folder dialog as a user
 would drive them. Screenshots are kept as artifacts in --out.
 
   window_test.py --exe NvxFix.exe --probe nvx-window-probe.exe --payload PAYLOAD --placeholder true|false
-                 --cli nvxfix-cli.exe --version X.Y.Z --out DIR [--table-only]
+                 --cli nvxfix-cli.exe --version X.Y.Z --out DIR [--table-only | --only TEXT]
 """
 import argparse
 import json
@@ -16,7 +16,7 @@ import sys
 import time
 import zipfile
 
-from e2e_support import MARKER, VIEWER, make_bundle, windows_path
+from e2e_support import MARKER, VIEWER, mac_unpack, make_bundle, tree, windows_path
 import archive_table
 import make_presentation  # found through e2e_support
 
@@ -36,6 +36,7 @@ DESIGN = {
     "Panel1": (0, 270, 533, 80),
     "Button1": (35, 270 + 22, 173, 35),
     "Button2": (228, 270 + 23, 157, 34),
+    "Button3": (405, 270 + 23, 113, 34),
 }
 CLIENT = (533, 350)
 LABEL_TEXTS = {
@@ -44,7 +45,9 @@ LABEL_TEXTS = {
               "guarantee correct work for presentations created in versions 6.0 - 7.5. Sorry.",
     "Label1": "Browse APP folder with a presentation, or ZIP archive:",
 }
-BUTTON_TEXTS = {"Button1": "Browse Folder", "Button2": "Browse ZIP"}
+BUTTON_TEXTS = {"Button1": "Browse Folder", "Button2": "Browse ZIP", "Button3": "ZIP to send"}
+# Shown only while the outcome line tells a folder that can be sent.
+OFFERED = {"Button3"}
 # Each label's font as designed: character height in design pixels, weight.
 LABEL_FONTS = {"Label2": (19, 400), "Label4": (17, 400), "Label3": (15, 700), "Label1": (15, 400)}
 WRAPPED = {"Label2", "Label4"}
@@ -472,7 +475,8 @@ def check_layout(s, dpi):
             check(actual == expected, "%s at %s, expected %s" % (name, actual, expected))
     check_texts_fit(s, controls, dpi)
     for name, text in {**LABEL_TEXTS, **BUTTON_TEXTS}.items():
-        check(controls[name]["text"] == text and controls[name]["visible"], "%s reads %r" % (name, controls[name]))
+        check(controls[name]["text"] == text and controls[name]["visible"] != (name in OFFERED),
+              "%s reads %r" % (name, controls[name]))
     for name in BUTTON_TEXTS:
         check(controls[name]["parent"] == controls["Panel1"]["hwnd"], "%s is not in Panel1" % name)
     check(not controls["Label3"]["visible"], "Label3 is shown at start")
@@ -699,6 +703,31 @@ def bundle(s, w):
     s.screenshot("NvxFix-done.png", dump["window"]["rect"])
 
 
+@step('"ZIP to send" after "Done!": the archive unpacks on a Mac with its programs.')
+def zip_to_send(s, w):
+    s.ensure_app()
+    show = make_bundle(os.path.join(s.run_dir, "send"), "Show", size_mb=0.1, files=4)
+    s.browse_folder(show)
+    wait_until("Label3 to read Done!", lambda: s.label3() == DONE)
+    button = s.controls()["Button3"]
+    check(button["visible"] and button["enabled"], "ZIP to send is not offered: %s" % button)
+    fit = s.probe.ask("fit", button["hwnd"], "Tahoma", scale(15, DESIGN_DPI), 400)
+    check(fit["need"][0] < fit["box"][0] and fit["need"][1] < 2 * scale(15, DESIGN_DPI),
+          "the button's text needs %s, has %s" % (fit["need"], fit["box"]))
+    s.screenshot("NvxFix-ready-to-send.png", s.dump()["window"]["rect"])
+    s.click(s.dump(), button)
+    wait_until("Label3 to name the archive", lambda: s.label3() == DONE + " (to send: Show.zip)", 60)
+    check(not s.controls()["Button3"]["visible"], "the archive made is offered again")
+    unpacked = os.path.join(s.run_dir, "send-unpacked")
+    mac_unpack(os.path.join(s.run_dir, "send", "Show.zip"), unpacked)
+    folder, packed = tree(show), tree(os.path.join(unpacked, "Show.app"))
+    check(sorted(packed) == sorted(folder), "the archive holds %s" % sorted(set(packed) ^ set(folder)))
+    for rel, (kind, data, _, _) in folder.items():
+        # Windows keeps no modes: programs 0755, other files 0644, folders 0755.
+        mode = 0o755 if kind == "dir" or rel in ("Contents/MacOS/Show", VIEWER) else 0o644
+        check(packed[rel][:3] == (kind, data, mode), "%s unpacks as %s, mode %o" % (rel, packed[rel][0], packed[rel][2]))
+
+
 @step('The folder that holds a show: the show in it is fixed and named.')
 def export_folder(s, w):
     s.ensure_app()
@@ -910,7 +939,7 @@ def run(args):
         s.wine.set_windows_version(None)
         w = Shows(s, read_bytes(args.payload))
         for number, (name, function) in enumerate(STEPS, 1):
-            if args.table_only and function is not table:
+            if (args.table_only and function is not table) or (args.only and args.only not in name):
                 continue
             s.step(name)
             try:
@@ -930,6 +959,7 @@ def main():
     for name in ("exe", "probe", "payload", "placeholder", "cli", "version", "out"):
         parser.add_argument("--" + name, required=True)
     parser.add_argument("--table-only", action="store_true", help="prepare, then only the step of the archive table")
+    parser.add_argument("--only", help="prepare, then only the steps whose name holds this text")
     args = parser.parse_args()
     for tool in ("Xvfb", "xdotool", "import", "convert", "wine", "wineserver"):
         if not shutil.which(tool):

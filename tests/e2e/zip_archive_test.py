@@ -224,6 +224,37 @@ class ZipArchiveExchange(unittest.TestCase):
         self.assertIn("nvxzip: ", err)
 
 
+class ModesKept(unittest.TestCase):
+    """nvxzip c keeps what a Mac needs to start a program: every unpacker
+    that honours Unix modes gives a program back 0755."""
+
+    def test_other_tools_unpack_a_program_as_a_program(self):
+        root = tempfile.mkdtemp(prefix="nvxzip-modes-")
+        self.addCleanup(shutil.rmtree, root)
+        source = os.path.join(root, "Show.app")
+        os.makedirs(os.path.join(source, "Resources"))
+        for name, data, mode in (("run.sh", b"#!/bin/sh\n", 0o755), ("Resources/text.txt", b"text", 0o644)):
+            with open(os.path.join(source, name), "wb") as f:
+                f.write(data)
+            os.chmod(os.path.join(source, name), mode)
+        tool = Program(ARGS.program, ARGS.runner)
+        archive = os.path.join(root, "Show.zip")
+        code, out, err = tool.run("c", tool.arg(archive), tool.arg(source), "--with-folder-name")
+        self.assertEqual(code, 0, out + err)
+        with zipfile.ZipFile(archive) as z:
+            modes = {i.filename: (i.create_system, i.external_attr >> 16) for i in z.infolist()}
+        self.assertEqual(modes["Show.app/run.sh"], (3, 0o100755))
+        self.assertEqual(modes["Show.app/Resources/text.txt"], (3, 0o100644))
+        for name, unpack in (("unzip", ["unzip", "-q", archive, "-d"]), ("bsdtar", ["bsdtar", "-xf", archive, "-C"])):
+            dest = os.path.join(root, name)
+            os.makedirs(dest)
+            result = run(*unpack, dest)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(os.stat(os.path.join(dest, "Show.app", "run.sh")).st_mode & 0o777, 0o755, name)
+            self.assertEqual(os.stat(os.path.join(dest, "Show.app", "Resources", "text.txt")).st_mode & 0o777, 0o644,
+                             name)
+
+
 class HostileArchives(unittest.TestCase):
     """Archives built to make a reader overflow, call damage OK, skip an
     entry or write what it refused: t names each one BAD (or the file no

@@ -17,6 +17,22 @@ WideString ArchivePath(WideString nativePath) { return WithSeparator(std::move(n
 WideString StoredPath(WideString archivePath) { return WithSeparator(std::move(archivePath), u'\\', u'/'); }
 
 namespace {
+constexpr uint32_t DosReadOnly = 0x01, DosFolder = 0x10;
+}  // namespace
+
+uint32_t ModeToStore(uint32_t ownMode, bool folder, bool program) {
+    if (ownMode == 0) return folder ? UnixMode::Folder : program ? UnixMode::Program : UnixMode::File;
+    return program ? UnixMode::WithExecute(ownMode) : ownMode;
+}
+
+bool ProgramWouldGain(uint32_t ownMode) { return ownMode == 0 || UnixMode::WithExecute(ownMode) != ownMode; }
+
+uint32_t UnixExternalAttributes(uint32_t mode) {
+    const bool folder = (mode & UnixMode::TypeBits) == (UnixMode::Folder & UnixMode::TypeBits);
+    return mode << 16 | (folder ? DosFolder : 0) | ((mode & 0200) ? 0 : DosReadOnly);
+}
+
+namespace {
 [[noreturn]] void RefuseName(const WideString& name) {
     throw EArchiveBroken("Unsafe entry name \"" + WideToAnsi(Printable(name)) + "\"");
 }

@@ -7,6 +7,8 @@
 namespace UnixMode {
 constexpr uint32_t RegularFile = 0100000;
 constexpr uint32_t Program = RegularFile | 0755;
+constexpr uint32_t File = RegularFile | 0644;
+constexpr uint32_t Folder = 0040755;
 // Its data is the path it points at.
 constexpr uint32_t SymbolicLink = 0120777;
 constexpr uint32_t TypeBits = 0170000;
@@ -16,6 +18,19 @@ constexpr bool IsRegularFile(uint32_t mode) { return (mode & TypeBits) == Regula
 // A program may be run by whoever may read it; no bit is taken away.
 constexpr uint32_t WithExecute(uint32_t mode) { return mode | (mode & 0444) >> 2; }
 }  // namespace UnixMode
+
+// The mode an entry is stored with, so that a Mac unpacks it as it should:
+// the file's own (ownMode; 0 where the system keeps none: then a program
+// 0755, another file 0644, a folder 0755), a program with the execute bit
+// of each class that may read it. No bit is taken away.
+uint32_t ModeToStore(uint32_t ownMode, bool folder, bool program);
+// Whether ModeToStore would give ownMode more for a program: only then does
+// it matter whether the file is one.
+bool ProgramWouldGain(uint32_t ownMode);
+// An entry's external attributes for a Unix host: the mode in the high 16
+// bits and, as other zippers write them, the DOS folder and read-only bits
+// in the low byte.
+uint32_t UnixExternalAttributes(uint32_t mode);
 
 // Archive paths use '\'; the file system its own separator; stored names '/'.
 WideString NativePath(WideString archivePath);

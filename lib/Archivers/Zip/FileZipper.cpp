@@ -5,7 +5,9 @@
 #include "Archivers/Zip/PackWorkers.h"
 #include "Archivers/Zip/ZipArchive.h"
 #include "FileSystem/FileAPI.h"
+#include "FileSystem/FileModes.h"
 #include "FileSystem/StagedReplace.h"
+#include "Formats/MachO.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/ScopeExit.h"
 #include "Foundation/SysError.h"
@@ -16,6 +18,14 @@ namespace {
 // Selects Deflate for every entry.
 constexpr int SaveLevel = 3;
 int32_t ChosenWorkers = 0;
+
+// The mode a file or folder is stored with (EntryModes.h); whether a file
+// is a program is read only where that changes its mode.
+uint32_t StoredMode(const WideString& path, bool folder) {
+    const uint32_t own = UnixModeOf(path);
+    const bool program = !folder && ProgramWouldGain(own) && IsProgramFile(ProgramHead(path), InMacOSFolder(path));
+    return ModeToStore(own, folder, program);
+}
 }  // namespace
 
 int32_t DefaultZipWorkers() {
@@ -63,8 +73,9 @@ void TFileZipper::Zip(const WideString& zipPath, const WideString& folder, bool 
 }
 
 // Depth first, each folder before what it holds, in name order: the same on
-// every file system. A link to a folder stays a link: followed, it would
-// store its contents twice, or without end for a loop.
+// every file system. A link stays a link: followed, a link to a folder would
+// store its contents twice, or without end for a loop, and one to a file
+// would come back as a copy.
 void TFileZipper::CollectEntries(const WideString& folder, std::vector<TSource>& sources) {
     TRef<TObjectList> listing = MakeRef<TObjectList>();
     std::vector<TSource> children;
@@ -72,7 +83,7 @@ void TFileZipper::CollectEntries(const WideString& folder, std::vector<TSource>&
     for (int32_t i = 0; i < listing->Count(); ++i) {
         TFileInfo* info = listing->Item<TFileInfo>(i);
         TSource child{JoinPath(folder, info->Name), info->IsFolder};
-        if (info->IsFolder && IsLinkEntry(info->Attributes, info->ReparseTag)) {
+        if (IsLinkEntry(info->Attributes, info->ReparseTag)) {
             WideString target;
             if (!FileAPI->GetReparseTarget(child.Path, target))
                 throw EFileError(TPathText{"Cannot read the link \"", child.Path, "\""}, GetLastErrorCode());
@@ -94,6 +105,16 @@ void TFileZipper::CollectEntries(const WideString& folder, std::vector<TSource>&
 }
 
 void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideString>& folders, bool withFolderName) {
+    ZipFoldersWith(folders, withFolderName, [&zipPath](const TZipWrite& write) {
+        ReplaceThroughStagedFile(zipPath, [&](const WideString& staged) {
+            write(staged);
+            KeepAttributesOf(zipPath, staged);
+        });
+    });
+}
+
+void TFileZipper::ZipFoldersWith(const std::vector<WideString>& folders, bool withFolderName,
+                                 const std::function<void(const TZipWrite& write)>& place) {
     if (folders.empty()) return;
     WideString first = ExcludeTrailingBackslash(folders[0]);
     WideString base = withFolderName ? ExtractFilePath(first, true) : IncludeTrailingBackslash(first);
@@ -121,7 +142,7 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
         FIndexOf.shrink_to_fit();
     });
     AddEntries(archive.Get(), sources, base);
-    ReplaceThroughStagedFile(zipPath, [&](const WideString& staged) {
+    place([&](const WideString& staged) {
         TRef<TFileStream> file =
             MakeRef<TFileStream>(staged, FileAccess::ReadWrite, FileShare::Read, FileDisposition::CreateAlways);
         archive->SetStream(file.Get());
@@ -138,7 +159,6 @@ void TFileZipper::ZipFolders(const WideString& zipPath, const std::vector<WideSt
         archive->Save(SaveLevel);
         workers.reset();
         file->Close();
-        KeepAttributesOf(zipPath, staged);
     });
 }
 
@@ -166,11 +186,11 @@ void TFileZipper::AddEntries(TZipArchive* archive, const std::vector<TSource>& s
         item->CreatedTime = info->CreationTime;
         item->AccessedTime = info->LastAccessTime;
         item->ModifiedTime = info->LastWriteTime;
+        // Unix modes, so that a Mac unpacks programs it can start.
         TZipItem* entry = archive->Structure()->Entry(archive->Structure()->Count() - 1);
-        if (source.IsLink) {
-            entry->HostSystem = ZipHost::Unix;
-            entry->ExternalAttributes = UnixMode::SymbolicLink << 16;
-        }
+        entry->HostSystem = ZipHost::Unix;
+        entry->ExternalAttributes =
+            UnixExternalAttributes(source.IsLink ? UnixMode::SymbolicLink : StoredMode(source.Path, source.IsFolder));
         if (source.IsFolder) continue;
         Files->SetObject(fileIndex, item);
         FIndexOf.emplace_back(item, fileIndex++);

@@ -1,5 +1,6 @@
 // Packs every file below folders into a new ZIP file: a Deflate entry per
-// file, a folder entry per folder, a link entry per link to a folder. The
+// file, a folder entry per folder, a link entry per link, each with its Unix
+// mode as a Mac needs it (EntryModes.h: ModeToStore). The
 // file is staged and put in place when whole, so a failure or a stop leaves
 // it as it was. Worker threads pack a file each; the archive is byte for
 // byte what one worker writes, and events come from the caller's thread.
@@ -41,6 +42,13 @@ public:
     static constexpr bool ContentsOnly = false;
     void Zip(const WideString& zipPath, const WideString& folder, bool withFolderName);
     void ZipFolders(const WideString& zipPath, const std::vector<WideString>& folders, bool withFolderName);
+    // Writes the ZIP file into the file it is given (emptied first).
+    using TZipWrite = std::function<void(const WideString& file)>;
+    // The same where the caller puts the ZIP file in place: place gets the
+    // step that writes it, once the folders are read, and only when they
+    // hold a file.
+    void ZipFoldersWith(const std::vector<WideString>& folders, bool withFolderName,
+                        const std::function<void(const TZipWrite& write)>& place);
     void PackItem(TArchiveCallBack* callback, TStream* stream);
 
 protected:
@@ -49,7 +57,7 @@ protected:
 private:
     class TWorkerFedArchive;
 
-    // A file, folder or folder link to pack.
+    // A file, folder or link to pack.
     struct TSource {
         WideString Path;
         bool IsFolder;

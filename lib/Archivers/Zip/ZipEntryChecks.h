@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_map>
 #include "Archivers/Archive.h"
+#include "Formats/MachO.h"
 
 class TZipArchive;
 class TZipItem;
@@ -33,9 +34,10 @@ using TCheckProgress = std::function<void(uint64_t done, uint64_t total)>;
 // A stream of its own over the archive's bytes, for one worker.
 using TArchiveReaderSource = std::function<TRef<TStream>()>;
 
-// The first HeadSize bytes of each entry put in before the check starts.
+// The first HeadSize bytes of each entry put in before the check starts:
+// what IsProgramFile looks at.
 using TEntryHeads = std::unordered_map<const TZipItem*, std::string>;
-constexpr size_t HeadSize = 8;
+constexpr size_t HeadSize = ProgramHeadSize;
 
 // Unpacks every file entry into nothing against its checksum and size, and
 // raises what the first damaged entry in the directory's order raises,

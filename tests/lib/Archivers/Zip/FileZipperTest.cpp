@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <map>
 #include "Archivers/Zip/EntryModes.h"
 #include "Archivers/Zip/FileUnzipper.h"
 #include "Archivers/Zip/FileZipper.h"
 #include "Archivers/Zip/NameRules.h"
 #include "Archivers/Zip/ZipArchive.h"
+#include "FileSystem/FileModes.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Threads.h"
 #include "Streams/FileStream.h"
@@ -111,17 +113,23 @@ TEST_F(FolderZip, NamesAZipCannotHoldAreRefusedBeforeTheTargetIsTouched) {
     }
 }
 
-// A link to a folder inside the tree is stored as the link it is: followed,
-// its files would be stored twice, and a loop would never end.
-TEST_F(FolderZip, AFolderLinkInsideIsStoredAsALink) {
+// A link inside the tree is stored as the link it is: followed, a folder's
+// files would be stored twice, a loop would never end, and a link to a file,
+// or to nothing, would come back as a copy or fail the zip.
+TEST_F(FolderZip, ALinkInsideIsStoredAsALink) {
     if (PathDelim == u'\\') GTEST_SKIP() << "links are made here with POSIX calls";
     fs::create_directory_symlink("../Contents", FsPath(JoinPath(Bundle, u"Contents/Again")));
+    fs::create_symlink("nowhere", FsPath(JoinPath(Bundle, u"Contents/Dangling")));
     TRef<TFileZipper> zipper = MakeRef<TFileZipper>();
     zipper->Zip(ZipPath, Bundle, true);
     std::vector<TEntryView> entries = EntriesOf(ZipPath);
-    // Three files and the link; the rest are folder entries.
+    // Three files and the links; the rest are folder entries.
     ASSERT_EQ(std::count_if(entries.begin(), entries.end(), [](const TEntryView& e) { return e.Name.back() != u'/'; }),
-              4);
+              5);
+    auto dangling = std::find_if(entries.begin(), entries.end(),
+                                 [](const TEntryView& e) { return e.Name == u"X.app/Contents/Dangling"; });
+    ASSERT_NE(dangling, entries.end());
+    EXPECT_EQ(dangling->External, UnixMode::SymbolicLink << 16);
     auto link = std::find_if(entries.begin(), entries.end(),
                              [](const TEntryView& e) { return e.Name == u"X.app/Contents/Again"; });
     ASSERT_NE(link, entries.end());
@@ -135,6 +143,34 @@ TEST_F(FolderZip, AFolderLinkInsideIsStoredAsALink) {
         MakeRef<TFileUnzipper>()->Unzip(ZipPath, out.Path());
         EXPECT_EQ(ReadBytes(out / u"X.app/Contents/Again"), "../Contents") << workers;
     }
+}
+
+// Entries carry Unix modes, so that a Mac starts the programs it unpacks:
+// the file's own mode, and for a program (by its place, case aside, or its
+// first bytes) an execute bit for each class that may read it; where the
+// file system keeps no modes, 0755 for programs and folders, else 0644.
+TEST_F(FolderZip, ModesAreStoredAsAMacNeedsThem) {
+    const bool posix = UnixModeOf(Bundle) != 0;
+    WriteBytes(JoinPath(Bundle, u"Contents/Resources/run.sh"), "#!/bin/sh\n");
+    WriteBytes(JoinPath(Bundle, u"Contents/Resources/Viewer.app/contents/MACOS/Viewer"), "viewer");
+    if (posix) {
+        fs::permissions(FsPath(JoinPath(Bundle, u"Contents/MacOS/Show")), fs::perms(0600));
+        fs::permissions(FsPath(JoinPath(Bundle, u"Contents/Resources/run.sh")), fs::perms(0640));
+        fs::permissions(FsPath(JoinPath(Bundle, u"Contents/Info.plist")), fs::perms(0640));
+        fs::permissions(FsPath(JoinPath(Bundle, u"Contents/Empty")), fs::perms(0750));
+    }
+    MakeRef<TFileZipper>()->Zip(ZipPath, Bundle, true);
+    std::map<WideString, uint32_t> modes;
+    for (const TEntryView& e : EntriesOf(ZipPath)) {
+        EXPECT_EQ(e.Host, ZipHost::Unix) << WideToUtf8(e.Name);
+        modes[e.Name] = e.External;
+    }
+    EXPECT_EQ(modes[u"X.app/Contents/MacOS/Show"] >> 16, posix ? 0100700u : 0100755u);
+    EXPECT_EQ(modes[u"X.app/Contents/Resources/run.sh"] >> 16, posix ? 0100750u : 0100755u);
+    EXPECT_EQ(modes[u"X.app/Contents/Resources/Viewer.app/contents/MACOS/Viewer"] >> 16, 0100755u);
+    EXPECT_EQ(modes[u"X.app/Contents/Info.plist"] >> 16, posix ? 0100640u : 0100644u);
+    // Folders keep the DOS folder bit in the low byte, as other zippers write it.
+    EXPECT_EQ(modes[u"X.app/Contents/Empty/"], (posix ? 040750u : 040755u) << 16 | 0x10);
 }
 
 TEST_F(FolderZip, UnreadableSourceFileFailsTheZip) {
