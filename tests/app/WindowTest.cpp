@@ -155,6 +155,7 @@ TEST(WindowFix, SeveralPathsAreFixedInTurnAndSummed) {
     WideString show = scratch / u"Show.app";
     WriteBytes(MarkerPath(show), "slides");
     WriteBytes(ViewerPath(show), "OLD VIEWER");
+    WriteBytes(JoinPath(show, u"Contents/MacOS/Show"), "launcher");
     WideString notes = scratch / u"notes.txt";
     WriteBytes(notes, "not a show");
     // A file held open without sharing: it cannot be read, the backup fails.

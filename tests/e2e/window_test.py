@@ -623,7 +623,12 @@ def fix_table(s, payload):
         box, texts = s.message_box("the list of what failed")
         listed = "\n".join(texts)
         s.dismiss(box)
-    problems = [] if shown == summary else ["Label3 reads %r, not %r" % (shown, summary)]
+    # The summary, then each note of each path on a line of its own.
+    lines = shown.splitlines()
+    notes = sum(c.notes for c in cases)
+    problems = [] if lines[0] == summary else ["Label3 reads %r, not %r" % (lines[0], summary)]
+    if sum(": Note: " in line for line in lines[1:]) != notes:
+        problems.append("Label3 has not the %d notes of the table: %r" % (notes, shown))
     for case in cases:
         if case.outcome == archive_table.ERROR and listed.count(windows_path(case.path)) != 1:
             problems.append("%s is not listed once among the failures: %r" % (case.key, listed))
