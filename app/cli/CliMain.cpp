@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 #include "Archivers/Zip/FileZipper.h"
+#include "FileSystem/FileModes.h"
+#include "FileSystem/Paths.h"
 #include "FixDispatch.h"
 #include "Formats/MachO.h"
 #include "Foundation/Clock.h"
@@ -126,8 +128,11 @@ public:
     void PassedBy(const WideString& path, TPassedBy why, const WideString& text) override {
         ClearBar();
         if (Json) {
+            const char* reason = why == TPassedBy::Unreadable ? "unreadable"
+                                 : why == TPassedBy::NoShow   ? "no presentation"
+                                                              : "link";
             FPassed += AnsiString(FPassed.empty() ? "" : ", ") + "{\"path\": " + JsonText(path) + ", \"reason\": \"" +
-                       (why == TPassedBy::Unreadable ? "unreadable" : "link") + "\", \"text\": " + JsonText(text) + "}";
+                       reason + "\", \"text\": " + JsonText(text) + "}";
         } else if (why == TPassedBy::Unreadable) {
             Report(path, u"error: " + text, TConsoleStream::Error);
         } else {
@@ -168,24 +173,35 @@ private:
         return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
     }
 
-    // {"path": ..., "outcome": ..., "text": ..., "backup": ..., "to_send": ..., "programs": N,
-    // "notes": [...]}, or with "error" for a failure; one line each.
+    // {"path": ..., "outcome": ..., "text": ..., "backup": ..., "to_send": ..., "kept": ...,
+    // "programs": N, "notes": [...], "error": ...}, the same fields whatever
+    // the outcome ("error" as outcome, text and error for a failure); files
+    // the fix made are named as path names its folder. One line each.
     void WriteJson(const TPathEnd& end, const WideString& cause) {
-        AnsiString line = "{\"path\": " + JsonText(end.Path);
-        if (!end.Result) {
-            line += ", \"outcome\": \"error\", \"error\": " + JsonText(cause) + ", \"to_send\": null}";
-        } else {
-            const TFixResult& result = *end.Result;
-            line += ", \"outcome\": \"" + AnsiString(OutcomeKind(result)) +
-                    "\", \"text\": " + JsonText(DescribeFix(result)) + ", \"backup\": " + JsonOrNull(result.Backup) +
-                    ", \"to_send\": " + JsonOrNull(result.ToSend) +
-                    (result.Kept.empty() ? AnsiString() : ", \"kept\": " + JsonText(result.Kept)) +
-                    ", \"programs\": " + std::to_string(result.Programs) + ", \"notes\": [";
-            for (size_t i = 0; i < result.Notes.size(); ++i)
-                line += (i ? ", " : "") + JsonText(Utf8ToWide(result.Notes[i]));
-            line += "]}";
-        }
+        static const TFixResult failed;
+        const TFixResult& result = end.Result ? *end.Result : failed;
+        auto named = [&end](const WideString& made) {
+            return JsonOrNull(made.empty() ? made : AsGiven(end.Path, made));
+        };
+        AnsiString line = "{\"path\": " + JsonText(end.Path) + ", \"outcome\": \"" +
+                          (end.Result ? OutcomeKind(result) : "error") +
+                          "\", \"text\": " + JsonText(end.Result ? DescribeFix(result) : cause) +
+                          ", \"backup\": " + named(result.Backup) + ", \"to_send\": " + named(result.ToSend) +
+                          ", \"kept\": " + named(result.Kept) + ", \"programs\": " + std::to_string(result.Programs) +
+                          ", \"notes\": [";
+        for (size_t i = 0; i < result.Notes.size(); ++i)
+            line += (i ? ", " : "") + JsonText(Utf8ToWide(result.Notes[i]));
+        line += "], \"error\": " + (end.Result ? AnsiString("null") : JsonText(cause)) + "}";
         ConsoleWriteLine(TConsoleStream::Output, Utf8ToWide(line));
+    }
+
+    // A file made beside what the user named, as the user named that: the
+    // same folder spelt the same way; elsewhere (beside where a link leads)
+    // in full.
+    static WideString AsGiven(const WideString& given, const WideString& made) {
+        const WideString folder = ExtractFilePath(ExcludeTrailingBackslash(FullPathName(given)), false);
+        if (ExtractFilePath(made, false) != folder) return made;
+        return ExtractFilePath(ExcludeTrailingBackslash(given), true) + ExtractFileName(made);
     }
 
     // At most ten times a second while the text stays the same kind.
@@ -252,8 +268,6 @@ void AddArchiveToSend(const TFixProgress& progress, TFixResult& result) {
 // to the fix as given: the system resolves it, links and ".." included.
 TFixResult FixOnePath(const WideString& path, const TFixProgress& progress, TFixMode mode, bool restore, bool zip) {
     try {
-        if (KindOfPicked(path) == TPickedKind::OtherFile)
-            throw EFileOpenError("Not a presentation folder or ZIP archive", 0);
         if (restore) return RestorePicked(path, progress);
         TFixResult result = FixOrCheckPicked(path, progress, mode);
         if (zip) AddArchiveToSend(progress, result);

@@ -111,6 +111,20 @@ WideString FirstFreeName(const WideString& stem, const WideString& suffix,
                  "there are already " + std::to_string(MaxBackups) + " " + what + "s", what);
 }
 
+uint64_t TreeBytes(const WideString& folder) {
+    uint64_t bytes = 0;
+    try {
+        FindFiles(folder, u"*.*", [&](int32_t, TFileInfo* info, bool&) {
+            if (IsLinkEntry(info->Attributes, info->ReparseTag)) return true;
+            bytes +=
+                info->IsFolder ? TreeBytes(JoinPath(folder, info->Name)) : uint64_t(std::max<int64_t>(info->Size, 0));
+            return true;
+        });
+    } catch (const EFileError&) {
+    }
+    return bytes;
+}
+
 WideString BackUpFolder(const WideString& folder, const TFixProgress& progress) {
     const WideString backup = FirstFreeName(folder + u".bak", WideString(),
                                             [](const WideString& name) { return FileAPI->CreateDirectory(name); });

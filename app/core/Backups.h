@@ -28,6 +28,9 @@ void RemoveBackup(const WideString& backup);
 // Whether a name is one these backups take: "<x>.bak" and "<x>.bak (N)" for
 // a folder, "<x>.bak.zip" and "<x>.bak (N).zip" for a file; case aside.
 bool IsBackupName(const WideString& name, bool folder);
+// The bytes of the files below folder, links not followed; a folder that
+// cannot be listed counts for nothing (the backup says why).
+uint64_t TreeBytes(const WideString& folder);
 // The backups of a folder or an archive that are there, by their number:
 // the first made comes first, so the last is the newest. Links are none.
 std::vector<WideString> BackupsOf(const WideString& picked, bool folder);

@@ -18,7 +18,13 @@ TFixResult FixOrCheckPicked(const WideString& path, const TFixProgress& progress
     switch (KindOfPicked(path)) {
     case TPickedKind::Folder: return FixBundleFolder(path, progress, mode);
     case TPickedKind::Archive: return FixBundleArchive(path, progress, mode);
-    case TPickedKind::OtherFile: return FixOutcome::Refused;
+    case TPickedKind::OtherFile: {
+        TFixResult refused(FixOutcome::Refused);
+        refused.Notes.push_back(
+            "this is neither a folder nor a ZIP archive: pick the show's folder (Show.app) or "
+            "the ZIP archive it came in (Show.zip)");
+        return refused;
+    }
     default: throw EFileOpenError(TPathText{"\"", path, "\" was not found"}, WinError::FileNotFound);
     }
 }

@@ -177,7 +177,8 @@ WideString DescribeFix(const TFixResult& result, TBackupMention mention) {
              : result == FixOutcome::BackupDamaged ? ExtractFileName(result.Backup)
                                                    : u"backup: " + ExtractFileName(result.Backup));
     if (!result.ToSend.empty()) note(u"to send: " + ExtractFileName(result.ToSend));
-    if (!result.Kept.empty()) note(u"fixed show kept as " + ExtractFileName(result.Kept));
+    if (!result.Kept.empty())
+        note((result.KeptFixed ? u"fixed show kept as " : u"show kept as ") + ExtractFileName(result.Kept));
     return AnsiToWide(result.Outcome) + (notes.empty() ? WideString() : u" (" + notes + u")");
 }
 
@@ -200,6 +201,26 @@ AnsiString FixPresentation(const WideString& bundleFolder) {
 }
 
 namespace {
+
+// What a check foresees of a fix's writes, raised as the fix would raise it
+// (failed names what it makes): that a file can be made in probeFolder (a
+// staged file, made and removed at once) and that its disk has bytes to
+// spare.
+void ForeseeWrite(const WideString& probeFolder, const TPathText& failed, uint64_t bytes) {
+    const WideString probe = StagedName(JoinPath(probeFolder, u".nvxfix-probe"));
+    uint32_t code = WinError::Success;
+    {
+        TFileHandle file(
+            FileAPI->CreateFile(probe, FileAccess::Write, FileShare::None, nullptr, FileDisposition::CreateNew, 0));
+        if (!file.Valid()) code = GetLastErrorCode();
+    }
+    if (code == WinError::Success) FileAPI->DeleteFile(probe);
+    uint64_t available = 0;
+    if (code == WinError::Success && FileAPI->GetAvailableSpace(probeFolder, available) && available < bytes)
+        code = WinError::DiskFull;
+    if (code != WinError::Success && code != WinError::FileExists)
+        throw EFileWriteError(TPathText{failed.Before, failed.Path, failed.After + SystemErrorText(code)}, code);
+}
 
 TFixResult Refusal(const std::vector<WideString>& shows, SeveralShowsIn where) {
     TFixResult refused(FixOutcome::Refused);
@@ -252,6 +273,8 @@ TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progres
     result.NewViewer = newViewer;
     if (result == FixOutcome::AlreadyFixed) return result;
     if (mode == TFixMode::Check) {
+        ForeseeWrite(ExtractFilePath(bundle, false), {"Cannot create backup \"", bundle + u".bak", "\": "},
+                     TreeBytes(bundle) + uint64_t(payload->GetSize()));
         result.Outcome = FixOutcome::NeedsFixing;
         return result;
     }
@@ -314,12 +337,18 @@ TFixResult Prepared(TShowArchive& show, const WideString& archive, TResourceStre
 
 TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progress, TFixMode mode) {
     const WideString archive = PickedPath(given);
-    if (mode == TFixMode::Fix) CheckWritable(archive);
+    // A check foresees what stops the fix, as the fix would say it.
+    CheckWritable(archive);
     TRef<TFileStream> file = OpenArchiveForReading(archive);
     TRef<TResourceStream> payload = OpenPayload();
     auto show = std::make_unique<TShowArchive>(file.Get(), archive);
     bool newViewer = false;
     TFixResult result = Prepared(*show, archive, *payload, mode, progress, newViewer);
+    if (result == FixOutcome::NeedsFixing) {
+        // The staged copy is the archive with its new viewer.
+        ForeseeWrite(ExtractFilePath(archive, false), {"Cannot create \"", StagedName(archive), "\": "},
+                     uint64_t(file->GetSize() + payload->GetSize()));
+    }
     if (!result.Outcome.empty()) return result;
     try {
         // The staged copy is the archive seen through what the save writes:

@@ -32,8 +32,10 @@ struct TFixResult {
     TFixResult(const char* outcome) : Outcome(outcome) {}
     AnsiString Outcome;  // one of the FixOutcome texts
     WideString Backup;   // the backup this fix made, or the one a restore took; empty when none
-    // Where a restore kept the fixed show it replaced.
+    // Where a restore kept the show it replaced, and whether that was a
+    // fixed one (a second restore keeps an original).
     WideString Kept;
+    bool KeptFixed = false;
     // The bundle folder a folder's fix judged: the one picked, or the one
     // show in the folder it was exported to; empty for an archive.
     WideString BundleFolder;

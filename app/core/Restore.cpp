@@ -71,6 +71,7 @@ TFixResult RestoreFolder(const WideString& folder, const TFixProgress&) {
     TFixResult result = ChooseBackup(BackupsOf(show, true),
                                      [](const WideString& backup) { return CheckOf(JudgeBundleFolder(backup)); });
     if (result != FixOutcome::Restored) return result;
+    result.KeptFixed = JudgeBundleFolder(show) == TBundleState::AlreadyFixed;
     result.Kept = MoveToBackupName(show);
     if (!FileAPI->MoveFile(result.Backup, show, 0)) {
         const uint32_t code = GetLastErrorCode();
@@ -87,6 +88,7 @@ TFixResult RestoreArchive(const WideString& given, const TFixProgress& progress)
         return CheckArchiveBackup(backup, progress);
     });
     if (result != FixOutcome::Restored) return result;
+    result.KeptFixed = CheckArchiveBackup(archive, {}).State == TBackupState::FixedShow;
     // A second name where the file system has them, as a fix's backup.
     result.Kept = BackUpArchive(archive, progress);
     if (!FileAPI->ReplaceFile(result.Backup, archive)) {

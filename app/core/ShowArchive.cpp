@@ -85,7 +85,7 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path, int32_t work
     FArchive->CallBack = FCallBack.Get();
     FArchive->SetStream(stream);
     FArchive->Open();
-    CheckArchiveReadable(FArchive.Get(), path, true);
+    CheckDirectorySound(FArchive.Get(), path);
     const TZipStructure* structure = FArchive->Structure();
     for (int32_t i = 0; i < structure->Count(); ++i) {
         TZipItem* entry = structure->Entry(i);
@@ -223,6 +223,9 @@ TBundleState TShowArchive::Judge(TResourceStream& payload) {
     TBundleOfArchive view(*this);
     TBundleState state = JudgeBundle(view, payload);
     if (state == TBundleState::NotAPresentation) FBundle.clear();
+    // What cannot be read whole matters only to a show: other archives are
+    // passed by whatever their entries.
+    else CheckArchiveReadable(FArchive.Get());
     return state;
 }
 

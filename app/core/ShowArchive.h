@@ -20,10 +20,10 @@ TRef<TFileStream> OpenArchiveForReading(const WideString& path);
 
 class TShowArchive {
 public:
-    // Reads the directory in stream (borrowed), refusing an archive that
-    // cannot be read whole (path names it), and begins the check of every
-    // entry on workers (ZipEntryChecks.h), which also takes the first bytes
-    // of the entries that lack modes, while the judgement runs.
+    // Reads the directory in stream (borrowed), refusing one that is
+    // damaged (path names it), and begins the check of every entry on
+    // workers (ZipEntryChecks.h), which also takes the first bytes of the
+    // entries whose modes it decides, while the judgement runs.
     TShowArchive(TStream* stream, const WideString& path, int32_t workers, TArchiveReaderSource openReader);
     // Checked on the zipper's number of workers, each with a handle of its own.
     TShowArchive(TStream* file, const WideString& path);
@@ -34,7 +34,8 @@ public:
     // The bundle is <archive base>.app; failing that, the one top-level
     // ".app" folder that holds a presentation; failing that, the one such
     // folder a top folder holds (an export folder zipped whole). Judged by
-    // the bundle rules; where several hold one, none is judged.
+    // the bundle rules; where several hold one, none is judged. An archive
+    // that holds a show but cannot be read whole raises (ZipEntryChecks.h).
     TBundleState Judge(TResourceStream& payload);
     // The bundle judged, as stored; empty when the archive holds none.
     const WideString& Bundle() const { return FBundle; }

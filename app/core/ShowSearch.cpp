@@ -79,6 +79,7 @@ private:
         if (IsBackupName(name, true)) return;
         if (HoldsShowFiles(path)) return Add(path, false);
         FTally.WithoutPresentation++;
+        FListener.PassedBy(path, TPassedBy::NoShow, u"holds no presentation");
     }
 
     // Links are never followed: what one leads to inside the tree is met
@@ -118,22 +119,6 @@ private:
         Shows.push_back({path, archive, archive ? bytes : TreeBytes(path)});
     }
 
-    // Links not followed; a folder that cannot be listed counts for nothing
-    // here, the fix says why.
-    static uint64_t TreeBytes(const WideString& folder) {
-        uint64_t bytes = 0;
-        try {
-            FindFiles(folder, u"*.*", [&](int32_t, TFileInfo* info, bool&) {
-                if (IsLinkEntry(info->Attributes, info->ReparseTag)) return true;
-                bytes += info->IsFolder ? TreeBytes(JoinPath(folder, info->Name))
-                                        : uint64_t(std::max<int64_t>(info->Size, 0));
-                return true;
-            });
-        } catch (const EFileError&) {
-        }
-        return bytes;
-    }
-
     static AnsiString CauseOf(const EFileError& e) {
         return e.ErrorCode != WinError::Success ? SystemErrorText(e.ErrorCode) : e.Message();
     }
@@ -153,12 +138,17 @@ public:
     void Progress(TFixStage stage, uint64_t done, uint64_t total) override { FListener.Progress(stage, done, total); }
     void Ended(const TPathEnd& end) override {
         const TFoundShow& show = FShows[size_t(FDone++)];
-        FBytes += show.Bytes;
-        if (show.Archive && end.Result && *end.Result == FixOutcome::Refused) NoShows++;
-        else FListener.Ended(end);
+        if (show.Archive && end.Result && *end.Result == FixOutcome::Refused && end.Result->Notes.empty()) {
+            NoShows++;
+            FTotal -= show.Bytes;
+            FListener.PassedBy(end.Path, TPassedBy::NoShow, u"holds no presentation");
+        } else {
+            FBytes += show.Bytes;
+            FListener.Ended(end);
+        }
         Told();
     }
-    void Told() { FListener.RunProgress(FDone, int32_t(FShows.size()), FBytes, FTotal); }
+    void Told() { FListener.RunProgress(FDone - NoShows, int32_t(FShows.size()) - NoShows, FBytes, FTotal); }
 
     int32_t NoShows = 0;
 
@@ -200,8 +190,8 @@ WideString DescribeRun(const TRunTally& tally, uint32_t milliseconds) {
         Count(shows.Total(), "show", "shows") + u": " + Count(shows.Fixed - shows.PermissionsOnly, "fixed");
     if (shows.NeedsFixing) text += u", " + Count(shows.NeedsFixing, "needs fixing", "need fixing");
     text += u", " + Count(shows.AlreadyFixed, "already fixed") + u", " +
-            Count(shows.PermissionsOnly, "restored permissions") + u", " + Count(shows.Refused, "refused") + u", " +
-            Count(shows.Failed + shows.Missing, "failed");
+            Count(shows.PermissionsOnly, "given execute permission only") + u", " + Count(shows.Refused, "refused") +
+            u", " + Count(shows.Failed + shows.Missing, "failed");
     WideString passed;
     auto add = [&passed](const WideString& part) { passed += (passed.empty() ? u"; " : u", ") + part; };
     if (tally.WithoutPresentation) add(Count(tally.WithoutPresentation, "without a presentation"));

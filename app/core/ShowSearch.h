@@ -21,6 +21,7 @@ enum class TPassedBy {
     LinkInside,   // leads to what the search meets where it is
     LinkNowhere,  // its end cannot be reached
     Unreadable,   // a folder that cannot be listed
+    NoShow,       // an archive or bundle that holds no presentation
 };
 
 // What a run over trees tells its user beyond each show's end.
@@ -29,7 +30,7 @@ public:
     // text says where the link leads or why the folder cannot be read.
     virtual void PassedBy(const WideString& path, TPassedBy why, const WideString& text) = 0;
     // Once the search is done and after each show: shows done of found, and
-    // their bytes.
+    // their bytes; what turns out to hold no show leaves both counts.
     virtual void RunProgress(int32_t done, int32_t found, uint64_t bytesDone, uint64_t bytesTotal) = 0;
 };
 
@@ -51,7 +52,7 @@ std::vector<TFoundShow> FindShows(const std::vector<WideString>& roots, TRunList
 // holds no presentation and is counted, not told.
 TRunTally FixTrees(const std::vector<WideString>& roots, const TPathFix& fix, TRunListener& listener);
 
-// "300 shows: 250 fixed, 10 already fixed, 40 restored permissions, 0
-// refused, 0 failed; 5 archives without a presentation, 2 links not
-// followed, 1 folder unreadable; 12.3 s".
+// "300 shows: 250 fixed, 10 already fixed, 40 given execute permission
+// only, 0 refused, 0 failed; 5 without a presentation, 2 links not
+// followed, 1 folder unreadable; 12.3 s": each show counted once.
 WideString DescribeRun(const TRunTally& tally, uint32_t milliseconds);

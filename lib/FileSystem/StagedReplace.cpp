@@ -107,6 +107,8 @@ void KeepAttributesOf(const WideString& target, const WideString& staged) {
     CopyPermissions(target, staged);
 }
 
+WideString StagedName(const WideString& target) { return target + StagedSuffix; }
+
 bool IsStagedName(const WideString& name) {
     const size_t at = name.rfind(StagedSuffix);
     if (at == WideString::npos || at == 0) return false;

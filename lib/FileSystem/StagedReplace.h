@@ -22,6 +22,8 @@ bool PlaceStagedFile(const WideString& staged, const WideString& target);
 // exists: the new file would otherwise get the default mode, and a private
 // file would come back readable by everyone.
 void KeepAttributesOf(const WideString& target, const WideString& staged);
+// The name a staged file of target takes first.
+WideString StagedName(const WideString& target);
 // Whether a name is that of a staged file ("<name>.nvxfix-new", with a
 // number after it while another writer held the first).
 bool IsStagedName(const WideString& name);

@@ -351,14 +351,15 @@ class RecursiveRun(unittest.TestCase):
         lines = out.splitlines()
         self.assertEqual(sorted(line for line in lines if ": Done! " in line), expected, err)
         self.assertEqual(code, 2 if self.user else 0, err)
-        self.assertRegex(lines[-1], r"^%d shows: %d fixed, 0 already fixed, 0 restored permissions, 0 refused, 0 failed; "
+        self.assertRegex(lines[-1], r"^%d shows: %d fixed, 0 already fixed, 0 given execute permission only, 0 refused, 0 failed; "
                                     r"1 without a presentation%s%s; \d+\.\d s$" % (
                                         self.SHOWS, self.SHOWS, ", 2 links not followed" if passed else "",
                                         ", 1 folder unreadable" if self.user else ""))
         skipped = [line.split(": skipped: ")[1] for line in lines if ": skipped: " in line]
         real = os.path.realpath(self.dir)
         self.assertEqual(skipped, ["a link loop: it leads back to %s/tree; not followed" % real,
-                                   "a link out of the folder searched, to %s/outside; not followed" % real][:passed])
+                                   "a link out of the folder searched, to %s/outside; not followed" % real][:passed] +
+                         ["holds no presentation"])
         self.assertEqual(err.count(": error: cannot be read: Access is denied"), 1 if self.user else 0, err)
         for path, before in kept.items():
             self.assertEqual(tree(path) if os.path.isdir(path) else read(path), before, path)
@@ -374,6 +375,60 @@ class RecursiveRun(unittest.TestCase):
                           summary["links_not_followed"], summary["unreadable"]),
                          (self.SHOWS, self.SHOWS, 1, passed, 1 if self.user else 0))
         self.assertEqual(tree(root), before)
+
+
+    def test_each_show_counts_once_and_check_foresees_what_stops_the_fix(self):
+        """Shows that need only execute bits, or a viewer too; archives of
+        no show whatever their entries; and, as another user, a read-only
+        archive and a show whose folder refuses its backup."""
+        if self.cli.windows or not self.user:
+            self.skipTest("needs modes and another user")
+        root = os.path.join(self.dir, "tree")
+        only = make_bundle(root, "Only", files=2, size_mb=0.01)
+        shutil.copy(ARGS.payload, os.path.join(only, VIEWER))
+        both = make_bundle(root, "Both", files=2, size_mb=0.01)
+        for show in (only, both):
+            os.chmod(os.path.join(show, "Contents", "MacOS", os.path.basename(show)[:-4]), 0o644)
+        for name, method in (("lzma.zip", zipfile.ZIP_LZMA), ("sealed.zip", zipfile.ZIP_DEFLATED)):
+            with zipfile.ZipFile(os.path.join(root, name), "w", method) as z:
+                z.writestr("notes.txt", b"no show " * 50)
+        data = bytearray(read(os.path.join(root, "sealed.zip")))
+        for sig, at in ((b"PK\x03\x04", 6), (b"PK\x01\x02", 8)):  # encrypted, as far as readers know
+            data[data.index(sig) + at] |= 1
+        with open(os.path.join(root, "sealed.zip"), "wb") as f:
+            f.write(data)
+        locked = make_bundle(os.path.join(root, "locked"), "Locked", files=2, size_mb=0.01)
+        readonly = make_presentation.zip_bundle(make_bundle(os.path.join(root, "ro"), "Show", files=2, size_mb=0.01))
+        shutil.rmtree(os.path.join(root, "ro", "Show.app"))
+        for top, dirs, files in os.walk(self.dir):
+            for n in [""] + dirs + files:
+                os.lchown(os.path.join(top, n), 65534, 65534)
+        os.chown(os.path.dirname(locked), 0, 0)
+        os.chmod(readonly, 0o444)
+        keys = {"path", "outcome", "text", "backup", "to_send", "kept", "programs", "notes", "error"}
+
+        def run(*args):
+            code, out, err = self.run_tree("--json", *args, root)
+            objects = [json.loads(line) for line in out.splitlines()]
+            for o in objects[:-1]:
+                self.assertEqual(set(o), keys, o)
+            return code, {os.path.basename(o["path"]): o for o in objects[:-1]}, objects[-1]
+
+        checked = run("--check")
+        fixed = run()
+        for code, shows, summary in (checked, fixed):
+            self.assertEqual(code, 2)
+            self.assertEqual([os.path.basename(p["path"]) for p in summary["passed_by"]], ["lzma.zip", "sealed.zip"])
+            counts = {k: sum(o["outcome"] == k for o in shows.values()) for k in ("done", "needs fixing", "error")}
+            self.assertEqual((summary["shows"], summary["failed"]), (len(shows), counts["error"]), summary)
+            self.assertEqual(summary["fixed"] + summary["restored_permissions"] + summary["needs_fixing"],
+                             counts["done"] + counts["needs fixing"], summary)
+            for name, text in (("Locked.app", 'Cannot create backup "%s.bak": Access is denied' % locked),
+                               ("Show.zip", "it cannot be written (Access is denied)")):
+                self.assertIn(text, shows[name]["error"] or "", shows[name])
+        self.assertEqual(fixed[2]["restored_permissions"], 1)
+        self.assertEqual(fixed[1]["Both.app"]["text"], "Done! (execute permission restored on 1 program; "
+                                                       "backup: Both.app.bak)")
 
 
 class Payload(unittest.TestCase):

@@ -259,8 +259,10 @@ class CliZipMode(unittest.TestCase):
         for name, (text, method, flags) in cases.items():
             with self.subTest(name):
                 path = os.path.join(self.dir, "Show.zip")
+                # A show: an archive of another kind is passed by whatever its entries.
                 with zipfile.ZipFile(path, "w") as z:
                     z.writestr("Show.app/Contents/Info.plist", b"<plist/>")
+                    z.writestr("Show.app/" + VIEWER, b"OLD")
                     z.writestr(marker, b"slides" * 100, method)
                 data = bytearray(read(path))
                 if flags:  # the encryption bit, in the local and the central header
@@ -292,6 +294,7 @@ class CliZipMode(unittest.TestCase):
                 path = os.path.join(self.dir, "Show.zip")
                 with zipfile.ZipFile(path, "w") as z:
                     z.writestr("Show.app/Contents/Resources/slideshow.dat", b"x")
+                    z.writestr("Show.app/" + VIEWER, b"OLD")
                     z.writestr(name, b"evil")
                 err = self.assertUnchangedAfterError(path, read(path))
                 self.assertIn("Unsafe entry name", err)

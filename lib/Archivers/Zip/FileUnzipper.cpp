@@ -97,7 +97,7 @@ TRef<TZipArchive> TFileUnzipper::OpenChecked(const WideString& zipPath, TStream*
     archive->Open();
     DirectoryRecovered = archive->DirectoryRecovered();
     CheckHoldsArchive(archive->Structure(), file, zipPath);
-    CheckArchiveReadable(archive.Get(), zipPath, false);
+    CheckArchiveReadable(archive.Get());
     for (int32_t i = 0; i < archive->Structure()->Count(); ++i) CheckEntryName(archive->Structure()->Entry(i)->Name());
     CheckNamesFitFileSystem(archive.Get(), zipPath);
     return archive;

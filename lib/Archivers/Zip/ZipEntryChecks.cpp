@@ -130,10 +130,13 @@ void CheckHoldsArchive(const TZipStructure* structure, TStream* stream, const Wi
     throw ENotZipArchive(TPathText{"\"", zipPath, "\" " + cause});
 }
 
-void CheckArchiveReadable(TZipArchive* archive, const WideString& zipPath, bool requireSoundDirectory) {
-    if (requireSoundDirectory && archive->DirectoryRecovered())
+void CheckDirectorySound(TZipArchive* archive, const WideString& zipPath) {
+    if (archive->DirectoryRecovered())
         throw EArchiveBroken(
             TPathText{"The archive \"", zipPath, "\" is damaged: its central directory is missing or unreadable"});
+}
+
+void CheckArchiveReadable(TZipArchive* archive) {
     for (int32_t i = 0; i < archive->Structure()->Count(); ++i) {
         TZipItem* entry = archive->Structure()->Entry(i);
         // Only a name that fails is decoded, for the message.

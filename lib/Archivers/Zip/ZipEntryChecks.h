@@ -16,10 +16,12 @@ class TZipStructure;
 // "\"<zipPath>\" is not a ZIP archive", or the bare cause without a path.
 void CheckHoldsArchive(const TZipStructure* structure, TStream* stream, const WideString& zipPath);
 
-// Refuses, naming the entry, an archive that cannot be read whole: its
-// directory damaged (when a sound one is required), a name that reaches
-// outside the folder, an entry encrypted or of a method the program lacks.
-void CheckArchiveReadable(TZipArchive* archive, const WideString& zipPath, bool requireSoundDirectory);
+// Refuses an archive whose directory is damaged (read from local headers).
+void CheckDirectorySound(TZipArchive* archive, const WideString& zipPath);
+// Refuses, naming the entry, an archive that cannot be read whole: a name
+// that reaches outside the folder, an entry encrypted or of a method the
+// program lacks.
+void CheckArchiveReadable(TZipArchive* archive);
 
 // Callbacks that raise EArchiveBroken, naming the entry, for a wrong
 // checksum or a missing local header.
