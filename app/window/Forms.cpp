@@ -430,6 +430,9 @@ namespace {
 // A fixed dialog frame with the system menu only: no minimise, maximise or sizing.
 constexpr DWORD FormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD FormExStyle = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT | WS_EX_APPWINDOW;
+// Design pixels between the lowest text and the controls that keep their
+// place, short of which the window grows.
+constexpr int ClearOfKept = 12;
 }  // namespace
 
 TForm::TForm(const wchar_t* className, const WideString& caption, int designClientWidth, int designClientHeight,
@@ -468,6 +471,45 @@ void TForm::SetIcons() {
 void TForm::LayOut() {
     Place();
     FitText();
+    // Texts that grew past their design make the window taller, so that
+    // nothing they push down comes near the controls that keep their place
+    // (the buttons at the bottom); it shrinks back with them.
+    const int height = ContentHeight();
+    if (height == ClientHeight()) return;
+    SizeClient(ClientWidth(), height, nullptr);
+    Place();
+    FitText();
+}
+
+int TForm::ContentHeight() const {
+    const int density = ScreenDensity();
+    int bottom = 0, kept = 0;
+    for (const TRef<TControl>& control : Controls())
+        if (control->KeepsPlace()) kept += control->Bounds().Height;
+        else bottom = std::max(bottom, control->Bounds().Bottom());
+    return std::max(ScaleToScreen(DesignBounds().Height, density), bottom + ScaleToScreen(ClearOfKept, density) + kept);
+}
+
+void TForm::SizeClient(int width, int height, const RECT* around) {
+    RECT frame = FrameFor(width, height, FormStyle, FormExStyle, FPixelsPerInch);
+    // The frame the system draws is the judge: a second try makes up for
+    // what the first one missed.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int frameWidth = frame.right - frame.left, frameHeight = frame.bottom - frame.top;
+        if (around) {
+            TBounds place =
+                CentredOn({around->left, around->top, around->right - around->left, around->bottom - around->top},
+                          frameWidth, frameHeight);
+            ::SetWindowPos(Handle(), nullptr, place.Left, place.Top, frameWidth, frameHeight,
+                           SWP_NOZORDER | SWP_NOACTIVATE);
+        } else {
+            ::SetWindowPos(Handle(), nullptr, 0, 0, frameWidth, frameHeight,
+                           SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        if (ClientWidth() == width && ClientHeight() == height) break;
+        frame.right += width - ClientWidth();
+        frame.bottom += height - ClientHeight();
+    }
 }
 
 void TForm::ChangeDensity(int pixelsPerInch, const RECT* suggested) {
@@ -478,19 +520,7 @@ void TForm::ChangeDensity(int pixelsPerInch, const RECT* suggested) {
     const TBounds client = ScaleToScreen(DesignBounds(), pixelsPerInch);
     RECT now;
     ::GetWindowRect(Handle(), &now);
-    const RECT& around = suggested ? *suggested : now;
-    RECT frame = FrameFor(client.Width, client.Height, FormStyle, FormExStyle, pixelsPerInch);
-    // The frame the system draws is the judge: a second try makes up for
-    // what the first one missed.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const int width = frame.right - frame.left, height = frame.bottom - frame.top;
-        TBounds place =
-            CentredOn({around.left, around.top, around.right - around.left, around.bottom - around.top}, width, height);
-        ::SetWindowPos(Handle(), nullptr, place.Left, place.Top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-        if (ClientWidth() == client.Width && ClientHeight() == client.Height) break;
-        frame.right += client.Width - ClientWidth();
-        frame.bottom += client.Height - ClientHeight();
-    }
+    SizeClient(client.Width, client.Height, suggested ? suggested : &now);
     LayOut();
     // The controls too: what they drew in the old fonts must go.
     ::RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);

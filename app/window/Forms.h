@@ -160,6 +160,7 @@ protected:
     void HandleDestroyed() override;
     static void RegisterWindowClass(const wchar_t* className);
     virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    const std::vector<TRef<TControl>>& Controls() const { return FControls; }
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -213,6 +214,12 @@ private:
     // The program's icon at the sizes the title bar and the task switcher
     // take at this density.
     void SetIcons();
+    // The client height the design needs at this density, with what the
+    // texts grew.
+    int ContentHeight() const;
+    // Gives the client area that size; the window is centred on around,
+    // or keeps its top-left corner without it.
+    void SizeClient(int width, int height, const RECT* around);
 
     int FPixelsPerInch;
     HICON FIcons[2] = {};     // big, small

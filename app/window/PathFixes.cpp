@@ -1,5 +1,6 @@
 #include "PathFixes.h"
 #include <string>
+#include "FailureAdvice.h"
 #include "FileSystem/FileAPI.h"
 #include "FixDispatch.h"
 #include "Foundation/CodePages.h"
@@ -21,11 +22,12 @@ WideString Summary(const TFixTally& tally) {
     return text;
 }
 
-// One line of the failure list: the path once, then why.
+// One line of the failure list: the path once, then why and what to do.
 WideString FailureLine(const WideString& path, const std::exception& failure) {
     const Exception* own = LibraryException(&failure);
     const bool named = own && own->NamesPath() && own->Path == path;
-    return (named ? ShownMessage(failure) : path + u": " + ShownMessage(failure)) + u"\r\n";
+    return (named ? ShownMessage(failure) : path + u": " + ShownMessage(failure)) + u" " + FailureAdvice(failure) +
+           u"\r\n";
 }
 
 // The window's side of several fixes: progress goes on to the outcome
@@ -41,14 +43,16 @@ public:
     void Ended(const TPathEnd& end) override {
         if (end.Failure) Failures += FailureLine(end.Path, *end.Failure);
         else if (!end.Result) Failures += end.Path + u": not found\r\n";
-        else
+        else if (*end.Result == FixOutcome::Refused)
+            Refused += (Refused.empty() ? u"" : u", ") + ExtractFileName(end.Path);
+        if (end.Result)
             for (const AnsiString& note : end.Result->Notes)
                 Notes.append(u"\r\n").append(ExtractFileName(end.Path)).append(u": Note: ").append(Utf8ToWide(note));
     }
 
     WideString Failures;
-    // Said under the summary, a line each.
-    WideString Notes;
+    // The names of the paths refused, and the notes: said under the summary.
+    WideString Refused, Notes;
 
 private:
     const TFixProgress& FProgress;
@@ -63,5 +67,6 @@ TPathFixes FixGivenPaths(const std::vector<WideString>& paths, const TFixProgres
     }
     TWindowListener listener(progress);
     const TFixTally tally = FixPaths(paths, FixPicked, listener);
-    return {Summary(tally) + listener.Notes, listener.Failures};
+    const WideString refused = listener.Refused.empty() ? WideString() : u"\r\nRefused: " + listener.Refused;
+    return {Summary(tally) + refused + listener.Notes, listener.Failures};
 }

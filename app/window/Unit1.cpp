@@ -1,6 +1,7 @@
 #include "Unit1.h"
 #include <utility>
 #include "Dialogs/Dialogs.h"
+#include "FailureAdvice.h"
 #include "FixProcedure.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
@@ -154,6 +155,11 @@ void TForm1::FixEnded() {
         FReady = std::exchange(FFixedReady, std::nullopt);
     } catch (...) {
         failure = std::current_exception();
+        // The line tells of this fix, not of the one before.
+        FOutcome = FailedLine(failure);
+        FOutcomeShown = true;
+        // The archive to send stays offered where making it failed.
+        if (FReady && FPath != FReady->BundleFolder) FReady.reset();
     }
     // Shown or hidden before the focus goes back, perhaps to it.
     Button3->SetVisible(FReady.has_value());
@@ -174,10 +180,24 @@ void TForm1::ReportFailure(std::exception_ptr failure) {
         std::rethrow_exception(failure);
     } catch (const EAbort&) {
     } catch (const std::exception& e) {
-        Application.ShowError(ShownMessage(e));
+        Application.ShowError(ShownMessage(e) + u"\r\n\r\n" + FailureAdvice(e));
     } catch (...) {
         Application.HandleException(std::current_exception());
     }
+}
+
+// The outcome line after a failure; a stop leaves none to say.
+WideString TForm1::FailedLine(std::exception_ptr failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const EAbort&) {
+        return u"Stopped: nothing was changed";
+    } catch (const std::exception& e) {
+        const WideString message = ShownMessage(e);
+        return u"Failed: " + message.substr(0, message.find(u'\n'));
+    } catch (...) {
+    }
+    return u"Failed";
 }
 
 // Closing stops a running fix, which ends as a failure does, and the

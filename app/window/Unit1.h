@@ -50,6 +50,7 @@ private:
     void StartFix(TPendingFix fix);
     void FixEnded();
     void ReportFailure(std::exception_ptr failure);
+    static WideString FailedLine(std::exception_ptr failure);
     bool CloseQuery();
     // The stage of the running fix, or the last outcome, and what waits.
     void ShowState();

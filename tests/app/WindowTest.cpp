@@ -171,8 +171,13 @@ TEST(WindowFix, SeveralPathsAreFixedInTurnAndSummed) {
     std::vector<TFixStage> stages;
     TPathFixes fixes = FixGivenPaths({show, notes, broken, missing, damaged},
                                      [&](TFixStage stage, uint64_t, uint64_t) { stages.push_back(stage); });
-    EXPECT_EQ(fixes.Outcome, u"Fixed 1 of 5, 1 damaged or made not in NVX 8.0, 1 not found, 2 failed");
+    // The sum, then what was refused by name, then its note.
+    EXPECT_EQ(fixes.Outcome.substr(0, fixes.Outcome.find(u"\r\nnotes.txt: Note: ")),
+              u"Fixed 1 of 5, 1 damaged or made not in NVX 8.0, 1 not found, 2 failed\r\nRefused: notes.txt");
     const std::string failures = WideToUtf8(fixes.Failures);
+    // Each failure says what to do.
+    EXPECT_NE(failures.find("is damaged"), std::string::npos) << failures;
+    EXPECT_NE(failures.find("copy or download it again"), std::string::npos) << failures;
     EXPECT_EQ(fixes.Failures.rfind(broken + u": ", 0), 0u) << failures;
     EXPECT_NE(fixes.Failures.find(missing + u": not found\r\n"), WideString::npos) << failures;
     // A path is named where its name ends (a backup's longer name aside).
@@ -185,7 +190,7 @@ TEST(WindowFix, SeveralPathsAreFixedInTurnAndSummed) {
     EXPECT_NE(ReadBytes(ViewerPath(show)), "OLD VIEWER");
     EXPECT_FALSE(stages.empty());
     // One path is told as the button tells it, its failure raised.
-    EXPECT_EQ(FixGivenPaths({notes}, {}).Outcome, u"Slideshow damaged or made not in NVX 8.0");
+    EXPECT_EQ(FixGivenPaths({notes}, {}).Outcome.rfind(u"Slideshow damaged or made not in NVX 8.0\r\nNote: ", 0), 0u);
     EXPECT_THROW(FixGivenPaths({broken}, {}), std::exception);
     try {
         FixGivenPaths({missing}, {});
