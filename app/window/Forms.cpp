@@ -1,11 +1,13 @@
 #include "Forms.h"
 #include <commctrl.h>
 #include <algorithm>
+#include <cstring>
 #include "AppIcon.h"
 #include "FileSystem/Paths.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
+#include "Foundation/ScopeExit.h"
 #include "Foundation/SysUI.h"
 
 TApplication Application;
@@ -543,6 +545,20 @@ void TForm::Close() {
 }
 
 void TForm::AcceptDroppedFiles() { ::DragAcceptFiles(Handle(), TRUE); }
+
+bool TForm::CopyToClipboard(const WideString& text) {
+    if (!::OpenClipboard(Handle())) return false;
+    const TScopeExit close([] { ::CloseClipboard(); });
+    const size_t bytes = (text.size() + 1) * sizeof(char16_t);
+    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (!memory) return false;
+    std::memcpy(::GlobalLock(memory), text.c_str(), bytes);
+    ::GlobalUnlock(memory);
+    // The clipboard owns the memory once it takes it.
+    if (::EmptyClipboard() && ::SetClipboardData(CF_UNICODETEXT, memory)) return true;
+    ::GlobalFree(memory);
+    return false;
+}
 
 std::vector<WideString> TForm::DroppedPaths(HDROP drop) {
     std::vector<WideString> paths;

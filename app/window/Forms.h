@@ -203,6 +203,8 @@ public:
     std::function<void(const std::vector<WideString>&)> OnDropFiles;
     // Turns on dropping onto the window once OnDropFiles is set.
     void AcceptDroppedFiles();
+    // Puts text on the clipboard, for the user to paste elsewhere.
+    bool CopyToClipboard(const WideString& text);
     // The paths a drop carries (the handle of WM_DROPFILES).
     static std::vector<WideString> DroppedPaths(HDROP drop);
 

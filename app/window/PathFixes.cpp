@@ -6,6 +6,7 @@
 #include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
+#include "MacSteps.h"
 
 namespace {
 
@@ -63,6 +64,7 @@ private:
 TPathFixes FixGivenPaths(const std::vector<WideString>& paths, const TFixProgress& progress) {
     if (paths.size() == 1) {
         TFixResult result = FixPicked(paths[0], progress);
+        result.ToSend = ArchiveToSend(paths[0], result);
         return {DescribeFixAndNotes(result, TBackupMention::WhenUnusual, u"\r\n"), WideString(), result};
     }
     TWindowListener listener(progress);

@@ -1,12 +1,14 @@
 #include "Unit1.h"
 #include <utility>
 #include "Dialogs/Dialogs.h"
+#include "FileSystem/Paths.h"
 #include "FailureAdvice.h"
 #include "FixProcedure.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/ScopeExit.h"
+#include "MacSteps.h"
 #include "PathFixes.h"
 #include "PayloadFacts.h"
 #include "SendArchive.h"
@@ -25,6 +27,18 @@ constexpr TFontDesign NoteFont{L"Tahoma", 17, false, WindowTextColor};
 constexpr TFontDesign OutcomeFont{L"Tahoma", 15, true, WindowTextColor};
 
 constexpr uint8_t LeftBottom = Anchor::Left | Anchor::Bottom;
+
+// What the third button offers after an outcome: to make the archive to
+// send a folder in, then the Mac user's steps for the archive to send.
+bool Offered(const TFixResult& result) { return ReadyToSend(result) || !result.ToSend.empty(); }
+const WideString MakeZipText = u"ZIP to send", CopyStepsText = u"Copy Mac steps";
+
+// The bundle as the Mac user finds it once the archive is unpacked.
+WideString BundleToOpen(const TFixResult& result) {
+    if (!result.BundleFolder.empty()) return ExtractFileName(result.BundleFolder);
+    if (!result.Bundle.empty()) return result.Bundle.substr(result.Bundle.rfind(u'/') + 1);
+    return ChangeFileExt(ExtractFileName(result.ToSend), u".app");
+}
 
 // Posted by the fix's worker.
 constexpr UINT FixProgressMessage = WM_APP + 1;
@@ -51,7 +65,7 @@ TForm1::TForm1()
     Panel1 = Make<TPanel>(TBounds{0, 270, 533, 80}, DefaultFont, ButtonFaceColor);
     Button1 = Panel1->Make<TButton>(TBounds{35, 22, 173, 35}, u"Browse Folder", DefaultFont);
     Button2 = Panel1->Make<TButton>(TBounds{228, 23, 157, 34}, u"Browse ZIP", DefaultFont);
-    Button3 = Panel1->Make<TButton>(TBounds{405, 23, 113, 34}, u"ZIP to send", DefaultFont);
+    Button3 = Panel1->Make<TButton>(TBounds{405, 23, 113, 34}, MakeZipText, DefaultFont);
     Button3->SetVisible(false);
     Button1->OnClick = [this] { Button1Click(); };
     Button2->OnClick = [this] { Button2Click(); };
@@ -84,7 +98,7 @@ void TForm1::Button1Click() {
     WideString folder = dialog->FileName;
     Enqueue(folder, 1, [this, folder](const TFixProgress& progress) {
         TFixResult result = FixBundleFolder(folder, progress);
-        if (ReadyToSend(result)) FFixedReady = result;
+        if (Offered(result)) FFixedReady = result;
         return DescribeFixAndNotes(result, TBackupMention::WhenUnusual, u"\r\n");
     });
 }
@@ -94,19 +108,30 @@ void TForm1::Button2Click() {
     dialog->Filter = u"Zip Files|*.zip";
     if (!Modal([&] { return dialog->Execute(); })) return;
     WideString archive = dialog->FileName;
-    Enqueue(archive, 1, [archive](const TFixProgress& progress) {
-        return DescribeFixAndNotes(FixBundleArchive(archive, progress), TBackupMention::WhenUnusual, u"\r\n");
+    Enqueue(archive, 1, [this, archive](const TFixProgress& progress) {
+        TFixResult result = FixBundleArchive(archive, progress);
+        result.ToSend = ArchiveToSend(archive, result);
+        if (Offered(result)) FFixedReady = result;
+        return DescribeFixAndNotes(result, TBackupMention::WhenUnusual, u"\r\n");
     });
 }
 
 // The archive is made on the runner, as a fix is; its outcome line is the
-// fix's, naming the archive. What was made is offered no more.
+// fix's, naming the archive, which the button then offers the steps for.
+// The steps go to the clipboard, for the sender's message.
 void TForm1::Button3Click() {
     if (!FReady) return;
-    Enqueue(FReady->BundleFolder, 1, [result = *FReady](const TFixProgress& progress) mutable {
-        result.ToSend = MakeArchiveToSend(result.BundleFolder, progress);
-        return DescribeFixAndNotes(result, TBackupMention::WhenUnusual, u"\r\n");
-    });
+    if (FReady->ToSend.empty()) {
+        Enqueue(FReady->BundleFolder, 1, [this, result = *FReady](const TFixProgress& progress) mutable {
+            result.ToSend = MakeArchiveToSend(result.BundleFolder, progress);
+            FFixedReady = result;
+            return DescribeFixAndNotes(result, TBackupMention::WhenUnusual, u"\r\n");
+        });
+        return;
+    }
+    const bool copied = CopyToClipboard(MacSteps(FReady->ToSend, BundleToOpen(*FReady), *FReady, u"\r\n"));
+    ShowOutcome(FOutcome + (copied ? u"\r\nThe Mac user's steps are copied: paste them into your message."
+                                   : u"\r\nThe steps could not be copied."));
 }
 
 void TForm1::FixPaths(const std::vector<WideString>& paths) {
@@ -114,7 +139,7 @@ void TForm1::FixPaths(const std::vector<WideString>& paths) {
     Enqueue(paths.size() == 1 ? paths[0] : WideString(), paths.size(), [this, paths](const TFixProgress& progress) {
         TPathFixes fixes = FixGivenPaths(paths, progress);
         FFailures = fixes.Failures;  // read once the worker has ended
-        if (ReadyToSend(fixes.Result)) FFixedReady = fixes.Result;
+        if (Offered(fixes.Result)) FFixedReady = fixes.Result;
         return fixes.Outcome;
     });
 }
@@ -162,6 +187,7 @@ void TForm1::FixEnded() {
         if (FReady && FPath != FReady->BundleFolder) FReady.reset();
     }
     // Shown or hidden before the focus goes back, perhaps to it.
+    if (FReady) Button3->SetCaption(FReady->ToSend.empty() ? MakeZipText : CopyStepsText);
     Button3->SetVisible(FReady.has_value());
     EnableButtons(true);
     ShowState();

@@ -336,6 +336,18 @@ std::string Drop(HWND window, const std::vector<std::string>& paths) {
     return Cat("{\"posted\":", Bool(::PostMessageW(window, WM_DROPFILES, (WPARAM)drop, 0) != 0), "}");
 }
 
+// The text on the clipboard, as another program pastes it.
+std::wstring ClipboardText() {
+    std::wstring text;
+    if (!::OpenClipboard(nullptr)) return text;
+    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(::GlobalLock(data))) text = chars;
+        ::GlobalUnlock(data);
+    }
+    ::CloseClipboard();
+    return text;
+}
+
 std::string Run(const std::vector<std::string>& words) {
     const std::string& command = words[0];
     if (command == "fit" && words.size() == 5) {
@@ -357,6 +369,7 @@ std::string Run(const std::vector<std::string>& words) {
         if (!::IsWindow(window)) return "{\"error\":\"no such window\"}";
         return ChangeDensity(window, std::stoi(words[2]));
     }
+    if (command == "clipboard") return Cat("{\"text\":", Quote(Utf8(ClipboardText())), "}");
     if (command == "find" && words.size() == 3)
         return Cat("{\"hwnd\":", Number((long long)(INT_PTR)FindTopLevel(Wide(words[1]), Wide(words[2]))), "}");
     if (words.size() != 2) return "{\"error\":\"bad command\"}";

@@ -46,7 +46,9 @@ LABEL_TEXTS = {
     "Label1": "Browse APP folder with a presentation, or ZIP archive:",
 }
 BUTTON_TEXTS = {"Button1": "Browse Folder", "Button2": "Browse ZIP", "Button3": "ZIP to send"}
-# Shown only while the outcome line tells a folder that can be sent.
+# The third button once the archive to send is there.
+STEPS_TEXT = {"Button3": "Copy Mac steps"}
+# Shown only while the outcome line tells a show that can be sent.
 OFFERED = {"Button3"}
 # Each label's font as designed: character height in design pixels, weight.
 LABEL_FONTS = {"Label2": (19, 400), "Label4": (17, 400), "Label3": (15, 700), "Label1": (15, 400)}
@@ -290,7 +292,8 @@ class Session:
             if kind == "tpanel":
                 named["Panel1"] = c
             elif kind == "button":
-                named.update({n: c for n, t in BUTTON_TEXTS.items() if c["text"] == t})
+                # The third button offers the next step: the archive, then the steps.
+                named.update({n: c for n, t in BUTTON_TEXTS.items() if c["text"] in (t, STEPS_TEXT.get(n))})
             elif kind == "static":
                 names = [n for n, t in LABEL_TEXTS.items() if c["text"] == t]
                 named[names[0] if names else "Label3"] = c  # the outcome line reads anything
@@ -679,7 +682,8 @@ def browse_zip(s, w):
     archive = os.path.join(w.folder, "Show.zip")
     original_zip = read_bytes(archive)
     s.browse_folder(archive, "Button2")
-    wait_until("Label3 to read Done! after the ZIP", lambda: s.label3() == DONE)
+    # The line says which file to send: the archive, not its backup.
+    wait_until("Label3 to read Done! after the ZIP", lambda: s.label3() == DONE + " (to send: Show.zip)")
     check(read_bytes(os.path.join(w.folder, "Show.bak.zip")) == original_zip, "the ZIP backup differs")
     with zipfile.ZipFile(archive) as z:
         check(z.read("Show.app/" + VIEWER) == w.payload, "the archive's viewer is not the payload")
@@ -722,7 +726,14 @@ def zip_to_send(s, w):
     s.screenshot("NvxFix-ready-to-send.png", s.dump()["window"]["rect"])
     s.click(s.dump(), button)
     wait_until("Label3 to name the archive", lambda: s.label3() == DONE + " (to send: Show.zip)", 60)
-    check(not s.controls()["Button3"]["visible"], "the archive made is offered again")
+    # Then the Mac user's steps, naming what they get, to paste into a message.
+    button = s.controls()["Button3"]
+    check(button["visible"] and button["text"] == "Copy Mac steps", "the steps are not offered: %s" % button)
+    s.click(s.dump(), button)
+    wait_until("Label3 to say the steps are copied", lambda: "steps are copied" in (s.label3() or ""))
+    steps = s.probe.ask("clipboard")["text"]
+    check("Double-click Show.zip" in steps and "Control-click Show.app" in steps and
+          "xattr -dr com.apple.quarantine" in steps, "the clipboard holds %r" % steps)
     unpacked = os.path.join(s.run_dir, "send-unpacked")
     mac_unpack(os.path.join(s.run_dir, "send", "Show.zip"), unpacked)
     folder, packed = tree(show), tree(os.path.join(unpacked, "Show.app"))
@@ -806,6 +817,7 @@ def large_archive(s, w):
     # A show dropped meanwhile waits its turn.
     waiting = make_bundle(os.path.join(s.run_dir, "waiting"), "Waiting", size_mb=0.1, files=4)
     s.probe.ask("drop", s.form, windows_path(waiting))
+    # The folder dropped meanwhile ends on a plain "Done!".
     seen = s.probe.ask("watch", s.form, controls["Label3"]["hwnd"], DONE, 120, HUNG_MS)
     print("   Label3 showed %s; %d questions" % (seen["texts"], seen["asked"]), flush=True)
     check(seen["texts"][-1] == DONE, "the large fix did not end: %s" % seen["texts"])
@@ -843,7 +855,7 @@ def command_line(s, w):
     packed = make_presentation.zip_bundle(packed)
     for path in (given, packed):
         s.start_app(path)
-        wait_until("Label3 to read Done! for %s" % path, lambda: s.label3() == DONE, 60)
+        wait_until("Label3 to read Done! for %s" % path, lambda: (s.label3() or "").startswith(DONE), 60)
         s.close_app()
     check(read_bytes(os.path.join(given, VIEWER)) == w.payload and os.path.isdir(given + ".bak"),
           "the folder named on the command line was not fixed")
