@@ -1,8 +1,8 @@
 #include "Unit1.h"
 #include <utility>
 #include "Dialogs/Dialogs.h"
-#include "FileSystem/Paths.h"
 #include "FailureAdvice.h"
+#include "FileSystem/Paths.h"
 #include "FixProcedure.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
