@@ -90,6 +90,13 @@ void Report(const WideString& path, const WideString& text, TConsoleStream strea
     ConsoleWriteLine(stream, Printable(path + u": " + text));
 }
 
+// A failure's message naming the PATH it is about as the user gave it.
+WideString NamingAsGiven(const WideString& given, const std::exception& failure) {
+    const Exception* own = LibraryException(&failure);
+    if (own && own->NamesPath() && !given.empty() && own->Path == ResolveLinks(given)) return own->MessageNaming(given);
+    return ShownMessage(failure);
+}
+
 // Tells the user on the console: the outcome of each PATH on standard
 // output, a failure on standard error, and while a fix runs a one-line bar
 // on standard error when that is a terminal; in a run over trees, what it
@@ -116,7 +123,7 @@ public:
 
     void Ended(const TPathEnd& end) override {
         ClearBar();
-        const WideString cause = end.Failure        ? ShownMessage(*end.Failure)
+        const WideString cause = end.Failure        ? NamingAsGiven(end.Path, *end.Failure)
                                  : end.Path.empty() ? u"An empty path was given"
                                                     : u"No such file or folder";
         if (Json) return WriteJson(end, cause);

@@ -331,9 +331,12 @@ class CliZipMode(unittest.TestCase):
         os.chmod(path, 0o444)
         try:
             err = self.assertUnchangedAfterError(path, before)
+            # The path as given, not in another form beside it.
+            code, _, relative = self.cli.run("Show.zip", cwd=self.dir)
         finally:
             os.chmod(path, 0o644)
         self.assertIn("cannot be written", err)
+        self.assertEqual((code, relative.split(" (")[0]), (2, 'Show.zip: error: Cannot fix "Show.zip": it cannot be written'))
         self.assertFalse(os.path.exists(os.path.join(self.dir, "Show.bak.zip")))
 
     def test_archive_made_by_infozip_keeps_its_utf8_names(self):
