@@ -11,6 +11,7 @@ import json
 import os
 import select
 import shutil
+import struct
 import subprocess
 import sys
 import time
@@ -873,6 +874,10 @@ def several_paths(s, w):
         f.write("not a presentation")
     missing = os.path.join(s.run_dir, "several", "Gone.app")
     summary = "Fixed 1 of 5, 2 damaged or made not in NVX 8.0, 1 not found, 1 failed\r\nRefused: notes.txt, Plain"
+    notes_show = make_bundle(os.path.join(s.run_dir, "noted"), "Noted", size_mb=0.1, files=4)
+    with open(os.path.join(notes_show, "Contents", "MacOS", "Noted"), "wb") as f:
+        f.write(struct.pack("<IiiIIII", 0xFEEDFACE, 7, 3, 2, 0, 0, 0))  # i386 only
+    os.makedirs(os.path.join(notes_show, "Contents", "_CodeSignature"))
     for dpi in (96, 144):
         s.wine.set_density(dpi)
         s.start_app(several, notes, os.path.join(w.folder, "Plain"), missing, w.blocked)
@@ -896,6 +901,15 @@ def several_paths(s, w):
         s.dismiss(box)
         s.screenshot("NvxFix-summary-%ddpi.png" % dpi, s.dump()["window"]["rect"])
         s.close_app()
+        # One show with two long notes: a 32-bit launcher and a signature.
+        s.start_app(notes_show)
+        wait_until("Label3 to note the show", lambda: (s.label3() or "").count("Note: ") == 2, 60)
+        check_texts_fit(s, s.controls(), dpi)
+        s.screenshot("NvxFix-notes-%ddpi.png" % dpi, s.dump()["window"]["rect"])
+        s.close_app()
+        shutil.rmtree(notes_show + ".bak")
+        with open(os.path.join(notes_show, VIEWER), "wb") as f:
+            f.write(w.old_viewer)
         # The same again at the next density.
         shutil.rmtree(several + ".bak")
         with open(os.path.join(several, VIEWER), "wb") as f:
