@@ -93,7 +93,7 @@ public:
     // followed; none where the file system keeps no such permission.
     std::vector<WideString> ProgramsWithoutPermission() {
         std::vector<WideString> programs;
-        Collect(FBundle, false, programs);
+        Collect(FBundle, programs);
         return programs;
     }
 
@@ -106,32 +106,18 @@ private:
     }
 
     // A folder that cannot be listed is left to the backup, which says why.
-    void Collect(const WideString& folder, bool macOSFolder, std::vector<WideString>& programs) try {
+    void Collect(const WideString& folder, std::vector<WideString>& programs) try {
         const WideString viewer = ViewerPath(FBundle);
         FindFiles(folder, u"*.*", [&](int32_t, TFileInfo* info, bool&) {
             const WideString path = JoinPath(folder, info->Name);
             if (IsLinkEntry(info->Attributes, info->ReparseTag)) return true;
-            if (info->IsFolder) {
-                Collect(path,
-                        CompareText(info->Name, u"MacOS", true) == 0 &&
-                            CompareText(ExtractFileName(folder), u"Contents", true) == 0,
-                        programs);
-            } else if (path != viewer && LacksExecutePermission(path) && IsProgramFile(Head(path), macOSFolder)) {
+            if (info->IsFolder) Collect(path, programs);
+            else if (path != viewer && LacksExecutePermission(path) &&
+                     IsProgramFile(ProgramHead(path), InMacOSFolder(path)))
                 programs.push_back(path);
-            }
             return true;
         });
     } catch (const EFileError&) {
-    }
-
-    static std::string Head(const WideString& path) {
-        std::string head(HeadSize, '\0');
-        try {
-            head.resize(size_t(std::max(OpenShared(path)->Read(head.data(), int32_t(head.size())), 0)));
-        } catch (const Exception&) {
-            head.clear();
-        }
-        return head;
     }
 
     const WideString FBundle;

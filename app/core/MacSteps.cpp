@@ -2,13 +2,6 @@
 #include "FileSystem/Paths.h"
 #include "Foundation/CodePages.h"
 
-WideString ArchiveToSend(const WideString& picked, const TFixResult& result) {
-    if (!result.ToSend.empty()) return result.ToSend;
-    return result.BundleFolder.empty() && (result == FixOutcome::Done || result == FixOutcome::AlreadyFixed)
-               ? picked
-               : WideString();
-}
-
 WideString MacSteps(const WideString& archive, const WideString& bundle, const TFixResult& result,
                     const WideString& lineBreak) {
     const WideString zip = ExtractFileName(archive), app = ExtractFileName(bundle);

@@ -3,10 +3,6 @@
 #include "FixProcedure.h"
 #include "Foundation/Types.h"
 
-// The archive to send of a fix: the archive it fixed, or the one made to
-// send a folder in; empty where there is none yet. Never a backup.
-WideString ArchiveToSend(const WideString& picked, const TFixResult& result);
-
 // The steps that open the show in archive (its bundle named bundle) on a
 // Mac past the first-start block, then the fix's notes; lines end in
 // lineBreak.

@@ -12,6 +12,13 @@ bool ReadyToSend(const TFixResult& result) {
     return !result.BundleFolder.empty() && (result == FixOutcome::Done || result == FixOutcome::AlreadyFixed);
 }
 
+WideString ArchiveToSend(const WideString& picked, const TFixResult& result) {
+    if (!result.ToSend.empty()) return result.ToSend;
+    return result.BundleFolder.empty() && (result == FixOutcome::Done || result == FixOutcome::AlreadyFixed)
+               ? picked
+               : WideString();
+}
+
 WideString MakeArchiveToSend(const WideString& bundleFolder, const TFixProgress& progress) {
     const WideString bundle = ExcludeTrailingBackslash(PickedPath(bundleFolder));
     WideString name = ExtractFileName(bundle);

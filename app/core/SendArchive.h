@@ -8,6 +8,9 @@
 // Whether a fix ended where the archive to send of its bundle folder may
 // follow: a folder "Done!" or "Already fixed".
 bool ReadyToSend(const TFixResult& result);
+// The archive to send of a fix of picked: the archive it fixed, or the one
+// made to send a folder in; empty where there is none yet. Never a backup.
+WideString ArchiveToSend(const WideString& picked, const TFixResult& result);
 
 // Packs a bundle folder into "<name>.zip" beside it (its name without
 // ".app"), under the first free name as backups take theirs (Show.zip,

@@ -6,7 +6,7 @@
 #include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
-#include "MacSteps.h"
+#include "SendArchive.h"
 
 namespace {
 
