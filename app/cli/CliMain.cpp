@@ -90,10 +90,12 @@ void Report(const WideString& path, const WideString& text, TConsoleStream strea
     ConsoleWriteLine(stream, Printable(path + u": " + text));
 }
 
-// A failure's message naming the PATH it is about as the user gave it.
-WideString NamingAsGiven(const WideString& given, const std::exception& failure) {
+// A failure's message for a line headed by the PATH it is about: that PATH
+// is named once, by the head.
+WideString FailureForLineOf(const WideString& given, const std::exception& failure) {
     const Exception* own = LibraryException(&failure);
-    if (own && own->NamesPath() && !given.empty() && own->Path == ResolveLinks(given)) return own->MessageNaming(given);
+    if (own && own->NamesPath() && !given.empty() && own->Path == ResolveLinks(given))
+        return own->MessageCallingPathIt();
     return ShownMessage(failure);
 }
 
@@ -123,7 +125,7 @@ public:
 
     void Ended(const TPathEnd& end) override {
         ClearBar();
-        const WideString cause = end.Failure        ? NamingAsGiven(end.Path, *end.Failure)
+        const WideString cause = end.Failure        ? FailureForLineOf(end.Path, *end.Failure)
                                  : end.Path.empty() ? u"An empty path was given"
                                                     : u"No such file or folder";
         if (Json) return WriteJson(end, cause);
@@ -131,6 +133,9 @@ public:
         Report(end.Path, DescribeFix(*end.Result), TConsoleStream::Output);
         for (const AnsiString& note : end.Result->Notes)
             Report(end.Path, u"note: " + Utf8ToWide(note), TConsoleStream::Output);
+        // Each Terminal line whole on a line of its own, to copy as it stands.
+        for (const AnsiString& command : end.Result->Commands)
+            Report(end.Path, u"terminal: " + Utf8ToWide(command), TConsoleStream::Output);
     }
 
     void PassedBy(const WideString& path, TPassedBy why, const WideString& text) override {
@@ -182,7 +187,7 @@ private:
     }
 
     // {"path": ..., "outcome": ..., "text": ..., "backup": ..., "to_send": ..., "kept": ...,
-    // "programs": N, "notes": [...], "error": ...}, the same fields whatever
+    // "programs": N, "notes": [...], "commands": [...], "error": ...}, the same fields whatever
     // the outcome ("error" as outcome, text and error for a failure); files
     // the fix made are named as path names its folder. One line each.
     void WriteJson(const TPathEnd& end, const WideString& cause) {
@@ -199,6 +204,9 @@ private:
                           ", \"notes\": [";
         for (size_t i = 0; i < result.Notes.size(); ++i)
             line += (i ? ", " : "") + JsonText(Utf8ToWide(result.Notes[i]));
+        line += "], \"commands\": [";
+        for (size_t i = 0; i < result.Commands.size(); ++i)
+            line += (i ? ", " : "") + JsonText(Utf8ToWide(result.Commands[i]));
         line += "], \"error\": " + (end.Result ? AnsiString("null") : JsonText(cause)) + "}";
         ConsoleWriteLine(TConsoleStream::Output, Utf8ToWide(line));
     }

@@ -89,8 +89,9 @@ TBundleNotes BundleNotes(TBundleView& view, const WideString& bundleName, bool v
         const AnsiString viewer = Quoted(WideToUtf8(bundleName) + "/Contents/Resources/Viewer.app");
         notes.push_back(
             "the show is signed, and its signature no longer matches the new viewer: macOS will call "
-            "it damaged. On the Mac, run in Terminal: xattr -cr " +
-            bundle + "; codesign --force --sign - " + viewer + "; codesign --force --sign - " + bundle);
+            "it damaged until it is signed again on the Mac, with the Terminal lines given");
+        found.Commands = {"xattr -cr " + bundle, "codesign --force --sign - " + viewer,
+                          "codesign --force --sign - " + bundle};
     }
     return found;
 }

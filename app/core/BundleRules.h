@@ -44,8 +44,11 @@ TBundleState JudgeBundle(TBundleView& view, TResourceStream& payload);
 // A line each for what the fix cannot mend: a launcher missing, or one no
 // current Mac starts (or only through Rosetta), and a signed show whose
 // viewer changes; and whether the show cannot start on a current Mac.
+// Commands are Terminal lines the Mac user runs in the folder that holds
+// the bundle, one command each, for the notes that call for them.
 struct TBundleNotes {
     std::vector<AnsiString> Lines;
+    std::vector<AnsiString> Commands;
     bool CannotStart = false;
 };
 TBundleNotes BundleNotes(TBundleView& view, const WideString& bundleName, bool viewerChanged);

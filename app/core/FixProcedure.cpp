@@ -168,9 +168,20 @@ WideString DescribeFix(const TFixResult& result, TBackupMention mention) {
     return AnsiToWide(result.Outcome) + (notes.empty() ? WideString() : u" (" + notes + u")");
 }
 
-WideString DescribeFixAndNotes(const TFixResult& result, TBackupMention mention, const WideString& lineBreak) {
+WideString DescribeFixAndNotes(const TFixResult& result, TBackupMention mention, const WideString& lineBreak,
+                               TCommandMention commands) {
     WideString text = DescribeFix(result, mention);
     for (const AnsiString& note : result.Notes) text.append(lineBreak).append(u"Note: ").append(Utf8ToWide(note));
+    if (commands == TCommandMention::Included && !result.Commands.empty())
+        text.append(lineBreak).append(DescribeCommands(result, lineBreak));
+    return text;
+}
+
+WideString DescribeCommands(const TFixResult& result, const WideString& lineBreak) {
+    if (result.Commands.empty()) return WideString();
+    WideString text = u"In Terminal on the Mac, in the folder that holds the show:";
+    for (const AnsiString& command : result.Commands)
+        text.append(lineBreak).append(u"    ").append(Utf8ToWide(command));
     return text;
 }
 

@@ -53,9 +53,11 @@ struct TFixResult {
     // What the show needs that the fix cannot give (BundleRules.h), and
     // whether that keeps it from starting on a current Mac.
     std::vector<AnsiString> Notes;
+    std::vector<AnsiString> Commands;
     bool CannotStart = false;
     void Note(const TBundleNotes& notes) {
         Notes = notes.Lines;
+        Commands = notes.Commands;
         CannotStart = notes.CannotStart;
     }
     bool operator==(const char* outcome) const { return Outcome == outcome; }
@@ -68,8 +70,15 @@ enum class TBackupMention { Always, WhenUnusual };
 // permission restored on 3 programs; backup: Show.bak (2).zip; to send:
 // Show.zip)".
 WideString DescribeFix(const TFixResult& result, TBackupMention mention = TBackupMention::Always);
-// The line and, after it, each note on a line of its own ("Note: ...").
-WideString DescribeFixAndNotes(const TFixResult& result, TBackupMention mention, const WideString& lineBreak);
+// The line and, after it, each note on a line of its own ("Note: ..."),
+// then the Terminal lines the notes call for, unless told to leave them to
+// the caller.
+enum class TCommandMention { Included, LeftOut };
+WideString DescribeFixAndNotes(const TFixResult& result, TBackupMention mention, const WideString& lineBreak,
+                               TCommandMention commands = TCommandMention::Included);
+// The Terminal lines of a fix with what they are for, one per line; empty
+// when there are none.
+WideString DescribeCommands(const TFixResult& result, const WideString& lineBreak);
 
 // The files the check looks at, inside a bundle folder.
 WideString ViewerPath(const WideString& bundleFolder);

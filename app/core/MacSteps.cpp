@@ -18,5 +18,6 @@ WideString MacSteps(const WideString& archive, const WideString& bundle, const T
             u" onto the Terminal window, and press Return:" + lineBreak + u"xattr -dr com.apple.quarantine " +
             lineBreak;
     for (const AnsiString& note : result.Notes) text += u"Note: " + Utf8ToWide(note) + lineBreak;
+    if (!result.Commands.empty()) text += DescribeCommands(result, lineBreak) + lineBreak;
     return text;
 }

@@ -54,10 +54,13 @@ public:
         const char* kind = fix == FixOutcome::Done           ? (fix.CannotStart ? "warning" : "done")
                            : fix == FixOutcome::AlreadyFixed ? "already"
                                                              : "refused";
-        Result = Outcome(kind, WideToUtf8(DescribeFixAndNotes(fix, TBackupMention::Always, u"\n")));
+        // The Terminal lines go into the page's steps, not into the row.
+        Result = Outcome(kind,
+                         WideToUtf8(DescribeFixAndNotes(fix, TBackupMention::Always, u"\n", TCommandMention::LeftOut)));
+        for (const AnsiString& command : fix.Commands) Commands += command + "\n";
     }
 
-    AnsiString Result;
+    AnsiString Result, Commands;
 
 private:
     // A failure about the working copy names the file as the user picked
@@ -75,18 +78,28 @@ private:
 
 // Fixes the working copy at path. Gives "<kind>\n<text>", kind one of
 // done, warning (fixed, but it cannot start), refused, already, error; the text is the one the window shows.
+namespace {
+AnsiString LastCommands;
+}
+
 EMSCRIPTEN_KEEPALIVE const char* NvxWebFix(const char* path) {
     static AnsiString result;
     const WideString archive = Utf8ToWide(path);
     TPageListener listener(archive, ExtractFileName(archive));
+    LastCommands.clear();
     try {
         FixPaths({archive}, FixBundleArchiveInPlace, listener);
         result = listener.Result;
+        LastCommands = listener.Commands;
     } catch (const std::exception& e) {
         result = Outcome("error", e.what());
     }
     return result.c_str();
 }
+
+// The Terminal lines the last fix's notes call for, each ended by "\n",
+// to run in the folder that holds the show; empty when there are none.
+EMSCRIPTEN_KEEPALIVE const char* NvxWebCommands() { return LastCommands.c_str(); }
 
 // Whether the carried viewer is a stand-in rather than the real program;
 // the page shows a banner then.

@@ -46,9 +46,12 @@ public:
         else if (!end.Result) Failures += end.Path + u": not found\r\n";
         else if (*end.Result == FixOutcome::Refused)
             Refused += (Refused.empty() ? u"" : u", ") + ExtractFileName(end.Path);
-        if (end.Result)
-            for (const AnsiString& note : end.Result->Notes)
-                Notes.append(u"\r\n").append(ExtractFileName(end.Path)).append(u": Note: ").append(Utf8ToWide(note));
+        if (!end.Result) return;
+        const WideString name = ExtractFileName(end.Path);
+        for (const AnsiString& note : end.Result->Notes)
+            Notes.append(u"\r\n").append(name).append(u": Note: ").append(Utf8ToWide(note));
+        if (!end.Result->Commands.empty())
+            Notes.append(u"\r\n").append(name).append(u": ").append(DescribeCommands(*end.Result, u"\r\n"));
     }
 
     WideString Failures;

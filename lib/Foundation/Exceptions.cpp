@@ -1,4 +1,5 @@
 #include "Foundation/Exceptions.h"
+#include <cstring>
 #include "Foundation/CodePages.h"
 #include "Foundation/SysError.h"
 
@@ -18,6 +19,19 @@ void Exception::SetMessage(AnsiString message) {
 WideString Exception::MessageNaming(const WideString& shown) const {
     if (!FNamesPath) return AnsiToWide(FMessage);
     return AnsiToWide(FMessage.substr(0, FPathAt)) + shown + AnsiToWide(FMessage.substr(FPathAt + FPathLength));
+}
+
+WideString Exception::MessageCallingPathIt() const {
+    if (!FNamesPath) return AnsiToWide(FMessage);
+    AnsiString before = FMessage.substr(0, FPathAt), after = FMessage.substr(FPathAt + FPathLength);
+    if (!before.empty() && before.back() == '"' && !after.empty() && after[0] == '"') {
+        before.pop_back();
+        after.erase(0, 1);
+    }
+    for (const char* noun : {"The archive ", "the archive "})
+        if (before.size() >= strlen(noun) && before.compare(before.size() - strlen(noun), AnsiString::npos, noun) == 0)
+            before.resize(before.size() - strlen(noun));
+    return AnsiToWide(before + (before.empty() ? "It" : "it") + after);
 }
 
 EFileError::EFileError(uint32_t errorCode) : Exception(SystemErrorText(errorCode)), ErrorCode(errorCode) {}

@@ -32,6 +32,10 @@ public:
     // The message naming its path as shown ("Show.zip" where the file
     // really is elsewhere); one that names none, as it is.
     WideString MessageNaming(const WideString& shown) const;
+    // The message for a line already headed by its path: the quoted path
+    // (with "the archive" before it) becomes "it" ("Cannot fix it: ...",
+    // "It is damaged: ..."); one that names none, as it is.
+    WideString MessageCallingPathIt() const;
     // Whether the message names Path where the raiser put it.
     bool NamesPath() const noexcept { return FNamesPath; }
 

@@ -154,12 +154,13 @@ def damage(how):
 
 class Case:
     """shown: the bundle as a fixed outcome names it; notes: how many it has;
-    starts: whether the fixed show can start on a current Mac."""
+    commands: how many Terminal lines they call for; starts: whether the fixed
+    show can start on a current Mac."""
 
     def __init__(self, key, make, outcome=FIXED, archive="Show.zip", bundle="Show", damaged=None, shown=None,
-                 notes=0, starts=True):
+                 notes=0, commands=0, starts=True):
         self.key, self.make, self.outcome, self.archive, self.bundle = key, make, outcome, archive, bundle
-        self.damaged, self.shown, self.notes, self.starts = damaged, shown, notes, starts
+        self.damaged, self.shown, self.notes, self.commands, self.starts = damaged, shown, notes, commands, starts
         self.path = self.original = None
 
     @property
@@ -168,7 +169,7 @@ class Case:
 
     def describe(self):
         return {"key": self.key, "path": self.path, "outcome": self.outcome, "damaged": self.damaged,
-                "notes": self.notes, "starts": self.starts}
+                "notes": self.notes, "commands": self.commands, "starts": self.starts}
 
 
 def no_marker(src, path):
@@ -221,6 +222,15 @@ def launcher_32_bit(src, path):
     python_zip(zipfile.ZIP_DEFLATED)(src, path)
 
 
+def seal_unread(src, path):
+    """A signed show whose seal is a binary property list: signed again on the Mac."""
+    seal = os.path.join(src, "Show.app", "Contents", "_CodeSignature")
+    os.makedirs(seal)
+    with open(os.path.join(seal, "CodeResources"), "wb") as f:
+        f.write(b"bplist00" + bytes(40))
+    python_zip(zipfile.ZIP_DEFLATED)(src, path)
+
+
 def no_launcher(src, path):
     os.remove(os.path.join(src, "Show.app", LAUNCHER))
     python_zip(zipfile.ZIP_DEFLATED)(src, path)
@@ -254,6 +264,7 @@ TABLE = [
     Case("folder-down", folder_down(), archive="My Presentation.zip", shown="My Presentation/Show.app"),
     Case("two-folder-down", folder_down("Other"), REFUSED, archive="My Presentation.zip", notes=1),
     Case("no-launcher", no_launcher, notes=1, starts=False),
+    Case("seal-unread", seal_unread, notes=1, commands=3),
     Case("launcher-32-bit", launcher_32_bit, notes=1, starts=False),
     Case("no-marker", no_marker, REFUSED),
     Case("damaged-crc-after-viewer", damage("crc"), ERROR, damaged=DAMAGED),

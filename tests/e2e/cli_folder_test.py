@@ -405,7 +405,7 @@ class RecursiveRun(unittest.TestCase):
                 os.lchown(os.path.join(top, n), 65534, 65534)
         os.chown(os.path.dirname(locked), 0, 0)
         os.chmod(readonly, 0o444)
-        keys = {"path", "outcome", "text", "backup", "to_send", "kept", "programs", "notes", "error"}
+        keys = {"path", "outcome", "text", "backup", "to_send", "kept", "programs", "notes", "commands", "error"}
 
         def run(*args):
             code, out, err = self.run_tree("--json", *args, root)

@@ -331,12 +331,12 @@ class CliZipMode(unittest.TestCase):
         os.chmod(path, 0o444)
         try:
             err = self.assertUnchangedAfterError(path, before)
-            # The path as given, not in another form beside it.
+            # The path named once, as given.
             code, _, relative = self.cli.run("Show.zip", cwd=self.dir)
         finally:
             os.chmod(path, 0o644)
         self.assertIn("cannot be written", err)
-        self.assertEqual((code, relative.split(" (")[0]), (2, 'Show.zip: error: Cannot fix "Show.zip": it cannot be written'))
+        self.assertEqual((code, relative.split(" (")[0]), (2, "Show.zip: error: Cannot fix it: it cannot be written"))
         self.assertFalse(os.path.exists(os.path.join(self.dir, "Show.bak.zip")))
 
     def test_archive_made_by_infozip_keeps_its_utf8_names(self):
@@ -440,7 +440,8 @@ class CliZipMode(unittest.TestCase):
                 code, out, err = self.fix(case.path)
                 said = self.cli.arg(case.path) + ": "
                 lines = out.strip().splitlines()
-                self.assertEqual([line[:len(said) + 6] for line in lines[1:]], [said + "note: "] * case.notes, out)
+                self.assertEqual([line[len(said):].split(": ")[0] for line in lines[1:]],
+                                 ["note"] * case.notes + ["terminal"] * case.commands, out)
                 if case.outcome == archive_table.FIXED:
                     programs = archive_table.programs_without_mode(case.original)
                     self.assertEqual((code, lines[0], err),

@@ -89,7 +89,8 @@ async function fix(page, file, timeout = 300000) {
     const shown = steps.hidden ? '' : [...steps.querySelectorAll('li, p')].filter((e) => !e.hidden)
       .map((e) => e.textContent).join(' ').replace(/\s+/g, ' ');
     return { state: li.dataset.state, text: li.querySelector('.text').textContent, download: link && link.download,
-      steps: li.rowSteps ? shown : '', stepsArchive: steps.querySelector('code.archive').textContent,
+      steps: li.rowSteps ? shown : '', commands: steps.querySelector('.when-commands code').textContent,
+      stepsArchive: steps.querySelector('code.archive').textContent,
       meta: li.querySelector('.meta').textContent,
       advice: advice ? advice.textContent : '', held: li.dataset.held, made: Number(li.dataset.made) };
   }, before);
@@ -157,6 +158,10 @@ async function fixTable(page, engine, cases, failures, notes) {
       const wrong = tableCheck(c.path, fixed);
       expect(failures, `table ${c.key}`, !wrong && row.download === fixedName(c.path), wrong || row.download);
       if (!c.starts) expect(failures, `table ${c.key}: what to ask`, /Ask the sender/.test(row.advice), row.advice);
+      // Terminal lines stand in the steps, one to a line, not in the row.
+      const lines = /paste these lines and press Return\. (.*) Copy/.exec(row.steps);
+      expect(failures, `table ${c.key}: Terminal lines in the steps`, c.commands ?
+        lines && row.commands.split('\n').length === c.commands && !/codesign/.test(row.text) : !lines, row.steps);
     }
   }
   notes.push(`archive table: ${cases.length} archives, ${fs.readdirSync(folder).length} downloads checked`);

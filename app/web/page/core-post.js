@@ -418,8 +418,9 @@
 })();
 
 // Fixes one File through a working copy of it, or of the pieces the page
-// read of it where the worker cannot read files. Gives {kind, text, parts},
-// parts as MEMFS.nvxParts gives them for a fixed archive. Whatever the end,
+// read of it where the worker cannot read files. Gives {kind, text, parts,
+// commands}, parts as MEMFS.nvxParts gives them for a fixed archive,
+// commands the Terminal lines its notes call for. Whatever the end,
 // the working copy is given back.
 Module.fixFile = function (file, pieces) {
   const folder = '/work', path = folder + '/' + file.name;
@@ -427,7 +428,9 @@ Module.fixFile = function (file, pieces) {
   const node = MEMFS.nvxOpenView(path, file, pieces);
   try {
     const [kind, ...text] = Module.ccall('NvxWebFix', 'string', ['string'], [path]).split('\n');
-    return { kind, text: text.join('\n'), parts: kind === 'done' || kind === 'warning' ? MEMFS.nvxParts(node) : null };
+    const commands = Module.ccall('NvxWebCommands', 'string', [], []).split('\n').filter(Boolean);
+    return { kind, text: text.join('\n'), commands,
+             parts: kind === 'done' || kind === 'warning' ? MEMFS.nvxParts(node) : null };
   } finally {
     MEMFS.nvxCloseView(node);
     FS.unlink(path);

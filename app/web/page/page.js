@@ -93,7 +93,7 @@
           if (m.parts) row.li.dataset.made = m.parts.reduce((n, p) => n + made(p), 0);
           const blob = m.parts && new Blob(m.parts.map((p) => p instanceof Blob || ArrayBuffer.isView(p) ? p
             : row.file.slice(p.start, p.end)), { type: 'application/zip' });
-          showOutcome(row, m.kind, m.text, blob, adviceFor(m.kind, m.text));
+          showOutcome(row, m.kind, m.text, blob, adviceFor(m.kind, m.text), m.commands);
         }
         if (m.fatal) return workerFailed();
         if (!m.grown) return fixNext();
@@ -242,7 +242,7 @@
     return '';
   }
 
-  function showOutcome(row, kind, text, blob, advice) {
+  function showOutcome(row, kind, text, blob, advice, commands) {
     row.bar.remove();
     if (row.li.dataset.state === 'working') batchDone++;
     row.li.dataset.state = kind;
@@ -275,13 +275,13 @@
       row.text.before(link);
     }
     // The Mac blocks the first start of what was downloaded, fixed here or not.
-    if (blob || kind === 'already') showSteps(row, blob ? fixedName(row.name) : '', text);
+    if (blob || kind === 'already') showSteps(row, blob ? fixedName(row.name) : '', text, commands || []);
   }
 
   // The steps, once below the rows, name the files of the last row that
   // needs them.
   const steps = document.getElementById('steps');
-  function showSteps(row, archive, text) {
+  function showSteps(row, archive, text, commands) {
     row.li.rowSteps = true;
     const fixed = /\(fixed ([^;)]+)/.exec(text);
     const bundle = fixed ? fixed[1] : row.name.replace(/\.zip$/i, '') + '.app';
@@ -290,21 +290,25 @@
       for (const code of steps.querySelectorAll('code.' + cls)) code.textContent = name;
     for (const li of steps.querySelectorAll('.when-download')) li.hidden = !archive;
     for (const li of steps.querySelectorAll('.when-already')) li.hidden = !!archive;
+    // A show the fix could not sign again is signed on the Mac first.
+    steps.querySelector('.when-commands').hidden = !commands.length;
+    steps.querySelector('.when-commands code').textContent = commands.join('\n');
     steps.querySelector('.several').hidden = [...list.children].filter((li) => li.rowSteps).length < 2;
     steps.hidden = false;
   }
 
-  steps.querySelector('.copy').addEventListener('click', async (e) => {
-    const line = steps.querySelector('.command code');
-    try {
-      await navigator.clipboard.writeText(line.textContent);
-      e.target.textContent = 'Copied';
-    } catch (err) {
-      // No clipboard for this page: the line is selected for the user's own copy.
-      getSelection().selectAllChildren(line);
-      e.target.textContent = 'Selected: press Command-C';
-    }
-  });
+  for (const command of steps.querySelectorAll('.command'))
+    command.querySelector('.copy').addEventListener('click', async (e) => {
+      const lines = command.querySelector('code');
+      try {
+        await navigator.clipboard.writeText(lines.textContent);
+        e.target.textContent = 'Copied';
+      } catch (err) {
+        // No clipboard for this page: the lines are selected for the user's own copy.
+        getSelection().selectAllChildren(lines);
+        e.target.textContent = 'Selected: press Command-C';
+      }
+    });
 
   function fixFile(file) {
     // A file fixed again gives back its older result now, not only when the

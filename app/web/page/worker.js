@@ -2,7 +2,7 @@
 // In: {id, file} and, when asked for, {id, file, pieces} (ArrayBuffers of
 // the file, front to back). Out: {type: 'ready', placeholder},
 // {type: 'progress', id, text, done, total}, {type: 'end', id, kind, text,
-// parts, held, grown}, {type: 'need-bytes', id} when the file cannot be read
+// commands, parts, held, grown}, {type: 'need-bytes', id} when the file cannot be read
 // here. held is what the worker still holds of working copies after the
 // fix ({copies, bytes}, none unless something leaked); grown says the heap
 // grew, which only a new worker gives back.

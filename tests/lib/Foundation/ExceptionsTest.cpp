@@ -160,6 +160,10 @@ TEST(Exceptions, AMessageNamesItsPathAsData) {
     EXPECT_EQ(error.Message(), "Cannot create backup \"" + WideToAnsi(path) + "\": denied");
     EXPECT_EQ(ShownMessage(error), u"Cannot create backup \"" + path + u"\": denied");
     EXPECT_EQ(error.MessageNaming(u"Show.app.bak"), u"Cannot create backup \"Show.app.bak\": denied");
+    // For a line headed by the path, the path is "it".
+    EXPECT_EQ(error.MessageCallingPathIt(), u"Cannot create backup it: denied");
+    EXPECT_EQ(EArchiveBroken(TPathText{"The archive \"", path, "\" is damaged"}).MessageCallingPathIt(),
+              u"It is damaged");
     const Exception& any = error;
     EXPECT_EQ(any.SystemCode(), WinError::AccessDenied);
     EXPECT_EQ(EOSError("x", 7).SystemCode(), 7u);
