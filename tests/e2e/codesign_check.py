@@ -357,7 +357,7 @@ def bundle_executable(path):
         try:
             with open(os.path.join(path, plist), "rb") as f:
                 name = plistlib.load(f).get("CFBundleExecutable")
-        except (OSError, plistlib.InvalidFileException, ValueError):
+        except Exception:  # unreadable, or plistlib's several kinds
             continue
         if name:
             return os.path.join(path, folder, name)
@@ -410,6 +410,8 @@ def check_seal(contents, seal, main_executable, label):
                 exe, cdhash = nested_cdhash(full) if kind == "nested" else (None, None)
                 if exe is None:
                     problems.append("%s: nested code without its program" % name)
+                elif cdhash is None:
+                    problems.append("%s: nested code's program is not signed code" % name)
                 elif cdhash != entry["cdhash"]:
                     problems.append("%s: nested code's cdhash differs from %s" % (name, files_key))
                 else:
@@ -441,7 +443,7 @@ def check_bundle(path):
     info = read(os.path.join(contents, "Info.plist")) if os.path.isfile(os.path.join(contents, "Info.plist")) else None
     try:
         executable = plistlib.loads(info).get("CFBundleExecutable") if info else None
-    except (plistlib.InvalidFileException, ValueError, TypeError):
+    except Exception:  # plistlib raises several kinds
         return ["%s/Contents/Info.plist: not a property list" % label]
     if not executable:
         return ["%s: no CFBundleExecutable in Contents/Info.plist" % label]
@@ -452,7 +454,7 @@ def check_bundle(path):
     if seal_bytes is not None:
         try:
             seal = plistlib.loads(seal_bytes)
-        except (plistlib.InvalidFileException, ValueError):
+        except Exception:  # plistlib raises several kinds
             problems.append("%s/Contents/%s: not a property list" % (label, SEAL))
     exe = os.path.join(contents, main)
     if not os.path.isfile(exe):
