@@ -5,6 +5,7 @@ and a signed viewer payload.
 
   signed_show.py OUT_DIR [--payload FILE]
 """
+import atexit
 import functools
 import os
 import plistlib
@@ -32,7 +33,9 @@ def missing_tools():
 
 @functools.lru_cache(maxsize=None)
 def _work():
-    return tempfile.mkdtemp(prefix="signed-show-")
+    work = tempfile.mkdtemp(prefix="signed-show-")
+    atexit.register(shutil.rmtree, work, True)
+    return work
 
 
 @functools.lru_cache(maxsize=None)
