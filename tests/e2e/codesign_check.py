@@ -136,13 +136,6 @@ def slices(data):
     return [Slice(data, 0, len(data))]
 
 
-def fat_arches(data):
-    """(cputype, subtype, align) of each slice of a universal file."""
-    magic, count = struct.unpack_from(">II", data)
-    size, fmt = (32, ">iiQQI") if magic == 0xCAFEBABF else (20, ">iiIII")
-    return [(lambda f: (f[0], f[1], f[4]))(struct.unpack_from(fmt, data, 8 + i * size)) for i in range(count)]
-
-
 # ---- signatures ----
 
 class CodeDirectory:
@@ -305,15 +298,6 @@ def find_rule(rules, path):
             if best is None or weight > best[1]:
                 best = (regex, weight, flags)
     return best
-
-
-def is_macho(path):
-    try:
-        with open(path, "rb") as f:
-            slices(f.read(4096 * 4))
-        return True
-    except (ValueError, struct.error, OSError):
-        return False
 
 
 def scan(contents, rules, v2, main_executable):
