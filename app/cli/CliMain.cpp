@@ -58,6 +58,8 @@ WideString PayloadLine() {
                           ? ", not a program current Macs run (" + program.Architectures() + ")"
                           : ", a Mac program (" + program.Architectures() + ")";
     if (payload.Placeholder && !program.IsProgram()) kind = ", a placeholder (test build): not a Mac program";
+    if (const uint64_t room = PayloadRoomAdded())
+        kind += "; " + std::to_string(room) + " bytes of room added to its signature, to sign it for each show";
     return u"viewer payload: " + AnsiToWide(std::to_string(payload.Size)) + u" bytes, SHA-256 " +
            AnsiToWide(payload.Sha256) + AnsiToWide(kind);
 }

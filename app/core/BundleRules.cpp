@@ -1,4 +1,5 @@
 #include "BundleRules.h"
+#include "Resealing.h"
 #include "Archivers/Zip/EntryModes.h"
 #include "Formats/MachO.h"
 #include "Formats/PropertyList.h"
@@ -8,38 +9,25 @@
 
 namespace {
 
-constexpr char16_t InfoInBundle[] = u"Contents\\Info.plist";
 constexpr char16_t ProgramsInBundle[] = u"Contents\\MacOS";
-// An Info.plist is a few kilobytes; more is not one.
-constexpr size_t MostInfoBytes = 1 << 20;
 
 // The program the bundle's Info.plist names; a name that would lead out of
 // Contents/MacOS names none.
 WideString NamedLauncher(TBundleView& view) {
-    std::string info;
-    view.Read(InfoInBundle, [&info](TStream& data) {
-        char block[65536];
-        for (int32_t n; info.size() < MostInfoBytes && (n = data.Read(block, int32_t(sizeof block))) > 0;)
-            info.append(block, size_t(n));
-    });
+    const std::string info = ReadListFile(view, InfoInBundle);
     const WideString named = Utf8ToWide(PropertyListString(info, "CFBundleExecutable"));
     return named.find_first_of(u"/\\") == WideString::npos ? named : WideString();
 }
 
 // The program the bundle starts, as a path in it: the named one, else the
 // one file in Contents/MacOS; empty when there is none.
-WideString Launcher(TBundleView& view, const WideString& named) {
+WideString LauncherOf(TBundleView& view, const WideString& named) {
     const WideString folder = WideString(ProgramsInBundle) + u"\\";
     if (!named.empty()) return view.FilesAt(folder + named) > 0 ? folder + named : WideString();
     const std::vector<WideString> programs = view.FilesIn(ProgramsInBundle);
     return programs.size() == 1 ? folder + programs[0] : WideString();
 }
 
-TMachOFile ProgramAt(TBundleView& view, const WideString& path) {
-    TMachOFile program;
-    if (!path.empty()) view.Read(path, [&program](TStream& data) { program = ReadMachO(data); });
-    return program;
-}
 
 // A name as the Terminal takes it.
 AnsiString Quoted(const AnsiString& name) {
@@ -48,7 +36,25 @@ AnsiString Quoted(const AnsiString& name) {
 
 }  // namespace
 
-TBundleState JudgeBundle(TBundleView& view, TResourceStream& payload) {
+std::string ReadListFile(TBundleView& view, const WideString& path) {
+    std::string list;
+    view.Read(path, [&list](TStream& data) {
+        char block[65536];
+        for (int32_t n; list.size() < MostListBytes && (n = data.Read(block, int32_t(sizeof block))) > 0;)
+            list.append(block, size_t(n));
+    });
+    return list;
+}
+
+WideString LauncherPath(TBundleView& view) { return LauncherOf(view, NamedLauncher(view)); }
+
+TMachOFile ProgramAt(TBundleView& view, const WideString& path) {
+    TMachOFile program;
+    if (!path.empty()) view.Read(path, [&program](TStream& data) { program = ReadMachO(data); });
+    return program;
+}
+
+TBundleState JudgeBundle(TBundleView& view, TResourceStream& payload, TResealing& resealing) {
     const WideString viewer = ViewerInBundle;
     if (view.FilesAt(MarkerInBundle) == 0 || view.FilesAt(viewer) == 0) return TBundleState::NotAPresentation;
     for (size_t end = 0; (end = viewer.find(u'\\', end)) != WideString::npos; ++end)
@@ -57,15 +63,17 @@ TBundleState JudgeBundle(TBundleView& view, TResourceStream& payload) {
                                        "\" is a link; the viewer is written only inside the bundle, so nothing was "
                                        "changed",
                                    WinError::AccessDenied);
-    return view.FilesAt(viewer) == 1 && view.HoldsPayload(viewer, payload) ? TBundleState::AlreadyFixed
-                                                                           : TBundleState::NeedsFix;
+    resealing = PlanResealing(view, payload);
+    return view.FilesAt(viewer) == 1 && view.HoldsPayload(viewer, *resealing.Viewer) ? TBundleState::AlreadyFixed
+                                                                                     : TBundleState::NeedsFix;
 }
 
-TBundleNotes BundleNotes(TBundleView& view, const WideString& bundleName, bool viewerChanged) {
+TBundleNotes BundleNotes(TBundleView& view, const WideString& bundleName, bool viewerChanged,
+                         const TResealing& resealing) {
     TBundleNotes found;
     std::vector<AnsiString>& notes = found.Lines;
     const WideString named = NamedLauncher(view);
-    const WideString launcherPath = Launcher(view, named);
+    const WideString launcherPath = LauncherOf(view, named);
     const TMachOFile launcher = ProgramAt(view, launcherPath);
     const AnsiString name = WideToUtf8(launcherPath.substr(launcherPath.rfind(u'\\') + 1));
     if (launcherPath.empty())
@@ -81,15 +89,16 @@ TBundleNotes BundleNotes(TBundleView& view, const WideString& bundleName, bool v
     // Rosetta starts Intel code.
     found.CannotStart = launcherPath.empty() || launcher.Only32Bit();
     if (!viewerChanged) return found;
-    const bool signedShow = view.FolderAt(u"Contents\\_CodeSignature") ||
-                            view.FolderAt(u"Contents\\Resources\\Viewer.app\\Contents\\_CodeSignature") ||
-                            launcher.Signed() || ProgramAt(view, ViewerInBundle).Signed();
-    if (signedShow) {
+    if (resealing.Resealed && resealing.Signed)
+        notes.push_back("signed again ad hoc; the first start needs Open Anyway (see the steps)");
+    if (!resealing.Failure.empty()) {
         const AnsiString bundle = Quoted(WideToUtf8(bundleName));
         const AnsiString viewer = Quoted(WideToUtf8(bundleName) + "/Contents/Resources/Viewer.app");
-        notes.push_back(
-            "the show is signed, and its signature no longer matches the new viewer: macOS will call "
-            "it damaged until it is signed again on the Mac, with the Terminal lines given");
+        notes.push_back(AnsiString(resealing.Signed ? "the show is signed, and its signature"
+                                                    : "the new viewer is signed, and its signature") +
+                        " cannot be made to match here (" + resealing.Failure +
+                        "): macOS will call it damaged until it is signed again on the Mac, with the Terminal "
+                        "lines given");
         found.Commands = {"xattr -cr " + bundle, "codesign --force --sign - " + viewer,
                           "codesign --force --sign - " + bundle};
     }

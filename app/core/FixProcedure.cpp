@@ -14,6 +14,7 @@
 #include "Foundation/Normalization.h"
 #include "Foundation/SysError.h"
 #include "Payload.h"
+#include "Resealing.h"
 #include "ShowArchive.h"
 #include "Streams/FileStream.h"
 #include "Streams/OverlayStream.h"
@@ -53,6 +54,33 @@ void ReplaceViewer(const WideString& bundleFolder, TResourceStream& payload) {
     }
 }
 
+// The viewer, and where the show is signed again its seal (through a
+// staged file, as the viewer) and its launcher's signature (in place: the
+// backup holds the original).
+void WriteResealed(const WideString& bundleFolder, const TResealing& resealing) {
+    ReplaceViewer(bundleFolder, *resealing.Viewer);
+    if (resealing.Seal.empty()) return;
+    const WideString seal = JoinPath(bundleFolder, NativePath(WideString(SealInBundle)));
+    const WideString launcher = JoinPath(bundleFolder, NativePath(resealing.Launcher));
+    try {
+        ReplaceThroughStagedFile(seal, [&resealing](const WideString& staged) {
+            TRef<TFileStream> out =
+                MakeRef<TFileStream>(staged, FileAccess::Write, FileShare::None, FileDisposition::CreateAlways);
+            out->WriteBuffer(resealing.Seal.data(), int32_t(resealing.Seal.size()));
+            out->Close();
+        });
+        TRef<TFileStream> out =
+            MakeRef<TFileStream>(launcher, FileAccess::Write, FileShare::None, FileDisposition::OpenExisting);
+        ApplyPatches(*out, resealing.LauncherPatches);
+        out->Close();
+    } catch (const Exception& e) {
+        uint32_t code = e.SystemCode();
+        throw EFileWriteError("Cannot sign \"" + ShownInBundle(bundleFolder, launcher) + "\" again: " +
+                                  (code != WinError::Success ? SystemErrorText(code) : e.Message()),
+                              code);
+    }
+}
+
 // A bundle folder on the disk, as the bundle rules see it: names are what
 // the file system makes of them.
 class TBundleFolder : public TBundleView {
@@ -70,15 +98,8 @@ public:
     }
     AnsiString Shown(const WideString& path) override { return ShownInBundle(FBundle, Full(path)); }
     bool FolderAt(const WideString& path) override { return DirectoryExists(Full(path)); }
-    std::vector<WideString> FilesIn(const WideString& folder) override {
-        std::vector<WideString> names;
-        if (!DirectoryExists(Full(folder))) return names;
-        FindFiles(Full(folder), u"*.*", [&names](int32_t, TFileInfo* info, bool&) {
-            if (!info->IsFolder) names.push_back(info->Name);
-            return true;
-        });
-        return names;
-    }
+    std::vector<WideString> FilesIn(const WideString& folder) override { return Listed(folder, false); }
+    std::vector<WideString> FoldersIn(const WideString& folder) override { return Listed(folder, true); }
     bool Read(const WideString& path, const std::function<void(TStream& data)>& read) override {
         if (!FileExists(Full(path))) return false;
         try {
@@ -99,6 +120,17 @@ public:
 
 private:
     WideString Full(const WideString& path) const { return JoinPath(FBundle, NativePath(path)); }
+    std::vector<WideString> Listed(const WideString& folder, bool folders) {
+        std::vector<WideString> names;
+        if (!DirectoryExists(Full(folder))) return names;
+        FindFiles(Full(folder), u"*.*", [&](int32_t, TFileInfo* info, bool&) {
+            // A link to a folder is not followed.
+            if (info->IsFolder == folders && !(folders && IsLinkEntry(info->Attributes, info->ReparseTag)))
+                names.push_back(info->Name);
+            return true;
+        });
+        return names;
+    }
     // Read while others may go on writing: only what it holds is looked at.
     static TRef<TFileStream> OpenShared(const WideString& path) {
         return MakeRef<TFileStream>(path, FileAccess::Read, FileShare::Read | FileShare::Write,
@@ -148,7 +180,8 @@ WideString MarkerPath(const WideString& bundleFolder) {
 
 TBundleState JudgeBundleFolder(const WideString& bundleFolder) {
     TBundleFolder view(bundleFolder);
-    return JudgeBundle(view, *OpenPayload());
+    TResealing resealing;
+    return JudgeBundle(view, *OpenPayload(), resealing);
 }
 
 WideString DescribeFix(const TFixResult& result, TBackupMention mention) {
@@ -188,12 +221,13 @@ WideString DescribeCommands(const TFixResult& result, const WideString& lineBrea
 AnsiString FixPresentation(const WideString& bundleFolder) {
     TRef<TResourceStream> payload = OpenPayload();
     TBundleFolder view(bundleFolder);
-    switch (JudgeBundle(view, *payload)) {
+    TResealing resealing;
+    switch (JudgeBundle(view, *payload, resealing)) {
     case TBundleState::NotAPresentation: return FixOutcome::Refused;
     case TBundleState::AlreadyFixed: return FixOutcome::AlreadyFixed;
     case TBundleState::NeedsFix: break;
     }
-    ReplaceViewer(bundleFolder, *payload);
+    WriteResealed(bundleFolder, resealing);
     return FixOutcome::Done;
 }
 
@@ -251,7 +285,8 @@ TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progres
     if (IsRootFolder(bundle)) return FixOutcome::Refused;
     TRef<TResourceStream> payload = OpenPayload();
     TBundleFolder view(bundle);
-    const TBundleState state = JudgeBundle(view, *payload);
+    TResealing resealing;
+    const TBundleState state = JudgeBundle(view, *payload, resealing);
     if (state == TBundleState::NotAPresentation) {
         // The folder a show was exported to, or the Desktop, holding one.
         const std::vector<WideString> shows =
@@ -265,7 +300,7 @@ TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progres
     const bool newViewer = state == TBundleState::NeedsFix;
     TFixResult result(newViewer || !programs.empty() ? FixOutcome::Done : FixOutcome::AlreadyFixed);
     result.BundleFolder = bundle;
-    result.Note(BundleNotes(view, ExtractFileName(bundle), newViewer));
+    result.Note(BundleNotes(view, ExtractFileName(bundle), newViewer, resealing));
     result.Programs = int32_t(programs.size());
     result.NewViewer = newViewer;
     if (result == FixOutcome::AlreadyFixed) return result;
@@ -277,7 +312,7 @@ TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progres
     }
     result.Backup = BackUpFolder(bundle, progress);
     result.UsualBackupName = result.Backup == bundle + u".bak";
-    if (newViewer) ReplaceViewer(bundle, *payload);
+    if (newViewer) WriteResealed(bundle, resealing);
     for (const WideString& program : programs)
         if (!MakeProgramFile(program))
             throw EFileWriteError("Cannot make \"" + ShownInBundle(bundle, program) +
@@ -357,7 +392,7 @@ TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progres
                 MakeRef<TFileStream>(staged, FileAccess::ReadWrite, FileShare::Read, FileDisposition::CreateAlways);
             written->WriteBehind = true;
             TRef<TOverlayStream> copy = MakeRef<TOverlayStream>(file.Get(), written.Get());
-            result.Programs = show->Rewrite(copy.Get(), newViewer, *payload, progress);
+            result.Programs = show->Rewrite(copy.Get(), newViewer, progress);
             copy->Flatten();
             copy.Reset();
             written->Close();
@@ -387,7 +422,7 @@ TFixResult FixBundleArchiveInPlace(const WideString& archive, const TFixProgress
     bool newViewer = false;
     TFixResult result = Prepared(show, archive, *payload, TFixMode::Fix, progress, newViewer);
     if (!result.Outcome.empty()) return result;
-    result.Programs = show.Rewrite(file.Get(), newViewer, *payload, progress);
+    result.Programs = show.Rewrite(file.Get(), newViewer, progress);
     file->Close();
     result.Outcome = FixOutcome::Done;
     return result;

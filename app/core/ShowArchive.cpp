@@ -65,6 +65,15 @@ public:
                 if (keys.insert(MacKey(entry->Item->Name)).second) names.push_back(entry->Item->Name);
         return names;
     }
+    std::vector<WideString> FoldersIn(const WideString& folder) override {
+        const WideString parent = FPrefix + MacKey(folder) + u"\\";
+        std::vector<WideString> names;
+        for (const auto& [key, files] : FShow.FFolders)
+            if (key.size() > parent.size() && key.compare(0, parent.size(), parent) == 0 &&
+                key.find(u'\\', parent.size()) == WideString::npos)
+                names.push_back(key.substr(parent.size()));
+        return names;
+    }
     bool Read(const WideString& path, const std::function<void(TStream& data)>& read) override {
         const std::vector<TZipItem*> entries = Files(path);
         return !entries.empty() && FShow.ReadEntry(entries.back(), read, false);
@@ -221,7 +230,7 @@ TBundleState TShowArchive::Judge(TResourceStream& payload) {
     FBundle = FBundles.front();
     FBundles.clear();
     TBundleOfArchive view(*this);
-    TBundleState state = JudgeBundle(view, payload);
+    TBundleState state = JudgeBundle(view, payload, FResealing);
     if (state == TBundleState::NotAPresentation) FBundle.clear();
     // What cannot be read whole matters only to a show: other archives are
     // passed by whatever their entries.
@@ -270,7 +279,7 @@ bool TShowArchive::ReadEntry(TZipItem* entry, const std::function<void(TStream& 
 
 TBundleNotes TShowArchive::Notes(bool viewerChanged) {
     TBundleOfArchive view(*this);
-    return BundleNotes(view, StoredPath(FBundle), viewerChanged);
+    return BundleNotes(view, StoredPath(FBundle), viewerChanged, FResealing);
 }
 
 namespace {
@@ -318,22 +327,52 @@ int32_t TShowArchive::ProgramsToMode(bool newViewer) {
     return programs;
 }
 
-int32_t TShowArchive::Rewrite(TStream* stream, bool newViewer, TResourceStream& payload, const TFixProgress& progress) {
+int32_t TShowArchive::Rewrite(TStream* stream, bool newViewer, const TFixProgress& progress) {
     // The viewer entry first, then what goes with it: one viewer comes out,
     // whatever twins the archive held, and the Finder's note of the old
-    // one's resource fork goes too.
-    std::vector<TZipItem*> changing;
+    // one's resource fork goes too. A show signed again gets its seal and
+    // its launcher anew the same way.
+    std::vector<TZipItem*> changing, stale;
+    // The new contents of the entries that change, by their items.
+    std::unordered_map<TArchItem*, const uint8_t*> contents;
+    std::unordered_map<TArchItem*, int64_t> sizes;
+    TRef<TResourceStream> launcher = MakeRef<TResourceStream>();
+    auto change = [&](const WideString& path, const uint8_t* bytes, int64_t size, uint32_t mode) {
+        const std::vector<TZipItem*> entries = FilesAt(MacKey(FBundle + u"\\" + path));
+        NVX_ASSERT(!entries.empty());
+        changing.push_back(entries.front());
+        stale.insert(stale.end(), entries.begin() + 1, entries.end());
+        const WideString full = FBundle + u"\\" + path;
+        const size_t name = full.rfind(u'\\') + 1;
+        for (TZipItem* appleDouble : FilesAt(MacKey(u"__MACOSX\\" + full.substr(0, name) + u"._" + full.substr(name))))
+            stale.push_back(appleDouble);
+        contents[entries.front()->Item] = bytes;
+        sizes[entries.front()->Item] = size;
+        if (mode == 0) mode = HasUnixMode(entries.front()) ? entries.front()->ExternalAttributes >> 16 : 0100644;
+        return std::make_pair(entries.front(), mode);
+    };
+    std::vector<std::pair<TZipItem*, uint32_t>> replaced;
     if (newViewer) {
         NVX_ASSERT(!FBundle.empty());
-        changing = FilesAt(ViewerKey());
-        NVX_ASSERT(!changing.empty());
-        const WideString viewerPath = FBundle + u"\\" + ViewerInBundle;
-        const size_t name = viewerPath.rfind(u'\\') + 1;
-        const WideString appleDouble = u"__MACOSX\\" + viewerPath.substr(0, name) + u"._" + viewerPath.substr(name);
-        for (TZipItem* stale : FilesAt(MacKey(appleDouble))) changing.push_back(stale);
+        TResourceStream& viewer = *FResealing.Viewer;
+        // A Mac starts the new one only with its program mode.
+        replaced.push_back(change(ViewerInBundle, viewer.Memory(), viewer.GetSize(), UnixMode::Program));
+        if (!FResealing.Seal.empty()) {
+            replaced.push_back(change(SealInBundle, reinterpret_cast<const uint8_t*>(FResealing.Seal.data()),
+                                      int64_t(FResealing.Seal.size()), 0));
+            // Read whole before the save writes over the archive it lies in.
+            TZipItem* program = FilesAt(MacKey(FBundle + u"\\" + FResealing.Launcher)).front();
+            const int64_t size = int64_t(program->Item->Size);
+            if (!ReadEntry(program, [&](TStream& data) { launcher->CopyFrom(&data, size); }, true) ||
+                launcher->GetSize() != size)
+                throw EArchiveBroken(TPathText{"The archive \"", FPath, "\" is damaged: the show's program cannot be read"});
+            ApplyPatches(*launcher, FResealing.LauncherPatches);
+            replaced.push_back(change(FResealing.Launcher, launcher->Memory(), launcher->GetSize(), 0));
+        }
     }
     // The check is done with these before they change, and goes on with the
     // rest while the save writes.
+    changing.insert(changing.end(), stale.begin(), stale.end());
     if (FCheck) FCheck->WaitFor(changing, CheckProgress(progress));
     FArchive->SetStream(stream);
     const TScopeExit done([this] {
@@ -342,18 +381,16 @@ int32_t TShowArchive::Rewrite(TStream* stream, bool newViewer, TResourceStream& 
         FCallBack->OnPackItem = nullptr;
         FCallBack->TotalProgress->OnChange = nullptr;
     });
-    FCallBack->OnPackItem = [&payload](TArchiveCallBack*, TStream* out) {
-        out->WriteBuffer(payload.Memory(), int32_t(payload.GetSize()));
+    FCallBack->OnPackItem = [&](TArchiveCallBack* callBack, TStream* out) {
+        TArchItem* item = callBack->CurrentItem;
+        out->WriteBuffer(contents.at(item), int32_t(sizes.at(item)));
     };
     if (progress)
         FCallBack->TotalProgress->OnChange = [&progress](TArchiveProgress* p) {
             progress(TFixStage::Writing, p->Position, p->Total);
         };
-    if (newViewer) {
-        for (size_t i = 1; i < changing.size(); ++i) changing[i]->Item->MarkDelete();
-        // A Mac starts the new one only with its program mode.
-        FArchive->ReplaceEntry(changing.front(), payload.GetSize(), LocalNow(), UnixMode::Program);
-    }
+    for (TZipItem* entry : stale) entry->Item->MarkDelete();
+    for (const auto& [entry, mode] : replaced) FArchive->ReplaceEntry(entry, sizes.at(entry->Item), LocalNow(), mode);
     // What the check finds fails the save before its directory is written;
     // the modes it makes known go into the records written.
     int32_t programs = 0;

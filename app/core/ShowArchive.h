@@ -9,6 +9,7 @@
 #include "Archivers/Zip/ZipEntryChecks.h"
 #include "BundleRules.h"
 #include "FixProgress.h"
+#include "Resealing.h"
 
 class TFileStream;
 class TZipArchive;
@@ -58,13 +59,15 @@ public:
     int32_t ProgramsToMode(bool newViewer);
 
     // Saves the archive anew in stream, which holds the bytes it was read
-    // from: with newViewer, payload in the viewer entry (kept in name,
-    // place and comment; a Unix program with a fresh time), its twins and
-    // its stale AppleDouble file gone. Other entries keep their bytes and
-    // records, but for the modes above, given once the check is done, just
-    // before the directory; the programs given one. The check is waited for
-    // before the entries that change do. The archive is spent after.
-    int32_t Rewrite(TStream* stream, bool newViewer, TResourceStream& payload, const TFixProgress& progress);
+    // from: with newViewer, the viewer Judge found for this show in the
+    // viewer entry (kept in name, place and comment; a Unix program with a
+    // fresh time), its twins and its stale AppleDouble file gone; where the
+    // show is signed again, its seal and launcher the same way. Other
+    // entries keep their bytes and records, but for the modes above, given
+    // once the check is done, just before the directory; the programs given
+    // one. The check is waited for before the entries that change do. The
+    // archive is spent after.
+    int32_t Rewrite(TStream* stream, bool newViewer, const TFixProgress& progress);
 
 private:
     class TBundleOfArchive;
@@ -107,6 +110,8 @@ private:
     std::vector<WideString> FTopOrder;
     WideString FBundle;
     std::vector<WideString> FBundles;
+    // What the judged show's viewer, seal and launcher are to hold.
+    TResealing FResealing;
     // Entries without Unix modes, and files with modes someone may read but
     // not run, with their keys; the first bytes of the files among them
     // once verified.

@@ -223,10 +223,14 @@ def read_info(contents):
 def main(argv):
     import argparse
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    p.add_argument("out_dir")
-    p.add_argument("--payload", help="also write a signed viewer payload here")
+    p.add_argument("out_dir", nargs="?", help="where to make a signed show")
+    p.add_argument("--payload", help="write a signed viewer payload here")
     a = p.parse_args(argv)
-    print(make_signed_show(a.out_dir))
+    if missing_tools():
+        print("missing: " + ", ".join(missing_tools()), file=sys.stderr)
+        return 77
+    if a.out_dir:
+        print(make_signed_show(a.out_dir))
     if a.payload:
         print(make_signed_payload(a.payload))
     return 0
