@@ -6,6 +6,9 @@ set -u
 # the manual pages; ccache serves rebuilds.
 packages=(cmake make g++ zlib1g-dev libgtest-dev python3 zip unzip p7zip-full libarchive-tools unicode-data
   clang-format-14 mandoc ccache)
+# The code-signature test links tiny Mac programs to compare the linker's
+# signature with ours.
+packages+=(clang-14 lld-14 llvm-14)
 if [ "${1:-}" != linux-only ]; then
   packages+=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine fonts-wine xvfb imagemagick xdotool)
   # The web page: its compiler, dpkg-source for zlib's source (and
