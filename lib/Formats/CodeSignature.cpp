@@ -104,7 +104,7 @@ TSigningFailure ScanSlices(TStream& file, TScanDepth depth, bool needLayout,
             slice.Size = container.Universal ? entry.Size : end;
             const TMachOSegment& linkEdit = headers.LinkEdit;
             if (needLayout && (!headers.HasLinkEdit || linkEdit.FileOffset > limit ||
-                               linkEdit.FileOffset + linkEdit.FileSize != end || end != slice.Size))
+                               linkEdit.FileSize != end - linkEdit.FileOffset || end != slice.Size))
                 return TSigningFailure::Layout;
             for (uint64_t at = 0; depth == TScanDepth::Pages && at < limit; at += PageSize) {
                 if (!reader.Read(slice.Offset + at, std::min(PageSize, limit - at), bytes))
@@ -341,6 +341,12 @@ TSigningPlan PlanUnsigned(TStream& file) {
 TRoomyFile WithSignatureRoom(const std::string& file, size_t identifierRoom) {
     TRoomyFile roomy;
     roomy.Bytes = file;
+    auto failed = [&file](TSigningFailure failure) {
+        TRoomyFile kept;
+        kept.Bytes = file;
+        kept.Failure = failure;
+        return kept;
+    };
     TRef<TMemoryStream> stream = MakeRef<TMemoryStream>();
     stream->Write(file.data(), int32_t(std::min<size_t>(file.size(), TMemoryStream::GrowLimit)));
     stream->SetPosition(0);
@@ -367,10 +373,8 @@ TRoomyFile WithSignatureRoom(const std::string& file, size_t identifierRoom) {
             linkEdit.FileSize += more;
             const uint64_t page = headers.CpuType == MachOCpu::Arm64 ? 0x4000 : 0x1000;
             linkEdit.VmSize = std::max(linkEdit.VmSize, RoundUp(linkEdit.FileSize, page));
-            if (!headers.Is64 && (linkEdit.VmSize > UINT32_MAX || linkEdit.FileSize > UINT32_MAX)) {
-                roomy.Failure = TSigningFailure::NoRoom;
-                return roomy;
-            }
+            if (!headers.Is64 && (linkEdit.VmSize > UINT32_MAX || linkEdit.FileSize > UINT32_MAX))
+                return failed(TSigningFailure::NoRoom);
             headers.Put32(headers.SignatureAt + 12, uint32_t(needed));
             if (headers.Is64) {
                 headers.Put64(linkEdit.CommandAt + 32, linkEdit.VmSize);
@@ -394,12 +398,7 @@ TRoomyFile WithSignatureRoom(const std::string& file, size_t identifierRoom) {
     std::string out(container.Head.begin(), container.Head.end());
     for (size_t i = 0; i < grown.size(); ++i) {
         const TMachOSliceEntry& entry = container.Slices[i];
-        if (entry.Align > MostAlignment) {
-            roomy.Bytes = file;
-            roomy.Grown = false;
-            roomy.Failure = TSigningFailure::NotMachO;
-            return roomy;
-        }
+        if (entry.Align > MostAlignment) return failed(TSigningFailure::NotMachO);
         const uint64_t offset = RoundUp(out.size(), uint64_t(1) << entry.Align);
         std::string field;
         if (container.Wide) {
@@ -409,10 +408,7 @@ TRoomyFile WithSignatureRoom(const std::string& file, size_t identifierRoom) {
             PutBig32(field, uint32_t(offset));
             PutBig32(field, uint32_t(grown[i].size()));
         } else {
-            roomy.Bytes = file;
-            roomy.Grown = false;
-            roomy.Failure = TSigningFailure::NoRoom;
-            return roomy;
+            return failed(TSigningFailure::NoRoom);
         }
         out.replace(entry.EntryAt + 8, field.size(), field);
         out.resize(size_t(offset), '\0');

@@ -19,7 +19,6 @@ constexpr uint32_t CodeSignatureCommand = 0x1D;
 uint32_t Big32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 uint32_t Little32(const uint8_t* p) { return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]; }
 uint64_t Big64(const uint8_t* p) { return uint64_t(Big32(p)) << 32 | Big32(p + 4); }
-
 uint64_t Little64(const uint8_t* p) { return uint64_t(Little32(p + 4)) << 32 | Little32(p); }
 
 constexpr uint32_t SegmentCommand = 0x1, Segment64Command = 0x19;
@@ -31,7 +30,7 @@ bool ReadSegment(const TMachOHeaders& headers, size_t at, uint32_t kind, uint32_
     if ((kind != SegmentCommand && !wide) || size < (wide ? 72u : 56u)) return false;
     const uint8_t* command = headers.Bytes.data() + at;
     name.assign(reinterpret_cast<const char*>(command + 8), 16);
-    name.resize(name.find('\0') == std::string::npos ? 16 : name.find('\0'));
+    name.resize(std::min<size_t>(name.find('\0'), 16));
     auto field64 = [&](size_t offset) {
         return headers.BigEndian ? Big64(command + offset) : Little64(command + offset);
     };
