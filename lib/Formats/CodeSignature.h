@@ -38,10 +38,10 @@ struct TFilePatch {
 
 enum class TSigningFailure {
     None,
-    NotMachO,         // not a Mach-O file, or its headers are cut short
-    NoSignature,      // a slice has no LC_CODE_SIGNATURE
-    Layout,           // the signature is not last in __LINKEDIT at the slice's end
-    NoRoom,           // the new signature is larger than the room it has
+    NotMachO,     // not a Mach-O file, or its headers are cut short
+    NoSignature,  // a slice has no LC_CODE_SIGNATURE
+    Layout,       // the signature is not last in __LINKEDIT at the slice's end
+    NoRoom,       // the new signature is larger than the room it has
 };
 
 struct TSigningPlan {

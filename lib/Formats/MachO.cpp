@@ -19,57 +19,25 @@ constexpr uint32_t CodeSignatureCommand = 0x1D;
 uint32_t Big32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 uint32_t Little32(const uint8_t* p) { return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]; }
 uint64_t Big64(const uint8_t* p) { return uint64_t(Big32(p)) << 32 | Big32(p + 4); }
+uint64_t Little64(const uint8_t* p) { return uint64_t(Little32(p + 4)) << 32 | Little32(p); }
 
-// Reads a stream front to back, skipping what is not asked for.
-class TForwardReader {
-public:
-    explicit TForwardReader(TStream& stream) : FStream(stream) {}
+constexpr uint32_t SegmentCommand = 0x1, Segment64Command = 0x19;
 
-    // False when the stream ends first, or at lies behind what was read.
-    bool Read(uint64_t at, size_t count, std::vector<uint8_t>& bytes) {
-        if (at < FAt) return false;
-        uint8_t skipped[4096];
-        while (FAt < at) {
-            int32_t n = FStream.Read(skipped, int32_t(std::min<uint64_t>(sizeof skipped, at - FAt)));
-            if (n <= 0) return false;
-            FAt += uint64_t(n);
-        }
-        bytes.resize(count);
-        for (size_t done = 0; done < count;) {
-            int32_t n = FStream.Read(bytes.data() + done, int32_t(std::min<size_t>(count - done, 1 << 20)));
-            if (n <= 0) return false;
-            done += size_t(n);
-            FAt += uint64_t(n);
-        }
-        return true;
-    }
-
-private:
-    TStream& FStream;
-    uint64_t FAt = 0;
-};
-
-// The thin file at offset, whose first 28 bytes are header; false when it
-// is none or is cut short.
-bool ReadThin(TForwardReader& reader, uint64_t offset, const std::vector<uint8_t>& header, TMachOSlice& slice) {
-    const uint32_t magic = Little32(header.data());
-    const bool swapped = magic == __builtin_bswap32(ThinMagic32) || magic == __builtin_bswap32(ThinMagic64);
-    const uint32_t native = swapped ? __builtin_bswap32(magic) : magic;
-    if (native != ThinMagic32 && native != ThinMagic64) return false;
-    auto field = [swapped](const uint8_t* p) { return swapped ? Big32(p) : Little32(p); };
-    slice.CpuType = field(header.data() + 4);
-    const uint32_t commandBytes = field(header.data() + 20);
-    if (commandBytes > MostCommandBytes) return false;
-    std::vector<uint8_t> commands;
-    const uint64_t headerSize = native == ThinMagic64 ? 32 : 28;
-    if (!reader.Read(offset + headerSize, commandBytes, commands)) return false;
-    for (size_t at = 0; at + 8 <= commands.size();) {
-        const uint8_t* command = commands.data() + at;
-        const uint32_t kind = field(command), size = field(command + 4);
-        if (size < 8 || size > commands.size() - at) break;
-        if (kind == CodeSignatureCommand) slice.Signed = true;
-        at += size;
-    }
+// A segment command's name and fields; false when it is none or too short.
+bool ReadSegment(const TMachOHeaders& headers, size_t at, uint32_t kind, uint32_t size, std::string& name,
+                 TMachOSegment& segment) {
+    const bool wide = kind == Segment64Command;
+    if ((kind != SegmentCommand && !wide) || size < (wide ? 72u : 56u)) return false;
+    const uint8_t* command = headers.Bytes.data() + at;
+    name.assign(reinterpret_cast<const char*>(command + 8), 16);
+    name.resize(std::min<size_t>(name.find('\0'), 16));
+    auto field64 = [&](size_t offset) {
+        return headers.BigEndian ? Big64(command + offset) : Little64(command + offset);
+    };
+    segment.CommandAt = at;
+    segment.VmSize = wide ? field64(32) : headers.Get32(at + 28);
+    segment.FileOffset = wide ? field64(40) : headers.Get32(at + 32);
+    segment.FileSize = wide ? field64(48) : headers.Get32(at + 36);
     return true;
 }
 
@@ -79,6 +47,123 @@ bool IsUniversal(const uint8_t* head) {
 }
 
 }  // namespace
+
+bool TForwardReader::Skip(uint64_t to) {
+    FKept.clear();
+    uint8_t skipped[4096];
+    while (FAt < to) {
+        int32_t n = FStream.Read(skipped, int32_t(std::min<uint64_t>(sizeof skipped, to - FAt)));
+        if (n <= 0) return false;
+        FAt += uint64_t(n);
+    }
+    return true;
+}
+
+bool TForwardReader::Read(uint64_t at, uint64_t count, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    if (at < FAt) {
+        const uint64_t keptFrom = FAt - FKept.size();
+        if (at < keptFrom) return false;
+        const uint64_t taken = std::min(count, FAt - at);
+        bytes.assign(FKept.begin() + ptrdiff_t(at - keptFrom), FKept.begin() + ptrdiff_t(at - keptFrom + taken));
+        if (taken == count) return true;
+    } else if (!Skip(at)) {
+        return false;
+    }
+    while (bytes.size() < count) {
+        const size_t done = bytes.size();
+        bytes.resize(done + size_t(std::min<uint64_t>(count - done, 1 << 20)));
+        int32_t n = FStream.Read(bytes.data() + done, int32_t(bytes.size() - done));
+        if (n <= 0) {
+            FKept.clear();
+            return false;
+        }
+        bytes.resize(done + size_t(n));
+        FAt += uint64_t(n);
+    }
+    FKept = bytes;
+    return true;
+}
+
+bool TForwardReader::EndsAt(uint64_t end) {
+    uint8_t extra;
+    return end >= FAt && Skip(end) && FStream.Read(&extra, 1) <= 0;
+}
+
+uint32_t TMachOHeaders::Get32(size_t at) const {
+    return BigEndian ? Big32(Bytes.data() + at) : Little32(Bytes.data() + at);
+}
+
+void TMachOHeaders::Put32(size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) Bytes[at + size_t(i)] = uint8_t(value >> (BigEndian ? 24 - 8 * i : 8 * i));
+}
+
+void TMachOHeaders::Put64(size_t at, uint64_t value) {
+    Put32(at + (BigEndian ? 4 : 0), uint32_t(value));
+    Put32(at + (BigEndian ? 0 : 4), uint32_t(value >> 32));
+}
+
+bool ReadMachOHeaders(TForwardReader& reader, uint64_t offset, TMachOHeaders& headers) {
+    headers = TMachOHeaders();
+    if (!reader.Read(offset, 28, headers.Bytes)) return false;
+    const uint32_t magic = Little32(headers.Bytes.data());
+    headers.BigEndian = magic == __builtin_bswap32(ThinMagic32) || magic == __builtin_bswap32(ThinMagic64);
+    const uint32_t native = headers.BigEndian ? __builtin_bswap32(magic) : magic;
+    if (native != ThinMagic32 && native != ThinMagic64) return false;
+    headers.Is64 = native == ThinMagic64;
+    headers.HeaderSize = headers.Is64 ? 32 : 28;
+    headers.CpuType = headers.Get32(4);
+    headers.FileType = headers.Get32(12);
+    const uint32_t commandCount = headers.Get32(16), commandBytes = headers.Get32(20);
+    if (commandBytes > MostCommandBytes) return false;
+    if (!reader.Read(offset, headers.HeaderSize + commandBytes, headers.Bytes)) return false;
+    size_t at = headers.HeaderSize, seen = 0;
+    for (const size_t end = headers.Bytes.size(); at + 8 <= end; ++seen) {
+        const uint32_t kind = headers.Get32(at), size = headers.Get32(at + 4);
+        if (size < 8 || size > end - at) break;
+        std::string name;
+        TMachOSegment segment;
+        if (kind == CodeSignatureCommand && size >= 16) {
+            headers.SignatureAt = at;
+            headers.SignatureOffset = headers.Get32(at + 8);
+            headers.SignatureSize = headers.Get32(at + 12);
+        } else if (ReadSegment(headers, at, kind, size, name, segment)) {
+            if (name == "__TEXT") headers.Text = segment, headers.HasText = true;
+            if (name == "__LINKEDIT") headers.LinkEdit = segment, headers.HasLinkEdit = true;
+        }
+        at += size;
+    }
+    headers.WellFormed = at == headers.Bytes.size() && seen == commandCount;
+    return true;
+}
+
+bool ReadMachOContainer(TForwardReader& reader, TMachOContainer& container) {
+    container = TMachOContainer();
+    std::vector<uint8_t> head;
+    if (!reader.Read(0, 8, head) || !LooksLikeMachO(head.data(), head.size())) return false;
+    if (!IsUniversal(head.data())) {
+        container.Slices.emplace_back();
+        return true;
+    }
+    container.Universal = true;
+    container.Wide = Big32(head.data()) == UniversalMagic64;
+    const uint32_t count = Big32(head.data() + 4);
+    const size_t entrySize = container.Wide ? 32 : 20;
+    if (!reader.Read(0, 8 + count * entrySize, container.Head)) return false;
+    for (uint32_t i = 0; i < count; ++i) {
+        TMachOSliceEntry slice;
+        slice.EntryAt = 8 + i * entrySize;
+        const uint8_t* entry = container.Head.data() + slice.EntryAt;
+        slice.CpuType = Big32(entry);
+        slice.Offset = container.Wide ? Big64(entry + 8) : Big32(entry + 8);
+        slice.Size = container.Wide ? Big64(entry + 16) : Big32(entry + 12);
+        slice.Align = Big32(entry + (container.Wide ? 24 : 16));
+        container.Slices.push_back(slice);
+    }
+    std::sort(container.Slices.begin(), container.Slices.end(),
+              [](const TMachOSliceEntry& a, const TMachOSliceEntry& b) { return a.Offset < b.Offset; });
+    return true;
+}
 
 bool TMachOFile::Signed() const {
     return std::any_of(Slices.begin(), Slices.end(), [](const TMachOSlice& s) { return s.Signed; });
@@ -124,32 +209,15 @@ bool LooksLikeMachO(const uint8_t* head, size_t length) {
 TMachOFile ReadMachO(TStream& stream) {
     TMachOFile file;
     TForwardReader reader(stream);
-    std::vector<uint8_t> head;
-    if (!reader.Read(0, 8, head) || !LooksLikeMachO(head.data(), head.size())) return file;
-    TMachOSlice slice;
-    if (!IsUniversal(head.data())) {
-        std::vector<uint8_t> rest;
-        if (!reader.Read(8, 20, rest)) return file;
-        head.insert(head.end(), rest.begin(), rest.end());
-        if (ReadThin(reader, 0, head, slice)) file.Slices.push_back(slice);
-        return file;
-    }
-    const bool wide = Big32(head.data()) == UniversalMagic64;
-    const uint32_t count = Big32(head.data() + 4);
-    const size_t entrySize = wide ? 32 : 20;
-    std::vector<uint8_t> table;
-    if (!reader.Read(8, count * entrySize, table)) return file;
-    std::vector<uint64_t> offsets;
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint8_t* entry = table.data() + i * entrySize;
-        offsets.push_back(wide ? Big64(entry + 8) : Big32(entry + 8));
-    }
-    std::sort(offsets.begin(), offsets.end());
-    for (uint64_t offset : offsets) {
-        std::vector<uint8_t> header;
-        if (!reader.Read(offset, 28, header) || !ReadThin(reader, offset, header, slice)) return TMachOFile();
+    TMachOContainer container;
+    if (!ReadMachOContainer(reader, container)) return file;
+    for (const TMachOSliceEntry& entry : container.Slices) {
+        TMachOHeaders headers;
+        if (!ReadMachOHeaders(reader, entry.Offset, headers)) return TMachOFile();
+        TMachOSlice slice;
+        slice.CpuType = headers.CpuType;
+        slice.Signed = headers.SignatureAt != 0;
         file.Slices.push_back(slice);
-        slice = TMachOSlice();
     }
     return file;
 }

@@ -59,6 +59,78 @@ std::string ProgramHead(const WideString& path);
 // Contents/MacOS folder, case aside.
 bool InMacOSFolder(const WideString& path);
 
+// Reads a stream front to back in bounded pieces, skipping what is not
+// asked for, so that an archive entry can be read as it unpacks. The bytes
+// of the last read can be read again.
+class TForwardReader {
+public:
+    explicit TForwardReader(TStream& stream) : FStream(stream) {}
+
+    // False when the stream ends first, or at lies behind what was read
+    // and kept. Memory grows with the bytes that come, not with count.
+    bool Read(uint64_t at, uint64_t count, std::vector<uint8_t>& bytes);
+    // Whether the stream ends right at end, which lies at or after what
+    // was read.
+    bool EndsAt(uint64_t end);
+
+private:
+    bool Skip(uint64_t to);
+
+    TStream& FStream;
+    uint64_t FAt = 0;
+    std::vector<uint8_t> FKept;  // the last read's bytes, which end at FAt
+};
+
+// Where a segment lies, and its load command in TMachOHeaders::Bytes.
+struct TMachOSegment {
+    size_t CommandAt = 0;
+    uint64_t FileOffset = 0, FileSize = 0, VmSize = 0;
+};
+
+// A slice's header and load commands as its file holds them, with the
+// parts a signature concerns.
+struct TMachOHeaders {
+    uint32_t CpuType = 0;
+    uint32_t FileType = 0;
+    bool Is64 = false;
+    bool BigEndian = false;
+    size_t HeaderSize = 0;
+    std::vector<uint8_t> Bytes;  // the header, then the load commands
+    // Every command lies within sizeofcmds, and there are ncmds of them.
+    bool WellFormed = false;
+    bool HasText = false, HasLinkEdit = false;
+    TMachOSegment Text, LinkEdit;
+    size_t SignatureAt = 0;  // LC_CODE_SIGNATURE in Bytes; 0: none
+    uint32_t SignatureOffset = 0, SignatureSize = 0;
+
+    // Fields in the slice's byte order.
+    uint32_t Get32(size_t at) const;
+    void Put32(size_t at, uint32_t value);
+    void Put64(size_t at, uint64_t value);
+};
+
+// Where the file's slices lie: one for a thin file (its size unknown, the
+// largest there is), a universal file's table in offset order.
+struct TMachOSliceEntry {
+    uint32_t CpuType = 0;
+    uint64_t Offset = 0;
+    uint64_t Size = UINT64_MAX;
+    uint32_t Align = 0;  // log2
+    size_t EntryAt = 0;  // of its table entry in TMachOContainer::Head
+};
+struct TMachOContainer {
+    bool Universal = false;
+    bool Wide = false;          // 64-bit table entries
+    std::vector<uint8_t> Head;  // a universal file's header and table
+    std::vector<TMachOSliceEntry> Slices;
+};
+
+// The layout from the file's first bytes; false when it is no Mach-O file.
+bool ReadMachOContainer(TForwardReader& reader, TMachOContainer& container);
+// The header and load commands of the slice at offset; false when there is
+// none there or they are cut short.
+bool ReadMachOHeaders(TForwardReader& reader, uint64_t offset, TMachOHeaders& headers);
+
 // Reads stream from its current position, which is the start of the file;
 // a file that is no Mach-O file, or whose headers are cut short, gives no
 // slices. Reads no further than the last load command it needs.
