@@ -1,11 +1,11 @@
 #include "BundleRules.h"
-#include "Resealing.h"
 #include "Archivers/Zip/EntryModes.h"
 #include "Formats/MachO.h"
 #include "Formats/PropertyList.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/SysError.h"
+#include "Resealing.h"
 
 namespace {
 
@@ -27,7 +27,6 @@ WideString LauncherOf(TBundleView& view, const WideString& named) {
     const std::vector<WideString> programs = view.FilesIn(ProgramsInBundle);
     return programs.size() == 1 ? folder + programs[0] : WideString();
 }
-
 
 // A name as the Terminal takes it.
 AnsiString Quoted(const AnsiString& name) {

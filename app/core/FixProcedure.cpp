@@ -75,8 +75,8 @@ void WriteResealed(const WideString& bundleFolder, const TResealing& resealing) 
         out->Close();
     } catch (const Exception& e) {
         uint32_t code = e.SystemCode();
-        throw EFileWriteError("Cannot sign \"" + ShownInBundle(bundleFolder, launcher) + "\" again: " +
-                                  (code != WinError::Success ? SystemErrorText(code) : e.Message()),
+        throw EFileWriteError("Cannot sign \"" + ShownInBundle(bundleFolder, launcher) +
+                                  "\" again: " + (code != WinError::Success ? SystemErrorText(code) : e.Message()),
                               code);
     }
 }

@@ -24,9 +24,9 @@ const std::string& RoomyPayload() {
     static const std::string roomy = [] {
         TRef<TResourceStream> payload = OpenEmbedded();
         if (!ReadMachO(*payload).Signed()) return std::string();
-        const TRoomyFile grown = WithSignatureRoom(
-            std::string(reinterpret_cast<const char*>(payload->Memory()), size_t(payload->GetSize())),
-            MostIdentifierBytes);
+        const TRoomyFile grown =
+            WithSignatureRoom(std::string(reinterpret_cast<const char*>(payload->Memory()), size_t(payload->GetSize())),
+                              MostIdentifierBytes);
         return grown.Grown ? grown.Bytes : std::string();
     }();
     return roomy;

@@ -31,12 +31,14 @@ bool SealFolderHoldsMore(TBundleView& view, const WideString& folder) {
     return files.size() != 1 || files.front() != u"CodeResources";
 }
 
-// The hash kinds a signature may use under a seal: the seal's own, SHA-256
-// first.
-std::vector<TCodeHashType> HashTypesOf(const TSealKinds& kinds) {
+// The hash kinds a program's signature is to use under a seal: the seal's
+// own, SHA-256 first; where it names no file by hash (a Viewer.app of
+// nothing but code), those of the program's old signature.
+std::vector<TCodeHashType> HashTypesFor(const TSealKinds& kinds, TBundleView& view, const WideString& program) {
     std::vector<TCodeHashType> types;
     if (kinds.Sha256) types.push_back(TCodeHashType::Sha256);
     if (kinds.Sha1) types.push_back(TCodeHashType::Sha1);
+    if (types.empty()) view.Read(program, [&types](TStream& data) { types = SignatureHashTypes(data); });
     return types;
 }
 
@@ -76,10 +78,8 @@ public:
         if (SealFolderHoldsMore(FView, u"Contents\\_CodeSignature") ||
             SealFolderHoldsMore(FView, InViewerBundle(u"Contents\\_CodeSignature")))
             Failed("a _CodeSignature folder holds more than its seal");
-        else if (FrameworkLinksFlattened(FView))
-            Failed("its frameworks' links were made files on the way");
-        else
-            FPlan.Resealed = SignViewer(payload) && SealShow(launcher);
+        else if (FrameworkLinksFlattened(FView)) Failed("its frameworks' links were made files on the way");
+        else FPlan.Resealed = SignViewer(payload) && SealShow(launcher);
         return std::move(FPlan);
     }
 
@@ -118,7 +118,7 @@ private:
         inputs.Identifier = PropertyListString(info, "CFBundleIdentifier");
         inputs.InfoPlist = &info;
         inputs.Resources = &seal;
-        inputs.HashTypes = HashTypesOf(kinds);
+        inputs.HashTypes = HashTypesFor(kinds, FView, ViewerInBundle);
         FPayload.SetPosition(0);
         TSigningPlan signing = PlanAdHocSignature(FPayload, inputs);
         TRef<TResourceStream> base = TRef<TResourceStream>::Retain(&FPayload);
@@ -165,7 +165,7 @@ private:
         inputs.Identifier = PropertyListString(info, "CFBundleIdentifier");
         inputs.InfoPlist = &info;
         inputs.Resources = &seal;
-        inputs.HashTypes = HashTypesOf(kinds);
+        inputs.HashTypes = HashTypesFor(kinds, FView, launcher);
         TSigningPlan signing;
         signing.Failure = TSigningFailure::NotMachO;
         FView.Read(launcher, [&](TStream& data) { signing = PlanAdHocSignature(data, inputs); });

@@ -363,9 +363,11 @@ int32_t TShowArchive::Rewrite(TStream* stream, bool newViewer, const TFixProgres
             // Read whole before the save writes over the archive it lies in.
             TZipItem* program = FilesAt(MacKey(FBundle + u"\\" + FResealing.Launcher)).front();
             const int64_t size = int64_t(program->Item->Size);
-            if (!ReadEntry(program, [&](TStream& data) { launcher->CopyFrom(&data, size); }, true) ||
+            if (!ReadEntry(
+                    program, [&](TStream& data) { launcher->CopyFrom(&data, size); }, true) ||
                 launcher->GetSize() != size)
-                throw EArchiveBroken(TPathText{"The archive \"", FPath, "\" is damaged: the show's program cannot be read"});
+                throw EArchiveBroken(
+                    TPathText{"The archive \"", FPath, "\" is damaged: the show's program cannot be read"});
             ApplyPatches(*launcher, FResealing.LauncherPatches);
             replaced.push_back(change(FResealing.Launcher, launcher->Memory(), launcher->GetSize(), 0));
         }

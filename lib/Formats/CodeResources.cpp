@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <vector>
+#include "Formats/PropertyList.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ private:
     // The declaration, the document type and comments.
     void SkipMisc() {
         for (SkipSpace(); FAt < FText.size(); SkipSpace()) {
-            const char* end = FText.compare(FAt, 2, "<?") == 0      ? "?>"
+            const char* end = FText.compare(FAt, 2, "<?") == 0     ? "?>"
                               : FText.compare(FAt, 4, "<!--") == 0 ? "-->"
                               : FText.compare(FAt, 2, "<!") == 0   ? ">"
                                                                    : nullptr;
@@ -92,26 +93,9 @@ private:
             if (!Value(key, depth + 1) || key.Tag != "key") return false;
             SkipMisc();
             if (!Value(item, depth + 1)) return false;
-            dict.Entries[Plain(FText.substr(key.Start, key.End - key.Start))] = std::move(item);
+            dict.Entries[XmlText(FText.substr(key.Start, key.End - key.Start))] = std::move(item);
         }
         return Close("dict");
-    }
-    static std::string Plain(const std::string& text) {
-        static const std::pair<const char*, char> entities[] = {
-            {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
-        std::string plain;
-        for (size_t at = 0; at < text.size();) {
-            bool replaced = false;
-            for (auto [entity, c] : entities)
-                if (text.compare(at, std::char_traits<char>::length(entity), entity) == 0) {
-                    plain += c;
-                    at += std::char_traits<char>::length(entity);
-                    replaced = true;
-                    break;
-                }
-            if (!replaced) plain += text[at++];
-        }
-        return plain;
     }
 
     const std::string& FText;
@@ -167,9 +151,8 @@ TSealKinds ReadSeal(const std::string& seal) {
     TValue top;
     if (!ReadTop(seal, top)) return kinds;
     kinds.Readable = true;
-    if (const TValue* files = Entry(top, "files", "dict"))
-        for (const auto& [path, value] : files->Entries)
-            kinds.Sha1 |= value.Tag == "data" || (value.Tag == "dict" && Entry(value, "hash", "data"));
+    // "files" is the older systems' list, SHA-1 whatever the signature's
+    // hashes: only "files2" says which ones the seal was made for.
     for (const auto& [path, value] : Entry(top, "files2", "dict")->Entries) {
         kinds.Sha1 |= value.Tag == "dict" && Entry(value, "hash", "data");
         kinds.Sha256 |= value.Tag == "dict" && Entry(value, "hash2", "data");
@@ -185,7 +168,10 @@ bool ResealFile(std::string& seal, const std::string& path, const std::string& s
         auto found = files->Entries.find(path);
         if (found == files->Entries.end()) return false;
         const TValue& value = found->second;
-        if (!Replace(seal, value.Tag == "data" ? &value : value.Tag == "dict" ? Entry(value, "hash", "data") : nullptr,
+        if (!Replace(seal,
+                     value.Tag == "data"   ? &value
+                     : value.Tag == "dict" ? Entry(value, "hash", "data")
+                                           : nullptr,
                      sha1, replacements))
             return false;
     }

@@ -7,7 +7,7 @@
 
 struct TSealKinds {
     bool Readable = false;  // an XML property list whose top dictionary holds "files2"
-    bool Sha1 = false;      // entries carry SHA-1 hashes ("files", or "hash" in "files2")
+    bool Sha1 = false;      // entries carry SHA-1 hashes ("hash" in "files2")
     bool Sha256 = false;    // entries carry SHA-256 hashes ("hash2" in "files2")
 };
 TSealKinds ReadSeal(const std::string& seal);

@@ -202,14 +202,21 @@ bool HasSpecialSlots(const TSignatureInputs& inputs) {
     return inputs.InfoPlist || inputs.Resources || inputs.Requirements;
 }
 
+const std::vector<TCodeHashType>& HashTypesOf(const TSignatureInputs& inputs) {
+    static const std::vector<TCodeHashType> fallback{TCodeHashType::Sha256};
+    return inputs.HashTypes.empty() ? fallback : inputs.HashTypes;
+}
+
 // Whether the slice's signature covers its code as it is and names what
 // the inputs name, in every CodeDirectory it has.
 bool SignatureHolds(const TSlice& slice, const TSignatureInputs& inputs) {
     std::vector<TDirectory> directories;
     if (!ReadDirectories(slice.Signature, directories)) return false;
     const uint32_t limit = slice.Headers.SignatureOffset;
+    const std::vector<TCodeHashType>& types = HashTypesOf(inputs);
     return std::all_of(directories.begin(), directories.end(), [&](const TDirectory& directory) {
-        return directory.PageShift == PageShift && directory.CodeLimit == limit &&
+        return std::find(types.begin(), types.end(), directory.Type) != types.end() &&
+               directory.PageShift == PageShift && directory.CodeLimit == limit &&
                directory.CodeSlots == PageCount(limit) &&
                directory.CodeHashes() == slice.PageHashes[HashIndex(directory.Type)] &&
                directory.Slot(InfoSlot) == SpecialSlot(InfoSlot, directory.Type, inputs) &&
@@ -246,11 +253,6 @@ std::string CodeDirectory(const TSlice& slice, TCodeHashType type, const TSignat
     directory += identifier + '\0';
     for (uint32_t slot = specialSlots; slot >= 1; --slot) directory += SpecialSlot(slot, type, inputs);
     return directory + pages;
-}
-
-const std::vector<TCodeHashType>& HashTypesOf(const TSignatureInputs& inputs) {
-    static const std::vector<TCodeHashType> fallback{TCodeHashType::Sha256};
-    return inputs.HashTypes.empty() ? fallback : inputs.HashTypes;
 }
 
 // The SuperBlob: CodeDirectory, requirements, alternates, then the empty
@@ -418,13 +420,14 @@ TRoomyFile WithSignatureRoom(const std::string& file, size_t identifierRoom) {
     return roomy;
 }
 
-bool SignatureNamesResources(TStream& file) {
-    const TSigningFailure failure = ScanSlices(file, TScanDepth::Signature, false, [](TSlice& slice) {
+std::vector<TCodeHashType> SignatureHashTypes(TStream& file) {
+    std::vector<TCodeHashType> types;
+    ScanSlices(file, TScanDepth::Signature, false, [&types](TSlice& slice) {
         std::vector<TDirectory> directories;
-        if (!slice.Signed() || !ReadDirectories(slice.Signature, directories) ||
-            directories[0].Slot(ResourcesSlot) == std::string(directories[0].HashSize, '\0'))
-            return TSigningFailure::NoSignature;
-        return TSigningFailure::None;
+        if (!slice.Signed() || !ReadDirectories(slice.Signature, directories)) return TSigningFailure::None;
+        for (const TDirectory& directory : directories) types.push_back(directory.Type);
+        // The first signed slice says it.
+        return TSigningFailure::NoSignature;
     });
-    return failure == TSigningFailure::None;
+    return types;
 }

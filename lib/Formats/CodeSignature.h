@@ -76,6 +76,6 @@ struct TRoomyFile {
 };
 TRoomyFile WithSignatureRoom(const std::string& file, size_t identifierRoom);
 
-// Whether every slice of the file carries a signature whose CodeDirectory
-// holds slot 3 (it names a seal of its bundle's resources).
-bool SignatureNamesResources(TStream& file);
+// The hash types of the first signed slice's CodeDirectories, the primary
+// first; none where no slice is signed or its signature cannot be read.
+std::vector<TCodeHashType> SignatureHashTypes(TStream& file);

@@ -4,24 +4,6 @@
 
 namespace {
 
-std::string XmlText(const std::string& text) {
-    static const std::pair<const char*, char> entities[] = {
-        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
-    std::string plain;
-    for (size_t at = 0; at < text.size();) {
-        bool replaced = false;
-        for (auto [entity, c] : entities)
-            if (text.compare(at, std::char_traits<char>::length(entity), entity) == 0) {
-                plain += c;
-                at += std::char_traits<char>::length(entity);
-                replaced = true;
-                break;
-            }
-        if (!replaced) plain += text[at++];
-    }
-    return plain;
-}
-
 // <key>key</key> followed by <string>...</string>; keys of nested
 // dictionaries count too, which a bundle's own keys never are.
 std::string FromXml(const std::string& list, const std::string& key) {
@@ -118,6 +100,24 @@ private:
 };
 
 }  // namespace
+
+std::string XmlText(const std::string& text) {
+    static const std::pair<const char*, char> entities[] = {
+        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+    std::string plain;
+    for (size_t at = 0; at < text.size();) {
+        bool replaced = false;
+        for (auto [entity, c] : entities)
+            if (text.compare(at, std::char_traits<char>::length(entity), entity) == 0) {
+                plain += c;
+                at += std::char_traits<char>::length(entity);
+                replaced = true;
+                break;
+            }
+        if (!replaced) plain += text[at++];
+    }
+    return plain;
+}
 
 std::string PropertyListString(const std::string& list, const std::string& key) {
     if (list.compare(0, 8, "bplist00") == 0) return TBinaryList(list).Lookup(key);

@@ -1,5 +1,5 @@
-#include "Formats/CodeResources.h"
 #include <gtest/gtest.h>
+#include "Formats/CodeResources.h"
 
 namespace {
 
