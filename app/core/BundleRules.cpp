@@ -88,7 +88,7 @@ TBundleNotes BundleNotes(TBundleView& view, const WideString& bundleName, bool v
     // Rosetta starts Intel code.
     found.CannotStart = launcherPath.empty() || launcher.Only32Bit();
     if (!viewerChanged) return found;
-    if (resealing.Resealed && resealing.Signed)
+    if (resealing.Resealed && resealing.SignedAgain)
         notes.push_back("signed again ad hoc; the first start needs Open Anyway (see the steps)");
     if (!resealing.Failure.empty()) {
         const AnsiString bundle = Quoted(WideToUtf8(bundleName));

@@ -87,6 +87,7 @@ private:
     // Nothing beyond the payload as it is.
     void Failed(const AnsiString& cause) {
         FPlan.Failure = cause;
+        FPlan.SignedAgain = false;
         FPlan.Viewer = TRef<TResourceStream>::Retain(&FPayload);
         FPlan.Seal.clear();
         FPlan.Launcher.clear();
@@ -132,6 +133,7 @@ private:
             return false;
         }
         FPlan.Viewer = Patched(*base, signing.Patches);
+        FPlan.SignedAgain = true;
         return true;
     }
 
@@ -176,6 +178,7 @@ private:
         FPlan.Seal = std::move(seal);
         FPlan.Launcher = launcher;
         FPlan.LauncherPatches = signing.Patches;
+        FPlan.SignedAgain = true;
         return true;
     }
 

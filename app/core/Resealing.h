@@ -18,8 +18,10 @@ struct TResealing {
     TRef<TResourceStream> Viewer;
     // The show carries a signature of its own somewhere.
     bool Signed = false;
-    // Its seals are made consistent with the new viewer.
+    // Its seals are made consistent with the new viewer, and whether that
+    // takes a signature made here (rather than an Intel viewer unsigned).
     bool Resealed = false;
+    bool SignedAgain = false;
     // Why they cannot be: the viewer is then the payload as it is, and
     // nothing else changes.
     AnsiString Failure;
