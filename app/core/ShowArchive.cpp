@@ -3,6 +3,7 @@
 #include "Archivers/Zip/EntryModes.h"
 #include "Archivers/Zip/FileZipper.h"
 #include "Archivers/Zip/ZipArchive.h"
+#include "Archivers/Zip/ZipJudgement.h"
 #include "Archivers/Zip/ZipStructure.h"
 #include "FileSystem/FileAPI.h"
 #include "Foundation/CaseFolding.h"
@@ -85,7 +86,7 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path, int32_t work
     FArchive->CallBack = FCallBack.Get();
     FArchive->SetStream(stream);
     FArchive->Open();
-    CheckDirectorySound(FArchive.Get(), path);
+    CheckArchiveSound(FArchive.Get(), path);
     const TZipStructure* structure = FArchive->Structure();
     for (int32_t i = 0; i < structure->Count(); ++i) {
         TZipItem* entry = structure->Entry(i);

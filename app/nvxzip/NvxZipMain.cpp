@@ -49,10 +49,14 @@ void TellRecovered() {
                      u"nvxzip: the central directory is missing or damaged; entries were found by scanning");
 }
 
+// What is said beside the entries listed or extracted.
+void Tell(const AnsiString& text) { ConsoleWriteLine(TConsoleStream::Error, u"nvxzip: " + AnsiToWide(text)); }
+
 int List(const WideString& archiveName) {
     TRef<TFileStream> stream = OpenForReading(archiveName);
     TZipListing listing = ListZipArchive(stream.Get(), WriteOutputLine);
     if (listing.Recovered) TellRecovered();
+    for (const AnsiString& text : listing.Judged) Tell(text);
     return Success;
 }
 
@@ -66,6 +70,7 @@ int Test(const WideString& archiveName) {
 int Extract(const WideString& archiveName, const WideString& destination) {
     TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
     unzipper->Unzip(archiveName, destination);
+    if (!unzipper->OtherReading.empty()) Tell(unzipper->OtherReading);
     // What lay past the damage is missing, and no entry has its mode.
     if (!unzipper->DirectoryRecovered) return Success;
     TellRecovered();
