@@ -271,7 +271,19 @@ bool TShowArchive::ReadEntry(TZipItem* entry, const std::function<void(TStream& 
 
 TBundleNotes TShowArchive::Notes(bool viewerChanged) {
     TBundleOfArchive view(*this);
-    return BundleNotes(view, StoredPath(FBundle), viewerChanged);
+    TBundleNotes notes = BundleNotes(view, StoredPath(FBundle), viewerChanged);
+    // Rewrite keeps the first of the viewer's entries; the user hears of the others.
+    const std::vector<TZipItem*> viewers = FilesAt(ViewerKey());
+    if (viewerChanged && viewers.size() > 1) {
+        AnsiString names;
+        for (size_t i = 1; i < viewers.size(); ++i)
+            names += (i > 1 ? ", \"" : "\"") + WideToUtf8(viewers[i]->Name()) + "\"";
+        const size_t others = viewers.size() - 1;
+        notes.Lines.push_back((others == 1 ? AnsiString("another copy") : std::to_string(others) + " other copies") +
+                              " of the viewer, differing only in case or Unicode form, " +
+                              (others == 1 ? "is" : "are") + " removed: " + names);
+    }
+    return notes;
 }
 
 namespace {
