@@ -47,8 +47,9 @@ void TZipJudgement::JudgeEnd(TZipArchive* archive) {
     if (end.CommentCut) Damage.push_back({nullptr, "its comment runs past the end of the file"});
     if (end.Zip64Lost) Damage.push_back({nullptr, "no ZIP64 end record stands where its ZIP64 locator points"});
     if (end.OtherAt >= 0 && LeadsToDirectory(archive->GetStream(), end.OtherAt))
-        OtherReading = "it ends in two end records that both fit the file, each with a central directory of its "
-                       "own, and other programs may read the other one";
+        OtherReading =
+            "it ends in two end records that both fit the file, each with a central directory of its "
+            "own, and other programs may read the other one";
 }
 
 void TZipJudgement::JudgeEntry(TZipArchive* archive, TZipItem* entry) {
@@ -95,5 +96,6 @@ void CheckArchiveSound(TZipArchive* archive, const WideString& zipPath) {
     TZipJudgement judgement(archive);
     judgement.RefuseDamage(zipPath);
     if (!judgement.OtherReading.empty())
-        throw EArchiveBroken(TPathText{"The archive \"", zipPath, "\" can be read in two ways: " + judgement.OtherReading});
+        throw EArchiveBroken(
+            TPathText{"The archive \"", zipPath, "\" can be read in two ways: " + judgement.OtherReading});
 }

@@ -250,7 +250,8 @@ bool TZipStructure::FindEndRecord(TConstByteSpan buffer, int32_t length, uint64_
     EndFacts = {FBufferStart + best, -1, false, false};
     for (int32_t i = best - 1; bestFit == 0 && i >= std::max(0, best - 0xFFFF); --i) {
         int64_t shift;
-        if (GetLE<uint32_t>(buffer.data() + i) == ZipSignature::EndRecord && EndRecordFit(buffer, length, i, shift) == 0) {
+        if (GetLE<uint32_t>(buffer.data() + i) == ZipSignature::EndRecord &&
+            EndRecordFit(buffer, length, i, shift) == 0) {
             EndFacts.OtherAt = FBufferStart + i;
             break;
         }

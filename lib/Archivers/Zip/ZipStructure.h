@@ -243,8 +243,8 @@ public:
     // What the end records say beside the directory's place, for the
     // judgement of the archive (ZipJudgement.h). Offsets in the file.
     struct TEndFacts {
-        int64_t At = -1;       // the end record read; -1 when none was
-        int64_t OtherAt = -1;  // another one whose directory fits the file as well
+        int64_t At = -1;          // the end record read; -1 when none was
+        int64_t OtherAt = -1;     // another one whose directory fits the file as well
         bool CommentCut = false;  // its comment runs past the end of the file
         bool Zip64Lost = false;   // a ZIP64 locator points where no ZIP64 end record stands
     } EndFacts;
