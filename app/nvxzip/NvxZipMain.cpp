@@ -28,9 +28,13 @@ const char16_t Usage[] =
     u"              create ARCHIVE anew from the files below FOLDER; names start with\n"
     u"              FOLDER's own name with --with-folder-name\n"
     u"  --help      show this text\n"
-    u"Exit status: 0 on success, 1 when t finds bad entries or when t or x find the\n"
-    u"central directory missing, 2 on failure (a file that is no ZIP archive too), 3 when\n"
-    u"t finds no bad entry but left encrypted ones untested.\n";
+    u"Every command judges the archive first: l names what is damaged, t calls it bad,\n"
+    u"x refuses it before writing anything; an archive whose bytes can be read in two\n"
+    u"ways is listed and extracted as read here, with a note, and t calls it bad.\n"
+    u"Exit status: 0 on success, 1 when t finds bad entries, a damaged archive or two\n"
+    u"readings, or when t or x find the central directory missing, 2 on failure (a file\n"
+    u"that is no ZIP archive too), 3 when t finds no bad entry but left encrypted ones\n"
+    u"untested.\n";
 
 int Fail(const WideString& message) {
     ConsoleWriteLine(TConsoleStream::Error, u"nvxzip: " + message);
