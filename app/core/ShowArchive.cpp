@@ -3,6 +3,7 @@
 #include "Archivers/Zip/EntryModes.h"
 #include "Archivers/Zip/FileZipper.h"
 #include "Archivers/Zip/ZipArchive.h"
+#include "Archivers/Zip/ZipJudgement.h"
 #include "Archivers/Zip/ZipStructure.h"
 #include "FileSystem/FileAPI.h"
 #include "Foundation/CaseFolding.h"
@@ -94,7 +95,7 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path, int32_t work
     FArchive->CallBack = FCallBack.Get();
     FArchive->SetStream(stream);
     FArchive->Open();
-    CheckDirectorySound(FArchive.Get(), path);
+    CheckArchiveSound(FArchive.Get(), path);
     const TZipStructure* structure = FArchive->Structure();
     for (int32_t i = 0; i < structure->Count(); ++i) {
         TZipItem* entry = structure->Entry(i);
@@ -279,7 +280,19 @@ bool TShowArchive::ReadEntry(TZipItem* entry, const std::function<void(TStream& 
 
 TBundleNotes TShowArchive::Notes(bool viewerChanged) {
     TBundleOfArchive view(*this);
-    return BundleNotes(view, StoredPath(FBundle), viewerChanged, FResealing);
+    TBundleNotes notes = BundleNotes(view, StoredPath(FBundle), viewerChanged, FResealing);
+    // Rewrite keeps the first of the viewer's entries; the user hears of the others.
+    const std::vector<TZipItem*> viewers = FilesAt(ViewerKey());
+    if (viewerChanged && viewers.size() > 1) {
+        AnsiString names;
+        for (size_t i = 1; i < viewers.size(); ++i)
+            names += (i > 1 ? ", \"" : "\"") + WideToUtf8(viewers[i]->Name()) + "\"";
+        const size_t others = viewers.size() - 1;
+        notes.Lines.push_back((others == 1 ? AnsiString("another copy") : std::to_string(others) + " other copies") +
+                              " of the viewer, differing only in case or Unicode form, " +
+                              (others == 1 ? "is" : "are") + " removed: " + names);
+    }
+    return notes;
 }
 
 namespace {

@@ -28,9 +28,13 @@ const char16_t Usage[] =
     u"              create ARCHIVE anew from the files below FOLDER; names start with\n"
     u"              FOLDER's own name with --with-folder-name\n"
     u"  --help      show this text\n"
-    u"Exit status: 0 on success, 1 when t finds bad entries or when t or x find the\n"
-    u"central directory missing, 2 on failure (a file that is no ZIP archive too), 3 when\n"
-    u"t finds no bad entry but left encrypted ones untested.\n";
+    u"Every command judges the archive first: l names what is damaged, t calls it bad,\n"
+    u"x refuses it before writing anything; an archive whose bytes can be read in two\n"
+    u"ways is listed and extracted as read here, with a note, and t calls it bad.\n"
+    u"Exit status: 0 on success, 1 when t finds bad entries, a damaged archive or two\n"
+    u"readings, or when t or x find the central directory missing, 2 on failure (a file\n"
+    u"that is no ZIP archive too), 3 when t finds no bad entry but left encrypted ones\n"
+    u"untested.\n";
 
 int Fail(const WideString& message) {
     ConsoleWriteLine(TConsoleStream::Error, u"nvxzip: " + message);
@@ -49,10 +53,14 @@ void TellRecovered() {
                      u"nvxzip: the central directory is missing or damaged; entries were found by scanning");
 }
 
+// What is said beside the entries listed or extracted.
+void Tell(const AnsiString& text) { ConsoleWriteLine(TConsoleStream::Error, u"nvxzip: " + AnsiToWide(text)); }
+
 int List(const WideString& archiveName) {
     TRef<TFileStream> stream = OpenForReading(archiveName);
     TZipListing listing = ListZipArchive(stream.Get(), WriteOutputLine);
     if (listing.Recovered) TellRecovered();
+    for (const AnsiString& text : listing.Judged) Tell(text);
     return Success;
 }
 
@@ -66,6 +74,7 @@ int Test(const WideString& archiveName) {
 int Extract(const WideString& archiveName, const WideString& destination) {
     TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
     unzipper->Unzip(archiveName, destination);
+    if (!unzipper->OtherReading.empty()) Tell(unzipper->OtherReading);
     // What lay past the damage is missing, and no entry has its mode.
     if (!unzipper->DirectoryRecovered) return Success;
     TellRecovered();

@@ -1,45 +1,12 @@
 #include "ZipListing.h"
 #include <cstdio>
 #include <string>
+#include "Archivers/Zip/ZipArchive.h"
 #include "Archivers/Zip/ZipEntryChecks.h"
-#include "Archivers/Zip/ZipStructure.h"
+#include "Archivers/Zip/ZipJudgement.h"
 #include "Foundation/TextUtils.h"
 
 namespace {
-
-// Just enough archive to hold the tree that the directory reader builds.
-class TListedArchive : public TArchive {
-public:
-    TListedArchive() : Structure(MakeRef<TZipStructure>()) {
-        Structure->CreateItem = [this](const WideString& path, bool isFolder) -> TArchItem* {
-            // A name made only of separators is still listed.
-            if (path.empty()) return this;
-            return FindOrCreate(path, isFolder ? FindMode::Folder : FindMode::Add);
-        };
-    }
-
-    TRef<TZipStructure> Structure;
-
-    TStream* GetStream() override { return FStream; }
-    void SetStream(TStream* stream) override { FStream = stream; }
-    WideString GetFileName() override { return WideString(); }
-    void SetFileName(const WideString&) override {}
-    void Open() override {
-        TArchive::Open();
-        if (FStream->GetSize() == 0) return;
-        Structure->CallBack = CallBack;
-        Structure->Read(FStream);
-    }
-
-protected:
-    void Dispose() override {
-        Structure.Reset();
-        TArchive::Dispose();
-    }
-
-private:
-    TStream* FStream = nullptr;
-};
 
 WideString Ascii(const std::string& text) { return WideString(text.begin(), text.end()); }
 
@@ -84,15 +51,18 @@ WideString ListingHeader() {
 }  // namespace
 
 TZipListing ListZipArchive(TStream* stream, const TLineWriter& output) {
-    auto archive = MakeRef<TListedArchive>();
+    auto archive = MakeRef<TZipArchive>();
     auto callBack = MakeRef<TDefaultCallBack>();
     archive->CallBack = callBack.Get();
     archive->SetStream(stream);
     archive->Open();
-    CheckHoldsArchive(archive->Structure.Get(), stream, WideString());
+    CheckHoldsArchive(archive->Structure(), stream, WideString());
 
-    TZipStructure* structure = archive->Structure.Get();
+    TZipStructure* structure = archive->Structure();
     TZipListing listing;
+    const TZipJudgement judgement(archive.Get());
+    for (const TZipFinding& damage : judgement.Damage) listing.Judged.push_back(damage.Text());
+    if (!judgement.OtherReading.empty()) listing.Judged.push_back(judgement.OtherReadingText());
     TLineWriter writeLine = output ? output : [&listing](const WideString& line) { listing.Text += line + u'\n'; };
     listing.Recovered = structure->Recovered();
     listing.Entries = structure->Count();

@@ -2,6 +2,7 @@
 // stream, as its directory (or a recovery scan) gives them.
 #pragma once
 #include <functional>
+#include <vector>
 #include "Streams/Streams.h"
 
 // Takes one line of a report, without its line end.
@@ -13,6 +14,9 @@ struct TZipListing {
     // The central directory was missing or damaged: the entries come from a
     // scan of the local headers.
     bool Recovered = false;
+    // What the judgement of the archive says (ZipJudgement.h): damage, and
+    // another reading of its bytes.
+    std::vector<AnsiString> Judged;
 };
 
 // Reads the directory of the archive in stream. Raises what the archive

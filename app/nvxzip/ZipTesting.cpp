@@ -2,6 +2,7 @@
 #include <vector>
 #include "Archivers/Zip/ZipArchive.h"
 #include "Archivers/Zip/ZipEntryChecks.h"
+#include "Archivers/Zip/ZipJudgement.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/TextUtils.h"
@@ -24,13 +25,15 @@ public:
         return FNameless.back().Get();
     }
 
-    // File entries, and any other entry that holds data.
+    const TZipJudgement* Judgement = nullptr;
+
+    // File entries, and any other entry the judgement finds damaged.
     std::vector<TZipItem*> EntriesToTest() {
         std::vector<TZipItem*> entries;
         for (int32_t i = 0; i < Structure()->Count(); ++i) {
             TZipItem* entry = Structure()->Entry(i);
             TArchItem* item = entry->Item;
-            if (item && (!item->IsFolder() || item->Size > 0 || item->PackedSize > 0)) entries.push_back(entry);
+            if (item && (!item->IsFolder() || Judgement->DamageOf(entry))) entries.push_back(entry);
         }
         return entries;
     }
@@ -45,7 +48,9 @@ protected:
         Problems.clear();
         AnsiString untested;
         try {
-            TZipArchive::ExtractMarkedEntry(entry);
+            // Its data is not read where its records are wrong.
+            if (const TZipFinding* damage = Judgement->DamageOf(entry)) Problems.push_back(damage->Text());
+            else TZipArchive::ExtractMarkedEntry(entry);
         } catch (const EArchiveAbort&) {
             throw;
         } catch (const EArchivePassword& e) {
@@ -80,6 +85,7 @@ private:
 };
 
 void WriteSummary(const TZipTestReport& report, const TLineWriter& writeLine) {
+    for (const AnsiString& text : report.ArchiveProblems) writeLine(AnsiToWide(text));
     if (report.Recovered)
         writeLine(
             u"The central directory is missing or damaged; entries were found by scanning, and what "
@@ -103,6 +109,11 @@ TZipTestReport TestZipArchive(TStream* stream, const TLineWriter& output) {
     TLineWriter writeLine = output ? output : [&report](const WideString& line) { report.Text += line + u'\n'; };
     archive->WriteLine = writeLine;
     report.Recovered = archive->DirectoryRecovered();
+    const TZipJudgement judgement(archive.Get());
+    archive->Judgement = &judgement;
+    for (const TZipFinding& damage : judgement.Damage)
+        if (!damage.Entry) report.ArchiveProblems.push_back(damage.Text());
+    if (!judgement.OtherReading.empty()) report.ArchiveProblems.push_back(judgement.OtherReadingText());
     auto note = [&](TArchiveCallBack*, const AnsiString& message) { archive->Problems.push_back(message); };
     callBack->OnError = note;
     callBack->OnHeaderError = note;

@@ -2,6 +2,7 @@
 // is extracted into nothing, and each one whose header, data or CRC is
 // wrong is named.
 #pragma once
+#include <vector>
 #include "ZipListing.h"
 
 struct TZipTestReport {
@@ -13,8 +14,11 @@ struct TZipTestReport {
     // The central directory was missing or damaged: the entries come from a
     // scan of the local headers, and the archive does not count as good.
     bool Recovered = false;
+    // What the judgement finds wrong with the archive as a whole, two
+    // readings of its bytes too (ZipJudgement.h), as the report says it.
+    std::vector<AnsiString> ArchiveProblems;
 
-    bool AllGood() const { return Bad == 0 && !Recovered; }
+    bool AllGood() const { return Bad == 0 && !Recovered && ArchiveProblems.empty(); }
 };
 
 // Raises what opening the archive raises; problems of single entries go

@@ -561,8 +561,13 @@ TEST(ZipMode, InPlaceFixLeavesOneViewerAndRefusesALinkOnItsWay) {
         WriteBytes(archive, std::string(bytes.begin(), bytes.end()));
     };
     const TZipFixtureEntry marker = FixtureFile("Show.app/Contents/Resources/slideshow.dat", "slides");
-    write({marker, FixtureFile(viewer, "OLD 1"), FixtureFile("Show.app/x", "x"), FixtureFile(viewer, "OLD 2")});
-    EXPECT_EQ(FixBundleArchiveInPlace(archive), FixOutcome::Done);
+    const std::string twin = "Show.app/Contents/Resources/viewer.app/Contents/MacOS/ZuvOrudad5";
+    write({marker, FixtureFile(viewer, "OLD 1"), FixtureFile("Show.app/x", "x"), FixtureFile(twin, "OLD 2")});
+    const TFixResult result = FixBundleArchiveInPlace(archive);
+    EXPECT_EQ(result, FixOutcome::Done);
+    // The twin that goes is named.
+    EXPECT_EQ(result.Notes.back(),
+              "another copy of the viewer, differing only in case or Unicode form, is removed: \"" + twin + "\"");
     const std::string fixed = ReadBytes(archive);
     EXPECT_EQ(ParseZip(std::vector<uint8_t>(fixed.begin(), fixed.end())).Entries.size(), 3u);
     TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();

@@ -6,6 +6,8 @@ import struct
 import sys
 import zlib
 
+from e2e_support import MARKER, VIEWER
+
 DOS_TIME, DOS_DATE = 0x6000, 0x5821  # 2024-01-01 12:00
 
 
@@ -19,8 +21,9 @@ def central_header(name, crc, packed, size, offset, method=0, flags=0, extra=b""
                        packed, size, len(name), len(extra), 0, 0, 0, mode << 16, offset) + name + extra
 
 
-def end_record(count, size, offset):
-    return struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, size, offset, 0)
+def end_record(count, size, offset, comment=b"", comment_length=None):
+    length = len(comment) if comment_length is None else comment_length
+    return struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, size, offset, length) + comment
 
 
 class Entry:
@@ -39,9 +42,21 @@ class Entry:
         self.central_extra = b""
         self.central_sizes = None  # (packed, size) as the directory gives them
         self.central_offset = None
+        self.central_name = None  # where the directory gives another name
 
 
-def archive(entries):
+def directory(entries, offsets):
+    out = b""
+    for e, offset in zip(entries, offsets):
+        packed, size = e.central_sizes or (e.packed, e.size)
+        at = offset if e.central_offset is None else e.central_offset
+        out += central_header(e.central_name or e.name, e.crc, packed, size, at, e.method, e.local.get("flags", 0),
+                              e.central_extra)
+    return out
+
+
+def archive(entries, comment=b"", comment_length=None, before_end=b""):
+    """before_end: bytes between the directory and the end record."""
     out = bytearray()
     offsets = []
     for e in entries:
@@ -50,12 +65,9 @@ def archive(entries):
         out += local_header(field("name", e.name), field("crc", e.crc), field("packed", e.packed),
                             field("size", e.size), e.method, field("flags", 0), field("extra", b""))
         out += e.data
-    directory = len(out)
-    for e, offset in zip(entries, offsets):
-        packed, size = e.central_sizes or (e.packed, e.size)
-        at = offset if e.central_offset is None else e.central_offset
-        out += central_header(e.name, e.crc, packed, size, at, e.method, e.local.get("flags", 0), e.central_extra)
-    out += end_record(len(entries), len(out) - directory, directory)
+    start = len(out)
+    out += directory(entries, offsets)
+    out += before_end + end_record(len(entries), len(out) - start, start, comment, comment_length)
     return bytes(out)
 
 
@@ -112,6 +124,82 @@ def cases():
     yield ("not-a-zip-offsets-nowhere.zip", bytes(b"\0" * 500 + nowhere), "an end record whose directory is nowhere")
 
 
+# ---- one judgement: archives every reader must read alike ----
+
+SHOW = [("Show.app/Contents/Info.plist", b"<plist/>"), ("Show.app/" + VIEWER, b"OLD viewer"),
+        ("Show.app/" + MARKER, b"slides " * 40)]
+# What each reader does with an archive of each kind.
+DAMAGED_ENTRY, DAMAGED_ARCHIVE, UNSAFE, TWO_READINGS = "damaged entry", "damaged archive", "unsafe", "two readings"
+
+
+def show(*more):
+    return [Entry(name, data) for name, data in SHOW] + list(more)
+
+
+def with_names(central, local):
+    e = Entry(local, b"extra text")
+    e.central_name = central.encode()
+    return e
+
+
+def folder_with_size(method, packed):
+    e = Entry("Show.app/Contents/Stuff/", b"", method)
+    e.data, e.packed, e.size = packed, len(packed), 68
+    return e
+
+
+def extra_past_field(where):
+    e = Entry("Show.app/Contents/extra.txt", b"extra text")
+    block = struct.pack("<HH", 0x5455, 9) + b"\x03\0\0\0\0"  # claims 9 bytes, holds 5
+    if where == "central":
+        e.central_extra = block
+    else:
+        e.local = {"extra": block}
+    return e
+
+
+def two_readings():
+    """A second directory and end record, of the show without its last
+    entry, in the archive comment: both end records fit the file."""
+    entries = show(Entry("Show.app/Contents/Resources/more.txt", b"more"))
+    body = archive(entries)
+    start = body.rindex(b"PK\x01\x02")  # the last central record
+    first = struct.unpack_from("<I", body, len(body) - 6)[0]
+    full = body[first:len(body) - 22]
+    second = full[:start - first]
+    inner_at = len(body)  # where the second directory will stand
+    inner = second + end_record(len(entries) - 1, len(second), inner_at)
+    return body[:-22] + end_record(len(entries), len(full), first, inner)
+
+
+def locator(offset):
+    return struct.pack("<IIQI", 0x07064B50, 0, offset, 1)
+
+
+# Each: (file name, bytes, kind, what the judgement says, the entry named).
+def judged_cases():
+    for method, packed, label in ((0, b"", "stored"), (8, b"\x03\x00", "deflated")):
+        yield ("folder-with-size-%s.zip" % label, archive(show(folder_with_size(method, packed))), DAMAGED_ENTRY,
+               "it is a folder but records 68 bytes of data", "Show.app/Contents/Stuff/")
+    for label, central, local in (("dotdot", "../xt", "xt"), ("absolute", "/xt", "xt"), ("drive", "C:/xt", "xt"),
+                                  ("backslash", "..\\xt", "xt"), ("local-unsafe", "xt", "../xt"),
+                                  ("case", "Xt", "xt"), ("other", "xt", "xu")):
+        yield ("names-differ-%s.zip" % label, archive(show(with_names(central, local))), DAMAGED_ENTRY,
+               "its local header holds another name", central)
+    for label, name in (("dotdot", "../../xt"), ("absolute", "/xt"), ("drive", "C:xt"), ("backslash", "..\\xt")):
+        yield ("unsafe-name-%s.zip" % label, archive(show(Entry(name, b"evil"))), UNSAFE, "Unsafe entry name", name)
+    yield ("two-readings.zip", two_readings(), TWO_READINGS, "can be read in two ways", None)
+    for where, cause in (("central", "a block of its extra field in the directory runs past the field"),
+                         ("local", "a block of its local header's extra field runs past the field")):
+        yield ("extra-past-field-%s.zip" % where, archive(show(extra_past_field(where))), DAMAGED_ENTRY, cause,
+               "Show.app/Contents/extra.txt")
+    yield ("comment-past-end.zip", archive(show(), b"short", 40), DAMAGED_ARCHIVE,
+           "its comment runs past the end of the file", None)
+    for label, offset in (("past-end", 1 << 40), ("nowhere", 0)):
+        yield ("zip64-locator-%s.zip" % label, archive(show(), before_end=locator(offset)), DAMAGED_ARCHIVE,
+               "no ZIP64 end record stands where its ZIP64 locator points", None)
+
+
 def zeros_bomb(size):
     """An archive of a few MB holding one entry of size zero bytes."""
     packer = zlib.compressobj(9, zlib.DEFLATED, -15)
@@ -130,6 +218,6 @@ def zeros_bomb(size):
 if __name__ == "__main__":
     folder = sys.argv[1]
     os.makedirs(folder, exist_ok=True)
-    for name, content, _ in cases():
+    for name, content, *_ in list(cases()) + list(judged_cases()):
         with open(os.path.join(folder, name), "wb") as f:
             f.write(content)

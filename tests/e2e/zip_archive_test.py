@@ -154,7 +154,7 @@ class ZipArchiveExchange(unittest.TestCase):
 
         cases = [
             ("two-level3.zip", "flipped.zip", flip_data, "BAD  a/b/one.txt"),
-            ("two-level3.zip", "last-header.zip", break_last_header, "BAD  two.bin: Error in local file header"),
+            ("two-level3.zip", "last-header.zip", break_last_header, "BAD  two.bin: The entry \"two.bin\" is damaged: its local header is missing"),
             ("two-level0.zip", "crc.zip", wrong_crc, "BAD  two.bin: CRC doesn' match"),
         ]
         for source, name, change, expected in cases:
@@ -313,7 +313,43 @@ class HostileArchives(unittest.TestCase):
                         field = {"crc": "CRC-32", "packed": "packed size", "size": "size",
                                  "name": "name"}[name.split("-")[2]]
                         self.assertRegex(t[1], "BAD  two.txt: .*its local header (gives|holds) another " + field)
-                        self.assertEqual(left, ["ok.txt"])
+                        # Judged before any data is read.
+                        self.assertEqual(left, [])
+
+    def test_every_reader_judges_alike(self):
+        """One archive per kind of damage or doubt: l names it, t and x and
+        the fixer's check and fix reach the one outcome its kind calls for,
+        in the same words, and a refused archive is left as it was."""
+        fixer = Program(ARGS.fixer, ARGS.runner)
+        for name, content, kind, said, entry in hostile_zips.judged_cases():
+            with self.subTest(name):
+                folder = os.path.join(self.dir, name[:-4])
+                os.makedirs(folder)
+                path = os.path.join(folder, "Show.zip")
+                with open(path, "wb") as f:
+                    f.write(content)
+                dest = os.path.join(folder, "x")
+                text = {hostile_zips.DAMAGED_ENTRY: 'The entry "%s" is damaged: %s' % (entry, said),
+                        hostile_zips.DAMAGED_ARCHIVE: "is damaged: " + said,
+                        hostile_zips.UNSAFE: '%s "%s"' % (said, entry)}.get(kind, said)
+                l, t = self.run_tool("l", self.tool.arg(path)), self.run_tool("t", self.tool.arg(path))
+                x = self.run_tool("x", self.tool.arg(path), self.tool.arg(dest))
+                self.assertEqual(l[0], 0, l)
+                self.assertEqual(kind != hostile_zips.UNSAFE, text in l[2], l)
+                self.assertEqual(t[0], 0 if kind == hostile_zips.UNSAFE else 1, t)
+                self.assertEqual(kind != hostile_zips.UNSAFE, text in t[1], t)
+                if kind == hostile_zips.DAMAGED_ENTRY:
+                    self.assertIn("BAD  %s: " % entry, t[1])
+                # Two readings: x takes the one it finds and says so; the rest is refused unwritten.
+                readable = kind == hostile_zips.TWO_READINGS
+                self.assertEqual((x[0], text in x[2], os.path.exists(dest)), (0 if readable else 2, True, readable), x)
+                for options in (["--check"], []):
+                    code, out, err = fixer.run(*options, fixer.arg(path))
+                    self.assertEqual(code, 2, out + err)
+                    self.assertIn(text.replace("The archive", "It"), err)
+                    self.assertEqual(sorted(os.listdir(folder)), ["Show.zip"] + ["x"] * readable)
+                with open(path, "rb") as f:
+                    self.assertEqual(f.read(), content)
 
     def test_extraction_after_a_recovery_scan_says_so(self):
         content = hostile_zips.archive([hostile_zips.Entry("a.txt", b"first"), hostile_zips.Entry("b.txt", b"second")])
@@ -331,6 +367,7 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--tests", required=True)
+    parser.add_argument("--fixer", required=True)
     parser.add_argument("--runner", default="")
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest)

@@ -6,6 +6,7 @@
 #include "Archivers/Zip/NameRules.h"
 #include "Archivers/Zip/ZipArchive.h"
 #include "Archivers/Zip/ZipEntryChecks.h"
+#include "Archivers/Zip/ZipJudgement.h"
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/Paths.h"
 #include "Foundation/SysError.h"
@@ -13,19 +14,13 @@
 
 namespace {
 
-// Names are checked as the directory is read: the tree quietly drops names
-// it cannot place (a leading separator), and those must be refused too.
+// Names are checked once the directory is read, as stored: refused while
+// it is read, they would be taken for damage and send it to a scan.
 class TCheckedZipArchive : public TZipArchive {
 public:
     // Names equal but for case are apart where the file system keeps them
     // apart, and refused where it does not.
     explicit TCheckedZipArchive(WideString& writing) : FWriting(writing) { IgnoreCase = false; }
-
-    TArchItem* CreateItem(const WideString& path, bool isFolder) override {
-        // A name made only of separators is refused by its stored form, below.
-        if (!path.empty()) CheckEntryName(path);
-        return TZipArchive::CreateItem(path, isFolder);
-    }
 
 protected:
     // An entry refused once its file was begun (damaged data, a wrong
@@ -97,6 +92,9 @@ TRef<TZipArchive> TFileUnzipper::OpenChecked(const WideString& zipPath, TStream*
     archive->Open();
     DirectoryRecovered = archive->DirectoryRecovered();
     CheckHoldsArchive(archive->Structure(), file, zipPath);
+    const TZipJudgement judgement(archive.Get());
+    judgement.RefuseDamage(zipPath);
+    OtherReading = judgement.OtherReadingText();
     CheckArchiveReadable(archive.Get());
     for (int32_t i = 0; i < archive->Structure()->Count(); ++i) CheckEntryName(archive->Structure()->Entry(i)->Name());
     CheckNamesFitFileSystem(archive.Get(), zipPath);

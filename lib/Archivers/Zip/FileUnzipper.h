@@ -1,6 +1,7 @@
-// Extracts every entry of a ZIP file below a folder. Names that reach
-// outside it or that the file system cannot hold, and entries that cannot be
-// unpacked, are refused before anything is written, naming the entry.
+// Extracts every entry of a ZIP file below a folder. Damage the judgement
+// finds (ZipJudgement.h), names that reach outside it or that the file
+// system cannot hold, and entries that cannot be unpacked, are refused
+// before anything is written, naming the entry.
 #pragma once
 #include <set>
 #include "Archivers/Archive.h"
@@ -14,6 +15,9 @@ public:
     // Set by Unzip when the entries come from a scan of the local headers:
     // without modes, and perhaps incomplete.
     bool DirectoryRecovered = false;
+    // Set by Unzip when the archive's bytes read as another archive too
+    // (ZipJudgement.h); this one is extracted.
+    AnsiString OtherReading;
     // Progress of the whole extraction, in bytes.
     TArchiveProgressEvent OnProgress;
 

@@ -186,6 +186,17 @@ bool TZipArchive::ReadLocalHeader(TZipItem* entry, TLocalHeader& header) {
     return true;
 }
 
+void TZipArchive::CheckRecords(TZipItem* entry) {
+    HoldBuffer(IoBuffer, IoBufferSize);
+    TLocalHeader header;
+    if (!ReadLocalHeader(entry, header)) RaiseDamaged(entry, "its local header is missing");
+    CheckPlacement(entry, header);
+    const int32_t extraLength = header.ExtraLength;
+    ReadExact(header.DataStart - extraLength, extraLength, "");
+    if (!ZipStructureParts::ExtraBlocksFit(TConstByteSpan(IoBuffer.data(), size_t(extraLength))))
+        RaiseDamaged(entry, "a block of its local header's extra field runs past the field");
+}
+
 // A local header that gives other numbers than the directory is damage
 // (or another entry's header), whichever of the two is right. Zeros stand
 // in for numbers a data descriptor gives after the data.

@@ -54,6 +54,10 @@ public:
     // Extracts these file entries in this order, marks unchanged; they may
     // be another archive's over the same bytes.
     void ExtractEntries(const std::vector<TZipItem*>& entries);
+    // What extraction checks before it reads an entry's data: the local
+    // header against the directory record, where the data may lie, and the
+    // local extra field. Raises EArchiveDamaged naming the entry.
+    void CheckRecords(TZipItem* entry);
     // On any failure the stream regains its earlier bytes and length, the
     // old directory stays in force, and the failure is raised again. A
     // level above MaxLevel is refused before anything changes.

@@ -43,6 +43,10 @@ void ReadZip64Values(TConstByteSpan extra, std::initializer_list<uint64_t*> valu
     });
 }
 
+bool ExtraBlocksFit(TConstByteSpan extra) {
+    return extra.size() - ForEachExtraBlock(extra, [](uint16_t, TConstByteSpan, size_t) {}) < 4;
+}
+
 bool IsUtf8BeyondAscii(const uint8_t* bytes, int32_t count) {
     if (std::all_of(bytes, bytes + count, [](uint8_t b) { return b < 0x80; })) return false;
     TByteString original(reinterpret_cast<const char*>(bytes), size_t(count));
@@ -189,7 +193,7 @@ TZipStructure::TEndValues TZipStructure::EndValues(TConstByteSpan buffer, int32_
     TZipEndRecord end;
     DecodeRecord(buffer.data() + index, end);
     int64_t at = FBufferStart + index;
-    TEndValues values{end.Count, end.DirectorySize, end.DirectoryOffset, at, end.CommentLength};
+    TEndValues values{end.Count, end.DirectorySize, end.DirectoryOffset, at, end.CommentLength, false};
     uint8_t bytes[Zip64EndRecordSize];
     TZip64Locator locator;
     TZip64EndRecord record;
@@ -201,7 +205,8 @@ TZipStructure::TEndValues TZipStructure::EndValues(TConstByteSpan buffer, int32_
     const int64_t places[] = {said < uint64_t(at) ? int64_t(said) : -1, at - Zip64LocatorSize - Zip64EndRecordSize};
     for (int64_t place : places)
         if (ReadAt(place, buffer, length, bytes, Zip64EndRecordSize) && DecodeRecord(bytes, record))
-            return {record.Count, record.DirectorySize, record.DirectoryOffset, place, end.CommentLength};
+            return {record.Count, record.DirectorySize, record.DirectoryOffset, place, end.CommentLength, false};
+    values.Zip64Lost = true;
     return values;
 }
 
@@ -241,9 +246,21 @@ bool TZipStructure::FindEndRecord(TConstByteSpan buffer, int32_t length, uint64_
         FEndRecordShift = fit < 3 ? shift : 0;
     }
     if (best < 0) return false;
+    // A record whose comment holds this one may fit as well: two readings.
+    EndFacts = {FBufferStart + best, -1, false, false};
+    for (int32_t i = best - 1; bestFit == 0 && i >= std::max(0, best - 0xFFFF); --i) {
+        int64_t shift;
+        if (GetLE<uint32_t>(buffer.data() + i) == ZipSignature::EndRecord &&
+            EndRecordFit(buffer, length, i, shift) == 0) {
+            EndFacts.OtherAt = FBufferStart + i;
+            break;
+        }
+    }
     TEndValues values = EndValues(buffer, length, best);
     directorySize = values.DirectorySize;
     directoryOffset = values.DirectoryOffset;
+    EndFacts.Zip64Lost = values.Zip64Lost;
+    EndFacts.CommentCut = values.CommentLength > length - best - EndRecordSize;
     int32_t commentLength = std::min<int32_t>(values.CommentLength, length - best - EndRecordSize);
     SetCommentBytes(
         TByteString(reinterpret_cast<const char*>(buffer.data()) + best + EndRecordSize, size_t(commentLength)));

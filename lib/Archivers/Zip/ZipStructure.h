@@ -240,6 +240,14 @@ public:
     // Bytes in front of the archive (a self-extracting stub) that its
     // offsets do not count; added to every offset read.
     int64_t BytesInFront = 0;
+    // What the end records say beside the directory's place, for the
+    // judgement of the archive (ZipJudgement.h). Offsets in the file.
+    struct TEndFacts {
+        int64_t At = -1;          // the end record read; -1 when none was
+        int64_t OtherAt = -1;     // another one whose directory fits the file as well
+        bool CommentCut = false;  // its comment runs past the end of the file
+        bool Zip64Lost = false;   // a ZIP64 locator points where no ZIP64 end record stands
+    } EndFacts;
 
     // The entries come from a scan of the local headers.
     bool Recovered() const { return Offset < 0; }
@@ -318,6 +326,7 @@ private:
         uint64_t Count, DirectorySize, DirectoryOffset;
         int64_t At;
         uint16_t CommentLength;
+        bool Zip64Lost;
     };
     TEndValues EndValues(TConstByteSpan buffer, int32_t length, int32_t index);
     // Reads count bytes at position from the buffer, else from the stream.

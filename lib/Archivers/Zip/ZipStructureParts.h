@@ -32,4 +32,8 @@ void SetItemTimes(TArchItem* item, uint32_t dosTime);
 // ZIP64 field; EArchiveBroken when the field is too short.
 void ReadZip64Values(TConstByteSpan extra, std::initializer_list<uint64_t*> values);
 
+// Whether every block of an extra field ends inside it. Fewer bytes than a
+// block header at its end are padding, as aligning tools leave.
+bool ExtraBlocksFit(TConstByteSpan extra);
+
 }  // namespace ZipStructureParts

@@ -17,6 +17,7 @@ void TZipStructure::ScanLocalHeaders(TStream* stream) {
     }
     if (CallBack) CallBack->CurrentItem = nullptr;
     BytesInFront = 0;
+    EndFacts = {};
 
     const uint8_t markerLow = uint8_t(Marker), markerHigh = uint8_t(Marker >> 8);
     int64_t chunkStart = 0;
