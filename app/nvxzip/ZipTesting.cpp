@@ -92,7 +92,10 @@ void WriteSummary(const TZipTestReport& report, const TLineWriter& writeLine) {
             u"follows a cut or lies outside the entries found is not checked");
     if (report.Encrypted > 0)
         writeLine(IntToStr(report.Encrypted) + u" encrypted entries were not tested: no password was given");
-    if (report.Bad == 0) writeLine(u"No errors in " + IntToStr(report.Tested) + u" entries");
+    // "No errors" would contradict the archive's own problems above.
+    if (report.Bad == 0 && !report.ArchiveProblems.empty())
+        writeLine(u"None of " + IntToStr(report.Tested) + u" entries is bad, but the archive is not sound");
+    else if (report.Bad == 0) writeLine(u"No errors in " + IntToStr(report.Tested) + u" entries");
     else writeLine(IntToStr(report.Bad) + u" of " + IntToStr(report.Tested) + u" entries are bad");
 }
 }  // namespace
