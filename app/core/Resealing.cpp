@@ -141,6 +141,11 @@ private:
     // the seal anew; a show without a seal keeps its launcher.
     bool SealShow(const WideString& launcher) {
         if (FView.FilesAt(SealInBundle) == 0) return true;
+        // Which of two the Mac keeps is not known here.
+        if (FView.FilesAt(SealInBundle) > 1 || FView.FilesAt(launcher) > 1) {
+            Failed("its seal or program is stored twice, the names differing only in case or Unicode form");
+            return false;
+        }
         std::string seal = ReadListFile(FView, SealInBundle);
         const TSealKinds kinds = ReadSeal(seal);
         if (!kinds.Readable) {
