@@ -422,6 +422,31 @@ TEST(ZipMode, BackupAndNewArchiveAreOnTheDiskBeforeTheMove) {
     EXPECT_LT(moved, synced);
 }
 
+// A power cut once the viewer has moved must find the folder's backup
+// whole: its files' data and modes, its folders' entries and its own name
+// on the disk first. A staged viewer an earlier cut left is no program to
+// give a mode, and no part of the backup.
+TEST_F(FixProcedure, FolderBackupIsOnTheDiskBeforeTheViewerMoves) {
+    MakeBundle(Bundle);
+    const WideString staged = ViewerPath(Bundle) + u".nvxfix-new";
+    WriteBytes(staged, "");
+    TRef<TDiskRecorder> disk = MakeRef<TDiskRecorder>();
+    {
+        TFileAPIScope scope(disk.Get());
+        EXPECT_EQ(FixBundleFolder(Bundle), FixOutcome::Done);
+    }
+    const ptrdiff_t moved = disk->First("move ZuvOrudad5.nvxfix-new");
+    ASSERT_LT(moved, ptrdiff_t(disk->Events.size()));
+    for (const std::string& event :
+         {std::string("flush slideshow.dat"), "sync " + Narrow(ExtractFileName(Bundle)) + ".bak"}) {
+        EXPECT_GE(disk->Last(event), 0) << event;
+        EXPECT_LT(disk->Last(event), moved) << event;
+    }
+    EXPECT_LT(disk->First("sync " + Narrow(ExtractFileName(ExcludeTrailingBackslash(Scratch.Path())))), moved);
+    EXPECT_FALSE(fs::exists(FsPath(staged)));
+    EXPECT_FALSE(fs::exists(FsPath(ViewerPath(Bundle + u".bak") + u".nvxfix-new")));
+}
+
 // Where the file system has no second names the backup is a copy: an
 // older backup survives one that fails, and the failure says why and
 // leaves no partial backup. A full disk stops the fix at the staged copy,
