@@ -292,11 +292,13 @@ private:
     const uint32_t FCaller = CurrentThreadId();
 };
 
-// An archive of many entries, two of them damaged after the viewer: the
-// check names the first in the directory's order, on one worker or many,
-// whether the fix waits for it (entries without modes, which it plans) or
-// writes its staged copy meanwhile (entries with modes), and a worker's
-// failing read is reported; nothing is written either way.
+// An archive of many entries, damaged in the viewer, early or late, with a
+// second damage after the first: the check names the first in the
+// directory's order, on one worker to four, whether the fix waits for it
+// (entries without modes, which it plans) or writes its staged copy
+// meanwhile (entries with modes), and a worker's failing read is reported;
+// nothing is written either way. A sound one is fixed, then found fixed
+// while its check still runs.
 TEST(ZipMode, TheCheckReportsTheFirstDamageWhateverTheWorkers) {
     TScratchFolder scratch;
     const WideString archive = scratch / u"Show.zip";
@@ -310,23 +312,26 @@ TEST(ZipMode, TheCheckReportsTheFirstDamageWhateverTheWorkers) {
         for (int i = 0; i < 60; ++i)
             zip.Entries.push_back(FixtureFile("Show.app/Contents/Resources/p" + std::to_string(i) + ".jpg",
                                               std::string(size_t(i) * 300, char('a' + i % 26)), host, mode));
-        zip.Entries[22].Crc = 0x1234;
-        zip.Entries[52].Crc = 0x5678;
-        bytes = zip.Build();
-        const std::string before(bytes.begin(), bytes.end());
-        WriteBytes(archive, before);
-        for (int workers : {1, 4}) {
-            SetDefaultZipWorkers(workers);
-            try {
-                FixBundleArchive(archive);
-                ADD_FAILURE() << "no error";
-            } catch (const EArchiveBroken& e) {
-                EXPECT_NE(e.Message().find("p20.jpg\" is damaged"), std::string::npos) << workers << e.Message();
+        for (size_t damaged : {1, 4, 58}) {
+            zip.Entries[damaged].Crc = 0x1234;
+            zip.Entries[59].Crc = 0x5678;
+            bytes = zip.Build();
+            zip.Entries[damaged].Crc = zip.Entries[59].Crc = -1;
+            const std::string before(bytes.begin(), bytes.end());
+            WriteBytes(archive, before);
+            for (int workers = 1; workers <= 4; ++workers) {
+                SetDefaultZipWorkers(workers);
+                try {
+                    FixBundleArchive(archive);
+                    ADD_FAILURE() << "no error";
+                } catch (const EArchiveBroken& e) {
+                    EXPECT_NE(e.Message().find(zip.Entries[damaged].Name + "\" is damaged"), std::string::npos)
+                        << workers << e.Message();
+                }
+                EXPECT_EQ(ReadBytes(archive), before);
             }
-            EXPECT_EQ(ReadBytes(archive), before);
         }
     }
-    zip.Entries[22].Crc = zip.Entries[52].Crc = -1;
     bytes = zip.Build();
     WriteBytes(archive, std::string(bytes.begin(), bytes.end()));
     SetDefaultZipWorkers(3);
@@ -337,13 +342,16 @@ TEST(ZipMode, TheCheckReportsTheFirstDamageWhateverTheWorkers) {
         ADD_FAILURE() << "no error";
     } catch (const Exception&) {
     }
-    SetDefaultZipWorkers(0);
     EXPECT_EQ(std::vector<std::string>{"Show.zip"}, [&] {
         std::vector<std::string> names;
         for (auto& entry : fs::directory_iterator(FsPath(scratch.Path())))
             names.push_back(entry.path().filename().string());
         return names;
     }());
+    SetDefaultZipWorkers(4);
+    EXPECT_EQ(FixBundleArchive(archive), FixOutcome::Done);
+    EXPECT_EQ(FixBundleArchive(archive), FixOutcome::AlreadyFixed);
+    SetDefaultZipWorkers(0);
 }
 
 // Records, in order, what reaches a file or the disk, by file name.
