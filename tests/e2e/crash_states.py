@@ -170,6 +170,12 @@ class Trace:
         path = string_arg(path_text).decode("utf-8", "surrogateescape")
         return self.rel(path, base)
 
+    def _two_paths(self, name, args):
+        """The old and new names of a rename or link, either form."""
+        if name in ("rename", "link"):
+            return tuple(self.rel(string_arg(a).decode("utf-8", "surrogateescape")) for a in args[:2])
+        return self._at(args[0], args[1]), self._at(args[2], args[3])
+
     def _add(self, op, text):
         self.ops.append(op)
         self.descriptions.append(text)
@@ -275,12 +281,9 @@ class Trace:
         elif name in ("rename", "renameat", "renameat2"):
             if failed:
                 return
-            if name == "rename":
-                old, new = (self.rel(string_arg(a).decode("utf-8", "surrogateescape")) for a in args[:2])
-            else:
-                old, new = self._at(args[0], args[1]), self._at(args[2], args[3])
-                if name == "renameat2" and "RENAME_EXCHANGE" in args[4]:
-                    raise Unmodelled("RENAME_EXCHANGE")
+            old, new = self._two_paths(name, args)
+            if name == "renameat2" and "RENAME_EXCHANGE" in args[4]:
+                raise Unmodelled("RENAME_EXCHANGE")
             if old is None or new is None:
                 if old is not None or new is not None:
                     raise Unmodelled("a rename across the tree's edge")
@@ -289,10 +292,7 @@ class Trace:
         elif name in ("link", "linkat"):
             if failed:
                 return
-            if name == "link":
-                old, new = (self.rel(string_arg(a).decode("utf-8", "surrogateescape")) for a in args[:2])
-            else:
-                old, new = self._at(args[0], args[1]), self._at(args[2], args[3])
+            old, new = self._two_paths(name, args)
             if new is not None:
                 if old is None:
                     raise Unmodelled("a link from outside the tree")
