@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <map>
+#include <mutex>
 #include <set>
 #include "Archivers/Zip/EntryModes.h"
 #include "Archivers/Zip/FileUnzipper.h"
@@ -354,7 +355,8 @@ TEST(ZipMode, TheCheckReportsTheFirstDamageWhateverTheWorkers) {
     SetDefaultZipWorkers(0);
 }
 
-// Records, in order, what reaches a file or the disk, by file name.
+// Records, in order, what reaches a file or the disk, by file name; the
+// check's workers open files meanwhile.
 class TDiskRecorder : public TFileAPI {
 public:
     std::vector<std::string> Events;
@@ -362,15 +364,16 @@ public:
     TNativeHandle CreateFile(const WideString& path, uint32_t access, uint32_t share, void* security,
                              uint32_t disposition, uint32_t flags, TNativeHandle templateFile) override {
         TNativeHandle file = TFileAPI::CreateFile(path, access, share, security, disposition, flags, templateFile);
+        std::lock_guard<std::mutex> guard(FLock);
         FPaths[file] = path;
         return file;
     }
     bool WriteFile(TNativeHandle file, const void* buffer, uint32_t count, uint32_t& done) override {
-        Note("write", FPaths[file]);
+        Note("write", file);
         return TFileAPI::WriteFile(file, buffer, count, done);
     }
     bool FlushFileBuffers(TNativeHandle file) override {
-        Note("flush", FPaths[file]);
+        Note("flush", file);
         return TFileAPI::FlushFileBuffers(file);
     }
     bool MoveFile(const WideString& oldPath, const WideString& newPath, uint32_t flags) override {
@@ -397,10 +400,20 @@ public:
     }
 
 private:
+    void Note(const char* what, TNativeHandle file) {
+        WideString path;
+        {
+            std::lock_guard<std::mutex> guard(FLock);
+            path = FPaths[file];
+        }
+        Note(what, path);
+    }
     void Note(const char* what, const WideString& path) {
+        std::lock_guard<std::mutex> guard(FLock);
         std::string event = what + (" " + Narrow(ExtractFileName(path)));
         if (Events.empty() || Events.back() != event) Events.push_back(event);
     }
+    std::mutex FLock;
     std::map<TNativeHandle, WideString> FPaths;
 };
 
