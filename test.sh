@@ -76,7 +76,8 @@ fi
 
 # linux-portable: a small second build of the file layer's tests without
 # the Linux-only calls, so that their portable fallbacks are run as well.
-for preset in linux linux-portable windows; do
+# linux-tsan: the archive check's workers and the fix under ThreadSanitizer.
+for preset in linux linux-tsan linux-portable windows; do
   build_and_test "$preset" || status=1
 done
 

@@ -4,9 +4,10 @@
 set -u
 # clang-format-14: the version the format check is pinned to; mandoc lints
 # the manual pages; ccache serves rebuilds; clang-14, lld-14 and llvm-14
-# link and join the Mac programs of the signed shows.
+# link and join the Mac programs of the signed shows; strace records what
+# a fix does to the disk for e2e.crash_states.
 packages=(cmake make g++ zlib1g-dev libgtest-dev python3 zip unzip p7zip-full libarchive-tools unicode-data
-  clang-format-14 mandoc ccache clang-14 lld-14 llvm-14)
+  clang-format-14 mandoc ccache clang-14 lld-14 llvm-14 strace)
 if [ "${1:-}" != linux-only ]; then
   packages+=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine fonts-wine xvfb imagemagick xdotool)
   # The web page: its compiler, dpkg-source for zlib's source (and

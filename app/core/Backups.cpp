@@ -4,6 +4,7 @@
 #include <string>
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/FileCopier.h"
+#include "FileSystem/StagedReplace.h"
 #include "Foundation/CaseFolding.h"
 #include "Foundation/Exceptions.h"
 #include "Foundation/ScopeExit.h"
@@ -130,8 +131,15 @@ WideString BackUpFolder(const WideString& folder, const TFixProgress& progress) 
                                             [](const WideString& name) { return FileAPI->CreateDirectory(name); });
     const WideString from = IncludeTrailingBackslash(folder), to = IncludeTrailingBackslash(backup);
     TRef<TFileCopier> copier = MakeRef<TFileCopier>();
+    // The show changes once this returns: a power cut then must find the
+    // backup whole.
+    copier->FlushToDisk = true;
     TCopyProgress copyProgress(progress);
     copyProgress.Attach(*copier, 0);
+    // A staged file a cut left in the show is none of it; the fix removes it.
+    copier->OnFilter = [counted = copier->OnFilter](TFileCopier* c, const WideString& folder, TFileInfo* info) {
+        return (info->IsFolder || !IsStagedName(info->Name)) && (!counted || counted(c, folder, info));
+    };
     // The folder is new and empty: everything in it is this run's.
     copyProgress.Run(
         backup,

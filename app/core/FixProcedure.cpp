@@ -142,7 +142,8 @@ private:
         const WideString viewer = ViewerPath(FBundle);
         FindFiles(folder, u"*.*", [&](int32_t, TFileInfo* info, bool&) {
             const WideString path = JoinPath(folder, info->Name);
-            if (IsLinkEntry(info->Attributes, info->ReparseTag)) return true;
+            // A staged file a cut left goes before the viewer is written.
+            if (IsLinkEntry(info->Attributes, info->ReparseTag) || IsStagedName(info->Name)) return true;
             if (info->IsFolder) Collect(path, programs);
             else if (path != viewer && LacksExecutePermission(path) &&
                      IsProgramFile(ProgramHead(path), InMacOSFolder(path)))

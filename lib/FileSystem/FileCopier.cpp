@@ -190,6 +190,14 @@ int TFileCopier::CopyFileData(const WideString& source, const WideString& target
         // file system that keeps no times still keeps the data.
         if (result == CopyResult::Copied && CopyTimes)
             FileAPI->SetFileTime(out.Get(), &from.CreationTime, &from.LastAccessTime, &from.LastWriteTime);
+        // The mode first, so that the flush takes it along.
+        if (result == CopyResult::Copied && FlushToDisk) {
+            if (CopyAttributes) CopyPermissions(source, target);
+            if (!FileAPI->FlushFileBuffers(out.Get())) {
+                result = CopyResult::WriteFailed;
+                failure = GetLastErrorCode();
+            }
+        }
     } catch (const EFileError& e) {
         failure = e.ErrorCode;  // result names the step that failed
     }
@@ -363,8 +371,13 @@ bool TFileCopier::FillFolder(const WideString& sourceFolder, const WideString& t
         }
         WideString source = sourceFolder + info->Name + PathDelim;
         WideString target = targetFolder + info->Name + PathDelim;
-        if (ClearLinkInTarget(target) && CopyTree(source, target, listing)) ApplyFolderMetadata(source, target, *info);
-        else result = false;
+        if (ClearLinkInTarget(target) && CopyTree(source, target, listing)) {
+            ApplyFolderMetadata(source, target, *info);
+            // Not fatal: a file system that syncs no folders orders nothing.
+            if (FlushToDisk && !CountOnly) FileAPI->FlushFolder(ExcludeTrailingBackslash(target));
+        } else {
+            result = false;
+        }
     }
     for (int32_t i = first; i < last; ++i) {
         TFileInfo* info = listing->Item<TFileInfo>(i);
@@ -415,6 +428,9 @@ bool TFileCopier::CopyFolder(const WideString& sourceFolder, const WideString& t
     if (!result) {
         RemoveWhatWasMade();
         SetLastErrorCode(FailureCode);
+    } else if (FlushToDisk && !CountOnly) {
+        FileAPI->FlushFolder(ExcludeTrailingBackslash(target));
+        FileAPI->FlushFolder(ExtractFilePath(ExcludeTrailingBackslash(target), false));
     }
     return result;
 }

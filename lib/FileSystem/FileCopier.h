@@ -34,6 +34,10 @@ public:
     bool CopyTimes = true;
     bool Overwrite = false;
     bool CountOnly = false;
+    // Each file copied (data, times, mode) and each folder made (its
+    // entries, its mode) is on the disk before CopyFolder returns, the
+    // target's own name too: a copy that must outlive a power cut.
+    bool FlushToDisk = false;
     int32_t FileCount = 0;
     int64_t TotalBytes = 0;
     TOverwriteEvent OnOverwrite;

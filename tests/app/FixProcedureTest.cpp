@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <map>
+#include <mutex>
 #include <set>
 #include "Archivers/Zip/EntryModes.h"
 #include "Archivers/Zip/FileUnzipper.h"
@@ -292,11 +293,13 @@ private:
     const uint32_t FCaller = CurrentThreadId();
 };
 
-// An archive of many entries, two of them damaged after the viewer: the
-// check names the first in the directory's order, on one worker or many,
-// whether the fix waits for it (entries without modes, which it plans) or
-// writes its staged copy meanwhile (entries with modes), and a worker's
-// failing read is reported; nothing is written either way.
+// An archive of many entries, damaged in the viewer, early or late, with a
+// second damage after the first: the check names the first in the
+// directory's order, on one worker to four, whether the fix waits for it
+// (entries without modes, which it plans) or writes its staged copy
+// meanwhile (entries with modes), and a worker's failing read is reported;
+// nothing is written either way. A sound one is fixed, then found fixed
+// while its check still runs.
 TEST(ZipMode, TheCheckReportsTheFirstDamageWhateverTheWorkers) {
     TScratchFolder scratch;
     const WideString archive = scratch / u"Show.zip";
@@ -310,23 +313,26 @@ TEST(ZipMode, TheCheckReportsTheFirstDamageWhateverTheWorkers) {
         for (int i = 0; i < 60; ++i)
             zip.Entries.push_back(FixtureFile("Show.app/Contents/Resources/p" + std::to_string(i) + ".jpg",
                                               std::string(size_t(i) * 300, char('a' + i % 26)), host, mode));
-        zip.Entries[22].Crc = 0x1234;
-        zip.Entries[52].Crc = 0x5678;
-        bytes = zip.Build();
-        const std::string before(bytes.begin(), bytes.end());
-        WriteBytes(archive, before);
-        for (int workers : {1, 4}) {
-            SetDefaultZipWorkers(workers);
-            try {
-                FixBundleArchive(archive);
-                ADD_FAILURE() << "no error";
-            } catch (const EArchiveBroken& e) {
-                EXPECT_NE(e.Message().find("p20.jpg\" is damaged"), std::string::npos) << workers << e.Message();
+        for (size_t damaged : {1, 4, 58}) {
+            zip.Entries[damaged].Crc = 0x1234;
+            zip.Entries[59].Crc = 0x5678;
+            bytes = zip.Build();
+            zip.Entries[damaged].Crc = zip.Entries[59].Crc = -1;
+            const std::string before(bytes.begin(), bytes.end());
+            WriteBytes(archive, before);
+            for (int workers = 1; workers <= 4; ++workers) {
+                SetDefaultZipWorkers(workers);
+                try {
+                    FixBundleArchive(archive);
+                    ADD_FAILURE() << "no error";
+                } catch (const EArchiveBroken& e) {
+                    EXPECT_NE(e.Message().find(zip.Entries[damaged].Name + "\" is damaged"), std::string::npos)
+                        << workers << e.Message();
+                }
+                EXPECT_EQ(ReadBytes(archive), before);
             }
-            EXPECT_EQ(ReadBytes(archive), before);
         }
     }
-    zip.Entries[22].Crc = zip.Entries[52].Crc = -1;
     bytes = zip.Build();
     WriteBytes(archive, std::string(bytes.begin(), bytes.end()));
     SetDefaultZipWorkers(3);
@@ -337,16 +343,20 @@ TEST(ZipMode, TheCheckReportsTheFirstDamageWhateverTheWorkers) {
         ADD_FAILURE() << "no error";
     } catch (const Exception&) {
     }
-    SetDefaultZipWorkers(0);
     EXPECT_EQ(std::vector<std::string>{"Show.zip"}, [&] {
         std::vector<std::string> names;
         for (auto& entry : fs::directory_iterator(FsPath(scratch.Path())))
             names.push_back(entry.path().filename().string());
         return names;
     }());
+    SetDefaultZipWorkers(4);
+    EXPECT_EQ(FixBundleArchive(archive), FixOutcome::Done);
+    EXPECT_EQ(FixBundleArchive(archive), FixOutcome::AlreadyFixed);
+    SetDefaultZipWorkers(0);
 }
 
-// Records, in order, what reaches a file or the disk, by file name.
+// Records, in order, what reaches a file or the disk, by file name; the
+// check's workers open files meanwhile.
 class TDiskRecorder : public TFileAPI {
 public:
     std::vector<std::string> Events;
@@ -354,15 +364,16 @@ public:
     TNativeHandle CreateFile(const WideString& path, uint32_t access, uint32_t share, void* security,
                              uint32_t disposition, uint32_t flags, TNativeHandle templateFile) override {
         TNativeHandle file = TFileAPI::CreateFile(path, access, share, security, disposition, flags, templateFile);
+        std::lock_guard<std::mutex> guard(FLock);
         FPaths[file] = path;
         return file;
     }
     bool WriteFile(TNativeHandle file, const void* buffer, uint32_t count, uint32_t& done) override {
-        Note("write", FPaths[file]);
+        Note("write", file);
         return TFileAPI::WriteFile(file, buffer, count, done);
     }
     bool FlushFileBuffers(TNativeHandle file) override {
-        Note("flush", FPaths[file]);
+        Note("flush", file);
         return TFileAPI::FlushFileBuffers(file);
     }
     bool MoveFile(const WideString& oldPath, const WideString& newPath, uint32_t flags) override {
@@ -389,10 +400,20 @@ public:
     }
 
 private:
+    void Note(const char* what, TNativeHandle file) {
+        WideString path;
+        {
+            std::lock_guard<std::mutex> guard(FLock);
+            path = FPaths[file];
+        }
+        Note(what, path);
+    }
     void Note(const char* what, const WideString& path) {
+        std::lock_guard<std::mutex> guard(FLock);
         std::string event = what + (" " + Narrow(ExtractFileName(path)));
         if (Events.empty() || Events.back() != event) Events.push_back(event);
     }
+    std::mutex FLock;
     std::map<TNativeHandle, WideString> FPaths;
 };
 
@@ -420,6 +441,31 @@ TEST(ZipMode, BackupAndNewArchiveAreOnTheDiskBeforeTheMove) {
     EXPECT_LT(lastWrite, flushed);
     EXPECT_LT(flushed, moved);
     EXPECT_LT(moved, synced);
+}
+
+// A power cut once the viewer has moved must find the folder's backup
+// whole: its files' data and modes, its folders' entries and its own name
+// on the disk first. A staged viewer an earlier cut left is no program to
+// give a mode, and no part of the backup.
+TEST_F(FixProcedure, FolderBackupIsOnTheDiskBeforeTheViewerMoves) {
+    MakeBundle(Bundle);
+    const WideString staged = ViewerPath(Bundle) + u".nvxfix-new";
+    WriteBytes(staged, "");
+    TRef<TDiskRecorder> disk = MakeRef<TDiskRecorder>();
+    {
+        TFileAPIScope scope(disk.Get());
+        EXPECT_EQ(FixBundleFolder(Bundle), FixOutcome::Done);
+    }
+    const ptrdiff_t moved = disk->First("move ZuvOrudad5.nvxfix-new");
+    ASSERT_LT(moved, ptrdiff_t(disk->Events.size()));
+    for (const std::string& event :
+         {std::string("flush slideshow.dat"), "sync " + Narrow(ExtractFileName(Bundle)) + ".bak"}) {
+        EXPECT_GE(disk->Last(event), 0) << event;
+        EXPECT_LT(disk->Last(event), moved) << event;
+    }
+    EXPECT_LT(disk->First("sync " + Narrow(ExtractFileName(ExcludeTrailingBackslash(Scratch.Path())))), moved);
+    EXPECT_FALSE(fs::exists(FsPath(staged)));
+    EXPECT_FALSE(fs::exists(FsPath(ViewerPath(Bundle + u".bak") + u".nvxfix-new")));
 }
 
 // Where the file system has no second names the backup is a copy: an

@@ -27,12 +27,39 @@ void CheckUnpackable(TZipArchive* archive, TZipItem* entry) {
         throw EArchiveError(TheEntry(item) + " uses " + ZipMethodText(entry->Method) + ", which cannot be unpacked");
 }
 
-// The file entries, which hold the data to check.
-std::vector<TZipItem*> FileEntries(TZipArchive* archive) {
-    std::vector<TZipItem*> files;
+// What a worker reads of one file entry, copied on the caller's thread when
+// the check begins: the save changes the archive's records and items (new
+// data, modes, its old directory freed) while the workers go on.
+struct TCheckedEntry {
+    TZipItem* Original;  // for the caller only: never read by a worker
+    TRef<TZipItem> Entry;
+    bool WantsHead;
+    std::string Head;
+};
+
+// The file entries, which hold the data to check, as copies whose items
+// hang below root, each named by its whole path.
+std::vector<TCheckedEntry> SnapshotFiles(TZipArchive* archive, TArchItem* root, const TEntryHeads* heads) {
+    std::vector<TCheckedEntry> files;
     for (int32_t i = 0; i < archive->Structure()->Count(); ++i) {
         TZipItem* entry = archive->Structure()->Entry(i);
-        if (entry->Item && entry->Item != archive && !entry->Item->IsFolder()) files.push_back(entry);
+        TArchItem* item = entry->Item;
+        if (!item || item == archive || item->IsFolder()) continue;
+        TArchItem* copy = New<TArchItem>(item->Path(), root);
+        copy->Size = item->Size;
+        copy->PackedSize = item->PackedSize;
+        copy->SetAttributes(item->Attributes());
+        TRef<TZipItem> snapshot = MakeRef<TZipItem>();
+        snapshot->Item = copy;
+        snapshot->LocalOffset = entry->LocalOffset;
+        snapshot->Method = entry->Method;
+        snapshot->HostSystem = entry->HostSystem;
+        snapshot->SizesKnown = entry->SizesKnown;
+        snapshot->Flags = entry->Flags;
+        snapshot->NameBytes = entry->NameBytes;
+        snapshot->Limit = entry->Limit;
+        snapshot->Crc32 = entry->Crc32;
+        files.push_back({entry, std::move(snapshot), heads && heads->count(entry) != 0, {}});
     }
     return files;
 }
@@ -57,20 +84,29 @@ private:
 // it has checked.
 class TCheckingReader : public TZipArchive {
 public:
-    TCheckingReader(TStream* stream, std::atomic<uint64_t>& done, const std::atomic<bool>& stop, TEntryHeads* heads)
-        : FAhead(MakeRef<TReadAheadStream>(stream)), FDone(done), FStop(stop), FHeads(heads) {
+    TCheckingReader(TStream* stream, std::atomic<uint64_t>& done, const std::atomic<bool>& stop)
+        : FAhead(MakeRef<TReadAheadStream>(stream)), FDone(done), FStop(stop) {
         FCallBack = MakeRef<TDefaultCallBack>();
         RaiseOnEntryErrors(FCallBack.Get());
         FCallBack->OnExtractItem = [this](TArchiveCallBack* sender, TStream* data) {
-            std::string* head = nullptr;
-            if (FHeads)
-                if (auto found = FHeads->find(FEntry); found != FHeads->end()) head = &found->second;
-            TRef<THeadSink> sink = MakeRef<THeadSink>(head);
+            TCheckedEntry& entry = (*FFiles)[FStart + Taken - 1];
+            TRef<THeadSink> sink = MakeRef<THeadSink>(entry.WantsHead ? &entry.Head : nullptr);
             CopyEntryData(sender->CurrentItem, data, sink.Get());
             FDone += sender->CurrentItem->Size;
         };
         CallBack = FCallBack.Get();
         SetStream(FAhead.Get());
+    }
+
+    // Checks files[start, end); raises what the first damaged one raises.
+    void Check(std::vector<TCheckedEntry>& files, size_t start, size_t end) {
+        FFiles = &files;
+        FStart = start;
+        Taken = 0;
+        std::vector<TZipItem*> entries;
+        entries.reserve(end - start);
+        for (size_t i = start; i < end; ++i) entries.push_back(files[i].Entry.Get());
+        ExtractEntries(entries);
     }
 
     // The entries taken up so far; the last of them is the one that failed.
@@ -85,7 +121,6 @@ protected:
     void ExtractMarkedEntry(TZipItem* entry) override {
         if (FStop) throw EArchiveAbort("User aborted");
         ++Taken;
-        FEntry = entry;
         TZipArchive::ExtractMarkedEntry(entry);
     }
 
@@ -95,18 +130,17 @@ private:
     TRef<TDefaultCallBack> FCallBack;
     std::atomic<uint64_t>& FDone;
     const std::atomic<bool>& FStop;
-    // Filled by several readers at once: each writes the heads of its own
-    // entries, into a map that does not change shape meanwhile.
-    TEntryHeads* FHeads;
-    const TZipItem* FEntry = nullptr;
+    // Several readers share the list: each writes the heads of its own run.
+    std::vector<TCheckedEntry>* FFiles = nullptr;
+    size_t FStart = 0;
 };
 
 // Runs of neighbouring entries, each read by one worker in one go: a run
 // is small enough that the workers end together, and large enough that
 // setting up a read is rare.
-std::vector<std::pair<size_t, size_t>> PlanRuns(const std::vector<TZipItem*>& files, int32_t workers) {
+std::vector<std::pair<size_t, size_t>> PlanRuns(const std::vector<TCheckedEntry>& files, int32_t workers) {
     uint64_t packed = 0;
-    for (TZipItem* entry : files) packed += entry->Item->PackedSize;
+    for (const TCheckedEntry& file : files) packed += file.Entry->Item->PackedSize;
     const uint64_t runBytes = std::max<uint64_t>(packed / uint64_t(workers * 8), 4 << 20);
     constexpr size_t RunEntries = 512;
     std::vector<std::pair<size_t, size_t>> runs;
@@ -114,7 +148,7 @@ std::vector<std::pair<size_t, size_t>> PlanRuns(const std::vector<TZipItem*>& fi
         size_t end = start;
         uint64_t bytes = 0;
         while (end < files.size() && end - start < RunEntries && (end == start || bytes < runBytes))
-            bytes += files[end++]->Item->PackedSize;
+            bytes += files[end++].Entry->Item->PackedSize;
         runs.emplace_back(start, end);
         start = end;
     }
@@ -172,13 +206,14 @@ void CopyEntryData(TArchItem* item, TStream* stream, TStream* out) {
 // The workers and what they share; made when the check begins.
 struct TEntryCheck::TWork {
     TWork(TZipArchive* archive, int32_t workers, TArchiveReaderSource openReader, TEntryHeads* heads)
-        : Archive(archive),
-          Files(FileEntries(archive)),
+        : Stream(archive->GetStream()),
+          Root(SnapshotRoot()),
+          Files(SnapshotFiles(archive, Root.Get(), heads)),
           OpenReader(std::move(openReader)),
           Runs(PlanRuns(Files, std::max(workers, 1))),
           Heads(heads),
           Workers(workers > 1 && Files.size() > 1 ? std::min<size_t>(size_t(workers), Runs.size()) : 0) {
-        for (TZipItem* entry : Files) Total += entry->Item->Size;
+        for (const TCheckedEntry& file : Files) Total += file.Entry->Item->Size;
         for (size_t i = 0; i < Workers; ++i) Threads.push_back(std::make_unique<TThread>([this] { Work(); }));
     }
     ~TWork() {
@@ -187,18 +222,34 @@ struct TEntryCheck::TWork {
     }
 
     void Finish(const TCheckProgress& progress) {
-        if (Workers == 0) return CheckHere(progress);
-        WaitUntil([this] { return Ended == Workers; }, progress);
-        Threads.clear();
-        if (Failure) std::rethrow_exception(Failure);
-        if (progress) progress(Total, Total);
+        if (Workers == 0) {
+            CheckHere(progress);
+        } else {
+            WaitUntil([this] { return Ended == Workers; }, progress);
+            Threads.clear();
+            if (Failure) std::rethrow_exception(Failure);
+            if (progress) progress(Total, Total);
+        }
+        // No worker runs now: the heads are the caller's.
+        if (Heads && !HeadsGiven)
+            for (TCheckedEntry& file : Files)
+                if (file.WantsHead) (*Heads)[file.Original] = std::move(file.Head);
+        HeadsGiven = true;
+    }
+
+    static TRef<TArchItem> SnapshotRoot() {
+        TRef<TArchItem> root = MakeRef<TArchItem>(WideString(), nullptr);
+        root->SetAttributes(TArchAttributes().With(TArchAttribute::Folder));
+        return root;
     }
 
     void WaitFor(const std::vector<TZipItem*>& entries, const TCheckProgress& progress) {
         if (Workers == 0) return CheckHere(progress);
         std::vector<size_t> runs;
         for (TZipItem* entry : entries) {
-            const size_t index = size_t(std::find(Files.begin(), Files.end(), entry) - Files.begin());
+            const size_t index = size_t(std::find_if(Files.begin(), Files.end(),
+                                                     [entry](const TCheckedEntry& f) { return f.Original == entry; }) -
+                                        Files.begin());
             if (index == Files.size()) continue;
             runs.push_back(
                 size_t(std::upper_bound(Runs.begin(), Runs.end(), std::make_pair(index, SIZE_MAX)) - Runs.begin()) - 1);
@@ -226,10 +277,10 @@ struct TEntryCheck::TWork {
     // One worker: the archive's own stream, on the caller's thread, once.
     void CheckHere(const TCheckProgress& progress) {
         if (CheckedHere) return;
-        TRef<TCheckingReader> reader = MakeRef<TCheckingReader>(Archive->GetStream(), Done, Stop, Heads);
+        TRef<TCheckingReader> reader = MakeRef<TCheckingReader>(Stream, Done, Stop);
         if (progress)
             reader->CallBack->TotalProgress->OnChange = [&](TArchiveProgress* p) { progress(p->Position, p->Total); };
-        reader->ExtractEntries(Files);
+        reader->Check(Files, 0, Files.size());
         CheckedHere = true;
     }
 
@@ -238,14 +289,13 @@ struct TEntryCheck::TWork {
         GiveWayToOtherThreads();
         try {
             TRef<TStream> stream = OpenReader();
-            TRef<TCheckingReader> reader = MakeRef<TCheckingReader>(stream.Get(), Done, Stop, Heads);
+            TRef<TCheckingReader> reader = MakeRef<TCheckingReader>(stream.Get(), Done, Stop);
             for (size_t run; !Stop && (run = NextRun++) < Runs.size();) {
                 const auto [start, end] = Runs[run];
                 // Unless an earlier entry failed already.
                 if (start <= FailedAt) {
-                    reader->Taken = 0;
                     try {
-                        reader->ExtractEntries({Files.begin() + ptrdiff_t(start), Files.begin() + ptrdiff_t(end)});
+                        reader->Check(Files, start, end);
                     } catch (...) {
                         Fail(start + std::max<size_t>(reader->Taken, 1) - 1, std::current_exception());
                     }
@@ -270,8 +320,12 @@ struct TEntryCheck::TWork {
         Failure = failure;
     }
 
-    TZipArchive* const Archive;
-    const std::vector<TZipItem*> Files;
+    // The archive's own, read on the caller's thread (one worker).
+    TStream* const Stream;
+    // The items of the entries' copies.
+    const TRef<TArchItem> Root;
+    // Each worker writes only the heads of its runs.
+    std::vector<TCheckedEntry> Files;
     const TArchiveReaderSource OpenReader;
     const std::vector<std::pair<size_t, size_t>> Runs;
     TEntryHeads* const Heads;
@@ -287,6 +341,7 @@ struct TEntryCheck::TWork {
     std::vector<bool> RunEnded = std::vector<bool>(Runs.size());
     std::exception_ptr Failure;
     bool CheckedHere = false;
+    bool HeadsGiven = false;
     // Last: the workers start once everything they use is there.
     std::vector<std::unique_ptr<TThread>> Threads;
 };

@@ -44,9 +44,15 @@ constexpr size_t HeadSize = ProgramHeadSize;
 // Unpacks every file entry into nothing against its checksum and size, and
 // raises what the first damaged entry in the directory's order raises,
 // whatever the number of workers. Several workers read through streams from
-// openReader on threads of their own while the caller goes on; one reads
-// the archive's stream in Finish. The archive and heads are borrowed and
-// stay as they are until Finish, but for the entries WaitFor gave back.
+// openReader on threads of their own while the caller goes on; one reads,
+// in Finish, the stream the archive had when the check began.
+// What the workers read is theirs: the construction copies each file
+// entry's name, place, sizes, method, flags and checksum, and the workers
+// read those copies and the bytes of their own streams, never the archive's
+// entries or items. So the caller may change, save or free the archive's
+// entries at any time; WaitFor only tells when the check of some entries
+// is over. heads names the entries whose first bytes are wanted; their
+// strings are filled by Finish.
 class TEntryCheck {
 public:
     TEntryCheck(TZipArchive* archive, int32_t workers, TArchiveReaderSource openReader, TEntryHeads* heads = nullptr);

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+#include "Archivers/Zip/ZipArchive.h"
+#include "Archivers/Zip/ZipEntryChecks.h"
+#include "support/ZipBuilder.h"
+
+namespace {
+
+// An archive of many stored entries over bytes of its own; each worker
+// reads a copy of them.
+struct TCheckedArchive {
+    explicit TCheckedArchive(const std::vector<uint8_t>& bytes) : Bytes(bytes) {
+        Stream = OpenBytes();
+        Archive->CallBack = CallBack.Get();
+        Archive->SetStream(Stream.Get());
+        Archive->Open();
+    }
+    TRef<TStream> OpenBytes() const {
+        TRef<TMemoryStream> stream = MakeRef<TMemoryStream>();
+        stream->WriteBuffer(Bytes.data(), int32_t(Bytes.size()));
+        stream->SetPosition(0);
+        return stream;
+    }
+    TArchiveReaderSource Readers() const {
+        return [this] { return OpenBytes(); };
+    }
+
+    const std::vector<uint8_t> Bytes;
+    TRef<TStream> Stream;
+    TRef<TDefaultCallBack> CallBack = MakeRef<TDefaultCallBack>();
+    TRef<TZipArchive> Archive = MakeRef<TZipArchive>();
+};
+
+TZipFixture ManyEntries(int count) {
+    TZipFixture zip;
+    for (int i = 0; i < count; ++i)
+        zip.Entries.push_back(
+            FixtureFile("f" + std::to_string(i), std::string(size_t(40 + i % 7 * 300), char('a' + i % 26))));
+    return zip;
+}
+
+std::string CheckFailure(TCheckedArchive& archive, int32_t workers) {
+    try {
+        TEntryCheck(archive.Archive.Get(), workers, archive.Readers()).Finish();
+    } catch (const EArchiveError& e) {
+        return e.Message();
+    }
+    return "";
+}
+
+}  // namespace
+
+// The first damage in the directory's order is the one told, wherever it
+// lies and however many workers share the runs.
+TEST(EntryCheck, TellsTheFirstDamageWhateverTheWorkers) {
+    for (int damaged : {2, 1500}) {
+        TZipFixture zip = ManyEntries(1600);
+        zip.Entries[size_t(damaged)].Crc = 0x1234;
+        zip.Entries[1590].Crc = 0x5678;
+        TCheckedArchive archive(zip.Build());
+        for (int32_t workers = 1; workers <= 4; ++workers)
+            EXPECT_EQ(CheckFailure(archive, workers),
+                      "The entry \"f" + std::to_string(damaged) + "\" is damaged: its data does not match its checksum")
+                << workers;
+    }
+    TCheckedArchive sound(ManyEntries(1600).Build());
+    for (int32_t workers = 1; workers <= 4; ++workers) EXPECT_EQ(CheckFailure(sound, workers), "") << workers;
+}
+
+// The workers read copies made when the check begins: the caller may
+// change the entries, save over them or free the archive meanwhile, and the
+// check still judges, and takes the first bytes of, what was there. A
+// check given up halfway stops its workers.
+TEST(EntryCheck, WorkersReadOnlyWhatIsTheirs) {
+    TZipFixture zip = ManyEntries(1600);
+    for (int32_t workers = 1; workers <= 4; ++workers) {
+        TCheckedArchive archive(zip.Build());
+        TZipStructure* structure = archive.Archive->Structure();
+        TEntryHeads heads;
+        heads[structure->Entry(7)];
+        TEntryCheck check(archive.Archive.Get(), workers, archive.Readers(), &heads);
+        for (int32_t i = 0; i < structure->Count(); ++i) {
+            TZipItem* entry = structure->Entry(i);
+            archive.Archive->ReplaceEntry(entry, 1, TSystemTime{}, 0100644);
+            entry->LocalOffset = 0;
+            entry->Crc32 = 0;
+            entry->Item->Size = 0;
+        }
+        TZipItem* named = structure->Entry(7);
+        archive.Archive.Reset();
+        check.Finish();
+        EXPECT_EQ(heads[named], zip.Entries[7].Data.substr(0, HeadSize)) << workers;
+        TCheckedArchive other(zip.Build());
+        const TEntryCheck stopped(other.Archive.Get(), workers, other.Readers());
+    }
+}
