@@ -135,6 +135,12 @@ public:
     // Puts a folder's entries (names moved in or out) on the disk. Where
     // the system does that with the move itself, it does nothing.
     virtual bool FlushFolder(const WideString& path);
+    // Whether FlushVolume puts everything written to a volume on the disk
+    // in one call, so that writers need not flush file by file.
+    virtual bool FlushesVolumes();
+    // Puts every file's data and every folder's entries on the volume that
+    // holds folder on the disk; false where the system cannot (see above).
+    virtual bool FlushVolume(const WideString& folder);
     // The bytes this user may still write on the volume that holds folder.
     virtual bool GetAvailableSpace(const WideString& folder, uint64_t& bytes);
     virtual bool ReadFile(TNativeHandle file, void* buffer, uint32_t count, uint32_t& done);

@@ -191,7 +191,7 @@ int TFileCopier::CopyFileData(const WideString& source, const WideString& target
         if (result == CopyResult::Copied && CopyTimes)
             FileAPI->SetFileTime(out.Get(), &from.CreationTime, &from.LastAccessTime, &from.LastWriteTime);
         // The mode first, so that the flush takes it along.
-        if (result == CopyResult::Copied && FlushToDisk) {
+        if (result == CopyResult::Copied && FlushToDisk && !FileAPI->FlushesVolumes()) {
             if (CopyAttributes) CopyPermissions(source, target);
             if (!FileAPI->FlushFileBuffers(out.Get())) {
                 result = CopyResult::WriteFailed;
@@ -374,7 +374,8 @@ bool TFileCopier::FillFolder(const WideString& sourceFolder, const WideString& t
         if (ClearLinkInTarget(target) && CopyTree(source, target, listing)) {
             ApplyFolderMetadata(source, target, *info);
             // Not fatal: a file system that syncs no folders orders nothing.
-            if (FlushToDisk && !CountOnly) FileAPI->FlushFolder(ExcludeTrailingBackslash(target));
+            if (FlushToDisk && !CountOnly && !FileAPI->FlushesVolumes())
+                FileAPI->FlushFolder(ExcludeTrailingBackslash(target));
         } else {
             result = false;
         }
@@ -425,12 +426,19 @@ bool TFileCopier::CopyFolder(const WideString& sourceFolder, const WideString& t
         RemoveWhatWasMade();
         throw;
     }
+    if (result && FlushToDisk && !CountOnly) {
+        if (FileAPI->FlushesVolumes()) {
+            // One flush of the volume costs the disk far less than one per file.
+            result = FileAPI->FlushVolume(ExcludeTrailingBackslash(target));
+            if (!result) FailureCode = GetLastErrorCode();
+        } else {
+            FileAPI->FlushFolder(ExcludeTrailingBackslash(target));
+            FileAPI->FlushFolder(ExtractFilePath(ExcludeTrailingBackslash(target), false));
+        }
+    }
     if (!result) {
         RemoveWhatWasMade();
         SetLastErrorCode(FailureCode);
-    } else if (FlushToDisk && !CountOnly) {
-        FileAPI->FlushFolder(ExcludeTrailingBackslash(target));
-        FileAPI->FlushFolder(ExtractFilePath(ExcludeTrailingBackslash(target), false));
     }
     return result;
 }

@@ -36,7 +36,8 @@ public:
     bool CountOnly = false;
     // Each file copied (data, times, mode) and each folder made (its
     // entries, its mode) is on the disk before CopyFolder returns, the
-    // target's own name too: a copy that must outlive a power cut.
+    // target's own name too: a copy that must outlive a power cut. Where the
+    // system flushes a volume at once, that is done once at the end.
     bool FlushToDisk = false;
     int32_t FileCount = 0;
     int64_t TotalBytes = 0;

@@ -530,6 +530,23 @@ bool TFileAPI::FlushFolder(const WideString& path) {
     return ok;
 }
 
+bool TFileAPI::FlushesVolumes() { return NVX_LINUX_CALLS != 0; }
+
+bool TFileAPI::FlushVolume(const WideString& folder) {
+#if NVX_LINUX_CALLS
+    std::string p = WideToSystemName(folder);
+    int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return FailErrno(p);
+    bool ok = ::syncfs(fd) == 0 || FailErrno(p);
+    ::close(fd);
+    return ok;
+#else
+    (void)folder;
+    SetLastErrorCode(WinError::NotSupported);
+    return false;
+#endif
+}
+
 bool TFileAPI::GetAvailableSpace(const WideString& folder, uint64_t& bytes) {
     std::string p = WideToSystemName(folder);
     struct statvfs volume {};

@@ -195,6 +195,14 @@ void TFileAPI::StartFlushFileBuffers(TNativeHandle) {}
 // NTFS journals a rename together with the folder's entries.
 bool TFileAPI::FlushFolder(const WideString&) { return true; }
 
+// A volume is flushed whole only by an administrator: files flush one by one.
+bool TFileAPI::FlushesVolumes() { return false; }
+
+bool TFileAPI::FlushVolume(const WideString&) {
+    ::SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+}
+
 bool TFileAPI::GetAvailableSpace(const WideString& folder, uint64_t& bytes) {
     ULARGE_INTEGER available{};
     if (!::GetDiskFreeSpaceExW(W(folder), &available, nullptr, nullptr)) return false;

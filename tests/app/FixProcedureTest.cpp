@@ -360,6 +360,8 @@ TEST(ZipMode, TheCheckReportsTheFirstDamageWhateverTheWorkers) {
 class TDiskRecorder : public TFileAPI {
 public:
     std::vector<std::string> Events;
+    // As a system that flushes a volume at once, or file by file.
+    bool Volumes = false;
 
     TNativeHandle CreateFile(const WideString& path, uint32_t access, uint32_t share, void* security,
                              uint32_t disposition, uint32_t flags, TNativeHandle templateFile) override {
@@ -391,6 +393,11 @@ public:
     bool FlushFolder(const WideString& path) override {
         Note("sync", path);
         return TFileAPI::FlushFolder(path);
+    }
+    bool FlushesVolumes() override { return Volumes; }
+    bool FlushVolume(const WideString& folder) override {
+        Note("volume", folder);
+        return !TFileAPI::FlushesVolumes() || TFileAPI::FlushVolume(folder);
     }
     ptrdiff_t First(const std::string& event) const {
         return std::find(Events.begin(), Events.end(), event) - Events.begin();
@@ -448,24 +455,34 @@ TEST(ZipMode, BackupAndNewArchiveAreOnTheDiskBeforeTheMove) {
 // on the disk first. A staged viewer an earlier cut left is no program to
 // give a mode, and no part of the backup.
 TEST_F(FixProcedure, FolderBackupIsOnTheDiskBeforeTheViewerMoves) {
-    MakeBundle(Bundle);
-    const WideString staged = ViewerPath(Bundle) + u".nvxfix-new";
-    WriteBytes(staged, "");
-    TRef<TDiskRecorder> disk = MakeRef<TDiskRecorder>();
-    {
-        TFileAPIScope scope(disk.Get());
-        EXPECT_EQ(FixBundleFolder(Bundle), FixOutcome::Done);
+    const std::string backup = Narrow(ExtractFileName(Bundle)) + ".bak";
+    for (bool volumes : {false, true}) {
+        SCOPED_TRACE(volumes ? "the volume at once" : "file by file");
+        MakeBundle(Bundle);
+        const WideString staged = ViewerPath(Bundle) + u".nvxfix-new";
+        WriteBytes(staged, "");
+        TRef<TDiskRecorder> disk = MakeRef<TDiskRecorder>();
+        disk->Volumes = volumes;
+        {
+            TFileAPIScope scope(disk.Get());
+            EXPECT_EQ(FixBundleFolder(Bundle), FixOutcome::Done);
+        }
+        const ptrdiff_t moved = disk->First("move ZuvOrudad5.nvxfix-new");
+        ASSERT_LT(moved, ptrdiff_t(disk->Events.size()));
+        const std::vector<std::string> before =
+            volumes
+                ? std::vector<std::string>{"volume " + backup}
+                : std::vector<std::string>{"flush slideshow.dat", "sync " + backup,
+                                           "sync " + Narrow(ExtractFileName(ExcludeTrailingBackslash(Scratch.Path())))};
+        for (const std::string& event : before) {
+            EXPECT_GE(disk->Last(event), 0) << event;
+            EXPECT_LT(disk->Last(event), moved) << event;
+        }
+        EXPECT_FALSE(fs::exists(FsPath(staged)));
+        EXPECT_FALSE(fs::exists(FsPath(ViewerPath(Bundle + u".bak") + u".nvxfix-new")));
+        fs::remove_all(FsPath(Bundle));
+        fs::remove_all(FsPath(Bundle + u".bak"));
     }
-    const ptrdiff_t moved = disk->First("move ZuvOrudad5.nvxfix-new");
-    ASSERT_LT(moved, ptrdiff_t(disk->Events.size()));
-    for (const std::string& event :
-         {std::string("flush slideshow.dat"), "sync " + Narrow(ExtractFileName(Bundle)) + ".bak"}) {
-        EXPECT_GE(disk->Last(event), 0) << event;
-        EXPECT_LT(disk->Last(event), moved) << event;
-    }
-    EXPECT_LT(disk->First("sync " + Narrow(ExtractFileName(ExcludeTrailingBackslash(Scratch.Path())))), moved);
-    EXPECT_FALSE(fs::exists(FsPath(staged)));
-    EXPECT_FALSE(fs::exists(FsPath(ViewerPath(Bundle + u".bak") + u".nvxfix-new")));
 }
 
 // Where the file system has no second names the backup is a copy: an

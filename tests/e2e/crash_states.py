@@ -2,6 +2,8 @@
 recorded with strace, replayed into every state the disk may hold after a
 cut under ext4's default rules, bounded as follows.
 
+- A sync of the file system (syncfs) puts everything before it on the
+  disk, data and names.
 - File data written since the file's last fsync may be missing or partly
   there: each state takes, for every file at once, none of it, half of it
   (in bytes, in the order written) or all of it. Mode changes go with the
@@ -120,7 +122,7 @@ class Trace:
         self.born = {}
         self.names = {}  # path relative to root -> inode number, as the run goes
         self.initial = {}
-        self.ops = []  # ("name", op...) ("data", ino, op...) ("fsync", ino) ("dsync", folder)
+        self.ops = []  # ("name", op...) ("data", ino, op...) ("fsync", ino) ("dsync", folder) ("syncall",)
         self.descriptions = []
         self._scan()
         self.initial = dict(self.names)
@@ -322,8 +324,12 @@ class Trace:
             rel = self.rel(string_arg(args[1]).decode()) if name == "symlink" else self._at(args[1], args[2])
             if rel is not None:
                 self._name("symlink", rel, self._new("link", target=target))
-        elif name in ("writev", "pwritev", "pwritev2", "sendfile", "splice", "fallocate", "sync", "syncfs"):
-            if not failed and (name in ("sync", "syncfs") or fd_arg(args[0])[0] in self.fds or
+        elif name in ("sync", "syncfs"):
+            # The whole file system: every file's data and every name so far.
+            if not failed:
+                self._add(("syncall",), name)
+        elif name in ("writev", "pwritev", "pwritev2", "sendfile", "splice", "fallocate"):
+            if not failed and (fd_arg(args[0])[0] in self.fds or
                                (name in ("sendfile", "splice") and fd_arg(args[0 if name == "sendfile" else 2])[0]
                                 in self.fds)):
                 raise Unmodelled(name)
@@ -341,6 +347,8 @@ class Trace:
             names = [i for i in range(end) if self.ops[i][0] == "name"]
             durable = 0
             for i in range(end):
+                if self.ops[i][0] == "syncall":
+                    durable = max(durable, len([j for j in names if j < i]))
                 if self.ops[i][0] == "dsync":
                     folder = self.ops[i][1]
                     for k, j in enumerate(names):
@@ -368,12 +376,13 @@ class Trace:
         return tree
 
     def _inode_at(self, ino, end, cut, cache):
-        ops = [i for i in range(end) if self.ops[i][0] in ("data", "fsync") and self.ops[i][1] == ino]
+        ops = [i for i in range(end)
+               if self.ops[i][0] == "syncall" or (self.ops[i][0] in ("data", "fsync") and self.ops[i][1] == ino)]
         key = (ino, len(ops), cut)
         if key not in cache:
             kind, data, mode, target = self.born[ino]
             inode = Inode(kind, data, mode, target)
-            synced = max([k + 1 for k, i in enumerate(ops) if self.ops[i][0] == "fsync"], default=0)
+            synced = max([k + 1 for k, i in enumerate(ops) if self.ops[i][0] in ("fsync", "syncall")], default=0)
             for i in ops[:synced]:
                 if self.ops[i][0] == "data":
                     apply_data(inode, self.ops[i][2:])
