@@ -79,13 +79,17 @@ AnsiString JsonOrNull(const WideString& text) { return text.empty() ? AnsiString
 
 // The word a script reads for an outcome.
 const char* OutcomeKind(const TFixResult& result) {
-    return result == FixOutcome::Done               ? "done"
-           : result == FixOutcome::AlreadyFixed     ? "already fixed"
-           : result == FixOutcome::NeedsFixing      ? "needs fixing"
-           : result == FixOutcome::Restored         ? "restored"
-           : result == FixOutcome::NothingToRestore ? "nothing to restore"
-           : result == FixOutcome::BackupDamaged    ? "backup damaged"
-                                                    : "not a presentation";
+    switch (result.Outcome) {
+    case TOutcome::Done: return "done";
+    case TOutcome::AlreadyFixed: return "already fixed";
+    case TOutcome::NeedsFixing: return "needs fixing";
+    case TOutcome::Restored: return "restored";
+    case TOutcome::NothingToRestore: return "nothing to restore";
+    case TOutcome::BackupDamaged: return "backup damaged";
+    case TOutcome::Refused:
+    case TOutcome::Pending: break;
+    }
+    return "not a presentation";
 }
 
 void Report(const WideString& path, const WideString& text, TConsoleStream stream) {

@@ -19,7 +19,7 @@ TFixResult FixOrCheckPicked(const WideString& path, const TFixProgress& progress
     case TPickedKind::Folder: return FixBundleFolder(path, progress, mode);
     case TPickedKind::Archive: return FixBundleArchive(path, progress, mode);
     case TPickedKind::OtherFile: {
-        TFixResult refused(FixOutcome::Refused);
+        TFixResult refused(TOutcome::Refused);
         refused.Notes.push_back(
             "this is neither a folder nor a ZIP archive: pick the show's folder (Show.app) or "
             "the ZIP archive it came in (Show.zip)");
@@ -32,11 +32,16 @@ TFixResult FixOrCheckPicked(const WideString& path, const TFixProgress& progress
 namespace {
 
 int& CountOf(TFixTally& tally, const TFixResult& result) {
-    if (result == FixOutcome::Done) return tally.Fixed;
-    if (result == FixOutcome::AlreadyFixed) return tally.AlreadyFixed;
-    if (result == FixOutcome::NeedsFixing) return tally.NeedsFixing;
-    if (result == FixOutcome::Restored) return tally.Restored;
-    if (result == FixOutcome::NothingToRestore) return tally.NothingToRestore;
+    switch (result.Outcome) {
+    case TOutcome::Done: return tally.Fixed;
+    case TOutcome::AlreadyFixed: return tally.AlreadyFixed;
+    case TOutcome::NeedsFixing: return tally.NeedsFixing;
+    case TOutcome::Restored: return tally.Restored;
+    case TOutcome::NothingToRestore: return tally.NothingToRestore;
+    case TOutcome::Refused:
+    case TOutcome::BackupDamaged:
+    case TOutcome::Pending: break;
+    }
     return tally.Refused;  // a damaged backup too
 }
 
@@ -56,7 +61,7 @@ TFixTally FixPaths(const std::vector<WideString>& paths, const TPathFix& fix, TF
         try {
             const TFixResult result = fix(path, progress);
             CountOf(tally, result)++;
-            if (result == FixOutcome::Done && !result.NewViewer) tally.PermissionsOnly++;
+            if (result == TOutcome::Done && !result.NewViewer) tally.PermissionsOnly++;
             listener.Ended({path, &result, nullptr});
         } catch (const EAbort&) {
             throw;

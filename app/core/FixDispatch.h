@@ -12,7 +12,7 @@ enum class TPickedKind { Folder, Archive, OtherFile, Missing };
 TPickedKind KindOfPicked(const WideString& path);
 
 // Fixes path in the mode its kind asks for; any other file is refused
-// (FixOutcome::Refused), and a missing path raises that it was not found.
+// (TOutcome::Refused), and a missing path raises that it was not found.
 TFixResult FixPicked(const WideString& path, const TFixProgress& progress = {});
 // The same, or with TFixMode::Check only what a fix would find.
 TFixResult FixOrCheckPicked(const WideString& path, const TFixProgress& progress, TFixMode mode);

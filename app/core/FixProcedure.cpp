@@ -185,21 +185,36 @@ TBundleState JudgeBundleFolder(const WideString& bundleFolder) {
     return JudgeBundle(view, *OpenPayload(), resealing);
 }
 
+const char* OutcomeText(TOutcome outcome) {
+    switch (outcome) {
+    case TOutcome::Done: return "Done!";
+    // Deliberate spelling: the text stays as it has always been shown.
+    case TOutcome::Refused: return "Slideshow damaged or made not in NVX 8.0";
+    case TOutcome::AlreadyFixed: return "Already fixed";
+    case TOutcome::NeedsFixing: return "Needs fixing";
+    case TOutcome::Restored: return "Restored";
+    case TOutcome::NothingToRestore: return "Nothing to restore";
+    case TOutcome::BackupDamaged: return "Backup damaged";
+    case TOutcome::Pending: break;
+    }
+    return "";
+}
+
 WideString DescribeFix(const TFixResult& result, TBackupMention mention) {
     WideString notes;
     auto note = [&notes](const WideString& text) { notes += (notes.empty() ? u"" : u"; ") + text; };
     if (!result.Bundle.empty()) note(u"fixed " + result.Bundle);
     if (result.Programs > 0)
-        note(AnsiToWide("execute permission " + AnsiString(result == FixOutcome::NeedsFixing ? "missing" : "restored") +
+        note(AnsiToWide("execute permission " + AnsiString(result == TOutcome::NeedsFixing ? "missing" : "restored") +
                         " on " + std::to_string(result.Programs) + (result.Programs == 1 ? " program" : " programs")));
     if (!result.Backup.empty() && (mention == TBackupMention::Always || !result.UsualBackupName))
-        note(result == FixOutcome::Restored        ? u"from " + ExtractFileName(result.Backup)
-             : result == FixOutcome::BackupDamaged ? ExtractFileName(result.Backup)
-                                                   : u"backup: " + ExtractFileName(result.Backup));
+        note(result == TOutcome::Restored        ? u"from " + ExtractFileName(result.Backup)
+             : result == TOutcome::BackupDamaged ? ExtractFileName(result.Backup)
+                                                 : u"backup: " + ExtractFileName(result.Backup));
     if (!result.ToSend.empty()) note(u"to send: " + ExtractFileName(result.ToSend));
     if (!result.Kept.empty())
         note((result.KeptFixed ? u"fixed show kept as " : u"show kept as ") + ExtractFileName(result.Kept));
-    return AnsiToWide(result.Outcome) + (notes.empty() ? WideString() : u" (" + notes + u")");
+    return AnsiToWide(OutcomeText(result.Outcome)) + (notes.empty() ? WideString() : u" (" + notes + u")");
 }
 
 WideString DescribeFixAndNotes(const TFixResult& result, TBackupMention mention, const WideString& lineBreak,
@@ -219,17 +234,17 @@ WideString DescribeCommands(const TFixResult& result, const WideString& lineBrea
     return text;
 }
 
-AnsiString FixPresentation(const WideString& bundleFolder) {
+TOutcome FixPresentation(const WideString& bundleFolder) {
     TRef<TResourceStream> payload = OpenPayload();
     TBundleFolder view(bundleFolder);
     TResealing resealing;
     switch (JudgeBundle(view, *payload, resealing)) {
-    case TBundleState::NotAPresentation: return FixOutcome::Refused;
-    case TBundleState::AlreadyFixed: return FixOutcome::AlreadyFixed;
+    case TBundleState::NotAPresentation: return TOutcome::Refused;
+    case TBundleState::AlreadyFixed: return TOutcome::AlreadyFixed;
     case TBundleState::NeedsFix: break;
     }
     WriteResealed(bundleFolder, resealing);
-    return FixOutcome::Done;
+    return TOutcome::Done;
 }
 
 namespace {
@@ -255,7 +270,7 @@ void ForeseeWrite(const WideString& probeFolder, const TPathText& failed, uint64
 }
 
 TFixResult Refusal(const std::vector<WideString>& shows, SeveralShowsIn where) {
-    TFixResult refused(FixOutcome::Refused);
+    TFixResult refused(TOutcome::Refused);
     if (shows.size() > 1) refused.Notes.push_back(SeveralShowsNote(shows, where));
     return refused;
 }
@@ -281,9 +296,9 @@ std::vector<WideString> ShowsIn(const WideString& folder) {
 
 TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progress, TFixMode mode) {
     // Its backup would go inside the tree being copied.
-    if (!folder.empty() && IsRootFolder(folder)) return FixOutcome::Refused;
+    if (!folder.empty() && IsRootFolder(folder)) return TOutcome::Refused;
     const WideString bundle = ExcludeTrailingBackslash(PickedPath(folder));
-    if (IsRootFolder(bundle)) return FixOutcome::Refused;
+    if (IsRootFolder(bundle)) return TOutcome::Refused;
     TRef<TResourceStream> payload = OpenPayload();
     TBundleFolder view(bundle);
     TResealing resealing;
@@ -294,21 +309,21 @@ TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progres
             NamedAsBundle(bundle) || FileExists(MarkerPath(bundle)) ? std::vector<WideString>() : ShowsIn(bundle);
         if (shows.size() != 1) return Refusal(shows, SeveralShowsIn::Folder);
         TFixResult fixed = FixBundleFolder(JoinPath(bundle, shows[0]), progress, mode);
-        if (fixed != FixOutcome::AlreadyFixed) fixed.Bundle = shows[0];
+        if (fixed != TOutcome::AlreadyFixed) fixed.Bundle = shows[0];
         return fixed;
     }
     const std::vector<WideString> programs = view.ProgramsWithoutPermission();
     const bool newViewer = state == TBundleState::NeedsFix;
-    TFixResult result(newViewer || !programs.empty() ? FixOutcome::Done : FixOutcome::AlreadyFixed);
+    TFixResult result(newViewer || !programs.empty() ? TOutcome::Done : TOutcome::AlreadyFixed);
     result.BundleFolder = bundle;
     result.Note(BundleNotes(view, ExtractFileName(bundle), newViewer, resealing));
     result.Programs = int32_t(programs.size());
     result.NewViewer = newViewer;
-    if (result == FixOutcome::AlreadyFixed) return result;
+    if (result == TOutcome::AlreadyFixed) return result;
     if (mode == TFixMode::Check) {
         ForeseeWrite(ExtractFilePath(bundle, false), {"Cannot create backup \"", bundle + u".bak", "\": "},
                      TreeBytes(bundle) + uint64_t(payload->GetSize()));
-        result.Outcome = FixOutcome::NeedsFixing;
+        result.Outcome = TOutcome::NeedsFixing;
         return result;
     }
     result.Backup = BackUpFolder(bundle, progress);
@@ -358,10 +373,10 @@ TFixResult Prepared(TShowArchive& show, const WideString& archive, TResourceStre
         result.Programs = show.ProgramsToMode(newViewer);
     }
     if (!newViewer && result.Programs == 0) {
-        result.Outcome = FixOutcome::AlreadyFixed;
+        result.Outcome = TOutcome::AlreadyFixed;
         result.Bundle.clear();
     } else if (mode == TFixMode::Check) {
-        result.Outcome = FixOutcome::NeedsFixing;
+        result.Outcome = TOutcome::NeedsFixing;
     }
     return result;
 }
@@ -377,12 +392,12 @@ TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progres
     auto show = std::make_unique<TShowArchive>(file.Get(), archive);
     bool newViewer = false;
     TFixResult result = Prepared(*show, archive, *payload, mode, progress, newViewer);
-    if (result == FixOutcome::NeedsFixing) {
+    if (result == TOutcome::NeedsFixing) {
         // The staged copy is the archive with its new viewer.
         ForeseeWrite(ExtractFilePath(archive, false), {"Cannot create \"", StagedName(archive), "\": "},
                      uint64_t(file->GetSize() + payload->GetSize()));
     }
-    if (!result.Outcome.empty()) return result;
+    if (result != TOutcome::Pending) return result;
     try {
         // The staged copy is the archive seen through what the save writes:
         // nothing is copied twice, and the archive itself is only read. It
@@ -411,7 +426,7 @@ TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progres
         RemoveBackup(result.Backup);
         throw;
     }
-    result.Outcome = FixOutcome::Done;
+    result.Outcome = TOutcome::Done;
     return result;
 }
 
@@ -422,9 +437,9 @@ TFixResult FixBundleArchiveInPlace(const WideString& archive, const TFixProgress
     TShowArchive show(file.Get(), archive, 1, {});
     bool newViewer = false;
     TFixResult result = Prepared(show, archive, *payload, TFixMode::Fix, progress, newViewer);
-    if (!result.Outcome.empty()) return result;
+    if (result != TOutcome::Pending) return result;
     result.Programs = show.Rewrite(file.Get(), newViewer, progress);
     file->Close();
-    result.Outcome = FixOutcome::Done;
+    result.Outcome = TOutcome::Done;
     return result;
 }

@@ -6,21 +6,25 @@
 #include "FixProgress.h"
 #include "Foundation/Types.h"
 
-namespace FixOutcome {
-inline constexpr char Done[] = "Done!";
-// Deliberate spelling: the text stays as it has always been shown.
-inline constexpr char Refused[] = "Slideshow damaged or made not in NVX 8.0";
-// The viewer already is the carried one: nothing was backed up or written.
-inline constexpr char AlreadyFixed[] = "Already fixed";
-// What a check finds that a fix would change.
-inline constexpr char NeedsFixing[] = "Needs fixing";
-// A restore put a backup back in the show's place.
-inline constexpr char Restored[] = "Restored";
-// Every backup there is (if any) holds a fixed show: nothing changed.
-inline constexpr char NothingToRestore[] = "Nothing to restore";
-// The backup a restore would take is unreadable or holds no presentation.
-inline constexpr char BackupDamaged[] = "Backup damaged";
-}  // namespace FixOutcome
+// What a fix, a check or a restore came to. Every front end tells them
+// apart by this and shows OutcomeText's words for them.
+enum class TOutcome : uint8_t {
+    Pending,  // no outcome yet
+    Done,
+    Refused,
+    // The viewer already is the carried one: nothing was backed up or written.
+    AlreadyFixed,
+    // What a check finds that a fix would change.
+    NeedsFixing,
+    // A restore put a backup back in the show's place.
+    Restored,
+    // Every backup there is (if any) holds a fixed show: nothing changed.
+    NothingToRestore,
+    // The backup a restore would take is unreadable or holds no presentation.
+    BackupDamaged,
+};
+// "Done!", "Already fixed", ...
+const char* OutcomeText(TOutcome outcome);
 
 // A fix, or a check that changes nothing and tells what a fix would do.
 enum class TFixMode { Fix, Check };
@@ -29,9 +33,9 @@ enum class TFixMode { Fix, Check };
 struct TFixResult {
     TFixResult() = default;
     // An outcome alone: nothing was backed up.
-    TFixResult(const char* outcome) : Outcome(outcome) {}
-    AnsiString Outcome;  // one of the FixOutcome texts
-    WideString Backup;   // the backup this fix made, or the one a restore took; empty when none
+    TFixResult(TOutcome outcome) : Outcome(outcome) {}
+    TOutcome Outcome = TOutcome::Pending;
+    WideString Backup;  // the backup this fix made, or the one a restore took; empty when none
     // Where a restore kept the show it replaced, and whether that was a
     // fixed one (a second restore keeps an original).
     WideString Kept;
@@ -60,7 +64,8 @@ struct TFixResult {
         Commands = notes.Commands;
         CannotStart = notes.CannotStart;
     }
-    bool operator==(const char* outcome) const { return Outcome == outcome; }
+    bool operator==(TOutcome outcome) const { return Outcome == outcome; }
+    bool operator!=(TOutcome outcome) const { return Outcome != outcome; }
 };
 
 // Whether an outcome line names a backup of the usual name too.
@@ -92,9 +97,9 @@ WideString PickedPath(const WideString& given);
 TBundleState JudgeBundleFolder(const WideString& bundleFolder);
 
 // Writes the payload over the viewer of a bundle folder, without a backup:
-// FixOutcome::Done, Refused or AlreadyFixed. Failures raise and leave the
+// TOutcome::Done, Refused or AlreadyFixed. Failures raise and leave the
 // old viewer in place; a link on the viewer's way is refused.
-AnsiString FixPresentation(const WideString& bundleFolder);
+TOutcome FixPresentation(const WideString& bundleFolder);
 
 // Folder mode: a folder that needs neither the payload nor execute
 // permission for its programs is left alone; otherwise it is backed up

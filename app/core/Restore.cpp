@@ -52,12 +52,12 @@ TFixResult ChooseBackup(const std::vector<WideString>& backups,
     for (auto backup = backups.rbegin(); backup != backups.rend(); ++backup) {
         const TBackupCheck checked = check(*backup);
         if (checked.State == TBackupState::FixedShow) continue;
-        TFixResult result(checked.State == TBackupState::Sound ? FixOutcome::Restored : FixOutcome::BackupDamaged);
+        TFixResult result(checked.State == TBackupState::Sound ? TOutcome::Restored : TOutcome::BackupDamaged);
         result.Backup = *backup;
         if (!checked.Cause.empty()) result.Notes.push_back(checked.Cause);
         return result;
     }
-    return FixOutcome::NothingToRestore;
+    return TOutcome::NothingToRestore;
 }
 
 [[noreturn]] void CannotPutBack(const WideString& backup, uint32_t code) {
@@ -70,7 +70,7 @@ TFixResult RestoreFolder(const WideString& folder, const TFixProgress&) {
     const WideString show = ExcludeTrailingBackslash(PickedPath(folder));
     TFixResult result = ChooseBackup(BackupsOf(show, true),
                                      [](const WideString& backup) { return CheckOf(JudgeBundleFolder(backup)); });
-    if (result != FixOutcome::Restored) return result;
+    if (result != TOutcome::Restored) return result;
     result.KeptFixed = JudgeBundleFolder(show) == TBundleState::AlreadyFixed;
     result.Kept = MoveToBackupName(show);
     if (!FileAPI->MoveFile(result.Backup, show, 0)) {
@@ -87,7 +87,7 @@ TFixResult RestoreArchive(const WideString& given, const TFixProgress& progress)
     TFixResult result = ChooseBackup(BackupsOf(archive, false), [&progress](const WideString& backup) {
         return CheckArchiveBackup(backup, progress);
     });
-    if (result != FixOutcome::Restored) return result;
+    if (result != TOutcome::Restored) return result;
     result.KeptFixed = CheckArchiveBackup(archive, {}).State == TBackupState::FixedShow;
     // A second name where the file system has them, as a fix's backup.
     result.Kept = BackUpArchive(archive, progress);
@@ -104,8 +104,8 @@ TFixResult RestorePicked(const WideString& path, const TFixProgress& progress) {
     switch (KindOfPicked(path)) {
     case TPickedKind::Folder: return RestoreFolder(path, progress);
     case TPickedKind::Archive: return RestoreArchive(path, progress);
-    case TPickedKind::OtherFile: return FixOutcome::Refused;
+    case TPickedKind::OtherFile: return TOutcome::Refused;
     default: PickedPath(path);  // raises that it is not there
     }
-    return FixOutcome::Refused;
+    return TOutcome::Refused;
 }

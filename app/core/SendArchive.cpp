@@ -9,14 +9,13 @@
 #include "Foundation/SysError.h"
 
 bool ReadyToSend(const TFixResult& result) {
-    return !result.BundleFolder.empty() && (result == FixOutcome::Done || result == FixOutcome::AlreadyFixed);
+    return !result.BundleFolder.empty() && (result == TOutcome::Done || result == TOutcome::AlreadyFixed);
 }
 
 WideString ArchiveToSend(const WideString& picked, const TFixResult& result) {
     if (!result.ToSend.empty()) return result.ToSend;
-    return result.BundleFolder.empty() && (result == FixOutcome::Done || result == FixOutcome::AlreadyFixed)
-               ? picked
-               : WideString();
+    return result.BundleFolder.empty() && (result == TOutcome::Done || result == TOutcome::AlreadyFixed) ? picked
+                                                                                                         : WideString();
 }
 
 WideString MakeArchiveToSend(const WideString& bundleFolder, const TFixProgress& progress) {

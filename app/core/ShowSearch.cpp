@@ -138,7 +138,7 @@ public:
     void Progress(TFixStage stage, uint64_t done, uint64_t total) override { FListener.Progress(stage, done, total); }
     void Ended(const TPathEnd& end) override {
         const TFoundShow& show = FShows[size_t(FDone++)];
-        if (show.Archive && end.Result && *end.Result == FixOutcome::Refused && end.Result->Notes.empty()) {
+        if (show.Archive && end.Result && *end.Result == TOutcome::Refused && end.Result->Notes.empty()) {
             NoShows++;
             FTotal -= show.Bytes;
             FListener.PassedBy(end.Path, TPassedBy::NoShow, u"holds no presentation");

@@ -51,9 +51,12 @@ public:
         }
         const TFixResult& fix = *end.Result;
         // A show fixed that still cannot start is no success.
-        const char* kind = fix == FixOutcome::Done           ? (fix.CannotStart ? "warning" : "done")
-                           : fix == FixOutcome::AlreadyFixed ? "already"
-                                                             : "refused";
+        const char* kind = "refused";
+        switch (fix.Outcome) {
+        case TOutcome::Done: kind = fix.CannotStart ? "warning" : "done"; break;
+        case TOutcome::AlreadyFixed: kind = "already"; break;
+        default: break;
+        }
         // The Terminal lines go into the page's steps, not into the row.
         Result = Outcome(kind,
                          WideToUtf8(DescribeFixAndNotes(fix, TBackupMention::Always, u"\n", TCommandMention::LeftOut)));

@@ -44,7 +44,7 @@ public:
     void Ended(const TPathEnd& end) override {
         if (end.Failure) Failures += FailureLine(end.Path, *end.Failure);
         else if (!end.Result) Failures += end.Path + u": not found\r\n";
-        else if (*end.Result == FixOutcome::Refused)
+        else if (*end.Result == TOutcome::Refused)
             Refused += (Refused.empty() ? u"" : u", ") + ExtractFileName(end.Path);
         if (!end.Result) return;
         const WideString name = ExtractFileName(end.Path);

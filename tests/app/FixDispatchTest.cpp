@@ -26,16 +26,16 @@ TEST_F(FixProcedure, GivenPathsAreFixedInTheirModeToldAndCounted) {
         void Ended(const TPathEnd& end) override {
             // Appended: a literal plus a string trips a false -Wrestrict of mingw.
             WideString line = end.Path;
-            if (end.Result) line.append(u" ").append(AnsiToWide(end.Result->Outcome));
+            if (end.Result) line.append(u" ").append(AnsiToWide(OutcomeText(end.Result->Outcome)));
             if (end.Failure) line.append(u" failed");
             Lines.push_back(line);
         }
     } listener;
     const TFixTally tally = FixPaths({Bundle, fixed, notes, missing, damaged}, FixPicked, listener);
     const std::vector<WideString>& told = listener.Lines;
-    EXPECT_EQ(told,
-              (std::vector<WideString>{Bundle + u" Done!", fixed + u" Already fixed",
-                                       notes + u" " + AnsiToWide(FixOutcome::Refused), missing, damaged + u" failed"}));
+    EXPECT_EQ(told, (std::vector<WideString>{Bundle + u" Done!", fixed + u" Already fixed",
+                                             notes + u" " + AnsiToWide(OutcomeText(TOutcome::Refused)), missing,
+                                             damaged + u" failed"}));
     EXPECT_EQ((std::vector<int>{tally.Fixed, tally.AlreadyFixed, tally.Refused, tally.Missing, tally.Failed}),
               (std::vector<int>{1, 1, 1, 1, 1}));
     EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), Payload());

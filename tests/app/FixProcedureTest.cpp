@@ -35,17 +35,17 @@ TEST_F(FixProcedure, PathsUseThePlatformSeparator) {
 
 TEST_F(FixProcedure, BundleWithoutMarkerOrViewerIsRefusedAndUntouched) {
     MakeBundle(Bundle, false, true);
-    EXPECT_EQ(FixPresentation(Bundle), FixOutcome::Refused);
+    EXPECT_EQ(FixPresentation(Bundle), TOutcome::Refused);
     EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), "OLD VIEWER");
 
     WideString other = MakeBundle(Scratch / u"Other.app", true, false);
-    EXPECT_EQ(FixPresentation(other), FixOutcome::Refused);
+    EXPECT_EQ(FixPresentation(other), TOutcome::Refused);
     EXPECT_FALSE(fs::exists(FsPath(ViewerPath(other))));
 
     // A folder where the viewer should be is no viewer.
     WideString folderViewer = MakeBundle(Scratch / u"Odd.app", true, false);
     fs::create_directories(FsPath(ViewerPath(folderViewer)));
-    EXPECT_EQ(FixPresentation(folderViewer), FixOutcome::Refused);
+    EXPECT_EQ(FixPresentation(folderViewer), TOutcome::Refused);
 }
 
 TEST_F(FixProcedure, ViewerBecomesThePayloadAsAPlainProgramFile) {
@@ -53,7 +53,7 @@ TEST_F(FixProcedure, ViewerBecomesThePayloadAsAPlainProgramFile) {
     auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
     fs::last_write_time(FsPath(ViewerPath(Bundle)), old);
     SetReadOnly(ViewerPath(Bundle), true);
-    EXPECT_EQ(FixPresentation(Bundle), FixOutcome::Done);
+    EXPECT_EQ(FixPresentation(Bundle), TOutcome::Done);
     EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), Payload());
     EXPECT_FALSE(IsReadOnly(ViewerPath(Bundle)));
     EXPECT_GT(WriteTime(ViewerPath(Bundle)), old + std::chrono::hours(24 * 399));
@@ -61,7 +61,7 @@ TEST_F(FixProcedure, ViewerBecomesThePayloadAsAPlainProgramFile) {
     EXPECT_EQ(fs::status(FsPath(ViewerPath(Bundle))).permissions() & fs::perms::mask, fs::perms(0755));
 #endif
     // Fixing again finds nothing to do.
-    EXPECT_EQ(FixPresentation(Bundle + PathDelim), FixOutcome::AlreadyFixed);
+    EXPECT_EQ(FixPresentation(Bundle + PathDelim), TOutcome::AlreadyFixed);
     EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), Payload());
     EXPECT_EQ(fs::directory_iterator(FsPath(ExtractFilePath(ViewerPath(Bundle), false)))->path().filename(),
               "ZuvOrudad5");
@@ -69,13 +69,13 @@ TEST_F(FixProcedure, ViewerBecomesThePayloadAsAPlainProgramFile) {
 
 // The archive to send is named after the backup, also where the backup is not.
 TEST(DescribeFix, NamesTheArchiveToSend) {
-    TFixResult done(FixOutcome::Done);
+    TFixResult done(TOutcome::Done);
     done.Backup = JoinPath(u"x", u"Show.app.bak");
     done.UsualBackupName = true;
     done.ToSend = JoinPath(u"x", u"Show.zip");
     EXPECT_EQ(DescribeFix(done), u"Done! (backup: Show.app.bak; to send: Show.zip)");
     EXPECT_EQ(DescribeFix(done, TBackupMention::WhenUnusual), u"Done! (to send: Show.zip)");
-    TFixResult already(FixOutcome::AlreadyFixed);
+    TFixResult already(TOutcome::AlreadyFixed);
     already.ToSend = JoinPath(u"x", u"Show (2).zip");
     EXPECT_EQ(DescribeFix(already), u"Already fixed (to send: Show (2).zip)");
 }
@@ -94,7 +94,7 @@ TEST_F(FixProcedure, AStopAsTheArchiveIsBackedUpLeavesNoBackup) {
 
 TEST_F(FixProcedure, NamesOutsideTheAnsiCodePageAreFixedToo) {
     WideString bundle = MakeBundle(Scratch / u"\u0428\u043E\u0443 \u6F14\u793A \U0001F3AC.app");
-    EXPECT_EQ(FixPresentation(bundle), FixOutcome::Done);
+    EXPECT_EQ(FixPresentation(bundle), TOutcome::Done);
     EXPECT_EQ(ReadBytes(ViewerPath(bundle)), Payload());
 }
 
@@ -129,7 +129,7 @@ TEST_F(FixProcedure, FolderModeKeepsEveryBackupAndLeavesAFixedBundleAlone) {
     WideString older = Bundle + u".bak";
     WriteBytes(JoinPath(older, u"only-in-older-backup"), "keep");
     TFixResult first = FixBundleFolder(Bundle);
-    EXPECT_EQ(first, FixOutcome::Done);
+    EXPECT_EQ(first, TOutcome::Done);
     EXPECT_EQ(first.Backup, Bundle + u".bak (2)");
     EXPECT_EQ(ReadBytes(ViewerPath(first.Backup)), "OLD VIEWER");
     EXPECT_FALSE(fs::exists(FsPath(JoinPath(first.Backup, u"only-in-older-backup"))));
@@ -138,7 +138,7 @@ TEST_F(FixProcedure, FolderModeKeepsEveryBackupAndLeavesAFixedBundleAlone) {
     EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), Payload());
 
     TFixResult second = FixBundleFolder(Bundle);
-    EXPECT_EQ(second, FixOutcome::AlreadyFixed);
+    EXPECT_EQ(second, TOutcome::AlreadyFixed);
     EXPECT_TRUE(second.Backup.empty());
     EXPECT_FALSE(fs::exists(FsPath(Bundle + u".bak (3)")));
     EXPECT_EQ(ReadBytes(ViewerPath(first.Backup)), "OLD VIEWER");
@@ -162,7 +162,7 @@ TEST_F(FixProcedure, FolderBackupReportsBytesAndAStopRemovesIt) {
                                   lastDone = done;
                                   lastTotal = total;
                               }),
-              FixOutcome::Done);
+              TOutcome::Done);
     EXPECT_FALSE(backwards);
     EXPECT_GT(lastTotal, 2000000u);
     EXPECT_EQ(lastDone, lastTotal);
@@ -185,7 +185,7 @@ TEST_F(FixProcedure, FolderBackupReportsBytesAndAStopRemovesIt) {
 TEST_F(FixProcedure, WhatIsNoPresentationIsRefusedBeforeAnyCopy) {
     WideString folder = Scratch / u"Photos";
     WriteBytes(JoinPath(folder, u"a.jpg"), "jpeg");
-    EXPECT_EQ(FixBundleFolder(folder), FixOutcome::Refused);
+    EXPECT_EQ(FixBundleFolder(folder), TOutcome::Refused);
     EXPECT_FALSE(fs::exists(FsPath(folder + u".bak")));
     EXPECT_THROW(FixBundleFolder(u""), EFileError);
 }
@@ -237,7 +237,7 @@ TEST_F(FixProcedure, RootFolderIsRefusedWithoutAnyBackup) {
 #else
     const WideString roots[] = {u"/", u"//"};
 #endif
-    for (const WideString& root : roots) EXPECT_EQ(FixBundleFolder(root), FixOutcome::Refused) << Narrow(root);
+    for (const WideString& root : roots) EXPECT_EQ(FixBundleFolder(root), TOutcome::Refused) << Narrow(root);
     EXPECT_TRUE(fs::is_empty(FsPath(empty)));
 #ifdef _WIN32
     EXPECT_FALSE(fs::exists(FsPath(u"C:\\.bak")));
@@ -350,8 +350,8 @@ TEST(ZipMode, TheCheckReportsTheFirstDamageWhateverTheWorkers) {
         return names;
     }());
     SetDefaultZipWorkers(4);
-    EXPECT_EQ(FixBundleArchive(archive), FixOutcome::Done);
-    EXPECT_EQ(FixBundleArchive(archive), FixOutcome::AlreadyFixed);
+    EXPECT_EQ(FixBundleArchive(archive), TOutcome::Done);
+    EXPECT_EQ(FixBundleArchive(archive), TOutcome::AlreadyFixed);
     SetDefaultZipWorkers(0);
 }
 
@@ -432,7 +432,7 @@ TEST(ZipMode, BackupAndNewArchiveAreOnTheDiskBeforeTheMove) {
     TRef<TDiskRecorder> disk = MakeRef<TDiskRecorder>();
     {
         TFileAPIScope scope(disk.Get());
-        EXPECT_EQ(FixBundleArchive(archive), FixOutcome::Done);
+        EXPECT_EQ(FixBundleArchive(archive), TOutcome::Done);
     }
     const auto& events = disk->Events;
     const std::string folder = "sync " + Narrow(ExtractFileName(ExcludeTrailingBackslash(scratch.Path())));
@@ -465,7 +465,7 @@ TEST_F(FixProcedure, FolderBackupIsOnTheDiskBeforeTheViewerMoves) {
         disk->Volumes = volumes;
         {
             TFileAPIScope scope(disk.Get());
-            EXPECT_EQ(FixBundleFolder(Bundle), FixOutcome::Done);
+            EXPECT_EQ(FixBundleFolder(Bundle), TOutcome::Done);
         }
         const ptrdiff_t moved = disk->First("move ZuvOrudad5.nvxfix-new");
         ASSERT_LT(moved, ptrdiff_t(disk->Events.size()));
@@ -574,7 +574,7 @@ TEST(ZipMode, InPlaceFixRewritesOnlyTheViewerEntry) {
     const WideString archive = scratch / u"Show.zip";
     TZipFixture zip = build(-1);
     const std::string before = ReadBytes(archive);
-    EXPECT_EQ(FixBundleArchiveInPlace(archive), FixOutcome::Done);
+    EXPECT_EQ(FixBundleArchiveInPlace(archive), TOutcome::Done);
     const std::string after = ReadBytes(archive);
     EXPECT_EQ(after.substr(0, zip.LocalOffsets[2]), before.substr(0, zip.LocalOffsets[2]));
 
@@ -596,7 +596,7 @@ TEST(ZipMode, InPlaceFixRewritesOnlyTheViewerEntry) {
     EXPECT_NE(after.find("the viewer"), std::string::npos);
     EXPECT_NE(after.find("archive comment"), std::string::npos);
 
-    EXPECT_EQ(FixBundleArchiveInPlace(archive), FixOutcome::AlreadyFixed);
+    EXPECT_EQ(FixBundleArchiveInPlace(archive), TOutcome::AlreadyFixed);
     EXPECT_EQ(ReadBytes(archive), after);
 
     build(0x1234);
@@ -627,7 +627,7 @@ TEST(ZipMode, InPlaceFixLeavesOneViewerAndRefusesALinkOnItsWay) {
     const std::string twin = "Show.app/Contents/Resources/viewer.app/Contents/MacOS/ZuvOrudad5";
     write({marker, FixtureFile(viewer, "OLD 1"), FixtureFile("Show.app/x", "x"), FixtureFile(twin, "OLD 2")});
     const TFixResult result = FixBundleArchiveInPlace(archive);
-    EXPECT_EQ(result, FixOutcome::Done);
+    EXPECT_EQ(result, TOutcome::Done);
     // The twin that goes is named.
     EXPECT_EQ(result.Notes.back(),
               "another copy of the viewer, differing only in case or Unicode form, is removed: \"" + twin + "\"");
@@ -725,7 +725,7 @@ TEST(ZipMode, AnArchiveMadeOnWindowsGetsItsProgramsBack) {
     // Only the directory changed: every byte in front of it is as it was.
     const std::string after = ReadBytes(archive);
     EXPECT_EQ(after.substr(0, zip.DirectoryOffset), before.substr(0, zip.DirectoryOffset));
-    EXPECT_EQ(FixBundleArchive(archive), FixOutcome::AlreadyFixed);
+    EXPECT_EQ(FixBundleArchive(archive), TOutcome::AlreadyFixed);
 
     // Compressed again on a Mac after a Windows zip: modes, none that runs.
     zip.Entries = {FixtureFile("Show.app/Contents/MacOS/Show", "launcher", ZipHost::Unix, 0100644u << 16),
@@ -812,10 +812,10 @@ TEST_F(FixProcedure, AFolderHoldingOneShowFixesIt) {
     EXPECT_EQ(DescribeFix(FixBundleFolder(Scratch.Path())), u"Done! (fixed Show.app; backup: Show.app.bak)");
     EXPECT_EQ(ReadBytes(ViewerPath(Bundle)), Payload());
     // Its backup is no second show.
-    EXPECT_EQ(FixBundleFolder(Scratch.Path()), FixOutcome::AlreadyFixed);
+    EXPECT_EQ(FixBundleFolder(Scratch.Path()), TOutcome::AlreadyFixed);
     MakeBundle(Scratch / u"Other.app");
     const TFixResult refused = FixBundleFolder(Scratch.Path());
-    EXPECT_EQ(refused, FixOutcome::Refused);
+    EXPECT_EQ(refused, TOutcome::Refused);
     ASSERT_EQ(refused.Notes.size(), 1u);
     EXPECT_EQ(refused.Notes[0], "this folder holds 2 shows, \"Other.app\" and \"Show.app\": pick one of them");
     EXPECT_EQ(ReadBytes(ViewerPath(Scratch / u"Other.app")), "OLD VIEWER");
@@ -838,7 +838,7 @@ TEST_F(FixProcedure, AFolderWithoutModesGetsItsProgramsBack) {
     EXPECT_EQ(fs::status(FsPath(launcher)).permissions() & fs::perms::mask, fs::perms(0755));
     // Whoever may read it may run it; no one else.
     EXPECT_EQ(fs::status(FsPath(library)).permissions() & fs::perms::mask, fs::perms(0750));
-    EXPECT_EQ(FixBundleFolder(Bundle), FixOutcome::AlreadyFixed);
+    EXPECT_EQ(FixBundleFolder(Bundle), TOutcome::AlreadyFixed);
 }
 #endif
 

@@ -33,8 +33,8 @@ TEST(Restore, PutsBackTheNewestOriginalAndKeepsWhatItReplaces) {
     const std::string first = ReadBytes(ZipShow(scratch.Path(), "first"));
     const std::string second = ReadBytes(ZipShow(scratch.Path(), "second"));
     WriteBytes(show, first);
-    EXPECT_EQ(RestorePicked(show), FixOutcome::NothingToRestore);
-    ASSERT_EQ(FixBundleArchive(show), FixOutcome::Done);
+    EXPECT_EQ(RestorePicked(show), TOutcome::NothingToRestore);
+    ASSERT_EQ(FixBundleArchive(show), TOutcome::Done);
     WriteBytes(show, second);
     ASSERT_EQ(FixBundleArchive(show).Backup, scratch / u"Show.bak (2).zip");
     const std::string fixed = ReadBytes(show);
@@ -54,7 +54,7 @@ TEST(Restore, PutsBackTheNewestOriginalAndKeepsWhatItReplaces) {
 // show back where it was and leaves the backup as it is.
 TEST_F(FixProcedure, ARestoreThatCannotTakeItsBackupChangesNothing) {
     MakeBundle(Bundle);
-    ASSERT_EQ(FixBundleFolder(Bundle), FixOutcome::Done);
+    ASSERT_EQ(FixBundleFolder(Bundle), TOutcome::Done);
     const WideString backup = Bundle + u".bak";
     fs::rename(FsPath(MarkerPath(backup)), FsPath(Scratch / u"slideshow.dat"));
     const TFixResult refused = RestorePicked(Bundle);

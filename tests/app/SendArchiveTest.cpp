@@ -73,12 +73,12 @@ TEST_F(SendArchive, TakesAFreeNameBesideTheBundle) {
 // once fixed and when found fixed.
 TEST_F(SendArchive, AFolderHoldingAShowSendsTheShow) {
     MakeBundle(Scratch / u"Export/Show.app");
-    for (const char* outcome : {FixOutcome::Done, FixOutcome::AlreadyFixed}) {
+    for (TOutcome outcome : {TOutcome::Done, TOutcome::AlreadyFixed}) {
         const TFixResult fixed = FixBundleFolder(Scratch / u"Export");
         ASSERT_EQ(fixed, outcome);
         ASSERT_TRUE(ReadyToSend(fixed));
         EXPECT_EQ(ExtractFileName(MakeArchiveToSend(fixed.BundleFolder)),
-                  outcome == FixOutcome::Done ? u"Show.zip" : u"Show (2).zip");
+                  outcome == TOutcome::Done ? u"Show.zip" : u"Show (2).zip");
     }
     EXPECT_EQ(Listing(Scratch / u"Export"),
               (std::set<std::string>{"Show.app", "Show.app.bak", "Show.zip", "Show (2).zip"}));

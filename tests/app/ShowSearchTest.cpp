@@ -49,7 +49,7 @@ TEST(ShowSearch, FindsEveryShowOnceAndNothingAFixLeftBesideIt) {
         void Progress(TFixStage, uint64_t, uint64_t) override {}
         void Ended(const TPathEnd& end) override {
             Lines.push_back(end.Path.substr(end.Path.rfind(PathDelim) + 1) + u" " +
-                            AnsiToWide(end.Result ? end.Result->Outcome : AnsiString("failed")));
+                            AnsiToWide(end.Result ? OutcomeText(end.Result->Outcome) : "failed"));
         }
         void PassedBy(const WideString& path, TPassedBy why, const WideString& text) override {
             Lines.push_back(ExtractFileName(path) + u" " + text +
@@ -59,11 +59,11 @@ TEST(ShowSearch, FindsEveryShowOnceAndNothingAFixLeftBesideIt) {
     };
     TRef<TLockedFolder> locked = MakeRef<TLockedFolder>();
     TFileAPIScope scope(locked.Get());
-    for (const char* outcome : {FixOutcome::Done, FixOutcome::AlreadyFixed}) {
+    for (TOutcome outcome : {TOutcome::Done, TOutcome::AlreadyFixed}) {
         TTold told;
         const TRunTally tally = FixTrees({root}, FixPicked, told);
         // Appended: a literal plus a string trips a false -Wrestrict of mingw.
-        const WideString done = WideString(u" ").append(AnsiToWide(outcome));
+        const WideString done = WideString(u" ").append(AnsiToWide(OutcomeText(outcome)));
         // What holds no show is named, and leaves the bar's counts.
         EXPECT_EQ(told.Lines,
                   (std::vector<WideString>{u"Other.app holds no presentation",

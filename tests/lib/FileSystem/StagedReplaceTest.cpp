@@ -22,7 +22,7 @@ TEST(StagedFiles, NeverTakeTheNameOfAFileAlreadyThere) {
 
     WideString bundle = MakeBundle(scratch / u"Own.app");
     WriteBytes(ViewerPath(bundle) + u".new", "notes");
-    EXPECT_EQ(FixPresentation(bundle), FixOutcome::Done);
+    EXPECT_EQ(FixPresentation(bundle), TOutcome::Done);
     EXPECT_EQ(ReadBytes(ViewerPath(bundle)), Payload());
     EXPECT_EQ(ReadBytes(ViewerPath(bundle) + u".new"), "notes");
 }
@@ -38,7 +38,7 @@ TEST(StagedFiles, AbandonedOnesAreRemovedHeldOnesKept) {
                                          FileShare::Read | FileShare::Write, nullptr, FileDisposition::OpenExisting,
                                          0));
     ASSERT_TRUE(held.Valid());
-    EXPECT_EQ(FixBundleArchive(archive), FixOutcome::Done);
+    EXPECT_EQ(FixBundleArchive(archive), TOutcome::Done);
     EXPECT_FALSE(fs::exists(FsPath(archive + u".nvxfix-new")));
     EXPECT_EQ(ReadBytes(archive + u".nvxfix-new2"), "still being written");
     EXPECT_FALSE(fs::exists(FsPath(archive + u".nvxfix-new3")));
