@@ -412,27 +412,6 @@ class CliZipMode(unittest.TestCase):
         st = os.stat(path)
         self.assertEqual((st.st_uid, st.st_gid, st.st_mode & 0o777), (65534, 65534, 0o640))
 
-    def test_a_killed_fix_leaves_nothing_the_next_fix_does_not_clean_up(self):
-        if self.cli.windows:
-            self.skipTest("a process killed at once is a POSIX matter")
-        import signal
-        import time
-        path, _ = self.archive(size_mb=30)
-        original = read(path)
-        staged = path + ".nvxfix-new"
-        process = subprocess.Popen([self.cli.path, "--jobs", "1", path], stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
-        deadline = time.time() + 120
-        while not (os.path.exists(staged) and os.path.getsize(staged) > 0) and time.time() < deadline:
-            time.sleep(0.005)
-        process.send_signal(signal.SIGKILL)
-        process.wait()
-        self.assertTrue(os.path.exists(staged), "the fix ended before it could be killed")
-        self.assertEqual(read(path), original)
-        code, out, err = self.fix(path)
-        self.assertEqual(code, 0, out + err)
-        self.assertEqual([n for n in os.listdir(self.dir) if "nvxfix" in n], [])
-
     # Archives as users' tools make them: each ends as the table says.
     def test_every_archive_of_the_table_ends_as_the_table_says(self):
         for case in archive_table.make(os.path.join(self.dir, "table")):
