@@ -2,7 +2,8 @@
 # Checks formatting, builds the Linux, Windows and web targets, runs every
 # test of each and each fuzzer for a minute (what CI runs).
 #   ./test.sh quick   the format check, the manual pages, the Linux build
-#                     and its tests not labelled slow, in about five minutes
+#                     and its tests not labelled slow: under two minutes on
+#                     a build folder up to date, about ten on a fresh one
 set -u
 cd "$(dirname "$0")"
 case "${1:-}" in
