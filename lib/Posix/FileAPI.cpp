@@ -520,26 +520,26 @@ void TFileAPI::StartFlushFileBuffers(TNativeHandle file) {
 #endif
 }
 
-// A rename is on the disk only once its folder is.
-bool TFileAPI::FlushFolder(const WideString& path) {
+namespace {
+// Opens the folder at path and hands it to sync (fsync, syncfs).
+bool SyncThrough(const WideString& path, int (*sync)(int)) {
     std::string p = WideToSystemName(path);
     int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return FailErrno(p);
-    bool ok = ::fsync(fd) == 0 || FailErrno(p);
+    bool ok = sync(fd) == 0 || FailErrno(p);
     ::close(fd);
     return ok;
 }
+}  // namespace
+
+// A rename is on the disk only once its folder is.
+bool TFileAPI::FlushFolder(const WideString& path) { return SyncThrough(path, ::fsync); }
 
 bool TFileAPI::FlushesVolumes() { return NVX_LINUX_CALLS != 0; }
 
 bool TFileAPI::FlushVolume(const WideString& folder) {
 #if NVX_LINUX_CALLS
-    std::string p = WideToSystemName(folder);
-    int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return FailErrno(p);
-    bool ok = ::syncfs(fd) == 0 || FailErrno(p);
-    ::close(fd);
-    return ok;
+    return SyncThrough(folder, ::syncfs);
 #else
     (void)folder;
     SetLastErrorCode(WinError::NotSupported);
