@@ -182,9 +182,10 @@ int TFileCopier::CopyFileData(const WideString& source, const WideString& target
     }
     int result = CopyResult::TargetFailed;
     uint32_t failure = WinError::Success;
+    std::string head;
     try {
         FileSetSize(out.Get(), size);  // one allocation for the whole file
-        result = CopyData(in.Get(), out.Get(), size, source, target);
+        result = CopyData(in.Get(), out.Get(), size, source, target, head);
         if (result != CopyResult::Copied) failure = GetLastErrorCode();
         // Times go on while the file is open: no second open to set them. A
         // file system that keeps no times still keeps the data.
@@ -216,13 +217,14 @@ int TFileCopier::CopyFileData(const WideString& source, const WideString& target
     if (!aside.empty()) {
         if (!RemoveLink(aside)) DeleteQuietly(aside);
     } else if (FInFolderCopy) FMade.push_back({target, false});
+    if (OnCopiedHead && HeadSize > 0) OnCopiedHead(this, source, head);
     return result;
 }
 
 // The blocks with progress around them; a result code. Blocks are BufferSize
 // long either way, so progress and stops come as often as the caller asked.
 int TFileCopier::CopyData(TNativeHandle in, TNativeHandle out, int64_t size, const WideString& source,
-                          const WideString& target) {
+                          const WideString& target, std::string& head) {
     int32_t blockSize = std::clamp(BufferSize, MinBufferSize, MaxBufferSize);
     bool systemCopy = true;  // until the system says it cannot
     bool abort = false;
@@ -232,10 +234,14 @@ int TFileCopier::CopyData(TNativeHandle in, TNativeHandle out, int64_t size, con
         CallProgress(this, source, abort, size, done, target);
         if (abort) break;
         int32_t want = (int32_t)std::min<int64_t>(blockSize, size - done);
-        int32_t got = systemCopy ? CopyBlockInSystem(in, out, want, systemCopy, result) : 0;
-        if (!systemCopy && result == CopyResult::Copied && got == 0)
+        // The first bytes, where they are asked for, pass through the buffer.
+        const bool headBlock = done == 0 && HeadSize > 0 && OnCopiedHead;
+        if (headBlock) want = std::min(want, std::min(HeadSize, blockSize));
+        int32_t got = systemCopy && !headBlock ? CopyBlockInSystem(in, out, want, systemCopy, result) : 0;
+        if ((!systemCopy || headBlock) && result == CopyResult::Copied && got == 0)
             got = CopyBlockThroughBuffer(in, out, want, blockSize, result);
         if (result != CopyResult::Copied) return result;
+        if (headBlock) head.assign(reinterpret_cast<const char*>(FBuffer.data()), size_t(got));
         TotalBytes += got;
         done += got;
     }
