@@ -239,7 +239,7 @@ int TFileCopier::CopyData(TNativeHandle in, TNativeHandle out, int64_t size, con
         if (headBlock) want = std::min(want, std::min(HeadSize, blockSize));
         int32_t got = systemCopy && !headBlock ? CopyBlockInSystem(in, out, want, systemCopy, result) : 0;
         if ((!systemCopy || headBlock) && result == CopyResult::Copied && got == 0)
-            got = CopyBlockThroughBuffer(in, out, want, blockSize, result);
+            got = CopyBlockThroughBuffer(in, out, want, result);
         if (result != CopyResult::Copied) return result;
         if (headBlock) head.assign(reinterpret_cast<const char*>(FBuffer.data()), size_t(got));
         TotalBytes += got;
@@ -253,9 +253,9 @@ int TFileCopier::CopyData(TNativeHandle in, TNativeHandle out, int64_t size, con
 // One block read into the copier's buffer and written out. The file API is
 // called directly: an exception on the way (thread-local look-ups in the
 // run-time's unwinder) would clear the error code the caller reports.
-int32_t TFileCopier::CopyBlockThroughBuffer(TNativeHandle in, TNativeHandle out, int32_t count, int32_t blockSize,
-                                            int& result) {
-    if ((int32_t)FBuffer.size() != blockSize) FBuffer.resize(blockSize);
+int32_t TFileCopier::CopyBlockThroughBuffer(TNativeHandle in, TNativeHandle out, int32_t count, int& result) {
+    // Grown to what a block needs: a file's first bytes alone take no block.
+    if ((int32_t)FBuffer.size() < count) FBuffer.resize(size_t(count));
     result = CopyResult::ReadFailed;
     uint32_t got = 0, written = 0;
     if (!FileAPI->ReadFile(in, FBuffer.data(), (uint32_t)count, got)) return 0;

@@ -72,7 +72,7 @@ private:
     int PrepareTarget(const WideString& source, const WideString& target, WideString& aside);
     int CopyData(TNativeHandle in, TNativeHandle out, int64_t size, const WideString& source, const WideString& target,
                  std::string& head);
-    int32_t CopyBlockThroughBuffer(TNativeHandle in, TNativeHandle out, int32_t count, int32_t blockSize, int& result);
+    int32_t CopyBlockThroughBuffer(TNativeHandle in, TNativeHandle out, int32_t count, int& result);
     int CopyLink(const WideString& source, const WideString& target);
     bool ClearLinkInTarget(const WideString& targetFolder);
     bool MakeFolder(const WideString& folder);
