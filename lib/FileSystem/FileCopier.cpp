@@ -184,7 +184,7 @@ int TFileCopier::CopyFileData(const WideString& source, const WideString& target
     uint32_t failure = WinError::Success;
     std::string head;
     try {
-        FileSetSize(out.Get(), size);  // one allocation for the whole file
+        FileSetSize(out.Get(), size, 0);  // one allocation for the whole file, from the new file's start
         result = CopyData(in.Get(), out.Get(), size, source, target, head);
         if (result != CopyResult::Copied) failure = GetLastErrorCode();
         // Times go on while the file is open: no second open to set them. A
