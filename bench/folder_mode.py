@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """Times the folder mode of nvxfix-cli (backup copy plus viewer replacement)
 against `cp -a` of the same tree plus the same replacement, on fresh copies
-of one generated presentation, in one run. Prints both times, their ratio
-and the peak memory of each.
+of generated presentations, in one run: the 200 MB show of 400 files, and
+one of 10,000 small files (--many-files, 0 to leave it out). Prints the
+times, their ratio and the peak memory of each; with --earlier, another
+nvxfix-cli (the build of an earlier commit, say) takes its turns too.
 
-  folder_mode.py [--size-mb 200] [--files 400] [--rounds 3] [--cli PATH]
+  folder_mode.py [--size-mb 200] [--files 400] [--many-files 10000] [--rounds 3]
+                 [--cli PATH] [--earlier PATH]
 """
 import argparse
 import hashlib
@@ -68,39 +71,54 @@ def bench_setup(doc, rounds, extra=None):
     return a, cli, payload
 
 
-def main():
-    a, cli, payload = bench_setup(__doc__, 3)
+def race(work, name, size_mb, files, contenders, payload, rounds):
+    """Times each contender (label, argv before the bundle) against cp -a
+    plus the replacement on fresh copies of one generated show."""
+    master = make_presentation.make_bundle(os.path.join(work, name), "Show", size_mb, files, 4096, True, 3)
+    script = 'cp -a "$1" "$1.bak" && rm -f "$2" && cp "$3" "$2" && chmod 755 "$2"'
+    runners = [(label, lambda copy, argv=argv: argv + [copy]) for label, argv in contenders]
+    runners.append(("cp -a + replacement", lambda copy: [
+        "sh", "-c", script, "sh", copy, os.path.join(copy, make_presentation.VIEWER), payload]))
+    times = {label: [] for label, _ in runners}
+    peaks = {label: 0 for label, _ in runners}
+    for r in range(rounds):
+        # Each round in another order, so that a warm cache favours none.
+        for turn in range(len(runners)):
+            label, argv = runners[(turn + r) % len(runners)]
+            copy = os.path.join(work, "round%d-%d" % (r, turn), "Show.app")
+            shutil.copytree(master, copy, symlinks=True)
+            subprocess.run(["sync"])
+            t, peak = timed(argv(copy))
+            times[label].append(t)
+            peaks[label] = max(peaks[label], peak)
+            shutil.rmtree(os.path.dirname(copy))
+    shutil.rmtree(os.path.dirname(master))
+    print("presentation: %.0f MB, %d files" % (size_mb, files))
+    theirs = times["cp -a + replacement"]
+    for label, _ in runners:
+        ours = times[label]
+        line = "  %-22s: best %.3f s, median %.3f s of %d, peak %.1f MB" % (
+            label, min(ours), statistics.median(ours), rounds, peaks[label] / 1024)
+        if ours is not theirs:
+            line += "; ratio to cp -a: best %.2f, median of pairs %.2f" % (
+                min(ours) / min(theirs), statistics.median([o / t for o, t in zip(ours, theirs)]))
+        print(line)
 
+
+def main():
+    def options(p):
+        p.add_argument("--many-files", type=int, default=10000)
+        p.add_argument("--earlier", default=None, help="another nvxfix-cli to time beside")
+
+    a, cli, payload = bench_setup(__doc__, 3, options)
+    contenders = [("nvxfix-cli folder mode", [cli])]
+    if a.earlier:
+        contenders.append(("earlier nvxfix-cli", [a.earlier]))
     work = tempfile.mkdtemp(prefix="nvxfix-bench-")
     try:
-        master = make_presentation.make_bundle(os.path.join(work, "master"), "Show", a.size_mb, a.files, 4096, True, 3)
-        ours, theirs = [], []
-        peak_ours = peak_theirs = 0
-        for r in range(a.rounds):
-            # Alternate the order so that a warm cache favours neither.
-            for turn in ((0, 1) if r % 2 == 0 else (1, 0)):
-                copy = os.path.join(work, "round%d-%d" % (r, turn), "Show.app")
-                shutil.copytree(master, copy, symlinks=True)
-                subprocess.run(["sync"])
-                if turn == 0:
-                    t, peak = timed([cli, copy])
-                    ours.append(t)
-                    peak_ours = max(peak_ours, peak)
-                else:
-                    viewer = os.path.join(copy, make_presentation.VIEWER)
-                    script = 'cp -a "$1" "$1.bak" && rm -f "$2" && cp "$3" "$2" && chmod 755 "$2"'
-                    t, peak = timed(["sh", "-c", script, "sh", copy, viewer, payload])
-                    theirs.append(t)
-                    peak_theirs = max(peak_theirs, peak)
-                shutil.rmtree(os.path.dirname(copy))
-        best_ours, best_theirs = min(ours), min(theirs)
-        print("presentation: %.0f MB, %d files" % (a.size_mb, a.files))
-        print("nvxfix-cli folder mode : %.3f s (best of %d), peak %.1f MB" % (best_ours, a.rounds, peak_ours / 1024))
-        print("cp -a + replacement    : %.3f s (best of %d), peak %.1f MB" % (best_theirs, a.rounds, peak_theirs / 1024))
-        print("ratio (ours / cp -a)   : %.2f" % (best_ours / best_theirs))
-        print("median of %d pairs     : %.3f s / %.3f s, ratio %.2f" % (
-            a.rounds, statistics.median(ours), statistics.median(theirs),
-            statistics.median([o / t for o, t in zip(ours, theirs)])))
+        race(work, "big", a.size_mb, a.files, contenders, payload, a.rounds)
+        if a.many_files:
+            race(work, "many", 40, a.many_files, contenders, payload, a.rounds)
     finally:
         shutil.rmtree(work)
 

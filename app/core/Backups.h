@@ -3,6 +3,7 @@
 // it made.
 #pragma once
 #include <functional>
+#include <string>
 #include <vector>
 #include "FixProgress.h"
 #include "Foundation/Types.h"
@@ -15,8 +16,11 @@ WideString FirstFreeName(const WideString& stem, const WideString& suffix,
                          const std::function<bool(const WideString&)>& make, const char* what = "backup");
 
 // "<folder>.bak", then "<folder>.bak (2)", ...; made before the copy, so
-// that no fix running meanwhile takes the name.
-WideString BackUpFolder(const WideString& folder, const TFixProgress& progress);
+// that no fix running meanwhile takes the name. eachHead, where given, is
+// told every file copied (its path in folder) with its first headSize
+// bytes, which the copy reads anyway.
+WideString BackUpFolder(const WideString& folder, const TFixProgress& progress, size_t headSize = 0,
+                        const std::function<void(const WideString& file, const std::string& head)>& eachHead = {});
 
 // "<name>.bak.zip", then "<name>.bak (2).zip", ...: a second name of the
 // archive where the file system has them (the archive must then be replaced,

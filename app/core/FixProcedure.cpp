@@ -117,6 +117,11 @@ public:
         Collect(FBundle, programs);
         return programs;
     }
+    // The same test for a file whose first bytes are known (the backup
+    // copy read them): the viewer is written as a program anyway.
+    bool LacksPermission(const WideString& path, const std::string& head) const {
+        return path != ViewerPath(FBundle) && IsProgramFile(head, InMacOSFolder(path)) && LacksExecutePermission(path);
+    }
 
 private:
     WideString Full(const WideString& path) const { return JoinPath(FBundle, NativePath(path)); }
@@ -139,15 +144,13 @@ private:
 
     // A folder that cannot be listed is left to the backup, which says why.
     void Collect(const WideString& folder, std::vector<WideString>& programs) try {
-        const WideString viewer = ViewerPath(FBundle);
         FindFiles(folder, u"*.*", [&](int32_t, TFileInfo* info, bool&) {
             const WideString path = JoinPath(folder, info->Name);
             // A staged file a cut left goes before the viewer is written.
             if (IsLinkEntry(info->Attributes, info->ReparseTag) || IsStagedName(info->Name)) return true;
             if (info->IsFolder) Collect(path, programs);
-            else if (path != viewer && LacksExecutePermission(path) &&
-                     IsProgramFile(ProgramHead(path), InMacOSFolder(path)))
-                programs.push_back(path);
+            // Asked first without opening the file.
+            else if (LacksExecutePermission(path) && LacksPermission(path, ProgramHead(path))) programs.push_back(path);
             return true;
         });
     } catch (const EFileError&) {
@@ -312,8 +315,11 @@ TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progres
         if (fixed != TOutcome::AlreadyFixed) fixed.Bundle = shows[0];
         return fixed;
     }
-    const std::vector<WideString> programs = view.ProgramsWithoutPermission();
     const bool newViewer = state == TBundleState::NeedsFix;
+    // A new viewer decides the fix: the backup copy finds the programs on
+    // its way, from the first bytes it reads anyway.
+    const bool foundInBackup = newViewer && mode == TFixMode::Fix;
+    std::vector<WideString> programs = foundInBackup ? std::vector<WideString>() : view.ProgramsWithoutPermission();
     TFixResult result(newViewer || !programs.empty() ? TOutcome::Done : TOutcome::AlreadyFixed);
     result.BundleFolder = bundle;
     result.Note(BundleNotes(view, ExtractFileName(bundle), newViewer, resealing));
@@ -326,7 +332,12 @@ TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progres
         result.Outcome = TOutcome::NeedsFixing;
         return result;
     }
-    result.Backup = BackUpFolder(bundle, progress);
+    const std::function<void(const WideString&, const std::string&)> found = [&](const WideString& file,
+                                                                                 const std::string& head) {
+        if (view.LacksPermission(file, head)) programs.push_back(file);
+    };
+    result.Backup = BackUpFolder(bundle, progress, ProgramHeadSize, foundInBackup ? found : nullptr);
+    result.Programs = int32_t(programs.size());
     result.UsualBackupName = result.Backup == bundle + u".bak";
     if (newViewer) WriteResealed(bundle, resealing);
     for (const WideString& program : programs)

@@ -182,9 +182,10 @@ int TFileCopier::CopyFileData(const WideString& source, const WideString& target
     }
     int result = CopyResult::TargetFailed;
     uint32_t failure = WinError::Success;
+    std::string head;
     try {
-        FileSetSize(out.Get(), size);  // one allocation for the whole file
-        result = CopyData(in.Get(), out.Get(), size, source, target);
+        FileSetSize(out.Get(), size, 0);  // one allocation for the whole file, from the new file's start
+        result = CopyData(in.Get(), out.Get(), size, source, target, head);
         if (result != CopyResult::Copied) failure = GetLastErrorCode();
         // Times go on while the file is open: no second open to set them. A
         // file system that keeps no times still keeps the data.
@@ -224,13 +225,14 @@ int TFileCopier::CopyFileData(const WideString& source, const WideString& target
     if (!aside.empty()) {
         if (!RemoveLink(aside)) DeleteQuietly(aside);
     } else if (FInFolderCopy) FMade.push_back({target, false});
+    if (OnCopiedHead && HeadSize > 0) OnCopiedHead(this, source, head);
     return result;
 }
 
 // The blocks with progress around them; a result code. Blocks are BufferSize
 // long either way, so progress and stops come as often as the caller asked.
 int TFileCopier::CopyData(TNativeHandle in, TNativeHandle out, int64_t size, const WideString& source,
-                          const WideString& target) {
+                          const WideString& target, std::string& head) {
     int32_t blockSize = std::clamp(BufferSize, MinBufferSize, MaxBufferSize);
     bool systemCopy = true;  // until the system says it cannot
     bool abort = false;
@@ -240,10 +242,14 @@ int TFileCopier::CopyData(TNativeHandle in, TNativeHandle out, int64_t size, con
         CallProgress(this, source, abort, size, done, target);
         if (abort) break;
         int32_t want = (int32_t)std::min<int64_t>(blockSize, size - done);
-        int32_t got = systemCopy ? CopyBlockInSystem(in, out, want, systemCopy, result) : 0;
-        if (!systemCopy && result == CopyResult::Copied && got == 0)
-            got = CopyBlockThroughBuffer(in, out, want, blockSize, result);
+        // The first bytes, where they are asked for, pass through the buffer.
+        const bool headBlock = done == 0 && HeadSize > 0 && OnCopiedHead;
+        if (headBlock) want = std::min(want, std::min(HeadSize, blockSize));
+        int32_t got = systemCopy && !headBlock ? CopyBlockInSystem(in, out, want, systemCopy, result) : 0;
+        if ((!systemCopy || headBlock) && result == CopyResult::Copied && got == 0)
+            got = CopyBlockThroughBuffer(in, out, want, result);
         if (result != CopyResult::Copied) return result;
+        if (headBlock) head.assign(reinterpret_cast<const char*>(FBuffer.data()), size_t(got));
         TotalBytes += got;
         done += got;
     }
@@ -255,9 +261,9 @@ int TFileCopier::CopyData(TNativeHandle in, TNativeHandle out, int64_t size, con
 // One block read into the copier's buffer and written out. The file API is
 // called directly: an exception on the way (thread-local look-ups in the
 // run-time's unwinder) would clear the error code the caller reports.
-int32_t TFileCopier::CopyBlockThroughBuffer(TNativeHandle in, TNativeHandle out, int32_t count, int32_t blockSize,
-                                            int& result) {
-    if ((int32_t)FBuffer.size() != blockSize) FBuffer.resize(blockSize);
+int32_t TFileCopier::CopyBlockThroughBuffer(TNativeHandle in, TNativeHandle out, int32_t count, int& result) {
+    // Grown to what a block needs: a file's first bytes alone take no block.
+    if ((int32_t)FBuffer.size() < count) FBuffer.resize(size_t(count));
     result = CopyResult::ReadFailed;
     uint32_t got = 0, written = 0;
     if (!FileAPI->ReadFile(in, FBuffer.data(), (uint32_t)count, got)) return 0;

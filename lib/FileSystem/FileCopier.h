@@ -4,6 +4,7 @@
 // only what it made, and a file it would have replaced is put back.
 #pragma once
 #include <functional>
+#include <string>
 #include <vector>
 #include "FileSystem/FileAPI.h"
 #include "Foundation/Lists.h"
@@ -23,6 +24,9 @@ using TOverwriteEvent = std::function<bool(TFileCopier* copier, const WideString
 using TCopyProgressEvent = std::function<void(TFileCopier* copier, const WideString& source, bool& abort,
                                               int64_t totalSize, int64_t doneSize, const WideString& target)>;
 using TCopyFilterEvent = std::function<bool(TFileCopier* copier, const WideString& sourceFolder, TFileInfo* info)>;
+// A file copied whole, with its first HeadSize bytes (fewer for a shorter
+// file), read on the way: a caller that looks at them opens nothing more.
+using TCopiedHeadEvent = std::function<void(TFileCopier* copier, const WideString& source, const std::string& head)>;
 
 class TFileCopier : public TRefObject {
 public:
@@ -44,6 +48,8 @@ public:
     TOverwriteEvent OnOverwrite;
     TCopyProgressEvent OnProgress;
     TCopyFilterEvent OnFilter;
+    int32_t HeadSize = 0;
+    TCopiedHeadEvent OnCopiedHead;
     // Why the last CopyFile or CopyFolder failed: the first failure's Windows
     // error code and the path it concerns (the file, or the folder that could
     // not be listed or made). 0 and empty after a success. The calls also
@@ -69,8 +75,9 @@ private:
 
     int CopyFileData(const WideString& source, const WideString& target);
     int PrepareTarget(const WideString& source, const WideString& target, WideString& aside);
-    int CopyData(TNativeHandle in, TNativeHandle out, int64_t size, const WideString& source, const WideString& target);
-    int32_t CopyBlockThroughBuffer(TNativeHandle in, TNativeHandle out, int32_t count, int32_t blockSize, int& result);
+    int CopyData(TNativeHandle in, TNativeHandle out, int64_t size, const WideString& source, const WideString& target,
+                 std::string& head);
+    int32_t CopyBlockThroughBuffer(TNativeHandle in, TNativeHandle out, int32_t count, int& result);
     int CopyLink(const WideString& source, const WideString& target);
     bool ClearLinkInTarget(const WideString& targetFolder);
     bool MakeFolder(const WideString& folder);

@@ -823,22 +823,31 @@ TEST_F(FixProcedure, AFolderHoldingOneShowFixesIt) {
 
 #ifndef _WIN32
 // A folder carried on a stick without modes: its programs get their
-// execute permission back, also when the viewer is fixed already.
+// execute permission back, found by the backup copy where the viewer is
+// written too, and also when the viewer is fixed already.
 TEST_F(FixProcedure, AFolderWithoutModesGetsItsProgramsBack) {
-    MakeBundle(Bundle);
-    WriteBytes(ViewerPath(Bundle), Payload());
-    const WideString launcher = JoinPath(Bundle, u"Contents/MacOS/Show");
-    WriteBytes(launcher, "launcher");
-    const WideString library = JoinPath(Bundle, u"Contents/Resources/lib.dylib");
-    WriteBytes(library, MachO(MachOCpu::X86_64));
-    fs::permissions(FsPath(launcher), fs::perms(0644));
-    fs::permissions(FsPath(library), fs::perms(0640));
-    const TFixResult fixed = FixBundleFolder(Bundle);
-    EXPECT_EQ(DescribeFix(fixed), u"Done! (execute permission restored on 2 programs; backup: Show.app.bak)");
-    EXPECT_EQ(fs::status(FsPath(launcher)).permissions() & fs::perms::mask, fs::perms(0755));
-    // Whoever may read it may run it; no one else.
-    EXPECT_EQ(fs::status(FsPath(library)).permissions() & fs::perms::mask, fs::perms(0750));
-    EXPECT_EQ(FixBundleFolder(Bundle), TOutcome::AlreadyFixed);
+    for (const bool viewerFixed : {false, true}) {
+        const WideString bundle = Scratch / (viewerFixed ? u"Fixed.app" : u"Old.app");
+        MakeBundle(bundle);
+        if (viewerFixed) WriteBytes(ViewerPath(bundle), Payload());
+        const WideString launcher = JoinPath(bundle, u"Contents/MacOS/Show");
+        WriteBytes(launcher, "launcher");
+        const WideString library = JoinPath(bundle, u"Contents/Resources/lib.dylib");
+        WriteBytes(library, MachO(MachOCpu::X86_64));
+        fs::permissions(FsPath(launcher), fs::perms(0644));
+        fs::permissions(FsPath(library), fs::perms(0640));
+        const TFixResult fixed = FixBundleFolder(bundle);
+        EXPECT_EQ(DescribeFix(fixed),
+                  u"Done! (execute permission restored on 2 programs; backup: " + ExtractFileName(bundle) + u".bak)");
+        EXPECT_EQ(fs::status(FsPath(launcher)).permissions() & fs::perms::mask, fs::perms(0755));
+        // Whoever may read it may run it; no one else.
+        EXPECT_EQ(fs::status(FsPath(library)).permissions() & fs::perms::mask, fs::perms(0750));
+        // The backup keeps the modes it found.
+        EXPECT_EQ(fs::status(FsPath(bundle + u".bak/Contents/Resources/lib.dylib")).permissions() & fs::perms::mask,
+                  fs::perms(0640));
+        EXPECT_EQ(ReadBytes(ViewerPath(bundle)), Payload());
+        EXPECT_EQ(FixBundleFolder(bundle), TOutcome::AlreadyFixed);
+    }
 }
 #endif
 

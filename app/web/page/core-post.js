@@ -25,6 +25,11 @@
 // file, or -1 for zeros), or sealed: {sealed, blob} or {sealed, runs}.
 (function () {
   const Chunk = 1024 * 1024;  // the core's own read and write size
+  // What one read of the picked file takes: each read costs an engine a
+  // fixed share besides its bytes (Chromium and WebKit most), and every
+  // pass of the fix goes through the whole file. Pieces the page hands
+  // over are as large, so a block lies in one of them.
+  const Block = 8 * Chunk;
   const failIO = () => {
     throw new FS.ErrnoError(29);  // EIO
   };
@@ -36,17 +41,25 @@
   // The working copies open now: none once a fix has ended.
   const views = new Set();
 
-  // A chunk of the picked file, whole (shorter at its end).
+  // A chunk of the picked file, whole (shorter at its end), out of the
+  // block read that holds it.
   function fileChunk(view, index) {
     const start = index * Chunk, length = Math.max(0, Math.min(Chunk, view.base.size - start));
-    const cached = view.cached.find((c) => c.index === index);
+    if (!length) return new Uint8Array(0);
+    const block = Math.floor(start / Block), blockStart = block * Block;
+    const blockLength = Math.min(Block, view.base.size - blockStart);
+    let cached = view.cached.find((c) => c.index === block);
     // A cached array of a piece given back since is empty.
-    if (cached && cached.bytes.length === length) return cached.bytes;
-    const bytes = length ? view.base.read(start, start + length) : new Uint8Array(0);
-    // Two: a move reads one chunk while it writes into another.
-    view.cached.filter((c) => c.index !== index).slice(1).forEach((c) => view.base.release(c.bytes));
-    view.cached = [{ index, bytes }].concat(view.cached.filter((c) => c.index !== index).slice(0, 1));
-    return bytes;
+    if (!cached || cached.bytes.length !== blockLength) {
+      const began = performance.now();
+      cached = { index: block, bytes: view.base.read(blockStart, blockStart + blockLength) };
+      view.reading.ms += performance.now() - began;
+      view.reading.count++;
+      // Two: a move reads one chunk while it writes into another.
+      view.cached.filter((c) => c.index !== block).slice(1).forEach((c) => view.base.release(c.bytes));
+      view.cached = [cached].concat(view.cached.filter((c) => c.index !== block).slice(0, 1));
+    }
+    return cached.bytes.subarray(start - blockStart, start - blockStart + length);
   }
 
   // A chunk as the picked file holds it, as far as it still holds the
@@ -317,7 +330,9 @@
     };
     FS.writeFile(path, new Uint8Array(0));
     const node = FS.lookupPath(path).node;
-    node.nvxView = { base, baseEnd: base.size, chunks: new Map(), patches: [], cached: [], reads: [] };
+    // reading: the time and number of reads of the picked file, for the benchmark.
+    node.nvxView = { base, baseEnd: base.size, chunks: new Map(), patches: [], cached: [], reads: [],
+                     reading: { ms: 0, count: 0 } };
     views.add(node.nvxView);
     node.usedBytes = base.size;
     return node;
@@ -419,9 +434,10 @@
 
 // Fixes one File through a working copy of it, or of the pieces the page
 // read of it where the worker cannot read files. Gives {kind, text, parts,
-// commands}, parts as MEMFS.nvxParts gives them for a fixed archive,
-// commands the Terminal lines its notes call for. Whatever the end,
-// the working copy is given back.
+// commands, reading}, parts as MEMFS.nvxParts gives them for a fixed
+// archive, commands the Terminal lines its notes call for, reading the
+// reads of the picked file ({ms, count}) and the time parts took ({parts}).
+// Whatever the end, the working copy is given back.
 Module.fixFile = function (file, pieces) {
   const folder = '/work', path = folder + '/' + file.name;
   FS.mkdirTree(folder);
@@ -429,8 +445,10 @@ Module.fixFile = function (file, pieces) {
   try {
     const [kind, ...text] = Module.ccall('NvxWebFix', 'string', ['string'], [path]).split('\n');
     const commands = Module.ccall('NvxWebCommands', 'string', [], []).split('\n').filter(Boolean);
-    return { kind, text: text.join('\n'), commands,
-             parts: kind === 'done' || kind === 'warning' ? MEMFS.nvxParts(node) : null };
+    const began = performance.now();
+    const parts = kind === 'done' || kind === 'warning' ? MEMFS.nvxParts(node) : null;
+    const reading = Object.assign({ parts: performance.now() - began }, node.nvxView.reading);
+    return { kind, text: text.join('\n'), commands, parts, reading };
   } finally {
     MEMFS.nvxCloseView(node);
     FS.unlink(path);

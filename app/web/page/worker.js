@@ -2,16 +2,25 @@
 // In: {id, file} and, when asked for, {id, file, pieces} (ArrayBuffers of
 // the file, front to back). Out: {type: 'ready', placeholder},
 // {type: 'progress', id, text, done, total}, {type: 'end', id, kind, text,
-// commands, parts, held, grown}, {type: 'need-bytes', id} when the file cannot be read
-// here. held is what the worker still holds of working copies after the
+// commands, parts, held, grown, reading, stages, took}, {type: 'need-bytes', id} when the file cannot be read
+// here. stages: [stage, ms after the fix began] as each stage first showed,
+// took: the fix's ms, reading as Module.fixFile gives it (for the benchmark). held is what the worker still holds of working copies after the
 // fix ({copies, bytes}, none unless something leaked); grown says the heap
 // grew, which only a new worker gives back.
 'use strict';
 const waiting = [];
 let current = null, ready = false, startHeap = 0;
+let stages = [], began = 0, posted = 0;
 
 var Module = {
+  // A new stage is told at once, its percentages at most every 50 ms: each
+  // message costs the fix and the page's drawing more than the bar gains.
   onFixProgress(text, done, total) {
+    const stage = text.split('...')[0], now = performance.now();
+    const fresh = !stages.some(([shown]) => shown === stage);
+    if (fresh) stages.push([stage, Math.round(now - began)]);
+    else if (now - posted < 50) return;
+    posted = now;
     postMessage({ type: 'progress', id: current, text, done, total });
   },
   onRuntimeInitialized() {
@@ -35,13 +44,16 @@ function fixWaiting() {
       continue;
     }
     current = id;
+    stages = [];
+    began = performance.now();
     let result;
     try {
       result = Module.fixFile(file, pieces);
     } catch (e) {
       result = { kind: 'error', text: String((e && e.message) || e) };
     }
-    postMessage({ type: 'end', id, ...result, held: MEMFS.nvxHeld(), grown: Module.heapSize() > startHeap });
+    const took = Math.round(performance.now() - began);
+    postMessage({ type: 'end', id, ...result, stages, took, held: MEMFS.nvxHeld(), grown: Module.heapSize() > startHeap });
   }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <fstream>
+#include <vector>
 #include "FileSystem/FileAPI.h"
 #include "FileSystem/FileCopier.h"
 #include "Foundation/Clock.h"
@@ -52,6 +53,26 @@ TEST_F(FileCopier, CopiesManyBlocksWithTimesAndCountsBytes) {
     EXPECT_EQ(ReadBytes(Target), data);
     EXPECT_EQ(Copier->TotalBytes, (int64_t)data.size());
     EXPECT_LT(std::chrono::abs(WriteTime(Target) - WriteTime(Source)), std::chrono::milliseconds(2));
+}
+
+// The first bytes a caller asks for come from the copy's own reads, and
+// the copy stays whole behind them, for files shorter than they are too.
+TEST_F(FileCopier, GivesEachFilesFirstBytesAndCopiesItWhole) {
+    std::string data(200000, 'x');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = (char)(i * 7 + i / 251);
+    std::vector<std::string> heads;
+    Copier->HeadSize = 8;
+    Copier->OnCopiedHead = [&](TFileCopier*, const WideString& source, const std::string& head) {
+        EXPECT_EQ(source, Source);
+        heads.push_back(head);
+    };
+    for (const std::string& bytes : {data, std::string("abc"), std::string()}) {
+        WriteBytes(Source, bytes);
+        fs::remove(FsPath(Target));
+        EXPECT_EQ(Copier->CopyFile(Source, Target), CopyResult::Copied);
+        EXPECT_EQ(ReadBytes(Target), bytes);
+    }
+    EXPECT_EQ(heads, (std::vector<std::string>{data.substr(0, 8), "abc", ""}));
 }
 
 TEST_F(FileCopier, ExistingTargetIsKeptWithoutOverwriteOrConsent) {
