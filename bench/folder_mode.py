@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Times the folder mode of nvxfix-cli (backup copy plus viewer replacement)
-against `cp -a` of the same tree plus the same replacement, on fresh copies
+against `cp -a` of the same tree, synced to the disk as the fix's backup is
+(`sync -f`), plus the same replacement, on fresh copies
 of generated presentations, in one run: the 200 MB show of 400 files, and
 one of 10,000 small files (--many-files, 0 to leave it out). Prints the
 times, their ratio and the peak memory of each; with --earlier, another
@@ -73,11 +74,13 @@ def bench_setup(doc, rounds, extra=None):
 
 def race(work, name, size_mb, files, contenders, payload, rounds):
     """Times each contender (label, argv before the bundle) against cp -a
-    plus the replacement on fresh copies of one generated show."""
+    and a sync plus the replacement on fresh copies of one generated show."""
     master = make_presentation.make_bundle(os.path.join(work, name), "Show", size_mb, files, 4096, True, 3)
-    script = 'cp -a "$1" "$1.bak" && rm -f "$2" && cp "$3" "$2" && chmod 755 "$2"'
+    # The fix's backup is on the disk before the show changes, so that a
+    # power cut cannot take it: the peer's copy is synced likewise.
+    script = 'cp -a "$1" "$1.bak" && sync -f "$1.bak" && rm -f "$2" && cp "$3" "$2" && chmod 755 "$2"'
     runners = [(label, lambda copy, argv=argv: argv + [copy]) for label, argv in contenders]
-    runners.append(("cp -a + replacement", lambda copy: [
+    runners.append(("cp -a + sync + replacement", lambda copy: [
         "sh", "-c", script, "sh", copy, os.path.join(copy, make_presentation.VIEWER), payload]))
     times = {label: [] for label, _ in runners}
     peaks = {label: 0 for label, _ in runners}
@@ -94,13 +97,13 @@ def race(work, name, size_mb, files, contenders, payload, rounds):
             shutil.rmtree(os.path.dirname(copy))
     shutil.rmtree(os.path.dirname(master))
     print("presentation: %.0f MB, %d files" % (size_mb, files))
-    theirs = times["cp -a + replacement"]
+    theirs = times["cp -a + sync + replacement"]
     for label, _ in runners:
         ours = times[label]
         line = "  %-22s: best %.3f s, median %.3f s of %d, peak %.1f MB" % (
             label, min(ours), statistics.median(ours), rounds, peaks[label] / 1024)
         if ours is not theirs:
-            line += "; ratio to cp -a: best %.2f, median of pairs %.2f" % (
+            line += "; ratio to cp -a + sync: best %.2f, median of pairs %.2f" % (
                 min(ours) / min(theirs), statistics.median([o / t for o, t in zip(ours, theirs)]))
         print(line)
 
