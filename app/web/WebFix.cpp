@@ -46,7 +46,11 @@ public:
     }
     void Ended(const TPathEnd& end) override {
         if (!end.Result) {
-            Result = Outcome("error", end.Failure ? WideToUtf8(AsPicked(*end.Failure)) : "Not found");
+            // Damage has advice of its own on the page.
+            const bool damaged =
+                dynamic_cast<const EArchiveBroken*>(end.Failure) || dynamic_cast<const EArchiveDamaged*>(end.Failure);
+            Result =
+                Outcome(damaged ? "damaged" : "error", end.Failure ? WideToUtf8(AsPicked(*end.Failure)) : "Not found");
             return;
         }
         const TFixResult& fix = *end.Result;
@@ -80,7 +84,8 @@ private:
 }  // namespace
 
 // Fixes the working copy at path. Gives "<kind>\n<text>", kind one of
-// done, warning (fixed, but it cannot start), refused, already, error; the text is the one the window shows.
+// done, warning (fixed, but it cannot start), refused, already, damaged
+// (the archive is), error; the text is the one the window shows.
 namespace {
 AnsiString LastCommands;
 }

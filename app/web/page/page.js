@@ -98,7 +98,8 @@
           // the file, in it (its stages, and reads of the file), the download.
           if (m.stages) row.li.dataset.phases = JSON.stringify({ waiting: Math.round(row.handed - row.started),
             worker: m.took, stages: m.stages, reading: m.reading, download: Math.round(performance.now() - began) });
-          showOutcome(row, m.kind, m.text, blob, adviceFor(m.kind, m.text), m.commands);
+          // A damaged archive is shown as any failure, with its own advice.
+          showOutcome(row, m.kind === 'damaged' ? 'error' : m.kind, m.text, blob, adviceFor(m.kind, m.text), m.commands);
         }
         if (m.fatal) return workerFailed();
         if (!m.grown) return fixNext();
@@ -239,12 +240,11 @@
     else row.bar.removeAttribute('value');
   }
 
-  // What to do after the core's outcome; the core's error texts say which
-  // archive is damaged.
+  // What to do after the core's outcome, by the kind it gives.
   function adviceFor(kind, text) {
     if (kind === 'warning') return cannotStart;
     if (kind === 'refused') return text.includes('\n') ? '' : noShow;
-    if (kind === 'error' && /is damaged|is truncated|central directory is missing/.test(text)) return damaged;
+    if (kind === 'damaged') return damaged;
     return '';
   }
 
