@@ -204,9 +204,11 @@ WideString BackUpArchive(const WideString& archive, const TFixProgress& progress
 
 bool IsBackupName(const WideString& name, bool folder) {
     const WideString suffix = folder ? WideString() : WideString(u".zip");
-    // The stem is whatever comes before the last ".bak".
-    for (size_t at = name.rfind(u".bak"); at != WideString::npos && at > 0; at = name.rfind(u".bak", at - 1))
-        if (BackupNumber(name, name.substr(0, at + 4), suffix) > 0) return true;
+    // The stem is whatever comes before a ".bak", in any case.
+    for (size_t at = 1; at + 4 <= name.size(); ++at)
+        if (CompareText(name.substr(at, 4), u".bak", true) == 0 &&
+            BackupNumber(name, name.substr(0, at + 4), suffix) > 0)
+            return true;
     return false;
 }
 

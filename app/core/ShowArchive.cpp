@@ -225,7 +225,15 @@ std::vector<WideString> TShowArchive::FindBundles() const {
     return bundles;
 }
 
+void TShowArchive::Require(TStep step) const {
+    NVX_ASSERT_MSG(FStep == step, FStep == TStep::Spent ? "The show archive is spent: it was saved"
+                                  : step == TStep::Read ? "The show archive is judged once"
+                                                        : "The show archive is not judged yet");
+}
+
 TBundleState TShowArchive::Judge(TResourceStream& payload) {
+    Require(TStep::Read);
+    FStep = TStep::Judged;
     FBundles = FindBundles();
     if (FBundles.size() != 1) return TBundleState::NotAPresentation;
     FBundle = FBundles.front();
@@ -279,6 +287,7 @@ bool TShowArchive::ReadEntry(TZipItem* entry, const std::function<void(TStream& 
 }
 
 TBundleNotes TShowArchive::Notes(bool viewerChanged) {
+    Require(TStep::Judged);
     TBundleOfArchive view(*this);
     TBundleNotes notes = BundleNotes(view, StoredPath(FBundle), viewerChanged, FResealing);
     // Rewrite keeps the first of the viewer's entries; the user hears of the others.
@@ -303,6 +312,7 @@ TCheckProgress CheckProgress(const TFixProgress& progress) {
 }  // namespace
 
 void TShowArchive::FinishCheck(const TFixProgress& progress) {
+    Require(TStep::Judged);
     if (!FCheck) return;
     FCheck->Finish(CheckProgress(progress));
     FCheck.reset();
@@ -311,6 +321,7 @@ void TShowArchive::FinishCheck(const TFixProgress& progress) {
 WideString TShowArchive::ViewerKey() const { return MacKey(FBundle + u"\\" + ViewerInBundle); }
 
 bool TShowArchive::ModesToJudge(bool newViewer) const {
+    Require(TStep::Judged);
     const WideString bundle = MacKey(FBundle) + u"\\", viewer = ViewerKey();
     return !FModeless.empty() || std::any_of(FUnrunnable.begin(), FUnrunnable.end(), [&](const auto& unrunnable) {
         const WideString& key = unrunnable.second;
@@ -335,12 +346,14 @@ std::unordered_map<TArchItem*, uint32_t> TShowArchive::PlanModes(bool newViewer)
 }
 
 int32_t TShowArchive::ProgramsToMode(bool newViewer) {
+    Require(TStep::Judged);
     int32_t programs = 0;
     for (const auto& [item, mode] : PlanModes(newViewer)) programs += !item->IsFolder() && (mode & 0111) != 0;
     return programs;
 }
 
 int32_t TShowArchive::Rewrite(TStream* stream, bool newViewer, const TFixProgress& progress) {
+    Require(TStep::Judged);
     // The viewer entry first, then what goes with it: one viewer comes out,
     // whatever twins the archive held, and the Finder's note of the old
     // one's resource fork goes too. A show signed again gets its seal and
@@ -391,6 +404,7 @@ int32_t TShowArchive::Rewrite(TStream* stream, bool newViewer, const TFixProgres
     if (FCheck) FCheck->WaitFor(changing, CheckProgress(progress));
     FArchive->SetStream(stream);
     const TScopeExit done([this] {
+        FStep = TStep::Spent;
         FArchive->SetStream(nullptr);
         FArchive->BeforeDirectory = nullptr;
         FCallBack->OnPackItem = nullptr;

@@ -19,6 +19,9 @@ class TZipItem;
 // so that what is judged and checked holds for the bytes the fix copies.
 TRef<TFileStream> OpenArchiveForReading(const WideString& path);
 
+// Its steps go in one order: Judge once, then what needs the judged
+// bundle (Notes, the check and its modes, Rewrite), then nothing; a step
+// out of that order fails its assertion at once (EAbort).
 class TShowArchive {
 public:
     // Reads the directory in stream (borrowed), refusing one that is
@@ -71,6 +74,9 @@ public:
 
 private:
     class TBundleOfArchive;
+    enum class TStep { Read, Judged, Spent };
+    void Require(TStep step) const;
+    TStep FStep = TStep::Read;
     // Names as a Mac compares them: folded, decomposed.
     static WideString MacKey(const WideString& path);
     // The hash of a key, or of an item's path's key: without a string where
