@@ -22,10 +22,18 @@
 
 namespace {
 
-void WriteAll(TStream& target, TResourceStream& payload) {
-    int64_t size = payload.GetSize();
-    if (size > 0 && target.Write(payload.Memory(), (int32_t)size) != (int32_t)size)
-        throw EFileWriteError("Cannot write the viewer program", GetLastErrorCode());
+// Writes size bytes at data beside path and moves them over it only when
+// complete, so a failed write never leaves the bundle without the file;
+// a program gets its program mode first.
+void ReplaceWithBytes(const WideString& path, const void* data, int64_t size, bool program) {
+    ReplaceThroughStagedFile(path, [&](const WideString& staged) {
+        TRef<TFileStream> out =
+            MakeRef<TFileStream>(staged, FileAccess::Write, FileShare::None, FileDisposition::CreateAlways);
+        if (size > 0 && out->Write(data, (int32_t)size) != (int32_t)size)
+            throw EFileWriteError("Cannot write \"" + WideToAnsi(ExtractFileName(path)) + "\"", GetLastErrorCode());
+        out->Close();
+        if (program) MakeProgramFile(staged);  // where the file system keeps no modes, the Mac decides
+    });
 }
 
 // The path from the bundle on, as the user knows it.
@@ -33,18 +41,10 @@ AnsiString ShownInBundle(const WideString& bundleFolder, const WideString& path)
     return WideToAnsi(path.substr(ExtractFilePath(ExcludeTrailingBackslash(bundleFolder), true).size()));
 }
 
-// The new viewer is written beside the old one and moved over it only when
-// complete, so a failed write never leaves the bundle without a viewer.
 void ReplaceViewer(const WideString& bundleFolder, TResourceStream& payload) {
     const WideString viewer = ViewerPath(bundleFolder);
     try {
-        ReplaceThroughStagedFile(viewer, [&payload](const WideString& staged) {
-            TRef<TFileStream> out =
-                MakeRef<TFileStream>(staged, FileAccess::Write, FileShare::None, FileDisposition::CreateAlways);
-            WriteAll(*out, payload);
-            out->Close();
-            MakeProgramFile(staged);  // where the file system keeps no modes, the Mac decides
-        });
+        ReplaceWithBytes(viewer, payload.Memory(), payload.GetSize(), true);
     } catch (const Exception& e) {
         // The cause in words, without the path of a staged file the user never made.
         uint32_t code = e.SystemCode();
@@ -63,12 +63,7 @@ void WriteResealed(const WideString& bundleFolder, const TResealing& resealing) 
     const WideString seal = JoinPath(bundleFolder, NativePath(WideString(SealInBundle)));
     const WideString launcher = JoinPath(bundleFolder, NativePath(resealing.Launcher));
     try {
-        ReplaceThroughStagedFile(seal, [&resealing](const WideString& staged) {
-            TRef<TFileStream> out =
-                MakeRef<TFileStream>(staged, FileAccess::Write, FileShare::None, FileDisposition::CreateAlways);
-            out->WriteBuffer(resealing.Seal.data(), int32_t(resealing.Seal.size()));
-            out->Close();
-        });
+        ReplaceWithBytes(seal, resealing.Seal.data(), int64_t(resealing.Seal.size()), false);
         TRef<TFileStream> out =
             MakeRef<TFileStream>(launcher, FileAccess::Write, FileShare::None, FileDisposition::OpenExisting);
         ApplyPatches(*out, resealing.LauncherPatches);

@@ -360,8 +360,7 @@ int32_t TShowArchive::Rewrite(TStream* stream, bool newViewer, const TFixProgres
     // its launcher anew the same way.
     std::vector<TZipItem*> changing, stale;
     // The new contents of the entries that change, by their items.
-    std::unordered_map<TArchItem*, const uint8_t*> contents;
-    std::unordered_map<TArchItem*, int64_t> sizes;
+    std::unordered_map<TArchItem*, TConstByteSpan> contents;
     TRef<TResourceStream> launcher = MakeRef<TResourceStream>();
     auto change = [&](const WideString& path, const uint8_t* bytes, int64_t size, uint32_t mode) {
         const std::vector<TZipItem*> entries = FilesAt(MacKey(FBundle + u"\\" + path));
@@ -372,8 +371,7 @@ int32_t TShowArchive::Rewrite(TStream* stream, bool newViewer, const TFixProgres
         const size_t name = full.rfind(u'\\') + 1;
         for (TZipItem* appleDouble : FilesAt(MacKey(u"__MACOSX\\" + full.substr(0, name) + u"._" + full.substr(name))))
             stale.push_back(appleDouble);
-        contents[entries.front()->Item] = bytes;
-        sizes[entries.front()->Item] = size;
+        contents[entries.front()->Item] = TConstByteSpan(bytes, size_t(size));
         if (mode == 0) mode = HasUnixMode(entries.front()) ? entries.front()->ExternalAttributes >> 16 : 0100644;
         return std::make_pair(entries.front(), mode);
     };
@@ -412,14 +410,16 @@ int32_t TShowArchive::Rewrite(TStream* stream, bool newViewer, const TFixProgres
     });
     FCallBack->OnPackItem = [&](TArchiveCallBack* callBack, TStream* out) {
         TArchItem* item = callBack->CurrentItem;
-        out->WriteBuffer(contents.at(item), int32_t(sizes.at(item)));
+        const TConstByteSpan bytes = contents.at(item);
+        out->WriteBuffer(bytes.data(), int32_t(bytes.size()));
     };
     if (progress)
         FCallBack->TotalProgress->OnChange = [&progress](TArchiveProgress* p) {
             progress(TFixStage::Writing, p->Position, p->Total);
         };
     for (TZipItem* entry : stale) entry->Item->MarkDelete();
-    for (const auto& [entry, mode] : replaced) FArchive->ReplaceEntry(entry, sizes.at(entry->Item), LocalNow(), mode);
+    for (const auto& [entry, mode] : replaced)
+        FArchive->ReplaceEntry(entry, int64_t(contents.at(entry->Item).size()), LocalNow(), mode);
     // What the check finds fails the save before its directory is written;
     // the modes it makes known go into the records written.
     int32_t programs = 0;
