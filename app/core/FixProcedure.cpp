@@ -436,16 +436,17 @@ TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progres
     return result;
 }
 
-TFixResult FixBundleArchiveInPlace(const WideString& archive, const TFixProgress& progress) {
-    TRef<TFileStream> file =
-        MakeRef<TFileStream>(archive, FileAccess::ReadWrite, FileShare::Read, FileDisposition::OpenExisting);
+TFixResult FixBundleArchiveOnTop(const WideString& archive, TStream* written, std::vector<TOverlayStretch>& layout,
+                                 const TFixProgress& progress) {
+    TRef<TFileStream> file = OpenArchiveForReading(archive);
     TRef<TResourceStream> payload = OpenPayload();
     TShowArchive show(file.Get(), archive, 1, {});
     bool newViewer = false;
     TFixResult result = Prepared(show, archive, *payload, TFixMode::Fix, progress, newViewer);
     if (result != TOutcome::Pending) return result;
-    result.Programs = show.Rewrite(file.Get(), newViewer, progress);
-    file->Close();
+    TRef<TOverlayStream> fixed = MakeRef<TOverlayStream>(file.Get(), written, TCopyWithin::Recorded);
+    result.Programs = show.Rewrite(fixed.Get(), newViewer, progress);
+    layout = fixed->Layout();
     result.Outcome = TOutcome::Done;
     return result;
 }

@@ -5,6 +5,7 @@
 #include "BundleRules.h"
 #include "FixProgress.h"
 #include "Foundation/Types.h"
+#include "Streams/OverlayStream.h"
 
 // What a fix, a check or a restore came to. Every front end tells them
 // apart by this and shows OutcomeText's words for them.
@@ -117,7 +118,11 @@ TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progres
 TFixResult FixBundleArchive(const WideString& archive, const TFixProgress& progress = {},
                             TFixMode mode = TFixMode::Fix);
 
-// ZIP mode on a working copy (a browser's file): no backup and no staged
-// copy, since the picked file stays the original; the copy is changed in
-// place and put back as it was on any failure.
-TFixResult FixBundleArchiveInPlace(const WideString& archive, const TFixProgress& progress = {});
+// ZIP mode for a browser, where the picked file stays the original: no
+// backup and no staged copy, and nothing is written to the archive. What
+// the save writes goes into written at the offsets it has in the fixed
+// archive; layout then says, stretch by stretch, where every byte of the
+// fixed archive is: in written, in the archive from an offset (the entries
+// the save moves), or zeros. Nothing the fix leaves as it was is copied.
+TFixResult FixBundleArchiveOnTop(const WideString& archive, TStream* written, std::vector<TOverlayStretch>& layout,
+                                 const TFixProgress& progress = {});

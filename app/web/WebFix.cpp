@@ -2,14 +2,21 @@
 // the picked archive in place; the picked file itself stays as it was.
 #include <emscripten.h>
 #include "Archivers/Zip/FileZipper.h"
+#include "Archivers/Zip/ZipArchive.h"
+#include "Archivers/Zip/ZipStructure.h"
 #include "FileSystem/FileAPI.h"
 #include "FixDispatch.h"
 #include "FixProcedure.h"
+#include "Foundation/CaseFolding.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/ErrorReport.h"
 #include "Foundation/Exceptions.h"
+#include "Payload.h"
 #include "PayloadFacts.h"
+#include "Resealing.h"
+#include "ShowArchive.h"
 #include "Startup.h"
+#include "Streams/FileStream.h"
 
 // The page shows the text and moves its bar to done / total.
 EM_JS(void, NvxReportProgress, (const char* text, double done, double total),
@@ -18,6 +25,18 @@ EM_JS(void, NvxReportProgress, (const char* text, double done, double total),
 namespace {
 
 AnsiString Outcome(const char* kind, const AnsiString& text) { return AnsiString(kind) + "\n" + text; }
+
+// The seal and the programs of any bundle, the viewer among them: what a
+// fix may write anew.
+bool MayBeReplaced(const WideString& path) {
+    const WideString folded = FoldString(path);
+    auto endsWith = [&folded](const WideString& tail, size_t end) {
+        return end >= tail.size() && folded.compare(end - tail.size(), tail.size(), FoldString(tail)) == 0;
+    };
+    const size_t name = folded.rfind(u'\\');
+    return endsWith(SealInBundle, folded.size()) ||
+           (name != WideString::npos && endsWith(u".app\\Contents\\MacOS", name));
+}
 
 }  // namespace
 
@@ -83,26 +102,74 @@ private:
 
 }  // namespace
 
-// Fixes the working copy at path. Gives "<kind>\n<text>", kind one of
-// done, warning (fixed, but it cannot start), refused, already, damaged
-// (the archive is), error; the text is the one the window shows.
 namespace {
 AnsiString LastCommands;
-}
+// The last fix's layout, four numbers a stretch (TOverlayStretch: start,
+// length, source as 0 written, 1 picked file, 2 zeros, and the offset in
+// the picked file), as the page reads them out of the heap.
+std::vector<double> LastLayout;
+}  // namespace
 
-EMSCRIPTEN_KEEPALIVE const char* NvxWebFix(const char* path) {
+// Fixes the picked file at path without writing to it; what the save
+// writes goes into the empty file at written. Gives "<kind>\n<text>", kind
+// one of done, warning (fixed, but it cannot start), refused, already,
+// damaged (the archive is), error; the text is the one the window shows.
+EMSCRIPTEN_KEEPALIVE const char* NvxWebFix(const char* path, const char* written) {
     static AnsiString result;
     const WideString archive = Utf8ToWide(path);
     TPageListener listener(archive, ExtractFileName(archive));
     LastCommands.clear();
+    LastLayout.clear();
     try {
-        FixPaths({archive}, FixBundleArchiveInPlace, listener);
+        TRef<TFileStream> fixed = MakeRef<TFileStream>(Utf8ToWide(written), FileAccess::ReadWrite, FileShare::Read,
+                                                       FileDisposition::OpenExisting);
+        std::vector<TOverlayStretch> layout;
+        FixPaths(
+            {archive},
+            [&](const WideString& picked, const TFixProgress& progress) {
+                return FixBundleArchiveOnTop(picked, fixed.Get(), layout, progress);
+            },
+            listener);
         result = listener.Result;
         LastCommands = listener.Commands;
+        for (const TOverlayStretch& stretch : layout)
+            LastLayout.insert(LastLayout.end(), {double(stretch.Start), double(stretch.Length),
+                                                 double(int(stretch.Source)), double(stretch.From)});
     } catch (const std::exception& e) {
         result = Outcome("error", e.what());
     }
     return result.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE const double* NvxWebLayout() { return LastLayout.data(); }
+EMSCRIPTEN_KEEPALIVE int NvxWebLayoutLength() { return int(LastLayout.size()); }
+
+// About what a fix of the archive at path holds besides the picked file:
+// the new viewer and a signed copy of it, the entries it may replace (the
+// viewer, a seal, a launcher) packed and unpacked, the directory twice (as
+// read, as written) and the blocks of the picked file read at a time. 0
+// where the directory cannot be read: the fix says why.
+EMSCRIPTEN_KEEPALIVE double NvxWebNeeds(const char* path) {
+    constexpr double ReadBlocks = 16 * 1048576;
+    try {
+        TRef<TFileStream> file = OpenArchiveForReading(Utf8ToWide(path));
+        TRef<TZipArchive> archive = MakeRef<TZipArchive>();
+        TRef<TDefaultCallBack> callBack = MakeRef<TDefaultCallBack>();
+        archive->CallBack = callBack.Get();
+        archive->SetStream(file.Get());
+        archive->Open();
+        const TZipStructure* structure = archive->Structure();
+        double needs = 2 * double(OpenPayload()->GetSize()) + ReadBlocks +
+                       2 * double(file->GetSize() - std::max<int64_t>(0, structure->Offset));
+        for (int32_t i = 0; i < structure->Count(); ++i) {
+            const TZipItem* entry = structure->Entry(i);
+            if (entry->Item && MayBeReplaced(entry->Item->Path()))
+                needs += double(entry->Item->PackedSize) + double(entry->Item->Size);
+        }
+        return needs;
+    } catch (const std::exception&) {
+        return 0;
+    }
 }
 
 // The Terminal lines the last fix's notes call for, each ended by "\n",

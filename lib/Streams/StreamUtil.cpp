@@ -96,6 +96,12 @@ void TStreamUtil::MoveDown(std::vector<uint8_t>& buffer) {
     for (int32_t i = 0; i < BlockCount(); ++i) {
         int64_t from = Block(i)->Offset + Block(i)->Length;
         int64_t end = i + 1 < BlockCount() ? Block(i + 1)->Offset : FOriginalSize;
+        if (from < end && FStream->CopyWithin(from, to, end - from)) {
+            to += end - from;
+            FMovedBytes += end - from;
+            if (OnProgress2) OnProgress2(FMovedBytes);
+            continue;
+        }
         while (from < end) {
             int32_t n = PieceOf(end - from);
             FStream->SetPosition(from);
@@ -119,6 +125,7 @@ void TStreamUtil::MoveDown(std::vector<uint8_t>& buffer) {
 }
 
 void TStreamUtil::MoveUp(std::vector<uint8_t>& buffer, int64_t from, int64_t to, int64_t count) {
+    if (count > 0 && FStream->CopyWithin(from, to, count)) return;
     for (int64_t left = count; left > 0;) {
         int32_t n = PieceOf(left);
         left -= n;

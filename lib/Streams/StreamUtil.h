@@ -59,6 +59,8 @@ protected:
 private:
     void Reset();
     void SaveBlocks(std::vector<uint8_t>& buffer);
+    // A stream that copies within itself (TStream::CopyWithin) moves each
+    // stretch at once, its bytes never passing through buffer.
     void MoveDown(std::vector<uint8_t>& buffer);
     // Copies count bytes from one place in the stream to a higher one,
     // last piece first, so that overlapping stretches come out right.

@@ -50,6 +50,8 @@ void TStream::ReadBuffer(void* buffer, int32_t count) { ReadBuffer(Bytes(buffer,
 
 void TStream::WriteBuffer(const void* buffer, int32_t count) { WriteBuffer(Bytes(buffer, count), 0, count); }
 
+bool TStream::CopyWithin(int64_t, int64_t, int64_t) { return false; }
+
 int64_t TStream::CopyFrom(TStream* source, int64_t count) {
     uint8_t buffer[CopyBufferSize];
     int64_t result = 0;

@@ -24,6 +24,11 @@ public:
     // Every read and write may move fewer bytes than asked: callers compare.
     virtual int32_t Read(TByteSpan buffer, int32_t offset, int32_t count) = 0;
     virtual int32_t Write(TConstByteSpan buffer, int32_t offset, int32_t count) = 0;
+    // Copies count bytes at from to to (the ranges may overlap) where the
+    // stream can do so without them passing through the caller; false,
+    // with nothing changed, where it cannot, and the caller copies them.
+    // The position is left anywhere.
+    virtual bool CopyWithin(int64_t from, int64_t to, int64_t count);
 
     int32_t Read(void* buffer, int32_t count);
     int32_t Write(const void* buffer, int32_t count);

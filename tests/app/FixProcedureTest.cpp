@@ -549,11 +549,40 @@ TEST(ZipMode, AMissingArchiveIsReportedNotFound) {
     EXPECT_TRUE(fs::is_empty(FsPath(scratch.Path())));
 }
 
-// A browser's working copy, fixed in place: only the viewer entry is
-// written anew, everything in front of it keeps its bytes, the rest its
-// content, names, modes and comments; a second fix changes nothing, and
-// damage anywhere in the archive is reported with the file as it was.
-TEST(ZipMode, InPlaceFixRewritesOnlyTheViewerEntry) {
+// The page's fix: what the save writes held apart, the fixed archive put
+// together from the layout and written over the archive, as the page's
+// download would be. Gives the count of bytes the layout takes from the
+// archive.
+TFixResult FixOnTop(const WideString& archive, int64_t* fromArchive = nullptr) {
+    TRef<TMemoryStream> written = MakeRef<TMemoryStream>();
+    std::vector<TOverlayStretch> layout;
+    const TFixResult result = FixBundleArchiveOnTop(archive, written.Get(), layout);
+    if (result != TOutcome::Done) return result;
+    const std::string original = ReadBytes(archive);
+    std::string fixed;
+    int64_t base = 0;
+    for (const TOverlayStretch& stretch : layout) {
+        EXPECT_EQ(stretch.Start, int64_t(fixed.size()));
+        if (stretch.Source == TOverlaySource::Base) {
+            fixed += original.substr(size_t(stretch.From), size_t(stretch.Length));
+            base += stretch.Length;
+        } else if (stretch.Source == TOverlaySource::Zeros) {
+            fixed += std::string(size_t(stretch.Length), '\0');
+        } else {
+            fixed.append(reinterpret_cast<const char*>(written->Memory()) + stretch.Start, size_t(stretch.Length));
+        }
+    }
+    WriteBytes(archive, fixed);
+    if (fromArchive) *fromArchive = base;
+    return result;
+}
+
+// A browser's fix: only the viewer entry and the directory are written
+// anew, the entries after the viewer are the archive's bytes where they
+// lay, everything in front keeps its place; names, modes and comments stay;
+// a second fix changes nothing, and damage anywhere in the archive is
+// reported with the file as it was.
+TEST(ZipMode, BrowserFixWritesOnlyTheViewerEntryAndTheDirectory) {
     TScratchFolder scratch;
     const std::string viewer = "Show.app/Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5";
     auto build = [&](int64_t afterCrc) {
@@ -574,9 +603,12 @@ TEST(ZipMode, InPlaceFixRewritesOnlyTheViewerEntry) {
     const WideString archive = scratch / u"Show.zip";
     TZipFixture zip = build(-1);
     const std::string before = ReadBytes(archive);
-    EXPECT_EQ(FixBundleArchiveInPlace(archive), TOutcome::Done);
+    int64_t fromArchive = 0;
+    EXPECT_EQ(FixOnTop(archive, &fromArchive), TOutcome::Done);
     const std::string after = ReadBytes(archive);
     EXPECT_EQ(after.substr(0, zip.LocalOffsets[2]), before.substr(0, zip.LocalOffsets[2]));
+    // The moved entries are never written: the page slices them from the picked file.
+    EXPECT_EQ(fromArchive, int64_t(zip.LocalOffsets[2]) + (zip.DirectoryOffset - zip.LocalOffsets[3]));
 
     TRef<TFileUnzipper> unzipper = MakeRef<TFileUnzipper>();
     unzipper->Unzip(archive, scratch / u"out");
@@ -596,13 +628,13 @@ TEST(ZipMode, InPlaceFixRewritesOnlyTheViewerEntry) {
     EXPECT_NE(after.find("the viewer"), std::string::npos);
     EXPECT_NE(after.find("archive comment"), std::string::npos);
 
-    EXPECT_EQ(FixBundleArchiveInPlace(archive), TOutcome::AlreadyFixed);
+    EXPECT_EQ(FixOnTop(archive), TOutcome::AlreadyFixed);
     EXPECT_EQ(ReadBytes(archive), after);
 
     build(0x1234);
     const std::string damaged = ReadBytes(archive);
     try {
-        FixBundleArchiveInPlace(archive);
+        FixOnTop(archive);
         ADD_FAILURE() << "no error";
     } catch (const EArchiveBroken& e) {
         EXPECT_NE(e.Message().find("after.jpg"), std::string::npos) << e.Message();
@@ -613,7 +645,7 @@ TEST(ZipMode, InPlaceFixRewritesOnlyTheViewerEntry) {
 // What an unzip on a Mac would make of the archive decides: of twin viewer
 // entries one comes out, the payload; a link standing for a folder on the
 // viewer's way is refused with the archive untouched.
-TEST(ZipMode, InPlaceFixLeavesOneViewerAndRefusesALinkOnItsWay) {
+TEST(ZipMode, BrowserFixLeavesOneViewerAndRefusesALinkOnItsWay) {
     TScratchFolder scratch;
     const std::string viewer = "Show.app/Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5";
     const WideString archive = scratch / u"Show.zip";
@@ -626,7 +658,7 @@ TEST(ZipMode, InPlaceFixLeavesOneViewerAndRefusesALinkOnItsWay) {
     const TZipFixtureEntry marker = FixtureFile("Show.app/Contents/Resources/slideshow.dat", "slides");
     const std::string twin = "Show.app/Contents/Resources/viewer.app/Contents/MacOS/ZuvOrudad5";
     write({marker, FixtureFile(viewer, "OLD 1"), FixtureFile("Show.app/x", "x"), FixtureFile(twin, "OLD 2")});
-    const TFixResult result = FixBundleArchiveInPlace(archive);
+    const TFixResult result = FixOnTop(archive);
     EXPECT_EQ(result, TOutcome::Done);
     // The twin that goes is named.
     EXPECT_EQ(result.Notes.back(),
@@ -643,7 +675,7 @@ TEST(ZipMode, InPlaceFixLeavesOneViewerAndRefusesALinkOnItsWay) {
            FixtureFile(viewer, "OLD")});
     const std::string linked = ReadBytes(archive);
     try {
-        FixBundleArchiveInPlace(archive);
+        FixOnTop(archive);
         ADD_FAILURE() << "no error";
     } catch (const EFileAccessError& e) {
         EXPECT_NE(e.Message().find("Viewer.app\" is a link"), std::string::npos) << e.Message();

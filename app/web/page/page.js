@@ -81,7 +81,17 @@
         // changes. The worker has done nothing yet and stays.
         fixing = null;
         const row = rows.get(m.id);
-        if (row) whenSafe(row, row.file.size, () => handOn(m.id, row.file, true, true));
+        if (row) {
+          row.readHere = true;
+          handOn(m.id, row.file, true, true);
+        }
+        fixNext();
+      } else if (m.type === 'end' && m.kind === 'large') {
+        // The core measured the fix before it began: more than the tab can
+        // safely hold, it waits for the user's word.
+        fixing = null;
+        const row = rows.get(m.id);
+        if (row) whenSafe(row, m.needs, () => handOn(m.id, row.file, row.readHere, true));
         fixNext();
       } else if (m.type === 'end') {
         fixing = null;
@@ -134,7 +144,9 @@
       }
     }
     if (row) row.handed = performance.now();
-    worker.postMessage({ id: job.id, file: job.file, pieces: job.readHere ? pieces : undefined }, pieces);
+    // Unless the user said to go on, the worker fixes only what the tab can safely hold.
+    const limit = row && row.confirmed ? undefined : safeBytes;
+    worker.postMessage({ id: job.id, file: job.file, pieces: job.readHere ? pieces : undefined, limit }, pieces);
   }
 
   function workerFailed() {
@@ -342,41 +354,9 @@
     // else. Handed on in the order picked, as the status line counts them.
     handedOn = handedOn.then(() => file.slice(0, 2).arrayBuffer()).then(async (head) => {
       const bytes = new Uint8Array(head);
-      if (bytes[0] === 0x50 && bytes[1] === 0x4B) whenSafe(row, await copySize(file), () => handOn(id, file));
+      if (bytes[0] === 0x50 && bytes[1] === 0x4B) handOn(id, file);
       else showOutcome(row, 'refused', 'Not a ZIP archive', null, notZip(file.name));
     }, () => handOn(id, file));
-  }
-
-  // What a fix of an archive may hold at most: the part it rewrites, from
-  // the old viewer's entry on (found through the central directory); the
-  // front stays in the picked file. Of the entries it moves the copy keeps
-  // only their places in the picked file, but the engine's reads of them
-  // may wait for its collector. The whole file where that cannot be told.
-  async function copySize(file) {
-    const viewer = 'Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5';
-    try {
-      const tailAt = Math.max(0, file.size - 65557);
-      const tail = new DataView(await file.slice(tailAt).arrayBuffer());
-      let end = tail.byteLength - 22;
-      while (end >= 0 && tail.getUint32(end, true) !== 0x06054b50) end--;
-      if (end < 0) return file.size;
-      const size = tail.getUint32(end + 12, true), offset = tail.getUint32(end + 16, true);
-      if (offset === 0xffffffff || offset + size > file.size) return file.size;
-      const directory = new DataView(await file.slice(offset, offset + size).arrayBuffer());
-      const decoder = new TextDecoder();
-      let first = file.size;
-      for (let at = 0; at + 46 <= directory.byteLength && directory.getUint32(at, true) === 0x02014b50;) {
-        const nameLength = directory.getUint16(at + 28, true);
-        const name = decoder.decode(new Uint8Array(directory.buffer, at + 46, Math.min(nameLength, directory.byteLength - at - 46)));
-        // An offset past 4 GB is in a Zip64 field: taken as the front.
-        const local = directory.getUint32(at + 42, true);
-        if (name.endsWith(viewer)) first = Math.min(first, local === 0xffffffff ? 0 : local);
-        at += 46 + nameLength + directory.getUint16(at + 30, true) + directory.getUint16(at + 32, true);
-      }
-      return first >= file.size ? file.size : file.size - first;
-    } catch (e) {
-      return file.size;
-    }
   }
 
   // Browsers give no file modes or links: a bundle read from a folder

@@ -1,12 +1,16 @@
 // The fix runs here, off the page's thread, so the page keeps answering.
-// In: {id, file} and, when asked for, {id, file, pieces} (ArrayBuffers of
-// the file, front to back). Out: {type: 'ready', placeholder},
-// {type: 'progress', id, text, done, total}, {type: 'end', id, kind, text,
-// commands, parts, held, grown, reading, stages, took}, {type: 'need-bytes', id} when the file cannot be read
-// here. stages: [stage, ms after the fix began] as each stage first showed,
-// took: the fix's ms, reading as Module.fixFile gives it (for the benchmark). held is what the worker still holds of working copies after the
-// fix ({copies, bytes}, none unless something leaked); grown says the heap
-// grew, which only a new worker gives back.
+// In: {id, file, limit} and, when asked for, {id, file, pieces, limit}
+// (ArrayBuffers of the file, front to back); limit is the memory a fix may
+// need at most, none when the user said to go on.
+// Out: {type: 'ready', placeholder}; {type: 'progress', id, text, done,
+// total}; {type: 'need-bytes', id} when the file cannot be read here;
+// {type: 'end', id, kind: 'large', needs} for a fix that would need more
+// than limit, not begun; {type: 'end', id, kind, text, commands, parts,
+// held, grown, reading, stages, took} for a fix. stages: [stage, ms after
+// the fix began] as each stage first showed; took: the fix's ms; reading
+// as Module.fixFile gives it (for the benchmark); held: what the worker
+// still holds of the fix ({copies, bytes}, none unless something leaked);
+// grown: the heap grew, which only a new worker gives back.
 'use strict';
 const waiting = [];
 let current = null, ready = false, startHeap = 0;
@@ -38,7 +42,7 @@ var Module = {
 
 function fixWaiting() {
   while (waiting.length) {
-    const { id, file, pieces } = waiting.shift();
+    const { id, file, pieces, limit } = waiting.shift();
     if (!pieces && !Module.canReadFile(file)) {
       postMessage({ type: 'need-bytes', id });
       continue;
@@ -48,7 +52,7 @@ function fixWaiting() {
     began = performance.now();
     let result;
     try {
-      result = Module.fixFile(file, pieces);
+      result = Module.fixFile(file, pieces, limit);
     } catch (e) {
       result = { kind: 'error', text: String((e && e.message) || e) };
     }
