@@ -379,6 +379,7 @@ TFixResult Prepared(TShowArchive& show, const WideString& archive, TResourceStre
         result.Programs = show.ProgramsToMode(newViewer);
     }
     if (!newViewer && result.Programs == 0) {
+        show.JudgeRecordsLeft();
         result.Outcome = TOutcome::AlreadyFixed;
         result.Bundle.clear();
     } else if (mode == TFixMode::Check) {

@@ -95,7 +95,7 @@ TShowArchive::TShowArchive(TStream* stream, const WideString& path, int32_t work
     FArchive->CallBack = FCallBack.Get();
     FArchive->SetStream(stream);
     FArchive->Open();
-    CheckArchiveSound(FArchive.Get(), path);
+    CheckArchiveSound(FArchive.Get(), path, TFileRecords::LeftToEntryCheck);
     const TZipStructure* structure = FArchive->Structure();
     for (int32_t i = 0; i < structure->Count(); ++i) {
         TZipItem* entry = structure->Entry(i);
@@ -234,17 +234,32 @@ void TShowArchive::Require(TStep step) const {
 TBundleState TShowArchive::Judge(TResourceStream& payload) {
     Require(TStep::Read);
     FStep = TStep::Judged;
-    FBundles = FindBundles();
-    if (FBundles.size() != 1) return TBundleState::NotAPresentation;
-    FBundle = FBundles.front();
-    FBundles.clear();
-    TBundleOfArchive view(*this);
-    TBundleState state = JudgeBundle(view, payload, FResealing);
-    if (state == TBundleState::NotAPresentation) FBundle.clear();
-    // What cannot be read whole matters only to a show: other archives are
-    // passed by whatever their entries.
-    else CheckArchiveReadable(FArchive.Get());
-    return state;
+    try {
+        FBundles = FindBundles();
+        if (FBundles.size() != 1) {
+            JudgeRecordsLeft();
+            return TBundleState::NotAPresentation;
+        }
+        FBundle = FBundles.front();
+        FBundles.clear();
+        TBundleOfArchive view(*this);
+        TBundleState state = JudgeBundle(view, payload, FResealing);
+        if (state == TBundleState::NotAPresentation) {
+            FBundle.clear();
+            JudgeRecordsLeft();
+        } else {
+            // What cannot be read whole matters only to a show: other
+            // archives are passed by whatever their entries.
+            CheckArchiveReadable(FArchive.Get());
+        }
+        return state;
+    } catch (const EAbort&) {
+        throw;
+    } catch (const Exception&) {
+        // Damage is what every reader says first.
+        JudgeRecordsLeft();
+        throw;
+    }
 }
 
 // Size and checksum first; when both match, the entry is unpacked and
@@ -316,6 +331,15 @@ void TShowArchive::FinishCheck(const TFixProgress& progress) {
     if (!FCheck) return;
     FCheck->Finish(CheckProgress(progress));
     FCheck.reset();
+}
+
+void TShowArchive::JudgeRecordsLeft() {
+    Require(TStep::Judged);
+    if (!FCheck) return;
+    const TZipStructure* structure = FArchive->Structure();
+    for (int32_t i = 0; i < structure->Count(); ++i)
+        if (EntryCheckReads(FArchive.Get(), structure->Entry(i)))
+            CheckLocalRecords(FArchive.Get(), structure->Entry(i));
 }
 
 WideString TShowArchive::ViewerKey() const { return MacKey(FBundle + u"\\" + ViewerInBundle); }

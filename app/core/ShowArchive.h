@@ -25,7 +25,8 @@ TRef<TFileStream> OpenArchiveForReading(const WideString& path);
 class TShowArchive {
 public:
     // Reads the directory in stream (borrowed), refusing one that is
-    // damaged (path names it), and begins the check of every entry on
+    // damaged (path names it; the entries' local records are left to the
+    // check), and begins the check of every entry on
     // workers (ZipEntryChecks.h), which also takes the first bytes of the
     // entries whose modes it decides, while the judgement runs.
     TShowArchive(TStream* stream, const WideString& path, int32_t workers, TArchiveReaderSource openReader);
@@ -40,6 +41,8 @@ public:
     // folder a top folder holds (an export folder zipped whole). Judged by
     // the bundle rules; where several hold one, none is judged. An archive
     // that holds a show but cannot be read whole raises (ZipEntryChecks.h).
+    // Where it holds none, or raises, the entries' local records are judged
+    // first (JudgeRecordsLeft): damage is said before anything else.
     TBundleState Judge(TResourceStream& payload);
     // The bundle judged, as stored; empty when the archive holds none.
     const WideString& Bundle() const { return FBundle; }
@@ -55,6 +58,10 @@ public:
 
     // Once; later calls have nothing to wait for.
     void FinishCheck(const TFixProgress& progress);
+    // Where the fix ends without the check: the entries' local records,
+    // which the check judges as it reads them, judged alone (the rest of
+    // the archive's records were judged as it was read).
+    void JudgeRecordsLeft();
     // After the check: the programs that would get an execute bit
     // (BundleRules.h). Entries without Unix modes get 0755 as programs and
     // folders, 0644 as other files; the bundle's programs with modes get x

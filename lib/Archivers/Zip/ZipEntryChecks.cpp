@@ -6,6 +6,7 @@
 #include <vector>
 #include "Archivers/Zip/EntryModes.h"
 #include "Archivers/Zip/ZipArchive.h"
+#include "Archivers/Zip/ZipJudgement.h"
 #include "Compression/InflateStream.h"
 #include "Foundation/CodePages.h"
 #include "Foundation/ScopeExit.h"
@@ -43,8 +44,8 @@ std::vector<TCheckedEntry> SnapshotFiles(TZipArchive* archive, TArchItem* root, 
     std::vector<TCheckedEntry> files;
     for (int32_t i = 0; i < archive->Structure()->Count(); ++i) {
         TZipItem* entry = archive->Structure()->Entry(i);
+        if (!EntryCheckReads(archive, entry)) continue;
         TArchItem* item = entry->Item;
-        if (!item || item == archive || item->IsFolder()) continue;
         TArchItem* copy = New<TArchItem>(item->Path(), root);
         copy->Size = item->Size;
         copy->PackedSize = item->PackedSize;
@@ -121,6 +122,7 @@ protected:
     void ExtractMarkedEntry(TZipItem* entry) override {
         if (FStop) throw EArchiveAbort("User aborted");
         ++Taken;
+        CheckLocalRecords(this, entry);
         TZipArchive::ExtractMarkedEntry(entry);
     }
 
@@ -156,6 +158,10 @@ std::vector<std::pair<size_t, size_t>> PlanRuns(const std::vector<TCheckedEntry>
 }
 
 }  // namespace
+
+bool EntryCheckReads(TZipArchive* archive, const TZipItem* entry) {
+    return entry->Item && entry->Item != archive && !entry->Item->IsFolder();
+}
 
 void CheckHoldsArchive(const TZipStructure* structure, TStream* stream, const WideString& zipPath) {
     if (stream->GetSize() != 0 && !(structure->Recovered() && structure->Count() == 0)) return;

@@ -36,13 +36,18 @@ using TCheckProgress = std::function<void(uint64_t done, uint64_t total)>;
 // A stream of its own over the archive's bytes, for one worker.
 using TArchiveReaderSource = std::function<TRef<TStream>()>;
 
+// Whether the check reads the entry: a file (links included) with a name.
+bool EntryCheckReads(TZipArchive* archive, const TZipItem* entry);
+
 // The first HeadSize bytes of each entry put in before the check starts:
 // what IsProgramFile looks at.
 using TEntryHeads = std::unordered_map<const TZipItem*, std::string>;
 constexpr size_t HeadSize = ProgramHeadSize;
 
-// Unpacks every file entry into nothing against its checksum and size, and
-// raises what the first damaged entry in the directory's order raises,
+// Unpacks every file entry into nothing against its checksum and size,
+// judging its local records first as TZipJudgement does (so that a
+// judgement may leave them to the check: TFileRecords), and raises what
+// the first damaged entry in the directory's order raises,
 // whatever the number of workers. Several workers read through streams from
 // openReader on threads of their own while the caller goes on; one reads,
 // in Finish, the stream the archive had when the check began.

@@ -36,10 +36,10 @@ AnsiString TZipFinding::Text() const {
     return (Entry ? "The entry " + QuotedName(Entry) : AnsiString("The archive")) + " is damaged: " + Cause;
 }
 
-TZipJudgement::TZipJudgement(TZipArchive* archive) {
+TZipJudgement::TZipJudgement(TZipArchive* archive, TFileRecords files) {
     JudgeEnd(archive);
     TZipStructure* structure = archive->Structure();
-    for (int32_t i = 0; i < structure->Count(); ++i) JudgeEntry(archive, structure->Entry(i));
+    for (int32_t i = 0; i < structure->Count(); ++i) JudgeEntry(archive, structure->Entry(i), files);
 }
 
 void TZipJudgement::JudgeEnd(TZipArchive* archive) {
@@ -52,7 +52,7 @@ void TZipJudgement::JudgeEnd(TZipArchive* archive) {
             "own, and other programs may read the other one";
 }
 
-void TZipJudgement::JudgeEntry(TZipArchive* archive, TZipItem* entry) {
+void TZipJudgement::JudgeEntry(TZipArchive* archive, TZipItem* entry, TFileRecords files) {
     TArchItem* item = entry->Item;
     // Named by separators only: refused by its name.
     if (!item || item == archive) return;
@@ -62,16 +62,27 @@ void TZipJudgement::JudgeEntry(TZipArchive* archive, TZipItem* entry) {
     else if (!ZipStructureParts::ExtraBlocksFit(TConstByteSpan(
                  reinterpret_cast<const uint8_t*>(entry->CentralExtra.data()), entry->CentralExtra.size())))
         cause = "a block of its extra field in the directory runs past the field";
-    if (!cause.empty()) return Damage.push_back({entry, cause});
+    else if (files == TFileRecords::Judged || !EntryCheckReads(archive, entry))
+        cause = LocalRecordsDamage(archive, entry);
+    if (!cause.empty()) Damage.push_back({entry, cause});
+}
+
+AnsiString LocalRecordsDamage(TZipArchive* archive, TZipItem* entry) {
     try {
         archive->CheckRecords(entry);
+        return {};
     } catch (const EArchiveDamaged& e) {
         // Extraction says it the same way: "The entry ... is damaged: <cause>".
         const AnsiString text = e.what(), said = TZipFinding{entry, ""}.Text();
-        Damage.push_back({entry, text.compare(0, said.size(), said) == 0 ? text.substr(said.size()) : text});
+        return text.compare(0, said.size(), said) == 0 ? text.substr(said.size()) : text;
     } catch (const EArchiveBroken&) {
-        Damage.push_back({entry, "its local header is cut short"});
+        return "its local header is cut short";
     }
+}
+
+void CheckLocalRecords(TZipArchive* archive, TZipItem* entry) {
+    if (const AnsiString damage = LocalRecordsDamage(archive, entry); !damage.empty())
+        throw EArchiveDamaged(TZipFinding{entry, damage}.Text());
 }
 
 const TZipFinding* TZipJudgement::DamageOf(const TZipItem* entry) const {
@@ -91,9 +102,9 @@ void TZipJudgement::RefuseDamage(const WideString& archiveName) const {
     throw EArchiveBroken(TPathText{"The archive \"", archiveName, "\" is damaged: " + first.Cause});
 }
 
-void CheckArchiveSound(TZipArchive* archive, const WideString& zipPath) {
+void CheckArchiveSound(TZipArchive* archive, const WideString& zipPath, TFileRecords files) {
     CheckDirectorySound(archive, zipPath);
-    TZipJudgement judgement(archive);
+    TZipJudgement judgement(archive, files);
     judgement.RefuseDamage(zipPath);
     if (!judgement.OtherReading.empty())
         throw EArchiveBroken(

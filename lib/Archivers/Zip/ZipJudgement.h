@@ -19,10 +19,15 @@ struct TZipFinding {
     AnsiString Text() const;
 };
 
+// Whether a judgement reads the local records of file entries: the entry
+// check (ZipEntryChecks.h) judges them as it reads each entry's data,
+// which saves a pass over the archive where the data is read anyway.
+enum class TFileRecords { Judged, LeftToEntryCheck };
+
 class TZipJudgement {
 public:
     // Of the archive as opened: its directory (or recovery scan) read.
-    explicit TZipJudgement(TZipArchive* archive);
+    explicit TZipJudgement(TZipArchive* archive, TFileRecords files = TFileRecords::Judged);
 
     // The archive's damage first, then its entries' in the directory's order.
     std::vector<TZipFinding> Damage;
@@ -37,9 +42,17 @@ public:
 
 private:
     void JudgeEnd(TZipArchive* archive);
-    void JudgeEntry(TZipArchive* archive, TZipItem* entry);
+    void JudgeEntry(TZipArchive* archive, TZipItem* entry, TFileRecords files);
 };
+
+// What is wrong with an entry's local header against the directory (its
+// name, method, checksum and sizes, its extra field, where its data lies);
+// empty when nothing is.
+AnsiString LocalRecordsDamage(TZipArchive* archive, TZipItem* entry);
+// Raises what LocalRecordsDamage finds, as extraction says it: "The entry
+// "<name>" is damaged: <cause>".
+void CheckLocalRecords(TZipArchive* archive, TZipItem* entry);
 
 // What the fix refuses, raised with the archive named by zipPath: a missing
 // or damaged directory, damage, and two readings.
-void CheckArchiveSound(TZipArchive* archive, const WideString& zipPath);
+void CheckArchiveSound(TZipArchive* archive, const WideString& zipPath, TFileRecords files = TFileRecords::Judged);
