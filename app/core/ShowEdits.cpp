@@ -49,7 +49,7 @@ void TShowEdits::Replace(const WideString& path, TConstByteSpan bytes, uint32_t 
     for (TZipItem* appleDouble :
          index.FilesAt(TZipNameIndex::MacKey(u"__MACOSX\\" + full.substr(0, name) + u"._" + full.substr(name))))
         FRemoved.push_back(appleDouble);
-    if (mode == 0) mode = HasUnixMode(entries.front()) ? entries.front()->ExternalAttributes >> 16 : 0100644;
+    if (mode == 0) mode = HasUnixMode(entries.front()) ? entries.front()->ExternalAttributes >> 16 : UnixMode::File;
     FReplaced.push_back({entries.front(), bytes, mode});
 }
 
