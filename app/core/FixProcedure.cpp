@@ -16,6 +16,7 @@
 #include "Payload.h"
 #include "Resealing.h"
 #include "ShowArchive.h"
+#include "ShowEdits.h"
 #include "Streams/FileStream.h"
 #include "Streams/OverlayStream.h"
 #include "Streams/Streams.h"
@@ -363,12 +364,11 @@ void CheckWritable(const WideString& archive) {
 // Refused or AlreadyFixed, or no outcome yet when the bundle needs a fix
 // (newViewer: the viewer is to be written). The check is waited for where
 // the modes to give decide that outcome, or the fix only checks; otherwise
-// it goes on while the viewer is written (Rewrite waits for it).
-TFixResult Prepared(TShowArchive& show, const WideString& archive, TResourceStream& payload, TFixMode mode,
-                    const TFixProgress& progress, bool& newViewer) {
-    const TBundleState state = show.Judge(payload);
+// it goes on while the viewer is written (the save waits for it).
+TFixResult Prepared(TJudgedShow& show, const WideString& archive, TFixMode mode, const TFixProgress& progress) {
+    const TBundleState state = show.State();
     if (state == TBundleState::NotAPresentation) return Refusal(show.Bundles(), SeveralShowsIn::Archive);
-    newViewer = state == TBundleState::NeedsFix;
+    const bool newViewer = state == TBundleState::NeedsFix;
     TFixResult result;
     const WideString expected = ChangeFileExt(ExtractFileName(archive), WideString()) + u".app";
     if (!SameCanonicalText(show.Bundle(), expected)) result.Bundle = StoredPath(show.Bundle());
@@ -397,8 +397,8 @@ TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progres
     TRef<TFileStream> file = OpenArchiveForReading(archive);
     TRef<TResourceStream> payload = OpenPayload();
     auto show = std::make_unique<TShowArchive>(file.Get(), archive);
-    bool newViewer = false;
-    TFixResult result = Prepared(*show, archive, *payload, mode, progress, newViewer);
+    TJudgedShow judged = show->Judge(*payload);
+    TFixResult result = Prepared(judged, archive, mode, progress);
     if (result == TOutcome::NeedsFixing) {
         // The staged copy is the archive with its new viewer.
         ForeseeWrite(ExtractFilePath(archive, false), {"Cannot create \"", StagedName(archive), "\": "},
@@ -415,7 +415,7 @@ TFixResult FixBundleArchive(const WideString& given, const TFixProgress& progres
                 MakeRef<TFileStream>(staged, FileAccess::ReadWrite, FileShare::Read, FileDisposition::CreateAlways);
             written->WriteBehind = true;
             TRef<TOverlayStream> copy = MakeRef<TOverlayStream>(file.Get(), written.Get());
-            result.Programs = show->Rewrite(copy.Get(), newViewer, progress);
+            result.Programs = TShowEdits(std::move(judged)).Save(copy.Get(), progress);
             copy->Flatten();
             copy.Reset();
             written->Close();
@@ -442,11 +442,11 @@ TFixResult FixBundleArchiveOnTop(const WideString& archive, TStream* written, st
     TRef<TFileStream> file = OpenArchiveForReading(archive);
     TRef<TResourceStream> payload = OpenPayload();
     TShowArchive show(file.Get(), archive, 1, {});
-    bool newViewer = false;
-    TFixResult result = Prepared(show, archive, *payload, TFixMode::Fix, progress, newViewer);
+    TJudgedShow judged = show.Judge(*payload);
+    TFixResult result = Prepared(judged, archive, TFixMode::Fix, progress);
     if (result != TOutcome::Pending) return result;
     TRef<TOverlayStream> fixed = MakeRef<TOverlayStream>(file.Get(), written, TCopyWithin::Recorded);
-    result.Programs = show.Rewrite(fixed.Get(), newViewer, progress);
+    result.Programs = TShowEdits(std::move(judged)).Save(fixed.Get(), progress);
     layout = fixed->Layout();
     result.Outcome = TOutcome::Done;
     return result;

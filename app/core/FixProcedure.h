@@ -111,7 +111,7 @@ TFixResult FixBundleFolder(const WideString& folder, const TFixProgress& progres
 // ZIP mode: an archive that is damaged, holds no presentation, is already
 // fixed or cannot be replaced is left alone. Otherwise every entry is
 // checked, the archive is backed up (Backups.h), and a staged copy with the
-// viewer entry written anew and Unix modes given (ShowArchive.h) takes its
+// viewer entry written anew and Unix modes given (ShowEdits.h) takes its
 // place with its owner, permissions and attributes. A failure anywhere
 // leaves the archive unchanged and removes the backup this fix made. A
 // picked link is followed and stays a link.

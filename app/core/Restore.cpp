@@ -35,9 +35,10 @@ TBackupCheck CheckArchiveBackup(const WideString& backup, const TFixProgress& pr
     try {
         TRef<TFileStream> file = OpenArchiveForReading(backup);
         TShowArchive show(file.Get(), backup);
-        const TBackupCheck judged = CheckOf(show.Judge(*OpenPayload()));
+        TJudgedShow judgedShow = show.Judge(*OpenPayload());
+        const TBackupCheck judged = CheckOf(judgedShow.State());
         if (judged.State != TBackupState::Sound) return judged;
-        show.FinishCheck(progress);
+        judgedShow.FinishCheck(progress);
     } catch (const EArchiveAbort&) {
         throw;
     } catch (const EArchiveError& e) {
