@@ -642,6 +642,33 @@ TEST(ZipMode, BrowserFixWritesOnlyTheViewerEntryAndTheDirectory) {
     EXPECT_EQ(ReadBytes(archive), damaged);
 }
 
+// The check judges the entries' local records as it reads them; a fix that
+// ends without the check (no show; a show already fixed, every file a
+// program) judges them alone: damage is said whatever the fix would end in.
+TEST(ZipMode, DamagedLocalRecordsAreSaidWhateverTheFixWouldEndIn) {
+    TScratchFolder scratch;
+    const WideString archive = scratch / u"Show.zip";
+    const std::string viewer = "Show.app/Contents/Resources/Viewer.app/Contents/MacOS/ZuvOrudad5";
+    for (const char* marker : {"Show.app/Contents/Resources/slideshow.dat", "Show.app/ReadMe.txt"})
+        for (const std::string& program : {std::string("OLD"), Payload()}) {
+            TZipFixture zip;
+            const uint32_t mode = UnixMode::Program << 16;
+            zip.Entries = {FixtureFile(marker, "slides", ZipHost::Unix, mode),
+                           FixtureFile(viewer, program, ZipHost::Unix, mode),
+                           FixtureFile("Show.app/Contents/Resources/after.jpg", "jpeg", ZipHost::Unix, mode)};
+            std::vector<uint8_t> bytes = zip.Build();
+            bytes[zip.LocalOffsets[2] + ZipRecord::LocalHeaderSize] = 's';
+            WriteBytes(archive, std::string(bytes.begin(), bytes.end()));
+            try {
+                FixBundleArchive(archive);
+                ADD_FAILURE() << marker << " " << program.size();
+            } catch (const EArchiveDamaged& e) {
+                EXPECT_NE(e.Message().find("its local header holds another name"), std::string::npos) << e.Message();
+            }
+            EXPECT_EQ(ReadBytes(archive), std::string(bytes.begin(), bytes.end()));
+        }
+}
+
 // What an unzip on a Mac would make of the archive decides: of twin viewer
 // entries one comes out, the payload; a link standing for a folder on the
 // viewer's way is refused with the archive untouched.
