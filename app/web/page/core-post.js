@@ -18,10 +18,13 @@
 // giving wrong bytes; a save never reads one.
 (function () {
   const Chunk = 1024 * 1024;  // the core's own read and write size
-  // What one read of the picked file takes: each read costs an engine a
-  // fixed share besides its bytes (Chromium and WebKit most). Pieces the
-  // page hands over are as large, so a block lies in one of them.
-  const Block = 8 * Chunk;
+  // What one read of the picked file takes, and how many such reads are
+  // kept: each read costs an engine a fixed share besides its bytes
+  // (Chromium most), and the core reads an entry's header and its data,
+  // which may lie in two blocks (measured by bench/web_mode.mjs). Pieces
+  // the page hands over are a whole number of blocks, so a block lies in
+  // one of them.
+  const Block = 8 * Chunk, KeptBlocks = 2;
   const failIO = () => {
     throw new FS.ErrnoError(29);  // EIO
   };
@@ -43,19 +46,22 @@
     }
   }
 
-  // The picked file's block index, out of the last two read: the core
-  // reads an entry's header and its data, which may lie in two blocks.
+  // The picked file's block index, out of the last ones used.
   function block(view, index) {
-    let cached = view.cached.find((c) => c.index === index);
-    if (cached) return cached.bytes;
+    const at = view.cached.findIndex((c) => c.index === index);
+    if (at >= 0) {
+      const [used] = view.cached.splice(at, 1);
+      view.cached.unshift(used);
+      return used.bytes;
+    }
     const start = index * Block, end = Math.min(start + Block, view.base.size);
     const began = performance.now();
-    cached = { index, bytes: view.base.read(start, end) };
+    const read = { index, bytes: view.base.read(start, end) };
     view.reading.ms += performance.now() - began;
     view.reading.count++;
-    view.cached.slice(1).forEach((c) => view.base.release(c.bytes));
-    view.cached = [cached].concat(view.cached.slice(0, 1));
-    return cached.bytes;
+    view.cached.splice(KeptBlocks - 1).forEach((c) => view.base.release(c.bytes));
+    view.cached.unshift(read);
+    return read.bytes;
   }
 
   function readPicked(node, buffer, offset, length, position) {
@@ -152,12 +158,13 @@
   function piecesBase(pieces) {
     let size = 0;
     for (const piece of pieces) size += piece.byteLength;
+    const pieceBytes = pieces.length ? pieces[0].byteLength : Block;
     return {
       size,
       read: (start, end) => {
-        const piece = pieces[start / Block];
+        const piece = pieces[Math.floor(start / pieceBytes)];
         if (!piece) failIO();
-        return new Uint8Array(piece, 0, end - start);
+        return new Uint8Array(piece, start % pieceBytes, end - start);
       },
       release: () => {},
       close: () => pieces.forEach((piece, i) => piece && (pieces[i] = null, detach(piece))),

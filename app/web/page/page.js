@@ -25,8 +25,8 @@
   // A taken download is given back this long after its click: by then the
   // browser reads it from its own copy.
   const keepTakenMs = hooks.has('keep-download-ms') ? Number(hooks.get('keep-download-ms')) : 60000;
-  // The page reads a file for the worker in pieces as large as the worker's
-  // own reads of a file (8 MB), which it gives back as the fix passes them.
+  // The page reads a file for the worker in pieces of a whole number of the
+  // worker's own reads of a file (8 MB), which it gives back when the fix ends.
   const PieceBytes = 8 * MB;
 
   // The page's own explanations beside the window's texts, saying what to do;
