@@ -55,7 +55,7 @@ public:
     bool HoldsPayload(const WideString& path, TResourceStream& payload) override {
         return FShow.EntryHoldsPayload(Files(path).front(), payload);
     }
-    AnsiString Shown(const WideString& path) override { return WideToAnsi(StoredPath(FShow.FBundle + u"\\" + path)); }
+    AnsiString Shown(const WideString& path) override { return WideToUtf8(StoredPath(FShow.FBundle + u"\\" + path)); }
     bool FolderAt(const WideString& path) override { return FShow.FFolders.count(FPrefix + MacKey(path)) != 0; }
     std::vector<WideString> FilesIn(const WideString& folder) override {
         std::vector<WideString> names;
