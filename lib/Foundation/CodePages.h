@@ -43,8 +43,8 @@ inline WideString Utf8ToWide(const AnsiString& bytes) { return BytesToWide(bytes
 
 // The code-page boundary only: bytes for, or from, an 8-bit system call
 // that takes the system's ANSI code page (UTF-8 on POSIX) or its OEM code
-// page (437 on POSIX). Characters the code page lacks become '?'. Never
-// for an AnsiString that carries a message or a note: that is UTF-8.
+// page (437 on POSIX). Characters the code page lacks are lost ('?', or a
+// look-alike on Windows). Never for a message or a note: that is UTF-8.
 inline TByteString WideToAnsiCodePage(const WideString& text) { return WideToBytes(text, CodePage::Ansi); }
 inline WideString AnsiCodePageToWide(const TByteString& bytes) { return BytesToWide(bytes, CodePage::Ansi); }
 inline TByteString WideToOem(const WideString& text) { return WideToBytes(text, CodePage::Oem); }

@@ -174,7 +174,7 @@ bool TFileAPI::GetShortPathName(const WideString& path, TByteString& shortPath) 
     }
     WideString result = RemoveLongPathPrefix(WideString(buffer, n));
     bool ascii = std::all_of(result.begin(), result.end(), [](WideChar c) { return c < 128; });
-    shortPath = ascii ? AnsiString(result.begin(), result.end()) : WideToAnsiCodePage(result);
+    shortPath = ascii ? TByteString(result.begin(), result.end()) : WideToAnsiCodePage(result);
     return true;
 }
 
