@@ -60,8 +60,8 @@ WideString PayloadLine() {
     if (payload.Placeholder && !program.IsProgram()) kind = ", a placeholder (test build): not a Mac program";
     if (const uint64_t room = PayloadRoomAdded())
         kind += "; " + std::to_string(room) + " bytes of room added to its signature, to sign it for each show";
-    return u"viewer payload: " + AnsiToWide(std::to_string(payload.Size)) + u" bytes, SHA-256 " +
-           AnsiToWide(payload.Sha256) + AnsiToWide(kind);
+    return u"viewer payload: " + Utf8ToWide(std::to_string(payload.Size)) + u" bytes, SHA-256 " +
+           Utf8ToWide(payload.Sha256) + Utf8ToWide(kind);
 }
 
 // A string as JSON writes it.
@@ -160,7 +160,7 @@ public:
     }
 
     void RunProgress(int32_t done, int32_t found, uint64_t bytesDone, uint64_t bytesTotal) override {
-        FRun = AnsiToWide(std::to_string(done) + " of " + std::to_string(found) + " shows, " + Megabytes(bytesDone) +
+        FRun = Utf8ToWide(std::to_string(done) + " of " + std::to_string(found) + " shows, " + Megabytes(bytesDone) +
                           " of " + Megabytes(bytesTotal) + " MB  ");
         // The stage was the last show's.
         FStageBar.clear();
@@ -281,7 +281,7 @@ void AddArchiveToSend(const TFixProgress& progress, TFixResult& result) {
     try {
         result.ToSend = MakeArchiveToSend(result.BundleFolder, progress);
     } catch (const Exception& e) {
-        throw EFileError(WideToAnsi(DescribeFix(result)) + ", but the archive to send was not made: " + e.Message(),
+        throw EFileError(WideToUtf8(DescribeFix(result)) + ", but the archive to send was not made: " + e.Message(),
                          e.SystemCode());
     }
 }

@@ -31,7 +31,7 @@ void ReplaceWithBytes(const WideString& path, const void* data, int64_t size, bo
         TRef<TFileStream> out =
             MakeRef<TFileStream>(staged, FileAccess::Write, FileShare::None, FileDisposition::CreateAlways);
         if (size > 0 && out->Write(data, (int32_t)size) != (int32_t)size)
-            throw EFileWriteError("Cannot write \"" + WideToAnsi(ExtractFileName(path)) + "\"", GetLastErrorCode());
+            throw EFileWriteError("Cannot write \"" + WideToUtf8(ExtractFileName(path)) + "\"", GetLastErrorCode());
         out->Close();
         if (program) MakeProgramFile(staged);  // where the file system keeps no modes, the Mac decides
     });
@@ -39,7 +39,7 @@ void ReplaceWithBytes(const WideString& path, const void* data, int64_t size, bo
 
 // The path from the bundle on, as the user knows it.
 AnsiString ShownInBundle(const WideString& bundleFolder, const WideString& path) {
-    return WideToAnsi(path.substr(ExtractFilePath(ExcludeTrailingBackslash(bundleFolder), true).size()));
+    return WideToUtf8(path.substr(ExtractFilePath(ExcludeTrailingBackslash(bundleFolder), true).size()));
 }
 
 void ReplaceViewer(const WideString& bundleFolder, TResourceStream& payload) {
@@ -204,7 +204,7 @@ WideString DescribeFix(const TFixResult& result, TBackupMention mention) {
     auto note = [&notes](const WideString& text) { notes += (notes.empty() ? u"" : u"; ") + text; };
     if (!result.Bundle.empty()) note(u"fixed " + result.Bundle);
     if (result.Programs > 0)
-        note(AnsiToWide("execute permission " + AnsiString(result == TOutcome::NeedsFixing ? "missing" : "restored") +
+        note(Utf8ToWide("execute permission " + AnsiString(result == TOutcome::NeedsFixing ? "missing" : "restored") +
                         " on " + std::to_string(result.Programs) + (result.Programs == 1 ? " program" : " programs")));
     if (!result.Backup.empty() && (mention == TBackupMention::Always || !result.UsualBackupName))
         note(result == TOutcome::Restored        ? u"from " + ExtractFileName(result.Backup)
@@ -213,7 +213,7 @@ WideString DescribeFix(const TFixResult& result, TBackupMention mention) {
     if (!result.ToSend.empty()) note(u"to send: " + ExtractFileName(result.ToSend));
     if (!result.Kept.empty())
         note((result.KeptFixed ? u"fixed show kept as " : u"show kept as ") + ExtractFileName(result.Kept));
-    return AnsiToWide(OutcomeText(result.Outcome)) + (notes.empty() ? WideString() : u" (" + notes + u")");
+    return Utf8ToWide(OutcomeText(result.Outcome)) + (notes.empty() ? WideString() : u" (" + notes + u")");
 }
 
 WideString DescribeFixAndNotes(const TFixResult& result, TBackupMention mention, const WideString& lineBreak,

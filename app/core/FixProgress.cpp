@@ -8,6 +8,6 @@ WideString ProgressText(TFixStage stage, uint64_t done, uint64_t total) {
     WideString text(Names[size_t(stage)]);
     // Totals are estimates (a save learns its sizes as it packs). Built by
     // appending: a literal plus a string trips a false -Wrestrict of mingw.
-    if (total) text.append(u" ").append(AnsiToWide(std::to_string(std::min(done, total) * 100 / total))).append(u"%");
+    if (total) text.append(u" ").append(Utf8ToWide(std::to_string(std::min(done, total) * 100 / total))).append(u"%");
     return text;
 }

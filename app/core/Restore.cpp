@@ -42,7 +42,7 @@ TBackupCheck CheckArchiveBackup(const WideString& backup, const TFixProgress& pr
     } catch (const EArchiveAbort&) {
         throw;
     } catch (const EArchiveError& e) {
-        return {TBackupState::Damaged, WideToUtf8(AnsiToWide(e.Message()))};
+        return {TBackupState::Damaged, e.Message()};
     }
     return {TBackupState::Sound, {}};
 }

@@ -36,7 +36,7 @@ public:
     bool HoldsPayload(const WideString& path, TResourceStream& payload) override {
         return FShow.EntryHoldsPayload(Files(path).front(), payload);
     }
-    AnsiString Shown(const WideString& path) override { return WideToAnsi(StoredPath(FBundle + u"\\" + path)); }
+    AnsiString Shown(const WideString& path) override { return WideToUtf8(StoredPath(FBundle + u"\\" + path)); }
     bool FolderAt(const WideString& path) override { return FIndex.FolderAt(FPrefix + MacKey(path)); }
     std::vector<WideString> FilesIn(const WideString& folder) override {
         std::vector<WideString> names;

@@ -55,7 +55,7 @@ private:
             });
         } catch (const EFileError& e) {
             FTally.Unreadable++;
-            FListener.PassedBy(shown, TPassedBy::Unreadable, u"cannot be read: " + AnsiToWide(CauseOf(e)));
+            FListener.PassedBy(shown, TPassedBy::Unreadable, u"cannot be read: " + Utf8ToWide(CauseOf(e)));
             return;
         }
         std::sort(entries.begin(), entries.end(), [](const TEntry& a, const TEntry& b) { return a.Name < b.Name; });
@@ -160,7 +160,7 @@ private:
 };
 
 WideString Count(int32_t n, const char* one, const char* many = nullptr) {
-    return IntToStr(n) + u" " + AnsiToWide(n == 1 || !many ? one : many);
+    return IntToStr(n) + u" " + Utf8ToWide(n == 1 || !many ? one : many);
 }
 
 }  // namespace
@@ -198,5 +198,5 @@ WideString DescribeRun(const TRunTally& tally, uint32_t milliseconds) {
     if (tally.LinksPassed) add(Count(tally.LinksPassed, "link not followed", "links not followed"));
     if (tally.Unreadable) add(Count(tally.Unreadable, "folder unreadable", "folders unreadable"));
     const std::string seconds = std::to_string(milliseconds / 1000) + "." + std::to_string(milliseconds / 100 % 10);
-    return text + passed + u"; " + AnsiToWide(seconds) + u" s";
+    return text + passed + u"; " + Utf8ToWide(seconds) + u" s";
 }

@@ -54,7 +54,7 @@ void TellRecovered() {
 }
 
 // What is said beside the entries listed or extracted.
-void Tell(const AnsiString& text) { ConsoleWriteLine(TConsoleStream::Error, u"nvxzip: " + AnsiToWide(text)); }
+void Tell(const AnsiString& text) { ConsoleWriteLine(TConsoleStream::Error, u"nvxzip: " + Utf8ToWide(text)); }
 
 int List(const WideString& archiveName) {
     TRef<TFileStream> stream = OpenForReading(archiveName);
@@ -124,9 +124,9 @@ int Run(int argc, char** argv) {
         return Fail(u"\"" + arguments[1] + u"\" is not a ZIP archive");
     } catch (const EFileOpenError& e) {
         // Its message is only the file name.
-        return Fail(AnsiToWide(e.Message() + ": " + SystemErrorText(e.ErrorCode)));
+        return Fail(Utf8ToWide(e.Message() + ": " + SystemErrorText(e.ErrorCode)));
     } catch (const std::exception& e) {
-        return Fail(AnsiToWide(ExceptionMessage(e)));
+        return Fail(Utf8ToWide(ExceptionMessage(e)));
     }
 }
 

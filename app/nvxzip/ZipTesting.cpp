@@ -69,7 +69,7 @@ private:
         WideString name = Printable(entry->Name());
         if (!untested.empty() && Problems.empty()) {
             ++Report.Encrypted;
-            WriteLine(u"ENCR " + name + u": " + AnsiToWide(untested) + u", not tested");
+            WriteLine(u"ENCR " + name + u": " + Utf8ToWide(untested) + u", not tested");
             return;
         }
         ++Report.Tested;
@@ -79,13 +79,13 @@ private:
         }
         ++Report.Bad;
         WideString text;
-        for (const AnsiString& problem : Problems) text += (text.empty() ? u"" : u"; ") + AnsiToWide(problem);
+        for (const AnsiString& problem : Problems) text += (text.empty() ? u"" : u"; ") + Utf8ToWide(problem);
         WriteLine(u"BAD  " + name + u": " + text);
     }
 };
 
 void WriteSummary(const TZipTestReport& report, const TLineWriter& writeLine) {
-    for (const AnsiString& text : report.ArchiveProblems) writeLine(AnsiToWide(text));
+    for (const AnsiString& text : report.ArchiveProblems) writeLine(Utf8ToWide(text));
     if (report.Recovered)
         writeLine(
             u"The central directory is missing or damaged; entries were found by scanning, and what "

@@ -609,7 +609,7 @@ void TApplication::Initialize() {
     // Loads the common controls the manifest asks for, for visual styles.
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
-    FTitle = ChangeFileExt(AnsiToWide(ProgramFileName()), WideString());
+    FTitle = ChangeFileExt(Utf8ToWide(ProgramFileName()), WideString());
 }
 
 void TApplication::Run(TForm* mainForm) {
@@ -637,17 +637,17 @@ void TApplication::RunEvent(const std::function<void()>& handler) {
 
 void TApplication::HandleException(std::exception_ptr error) {
     if (!error) return;
-    AnsiString text;
+    WideString text;
     try {
         std::rethrow_exception(error);
     } catch (const EAbort&) {
         return;  // already reported, or meant to be silent
     } catch (const std::exception& e) {
-        text = ExceptionMessage(e);
+        text = ShownMessage(e);
     } catch (...) {
-        text = "Unknown exception";
+        text = u"Unknown exception";
     }
-    ShowError(AnsiToWide(text));
+    ShowError(text);
 }
 
 void TApplication::ShowError(const WideString& text) {

@@ -10,7 +10,7 @@
 
 namespace {
 
-WideString Count(int number) { return AnsiToWide(std::to_string(number)); }
+WideString Count(int number) { return Utf8ToWide(std::to_string(number)); }
 
 // "Fixed 1 of 5, 1 already fixed, 1 damaged or made not in NVX 8.0, 1 not found, 1 failed"
 WideString Summary(const TFixTally& tally) {

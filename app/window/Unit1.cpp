@@ -257,7 +257,7 @@ void TForm1::ShowState() {
     for (const TPendingFix& fix : FQueue) waiting += fix.Paths;
     WideString state = Fixing() ? FProgress : FOutcomeShown ? FOutcome : WideString();
     if (waiting) {
-        WideString queued = AnsiToWide(std::to_string(waiting)) + u" queued";
+        WideString queued = Utf8ToWide(std::to_string(waiting)) + u" queued";
         state = state.empty() ? queued : state + u" (" + queued + u")";
     }
     if (state.empty()) Label3->SetVisible(false);

@@ -10,7 +10,7 @@ TArchItem* Child(TList* list, int32_t index) { return list->Item<TArchItem>(inde
 
 [[noreturn]] void RaiseFolderBeingDeleted(const TArchItem* folder) {
     // Deliberate spelling: the text stays as it has always been shown.
-    throw TCommonException("cannot add the item to \"" + WideToAnsi(folder->Path()) + "\" folder  being deleted");
+    throw TCommonException("cannot add the item to \"" + WideToUtf8(folder->Path()) + "\" folder  being deleted");
 }
 
 }  // namespace
@@ -371,7 +371,7 @@ TArchItem* TArchive::FindOrCreate(const WideString& path, int mode) {
     case FindMode::AddUnique:
         if (folder->FindItem(name, IgnoreCase))
             // Deliberate spelling: the text stays as it has always been shown.
-            throw TCommonException("\"" + WideToAnsi(path) + "\" is already exsits, delete it first");
+            throw TCommonException("\"" + WideToUtf8(path) + "\" is already exsits, delete it first");
         result = New<TArchItem>(std::move(name), folder);
         break;
     default: result = New<TArchItem>(std::move(name), folder); break;

@@ -24,7 +24,7 @@ void Register(TStringList*& registry, const AnsiString& name, const C* streamCla
         registry->SetIgnoreCase(true);
     }
     auto entry = MakeRef<TClassEntry<C>>(streamClass);
-    if (registry->AddObject(AnsiToWide(name), entry.Get()) < 0) return;
+    if (registry->AddObject(Utf8ToWide(name), entry.Get()) < 0) return;
     // The registry holds it from now on.
     static_cast<void>(entry.Detach());
 }
@@ -32,7 +32,7 @@ void Register(TStringList*& registry, const AnsiString& name, const C* streamCla
 template <class C>
 const C* Find(TStringList* registry, const AnsiString& name) {
     if (!registry) return nullptr;
-    int index = registry->IndexOf(AnsiToWide(name));
+    int index = registry->IndexOf(Utf8ToWide(name));
     if (index < 0) return nullptr;
     auto* entry = static_cast<TClassEntry<C>*>(registry->GetObject(index));
     return entry ? entry->Class : nullptr;

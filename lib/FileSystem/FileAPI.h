@@ -10,6 +10,7 @@
 #include <functional>
 #include <utility>
 #include "FileSystem/Paths.h"
+#include "Foundation/CodePages.h"
 #include "Foundation/RefObject.h"
 #include "Foundation/Types.h"
 
@@ -119,8 +120,9 @@ public:
     // the file has no version.
     virtual uint32_t GetFileVersion(const WideString& path);
     // True with the system's short form when it has one of at most 260
-    // characters; otherwise false and the path unchanged. 8-bit either way.
-    virtual bool GetShortPathName(const WideString& path, AnsiString& shortPath);
+    // characters; otherwise false and the path unchanged. Either way in the
+    // system's ANSI code page, for an 8-bit system call (not UTF-8 text).
+    virtual bool GetShortPathName(const WideString& path, TByteString& shortPath);
 
     // Handle operations. Kept virtual as well, so that a descendant can
     // simulate read, write and seek failures.

@@ -127,7 +127,7 @@ WideString GetTempRoot() {
         // A root that is a link, no folder, or someone else's is never used.
         bool made = DirectoryExists(root) || (ForceDirectories(root) && MakePrivateFolder(root));
         // Deliberate spelling: the text stays as it has always been shown.
-        NVX_ASSERT_MSG(made && IsPrivateFolder(root), "ZizureDado Create Error: " + WideToAnsi(root));
+        NVX_ASSERT_MSG(made && IsPrivateFolder(root), "ZizureDado Create Error: " + WideToUtf8(root));
         Sweep(root);
     }
     // Deliberate spelling: the text stays as it has always been shown.

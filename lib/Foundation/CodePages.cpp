@@ -30,13 +30,13 @@ WideString BufferToWide(const void* bytes, size_t count, uint32_t codePage) {
     return out;
 }
 
-WideString AnsiToWide(const AnsiString& bytes, int start, int count, uint32_t codePage) {
+WideString BytesToWide(const TByteString& bytes, int start, int count, uint32_t codePage) {
     size_t offset, length;
     ClampSubstring(bytes.size(), start, count, offset, length);
     return BufferToWide(bytes.data() + offset, length, codePage);
 }
 
-WideString AnsiToWide(const AnsiString& bytes, uint32_t codePage) {
+WideString BytesToWide(const TByteString& bytes, uint32_t codePage) {
     return BufferToWide(bytes.data(), bytes.size(), codePage);
 }
 

@@ -1,5 +1,12 @@
 // Conversions between UTF-16 and 8-bit code pages. They never raise: a
 // conversion that fails gives an empty result.
+//
+// Text the library keeps in 8-bit strings (AnsiString: exception messages,
+// the fix's notes, reports) is UTF-8, on every system: WideToUtf8 builds it
+// and Utf8ToWide reads it back (a broken sequence reads as U+FFFD). The
+// system's ANSI and OEM code pages are no encoding of AnsiString; they are
+// met only at the few calls that need them (8-bit Win32 calls, short paths,
+// ZIP names without the UTF-8 flag), converted right there.
 #pragma once
 #include <cstddef>
 #include "Foundation/Types.h"
@@ -22,19 +29,26 @@ void ClampSubstring(size_t size, int start, int count, size_t& offset, size_t& l
 // count bytes from a raw buffer (ZIP names, resource text).
 WideString BufferToWide(const void* bytes, size_t count, uint32_t codePage);
 // The substring start..start+count-1 of bytes, clamped as ClampSubstring does.
-WideString AnsiToWide(const AnsiString& bytes, int start, int count, uint32_t codePage);
-WideString AnsiToWide(const AnsiString& bytes, uint32_t codePage = CodePage::Ansi);
+WideString BytesToWide(const TByteString& bytes, int start, int count, uint32_t codePage);
+WideString BytesToWide(const TByteString& bytes, uint32_t codePage);
 
 TByteString WideToBytes(const WideChar* text, size_t count, uint32_t codePage);
 TByteString WideToBytes(const WideString& text, uint32_t codePage);
 // The substring of text, clamped as ClampSubstring does.
 TByteString WideSubToBytes(const WideString& text, int start, int count, uint32_t codePage);
 
-inline AnsiString WideToAnsi(const WideString& text) { return WideToBytes(text, CodePage::Ansi); }
-inline AnsiString WideToOem(const WideString& text) { return WideToBytes(text, CodePage::Oem); }
+// The library's text: UTF-8.
 inline AnsiString WideToUtf8(const WideString& text) { return WideToBytes(text, CodePage::Utf8); }
-inline WideString OemToWide(const AnsiString& bytes) { return AnsiToWide(bytes, CodePage::Oem); }
-inline WideString Utf8ToWide(const AnsiString& bytes) { return AnsiToWide(bytes, CodePage::Utf8); }
+inline WideString Utf8ToWide(const AnsiString& bytes) { return BytesToWide(bytes, CodePage::Utf8); }
+
+// The code-page boundary only: bytes for, or from, an 8-bit system call
+// that takes the system's ANSI code page (UTF-8 on POSIX) or its OEM code
+// page (437 on POSIX). Characters the code page lacks are lost ('?', or a
+// look-alike on Windows). Never for a message or a note: that is UTF-8.
+inline TByteString WideToAnsiCodePage(const WideString& text) { return WideToBytes(text, CodePage::Ansi); }
+inline WideString AnsiCodePageToWide(const TByteString& bytes) { return BytesToWide(bytes, CodePage::Ansi); }
+inline TByteString WideToOem(const WideString& text) { return WideToBytes(text, CodePage::Oem); }
+inline WideString OemToWide(const TByteString& bytes) { return BytesToWide(bytes, CodePage::Oem); }
 
 // The platform's conversions with the Windows contract of
 // MultiByteToWideChar / WideCharToMultiByte (flags 0, no default character):

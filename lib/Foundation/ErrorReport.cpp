@@ -74,7 +74,7 @@ AnsiString ExceptionMessage(const std::exception& object) {
 
 WideString ShownMessage(const std::exception& object) {
     const Exception* own = LibraryException(&object);
-    return own ? own->MessageNaming(own->Path) : AnsiToWide(AnsiString(object.what()));
+    return own ? own->MessageNaming(own->Path) : Utf8ToWide(object.what());
 }
 
 std::unique_ptr<EInOutError> InOutErrorFor(int32_t ioResult) {

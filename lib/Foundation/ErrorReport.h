@@ -40,10 +40,12 @@ AnsiString Demangle(const char* name);
 // The library's object for an exception: itself when it is one, the
 // process-wide EOutOfMemory when the C++ run-time ran out of memory, else null.
 const Exception* LibraryException(const std::exception* object);
-// The message a user is shown for an exception.
+// The message a user is shown for an exception, in UTF-8 (what() of one
+// not of the library's, as it is: ASCII in practice).
 AnsiString ExceptionMessage(const std::exception& object);
-// The message as the user reads it, naming its path as it is rather than
-// as the ANSI code page spells it.
+// The message as the user reads it, naming its path as it is (a name
+// with bytes no UTF-8 holds included); what() of an exception not of the
+// library's is read as UTF-8, a broken sequence as U+FFFD.
 WideString ShownMessage(const std::exception& object);
 
 // The report text for an exception object (null: an object that is not an

@@ -4,7 +4,7 @@
 #include "Foundation/SysError.h"
 
 Exception::Exception(const TPathText& text) : Path(text.Path) {
-    const AnsiString path = WideToAnsi(text.Path);
+    const AnsiString path = WideToUtf8(text.Path);
     FMessage = text.Before + path + text.After;
     FPathAt = text.Before.size();
     FPathLength = path.size();
@@ -17,12 +17,12 @@ void Exception::SetMessage(AnsiString message) {
 }
 
 WideString Exception::MessageNaming(const WideString& shown) const {
-    if (!FNamesPath) return AnsiToWide(FMessage);
-    return AnsiToWide(FMessage.substr(0, FPathAt)) + shown + AnsiToWide(FMessage.substr(FPathAt + FPathLength));
+    if (!FNamesPath) return Utf8ToWide(FMessage);
+    return Utf8ToWide(FMessage.substr(0, FPathAt)) + shown + Utf8ToWide(FMessage.substr(FPathAt + FPathLength));
 }
 
 WideString Exception::MessageCallingPathIt() const {
-    if (!FNamesPath) return AnsiToWide(FMessage);
+    if (!FNamesPath) return Utf8ToWide(FMessage);
     AnsiString before = FMessage.substr(0, FPathAt), after = FMessage.substr(FPathAt + FPathLength);
     if (!before.empty() && before.back() == '"' && !after.empty() && after[0] == '"') {
         before.pop_back();
@@ -31,7 +31,7 @@ WideString Exception::MessageCallingPathIt() const {
     for (const char* noun : {"The archive ", "the archive "})
         if (before.size() >= strlen(noun) && before.compare(before.size() - strlen(noun), AnsiString::npos, noun) == 0)
             before.resize(before.size() - strlen(noun));
-    return AnsiToWide(before + (before.empty() ? "It" : "it") + after);
+    return Utf8ToWide(before + (before.empty() ? "It" : "it") + after);
 }
 
 EFileError::EFileError(uint32_t errorCode) : Exception(SystemErrorText(errorCode)), ErrorCode(errorCode) {}

@@ -1,5 +1,5 @@
 // The library's exception tree. Every failure travels as one of these; what()
-// gives the message text (ANSI code page).
+// gives the message text in UTF-8, as every AnsiString holds text.
 #pragma once
 #include <exception>
 #include "Foundation/Format.h"
@@ -8,7 +8,7 @@
 
 // A message that names a file or folder: the text around the name and the
 // path itself, so that whoever shows the message can name the path in its
-// own way instead of as the ANSI code page spells it.
+// own way (the file the user picked where the fix worked on a copy).
 struct TPathText {
     AnsiString Before;
     WideString Path;

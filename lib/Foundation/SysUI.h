@@ -1,4 +1,5 @@
-// Debug output, message boxes and the console: where reports go.
+// Debug output, message boxes and the console: where reports go. The
+// 8-bit texts here are UTF-8, as every AnsiString's text is.
 #pragma once
 #include "Foundation/Types.h"
 
@@ -23,8 +24,8 @@ TMessageBoxHandler SetMessageBoxHandler(TMessageBoxHandler handler);
 
 // True when the process has a console (standard error is where reports go).
 bool IsConsoleProcess();
-// Flushes standard output, then writes text and CR LF to standard error in
-// the console's code page.
+// Flushes standard output, then writes text and a line end to standard
+// error: a console gets the characters themselves, a pipe or file UTF-8.
 void WriteConsoleError(const AnsiString& text);
 
 // File name (without folders) of the module that holds address, and the

@@ -6,7 +6,9 @@
 // UTF-16 text: every path, file name and archive name.
 using WideString = std::u16string;
 using WideChar = char16_t;
-// 8-bit text in a code page; only at the edges (messages, ZIP names).
+// 8-bit text, always UTF-8: messages, notes, reports. Bytes in another
+// code page (ZIP names without the UTF-8 flag, 8-bit system calls) are
+// TByteString, converted where they are met (Foundation/CodePages.h).
 using AnsiString = std::string;
 
 // An OS handle carried through portable code as an opaque integer.

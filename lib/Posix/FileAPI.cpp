@@ -457,9 +457,9 @@ uint32_t TFileAPI::GetFileVersion(const WideString&) {
     return Fail<uint32_t>(WinError::ResourceTypeNotFound, 0xFFFFFFFF);
 }
 
-bool TFileAPI::GetShortPathName(const WideString& path, AnsiString& shortPath) {
+bool TFileAPI::GetShortPathName(const WideString& path, TByteString& shortPath) {
     // No 8.3 names here: an existing path is its own short form.
-    shortPath = WideToAnsi(path);
+    shortPath = WideToAnsiCodePage(path);
     std::string p = WideToSystemName(path);
     struct stat st {};
     if (::lstat(p.c_str(), &st) != 0) return FailErrno(p);

@@ -25,7 +25,7 @@ void ShowNativeMessageBox(TNativeHandle owner, const WideString& text, const Wid
 
 bool IsConsoleProcess() { return true; }
 
-// The terminal takes UTF-8, the ANSI code page here, so no conversion.
+// The text is UTF-8, as the terminal takes it.
 void WriteConsoleError(const AnsiString& text) { WriteLine(text); }
 
 bool ModuleOfAddress(const void* address, AnsiString& moduleName, uintptr_t& relative) {

@@ -165,16 +165,16 @@ uint32_t TFileAPI::GetFileVersion(const WideString& path) {
     return info->dwFileVersionMS;
 }
 
-bool TFileAPI::GetShortPathName(const WideString& path, AnsiString& shortPath) {
+bool TFileAPI::GetShortPathName(const WideString& path, TByteString& shortPath) {
     WideChar buffer[MAX_PATH];
     DWORD n = ::GetShortPathNameW(W(LongPathName(path)), W(buffer), MAX_PATH);
     if (n == 0 || n >= MAX_PATH) {
-        shortPath = WideToAnsi(path);
+        shortPath = WideToAnsiCodePage(path);
         return false;
     }
     WideString result = RemoveLongPathPrefix(WideString(buffer, n));
     bool ascii = std::all_of(result.begin(), result.end(), [](WideChar c) { return c < 128; });
-    shortPath = ascii ? AnsiString(result.begin(), result.end()) : WideToAnsi(result);
+    shortPath = ascii ? TByteString(result.begin(), result.end()) : WideToAnsiCodePage(result);
     return true;
 }
 

@@ -24,11 +24,11 @@ void FillRandom(void* buffer, size_t size) {
 WideString ExpandEnvironment(const WideString& text) {
     if (OSVersion().Major < 5) {
         // Systems before NT 5 expand 8-bit text only.
-        AnsiString source = WideToAnsi(text);
+        TByteString source = WideToAnsiCodePage(text);
         char buffer[260];
         DWORD n = ::ExpandEnvironmentStringsA(source.c_str(), buffer, sizeof buffer);
         if (n == 0 || n > sizeof buffer) return WideString();
-        return AnsiToWide(AnsiString(buffer, n - 1));
+        return AnsiCodePageToWide(TByteString(buffer, n - 1));
     }
     auto source = reinterpret_cast<LPCWSTR>(text.c_str());
     DWORD size = ::ExpandEnvironmentStringsW(source, nullptr, 0);

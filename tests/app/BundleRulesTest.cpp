@@ -18,7 +18,7 @@ public:
     bool HoldsPayload(const WideString& path, TResourceStream& payload) override {
         return Files[path] == std::string(reinterpret_cast<const char*>(payload.Memory()), size_t(payload.GetSize()));
     }
-    AnsiString Shown(const WideString& path) override { return WideToAnsi(path); }
+    AnsiString Shown(const WideString& path) override { return WideToUtf8(path); }
     bool FolderAt(const WideString& path) override { return !Below(path, true).empty() || !Below(path, false).empty(); }
     std::vector<WideString> FilesIn(const WideString& folder) override { return Below(folder, false); }
     std::vector<WideString> FoldersIn(const WideString& folder) override { return Below(folder, true); }

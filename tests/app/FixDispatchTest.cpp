@@ -26,7 +26,7 @@ TEST_F(FixProcedure, GivenPathsAreFixedInTheirModeToldAndCounted) {
         void Ended(const TPathEnd& end) override {
             // Appended: a literal plus a string trips a false -Wrestrict of mingw.
             WideString line = end.Path;
-            if (end.Result) line.append(u" ").append(AnsiToWide(OutcomeText(end.Result->Outcome)));
+            if (end.Result) line.append(u" ").append(Utf8ToWide(OutcomeText(end.Result->Outcome)));
             if (end.Failure) line.append(u" failed");
             Lines.push_back(line);
         }
@@ -34,7 +34,7 @@ TEST_F(FixProcedure, GivenPathsAreFixedInTheirModeToldAndCounted) {
     const TFixTally tally = FixPaths({Bundle, fixed, notes, missing, damaged}, FixPicked, listener);
     const std::vector<WideString>& told = listener.Lines;
     EXPECT_EQ(told, (std::vector<WideString>{Bundle + u" Done!", fixed + u" Already fixed",
-                                             notes + u" " + AnsiToWide(OutcomeText(TOutcome::Refused)), missing,
+                                             notes + u" " + Utf8ToWide(OutcomeText(TOutcome::Refused)), missing,
                                              damaged + u" failed"}));
     EXPECT_EQ((std::vector<int>{tally.Fixed, tally.AlreadyFixed, tally.Refused, tally.Missing, tally.Failed}),
               (std::vector<int>{1, 1, 1, 1, 1}));

@@ -150,7 +150,7 @@ TEST_F(FixProcedure, FolderModeKeepsEveryBackupAndLeavesAFixedBundleAlone) {
 TEST_F(FixProcedure, FolderBackupReportsBytesAndAStopRemovesIt) {
     MakeBundle(Bundle);
     for (int i = 0; i < 20; ++i)
-        WriteBytes(JoinPath(Bundle, u"Contents/Resources/media/clip" + AnsiToWide(std::to_string(i))),
+        WriteBytes(JoinPath(Bundle, u"Contents/Resources/media/clip" + Utf8ToWide(std::to_string(i))),
                    std::string(100000, 'x'));
     const WideString backup = Bundle + u".bak";
     uint64_t lastDone = 0, lastTotal = 0;

@@ -49,7 +49,7 @@ TEST(ShowSearch, FindsEveryShowOnceAndNothingAFixLeftBesideIt) {
         void Progress(TFixStage, uint64_t, uint64_t) override {}
         void Ended(const TPathEnd& end) override {
             Lines.push_back(end.Path.substr(end.Path.rfind(PathDelim) + 1) + u" " +
-                            AnsiToWide(end.Result ? OutcomeText(end.Result->Outcome) : "failed"));
+                            Utf8ToWide(end.Result ? OutcomeText(end.Result->Outcome) : "failed"));
         }
         void PassedBy(const WideString& path, TPassedBy why, const WideString& text) override {
             Lines.push_back(ExtractFileName(path) + u" " + text +
@@ -63,12 +63,12 @@ TEST(ShowSearch, FindsEveryShowOnceAndNothingAFixLeftBesideIt) {
         TTold told;
         const TRunTally tally = FixTrees({root}, FixPicked, told);
         // Appended: a literal plus a string trips a false -Wrestrict of mingw.
-        const WideString done = WideString(u" ").append(AnsiToWide(OutcomeText(outcome)));
+        const WideString done = WideString(u" ").append(Utf8ToWide(OutcomeText(outcome)));
         // What holds no show is named, and leaves the bar's counts.
         EXPECT_EQ(told.Lines,
                   (std::vector<WideString>{u"Other.app holds no presentation",
                                            WideString(u"locked cannot be read: ")
-                                               .append(AnsiToWide(SystemErrorText(WinError::AccessDenied)))
+                                               .append(Utf8ToWide(SystemErrorText(WinError::AccessDenied)))
                                                .append(u" (unreadable)"),
                                            WideString(u"Show.app").append(done), WideString(u"Show.zip").append(done),
                                            WideString(u"Deep.app").append(done), u"photos.zip holds no presentation"}));

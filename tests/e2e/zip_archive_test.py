@@ -195,6 +195,23 @@ class ZipArchiveExchange(unittest.TestCase):
             # testzip names the first entry it cannot read.
             self.assertEqual(z.testzip(), "second.txt")
 
+    def test_a_damaged_entry_is_named_with_every_character(self):
+        """x names the damaged entry whole on the console, also under Windows,
+        whose ANSI code page holds neither "日本" nor "ğ"."""
+        entry = "Schöne Grüße/日本 ğ.app/Contents/x.txt"
+        path = os.path.join(self.dir, "named.zip")
+        with zipfile.ZipFile(path, "w") as z:
+            z.writestr(entry, "slides " * 100)
+        with open(path, "rb") as f:
+            data = bytearray(f.read())
+        name_len, extra_len = struct.unpack_from("<HH", data, 26)
+        data[30 + name_len + extra_len + 3] ^= 0x55
+        with open(path, "wb") as f:
+            f.write(data)
+        code, out, err = self.tool.run("x", self.tool.arg(path), self.tool.arg(os.path.join(self.dir, "named-x")))
+        self.assertEqual(code, 2, out + err)
+        self.assertIn('nvxzip: The entry "%s" is damaged: its data does not match its checksum' % entry, err)
+
     def test_nvxzip_t_after_a_recovery_scan_and_on_encrypted_entries(self):
         source = os.path.join(self.exchange, "python-descriptors.zip")
         with open(source, "rb") as f:

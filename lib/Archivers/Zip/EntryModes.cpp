@@ -34,7 +34,7 @@ uint32_t UnixExternalAttributes(uint32_t mode) {
 
 namespace {
 [[noreturn]] void RefuseName(const WideString& name) {
-    throw EArchiveBroken("Unsafe entry name \"" + WideToAnsi(Printable(name)) + "\"");
+    throw EArchiveBroken("Unsafe entry name \"" + WideToUtf8(Printable(name)) + "\"");
 }
 }  // namespace
 

@@ -205,7 +205,7 @@ int32_t TFileZipper::IndexOf(TArchItem* item) const {
 
 bool TFileZipper::Announce(int32_t index) {
     bool stop = false;
-    if (OnProgress) OnProgress(this, WideToAnsi(Files->GetString(index)), stop, Files->GetCount(), index);
+    if (OnProgress) OnProgress(this, WideToUtf8(Files->GetString(index)), stop, Files->GetCount(), index);
     return stop;
 }
 

@@ -71,7 +71,7 @@ void CheckNamesFitFileSystem(TZipArchive* archive, const WideString& archiveName
     if (refused.empty()) return;
     AnsiString list;
     for (size_t i = 0; i < refused.size() && i < ListedNames; ++i)
-        list += (i ? ", \"" : "\"") + WideToAnsi(refused[i]) + "\"";
+        list += (i ? ", \"" : "\"") + WideToUtf8(refused[i]) + "\"";
     if (refused.size() > ListedNames) list += " and " + std::to_string(refused.size() - ListedNames) + " more";
     throw EArchiveNames(TPathText{"The archive \"", archiveName,
                                   "\" holds names that this system cannot keep apart or keep as they are: " + list});

@@ -24,7 +24,7 @@ auto HoldFor(TRef<T>& field, TRef<T> value) {
 // The entry's name, printable, in quotes. (Appended to: a quote put in
 // front of it draws a false -Wrestrict warning from GCC 12.)
 inline AnsiString QuotedName(TZipItem* entry) {
-    return AnsiString("\"").append(WideToAnsi(Printable(entry->Name()))) + "\"";
+    return AnsiString("\"").append(WideToUtf8(Printable(entry->Name()))) + "\"";
 }
 [[noreturn]] inline void RaiseDamaged(TZipItem* entry, const AnsiString& cause) {
     throw EArchiveDamaged("The entry " + QuotedName(entry) + " is damaged: " + cause);

@@ -17,7 +17,7 @@
 namespace {
 
 // "The entry "<name>"", the name as the archive stores it.
-AnsiString TheEntry(TArchItem* item) { return "The entry \"" + WideToAnsi(Printable(StoredPath(item->Path()))) + "\""; }
+AnsiString TheEntry(TArchItem* item) { return "The entry \"" + WideToUtf8(Printable(StoredPath(item->Path()))) + "\""; }
 
 void CheckUnpackable(TZipArchive* archive, TZipItem* entry) {
     TArchItem* item = entry->Item;

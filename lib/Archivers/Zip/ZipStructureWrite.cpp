@@ -18,14 +18,14 @@ constexpr uint16_t Zip64Version = 45;
 // outgrew it: writing it cut would give a corrupt archive.
 uint32_t Field32(TZipItem* entry, uint64_t value) {
     if (value > Max32)
-        throw EArchiveError("Entry \"" + WideToAnsi(entry->Name()) +
+        throw EArchiveError("Entry \"" + WideToUtf8(entry->Name()) +
                             "\" grew to 4 GiB or more after its local header was written without room for ZIP64 sizes");
     return uint32_t(value);
 }
 
 uint16_t Field16(TZipItem* entry, size_t length) {
     if (length > 0xFFFF)
-        throw EArchiveError("Entry \"" + WideToAnsi(entry->Name()) +
+        throw EArchiveError("Entry \"" + WideToUtf8(entry->Name()) +
                             "\": the name or comment is longer than 65535 bytes");
     return uint16_t(length);
 }
@@ -124,7 +124,7 @@ struct TCentralValues {
 
 TCentralValues CentralValues(TZipItem* entry) {
     if (entry->LocalOffset < 0)
-        throw EArchiveError("Entry \"" + WideToAnsi(entry->Name()) + "\" has no local header in the archive");
+        throw EArchiveError("Entry \"" + WideToUtf8(entry->Name()) + "\" has no local header in the archive");
     return {entry->Zip64Local || entry->Item->Size > Max32 || entry->Item->PackedSize > Max32,
             uint64_t(entry->LocalOffset) > Max32};
 }

@@ -206,11 +206,11 @@ TEST(FileHelpers, ModuleFileNameIsTheRunningProgram) {
 TEST(FileHelpers, ShortPathNameOfAnExistingPathIsUsable) {
     TScratchFolder scratch;
     scratch.Write(scratch / u"a long file name.txt", "x");
-    AnsiString shortPath;
+    TByteString shortPath;
     EXPECT_TRUE(FileAPI->GetShortPathName(scratch / u"a long file name.txt", shortPath));
-    EXPECT_TRUE(FileExists(Widen(shortPath)));
+    EXPECT_TRUE(FileExists(AnsiCodePageToWide(shortPath)));
     EXPECT_FALSE(FileAPI->GetShortPathName(scratch / u"missing.txt", shortPath));
-    EXPECT_EQ(Widen(shortPath), scratch / u"missing.txt");
+    EXPECT_EQ(AnsiCodePageToWide(shortPath), scratch / u"missing.txt");
 }
 
 // ---- Handle wrappers ----

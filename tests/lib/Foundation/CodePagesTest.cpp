@@ -13,36 +13,36 @@ TEST(CodePages, Utf8RoundTripsEveryPlane) {
 
 TEST(CodePages, AsciiSurvivesTheSystemCodePages) {
     const WideString text = u"Contents\\Resources\\slideshow.dat";
-    EXPECT_EQ(WideToAnsi(text), "Contents\\Resources\\slideshow.dat");
-    EXPECT_EQ(AnsiToWide(WideToAnsi(text)), text);
+    EXPECT_EQ(WideToAnsiCodePage(text), "Contents\\Resources\\slideshow.dat");
+    EXPECT_EQ(AnsiCodePageToWide(WideToAnsiCodePage(text)), text);
     EXPECT_EQ(OemToWide(WideToOem(text)), text);
 }
 
 TEST(CodePages, CodePage437MapsTheUpperHalf) {
-    EXPECT_EQ(AnsiToWide("\x8E\x81\xE1\xFF\x9E", CodePage::Us), u"\u00C4\u00FC\u00DF\u00A0\u20A7");
+    EXPECT_EQ(BytesToWide("\x8E\x81\xE1\xFF\x9E", CodePage::Us), u"\u00C4\u00FC\u00DF\u00A0\u20A7");
     EXPECT_EQ(WideToBytes(u"\u00C4\u00FC\u00DF\u2591", CodePage::Us), "\x8E\x81\xE1\xB0");
     AnsiString all;
     for (int b = 0x80; b < 0x100; ++b) all += (char)b;
-    EXPECT_EQ(WideToBytes(AnsiToWide(all, CodePage::Us), CodePage::Us), all);
+    EXPECT_EQ(WideToBytes(BytesToWide(all, CodePage::Us), CodePage::Us), all);
 }
 
 TEST(CodePages, UnmappableCharactersBecomeQuestionMarks) { EXPECT_EQ(WideToBytes(u"a\u4E2Db", CodePage::Us), "a?b"); }
 
 TEST(CodePages, EmptyAndUnknownGiveEmptyResults) {
-    EXPECT_EQ(AnsiToWide(""), u"");
-    EXPECT_EQ(WideToAnsi(u""), "");
+    EXPECT_EQ(Utf8ToWide(""), u"");
+    EXPECT_EQ(WideToAnsiCodePage(u""), "");
     EXPECT_EQ(BufferToWide(nullptr, 0, CodePage::Utf8), u"");
-    EXPECT_EQ(AnsiToWide("abc", 12345), u"");
+    EXPECT_EQ(BytesToWide("abc", 12345), u"");
     EXPECT_EQ(WideToBytes(u"abc", 12345), "");
 }
 
 TEST(CodePages, SubstringsAreOneBasedAndClamped) {
-    EXPECT_EQ(AnsiToWide("hello", 2, 3, CodePage::Utf8), u"ell");
-    EXPECT_EQ(AnsiToWide("hello", 0, 2, CodePage::Utf8), u"he");
-    EXPECT_EQ(AnsiToWide("hello", -5, 100, CodePage::Utf8), u"hello");
-    EXPECT_EQ(AnsiToWide("hello", 4, 100, CodePage::Utf8), u"lo");
-    EXPECT_EQ(AnsiToWide("hello", 6, 1, CodePage::Utf8), u"");
-    EXPECT_EQ(AnsiToWide("hello", 1, 0, CodePage::Utf8), u"");
+    EXPECT_EQ(BytesToWide("hello", 2, 3, CodePage::Utf8), u"ell");
+    EXPECT_EQ(BytesToWide("hello", 0, 2, CodePage::Utf8), u"he");
+    EXPECT_EQ(BytesToWide("hello", -5, 100, CodePage::Utf8), u"hello");
+    EXPECT_EQ(BytesToWide("hello", 4, 100, CodePage::Utf8), u"lo");
+    EXPECT_EQ(BytesToWide("hello", 6, 1, CodePage::Utf8), u"");
+    EXPECT_EQ(BytesToWide("hello", 1, 0, CodePage::Utf8), u"");
     EXPECT_EQ(WideSubToBytes(u"hello", 2, 3, CodePage::Utf8), "ell");
     EXPECT_EQ(WideSubToBytes(u"hello", 0, 1, CodePage::Utf8), "h");
     EXPECT_EQ(WideSubToBytes(u"hello", 5, 9, CodePage::Utf8), "o");
@@ -54,7 +54,7 @@ TEST(CodePages, LongInputsConvertCompletely) {
     for (size_t n : {2047u, 2048u, 5000u}) {
         AnsiString bytes(n, 'x');
         bytes.back() = 'y';
-        WideString wide = AnsiToWide(bytes, CodePage::Utf8);
+        WideString wide = BytesToWide(bytes, CodePage::Utf8);
         ASSERT_EQ(wide.size(), n);
         EXPECT_EQ(wide.back(), u'y');
     }

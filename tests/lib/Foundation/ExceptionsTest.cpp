@@ -157,7 +157,7 @@ TEST(Exceptions, FileErrorsCarryCodeAndTrimmedSystemText) {
 TEST(Exceptions, AMessageNamesItsPathAsData) {
     const WideString path = u"C:\\\u0428\u043e\u0443\\Show.app.bak";
     EFileWriteError error(TPathText{"Cannot create backup \"", path, "\": denied"}, WinError::AccessDenied);
-    EXPECT_EQ(error.Message(), "Cannot create backup \"" + WideToAnsi(path) + "\": denied");
+    EXPECT_EQ(error.Message(), "Cannot create backup \"" + WideToUtf8(path) + "\": denied");
     EXPECT_EQ(ShownMessage(error), u"Cannot create backup \"" + path + u"\": denied");
     EXPECT_EQ(error.MessageNaming(u"Show.app.bak"), u"Cannot create backup \"Show.app.bak\": denied");
     // For a line headed by the path, the path is "it".

@@ -27,7 +27,7 @@ protected:
         while (text.size() < (2u << 20)) text += "caption " + std::to_string(text.size() % 977) + "\n";
         WriteBytes(JoinPath(Folder, u"b/captions.txt"), text);
         for (int i = 0; i < 60; ++i)
-            WriteBytes(JoinPath(Folder, u"c/" + AnsiToWide(std::to_string(i)) + u".dat"),
+            WriteBytes(JoinPath(Folder, u"c/" + Utf8ToWide(std::to_string(i)) + u".dat"),
                        i % 3 ? noise(size_t(i) * 97) : text.substr(size_t(i), size_t(i) * 211));
         WriteBytes(JoinPath(Folder, u"d/photo.jpg"), noise(2 << 20));
     }

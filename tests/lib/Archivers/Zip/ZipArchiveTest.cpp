@@ -642,7 +642,7 @@ TEST(ZipArchive, InconsistentEntriesAreDamagedAndNamed) {
                   "The entry \"" + std::string(c.Entry) + "\" is damaged: " + c.Cause);
         // Sizes show only as the data passes; everything else stops it before.
         bool sizes = std::string(c.Cause).find("recorded size") != std::string::npos;
-        EXPECT_EQ(zip.Extracted.count(AnsiToWide(c.Entry)), sizes ? 1u : 0u) << c.Cause;
+        EXPECT_EQ(zip.Extracted.count(Utf8ToWide(c.Entry)), sizes ? 1u : 0u) << c.Cause;
     }
 }
 

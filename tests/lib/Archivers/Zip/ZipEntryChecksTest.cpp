@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include "Archivers/Zip/ZipArchive.h"
 #include "Archivers/Zip/ZipEntryChecks.h"
+#include "Foundation/CodePages.h"
+#include "Foundation/ErrorReport.h"
 #include "support/ZipBuilder.h"
 
 namespace {
@@ -67,6 +69,30 @@ TEST(EntryCheck, TellsTheFirstDamageWhateverTheWorkers) {
     }
     TCheckedArchive sound(ManyEntries(1600).Build());
     for (int32_t workers = 1; workers <= 4; ++workers) EXPECT_EQ(CheckFailure(sound, workers), "") << workers;
+}
+
+// A message naming an entry keeps every character of its name on its way
+// to what the front ends show, also where the ANSI code page (1252, say)
+// holds neither "日本" nor "ğ": the window and the web page show
+// ShownMessage, nvxfix-cli MessageCallingPathIt on a line headed by the
+// archive, nvxzip the message itself read as UTF-8.
+TEST(EntryCheck, AnEntryOutsideTheAnsiCodePageIsNamedWholeInTheShownException) {
+    const WideString name = u"Sch\u00F6ne Gr\u00FC\u00DFe/\u65E5\u672C \u011F.app/Contents/x";
+    TZipFixture zip = ManyEntries(3);
+    zip.Entries[1] = FixtureFile(WideToUtf8(name), "slides");
+    zip.Entries[1].Flags = 0x0800;  // the name is UTF-8
+    zip.Entries[1].Crc = 0x1234;
+    TCheckedArchive archive(zip.Build());
+    const WideString shown = u"The entry \"" + name + u"\" is damaged: its data does not match its checksum";
+    try {
+        TEntryCheck(archive.Archive.Get(), 2, archive.Readers()).Finish();
+        ADD_FAILURE() << "the damage was not found";
+    } catch (const EArchiveError& e) {
+        EXPECT_EQ(ShownMessage(e), shown);
+        EXPECT_EQ(e.MessageCallingPathIt(), shown);
+        EXPECT_EQ(Utf8ToWide(ExceptionMessage(e)), shown);
+        EXPECT_EQ(e.Message(), WideToUtf8(shown));
+    }
 }
 
 // The workers read copies made when the check begins: the caller may
