@@ -299,7 +299,8 @@
     FS.mkdirTree(folder);
     const picked = openPicked(path, file, pieces), written = openWritten(fixedPath);
     try {
-      const needs = Module.ccall('NvxWebNeeds', 'number', ['string'], [path]);
+      // The pieces the page handed over are held to the end too.
+      const needs = Module.ccall('NvxWebNeeds', 'number', ['string'], [path]) + (pieces ? file.size : 0);
       if (limit !== undefined && needs > limit) return { kind: 'large', needs };
       const [kind, ...text] = Module.ccall('NvxWebFix', 'string', ['string', 'string'], [path, fixedPath]).split('\n');
       const commands = Module.ccall('NvxWebCommands', 'string', [], []).split('\n').filter(Boolean);
