@@ -270,7 +270,8 @@ void ForeseeWrite(const WideString& probeFolder, const TPathText& failed, uint64
 
 TFixResult Refusal(const std::vector<WideString>& shows, SeveralShowsIn where) {
     TFixResult refused(TOutcome::Refused);
-    if (shows.size() > 1) refused.Notes.push_back(SeveralShowsNote(shows, where));
+    refused.SeveralShows = shows.size() > 1;
+    if (refused.SeveralShows) refused.Notes.push_back(SeveralShowsNote(shows, where));
     return refused;
 }
 

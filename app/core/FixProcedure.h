@@ -55,6 +55,8 @@ struct TFixResult {
     int32_t Programs = 0;
     // The viewer is (or, after a check, would be) written anew.
     bool NewViewer = false;
+    // Refused for several shows where one was looked for (a note names them).
+    bool SeveralShows = false;
     // What the show needs that the fix cannot give (BundleRules.h), and
     // whether that keeps it from starting on a current Mac.
     std::vector<AnsiString> Notes;

@@ -78,6 +78,7 @@ public:
         switch (fix.Outcome) {
         case TOutcome::Done: kind = fix.CannotStart ? "warning" : "done"; break;
         case TOutcome::AlreadyFixed: kind = "already"; break;
+        case TOutcome::Refused: kind = fix.SeveralShows ? "several" : "refused"; break;
         default: break;
         }
         // The Terminal lines go into the page's steps, not into the row.
@@ -112,8 +113,9 @@ std::vector<double> LastLayout;
 
 // Fixes the picked file at path without writing to it; what the save
 // writes goes into the empty file at written. Gives "<kind>\n<text>", kind
-// one of done, warning (fixed, but it cannot start), refused, already,
-// damaged (the archive is), error; the text is the one the window shows.
+// one of done, warning (fixed, but it cannot start), refused (no show),
+// several (shows), already, damaged (the archive is), error; the text is
+// the one the window shows.
 EMSCRIPTEN_KEEPALIVE const char* NvxWebFix(const char* path, const char* written) {
     static AnsiString result;
     const WideString archive = Utf8ToWide(path);

@@ -178,6 +178,9 @@ async function fixTable(page, engine, cases, failures, notes) {
     }
     if (row.state !== expectedState(c)) {
       failures.push(`table ${c.key}: ${expectedState(c)} expected, the row says ${JSON.stringify(row)}`);
+    } else if (row.state === 'refused') {
+      // An archive of several shows holds shows: the advice for none is not its own.
+      expect(failures, `table ${c.key}: advice`, /holds no NVX 8\.0 show/.test(row.advice) === !c.notes, row.advice);
     } else if (c.outcome === 'fixed') {
       const fixed = path.join(folder, c.key + '.zip');
       fs.writeFileSync(fixed, await download(page));
@@ -296,10 +299,11 @@ async function testEngine(engine, fixtures, host, notes) {
     expect(failures, 'status line while fixing', watched.status.includes('Fixing Show.zip (1 of 1)...') &&
       watched.status.includes('Ready.'), watched.status.join(' | '));
     expect(failures, 'row names size and time', /^\d+ MB, picked at /.test(done.meta), done.meta);
-    // That the page keeps running its timers; how long it pauses them is
-    // bench/web_mode.mjs's to measure.
-    const during = watched.ticks.filter((t) => t >= started && t <= ended);
-    expect(failures, 'page answers during the fix', during.length > 5,
+    // That the page runs its timers while the worker fixes (a fix shorter
+    // than two of their 50 ms may fall between them); how long it pauses
+    // them is bench/web_mode.mjs's to measure.
+    const during = watched.ticks.filter((t) => t > started && t < ended);
+    expect(failures, 'page answers during the fix', ended - started < 100 || during.length > 0,
       `${during.length} ticks in ${Math.round(ended - started)} ms`);
     expect(failures, 'stage texts', watched.texts.some((t) => /^(Checking|Writing)\.\.\. \d+%$/.test(t)),
       watched.texts.join(' | '));

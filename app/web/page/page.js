@@ -108,8 +108,10 @@
           // the file, in it (its stages, and reads of the file), the download.
           if (m.stages) row.li.dataset.phases = JSON.stringify({ waiting: Math.round(row.handed - row.started),
             worker: m.took, stages: m.stages, reading: m.reading, download: Math.round(performance.now() - began) });
-          // A damaged archive is shown as any failure, with its own advice.
-          showOutcome(row, m.kind === 'damaged' ? 'error' : m.kind, m.text, blob, adviceFor(m.kind, m.text), m.commands);
+          // Damage is shown as any failure, several shows as any refusal,
+          // each with advice of its own.
+          const shown = { damaged: 'error', several: 'refused' }[m.kind] || m.kind;
+          showOutcome(row, shown, m.text, blob, adviceFor(m.kind), m.commands);
         }
         if (m.fatal) return workerFailed();
         if (!m.grown) return fixNext();
@@ -253,9 +255,9 @@
   }
 
   // What to do after the core's outcome, by the kind it gives.
-  function adviceFor(kind, text) {
+  function adviceFor(kind) {
     if (kind === 'warning') return cannotStart;
-    if (kind === 'refused') return text.includes('\n') ? '' : noShow;
+    if (kind === 'refused') return noShow;
     if (kind === 'damaged') return damaged;
     return '';
   }
