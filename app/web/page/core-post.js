@@ -18,13 +18,15 @@
 // giving wrong bytes; a save never reads one.
 (function () {
   const Chunk = 1024 * 1024;  // the core's own read and write size
-  // What one read of the picked file takes, and how many such reads are
-  // kept: each read costs an engine a fixed share besides its bytes
-  // (Chromium most), and the core reads an entry's header and its data,
-  // which may lie in two blocks (measured by bench/web_mode.mjs). Pieces
-  // the page hands over are a whole number of blocks, so a block lies in
-  // one of them.
-  const Block = 8 * Chunk, KeptBlocks = 2;
+  // What one read of the picked file takes: reads that go on from the last
+  // one (the check's, front to back) take a Block at a time, since each
+  // read costs an engine a fixed share besides its bytes (Chromium most);
+  // a look elsewhere (the directory, the entries the judgement reads) takes
+  // a Chunk, so that it costs no Block the check then reads again. The last
+  // KeptReads are kept: an entry's header and its data may lie in two.
+  // Reads stop at a Block's end, and the pieces the page hands over are a
+  // whole number of Blocks, so a read lies in one of them.
+  const Block = 8 * Chunk, KeptReads = 3;
   const failIO = () => {
     throw new FS.ErrnoError(29);  // EIO
   };
@@ -46,29 +48,37 @@
     }
   }
 
-  // The picked file's block index, out of the last ones used.
-  function block(view, index) {
-    const at = view.cached.findIndex((c) => c.index === index);
+  // The read of the picked file that holds position, out of the last ones
+  // used or made now.
+  function readAt(view, position) {
+    const at = view.cached.findIndex((c) => c.start <= position && position < c.end);
     if (at >= 0) {
       const [used] = view.cached.splice(at, 1);
       view.cached.unshift(used);
-      return used.bytes;
+      return used;
     }
-    const start = index * Block, end = Math.min(start + Block, view.base.size);
+    const start = Math.floor(position / Chunk) * Chunk;
+    const end = Math.min(start + (position === view.readEnd ? Block : Chunk), (Math.floor(start / Block) + 1) * Block,
+      view.base.size);
     const began = performance.now();
-    const read = { index, bytes: view.base.read(start, end) };
+    const read = { start, end, bytes: view.base.read(start, end) };
     view.reading.ms += performance.now() - began;
     view.reading.count++;
-    view.cached.splice(KeptBlocks - 1).forEach((c) => view.base.release(c.bytes));
+    view.cached.splice(KeptReads - 1).forEach((c) => view.base.release(c.bytes));
     view.cached.unshift(read);
-    return read.bytes;
+    return read;
   }
 
   function readPicked(node, buffer, offset, length, position) {
     const view = node.nvxPicked;
     const size = Math.max(0, Math.min(view.base.size - position, length));
-    span(Block, position, size, (index, from, count, at) =>
-      buffer.set(block(view, index).subarray(from, from + count), offset + at));
+    for (let done = 0; done < size;) {
+      const read = readAt(view, position + done), from = position + done - read.start;
+      const count = Math.min(read.end - read.start - from, size - done);
+      buffer.set(read.bytes.subarray(from, from + count), offset + done);
+      done += count;
+      view.readEnd = position + done;
+    }
     return size;
   }
 
@@ -189,7 +199,8 @@
     FS.writeFile(path, new Uint8Array(0));
     const node = FS.lookupPath(path).node;
     // reading: the time and number of reads of the picked file, for the benchmark.
-    node.nvxPicked = { base: pieces ? piecesBase(pieces) : fileBase(file), cached: [], reading: { ms: 0, count: 0 } };
+    node.nvxPicked = { base: pieces ? piecesBase(pieces) : fileBase(file), cached: [], readEnd: -1,
+                       reading: { ms: 0, count: 0 } };
     node.usedBytes = node.nvxPicked.base.size;
     open.add(node.nvxPicked);
     return node;
