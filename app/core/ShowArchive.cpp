@@ -150,11 +150,7 @@ TJudgedShow TShowArchive::Judge(TResourceStream& payload) {
 }
 
 void TShowArchive::JudgeRecordsLeft() {
-    if (!FCheck) return;
-    const TZipStructure* structure = FArchive->Structure();
-    for (int32_t i = 0; i < structure->Count(); ++i)
-        if (EntryCheckReads(FArchive.Get(), structure->Entry(i)))
-            CheckLocalRecords(FArchive.Get(), structure->Entry(i));
+    if (FCheck) CheckFileRecords(FArchive.Get());
 }
 
 // Size and checksum first; when both match, the entry is unpacked and

@@ -85,6 +85,12 @@ void CheckLocalRecords(TZipArchive* archive, TZipItem* entry) {
         throw EArchiveDamaged(TZipFinding{entry, damage}.Text());
 }
 
+void CheckFileRecords(TZipArchive* archive) {
+    const TZipStructure* structure = archive->Structure();
+    for (int32_t i = 0; i < structure->Count(); ++i)
+        if (EntryCheckReads(archive, structure->Entry(i))) CheckLocalRecords(archive, structure->Entry(i));
+}
+
 const TZipFinding* TZipJudgement::DamageOf(const TZipItem* entry) const {
     for (const TZipFinding& finding : Damage)
         if (finding.Entry == entry) return &finding;

@@ -52,6 +52,10 @@ AnsiString LocalRecordsDamage(TZipArchive* archive, TZipItem* entry);
 // Raises what LocalRecordsDamage finds, as extraction says it: "The entry
 // "<name>" is damaged: <cause>".
 void CheckLocalRecords(TZipArchive* archive, TZipItem* entry);
+// What TFileRecords::LeftToEntryCheck left, for where the check does not
+// run: the local records of every entry it would read, in the directory's
+// order, the first damage raised.
+void CheckFileRecords(TZipArchive* archive);
 
 // What the fix refuses, raised with the archive named by zipPath: a missing
 // or damaged directory, damage, and two readings.
