@@ -8,6 +8,9 @@
 
 namespace {
 
+// Files from this size on go to the disk as soon as they are copied.
+constexpr int64_t WriteBehindSize = 65536;
+
 bool AcceptedBy(const TCopyFilterEvent& filter, TFileCopier* copier, const WideString& folder, TFileInfo* info) {
     return !filter || filter(copier, folder, info);
 }
@@ -189,6 +192,11 @@ int TFileCopier::CopyFileData(const WideString& source, const WideString& target
         if (result != CopyResult::Copied) failure = GetLastErrorCode();
         // Times go on while the file is open: no second open to set them. A
         // file system that keeps no times still keeps the data.
+        // The disk writes this file while the next ones are copied, so that
+        // the one flush at the end waits for little. Small files are left to
+        // it, which writes them together.
+        if (result == CopyResult::Copied && FlushToDisk && FileAPI->FlushesVolumes() && size >= WriteBehindSize)
+            FileAPI->StartFlushFileBuffers(out.Get());
         if (result == CopyResult::Copied && CopyTimes)
             FileAPI->SetFileTime(out.Get(), &from.CreationTime, &from.LastAccessTime, &from.LastWriteTime);
         // The mode first, so that the flush takes it along.
