@@ -102,7 +102,8 @@ async function fix(page, file, timeout = 300000) {
       steps: li.rowSteps ? shown : '', commands: steps.querySelector('.when-commands code').textContent,
       stepsArchive: steps.querySelector('code.archive').textContent,
       meta: li.querySelector('.meta').textContent,
-      advice: advice ? advice.textContent : '', held: li.dataset.held, made: Number(li.dataset.made) };
+      advice: advice ? advice.textContent : '', held: li.dataset.held, made: Number(li.dataset.made),
+      readAhead: li.dataset.phases && JSON.parse(li.dataset.phases).reading.ahead };
   }, before);
 }
 
@@ -308,6 +309,10 @@ async function testEngine(engine, fixtures, host, notes) {
     expect(failures, 'stage texts', watched.texts.some((t) => /^(Checking|Writing)\.\.\. \d+%$/.test(t)),
       watched.texts.join(' | '));
 
+    // Where the engine can suspend the core, its reads of the file are made
+    // ahead, not one after the other.
+    const suspends = await page.evaluate(() => typeof WebAssembly.Suspending === 'function');
+    expect(failures, 'reads made ahead', done.readAhead === suspends, `${done.readAhead} (engine suspends: ${suspends})`);
     notes.push(`fix ${Math.round(ended - started)} ms`);
 
     const fixed = await checkDownload(page, fixtures.show, engine, failures, 'download');

@@ -25,7 +25,8 @@
   // a Chunk, so that it costs no Block the check then reads again. The last
   // KeptReads are kept: an entry's header and its data may lie in two.
   // Reads stop at a Block's end, and the pieces the page hands over are a
-  // whole number of Blocks, so a read lies in one of them.
+  // whole number of Blocks, so a read lies in one of them. Reads made
+  // ahead (below) take smaller blocks, several at a time.
   const Block = 8 * Chunk, KeptReads = 3;
   const failIO = () => {
     throw new FS.ErrnoError(29);  // EIO
@@ -57,16 +58,193 @@
       view.cached.unshift(used);
       return used;
     }
-    const start = Math.floor(position / Chunk) * Chunk;
-    const end = Math.min(start + (position === view.readEnd ? Block : Chunk), (Math.floor(start / Block) + 1) * Block,
-      view.base.size);
-    const began = performance.now();
-    const read = { start, end, bytes: view.base.read(start, end) };
-    view.reading.ms += performance.now() - began;
-    view.reading.count++;
+    let read = takeAhead(view, position);
+    if (!read) {
+      const { start, end } = readRange(view, position, position === view.readEnd);
+      const began = performance.now();
+      read = { start, end, bytes: view.base.read(start, end) };
+      view.reading.ms += performance.now() - began;
+      view.reading.count++;
+    }
     view.cached.splice(KeptReads - 1).forEach((c) => view.base.release(c.bytes));
     view.cached.unshift(read);
     return read;
+  }
+
+  // The read that takes position: a Block where reads go on from the last
+  // one, a Chunk elsewhere, never past a Block's end.
+  function readRange(view, position, goesOn) {
+    const start = Math.floor(position / Chunk) * Chunk, block = view.block;
+    const end = Math.min(start + (goesOn ? block : Chunk), (Math.floor(start / block) + 1) * block, view.base.size);
+    return { start, end };
+  }
+
+  // ---- Reads made ahead ----
+  // Where the engine can suspend the core inside a call (JavaScript promise
+  // integration), the core does not wait for each read of the picked file
+  // in turn: a reader worker reads the file asynchronously, a read of the
+  // core waits only for bytes not there yet, and while the core works on
+  // one Block the reader reads the next. Elsewhere the view reads as above.
+  // Blocks asked for ahead of the core's reads, and their size: an engine
+  // reads several at once faster than one after the other.
+  const BlocksAhead = 4, AheadBlock = 4 * Chunk;
+  // Set while a call that may suspend runs: only then may a read wait.
+  let suspending = false;
+  let reader = null, nextRequest = 0;
+  const requested = new Map();
+
+  // The reader, a worker of its own: an engine reads a Blob for a worker
+  // only while that worker is free, and the core keeps its worker busy.
+  // Null where none can be made.
+  function readerWorker() {
+    if (reader !== null) return reader || null;
+    const source = 'onmessage = async ({ data: { id, file, start, end } }) => {\n' +
+      '  try {\n' +
+      '    const bytes = await file.slice(start, end).arrayBuffer();\n' +
+      '    postMessage({ id, bytes }, [bytes]);\n' +
+      '  } catch (e) {\n' +
+      '    postMessage({ id });\n' +
+      '  }\n' +
+      '};';
+    try {
+      reader = new Worker(URL.createObjectURL(new Blob([source], { type: 'text/javascript' })));
+      reader.onmessage = ({ data: { id, bytes } }) => {
+        const arrived = requested.get(id);
+        requested.delete(id);
+        if (arrived) arrived(bytes ? new Uint8Array(bytes) : null);
+      };
+      // A reader that cannot run (a page whose rules forbid it, say)
+      // answers nothing: what waits reads for itself, and so does all after.
+      reader.onerror = () => {
+        reader = false;
+        requested.forEach((arrived) => arrived(null));
+        requested.clear();
+      };
+    } catch (e) {
+      reader = false;
+    }
+    return reader || null;
+  }
+
+  // Asks the reader for [start, end) of the view's file; the entry gets its
+  // bytes when they arrive. One that failed is dropped: the view's own read
+  // then says why.
+  function requestAhead(view, start, end) {
+    const entry = { start, end, bytes: null };
+    const id = nextRequest++;
+    entry.arrived = new Promise((resolve) => requested.set(id, (bytes) => {
+      entry.bytes = bytes;
+      if (!bytes) view.ahead = view.ahead.filter((a) => a !== entry);
+      resolve();
+    }));
+    view.ahead.push(entry);
+    view.reader.postMessage({ id, file: view.file, start, end });
+    return entry;
+  }
+
+  // The read kept or made ahead (or on its way) that holds position.
+  function holding(view, position) {
+    return view.cached.find((c) => c.start <= position && position < c.end) ||
+      view.ahead.find((a) => a.start <= position && position < a.end);
+  }
+
+  // Asks for the BlocksAhead blocks from position (a block's start) on
+  // that are not asked for yet.
+  function readAheadFrom(view, position) {
+    for (let next = position, n = 0; n < BlocksAhead && next < view.base.size; n++) {
+      const held = holding(view, next);
+      next = held ? held.end : requestAhead(view, next, Math.min(next + view.block, view.base.size)).end;
+    }
+  }
+
+  // The read made ahead that holds position, taken out of those made ahead.
+  function takeAhead(view, position) {
+    const at = view.ahead ? view.ahead.findIndex((a) => a.bytes && a.start <= position && position < a.end) : -1;
+    return at < 0 ? null : view.ahead.splice(at, 1)[0];
+  }
+
+  // What the core's read of length bytes at position waits for: null when
+  // its bytes are there, else a promise of them. The reads are those
+  // readPicked would make; where reads go on front to back, the next Block
+  // is asked for as well.
+  function waitFor(view, position, length) {
+    const end = Math.min(view.base.size, position + length), waits = [];
+    let last = null;
+    for (let at = position, readEnd = view.readEnd; at < end; readEnd = at) {
+      last = holding(view, at);
+      if (!last) {
+        const range = readRange(view, at, at === readEnd);
+        last = requestAhead(view, range.start, range.end);
+      }
+      if (last.arrived && !last.bytes) waits.push(last.arrived);
+      at = Math.min(last.end, end);
+    }
+    if (last && position === view.readEnd && last.end % view.block === 0) {
+      // Reads made ahead that lie behind are done with.
+      view.ahead = view.ahead.filter((a) => !a.bytes || a.end > position);
+      readAheadFrom(view, last.end);
+    }
+    if (!waits.length) return null;
+    const began = performance.now();
+    return Promise.all(waits).then(() => {
+      view.reading.ms += performance.now() - began;
+      view.reading.count++;
+    });
+  }
+
+  // The core's reads (fd_read) pass through a hook: a read of the picked
+  // file may wait for its bytes, suspending the core, where the call that
+  // made it can be suspended. The hook goes in before the core is made
+  // (its imports are read then), and the reader starts with the worker, as
+  // a worker starts only while its parent is free.
+  const readsAhead = (function () {
+    if (typeof WebAssembly.Suspending !== 'function' || typeof WebAssembly.promising !== 'function' || Module.asm)
+      return false;
+    const read = _fd_read;
+    const key = Object.keys(asmLibraryArg).find((k) => asmLibraryArg[k] === read);
+    if (!key || !readerWorker()) return false;
+    asmLibraryArg[key] = new WebAssembly.Suspending(function (fd, iov, count, done) {
+      const stream = suspending && FS.getStream(fd), view = stream && stream.node.nvxPicked;
+      let length = 0;
+      for (let i = 0; view && view.ahead && i < count; i++) length += HEAPU32[(iov + 8 * i + 4) >> 2];
+      const wait = view && view.ahead && waitFor(view, stream.position, length);
+      return wait ? wait.then(() => read(fd, iov, count, done)) : read(fd, iov, count, done);
+    });
+    return true;
+  })();
+
+  // Calls the core's exported function name with text arguments and gives
+  // its answer, letting its reads wait where the engine can (then as a
+  // promise). The texts lie on the core's stack until the call has ended.
+  function callCore(name, texts) {
+    const exported = Module['_' + name];
+    const key = /\["asm"\]\["([^"]+)"\]/.exec(String(exported));
+    let suspendable = null;
+    if (readsAhead && reader) {
+      try {
+        suspendable = WebAssembly.promising(key ? Module.asm[key[1]] : exported);
+      } catch (e) {
+        suspendable = null;
+      }
+    }
+    const top = stackSave();
+    const pointers = texts.map((text) => {
+      const size = lengthBytesUTF8(text) + 1, at = stackAlloc(size);
+      stringToUTF8(text, at, size);
+      return at;
+    });
+    if (!suspendable) {
+      try {
+        return exported(...pointers);
+      } finally {
+        stackRestore(top);
+      }
+    }
+    suspending = true;
+    return suspendable(...pointers).finally(() => {
+      suspending = false;
+      stackRestore(top);
+    });
   }
 
   function readPicked(node, buffer, offset, length, position) {
@@ -199,8 +377,10 @@
     FS.writeFile(path, new Uint8Array(0));
     const node = FS.lookupPath(path).node;
     // reading: the time and number of reads of the picked file, for the benchmark.
+    const reader = readsAhead && !pieces ? readerWorker() : null;
     node.nvxPicked = { base: pieces ? piecesBase(pieces) : fileBase(file), cached: [], readEnd: -1,
-                       reading: { ms: 0, count: 0 } };
+                       reading: { ms: 0, count: 0 }, file, reader, ahead: reader ? [] : null,
+                       block: reader ? AheadBlock : Block };
     node.usedBytes = node.nvxPicked.base.size;
     open.add(node.nvxPicked);
     return node;
@@ -221,7 +401,8 @@
     for (const stream of FS.streams) if (stream && stream.node === node) FS.close(stream);
     const view = node.nvxPicked, part = node.nvxWritten;
     if (view) {
-      view.cached.forEach((c) => view.base.release(c.bytes));
+      view.cached.concat(view.ahead || []).forEach((c) => c.bytes && view.base.release(c.bytes));
+      if (view.ahead) view.ahead = [];
       view.base.close();
       open.delete(view);
     }
@@ -236,7 +417,7 @@
   MEMFS.nvxHeld = function () {
     let bytes = spare.length * Chunk;
     for (const held of open) {
-      if (held.base) bytes += held.cached.reduce((n, c) => n + c.bytes.length, 0);
+      if (held.base) bytes += held.cached.concat(held.ahead || []).reduce((n, c) => n + (c.bytes ? c.bytes.length : 0), 0);
       else {
         held.chunks.forEach((chunk) => (bytes += chunk.blob ? chunk.blob.size : chunk.length));
         held.patches.forEach((patch) => (bytes += patch.bytes.length));
@@ -302,23 +483,29 @@
   // it where the worker cannot read files. Gives {kind, text, parts,
   // commands, reading}, parts as above for a fixed archive, commands the
   // Terminal lines its notes call for, reading the reads of the picked file
-  // ({ms, count}) and the time parts took ({parts}). With limit, an archive
-  // whose fix needs more memory than that is not fixed: {kind: 'large',
-  // needs}. Whatever the end, the view and the written part are given back.
-  Module.fixFile = function (file, pieces, limit) {
+  // ({ms, count}: the time the core waited for them, and how often; ahead:
+  // whether they were made ahead) and the time parts took ({parts}). With
+  // limit, an archive whose fix needs more memory than that is not fixed:
+  // {kind: 'large', needs}. Whatever the end, the view and the written part
+  // are given back. A promise of that, as the core may wait for reads.
+  Module.fixFile = async function (file, pieces, limit) {
     const folder = '/work', path = folder + '/' + file.name, fixedPath = path + '.fixed';
     FS.mkdirTree(folder);
     const picked = openPicked(path, file, pieces), written = openWritten(fixedPath);
     try {
       // The pieces the page handed over are held to the end too.
-      const needs = Module.ccall('NvxWebNeeds', 'number', ['string'], [path]) + (pieces ? file.size : 0);
+      const needs = (await callCore('NvxWebNeeds', [path])) + (pieces ? file.size : 0);
       if (limit !== undefined && needs > limit) return { kind: 'large', needs };
-      const [kind, ...text] = Module.ccall('NvxWebFix', 'string', ['string', 'string'], [path, fixedPath]).split('\n');
+      // The check reads the archive front to back: its first blocks come
+      // while the judgement reads the directory and the show's own files.
+      if (picked.nvxPicked.ahead) readAheadFrom(picked.nvxPicked, 0);
+      const [kind, ...text] = UTF8ToString(await callCore('NvxWebFix', [path, fixedPath])).split('\n');
       const commands = Module.ccall('NvxWebCommands', 'string', [], []).split('\n').filter(Boolean);
       const began = performance.now();
       const layout = HEAPF64.subarray(Module._NvxWebLayout() / 8, Module._NvxWebLayout() / 8 + Module._NvxWebLayoutLength());
       const fixed = kind === 'done' || kind === 'warning' ? parts(layout, written) : null;
-      const reading = Object.assign({ parts: performance.now() - began }, picked.nvxPicked.reading);
+      const reading = Object.assign({ parts: performance.now() - began, ahead: Boolean(picked.nvxPicked.ahead) },
+        picked.nvxPicked.reading);
       return { kind, text: text.join('\n'), commands, parts: fixed, reading };
     } finally {
       for (const node of [picked, written]) close(node);

@@ -40,7 +40,20 @@ var Module = {
   },
 };
 
-function fixWaiting() {
+// One fix at a time: a fix may wait for reads of its file, and a fix
+// handed over meanwhile waits its turn.
+let fixing = false;
+async function fixWaiting() {
+  if (fixing) return;
+  fixing = true;
+  try {
+    await fixEach();
+  } finally {
+    fixing = false;
+  }
+}
+
+async function fixEach() {
   while (waiting.length) {
     const { id, file, pieces, limit } = waiting.shift();
     if (!pieces && !Module.canReadFile(file)) {
@@ -52,7 +65,7 @@ function fixWaiting() {
     began = performance.now();
     let result;
     try {
-      result = Module.fixFile(file, pieces, limit);
+      result = await Module.fixFile(file, pieces, limit);
     } catch (e) {
       result = { kind: 'error', text: String((e && e.message) || e) };
     }
