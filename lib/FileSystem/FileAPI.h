@@ -81,6 +81,7 @@ struct TFindData {
     TFileTime LastWriteTime = 0;
     uint64_t Size = 0;
     uint32_t ReparseTag = 0;  // IoReparseTag, for entries with FileAttr::ReparsePoint
+    uint32_t UnixMode = 0;    // type and permission bits (POSIX); 0 on Windows
     WideString FileName;
     WideString AlternateFileName;  // 8.3 name; empty when there is none
 };
@@ -106,6 +107,10 @@ public:
                                      uint32_t disposition, uint32_t flags, TNativeHandle templateFile = 0);
     // -1 on failure.
     virtual int64_t GetFileSize(TNativeHandle file);
+    // The find data of an open file: what was opened, whatever its name
+    // leads to meanwhile. The names stay empty, and so does what the system
+    // reads from a name (POSIX: Hidden).
+    virtual bool GetFileDataByHandle(TNativeHandle file, TFindData& data);
     virtual bool CloseHandle(TNativeHandle handle);
     virtual bool MoveFile(const WideString& oldPath, const WideString& newPath, uint32_t flags);
     // Moves replacement over target, keeping the target's owner and group
@@ -129,6 +134,11 @@ public:
     // New position, or -1 on failure.
     virtual int64_t FileSeek(TNativeHandle file, int64_t distance, uint32_t origin);
     virtual bool SetEndOfFile(TNativeHandle file);
+    // Room for size bytes of a new, empty file before they are written from
+    // its start, where the system allocates a set size at once (Windows: one
+    // allocation instead of one per write). Nothing where a set size is a
+    // hole that allocates nothing (POSIX).
+    virtual bool ReserveFileSize(TNativeHandle file, int64_t size);
     // Puts what was written to file on the disk before returning.
     virtual bool FlushFileBuffers(TNativeHandle file);
     // Starts putting what was written to file on the disk and returns at
@@ -151,6 +161,10 @@ public:
     // system (a file system may even share the blocks); false with
     // WinError::NotSupported where it cannot, and the caller copies itself.
     virtual bool CopyFileData(TNativeHandle source, TNativeHandle target, uint32_t count, uint32_t& done);
+    // Gives a file open for writing the attributes in from, and on POSIX
+    // the permission bits of from.UnixMode, set-id bits too, where it is
+    // known: no look-up by name.
+    virtual bool SetFileAttributesByHandle(TNativeHandle file, const TFindData& from);
     // Null times are left unchanged.
     virtual bool SetFileTime(TNativeHandle file, const TFileTime* creation, const TFileTime* lastAccess,
                              const TFileTime* lastWrite);

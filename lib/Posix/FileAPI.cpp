@@ -69,17 +69,19 @@ void FillFindData(const std::string& path, const struct stat& st, TFileTime crea
     data.CreationTime = creation ? creation : data.LastWriteTime;
     if (S_ISLNK(st.st_mode)) data.ReparseTag = IoReparseTag::SymLink;
     else if (!S_ISDIR(st.st_mode)) data.Size = (uint64_t)st.st_size;
+    data.UnixMode = (uint32_t)st.st_mode;
     data.FileName = SystemNameToWide(LastComponent(path));
 }
 
-// The find data of one entry, its link not followed, in one look-up: statx
-// gives the birth time with the rest where the system keeps one.
-bool LookUpEntry(const std::string& path, TFindData& data) {
-    struct stat st {};
-    TFileTime creation = 0;
+// The status of the open file (file >= 0) or else of the entry at path,
+// its link not followed, in one call: statx gives the birth time with the
+// rest where the system keeps one.
+bool StatusOf(int file, const char* path, struct stat& st, TFileTime& creation) {
+    creation = 0;
 #if NVX_LINUX_CALLS && defined(STATX_BTIME)
     struct statx sx {};
-    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
+    const int at = file >= 0 ? file : AT_FDCWD, flags = file >= 0 ? AT_EMPTY_PATH : AT_SYMLINK_NOFOLLOW;
+    if (::statx(at, file >= 0 ? "" : path, flags, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
     st.st_mode = sx.stx_mode;
     st.st_size = (off_t)sx.stx_size;
     st.st_atim = timespec{(time_t)sx.stx_atime.tv_sec, (long)sx.stx_atime.tv_nsec};
@@ -87,11 +89,19 @@ bool LookUpEntry(const std::string& path, TFindData& data) {
     if (sx.stx_mask & STATX_BTIME)
         creation = ToFileTime(timespec{(time_t)sx.stx_btime.tv_sec, (long)sx.stx_btime.tv_nsec});
 #else
-    if (::lstat(path.c_str(), &st) != 0) return false;
+    if ((file >= 0 ? ::fstat(file, &st) : ::lstat(path, &st)) != 0) return false;
 #if defined(__APPLE__)
     creation = ToFileTime(st.st_birthtimespec);
 #endif
 #endif
+    return true;
+}
+
+// The find data of one entry, its link not followed, in one look-up.
+bool LookUpEntry(const std::string& path, TFindData& data) {
+    struct stat st {};
+    TFileTime creation = 0;
+    if (!StatusOf(-1, path.c_str(), st, creation)) return false;
     FillFindData(path, st, creation, data);
     return true;
 }
@@ -290,6 +300,15 @@ bool TFileAPI::FindClose(TNativeHandle handle) {
     return true;
 }
 
+bool TFileAPI::GetFileDataByHandle(TNativeHandle file, TFindData& data) {
+    struct stat st {};
+    TFileTime creation = 0;
+    if (!StatusOf((int)file, nullptr, st, creation)) return FailErrno();
+    FillFindData(std::string(), st, creation, data);
+    SetLastErrorCode(WinError::Success);
+    return true;
+}
+
 bool TFileAPI::GetFileData(const WideString& path, TFindData& data) {
     std::string p = WithoutTrailingSlashes(WideToSystemName(path));
     if (!LookUpEntry(p, data)) return FailErrno(p);
@@ -304,15 +323,31 @@ uint32_t TFileAPI::GetFileAttributes(const WideString& path) {
     return AttributesOf(p, st);
 }
 
+namespace {
+// The mode that gives a file or folder the read-only attribute or takes it.
+mode_t ModeWith(mode_t mode, uint32_t attributes) {
+    mode &= 07777;
+    return (attributes & FileAttr::ReadOnly) ? (mode_t)(mode & ~0222) : (mode_t)(mode | S_IWUSR);
+}
+}  // namespace
+
 bool TFileAPI::SetFileAttributes(const WideString& path, uint32_t attributes) {
     std::string p = WideToSystemName(path);
     struct stat st {};
     if (::lstat(p.c_str(), &st) != 0) return FailErrno(p);
     // A link has no mode of its own; changing it would change the target.
     if (S_ISLNK(st.st_mode)) return true;
-    mode_t mode = st.st_mode & 07777;
-    mode_t wanted = (attributes & FileAttr::ReadOnly) ? (mode_t)(mode & ~0222) : (mode_t)(mode | S_IWUSR);
-    return wanted == mode || ::chmod(p.c_str(), wanted) == 0 || FailErrno(p);
+    mode_t wanted = ModeWith(st.st_mode, attributes);
+    return wanted == (st.st_mode & 07777) || ::chmod(p.c_str(), wanted) == 0 || FailErrno(p);
+}
+
+bool TFileAPI::SetFileAttributesByHandle(TNativeHandle file, const TFindData& from) {
+    // A known mode holds every attribute kept here (read-only is a mode).
+    if (from.UnixMode) return ::fchmod((int)file, (mode_t)(from.UnixMode & 07777)) == 0 || FailErrno();
+    struct stat st {};
+    if (::fstat((int)file, &st) != 0) return FailErrno();
+    mode_t wanted = ModeWith(st.st_mode, from.Attributes);
+    return wanted == (st.st_mode & 07777) || ::fchmod((int)file, wanted) == 0 || FailErrno();
 }
 
 bool TFileAPI::CreateDirectory(const WideString& path, void*) {
@@ -473,6 +508,10 @@ int64_t TFileAPI::FileSeek(TNativeHandle file, int64_t distance, uint32_t origin
     if (position < 0) return Fail<int64_t>(errno == EINVAL ? WinError::NegativeSeek : MapErrno(errno), -1);
     return (int64_t)position;
 }
+
+// A set size is a hole here: no block is allocated, and the call would only
+// cost the copy its time.
+bool TFileAPI::ReserveFileSize(TNativeHandle, int64_t) { return true; }
 
 bool TFileAPI::SetEndOfFile(TNativeHandle file) {
     off_t position = ::lseek((int)file, 0, SEEK_CUR);

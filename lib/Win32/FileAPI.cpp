@@ -47,6 +47,9 @@ void FromFindData(const WIN32_FIND_DATAW& from, TFindData& to) {
 }
 
 constexpr size_t ReparseBufferSize = 16384;
+constexpr DWORD SettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 constexpr DWORD GetReparsePointControl = 0x000900A8;
 constexpr DWORD OpenLinkFlags = 0x02200000;  // backup semantics, open reparse point
 }  // namespace
@@ -123,6 +126,22 @@ int64_t TFileAPI::GetFileSize(TNativeHandle file) {
     return ((int64_t)high << 32) | low;
 }
 
+bool TFileAPI::GetFileDataByHandle(TNativeHandle file, TFindData& data) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(H(file), &info)) return false;
+    data = TFindData();
+    data.Attributes = info.dwFileAttributes;
+    data.CreationTime = FromFileTime(info.ftCreationTime);
+    data.LastAccessTime = FromFileTime(info.ftLastAccessTime);
+    data.LastWriteTime = FromFileTime(info.ftLastWriteTime);
+    data.Size = ((uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        ::GetFileInformationByHandleEx(H(file), FileAttributeTagInfo, &tag, sizeof tag))
+        data.ReparseTag = tag.ReparseTag;
+    return true;
+}
+
 bool TFileAPI::CloseHandle(TNativeHandle handle) { return ::CloseHandle(H(handle)); }
 
 bool TFileAPI::MoveFile(const WideString& oldPath, const WideString& newPath, uint32_t flags) {
@@ -187,6 +206,11 @@ int64_t TFileAPI::FileSeek(TNativeHandle file, int64_t distance, uint32_t origin
 
 bool TFileAPI::SetEndOfFile(TNativeHandle file) { return ::SetEndOfFile(H(file)); }
 
+bool TFileAPI::ReserveFileSize(TNativeHandle file, int64_t size) {
+    return FileSeek(file, size, SeekOrigin::Begin) != -1 && SetEndOfFile(file) &&
+           FileSeek(file, 0, SeekOrigin::Begin) != -1;
+}
+
 bool TFileAPI::FlushFileBuffers(TNativeHandle file) { return ::FlushFileBuffers(H(file)); }
 
 // The system's lazy writer is already at work on what was written.
@@ -228,6 +252,16 @@ bool TFileAPI::CopyFileData(TNativeHandle, TNativeHandle, uint32_t, uint32_t& do
     done = 0;
     ::SetLastError(ERROR_NOT_SUPPORTED);
     return false;
+}
+
+bool TFileAPI::SetFileAttributesByHandle(TNativeHandle file, const TFindData& from) {
+    // What SetFileAttributes takes (directory, reparse and compression bits
+    // are no attributes to set), never 0, which leaves them as they are, as
+    // it leaves the times of 0.
+    FILE_BASIC_INFO info{};
+    info.FileAttributes = from.Attributes & SettableAttributes;
+    if (!info.FileAttributes) info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(H(file), FileBasicInfo, &info, sizeof info);
 }
 
 bool TFileAPI::SetFileTime(TNativeHandle file, const TFileTime* creation, const TFileTime* lastAccess,
