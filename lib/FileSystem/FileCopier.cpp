@@ -143,30 +143,51 @@ int TFileCopier::CopyFile(const WideString& source, const WideString& target) {
     return result == CopyResult::Copied ? result : Failed(result, target);
 }
 
-// CopyFile's work; the thread's last error says why it failed.
-int TFileCopier::CopyFileData(const WideString& source, const WideString& target) {
-    TFindData from;
-    {
-        TNoErrorBoxes quiet;
-        if (!FileAPI->GetFileData(source, from)) return CopyResult::SourceFailed;
-        if (from.Attributes & FileAttr::Directory) return Refuse(WinError::AccessDenied, CopyResult::SourceFailed);
-    }
-    TFileHandle in;
-    int64_t size = 0;
-    try {
-        // Pipes, sockets and devices refuse to open: they never hang a copy.
-        in = TFileHandle(FileOpen(source, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting));
-        size = FileGetSize(in.Get());
-    } catch (const EFileError& e) {
-        return Refuse(e.ErrorCode, CopyResult::SourceFailed);
-    }
-
-    WideString aside;
+// Makes the target a new file. Only where something is in its place does
+// PrepareTarget look at it and make way, and the target is made again.
+int TFileCopier::CreateTarget(const WideString& source, const WideString& target, TFileHandle& out, WideString& aside) {
+    aside.clear();
+    auto create = [&] {
+        try {
+            out = TFileHandle(FileOpen(target, FileAccess::Write, FileShare::Read, FileDisposition::CreateNew));
+            return true;
+        } catch (const EFileError& e) {
+            SetLastErrorCode(e.ErrorCode);
+            return false;
+        }
+    };
+    if (create()) return CopyResult::Copied;
+    const uint32_t failure = GetLastErrorCode();
     int prepared = PrepareTarget(source, target, aside);
     if (prepared != CopyResult::Copied) return prepared;
+    // Nothing in the way: the create failed for its own reason.
+    if (aside.empty()) return Refuse(failure, CopyResult::TargetFailed);
+    return create() ? CopyResult::Copied : CopyResult::TargetFailed;
+}
+
+// CopyFile's work; the thread's last error says why it failed.
+int TFileCopier::CopyFileData(const WideString& source, const WideString& target) {
+    TFileHandle in;
+    TFindData from;  // of what was opened: no second look-up by name
+    {
+        TNoErrorBoxes quiet;
+        try {
+            // Pipes, sockets, devices and folders refuse to open: they never
+            // hang a copy.
+            in = TFileHandle(FileOpen(source, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting));
+        } catch (const EFileError& e) {
+            return Refuse(e.ErrorCode, CopyResult::SourceFailed);
+        }
+        if (!FileAPI->GetFileDataByHandle(in.Get(), from)) return CopyResult::SourceFailed;
+        if (from.Attributes & FileAttr::Directory) return Refuse(WinError::AccessDenied, CopyResult::SourceFailed);
+    }
+    const int64_t size = (int64_t)from.Size;
+
+    WideString aside;
     if (CountOnly) {
-        TotalBytes += size;
-        return CopyResult::Copied;
+        int prepared = PrepareTarget(source, target, aside);
+        if (prepared == CopyResult::Copied) TotalBytes += size;
+        return prepared;
     }
     // What the copy replaced comes back if the copy fails.
     auto putBack = [&] {
@@ -174,41 +195,33 @@ int TFileCopier::CopyFileData(const WideString& source, const WideString& target
         if (!aside.empty()) FileAPI->MoveFile(aside, target, 0);
         SetLastErrorCode(failure);
     };
-
     TFileHandle out;
-    try {
-        out = TFileHandle(FileOpen(target, FileAccess::Write, FileShare::Read, FileDisposition::CreateNew));
-    } catch (const EFileError& e) {
-        SetLastErrorCode(e.ErrorCode);
+    int made = CreateTarget(source, target, out, aside);
+    if (made != CopyResult::Copied) {
         putBack();
-        return CopyResult::TargetFailed;
+        return made;
     }
-    int result = CopyResult::TargetFailed;
-    uint32_t failure = WinError::Success;
+
+    int result = CopyResult::TargetFailed;  // until the file has its room
     std::string head;
-    try {
-        FileSetSize(out.Get(), size, 0);  // one allocation for the whole file, from the new file's start
-        result = CopyData(in.Get(), out.Get(), size, source, target, head);
-        if (result != CopyResult::Copied) failure = GetLastErrorCode();
-        // Times go on while the file is open: no second open to set them. A
-        // file system that keeps no times still keeps the data.
+    if (FileAPI->ReserveFileSize(out.Get(), size)) result = CopyData(in.Get(), out.Get(), size, source, target, head);
+    uint32_t failure = result == CopyResult::Copied ? WinError::Success : GetLastErrorCode();
+    if (result == CopyResult::Copied) {
         // The disk writes this file while the next ones are copied, so that
         // the one flush at the end waits for little. Small files are left to
         // it, which writes them together.
-        if (result == CopyResult::Copied && FlushToDisk && FileAPI->FlushesVolumes() && size >= WriteBehindSize)
+        if (FlushToDisk && FileAPI->FlushesVolumes() && size >= WriteBehindSize)
             FileAPI->StartFlushFileBuffers(out.Get());
-        if (result == CopyResult::Copied && CopyTimes)
-            FileAPI->SetFileTime(out.Get(), &from.CreationTime, &from.LastAccessTime, &from.LastWriteTime);
-        // The mode first, so that the flush takes it along.
-        if (result == CopyResult::Copied && FlushToDisk && !FileAPI->FlushesVolumes()) {
-            if (CopyAttributes) CopyPermissions(source, target);
-            if (!FileAPI->FlushFileBuffers(out.Get())) {
-                result = CopyResult::WriteFailed;
-                failure = GetLastErrorCode();
-            }
+        // Times, modes and attributes go on while the file is open: no second
+        // open or look-up. A file system that keeps none of them (vfat,
+        // exFAT, network shares) still keeps the data, which is the copy.
+        if (CopyTimes) FileAPI->SetFileTime(out.Get(), &from.CreationTime, &from.LastAccessTime, &from.LastWriteTime);
+        if (CopyAttributes) FileAPI->SetFileAttributesByHandle(out.Get(), from);
+        // After the mode, so that the flush takes it along.
+        if (FlushToDisk && !FileAPI->FlushesVolumes() && !FileAPI->FlushFileBuffers(out.Get())) {
+            result = CopyResult::WriteFailed;
+            failure = GetLastErrorCode();
         }
-    } catch (const EFileError& e) {
-        failure = e.ErrorCode;  // result names the step that failed
     }
     try {
         out.Close();
@@ -217,12 +230,6 @@ int TFileCopier::CopyFileData(const WideString& source, const WideString& target
             result = CopyResult::WriteFailed;
             failure = e.ErrorCode;
         }
-    }
-    // Modes and attributes as far as the file system keeps them (vfat,
-    // exFAT and network shares keep none): the data is the copy.
-    if (result == CopyResult::Copied && CopyAttributes) {
-        CopyPermissions(source, target);
-        FileAPI->SetFileAttributes(target, from.Attributes);
     }
     if (result != CopyResult::Copied) {
         SetLastErrorCode(failure);

@@ -75,6 +75,7 @@ private:
 
     int CopyFileData(const WideString& source, const WideString& target);
     int PrepareTarget(const WideString& source, const WideString& target, WideString& aside);
+    int CreateTarget(const WideString& source, const WideString& target, TFileHandle& out, WideString& aside);
     int CopyData(TNativeHandle in, TNativeHandle out, int64_t size, const WideString& source, const WideString& target,
                  std::string& head);
     int32_t CopyBlockThroughBuffer(TNativeHandle in, TNativeHandle out, int32_t count, int& result);

@@ -378,6 +378,10 @@ public:
         Note("flush", file);
         return TFileAPI::FlushFileBuffers(file);
     }
+    bool SetFileAttributesByHandle(TNativeHandle file, const TFindData& from) override {
+        Note("mode", file);
+        return TFileAPI::SetFileAttributesByHandle(file, from);
+    }
     bool MoveFile(const WideString& oldPath, const WideString& newPath, uint32_t flags) override {
         Note("move", oldPath);
         return TFileAPI::MoveFile(oldPath, newPath, flags);
@@ -477,6 +481,11 @@ TEST_F(FixProcedure, FolderBackupIsOnTheDiskBeforeTheViewerMoves) {
         for (const std::string& event : before) {
             EXPECT_GE(disk->Last(event), 0) << event;
             EXPECT_LT(disk->Last(event), moved) << event;
+        }
+        if (!volumes) {
+            // The flush takes the file's mode along.
+            EXPECT_GE(disk->Last("mode slideshow.dat"), 0);
+            EXPECT_LT(disk->Last("mode slideshow.dat"), disk->Last("flush slideshow.dat"));
         }
         EXPECT_FALSE(fs::exists(FsPath(staged)));
         EXPECT_FALSE(fs::exists(FsPath(ViewerPath(Bundle + u".bak") + u".nvxfix-new")));

@@ -217,6 +217,10 @@ public:
         SetLastErrorCode(WinError::AccessDenied);
         return false;
     }
+    bool SetFileAttributesByHandle(TNativeHandle, const TFindData&) override {
+        SetLastErrorCode(WinError::AccessDenied);
+        return false;
+    }
     bool SetFileTime(TNativeHandle, const TFileTime*, const TFileTime*, const TFileTime*) override {
         SetLastErrorCode(WinError::AccessDenied);
         return false;
@@ -355,12 +359,22 @@ public:
         SetLastErrorCode(WinError::WriteProtect);
         return false;
     }
+    TNativeHandle CreateFile(const WideString& path, uint32_t access, uint32_t share, void* security,
+                             uint32_t disposition, uint32_t flags, TNativeHandle model) override {
+        if (disposition == FileDisposition::OpenExisting)
+            return TFileAPI::CreateFile(path, access, share, security, disposition, flags, model);
+        SetLastErrorCode(WinError::WriteProtect);
+        return InvalidNativeHandle;
+    }
 };
 
 TEST_F(FolderCopy, ATargetThatCannotBeMadeGivesTheSystemsCause) {
     TRef<TWriteProtected> api = MakeRef<TWriteProtected>();
     TFileAPIScope scope(api.Get());
     EXPECT_FALSE(CopyFolderTree(From, To, true, true, true));
+    EXPECT_EQ(GetLastErrorCode(), WinError::WriteProtect);
+    // Nothing in the new file's place: the look for one does not hide why.
+    EXPECT_EQ(CopyOneFile(JoinPath(From, u"a.txt"), Scratch / u"a.txt", true, true, true), CopyResult::TargetFailed);
     EXPECT_EQ(GetLastErrorCode(), WinError::WriteProtect);
 }
 
@@ -447,9 +461,9 @@ public:
         }
         return TFileAPI::CreateFile(path, access, share, security, disposition, flags, model);
     }
-    bool SetEndOfFile(TNativeHandle file) override {
+    bool ReserveFileSize(TNativeHandle file, int64_t size) override {
         if (FailSize) return false;
-        return TFileAPI::SetEndOfFile(file);
+        return TFileAPI::ReserveFileSize(file, size);
     }
 };
 
