@@ -216,6 +216,9 @@
   // Calls the core's exported function name with text arguments and gives
   // its answer, letting its reads wait where the engine can (then as a
   // promise). The texts lie on the core's stack until the call has ended.
+  // Where the hook is in, every call into the core that may read a file
+  // comes through here: the engine refuses a read through the hook in a
+  // call that cannot be suspended, even one that need not wait.
   function callCore(name, texts) {
     const exported = Module['_' + name];
     const key = /\["asm"\]\["([^"]+)"\]/.exec(String(exported));
@@ -488,6 +491,8 @@
   // limit, an archive whose fix needs more memory than that is not fixed:
   // {kind: 'large', needs}. Whatever the end, the view and the written part
   // are given back. A promise of that, as the core may wait for reads.
+  Module.nvxCallCore = callCore;
+
   Module.fixFile = async function (file, pieces, limit) {
     const folder = '/work', path = folder + '/' + file.name, fixedPath = path + '.fixed';
     FS.mkdirTree(folder);
@@ -514,6 +519,9 @@
     }
   };
 })();
+
+// Runs a fix once before the page takes files (NvxWebWarmUp).
+Module.warmUp = () => Module.nvxCallCore('NvxWebWarmUp', []);
 
 // The size of the core's heap: it grows for a large fix and never shrinks.
 Module.heapSize = () => HEAPU8.length;

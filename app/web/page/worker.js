@@ -27,8 +27,9 @@ var Module = {
     posted = now;
     postMessage({ type: 'progress', id: current, text, done, total });
   },
-  onRuntimeInitialized() {
+  async onRuntimeInitialized() {
     Module._NvxWebStart();
+    await Module.warmUp();
     startHeap = Module.heapSize();
     postMessage({ type: 'ready', placeholder: Module._NvxWebIsPlaceholder() !== 0 });
     ready = true;
