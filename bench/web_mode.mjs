@@ -107,7 +107,8 @@ async function inBrowser(engine, archive, host) {
 // Where the page's time went: before the worker had the file, the worker's
 // stages (the judgement until the check shows, the check, the save), the
 // parts of the download it made, the download put together in the page;
-// and of the worker's time, the reads of the picked file.
+// and of the worker's time, the reads of the picked file (where they are
+// made ahead, the time the fix waited for them).
 function describePhases(p) {
   if (!p) return 'phases not reported';
   const at = (name) => (p.stages.find(([stage]) => stage === name) || [name, null])[1];
@@ -117,7 +118,8 @@ function describePhases(p) {
   const judged = checking ?? writing ?? end;
   return `waiting ${p.waiting} ms, judging ${judged} ms, checking ${checking === null ? 0 : (writing ?? end) - checking} ms, ` +
     `writing ${writing === null ? 0 : end - writing} ms, parts ${parts} ms, download ${p.download} ms; ` +
-    `${p.reading.count} reads of the file took ${Math.round(p.reading.ms)} ms`;
+    (p.reading.ahead ? `reads made ahead; the fix waited ${p.reading.count} times for them, ${Math.round(p.reading.ms)} ms`
+      : `${p.reading.count} reads of the file took ${Math.round(p.reading.ms)} ms`);
 }
 
 // Where the viewer's entry starts in an archive.
