@@ -84,7 +84,9 @@
   // integration), the core does not wait for each read of the picked file
   // in turn: a reader worker reads the file asynchronously, a read of the
   // core waits only for bytes not there yet, and while the core works on
-  // one Block the reader reads the next. Elsewhere the view reads as above.
+  // one block the reader reads the next ones. Elsewhere, and where the
+  // reader cannot run, the view reads as above.
+  //
   // Blocks asked for ahead of the core's reads, and their size: an engine
   // reads several at once faster than one after the other.
   const BlocksAhead = 4, AheadBlock = 4 * Chunk;
@@ -128,7 +130,7 @@
 
   // Asks the reader for [start, end) of the view's file; the entry gets its
   // bytes when they arrive. One that failed is dropped: the view's own read
-  // then says why.
+  // then says why. Only while the reader runs.
   function requestAhead(view, start, end) {
     const entry = { start, end, bytes: null };
     const id = nextRequest++;
@@ -138,7 +140,7 @@
       resolve();
     }));
     view.ahead.push(entry);
-    view.reader.postMessage({ id, file: view.file, start, end });
+    reader.postMessage({ id, file: view.file, start, end });
     return entry;
   }
 
@@ -151,7 +153,7 @@
   // Asks for the BlocksAhead blocks from position (a block's start) on
   // that are not asked for yet.
   function readAheadFrom(view, position) {
-    for (let next = position, n = 0; n < BlocksAhead && next < view.base.size; n++) {
+    for (let next = position, n = 0; reader && n < BlocksAhead && next < view.base.size; n++) {
       const held = holding(view, next);
       next = held ? held.end : requestAhead(view, next, Math.min(next + view.block, view.base.size)).end;
     }
@@ -165,9 +167,10 @@
 
   // What the core's read of length bytes at position waits for: null when
   // its bytes are there, else a promise of them. The reads are those
-  // readPicked would make; where reads go on front to back, the next Block
-  // is asked for as well.
+  // readPicked would make; where reads go on front to back, the next blocks
+  // are asked for as well. Null once the reader has stopped.
   function waitFor(view, position, length) {
+    if (!reader) return null;
     const end = Math.min(view.base.size, position + length), waits = [];
     let last = null;
     for (let at = position, readEnd = view.readEnd; at < end; readEnd = at) {
@@ -220,16 +223,10 @@
   // comes through here: the engine refuses a read through the hook in a
   // call that cannot be suspended, even one that need not wait.
   function callCore(name, texts) {
-    const exported = Module['_' + name];
-    const key = /\["asm"\]\["([^"]+)"\]/.exec(String(exported));
-    let suspendable = null;
-    if (readsAhead && reader) {
-      try {
-        suspendable = WebAssembly.promising(key ? Module.asm[key[1]] : exported);
-      } catch (e) {
-        suspendable = null;
-      }
-    }
+    // Before its first call the script's function for an export stands in
+    // for the core's own, which promising takes.
+    const exported = Module['_' + name], key = /\["asm"\]\["([^"]+)"\]/.exec(String(exported));
+    const suspendable = readsAhead ? WebAssembly.promising(key ? Module.asm[key[1]] : exported) : null;
     const top = stackSave();
     const pointers = texts.map((text) => {
       const size = lengthBytesUTF8(text) + 1, at = stackAlloc(size);
@@ -380,10 +377,9 @@
     FS.writeFile(path, new Uint8Array(0));
     const node = FS.lookupPath(path).node;
     // reading: the time and number of reads of the picked file, for the benchmark.
-    const reader = readsAhead && !pieces ? readerWorker() : null;
+    const ahead = readsAhead && !pieces && reader;
     node.nvxPicked = { base: pieces ? piecesBase(pieces) : fileBase(file), cached: [], readEnd: -1,
-                       reading: { ms: 0, count: 0 }, file, reader, ahead: reader ? [] : null,
-                       block: reader ? AheadBlock : Block };
+                       reading: { ms: 0, count: 0 }, file, ahead: ahead ? [] : null, block: ahead ? AheadBlock : Block };
     node.usedBytes = node.nvxPicked.base.size;
     open.add(node.nvxPicked);
     return node;
@@ -491,8 +487,6 @@
   // limit, an archive whose fix needs more memory than that is not fixed:
   // {kind: 'large', needs}. Whatever the end, the view and the written part
   // are given back. A promise of that, as the core may wait for reads.
-  Module.nvxCallCore = callCore;
-
   Module.fixFile = async function (file, pieces, limit) {
     const folder = '/work', path = folder + '/' + file.name, fixedPath = path + '.fixed';
     FS.mkdirTree(folder);
@@ -518,10 +512,10 @@
       FS.unlink(fixedPath);
     }
   };
-})();
 
-// Runs a fix once before the page takes files (NvxWebWarmUp).
-Module.warmUp = () => Module.nvxCallCore('NvxWebWarmUp', []);
+  // Runs a fix once before the page takes files (NvxWebWarmUp).
+  Module.warmUp = () => callCore('NvxWebWarmUp', []);
+})();
 
 // The size of the core's heap: it grows for a large fix and never shrinks.
 Module.heapSize = () => HEAPU8.length;
