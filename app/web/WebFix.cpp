@@ -1,5 +1,5 @@
-// The page's way into the core, in a Web Worker: fixes a working copy of
-// the picked archive in place; the picked file itself stays as it was.
+// The page's way into the core, in a Web Worker: fixes the picked archive
+// without writing to it; the page puts the fixed one together.
 #include <emscripten.h>
 #include "Archivers/Zip/EntryModes.h"
 #include "Archivers/Zip/FileZipper.h"
@@ -59,6 +59,7 @@ std::vector<TOverlayStretch> FixOnTop(const WideString& archive, const WideStrin
     return layout;
 }
 
+// Hears a fix that tells no one: the warm-up's.
 class TQuietListener : public TFixListener {
 public:
     void Progress(TFixStage, uint64_t, uint64_t) override {}
