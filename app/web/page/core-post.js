@@ -198,14 +198,14 @@
   // The core's reads (fd_read) pass through a hook: a read of the picked
   // file may wait for its bytes, suspending the core, where the call that
   // made it can be suspended. The hook goes in before the core is made
-  // (its imports are read then), and the reader starts with the worker, as
-  // a worker starts only while its parent is free.
+  // (its imports are read then); the reader is started once the core is
+  // there (warmUp), as a worker starts only while its parent is free.
   const readsAhead = (function () {
     if (typeof WebAssembly.Suspending !== 'function' || typeof WebAssembly.promising !== 'function' || Module.asm)
       return false;
     const read = _fd_read;
     const key = Object.keys(asmLibraryArg).find((k) => asmLibraryArg[k] === read);
-    if (!key || !readerWorker()) return false;
+    if (!key) return false;
     asmLibraryArg[key] = new WebAssembly.Suspending(function (fd, iov, count, done) {
       const stream = suspending && FS.getStream(fd), view = stream && stream.node.nvxPicked;
       let length = 0;
@@ -377,7 +377,7 @@
     FS.writeFile(path, new Uint8Array(0));
     const node = FS.lookupPath(path).node;
     // reading: the time and number of reads of the picked file, for the benchmark.
-    const ahead = readsAhead && !pieces && reader;
+    const ahead = readsAhead && !pieces && readerWorker();
     node.nvxPicked = { base: pieces ? piecesBase(pieces) : fileBase(file), cached: [], readEnd: -1,
                        reading: { ms: 0, count: 0 }, file, ahead: ahead ? [] : null, block: ahead ? AheadBlock : Block };
     node.usedBytes = node.nvxPicked.base.size;
@@ -513,8 +513,12 @@
     }
   };
 
-  // Runs a fix once before the page takes files (NvxWebWarmUp).
-  Module.warmUp = () => callCore('NvxWebWarmUp', []);
+  // Runs a fix once before the page takes files (NvxWebWarmUp), and starts
+  // the reader.
+  Module.warmUp = () => {
+    if (readsAhead) readerWorker();
+    return callCore('NvxWebWarmUp', []);
+  };
 })();
 
 // The size of the core's heap: it grows for a large fix and never shrinks.

@@ -13,6 +13,7 @@
 // grown: the heap grew, which only a new worker gives back.
 'use strict';
 const waiting = [];
+const WarmUpMs = 3000;
 let current = null, ready = false, startHeap = 0;
 let stages = [], began = 0, posted = 0;
 
@@ -29,7 +30,10 @@ var Module = {
   },
   async onRuntimeInitialized() {
     Module._NvxWebStart();
-    await Module.warmUp();
+    // A warm-up that fails, or never ends, costs only speed: the page hears
+    // that the worker is ready all the same.
+    const warmed = (async () => Module.warmUp())().catch(() => {});
+    await Promise.race([warmed, new Promise((resolve) => setTimeout(resolve, WarmUpMs))]);
     startHeap = Module.heapSize();
     postMessage({ type: 'ready', placeholder: Module._NvxWebIsPlaceholder() !== 0 });
     ready = true;
