@@ -49,10 +49,13 @@
     }
   }
 
+  // Whether a read (kept, made ahead or on its way) holds position.
+  const holds = (read, position) => read.start <= position && position < read.end;
+
   // The read of the picked file that holds position, out of the last ones
   // used or made now.
   function readAt(view, position) {
-    const at = view.cached.findIndex((c) => c.start <= position && position < c.end);
+    const at = view.cached.findIndex((c) => holds(c, position));
     if (at >= 0) {
       const [used] = view.cached.splice(at, 1);
       view.cached.unshift(used);
@@ -95,20 +98,26 @@
   let reader = null, nextRequest = 0;
   const requested = new Map();
 
+  // What the reader runs: it answers each request with the bytes asked
+  // for, or with none where the file cannot be read.
+  function readerMain() {
+    onmessage = async ({ data: { id, file, start, end } }) => {
+      try {
+        const bytes = await file.slice(start, end).arrayBuffer();
+        postMessage({ id, bytes }, [bytes]);
+      } catch (e) {
+        postMessage({ id });
+      }
+    };
+  }
+
   // The reader, a worker of its own: an engine reads a Blob for a worker
   // only while that worker is free, and the core keeps its worker busy.
   // Null where none can be made.
   function readerWorker() {
     if (reader !== null) return reader || null;
-    const source = 'onmessage = async ({ data: { id, file, start, end } }) => {\n' +
-      '  try {\n' +
-      '    const bytes = await file.slice(start, end).arrayBuffer();\n' +
-      '    postMessage({ id, bytes }, [bytes]);\n' +
-      '  } catch (e) {\n' +
-      '    postMessage({ id });\n' +
-      '  }\n' +
-      '};';
     try {
+      const source = '(' + readerMain + ')();';
       reader = new Worker(URL.createObjectURL(new Blob([source], { type: 'text/javascript' })));
       reader.onmessage = ({ data: { id, bytes } }) => {
         const arrived = requested.get(id);
@@ -146,8 +155,7 @@
 
   // The read kept or made ahead (or on its way) that holds position.
   function holding(view, position) {
-    return view.cached.find((c) => c.start <= position && position < c.end) ||
-      view.ahead.find((a) => a.start <= position && position < a.end);
+    return view.cached.find((c) => holds(c, position)) || view.ahead.find((a) => holds(a, position));
   }
 
   // Asks for the BlocksAhead blocks from position (a block's start) on
@@ -161,7 +169,7 @@
 
   // The read made ahead that holds position, taken out of those made ahead.
   function takeAhead(view, position) {
-    const at = view.ahead ? view.ahead.findIndex((a) => a.bytes && a.start <= position && position < a.end) : -1;
+    const at = view.ahead ? view.ahead.findIndex((a) => a.bytes && holds(a, position)) : -1;
     return at < 0 ? null : view.ahead.splice(at, 1)[0];
   }
 
@@ -515,7 +523,7 @@
 
   // Runs a fix once before the page takes files (NvxWebWarmUp), and starts
   // the reader.
-  Module.warmUp = () => {
+  Module.warmUp = async () => {
     if (readsAhead) readerWorker();
     return callCore('NvxWebWarmUp', []);
   };

@@ -32,7 +32,7 @@ var Module = {
     Module._NvxWebStart();
     // A warm-up that fails, or never ends, costs only speed: the page hears
     // that the worker is ready all the same.
-    const warmed = (async () => Module.warmUp())().catch(() => {});
+    const warmed = Module.warmUp().catch(() => {});
     await Promise.race([warmed, new Promise((resolve) => setTimeout(resolve, WarmUpMs))]);
     startHeap = Module.heapSize();
     postMessage({ type: 'ready', placeholder: Module._NvxWebIsPlaceholder() !== 0 });
