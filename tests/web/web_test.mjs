@@ -4,7 +4,7 @@
 // table the other front ends fix too; the page must keep answering
 // during a fix and ask for nothing after it loaded, and give back what a
 // fix and its result held. Keeps a screenshot per engine beside the page,
-// light and dark.
+// light and dark. First, in node, the page's reader of the picked file.
 //
 //   node web_test.mjs WEB_DIR NVXZIP [ENGINE...]
 // NVXFIX_WEB_PAYLOAD names the viewer the page carries, if not the repository's.
@@ -41,13 +41,14 @@ async function audit(page) {
   }, axeSource);
 }
 
-// The fixtures: a show large enough that the fix takes a while, the same
+// The fixtures: a show large enough that the fix takes a while (and that
+// the reads made ahead pass blocks back to the reader), the same
 // with the viewer as its first entry (the fix moves all the rest), a
 // damaged copy, and an archive that holds no presentation.
 function makeFixtures() {
   const show = path.join(work, 'show'), first = path.join(work, 'first');
   for (const [folder, order] of [[show, []], [first, ['--viewer-first']]]) {
-    execFileSync('python3', [path.join(root, 'bench/make_presentation.py'), folder, '--size-mb', '24', '--files', '120',
+    execFileSync('python3', [path.join(root, 'bench/make_presentation.py'), folder, '--size-mb', '48', '--files', '120',
       '--viewer-kb', '256', '--zip', ...order]);
   }
   const broken = path.join(work, 'broken');
@@ -418,10 +419,47 @@ async function testEngine(engine, fixtures, host, notes) {
   return failures;
 }
 
+// The page's reader of the picked file (the core's reads made ahead), run
+// here on a Blob: runs from its stream, with an array handed back between
+// them, a look beside them, a run that jumps back and one past the end;
+// each answer must be the bytes asked for, or none.
+async function readerChecks() {
+  const source = fs.readFileSync(path.join(root, 'app/web/page/file-reader.js'), 'utf8');
+  const answers = new Map();
+  const send = new Function('postMessage', `let onmessage;\n${source}\nreaderMain();\nreturn (data) => onmessage({ data });`)(
+    ({ id, bytes }) => answers.get(id)(bytes));
+  const MB = 1048576, bytes = Buffer.alloc(3 * MB);
+  for (let i = 0; i < bytes.length; i += 4) bytes.writeUInt32LE(i, i);
+  const file = new Blob([bytes]);
+  let next = 0;
+  const ask = (start, end, run) => new Promise((resolve) => {
+    const id = next++;
+    answers.set(id, resolve);
+    send({ id, file, start, end, run });
+  });
+  const failures = [];
+  const check = (what, got, start, end) => expect(failures, `reader: ${what}`,
+    start === null ? !got : got && Buffer.from(got).equals(bytes.subarray(start, end)),
+    got ? `${got.byteLength} bytes, from ${Buffer.from(got).readUInt32LE(0)}` : 'no bytes');
+  check('first run', await ask(0, MB, true), 0, MB);
+  send({ given: new Uint8Array(MB).fill(0xee).buffer });
+  const [run, look] = await Promise.all([ask(MB, 2 * MB, true), ask(100, 200, false)]);
+  check('run into an array handed back', run, MB, 2 * MB);
+  check('look beside the runs', look, 100, 200);
+  check('run that jumps back', await ask(MB / 2, MB / 2 + MB, true), MB / 2, MB / 2 + MB);
+  check('run past the end', await ask(3 * MB - 8, 3 * MB + 8, true), null);
+  check('run after a failed one', await ask(2 * MB, 3 * MB, true), 2 * MB, 3 * MB);
+  return failures;
+}
+
 const fixtures = makeFixtures();
 const host = await serveFolder(webDir);
 let passed = 0, failed = 0, skipped = 0;
 try {
+  const readerFailures = await readerChecks();
+  console.log(`web reader (node): ${readerFailures.length ? 'FAILED' : 'ok'}`);
+  for (const f of readerFailures) console.log(`  ${f}`);
+  readerFailures.length ? failed++ : passed++;
   for (const engine of chosen.length ? chosen : Engines) {
     const why = unavailable(engine);
     if (why) {

@@ -23,11 +23,13 @@
   // read costs an engine a fixed share besides its bytes (Chromium most);
   // a look elsewhere (the directory, the entries the judgement reads) takes
   // a Chunk, so that it costs no Block the check then reads again. The last
-  // KeptReads are kept: an entry's header and its data may lie in two.
+  // KeptReads are kept, an entry's header and its data may lie in two, and
+  // apart from them the last KeptLooks: the save looks again at headers
+  // the judgement looked at.
   // Reads stop at a Block's end, and the pieces the page hands over are a
   // whole number of Blocks, so a read lies in one of them. Reads made
-  // ahead (below) take smaller blocks, several at a time.
-  const Block = 8 * Chunk, KeptReads = 3;
+  // ahead (below) take Blocks too, several at a time.
+  const Block = 8 * Chunk, KeptReads = 3, KeptLooks = 2;
   const failIO = () => {
     throw new FS.ErrnoError(29);  // EIO
   };
@@ -63,13 +65,17 @@
     }
     let read = takeAhead(view, position);
     if (!read) {
-      const { start, end } = readRange(view, position, position === view.readEnd);
+      const goesOn = position === view.readEnd, { start, end } = readRange(view, position, goesOn);
       const began = performance.now();
-      read = { start, end, bytes: view.base.read(start, end) };
+      read = { start, end, bytes: view.base.read(start, end), look: !goesOn };
       view.reading.ms += performance.now() - began;
       view.reading.count++;
     }
-    view.cached.splice(KeptReads - 1).forEach((c) => view.base.release(c.bytes));
+    const same = view.cached.filter((c) => c.look === read.look);
+    for (const c of same.slice((read.look ? KeptLooks : KeptReads) - 1)) {
+      view.cached.splice(view.cached.indexOf(c), 1);
+      doneWith(view, c);
+    }
     view.cached.unshift(read);
     return read;
   }
@@ -77,8 +83,8 @@
   // The read that takes position: a Block where reads go on from the last
   // one, a Chunk elsewhere, never past a Block's end.
   function readRange(view, position, goesOn) {
-    const start = Math.floor(position / Chunk) * Chunk, block = view.block;
-    const end = Math.min(start + (goesOn ? block : Chunk), (Math.floor(start / block) + 1) * block, view.base.size);
+    const start = Math.floor(position / Chunk) * Chunk;
+    const end = Math.min(start + (goesOn ? Block : Chunk), (Math.floor(start / Block) + 1) * Block, view.base.size);
     return { start, end };
   }
 
@@ -90,30 +96,19 @@
   // one block the reader reads the next ones. Elsewhere, and where the
   // reader cannot run, the view reads as above.
   //
-  // Blocks asked for ahead of the core's reads, and their size: an engine
-  // reads several at once faster than one after the other.
-  const BlocksAhead = 4, AheadBlock = 4 * Chunk;
+  // Blocks asked for ahead of the core's reads. The core takes the bytes
+  // that arrived for a block only when it waits (its worker is busy
+  // otherwise), so each block costs it a wait, however early the bytes
+  // came: larger blocks are fewer waits.
+  const BlocksAhead = 4;
   // Set while a call that may suspend runs: only then may a read wait.
   let suspending = false;
   let reader = null, nextRequest = 0;
   const requested = new Map();
 
-  // What the reader runs: it answers each request with the bytes asked
-  // for, or with none where the file cannot be read.
-  function readerMain() {
-    onmessage = async ({ data: { id, file, start, end } }) => {
-      try {
-        const bytes = await file.slice(start, end).arrayBuffer();
-        postMessage({ id, bytes }, [bytes]);
-      } catch (e) {
-        postMessage({ id });
-      }
-    };
-  }
-
-  // The reader, a worker of its own: an engine reads a Blob for a worker
-  // only while that worker is free, and the core keeps its worker busy.
-  // Null where none can be made.
+  // The reader (readerMain, file-reader.js), a worker of its own: an
+  // engine reads a Blob for a worker only while that worker is free, and
+  // the core keeps its worker busy. Null where none can be made.
   function readerWorker() {
     if (reader !== null) return reader || null;
     try {
@@ -137,11 +132,12 @@
     return reader || null;
   }
 
-  // Asks the reader for [start, end) of the view's file; the entry gets its
-  // bytes when they arrive. One that failed is dropped: the view's own read
-  // then says why. Only while the reader runs.
-  function requestAhead(view, start, end) {
-    const entry = { start, end, bytes: null };
+  // Asks the reader for [start, end) of the view's file, run where it goes
+  // on from the last read; the entry gets its bytes when they arrive. One
+  // that failed is dropped: the view's own read then says why. Only while
+  // the reader runs.
+  function requestAhead(view, start, end, run) {
+    const entry = { start, end, bytes: null, fromReader: true, look: !run };
     const id = nextRequest++;
     entry.arrived = new Promise((resolve) => requested.set(id, (bytes) => {
       entry.bytes = bytes;
@@ -149,8 +145,16 @@
       resolve();
     }));
     view.ahead.push(entry);
-    reader.postMessage({ id, file: view.file, start, end });
+    reader.postMessage({ id, file: view.file, start, end, run });
     return entry;
+  }
+
+  // Gives back a read the core is done with; one the reader made goes back
+  // to it, to be read into again.
+  function doneWith(view, read) {
+    const whole = read.end - read.start === Block;
+    if (read.fromReader && whole && reader) reader.postMessage({ given: read.bytes.buffer }, [read.bytes.buffer]);
+    else view.base.release(read.bytes);
   }
 
   // The read kept or made ahead (or on its way) that holds position.
@@ -159,11 +163,13 @@
   }
 
   // Asks for the BlocksAhead blocks from position (a block's start) on
-  // that are not asked for yet.
+  // that are not asked for yet, or for the rest of a block a read made
+  // ahead holds the start of.
   function readAheadFrom(view, position) {
     for (let next = position, n = 0; reader && n < BlocksAhead && next < view.base.size; n++) {
       const held = holding(view, next);
-      next = held ? held.end : requestAhead(view, next, Math.min(next + view.block, view.base.size)).end;
+      const blockEnd = Math.min((Math.floor(next / Block) + 1) * Block, view.base.size);
+      next = held ? held.end : requestAhead(view, next, blockEnd, true).end;
     }
   }
 
@@ -185,14 +191,14 @@
       last = holding(view, at);
       if (!last) {
         const range = readRange(view, at, at === readEnd);
-        last = requestAhead(view, range.start, range.end);
+        last = requestAhead(view, range.start, range.end, at === readEnd);
       }
       if (last.arrived && !last.bytes) waits.push(last.arrived);
       at = Math.min(last.end, end);
     }
-    if (last && position === view.readEnd && last.end % view.block === 0) {
+    if (last && position === view.readEnd && last.end % Block === 0) {
       // Reads made ahead that lie behind are done with.
-      view.ahead = view.ahead.filter((a) => !a.bytes || a.end > position);
+      view.ahead = view.ahead.filter((a) => !a.bytes || a.end > position || (doneWith(view, a), false));
       readAheadFrom(view, last.end);
     }
     if (!waits.length) return null;
@@ -387,7 +393,7 @@
     // reading: the time and number of reads of the picked file, for the benchmark.
     const ahead = readsAhead && !pieces && readerWorker();
     node.nvxPicked = { base: pieces ? piecesBase(pieces) : fileBase(file), cached: [], readEnd: -1,
-                       reading: { ms: 0, count: 0 }, file, ahead: ahead ? [] : null, block: ahead ? AheadBlock : Block };
+                       reading: { ms: 0, count: 0 }, file, ahead: ahead ? [] : null };
     node.usedBytes = node.nvxPicked.base.size;
     open.add(node.nvxPicked);
     return node;
@@ -409,7 +415,10 @@
     const view = node.nvxPicked, part = node.nvxWritten;
     if (view) {
       view.cached.concat(view.ahead || []).forEach((c) => c.bytes && view.base.release(c.bytes));
-      if (view.ahead) view.ahead = [];
+      if (view.ahead) {
+        view.ahead = [];
+        if (reader) reader.postMessage({ done: true });
+      }
       view.base.close();
       open.delete(view);
     }
@@ -500,6 +509,10 @@
     FS.mkdirTree(folder);
     const picked = openPicked(path, file, pieces), written = openWritten(fixedPath);
     try {
+      // The judgement looks first at the show's own files, which a sender
+      // packs at the front: that look is asked for at once, beside the
+      // directory's.
+      if (picked.nvxPicked.ahead) requestAhead(picked.nvxPicked, 0, Math.min(Chunk, file.size), false);
       // The pieces the page handed over are held to the end too.
       const needs = (await callCore('NvxWebNeeds', [path])) + (pieces ? file.size : 0);
       if (limit !== undefined && needs > limit) return { kind: 'large', needs };
