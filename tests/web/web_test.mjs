@@ -395,6 +395,11 @@ async function testEngine(engine, fixtures, host, notes) {
       }
     }
 
+    // A worker that never says it is ready is made anew.
+    await page.goto(host.url + 'index.html?stall-first-start&ready-within-ms=2000');
+    await page.waitFor(() => document.body.dataset.ready, 30000).catch(() => {});
+    const restarted = await page.evaluate(() => document.getElementById('status').textContent);
+    expect(failures, 'stalled worker made anew', restarted === 'Ready.', restarted);
     await page.goto(host.url + 'index.html?memory-limit-mb=1&keep-download-ms=300');
     await page.waitFor(() => document.body.dataset.ready, 60000);
     await memoryGivenBack(page, fixtures, failures);

@@ -25,6 +25,11 @@
   // A taken download is given back this long after its click: by then the
   // browser reads it from its own copy.
   const keepTakenMs = hooks.has('keep-download-ms') ? Number(hooks.get('keep-download-ms')) : 60000;
+  // A worker whose core runs but that has not said it is ready this long
+  // after is made anew, twice at most: Firefox now and then never ends
+  // making a worker inside a worker (the one that reads files ahead).
+  const readyWithinMs = hooks.has('ready-within-ms') ? Number(hooks.get('ready-within-ms')) : 10000;
+  let starts = 0, stalled = null;
   // The page reads a file for the worker in pieces of a whole number of the
   // worker's own reads of a file (8 MB), which it gives back when the fix ends.
   const PieceBytes = 8 * MB;
@@ -63,9 +68,18 @@
       return workerFailed();
     }
     worker.onerror = workerFailed;
+    if (++starts === 1 && hooks.has('stall-first-start')) worker.postMessage({ stall: true });
     worker.onmessage = (event) => {
       const m = event.data;
-      if (m.type === 'ready') {
+      if (m.type === 'started') {
+        stalled = setTimeout(() => {
+          worker.onmessage = worker.onerror = null;
+          worker.terminate();
+          starts < 3 ? startWorker() : workerFailed();
+        }, readyWithinMs);
+      } else if (m.type === 'ready') {
+        clearTimeout(stalled);
+        starts = 0;
         document.getElementById('placeholder-banner').hidden = !m.placeholder;
         document.body.dataset.ready = 'true';
         workerReady = true;
@@ -152,6 +166,7 @@
   }
 
   function workerFailed() {
+    clearTimeout(stalled);
     broken = true;
     status.textContent = location.protocol === 'file:'
       ? 'The fixer cannot start from a page opened from the disk: open nvxfix.html (the single-file page) instead.'

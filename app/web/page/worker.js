@@ -2,7 +2,9 @@
 // In: {id, file, limit} and, when asked for, {id, file, pieces, limit}
 // (ArrayBuffers of the file, front to back); limit is the memory a fix may
 // need at most, none when the user said to go on.
-// Out: {type: 'ready', placeholder}; {type: 'progress', id, text, done,
+// {stall: true} (a test's) keeps it from saying it is ready.
+// Out: {type: 'started'} once its core runs, then {type: 'ready',
+// placeholder}; {type: 'progress', id, text, done,
 // total}; {type: 'need-bytes', id} when the file cannot be read here;
 // {type: 'end', id, kind: 'large', needs} for a fix that would need more
 // than limit, not begun; {type: 'end', id, kind, text, commands, parts,
@@ -14,7 +16,7 @@
 'use strict';
 const waiting = [];
 const WarmUpMs = 3000;
-let current = null, ready = false, startHeap = 0;
+let current = null, ready = false, startHeap = 0, stall = false;
 let stages = [], began = 0, posted = 0;
 
 var Module = {
@@ -29,11 +31,13 @@ var Module = {
     postMessage({ type: 'progress', id: current, text, done, total });
   },
   async onRuntimeInitialized() {
+    postMessage({ type: 'started' });
     Module._NvxWebStart();
     // A warm-up that fails, or never ends, costs only speed: the page hears
     // that the worker is ready all the same.
     const warmed = Module.warmUp().catch(() => {});
     await Promise.race([warmed, new Promise((resolve) => setTimeout(resolve, WarmUpMs))]);
+    if (stall) return;
     startHeap = Module.heapSize();
     postMessage({ type: 'ready', placeholder: Module._NvxWebIsPlaceholder() !== 0 });
     ready = true;
@@ -80,6 +84,7 @@ async function fixEach() {
 }
 
 onmessage = (event) => {
+  if (event.data.stall) return void (stall = true);
   waiting.push(event.data);
   if (ready) fixWaiting();
 };
