@@ -71,9 +71,11 @@ int32_t TShowEdits::Save(TStream* stream, const TFixProgress& progress) && {
     changing.insert(changing.end(), FRemoved.begin(), FRemoved.end());
     archive.WaitForCheck(changing, progress);
     zip.SetStream(stream);
+    zip.KeepsRollback = false;
     const TScopeExit done([&] {
         archive.FStep = TShowArchive::TStep::Spent;
         zip.SetStream(nullptr);
+        zip.KeepsRollback = true;
         zip.BeforeDirectory = nullptr;
         callBack.OnPackItem = nullptr;
         callBack.TotalProgress->OnChange = nullptr;

@@ -41,6 +41,8 @@ public:
     // modes once it is done, just before the directory (what it finds fails
     // the save). The programs given a mode. The edits are spent by it, and
     // the archive with them: any later step fails its assertion at once.
+    // The stream is a copy the caller throws away if the save fails, so the
+    // save keeps nothing to put back.
     int32_t Save(TStream* stream, const TFixProgress& progress) &&;
 
 private:

@@ -75,6 +75,11 @@ public:
     // save. The old entries are freed after it, so that their readers can
     // be waited for.
     std::function<void(TZipStructure& written)> BeforeDirectory;
+    // Off where the stream is a scratch layer its caller throws away when a
+    // save fails: the save then copies nothing it cuts to put back, and a
+    // failed save leaves the stream as it stopped (the tree is still put
+    // back).
+    bool KeepsRollback = true;
     void Clear() override;
 
     // Progress of the cut during a save: the first answers true to stop.

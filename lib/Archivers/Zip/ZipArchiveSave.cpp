@@ -2,6 +2,7 @@
 // entries appended with their local headers finished, then the directory;
 // all of it undone when a step fails.
 #include <algorithm>
+#include <optional>
 #include <string>
 #include "Archivers/Zip/ZipArchive.h"
 #include "Archivers/Zip/ZipArchiveParts.h"
@@ -153,8 +154,9 @@ void TZipArchive::Save(int level) {
     progress->Start(total);
     BytesDone = 0;
 
-    const TTempFolder folder;
-    TRef<TFileStream> store = MakeRef<TFileStream>(folder.Path() + PathDelim + u"temp.tmp");
+    std::optional<TTempFolder> folder;
+    TRef<TFileStream> store;
+    if (KeepsRollback) store = MakeRef<TFileStream>(folder.emplace().Path() + PathDelim + u"temp.tmp");
     TRef<TStreamUtil> util = MakeRef<TStreamUtil>(ArchiveStream, store.Get());
 
     // What writing an item changes in the tree, to be put back on failure.
@@ -193,8 +195,10 @@ void TZipArchive::Save(int level) {
             state.Item->PackedSize = state.PackedSize;
             state.Item->SetAttributes(state.Attributes);
         }
-        if (cutStarted) util->RollBack();
-        else ArchiveStream->SetSize(startSize);
+        if (KeepsRollback) {
+            if (cutStarted) util->RollBack();
+            else ArchiveStream->SetSize(startSize);
+        }
         try {
             throw;
         } catch (const EStreamUtilAbort&) {
