@@ -58,9 +58,10 @@ public:
     // header against the directory record, where the data may lie, and the
     // local extra field. Raises EArchiveDamaged naming the entry.
     void CheckRecords(TZipItem* entry);
-    // On any failure the stream regains its earlier bytes and length, the
-    // old directory stays in force, and the failure is raised again. A
-    // level above MaxLevel is refused before anything changes.
+    // On any failure the stream regains its earlier bytes and length
+    // (unless KeepsRollback is off), the old directory stays in force, and
+    // the failure is raised again. A level above MaxLevel is refused before
+    // anything changes.
     // Writes in an order the web page's working copy relies on, as it cannot
     // read back a chunk once a write has started past it: the stream is read
     // (headers, the blocks kept for rollback) before anything is written;
