@@ -168,8 +168,7 @@
   function readAheadFrom(view, position) {
     for (let next = position, n = 0; reader && n < BlocksAhead && next < view.base.size; n++) {
       const held = holding(view, next);
-      const blockEnd = Math.min((Math.floor(next / Block) + 1) * Block, view.base.size);
-      next = held ? held.end : requestAhead(view, next, blockEnd, true).end;
+      next = held ? held.end : requestAhead(view, next, readRange(view, next, true).end, true).end;
     }
   }
 
